@@ -1,0 +1,127 @@
+// TComm: one serial port with a reader and a writer thread, reporting what happens on the line as
+// events that run on the main (GUI) thread.
+//
+// Thread-safety contract:
+//  - Every public member (properties, OpenPort, ClosePort, SendData, the event members) is called
+//    on the thread that owns the object, the main thread; the events run there too, one at a time,
+//    in posting order, after the handler that is running has returned.
+//  - The reader and writer threads never call the component: they post events to it and never
+//    wait for the main thread. The main thread waits for them only inside ClosePort.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include <QObject>
+
+namespace serial {
+
+enum class TParity { None, Odd, Even, Mark, Space };
+enum class TStopBits { _1, _1_5, _2 };
+enum class TByteSize { _5, _6, _7, _8 };
+enum class TDtrControl { DtrEnable, DtrDisable, DtrHandshake };
+enum class TRtsControl { RtsEnable, RtsDisable, RtsHandshake, RtsTransmissionAvailable };
+
+class TComm;
+
+using TReceiveDataEvent = std::function<void(TComm* Sender, const uint8_t* Buffer, uint16_t BufferLength)>;
+using TReceiveErrorEvent = std::function<void(TComm* Sender, uint32_t EventMask)>;
+using TModemStateChangeEvent = std::function<void(TComm* Sender, uint32_t ModemEvent)>;
+using TNotifyEvent = std::function<void(TComm* Sender)>;
+using TSendDataEmptyEvent = std::function<void(TComm* Sender)>;
+
+// Raised by OpenPort only; carries one of the seven messages.
+class ECommsError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class TComm : public QObject {
+    Q_OBJECT
+public:
+    explicit TComm(QObject* parent = nullptr);
+    ~TComm() override;
+
+    TComm(const TComm&) = delete;
+    TComm& operator=(const TComm&) = delete;
+
+    void OpenPort();
+    void ClosePort();
+    bool SendData(const void* Buffer, uint16_t Length);
+    bool IsOpen() const;
+
+    // Published properties. Setters of line settings and timeouts re-apply them to an open port
+    // only when the value changes; CommName and Parity are stored for the next OpenPort.
+    const std::string& CommName() const;
+    void SetCommName(const std::string& value);
+    uint32_t BaudRate() const;
+    void SetBaudRate(uint32_t value);
+    bool ParityCheck() const;
+    void SetParityCheck(bool value);
+    bool Outx_CtsFlow() const;
+    void SetOutx_CtsFlow(bool value);
+    bool Outx_DsrFlow() const;
+    void SetOutx_DsrFlow(bool value);
+    TDtrControl DtrControl() const;
+    void SetDtrControl(TDtrControl value);
+    bool DsrSensitivity() const;
+    void SetDsrSensitivity(bool value);
+    bool TxContinueOnXoff() const;
+    void SetTxContinueOnXoff(bool value);
+    bool Outx_XonXoffFlow() const;
+    void SetOutx_XonXoffFlow(bool value);
+    bool Inx_XonXoffFlow() const;
+    void SetInx_XonXoffFlow(bool value);
+    bool ReplaceWhenParityError() const;
+    void SetReplaceWhenParityError(bool value);
+    bool IgnoreNullChar() const;
+    void SetIgnoreNullChar(bool value);
+    TRtsControl RtsControl() const;
+    void SetRtsControl(TRtsControl value);
+    uint16_t XonLimit() const;
+    void SetXonLimit(uint16_t value);
+    uint16_t XoffLimit() const;
+    void SetXoffLimit(uint16_t value);
+    TByteSize ByteSize() const;
+    void SetByteSize(TByteSize value);
+    TParity Parity() const;
+    void SetParity(TParity value);
+    TStopBits StopBits() const;
+    void SetStopBits(TStopBits value);
+    char XonChar() const;
+    void SetXonChar(char value);
+    char XoffChar() const;
+    void SetXoffChar(char value);
+    char ReplacedChar() const;
+    void SetReplacedChar(char value);
+    uint32_t ReadIntervalTimeout() const;
+    void SetReadIntervalTimeout(uint32_t value);
+    uint32_t ReadTotalTimeoutMultiplier() const;
+    void SetReadTotalTimeoutMultiplier(uint32_t value);
+    uint32_t ReadTotalTimeoutConstant() const;
+    void SetReadTotalTimeoutConstant(uint32_t value);
+    uint32_t WriteTotalTimeoutMultiplier() const;
+    void SetWriteTotalTimeoutMultiplier(uint32_t value);
+    uint32_t WriteTotalTimeoutConstant() const;
+    void SetWriteTotalTimeoutConstant(uint32_t value);
+
+    // Events, assigned directly (Comm1->OnReceiveData = ...). An unassigned event is skipped.
+    TReceiveDataEvent OnReceiveData;
+    TReceiveErrorEvent OnReceiveError;
+    TModemStateChangeEvent OnModemStateChange;
+    TNotifyEvent OnRequestHangup;
+    TSendDataEmptyEvent OnSendDataEmpty;
+
+protected:
+    bool event(QEvent* e) override;
+
+private:
+    // Implementation detail owned by SerialComm.cpp (threads, fds, the close event...).
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};
+
+} // namespace serial

@@ -1,0 +1,73 @@
+// Hex and number conversions shared by every part of the tool: byte and digit hex, the general
+// float text shown in the fields, and the strict text-to-number readings of typed fields.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace tools {
+
+// Base of every error whose message the window shows to the user as it stands.
+class Error : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// A typed text that does not convert ("'%s' is not a valid integer value",
+// "'%s' is not a valid floating point value", "Floating point overflow").
+class ConversionError : public Error {
+public:
+    using Error::Error;
+};
+
+// A value that converts but that the frame cannot carry (a slave address of 1000, a list with no
+// selected item...). Raised before anything is cleared or sent.
+class InputRefused : public Error {
+public:
+    using Error::Error;
+};
+
+// The one table of hex digits: upper case, index = digit value.
+inline constexpr std::string_view kHexDigits = "0123456789ABCDEF";
+
+// Two upper-case hex digits for 0..255; "." above 255. Negative values are outside the domain and
+// give "." as well.
+std::string ByteToHex(int32_t value);
+
+// Exactly "0".."9" and "A".."F" give 0..15; every other text (lower case, two characters, empty) 0.
+uint8_t HexDigitValue(std::string_view text);
+
+// Each byte as ByteToHex followed by one blank ("FF 06 1A "), the form binary frames are shown in.
+std::string BytesToHexText(std::span<const uint8_t> bytes);
+
+// The decimal separator used by GeneralFloatText and StrToFloat. The program sets it once at
+// start-up from the user's locale; tests set it explicitly. Defaults to '.'.
+void SetDecimalSeparator(char separator);
+char DecimalSeparator();
+
+// The general number format with 15 significant digits: fixed notation for -3 <= E <= 15 (value
+// written as 0.d1d2... x 10^E), otherwise scientific ("1E20", "9.99999997475243E-7"); "INF" and
+// "NAN", with "-" when the sign bit is set.
+std::string GeneralFloatText(double value);
+
+// Strict integer reading: leading blanks, optional sign, decimal digits or hex digits after "$",
+// "x", "X", "0x", "0X"; nothing may follow; signed 32-bit range.
+// Throws ConversionError("'<text>' is not a valid integer value").
+int32_t StrToInt(std::string_view text);
+
+// Strict float reading with DecimalSeparator(): optional sign, digits, fraction, exponent.
+// Throws ConversionError("'<text>' is not a valid floating point value").
+double StrToFloat(std::string_view text);
+
+// Rounds to the nearest single; throws ConversionError("Floating point overflow") when the
+// magnitude does not round to a finite single.
+float ToSingle(double value);
+
+// Integer formatted with a zero pattern ("000", "00000000"): at least that many digits with leading
+// zeros, all digits when there are more, "-" before the digits of a negative number.
+std::string FormatZeroPadded(int32_t value, std::string_view zeroPattern);
+
+} // namespace tools
