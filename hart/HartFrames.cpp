@@ -30,20 +30,21 @@ int HexDigit(char c) {
 // frame is preamble length + 1 preambles, the body and the check byte.
 int32_t PreambleLength(std::string_view text, std::size_t bodyLength) {
     const int32_t length = tools::StrToInt(text);
-    const long long longest = static_cast<long long>(kMaxFrameLength) - static_cast<long long>(bodyLength) - 2;
+    const long long longest =
+        static_cast<long long>(kMaxFrameLength) - static_cast<long long>(bodyLength) - 2;
     if (length < 0 || length > longest) {
-        const std::string range = longest < 0 ? std::string("no length fits")
-                                              : "it must be 0 to " + std::to_string(longest);
-        throw tools::InputRefused("Preamble Length " + std::to_string(length) + " does not fit this frame: " +
-                                  range + ".");
+        const std::string range =
+            longest < 0 ? std::string("no length fits") : "it must be 0 to " + std::to_string(longest);
+        throw tools::InputRefused("Preamble Length " + std::to_string(length) +
+                                  " does not fit this frame: " + range + ".");
     }
     return length;
 }
 
 void RequireListIndex(int index, int count, std::string_view field) {
     if (index < 0 || index >= count)
-        throw tools::InputRefused("Select a " + std::string(field) + " from 0 to " + std::to_string(count - 1) +
-                                  " first.");
+        throw tools::InputRefused("Select a " + std::string(field) + " from 0 to " +
+                                  std::to_string(count - 1) + " first.");
 }
 
 std::vector<uint8_t> Frame(int32_t preambleLength, std::span<const uint8_t> body) {
@@ -55,16 +56,15 @@ std::vector<uint8_t> Frame(int32_t preambleLength, std::span<const uint8_t> body
     return frame;
 }
 
-uint8_t MasterBit(bool master) { return master ? kMasterBit : 0x00; }
+uint8_t MasterBit(bool master) {
+    return master ? kMasterBit : 0x00;
+}
 
 // Long-frame address: the manufacturer byte goes in whole, so its own top bits survive the master bit.
 std::array<uint8_t, 6> LongHeader(bool master, const HartIdentity& identity) {
-    return {kLongFrameDelimiter,
-            static_cast<uint8_t>(MasterBit(master) | identity.manufacturer),
-            identity.deviceType,
-            identity.deviceId[0],
-            identity.deviceId[1],
-            identity.deviceId[2]};
+    return {kLongFrameDelimiter,  static_cast<uint8_t>(MasterBit(master) | identity.manufacturer),
+            identity.deviceType,  identity.deviceId[0],
+            identity.deviceId[1], identity.deviceId[2]};
 }
 
 } // namespace
@@ -102,12 +102,14 @@ std::vector<uint8_t> IdentityQueryFrame(std::string_view preambleText, int addre
     constexpr std::size_t kBodyLength = 4;
     const int32_t preambles = PreambleLength(preambleText, kBodyLength);
     RequireListIndex(addressIndex, kQueryAddressCount, "HART Address");
-    const std::array<uint8_t, kBodyLength> body = {
-        kShortFrameDelimiter, static_cast<uint8_t>(MasterBit(master) | addressIndex), kReadUniqueIdentifier, 0x00};
+    const std::array<uint8_t, kBodyLength> body = {kShortFrameDelimiter,
+                                                   static_cast<uint8_t>(MasterBit(master) | addressIndex),
+                                                   kReadUniqueIdentifier, 0x00};
     return Frame(preambles, body);
 }
 
-std::vector<uint8_t> VariablesQueryFrame(std::string_view preambleText, bool master, const HartIdentity& identity) {
+std::vector<uint8_t> VariablesQueryFrame(std::string_view preambleText, bool master,
+                                         const HartIdentity& identity) {
     constexpr std::size_t kBodyLength = 8;
     const int32_t preambles = PreambleLength(preambleText, kBodyLength);
     const auto header = LongHeader(master, identity);

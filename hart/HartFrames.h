@@ -71,7 +71,8 @@ uint8_t CheckByte(std::span<const uint8_t> bytes);
 std::vector<uint8_t> IdentityQueryFrame(std::string_view preambleText, int addressIndex, bool master);
 
 // Command 3 in a long frame addressed by the stored identity.
-std::vector<uint8_t> VariablesQueryFrame(std::string_view preambleText, bool master, const HartIdentity& identity);
+std::vector<uint8_t> VariablesQueryFrame(std::string_view preambleText, bool master,
+                                         const HartIdentity& identity);
 
 // Command 6 with the new polling address `newAddressIndex` (0..8) in a long frame addressed by the
 // stored identity.

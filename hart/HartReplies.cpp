@@ -66,7 +66,8 @@ std::optional<IdentityReply> DecodeIdentityReply(std::span<const uint8_t> block,
     reply.manufacturerText = std::to_string(reply.manufacturer);
     reply.deviceTypeText = std::to_string(reply.deviceType);
     reply.reportedPreamblesText = std::to_string(reply.reportedPreambles);
-    const uint32_t id = (uint32_t{reply.deviceId[0]} << 16) | (uint32_t{reply.deviceId[1]} << 8) | reply.deviceId[2];
+    const uint32_t id =
+        (uint32_t{reply.deviceId[0]} << 16) | (uint32_t{reply.deviceId[1]} << 8) | reply.deviceId[2];
     reply.deviceIdText = std::to_string(id);
     return reply;
 }
@@ -100,7 +101,8 @@ std::string FormatHartValue(std::span<const uint8_t, 4> bytes) {
     // A first byte of 0x7F covers HART's not-a-number, infinity and the largest finite values alike.
     if (bytes[0] == 0x7F)
         return "00000000";
-    const uint32_t bits = (uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) | (uint32_t{bytes[2]} << 8) | bytes[3];
+    const uint32_t bits =
+        (uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) | (uint32_t{bytes[2]} << 8) | bytes[3];
     const double value = std::bit_cast<float>(bits);
     std::string text = tools::GeneralFloatText(value);
     if (text.size() > 9)

@@ -22,7 +22,7 @@ constexpr std::array<std::string_view, kUnitEntryCount> kEntries = {
     "ATM    ",
     "MPa    ",
     "\xE2\x84\x83  ", // U+2103 DEGREE CELSIUS, UTF-8
-    "\xE2\x84\x89 ", // U+2109 DEGREE FAHRENHEIT, UTF-8
+    "\xE2\x84\x89 ",  // U+2109 DEGREE FAHRENHEIT, UTF-8
     "R   ",
     "Kelvin ",
     "CuFt_min ",
@@ -90,13 +90,10 @@ constexpr std::array<std::string_view, kUnitEntryCount> kEntries = {
 
 // Unit code selecting each entry, in list order (the last entry, "other", has none).
 constexpr std::array<uint8_t, kUnitEntryCount - 1> kCodes = {
-    1, 2, 3, 4, 5, 6, 7, 8, 11, 12, 14, 237,
-    32, 33, 34, 35, 15, 16, 17, 19, 24, 26, 28, 131,
-    136, 138, 20, 21, 114, 115, 116, 120, 40, 41, 43, 46,
-    111, 112, 113, 124, 44, 45, 47, 48, 49, 60, 61, 62,
-    63, 125, 70, 71, 72, 73, 74, 75, 78, 80, 81, 82,
-    91, 92, 93, 94, 95, 96, 97, 54, 55, 69, 89, 126,
-    128, 164, 165, 57,
+    1,   2,   3,  4,  5,   6,   7,   8,  11, 12,  14,  237, 32,  33, 34,  35,  15,  16,  17,
+    19,  24,  26, 28, 131, 136, 138, 20, 21, 114, 115, 116, 120, 40, 41,  43,  46,  111, 112,
+    113, 124, 44, 45, 47,  48,  49,  60, 61, 62,  63,  125, 70,  71, 72,  73,  74,  75,  78,
+    80,  81,  82, 91, 92,  93,  94,  95, 96, 97,  54,  55,  69,  89, 126, 128, 164, 165, 57,
 };
 
 constexpr std::array<uint8_t, 256> BuildIndexByCode() {
@@ -111,10 +108,16 @@ constexpr std::array<uint8_t, 256> kIndexByCode = BuildIndexByCode();
 
 } // namespace
 
-std::span<const std::string_view> UnitEntries() { return kEntries; }
+std::span<const std::string_view> UnitEntries() {
+    return kEntries;
+}
 
-std::span<const uint8_t> UnitCodes() { return kCodes; }
+std::span<const uint8_t> UnitCodes() {
+    return kCodes;
+}
 
-int UnitIndex(uint8_t code) { return kIndexByCode[code]; }
+int UnitIndex(uint8_t code) {
+    return kIndexByCode[code];
+}
 
 } // namespace hart

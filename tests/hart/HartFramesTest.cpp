@@ -15,7 +15,9 @@ using hart::HartIdentity;
 
 const HartIdentity kIdentity{.manufacturer = 0x26, .deviceType = 0x06, .deviceId = {0x00, 0x12, 0x34}};
 
-Bytes Preambles(std::size_t count) { return Bytes(count, 0xFF); }
+Bytes Preambles(std::size_t count) {
+    return Bytes(count, 0xFF);
+}
 
 Bytes Concat(Bytes a, const Bytes& b) {
     a.insert(a.end(), b.begin(), b.end());
@@ -47,8 +49,12 @@ TEST(HartFrames, WorkedManualFrame) {
 const std::vector<std::pair<std::string, std::function<Bytes(std::string_view)>>> kBuilders = {
     {"identity", [](std::string_view p) { return hart::IdentityQueryFrame(p, 0, true); }},
     {"variables", [](std::string_view p) { return hart::VariablesQueryFrame(p, true, kIdentity); }},
-    {"write address", [](std::string_view p) { return hart::WritePollingAddressFrame(p, true, kIdentity, 3); }},
-    {"manual", [](std::string_view p) { return hart::ManualFrame(p, Bytes{0x02, 0x80, 0x00, 0x00}); }},
+    {"write address",
+     [](std::string_view p) { return hart::WritePollingAddressFrame(p, true, kIdentity, 3); }},
+    {"manual",
+     [](std::string_view p) {
+         return hart::ManualFrame(p, Bytes{0x02, 0x80, 0x00, 0x00});
+     }},
 };
 
 TEST(HartFrames, PreambleLengthZeroGivesOnePreamble) {
@@ -74,7 +80,8 @@ TEST(HartFrames, ShortFrameAddressForEveryListIndex) {
     for (int index = 0; index < hart::kQueryAddressCount; ++index) {
         const Bytes master = hart::IdentityQueryFrame("0", index, true);
         const Bytes secondary = hart::IdentityQueryFrame("0", index, false);
-        EXPECT_EQ(master, (Bytes{0xFF, 0x02, uint8_t(0x80 + index), 0x00, 0x00, uint8_t(0x02 ^ 0x80 ^ index)}));
+        EXPECT_EQ(master,
+                  (Bytes{0xFF, 0x02, uint8_t(0x80 + index), 0x00, 0x00, uint8_t(0x02 ^ 0x80 ^ index)}));
         EXPECT_EQ(secondary[2], index);
     }
     EXPECT_EQ(hart::IdentityQueryFrame("6", 9, true)[8], 0x89);
@@ -85,7 +92,8 @@ TEST(HartFrames, SecondaryMasterClearsTopBitOfAllBuiltFrames) {
     const HartIdentity plain{.manufacturer = 0x11, .deviceType = 0x22, .deviceId = {0x33, 0x44, 0x55}};
     EXPECT_EQ(hart::IdentityQueryFrame("0", 4, false)[2], 0x04);
     EXPECT_EQ(hart::VariablesQueryFrame("0", false, plain),
-              (Bytes{0xFF, 0x82, 0x11, 0x22, 0x33, 0x44, 0x55, 0x03, 0x00, 0x82 ^ 0x11 ^ 0x22 ^ 0x33 ^ 0x44 ^ 0x55 ^ 0x03}));
+              (Bytes{0xFF, 0x82, 0x11, 0x22, 0x33, 0x44, 0x55, 0x03, 0x00,
+                     0x82 ^ 0x11 ^ 0x22 ^ 0x33 ^ 0x44 ^ 0x55 ^ 0x03}));
     EXPECT_EQ(hart::WritePollingAddressFrame("0", false, plain, 8),
               (Bytes{0xFF, 0x82, 0x11, 0x22, 0x33, 0x44, 0x55, 0x06, 0x01, 0x08,
                      0x82 ^ 0x11 ^ 0x22 ^ 0x33 ^ 0x44 ^ 0x55 ^ 0x06 ^ 0x01 ^ 0x08}));
@@ -138,10 +146,13 @@ TEST(HartFrames, PreambleLengthBoundaries) {
         EXPECT_EQ(c.build(std::to_string(c.longest)).size(), hart::kMaxFrameLength) << c.name;
         const std::string tooLong = RefusalOf([&] { c.build(std::to_string(c.longest + 1)); });
         EXPECT_NE(tooLong.find("Preamble Length"), std::string::npos) << c.name << ": " << tooLong;
-        EXPECT_NE(tooLong.find("0 to " + std::to_string(c.longest)), std::string::npos) << c.name << ": " << tooLong;
+        EXPECT_NE(tooLong.find("0 to " + std::to_string(c.longest)), std::string::npos)
+            << c.name << ": " << tooLong;
         EXPECT_NE(RefusalOf([&] { c.build("-1"); }).find("Preamble Length"), std::string::npos) << c.name;
-        EXPECT_NE(RefusalOf([&] { c.build("-2147483648"); }).find("Preamble Length"), std::string::npos) << c.name;
-        EXPECT_NE(RefusalOf([&] { c.build("2147483647"); }).find("Preamble Length"), std::string::npos) << c.name;
+        EXPECT_NE(RefusalOf([&] { c.build("-2147483648"); }).find("Preamble Length"), std::string::npos)
+            << c.name;
+        EXPECT_NE(RefusalOf([&] { c.build("2147483647"); }).find("Preamble Length"), std::string::npos)
+            << c.name;
     }
 }
 
@@ -152,7 +163,8 @@ TEST(HartFrames, AddressListWithoutSelectionIsRefused) {
         EXPECT_NE(message.find("0 to 9"), std::string::npos) << message;
     }
     for (int index : {-1, 9, 1000}) {
-        const std::string message = RefusalOf([&] { hart::WritePollingAddressFrame("6", true, kIdentity, index); });
+        const std::string message =
+            RefusalOf([&] { hart::WritePollingAddressFrame("6", true, kIdentity, index); });
         EXPECT_NE(message.find("HART Address Setting"), std::string::npos) << message;
         EXPECT_NE(message.find("0 to 8"), std::string::npos) << message;
     }
@@ -173,10 +185,12 @@ TEST(HartFrames, BadPreambleTextRaisesTheConversionMessage) {
 
 TEST(HartFrames, PreambleIsCheckedBeforeTheListIndex) {
     EXPECT_THROW(hart::IdentityQueryFrame("x", -1, true), tools::ConversionError);
-    EXPECT_NE(RefusalOf([] { hart::IdentityQueryFrame("-1", -1, true); }).find("Preamble Length"), std::string::npos);
-    EXPECT_THROW(hart::WritePollingAddressFrame("x", true, kIdentity, -1), tools::ConversionError);
-    EXPECT_NE(RefusalOf([] { hart::WritePollingAddressFrame("999", true, kIdentity, -1); }).find("Preamble Length"),
+    EXPECT_NE(RefusalOf([] { hart::IdentityQueryFrame("-1", -1, true); }).find("Preamble Length"),
               std::string::npos);
+    EXPECT_THROW(hart::WritePollingAddressFrame("x", true, kIdentity, -1), tools::ConversionError);
+    EXPECT_NE(
+        RefusalOf([] { hart::WritePollingAddressFrame("999", true, kIdentity, -1); }).find("Preamble Length"),
+        std::string::npos);
 }
 
 } // namespace

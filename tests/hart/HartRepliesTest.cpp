@@ -15,7 +15,9 @@ constexpr int kCelsius = 12;
 constexpr int kKiloPascal = 9;
 constexpr int kPercent = 75;
 
-std::size_t TextLength(const Bytes& block) { return std::min<std::size_t>(block.size(), 255); }
+std::size_t TextLength(const Bytes& block) {
+    return std::min<std::size_t>(block.size(), 255);
+}
 
 std::optional<hart::IdentityReply> DecodeIdentity(const Bytes& block) {
     return hart::DecodeIdentityReply(block, TextLength(block));
@@ -30,9 +32,10 @@ const Bytes kIdentityReply = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x06, 0x80, 0x00, 0x
                               0x26, 0x06, 0x05, 0x05, 0x01, 0x03, 0x08, 0x00, 0x00, 0x12, 0x34, 0x7A};
 
 // Variables reply with five preambles: marker at 4, byte count 0x1A.
-const Bytes kVariablesReply = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x86, 0xA6, 0x06, 0x00, 0x12, 0x34, 0x03, 0x1A, 0x00,
-                               0x00, 0x40, 0x80, 0x00, 0x00, 0x20, 0x41, 0xC8, 0x00, 0x00, 0x20, 0x41, 0x20, 0x00,
-                               0x00, 0x0C, 0x42, 0xC8, 0x00, 0x00, 0x39, 0x42, 0x48, 0x00, 0x00, 0x84};
+const Bytes kVariablesReply = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x86, 0xA6, 0x06, 0x00, 0x12,
+                               0x34, 0x03, 0x1A, 0x00, 0x00, 0x40, 0x80, 0x00, 0x00, 0x20,
+                               0x41, 0xC8, 0x00, 0x00, 0x20, 0x41, 0x20, 0x00, 0x00, 0x0C,
+                               0x42, 0xC8, 0x00, 0x00, 0x39, 0x42, 0x48, 0x00, 0x00, 0x84};
 
 constexpr std::size_t kVariablesMarker = 4;
 constexpr std::size_t kByteCountIndex = kVariablesMarker + 8;
@@ -127,7 +130,8 @@ TEST_F(HartReplies, IdentityBlockEndingBeforeTheIdentificationIsNoReply) {
     std::copy(kIdentityReply.begin(), kIdentityReply.end(), receiveBuffer.begin());
     const std::size_t lastIdByte = 4 + 18;
     EXPECT_FALSE(hart::DecodeIdentityReply(std::span(receiveBuffer).first(lastIdByte), lastIdByte));
-    const auto complete = hart::DecodeIdentityReply(std::span(receiveBuffer).first(lastIdByte + 1), lastIdByte + 1);
+    const auto complete =
+        hart::DecodeIdentityReply(std::span(receiveBuffer).first(lastIdByte + 1), lastIdByte + 1);
     ExpectIdentityOfTheWorkedReply(complete);
 }
 
@@ -156,13 +160,14 @@ TEST_F(HartReplies, ByteCountDecidesHowManyVariables) {
         int byteCount;
         std::size_t variables;
     };
-    for (const Case c : {Case{0, 1}, Case{10, 1}, Case{11, 1}, Case{12, 2}, Case{16, 2}, Case{17, 3}, Case{21, 3},
-                         Case{22, 4}, Case{26, 4}, Case{27, 4}, Case{255, 4}}) {
+    for (const Case c : {Case{0, 1}, Case{10, 1}, Case{11, 1}, Case{12, 2}, Case{16, 2}, Case{17, 3},
+                         Case{21, 3}, Case{22, 4}, Case{26, 4}, Case{27, 4}, Case{255, 4}}) {
         Bytes block = kVariablesReply;
         block[kByteCountIndex] = static_cast<uint8_t>(c.byteCount);
         const auto reply = DecodeVariables(block);
         for (std::size_t i = 0; i < 4; ++i)
-            EXPECT_EQ(reply.variables[i].has_value(), i < c.variables) << "count " << c.byteCount << " var " << i + 1;
+            EXPECT_EQ(reply.variables[i].has_value(), i < c.variables)
+                << "count " << c.byteCount << " var " << i + 1;
     }
 }
 
@@ -171,7 +176,8 @@ TEST_F(HartReplies, VariableCutByTheBlockEndKeepsItsFields) {
     for (std::size_t variable = 0; variable < 4; ++variable) {
         const std::size_t unitAt = kVariablesMarker + 15 + 5 * variable;
         for (std::size_t end = unitAt; end <= unitAt + 5; ++end) {
-            const Bytes block(kVariablesReply.begin(), kVariablesReply.begin() + static_cast<std::ptrdiff_t>(end));
+            const Bytes block(kVariablesReply.begin(),
+                              kVariablesReply.begin() + static_cast<std::ptrdiff_t>(end));
             const auto reply = DecodeVariables(block);
             for (std::size_t i = 0; i < 4; ++i) {
                 const bool expected = i < variable || (i == variable && end == unitAt + 5);
@@ -206,13 +212,14 @@ TEST_F(HartReplies, FormatHartValue) {
         std::array<uint8_t, 4> bytes;
         const char* text;
     };
-    for (const Case& c : {Case{{0x3F, 0x9D, 0xF3, 0xB6}, "1.2339999"}, Case{{0x7F, 0xA0, 0x00, 0x00}, "00000000"},
-                          Case{{0x7F, 0x80, 0x00, 0x00}, "00000000"}, Case{{0x7F, 0x7F, 0xFF, 0xFF}, "00000000"},
-                          Case{{0xFF, 0xC0, 0x00, 0x00}, "-NAN"}, Case{{0xFF, 0x80, 0x00, 0x00}, "-INF"},
-                          Case{{0x7F, 0xC0, 0x00, 0x00}, "00000000"}, Case{{0x00, 0x00, 0x00, 0x00}, "0"},
-                          Case{{0xC1, 0xC8, 0x00, 0x00}, "-25"}, Case{{0x42, 0xC8, 0x00, 0x00}, "100"},
-                          Case{{0x3D, 0xCC, 0xCC, 0xCD}, "0.1000000"}, Case{{0x00, 0x00, 0x00, 0x01}, "1.4012984"},
-                          Case{{0xFF, 0x7F, 0xFF, 0xFF}, "-3.402823"}}) {
+    for (const Case& c :
+         {Case{{0x3F, 0x9D, 0xF3, 0xB6}, "1.2339999"}, Case{{0x7F, 0xA0, 0x00, 0x00}, "00000000"},
+          Case{{0x7F, 0x80, 0x00, 0x00}, "00000000"}, Case{{0x7F, 0x7F, 0xFF, 0xFF}, "00000000"},
+          Case{{0xFF, 0xC0, 0x00, 0x00}, "-NAN"}, Case{{0xFF, 0x80, 0x00, 0x00}, "-INF"},
+          Case{{0x7F, 0xC0, 0x00, 0x00}, "00000000"}, Case{{0x00, 0x00, 0x00, 0x00}, "0"},
+          Case{{0xC1, 0xC8, 0x00, 0x00}, "-25"}, Case{{0x42, 0xC8, 0x00, 0x00}, "100"},
+          Case{{0x3D, 0xCC, 0xCC, 0xCD}, "0.1000000"}, Case{{0x00, 0x00, 0x00, 0x01}, "1.4012984"},
+          Case{{0xFF, 0x7F, 0xFF, 0xFF}, "-3.402823"}}) {
         EXPECT_EQ(hart::FormatHartValue(c.bytes), c.text);
     }
 }
