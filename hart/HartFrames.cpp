@@ -60,12 +60,23 @@ uint8_t MasterBit(bool master) {
     return master ? kMasterBit : 0x00;
 }
 
-// Long-frame address: the manufacturer byte goes in whole, so its own top bits survive the master bit.
-std::array<uint8_t, 6> LongHeader(bool master, const HartIdentity& identity) {
-    return {kLongFrameDelimiter,  static_cast<uint8_t>(MasterBit(master) | identity.manufacturer),
-            identity.deviceType,  identity.deviceId[0],
-            identity.deviceId[1], identity.deviceId[2]};
+// Long-frame body: delimiter, the five address bytes of the stored identity, command, byte count and
+// data. The manufacturer byte goes in whole, so its own top bits survive the master bit.
+std::vector<uint8_t> LongFrameBody(bool master, const HartIdentity& identity, uint8_t command,
+                                   std::span<const uint8_t> data) {
+    std::vector<uint8_t> body = {kLongFrameDelimiter,
+                                 static_cast<uint8_t>(MasterBit(master) | identity.manufacturer),
+                                 identity.deviceType,
+                                 identity.deviceId[0],
+                                 identity.deviceId[1],
+                                 identity.deviceId[2],
+                                 command,
+                                 static_cast<uint8_t>(data.size())};
+    body.insert(body.end(), data.begin(), data.end());
+    return body;
 }
+
+constexpr std::size_t kLongFrameBodyLength = 8; // without data
 
 } // namespace
 
@@ -110,28 +121,16 @@ std::vector<uint8_t> IdentityQueryFrame(std::string_view preambleText, int addre
 
 std::vector<uint8_t> VariablesQueryFrame(std::string_view preambleText, bool master,
                                          const HartIdentity& identity) {
-    constexpr std::size_t kBodyLength = 8;
-    const int32_t preambles = PreambleLength(preambleText, kBodyLength);
-    const auto header = LongHeader(master, identity);
-    std::array<uint8_t, kBodyLength> body{};
-    std::copy(header.begin(), header.end(), body.begin());
-    body[6] = kReadDynamicVariables;
-    body[7] = 0x00;
-    return Frame(preambles, body);
+    const int32_t preambles = PreambleLength(preambleText, kLongFrameBodyLength);
+    return Frame(preambles, LongFrameBody(master, identity, kReadDynamicVariables, {}));
 }
 
 std::vector<uint8_t> WritePollingAddressFrame(std::string_view preambleText, bool master,
                                               const HartIdentity& identity, int newAddressIndex) {
-    constexpr std::size_t kBodyLength = 9;
-    const int32_t preambles = PreambleLength(preambleText, kBodyLength);
+    const int32_t preambles = PreambleLength(preambleText, kLongFrameBodyLength + 1);
     RequireListIndex(newAddressIndex, kSettableAddressCount, "HART Address in \"HART Address Setting\"");
-    const auto header = LongHeader(master, identity);
-    std::array<uint8_t, kBodyLength> body{};
-    std::copy(header.begin(), header.end(), body.begin());
-    body[6] = kWritePollingAddress;
-    body[7] = 0x01;
-    body[8] = static_cast<uint8_t>(newAddressIndex);
-    return Frame(preambles, body);
+    const std::array<uint8_t, 1> newAddress = {static_cast<uint8_t>(newAddressIndex)};
+    return Frame(preambles, LongFrameBody(master, identity, kWritePollingAddress, newAddress));
 }
 
 std::vector<uint8_t> ManualFrame(std::string_view preambleText, std::span<const uint8_t> body) {

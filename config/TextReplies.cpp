@@ -1,0 +1,161 @@
+// Reading the converter's text replies by marker and tags, and the decoders of the QX1, QX6 and QX2
+// blocks.
+#include "config/TextReplies.h"
+
+#include <stdexcept>
+
+#include "config/ValueEncodings.h"
+#include "tools/Conversions.h"
+
+namespace config {
+
+namespace {
+
+// LEJIOUT's items; a "DL:" digit beyond them leaves the list with no selection.
+constexpr int kTotalizerListItems = 9;
+
+// Distances inside one analog output row, counted from the first character after "DAn:".
+constexpr std::size_t kRowVariable = 0;
+constexpr std::size_t kRowUpper = 2;
+constexpr std::size_t kRowLower = 11;
+
+std::optional<AnalogOutputRow> decodeAnalogRow(std::string_view received, int key) {
+    const auto start = findTag(received, "DA" + std::to_string(key) + ":");
+    if (!start) {
+        return std::nullopt;
+    }
+    AnalogOutputRow row;
+    row.variable = listDigitAt(received, *start + kRowVariable);
+    row.upperText = rangeDisplayText(floatHexAt(received, *start + kRowUpper));
+    row.lowerText = rangeDisplayText(floatHexAt(received, *start + kRowLower));
+    return row;
+}
+
+} // namespace
+
+bool containsMarker(std::string_view received, std::string_view marker) {
+    return received.find(marker) != std::string_view::npos;
+}
+
+std::optional<std::size_t> findTag(std::string_view received, std::string_view tag) {
+    const std::size_t at = received.find(tag);
+    if (at == std::string_view::npos) {
+        return std::nullopt;
+    }
+    return at + tag.size();
+}
+
+std::string clippedText(std::string_view received, std::size_t pos, std::size_t width) {
+    if (pos >= received.size()) {
+        return {};
+    }
+    return std::string(received.substr(pos, width));
+}
+
+std::optional<std::string> tagText(std::string_view received, std::string_view tag, std::size_t width) {
+    const auto start = findTag(received, tag);
+    if (!start) {
+        return std::nullopt;
+    }
+    return clippedText(received, *start, width);
+}
+
+int listDigitAt(std::string_view received, std::size_t pos) {
+    // The runtime's integer conversion of the one character gives the user its usual message; a
+    // missing character is the empty text. A zero byte would end the message text right after its
+    // opening quote, so it is named as "\0" instead.
+    std::string character = clippedText(received, pos, 1);
+    if (character == std::string_view("\0", 1)) {
+        character = "\\0";
+    }
+    return tools::StrToInt(character);
+}
+
+float floatHexAt(std::string_view received, std::size_t pos) {
+    return floatFromHex(clippedText(received, pos, 8));
+}
+
+std::string rangeDisplayText(float value) {
+    return tools::GeneralFloatText(static_cast<double>(value)).substr(0, 5);
+}
+
+SystemParameters decodeSystemParameters(std::string_view received) {
+    SystemParameters result;
+    result.markerFound = containsMarker(received, "QX1");
+    if (!result.markerFound) {
+        return result;
+    }
+    try {
+        result.slaveAddress = tagText(received, "ADR:", 3);
+        if (const auto start = findTag(received, "BA1:")) {
+            result.baud1 = listDigitAt(received, *start);
+            result.parity1 = listDigitAt(received, *start + 1);
+        }
+        if (const auto start = findTag(received, "BA2:")) {
+            result.baud2 = listDigitAt(received, *start);
+            result.parity2 = listDigitAt(received, *start + 1);
+        }
+        if (const auto start = findTag(received, "MD:")) {
+            result.workingMode = listDigitAt(received, *start);
+        }
+        result.commandInterval = tagText(received, "JTM:", 3);
+    } catch (const tools::ConversionError& error) {
+        result.error = error.what();
+    }
+    return result;
+}
+
+TestValues decodeTestValues(std::string_view received) {
+    TestValues result;
+    result.markerFound = containsMarker(received, "QX6");
+    if (!result.markerFound) {
+        return result;
+    }
+    result.totalizer = tagText(received, "LJ:", 9);
+    for (std::size_t i = 0; i < result.outputs.size(); ++i) {
+        result.outputs[i] = tagText(received, "VA" + std::to_string(i) + ":", 5);
+    }
+    return result;
+}
+
+const std::optional<AnalogOutputRow>& AnalogOutputs::row(int output) const {
+    if (output < 0 || output >= 8) {
+        throw std::out_of_range("analog output " + std::to_string(output) + " does not exist");
+    }
+    const auto index = static_cast<std::size_t>(output);
+    return index < firstRows.size() ? firstRows[index] : lastRows[index - firstRows.size()];
+}
+
+AnalogOutputs decodeAnalogOutputs(std::string_view received, int currentTotalizerIndex) {
+    AnalogOutputs result;
+    result.markerFound = containsMarker(received, "QX2");
+    if (!result.markerFound) {
+        return result;
+    }
+    try {
+        int totalizerIndex = currentTotalizerIndex;
+        if (const auto start = findTag(received, "DL:")) {
+            result.totalizerOutput = listDigitAt(received, *start);
+            totalizerIndex = *result.totalizerOutput < kTotalizerListItems ? *result.totalizerOutput
+                                                                           : kNoSelection;
+        }
+        for (std::size_t i = 0; i < result.firstRows.size(); ++i) {
+            result.firstRows[i] = decodeAnalogRow(received, static_cast<int>(i) + 1);
+        }
+        // While a totalizer output is active the converter drives the last four outputs itself, so
+        // their rows are shown closed and whatever the reply holds for them is not read.
+        if (totalizerIndex != 0) {
+            result.lastRowsState = LastRows::Closed;
+            return result;
+        }
+        result.lastRowsState = LastRows::Enabled;
+        for (std::size_t i = 0; i < result.lastRows.size(); ++i) {
+            result.lastRows[i] = decodeAnalogRow(received, static_cast<int>(i) + 5);
+        }
+    } catch (const tools::ConversionError& error) {
+        result.error = error.what();
+    }
+    return result;
+}
+
+} // namespace config

@@ -1,0 +1,82 @@
+// Value encodings of the converter's text commands: list digits, fixed-width decimal digits, float hex.
+#include "config/ValueEncodings.h"
+
+#include <bit>
+#include <cstdint>
+#include <stdexcept>
+
+#include "tools/Conversions.h"
+
+namespace config {
+
+namespace {
+
+char digitForIndex(int index, const ListField& list, char firstDigit) {
+    if (index == kNoSelection) {
+        throw tools::InputRefused("No item is selected in " + std::string(list.caption));
+    }
+    // Any other index outside the list cannot come from the list itself; it would put a character
+    // into the frame that is no digit the converter knows.
+    if (index < 0 || index >= list.itemCount) {
+        throw tools::InputRefused(std::string(list.caption) + " has no item " + std::to_string(index) +
+                                  " (items 0 to " + std::to_string(list.itemCount - 1) + ")");
+    }
+    return static_cast<char>(firstDigit + index);
+}
+
+} // namespace
+
+char listDigit(int index, const ListField& list) {
+    return digitForIndex(index, list, '0');
+}
+
+char offsetListDigit(int index, const ListField& list) {
+    return digitForIndex(index, list, '4');
+}
+
+std::string decimalDigits(std::string_view text, int width, std::string_view caption) {
+    if (width < 1 || width > 9) {
+        throw std::invalid_argument("decimalDigits: width must be 1 to 9");
+    }
+    const int32_t value = tools::StrToInt(text);
+    int32_t limit = 1;
+    for (int i = 0; i < width; ++i) {
+        limit *= 10;
+    }
+    if (value < 0 || value >= limit) {
+        throw tools::InputRefused(std::string(caption) + " must be between 0 and " +
+                                  std::to_string(limit - 1));
+    }
+    std::string digits(static_cast<std::size_t>(width), '0');
+    int32_t rest = value;
+    for (auto it = digits.rbegin(); it != digits.rend(); ++it) {
+        *it = static_cast<char>('0' + rest % 10);
+        rest /= 10;
+    }
+    return digits;
+}
+
+float singleFromText(std::string_view text) {
+    return tools::ToSingle(tools::StrToFloat(text));
+}
+
+std::string floatHex(float value) {
+    const auto pattern = std::bit_cast<uint32_t>(value);
+    std::string digits(8, '0');
+    for (int i = 0; i < 8; ++i) {
+        const unsigned nibble = (pattern >> (28 - 4 * i)) & 0xFu;
+        digits[static_cast<std::size_t>(i)] = tools::kHexDigits[nibble];
+    }
+    return digits;
+}
+
+float floatFromHex(std::string_view digits) {
+    uint32_t pattern = 0;
+    for (std::size_t i = 0; i < 8; ++i) {
+        const uint32_t nibble = i < digits.size() ? tools::HexDigitValue(digits.substr(i, 1)) : 0;
+        pattern = (pattern << 4) | nibble;
+    }
+    return std::bit_cast<float>(pattern);
+}
+
+} // namespace config
