@@ -50,24 +50,33 @@ char DecimalSeparator();
 
 // The general number format with 15 significant digits: fixed notation for -3 <= E <= 15 (value
 // written as 0.d1d2... x 10^E), otherwise scientific ("1E20", "9.99999997475243E-7"); "INF" and
-// "NAN", with "-" when the sign bit is set.
+// "NAN", with "-" when the sign bit is set. Negative zero is not negative and gives "0".
+// Independent of the process's C locale.
 std::string GeneralFloatText(double value);
 
 // Strict integer reading: leading blanks, optional sign, decimal digits or hex digits after "$",
 // "x", "X", "0x", "0X"; nothing may follow; signed 32-bit range.
+// Blanks are spaces only (a tab makes the text invalid). The sign comes before the prefix ("-$1");
+// hex digits give a magnitude like decimal ones, so "$FFFFFFFF" is out of range rather than -1 and
+// "-$80000000" is the lowest value.
 // Throws ConversionError("'<text>' is not a valid integer value").
 int32_t StrToInt(std::string_view text);
 
 // Strict float reading with DecimalSeparator(): optional sign, digits, fraction, exponent.
+// Leading and trailing spaces are ignored; "5." and ".5" are numbers, the other separator, "inf",
+// "nan" and hex floats are not. A value beyond double's range is not a valid floating point value;
+// one too small for it reads as zero. Independent of the process's C locale.
 // Throws ConversionError("'<text>' is not a valid floating point value").
 double StrToFloat(std::string_view text);
 
 // Rounds to the nearest single; throws ConversionError("Floating point overflow") when the
-// magnitude does not round to a finite single.
+// magnitude does not round to a finite single (infinity included). A not-a-number stays one, sign
+// kept; values too small for a single become subnormal or zero without error.
 float ToSingle(double value);
 
 // Integer formatted with a zero pattern ("000", "00000000"): at least that many digits with leading
-// zeros, all digits when there are more, "-" before the digits of a negative number.
+// zeros, all digits when there are more, "-" before the digits of a negative number. The minimum
+// is the number of '0' characters in the pattern.
 std::string FormatZeroPadded(int32_t value, std::string_view zeroPattern);
 
 } // namespace tools
