@@ -30,12 +30,12 @@ inline constexpr int kAnalogOutputs = 8;    // rows "DOUTA0:" .. "DOUTA7:"
 int analogOutputItemCount(int output);
 
 // The three frame forms.
-std::string queryFrame(std::string_view key);                          // "QQQ#" key "#"
-std::string setFrame(std::string_view key, std::string_view value);    // "QQS#" key ":" value "#"
-std::string testFrame(std::string_view key, std::string_view value);   // "QQQ#" key ":" value "#"
+std::string queryFrame(std::string_view key);                        // "QQQ#" key "#"
+std::string setFrame(std::string_view key, std::string_view value);  // "QQS#" key ":" value "#"
+std::string testFrame(std::string_view key, std::string_view value); // "QQQ#" key ":" value "#"
 
 // Queries.
-std::string communicationQueryFrame();  // "QQQ#QV#"
+std::string communicationQueryFrame();   // "QQQ#QV#"
 std::string systemParameterQueryFrame(); // "QQQ#QX1#"
 std::string analogOutputQueryFrame();    // "QQQ#QX2#"
 std::string testValueQueryFrame();       // "QQQ#QX6#"

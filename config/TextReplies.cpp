@@ -4,15 +4,13 @@
 
 #include <stdexcept>
 
+#include "config/TextCommands.h"
 #include "config/ValueEncodings.h"
 #include "tools/Conversions.h"
 
 namespace config {
 
 namespace {
-
-// LEJIOUT's items; a "DL:" digit beyond them leaves the list with no selection.
-constexpr int kTotalizerListItems = 9;
 
 // Distances inside one analog output row, counted from the first character after "DAn:".
 constexpr std::size_t kRowVariable = 0;
@@ -119,7 +117,7 @@ TestValues decodeTestValues(std::string_view received) {
 }
 
 const std::optional<AnalogOutputRow>& AnalogOutputs::row(int output) const {
-    if (output < 0 || output >= 8) {
+    if (output < 0 || output >= kAnalogOutputs) {
         throw std::out_of_range("analog output " + std::to_string(output) + " does not exist");
     }
     const auto index = static_cast<std::size_t>(output);
@@ -136,8 +134,9 @@ AnalogOutputs decodeAnalogOutputs(std::string_view received, int currentTotalize
         int totalizerIndex = currentTotalizerIndex;
         if (const auto start = findTag(received, "DL:")) {
             result.totalizerOutput = listDigitAt(received, *start);
-            totalizerIndex = *result.totalizerOutput < kTotalizerListItems ? *result.totalizerOutput
-                                                                           : kNoSelection;
+            // A digit beyond LEJIOUT's items leaves it with no selection, which is "not 0".
+            totalizerIndex =
+                *result.totalizerOutput < kTotalizerItems ? *result.totalizerOutput : kNoSelection;
         }
         for (std::size_t i = 0; i < result.firstRows.size(); ++i) {
             result.firstRows[i] = decodeAnalogRow(received, static_cast<int>(i) + 1);

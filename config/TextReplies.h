@@ -49,13 +49,13 @@ std::string rangeDisplayText(float value);
 
 // Reply to "QQQ#QX1#" (and to "QQQ#QV#", which shares its pending command).
 struct SystemParameters {
-    bool markerFound = false;                  // "QX1"; without it every field is nullopt
-    std::optional<std::string> slaveAddress;   // "ADR:", 3 characters -> Edit14
-    std::optional<int> baud1;                  // "BA1:" first character -> BRAT1
-    std::optional<int> parity1;                // "BA1:" second character -> XIAO1
-    std::optional<int> baud2;                  // "BA2:" first character -> BRAT2
-    std::optional<int> parity2;                // "BA2:" second character -> XIAO2
-    std::optional<int> workingMode;            // "MD:", 1 character -> ComboBox7
+    bool markerFound = false;                   // "QX1"; without it every field is nullopt
+    std::optional<std::string> slaveAddress;    // "ADR:", 3 characters -> Edit14
+    std::optional<int> baud1;                   // "BA1:" first character -> BRAT1
+    std::optional<int> parity1;                 // "BA1:" second character -> XIAO1
+    std::optional<int> baud2;                   // "BA2:" first character -> BRAT2
+    std::optional<int> parity2;                 // "BA2:" second character -> XIAO2
+    std::optional<int> workingMode;             // "MD:", 1 character -> ComboBox7
     std::optional<std::string> commandInterval; // "JTM:", 3 characters -> Edit6
     std::optional<std::string> error;
 };
@@ -63,9 +63,9 @@ SystemParameters decodeSystemParameters(std::string_view received);
 
 // Reply to "QQQ#QX6#". All fields are text taken as they stand, so nothing can fail.
 struct TestValues {
-    bool markerFound = false;                            // "QX6"
-    std::optional<std::string> totalizer;                // "LJ:", 9 characters -> Edit3
-    std::array<std::optional<std::string>, 8> outputs;   // "VA0:".."VA7:", 5 characters -> AVO0..AVO7
+    bool markerFound = false;                          // "QX6"
+    std::optional<std::string> totalizer;              // "LJ:", 9 characters -> Edit3
+    std::array<std::optional<std::string>, 8> outputs; // "VA0:".."VA7:", 5 characters -> AVO0..AVO7
 };
 TestValues decodeTestValues(std::string_view received);
 
@@ -89,11 +89,11 @@ enum class LastRows {
 // Reply to "QQQ#QX2#". Apply in member order: totalizerOutput, firstRows, lastRowsState, lastRows,
 // then show error.
 struct AnalogOutputs {
-    bool markerFound = false;                                 // "QX2"
-    std::optional<int> totalizerOutput;                       // "DL:" digit -> LEJIOUT
-    std::array<std::optional<AnalogOutputRow>, 4> firstRows;  // "DA1:".."DA4:" -> rows DOUTA0..DOUTA3
-    std::optional<LastRows> lastRowsState;                    // nullopt when stopped before this step
-    std::array<std::optional<AnalogOutputRow>, 4> lastRows;   // "DA5:".."DA8:" -> rows DOUTA4..DOUTA7
+    bool markerFound = false;                                // "QX2"
+    std::optional<int> totalizerOutput;                      // "DL:" digit -> LEJIOUT
+    std::array<std::optional<AnalogOutputRow>, 4> firstRows; // "DA1:".."DA4:" -> rows DOUTA0..DOUTA3
+    std::optional<LastRows> lastRowsState;                   // nullopt when stopped before this step
+    std::array<std::optional<AnalogOutputRow>, 4> lastRows;  // "DA5:".."DA8:" -> rows DOUTA4..DOUTA7
     std::optional<std::string> error;
 
     // Row "DOUTA<output>:", output 0..7.

@@ -79,8 +79,7 @@ INSTANTIATE_TEST_SUITE_P(
         FrameCase{"AV3O empty", [] { return config::outputTestFrame(3, ""); }, "QQQ#AV3O:#"},
         FrameCase{"AV3O abc", [] { return config::outputTestFrame(3, "abc"); }, "QQQ#AV3O:abc#"}));
 
-template <typename Error>
-std::string failureOf(const std::function<std::string()>& build) {
+template <typename Error> std::string failureOf(const std::function<std::string()>& build) {
     try {
         const std::string frame = build();
         return "built " + frame;
@@ -102,8 +101,8 @@ class Failures : public DotSeparator, public ::testing::WithParamInterface<Failu
 
 TEST_P(Failures, ReportTheFirstBadFieldWithItsKind) {
     const FailureCase& c = GetParam();
-    const std::string seen = c.refused ? failureOf<tools::InputRefused>(c.build)
-                                       : failureOf<tools::ConversionError>(c.build);
+    const std::string seen =
+        c.refused ? failureOf<tools::InputRefused>(c.build) : failureOf<tools::ConversionError>(c.build);
     EXPECT_EQ(seen, c.message) << c.what;
 }
 
@@ -140,8 +139,8 @@ INSTANTIATE_TEST_SUITE_P(
                     "No item is selected in RS485B Parity"},
         FailureCase{"row list before range texts", [] { return config::analogOutputFrame(2, -1, "x", "y"); },
                     true, "No item is selected in DOUTA2"},
-        FailureCase{"DOUT3 has no tenth item", [] { return config::analogOutputFrame(2, 9, "1", "1"); },
-                    true, "DOUTA2 has no item 9 (items 0 to 8)"},
+        FailureCase{"DOUT3 has no tenth item", [] { return config::analogOutputFrame(2, 9, "1", "1"); }, true,
+                    "DOUTA2 has no item 9 (items 0 to 8)"},
         FailureCase{"20 mA read first", [] { return config::analogOutputFrame(0, 1, "abc", "xyz"); }, false,
                     "'abc' is not a valid floating point value"},
         FailureCase{"4 mA text", [] { return config::analogOutputFrame(0, 1, "1", "xyz"); }, false,
@@ -221,8 +220,8 @@ TEST(FloatHex, PatternIsUpperCaseMostSignificantFirstAndReadsBack) {
 }
 
 TEST(FloatHex, LenientReading) {
-    EXPECT_EQ(config::floatFromHex("42c80000"), 34.0f);  // lower case counts as 0
-    EXPECT_EQ(config::floatFromHex("42C8"), 100.0f);     // missing low digits count as 0
+    EXPECT_EQ(config::floatFromHex("42c80000"), 34.0f); // lower case counts as 0
+    EXPECT_EQ(config::floatFromHex("42C8"), 100.0f);    // missing low digits count as 0
     EXPECT_EQ(config::floatFromHex(""), 0.0f);
     EXPECT_EQ(config::floatFromHex("42C80000FF"), 100.0f); // beyond eight digits ignored
     EXPECT_EQ(config::floatFromHex("4?C80000"), config::floatFromHex("40C80000"));

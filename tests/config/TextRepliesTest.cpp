@@ -15,8 +15,7 @@ namespace {
 using namespace std::string_literals;
 
 // One line per result listing the fields present, in decoding order, so a table states a whole result.
-template <typename T>
-void add(std::string& out, const char* name, const std::optional<T>& field) {
+template <typename T> void add(std::string& out, const char* name, const std::optional<T>& field) {
     if (field) {
         if constexpr (std::is_same_v<T, int>) {
             out += " "s + name + "=" + std::to_string(*field);
@@ -80,23 +79,24 @@ const std::string kFullQx1 = "QX1 ADR=005 BRAT1=3 XIAO1=0 BRAT2=4 XIAO2=1 MD=1 J
 
 INSTANTIATE_TEST_SUITE_P(
     Qx1, SystemParameterReplies,
-    ::testing::Values(
-        ReplyCase{"QQQ#QX1#ADR:005,BA1:30,BA2:41,MD:1,JTM:012#", kFullQx1},
-        ReplyCase{"JTM:012 MD:1 BA2:41 BA1:30 ADR:005 QX1", kFullQx1},
-        ReplyCase{"MD:1;QX1;ADR:005BA2:41||JTM:012\r\nBA1:30", kFullQx1},
-        ReplyCase{"ADR:005,BA1:30,BA2:41,MD:1,JTM:012", "-"},  // no marker
-        ReplyCase{"qx1 ADR:005", "-"},                         // marker is case-sensitive
-        ReplyCase{"QX1 adr:005 JTM:020", "QX1 JTM=020"},
-        ReplyCase{"QX1 ADR:001 BA1:3x BA2:41 MD:1 JTM:012", "QX1 ADR=001 BRAT1=3 ! 'x' is not a valid integer value"},
-        ReplyCase{"QX1 ADR:00", "QX1 ADR=00"},    // a text field cut by the end keeps what is there
-        ReplyCase{"QX1 ADR:", "QX1 ADR="},        // tag at the very end: empty text
-        ReplyCase{"QX1 JTM:3 BA1:3", "QX1 BRAT1=3 ! '' is not a valid integer value"},
-        ReplyCase{"QX1 MD:", "QX1 ! '' is not a valid integer value"},
-        ReplyCase{"QX1 MDL:3 MDBS1:0,05", "QX1"}, // never "MD:"
-        ReplyCase{"QX1 MDL:3 MD:2 MDBS1:0", "QX1 MD=2"},
-        ReplyCase{"QX1 QMD:2", "QX1 MD=2"},        // plain substring search
-        ReplyCase{"QX1 ADR:001 ADR:002 MD:1 MD:x", "QX1 ADR=001 MD=1"}, // first occurrence wins
-        ReplyCase{"QX1 BA1:99 BA2:67", "QX1 BRAT1=9 XIAO1=9 BRAT2=6 XIAO2=7"}));
+    ::testing::Values(ReplyCase{"QQQ#QX1#ADR:005,BA1:30,BA2:41,MD:1,JTM:012#", kFullQx1},
+                      ReplyCase{"JTM:012 MD:1 BA2:41 BA1:30 ADR:005 QX1", kFullQx1},
+                      ReplyCase{"MD:1;QX1;ADR:005BA2:41||JTM:012\r\nBA1:30", kFullQx1},
+                      ReplyCase{"ADR:005,BA1:30,BA2:41,MD:1,JTM:012", "-"}, // no marker
+                      ReplyCase{"qx1 ADR:005", "-"},                        // marker is case-sensitive
+                      ReplyCase{"QX1 adr:005 JTM:020", "QX1 JTM=020"},
+                      ReplyCase{"QX1 ADR:001 BA1:3x BA2:41 MD:1 JTM:012",
+                                "QX1 ADR=001 BRAT1=3 ! 'x' is not a valid integer value"},
+                      ReplyCase{"QX1 ADR:00",
+                                "QX1 ADR=00"},           // a text field cut by the end keeps what is there
+                      ReplyCase{"QX1 ADR:", "QX1 ADR="}, // tag at the very end: empty text
+                      ReplyCase{"QX1 JTM:3 BA1:3", "QX1 BRAT1=3 ! '' is not a valid integer value"},
+                      ReplyCase{"QX1 MD:", "QX1 ! '' is not a valid integer value"},
+                      ReplyCase{"QX1 MDL:3 MDBS1:0,05", "QX1"}, // never "MD:"
+                      ReplyCase{"QX1 MDL:3 MD:2 MDBS1:0", "QX1 MD=2"},
+                      ReplyCase{"QX1 QMD:2", "QX1 MD=2"}, // plain substring search
+                      ReplyCase{"QX1 ADR:001 ADR:002 MD:1 MD:x", "QX1 ADR=001 MD=1"}, // first occurrence wins
+                      ReplyCase{"QX1 BA1:99 BA2:67", "QX1 BRAT1=9 XIAO1=9 BRAT2=6 XIAO2=7"}));
 
 TEST(SystemParameterReplies, EveryCharacterInAListPosition) {
     for (int c = 0; c < 256; ++c) {
@@ -134,12 +134,12 @@ TEST_P(TestValueReplies, Decode) {
 
 INSTANTIATE_TEST_SUITE_P(
     Qx6, TestValueReplies,
-    ::testing::Values(ReplyCase{"QX6 LJ:000012345 VA0:020.0 VA3:004.5", "QX6 LJ=000012345 VA0=020.0 VA3=004.5"},
+    ::testing::Values(ReplyCase{"QX6 LJ:000012345 VA0:020.0 VA3:004.5",
+                                "QX6 LJ=000012345 VA0=020.0 VA3=004.5"},
                       ReplyCase{"VA7:001.5,QX6,VA0:002.5#", "QX6 VA0=002.5 VA7=001.5"},
                       ReplyCase{"LJ:000012345 VA0:020.0", "-"},
                       ReplyCase{"QX6 VA1: x y#VA2:-1E-5", "QX6 VA1= x y# VA2=-1E-5"}, // as it stands
-                      ReplyCase{"QX6 VA4:12", "QX6 VA4=12"},
-                      ReplyCase{"QX6 LJ:", "QX6 LJ="},
+                      ReplyCase{"QX6 VA4:12", "QX6 VA4=12"}, ReplyCase{"QX6 LJ:", "QX6 LJ="},
                       ReplyCase{"QX6 VA0:1VA0:2", "QX6 VA0=1VA0:"}));
 
 class AnalogOutputReplies : public ::testing::TestWithParam<std::tuple<std::string, int, std::string>> {
@@ -169,7 +169,7 @@ INSTANTIATE_TEST_SUITE_P(
         std::tuple{"QX2" + kLastRows, 0, "QX2 enabled DA5=1/1/1 DA6=2/2/0 DA7=3/3/0 DA8=9/4/0"s},
         std::tuple{"QX2" + kLastRows, 2, "QX2 closed"s},
         std::tuple{"QX2" + kLastRows, config::kNoSelection, "QX2 closed"s},
-        std::tuple{"QX2 DL:9" + kLastRows, 0, "QX2 DL=9 closed"s},  // beyond LEJIOUT: no selection
+        std::tuple{"QX2 DL:9" + kLastRows, 0, "QX2 DL=9 closed"s}, // beyond LEJIOUT: no selection
         std::tuple{"QX2 DL:x DA1:2,41200000,3F800000"s, 0, "QX2 ! 'x' is not a valid integer value"s},
         std::tuple{"QX2 DA1:1,42C8"s, 0, "QX2 DA1=1/100/0 enabled"s}, // missing hex digits count as 0
         std::tuple{"QX2 DA1:2,41200000,3F800000 DA2:"s, 0,
@@ -185,12 +185,12 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(AnalogOutputReplies, SetFramesReadBackThroughTheReplyRows) {
     tools::SetDecimalSeparator('.');
     const std::vector<std::pair<std::string, std::string>> values = {
-        {"100", "0.00"}, {"20.5", "-10"}, {"0.1", "4"}, {"123456", "1E20"},
-        {"-0.001", "3.4E38"}, {"7", "1E-45"}, {"99.99", "-1"}, {"0", "0"}};
+        {"100", "0.00"},      {"20.5", "-10"}, {"0.1", "4"},    {"123456", "1E20"},
+        {"-0.001", "3.4E38"}, {"7", "1E-45"},  {"99.99", "-1"}, {"0", "0"}};
     std::string reply = "QX2 DL:0";
     for (int output = 0; output < 8; ++output) {
-        const std::string frame = config::analogOutputFrame(output, output + 1, values[output].first,
-                                                            values[output].second);
+        const std::string frame =
+            config::analogOutputFrame(output, output + 1, values[output].first, values[output].second);
         reply += frame.substr(4, frame.size() - 5); // "DAn:" + value, without "QQS#" and "#"
     }
     const auto r = config::decodeAnalogOutputs(reply, 1);
@@ -200,10 +200,8 @@ TEST(AnalogOutputReplies, SetFramesReadBackThroughTheReplyRows) {
         const auto& row = r.row(output);
         ASSERT_TRUE(row) << output;
         EXPECT_EQ(row->variable, output + 1);
-        EXPECT_EQ(row->upperText,
-                  config::rangeDisplayText(config::singleFromText(values[output].first)));
-        EXPECT_EQ(row->lowerText,
-                  config::rangeDisplayText(config::singleFromText(values[output].second)));
+        EXPECT_EQ(row->upperText, config::rangeDisplayText(config::singleFromText(values[output].first)));
+        EXPECT_EQ(row->lowerText, config::rangeDisplayText(config::singleFromText(values[output].second)));
     }
     EXPECT_EQ(r.row(2)->upperText, "0.100");
     EXPECT_EQ(r.row(3)->upperText, "12345");
