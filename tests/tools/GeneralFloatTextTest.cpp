@@ -1,5 +1,6 @@
 // The 15-digit general float text: a table of chosen values, and a property check over many single
 // and double bit patterns against the C library's own correctly rounded "%.14e".
+#include "CommaLocaleScope.h"
 #include "SeparatorScope.h"
 #include "tools/Conversions.h"
 
@@ -7,7 +8,6 @@
 
 #include <bit>
 #include <cfloat>
-#include <clocale>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -254,21 +254,12 @@ TEST(GeneralFloatText, ZerosAndSpecialsForEverySign) {
 
 // The process's C locale must not leak into the text: Qt programs set it from the environment.
 TEST(GeneralFloatText, IgnoresTheProcessLocale) {
-    const char* commaLocales[] = {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "fr_FR.utf8", "ru_RU.UTF-8"};
-    const char* chosen = nullptr;
-    for (const char* name : commaLocales)
-        if (std::setlocale(LC_NUMERIC, name)) {
-            chosen = name;
-            break;
-        }
-    if (!chosen)
+    const CommaLocaleScope locale;
+    if (!locale.name())
         GTEST_SKIP() << "no locale with a comma decimal separator is installed";
     const SeparatorScope scope('.');
-    const std::string text = tools::GeneralFloatText(100.5);
-    const std::string small = tools::GeneralFloatText(1.5e-20);
-    std::setlocale(LC_NUMERIC, "C");
-    EXPECT_EQ(text, "100.5") << "under " << chosen;
-    EXPECT_EQ(small, "1.5E-20") << "under " << chosen;
+    EXPECT_EQ(tools::GeneralFloatText(100.5), "100.5") << "under " << locale.name();
+    EXPECT_EQ(tools::GeneralFloatText(1.5e-20), "1.5E-20") << "under " << locale.name();
 }
 
 } // namespace

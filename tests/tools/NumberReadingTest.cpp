@@ -1,5 +1,6 @@
 // Strict readings of typed numbers (integers, floats), rounding to single precision and the
 // zero-padded integer form used by text commands.
+#include "CommaLocaleScope.h"
 #include "SeparatorScope.h"
 #include "tools/Conversions.h"
 
@@ -7,7 +8,6 @@
 
 #include <bit>
 #include <cfloat>
-#include <clocale>
 #include <cmath>
 #include <limits>
 #include <random>
@@ -283,27 +283,14 @@ TEST(StrToFloat, ReadsBackGeneralFloatText) {
 }
 
 TEST(StrToFloat, IgnoresTheProcessLocale) {
-    const char* commaLocales[] = {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "fr_FR.utf8", "ru_RU.UTF-8"};
-    const char* chosen = nullptr;
-    for (const char* name : commaLocales)
-        if (std::setlocale(LC_NUMERIC, name)) {
-            chosen = name;
-            break;
-        }
-    if (!chosen)
+    const CommaLocaleScope locale;
+    if (!locale.name())
         GTEST_SKIP() << "no locale with a comma decimal separator is installed";
     const SeparatorScope scope('.');
-    double value = 0;
-    bool commaRefused = false;
-    try {
-        value = tools::StrToFloat("1.5");
-        tools::StrToFloat("1,5");
-    } catch (const tools::ConversionError&) {
-        commaRefused = true;
-    }
-    std::setlocale(LC_NUMERIC, "C");
-    EXPECT_EQ(value, 1.5) << "under " << chosen;
-    EXPECT_TRUE(commaRefused) << "under " << chosen;
+    EXPECT_EQ(conversionMessage([] { EXPECT_EQ(tools::StrToFloat("1.5"), 1.5); }), "")
+        << "under " << locale.name();
+    EXPECT_EQ(conversionMessage([] { tools::StrToFloat("1,5"); }), floatMessage("1,5"))
+        << "under " << locale.name();
 }
 
 uint32_t singleBits(double value) {
