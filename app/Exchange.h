@@ -1,0 +1,57 @@
+// The rules of the request/reply exchange that do not need a window: pending command codes, how a
+// received block is shown and whether it is decoded, and the timeout messages.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace app {
+
+// Pending command codes: the request whose reply is awaited (0: none).
+namespace pending {
+inline constexpr int32_t None = 0;
+inline constexpr int32_t HartIdentity = 100;
+inline constexpr int32_t HartVariables = 103;
+inline constexpr int32_t HartManual = 104;
+inline constexpr int32_t HartAddress = 106;
+inline constexpr int32_t SetCommand = 200;
+inline constexpr int32_t SystemParameters = 201;
+inline constexpr int32_t AnalogOutputs = 202;
+inline constexpr int32_t CustomHart = 203;
+inline constexpr int32_t ParseFormat = 204;
+inline constexpr int32_t TestValues = 206;
+inline constexpr int32_t ModbusTest = 302;
+} // namespace pending
+
+// Timeout kinds, selecting the message shown when no reply comes.
+namespace timeout {
+inline constexpr int32_t Connection = 1;
+inline constexpr int32_t ParameterQuery = 2;
+inline constexpr int32_t ParameterSetting = 3;
+inline constexpr int32_t HartCommand = 4;
+} // namespace timeout
+
+inline constexpr std::size_t kReceiveBufferSize = 604;
+inline constexpr std::size_t kReceivedTextMax = 255;
+inline constexpr int kReplyTimeoutMs = 3000;
+inline constexpr int kParseDelayMs = 300;
+inline constexpr int kReceivePauseMs = 200;
+
+// What the receive handler does with a block, by the pending command at that moment.
+struct ReceiveAction {
+    bool showHex = false;      // hex pairs instead of the text
+    bool startParse = false;   // start the parse timer (a decoder runs 300 ms later)
+    bool clearPending = false; // the exchange is over: pending command back to 0
+};
+ReceiveAction ReceiveActionFor(int32_t pendingCommand);
+
+// The message of a timeout kind; empty for a kind that shows nothing.
+std::string TimeoutMessage(int32_t kind);
+
+// The received text as the receive field shows it: up to its first zero byte.
+std::string TextUpToZero(std::string_view text);
+
+} // namespace app

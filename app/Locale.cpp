@@ -1,0 +1,19 @@
+// Locale settings read through Qt.
+#include "app/Locale.h"
+
+#include <QLocale>
+
+#include "tools/Conversions.h"
+
+namespace app {
+
+void ApplyLocaleSettings() {
+    const QString separator = QLocale::system().decimalPoint();
+    char value = '.';
+    if (separator.size() == 1 && separator.at(0).unicode() > 0x20 && separator.at(0).unicode() < 0x7F) {
+        value = static_cast<char>(separator.at(0).unicode());
+    }
+    tools::SetDecimalSeparator(value);
+}
+
+} // namespace app

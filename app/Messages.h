@@ -1,0 +1,32 @@
+// Modal message boxes of the window and the general error handler every handler runs through, with a
+// seam that lets tests record the messages instead of blocking on a modal box.
+#pragma once
+
+#include <functional>
+
+#include <QString>
+
+namespace app {
+
+enum class MessageKind {
+    Plain, // ShowMessage: a plain box with an OK button (timeouts, hex text failures)
+    Error, // the general error handler: an exception's message
+};
+
+using MessageRecorder = std::function<void(MessageKind kind, const QString& text)>;
+
+// With a recorder set, messages go to it and no box is shown; an empty recorder restores the boxes.
+void SetMessageRecorder(MessageRecorder recorder);
+
+// A plain modal message box with an OK button. While it is open, received blocks and timers are
+// still handled (the box runs its own event loop).
+void ShowMessage(const QString& text);
+
+// The general error handler's box for an exception that left a handler.
+void ShowErrorMessage(const QString& text);
+
+// Runs a handler; an exception that leaves it is shown by the general error handler and the program
+// goes on.
+void RunGuarded(const std::function<void()>& handler);
+
+} // namespace app

@@ -1,0 +1,318 @@
+// TForm1: start state, the "Serial Parameters" group, and the exchange (request steps, receive
+// handler, reply timeout, parse dispatch).
+#include "app/VX538AB.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include <QCloseEvent>
+#include <QColor>
+#include <QPalette>
+#include <QPixmap>
+#include <QThread>
+
+#include "app/Lists.h"
+#include "app/Logo.h"
+#include "app/Messages.h"
+#include "hart/UnitTable.h"
+#include "tools/Conversions.h"
+#include "ui_VX538AB.h"
+
+using app::RunGuarded;
+
+std::string FieldText(const QLineEdit* edit) {
+    return edit->text().toLatin1().toStdString();
+}
+
+std::string FieldText(const QComboBox* list) {
+    return list->currentText().toLatin1().toStdString();
+}
+
+TForm1::TForm1(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TForm1>()) {
+    ui->setupUi(this);
+    move(146, 121);
+
+    // The form's look that the designer file cannot hold: silver background, font families in order
+    // of likeness, the logo, the unit lists from the one unit table.
+    QPalette silver = palette();
+    silver.setColor(QPalette::Window, QColor(0xC0, 0xC0, 0xC0));
+    setPalette(silver);
+    setAutoFillBackground(true);
+    QFont base = font();
+    base.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
+                      QStringLiteral("DejaVu Sans")});
+    base.setPixelSize(11);
+    setFont(base);
+    QFont title = ui->Label41->font();
+    title.setFamilies({QStringLiteral("Segoe UI"), QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
+    title.setPointSize(18);
+    title.setBold(true);
+    ui->Label41->setFont(title);
+    QPalette black = ui->Label41->palette();
+    black.setColor(QPalette::WindowText, Qt::black);
+    ui->Label41->setPalette(black);
+    // Group frames with the caption standing on the frame line, where the layout expects it.
+    setStyleSheet(QStringLiteral("QGroupBox { border: 1px solid #808080; margin-top: 6px; }"
+                                 "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
+                                 " left: 8px; padding: 0px 2px; }"));
+    ui->Image1->setPixmap(QPixmap::fromImage(app::LogoPicture(97, 41)));
+
+    // "9600" stands in the baud list as text, with no item selected.
+    ui->ComboBox11->setCurrentIndex(-1);
+    ui->ComboBox11->setEditText(QStringLiteral("9600"));
+
+    for (QComboBox* units : {ui->ComboBox3, ui->ComboBox31, ui->ComboBox32, ui->ComboBox33}) {
+        for (std::string_view entry : hart::UnitEntries()) {
+            units->addItem(QString::fromUtf8(entry.data(), static_cast<qsizetype>(entry.size())));
+        }
+        units->setCurrentIndex(0);
+    }
+
+    Comm1 = new serial::TComm(this);
+    Comm1->SetCommName("COM2");
+    Comm1->SetBaudRate(9600);
+    Comm1->SetReadIntervalTimeout(400);
+    Comm1->OnReceiveData = [this](serial::TComm* sender, const uint8_t* buffer, uint16_t length) {
+        RunGuarded([&] { Comm1ReceiveData(sender, buffer, length); });
+    };
+
+    Timer2 = new app::Timer(this);
+    Timer2->SetInterval(app::kParseDelayMs);
+    Timer2->OnTimer = [this] { RunGuarded([this] { Timer2Timer(); }); };
+    Timer3 = new app::Timer(this);
+    Timer3->OnTimer = [this] { RunGuarded([this] { Timer3Timer(); }); };
+
+    connectHandlers();
+    RunGuarded([this] { FormCreate(); });
+}
+
+TForm1::~TForm1() {
+    // The port's threads end before the component and the window go away.
+    Comm1->ClosePort();
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    Comm1->ClosePort();
+    QWidget::closeEvent(event);
+}
+
+void TForm1::onClick(QPushButton* button, void (TForm1::*handler)()) {
+    connect(button, &QPushButton::clicked, this, [this, handler] { RunGuarded([this, handler] { (this->*handler)(); }); });
+}
+
+void TForm1::connectHandlers() {
+    onClick(ui->Button1, &TForm1::Button1Click);
+    onClick(ui->Button26, &TForm1::Button26Click);
+
+    onClick(ui->Button6, &TForm1::Button6Click);
+    onClick(ui->Button23, &TForm1::Button23Click);
+    onClick(ui->Button24, &TForm1::Button24Click);
+    onClick(ui->Button27, &TForm1::Button27Click);
+    onClick(ui->Button29, &TForm1::Button29Click);
+    onClick(ui->Button30, &TForm1::Button30Click);
+    onClick(ui->Button32, &TForm1::Button32Click);
+    onClick(ui->Button33, &TForm1::Button33Click);
+    onClick(ui->Button53, &TForm1::Button53Click);
+    onClick(ui->Button52, &TForm1::Button52Click);
+    connect(ui->Edit14, &QLineEdit::textChanged, this, [this] { RunGuarded([this] { Edit14Change(); }); });
+
+    onClick(ui->Button2, &TForm1::Button2Click);
+    onClick(ui->Button3, &TForm1::Button3Click);
+    onClick(ui->Button5, &TForm1::Button5Click);
+    onClick(ui->Button8, &TForm1::Button8Click);
+    onClick(ui->Button12, &TForm1::Button12Click);
+    onClick(ui->Button36, &TForm1::Button36Click);
+    onClick(ui->Button37, &TForm1::Button37Click);
+    onClick(ui->Button38, &TForm1::Button38Click);
+    onClick(ui->Button10, &TForm1::Button10Click);
+    onClick(ui->Button34, &TForm1::Button34Click);
+    onClick(ui->Button11, &TForm1::Button11Click);
+    onClick(ui->Button22, &TForm1::Button22Click);
+    onClick(ui->Button25, &TForm1::Button25Click);
+    onClick(ui->Button28, &TForm1::Button28Click);
+    onClick(ui->Button35, &TForm1::Button35Click);
+    onClick(ui->Button41, &TForm1::Button41Click);
+    onClick(ui->Button42, &TForm1::Button42Click);
+    onClick(ui->Button43, &TForm1::Button43Click);
+    onClick(ui->Button51, &TForm1::Button51Click);
+
+    onClick(ui->Button7, &TForm1::Button7Click);
+    onClick(ui->Button16, &TForm1::Button16Click);
+    onClick(ui->Button14, &TForm1::Button14Click);
+    onClick(ui->Button20, &TForm1::Button20Click);
+}
+
+void TForm1::FormCreate() {
+    ui->Button6->setEnabled(true);
+    Timer2->SetEnabled(false);
+    Timer3->SetEnabled(false);
+}
+
+void TForm1::Button1Click() {
+    if (portOpen_) {
+        portOpen_ = false;
+        ui->Button1->setText(QStringLiteral("Open"));
+        ui->Button6->setEnabled(false);
+        Comm1->ClosePort();
+        return;
+    }
+    Comm1->ClosePort();
+    const int32_t baud = tools::StrToInt(FieldText(ui->ComboBox11));
+    if (baud <= 0) {
+        // A speed of 0 would mean "hang up" to the driver, a negative one is no speed at all.
+        throw tools::InputRefused("Baud must be a positive number of bits per second; the port stays closed.");
+    }
+    Comm1->SetBaudRate(static_cast<uint32_t>(baud));
+    const int parity = app::SelectedIndex(ui->ComboBox10);
+    if (parity < 0) {
+        throw tools::InputRefused("Parity must be one of None, Odd or Even; the port stays closed.");
+    }
+    Comm1->SetParity(static_cast<serial::TParity>(parity));
+    Comm1->SetCommName(FieldText(ui->SPREALCOM));
+    Comm1->SetOutx_XonXoffFlow(false);
+    Comm1->SetInx_XonXoffFlow(false);
+    Comm1->OpenPort();
+    portOpen_ = true;
+    ui->Button1->setText(QStringLiteral("Close"));
+    ui->Button6->setEnabled(true);
+}
+
+void TForm1::showFrame(const std::string& frame, bool hex) {
+    if (hex) {
+        const auto* bytes = reinterpret_cast<const uint8_t*>(frame.data());
+        ui->Edit8->setText(QString::fromLatin1(tools::BytesToHexText({bytes, frame.size()})));
+    } else {
+        ui->Edit8->setText(QString::fromLatin1(frame.data(), static_cast<qsizetype>(frame.size())));
+    }
+}
+
+void TForm1::emptyFirstStepFields(const Request& request) {
+    ui->Edit8->clear();
+    ui->Memo10->clear();
+    if (request.prepare) {
+        request.prepare();
+    }
+}
+
+void TForm1::SendRequest(const Request& request) {
+    const bool emptiesFirst = request.kind == Request::Kind::Standard || request.kind == Request::Kind::Hart ||
+                              request.kind == Request::Kind::HartAddress;
+    std::string frame;
+    try {
+        frame = request.build();
+    } catch (const tools::InputRefused&) {
+        throw;
+    } catch (...) {
+        // The handler would have emptied its fields before reaching the conversion that failed.
+        if (emptiesFirst) {
+            emptyFirstStepFields(request);
+        }
+        throw;
+    }
+    const auto write = [&] {
+        // Frames are at most a few hundred bytes, far below the 16-bit length limit.
+        Comm1->SendData(frame.data(), static_cast<uint16_t>(std::min<std::size_t>(frame.size(), 0xFFFF)));
+    };
+
+    switch (request.kind) {
+    case Request::Kind::Standard:
+        emptyFirstStepFields(request);
+        showFrame(frame, request.showHex);
+        write();
+        pendingCommand_ = request.pendingCommand;
+        timeoutKind_ = request.timeoutKind;
+        Timer3->SetInterval(app::kReplyTimeoutMs);
+        Timer3->SetEnabled(true);
+        break;
+    case Request::Kind::Hart:
+        emptyFirstStepFields(request);
+        showFrame(frame, request.showHex);
+        write();
+        Timer3->SetEnabled(true);
+        pendingCommand_ = request.pendingCommand;
+        timeoutKind_ = request.timeoutKind;
+        break;
+    case Request::Kind::HartAddress:
+        emptyFirstStepFields(request);
+        showFrame(frame, request.showHex);
+        write();
+        Timer3->SetEnabled(true);
+        pendingCommand_ = request.pendingCommand;
+        timeoutKind_ = request.timeoutKind;
+        Timer3->SetInterval(app::kReplyTimeoutMs);
+        Timer3->SetEnabled(true);
+        break;
+    case Request::Kind::Test:
+        showFrame(frame, request.showHex);
+        ui->Memo10->clear();
+        write();
+        break;
+    case Request::Kind::FactoryRecord:
+        showFrame(frame, request.showHex);
+        pendingCommand_ = app::pending::SetCommand;
+        ui->Memo10->clear();
+        write();
+        break;
+    }
+}
+
+void TForm1::Comm1ReceiveData(serial::TComm*, const uint8_t* Buffer, uint16_t BufferLength) {
+    // The pause lets a reply that the converter sends in pieces settle; it holds the whole window.
+    QThread::msleep(app::kReceivePauseMs);
+
+    receiveLength_ = std::min<std::size_t>(BufferLength, receiveBuffer_.size());
+    std::memcpy(receiveBuffer_.data(), Buffer, receiveLength_);
+    receivedText_.assign(reinterpret_cast<const char*>(Buffer), std::min<std::size_t>(BufferLength, app::kReceivedTextMax));
+
+    const app::ReceiveAction action = app::ReceiveActionFor(pendingCommand_);
+    if (action.showHex) {
+        const auto* bytes = reinterpret_cast<const uint8_t*>(receivedText_.data());
+        ui->Memo10->setPlainText(QString::fromLatin1(tools::BytesToHexText({bytes, receivedText_.size()})));
+    } else {
+        ui->Memo10->setPlainText(QString::fromLatin1(app::TextUpToZero(receivedText_)));
+    }
+    if (action.clearPending) {
+        pendingCommand_ = app::pending::None;
+    }
+    Timer3->SetEnabled(false);
+    if (action.startParse) {
+        Timer2->SetEnabled(true);
+    }
+}
+
+void TForm1::Timer3Timer() {
+    Timer3->SetEnabled(false);
+    const std::string message = app::TimeoutMessage(timeoutKind_);
+    if (!message.empty()) {
+        app::ShowMessage(QString::fromLatin1(message));
+    }
+    Timer3->SetEnabled(false);
+}
+
+void TForm1::Timer2Timer() {
+    Timer2->SetEnabled(false);
+    switch (pendingCommand_) {
+    case app::pending::HartIdentity:
+        decodeHartIdentity();
+        break;
+    case app::pending::HartVariables:
+        decodeHartVariables();
+        break;
+    case app::pending::SystemParameters:
+        decodeSystemParameters();
+        break;
+    case app::pending::AnalogOutputs:
+        decodeAnalogOutputs();
+        break;
+    case app::pending::TestValues:
+        decodeTestValues();
+        break;
+    default:
+        // The custom HART commands and the parse format have no decoder in this window yet.
+        break;
+    }
+}
+
+void TForm1::Button26Click() {
+    ui->Memo10->clear();
+}

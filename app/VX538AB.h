@@ -1,0 +1,162 @@
+// The main window TForm1: its controls (from VX538AB.ui, each under its documented name), the port
+// component, the two timers, and the exchange of requests and replies with the converter.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+
+#include <QWidget>
+
+#include "app/Exchange.h"
+#include "app/Timer.h"
+#include "hart/HartFrames.h"
+#include "serial/SerialComm.h"
+
+class QComboBox;
+class QLineEdit;
+class QPushButton;
+
+namespace Ui {
+class TForm1;
+}
+
+// One request as the exchange sends it. The frame is built first, from the controls, by a function
+// that has no effect on the window; the exchange then performs the request steps of its kind.
+struct Request {
+    enum class Kind {
+        // Empty the send and receive fields, show, write, record pending command and timeout kind,
+        // reply timer 3000 ms and started.
+        Standard,
+        // HART requests that leave the reply timer's interval as it is: show, write, enable the reply
+        // timer, then record pending command and kind.
+        Hart,
+        // The HART polling address request: enable the reply timer, record, set 3000 ms, enable again.
+        HartAddress,
+        // Output tests: show, empty the receive field, write; no pending command, kind or timer.
+        Test,
+        // The factory record: show, pending command 200 (kind kept), empty the receive field, write;
+        // no reply timer.
+        FactoryRecord,
+    };
+
+    Kind kind = Kind::Standard;
+    // Returns the bytes to write. May throw: a tools::InputRefused leaves the window as it was; any
+    // other error, for the kinds that empty the fields first, leaves them emptied, as a handler that
+    // stops at its conversion does.
+    std::function<std::string()> build;
+    // Extra effects of the request's first step (Standard and Hart kinds), e.g. emptying the identity
+    // fields; they happen whether or not the frame could be built, unless it was refused.
+    std::function<void()> prepare;
+    bool showHex = false; // send field shows hex pairs instead of the text
+    int32_t pendingCommand = app::pending::None;
+    int32_t timeoutKind = 0;
+};
+
+class TForm1 : public QWidget {
+    Q_OBJECT
+public:
+    explicit TForm1(QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    serial::TComm* Comm1 = nullptr;
+    app::Timer* Timer2 = nullptr; // parse timer, 300 ms
+    app::Timer* Timer3 = nullptr; // reply timer
+
+    // The exchange state.
+    int32_t PendingCommand() const { return pendingCommand_; }
+    int32_t TimeoutKind() const { return timeoutKind_; }
+    // Bytes of the latest block held in the receive buffer (at most 604).
+    std::span<const uint8_t> ReceiveBuffer() const { return {receiveBuffer_.data(), receiveLength_}; }
+    // The first bytes of the latest block, one character per byte (at most 255).
+    const std::string& ReceivedText() const { return receivedText_; }
+    const hart::HartIdentity& StoredHartIdentity() const { return hartIdentity_; }
+
+    // The request steps, shared by every request handler.
+    void SendRequest(const Request& request);
+
+    // Handlers, named after their control and event.
+    void FormCreate();
+    void Button1Click();
+    void Comm1ReceiveData(serial::TComm* Sender, const uint8_t* Buffer, uint16_t BufferLength);
+    void Timer2Timer();
+    void Timer3Timer();
+    void Button26Click();
+
+    // Converter text commands of the "System Parameters" tab.
+    void Button6Click();
+    void Button23Click();
+    void Button24Click();
+    void Button27Click();
+    void Button29Click();
+    void Button30Click();
+    void Button32Click();
+    void Button33Click();
+    void Button53Click();
+    void Button52Click();
+    void Edit14Change();
+
+    // Analog outputs and output tests.
+    void Button2Click();
+    void Button3Click();
+    void Button5Click();
+    void Button8Click();
+    void Button12Click();
+    void Button36Click();
+    void Button37Click();
+    void Button38Click();
+    void Button10Click();
+    void Button34Click();
+    void Button11Click();
+    void Button22Click();
+    void Button25Click();
+    void Button28Click();
+    void Button35Click();
+    void Button41Click();
+    void Button42Click();
+    void Button43Click();
+    void Button51Click();
+
+    // Transparent mode (HART).
+    void Button7Click();
+    void Button16Click();
+    void Button14Click();
+    void Button20Click();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void connectHandlers();
+    void onClick(QPushButton* button, void (TForm1::*handler)());
+    void showFrame(const std::string& frame, bool hex);
+    void emptyFirstStepFields(const Request& request);
+
+    // Decoders run by the parse timer.
+    void decodeSystemParameters();
+    void decodeTestValues();
+    void decodeAnalogOutputs();
+    void decodeHartIdentity();
+    void decodeHartVariables();
+
+    // One analog output row: Set and Test.
+    void setAnalogOutput(int output);
+    void testAnalogOutput(int output);
+
+    std::unique_ptr<Ui::TForm1> ui;
+
+    bool portOpen_ = false;
+    int32_t pendingCommand_ = app::pending::None;
+    int32_t timeoutKind_ = 0;
+    std::array<uint8_t, app::kReceiveBufferSize> receiveBuffer_{};
+    std::size_t receiveLength_ = 0;
+    std::string receivedText_;
+    hart::HartIdentity hartIdentity_;
+};
+
+// Field texts travel to the converter one character per byte, as the received text does.
+std::string FieldText(const QLineEdit* edit);
+std::string FieldText(const QComboBox* list);

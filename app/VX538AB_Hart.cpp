@@ -1,0 +1,133 @@
+// TForm1: the "Transparent Mode" tab: HART frames to the instrument through the converter, and the
+// decoding of the identity and dynamic-variable replies.
+#include "app/VX538AB.h"
+
+#include "app/Lists.h"
+#include "app/Messages.h"
+#include "hart/HartReplies.h"
+#include "tools/Conversions.h"
+#include "ui_VX538AB.h"
+
+namespace {
+
+std::string bytesAsString(const std::vector<uint8_t>& bytes) {
+    return {bytes.begin(), bytes.end()};
+}
+
+QString latin1(const std::string& text) {
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// The master bit comes from the command mode list: "Master Mode" is item 0.
+bool masterMode(const QComboBox* list) {
+    const int index = app::SelectedIndex(list);
+    if (index < 0) {
+        throw tools::InputRefused("HART Command Mode must be Master Mode or Secondary Master Mode.");
+    }
+    return index == 0;
+}
+
+} // namespace
+
+void TForm1::Button7Click() {
+    Request request;
+    request.kind = Request::Kind::Hart;
+    request.showHex = true;
+    request.pendingCommand = app::pending::HartIdentity;
+    request.timeoutKind = app::timeout::HartCommand;
+    request.prepare = [this] {
+        ui->Edit28->clear();
+        ui->Edit29->clear();
+        ui->Edit31->clear();
+        ui->Edit32->clear();
+    };
+    request.build = [this] {
+        const int address = app::SelectedIndex(ui->ComboBox30);
+        const auto frame = hart::IdentityQueryFrame(FieldText(ui->Edit9), address,
+                                                    masterMode(ui->ComboBox42));
+        // The reply tells the identity of the instrument at this address; remember which one was asked.
+        hartIdentity_.pollingAddress = static_cast<uint8_t>(address);
+        return bytesAsString(frame);
+    };
+    SendRequest(request);
+}
+
+void TForm1::Button16Click() {
+    Request request;
+    request.kind = Request::Kind::Hart;
+    request.showHex = true;
+    request.pendingCommand = app::pending::HartVariables;
+    request.timeoutKind = app::timeout::HartCommand;
+    request.build = [this] {
+        return bytesAsString(hart::VariablesQueryFrame(FieldText(ui->Edit9), masterMode(ui->ComboBox42),
+                                                       hartIdentity_));
+    };
+    SendRequest(request);
+}
+
+void TForm1::Button14Click() {
+    Request request;
+    request.kind = Request::Kind::HartAddress;
+    request.showHex = true;
+    request.pendingCommand = app::pending::HartAddress;
+    request.timeoutKind = app::timeout::HartCommand;
+    // The converter switches its RS485 driver by RTS; make sure it is raised while the address is set.
+    request.prepare = [this] { Comm1->SetRtsControl(serial::TRtsControl::RtsEnable); };
+    request.build = [this] {
+        return bytesAsString(hart::WritePollingAddressFrame(FieldText(ui->Edit9),
+                                                            masterMode(ui->ComboBox42), hartIdentity_,
+                                                            app::SelectedIndex(ui->ComboBox27)));
+    };
+    SendRequest(request);
+}
+
+void TForm1::Button20Click() {
+    // The hex text is read after the fields are emptied; its failures are plain messages.
+    const hart::HexBytes typed = hart::ParseHexBytes(FieldText(ui->Edit10), hart::kManualFrameMaxBytes);
+    if (!typed.ok()) {
+        ui->Edit8->clear();
+        ui->Memo10->clear();
+        app::ShowMessage(latin1(typed.failure));
+        return;
+    }
+    Request request;
+    request.kind = Request::Kind::Hart;
+    request.showHex = true;
+    request.pendingCommand = app::pending::HartManual;
+    request.timeoutKind = app::timeout::HartCommand;
+    request.build = [this, &typed] { return bytesAsString(hart::ManualFrame(FieldText(ui->Edit9), typed.bytes)); };
+    SendRequest(request);
+}
+
+void TForm1::decodeHartIdentity() {
+    pendingCommand_ = app::pending::None;
+    Timer3->SetEnabled(false);
+    const auto reply = hart::DecodeIdentityReply(ReceiveBuffer(), ReceivedText().size());
+    if (!reply) {
+        ui->Edit28->clear();
+        ui->Edit29->clear();
+        ui->Edit31->clear();
+        ui->Edit32->clear();
+        return;
+    }
+    hart::StoreIdentity(*reply, hartIdentity_);
+    ui->Edit28->setText(latin1(reply->manufacturerText));
+    ui->Edit29->setText(latin1(reply->deviceTypeText));
+    ui->Edit31->setText(latin1(reply->reportedPreamblesText));
+    app::SelectIndex(ui->ComboBox27, hartIdentity_.pollingAddress);
+    ui->Edit32->setText(latin1(reply->deviceIdText));
+}
+
+void TForm1::decodeHartVariables() {
+    pendingCommand_ = app::pending::None;
+    Timer3->SetEnabled(false);
+    const hart::VariablesReply reply = hart::DecodeVariablesReply(ReceiveBuffer(), ReceivedText().size());
+    QLineEdit* const values[] = {ui->Edit25, ui->Edit26, ui->Edit27, ui->Edit30};
+    QComboBox* const units[] = {ui->ComboBox3, ui->ComboBox31, ui->ComboBox32, ui->ComboBox33};
+    for (std::size_t i = 0; i < reply.variables.size(); ++i) {
+        if (reply.variables[i]) {
+            values[i]->setText(latin1(reply.variables[i]->valueText));
+            app::SelectIndex(units[i], reply.variables[i]->unitIndex);
+        }
+    }
+}
