@@ -1,0 +1,1 @@
+// GUI tests of this tab are added with its work.
