@@ -52,6 +52,9 @@ public:
     void ClosePort();
     bool SendData(const void* Buffer, uint16_t Length);
     bool IsOpen() const;
+    // True when no write request is waiting or being written: after construction, OpenPort and
+    // ClosePort, and once the writer has drained what SendData handed it.
+    bool IsSendQueueEmpty() const;
 
     // Published properties. Setters of line settings and timeouts re-apply them to an open port
     // only when the value changes; CommName and Parity are stored for the next OpenPort.

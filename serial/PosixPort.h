@@ -1,0 +1,145 @@
+// The Linux side of the serial component: port names, opening and releasing a port, its modem lines
+// and error counters, and the descriptors (port, eventfds) the threads wait on with poll.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <pthread.h>
+#include <string>
+
+#include "serial/LineSettings.h"
+#include "serial/Termios2.h"
+
+struct serial_rs485;
+
+namespace serial {
+
+// "COM1" to "COM256" (any letter case) name /dev/ttyS0 to /dev/ttyS255; a name with a '/' is a path
+// used as it stands; any other name is looked up under /dev/ (so "ttyUSB0" is /dev/ttyUSB0).
+std::string portPathFor(const std::string& commName);
+
+// Owns one file descriptor.
+class UniqueFd {
+public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) : fd_(fd) {}
+    ~UniqueFd() { reset(); }
+    UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept;
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+
+    int get() const { return fd_; }
+    bool valid() const { return fd_ >= 0; }
+    int release();
+    void reset();
+
+private:
+    int fd_ = -1;
+};
+
+// An eventfd. As the close event it is signalled once and stays readable; as a wake-up it is
+// signalled per request and drained by the thread it wakes.
+class EventFd {
+public:
+    bool create();
+    int fd() const { return fd_.get(); }
+    void signal();
+    bool isSignalled() const;
+    void drain();
+
+private:
+    UniqueFd fd_;
+};
+
+using Clock = std::chrono::steady_clock;
+using Deadline = std::optional<Clock::time_point>;
+
+enum class WaitResult { Closed, Ready, TimedOut, Failed };
+
+// Waits until the close event is signalled (which wins over everything else), `fd` is ready for
+// `forWrite` ? writing : reading (a hang-up or error counts as ready: the next read or write tells),
+// or `deadline` passes. No deadline waits without limit.
+WaitResult waitForPort(const EventFd& closeEvent, int fd, bool forWrite, Deadline deadline);
+
+// Outcome of one non-blocking read or write.
+struct IoResult {
+    enum Kind { Done, WouldBlock, Failed } kind;
+    std::size_t count;
+};
+
+// A read of 0 bytes on a terminal means it was hung up: reported as Failed, like EIO.
+IoResult readSome(int fd, void* buffer, std::size_t size);
+// A write that accepts nothing is reported as Failed: it would otherwise be retried forever.
+IoResult writeSome(int fd, const void* buffer, std::size_t size);
+
+// The driver's line counters (where it keeps them: UARTs and most USB adapters, not pseudo-terminals).
+struct LineCounters {
+    int ring = 0;
+    int carrier = 0;
+    int frame = 0;
+    int overrun = 0;
+    int parity = 0;
+    int brk = 0;
+    int bufferOverrun = 0;
+};
+
+// The line-error flags in their Win32 values (CE_RXOVER 0x1, CE_OVERRUN 0x2, CE_RXPARITY 0x4,
+// CE_FRAME 0x8, CE_BREAK 0x10) for the counters that moved between two readings.
+uint32_t lineErrorFlags(const LineCounters& before, const LineCounters& after);
+// The modem event bits: 4 = ring seen, 8 = carrier detect changed.
+uint32_t modemEventBits(const LineCounters& before, const LineCounters& after);
+
+enum class ModemWait { Changed, Interrupted, Unsupported, Failed };
+
+class PosixPort {
+public:
+    enum class OpenResult { Opened, CannotOpen, NotCommDevice };
+
+    PosixPort();
+    ~PosixPort();
+    PosixPort(const PosixPort&) = delete;
+    PosixPort& operator=(const PosixPort&) = delete;
+
+    // Opens read-write, non-blocking, without becoming the controlling terminal and never creating
+    // a file; refuses anything that is not a terminal device; takes the port exclusively (an
+    // advisory lock plus TIOCEXCL) and keeps its settings to restore them at close.
+    OpenResult open(const std::string& path);
+    // Restores the settings, releases exclusivity and closes. Harmless when closed.
+    void close();
+    bool isOpen() const { return fd_.valid(); }
+    int fd() const { return fd_.get(); }
+
+    void purge(QueueSide side);
+    // Applies speed, framing, flow control and the DTR/RTS lines. Whatever the driver refuses is
+    // left as it is (a pseudo-terminal has no modem lines, for one).
+    void applyLineSettings(const LineSettings& settings);
+    bool readCounters(LineCounters& counters) const;
+    // Blocks until ring or carrier detect changes, or a signal (see wakeBlockedThread) interrupts.
+    ModemWait waitModemChange() const;
+
+private:
+    void setModemLine(int line, bool raised);
+    void applyRs485(bool rtsOnSend);
+
+    UniqueFd fd_;
+    SavedTermios savedTermios_;
+    // The driver's RS485 mode as found at open, where it has one; changed only for RTS-on-send.
+    std::unique_ptr<serial_rs485> savedRs485_;
+    bool rs485Changed_ = false;
+};
+
+// A thread blocked in waitModemChange cannot be woken through an eventfd; a signal with an empty
+// handler makes its ioctl return. Installs the handler once; false when the application already
+// uses that signal for something else (modem events are then not watched).
+bool installModemWakeSignal();
+void wakeBlockedThread(pthread_t thread);
+
+// Asks for a better scheduling priority for the calling thread; silently does nothing without the
+// privilege to do so.
+void raiseCurrentThreadPriority(int steps);
+
+} // namespace serial

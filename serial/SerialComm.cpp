@@ -1,0 +1,748 @@
+// TComm: the serial port component, its reader, writer and modem-watch threads, and the events
+// they post to the main thread. All Linux specifics are behind PosixPort.h.
+#include "serial/SerialComm.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <future>
+#include <mutex>
+#include <new>
+#include <optional>
+#include <system_error>
+#include <thread>
+
+#include "serial/LineSettings.h"
+#include "serial/PosixPort.h"
+
+namespace serial {
+
+namespace {
+
+// One delivered block holds at most this many bytes.
+constexpr std::size_t kReadBlockSize = 2048;
+// Threads wake on the close event at once; this bound only catches a thread that does not.
+constexpr auto kJoinBound = std::chrono::milliseconds(10000);
+// Pause between wake signals while a modem-watch thread is being stopped.
+constexpr auto kModemWakeRetry = std::chrono::milliseconds(2);
+
+QEvent::Type registeredType(int hint) {
+    return static_cast<QEvent::Type>(QEvent::registerEventType(hint));
+}
+
+QEvent::Type receiveDataType() {
+    static const QEvent::Type type = registeredType(QEvent::User + 1);
+    return type;
+}
+QEvent::Type receiveErrorType() {
+    static const QEvent::Type type = registeredType(QEvent::User + 2);
+    return type;
+}
+QEvent::Type requestHangupType() {
+    static const QEvent::Type type = registeredType(QEvent::User + 3);
+    return type;
+}
+QEvent::Type modemStateType() {
+    static const QEvent::Type type = registeredType(QEvent::User + 4);
+    return type;
+}
+QEvent::Type sendDataEmptyType() {
+    static const QEvent::Type type = registeredType(QEvent::User + 5);
+    return type;
+}
+
+// A received block with its terminating zero byte; the event owns it, so an event that is never
+// delivered (the component is destroyed first) frees it too.
+class ReceiveDataEvent : public QEvent {
+public:
+    ReceiveDataEvent(std::unique_ptr<uint8_t[]> block, uint32_t length)
+        : QEvent(receiveDataType()), block(std::move(block)), length(length) {}
+    std::unique_ptr<uint8_t[]> block;
+    uint32_t length;
+};
+
+// Line-error flags or modem event bits.
+class FlagsEvent : public QEvent {
+public:
+    FlagsEvent(QEvent::Type type, uint32_t flags) : QEvent(type), flags(flags) {}
+    uint32_t flags;
+};
+
+// Posted events are handed over by Qt's own locks, which ThreadSanitizer cannot see in an
+// uninstrumented Qt. This release/acquire pair states the hand-over in our code as well: whatever a
+// thread wrote into an event before posting it is visible to the main thread that receives it.
+std::atomic<uint64_t> postedEventFence{0};
+
+struct WriteRequest {
+    std::unique_ptr<uint8_t[]> block;
+    uint16_t length = 0;
+};
+
+// The writer's queue: filled on the main thread, emptied by the writer, which its eventfd wakes.
+// It also keeps the send-queue-empty flag, so the flag and the queue always agree.
+class WriteQueue {
+public:
+    bool create() { return wakeUp_.create(); }
+    const EventFd& wakeUp() const { return wakeUp_; }
+    void drainWakeUps() { wakeUp_.drain(); }
+
+    // False once the writer has ended: nobody would ever write the block.
+    bool push(WriteRequest request) {
+        {
+            std::lock_guard lock(mutex_);
+            if (closed_) {
+                return false;
+            }
+            requests_.push_back(std::move(request));
+            empty_ = false;
+        }
+        wakeUp_.signal();
+        return true;
+    }
+
+    std::optional<WriteRequest> pop() {
+        std::lock_guard lock(mutex_);
+        if (requests_.empty()) {
+            empty_ = true;
+            return std::nullopt;
+        }
+        WriteRequest request = std::move(requests_.front());
+        requests_.pop_front();
+        return request;
+    }
+
+    // The writer has ended: what is queued is dropped and nothing more is taken.
+    void close() {
+        std::deque<WriteRequest> dropped;
+        std::lock_guard lock(mutex_);
+        closed_ = true;
+        empty_ = true;
+        dropped.swap(requests_);
+    }
+
+    bool isEmpty() const {
+        std::lock_guard lock(mutex_);
+        return empty_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::deque<WriteRequest> requests_;
+    bool closed_ = false;
+    bool empty_ = true;
+    EventFd wakeUp_;
+};
+
+} // namespace
+
+// What the threads of one open port share with the component. The threads hold it by shared_ptr,
+// so a thread that overran its join bound still finds valid descriptors; it then posts nowhere.
+struct PortSession {
+    PosixPort port;
+    EventFd closeEvent;
+    WriteQueue writeQueue;
+    std::atomic<uint32_t> readInterval{0};
+    std::atomic<uint32_t> readTotalMultiplier{0};
+    std::atomic<uint32_t> readTotalConstant{0};
+    std::atomic<uint32_t> writeTotalMultiplier{0};
+    std::atomic<uint32_t> writeTotalConstant{0};
+    std::atomic<bool> ignoreNullChar{false};
+    std::atomic<bool> hangupRequested{false};
+    bool countersSupported = false;
+
+    void attach(QObject* receiver) {
+        std::lock_guard lock(targetMutex_);
+        target_ = receiver;
+    }
+    void detach() {
+        std::lock_guard lock(targetMutex_);
+        target_ = nullptr;
+    }
+
+    void post(std::unique_ptr<QEvent> event) {
+        postedEventFence.fetch_add(1, std::memory_order_release);
+        std::lock_guard lock(targetMutex_);
+        if (target_) {
+            QCoreApplication::postEvent(target_, event.release());
+        }
+    }
+
+    // One open port asks for a hang-up at most once, whichever thread meets the failure first.
+    void requestHangup() {
+        if (!hangupRequested.exchange(true)) {
+            post(std::make_unique<QEvent>(requestHangupType()));
+        }
+    }
+
+    void setTimeouts(const CommTimeouts& t) {
+        readInterval = t.readInterval;
+        readTotalMultiplier = t.readTotalMultiplier;
+        readTotalConstant = t.readTotalConstant;
+        writeTotalMultiplier = t.writeTotalMultiplier;
+        writeTotalConstant = t.writeTotalConstant;
+    }
+
+    void setLineSettings(const LineSettings& s) {
+        port.applyLineSettings(s);
+        ignoreNullChar = s.ignoreNullChar;
+    }
+
+private:
+    std::mutex targetMutex_;
+    QObject* target_ = nullptr;
+};
+
+namespace {
+
+// Collects received bytes into blocks and posts each block to the main thread.
+class TReadThread {
+public:
+    explicit TReadThread(std::shared_ptr<PortSession> session) : s_(std::move(session)) {}
+
+    void run() {
+        counting_ = s_->countersSupported && s_->port.readCounters(counters_);
+        for (;;) {
+            // An idle line costs nothing: the wait for a block's first byte has no limit.
+            const WaitResult waited = waitForPort(s_->closeEvent, s_->port.fd(), false, std::nullopt);
+            if (waited == WaitResult::Closed) {
+                break;
+            }
+            if (waited != WaitResult::Ready) {
+                s_->requestHangup();
+                break;
+            }
+            if (!collectBlock()) {
+                break;
+            }
+        }
+        s_->port.purge(QueueSide::Input);
+    }
+
+private:
+    enum class ReadOutcome { Data, Nothing, Gone };
+
+    ReadOutcome readMore() {
+        const IoResult r = readSome(s_->port.fd(), buffer_.data() + have_, buffer_.size() - have_);
+        if (r.kind == IoResult::Failed) {
+            return ReadOutcome::Gone;
+        }
+        std::size_t count = r.count;
+        if (count > 0 && s_->ignoreNullChar) {
+            uint8_t* first = buffer_.data() + have_;
+            count = static_cast<std::size_t>(std::remove(first, first + count, uint8_t{0}) - first);
+        }
+        if (counting_) {
+            reportLineErrors();
+        }
+        have_ += count;
+        return count > 0 ? ReadOutcome::Data : ReadOutcome::Nothing;
+    }
+
+    void reportLineErrors() {
+        LineCounters now;
+        if (!s_->port.readCounters(now)) {
+            return;
+        }
+        const uint32_t flags = lineErrorFlags(counters_, now);
+        counters_ = now;
+        if (flags != 0) {
+            s_->post(std::make_unique<FlagsEvent>(receiveErrorType(), flags));
+        }
+    }
+
+    // When the block in hand ends: more than the interval of silence after the last byte, or the
+    // total time after the first byte; whichever comes first. With every term off, a block is
+    // what the driver holds right now, so nothing waits without a bound for more bytes.
+    Clock::time_point blockDeadline(Clock::time_point first, Clock::time_point last) const {
+        using std::chrono::milliseconds;
+        const uint32_t interval = s_->readInterval;
+        const uint64_t total = uint64_t{s_->readTotalMultiplier} * kReadBlockSize + s_->readTotalConstant;
+        if (interval == 0 && total == 0) {
+            return Clock::now();
+        }
+        auto deadline = Clock::time_point::max();
+        if (interval != 0) {
+            deadline = last + milliseconds(interval);
+        }
+        if (total != 0) {
+            deadline = std::min(deadline, first + milliseconds(total));
+        }
+        return deadline;
+    }
+
+    // Returns false when the reader must end (close event, hang-up, no memory).
+    bool collectBlock() {
+        have_ = 0;
+        ReadOutcome outcome = readMore();
+        if (outcome == ReadOutcome::Gone) {
+            s_->requestHangup();
+            return false;
+        }
+        if (outcome == ReadOutcome::Nothing) {
+            return true;
+        }
+        const auto first = Clock::now();
+        auto last = first;
+        while (have_ < buffer_.size()) {
+            const WaitResult waited = waitForPort(s_->closeEvent, s_->port.fd(), false, blockDeadline(first, last));
+            if (waited == WaitResult::Closed) {
+                return false; // a half-collected block is dropped with the port
+            }
+            if (waited == WaitResult::TimedOut) {
+                break;
+            }
+            outcome = waited == WaitResult::Ready ? readMore() : ReadOutcome::Gone;
+            if (outcome == ReadOutcome::Gone) {
+                // The bytes that came before the hang-up still reach the owner, then the hang-up.
+                deliver();
+                s_->requestHangup();
+                return false;
+            }
+            if (outcome == ReadOutcome::Data) {
+                last = Clock::now();
+            }
+        }
+        return deliver();
+    }
+
+    bool deliver() {
+        if (have_ == 0) {
+            return true;
+        }
+        std::unique_ptr<uint8_t[]> block;
+        try {
+            block = std::make_unique<uint8_t[]>(have_ + 1); // zero-filled: the byte after the data stays 0
+        } catch (const std::bad_alloc&) {
+            s_->requestHangup();
+            return false;
+        }
+        std::memcpy(block.get(), buffer_.data(), have_);
+        s_->post(std::make_unique<ReceiveDataEvent>(std::move(block), static_cast<uint32_t>(have_)));
+        have_ = 0;
+        return true;
+    }
+
+    std::shared_ptr<PortSession> s_;
+    std::array<uint8_t, kReadBlockSize> buffer_{};
+    std::size_t have_ = 0;
+    bool counting_ = false;
+    LineCounters counters_;
+};
+
+// Writes the queued requests in order, each one fully, and reports when the queue has drained.
+class TWriteThread {
+public:
+    explicit TWriteThread(std::shared_ptr<PortSession> session) : s_(std::move(session)) {}
+
+    void run() {
+        bool notify = true;
+        for (;;) {
+            std::optional<WriteRequest> request = s_->writeQueue.pop();
+            if (!request) {
+                if (notify) {
+                    s_->post(std::make_unique<QEvent>(sendDataEmptyType()));
+                    notify = false;
+                }
+                const WaitResult waited =
+                    waitForPort(s_->closeEvent, s_->writeQueue.wakeUp().fd(), false, std::nullopt);
+                if (waited == WaitResult::Closed) {
+                    break;
+                }
+                if (waited != WaitResult::Ready) {
+                    s_->requestHangup();
+                    break;
+                }
+                s_->writeQueue.drainWakeUps();
+                continue;
+            }
+            if (s_->closeEvent.isSignalled() || !writeBlock(*request)) {
+                break;
+            }
+            notify = true;
+        }
+        s_->writeQueue.close();
+        s_->port.purge(QueueSide::Output);
+    }
+
+private:
+    // Each attempt at the remaining bytes is bounded by the total write timeout when one is set;
+    // an attempt that ends without writing anything gives up the block instead of trying again.
+    bool writeBlock(const WriteRequest& request) {
+        const uint8_t* next = request.block.get();
+        std::size_t left = request.length;
+        while (left > 0) {
+            const uint64_t total = uint64_t{s_->writeTotalMultiplier} * left + s_->writeTotalConstant;
+            const Deadline deadline =
+                total != 0 ? Deadline(Clock::now() + std::chrono::milliseconds(total)) : std::nullopt;
+            bool progressed = false;
+            for (;;) {
+                const IoResult r = writeSome(s_->port.fd(), next, left);
+                if (r.kind == IoResult::Done) {
+                    next += r.count;
+                    left -= r.count;
+                    progressed = true;
+                    if (left == 0) {
+                        return true;
+                    }
+                    continue;
+                }
+                if (r.kind == IoResult::Failed) {
+                    s_->requestHangup();
+                    return false;
+                }
+                const WaitResult waited = waitForPort(s_->closeEvent, s_->port.fd(), true, deadline);
+                if (waited == WaitResult::Closed) {
+                    return false;
+                }
+                if (waited == WaitResult::Failed || (waited == WaitResult::TimedOut && !progressed)) {
+                    s_->requestHangup();
+                    return false;
+                }
+                if (waited == WaitResult::TimedOut) {
+                    break; // a new attempt for what is left
+                }
+            }
+        }
+        return true;
+    }
+
+    std::shared_ptr<PortSession> s_;
+};
+
+// Reports ring and carrier-detect changes on ports whose driver counts them. Its ioctl blocks in the
+// driver, so closing wakes it with a signal (see installModemWakeSignal).
+class ModemWatchThread {
+public:
+    explicit ModemWatchThread(std::shared_ptr<PortSession> session) : s_(std::move(session)) {}
+
+    void run() {
+        LineCounters before;
+        if (!s_->port.readCounters(before)) {
+            return;
+        }
+        while (!s_->closeEvent.isSignalled()) {
+            const ModemWait waited = s_->port.waitModemChange();
+            if (s_->closeEvent.isSignalled() || waited == ModemWait::Unsupported) {
+                break;
+            }
+            if (waited == ModemWait::Interrupted) {
+                continue;
+            }
+            LineCounters now;
+            if (waited == ModemWait::Failed || !s_->port.readCounters(now)) {
+                s_->requestHangup();
+                break;
+            }
+            const uint32_t bits = modemEventBits(before, now);
+            before = now;
+            if (bits != 0) {
+                s_->post(std::make_unique<FlagsEvent>(modemStateType(), bits));
+            }
+        }
+    }
+
+private:
+    std::shared_ptr<PortSession> s_;
+};
+
+// A std::thread whose end can be awaited with a bound. The body waits for a start signal, so a
+// thread is created first and started only once every thread of the port exists.
+class PortThread {
+public:
+    ~PortThread() { stop("port", nullptr); }
+
+    template <class Body>
+    void create(std::shared_future<bool> start, int priorityBoost, Body body) {
+        std::promise<void> ended;
+        ended_ = ended.get_future();
+        thread_ = std::thread([start, priorityBoost, ended = std::move(ended), body = std::move(body)]() mutable {
+            ended.set_value_at_thread_exit();
+            if (!start.get()) {
+                return;
+            }
+            raiseCurrentThreadPriority(priorityBoost);
+            body();
+        });
+    }
+
+    // Waits up to the join bound for the thread to end; `nudge`, when given, is called at short
+    // intervals meanwhile (for a thread blocked where the close event cannot reach it).
+    void stop(const char* name, void (*nudge)(pthread_t)) {
+        if (!thread_.joinable()) {
+            return;
+        }
+        const auto giveUp = Clock::now() + kJoinBound;
+        bool ended = false;
+        if (nudge) {
+            while (!ended && Clock::now() < giveUp) {
+                nudge(thread_.native_handle());
+                ended = ended_.wait_for(kModemWakeRetry) == std::future_status::ready;
+            }
+        } else {
+            ended = ended_.wait_until(giveUp) == std::future_status::ready;
+        }
+        if (ended) {
+            thread_.join();
+            return;
+        }
+        std::fprintf(stderr, "serial: the %s thread did not end within %lld ms after the close; it is left to end on its own\n",
+                     name, static_cast<long long>(kJoinBound.count()));
+        thread_.detach();
+        allEnded_ = false;
+    }
+
+    bool endedCleanly() const { return allEnded_; }
+
+private:
+    std::thread thread_;
+    std::future<void> ended_;
+    bool allEnded_ = true;
+};
+
+} // namespace
+
+struct TComm::Impl {
+    std::string commName = "COM2";
+    LineSettings line;
+    CommTimeouts timeouts;
+    std::shared_ptr<PortSession> session; // null exactly when the port is closed
+    std::optional<PortThread> reader;
+    std::optional<PortThread> modemWatch;
+    std::optional<PortThread> writer;
+
+    template <class T>
+    void setLine(T LineSettings::*member, T value) {
+        if (line.*member == value) {
+            return;
+        }
+        line.*member = value;
+        if (session) {
+            session->setLineSettings(line);
+        }
+    }
+
+    void setTimeout(uint32_t CommTimeouts::*member, uint32_t value) {
+        if (timeouts.*member == value) {
+            return;
+        }
+        timeouts.*member = value;
+        if (session) {
+            session->setTimeouts(timeouts);
+        }
+    }
+
+    // Stops every thread of the open port and releases it; see ClosePort.
+    void close() {
+        if (!session) {
+            return;
+        }
+        session->closeEvent.signal();
+        bool clean = true;
+        if (reader) {
+            session->port.purge(QueueSide::Input);
+            reader->stop("reader", nullptr);
+            clean = clean && reader->endedCleanly();
+            reader.reset();
+        }
+        if (modemWatch) {
+            modemWatch->stop("modem watch", wakeBlockedThread);
+            clean = clean && modemWatch->endedCleanly();
+            modemWatch.reset();
+        }
+        if (writer) {
+            session->port.purge(QueueSide::Output);
+            writer->stop("writer", nullptr);
+            clean = clean && writer->endedCleanly();
+            writer.reset();
+        }
+        session->detach();
+        // A thread that overran keeps the descriptors until it ends; closing them under it could
+        // hand their numbers to someone else while it still uses them.
+        if (clean) {
+            session->port.close();
+        }
+        session.reset();
+    }
+};
+
+TComm::TComm(QObject* parent) : QObject(parent), d(std::make_unique<Impl>()) {}
+
+TComm::~TComm() {
+    ClosePort();
+}
+
+void TComm::OpenPort() {
+    if (d->session) {
+        throw ECommsError("This serial port already opened");
+    }
+    auto session = std::make_shared<PortSession>();
+    switch (session->port.open(portPathFor(d->commName))) {
+    case PosixPort::OpenResult::Opened:
+        break;
+    case PosixPort::OpenResult::CannotOpen:
+        throw ECommsError("Error opening serial port");
+    case PosixPort::OpenResult::NotCommDevice:
+        throw ECommsError("File handle is not a comm handle ");
+    }
+    // The driver's queues cannot be sized on Linux (the tty layer sizes its own), so that step has
+    // nothing to do and cannot fail.
+    session->port.purge(QueueSide::Both);
+    session->setTimeouts(d->timeouts);
+    session->setLineSettings(d->line);
+    if (!session->closeEvent.create() || !session->writeQueue.create()) {
+        throw ECommsError("Unable to create event"); // the session's destructor releases the port
+    }
+    LineCounters probe;
+    session->countersSupported = session->port.readCounters(probe);
+    session->attach(this);
+
+    // Threads are created first and started together, so a failure leaves none of them running.
+    std::promise<bool> start;
+    const std::shared_future<bool> started = start.get_future().share();
+    const auto abandon = [&](const char* message) {
+        start.set_value(false);
+        d->reader.reset();
+        d->modemWatch.reset();
+        d->writer.reset();
+        session->detach();
+        throw ECommsError(message);
+    };
+    try {
+        d->reader.emplace().create(started, 2, [s = session] { TReadThread(s).run(); });
+        if (session->countersSupported && installModemWakeSignal()) {
+            d->modemWatch.emplace().create(started, 2, [s = session] { ModemWatchThread(s).run(); });
+        }
+    } catch (const std::system_error&) {
+        abandon("Unable to create read thread");
+    }
+    try {
+        d->writer.emplace().create(started, 1, [s = session] { TWriteThread(s).run(); });
+    } catch (const std::system_error&) {
+        abandon("Unable to create write thread");
+    }
+    d->session = std::move(session);
+    start.set_value(true);
+}
+
+void TComm::ClosePort() {
+    d->close();
+}
+
+bool TComm::SendData(const void* Buffer, uint16_t Length) {
+    if (!d->session || Length == 0) {
+        return false;
+    }
+    WriteRequest request;
+    try {
+        request.block = std::make_unique<uint8_t[]>(std::size_t{Length} + 1);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    std::memcpy(request.block.get(), Buffer, Length);
+    request.length = Length;
+    return d->session->writeQueue.push(std::move(request));
+}
+
+bool TComm::IsOpen() const {
+    return d->session != nullptr;
+}
+
+bool TComm::IsSendQueueEmpty() const {
+    return !d->session || d->session->writeQueue.isEmpty();
+}
+
+bool TComm::event(QEvent* e) {
+    const QEvent::Type type = e->type();
+    if (type != receiveDataType() && type != receiveErrorType() && type != requestHangupType() &&
+        type != modemStateType() && type != sendDataEmptyType()) {
+        return QObject::event(e);
+    }
+    postedEventFence.load(std::memory_order_acquire);
+    // Each handler is copied before the call, so a handler may reassign its own event safely.
+    if (type == receiveDataType()) {
+        auto* received = static_cast<ReceiveDataEvent*>(e);
+        const std::unique_ptr<uint8_t[]> block = std::move(received->block); // released on return
+        if (auto handler = OnReceiveData) {
+            handler(this, block.get(), static_cast<uint16_t>(received->length & 0xFFFF));
+        }
+    } else if (type == receiveErrorType()) {
+        if (auto handler = OnReceiveError) {
+            handler(this, static_cast<FlagsEvent*>(e)->flags);
+        }
+    } else if (type == modemStateType()) {
+        if (auto handler = OnModemStateChange) {
+            handler(this, static_cast<FlagsEvent*>(e)->flags);
+        }
+    } else if (type == requestHangupType()) {
+        if (auto handler = OnRequestHangup) {
+            handler(this);
+        }
+    } else if (auto handler = OnSendDataEmpty) {
+        handler(this);
+    }
+    return true;
+}
+
+// Properties. CommName and Parity are only stored: the next OpenPort uses them.
+const std::string& TComm::CommName() const { return d->commName; }
+void TComm::SetCommName(const std::string& value) { d->commName = value; }
+TParity TComm::Parity() const { return d->line.parity; }
+void TComm::SetParity(TParity value) { d->line.parity = value; }
+
+uint32_t TComm::BaudRate() const { return d->line.baudRate; }
+void TComm::SetBaudRate(uint32_t value) { d->setLine(&LineSettings::baudRate, value); }
+bool TComm::ParityCheck() const { return d->line.parityCheck; }
+void TComm::SetParityCheck(bool value) { d->setLine(&LineSettings::parityCheck, value); }
+bool TComm::Outx_CtsFlow() const { return d->line.outxCtsFlow; }
+void TComm::SetOutx_CtsFlow(bool value) { d->setLine(&LineSettings::outxCtsFlow, value); }
+bool TComm::Outx_DsrFlow() const { return d->line.outxDsrFlow; }
+void TComm::SetOutx_DsrFlow(bool value) { d->setLine(&LineSettings::outxDsrFlow, value); }
+TDtrControl TComm::DtrControl() const { return d->line.dtrControl; }
+void TComm::SetDtrControl(TDtrControl value) { d->setLine(&LineSettings::dtrControl, value); }
+bool TComm::DsrSensitivity() const { return d->line.dsrSensitivity; }
+void TComm::SetDsrSensitivity(bool value) { d->setLine(&LineSettings::dsrSensitivity, value); }
+bool TComm::TxContinueOnXoff() const { return d->line.txContinueOnXoff; }
+void TComm::SetTxContinueOnXoff(bool value) { d->setLine(&LineSettings::txContinueOnXoff, value); }
+bool TComm::Outx_XonXoffFlow() const { return d->line.outxXonXoffFlow; }
+void TComm::SetOutx_XonXoffFlow(bool value) { d->setLine(&LineSettings::outxXonXoffFlow, value); }
+bool TComm::Inx_XonXoffFlow() const { return d->line.inxXonXoffFlow; }
+void TComm::SetInx_XonXoffFlow(bool value) { d->setLine(&LineSettings::inxXonXoffFlow, value); }
+bool TComm::ReplaceWhenParityError() const { return d->line.replaceWhenParityError; }
+void TComm::SetReplaceWhenParityError(bool value) { d->setLine(&LineSettings::replaceWhenParityError, value); }
+bool TComm::IgnoreNullChar() const { return d->line.ignoreNullChar; }
+void TComm::SetIgnoreNullChar(bool value) { d->setLine(&LineSettings::ignoreNullChar, value); }
+TRtsControl TComm::RtsControl() const { return d->line.rtsControl; }
+void TComm::SetRtsControl(TRtsControl value) { d->setLine(&LineSettings::rtsControl, value); }
+uint16_t TComm::XonLimit() const { return d->line.xonLimit; }
+void TComm::SetXonLimit(uint16_t value) { d->setLine(&LineSettings::xonLimit, value); }
+uint16_t TComm::XoffLimit() const { return d->line.xoffLimit; }
+void TComm::SetXoffLimit(uint16_t value) { d->setLine(&LineSettings::xoffLimit, value); }
+TByteSize TComm::ByteSize() const { return d->line.byteSize; }
+void TComm::SetByteSize(TByteSize value) { d->setLine(&LineSettings::byteSize, value); }
+TStopBits TComm::StopBits() const { return d->line.stopBits; }
+void TComm::SetStopBits(TStopBits value) { d->setLine(&LineSettings::stopBits, value); }
+char TComm::XonChar() const { return d->line.xonChar; }
+void TComm::SetXonChar(char value) { d->setLine(&LineSettings::xonChar, value); }
+char TComm::XoffChar() const { return d->line.xoffChar; }
+void TComm::SetXoffChar(char value) { d->setLine(&LineSettings::xoffChar, value); }
+char TComm::ReplacedChar() const { return d->line.replacedChar; }
+void TComm::SetReplacedChar(char value) { d->setLine(&LineSettings::replacedChar, value); }
+
+uint32_t TComm::ReadIntervalTimeout() const { return d->timeouts.readInterval; }
+void TComm::SetReadIntervalTimeout(uint32_t value) { d->setTimeout(&CommTimeouts::readInterval, value); }
+uint32_t TComm::ReadTotalTimeoutMultiplier() const { return d->timeouts.readTotalMultiplier; }
+void TComm::SetReadTotalTimeoutMultiplier(uint32_t value) { d->setTimeout(&CommTimeouts::readTotalMultiplier, value); }
+uint32_t TComm::ReadTotalTimeoutConstant() const { return d->timeouts.readTotalConstant; }
+void TComm::SetReadTotalTimeoutConstant(uint32_t value) { d->setTimeout(&CommTimeouts::readTotalConstant, value); }
+uint32_t TComm::WriteTotalTimeoutMultiplier() const { return d->timeouts.writeTotalMultiplier; }
+void TComm::SetWriteTotalTimeoutMultiplier(uint32_t value) { d->setTimeout(&CommTimeouts::writeTotalMultiplier, value); }
+uint32_t TComm::WriteTotalTimeoutConstant() const { return d->timeouts.writeTotalConstant; }
+void TComm::SetWriteTotalTimeoutConstant(uint32_t value) { d->setTimeout(&CommTimeouts::writeTotalConstant, value); }
+
+} // namespace serial

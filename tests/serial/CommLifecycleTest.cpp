@@ -1,0 +1,248 @@
+// Opening, failing to open, closing, hang-ups and destruction: nothing may be left behind.
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+#include <QPointer>
+
+#include "tests/serial/CommFixture.h"
+#include "tests/support/LineReadback.h"
+#include "tests/support/ProcProbe.h"
+
+namespace serialtest {
+namespace {
+
+using testsupport::openFdCount;
+using testsupport::threadIds;
+
+std::string openError(serial::TComm& comm) {
+    try {
+        comm.OpenPort();
+    } catch (const serial::ECommsError& e) {
+        return e.what();
+    }
+    return "";
+}
+
+// Every thread of `after` that `before` does not have.
+std::vector<int> newThreads(const std::vector<int>& before, const std::vector<int>& after) {
+    std::vector<int> added;
+    for (int tid : after) {
+        if (std::find(before.begin(), before.end(), tid) == before.end()) {
+            added.push_back(tid);
+        }
+    }
+    return added;
+}
+
+// A thread counts as idle when it sleeps and is not scheduled over a span.
+bool staysAsleep(int tid, std::chrono::milliseconds span) {
+    const int64_t before = testsupport::contextSwitches(tid);
+    testsupport::pumpFor(span);
+    return testsupport::threadState(tid) == 'S' && testsupport::contextSwitches(tid) == before;
+}
+
+TEST_F(CommTest, SecondOpenFailsAndTheFirstKeepsWorking) {
+    openAndSettle();
+    EXPECT_EQ(openError(comm), "This serial port already opened");
+    EXPECT_TRUE(comm.IsOpen());
+    ASSERT_TRUE(sendText("ping"));
+    EXPECT_EQ(pty.readAtLeast(4, 2000ms), "ping");
+    pty.write("pong");
+    ASSERT_TRUE(waitForBlocks(1));
+    EXPECT_EQ(log.blocks[0], "pong");
+}
+
+struct FailingName {
+    std::string name;
+    const char* message;
+};
+
+TEST_F(CommTest, FailedOpensHoldNothingAndALaterOpenWorks) {
+    char regularFile[] = "/tmp/serial_test_regular_XXXXXX";
+    const int fileFd = ::mkstemp(regularFile);
+    ASSERT_GE(fileFd, 0);
+    ::close(fileFd);
+    const FailingName cases[] = {
+        {"/dev/ttyDoesNotExist", "Error opening serial port"},
+        {"ttyDoesNotExistEither", "Error opening serial port"},
+        {"COM256", "Error opening serial port"}, // no /dev/ttyS255 here
+        {"/tmp", "Error opening serial port"},
+        {regularFile, "File handle is not a comm handle "},
+        {"/dev/null", "File handle is not a comm handle "}, // a character device, but no terminal
+    };
+    const int fds = openFdCount();
+    const auto threads = threadIds().size();
+    for (const FailingName& c : cases) {
+        SCOPED_TRACE(c.name);
+        comm.SetCommName(c.name);
+        EXPECT_EQ(openError(comm), c.message);
+        EXPECT_FALSE(comm.IsOpen());
+        EXPECT_EQ(openFdCount(), fds);
+        EXPECT_EQ(threadIds().size(), threads);
+    }
+    struct stat st {};
+    ASSERT_EQ(::stat(regularFile, &st), 0);
+    EXPECT_EQ(st.st_size, 0); // nothing was written into the file
+    ::unlink(regularFile);
+    EXPECT_NE(::stat("/dev/ttyDoesNotExist", &st), 0); // and no device file was created
+
+    comm.SetCommName(pty.slavePath());
+    EXPECT_EQ(openError(comm), "");
+    EXPECT_TRUE(comm.IsOpen());
+}
+
+// Running out of descriptors after the port opened: the event cannot be created, and the port is
+// released again, settings and exclusivity included.
+TEST_F(CommTest, NoDescriptorLeftForTheEventReleasesThePort) {
+    ASSERT_TRUE(testsupport::setCookedLine(pty.masterFd()));
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    const int first = ::dup(0);
+    const int second = ::dup(0);
+    ::close(second);
+    ::close(first);
+    const int fds = openFdCount();
+
+    rlimit tight = saved;
+    tight.rlim_cur = static_cast<rlim_t>(second); // room for the port, none for the event
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+    const std::string eventError = openError(comm);
+    tight.rlim_cur = static_cast<rlim_t>(first); // no room at all
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+    const std::string openFailure = openError(comm);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+
+    EXPECT_EQ(eventError, "Unable to create event");
+    EXPECT_EQ(openFailure, "Error opening serial port");
+    EXPECT_FALSE(comm.IsOpen());
+    EXPECT_EQ(openFdCount(), fds);
+    EXPECT_TRUE(testsupport::readLine(pty.masterFd()).canonical);
+    const int probe = ::open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    EXPECT_FALSE(testsupport::isExclusive(probe));
+    ::close(probe);
+    EXPECT_EQ(openError(comm), "");
+}
+
+TEST_F(CommTest, ClosePortTwiceIsHarmless) {
+    openAndSettle();
+    comm.ClosePort();
+    comm.ClosePort();
+    EXPECT_FALSE(comm.IsOpen());
+    EXPECT_FALSE(sendText("late"));
+    EXPECT_EQ(pty.readUntilQuiet(100ms), "");
+}
+
+TEST_F(CommTest, HangupIsReportedOnceAndLeavesNothingSpinning) {
+    const auto before = threadIds();
+    openAndSettle();
+    const auto portThreads = newThreads(before, threadIds());
+    ASSERT_EQ(portThreads.size(), 2u); // reader and writer; a pseudo-terminal has no modem lines
+
+    pty.closeMaster();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return log.hangups == 1; }));
+    // The reader has ended; the writer sleeps on its queue.
+    ASSERT_TRUE(testsupport::waitUntil([&] { return newThreads(before, threadIds()).size() == 1; }));
+    const int writer = newThreads(before, threadIds()).front();
+    EXPECT_TRUE(staysAsleep(writer, 300ms));
+
+    // The writer meets the dead line too; the port still asks for its hang-up only once.
+    EXPECT_TRUE(sendText("into the void"));
+    testsupport::pumpFor(200ms);
+    EXPECT_EQ(log.hangups, 1);
+    EXPECT_TRUE(comm.IsOpen());
+
+    comm.ClosePort();
+    EXPECT_EQ(threadIds(), before);
+    testsupport::PtyPeer fresh;
+    comm.SetCommName(fresh.slavePath());
+    comm.OpenPort();
+    ASSERT_TRUE(sendText("back"));
+    EXPECT_EQ(fresh.readAtLeast(4, 2000ms), "back");
+    fresh.write("again");
+    ASSERT_TRUE(waitForBlocks(1));
+    EXPECT_EQ(log.blocks.back(), "again");
+}
+
+TEST_F(CommTest, HangupHandlerMayCloseThePort) {
+    comm.OnRequestHangup = [this](serial::TComm* sender) {
+        ++log.hangups;
+        sender->ClosePort();
+    };
+    const auto before = threadIds();
+    openAndSettle();
+    pty.closeMaster();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return log.hangups == 1; }));
+    EXPECT_FALSE(comm.IsOpen());
+    EXPECT_EQ(threadIds(), before);
+}
+
+TEST_F(CommTest, FiveHundredCyclesLeaveNoDescriptorThreadOrBlock) {
+    // Settle the Qt side (first posted event, lazily created objects) before counting.
+    openAndSettle();
+    comm.ClosePort();
+    comm.OnSendDataEmpty = nullptr;
+    testsupport::pumpFor(20ms);
+    const int fds = openFdCount();
+    const auto threads = threadIds();
+    std::size_t received = 0;
+    comm.OnReceiveData = [&](serial::TComm*, const uint8_t*, uint16_t length) { received += length; };
+    for (int i = 0; i < 500; ++i) {
+        comm.OpenPort();
+        pty.write("in");
+        ASSERT_TRUE(sendText("out"));
+        comm.ClosePort();
+        if (i % 50 == 0) {
+            QCoreApplication::processEvents();
+        }
+    }
+    QCoreApplication::processEvents();
+    pty.readUntilQuiet(50ms);
+    EXPECT_EQ(openFdCount(), fds);
+    EXPECT_EQ(threadIds(), threads);
+    EXPECT_LE(received, 1000u);
+}
+
+// Destroying an open component closes it first; an event it never delivered frees its block, and
+// nothing runs after it is gone.
+TEST(CommDestruction, DestroyingAnOpenComponentClosesItFirst) {
+    testsupport::PtyPeer pty;
+    ASSERT_TRUE(testsupport::setCookedLine(pty.masterFd()));
+    const int fds = openFdCount();
+    const auto threads = threadIds();
+    bool handlerRanAfterDestruction = false;
+    bool destroyed = false;
+    auto* comm = new serial::TComm;
+    comm->SetCommName(pty.slavePath());
+    comm->SetReadIntervalTimeout(20);
+    comm->OnReceiveData = [&](serial::TComm*, const uint8_t*, uint16_t) { handlerRanAfterDestruction = destroyed; };
+    comm->OnSendDataEmpty = [&](serial::TComm*) { handlerRanAfterDestruction = destroyed; };
+    comm->OpenPort();
+    pty.write("undelivered");
+    // Let the reader take the bytes and end the block on its own timer, without turning the event
+    // loop, so the block is still waiting in the event queue when the component goes.
+    const int probe = ::open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_TRUE(testsupport::waitUntil([&] {
+        int pending = 0;
+        return ::ioctl(probe, FIONREAD, &pending) == 0 && pending == 0;
+    }));
+    std::this_thread::sleep_for(100ms);
+    QPointer<serial::TComm> guard(comm);
+    delete comm;
+    destroyed = true;
+    EXPECT_TRUE(guard.isNull());
+    testsupport::pumpFor(100ms);
+    EXPECT_FALSE(handlerRanAfterDestruction);
+    EXPECT_FALSE(testsupport::isExclusive(probe));
+    EXPECT_TRUE(testsupport::readLine(pty.masterFd()).canonical);
+    ::close(probe);
+    EXPECT_EQ(openFdCount(), fds);
+    EXPECT_EQ(threadIds(), threads);
+}
+
+} // namespace
+} // namespace serialtest
