@@ -213,32 +213,30 @@ void TForm1::SendRequest(const Request& request) {
         // Frames are at most a few hundred bytes, far below the 16-bit length limit.
         Comm1->SendData(frame.data(), static_cast<uint16_t>(std::min<std::size_t>(frame.size(), 0xFFFF)));
     };
+    const auto record = [&] {
+        pendingCommand_ = request.pendingCommand;
+        timeoutKind_ = request.timeoutKind;
+    };
 
-    switch (request.kind) {
-    case Request::Kind::Standard:
+    if (emptiesFirst) {
         emptyFirstStepFields(request);
         showFrame(frame, request.showHex);
         write();
-        pendingCommand_ = request.pendingCommand;
-        timeoutKind_ = request.timeoutKind;
+    }
+    switch (request.kind) {
+    case Request::Kind::Standard:
+        record();
         Timer3->SetInterval(app::kReplyTimeoutMs);
         Timer3->SetEnabled(true);
         break;
     case Request::Kind::Hart:
-        emptyFirstStepFields(request);
-        showFrame(frame, request.showHex);
-        write();
+        // The reply timer keeps whatever interval it has: 1000 ms until some request set 3000 ms.
         Timer3->SetEnabled(true);
-        pendingCommand_ = request.pendingCommand;
-        timeoutKind_ = request.timeoutKind;
+        record();
         break;
     case Request::Kind::HartAddress:
-        emptyFirstStepFields(request);
-        showFrame(frame, request.showHex);
-        write();
         Timer3->SetEnabled(true);
-        pendingCommand_ = request.pendingCommand;
-        timeoutKind_ = request.timeoutKind;
+        record();
         Timer3->SetInterval(app::kReplyTimeoutMs);
         Timer3->SetEnabled(true);
         break;
