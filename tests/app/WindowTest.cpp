@@ -7,6 +7,8 @@
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QTabWidget>
+#include <QTimer>
+#include <QApplication>
 
 #include "hart/UnitTable.h"
 #include "tests/support/FormHarness.h"
@@ -250,6 +252,51 @@ TEST(Window, SwitchingTabsSendsNothing) {
     EXPECT_EQ(peer.readUntilQuiet(100ms, 500ms), "");
     EXPECT_EQ(h.sendField(), "");
     EXPECT_EQ(h.form().PendingCommand(), 0);
+}
+
+} // namespace
+
+namespace {
+
+// A real modal box (no recorder) runs its own event loop: a reply that arrives while it is open is
+// still shown and decoded, and the parse timer still fires.
+TEST(Window, RepliesAndTimersAreHandledWhileAMessageBoxIsOpen) {
+    PtyPeer peer;
+    FormHarness h;
+    h.openPort(peer);
+    h.form().Comm1->SetReadIntervalTimeout(30);
+    h.click("Button23"); // "System Parameters": pending 201
+    ASSERT_EQ(peer.readAtLeast(8, 2000ms), "QQQ#QX1#");
+
+    app::SetMessageRecorder({}); // the next message opens a real modal box
+    bool decodedWhileOpen = false;
+    bool sawBox = false;
+    QTimer watcher;
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        QWidget* box = QApplication::activeModalWidget();
+        if (!box) {
+            return;
+        }
+        if (!sawBox) {
+            sawBox = true;
+            peer.write("QX1,ADR:007");
+        }
+        if (h.text("Edit14") == "007") {
+            decodedWhileOpen = true;
+            box->close();
+        }
+    });
+    watcher.start(10);
+    QTimer::singleShot(5000, [] {
+        if (QWidget* box = QApplication::activeModalWidget()) {
+            box->close(); // never leave the test hanging
+        }
+    });
+    h.click("Button29"); // empty slave address: the conversion error's box is open until closed
+    watcher.stop();
+    EXPECT_TRUE(sawBox);
+    EXPECT_TRUE(decodedWhileOpen);
+    EXPECT_EQ(h.text("Edit18"), "007");
 }
 
 } // namespace
