@@ -658,12 +658,12 @@ bool TComm::IsSendQueueEmpty() const {
 }
 
 bool TComm::event(QEvent* e) {
+    postedEventFence.load(std::memory_order_acquire); // before anything of the event is read
     const QEvent::Type type = e->type();
     if (type != receiveDataType() && type != receiveErrorType() && type != requestHangupType() &&
         type != modemStateType() && type != sendDataEmptyType()) {
         return QObject::event(e);
     }
-    postedEventFence.load(std::memory_order_acquire);
     // Each handler is copied before the call, so a handler may reassign its own event safely.
     if (type == receiveDataType()) {
         auto* received = static_cast<ReceiveDataEvent*>(e);
