@@ -129,8 +129,7 @@ WaitResult waitForPort(const EventFd& closeEvent, int fd, bool forWrite, Deadlin
     }
 }
 
-IoResult readSome(int fd, void* buffer, std::size_t size) {
-    const ssize_t n = ::read(fd, buffer, size);
+static IoResult ioOutcome(ssize_t n) {
     if (n > 0) {
         return {IoResult::Done, static_cast<std::size_t>(n)};
     }
@@ -140,15 +139,12 @@ IoResult readSome(int fd, void* buffer, std::size_t size) {
     return {IoResult::Failed, 0};
 }
 
+IoResult readSome(int fd, void* buffer, std::size_t size) {
+    return ioOutcome(::read(fd, buffer, size));
+}
+
 IoResult writeSome(int fd, const void* buffer, std::size_t size) {
-    const ssize_t n = ::write(fd, buffer, size);
-    if (n > 0) {
-        return {IoResult::Done, static_cast<std::size_t>(n)};
-    }
-    if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
-        return {IoResult::WouldBlock, 0};
-    }
-    return {IoResult::Failed, 0};
+    return ioOutcome(::write(fd, buffer, size));
 }
 
 uint32_t lineErrorFlags(const LineCounters& before, const LineCounters& after) {

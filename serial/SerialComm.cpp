@@ -32,29 +32,28 @@ constexpr auto kJoinBound = std::chrono::milliseconds(10000);
 // Pause between wake signals while a modem-watch thread is being stopped.
 constexpr auto kModemWakeRetry = std::chrono::milliseconds(2);
 
-QEvent::Type registeredType(int hint) {
-    return static_cast<QEvent::Type>(QEvent::registerEventType(hint));
+// The five notifications from the threads, in the order of their Win32 message numbers.
+enum class Notification { ReceiveData, ReceiveError, RequestHangup, ModemState, SendDataEmpty };
+constexpr int kNotificationCount = 5;
+
+QEvent::Type eventType(Notification which) {
+    static const auto types = [] {
+        std::array<QEvent::Type, kNotificationCount> registered{};
+        for (int i = 0; i < kNotificationCount; ++i) {
+            registered[i] = static_cast<QEvent::Type>(QEvent::registerEventType(QEvent::User + 1 + i));
+        }
+        return registered;
+    }();
+    return types[static_cast<int>(which)];
 }
 
-QEvent::Type receiveDataType() {
-    static const QEvent::Type type = registeredType(QEvent::User + 1);
-    return type;
-}
-QEvent::Type receiveErrorType() {
-    static const QEvent::Type type = registeredType(QEvent::User + 2);
-    return type;
-}
-QEvent::Type requestHangupType() {
-    static const QEvent::Type type = registeredType(QEvent::User + 3);
-    return type;
-}
-QEvent::Type modemStateType() {
-    static const QEvent::Type type = registeredType(QEvent::User + 4);
-    return type;
-}
-QEvent::Type sendDataEmptyType() {
-    static const QEvent::Type type = registeredType(QEvent::User + 5);
-    return type;
+std::optional<Notification> notificationOf(QEvent::Type type) {
+    for (int i = 0; i < kNotificationCount; ++i) {
+        if (eventType(static_cast<Notification>(i)) == type) {
+            return static_cast<Notification>(i);
+        }
+    }
+    return std::nullopt;
 }
 
 // A received block with its terminating zero byte; the event owns it, so an event that is never
@@ -62,7 +61,7 @@ QEvent::Type sendDataEmptyType() {
 class ReceiveDataEvent : public QEvent {
 public:
     ReceiveDataEvent(std::unique_ptr<uint8_t[]> block, uint32_t length)
-        : QEvent(receiveDataType()), block(std::move(block)), length(length) {}
+        : QEvent(eventType(Notification::ReceiveData)), block(std::move(block)), length(length) {}
     std::unique_ptr<uint8_t[]> block;
     uint32_t length;
 };
@@ -176,7 +175,7 @@ struct PortSession {
     // One open port asks for a hang-up at most once, whichever thread meets the failure first.
     void requestHangup() {
         if (!hangupRequested.exchange(true)) {
-            post(std::make_unique<QEvent>(requestHangupType()));
+            post(std::make_unique<QEvent>(eventType(Notification::RequestHangup)));
         }
     }
 
@@ -252,7 +251,7 @@ private:
         const uint32_t flags = lineErrorFlags(counters_, now);
         counters_ = now;
         if (flags != 0) {
-            s_->post(std::make_unique<FlagsEvent>(receiveErrorType(), flags));
+            s_->post(std::make_unique<FlagsEvent>(eventType(Notification::ReceiveError), flags));
         }
     }
 
@@ -346,7 +345,7 @@ public:
             std::optional<WriteRequest> request = s_->writeQueue.pop();
             if (!request) {
                 if (notify) {
-                    s_->post(std::make_unique<QEvent>(sendDataEmptyType()));
+                    s_->post(std::make_unique<QEvent>(eventType(Notification::SendDataEmpty)));
                     notify = false;
                 }
                 const WaitResult waited =
@@ -442,7 +441,7 @@ public:
             const uint32_t bits = modemEventBits(before, now);
             before = now;
             if (bits != 0) {
-                s_->post(std::make_unique<FlagsEvent>(modemStateType(), bits));
+                s_->post(std::make_unique<FlagsEvent>(eventType(Notification::ModemState), bits));
             }
         }
     }
@@ -659,32 +658,40 @@ bool TComm::IsSendQueueEmpty() const {
 
 bool TComm::event(QEvent* e) {
     postedEventFence.load(std::memory_order_acquire); // before anything of the event is read
-    const QEvent::Type type = e->type();
-    if (type != receiveDataType() && type != receiveErrorType() && type != requestHangupType() &&
-        type != modemStateType() && type != sendDataEmptyType()) {
+    const std::optional<Notification> notification = notificationOf(e->type());
+    if (!notification) {
         return QObject::event(e);
     }
     // Each handler is copied before the call, so a handler may reassign its own event safely.
-    if (type == receiveDataType()) {
+    switch (*notification) {
+    case Notification::ReceiveData: {
         auto* received = static_cast<ReceiveDataEvent*>(e);
         const std::unique_ptr<uint8_t[]> block = std::move(received->block); // released on return
         if (auto handler = OnReceiveData) {
             handler(this, block.get(), static_cast<uint16_t>(received->length & 0xFFFF));
         }
-    } else if (type == receiveErrorType()) {
+        break;
+    }
+    case Notification::ReceiveError:
         if (auto handler = OnReceiveError) {
             handler(this, static_cast<FlagsEvent*>(e)->flags);
         }
-    } else if (type == modemStateType()) {
+        break;
+    case Notification::ModemState:
         if (auto handler = OnModemStateChange) {
             handler(this, static_cast<FlagsEvent*>(e)->flags);
         }
-    } else if (type == requestHangupType()) {
+        break;
+    case Notification::RequestHangup:
         if (auto handler = OnRequestHangup) {
             handler(this);
         }
-    } else if (auto handler = OnSendDataEmpty) {
-        handler(this);
+        break;
+    case Notification::SendDataEmpty:
+        if (auto handler = OnSendDataEmpty) {
+            handler(this);
+        }
+        break;
     }
     return true;
 }
