@@ -29,6 +29,8 @@ namespace {
 constexpr std::size_t kReadBlockSize = 2048;
 // Threads wake on the close event at once; this bound only catches a thread that does not.
 constexpr auto kJoinBound = std::chrono::milliseconds(10000);
+// Consecutive "ready, but nothing to read" wake-ups after which the reader gives the port up.
+constexpr int kSpuriousWakeupLimit = 1000;
 // Pause between wake signals while a modem-watch thread is being stopped.
 constexpr auto kModemWakeRetry = std::chrono::milliseconds(2);
 
@@ -224,13 +226,21 @@ public:
     }
 
 private:
-    enum class ReadOutcome { Data, Nothing, Gone };
+    // Nothing: bytes came but were all dropped (null bytes); Spurious: the port said ready and
+    // had nothing.
+    enum class ReadOutcome { Data, Nothing, Spurious, Gone };
 
     ReadOutcome readMore() {
         const IoResult r = readSome(s_->port.fd(), buffer_.data() + have_, buffer_.size() - have_);
         if (r.kind == IoResult::Failed) {
             return ReadOutcome::Gone;
         }
+        // A driver that keeps saying "ready" with nothing to read would turn the wait into a spin;
+        // after a long run of such wake-ups the port is treated as gone.
+        if (r.kind == IoResult::WouldBlock) {
+            return ++spuriousWakeups_ > kSpuriousWakeupLimit ? ReadOutcome::Gone : ReadOutcome::Spurious;
+        }
+        spuriousWakeups_ = 0;
         std::size_t count = r.count;
         if (count > 0 && s_->ignoreNullChar) {
             uint8_t* first = buffer_.data() + have_;
@@ -283,7 +293,7 @@ private:
             s_->requestHangup();
             return false;
         }
-        if (outcome == ReadOutcome::Nothing) {
+        if (outcome != ReadOutcome::Data) {
             return true;
         }
         const auto first = Clock::now();
@@ -330,6 +340,7 @@ private:
     std::shared_ptr<PortSession> s_;
     std::array<uint8_t, kReadBlockSize> buffer_{};
     std::size_t have_ = 0;
+    int spuriousWakeups_ = 0;
     bool counting_ = false;
     LineCounters counters_;
 };
