@@ -21,7 +21,8 @@ void showBox(MessageKind kind, const QString& text) {
         return;
     }
     QMessageBox box(kind == MessageKind::Error ? QMessageBox::Critical : QMessageBox::NoIcon,
-                    QApplication::applicationDisplayName(), text, QMessageBox::Ok, QApplication::activeWindow());
+                    QApplication::applicationDisplayName(), text, QMessageBox::Ok,
+                    QApplication::activeWindow());
     box.exec();
 }
 

@@ -39,12 +39,13 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TForm
     setPalette(silver);
     setAutoFillBackground(true);
     QFont base = font();
-    base.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
-                      QStringLiteral("DejaVu Sans")});
+    base.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"),
+                      QStringLiteral("Arial"), QStringLiteral("DejaVu Sans")});
     base.setPixelSize(11);
     setFont(base);
     QFont title = ui->Label41->font();
-    title.setFamilies({QStringLiteral("Segoe UI"), QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
+    title.setFamilies(
+        {QStringLiteral("Segoe UI"), QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
     title.setPointSize(18);
     title.setBold(true);
     ui->Label41->setFont(title);
@@ -52,9 +53,10 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TForm
     black.setColor(QPalette::WindowText, Qt::black);
     ui->Label41->setPalette(black);
     // Group frames with the caption standing on the frame line, where the layout expects it.
-    setStyleSheet(QStringLiteral("QGroupBox { border: 1px solid #808080; margin-top: 6px; }"
-                                 "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
-                                 " left: 8px; padding: 0px 2px; }"));
+    setStyleSheet(
+        QStringLiteral("QGroupBox { border: 1px solid #808080; margin-top: 6px; }"
+                       "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
+                       " left: 8px; padding: 0px 2px; }"));
     ui->Image1->setPixmap(QPixmap::fromImage(app::LogoPicture(97, 41)));
 
     // "9600" stands in the baud list as text, with no item selected.
@@ -97,7 +99,8 @@ void TForm1::closeEvent(QCloseEvent* event) {
 }
 
 void TForm1::onClick(QPushButton* button, void (TForm1::*handler)()) {
-    connect(button, &QPushButton::clicked, this, [this, handler] { RunGuarded([this, handler] { (this->*handler)(); }); });
+    connect(button, &QPushButton::clicked, this,
+            [this, handler] { RunGuarded([this, handler] { (this->*handler)(); }); });
 }
 
 void TForm1::connectHandlers() {
@@ -160,7 +163,8 @@ void TForm1::Button1Click() {
     const int32_t baud = tools::StrToInt(FieldText(ui->ComboBox11));
     if (baud <= 0) {
         // A speed of 0 would mean "hang up" to the driver, a negative one is no speed at all.
-        throw tools::InputRefused("Baud must be a positive number of bits per second; the port stays closed.");
+        throw tools::InputRefused(
+            "Baud must be a positive number of bits per second; the port stays closed.");
     }
     Comm1->SetBaudRate(static_cast<uint32_t>(baud));
     const int parity = app::SelectedIndex(ui->ComboBox10);
@@ -195,7 +199,8 @@ void TForm1::emptyFirstStepFields(const Request& request) {
 }
 
 void TForm1::SendRequest(const Request& request) {
-    const bool emptiesFirst = request.kind == Request::Kind::Standard || request.kind == Request::Kind::Hart ||
+    const bool emptiesFirst = request.kind == Request::Kind::Standard ||
+                              request.kind == Request::Kind::Hart ||
                               request.kind == Request::Kind::HartAddress;
     std::string frame;
     try {
@@ -260,7 +265,8 @@ void TForm1::Comm1ReceiveData(serial::TComm*, const uint8_t* Buffer, uint16_t Bu
 
     receiveLength_ = std::min<std::size_t>(BufferLength, receiveBuffer_.size());
     std::memcpy(receiveBuffer_.data(), Buffer, receiveLength_);
-    receivedText_.assign(reinterpret_cast<const char*>(Buffer), std::min<std::size_t>(BufferLength, app::kReceivedTextMax));
+    receivedText_.assign(reinterpret_cast<const char*>(Buffer),
+                         std::min<std::size_t>(BufferLength, app::kReceivedTextMax));
 
     const app::ReceiveAction action = app::ReceiveActionFor(pendingCommand_);
     if (action.showHex) {

@@ -54,6 +54,33 @@ struct Request {
     bool showHex = false; // send field shows hex pairs instead of the text
     int32_t pendingCommand = app::pending::None;
     int32_t timeoutKind = 0;
+
+    // A text command that records its pending command and timeout kind and starts the reply timer.
+    static Request text(std::function<std::string()> build, int32_t pendingCommand, int32_t timeoutKind) {
+        Request request;
+        request.build = std::move(build);
+        request.pendingCommand = pendingCommand;
+        request.timeoutKind = timeoutKind;
+        return request;
+    }
+    // A set command: pending command 200, "Parameter Setting Timeout!".
+    static Request set(std::function<std::string()> build) {
+        return text(std::move(build), app::pending::SetCommand, app::timeout::ParameterSetting);
+    }
+    // A HART frame (kind Hart or HartAddress), shown as hex, "HART Command Timeout!".
+    static Request hart(Kind kind, std::function<std::string()> build, int32_t pendingCommand) {
+        Request request = text(std::move(build), pendingCommand, app::timeout::HartCommand);
+        request.kind = kind;
+        request.showHex = true;
+        return request;
+    }
+    // A frame of its own kind (Test, FactoryRecord) that records nothing by itself.
+    static Request unrecorded(Kind kind, std::function<std::string()> build) {
+        Request request;
+        request.kind = kind;
+        request.build = std::move(build);
+        return request;
+    }
 };
 
 class TForm1 : public QWidget {
@@ -141,6 +168,7 @@ private:
     void decodeAnalogOutputs();
     void decodeHartIdentity();
     void decodeHartVariables();
+    void clearHartIdentityFields();
 
     // One analog output row: Set and Test.
     void setAnalogOutput(int output);

@@ -39,67 +39,87 @@ QString latin1(const std::string& text) {
 
 void TForm1::setAnalogOutput(int output) {
     const AnalogRow row = analogRows(*ui)[static_cast<std::size_t>(output)];
-    Request request;
-    request.build = [row, output] {
+    SendRequest(Request::set([row, output] {
         return config::analogOutputFrame(output, app::SelectedIndex(row.variable), FieldText(row.upper),
                                          FieldText(row.lower));
-    };
-    request.pendingCommand = app::pending::SetCommand;
-    request.timeoutKind = app::timeout::ParameterSetting;
-    SendRequest(request);
+    }));
 }
 
 void TForm1::testAnalogOutput(int output) {
     const AnalogRow row = analogRows(*ui)[static_cast<std::size_t>(output)];
-    Request request;
-    request.kind = Request::Kind::Test;
-    request.build = [row, output] { return config::outputTestFrame(output, FieldText(row.testValue)); };
-    SendRequest(request);
+    SendRequest(Request::unrecorded(Request::Kind::Test, [row, output] {
+        return config::outputTestFrame(output, FieldText(row.testValue));
+    }));
 }
 
-void TForm1::Button2Click() { setAnalogOutput(0); }
-void TForm1::Button3Click() { setAnalogOutput(1); }
-void TForm1::Button5Click() { setAnalogOutput(2); }
-void TForm1::Button8Click() { setAnalogOutput(3); }
-void TForm1::Button12Click() { setAnalogOutput(4); }
-void TForm1::Button36Click() { setAnalogOutput(5); }
-void TForm1::Button37Click() { setAnalogOutput(6); }
-void TForm1::Button38Click() { setAnalogOutput(7); }
+void TForm1::Button2Click() {
+    setAnalogOutput(0);
+}
+void TForm1::Button3Click() {
+    setAnalogOutput(1);
+}
+void TForm1::Button5Click() {
+    setAnalogOutput(2);
+}
+void TForm1::Button8Click() {
+    setAnalogOutput(3);
+}
+void TForm1::Button12Click() {
+    setAnalogOutput(4);
+}
+void TForm1::Button36Click() {
+    setAnalogOutput(5);
+}
+void TForm1::Button37Click() {
+    setAnalogOutput(6);
+}
+void TForm1::Button38Click() {
+    setAnalogOutput(7);
+}
 
-void TForm1::Button22Click() { testAnalogOutput(0); }
-void TForm1::Button25Click() { testAnalogOutput(1); }
-void TForm1::Button28Click() { testAnalogOutput(2); }
-void TForm1::Button35Click() { testAnalogOutput(3); }
-void TForm1::Button41Click() { testAnalogOutput(4); }
-void TForm1::Button42Click() { testAnalogOutput(5); }
-void TForm1::Button43Click() { testAnalogOutput(6); }
-void TForm1::Button51Click() { testAnalogOutput(7); }
+void TForm1::Button22Click() {
+    testAnalogOutput(0);
+}
+void TForm1::Button25Click() {
+    testAnalogOutput(1);
+}
+void TForm1::Button28Click() {
+    testAnalogOutput(2);
+}
+void TForm1::Button35Click() {
+    testAnalogOutput(3);
+}
+void TForm1::Button41Click() {
+    testAnalogOutput(4);
+}
+void TForm1::Button42Click() {
+    testAnalogOutput(5);
+}
+void TForm1::Button43Click() {
+    testAnalogOutput(6);
+}
+void TForm1::Button51Click() {
+    testAnalogOutput(7);
+}
 
 void TForm1::Button10Click() {
-    Request request;
-    request.build = [this] { return config::totalizerOutputFrame(app::SelectedIndex(ui->LEJIOUT)); };
-    request.pendingCommand = app::pending::SetCommand;
-    request.timeoutKind = app::timeout::ParameterSetting;
-    SendRequest(request);
+    SendRequest(
+        Request::set([this] { return config::totalizerOutputFrame(app::SelectedIndex(ui->LEJIOUT)); }));
 }
 
 void TForm1::Button34Click() {
-    Request request;
-    request.build = [] { return config::analogOutputQueryFrame(); };
-    request.pendingCommand = app::pending::AnalogOutputs;
-    request.timeoutKind = app::timeout::ParameterQuery;
-    SendRequest(request);
+    SendRequest(Request::text([] { return config::analogOutputQueryFrame(); }, app::pending::AnalogOutputs,
+                              app::timeout::ParameterQuery));
 }
 
 void TForm1::Button11Click() {
-    Request request;
-    request.kind = Request::Kind::Test;
-    request.build = [this] { return config::totalizerTestFrame(FieldText(ui->Edit3)); };
-    SendRequest(request);
+    SendRequest(Request::unrecorded(Request::Kind::Test,
+                                    [this] { return config::totalizerTestFrame(FieldText(ui->Edit3)); }));
 }
 
 void TForm1::decodeAnalogOutputs() {
-    const config::AnalogOutputs reply = config::decodeAnalogOutputs(ReceivedText(), app::SelectedIndex(ui->LEJIOUT));
+    const config::AnalogOutputs reply =
+        config::decodeAnalogOutputs(ReceivedText(), app::SelectedIndex(ui->LEJIOUT));
     const auto rows = analogRows(*ui);
     if (reply.totalizerOutput) {
         app::SelectIndex(ui->LEJIOUT, *reply.totalizerOutput);

@@ -30,54 +30,42 @@ bool masterMode(const QComboBox* list) {
 } // namespace
 
 void TForm1::Button7Click() {
-    Request request;
-    request.kind = Request::Kind::Hart;
-    request.showHex = true;
-    request.pendingCommand = app::pending::HartIdentity;
-    request.timeoutKind = app::timeout::HartCommand;
-    request.prepare = [this] {
-        ui->Edit28->clear();
-        ui->Edit29->clear();
-        ui->Edit31->clear();
-        ui->Edit32->clear();
-    };
-    request.build = [this] {
-        const int address = app::SelectedIndex(ui->ComboBox30);
-        const auto frame = hart::IdentityQueryFrame(FieldText(ui->Edit9), address,
-                                                    masterMode(ui->ComboBox42));
-        // The reply tells the identity of the instrument at this address; remember which one was asked.
-        hartIdentity_.pollingAddress = static_cast<uint8_t>(address);
-        return bytesAsString(frame);
-    };
+    Request request = Request::hart(
+        Request::Kind::Hart,
+        [this] {
+            const int address = app::SelectedIndex(ui->ComboBox30);
+            const auto frame =
+                hart::IdentityQueryFrame(FieldText(ui->Edit9), address, masterMode(ui->ComboBox42));
+            // The reply tells the identity of the instrument at this address; remember which one was asked.
+            hartIdentity_.pollingAddress = static_cast<uint8_t>(address);
+            return bytesAsString(frame);
+        },
+        app::pending::HartIdentity);
+    request.prepare = [this] { clearHartIdentityFields(); };
     SendRequest(request);
 }
 
 void TForm1::Button16Click() {
-    Request request;
-    request.kind = Request::Kind::Hart;
-    request.showHex = true;
-    request.pendingCommand = app::pending::HartVariables;
-    request.timeoutKind = app::timeout::HartCommand;
-    request.build = [this] {
-        return bytesAsString(hart::VariablesQueryFrame(FieldText(ui->Edit9), masterMode(ui->ComboBox42),
-                                                       hartIdentity_));
-    };
-    SendRequest(request);
+    SendRequest(Request::hart(
+        Request::Kind::Hart,
+        [this] {
+            return bytesAsString(
+                hart::VariablesQueryFrame(FieldText(ui->Edit9), masterMode(ui->ComboBox42), hartIdentity_));
+        },
+        app::pending::HartVariables));
 }
 
 void TForm1::Button14Click() {
-    Request request;
-    request.kind = Request::Kind::HartAddress;
-    request.showHex = true;
-    request.pendingCommand = app::pending::HartAddress;
-    request.timeoutKind = app::timeout::HartCommand;
-    // The converter switches its RS485 driver by RTS; make sure it is raised while the address is set.
+    Request request = Request::hart(
+        Request::Kind::HartAddress,
+        [this] {
+            return bytesAsString(hart::WritePollingAddressFrame(FieldText(ui->Edit9),
+                                                                masterMode(ui->ComboBox42), hartIdentity_,
+                                                                app::SelectedIndex(ui->ComboBox27)));
+        },
+        app::pending::HartAddress);
+    // The address request always goes out with RTS raised, whatever RTS mode the port was left in.
     request.prepare = [this] { Comm1->SetRtsControl(serial::TRtsControl::RtsEnable); };
-    request.build = [this] {
-        return bytesAsString(hart::WritePollingAddressFrame(FieldText(ui->Edit9),
-                                                            masterMode(ui->ComboBox42), hartIdentity_,
-                                                            app::SelectedIndex(ui->ComboBox27)));
-    };
     SendRequest(request);
 }
 
@@ -90,13 +78,17 @@ void TForm1::Button20Click() {
         app::ShowMessage(latin1(typed.failure));
         return;
     }
-    Request request;
-    request.kind = Request::Kind::Hart;
-    request.showHex = true;
-    request.pendingCommand = app::pending::HartManual;
-    request.timeoutKind = app::timeout::HartCommand;
-    request.build = [this, &typed] { return bytesAsString(hart::ManualFrame(FieldText(ui->Edit9), typed.bytes)); };
-    SendRequest(request);
+    SendRequest(Request::hart(
+        Request::Kind::Hart,
+        [this, &typed] { return bytesAsString(hart::ManualFrame(FieldText(ui->Edit9), typed.bytes)); },
+        app::pending::HartManual));
+}
+
+void TForm1::clearHartIdentityFields() {
+    ui->Edit28->clear();
+    ui->Edit29->clear();
+    ui->Edit31->clear();
+    ui->Edit32->clear();
 }
 
 void TForm1::decodeHartIdentity() {
@@ -104,10 +96,7 @@ void TForm1::decodeHartIdentity() {
     Timer3->SetEnabled(false);
     const auto reply = hart::DecodeIdentityReply(ReceiveBuffer(), ReceivedText().size());
     if (!reply) {
-        ui->Edit28->clear();
-        ui->Edit29->clear();
-        ui->Edit31->clear();
-        ui->Edit32->clear();
+        clearHartIdentityFields();
         return;
     }
     hart::StoreIdentity(*reply, hartIdentity_);

@@ -10,19 +10,6 @@
 
 namespace {
 
-Request textRequest(std::function<std::string()> build, int32_t pendingCommand, int32_t timeoutKind) {
-    Request request;
-    request.kind = Request::Kind::Standard;
-    request.build = std::move(build);
-    request.pendingCommand = pendingCommand;
-    request.timeoutKind = timeoutKind;
-    return request;
-}
-
-Request setRequest(std::function<std::string()> build) {
-    return textRequest(std::move(build), app::pending::SetCommand, app::timeout::ParameterSetting);
-}
-
 QString latin1(const std::string& text) {
     return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
@@ -30,53 +17,54 @@ QString latin1(const std::string& text) {
 } // namespace
 
 void TForm1::Button6Click() {
-    SendRequest(textRequest([] { return config::communicationQueryFrame(); }, app::pending::SystemParameters,
-                            app::timeout::Connection));
+    SendRequest(Request::text([] { return config::communicationQueryFrame(); },
+                              app::pending::SystemParameters, app::timeout::Connection));
 }
 
 void TForm1::Button23Click() {
-    SendRequest(textRequest([] { return config::systemParameterQueryFrame(); }, app::pending::SystemParameters,
-                            app::timeout::ParameterQuery));
+    SendRequest(Request::text([] { return config::systemParameterQueryFrame(); },
+                              app::pending::SystemParameters, app::timeout::ParameterQuery));
 }
 
 void TForm1::Button52Click() {
-    SendRequest(textRequest([] { return config::testValueQueryFrame(); }, app::pending::TestValues,
-                            app::timeout::ParameterQuery));
+    SendRequest(Request::text([] { return config::testValueQueryFrame(); }, app::pending::TestValues,
+                              app::timeout::ParameterQuery));
 }
 
 void TForm1::Button24Click() {
-    SendRequest(setRequest([this] { return config::workingModeFrame(app::SelectedIndex(ui->ComboBox7)); }));
+    SendRequest(Request::set([this] { return config::workingModeFrame(app::SelectedIndex(ui->ComboBox7)); }));
 }
 
 void TForm1::Button29Click() {
-    SendRequest(setRequest([this] { return config::slaveAddressFrame(FieldText(ui->Edit14)); }));
+    SendRequest(Request::set([this] { return config::slaveAddressFrame(FieldText(ui->Edit14)); }));
 }
 
 void TForm1::Button27Click() {
-    SendRequest(setRequest([this] { return config::commandIntervalFrame(FieldText(ui->Edit6)); }));
+    SendRequest(Request::set([this] { return config::commandIntervalFrame(FieldText(ui->Edit6)); }));
 }
 
 void TForm1::Button32Click() {
-    SendRequest(setRequest([this] {
-        return config::rs485Frame(config::Rs485Port::Rs485, app::SelectedIndex(ui->BRAT1), app::SelectedIndex(ui->XIAO1));
+    SendRequest(Request::set([this] {
+        return config::rs485Frame(config::Rs485Port::Rs485, app::SelectedIndex(ui->BRAT1),
+                                  app::SelectedIndex(ui->XIAO1));
     }));
 }
 
 void TForm1::Button33Click() {
-    SendRequest(setRequest([this] {
-        return config::rs485Frame(config::Rs485Port::Rs485B, app::SelectedIndex(ui->BRAT2), app::SelectedIndex(ui->XIAO2));
+    SendRequest(Request::set([this] {
+        return config::rs485Frame(config::Rs485Port::Rs485B, app::SelectedIndex(ui->BRAT2),
+                                  app::SelectedIndex(ui->XIAO2));
     }));
 }
 
 void TForm1::Button30Click() {
-    SendRequest(setRequest([] { return config::parameterInitializationFrame(); }));
+    SendRequest(Request::set([] { return config::parameterInitializationFrame(); }));
 }
 
 void TForm1::Button53Click() {
-    Request request;
-    request.kind = Request::Kind::FactoryRecord;
-    request.build = [this] { return config::factoryRecordFrame(FieldText(ui->PCBSN), FieldText(ui->JIANZHI)); };
-    SendRequest(request);
+    SendRequest(Request::unrecorded(Request::Kind::FactoryRecord, [this] {
+        return config::factoryRecordFrame(FieldText(ui->PCBSN), FieldText(ui->JIANZHI));
+    }));
 }
 
 void TForm1::Edit14Change() {
@@ -116,7 +104,8 @@ void TForm1::decodeTestValues() {
     if (reply.totalizer) {
         ui->Edit3->setText(latin1(*reply.totalizer));
     }
-    QLineEdit* const fields[] = {ui->AVO0, ui->AVO1, ui->AVO2, ui->AVO3, ui->AVO4, ui->AVO5, ui->AVO6, ui->AVO7};
+    QLineEdit* const fields[] = {ui->AVO0, ui->AVO1, ui->AVO2, ui->AVO3,
+                                 ui->AVO4, ui->AVO5, ui->AVO6, ui->AVO7};
     for (std::size_t i = 0; i < reply.outputs.size(); ++i) {
         if (reply.outputs[i]) {
             fields[i]->setText(latin1(*reply.outputs[i]));

@@ -34,9 +34,7 @@ protected:
         form().Comm1->SetReadIntervalTimeout(30); // blocks end sooner; the 400 ms is not what is tested here
     }
     TForm1& form() { return h.form(); }
-    void send(const Request& r) {
-        form().SendRequest(r);
-    }
+    void send(const Request& r) { form().SendRequest(r); }
     // Waits until the request reached the line and returns it.
     std::string line(std::size_t count) { return peer.readAtLeast(count, 2000ms); }
 

@@ -2,13 +2,13 @@
 // pseudo-terminal as the port.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QTabWidget>
 #include <QTimer>
-#include <QApplication>
 
 #include "hart/UnitTable.h"
 #include "tests/support/FormHarness.h"
@@ -134,7 +134,8 @@ TEST(Window, UnitListsHoldTheWholeUnitTable) {
         QComboBox* units = h.list(name);
         ASSERT_EQ(units->count(), static_cast<int>(entries.size())) << name;
         for (int i = 0; i < units->count(); ++i) {
-            EXPECT_EQ(units->itemText(i).toStdString(), entries[static_cast<std::size_t>(i)]) << name << " " << i;
+            EXPECT_EQ(units->itemText(i).toStdString(), entries[static_cast<std::size_t>(i)])
+                << name << " " << i;
         }
         EXPECT_EQ(units->currentIndex(), 0) << name;
     }

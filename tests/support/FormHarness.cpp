@@ -10,7 +10,9 @@ namespace testsupport {
 
 FormHarness::FormHarness() {
     tools::SetDecimalSeparator('.');
-    app::SetMessageRecorder([this](app::MessageKind kind, const QString& text) { messages_.push_back({kind, text}); });
+    app::SetMessageRecorder([this](app::MessageKind kind, const QString& text) {
+        messages_.push_back({kind, text});
+    });
     form_ = std::make_unique<TForm1>();
     form_->show();
 }

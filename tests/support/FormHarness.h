@@ -36,7 +36,9 @@ public:
     TForm1& form() { return *form_; }
 
     // The control named `name`; fails the test (and returns nullptr) when there is none of that type.
-    template <class T> T* find(const char* name) const { return form_->findChild<T*>(QString::fromLatin1(name)); }
+    template <class T> T* find(const char* name) const {
+        return form_->findChild<T*>(QString::fromLatin1(name));
+    }
     QLineEdit* edit(const char* name) const;
     QComboBox* list(const char* name) const;
     QPushButton* button(const char* name) const;
@@ -44,9 +46,9 @@ public:
     // Clicks a button after checking that it exists and is enabled (a disabled button cannot be clicked).
     void click(const char* name);
     void setText(const char* name, const QString& text); // a line edit, or the typed text of a list
-    QString text(const char* name) const;                 // a line edit's or a list's text
-    QString sendField() const;                            // Edit8
-    QString receiveField() const;                         // Memo10
+    QString text(const char* name) const;                // a line edit's or a list's text
+    QString sendField() const;                           // Edit8
+    QString receiveField() const;                        // Memo10
 
     // Types the peer's path into "Serial Port:" and presses "Open"; expects the button to read "Close".
     void openPort(const PtyPeer& peer);
