@@ -143,6 +143,9 @@ void TForm1::connectHandlers() {
     onClick(ui->Button16, &TForm1::Button16Click);
     onClick(ui->Button14, &TForm1::Button14Click);
     onClick(ui->Button20, &TForm1::Button20Click);
+
+    onClick(ui->Button4, &TForm1::Button4Click);
+    onClick(ui->Button13, &TForm1::Button13Click);
 }
 
 void TForm1::FormCreate() {

@@ -153,6 +153,10 @@ public:
     void Button14Click();
     void Button20Click();
 
+    // MODBUS read test and IEEE-754 calculator.
+    void Button4Click();
+    void Button13Click();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 
