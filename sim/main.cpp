@@ -12,6 +12,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <string>
+#include <sys/ioctl.h>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -149,6 +150,11 @@ public:
     }
     int fd() const { return master_; }
     const std::string& path() const { return path_; }
+    // Bytes written to the tool that it has not read yet.
+    int unread() const {
+        int count = 0;
+        return keeper_ >= 0 && ioctl(keeper_, TIOCINQ, &count) == 0 ? count : 0;
+    }
 
 private:
     int master_ = -1;
@@ -240,13 +246,25 @@ int serve(const Options& options) {
         }
     };
 
+    // Closing the line throws away what the tool has not read yet, so the last reply is given time to
+    // be read first, as it would have been before the adapter was pulled. The terminal hands written
+    // bytes on a moment later, so an empty input queue counts only after a short settling time.
+    constexpr Millis kHangupSettle{100};
+    constexpr Millis kHangupGrace{2000};
+    std::optional<Millis> closing;
     for (;;) {
         if (simulator.lineClosed() && due.empty()) {
-            writeLog(now(), "hang-up", "");
-            line.close();
-            return 0;
+            if (!closing) {
+                closing = now();
+            }
+            const Millis waited = now() - *closing;
+            if ((waited >= kHangupSettle && line.unread() == 0) || waited >= kHangupGrace) {
+                writeLog(now(), "hang-up", "");
+                line.close();
+                return 0;
+            }
         }
-        Millis wake = Millis::max();
+        Millis wake = closing ? now() + Millis(10) : Millis::max();
         if (!due.empty()) {
             wake = due.front().at;
         }
