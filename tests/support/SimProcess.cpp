@@ -1,6 +1,8 @@
 // The simulator as a child process, and a raw line to it.
 #include "tests/support/SimProcess.h"
 
+#include "tests/support/LineIo.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -130,50 +132,15 @@ SimLine::~SimLine() {
 }
 
 void SimLine::write(const std::string& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
-        if (n > 0) {
-            done += static_cast<std::size_t>(n);
-        } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
-            throw std::runtime_error(std::string("write: ") + std::strerror(errno));
-        } else {
-            pollfd p{fd_, POLLOUT, 0};
-            ::poll(&p, 1, 50);
-        }
-    }
+    WriteAll(fd_, bytes);
 }
 
 std::string SimLine::readAtLeast(std::size_t count, std::chrono::milliseconds timeout) {
-    std::string out;
-    const auto deadline = Clock::now() + timeout;
-    while (out.size() < count && Clock::now() < deadline) {
-        pollfd p{fd_, POLLIN, 0};
-        if (::poll(&p, 1, std::min(remainingMs(deadline), 50)) > 0 && (p.revents & POLLIN)) {
-            char buffer[4096];
-            const ssize_t n = ::read(fd_, buffer, sizeof buffer);
-            if (n > 0) {
-                out.append(buffer, static_cast<std::size_t>(n));
-            }
-        } else if (p.revents & POLLHUP) {
-            break;
-        }
-    }
-    return out;
+    return ReadAtLeast(fd_, count, timeout);
 }
 
 std::string SimLine::readUntilQuiet(std::chrono::milliseconds quiet, std::chrono::milliseconds limit) {
-    std::string out;
-    const auto deadline = Clock::now() + limit;
-    auto last = Clock::now();
-    while (Clock::now() < deadline && Clock::now() - last < quiet) {
-        const std::string more = readAtLeast(1, std::chrono::milliseconds(10));
-        if (!more.empty()) {
-            out += more;
-            last = Clock::now();
-        }
-    }
-    return out;
+    return ReadUntilQuiet(fd_, quiet, limit);
 }
 
 bool SimLine::hungUp(std::chrono::milliseconds timeout) {
