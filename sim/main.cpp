@@ -42,7 +42,7 @@ The first line of output is the terminal's path: give it to vx538-config as its 
   --hangup-after N     close the line after N requests, as an unplugged adapter does
   --help, --version
 
-SIGINT and SIGTERM stop it (exit status 0).
+SIGINT, SIGTERM and SIGHUP stop it (exit status 0).
 )";
 
 struct Options {
@@ -184,6 +184,7 @@ int serve(const Options& options) {
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGHUP); // the terminal it was started from went away
     sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
     signal(SIGPIPE, SIG_IGN);
     const int signals = signalfd(-1, &stopSignals, SFD_CLOEXEC);
@@ -202,8 +203,9 @@ int serve(const Options& options) {
     if (!options.control.empty()) {
         if (mkfifo(options.control.c_str(), 0600) == 0) {
             cleanup.fifo = options.control;
-        } else if (errno != EEXIST) {
-            fail(options.control + ": " + std::strerror(errno));
+        } else if (struct stat st{};
+                   errno != EEXIST || stat(options.control.c_str(), &st) != 0 || !S_ISFIFO(st.st_mode)) {
+            fail(options.control + ": not a FIFO and cannot be made one");
         }
         // Read and write, so the FIFO never reports end of file between two writers.
         control = open(options.control.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
