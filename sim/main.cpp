@@ -222,7 +222,10 @@ int serve(const Options& options) {
     }
 
     const Clock::time_point start = Clock::now();
-    const auto now = [&] { return std::chrono::duration_cast<Millis>(Clock::now() - start); };
+    // Whole milliseconds: arrivals are rounded up and the clock for due writes down, so a reply never
+    // leaves earlier than its delay after the request.
+    const auto now = [&] { return std::chrono::floor<Millis>(Clock::now() - start); };
+    const auto arrival = [&] { return std::chrono::ceil<Millis>(Clock::now() - start); };
     const auto writeLog = [&](Millis at, std::string_view label, std::string_view bytes) {
         if (log) {
             std::fprintf(log, "%s\n", sim::FormatLogLine(at, label, bytes).c_str());
@@ -309,7 +312,7 @@ int serve(const Options& options) {
             char buffer[4096];
             const ssize_t n = ::read(line.fd(), buffer, sizeof buffer);
             if (n > 0) {
-                schedule(simulator.receive({buffer, static_cast<std::size_t>(n)}, now()));
+                schedule(simulator.receive({buffer, static_cast<std::size_t>(n)}, arrival()));
             }
         }
         if (const auto quiet = simulator.quietDeadline(); quiet && *quiet <= now()) {
