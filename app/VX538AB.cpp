@@ -184,6 +184,10 @@ void TForm1::Button1Click() {
     ui->Button6->setEnabled(true);
 }
 
+void TForm1::SetPortName(const QString& name) {
+    ui->SPREALCOM->setEditText(name);
+}
+
 void TForm1::showFrame(const std::string& frame, bool hex) {
     if (hex) {
         const auto* bytes = reinterpret_cast<const uint8_t*>(frame.data());

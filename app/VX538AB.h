@@ -102,6 +102,9 @@ public:
     const std::string& ReceivedText() const { return receivedText_; }
     const hart::HartIdentity& StoredHartIdentity() const { return hartIdentity_; }
 
+    // Puts a port name into "Serial Port:" (the command line's --port), as if typed there.
+    void SetPortName(const QString& name);
+
     // The request steps, shared by every request handler.
     void SendRequest(const Request& request);
 
