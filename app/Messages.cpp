@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QGridLayout>
 #include <QMessageBox>
 
 #include "serial/SerialComm.h"
@@ -12,6 +13,8 @@
 namespace app {
 
 namespace {
+
+constexpr int kDetailWidth = 420;
 
 MessageRecorder& recorder() {
     static MessageRecorder instance;
@@ -28,6 +31,14 @@ void showBox(MessageKind kind, const QString& text, const QString& detail) {
                     QApplication::activeWindow());
     // Informative rather than detailed text: the reason is what the user needs, not one more click.
     box.setInformativeText(detail);
+    if (!detail.isEmpty()) {
+        // A box sized for its short message would wrap a device path and its reason into a column;
+        // an empty item across the grid's last row gives it room.
+        if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
+            grid->addItem(new QSpacerItem(kDetailWidth, 0, QSizePolicy::Minimum, QSizePolicy::Expanding),
+                          grid->rowCount(), 0, 1, grid->columnCount());
+        }
+    }
     box.exec();
 }
 
