@@ -152,7 +152,6 @@ TEST(OpenFailure, TheBoxNamesTheDeviceAndTheReason) {
     };
     const Case cases[] = {
         {"/dev/vx538-no-such-port", "Error opening serial port", "/dev/vx538-no-such-port: not found"},
-        {"vx538-no-such-port", "Error opening serial port", "/dev/vx538-no-such-port: not found"},
         {peer.slavePath(), "Error opening serial port", qstr(peer.slavePath() + ": busy")},
         {"/dev/null", "File handle is not a comm handle ", "/dev/null: not a terminal"},
         {"/tmp", "Error opening serial port", "/tmp: this path is a folder"},
