@@ -185,7 +185,7 @@ TEST(OpenFailure, ADeviceWithoutPermissionSaysWhichGroupIsMissing) {
 // ---------------------------------------------------------------------------------------------------
 // A decimal-comma locale
 
-TEST(DecimalComma, UntouchedRowIsSentAndDecodedValuesShowTheComma) {
+TEST(DecimalComma, UntouchedRowIsSentAndDecodedValuesShowAndReadTheComma) {
     PtyPeer peer;
     FormHarness h; // sets the point; the German locale then gives the comma, as at start-up
     app::ApplyLocaleSettings(QLocale(QLocale::German, QLocale::Germany));
@@ -201,11 +201,18 @@ TEST(DecimalComma, UntouchedRowIsSentAndDecodedValuesShowTheComma) {
     EXPECT_EQ(peer.readAtLeast(28, 2000ms), "QQS#DA1:1,42C80000,00000000#");
     EXPECT_TRUE(h.messages().empty());
 
-    // Texts typed with the comma are read too; one with both separators is refused.
-    h.setText("DOUT1H", "20,5");
-    h.setText("DOUT1L", "0.5");
+    // Decoded values are shown with the comma, and read back as they are shown.
+    h.click("Button34");
+    ASSERT_EQ(peer.readAtLeast(8, 2000ms), "QQQ#QX2#");
+    peer.write("QQQ#QX2,DL:0,DA1:1,41A40000,3F000000,DA2:0,00000000,00000000,DA3:0,00000000,00000000,"
+               "DA4:0,00000000,00000000,DA5:0,00000000,00000000,DA6:0,00000000,00000000,"
+               "DA7:0,00000000,00000000,DA8:0,00000000,00000000#");
+    ASSERT_TRUE(waitUntil([&] { return h.text("DOUT1H") == "20,5"; }, 3000ms));
+    EXPECT_EQ(h.text("DOUT1L"), "0,5");
     h.click("Button2");
     EXPECT_EQ(peer.readAtLeast(28, 2000ms), "QQS#DA1:1,41A40000,3F000000#");
+    EXPECT_TRUE(h.messages().empty());
+    // One number with both separators is no number.
     h.setText("DOUT1H", "1.000,5");
     h.click("Button2");
     EXPECT_EQ(h.messageTexts(), std::vector<QString>{"'1.000,5' is not a valid floating point value"});
