@@ -4,11 +4,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include <QCloseEvent>
 #include <QColor>
 #include <QPalette>
 #include <QPixmap>
+#include <QScopeGuard>
 #include <QThread>
 
 #include "app/Lists.h"
@@ -76,6 +78,9 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TForm
     Comm1->SetReadIntervalTimeout(400);
     Comm1->OnReceiveData = [this](serial::TComm* sender, const uint8_t* buffer, uint16_t length) {
         RunGuarded([&] { Comm1ReceiveData(sender, buffer, length); });
+    };
+    Comm1->OnRequestHangup = [this](serial::TComm* sender) {
+        RunGuarded([&] { Comm1RequestHangup(sender); });
     };
 
     Timer2 = new app::Timer(this);
@@ -154,12 +159,16 @@ void TForm1::FormCreate() {
     Timer3->SetEnabled(false);
 }
 
+void TForm1::closePort() {
+    portOpen_ = false;
+    ui->Button1->setText(QStringLiteral("Open"));
+    ui->Button6->setEnabled(false);
+    Comm1->ClosePort();
+}
+
 void TForm1::Button1Click() {
     if (portOpen_) {
-        portOpen_ = false;
-        ui->Button1->setText(QStringLiteral("Open"));
-        ui->Button6->setEnabled(false);
-        Comm1->ClosePort();
+        closePort();
         return;
     }
     Comm1->ClosePort();
@@ -197,18 +206,43 @@ void TForm1::showFrame(const std::string& frame, bool hex) {
     }
 }
 
-void TForm1::emptyFirstStepFields(const Request& request) {
+void TForm1::emptyFirstStepFields(const Request& request, bool withEffects) {
     ui->Edit8->clear();
     ui->Memo10->clear();
-    if (request.prepare) {
+    if (withEffects && request.prepare) {
         request.prepare();
     }
+}
+
+void TForm1::Comm1RequestHangup(serial::TComm*) {
+    // A hang-up that was already on its way when the user closed the port is old news.
+    if (!portOpen_) {
+        return;
+    }
+    const std::string name = Comm1->CommName();
+    const std::string path = Comm1->DevicePath();
+    closePort();
+    Timer3->SetEnabled(false);
+    // A reply that arrived before the line went is still decoded when its parse delay ends; the
+    // exchange ends with that decode instead of now, so nothing already received is thrown away.
+    if (Timer2->Enabled()) {
+        decodeThenEndExchange_ = true;
+    } else {
+        pendingCommand_ = app::pending::None;
+    }
+    const QString device = name == path ? QString::fromLocal8Bit(path)
+                                        : QStringLiteral("%1 (%2)").arg(QString::fromLocal8Bit(name),
+                                                                        QString::fromLocal8Bit(path));
+    app::ShowMessage(QStringLiteral("The serial port %1 was lost: the adapter was unplugged or the line "
+                                    "closed. The port is closed; press \"Open\" when the device is back.")
+                         .arg(device));
 }
 
 void TForm1::SendRequest(const Request& request) {
     const bool emptiesFirst = request.kind == Request::Kind::Standard ||
                               request.kind == Request::Kind::Hart ||
                               request.kind == Request::Kind::HartAddress;
+    const bool portOpen = Comm1->IsOpen();
     std::string frame;
     try {
         frame = request.build();
@@ -217,24 +251,31 @@ void TForm1::SendRequest(const Request& request) {
     } catch (...) {
         // The handler would have emptied its fields before reaching the conversion that failed.
         if (emptiesFirst) {
-            emptyFirstStepFields(request);
+            emptyFirstStepFields(request, portOpen);
         }
         throw;
     }
-    const auto write = [&] {
-        // Frames are at most a few hundred bytes, far below the 16-bit length limit.
-        Comm1->SendData(frame.data(), static_cast<uint16_t>(std::min<std::size_t>(frame.size(), 0xFFFF)));
-    };
+
+    if (emptiesFirst) {
+        emptyFirstStepFields(request, portOpen);
+        showFrame(frame, request.showHex);
+    } else {
+        showFrame(frame, request.showHex);
+        ui->Memo10->clear();
+    }
+    // Frames are at most a few hundred bytes, far below the 16-bit length limit. SendData refuses
+    // when the port is closed or its writer has ended: the frame stays on show as a preview, and
+    // nothing is recorded that would wait for a reply that cannot come.
+    if (!portOpen ||
+        !Comm1->SendData(frame.data(), static_cast<uint16_t>(std::min<std::size_t>(frame.size(), 0xFFFF)))) {
+        app::ShowMessage(QStringLiteral("Serial port is not open; nothing was sent."));
+        return;
+    }
+
     const auto record = [&] {
         pendingCommand_ = request.pendingCommand;
         timeoutKind_ = request.timeoutKind;
     };
-
-    if (emptiesFirst) {
-        emptyFirstStepFields(request);
-        showFrame(frame, request.showHex);
-        write();
-    }
     switch (request.kind) {
     case Request::Kind::Standard:
         record();
@@ -253,15 +294,9 @@ void TForm1::SendRequest(const Request& request) {
         Timer3->SetEnabled(true);
         break;
     case Request::Kind::Test:
-        showFrame(frame, request.showHex);
-        ui->Memo10->clear();
-        write();
         break;
     case Request::Kind::FactoryRecord:
-        showFrame(frame, request.showHex);
         pendingCommand_ = app::pending::SetCommand;
-        ui->Memo10->clear();
-        write();
         break;
     }
 }
@@ -302,6 +337,12 @@ void TForm1::Timer3Timer() {
 
 void TForm1::Timer2Timer() {
     Timer2->SetEnabled(false);
+    const bool endExchange = std::exchange(decodeThenEndExchange_, false);
+    const auto finish = qScopeGuard([&] {
+        if (endExchange) {
+            pendingCommand_ = app::pending::None;
+        }
+    });
     switch (pendingCommand_) {
     case app::pending::HartIdentity:
         decodeHartIdentity();

@@ -26,6 +26,9 @@ class TForm1;
 
 // One request as the exchange sends it. The frame is built first, from the controls, by a function
 // that has no effect on the window; the exchange then performs the request steps of its kind.
+// With the port closed (or its writer gone) every kind still shows its frame as it would, then says
+// "Serial port is not open; nothing was sent." at once: no write, and the pending command, timeout
+// kind and reply timer stay as they were (the factory record's pending 200 included).
 struct Request {
     enum class Kind {
         // Empty the send and receive fields, show, write, record pending command and timeout kind,
@@ -49,7 +52,8 @@ struct Request {
     // stops at its conversion does.
     std::function<std::string()> build;
     // Extra effects of the request's first step (Standard and Hart kinds), e.g. emptying the identity
-    // fields; they happen whether or not the frame could be built, unless it was refused.
+    // fields; they happen whether or not the frame could be built, unless it was refused, and not
+    // when the port is closed (nothing is sent then, so nothing else may change).
     std::function<void()> prepare;
     bool showHex = false; // send field shows hex pairs instead of the text
     int32_t pendingCommand = app::pending::None;
@@ -112,6 +116,9 @@ public:
     void FormCreate();
     void Button1Click();
     void Comm1ReceiveData(serial::TComm* Sender, const uint8_t* Buffer, uint16_t BufferLength);
+    // The line went away while open (adapter unplugged, peer closed): the port is closed as by
+    // "Close", the exchange is dropped, and one message names the device.
+    void Comm1RequestHangup(serial::TComm* Sender);
     void Timer2Timer();
     void Timer3Timer();
     void Button26Click();
@@ -167,7 +174,9 @@ private:
     void connectHandlers();
     void onClick(QPushButton* button, void (TForm1::*handler)());
     void showFrame(const std::string& frame, bool hex);
-    void emptyFirstStepFields(const Request& request);
+    void emptyFirstStepFields(const Request& request, bool withEffects);
+    // "Close" of the "Serial Parameters" group: flag, caption, "Communication Query", the port.
+    void closePort();
 
     // Decoders run by the parse timer.
     void decodeSystemParameters();
@@ -184,6 +193,9 @@ private:
     std::unique_ptr<Ui::TForm1> ui;
 
     bool portOpen_ = false;
+    // The line was lost while a received reply waited for its parse delay: decode it, then clear the
+    // pending command.
+    bool decodeThenEndExchange_ = false;
     int32_t pendingCommand_ = app::pending::None;
     int32_t timeoutKind_ = 0;
     std::array<uint8_t, app::kReceiveBufferSize> receiveBuffer_{};

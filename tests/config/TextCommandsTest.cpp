@@ -227,10 +227,12 @@ TEST(FloatHex, LenientReading) {
     EXPECT_EQ(config::floatFromHex("4?C80000"), config::floatFromHex("40C80000"));
 }
 
-TEST_F(DotSeparator, RangeTextsFollowTheDecimalSeparator) {
+// With a comma locale the range texts read the comma and, as the start texts are written, the point.
+TEST_F(DotSeparator, RangeTextsReadTheLocaleSeparatorAndThePoint) {
     tools::SetDecimalSeparator(',');
     EXPECT_EQ(config::analogOutputFrame(0, 1, "0,1", "-10"), "QQS#DA1:1,3DCCCCCD,C1200000#");
-    EXPECT_THROW(config::analogOutputFrame(0, 1, "0.1", "0"), tools::ConversionError);
+    EXPECT_EQ(config::analogOutputFrame(0, 1, "0.1", "0.00"), "QQS#DA1:1,3DCCCCCD,00000000#");
+    EXPECT_THROW(config::analogOutputFrame(0, 1, "1.000,5", "0"), tools::ConversionError);
 }
 
 } // namespace

@@ -76,7 +76,18 @@ TEST(SimProgram, LogsEveryFrameInAndOutWithTimeHexAndText) {
     std::stringstream text;
     text << file.rdbuf();
     const std::string content = text.str();
-    EXPECT_NE(content.find(" ms  skip       7A 7A  |zz|"), std::string::npos) << content;
+    // The garbage is logged as skipped, in one line or one per byte depending on how the reads fell.
+    std::size_t skippedZ = 0;
+    std::istringstream lines(content);
+    for (std::string entry; std::getline(lines, entry);) {
+        if (entry.find(" ms  skip ") != std::string::npos) {
+            for (std::size_t at = entry.find(" 7A"); at != std::string::npos;
+                 at = entry.find(" 7A", at + 1)) {
+                ++skippedZ;
+            }
+        }
+    }
+    EXPECT_EQ(skippedZ, 2u) << content;
     EXPECT_NE(content.find(" ms  in text    51 51 51 23 51 58 31 23  |QQQ#QX1#|"), std::string::npos)
         << content;
     EXPECT_NE(content.find(" ms  out        51 51 51 23 51 58 31 3A"), std::string::npos) << content;
