@@ -174,6 +174,10 @@ struct ReplyCase {
     std::string expected;
 };
 
+void PrintTo(const ReplyCase& c, std::ostream* out) {
+    *out << '"' << c.received << '"';
+}
+
 class CustomHartReplies : public ::testing::TestWithParam<ReplyCase> {};
 
 TEST_P(CustomHartReplies, Decode) {

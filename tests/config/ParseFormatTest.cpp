@@ -167,6 +167,10 @@ struct ReplyCase {
     std::string expected;
 };
 
+void PrintTo(const ReplyCase& c, std::ostream* out) {
+    *out << '"' << c.received << '"';
+}
+
 class ParseFormatReplies : public ::testing::TestWithParam<ReplyCase> {};
 
 TEST_P(ParseFormatReplies, Decode) {
