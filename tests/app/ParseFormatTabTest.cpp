@@ -15,6 +15,7 @@
 
 #include "tests/support/FormHarness.h"
 #include "tests/support/PtyPeer.h"
+#include "tests/support/TextTabFixture.h"
 #include "tests/support/Wait.h"
 
 using namespace std::chrono_literals;
@@ -250,25 +251,8 @@ TEST_F(ParseFormatLayout, RowsStandLevelWithTheirSetButtonsAndNothingIsClipped) 
 
 // --- The window on a pseudo-terminal ---
 
-class ParseFormatTab : public ::testing::Test {
+class ParseFormatTab : public testsupport::TextTabFixture {
 protected:
-    void SetUp() override {
-        h.openPort(peer);
-        form().Comm1->SetReadIntervalTimeout(30); // blocks end sooner; the 400 ms is not tested here
-    }
-    TForm1& form() { return h.form(); }
-    std::string text(const char* name) const { return h.text(name).toStdString(); }
-    std::string line(std::size_t count) { return peer.readAtLeast(count, 2000ms); }
-    bool lineQuiet() { return peer.readUntilQuiet(50ms, 500ms).empty(); }
-    void setMemo(const QString& text) { h.find<QPlainTextEdit>("Memo10")->setPlainText(text); }
-    // The converter answers; returns once the receive field shows the reply.
-    bool reply(const std::string& text) {
-        peer.write(text);
-        return waitUntil([&] { return str(h.receiveField()) == text; }, 3000ms);
-    }
-    bool decoded() {
-        return waitUntil([&] { return !form().Timer2->Enabled(); }, 2000ms);
-    }
     // Every field the two decoders may write, as the user sees it.
     std::vector<std::string> fields() {
         std::vector<std::string> all;
@@ -295,9 +279,6 @@ protected:
         }
         return all;
     }
-
-    PtyPeer peer;
-    FormHarness h;
 };
 
 TEST_F(ParseFormatTab, EveryButtonPutsExactlyItsFrameOnTheLineAndInTheSendField) {

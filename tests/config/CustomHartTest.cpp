@@ -8,17 +8,17 @@
 #include <string>
 #include <vector>
 
+#include "tests/config/CaseTables.h"
 #include "tools/Conversions.h"
 
 namespace {
 
 using namespace std::string_literals;
-
-struct FrameCase {
-    const char* what;
-    std::function<std::string()> build;
-    std::string expected;
-};
+using configtest::appendField;
+using configtest::FailureCase;
+using configtest::failureOf;
+using configtest::FrameCase;
+using configtest::ReplyCase;
 
 class CustomHartFrames : public ::testing::TestWithParam<FrameCase> {};
 
@@ -66,23 +66,6 @@ TEST(CustomHartFrames, ReadMeterCommandIsSixteenAsciiBytesThenTheRawOnes) {
         EXPECT_EQ(built.substr(13, 2), digits);
     }
 }
-
-template <typename Error> std::string failureOf(const std::function<std::string()>& build) {
-    try {
-        return "built " + build();
-    } catch (const Error& error) {
-        return error.what();
-    } catch (const std::exception& error) {
-        return "other exception: "s + error.what();
-    }
-}
-
-struct FailureCase {
-    const char* what;
-    std::function<std::string()> build;
-    bool refused; // tools::InputRefused; otherwise tools::ConversionError
-    std::string message;
-};
 
 class CustomHartFailures : public ::testing::TestWithParam<FailureCase> {};
 
@@ -143,39 +126,25 @@ TEST(CustomHartFrames, HexTextFailuresComeBackBeforeTheEnableListIsRead) {
 
 // --- The QX3 reply ---
 
-template <typename T> void add(std::string& out, const char* name, const std::optional<T>& field) {
-    if (field) {
-        if constexpr (std::is_same_v<T, int>) {
-            out += " "s + name + std::to_string(*field);
-        } else {
-            out += " "s + name + "[" + *field + "]";
-        }
-    }
+// Text fields in brackets, so an empty one still shows.
+std::optional<std::string> bracketed(const std::optional<std::string>& text) {
+    return text ? std::optional<std::string>("[" + *text + "]") : std::nullopt;
 }
 
 std::string describe(const config::CustomHartReply& r) {
     std::string out = r.markerFound ? "QX3" : "-";
-    add(out, "en", r.enable);
-    add(out, "mode", r.mode);
-    add(out, "type", r.meterType);
-    add(out, "pre", r.preambleIndex);
-    add(out, "time", r.clearTime);
+    appendField(out, "en", r.enable);
+    appendField(out, "mode", r.mode);
+    appendField(out, "type", r.meterType);
+    appendField(out, "pre", r.preambleIndex);
+    appendField(out, "time", bracketed(r.clearTime));
     for (std::size_t i = 0; i < r.commands.size(); ++i) {
         const std::string prefix = "c" + std::to_string(i + 1);
-        add(out, (prefix + "en").c_str(), r.commands[i].enable);
-        add(out, prefix.c_str(), r.commands[i].command);
+        appendField(out, prefix + "en", r.commands[i].enable);
+        appendField(out, prefix, bracketed(r.commands[i].command));
     }
     out += r.error ? " ! " + *r.error : "";
     return out;
-}
-
-struct ReplyCase {
-    std::string received;
-    std::string expected;
-};
-
-void PrintTo(const ReplyCase& c, std::ostream* out) {
-    *out << '"' << c.received << '"';
 }
 
 class CustomHartReplies : public ::testing::TestWithParam<ReplyCase> {};

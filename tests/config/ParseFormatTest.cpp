@@ -8,17 +8,17 @@
 #include <string>
 #include <vector>
 
+#include "tests/config/CaseTables.h"
 #include "tools/Conversions.h"
 
 namespace {
 
 using namespace std::string_literals;
-
-struct FrameCase {
-    const char* what;
-    std::function<std::string()> build;
-    std::string expected;
-};
+using configtest::appendField;
+using configtest::FailureCase;
+using configtest::failureOf;
+using configtest::FrameCase;
+using configtest::ReplyCase;
 
 class ParseFormatFrames : public ::testing::TestWithParam<FrameCase> {};
 
@@ -67,23 +67,6 @@ TEST(ParseFormatFrames, AddressesZeroToNinetyNineAreTwoDigits) {
         EXPECT_EQ(frame.substr(12, 2), digits);
     }
 }
-
-template <typename Error> std::string failureOf(const std::function<std::string()>& build) {
-    try {
-        return "built " + build();
-    } catch (const Error& error) {
-        return error.what();
-    } catch (const std::exception& error) {
-        return "other exception: "s + error.what();
-    }
-}
-
-struct FailureCase {
-    const char* what;
-    std::function<std::string()> build;
-    bool refused; // tools::InputRefused; otherwise tools::ConversionError
-    std::string message;
-};
 
 class ParseFormatFailures : public ::testing::TestWithParam<FailureCase> {};
 
@@ -134,41 +117,22 @@ INSTANTIATE_TEST_SUITE_P(
 
 // --- The QX4 reply ---
 
-template <typename T> void add(std::string& out, const char* name, const std::optional<T>& field) {
-    if (field) {
-        if constexpr (std::is_same_v<T, int>) {
-            out += " "s + name + std::to_string(*field);
-        } else {
-            out += " "s + name + *field;
-        }
-    }
-}
-
 // "QX4 MDL=i" then, per variable with any field, " n:" and its fields; then the error.
 std::string describe(const config::ParseFormatReply& r) {
     std::string out = r.markerFound ? "QX4" : "-";
-    add(out, "MDL=", r.addressBitIndex);
+    appendField(out, "MDL=", r.addressBitIndex);
     for (std::size_t i = 0; i < r.rows.size(); ++i) {
         const config::ParseFormatRow& row = r.rows[i];
         if (row.format || row.address || row.length || row.coefficient) {
             out += " " + std::to_string(i + 1) + ":";
-            add(out, "f", row.format);
-            add(out, "a", row.address);
-            add(out, "l", row.length);
-            add(out, "c", row.coefficient);
+            appendField(out, "f", row.format);
+            appendField(out, "a", row.address);
+            appendField(out, "l", row.length);
+            appendField(out, "c", row.coefficient);
         }
     }
     out += r.error ? " ! " + *r.error : "";
     return out;
-}
-
-struct ReplyCase {
-    std::string received;
-    std::string expected;
-};
-
-void PrintTo(const ReplyCase& c, std::ostream* out) {
-    *out << '"' << c.received << '"';
 }
 
 class ParseFormatReplies : public ::testing::TestWithParam<ReplyCase> {};

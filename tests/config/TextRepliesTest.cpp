@@ -8,11 +8,13 @@
 #include <vector>
 
 #include "config/TextCommands.h"
+#include "tests/config/CaseTables.h"
 #include "tools/Conversions.h"
 
 namespace {
 
 using namespace std::string_literals;
+using configtest::ReplyCase;
 
 // One line per result listing the fields present, in decoding order, so a table states a whole result.
 template <typename T> void add(std::string& out, const char* name, const std::optional<T>& field) {
@@ -62,11 +64,6 @@ std::string describe(const config::AnalogOutputs& r) {
     out += r.error ? " ! " + *r.error : "";
     return out;
 }
-
-struct ReplyCase {
-    std::string received;
-    std::string expected;
-};
 
 class SystemParameterReplies : public ::testing::TestWithParam<ReplyCase> {};
 
