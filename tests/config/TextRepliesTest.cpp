@@ -216,4 +216,31 @@ TEST(TagSearch, ClippedAtTheEndAndNeverPastIt) {
     EXPECT_EQ(config::listDigitAt("5", 0), 5);
 }
 
+TEST(TagSearch, PatternWildcardsMatchAnyOneCharacterAtTheFirstPlace) {
+    EXPECT_EQ(config::findPattern("MDBS 3:MDBSx3:", "MDBS?3:"), 7u);
+    EXPECT_EQ(config::findPattern("MDBS3:", "MDBS?3:"), std::nullopt);
+    EXPECT_EQ(config::findPattern("ab?", "??"), 2u);
+    EXPECT_EQ(config::findPattern("a", "??"), std::nullopt);
+    EXPECT_EQ(config::findPattern("abc", ""), std::nullopt);
+    EXPECT_EQ(config::findPattern(std::string("HART\0:", 6), "HART?:"), 6u);
+}
+
+TEST(TagSearch, DecimalFieldsNeedEveryDigitPresent) {
+    EXPECT_EQ(config::decimalAt("x05", 1, 2), 5);
+    EXPECT_EQ(config::decimalAt("99", 0, 2), 99);
+    const std::pair<const char*, const char*> bad[] = {
+        {"x0", "'0' is not a valid integer value"},   {"x 5", "' 5' is not a valid integer value"},
+        {"x+5", "'+5' is not a valid integer value"}, {"x$F", "'$F' is not a valid integer value"},
+        {"x", "'' is not a valid integer value"},
+    };
+    for (const auto& [text, message] : bad) {
+        try {
+            config::decimalAt(text, 1, 2);
+            ADD_FAILURE() << text;
+        } catch (const tools::ConversionError& error) {
+            EXPECT_STREQ(error.what(), message);
+        }
+    }
+}
+
 } // namespace
