@@ -158,6 +158,9 @@ void TForm1::connectHandlers() {
     onClick(ui->Button17, &TForm1::Button17Click);
     onClick(ui->Button18, &TForm1::Button18Click);
     onClick(ui->Button31, &TForm1::Button31Click);
+
+    onClick(ui->Button4, &TForm1::Button4Click);
+    onClick(ui->Button13, &TForm1::Button13Click);
 }
 
 void TForm1::FormCreate() {

@@ -169,6 +169,10 @@ public:
     void Button18Click();
     void Button31Click();
 
+    // MODBUS read test and IEEE-754 calculator.
+    void Button4Click();
+    void Button13Click();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 
