@@ -2,6 +2,7 @@
 // frame and the failure it must report, a received text and what its decoder must make of it.
 #pragma once
 
+#include <cstdio>
 #include <exception>
 #include <functional>
 #include <optional>
@@ -42,8 +43,28 @@ struct ReplyCase {
     std::string expected;
 };
 
+// How GoogleTest (and the CTest names derived from it) shows a row: the case's own words, with bytes
+// that a test name cannot hold written as \xHH.
+inline void printEscaped(const std::string& text, std::ostream* out) {
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte >= 0x7F || c == ';' || c == '\\') {
+            char escaped[5];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+            *out << escaped;
+        } else {
+            *out << c;
+        }
+    }
+}
+inline void PrintTo(const FrameCase& c, std::ostream* out) {
+    printEscaped(c.what, out);
+}
+inline void PrintTo(const FailureCase& c, std::ostream* out) {
+    printEscaped(c.what, out);
+}
 inline void PrintTo(const ReplyCase& c, std::ostream* out) {
-    *out << '"' << c.received << '"';
+    printEscaped(c.received, out);
 }
 
 // Appends " <label><value>" for a field that is present, so one line states a whole decoder result.
