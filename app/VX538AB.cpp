@@ -149,6 +149,21 @@ void TForm1::connectHandlers() {
     onClick(ui->Button14, &TForm1::Button14Click);
     onClick(ui->Button20, &TForm1::Button20Click);
 
+    onClick(ui->Button39, &TForm1::Button39Click);
+    onClick(ui->Button40, &TForm1::Button40Click);
+    onClick(ui->Button44, &TForm1::Button44Click);
+    onClick(ui->Button45, &TForm1::Button45Click);
+    onClick(ui->Button46, &TForm1::Button46Click);
+    onClick(ui->Button47, &TForm1::Button47Click);
+    onClick(ui->Button48, &TForm1::Button48Click);
+    onClick(ui->Button49, &TForm1::Button49Click);
+    onClick(ui->Button50, &TForm1::Button50Click);
+    onClick(ui->Button19, &TForm1::Button19Click);
+    onClick(ui->Button9, &TForm1::Button9Click);
+    onClick(ui->Button17, &TForm1::Button17Click);
+    onClick(ui->Button18, &TForm1::Button18Click);
+    onClick(ui->Button31, &TForm1::Button31Click);
+
     onClick(ui->Button4, &TForm1::Button4Click);
     onClick(ui->Button13, &TForm1::Button13Click);
 }
@@ -359,8 +374,13 @@ void TForm1::Timer2Timer() {
     case app::pending::TestValues:
         decodeTestValues();
         break;
+    case app::pending::CustomHart:
+        decodeCustomHart();
+        break;
+    case app::pending::ParseFormat:
+        decodeParseFormat();
+        break;
     default:
-        // The custom HART commands and the parse format have no decoder in this window yet.
         break;
     }
 }

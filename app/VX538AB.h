@@ -163,6 +163,22 @@ public:
     void Button14Click();
     void Button20Click();
 
+    // "Modbus Parameter Configuration" tab: HART data parsing format and custom HART commands.
+    void Button39Click();
+    void Button40Click();
+    void Button44Click();
+    void Button45Click();
+    void Button46Click();
+    void Button47Click();
+    void Button48Click();
+    void Button49Click();
+    void Button50Click();
+    void Button19Click();
+    void Button9Click();
+    void Button17Click();
+    void Button18Click();
+    void Button31Click();
+
     // MODBUS read test and IEEE-754 calculator.
     void Button4Click();
     void Button13Click();
@@ -185,10 +201,16 @@ private:
     void decodeHartIdentity();
     void decodeHartVariables();
     void clearHartIdentityFields();
+    void decodeParseFormat();
+    void decodeCustomHart();
 
     // One analog output row: Set and Test.
     void setAnalogOutput(int output);
     void testAnalogOutput(int output);
+
+    // One parse format row's Set (variable 1..8), one read meter command's Set (1 or 2).
+    void setParseFormat(int variable);
+    void setReadMeterCommand(int command);
 
     std::unique_ptr<Ui::TForm1> ui;
 
