@@ -14,6 +14,7 @@
 #include "app/Lists.h"
 #include "app/Logo.h"
 #include "app/Messages.h"
+#include "app/TrafficMonitor.h"
 #include "hart/UnitTable.h"
 #include "tools/Conversions.h"
 #include "ui_VX538AB.h"
@@ -77,6 +78,8 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TForm
     Comm1->OnReceiveData = [this](serial::TComm* sender, const uint8_t* buffer, uint16_t length) {
         RunGuarded([&] { Comm1ReceiveData(sender, buffer, length); });
     };
+    Comm1->OnRequestHangup = [this](serial::TComm* sender) { RunGuarded([&] { Comm1RequestHangup(sender); }); };
+    traffic_ = std::make_unique<app::TrafficMonitor>(*this, *Comm1);
 
     Timer2 = new app::Timer(this);
     Timer2->SetInterval(app::kParseDelayMs);
@@ -93,7 +96,14 @@ TForm1::~TForm1() {
     Comm1->ClosePort();
 }
 
+app::ExchangeObserver& TForm1::observer() {
+    return *traffic_;
+}
+
 void TForm1::closeEvent(QCloseEvent* event) {
+    if (Comm1->IsOpen()) {
+        observer().portClosed(*Comm1);
+    }
     Comm1->ClosePort();
     QWidget::closeEvent(event);
 }
@@ -157,6 +167,7 @@ void TForm1::Button1Click() {
         ui->Button1->setText(QStringLiteral("Open"));
         ui->Button6->setEnabled(false);
         Comm1->ClosePort();
+        observer().portClosed(*Comm1);
         return;
     }
     Comm1->ClosePort();
@@ -175,7 +186,13 @@ void TForm1::Button1Click() {
     Comm1->SetCommName(FieldText(ui->SPREALCOM));
     Comm1->SetOutx_XonXoffFlow(false);
     Comm1->SetInx_XonXoffFlow(false);
-    Comm1->OpenPort();
+    try {
+        Comm1->OpenPort();
+    } catch (const std::exception& e) {
+        observer().portOpenFailed(*Comm1, e.what());
+        throw;
+    }
+    observer().portOpened(*Comm1);
     portOpen_ = true;
     ui->Button1->setText(QStringLiteral("Close"));
     ui->Button6->setEnabled(true);
@@ -202,21 +219,31 @@ void TForm1::SendRequest(const Request& request) {
     const bool emptiesFirst = request.kind == Request::Kind::Standard ||
                               request.kind == Request::Kind::Hart ||
                               request.kind == Request::Kind::HartAddress;
+    // The pending command the request would have left, for the record of a refusal.
+    const auto intended = [&] {
+        return request.kind == Request::Kind::Test            ? pendingCommand_
+               : request.kind == Request::Kind::FactoryRecord ? app::pending::SetCommand
+                                                              : request.pendingCommand;
+    };
     std::string frame;
     try {
         frame = request.build();
-    } catch (const tools::InputRefused&) {
+    } catch (const tools::InputRefused& refusal) {
+        observer().requestRefused(refusal.what(), intended());
         throw;
-    } catch (...) {
+    } catch (const std::exception& error) {
         // The handler would have emptied its fields before reaching the conversion that failed.
         if (emptiesFirst) {
             emptyFirstStepFields(request);
         }
+        observer().requestRefused(error.what(), intended());
         throw;
     }
+    bool written = false;
     const auto write = [&] {
         // Frames are at most a few hundred bytes, far below the 16-bit length limit.
-        Comm1->SendData(frame.data(), static_cast<uint16_t>(std::min<std::size_t>(frame.size(), 0xFFFF)));
+        written =
+            Comm1->SendData(frame.data(), static_cast<uint16_t>(std::min<std::size_t>(frame.size(), 0xFFFF)));
     };
     const auto record = [&] {
         pendingCommand_ = request.pendingCommand;
@@ -257,9 +284,11 @@ void TForm1::SendRequest(const Request& request) {
         write();
         break;
     }
+    observer().frameSent({reinterpret_cast<const uint8_t*>(frame.data()), frame.size()}, pendingCommand_, written);
 }
 
 void TForm1::Comm1ReceiveData(serial::TComm*, const uint8_t* Buffer, uint16_t BufferLength) {
+    observer().blockReceived({Buffer, BufferLength}, pendingCommand_);
     // The pause lets a reply that the converter sends in pieces settle; it holds the whole window.
     QThread::msleep(app::kReceivePauseMs);
 
@@ -287,6 +316,7 @@ void TForm1::Comm1ReceiveData(serial::TComm*, const uint8_t* Buffer, uint16_t Bu
 void TForm1::Timer3Timer() {
     Timer3->SetEnabled(false);
     const std::string message = app::TimeoutMessage(timeoutKind_);
+    observer().replyTimedOut(message, pendingCommand_);
     if (!message.empty()) {
         app::ShowMessage(QString::fromLatin1(message));
     }
@@ -319,4 +349,8 @@ void TForm1::Timer2Timer() {
 
 void TForm1::Button26Click() {
     ui->Memo10->clear();
+}
+
+void TForm1::Comm1RequestHangup(serial::TComm*) {
+    observer().portLost(*Comm1);
 }

@@ -12,9 +12,14 @@
 #include <QWidget>
 
 #include "app/Exchange.h"
+#include "app/ExchangeObserver.h"
 #include "app/Timer.h"
 #include "hart/HartFrames.h"
 #include "serial/SerialComm.h"
+
+namespace app {
+class TrafficMonitor;
+}
 
 class QComboBox;
 class QLineEdit;
@@ -102,6 +107,9 @@ public:
     const std::string& ReceivedText() const { return receivedText_; }
     const hart::HartIdentity& StoredHartIdentity() const { return hartIdentity_; }
 
+    // The traffic monitor: sees every event of the exchange and never changes it.
+    app::TrafficMonitor& Traffic() { return *traffic_; }
+
     // The request steps, shared by every request handler.
     void SendRequest(const Request& request);
 
@@ -112,6 +120,7 @@ public:
     void Timer2Timer();
     void Timer3Timer();
     void Button26Click();
+    void Comm1RequestHangup(serial::TComm* Sender);
 
     // Converter text commands of the "System Parameters" tab.
     void Button6Click();
@@ -158,6 +167,7 @@ protected:
 
 private:
     void connectHandlers();
+    app::ExchangeObserver& observer();
     void onClick(QPushButton* button, void (TForm1::*handler)());
     void showFrame(const std::string& frame, bool hex);
     void emptyFirstStepFields(const Request& request);
@@ -183,6 +193,7 @@ private:
     std::size_t receiveLength_ = 0;
     std::string receivedText_;
     hart::HartIdentity hartIdentity_;
+    std::unique_ptr<app::TrafficMonitor> traffic_;
 };
 
 // Field texts travel to the converter one character per byte, as the received text does.

@@ -103,7 +103,7 @@ std::string ColumnText(const Event& event, Column column, bool withDate) {
     case Column::Pending:
         return event.hasPendingCommand ? std::to_string(event.pendingCommand) : std::string();
     case Column::Length:
-        return carriesBytes(event.kind) ? std::to_string(event.bytes.size()) : std::string();
+        return carriesBytes(event.kind) || !event.bytes.empty() ? std::to_string(event.bytes.size()) : std::string();
     case Column::Hex:
         return HexText(event.bytes);
     case Column::Text:

@@ -56,6 +56,15 @@ void Recorder::received(std::span<const uint8_t> block, int32_t pendingCommand, 
     record(std::move(event), when, true);
 }
 
+void Recorder::notWritten(std::span<const uint8_t> frame, int32_t pendingCommand, std::string_view reason,
+                          Stamp when) {
+    Event event = withPending(EventKind::Refused, pendingCommand);
+    event.bytes = asString(frame);
+    event.meaning = "not written, " + oneLine(reason) + ": " + Interpret(frame, Direction::Sent, pendingCommand);
+    record(std::move(event), when, false);
+    lastRequestSteadyMs_ = when.steadyMs;
+}
+
 void Recorder::timedOut(std::string_view message, int32_t pendingCommand, Stamp when) {
     Event event = withPending(EventKind::Timeout, pendingCommand);
     event.meaning = message.empty() ? "no reply in time" : "no reply in time: " + oneLine(message);

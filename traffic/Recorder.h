@@ -30,6 +30,10 @@ public:
     void sent(std::span<const uint8_t> frame, int32_t pendingCommand, Stamp when = Now());
     // A block delivered by the port, with the pending command it is handled under.
     void received(std::span<const uint8_t> block, int32_t pendingCommand, Stamp when = Now());
+    // A request the port did not take (not open), with why: recorded as refused with its bytes. The
+    // window waits for a reply all the same, so the time since the request counts from here.
+    void notWritten(std::span<const uint8_t> frame, int32_t pendingCommand, std::string_view reason,
+                    Stamp when = Now());
     // The reply timer ran out; `message` is what the window shows (may be empty).
     void timedOut(std::string_view message, int32_t pendingCommand, Stamp when = Now());
     // A request stopped before anything was written, with the message the user was shown.

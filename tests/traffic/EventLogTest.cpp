@@ -78,6 +78,7 @@ TEST(Recorder, TimesSinceTheRequestAndWhatEachEventSays) {
     Recorder recorder;
     const auto at = [](int64_t ms) { return Stamp{1'700'000'000'000 + ms, ms}; };
     recorder.received(bytes("late"), 0, at(0)); // nothing was asked yet
+    recorder.notWritten(bytes("QQQ#QV#"), 201, "the port is not open", at(500));
     recorder.sent(bytes("QQQ#QX1#"), 201, at(1000));
     recorder.received(bytes("QX1,ADR:005"), 201, at(1412));
     recorder.refused("'abc' is not a valid integer value", 200, at(1500));
@@ -88,13 +89,14 @@ TEST(Recorder, TimesSinceTheRequestAndWhatEachEventSays) {
     recorder.timedOut("", 0, at(6000));
 
     const EventLog& log = recorder.log();
-    ASSERT_EQ(log.size(), 9u);
+    ASSERT_EQ(log.size(), 10u);
     const struct {
         EventKind kind;
         int64_t since;
         const char* meaning;
     } expected[] = {
         {EventKind::Received, -1, "text reply without block marker"},
+        {EventKind::Refused, -1, "not written, the port is not open: communication query"},
         {EventKind::Sent, -1, "system parameter query (QX1)"},
         {EventKind::Received, 412, "text reply, block QX1 (system parameters): ADR:005"},
         {EventKind::Refused, -1, "nothing sent: 'abc' is not a valid integer value"},
@@ -110,8 +112,9 @@ TEST(Recorder, TimesSinceTheRequestAndWhatEachEventSays) {
         EXPECT_EQ(log.at(i).sinceRequestMs, expected[i].since);
         EXPECT_EQ(log.at(i).meaning, expected[i].meaning);
     }
-    EXPECT_EQ(log.at(2).pendingCommand, 201);
-    EXPECT_FALSE(log.at(6).hasPendingCommand);
+    EXPECT_EQ(log.at(1).bytes, "QQQ#QV#");
+    EXPECT_EQ(log.at(3).pendingCommand, 201);
+    EXPECT_FALSE(log.at(7).hasPendingCommand);
 }
 
 TEST(EventFormat, ColumnsLinesAndCsv) {

@@ -1,0 +1,48 @@
+// The traffic monitor's rows: a table model over the event log that follows it in batches, so a
+// burst of events costs the view one update rather than one per event.
+#pragma once
+
+#include <cstdint>
+
+#include <QAbstractTableModel>
+#include <QTimer>
+
+#include "traffic/EventLog.h"
+
+namespace app {
+
+class TrafficModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    // Longest part of a frame shown in the hex and text cells; copies and saved files hold all of it.
+    static constexpr int kShownBytes = 256;
+
+    explicit TrafficModel(const traffic::EventLog& log, QObject* parent = nullptr);
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+
+    // The event a row shows; nullptr for a row whose event has just left the log (until the next sync).
+    const traffic::Event* eventAt(int row) const;
+
+    // Asks for a sync soon; called after each appended event.
+    void scheduleSync();
+    // Brings the rows in line with the log now: removes the rows of dropped events, appends new ones,
+    // or resets after a clear.
+    void sync();
+
+signals:
+    // After a sync that changed the rows.
+    void synced();
+
+private:
+    const traffic::EventLog& log_;
+    uint64_t firstSequence_ = 0; // sequence number of the event in row 0
+    int rows_ = 0;
+    uint64_t clears_ = 0;
+    QTimer syncTimer_;
+};
+
+} // namespace app
