@@ -75,10 +75,15 @@ QVariant TrafficModel::data(const QModelIndex& index, int role) const {
     switch (role) {
     case Qt::DisplayRole:
         if (column == Column::Hex || column == Column::Text) {
-            // The cell is elided anyway; a 2 KB block would only make painting slow.
             const std::string_view shown = std::string_view(event->bytes).substr(0, kShownBytes);
-            const std::string text = column == Column::Hex ? traffic::HexText(shown) : traffic::PrintableText(shown);
+            const std::string text =
+                column == Column::Hex ? traffic::HexText(shown) : traffic::PrintableText(shown);
             return latin1(event->bytes.size() > shown.size() ? text + " ..." : text);
+        }
+        if (column == Column::Meaning) {
+            const std::string meaning = traffic::Meaning(*event);
+            return latin1(meaning.size() > kShownMeaning ? meaning.substr(0, kShownMeaning) + " ..."
+                                                         : meaning);
         }
         return latin1(traffic::ColumnText(*event, column));
     case Qt::ToolTipRole:
@@ -137,7 +142,8 @@ void TrafficModel::sync() {
     }
     bool changed = false;
     // Rows whose events the log has dropped go first, from the top.
-    const uint64_t dropped = log_.firstSequence() > firstSequence_ ? log_.firstSequence() - firstSequence_ : 0;
+    const uint64_t dropped =
+        log_.firstSequence() > firstSequence_ ? log_.firstSequence() - firstSequence_ : 0;
     const uint64_t gone = std::min(dropped, static_cast<uint64_t>(rows_));
     if (gone > 0) {
         beginRemoveRows({}, 0, static_cast<int>(gone) - 1);

@@ -2,6 +2,7 @@
 // burst of events costs the view one update rather than one per event.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include <QAbstractTableModel>
@@ -14,8 +15,10 @@ namespace app {
 class TrafficModel : public QAbstractTableModel {
     Q_OBJECT
 public:
-    // Longest part of a frame shown in the hex and text cells; copies and saved files hold all of it.
-    static constexpr int kShownBytes = 256;
+    // Most of a frame and of a meaning that a cell shows: more would not fit its width, and laying out
+    // long texts only to elide them makes painting slow. Tooltips, copies and saved files hold all.
+    static constexpr std::size_t kShownBytes = 64;
+    static constexpr std::size_t kShownMeaning = 320;
 
     explicit TrafficModel(const traffic::EventLog& log, QObject* parent = nullptr);
 

@@ -41,9 +41,10 @@ TrafficMonitor::TrafficMonitor(QWidget& mainWindow, const serial::TComm& port)
       model_(std::make_unique<TrafficModel>(recorder_.log())) {
     recorder_.onAppended = [this] { model_->scheduleSync(); };
     recorder_.onLogFileFailed = [this](const std::string& reason) {
-        reportLogFileFailure(QStringLiteral("Writing the traffic log file %1 failed (%2); it is no longer written.")
-                                 .arg(QString::fromStdString(recorder_.logFile().path()),
-                                      QString::fromLocal8Bit(reason.c_str())));
+        reportLogFileFailure(
+            QStringLiteral("Writing the traffic log file %1 failed (%2); it is no longer written.")
+                .arg(QString::fromStdString(recorder_.logFile().path()),
+                     QString::fromLocal8Bit(reason.c_str())));
     };
     installEntryPoints();
 }
@@ -135,7 +136,8 @@ bool TrafficMonitor::startLogFile(const QString& path) {
 void TrafficMonitor::reportLogFileFailure(const QString& message) {
     printError(message);
     // Not inside the exchange's handler that is recording: a message box there would hold it up.
-    QMetaObject::invokeMethod(this, [message] { ShowMessage(message); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [message] { ShowMessage(message); }, Qt::QueuedConnection);
 }
 
 void TrafficMonitor::frameSent(std::span<const uint8_t> frame, int32_t pendingCommand, bool written) {

@@ -194,7 +194,8 @@ QString TrafficWindow::saveTo(const QString& path, FileFormat format) const {
 void TrafficWindow::save() {
     static const QString textFilter = QStringLiteral("Text lines (*.txt *.log)");
     static const QString csvFilter = QStringLiteral("CSV (*.csv)");
-    QFileDialog dialog(this, QStringLiteral("Save Traffic"), QDir::homePath() + QStringLiteral("/traffic.txt"));
+    QFileDialog dialog(this, QStringLiteral("Save Traffic"),
+                       QDir::homePath() + QStringLiteral("/traffic.txt"));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setNameFilters({textFilter, csvFilter});
     dialog.setDefaultSuffix(QStringLiteral("txt"));

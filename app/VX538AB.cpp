@@ -78,7 +78,9 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TForm
     Comm1->OnReceiveData = [this](serial::TComm* sender, const uint8_t* buffer, uint16_t length) {
         RunGuarded([&] { Comm1ReceiveData(sender, buffer, length); });
     };
-    Comm1->OnRequestHangup = [this](serial::TComm* sender) { RunGuarded([&] { Comm1RequestHangup(sender); }); };
+    Comm1->OnRequestHangup = [this](serial::TComm* sender) {
+        RunGuarded([&] { Comm1RequestHangup(sender); });
+    };
     traffic_ = std::make_unique<app::TrafficMonitor>(*this, *Comm1);
 
     Timer2 = new app::Timer(this);
@@ -284,7 +286,8 @@ void TForm1::SendRequest(const Request& request) {
         write();
         break;
     }
-    observer().frameSent({reinterpret_cast<const uint8_t*>(frame.data()), frame.size()}, pendingCommand_, written);
+    observer().frameSent({reinterpret_cast<const uint8_t*>(frame.data()), frame.size()}, pendingCommand_,
+                         written);
 }
 
 void TForm1::Comm1ReceiveData(serial::TComm*, const uint8_t* Buffer, uint16_t BufferLength) {

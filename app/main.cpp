@@ -23,7 +23,8 @@ int main(int argc, char** argv) {
     parser.addVersionOption();
     const QCommandLineOption logOption(
         QStringLiteral("log"),
-        QStringLiteral("Append every frame and event of the exchange to <file>, one line each, as it happens."),
+        QStringLiteral(
+            "Append every frame and event of the exchange to <file>, one line each, as it happens."),
         QStringLiteral("file"));
     parser.addOption(logOption);
     QStringList arguments;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "traffic/Interpreter.h"
 #include "traffic/Meanings.h"
 
 namespace traffic {
@@ -92,6 +93,15 @@ std::string PrintableText(std::string_view bytes) {
     return text;
 }
 
+std::string Meaning(const Event& event) {
+    if (event.bytes.empty() && !carriesBytes(event.kind)) {
+        return event.note;
+    }
+    const Direction direction = event.kind == EventKind::Received ? Direction::Received : Direction::Sent;
+    const auto* bytes = reinterpret_cast<const uint8_t*>(event.bytes.data());
+    return event.note + Interpret({bytes, event.bytes.size()}, direction, event.pendingCommand);
+}
+
 std::string ColumnText(const Event& event, Column column, bool withDate) {
     switch (column) {
     case Column::Time:
@@ -103,13 +113,14 @@ std::string ColumnText(const Event& event, Column column, bool withDate) {
     case Column::Pending:
         return event.hasPendingCommand ? std::to_string(event.pendingCommand) : std::string();
     case Column::Length:
-        return carriesBytes(event.kind) || !event.bytes.empty() ? std::to_string(event.bytes.size()) : std::string();
+        return carriesBytes(event.kind) || !event.bytes.empty() ? std::to_string(event.bytes.size())
+                                                                : std::string();
     case Column::Hex:
         return HexText(event.bytes);
     case Column::Text:
         return PrintableText(event.bytes);
     case Column::Meaning:
-        return event.meaning;
+        return Meaning(event);
     }
     return {};
 }

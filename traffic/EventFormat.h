@@ -23,6 +23,10 @@ std::string HexText(std::string_view bytes);
 // Printable ASCII as it stands, every other byte as '.'.
 std::string PrintableText(std::string_view bytes);
 
+// What the event means: its note, then what its bytes mean (a sent or not written frame as a
+// request, a received block as a reply under its pending command).
+std::string Meaning(const Event& event);
+
 // One column of an event; the time column with or without the date.
 std::string ColumnText(const Event& event, Column column, bool withDate = false);
 

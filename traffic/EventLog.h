@@ -21,8 +21,10 @@ struct Event {
     EventKind kind = EventKind::Sent;
     bool hasPendingCommand = false; // port events have none
     int32_t pendingCommand = 0;     // the code recorded by the exchange at that moment
-    std::string bytes;              // the frame or block (sent, received)
-    std::string meaning;            // one line, without tabs or line breaks
+    std::string bytes;              // the frame or block (sent, received, not written)
+    // What the event means when it has no bytes; put before the bytes' meaning when it has some.
+    // The bytes' meaning is worked out when it is shown (Meaning()), which keeps a full log small.
+    std::string note;
 };
 
 inline constexpr std::size_t kMaxEvents = 100000;

@@ -70,7 +70,7 @@ struct Flag {
 
 // With the top bit set the first response byte reports what went wrong on the line instead.
 constexpr Flag kCommunicationErrors[] = {
-    {0x40, "vertical parity error"}, {0x20, "overrun error"},         {0x10, "framing error"},
+    {0x40, "vertical parity error"},     {0x20, "overrun error"},   {0x10, "framing error"},
     {0x08, "longitudinal parity error"}, {0x02, "buffer overflow"},
 };
 
@@ -132,7 +132,8 @@ void appendReplyData(std::string& out, uint8_t command, Bytes data) {
         AppendHexByte(out, data[3]);
         out += ", device type ";
         AppendHexByte(out, data[4]);
-        out += ", asks for " + std::to_string(data[5]) + " preambles, device id " + HexBytes(data.subspan(11, 3));
+        out += ", asks for " + std::to_string(data[5]) + " preambles, device id " +
+               HexBytes(data.subspan(11, 3));
     } else if (command == 3 && data.size() >= 11) {
         out += "; loop current " + FloatText(floatAt(data, 2)) + " mA";
         static constexpr std::string_view kNames[] = {"PV", "SV", "TV", "QV"};
@@ -214,9 +215,9 @@ std::string HartMeaning(Bytes bytes, Direction direction) {
     const auto type = static_cast<FrameType>(delimiter & 0x07);
     const bool longAddress = (delimiter & 0x80) != 0;
     const std::size_t expansionBytes = (delimiter >> 5) & 0x03;
-    out += type == FrameType::MasterToSlave ? "request"
+    out += type == FrameType::MasterToSlave   ? "request"
            : type == FrameType::SlaveToMaster ? "reply"
-                                                : "burst frame";
+                                              : "burst frame";
     out += ": " + preambles + ", delimiter ";
     AppendHexByte(out, delimiter);
     out += longAddress ? " (long address, " : " (short address, ";

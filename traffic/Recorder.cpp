@@ -4,7 +4,6 @@
 #include <chrono>
 
 #include "traffic/EventFormat.h"
-#include "traffic/Interpreter.h"
 
 namespace traffic {
 
@@ -44,7 +43,6 @@ Stamp Now() {
 void Recorder::sent(std::span<const uint8_t> frame, int32_t pendingCommand, Stamp when) {
     Event event = withPending(EventKind::Sent, pendingCommand);
     event.bytes = asString(frame);
-    event.meaning = Interpret(frame, Direction::Sent, pendingCommand);
     record(std::move(event), when, false);
     lastRequestSteadyMs_ = when.steadyMs;
 }
@@ -52,7 +50,6 @@ void Recorder::sent(std::span<const uint8_t> frame, int32_t pendingCommand, Stam
 void Recorder::received(std::span<const uint8_t> block, int32_t pendingCommand, Stamp when) {
     Event event = withPending(EventKind::Received, pendingCommand);
     event.bytes = asString(block);
-    event.meaning = Interpret(block, Direction::Received, pendingCommand);
     record(std::move(event), when, true);
 }
 
@@ -60,27 +57,27 @@ void Recorder::notWritten(std::span<const uint8_t> frame, int32_t pendingCommand
                           Stamp when) {
     Event event = withPending(EventKind::Refused, pendingCommand);
     event.bytes = asString(frame);
-    event.meaning = "not written, " + oneLine(reason) + ": " + Interpret(frame, Direction::Sent, pendingCommand);
+    event.note = "not written, " + oneLine(reason) + ": ";
     record(std::move(event), when, false);
     lastRequestSteadyMs_ = when.steadyMs;
 }
 
 void Recorder::timedOut(std::string_view message, int32_t pendingCommand, Stamp when) {
     Event event = withPending(EventKind::Timeout, pendingCommand);
-    event.meaning = message.empty() ? "no reply in time" : "no reply in time: " + oneLine(message);
+    event.note = message.empty() ? "no reply in time" : "no reply in time: " + oneLine(message);
     record(std::move(event), when, true);
 }
 
 void Recorder::refused(std::string_view reason, int32_t pendingCommand, Stamp when) {
     Event event = withPending(EventKind::Refused, pendingCommand);
-    event.meaning = "nothing sent: " + oneLine(reason);
+    event.note = "nothing sent: " + oneLine(reason);
     record(std::move(event), when, false);
 }
 
 void Recorder::port(EventKind kind, std::string_view description, Stamp when) {
     Event event;
     event.kind = kind;
-    event.meaning = oneLine(description);
+    event.note = oneLine(description);
     record(std::move(event), when, false);
     // A block after the port was (re)opened answers nothing sent before.
     lastRequestSteadyMs_.reset();
@@ -96,7 +93,8 @@ void Recorder::record(Event event, Stamp when, bool followsRequest) {
         event.sinceRequestMs = when.steadyMs - *lastRequestSteadyMs_;
     }
     if (logFile_.isOpen()) {
-        if (const std::string failure = logFile_.writeLine(TextLine(event)); !failure.empty() && onLogFileFailed) {
+        if (const std::string failure = logFile_.writeLine(TextLine(event));
+            !failure.empty() && onLogFileFailed) {
             onLogFileFailed(failure);
         }
     }

@@ -85,8 +85,9 @@ std::string chars(std::string_view value, std::size_t from, std::size_t count) {
 
 // "d,HHHHHHHH,LLLLLLLL": the analog output row, in the set command and in the QX2 reply alike.
 std::string analogOutputRow(std::string_view value) {
-    return variable(at(value, 0)) + ", 20 mA " + floatHex(value.substr(std::min<std::size_t>(2, value.size()), 8)) +
-           ", 4 mA " + floatHex(value.substr(std::min<std::size_t>(11, value.size()), 8));
+    return variable(at(value, 0)) + ", 20 mA " +
+           floatHex(value.substr(std::min<std::size_t>(2, value.size()), 8)) + ", 4 mA " +
+           floatHex(value.substr(std::min<std::size_t>(11, value.size()), 8));
 }
 
 // "f,aa,l,ccccc": one variable's parse format.
@@ -100,8 +101,8 @@ std::string hartPollingRow(std::string_view value) {
     const std::string type = chars(value, 4, 2);
     const std::string typeName = type == "00" ? " (Custom Meter)" : type == "01" ? " (Currency Meter)" : "";
     return listItem(at(value, 0), kOpenClose) + ", " + listItem(at(value, 2), kHartModes) + ", meter type " +
-           type + typeName + ", preambles " + chars(value, 7, 1) + ", buffer clear time " + chars(value, 9, 3) +
-           " s";
+           type + typeName + ", preambles " + chars(value, 7, 1) + ", buffer clear time " +
+           chars(value, 9, 3) + " s";
 }
 
 std::string baudAndParity(std::string_view value) {
@@ -111,9 +112,9 @@ std::string baudAndParity(std::string_view value) {
 // ---- commands ----
 
 enum class Value {
-    None,          // "QQS#RESET#", the queries
-    Fixed,         // a fixed number of characters
-    RawCommand,    // "QQS#CAMD01:" with raw HART bytes and no closing '#'
+    None,       // "QQS#RESET#", the queries
+    Fixed,      // a fixed number of characters
+    RawCommand, // "QQS#CAMD01:" with raw HART bytes and no closing '#'
 };
 
 struct Command {
@@ -350,15 +351,19 @@ constexpr Field kTestValueFields[] = {
 };
 constexpr Field kAnalogFields[] = {
     {"DL:", 1, [](std::string_view v) { return variable(at(v, 0)); }},
-    {"DA1:", 19, analogOutputRow}, {"DA2:", 19, analogOutputRow}, {"DA3:", 19, analogOutputRow},
-    {"DA4:", 19, analogOutputRow}, {"DA5:", 19, analogOutputRow}, {"DA6:", 19, analogOutputRow},
-    {"DA7:", 19, analogOutputRow}, {"DA8:", 19, analogOutputRow},
+    {"DA1:", 19, analogOutputRow},
+    {"DA2:", 19, analogOutputRow},
+    {"DA3:", 19, analogOutputRow},
+    {"DA4:", 19, analogOutputRow},
+    {"DA5:", 19, analogOutputRow},
+    {"DA6:", 19, analogOutputRow},
+    {"DA7:", 19, analogOutputRow},
+    {"DA8:", 19, analogOutputRow},
 };
 constexpr Field kParseFormatFields[] = {
-    {"MDL:", 1, asItStands},
-    {"MDBS?1:", 12, parseFormatRow}, {"MDBS?2:", 12, parseFormatRow}, {"MDBS?3:", 12, parseFormatRow},
-    {"MDBS?4:", 12, parseFormatRow}, {"MDBS?5:", 12, parseFormatRow}, {"MDBS?6:", 12, parseFormatRow},
-    {"MDBS?7:", 12, parseFormatRow}, {"MDBS?8:", 12, parseFormatRow},
+    {"MDL:", 1, asItStands},         {"MDBS?1:", 12, parseFormatRow}, {"MDBS?2:", 12, parseFormatRow},
+    {"MDBS?3:", 12, parseFormatRow}, {"MDBS?4:", 12, parseFormatRow}, {"MDBS?5:", 12, parseFormatRow},
+    {"MDBS?6:", 12, parseFormatRow}, {"MDBS?7:", 12, parseFormatRow}, {"MDBS?8:", 12, parseFormatRow},
 };
 // The read meter commands come back as hex byte text: enable digit, "<", count, ",", then 3n-1
 // characters; the width here covers the head, the text is taken by its count.
@@ -369,7 +374,7 @@ constexpr Field kCustomHartFields[] = {
 };
 
 constexpr Block kBlocks[] = {
-    {"QX1", "system parameters", 201, kSystemFields},  {"QX2", "analog outputs", 202, kAnalogFields},
+    {"QX1", "system parameters", 201, kSystemFields},        {"QX2", "analog outputs", 202, kAnalogFields},
     {"QX3", "custom HART commands", 203, kCustomHartFields}, {"QX4", "parse format", 204, kParseFormatFields},
     {"QX6", "test values", 206, kTestValueFields},
 };

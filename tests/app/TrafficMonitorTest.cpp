@@ -53,8 +53,8 @@ protected:
         const auto text = [&](traffic::Column column) {
             return model().index(index, static_cast<int>(column)).data().toString().toStdString();
         };
-        return {text(traffic::Column::Direction), text(traffic::Column::Pending), text(traffic::Column::Length),
-                text(traffic::Column::Meaning)};
+        return {text(traffic::Column::Direction), text(traffic::Column::Pending),
+                text(traffic::Column::Length), text(traffic::Column::Meaning)};
     }
     void openPort() {
         h.openPort(peer);
@@ -94,7 +94,8 @@ TEST_F(TrafficMonitor, ARequestAndItsReplyAreTwoRowsWithTheirMeaning) {
 
     const Row opened = row(0);
     EXPECT_EQ(opened.direction, "port opened");
-    EXPECT_NE(opened.meaning.find(peer.slavePath() + " at 9600 baud, 8N1"), std::string::npos) << opened.meaning;
+    EXPECT_NE(opened.meaning.find(peer.slavePath() + " at 9600 baud, 8N1"), std::string::npos)
+        << opened.meaning;
     const Row sent = row(1);
     EXPECT_EQ(sent.direction, "sent");
     EXPECT_EQ(sent.pending, "201");
@@ -121,8 +122,9 @@ TEST_F(TrafficMonitor, ARequestAndItsReplyAreTwoRowsWithTheirMeaning) {
     EXPECT_EQ(peer.readAtLeast(8, 2000ms).size(), 8u);
     peer.write(std::string("\x01\x03\x04\x42\xC8\x00\x00\xAB\x1B", 9));
     ASSERT_TRUE(rowsReach(5));
-    EXPECT_EQ(row(3).meaning,
-              "MODBUS request, slave 1, read holding registers, start 0 (register 40001), count 18; CRC C5 C7 ok");
+    EXPECT_EQ(
+        row(3).meaning,
+        "MODBUS request, slave 1, read holding registers, start 0 (register 40001), count 18; CRC C5 C7 ok");
     EXPECT_EQ(row(4).direction, "received");
     EXPECT_EQ(row(4).pending, "302");
     EXPECT_NE(row(4).meaning.find("2 registers: 17096 (42C8) 0 (0000)"), std::string::npos) << row(4).meaning;
@@ -224,8 +226,9 @@ TEST_F(TrafficMonitor, KeepsAtMostTheCapWithANoteAboutTheDropped) {
     auto* note = window.findChild<QLabel*>("TrafficNote");
     ASSERT_NE(note, nullptr);
     EXPECT_TRUE(note->isVisible());
-    EXPECT_EQ(note->text().toStdString(), "The oldest 5 events were dropped: the monitor keeps the latest 100,000. "
-                                          "Use --log FILE to keep a whole session.");
+    EXPECT_EQ(note->text().toStdString(),
+              "The oldest 5 events were dropped: the monitor keeps the latest 100,000. "
+              "Use --log FILE to keep a whole session.");
     EXPECT_EQ(window.countText(), "100,000 events");
 
     window.clear();
@@ -256,7 +259,8 @@ TEST_F(TrafficMonitor, OpensFromTheFieldsContextMenusWhichKeepTheirStandardEntri
             popup->close();
         }
     });
-    QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(5, 5), memo->viewport()->mapToGlobal(QPoint(5, 5)));
+    QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(5, 5),
+                            memo->viewport()->mapToGlobal(QPoint(5, 5)));
     QApplication::sendEvent(memo->viewport(), &click);
     EXPECT_EQ(lastEntry, "Traffic Monitor...");
     ASSERT_NE(monitor().window(), nullptr);
@@ -279,7 +283,8 @@ TEST_F(TrafficMonitor, CopiesTheSelectedRowsAndSavesCsv) {
     window.table()->selectRow(2);
     window.table()->selectionModel()->select(model().index(0, 0),
                                              QItemSelectionModel::Select | QItemSelectionModel::Rows);
-    const std::string expected = traffic::TextLine(log().at(0)) + "\n" + traffic::TextLine(log().at(2)) + "\n";
+    const std::string expected =
+        traffic::TextLine(log().at(0)) + "\n" + traffic::TextLine(log().at(2)) + "\n";
     EXPECT_EQ(window.selectedRowsText().toStdString(), expected);
     window.copySelectedRows();
     EXPECT_EQ(QApplication::clipboard()->text().toStdString(), expected);
@@ -290,7 +295,8 @@ TEST_F(TrafficMonitor, CopiesTheSelectedRowsAndSavesCsv) {
     const std::vector<std::string> lines = fileLines(path);
     ASSERT_EQ(lines.size(), 5u);
     EXPECT_EQ(lines[0], "Time,Since request,Direction,Pending,Length,Hex,Text,Meaning");
-    EXPECT_EQ(lines[2].substr(23), ",,sent,200,12,51 51 53 23 41 44 52 3A 30 30 35 23,QQS#ADR:005#,set slave address 005");
+    EXPECT_EQ(lines[2].substr(23),
+              ",,sent,200,12,51 51 53 23 41 44 52 3A 30 30 35 23,QQS#ADR:005#,set slave address 005");
     EXPECT_EQ(lines[4].substr(23), ",,refused,200,,,,\"nothing sent: say \"\"no\"\", twice\"");
     EXPECT_NE(window.saveTo(dir.filePath("missing/traffic.csv"), app::TrafficWindow::FileFormat::Csv), "");
 }

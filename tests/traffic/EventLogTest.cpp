@@ -53,13 +53,13 @@ TEST(EventLog, KeepsTheNewestUpToItsCapacityAndCountsTheDropped) {
     EventLog log(3);
     for (int i = 0; i < 5; ++i) {
         Event event;
-        event.meaning = std::to_string(i);
+        event.note = std::to_string(i);
         log.append(std::move(event));
     }
     EXPECT_EQ(log.size(), 3u);
     EXPECT_EQ(log.dropped(), 2u);
-    EXPECT_EQ(log.at(0).meaning, "2");
-    EXPECT_EQ(log.at(2).meaning, "4");
+    EXPECT_EQ(log.at(0).note, "2");
+    EXPECT_EQ(log.at(2).note, "4");
     EXPECT_EQ(log.firstSequence(), 2u);
     EXPECT_EQ(log.endSequence(), 5u);
 
@@ -103,14 +103,15 @@ TEST(Recorder, TimesSinceTheRequestAndWhatEachEventSays) {
         {EventKind::Received, 600, "text reply, block QX1 (system parameters): no fields"},
         {EventKind::Timeout, 3000, "no reply in time: Parameter Query Timeout!"},
         {EventKind::PortClosed, -1, "COM2"},
-        {EventKind::Received, -1, "text reply without block marker; no QX1 marker, so the window changes no field"},
+        {EventKind::Received, -1,
+         "text reply without block marker; no QX1 marker, so the window changes no field"},
         {EventKind::Timeout, -1, "no reply in time"},
     };
     for (std::size_t i = 0; i < std::size(expected); ++i) {
         SCOPED_TRACE(i);
         EXPECT_EQ(log.at(i).kind, expected[i].kind);
         EXPECT_EQ(log.at(i).sinceRequestMs, expected[i].since);
-        EXPECT_EQ(log.at(i).meaning, expected[i].meaning);
+        EXPECT_EQ(traffic::Meaning(log.at(i)), expected[i].meaning);
     }
     EXPECT_EQ(log.at(1).bytes, "QQQ#QV#");
     EXPECT_EQ(log.at(3).pendingCommand, 201);
@@ -124,8 +125,7 @@ TEST(EventFormat, ColumnsLinesAndCsv) {
     event.kind = EventKind::Received;
     event.hasPendingCommand = true;
     event.pendingCommand = 201;
-    event.bytes = std::string("OK\0\xFF#", 5);
-    event.meaning = "a \"quoted\", meaning";
+    event.bytes = std::string("QX1\0\xFF,ADR:\"5\"", 14);
 
     const std::string timeOfDay = traffic::TimeOfDayText(event.wallTimeMs);
     ASSERT_EQ(timeOfDay.size(), 12u);
@@ -137,22 +137,32 @@ TEST(EventFormat, ColumnsLinesAndCsv) {
         Column column;
         const char* text;
     } columns[] = {
-        {Column::SinceRequest, "412 ms"}, {Column::Direction, "received"}, {Column::Pending, "201"},
-        {Column::Length, "5"},            {Column::Hex, "4F 4B 00 FF 23"}, {Column::Text, "OK..#"},
+        {Column::SinceRequest, "412 ms"},
+        {Column::Direction, "received"},
+        {Column::Pending, "201"},
+        {Column::Length, "14"},
+        {Column::Hex, "51 58 31 00 FF 2C 41 44 52 3A 22 35 22 00"},
+        {Column::Text, "QX1..,ADR:\"5\"."},
+        // The block's meaning is worked out from the bytes under the pending command.
+        {Column::Meaning, "text reply, block QX1 (system parameters): ADR:\"5\""},
     };
     for (const auto& c : columns) {
         EXPECT_EQ(traffic::ColumnText(event, c.column), c.text) << traffic::ColumnTitle(c.column);
     }
     EXPECT_EQ(traffic::TextLine(event),
-              dateTime + "\t412 ms\treceived\t201\t5\t4F 4B 00 FF 23\tOK..#\ta \"quoted\", meaning");
+              dateTime + "\t412 ms\treceived\t201\t14\t51 58 31 00 FF 2C 41 44 52 3A 22 35 22 "
+                         "00\tQX1..,ADR:\"5\".\ttext reply, block QX1 (system parameters): "
+                         "ADR:\"5\"");
     EXPECT_EQ(traffic::CsvLine(event),
-              dateTime + ",412 ms,received,201,5,4F 4B 00 FF 23,OK..#,\"a \"\"quoted\"\", meaning\"");
+              dateTime + ",412 ms,received,201,14,51 58 31 00 FF 2C 41 44 52 3A 22 35 22 00,"
+                         "\"QX1..,ADR:\"\"5\"\".\",\"text reply, block QX1 (system parameters): "
+                         "ADR:\"\"5\"\"\"");
     EXPECT_EQ(traffic::CsvHeader(), "Time,Since request,Direction,Pending,Length,Hex,Text,Meaning");
 
     // Events without bytes leave length, hex and text empty; port events have no pending command.
     Event opened;
     opened.kind = EventKind::PortOpened;
-    opened.meaning = "COM2, 9600 baud";
+    opened.note = "COM2, 9600 baud";
     EXPECT_EQ(traffic::TextLine(opened).substr(23), "\t\tport opened\t\t\t\t\tCOM2, 9600 baud");
 }
 
@@ -179,7 +189,8 @@ TEST(Recorder, AppendsTheSameLinesToItsLogFileAndReportsAFileItCannotOpen) {
     }
 
     Recorder unopenable;
-    EXPECT_EQ(unopenable.openLogFile((dir / "no-such-folder/traffic.log").string()), "No such file or directory");
+    EXPECT_EQ(unopenable.openLogFile((dir / "no-such-folder/traffic.log").string()),
+              "No such file or directory");
     EXPECT_FALSE(unopenable.logFile().isOpen());
     unopenable.sent(bytes("QQQ#QV#"), 201);
     EXPECT_EQ(unopenable.log().size(), 1u);

@@ -34,7 +34,9 @@ const std::vector<std::string> kSeeds = {
     std::string("\x01\x03\x04\x42\xC8\x00\x00\xAB\x1B", 9),
     std::string("\x01\x83\x02\xC0\xF1", 5),
     std::string("\x01\x10\x00\x01\x00\x02\x04\x00\x0A\x01\x02\x92\x30", 13),
-    std::string("\xFF\xFF\xFF\xFF\xFF\x06\x80\x00\x0E\x00\x00\xFE\x26\x06\x05\x05\x01\x03\x08\x00\x00\x12\x34\x7A", 24),
+    std::string(
+        "\xFF\xFF\xFF\xFF\xFF\x06\x80\x00\x0E\x00\x00\xFE\x26\x06\x05\x05\x01\x03\x08\x00\x00\x12\x34\x7A",
+        24),
     std::string("\xFF\xFF\x86\xA6\x06\x00\x12\x34\x03\x1A\x00\x00\x40\x80\x00\x00\x20\x41\xC8\x00\x00", 21),
     std::string("\xFF\xFF\xE2\x80\x01\x02\x00\x00", 8), // expansion bytes in the delimiter
 };
@@ -67,9 +69,12 @@ TEST(InterpreterProperty, EveryPrefixOfEverySeedInEveryContext) {
 
 TEST(InterpreterProperty, RandomBytesAndDamagedFrames) {
     std::mt19937 random(20240613);
-    const auto below = [&](std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(random); };
+    const auto below = [&](std::size_t n) {
+        return std::uniform_int_distribution<std::size_t>(0, n - 1)(random);
+    };
     // Bytes drawn mostly from the ones the readers look for, so that the deep paths are reached.
-    const std::string alphabet = std::string("\xFF\x02\x06\x82\x86\x01\x03\x83\x00#:,<QXSDAHRTMCBL0123456789", 38);
+    const std::string alphabet =
+        std::string("\xFF\x02\x06\x82\x86\x01\x03\x83\x00#:,<QXSDAHRTMCBL0123456789", 38);
     const auto randomByte = [&] {
         return below(2) == 0 ? static_cast<char>(below(256)) : alphabet[below(alphabet.size())];
     };
