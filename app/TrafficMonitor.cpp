@@ -1,6 +1,7 @@
 // The traffic monitor: recording, the entry points in the main window, and the --log file.
 #include "app/TrafficMonitor.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include <QContextMenuEvent>
@@ -107,11 +108,17 @@ TrafficWindow& TrafficMonitor::showWindow() {
     if (!window_) {
         window_ = new TrafficWindow(recorder_.log(), *model_, &mainWindow_);
         model_->sync();
-        // Beside the main window when the screen has room there.
+        // Beside the main window, as high as it, when the screen has room there; otherwise where the
+        // window system puts it.
+        constexpr int kGap = 8;
+        constexpr int kNarrowest = 700;
+        constexpr int kWidest = 1500;
         const QRect main = mainWindow_.frameGeometry();
         const QScreen* screen = mainWindow_.screen();
-        if (screen && main.right() + 8 + window_->width() <= screen->availableGeometry().right()) {
-            window_->move(main.right() + 8, main.top());
+        const int room = screen ? screen->availableGeometry().right() - main.right() - kGap : 0;
+        if (room >= kNarrowest) {
+            window_->resize(std::min(room, kWidest), std::max(window_->height(), main.height()));
+            window_->move(main.right() + kGap, main.top());
         }
     }
     window_->show();

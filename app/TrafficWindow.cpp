@@ -77,8 +77,9 @@ TrafficWindow::TrafficWindow(traffic::EventLog& log, TrafficModel& model, QWidge
     rows->hide();
     QHeaderView* columns = table_->horizontalHeader();
     columns->setStretchLastSection(true);
-    const int widths[traffic::kColumnCount] = {90, 90, 80, 60, 55, 260, 140, 400};
-    for (int c = 0; c < traffic::kColumnCount; ++c) {
+    // The meaning takes what the other columns leave.
+    const int widths[traffic::kColumnCount - 1] = {90, 90, 95, 60, 55, 230, 120};
+    for (int c = 0; c < traffic::kColumnCount - 1; ++c) {
         table_->setColumnWidth(c, widths[c]);
     }
 
