@@ -151,7 +151,7 @@ QString TrafficWindow::noteText() const {
 
 QString TrafficWindow::selectedRowsText() const {
     std::set<int> rows;
-    for (const QModelIndex& index : table_->selectionModel()->selectedIndexes()) {
+    for (const QModelIndex& index : table_->selectionModel()->selectedRows()) {
         rows.insert(index.row());
     }
     QString text;

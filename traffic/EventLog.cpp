@@ -4,23 +4,10 @@
 namespace traffic {
 
 std::string_view DirectionText(EventKind kind) {
-    switch (kind) {
-    case EventKind::Sent:
-        return "sent";
-    case EventKind::Received:
-        return "received";
-    case EventKind::Timeout:
-        return "timeout";
-    case EventKind::Refused:
-        return "refused";
-    case EventKind::PortOpened:
-        return "port opened";
-    case EventKind::PortClosed:
-        return "port closed";
-    case EventKind::PortLost:
-        return "port lost";
-    }
-    return "?";
+    static constexpr std::string_view kNames[] = {"sent",        "received",    "timeout",  "refused",
+                                                  "port opened", "port closed", "port lost"};
+    const auto index = static_cast<std::size_t>(kind);
+    return index < std::size(kNames) ? kNames[index] : "?";
 }
 
 void EventLog::append(Event event) {

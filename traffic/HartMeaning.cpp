@@ -19,62 +19,34 @@ bool knownDelimiter(uint8_t delimiter) {
     return type == 1 || type == 2 || type == 6;
 }
 
-std::string_view commandName(uint8_t command) {
-    switch (command) {
-    case 0:
-        return "read unique identifier";
-    case 1:
-        return "read primary variable";
-    case 2:
-        return "read loop current and percent of range";
-    case 3:
-        return "read dynamic variables and loop current";
-    case 6:
-        return "write polling address";
-    default:
-        return {};
-    }
-}
+constexpr CodeName kCommands[] = {
+    {0, "read unique identifier"},
+    {1, "read primary variable"},
+    {2, "read loop current and percent of range"},
+    {3, "read dynamic variables and loop current"},
+    {6, "write polling address"},
+};
 
-std::string_view responseName(uint8_t code) {
-    switch (code) {
-    case 0:
-        return "success";
-    case 2:
-        return "invalid selection";
-    case 3:
-        return "passed parameter too large";
-    case 4:
-        return "passed parameter too small";
-    case 5:
-        return "too few data bytes received";
-    case 6:
-        return "device-specific command error";
-    case 7:
-        return "in write protect mode";
-    case 16:
-        return "access restricted";
-    case 32:
-        return "busy";
-    case 64:
-        return "command not implemented";
-    default:
-        return {};
-    }
-}
-
-struct Flag {
-    uint8_t bit;
-    std::string_view name;
+constexpr CodeName kResponses[] = {
+    {0, "success"},
+    {2, "invalid selection"},
+    {3, "passed parameter too large"},
+    {4, "passed parameter too small"},
+    {5, "too few data bytes received"},
+    {6, "device-specific command error"},
+    {7, "in write protect mode"},
+    {16, "access restricted"},
+    {32, "busy"},
+    {64, "command not implemented"},
 };
 
 // With the top bit set the first response byte reports what went wrong on the line instead.
-constexpr Flag kCommunicationErrors[] = {
+constexpr CodeName kCommunicationErrors[] = {
     {0x40, "vertical parity error"},     {0x20, "overrun error"},   {0x10, "framing error"},
     {0x08, "longitudinal parity error"}, {0x02, "buffer overflow"},
 };
 
-constexpr Flag kDeviceStatus[] = {
+constexpr CodeName kDeviceStatus[] = {
     {0x80, "device malfunction"},
     {0x40, "configuration changed"},
     {0x20, "cold start"},
@@ -85,10 +57,11 @@ constexpr Flag kDeviceStatus[] = {
     {0x01, "primary variable out of limits"},
 };
 
-void appendFlags(std::string& out, uint8_t value, std::span<const Flag> flags) {
+// The names of the bits set in `value`, in parentheses.
+void appendFlags(std::string& out, uint8_t value, std::span<const CodeName> flags) {
     bool first = true;
-    for (const Flag& flag : flags) {
-        if ((value & flag.bit) != 0) {
+    for (const CodeName& flag : flags) {
+        if ((value & flag.code) != 0) {
             out += first ? " (" : ", ";
             out += flag.name;
             first = false;
@@ -110,7 +83,7 @@ void appendResponse(std::string& out, Bytes data) {
         appendFlags(out, code, kCommunicationErrors);
     } else {
         out += ", response code " + std::to_string(code);
-        if (const std::string_view name = responseName(code); !name.empty()) {
+        if (const std::string_view name = NameOf(code, kResponses); !name.empty()) {
             out += " (" + std::string(name) + ")";
         }
     }
@@ -248,7 +221,7 @@ std::string HartMeaning(Bytes bytes, Direction direction) {
     }
     const uint8_t command = bytes[at++];
     out += ", command " + std::to_string(command);
-    if (const std::string_view name = commandName(command); !name.empty()) {
+    if (const std::string_view name = NameOf(command, kCommands); !name.empty()) {
         out += " (" + std::string(name) + ")";
     }
     if (at == bytes.size()) {

@@ -36,8 +36,16 @@ std::string sentMeaning(Bytes bytes, int32_t pendingCommand) {
     return notRecognised(bytes);
 }
 
+// A block that reads as a reply to the MODBUS test: its function (or its exception) is the one asked
+// for, or its CRC holds.
+bool looksLikeModbusTestReply(Bytes bytes) {
+    constexpr uint8_t kReadHoldingRegisters = 3;
+    return bytes.size() < 2 || (bytes[1] & 0x7F) == kReadHoldingRegisters || detail::HasModbusCrc(bytes);
+}
+
 std::string receivedMeaning(Bytes bytes, int32_t pendingCommand) {
-    if (pendingCommand == pending::ModbusTest) {
+    const bool waitsForModbus = pendingCommand == pending::ModbusTest;
+    if (waitsForModbus && looksLikeModbusTestReply(bytes)) {
         return detail::ModbusMeaning(bytes, Direction::Received);
     }
     // A HART reply through the converter may carry a stray byte or two before its preambles.
@@ -47,7 +55,8 @@ std::string receivedMeaning(Bytes bytes, int32_t pendingCommand) {
     if (detail::LooksLikeTextReply(bytes)) {
         return detail::TextReplyMeaning(bytes, pendingCommand);
     }
-    if (detail::HasModbusCrc(bytes)) {
+    // Under the MODBUS test a block that is nothing else is a reply damaged on the line.
+    if (waitsForModbus || detail::HasModbusCrc(bytes)) {
         return detail::ModbusMeaning(bytes, Direction::Received);
     }
     return notRecognised(bytes);

@@ -13,8 +13,10 @@ enum class Direction {
     Received, // a block delivered by the port
 };
 
-// Pending command codes of the exchange, as far as they decide what a block is expected to be.
+// Pending command codes of the exchange: the request whose reply is awaited (0: none). They decide
+// what a received block is expected to be.
 namespace pending {
+inline constexpr int32_t None = 0;
 inline constexpr int32_t HartIdentity = 100;
 inline constexpr int32_t HartVariables = 103;
 inline constexpr int32_t HartManual = 104;

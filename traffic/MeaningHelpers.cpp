@@ -8,6 +8,15 @@
 
 namespace traffic::detail {
 
+std::string_view NameOf(uint8_t code, std::span<const CodeName> names) {
+    for (const CodeName& entry : names) {
+        if (entry.code == code) {
+            return entry.name;
+        }
+    }
+    return {};
+}
+
 std::string Counted(std::size_t count, std::string_view noun) {
     return std::to_string(count) + ' ' + std::string(noun) + (count == 1 ? "" : "s");
 }

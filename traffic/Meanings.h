@@ -27,6 +27,14 @@ long HartFrameStart(Bytes bytes, bool search);
 // A frame of at least four bytes whose last two are its CRC-16/MODBUS.
 bool HasModbusCrc(Bytes bytes);
 
+// A protocol code or flag bit with its name, for the tables of names the readers keep.
+struct CodeName {
+    uint8_t code;
+    std::string_view name;
+};
+// The name of `code` in `names`, or an empty text.
+std::string_view NameOf(uint8_t code, std::span<const CodeName> names);
+
 // "1 byte", "3 bytes": a count with its noun, singular or plural.
 std::string Counted(std::size_t count, std::string_view noun);
 

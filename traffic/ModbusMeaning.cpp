@@ -14,56 +14,31 @@ namespace {
 constexpr uint8_t kExceptionBit = 0x80;
 constexpr std::size_t kCrcLength = 2;
 
-std::string_view functionName(uint8_t function) {
-    switch (function & ~kExceptionBit) {
-    case 1:
-        return "read coils";
-    case 2:
-        return "read discrete inputs";
-    case 3:
-        return "read holding registers";
-    case 4:
-        return "read input registers";
-    case 5:
-        return "write single coil";
-    case 6:
-        return "write single register";
-    case 15:
-        return "write multiple coils";
-    case 16:
-        return "write multiple registers";
-    default:
-        return {};
-    }
-}
+constexpr CodeName kFunctions[] = {
+    {1, "read coils"},
+    {2, "read discrete inputs"},
+    {3, "read holding registers"},
+    {4, "read input registers"},
+    {5, "write single coil"},
+    {6, "write single register"},
+    {15, "write multiple coils"},
+    {16, "write multiple registers"},
+};
 
-std::string_view exceptionName(uint8_t code) {
-    switch (code) {
-    case 1:
-        return "illegal function";
-    case 2:
-        return "illegal data address";
-    case 3:
-        return "illegal data value";
-    case 4:
-        return "server device failure";
-    case 5:
-        return "acknowledge";
-    case 6:
-        return "server device busy";
-    case 8:
-        return "memory parity error";
-    case 10:
-        return "gateway path unavailable";
-    case 11:
-        return "gateway target device failed to respond";
-    default:
-        return {};
-    }
-}
+constexpr CodeName kExceptions[] = {
+    {1, "illegal function"},
+    {2, "illegal data address"},
+    {3, "illegal data value"},
+    {4, "server device failure"},
+    {5, "acknowledge"},
+    {6, "server device busy"},
+    {8, "memory parity error"},
+    {10, "gateway path unavailable"},
+    {11, "gateway target device failed to respond"},
+};
 
 std::string functionText(uint8_t function) {
-    const std::string_view name = functionName(function);
+    const std::string_view name = NameOf(function & ~kExceptionBit, kFunctions);
     const std::string code = "function " + std::to_string(function & ~kExceptionBit);
     return name.empty() ? code : std::string(name);
 }
@@ -129,6 +104,22 @@ void appendRegisters(std::string& out, Bytes data) {
     }
 }
 
+// The two words after slave address and function, as far as the frame holds them ("start 0, count 18").
+void appendTwoWords(std::string& out, Bytes bytes, std::string_view first, std::string_view second) {
+    if (bytes.size() >= 4) {
+        out += ", " + std::string(first) + ' ' + std::to_string(word(bytes, 2));
+    }
+    if (bytes.size() >= 6) {
+        out += ", " + std::string(second) + ' ' + std::to_string(word(bytes, 4));
+    }
+}
+
+// A function whose layout is not known here: its length, and the CRC taken from the end.
+void appendUnknownLayout(std::string& out, Bytes bytes) {
+    out += ", " + Counted(bytes.size(), "byte");
+    appendEnding(out, bytes, std::max<std::size_t>(bytes.size(), 4));
+}
+
 std::string requestMeaning(Bytes bytes) {
     std::string out = "MODBUS request, slave " + std::to_string(bytes[0]);
     if (bytes.size() < 2) {
@@ -144,24 +135,18 @@ std::string requestMeaning(Bytes bytes) {
     case 5:
     case 6: {
         const bool reads = function <= 4;
-        if (bytes.size() >= 4) {
-            const uint16_t start = word(bytes, 2);
-            out += (reads ? ", start " : ", address ") + std::to_string(start);
-            if (function == 3) {
-                out += " (register " + std::to_string(40001 + start) + ")";
-            }
-        }
-        if (bytes.size() >= 6) {
-            out += (reads ? ", count " : ", value ") + std::to_string(word(bytes, 4));
+        appendTwoWords(out, bytes, reads ? "start" : "address", reads ? "count" : "value");
+        if (function == 3 && bytes.size() >= 6 && word(bytes, 4) > 0) {
+            const int first = 40001 + word(bytes, 2);
+            out += " (registers " + std::to_string(first) + " to " +
+                   std::to_string(first + word(bytes, 4) - 1) + ")";
         }
         appendEnding(out, bytes, 8);
         break;
     }
     case 15:
     case 16: {
-        if (bytes.size() >= 6) {
-            out += ", start " + std::to_string(word(bytes, 2)) + ", count " + std::to_string(word(bytes, 4));
-        }
+        appendTwoWords(out, bytes, "start", "count");
         if (bytes.size() < 7) {
             appendEnding(out, bytes, 9);
             break;
@@ -171,9 +156,7 @@ std::string requestMeaning(Bytes bytes) {
         break;
     }
     default:
-        // Without a known layout the CRC can only be taken from the end.
-        out += ", " + Counted(bytes.size(), "byte");
-        appendEnding(out, bytes, bytes.size() < 4 ? 4 : bytes.size());
+        appendUnknownLayout(out, bytes);
         break;
     }
     return out;
@@ -188,7 +171,7 @@ std::string replyMeaning(Bytes bytes) {
     if ((function & kExceptionBit) != 0) {
         out += ", exception to " + functionText(function);
         if (bytes.size() >= 3) {
-            const std::string_view name = exceptionName(bytes[2]);
+            const std::string_view name = NameOf(bytes[2], kExceptions);
             out += ": exception " + std::to_string(bytes[2]);
             if (!name.empty()) {
                 out += " (" + std::string(name) + ")";
@@ -223,18 +206,12 @@ std::string replyMeaning(Bytes bytes) {
     case 15:
     case 16: {
         const bool single = function <= 6;
-        if (bytes.size() >= 4) {
-            out += (single ? ", address " : ", start ") + std::to_string(word(bytes, 2));
-        }
-        if (bytes.size() >= 6) {
-            out += (single ? ", value " : ", count ") + std::to_string(word(bytes, 4));
-        }
+        appendTwoWords(out, bytes, single ? "address" : "start", single ? "value" : "count");
         appendEnding(out, bytes, 8);
         break;
     }
     default:
-        out += ", " + Counted(bytes.size(), "byte");
-        appendEnding(out, bytes, bytes.size() < 4 ? 4 : bytes.size());
+        appendUnknownLayout(out, bytes);
         break;
     }
     return out;

@@ -122,9 +122,8 @@ TEST_F(TrafficMonitor, ARequestAndItsReplyAreTwoRowsWithTheirMeaning) {
     EXPECT_EQ(peer.readAtLeast(8, 2000ms).size(), 8u);
     peer.write(std::string("\x01\x03\x04\x42\xC8\x00\x00\xAB\x1B", 9));
     ASSERT_TRUE(rowsReach(5));
-    EXPECT_EQ(
-        row(3).meaning,
-        "MODBUS request, slave 1, read holding registers, start 0 (register 40001), count 18; CRC C5 C7 ok");
+    EXPECT_EQ(row(3).meaning, "MODBUS request, slave 1, read holding registers, start 0, count 18 (registers "
+                              "40001 to 40018); CRC C5 C7 ok");
     EXPECT_EQ(row(4).direction, "received");
     EXPECT_EQ(row(4).pending, "302");
     EXPECT_NE(row(4).meaning.find("2 registers: 17096 (42C8) 0 (0000)"), std::string::npos) << row(4).meaning;

@@ -101,8 +101,8 @@ TEST(Interpreter, ModbusFrames) {
          hex("01 03 00 00 00 12 C5 C7"),
          Sent,
          302,
-         {"MODBUS request", "slave 1", "read holding registers", "start 0 (register 40001)", "count 18",
-          "CRC C5 C7 ok"}},
+         {"MODBUS request", "slave 1", "read holding registers",
+          "start 0, count 18 (registers 40001 to 40018)", "CRC C5 C7 ok"}},
         {"request with a data byte flipped",
          hex("01 03 00 01 00 12 C5 C7"),
          Sent,
@@ -158,6 +158,17 @@ TEST(Interpreter, ModbusFrames) {
          302,
          {"slave 1", "cut after the slave address"}},
         {"bytes after the CRC", hex("01 83 02 C0 F1 00"), Received, 302, {"ok", "1 more byte after the CRC"}},
+        {"a damaged reply under the MODBUS test",
+         hex("01 04 02 00 0A 00 00"),
+         Received,
+         302,
+         {"MODBUS reply", "read input registers", "wrong, expected"}},
+        {"a text block under the MODBUS test",
+         text("ERR#"),
+         Received,
+         302,
+         {"text reply without block marker"},
+         {"MODBUS"}},
     };
     for (const Case& c : cases) {
         check(c);
