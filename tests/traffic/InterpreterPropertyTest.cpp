@@ -73,8 +73,8 @@ TEST(InterpreterProperty, RandomBytesAndDamagedFrames) {
         return std::uniform_int_distribution<std::size_t>(0, n - 1)(random);
     };
     // Bytes drawn mostly from the ones the readers look for, so that the deep paths are reached.
-    const std::string alphabet =
-        std::string("\xFF\x02\x06\x82\x86\x01\x03\x83\x00#:,<QXSDAHRTMCBL0123456789", 38);
+    static constexpr char kAlphabet[] = "\xFF\x02\x06\x82\x86\x01\x03\x83\x00#:,<QXSDAHRTMCBL0123456789";
+    const std::string alphabet(kAlphabet, sizeof kAlphabet - 1);
     const auto randomByte = [&] {
         return below(2) == 0 ? static_cast<char>(below(256)) : alphabet[below(alphabet.size())];
     };
