@@ -16,6 +16,7 @@
 #include "app/Lists.h"
 #include "app/Logo.h"
 #include "app/Messages.h"
+#include "app/TrafficMonitor.h"
 #include "hart/UnitTable.h"
 #include "tools/Conversions.h"
 #include "ui_VX538AB.h"
@@ -82,6 +83,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TForm
     Comm1->OnRequestHangup = [this](serial::TComm* sender) {
         RunGuarded([&] { Comm1RequestHangup(sender); });
     };
+    traffic_ = std::make_unique<app::TrafficMonitor>(*this, *Comm1);
 
     Timer2 = new app::Timer(this);
     Timer2->SetInterval(app::kParseDelayMs);
@@ -98,7 +100,14 @@ TForm1::~TForm1() {
     Comm1->ClosePort();
 }
 
+app::ExchangeObserver& TForm1::observer() {
+    return *traffic_;
+}
+
 void TForm1::closeEvent(QCloseEvent* event) {
+    if (Comm1->IsOpen()) {
+        observer().portClosed(*Comm1);
+    }
     Comm1->ClosePort();
     QWidget::closeEvent(event);
 }
@@ -184,6 +193,7 @@ void TForm1::closePort() {
 void TForm1::Button1Click() {
     if (portOpen_) {
         closePort();
+        observer().portClosed(*Comm1);
         return;
     }
     Comm1->ClosePort();
@@ -202,7 +212,13 @@ void TForm1::Button1Click() {
     Comm1->SetCommName(FieldText(ui->SPREALCOM));
     Comm1->SetOutx_XonXoffFlow(false);
     Comm1->SetInx_XonXoffFlow(false);
-    Comm1->OpenPort();
+    try {
+        Comm1->OpenPort();
+    } catch (const std::exception& e) {
+        observer().portOpenFailed(*Comm1, e.what());
+        throw;
+    }
+    observer().portOpened(*Comm1);
     portOpen_ = true;
     ui->Button1->setText(QStringLiteral("Close"));
     ui->Button6->setEnabled(true);
@@ -234,6 +250,7 @@ void TForm1::Comm1RequestHangup(serial::TComm*) {
     if (!portOpen_) {
         return;
     }
+    observer().portLost(*Comm1);
     const std::string name = Comm1->CommName();
     const std::string path = Comm1->DevicePath();
     closePort();
@@ -258,16 +275,24 @@ void TForm1::SendRequest(const Request& request) {
                               request.kind == Request::Kind::Hart ||
                               request.kind == Request::Kind::HartAddress;
     const bool portOpen = Comm1->IsOpen();
+    // The pending command the request would have left, for the record of a refusal.
+    const auto intended = [&] {
+        return request.kind == Request::Kind::Test            ? pendingCommand_
+               : request.kind == Request::Kind::FactoryRecord ? app::pending::SetCommand
+                                                              : request.pendingCommand;
+    };
     std::string frame;
     try {
         frame = request.build();
-    } catch (const tools::InputRefused&) {
+    } catch (const tools::InputRefused& refusal) {
+        observer().requestRefused(refusal.what(), intended());
         throw;
-    } catch (...) {
+    } catch (const std::exception& error) {
         // The handler would have emptied its fields before reaching the conversion that failed.
         if (emptiesFirst) {
             emptyFirstStepFields(request, portOpen);
         }
+        observer().requestRefused(error.what(), intended());
         throw;
     }
 
@@ -283,6 +308,8 @@ void TForm1::SendRequest(const Request& request) {
     // nothing is recorded that would wait for a reply that cannot come.
     if (!portOpen ||
         !Comm1->SendData(frame.data(), static_cast<uint16_t>(std::min<std::size_t>(frame.size(), 0xFFFF)))) {
+        observer().frameSent({reinterpret_cast<const uint8_t*>(frame.data()), frame.size()}, pendingCommand_,
+                             false);
         app::ShowMessage(QStringLiteral("Serial port is not open; nothing was sent."));
         return;
     }
@@ -314,9 +341,12 @@ void TForm1::SendRequest(const Request& request) {
         pendingCommand_ = app::pending::SetCommand;
         break;
     }
+    observer().frameSent({reinterpret_cast<const uint8_t*>(frame.data()), frame.size()}, pendingCommand_,
+                         true);
 }
 
 void TForm1::Comm1ReceiveData(serial::TComm*, const uint8_t* Buffer, uint16_t BufferLength) {
+    observer().blockReceived({Buffer, BufferLength}, pendingCommand_);
     // The pause lets a reply that the converter sends in pieces settle; it holds the whole window.
     QThread::msleep(app::kReceivePauseMs);
 
@@ -344,6 +374,7 @@ void TForm1::Comm1ReceiveData(serial::TComm*, const uint8_t* Buffer, uint16_t Bu
 void TForm1::Timer3Timer() {
     Timer3->SetEnabled(false);
     const std::string message = app::TimeoutMessage(timeoutKind_);
+    observer().replyTimedOut(message, pendingCommand_);
     if (!message.empty()) {
         app::ShowMessage(QString::fromLatin1(message));
     }

@@ -12,9 +12,14 @@
 #include <QWidget>
 
 #include "app/Exchange.h"
+#include "app/ExchangeObserver.h"
 #include "app/Timer.h"
 #include "hart/HartFrames.h"
 #include "serial/SerialComm.h"
+
+namespace app {
+class TrafficMonitor;
+}
 
 class QComboBox;
 class QLineEdit;
@@ -108,6 +113,8 @@ public:
 
     // Puts a port name into "Serial Port:" (the command line's --port), as if typed there.
     void SetPortName(const QString& name);
+    // The traffic monitor: sees every event of the exchange and never changes it.
+    app::TrafficMonitor& Traffic() { return *traffic_; }
 
     // The request steps, shared by every request handler.
     void SendRequest(const Request& request);
@@ -188,6 +195,7 @@ protected:
 
 private:
     void connectHandlers();
+    app::ExchangeObserver& observer();
     void onClick(QPushButton* button, void (TForm1::*handler)());
     void showFrame(const std::string& frame, bool hex);
     void emptyFirstStepFields(const Request& request, bool withEffects);
@@ -224,6 +232,7 @@ private:
     std::size_t receiveLength_ = 0;
     std::string receivedText_;
     hart::HartIdentity hartIdentity_;
+    std::unique_ptr<app::TrafficMonitor> traffic_;
 };
 
 // Field texts travel to the converter one character per byte, as the received text does.

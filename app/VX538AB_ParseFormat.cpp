@@ -106,6 +106,7 @@ void TForm1::setReadMeterCommand(int command) {
     if (!built.ok()) {
         ui->Edit8->clear();
         ui->Memo10->clear();
+        observer().requestRefused(built.failure, app::pending::SetCommand);
         app::ShowMessage(latin1(built.failure));
         return;
     }

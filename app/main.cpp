@@ -1,11 +1,13 @@
 // Program entry: the command line, the application object, the main window and the message loop.
-// The toolkit's own options are not read: only the options below are.
+// The toolkit's own options are not read: only "--port NAME", "--log FILE", "--help" and "--version".
 #include <cstdio>
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QStringList>
 
 #include "app/Locale.h"
+#include "app/TrafficMonitor.h"
 #include "app/VX538AB.h"
 
 int main(int argc, char** argv) {
@@ -29,6 +31,11 @@ int main(int argc, char** argv) {
         QStringLiteral("Serial port shown in \"Serial Port:\" at start-up: COM1, ttyUSB0, /dev/pts/3..."),
         QStringLiteral("NAME"));
     parser.addOption(portOption);
+    const QCommandLineOption logOption(
+        QStringLiteral("log"),
+        QStringLiteral("Append every frame and event of the exchange to FILE, one line each, as it happens."),
+        QStringLiteral("FILE"));
+    parser.addOption(logOption);
     parser.process(arguments);
     if (parser.isSet(helpOption)) {
         std::fputs(qPrintable(parser.helpText().replace(QStringLiteral("<executable_name>"),
@@ -49,5 +56,8 @@ int main(int argc, char** argv) {
         form.SetPortName(parser.value(portOption));
     }
     form.show();
+    if (parser.isSet(logOption)) {
+        form.Traffic().startLogFile(parser.value(logOption));
+    }
     return application.exec();
 }
