@@ -9,6 +9,8 @@ packages=(
   libjpeg-dev
   libgtest-dev
   fonts-dejavu-core fonts-liberation2 fonts-wqy-microhei
+  qt6-serialport-dev
+  desktop-file-utils appstream
 )
 
 missing=()
