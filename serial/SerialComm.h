@@ -26,6 +26,7 @@ enum class TDtrControl { DtrEnable, DtrDisable, DtrHandshake };
 enum class TRtsControl { RtsEnable, RtsDisable, RtsHandshake, RtsTransmissionAvailable };
 
 class TComm;
+struct Notice;
 
 using TReceiveDataEvent = std::function<void(TComm* Sender, const uint8_t* Buffer, uint16_t BufferLength)>;
 using TReceiveErrorEvent = std::function<void(TComm* Sender, uint32_t EventMask)>;
@@ -122,6 +123,8 @@ protected:
     bool event(QEvent* e) override;
 
 private:
+    void deliver(Notice& notice);
+
     // Implementation detail owned by SerialComm.cpp (threads, fds, the close event...).
     struct Impl;
     std::unique_ptr<Impl> d;
