@@ -16,6 +16,7 @@
 #include <optional>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 #include "serial/LineSettings.h"
 #include "serial/Mailbox.h"
@@ -184,8 +185,9 @@ public:
     void run() {
         counting_ = s_->countersSupported && s_->port.readCounters(counters_);
         for (;;) {
-            // An idle line costs nothing: the wait for a block's first byte has no limit.
-            const WaitResult waited = waitForLine(std::nullopt);
+            // An idle line costs nothing: the wait for a block's first byte has no limit. Bytes the
+            // last read carried past a full block begin the next one without a wait.
+            const WaitResult waited = carried_ > 0 ? WaitResult::Ready : waitForLine(std::nullopt);
             if (waited == WaitResult::Closed) {
                 break;
             }
@@ -222,8 +224,9 @@ private:
     // had nothing.
     enum class ReadOutcome { Data, Nothing, Spurious, Gone };
 
-    // Reads into the block that will be handed over, one more byte kept for its terminating zero.
-    // A block that got no byte stays for the next read.
+    // Reads into the block that will be handed over (one more byte kept for its terminating zero)
+    // and, in the same call, on into the next block, so a line that holds more than the block has
+    // room for costs one read, not two. A block that got no byte stays for the next read.
     ReadOutcome readMore() {
         if (!block_) {
             block_ = makeNotice(NoticeKind::ReceiveData, kReadBlockSize + 1);
@@ -231,7 +234,17 @@ private:
                 return ReadOutcome::Gone;
             }
         }
-        const IoResult r = readSome(s_->port.fd(), block_->bytes() + have_, kReadBlockSize - have_);
+        // Null bytes are dropped within one block, so then a read stays within it; without memory
+        // for the next block, too.
+        const bool dropNulls = s_->ignoreNullChar;
+        if (!next_ && !dropNulls) {
+            next_ = makeNotice(NoticeKind::ReceiveData, kReadBlockSize + 1);
+        }
+        const std::size_t room = kReadBlockSize - have_;
+        uint8_t* const into = block_->bytes() + have_;
+        const IoResult r = next_ && !dropNulls
+                               ? readSome(s_->port.fd(), into, room, next_->bytes(), kReadBlockSize)
+                               : readSome(s_->port.fd(), into, room);
         if (r.kind == IoResult::Failed) {
             return ReadOutcome::Gone;
         }
@@ -242,9 +255,12 @@ private:
         }
         spuriousWakeups_ = 0;
         std::size_t count = r.count;
-        if (count > 0 && s_->ignoreNullChar) {
-            uint8_t* first = block_->bytes() + have_;
-            count = static_cast<std::size_t>(std::remove(first, first + count, uint8_t{0}) - first);
+        if (count > room) {
+            carried_ = count - room;
+            count = room;
+        }
+        if (count > 0 && dropNulls) {
+            count = static_cast<std::size_t>(std::remove(into, into + count, uint8_t{0}) - into);
         }
         if (counting_) {
             reportLineErrors();
@@ -287,8 +303,14 @@ private:
 
     // Returns false when the reader must end (close event, hang-up, no memory).
     bool collectBlock() {
-        have_ = 0;
-        ReadOutcome outcome = readMore();
+        ReadOutcome outcome = ReadOutcome::Data;
+        if (carried_ > 0) {
+            block_ = std::move(next_);
+            have_ = std::exchange(carried_, 0);
+        } else {
+            have_ = 0;
+            outcome = readMore();
+        }
         if (outcome == ReadOutcome::Gone) {
             s_->requestHangup();
             return false;
@@ -339,6 +361,9 @@ private:
     std::shared_ptr<PortSession> s_;
     NoticePtr block_; // the block being collected; null between blocks
     std::size_t have_ = 0;
+    NoticePtr next_;          // the block after it, read into when a read brings more than fits
+    std::size_t carried_ = 0; // bytes a read put into next_
+
     int quietBlocks_ = 0; // queued without a wake-up of the main thread
     int spuriousWakeups_ = 0;
     bool counting_ = false;
