@@ -10,6 +10,8 @@ packages=(
   libgtest-dev
   libmodbus-dev
   fonts-dejavu-core fonts-liberation2 fonts-wqy-microhei
+  qt6-serialport-dev
+  desktop-file-utils appstream
 )
 
 missing=()

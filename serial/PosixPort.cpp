@@ -17,6 +17,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/uio.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -173,6 +174,11 @@ static IoResult ioOutcome(ssize_t n) {
 
 IoResult readSome(int fd, void* buffer, std::size_t size) {
     return ioOutcome(::read(fd, buffer, size));
+}
+
+IoResult readSome(int fd, void* first, std::size_t firstSize, void* second, std::size_t secondSize) {
+    iovec parts[2] = {{first, firstSize}, {second, secondSize}};
+    return ioOutcome(::readv(fd, parts, 2));
 }
 
 IoResult writeSome(int fd, const void* buffer, std::size_t size) {

@@ -77,6 +77,8 @@ struct IoResult {
 
 // A read of 0 bytes on a terminal means it was hung up: reported as Failed, like EIO.
 IoResult readSome(int fd, void* buffer, std::size_t size);
+// The same, reading into `first` and, once that is full, on into `second`, in one call.
+IoResult readSome(int fd, void* first, std::size_t firstSize, void* second, std::size_t secondSize);
 // A write that accepts nothing is reported as Failed: it would otherwise be retried forever.
 IoResult writeSome(int fd, const void* buffer, std::size_t size);
 

@@ -1,13 +1,13 @@
-// TComm: the serial port component, its reader, writer and modem-watch threads, and the events
-// they post to the main thread. All Linux specifics are behind PosixPort.h.
+// TComm: the serial port component, its reader, writer and modem-watch threads, and the notices
+// they hand to the main thread. All Linux specifics are behind PosixPort.h.
 #include "serial/SerialComm.h"
 
-#include <QCoreApplication>
 #include <QEvent>
+#include <QPointer>
 
 #include <algorithm>
-#include <cerrno>
 #include <array>
+#include <cerrno>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -18,8 +18,10 @@
 #include <optional>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 #include "serial/LineSettings.h"
+#include "serial/Mailbox.h"
 #include "serial/PosixPort.h"
 
 namespace serial {
@@ -30,56 +32,18 @@ namespace {
 constexpr std::size_t kReadBlockSize = 2048;
 // Threads wake on the close event at once; this bound only catches a thread that does not.
 constexpr auto kJoinBound = std::chrono::milliseconds(10000);
+// Full blocks handed on while the line still has more, at most, before the main thread is woken.
+constexpr int kMaxQuietBlocks = 8;
 // Consecutive "ready, but nothing to read" wake-ups after which the reader gives the port up.
 constexpr int kSpuriousWakeupLimit = 1000;
 // Pause between wake signals while a modem-watch thread is being stopped.
 constexpr auto kModemWakeRetry = std::chrono::milliseconds(2);
 
-// The five notifications from the threads, in the order of their Win32 message numbers.
-enum class Notification { ReceiveData, ReceiveError, RequestHangup, ModemState, SendDataEmpty };
-constexpr int kNotificationCount = 5;
-
-QEvent::Type eventType(Notification which) {
-    static const auto types = [] {
-        std::array<QEvent::Type, kNotificationCount> registered{};
-        for (int i = 0; i < kNotificationCount; ++i) {
-            registered[i] = static_cast<QEvent::Type>(QEvent::registerEventType(QEvent::User + 1 + i));
-        }
-        return registered;
-    }();
-    return types[static_cast<int>(which)];
+// The event that tells the main thread to deliver what the port's threads have queued.
+QEvent::Type deliveryEventType() {
+    static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType(QEvent::User + 1));
+    return type;
 }
-
-std::optional<Notification> notificationOf(QEvent::Type type) {
-    for (int i = 0; i < kNotificationCount; ++i) {
-        if (eventType(static_cast<Notification>(i)) == type) {
-            return static_cast<Notification>(i);
-        }
-    }
-    return std::nullopt;
-}
-
-// A received block with its terminating zero byte; the event owns it, so an event that is never
-// delivered (the component is destroyed first) frees it too.
-class ReceiveDataEvent : public QEvent {
-public:
-    ReceiveDataEvent(std::unique_ptr<uint8_t[]> block, uint32_t length)
-        : QEvent(eventType(Notification::ReceiveData)), block(std::move(block)), length(length) {}
-    std::unique_ptr<uint8_t[]> block;
-    uint32_t length;
-};
-
-// Line-error flags or modem event bits.
-class FlagsEvent : public QEvent {
-public:
-    FlagsEvent(QEvent::Type type, uint32_t flags) : QEvent(type), flags(flags) {}
-    uint32_t flags;
-};
-
-// Posted events are handed over by Qt's own locks, which ThreadSanitizer cannot see in an
-// uninstrumented Qt. This release/acquire pair states the hand-over in our code as well: whatever a
-// thread wrote into an event before posting it is visible to the main thread that receives it.
-std::atomic<uint64_t> postedEventFence{0};
 
 struct WriteRequest {
     std::unique_ptr<uint8_t[]> block;
@@ -144,8 +108,10 @@ private:
 } // namespace
 
 // What the threads of one open port share with the component. The threads hold it by shared_ptr,
-// so a thread that overran its join bound still finds valid descriptors; it then posts nowhere.
+// so a thread that overran its join bound still finds valid descriptors; it then posts nothing.
 struct PortSession {
+    explicit PortSession(std::shared_ptr<Mailbox> mailbox) : mailbox_(std::move(mailbox)) {}
+
     std::string path; // the device as opened
     PosixPort port;
     EventFd closeEvent;
@@ -159,27 +125,37 @@ struct PortSession {
     std::atomic<bool> hangupRequested{false};
     bool countersSupported = false;
 
-    void attach(QObject* receiver) {
-        std::lock_guard lock(targetMutex_);
-        target_ = receiver;
-    }
-    void detach() {
-        std::lock_guard lock(targetMutex_);
-        target_ = nullptr;
+    // Made before the threads start, so asking for a hang-up never fails for want of memory.
+    bool prepareHangup() {
+        hangupNotice_ = makeNotice(NoticeKind::RequestHangup);
+        return hangupNotice_ != nullptr;
     }
 
-    void post(std::unique_ptr<QEvent> event) {
-        postedEventFence.fetch_add(1, std::memory_order_release);
-        std::lock_guard lock(targetMutex_);
-        if (target_) {
-            QCoreApplication::postEvent(target_, event.release());
+    // Nothing more reaches the component from this port's threads.
+    void closeGate() { closed_.store(true, std::memory_order_release); }
+
+    void post(NoticePtr notice, bool wake = true) {
+        if (!closed_.load(std::memory_order_acquire)) {
+            mailbox_->post(std::move(notice), wake);
         }
+    }
+    void wakeUp() { mailbox_->wakeUp(); }
+
+    // False when there was no memory for the notice; the thread then ends with a hang-up.
+    bool post(NoticeKind kind, uint32_t value = 0) {
+        NoticePtr notice = makeNotice(kind);
+        if (!notice) {
+            return false;
+        }
+        notice->value = value;
+        post(std::move(notice));
+        return true;
     }
 
     // One open port asks for a hang-up at most once, whichever thread meets the failure first.
     void requestHangup() {
         if (!hangupRequested.exchange(true)) {
-            post(std::make_unique<QEvent>(eventType(Notification::RequestHangup)));
+            post(std::move(hangupNotice_));
         }
     }
 
@@ -197,8 +173,9 @@ struct PortSession {
     }
 
 private:
-    std::mutex targetMutex_;
-    QObject* target_ = nullptr;
+    std::shared_ptr<Mailbox> mailbox_;
+    std::atomic<bool> closed_{false};
+    NoticePtr hangupNotice_; // moved out by the one thread that asks first
 };
 
 namespace {
@@ -211,8 +188,9 @@ public:
     void run() {
         counting_ = s_->countersSupported && s_->port.readCounters(counters_);
         for (;;) {
-            // An idle line costs nothing: the wait for a block's first byte has no limit.
-            const WaitResult waited = waitForPort(s_->closeEvent, s_->port.fd(), false, std::nullopt);
+            // An idle line costs nothing: the wait for a block's first byte has no limit. Bytes the
+            // last read carried past a full block begin the next one without a wait.
+            const WaitResult waited = carried_ > 0 ? WaitResult::Ready : waitForLine(std::nullopt);
             if (waited == WaitResult::Closed) {
                 break;
             }
@@ -224,16 +202,52 @@ public:
                 break;
             }
         }
+        s_->wakeUp(); // for blocks still held back
         s_->port.purge(QueueSide::Input);
     }
 
 private:
+    // A full block is queued without waking the main thread while the line already holds more: the
+    // main thread is woken when the reader is about to wait, or after a few such blocks. A stream
+    // then costs the main thread one wake-up per few blocks instead of one per block; a block that
+    // silence ended, and every block on a line slower than the reader, still wakes it at once.
+    WaitResult waitForLine(Deadline deadline) {
+        if (quietBlocks_ > 0) {
+            const WaitResult atOnce = waitForPort(s_->closeEvent, s_->port.fd(), false, Clock::now());
+            if (atOnce != WaitResult::TimedOut) {
+                return atOnce;
+            }
+            quietBlocks_ = 0;
+            s_->wakeUp();
+        }
+        return waitForPort(s_->closeEvent, s_->port.fd(), false, deadline);
+    }
+
     // Nothing: bytes came but were all dropped (null bytes); Spurious: the port said ready and
     // had nothing.
     enum class ReadOutcome { Data, Nothing, Spurious, Gone };
 
+    // Reads into the block that will be handed over (one more byte kept for its terminating zero)
+    // and, in the same call, on into the next block, so a line that holds more than the block has
+    // room for costs one read, not two. A block that got no byte stays for the next read.
     ReadOutcome readMore() {
-        const IoResult r = readSome(s_->port.fd(), buffer_.data() + have_, buffer_.size() - have_);
+        if (!block_) {
+            block_ = makeNotice(NoticeKind::ReceiveData, kReadBlockSize + 1);
+            if (!block_) {
+                return ReadOutcome::Gone;
+            }
+        }
+        // Null bytes are dropped within one block, so then a read stays within it; without memory
+        // for the next block, too.
+        const bool dropNulls = s_->ignoreNullChar;
+        if (!next_ && !dropNulls) {
+            next_ = makeNotice(NoticeKind::ReceiveData, kReadBlockSize + 1);
+        }
+        const std::size_t room = kReadBlockSize - have_;
+        uint8_t* const into = block_->bytes() + have_;
+        const IoResult r = next_ && !dropNulls
+                               ? readSome(s_->port.fd(), into, room, next_->bytes(), kReadBlockSize)
+                               : readSome(s_->port.fd(), into, room);
         if (r.kind == IoResult::Failed) {
             return ReadOutcome::Gone;
         }
@@ -244,9 +258,12 @@ private:
         }
         spuriousWakeups_ = 0;
         std::size_t count = r.count;
-        if (count > 0 && s_->ignoreNullChar) {
-            uint8_t* first = buffer_.data() + have_;
-            count = static_cast<std::size_t>(std::remove(first, first + count, uint8_t{0}) - first);
+        if (count > room) {
+            carried_ = count - room;
+            count = room;
+        }
+        if (count > 0 && dropNulls) {
+            count = static_cast<std::size_t>(std::remove(into, into + count, uint8_t{0}) - into);
         }
         if (counting_) {
             reportLineErrors();
@@ -262,8 +279,8 @@ private:
         }
         const uint32_t flags = lineErrorFlags(counters_, now);
         counters_ = now;
-        if (flags != 0) {
-            s_->post(std::make_unique<FlagsEvent>(eventType(Notification::ReceiveError), flags));
+        if (flags != 0 && !s_->post(NoticeKind::ReceiveError, flags)) {
+            s_->requestHangup();
         }
     }
 
@@ -289,8 +306,14 @@ private:
 
     // Returns false when the reader must end (close event, hang-up, no memory).
     bool collectBlock() {
-        have_ = 0;
-        ReadOutcome outcome = readMore();
+        ReadOutcome outcome = ReadOutcome::Data;
+        if (carried_ > 0) {
+            block_ = std::move(next_);
+            have_ = std::exchange(carried_, 0);
+        } else {
+            have_ = 0;
+            outcome = readMore();
+        }
         if (outcome == ReadOutcome::Gone) {
             s_->requestHangup();
             return false;
@@ -300,8 +323,8 @@ private:
         }
         const auto first = Clock::now();
         auto last = first;
-        while (have_ < buffer_.size()) {
-            const WaitResult waited = waitForPort(s_->closeEvent, s_->port.fd(), false, blockDeadline(first, last));
+        while (have_ < kReadBlockSize) {
+            const WaitResult waited = waitForLine(blockDeadline(first, last));
             if (waited == WaitResult::Closed) {
                 return false; // a half-collected block is dropped with the port
             }
@@ -326,22 +349,25 @@ private:
         if (have_ == 0) {
             return true;
         }
-        std::unique_ptr<uint8_t[]> block;
-        try {
-            block = std::make_unique<uint8_t[]>(have_ + 1); // zero-filled: the byte after the data stays 0
-        } catch (const std::bad_alloc&) {
-            s_->requestHangup();
-            return false;
+        const bool full = have_ == kReadBlockSize;
+        block_->bytes()[have_] = 0;
+        block_->value = static_cast<uint32_t>(have_);
+        const bool wake = !full || ++quietBlocks_ >= kMaxQuietBlocks;
+        s_->post(std::move(block_), wake);
+        if (wake) {
+            quietBlocks_ = 0;
         }
-        std::memcpy(block.get(), buffer_.data(), have_);
-        s_->post(std::make_unique<ReceiveDataEvent>(std::move(block), static_cast<uint32_t>(have_)));
         have_ = 0;
         return true;
     }
 
     std::shared_ptr<PortSession> s_;
-    std::array<uint8_t, kReadBlockSize> buffer_{};
+    NoticePtr block_; // the block being collected; null between blocks
     std::size_t have_ = 0;
+    NoticePtr next_;          // the block after it, read into when a read brings more than fits
+    std::size_t carried_ = 0; // bytes a read put into next_
+
+    int quietBlocks_ = 0; // queued without a wake-up of the main thread
     int spuriousWakeups_ = 0;
     bool counting_ = false;
     LineCounters counters_;
@@ -358,7 +384,10 @@ public:
             std::optional<WriteRequest> request = s_->writeQueue.pop();
             if (!request) {
                 if (notify) {
-                    s_->post(std::make_unique<QEvent>(eventType(Notification::SendDataEmpty)));
+                    if (!s_->post(NoticeKind::SendDataEmpty)) {
+                        s_->requestHangup();
+                        break;
+                    }
                     notify = false;
                 }
                 const WaitResult waited =
@@ -453,8 +482,9 @@ public:
             }
             const uint32_t bits = modemEventBits(before, now);
             before = now;
-            if (bits != 0) {
-                s_->post(std::make_unique<FlagsEvent>(eventType(Notification::ModemState), bits));
+            if (bits != 0 && !s_->post(NoticeKind::ModemState, bits)) {
+                s_->requestHangup();
+                break;
             }
         }
     }
@@ -520,9 +550,14 @@ private:
 } // namespace
 
 struct TComm::Impl {
+    explicit Impl(TComm* owner) : mailbox(std::make_shared<Mailbox>(owner, deliveryEventType())) {}
+    ~Impl() { mailbox->detach(); }
+
     std::string commName = "COM2";
     LineSettings line;
     CommTimeouts timeouts;
+    // Outlives the sessions: what they queued before a close is still delivered afterwards.
+    std::shared_ptr<Mailbox> mailbox;
     std::shared_ptr<PortSession> session; // null exactly when the port is closed
     std::optional<PortThread> reader;
     std::optional<PortThread> modemWatch;
@@ -573,7 +608,7 @@ struct TComm::Impl {
             clean = clean && writer->endedCleanly();
             writer.reset();
         }
-        session->detach();
+        session->closeGate();
         // A thread that overran keeps the descriptors until it ends; closing them under it could
         // hand their numbers to someone else while it still uses them.
         if (clean) {
@@ -583,7 +618,7 @@ struct TComm::Impl {
     }
 };
 
-TComm::TComm(QObject* parent) : QObject(parent), d(std::make_unique<Impl>()) {}
+TComm::TComm(QObject* parent) : QObject(parent), d(std::make_unique<Impl>(this)) {}
 
 TComm::~TComm() {
     ClosePort();
@@ -595,7 +630,7 @@ void TComm::OpenPort() {
         throw ECommsError("This serial port already opened", d->session->path, 0,
                           "this window has it open already; close it first.");
     }
-    auto session = std::make_shared<PortSession>();
+    auto session = std::make_shared<PortSession>(d->mailbox);
     session->path = path;
     const auto failure = [&](const char* message, int errorNumber) {
         return ECommsError(message, path, errorNumber, openFailureReason(errorNumber));
@@ -614,12 +649,11 @@ void TComm::OpenPort() {
     session->port.purge(QueueSide::Both);
     session->setTimeouts(d->timeouts);
     session->setLineSettings(d->line);
-    if (!session->closeEvent.create() || !session->writeQueue.create()) {
+    if (!session->closeEvent.create() || !session->writeQueue.create() || !session->prepareHangup()) {
         throw failure("Unable to create event", errno); // the session's destructor releases the port
     }
     LineCounters probe;
     session->countersSupported = session->port.readCounters(probe);
-    session->attach(this);
 
     // Threads are created first and started together, so a failure leaves none of them running.
     std::promise<bool> start;
@@ -629,7 +663,7 @@ void TComm::OpenPort() {
         d->reader.reset();
         d->modemWatch.reset();
         d->writer.reset();
-        session->detach();
+        session->closeGate();
         throw failure(message, error.code().value());
     };
     try {
@@ -681,43 +715,52 @@ bool TComm::IsSendQueueEmpty() const {
 }
 
 bool TComm::event(QEvent* e) {
-    postedEventFence.load(std::memory_order_acquire); // before anything of the event is read
-    const std::optional<Notification> notification = notificationOf(e->type());
-    if (!notification) {
+    if (e->type() != deliveryEventType()) {
         return QObject::event(e);
     }
-    // Each handler is copied before the call, so a handler may reassign its own event safely.
-    switch (*notification) {
-    case Notification::ReceiveData: {
-        auto* received = static_cast<ReceiveDataEvent*>(e);
-        const std::unique_ptr<uint8_t[]> block = std::move(received->block); // released on return
-        if (auto handler = OnReceiveData) {
-            handler(this, block.get(), static_cast<uint16_t>(received->length & 0xFFFF));
+    // A handler may close the port or even destroy the component; what it leaves queued is freed
+    // with the mailbox.
+    const std::shared_ptr<Mailbox> mailbox = d->mailbox;
+    const QPointer<TComm> alive(this);
+    mailbox->beginDelivery();
+    while (NoticePtr notice = mailbox->take()) {
+        deliver(*notice);
+        if (!alive) {
+            break;
         }
-        break;
     }
-    case Notification::ReceiveError:
+    return true;
+}
+
+void TComm::deliver(Notice& notice) {
+    // Each handler is copied before the call, so a handler may reassign its own event safely.
+    switch (notice.kind) {
+    case NoticeKind::ReceiveData:
+        if (auto handler = OnReceiveData) {
+            handler(this, notice.bytes(), static_cast<uint16_t>(notice.value & 0xFFFF));
+        }
+        break;
+    case NoticeKind::ReceiveError:
         if (auto handler = OnReceiveError) {
-            handler(this, static_cast<FlagsEvent*>(e)->flags);
+            handler(this, notice.value);
         }
         break;
-    case Notification::ModemState:
+    case NoticeKind::ModemState:
         if (auto handler = OnModemStateChange) {
-            handler(this, static_cast<FlagsEvent*>(e)->flags);
+            handler(this, notice.value);
         }
         break;
-    case Notification::RequestHangup:
+    case NoticeKind::RequestHangup:
         if (auto handler = OnRequestHangup) {
             handler(this);
         }
         break;
-    case Notification::SendDataEmpty:
+    case NoticeKind::SendDataEmpty:
         if (auto handler = OnSendDataEmpty) {
             handler(this);
         }
         break;
     }
-    return true;
 }
 
 // Properties. CommName and Parity are only stored: the next OpenPort uses them.

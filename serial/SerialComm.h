@@ -5,8 +5,9 @@
 //  - Every public member (properties, OpenPort, ClosePort, SendData, the event members) is called
 //    on the thread that owns the object, the main thread; the events run there too, one at a time,
 //    in posting order, after the handler that is running has returned.
-//  - The reader and writer threads never call the component: they post events to it and never
-//    wait for the main thread. The main thread waits for them only inside ClosePort.
+//  - The reader and writer threads never call the component: they queue notices for it and wake
+//    the main thread with a posted event (serial/Mailbox.h), and never wait for the main thread.
+//    The main thread waits for them only inside ClosePort.
 #pragma once
 
 #include <cstdint>
@@ -26,6 +27,7 @@ enum class TDtrControl { DtrEnable, DtrDisable, DtrHandshake };
 enum class TRtsControl { RtsEnable, RtsDisable, RtsHandshake, RtsTransmissionAvailable };
 
 class TComm;
+struct Notice;
 
 using TReceiveDataEvent = std::function<void(TComm* Sender, const uint8_t* Buffer, uint16_t BufferLength)>;
 using TReceiveErrorEvent = std::function<void(TComm* Sender, uint32_t EventMask)>;
@@ -140,6 +142,8 @@ protected:
     bool event(QEvent* e) override;
 
 private:
+    void deliver(Notice& notice);
+
     // Implementation detail owned by SerialComm.cpp (threads, fds, the close event...).
     struct Impl;
     std::unique_ptr<Impl> d;

@@ -485,6 +485,9 @@ const std::array<Filled, 8> kFilled{{
 }};
 
 TEST_F(AnalogTab, QueryWithAFullReplyFillsEveryRowAfterTheParseDelay) {
+    // The first row's list holds the item the reply selects, its text typed over by the user.
+    h.list("DOUT1")->setCurrentIndex(2);
+    h.setText("DOUT1", "typed over");
     query();
     ASSERT_TRUE(reply(kFullReply));
     QElapsedTimer shown;
@@ -513,6 +516,10 @@ TEST_F(AnalogTab, QueryWithAFullReplyFillsEveryRowAfterTheParseDelay) {
     // What was read back is sent again as it stands: 0.100 goes out as 0.1 did.
     h.click("Button3");
     EXPECT_EQ(line(28), "QQS#DA2:9,3DCCCCCD,00000000#");
+    // The list typed over shows the item again, so its Set sends the item's digit.
+    h.click(kRows[0].set);
+    EXPECT_EQ(line(28), "QQS#DA1:2,41200000,3F800000#");
+    EXPECT_TRUE(h.messages().empty());
 }
 
 TEST_F(AnalogTab, ActiveTotalizerOutputClosesTheLastFourRowsAndZeroReopensThem) {

@@ -532,6 +532,46 @@ TEST_F(SystemTab, ListCharacterThatIsNoDigitStopsTheDecoderAfterTheFieldsBeforeI
     EXPECT_EQ(form().PendingCommand(), 201);
 }
 
+// The user typed over lists whose item a reply then selects again: the typed text gives way to the
+// item's text, so each "Set" afterwards sends the item's digit instead of refusing the list.
+TEST_F(SystemTab, ListsTypedOverGiveWayToTheItemsAReplySelects) {
+    struct TypedOver {
+        const char* list;
+        int index; // the list's item before the typing, and the one the reply selects
+        std::string itemText;
+    };
+    const TypedOver lists[] = {
+        {"BRAT1", 3, "9600"},
+        {"XIAO1", 1, "Odd"},
+        {"BRAT2", 4, "19200"},
+        {"XIAO2", 2, "Even"},
+        {"ComboBox7", 2, "Test current output mode"},
+    };
+    for (const TypedOver& t : lists) {
+        select(t.list, t.index);
+        h.setText(t.list, "96 typed");
+        ASSERT_EQ(h.list(t.list)->currentIndex(), t.index) << t.list << ": typing keeps the item index";
+    }
+    h.click("Button32");
+    ASSERT_EQ(h.takeMessages().size(), 1u) << "a list typed over refuses its Set";
+    h.click("Button23");
+    ASSERT_EQ(line(8), "QQQ#QX1#");
+    answer("QX1 BA1:31 BA2:42 MD:2");
+    waitForDecoder();
+    ASSERT_TRUE(h.messages().empty());
+    for (const TypedOver& t : lists) {
+        EXPECT_EQ(h.text(t.list).toStdString(), t.itemText) << t.list;
+    }
+
+    h.click("Button32");
+    EXPECT_EQ(line(11), "QQS#BA1:31#");
+    pressHiddenButton33();
+    EXPECT_EQ(line(11), "QQS#BA2:42#");
+    h.click("Button24");
+    EXPECT_EQ(line(9), "QQS#MD:2#");
+    EXPECT_TRUE(h.messages().empty());
+}
+
 TEST_F(SystemTab, DigitsBeyondAListLeaveItWithNoSelectionAndItsSetIsRefused) {
     h.click("Button23");
     ASSERT_EQ(line(8), "QQQ#QX1#");

@@ -74,6 +74,8 @@ TEST_P(SystemParameterReplies, Decode) {
 
 const std::string kFullQx1 = "QX1 ADR=005 BRAT1=3 XIAO1=0 BRAT2=4 XIAO2=1 MD=1 JTM=012";
 
+// Fields are decoded in the table's order (ADR, BA1, BA2, MD, JTM) wherever they stand in the text, so
+// a list field that is no digit leaves every field after it in the table unread.
 INSTANTIATE_TEST_SUITE_P(
     Qx1, SystemParameterReplies,
     ::testing::Values(ReplyCase{"QQQ#QX1#ADR:005,BA1:30,BA2:41,MD:1,JTM:012#", kFullQx1},
@@ -84,6 +86,10 @@ INSTANTIATE_TEST_SUITE_P(
                       ReplyCase{"QX1 adr:005 JTM:020", "QX1 JTM=020"},
                       ReplyCase{"QX1 ADR:001 BA1:3x BA2:41 MD:1 JTM:012",
                                 "QX1 ADR=001 BRAT1=3 ! 'x' is not a valid integer value"},
+                      ReplyCase{"QX1 JTM:012 MD:2 ADR:005 BA1:30 BA2:x1",
+                                "QX1 ADR=005 BRAT1=3 XIAO1=0 ! 'x' is not a valid integer value"},
+                      ReplyCase{"QX1 JTM:012 MD:? BA2:41",
+                                "QX1 BRAT2=4 XIAO2=1 ! '?' is not a valid integer value"},
                       ReplyCase{"QX1 ADR:00",
                                 "QX1 ADR=00"},           // a text field cut by the end keeps what is there
                       ReplyCase{"QX1 ADR:", "QX1 ADR="}, // tag at the very end: empty text

@@ -1,4 +1,5 @@
 // Blocks received and requests written through the component, the test playing the converter.
+#include <algorithm>
 #include <thread>
 
 #include <QElapsedTimer>
@@ -51,6 +52,52 @@ TEST_F(CommTest, ThreeThousandBytesArriveAs2048And952) {
     EXPECT_EQ(log.blocks[1].size(), 952u);
     EXPECT_EQ(log.joined(), data);
     EXPECT_TRUE(log.everyBlockZeroTerminated);
+}
+
+// A long stream reaches the handler whole and in order, in full blocks, each one zero-terminated;
+// blocks queued while the main thread sleeps must not be lost or reordered. (The interval is long, so
+// a busy machine cannot split a block by stalling the feeder.)
+TEST_F(CommTest, ALongStreamArrivesInFullBlocksInOrder) {
+    comm.SetReadIntervalTimeout(1000);
+    openAndSettle();
+    const std::string data = pattern(50 * 2048, 5);
+    std::thread feeder([&] { pty.write(data); });
+    const bool complete = waitForBlocks(50, 10000ms);
+    feeder.join();
+    ASSERT_TRUE(complete);
+    ASSERT_EQ(log.blocks.size(), 50u);
+    for (std::size_t i = 0; i < log.blocks.size(); ++i) {
+        EXPECT_EQ(log.blocks[i].size(), 2048u) << "block " << i;
+    }
+    EXPECT_TRUE(log.joined() == data);
+    EXPECT_TRUE(log.everyBlockZeroTerminated);
+    EXPECT_EQ(std::count(log.order.begin(), log.order.end(), "data"), 50);
+}
+
+// A handler that runs an event loop of its own (a message box, say) still gets the blocks queued
+// behind the one it is handling, in order, while its loop runs.
+TEST_F(CommTest, BlocksBehindAHandlerThatRunsAnEventLoopReachIt) {
+    std::vector<std::string> seenInsideFirst;
+    bool inFirst = false;
+    comm.OnReceiveData = [&](serial::TComm*, const uint8_t* buffer, uint16_t length) {
+        log.blocks.emplace_back(reinterpret_cast<const char*>(buffer), length);
+        if (log.blocks.size() == 1) {
+            inFirst = true;
+            testsupport::waitUntil([&] { return log.blocks.size() >= 2; });
+            seenInsideFirst = log.blocks;
+            inFirst = false;
+        } else {
+            EXPECT_TRUE(inFirst) << "block " << log.blocks.size()
+                                 << " arrived after the first handler returned";
+        }
+    };
+    openAndSettle();
+    // Two full blocks and nothing after them: no later arrival could wake the inner loop instead.
+    const std::string data = pattern(2 * 2048, 9);
+    pty.write(data);
+    ASSERT_TRUE(waitForBlocks(2));
+    ASSERT_EQ(seenInsideFirst.size(), 2u);
+    EXPECT_EQ(seenInsideFirst[0] + seenInsideFirst[1], data);
 }
 
 TEST_F(CommTest, BurstsFartherApartThanTheIntervalAreSeparateBlocks) {

@@ -1,0 +1,51 @@
+#!/bin/sh
+# Checks of the install rules, for CTest.
+#   check-install.sh install BUILD_DIR PREFIX APP_ID SIZE...
+#     installs the build under PREFIX and checks that the program, its menu entry, the icon in every
+#     size and the metainfo are there, and that the menu entry names an installed program and icon;
+#   check-install.sh start BUILD_DIR PREFIX
+#     starts the installed program and expects it still running two seconds later.
+set -eu
+mode=$1 build=$2 prefix=$3
+
+fail() {
+  echo "FAILED: $*"
+  exit 1
+}
+
+case "$mode" in
+install)
+  app_id=$4
+  shift 4
+  sizes=$*
+  rm -rf "$prefix"
+  "${CMAKE:-cmake}" --install "$build" --prefix "$prefix" >/dev/null
+  test -x "$prefix/bin/vx538-config" || fail "bin/vx538-config is missing"
+  desktop="$prefix/share/applications/$app_id.desktop"
+  test -f "$desktop" || fail "the menu entry $desktop is missing"
+  test -f "$prefix/share/metainfo/$app_id.metainfo.xml" || fail "the metainfo is missing"
+  for size in $sizes; do
+    icon="$prefix/share/icons/hicolor/${size}x$size/apps/$app_id.png"
+    test -s "$icon" || fail "the ${size}x$size icon is missing"
+    head -c 8 "$icon" | od -An -c | grep -q 'P   N   G' || fail "$icon is no PNG"
+  done
+  exec_name=$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$desktop")
+  test -x "$prefix/bin/$exec_name" || fail "the menu entry starts $exec_name, which is not installed"
+  icon_name=$(sed -n 's/^Icon=//p' "$desktop")
+  test "$icon_name" = "$app_id" || fail "the menu entry names icon $icon_name, installed is $app_id"
+  echo "installed under $prefix:"
+  (cd "$prefix" && find . -type f | sort)
+  ;;
+start)
+  binary="$prefix/bin/vx538-config"
+  test -x "$binary" || fail "$binary is not installed"
+  # Exit status 124: timeout had to stop it, so it was still running.
+  status=0
+  timeout 2 "$binary" || status=$?
+  test "$status" -eq 124 || fail "the installed program ended by itself with status $status"
+  echo "the installed program was still running after 2 s"
+  ;;
+*)
+  fail "unknown mode $mode"
+  ;;
+esac
