@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, running and testing the tool need.
 # Runs as root, or through sudo; does nothing when everything is already there.
+# --fuzz adds what scripts/fuzz needs: clang with its libFuzzer and sanitizer runtimes.
 set -euo pipefail
 
 packages=(
@@ -10,6 +11,9 @@ packages=(
   libgtest-dev
   fonts-dejavu-core fonts-liberation2 fonts-wqy-microhei
 )
+if [ "${1:-}" = "--fuzz" ]; then
+  packages+=(clang libclang-rt-14-dev)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
