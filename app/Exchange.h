@@ -8,23 +8,13 @@
 #include <string>
 #include <string_view>
 
+#include "traffic/Interpreter.h"
+
 namespace app {
 
-// Pending command codes: the request whose reply is awaited (0: none).
-namespace pending {
-inline constexpr int32_t None = 0;
-inline constexpr int32_t HartIdentity = 100;
-inline constexpr int32_t HartVariables = 103;
-inline constexpr int32_t HartManual = 104;
-inline constexpr int32_t HartAddress = 106;
-inline constexpr int32_t SetCommand = 200;
-inline constexpr int32_t SystemParameters = 201;
-inline constexpr int32_t AnalogOutputs = 202;
-inline constexpr int32_t CustomHart = 203;
-inline constexpr int32_t ParseFormat = 204;
-inline constexpr int32_t TestValues = 206;
-inline constexpr int32_t ModbusTest = 302;
-} // namespace pending
+// Pending command codes: the request whose reply is awaited (0: none). The frame interpreter reads
+// a block by the code it is handled under, so the codes live with it.
+namespace pending = traffic::pending;
 
 // Timeout kinds, selecting the message shown when no reply comes.
 namespace timeout {

@@ -8,7 +8,11 @@
 namespace app {
 
 void ApplyLocaleSettings() {
-    const QString separator = QLocale::system().decimalPoint();
+    ApplyLocaleSettings(QLocale::system());
+}
+
+void ApplyLocaleSettings(const QLocale& locale) {
+    const QString separator = locale.decimalPoint();
     char value = '.';
     if (separator.size() == 1 && separator.at(0).unicode() > 0x20 && separator.at(0).unicode() < 0x7F) {
         value = static_cast<char>(separator.at(0).unicode());

@@ -6,6 +6,10 @@
 
 #include <QString>
 
+namespace serial {
+class ECommsError;
+}
+
 namespace app {
 
 enum class MessageKind {
@@ -13,20 +17,25 @@ enum class MessageKind {
     Error, // the general error handler: an exception's message
 };
 
-using MessageRecorder = std::function<void(MessageKind kind, const QString& text)>;
+// `detail` is the box's informative text under the message (empty when there is none): for a port
+// that did not open, the device path and the system's reason.
+using MessageRecorder = std::function<void(MessageKind kind, const QString& text, const QString& detail)>;
 
 // With a recorder set, messages go to it and no box is shown; an empty recorder restores the boxes.
 void SetMessageRecorder(MessageRecorder recorder);
 
 // A plain modal message box with an OK button. While it is open, received blocks and timers are
 // still handled (the box runs its own event loop).
-void ShowMessage(const QString& text);
+void ShowMessage(const QString& text, const QString& detail = {});
 
 // The general error handler's box for an exception that left a handler.
-void ShowErrorMessage(const QString& text);
+void ShowErrorMessage(const QString& text, const QString& detail = {});
 
 // Runs a handler; an exception that leaves it is shown by the general error handler and the program
-// goes on.
+// goes on. A port that did not open also shows where and why (OpenFailureDetail).
 void RunGuarded(const std::function<void()>& handler);
+
+// "<device path>: <reason>" of a failed open, as the box shows it under the component's message.
+QString OpenFailureDetail(const serial::ECommsError& error);
 
 } // namespace app

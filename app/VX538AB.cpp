@@ -4,16 +4,19 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include <QCloseEvent>
 #include <QColor>
 #include <QPalette>
 #include <QPixmap>
+#include <QScopeGuard>
 #include <QThread>
 
 #include "app/Lists.h"
 #include "app/Logo.h"
 #include "app/Messages.h"
+#include "app/TrafficMonitor.h"
 #include "hart/UnitTable.h"
 #include "tools/Conversions.h"
 #include "ui_VX538AB.h"
@@ -77,6 +80,10 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TForm
     Comm1->OnReceiveData = [this](serial::TComm* sender, const uint8_t* buffer, uint16_t length) {
         RunGuarded([&] { Comm1ReceiveData(sender, buffer, length); });
     };
+    Comm1->OnRequestHangup = [this](serial::TComm* sender) {
+        RunGuarded([&] { Comm1RequestHangup(sender); });
+    };
+    traffic_ = std::make_unique<app::TrafficMonitor>(*this, *Comm1);
 
     Timer2 = new app::Timer(this);
     Timer2->SetInterval(app::kParseDelayMs);
@@ -93,7 +100,14 @@ TForm1::~TForm1() {
     Comm1->ClosePort();
 }
 
+app::ExchangeObserver& TForm1::observer() {
+    return *traffic_;
+}
+
 void TForm1::closeEvent(QCloseEvent* event) {
+    if (Comm1->IsOpen()) {
+        observer().portClosed(*Comm1);
+    }
     Comm1->ClosePort();
     QWidget::closeEvent(event);
 }
@@ -143,6 +157,24 @@ void TForm1::connectHandlers() {
     onClick(ui->Button16, &TForm1::Button16Click);
     onClick(ui->Button14, &TForm1::Button14Click);
     onClick(ui->Button20, &TForm1::Button20Click);
+
+    onClick(ui->Button39, &TForm1::Button39Click);
+    onClick(ui->Button40, &TForm1::Button40Click);
+    onClick(ui->Button44, &TForm1::Button44Click);
+    onClick(ui->Button45, &TForm1::Button45Click);
+    onClick(ui->Button46, &TForm1::Button46Click);
+    onClick(ui->Button47, &TForm1::Button47Click);
+    onClick(ui->Button48, &TForm1::Button48Click);
+    onClick(ui->Button49, &TForm1::Button49Click);
+    onClick(ui->Button50, &TForm1::Button50Click);
+    onClick(ui->Button19, &TForm1::Button19Click);
+    onClick(ui->Button9, &TForm1::Button9Click);
+    onClick(ui->Button17, &TForm1::Button17Click);
+    onClick(ui->Button18, &TForm1::Button18Click);
+    onClick(ui->Button31, &TForm1::Button31Click);
+
+    onClick(ui->Button4, &TForm1::Button4Click);
+    onClick(ui->Button13, &TForm1::Button13Click);
 }
 
 void TForm1::FormCreate() {
@@ -151,12 +183,17 @@ void TForm1::FormCreate() {
     Timer3->SetEnabled(false);
 }
 
+void TForm1::closePort() {
+    portOpen_ = false;
+    ui->Button1->setText(QStringLiteral("Open"));
+    ui->Button6->setEnabled(false);
+    Comm1->ClosePort();
+}
+
 void TForm1::Button1Click() {
     if (portOpen_) {
-        portOpen_ = false;
-        ui->Button1->setText(QStringLiteral("Open"));
-        ui->Button6->setEnabled(false);
-        Comm1->ClosePort();
+        closePort();
+        observer().portClosed(*Comm1);
         return;
     }
     Comm1->ClosePort();
@@ -175,10 +212,20 @@ void TForm1::Button1Click() {
     Comm1->SetCommName(FieldText(ui->SPREALCOM));
     Comm1->SetOutx_XonXoffFlow(false);
     Comm1->SetInx_XonXoffFlow(false);
-    Comm1->OpenPort();
+    try {
+        Comm1->OpenPort();
+    } catch (const std::exception& e) {
+        observer().portOpenFailed(*Comm1, e.what());
+        throw;
+    }
+    observer().portOpened(*Comm1);
     portOpen_ = true;
     ui->Button1->setText(QStringLiteral("Close"));
     ui->Button6->setEnabled(true);
+}
+
+void TForm1::SetPortName(const QString& name) {
+    ui->SPREALCOM->setEditText(name);
 }
 
 void TForm1::showFrame(const std::string& frame, bool hex) {
@@ -190,44 +237,87 @@ void TForm1::showFrame(const std::string& frame, bool hex) {
     }
 }
 
-void TForm1::emptyFirstStepFields(const Request& request) {
+void TForm1::emptyFirstStepFields(const Request& request, bool withEffects) {
     ui->Edit8->clear();
     ui->Memo10->clear();
-    if (request.prepare) {
+    if (withEffects && request.prepare) {
         request.prepare();
     }
+}
+
+void TForm1::Comm1RequestHangup(serial::TComm*) {
+    // A hang-up that was already on its way when the user closed the port is old news.
+    if (!portOpen_) {
+        return;
+    }
+    observer().portLost(*Comm1);
+    const std::string name = Comm1->CommName();
+    const std::string path = Comm1->DevicePath();
+    closePort();
+    Timer3->SetEnabled(false);
+    // A reply that arrived before the line went is still decoded when its parse delay ends; the
+    // exchange ends with that decode instead of now, so nothing already received is thrown away.
+    if (Timer2->Enabled()) {
+        decodeThenEndExchange_ = true;
+    } else {
+        pendingCommand_ = app::pending::None;
+    }
+    const QString device = name == path ? QString::fromLocal8Bit(path)
+                                        : QStringLiteral("%1 (%2)").arg(QString::fromLocal8Bit(name),
+                                                                        QString::fromLocal8Bit(path));
+    app::ShowMessage(QStringLiteral("The serial port %1 was lost: the adapter was unplugged or the line "
+                                    "closed. The port is closed; press \"Open\" when the device is back.")
+                         .arg(device));
 }
 
 void TForm1::SendRequest(const Request& request) {
     const bool emptiesFirst = request.kind == Request::Kind::Standard ||
                               request.kind == Request::Kind::Hart ||
                               request.kind == Request::Kind::HartAddress;
+    const bool portOpen = Comm1->IsOpen();
+    // The pending command the request would have left, for the record of a refusal.
+    const auto intended = [&] {
+        return request.kind == Request::Kind::Test            ? pendingCommand_
+               : request.kind == Request::Kind::FactoryRecord ? app::pending::SetCommand
+                                                              : request.pendingCommand;
+    };
     std::string frame;
     try {
         frame = request.build();
-    } catch (const tools::InputRefused&) {
+    } catch (const tools::InputRefused& refusal) {
+        observer().requestRefused(refusal.what(), intended());
         throw;
-    } catch (...) {
+    } catch (const std::exception& error) {
         // The handler would have emptied its fields before reaching the conversion that failed.
         if (emptiesFirst) {
-            emptyFirstStepFields(request);
+            emptyFirstStepFields(request, portOpen);
         }
+        observer().requestRefused(error.what(), intended());
         throw;
     }
-    const auto write = [&] {
-        // Frames are at most a few hundred bytes, far below the 16-bit length limit.
-        Comm1->SendData(frame.data(), static_cast<uint16_t>(std::min<std::size_t>(frame.size(), 0xFFFF)));
-    };
+
+    if (emptiesFirst) {
+        emptyFirstStepFields(request, portOpen);
+        showFrame(frame, request.showHex);
+    } else {
+        showFrame(frame, request.showHex);
+        ui->Memo10->clear();
+    }
+    // Frames are at most a few hundred bytes, far below the 16-bit length limit. SendData refuses
+    // when the port is closed or its writer has ended: the frame stays on show as a preview, and
+    // nothing is recorded that would wait for a reply that cannot come.
+    if (!portOpen ||
+        !Comm1->SendData(frame.data(), static_cast<uint16_t>(std::min<std::size_t>(frame.size(), 0xFFFF)))) {
+        observer().frameSent({reinterpret_cast<const uint8_t*>(frame.data()), frame.size()}, pendingCommand_,
+                             false);
+        app::ShowMessage(QStringLiteral("Serial port is not open; nothing was sent."));
+        return;
+    }
+
     const auto record = [&] {
         pendingCommand_ = request.pendingCommand;
         timeoutKind_ = request.timeoutKind;
     };
-
-    if (emptiesFirst) {
-        emptyFirstStepFields(request);
-        showFrame(frame, request.showHex);
-        write();
-    }
     switch (request.kind) {
     case Request::Kind::Standard:
         record();
@@ -246,20 +336,17 @@ void TForm1::SendRequest(const Request& request) {
         Timer3->SetEnabled(true);
         break;
     case Request::Kind::Test:
-        showFrame(frame, request.showHex);
-        ui->Memo10->clear();
-        write();
         break;
     case Request::Kind::FactoryRecord:
-        showFrame(frame, request.showHex);
         pendingCommand_ = app::pending::SetCommand;
-        ui->Memo10->clear();
-        write();
         break;
     }
+    observer().frameSent({reinterpret_cast<const uint8_t*>(frame.data()), frame.size()}, pendingCommand_,
+                         true);
 }
 
 void TForm1::Comm1ReceiveData(serial::TComm*, const uint8_t* Buffer, uint16_t BufferLength) {
+    observer().blockReceived({Buffer, BufferLength}, pendingCommand_);
     // The pause lets a reply that the converter sends in pieces settle; it holds the whole window.
     QThread::msleep(app::kReceivePauseMs);
 
@@ -287,6 +374,7 @@ void TForm1::Comm1ReceiveData(serial::TComm*, const uint8_t* Buffer, uint16_t Bu
 void TForm1::Timer3Timer() {
     Timer3->SetEnabled(false);
     const std::string message = app::TimeoutMessage(timeoutKind_);
+    observer().replyTimedOut(message, pendingCommand_);
     if (!message.empty()) {
         app::ShowMessage(QString::fromLatin1(message));
     }
@@ -295,6 +383,12 @@ void TForm1::Timer3Timer() {
 
 void TForm1::Timer2Timer() {
     Timer2->SetEnabled(false);
+    const bool endExchange = std::exchange(decodeThenEndExchange_, false);
+    const auto finish = qScopeGuard([&] {
+        if (endExchange) {
+            pendingCommand_ = app::pending::None;
+        }
+    });
     switch (pendingCommand_) {
     case app::pending::HartIdentity:
         decodeHartIdentity();
@@ -311,8 +405,13 @@ void TForm1::Timer2Timer() {
     case app::pending::TestValues:
         decodeTestValues();
         break;
+    case app::pending::CustomHart:
+        decodeCustomHart();
+        break;
+    case app::pending::ParseFormat:
+        decodeParseFormat();
+        break;
     default:
-        // The custom HART commands and the parse format have no decoder in this window yet.
         break;
     }
 }

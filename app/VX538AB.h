@@ -12,9 +12,14 @@
 #include <QWidget>
 
 #include "app/Exchange.h"
+#include "app/ExchangeObserver.h"
 #include "app/Timer.h"
 #include "hart/HartFrames.h"
 #include "serial/SerialComm.h"
+
+namespace app {
+class TrafficMonitor;
+}
 
 class QComboBox;
 class QLineEdit;
@@ -26,6 +31,9 @@ class TForm1;
 
 // One request as the exchange sends it. The frame is built first, from the controls, by a function
 // that has no effect on the window; the exchange then performs the request steps of its kind.
+// With the port closed (or its writer gone) every kind still shows its frame as it would, then says
+// "Serial port is not open; nothing was sent." at once: no write, and the pending command, timeout
+// kind and reply timer stay as they were (the factory record's pending 200 included).
 struct Request {
     enum class Kind {
         // Empty the send and receive fields, show, write, record pending command and timeout kind,
@@ -49,7 +57,8 @@ struct Request {
     // stops at its conversion does.
     std::function<std::string()> build;
     // Extra effects of the request's first step (Standard and Hart kinds), e.g. emptying the identity
-    // fields; they happen whether or not the frame could be built, unless it was refused.
+    // fields; they happen whether or not the frame could be built, unless it was refused, and not
+    // when the port is closed (nothing is sent then, so nothing else may change).
     std::function<void()> prepare;
     bool showHex = false; // send field shows hex pairs instead of the text
     int32_t pendingCommand = app::pending::None;
@@ -102,6 +111,11 @@ public:
     const std::string& ReceivedText() const { return receivedText_; }
     const hart::HartIdentity& StoredHartIdentity() const { return hartIdentity_; }
 
+    // Puts a port name into "Serial Port:" (the command line's --port), as if typed there.
+    void SetPortName(const QString& name);
+    // The traffic monitor: sees every event of the exchange and never changes it.
+    app::TrafficMonitor& Traffic() { return *traffic_; }
+
     // The request steps, shared by every request handler.
     void SendRequest(const Request& request);
 
@@ -109,6 +123,9 @@ public:
     void FormCreate();
     void Button1Click();
     void Comm1ReceiveData(serial::TComm* Sender, const uint8_t* Buffer, uint16_t BufferLength);
+    // The line went away while open (adapter unplugged, peer closed): the port is closed as by
+    // "Close", the exchange is dropped, and one message names the device.
+    void Comm1RequestHangup(serial::TComm* Sender);
     void Timer2Timer();
     void Timer3Timer();
     void Button26Click();
@@ -153,14 +170,37 @@ public:
     void Button14Click();
     void Button20Click();
 
+    // "Modbus Parameter Configuration" tab: HART data parsing format and custom HART commands.
+    void Button39Click();
+    void Button40Click();
+    void Button44Click();
+    void Button45Click();
+    void Button46Click();
+    void Button47Click();
+    void Button48Click();
+    void Button49Click();
+    void Button50Click();
+    void Button19Click();
+    void Button9Click();
+    void Button17Click();
+    void Button18Click();
+    void Button31Click();
+
+    // MODBUS read test and IEEE-754 calculator.
+    void Button4Click();
+    void Button13Click();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
     void connectHandlers();
+    app::ExchangeObserver& observer();
     void onClick(QPushButton* button, void (TForm1::*handler)());
     void showFrame(const std::string& frame, bool hex);
-    void emptyFirstStepFields(const Request& request);
+    void emptyFirstStepFields(const Request& request, bool withEffects);
+    // "Close" of the "Serial Parameters" group: flag, caption, "Communication Query", the port.
+    void closePort();
 
     // Decoders run by the parse timer.
     void decodeSystemParameters();
@@ -169,20 +209,30 @@ private:
     void decodeHartIdentity();
     void decodeHartVariables();
     void clearHartIdentityFields();
+    void decodeParseFormat();
+    void decodeCustomHart();
 
     // One analog output row: Set and Test.
     void setAnalogOutput(int output);
     void testAnalogOutput(int output);
 
+    // One parse format row's Set (variable 1..8), one read meter command's Set (1 or 2).
+    void setParseFormat(int variable);
+    void setReadMeterCommand(int command);
+
     std::unique_ptr<Ui::TForm1> ui;
 
     bool portOpen_ = false;
+    // The line was lost while a received reply waited for its parse delay: decode it, then clear the
+    // pending command.
+    bool decodeThenEndExchange_ = false;
     int32_t pendingCommand_ = app::pending::None;
     int32_t timeoutKind_ = 0;
     std::array<uint8_t, app::kReceiveBufferSize> receiveBuffer_{};
     std::size_t receiveLength_ = 0;
     std::string receivedText_;
     hart::HartIdentity hartIdentity_;
+    std::unique_ptr<app::TrafficMonitor> traffic_;
 };
 
 // Field texts travel to the converter one character per byte, as the received text does.

@@ -75,6 +75,7 @@ void TForm1::Button20Click() {
     if (!typed.ok()) {
         ui->Edit8->clear();
         ui->Memo10->clear();
+        observer().requestRefused(typed.failure, app::pending::HartManual);
         app::ShowMessage(latin1(typed.failure));
         return;
     }

@@ -43,6 +43,22 @@ std::optional<std::size_t> findTag(std::string_view received, std::string_view t
     return at + tag.size();
 }
 
+std::optional<std::size_t> findPattern(std::string_view received, std::string_view pattern) {
+    if (pattern.empty() || pattern.size() > received.size()) {
+        return std::nullopt;
+    }
+    for (std::size_t at = 0; at + pattern.size() <= received.size(); ++at) {
+        std::size_t i = 0;
+        while (i < pattern.size() && (pattern[i] == '?' || pattern[i] == received[at + i])) {
+            ++i;
+        }
+        if (i == pattern.size()) {
+            return at + pattern.size();
+        }
+    }
+    return std::nullopt;
+}
+
 std::string clippedText(std::string_view received, std::size_t pos, std::size_t width) {
     if (pos >= received.size()) {
         return {};
@@ -59,14 +75,29 @@ std::optional<std::string> tagText(std::string_view received, std::string_view t
 }
 
 int listDigitAt(std::string_view received, std::size_t pos) {
-    // The runtime's integer conversion of the one character gives the user its usual message; a
-    // missing character is the empty text. A zero byte would end the message text right after its
-    // opening quote, so it is named as "\0" instead.
-    std::string character = clippedText(received, pos, 1);
-    if (character == std::string_view("\0", 1)) {
-        character = "\\0";
+    return decimalAt(received, pos, 1);
+}
+
+int decimalAt(std::string_view received, std::size_t pos, std::size_t width) {
+    const std::string characters = clippedText(received, pos, width);
+    bool digits = characters.size() == width;
+    for (const char c : characters) {
+        digits = digits && c >= '0' && c <= '9';
     }
-    return tools::StrToInt(character);
+    if (!digits) {
+        // The runtime's integer conversion message, with what stands there. A zero byte would end the
+        // message text right after its opening quote, so it is named as "\0" instead.
+        std::string shown;
+        for (const char c : characters) {
+            shown += c == '\0' ? std::string("\\0") : std::string(1, c);
+        }
+        throw tools::ConversionError("'" + shown + "' is not a valid integer value");
+    }
+    int value = 0;
+    for (const char c : characters) {
+        value = value * 10 + (c - '0');
+    }
+    return value;
 }
 
 float floatHexAt(std::string_view received, std::size_t pos) {

@@ -21,6 +21,11 @@ bool containsMarker(std::string_view received, std::string_view marker);
 // "MD:" is found inside "QMD:" but never in "MDL:" or "MDBS1:").
 std::optional<std::size_t> findTag(std::string_view received, std::string_view tag);
 
+// Position of the first character after the first place where `pattern` stands, each '?' of the
+// pattern matching any one character ("MDBS?3:" finds "MDBS 3:" and "MDBSx3:", never "MDBS3:");
+// nullopt when it stands nowhere.
+std::optional<std::size_t> findPattern(std::string_view received, std::string_view pattern);
+
 // Up to `width` characters from `pos`: fewer when the text ends first, empty when pos is at or past
 // the end.
 std::string clippedText(std::string_view received, std::size_t pos, std::size_t width);
@@ -33,6 +38,11 @@ std::optional<std::string> tagText(std::string_view received, std::string_view t
 // "'%s' is not a valid integer value" with that one character, or with the empty text when `pos` is
 // past the end.
 int listDigitAt(std::string_view received, std::size_t pos);
+
+// The `width` characters at `pos` (1..9) read together as one decimal number. Every one must be a
+// decimal digit and all must be present; otherwise tools::ConversionError
+// "'%s' is not a valid integer value" with the characters that are there.
+int decimalAt(std::string_view received, std::size_t pos, std::size_t width);
 
 // The 8 characters at `pos` as float hex (floatFromHex): positions past the end count as 0.
 float floatHexAt(std::string_view received, std::size_t pos);

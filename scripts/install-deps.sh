@@ -9,6 +9,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libqt6widgets6
   libjpeg-dev
   libgtest-dev
+  libmodbus-dev
   fonts-dejavu-core fonts-liberation2 fonts-wqy-microhei
 )
 if [ "${1:-}" = "--fuzz" ]; then

@@ -17,6 +17,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace serial {
@@ -50,6 +51,37 @@ std::string portPathFor(const std::string& commName) {
         return "/dev/ttyS" + std::to_string(std::stoi(commName.substr(3)) - 1);
     }
     return "/dev/" + commName;
+}
+
+std::string openFailureReason(int errorNumber) {
+    switch (errorNumber) {
+    case 0:
+        return {};
+    case ENOENT:
+    case ENOTDIR:
+    case ENODEV:
+    case ENXIO:
+        return "not found: no such device. Check the port name; a USB adapter appears as "
+               "/dev/ttyUSB0 or /dev/ttyACM0 (and under /dev/serial/by-id/) once it is plugged in.";
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return "permission denied. The user must be a member of the dialout group "
+               "(sudo adduser $USER dialout, then log out and in again).";
+    case EBUSY:
+        return "busy: another program (or another window of this tool) holds the port. Close it "
+               "there first.";
+    case ENOTTY:
+        return "not a terminal: this path is not a serial port.";
+    case EISDIR:
+        return "this path is a folder, not a serial port.";
+    case EIO:
+        return "the device does not answer: a serial port with no hardware behind it, or an "
+               "adapter that is being unplugged.";
+    default:
+        // std::system_category().message is thread-safe, unlike strerror.
+        return std::system_category().message(errorNumber) + ".";
+    }
 }
 
 UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
@@ -184,21 +216,27 @@ PosixPort::~PosixPort() {
     close();
 }
 
-PosixPort::OpenResult PosixPort::open(const std::string& path) {
+PosixPort::OpenOutcome PosixPort::open(const std::string& path) {
     close();
     UniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     if (!fd.valid()) {
-        return OpenResult::CannotOpen;
+        return {OpenResult::CannotOpen, errno};
     }
     struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) {
+        return {OpenResult::NotCommDevice, errno};
+    }
+    if (!S_ISCHR(st.st_mode)) {
+        return {OpenResult::NotCommDevice, ENOTTY};
+    }
     SavedTermios saved;
-    if (::fstat(fd.get(), &st) != 0 || !S_ISCHR(st.st_mode) || !readTermios(fd.get(), saved)) {
-        return OpenResult::NotCommDevice;
+    if (!readTermios(fd.get(), saved)) {
+        return {OpenResult::NotCommDevice, errno};
     }
     // The advisory lock keeps out programs that lock the port too, whoever runs them; TIOCEXCL keeps
-    // out every later open by an unprivileged program.
+    // out every later open by an unprivileged program (which then fails with EBUSY itself).
     if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
-        return OpenResult::CannotOpen;
+        return {OpenResult::CannotOpen, errno == EWOULDBLOCK ? EBUSY : errno};
     }
     ::ioctl(fd.get(), TIOCEXCL);
     auto rs485 = std::make_unique<serial_rs485>();
@@ -208,7 +246,7 @@ PosixPort::OpenResult PosixPort::open(const std::string& path) {
     rs485Changed_ = false;
     savedTermios_ = saved;
     fd_ = std::move(fd);
-    return OpenResult::Opened;
+    return {OpenResult::Opened, 0};
 }
 
 void PosixPort::close() {

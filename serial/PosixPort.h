@@ -21,6 +21,10 @@ namespace serial {
 // used as it stands; any other name is looked up under /dev/ (so "ttyUSB0" is /dev/ttyUSB0).
 std::string portPathFor(const std::string& commName);
 
+// What a failed open's errno means to the person at the keyboard, with what to do about it where
+// there is something to do (not found, permission denied, busy, not a terminal...). Empty for 0.
+std::string openFailureReason(int errorNumber);
+
 // Owns one file descriptor.
 class UniqueFd {
 public:
@@ -98,6 +102,10 @@ enum class ModemWait { Changed, Interrupted, Unsupported, Failed };
 class PosixPort {
 public:
     enum class OpenResult { Opened, CannotOpen, NotCommDevice };
+    struct OpenOutcome {
+        OpenResult result = OpenResult::Opened;
+        int error = 0; // errno of the step that failed; 0 when opened
+    };
 
     PosixPort();
     ~PosixPort();
@@ -106,8 +114,9 @@ public:
 
     // Opens read-write, non-blocking, without becoming the controlling terminal and never creating
     // a file; refuses anything that is not a terminal device; takes the port exclusively (an
-    // advisory lock plus TIOCEXCL) and keeps its settings to restore them at close.
-    OpenResult open(const std::string& path);
+    // advisory lock plus TIOCEXCL) and keeps its settings to restore them at close. A port that
+    // someone else holds, by either means, fails with EBUSY.
+    OpenOutcome open(const std::string& path);
     // Restores the settings, releases exclusivity and closes. Harmless when closed.
     void close();
     bool isOpen() const { return fd_.valid(); }

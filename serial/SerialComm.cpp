@@ -6,6 +6,7 @@
 #include <QEvent>
 
 #include <algorithm>
+#include <cerrno>
 #include <array>
 #include <atomic>
 #include <cstdio>
@@ -145,6 +146,7 @@ private:
 // What the threads of one open port share with the component. The threads hold it by shared_ptr,
 // so a thread that overran its join bound still finds valid descriptors; it then posts nowhere.
 struct PortSession {
+    std::string path; // the device as opened
     PosixPort port;
     EventFd closeEvent;
     WriteQueue writeQueue;
@@ -588,17 +590,24 @@ TComm::~TComm() {
 }
 
 void TComm::OpenPort() {
+    const std::string path = DevicePath();
     if (d->session) {
-        throw ECommsError("This serial port already opened");
+        throw ECommsError("This serial port already opened", d->session->path, 0,
+                          "this window has it open already; close it first.");
     }
     auto session = std::make_shared<PortSession>();
-    switch (session->port.open(portPathFor(d->commName))) {
+    session->path = path;
+    const auto failure = [&](const char* message, int errorNumber) {
+        return ECommsError(message, path, errorNumber, openFailureReason(errorNumber));
+    };
+    const PosixPort::OpenOutcome opened = session->port.open(path);
+    switch (opened.result) {
     case PosixPort::OpenResult::Opened:
         break;
     case PosixPort::OpenResult::CannotOpen:
-        throw ECommsError("Error opening serial port");
+        throw failure("Error opening serial port", opened.error);
     case PosixPort::OpenResult::NotCommDevice:
-        throw ECommsError("File handle is not a comm handle ");
+        throw failure("File handle is not a comm handle ", opened.error);
     }
     // The driver's queues cannot be sized on Linux (the tty layer sizes its own), so that step has
     // nothing to do and cannot fail.
@@ -606,7 +615,7 @@ void TComm::OpenPort() {
     session->setTimeouts(d->timeouts);
     session->setLineSettings(d->line);
     if (!session->closeEvent.create() || !session->writeQueue.create()) {
-        throw ECommsError("Unable to create event"); // the session's destructor releases the port
+        throw failure("Unable to create event", errno); // the session's destructor releases the port
     }
     LineCounters probe;
     session->countersSupported = session->port.readCounters(probe);
@@ -615,26 +624,26 @@ void TComm::OpenPort() {
     // Threads are created first and started together, so a failure leaves none of them running.
     std::promise<bool> start;
     const std::shared_future<bool> started = start.get_future().share();
-    const auto abandon = [&](const char* message) {
+    const auto abandon = [&](const char* message, const std::system_error& error) {
         start.set_value(false);
         d->reader.reset();
         d->modemWatch.reset();
         d->writer.reset();
         session->detach();
-        throw ECommsError(message);
+        throw failure(message, error.code().value());
     };
     try {
         d->reader.emplace().create(started, 2, [s = session] { TReadThread(s).run(); });
         if (session->countersSupported && installModemWakeSignal()) {
             d->modemWatch.emplace().create(started, 2, [s = session] { ModemWatchThread(s).run(); });
         }
-    } catch (const std::system_error&) {
-        abandon("Unable to create read thread");
+    } catch (const std::system_error& e) {
+        abandon("Unable to create read thread", e);
     }
     try {
         d->writer.emplace().create(started, 1, [s = session] { TWriteThread(s).run(); });
-    } catch (const std::system_error&) {
-        abandon("Unable to create write thread");
+    } catch (const std::system_error& e) {
+        abandon("Unable to create write thread", e);
     }
     d->session = std::move(session);
     start.set_value(true);
@@ -661,6 +670,10 @@ bool TComm::SendData(const void* Buffer, uint16_t Length) {
 
 bool TComm::IsOpen() const {
     return d->session != nullptr;
+}
+
+std::string TComm::DevicePath() const {
+    return portPathFor(d->commName);
 }
 
 bool TComm::IsSendQueueEmpty() const {

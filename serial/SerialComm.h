@@ -33,10 +33,26 @@ using TModemStateChangeEvent = std::function<void(TComm* Sender, uint32_t ModemE
 using TNotifyEvent = std::function<void(TComm* Sender)>;
 using TSendDataEmptyEvent = std::function<void(TComm* Sender)>;
 
-// Raised by OpenPort only; carries one of the seven messages.
+// Raised by OpenPort only; carries one of the seven messages, and, apart from the message, the
+// device path it was about and why the system refused, for the user to act on.
 class ECommsError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
+    ECommsError(const std::string& message, std::string devicePath, int errorNumber, std::string reason)
+        : std::runtime_error(message), devicePath_(std::move(devicePath)), errorNumber_(errorNumber),
+          reason_(std::move(reason)) {}
+
+    // The device path the open tried (or holds, for "This serial port already opened").
+    const std::string& DevicePath() const { return devicePath_; }
+    // errno of the step that failed; 0 when the failure was no system error.
+    int ErrorNumber() const { return errorNumber_; }
+    // Why, in words: "permission denied. The user must be...", "busy: ..."; empty when unknown.
+    const std::string& Reason() const { return reason_; }
+
+private:
+    std::string devicePath_;
+    int errorNumber_ = 0;
+    std::string reason_;
 };
 
 class TComm : public QObject {
@@ -52,6 +68,8 @@ public:
     void ClosePort();
     bool SendData(const void* Buffer, uint16_t Length);
     bool IsOpen() const;
+    // The device CommName names ("COM3" is /dev/ttyS2, "ttyUSB0" is /dev/ttyUSB0, a path is itself).
+    std::string DevicePath() const;
     // True when no write request is waiting or being written: after construction, OpenPort and
     // ClosePort, and once the writer has drained what SendData handed it.
     bool IsSendQueueEmpty() const;

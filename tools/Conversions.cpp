@@ -238,7 +238,9 @@ double StrToFloat(std::string_view text) {
         else if (text[pos] != '0')
             seenNonZero = true;
     }
-    if (pos < end && text[pos] == separator) {
+    // The point is read as the decimal separator in every locale (start texts, values pasted from
+    // elsewhere), besides the locale's own; either may appear once, and nowhere else.
+    if (pos < end && (text[pos] == separator || text[pos] == '.')) {
         normalized += '.';
         ++pos;
         int64_t zerosBeforeFirst = 0;

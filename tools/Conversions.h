@@ -43,8 +43,8 @@ uint8_t HexDigitValue(std::string_view text);
 // Each byte as ByteToHex followed by one blank ("FF 06 1A "), the form binary frames are shown in.
 std::string BytesToHexText(std::span<const uint8_t> bytes);
 
-// The decimal separator used by GeneralFloatText and StrToFloat. The program sets it once at
-// start-up from the user's locale; tests set it explicitly. Defaults to '.'.
+// The decimal separator GeneralFloatText shows and StrToFloat reads besides the point. The program
+// sets it once at start-up from the user's locale; tests set it explicitly. Defaults to '.'.
 void SetDecimalSeparator(char separator);
 char DecimalSeparator();
 
@@ -62,11 +62,12 @@ std::string GeneralFloatText(double value);
 // Throws ConversionError("'<text>' is not a valid integer value").
 int32_t StrToInt(std::string_view text);
 
-// Strict float reading with DecimalSeparator(): optional sign, digits, fraction, exponent.
-// Leading and trailing spaces are ignored; "5." and ".5" are numbers, the other separator, "inf",
-// "nan" and hex floats are not. A value beyond double's range is not a valid floating point value;
-// one too small for it reads as zero. Independent of the process's C locale.
-// Throws ConversionError("'<text>' is not a valid floating point value").
+// Strict float reading: optional sign, digits, fraction, exponent. The fraction follows either the
+// point or DecimalSeparator(), once; neither is valid anywhere else (no grouping: "1.000,5" is not a
+// number). Leading and trailing spaces are ignored; "5." and ".5" are numbers, a comma where the
+// separator is the point, "inf", "nan" and hex floats are not. A value beyond double's range is not a valid
+// floating point value; one too small for it reads as zero. Independent of the process's C locale. Throws
+// ConversionError("'<text>' is not a valid floating point value").
 double StrToFloat(std::string_view text);
 
 // Rounds to the nearest single; throws ConversionError("Floating point overflow") when the

@@ -14,6 +14,7 @@
 
 #include "tests/support/FormHarness.h"
 #include "tests/support/PtyPeer.h"
+#include "tests/support/TextTabFixture.h"
 #include "tests/support/Wait.h"
 
 using namespace std::chrono_literals;
@@ -268,28 +269,8 @@ TEST_F(AnalogTabLayout, TotalizerListShowsEachItemWhole) {
 
 // --- The window on a pseudo-terminal ---
 
-class AnalogTab : public ::testing::Test {
+class AnalogTab : public testsupport::TextTabFixture {
 protected:
-    void SetUp() override {
-        h.openPort(peer);
-        form().Comm1->SetReadIntervalTimeout(30); // blocks end sooner; the 400 ms is not tested here
-    }
-    TForm1& form() { return h.form(); }
-    std::string text(const char* name) const { return h.text(name).toStdString(); }
-    // What the window wrote, once `count` bytes arrived.
-    std::string line(std::size_t count) { return peer.readAtLeast(count, 2000ms); }
-    // Nothing reached the line.
-    bool lineQuiet() { return peer.readUntilQuiet(50ms, 500ms).empty(); }
-    void setMemo(const QString& text) { h.find<QPlainTextEdit>("Memo10")->setPlainText(text); }
-    // The converter answers; returns once the receive field shows the reply.
-    bool reply(const std::string& text) {
-        peer.write(text);
-        return waitUntil([&] { return str(h.receiveField()) == text; }, 3000ms);
-    }
-    // Once shown, a reply is decoded when the parse timer has fired.
-    bool decoded() {
-        return waitUntil([&] { return !form().Timer2->Enabled(); }, 2000ms);
-    }
     // The texts of every row's controls, to see that a reply changed nothing.
     std::vector<std::string> rowTexts() {
         std::vector<std::string> texts{text("LEJIOUT")};
@@ -305,9 +286,6 @@ protected:
         h.click("Button34");
         ASSERT_EQ(line(8), "QQQ#QX2#");
     }
-
-    PtyPeer peer;
-    FormHarness h;
 };
 
 TEST_F(AnalogTab, EverySetButtonSendsItsRowWithTheStartValues) {

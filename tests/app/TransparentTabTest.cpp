@@ -624,11 +624,14 @@ TEST_F(TransparentTab, ReplyTimerIntervalIsKeptByThreeRequestsAndSetOnlyByTheAdd
 
 // Costs one second of real time.
 TEST(TransparentTabTimeout, FirstRequestAfterStartTimesOutAfterOneSecond) {
-    FormHarness h; // port closed: the frame is shown, nothing is written
+    PtyPeer peer; // a converter that never answers
+    FormHarness h;
+    h.openPort(peer);
     QElapsedTimer clock;
     clock.start();
     h.click("Button7");
     EXPECT_EQ(h.sendField(), "FF FF FF FF FF FF FF 02 80 00 00 82 ");
+    EXPECT_EQ(peer.readAtLeast(12, 500ms).size(), 12u);
     ASSERT_TRUE(waitUntil([&] { return !h.messages().empty(); }, 2500ms));
     EXPECT_GE(clock.elapsed(), 950);
     EXPECT_LT(clock.elapsed(), 1500);

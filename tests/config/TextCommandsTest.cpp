@@ -11,22 +11,20 @@
 #include <string>
 #include <vector>
 
+#include "tests/config/CaseTables.h"
 #include "tools/Conversions.h"
 
 namespace {
 
 using config::Rs485Port;
+using configtest::FailureCase;
+using configtest::failureOf;
+using configtest::FrameCase;
 
 class DotSeparator : public ::testing::Test {
 protected:
     void SetUp() override { tools::SetDecimalSeparator('.'); }
     void TearDown() override { tools::SetDecimalSeparator('.'); }
-};
-
-struct FrameCase {
-    const char* what;
-    std::function<std::string()> build;
-    std::string expected;
 };
 
 class Frames : public DotSeparator, public ::testing::WithParamInterface<FrameCase> {};
@@ -78,24 +76,6 @@ INSTANTIATE_TEST_SUITE_P(
         FrameCase{"AV3O 12.34", [] { return config::outputTestFrame(3, "12.34"); }, "QQQ#AV3O:12.34#"},
         FrameCase{"AV3O empty", [] { return config::outputTestFrame(3, ""); }, "QQQ#AV3O:#"},
         FrameCase{"AV3O abc", [] { return config::outputTestFrame(3, "abc"); }, "QQQ#AV3O:abc#"}));
-
-template <typename Error> std::string failureOf(const std::function<std::string()>& build) {
-    try {
-        const std::string frame = build();
-        return "built " + frame;
-    } catch (const Error& error) {
-        return error.what();
-    } catch (const std::exception& error) {
-        return std::string("other exception: ") + error.what();
-    }
-}
-
-struct FailureCase {
-    const char* what;
-    std::function<std::string()> build;
-    bool refused; // InputRefused; otherwise ConversionError
-    std::string message;
-};
 
 class Failures : public DotSeparator, public ::testing::WithParamInterface<FailureCase> {};
 
@@ -227,10 +207,12 @@ TEST(FloatHex, LenientReading) {
     EXPECT_EQ(config::floatFromHex("4?C80000"), config::floatFromHex("40C80000"));
 }
 
-TEST_F(DotSeparator, RangeTextsFollowTheDecimalSeparator) {
+// With a comma locale the range texts read the comma and, as the start texts are written, the point.
+TEST_F(DotSeparator, RangeTextsReadTheLocaleSeparatorAndThePoint) {
     tools::SetDecimalSeparator(',');
     EXPECT_EQ(config::analogOutputFrame(0, 1, "0,1", "-10"), "QQS#DA1:1,3DCCCCCD,C1200000#");
-    EXPECT_THROW(config::analogOutputFrame(0, 1, "0.1", "0"), tools::ConversionError);
+    EXPECT_EQ(config::analogOutputFrame(0, 1, "0.1", "0.00"), "QQS#DA1:1,3DCCCCCD,00000000#");
+    EXPECT_THROW(config::analogOutputFrame(0, 1, "1.000,5", "0"), tools::ConversionError);
 }
 
 } // namespace

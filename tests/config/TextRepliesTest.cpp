@@ -8,11 +8,13 @@
 #include <vector>
 
 #include "config/TextCommands.h"
+#include "tests/config/CaseTables.h"
 #include "tools/Conversions.h"
 
 namespace {
 
 using namespace std::string_literals;
+using configtest::ReplyCase;
 
 // One line per result listing the fields present, in decoding order, so a table states a whole result.
 template <typename T> void add(std::string& out, const char* name, const std::optional<T>& field) {
@@ -62,11 +64,6 @@ std::string describe(const config::AnalogOutputs& r) {
     out += r.error ? " ! " + *r.error : "";
     return out;
 }
-
-struct ReplyCase {
-    std::string received;
-    std::string expected;
-};
 
 class SystemParameterReplies : public ::testing::TestWithParam<ReplyCase> {};
 
@@ -217,6 +214,33 @@ TEST(TagSearch, ClippedAtTheEndAndNeverPastIt) {
     EXPECT_EQ(config::findTag("DA1:DA1:", "DA1:"), 4u);
     EXPECT_THROW(config::listDigitAt("5", 1), tools::ConversionError);
     EXPECT_EQ(config::listDigitAt("5", 0), 5);
+}
+
+TEST(TagSearch, PatternWildcardsMatchAnyOneCharacterAtTheFirstPlace) {
+    EXPECT_EQ(config::findPattern("MDBS 3:MDBSx3:", "MDBS?3:"), 7u);
+    EXPECT_EQ(config::findPattern("MDBS3:", "MDBS?3:"), std::nullopt);
+    EXPECT_EQ(config::findPattern("ab?", "??"), 2u);
+    EXPECT_EQ(config::findPattern("a", "??"), std::nullopt);
+    EXPECT_EQ(config::findPattern("abc", ""), std::nullopt);
+    EXPECT_EQ(config::findPattern(std::string("HART\0:", 6), "HART?:"), 6u);
+}
+
+TEST(TagSearch, DecimalFieldsNeedEveryDigitPresent) {
+    EXPECT_EQ(config::decimalAt("x05", 1, 2), 5);
+    EXPECT_EQ(config::decimalAt("99", 0, 2), 99);
+    const std::pair<const char*, const char*> bad[] = {
+        {"x0", "'0' is not a valid integer value"},   {"x 5", "' 5' is not a valid integer value"},
+        {"x+5", "'+5' is not a valid integer value"}, {"x$F", "'$F' is not a valid integer value"},
+        {"x", "'' is not a valid integer value"},
+    };
+    for (const auto& [text, message] : bad) {
+        try {
+            config::decimalAt(text, 1, 2);
+            ADD_FAILURE() << text;
+        } catch (const tools::ConversionError& error) {
+            EXPECT_STREQ(error.what(), message);
+        }
+    }
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 // Opening, failing to open, closing, hang-ups and destruction: nothing may be left behind.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
@@ -11,6 +12,7 @@
 #include <QElapsedTimer>
 #include <QPointer>
 
+#include "serial/PosixPort.h"
 #include "tests/serial/CommFixture.h"
 #include "tests/support/LineReadback.h"
 #include "tests/support/ProcProbe.h"
@@ -57,7 +59,15 @@ bool staysAsleep(int tid, std::chrono::milliseconds span) {
 
 TEST_F(CommTest, SecondOpenFailsAndTheFirstKeepsWorking) {
     openAndSettle();
-    EXPECT_EQ(openError(comm), "This serial port already opened");
+    comm.SetCommName("/dev/ttyNotTheOpenOne");
+    try {
+        comm.OpenPort();
+        ADD_FAILURE() << "a second open succeeded";
+    } catch (const serial::ECommsError& e) {
+        EXPECT_STREQ(e.what(), "This serial port already opened");
+        EXPECT_EQ(e.DevicePath(), pty.slavePath()); // the port that is open, not the name set since
+        EXPECT_FALSE(e.Reason().empty());
+    }
     EXPECT_TRUE(comm.IsOpen());
     ASSERT_TRUE(sendText("ping"));
     EXPECT_EQ(pty.readAtLeast(4, 2000ms), "ping");
@@ -69,27 +79,42 @@ TEST_F(CommTest, SecondOpenFailsAndTheFirstKeepsWorking) {
 struct FailingName {
     std::string name;
     const char* message;
+    std::string path; // the device the error names
+    int error;        // the errno it carries
 };
 
-TEST_F(CommTest, FailedOpensHoldNothingAndALaterOpenWorks) {
+TEST_F(CommTest, FailedOpensHoldNothingSayWhereAndWhyAndALaterOpenWorks) {
     char regularFile[] = "/tmp/serial_test_regular_XXXXXX";
     const int fileFd = ::mkstemp(regularFile);
     ASSERT_GE(fileFd, 0);
     ::close(fileFd);
+    serial::TComm holder; // another program that holds the port
+    holder.SetCommName(pty.slavePath());
+    holder.OpenPort();
     const FailingName cases[] = {
-        {"/dev/ttyDoesNotExist", "Error opening serial port"},
-        {"ttyDoesNotExistEither", "Error opening serial port"},
-        {"COM256", "Error opening serial port"}, // no /dev/ttyS255 here
-        {"/tmp", "Error opening serial port"},
-        {regularFile, "File handle is not a comm handle "},
-        {"/dev/null", "File handle is not a comm handle "}, // a character device, but no terminal
+        {"/dev/ttyDoesNotExist", "Error opening serial port", "/dev/ttyDoesNotExist", ENOENT},
+        {"ttyDoesNotExistEither", "Error opening serial port", "/dev/ttyDoesNotExistEither", ENOENT},
+        {"COM256", "Error opening serial port", "/dev/ttyS255", ENOENT}, // no /dev/ttyS255 here
+        {"/tmp", "Error opening serial port", "/tmp", EISDIR},
+        {pty.slavePath(), "Error opening serial port", pty.slavePath(), EBUSY},
+        {regularFile, "File handle is not a comm handle ", regularFile, ENOTTY},
+        // A character device, but no terminal.
+        {"/dev/null", "File handle is not a comm handle ", "/dev/null", ENOTTY},
     };
     const int fds = openFdCount();
     const auto threads = threadIds().size();
     for (const FailingName& c : cases) {
         SCOPED_TRACE(c.name);
         comm.SetCommName(c.name);
-        EXPECT_EQ(openError(comm), c.message);
+        try {
+            comm.OpenPort();
+            ADD_FAILURE() << "opened";
+        } catch (const serial::ECommsError& e) {
+            EXPECT_STREQ(e.what(), c.message);
+            EXPECT_EQ(e.DevicePath(), c.path);
+            EXPECT_EQ(e.ErrorNumber(), c.error);
+            EXPECT_EQ(e.Reason(), serial::openFailureReason(c.error));
+        }
         EXPECT_FALSE(comm.IsOpen());
         EXPECT_EQ(openFdCount(), fds);
         EXPECT_EQ(threadIds().size(), threads);
@@ -100,9 +125,39 @@ TEST_F(CommTest, FailedOpensHoldNothingAndALaterOpenWorks) {
     ::unlink(regularFile);
     EXPECT_NE(::stat("/dev/ttyDoesNotExist", &st), 0); // and no device file was created
 
+    holder.ClosePort();
     comm.SetCommName(pty.slavePath());
     EXPECT_EQ(openError(comm), "");
     EXPECT_TRUE(comm.IsOpen());
+}
+
+// Each errno a user meets at an open gets words that say what to do; the rest the system's words.
+TEST(OpenFailureReason, NamesTheCauseAndTheRemedy) {
+    struct Case {
+        int error;
+        const char* start;
+        const char* alsoHas;
+    };
+    const Case cases[] = {
+        {ENOENT, "not found", "/dev/ttyUSB0"},
+        {ENODEV, "not found", "/dev/serial/by-id/"},
+        {ENXIO, "not found", nullptr},
+        {EACCES, "permission denied", "dialout"},
+        {EPERM, "permission denied", "dialout"},
+        {EBUSY, "busy", "another program"},
+        {ENOTTY, "not a terminal", nullptr},
+        {EISDIR, "this path is a folder", nullptr},
+        {EIO, "the device does not answer", "no hardware"},
+        {EMFILE, "Too many open files", nullptr},
+    };
+    for (const Case& c : cases) {
+        const std::string reason = serial::openFailureReason(c.error);
+        EXPECT_TRUE(reason.starts_with(c.start)) << c.error << ": " << reason;
+        if (c.alsoHas) {
+            EXPECT_NE(reason.find(c.alsoHas), std::string::npos) << c.error << ": " << reason;
+        }
+    }
+    EXPECT_EQ(serial::openFailureReason(0), "");
 }
 
 // Running out of descriptors after the port opened: the event cannot be created, and the port is
@@ -256,7 +311,9 @@ TEST(CommDestruction, DestroyingAnOpenComponentClosesItFirst) {
     auto* comm = new serial::TComm;
     comm->SetCommName(pty.slavePath());
     comm->SetReadIntervalTimeout(20);
-    comm->OnReceiveData = [&](serial::TComm*, const uint8_t*, uint16_t) { handlerRanAfterDestruction = destroyed; };
+    comm->OnReceiveData = [&](serial::TComm*, const uint8_t*, uint16_t) {
+        handlerRanAfterDestruction = destroyed;
+    };
     comm->OnSendDataEmpty = [&](serial::TComm*) { handlerRanAfterDestruction = destroyed; };
     comm->OpenPort();
     pty.write("undelivered");

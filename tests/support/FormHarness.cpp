@@ -10,8 +10,8 @@ namespace testsupport {
 
 FormHarness::FormHarness() {
     tools::SetDecimalSeparator('.');
-    app::SetMessageRecorder([this](app::MessageKind kind, const QString& text) {
-        messages_.push_back({kind, text});
+    app::SetMessageRecorder([this](app::MessageKind kind, const QString& text, const QString& detail) {
+        messages_.push_back({kind, text, detail});
     });
     form_ = std::make_unique<TForm1>();
     form_->show();

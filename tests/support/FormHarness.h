@@ -24,6 +24,7 @@ class PtyPeer;
 struct RecordedMessage {
     app::MessageKind kind;
     QString text;
+    QString detail; // the box's informative text, empty when none
 };
 
 class FormHarness {

@@ -1,6 +1,7 @@
 // CRC-16/MODBUS: the published check values, every single byte, and random buffers against a
 // bit-by-bit reference.
 #include "tools/ModbusCrc.h"
+#include "ReferenceCrc.h"
 
 #include <gtest/gtest.h>
 
@@ -9,17 +10,6 @@
 #include <vector>
 
 namespace {
-
-// Bit-serial CRC-16/MODBUS, written straight from the polynomial.
-uint16_t referenceCrc(std::span<const uint8_t> bytes) {
-    uint16_t crc = 0xFFFF;
-    for (uint8_t b : bytes) {
-        crc ^= b;
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001) : static_cast<uint16_t>(crc >> 1);
-    }
-    return crc;
-}
 
 uint16_t crcValue(tools::CrcBytes crc) {
     return static_cast<uint16_t>(crc.low | (crc.high << 8));

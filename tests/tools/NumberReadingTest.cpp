@@ -239,7 +239,9 @@ TEST(StrToFloat, InvalidTextsWithPoint) {
     });
 }
 
-TEST(StrToFloat, CommaSeparator) {
+// The point is a decimal separator in every locale, the locale's own one besides it; either stands
+// once, and neither is valid anywhere else.
+TEST(StrToFloat, CommaSeparatorReadsTheCommaAndThePoint) {
     const SeparatorScope scope(',');
     expectFloatCases({
         {"1,5", 1.5},
@@ -249,8 +251,15 @@ TEST(StrToFloat, CommaSeparator) {
         {" 1,5E3 ", 1500.0},
         {"20,5", 20.5},
         {"0,1", 0.1},
+        {"1.5", 1.5},
+        {"0.00", 0.0},
+        {"100.00", 100.0},
+        {".5", 0.5},
+        {"5.", 5.0},
+        {"-2.5e1", -25.0},
     });
-    expectFloatInvalid({"1.5", "1.000,5", "1,5,3", ",", "1,5e", ".5", "5."});
+    expectFloatInvalid({"1.000,5", "1,000.5", "1,5,3", "1.5.3", "1,5.3", "1.5,3", ",", ".", ",.", "1,5e",
+                        "1,,5", "1..5", "1e2,5", "1e2.5", "1 000,5"});
 }
 
 TEST(StrToFloat, SeparatorIsReadEachTime) {

@@ -1,0 +1,56 @@
+// Splits what arrives on the converter's serial line into frames. Three kinds of traffic share the
+// line with nothing to tell them apart but their own shapes: the text command set, HART master frames
+// and MODBUS RTU requests. Bytes that begin none of them are garbage and are skipped one at a time,
+// so a cut or garbled frame never swallows the good frame behind it.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sim {
+
+enum class FrameKind { Text, Hart, Modbus, Garbage };
+
+struct Frame {
+    FrameKind kind = FrameKind::Garbage;
+    std::string bytes;
+};
+
+// What the bytes at the start of a buffer are.
+struct FrameMatch {
+    enum class Result { Complete, NotAFrame, Incomplete };
+    Result result = Result::NotAFrame;
+    FrameKind kind = FrameKind::Garbage;
+    std::size_t length = 0; // of a complete frame
+};
+
+// Text: "QQQ#"/"QQS#"/"TAVRIK#" up to the next "#" (printable characters only, no second head inside),
+// or a read meter command "QQS#CAMD0n:e<NN," followed by NN raw bytes. HART: one or more 0xFF
+// preambles, a delimiter of a master, slave or burst frame, the address, command, byte count, data
+// and a matching check byte. MODBUS: slave address 0 to 247, function 1 to 6, 15 or 16, its length
+// and a matching CRC.
+FrameMatch MatchFrame(std::string_view bytes);
+
+class LineFramer {
+public:
+    // Adds received bytes; returns every frame now complete, in line order, with runs of skipped
+    // bytes as Garbage frames between them.
+    std::vector<Frame> push(std::string_view bytes);
+
+    // The line has gone quiet: a frame still incomplete will never be finished. Its bytes are read
+    // again one position further on, so a good frame that followed a cut one is still found.
+    std::vector<Frame> flush();
+
+    bool pending() const { return !buffer_.empty(); }
+
+private:
+    std::vector<Frame> drain(bool lineQuiet);
+    std::string buffer_;
+};
+
+// A text frame longer than this is not a command the converter knows.
+inline constexpr std::size_t kMaxTextFrame = 255;
+
+} // namespace sim

@@ -1,0 +1,346 @@
+// vx538-sim: a simulated VX538-T-B converter with its HART instrument on a pseudo-terminal. Prints
+// the path of the terminal the tool opens on its first line of output and serves it until SIGINT or
+// SIGTERM (or until the hang-up switch closes the line).
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <fcntl.h>
+#include <getopt.h>
+#include <poll.h>
+#include <signal.h>
+#include <string>
+#include <sys/ioctl.h>
+#include <sys/signalfd.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "sim/Simulator.h"
+
+namespace {
+
+using sim::Millis;
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kUsage = R"(Usage: vx538-sim [options]
+A simulated VX538-T-B converter with a HART pressure transmitter behind it, on a pseudo-terminal.
+The first line of output is the terminal's path: give it to vx538-config as its serial port.
+
+  --link PATH          also make PATH a symbolic link to the terminal (removed on exit)
+  --log FILE           write every frame in and out to FILE: time in ms, hex and text
+  --control FIFO       create FIFO (if missing) and read fault switches from it while running,
+                       one per line: "silent on|off", "delay MS", "split MS", "corrupt on|off",
+                       "noise on|off", "hangup-after N"; e.g. echo 'delay 500' > FIFO
+  --silent             answer nothing
+  --delay MS           start every reply MS milliseconds after its request
+  --split MS           send every reply in two parts, MS milliseconds apart
+  --corrupt            wrong HART check byte and wrong MODBUS CRC in every reply
+  --noise              a few bytes of garbage before every reply
+  --hangup-after N     close the line after N requests, as an unplugged adapter does
+  --help, --version
+
+SIGINT, SIGTERM and SIGHUP stop it (exit status 0).
+)";
+
+struct Options {
+    std::string link;
+    std::string log;
+    std::string control;
+    sim::Faults faults;
+};
+
+[[noreturn]] void fail(const std::string& what) {
+    std::fprintf(stderr, "vx538-sim: %s\n", what.c_str());
+    std::exit(2);
+}
+
+Options readOptions(int argc, char** argv) {
+    enum { Link = 1000, Log, Control, Silent, Delay, Split, Corrupt, Noise, Hangup, Help, Version };
+    const option longOptions[] = {
+        {"link", required_argument, nullptr, Link},           {"log", required_argument, nullptr, Log},
+        {"control", required_argument, nullptr, Control},     {"silent", no_argument, nullptr, Silent},
+        {"delay", required_argument, nullptr, Delay},         {"split", required_argument, nullptr, Split},
+        {"corrupt", no_argument, nullptr, Corrupt},           {"noise", no_argument, nullptr, Noise},
+        {"hangup-after", required_argument, nullptr, Hangup}, {"help", no_argument, nullptr, Help},
+        {"version", no_argument, nullptr, Version},           {nullptr, 0, nullptr, 0},
+    };
+    Options options;
+    int code = 0;
+    while ((code = getopt_long(argc, argv, "", longOptions, nullptr)) != -1) {
+        const auto apply = [&](const std::string& line) {
+            if (const std::string error = sim::ApplyControl(options.faults, line); !error.empty()) {
+                fail(error);
+            }
+        };
+        switch (code) {
+        case Link:
+            options.link = optarg;
+            break;
+        case Log:
+            options.log = optarg;
+            break;
+        case Control:
+            options.control = optarg;
+            break;
+        case Silent:
+            apply("silent on");
+            break;
+        case Delay:
+            apply(std::string("delay ") + optarg);
+            break;
+        case Split:
+            apply(std::string("split ") + optarg);
+            break;
+        case Corrupt:
+            apply("corrupt on");
+            break;
+        case Noise:
+            apply("noise on");
+            break;
+        case Hangup:
+            apply(std::string("hangup-after ") + optarg);
+            break;
+        case Help:
+            std::fputs(kUsage, stdout);
+            std::exit(0);
+        case Version:
+            std::printf("vx538-sim %s\n", VX538_VERSION);
+            std::exit(0);
+        default:
+            std::fputs(kUsage, stderr);
+            std::exit(2);
+        }
+    }
+    if (optind < argc) {
+        fail(std::string("unexpected argument '") + argv[optind] + "'");
+    }
+    return options;
+}
+
+class Line {
+public:
+    Line() {
+        master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) {
+            fail(std::string("pseudo-terminal: ") + std::strerror(errno));
+        }
+        path_ = ptsname(master_);
+        // Holding the terminal open ourselves keeps the line up while the tool closes and reopens
+        // its port, and keeps its settings raw until the tool sets its own.
+        keeper_ = open(path_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (keeper_ < 0) {
+            fail(path_ + ": " + std::strerror(errno));
+        }
+        termios raw{};
+        tcgetattr(keeper_, &raw);
+        cfmakeraw(&raw);
+        tcsetattr(keeper_, TCSANOW, &raw);
+    }
+    ~Line() { close(); }
+    void close() {
+        for (int* fd : {&keeper_, &master_}) {
+            if (*fd >= 0) {
+                ::close(*fd);
+                *fd = -1;
+            }
+        }
+    }
+    int fd() const { return master_; }
+    const std::string& path() const { return path_; }
+    // Bytes written to the tool that it has not read yet.
+    int unread() const {
+        int count = 0;
+        return keeper_ >= 0 && ioctl(keeper_, TIOCINQ, &count) == 0 ? count : 0;
+    }
+
+private:
+    int master_ = -1;
+    int keeper_ = -1;
+    std::string path_;
+};
+
+// Removes what the program made on the file system, however it ends.
+struct Cleanup {
+    std::string link;
+    std::string fifo;
+    ~Cleanup() {
+        if (!link.empty()) {
+            ::unlink(link.c_str());
+        }
+        if (!fifo.empty()) {
+            ::unlink(fifo.c_str());
+        }
+    }
+};
+
+int serve(const Options& options) {
+    Cleanup cleanup;
+    Line line;
+
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGHUP); // the terminal it was started from went away
+    sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+    const int signals = signalfd(-1, &stopSignals, SFD_CLOEXEC);
+
+    if (!options.link.empty()) {
+        struct stat st {};
+        if (lstat(options.link.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+            ::unlink(options.link.c_str());
+        }
+        if (symlink(line.path().c_str(), options.link.c_str()) != 0) {
+            fail(options.link + ": " + std::strerror(errno));
+        }
+        cleanup.link = options.link;
+    }
+    int control = -1;
+    if (!options.control.empty()) {
+        if (mkfifo(options.control.c_str(), 0600) == 0) {
+            cleanup.fifo = options.control;
+        } else if (struct stat st{};
+                   errno != EEXIST || stat(options.control.c_str(), &st) != 0 || !S_ISFIFO(st.st_mode)) {
+            fail(options.control + ": not a FIFO and cannot be made one");
+        }
+        // Read and write, so the FIFO never reports end of file between two writers.
+        control = open(options.control.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+        if (control < 0) {
+            fail(options.control + ": " + std::strerror(errno));
+        }
+    }
+    FILE* log = nullptr;
+    if (!options.log.empty()) {
+        log = std::fopen(options.log.c_str(), "a");
+        if (!log) {
+            fail(options.log + ": " + std::strerror(errno));
+        }
+    }
+
+    const Clock::time_point start = Clock::now();
+    // Whole milliseconds: arrivals are rounded up and the clock for due writes down, so a reply never
+    // leaves earlier than its delay after the request.
+    const auto now = [&] { return std::chrono::floor<Millis>(Clock::now() - start); };
+    const auto arrival = [&] { return std::chrono::ceil<Millis>(Clock::now() - start); };
+    const auto writeLog = [&](Millis at, std::string_view label, std::string_view bytes) {
+        if (log) {
+            std::fprintf(log, "%s\n", sim::FormatLogLine(at, label, bytes).c_str());
+            std::fflush(log);
+        }
+    };
+
+    sim::Simulator simulator(options.faults);
+    simulator.onFrame = [&](Millis at, std::string_view kind, std::string_view bytes) {
+        writeLog(at, kind == "skip" ? "skip" : "in " + std::string(kind), bytes);
+    };
+
+    std::printf("%s\n", line.path().c_str());
+    std::fflush(stdout);
+
+    std::deque<sim::Write> due; // by time; the front may be partly written
+    std::string controlText;
+    const auto schedule = [&](std::vector<sim::Write> writes) {
+        for (sim::Write& w : writes) {
+            const auto at = std::upper_bound(due.begin(), due.end(), w.at,
+                                             [](Millis t, const sim::Write& other) { return t < other.at; });
+            due.insert(at, std::move(w));
+        }
+    };
+
+    // Closing the line throws away what the tool has not read yet, so the last reply is given time to
+    // be read first, as it would have been before the adapter was pulled. The terminal hands written
+    // bytes on a moment later, so an empty input queue counts only after a short settling time.
+    constexpr Millis kHangupSettle{100};
+    constexpr Millis kHangupGrace{2000};
+    std::optional<Millis> closing;
+    for (;;) {
+        if (simulator.lineClosed() && due.empty()) {
+            if (!closing) {
+                closing = now();
+            }
+            const Millis waited = now() - *closing;
+            if ((waited >= kHangupSettle && line.unread() == 0) || waited >= kHangupGrace) {
+                writeLog(now(), "hang-up", "");
+                line.close();
+                return 0;
+            }
+        }
+        Millis wake = closing ? now() + Millis(10) : Millis::max();
+        if (!due.empty()) {
+            wake = due.front().at;
+        }
+        if (const auto quiet = simulator.quietDeadline()) {
+            wake = std::min(wake, *quiet);
+        }
+        int timeout = -1;
+        if (wake != Millis::max()) {
+            timeout = static_cast<int>(std::clamp<long long>((wake - now()).count(), 0, 60000));
+        }
+        const bool writeReady = !due.empty() && due.front().at <= now();
+        pollfd fds[3] = {{line.fd(), static_cast<short>(POLLIN | (writeReady ? POLLOUT : 0)), 0},
+                         {signals, POLLIN, 0},
+                         {control, POLLIN, 0}};
+        if (writeReady) {
+            timeout = -1; // woken by POLLOUT
+        }
+        if (poll(fds, control >= 0 ? 3 : 2, timeout) < 0 && errno != EINTR) {
+            fail(std::string("poll: ") + std::strerror(errno));
+        }
+        if (fds[1].revents & POLLIN) {
+            return 0;
+        }
+        if (control >= 0 && (fds[2].revents & POLLIN)) {
+            char buffer[256];
+            const ssize_t n = ::read(control, buffer, sizeof buffer);
+            if (n > 0) {
+                controlText.append(buffer, static_cast<std::size_t>(n));
+            }
+            for (std::size_t end; (end = controlText.find('\n')) != std::string::npos;) {
+                const std::string command = controlText.substr(0, end);
+                controlText.erase(0, end + 1);
+                const std::string error = sim::ApplyControl(simulator.faults, command);
+                std::fprintf(stderr, "vx538-sim: %s\n",
+                             error.empty() ? sim::Describe(simulator.faults).c_str() : error.c_str());
+                writeLog(now(), error.empty() ? "control" : "control?", command);
+            }
+        }
+        if (fds[0].revents & POLLIN) {
+            char buffer[4096];
+            const ssize_t n = ::read(line.fd(), buffer, sizeof buffer);
+            if (n > 0) {
+                schedule(simulator.receive({buffer, static_cast<std::size_t>(n)}, arrival()));
+            }
+        }
+        if (const auto quiet = simulator.quietDeadline(); quiet && *quiet <= now()) {
+            schedule(simulator.lineQuiet(now()));
+        }
+        while (!due.empty() && due.front().at <= now()) {
+            sim::Write& next = due.front();
+            const ssize_t n = ::write(line.fd(), next.bytes.data(), next.bytes.size());
+            if (n <= 0) {
+                break; // the terminal's buffer is full; POLLOUT says when to go on
+            }
+            writeLog(now(), "out", std::string_view(next.bytes).substr(0, static_cast<std::size_t>(n)));
+            next.bytes.erase(0, static_cast<std::size_t>(n));
+            if (!next.bytes.empty()) {
+                break;
+            }
+            due.pop_front();
+        }
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const Options options = readOptions(argc, argv);
+    try {
+        return serve(options);
+    } catch (const std::exception& error) {
+        fail(error.what());
+    }
+}

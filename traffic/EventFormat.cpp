@@ -1,0 +1,140 @@
+// Text forms of events for the monitor, the saved files and the --log file.
+#include "traffic/EventFormat.h"
+
+#include <array>
+#include <cstdio>
+#include <ctime>
+
+#include "traffic/Interpreter.h"
+#include "traffic/Meanings.h"
+
+namespace traffic {
+
+namespace {
+
+constexpr std::array<std::string_view, kColumnCount> kTitles = {
+    "Time", "Since request", "Direction", "Pending", "Length", "Hex", "Text", "Meaning"};
+
+std::tm localTime(int64_t wallTimeMs) {
+    const auto seconds = static_cast<std::time_t>(wallTimeMs / 1000);
+    std::tm parts{};
+    localtime_r(&seconds, &parts);
+    return parts;
+}
+
+int milliseconds(int64_t wallTimeMs) {
+    return static_cast<int>(wallTimeMs % 1000);
+}
+
+bool carriesBytes(EventKind kind) {
+    return kind == EventKind::Sent || kind == EventKind::Received;
+}
+
+std::string csvField(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) {
+        return text;
+    }
+    std::string quoted = "\"";
+    for (char c : text) {
+        quoted += c;
+        if (c == '"') {
+            quoted += '"';
+        }
+    }
+    return quoted + '"';
+}
+
+template <class Cell> std::string joined(char separator, Cell cell) {
+    std::string line;
+    for (int c = 0; c < kColumnCount; ++c) {
+        if (c > 0) {
+            line += separator;
+        }
+        line += cell(static_cast<Column>(c));
+    }
+    return line;
+}
+
+} // namespace
+
+std::string_view ColumnTitle(Column column) {
+    return kTitles[static_cast<std::size_t>(column)];
+}
+
+std::string TimeOfDayText(int64_t wallTimeMs) {
+    const std::tm parts = localTime(wallTimeMs);
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d.%03d", parts.tm_hour, parts.tm_min, parts.tm_sec,
+                  milliseconds(wallTimeMs));
+    return buffer;
+}
+
+std::string DateTimeText(int64_t wallTimeMs) {
+    const std::tm parts = localTime(wallTimeMs);
+    char buffer[48];
+    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d.%03d", parts.tm_year + 1900,
+                  parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec,
+                  milliseconds(wallTimeMs));
+    return buffer;
+}
+
+std::string HexText(std::string_view bytes) {
+    return detail::HexBytes({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()});
+}
+
+std::string PrintableText(std::string_view bytes) {
+    std::string text(bytes);
+    for (char& c : text) {
+        const auto byte = static_cast<uint8_t>(c);
+        if (byte < 0x20 || byte >= 0x7F) {
+            c = '.';
+        }
+    }
+    return text;
+}
+
+std::string Meaning(const Event& event) {
+    if (event.bytes.empty() && !carriesBytes(event.kind)) {
+        return event.note;
+    }
+    const Direction direction = event.kind == EventKind::Received ? Direction::Received : Direction::Sent;
+    const auto* bytes = reinterpret_cast<const uint8_t*>(event.bytes.data());
+    return event.note + Interpret({bytes, event.bytes.size()}, direction, event.pendingCommand);
+}
+
+std::string ColumnText(const Event& event, Column column, bool withDate) {
+    switch (column) {
+    case Column::Time:
+        return withDate ? DateTimeText(event.wallTimeMs) : TimeOfDayText(event.wallTimeMs);
+    case Column::SinceRequest:
+        return event.sinceRequestMs < 0 ? std::string() : std::to_string(event.sinceRequestMs) + " ms";
+    case Column::Direction:
+        return std::string(DirectionText(event.kind));
+    case Column::Pending:
+        return event.hasPendingCommand ? std::to_string(event.pendingCommand) : std::string();
+    case Column::Length:
+        return carriesBytes(event.kind) || !event.bytes.empty() ? std::to_string(event.bytes.size())
+                                                                : std::string();
+    case Column::Hex:
+        return HexText(event.bytes);
+    case Column::Text:
+        return PrintableText(event.bytes);
+    case Column::Meaning:
+        return Meaning(event);
+    }
+    return {};
+}
+
+std::string TextLine(const Event& event) {
+    return joined('\t', [&](Column column) { return ColumnText(event, column, true); });
+}
+
+std::string CsvLine(const Event& event) {
+    return joined(',', [&](Column column) { return csvField(ColumnText(event, column, true)); });
+}
+
+std::string CsvHeader() {
+    return joined(',', [](Column column) { return std::string(ColumnTitle(column)); });
+}
+
+} // namespace traffic

@@ -1,0 +1,39 @@
+// The text forms of an event: the monitor's columns, the lines of a text file (the same as the
+// --log file) and of a CSV file.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "traffic/EventLog.h"
+
+namespace traffic {
+
+enum class Column { Time, SinceRequest, Direction, Pending, Length, Hex, Text, Meaning };
+inline constexpr int kColumnCount = 8;
+
+std::string_view ColumnTitle(Column column);
+
+// Local time: "14:03:07.123", and with the date "2024-05-01 14:03:07.123".
+std::string TimeOfDayText(int64_t wallTimeMs);
+std::string DateTimeText(int64_t wallTimeMs);
+
+// Each byte as two upper-case hex digits, separated by blanks.
+std::string HexText(std::string_view bytes);
+// Printable ASCII as it stands, every other byte as '.'.
+std::string PrintableText(std::string_view bytes);
+
+// What the event means: its note, then what its bytes mean (a sent or not written frame as a
+// request, a received block as a reply under its pending command).
+std::string Meaning(const Event& event);
+
+// One column of an event; the time column with or without the date.
+std::string ColumnText(const Event& event, Column column, bool withDate = false);
+
+// All columns, the time with its date, separated by tabs; no line break.
+std::string TextLine(const Event& event);
+// All columns as one CSV record (RFC 4180 quoting); no line break.
+std::string CsvLine(const Event& event);
+std::string CsvHeader();
+
+} // namespace traffic

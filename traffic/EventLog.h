@@ -1,0 +1,62 @@
+// The events of the exchange as the traffic monitor keeps them: a bounded log that drops its oldest
+// events once it holds its capacity, and counts what it dropped.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <string_view>
+
+namespace traffic {
+
+enum class EventKind : uint8_t { Sent, Received, Timeout, Refused, PortOpened, PortClosed, PortLost };
+
+// "sent", "received", "timeout", "refused", "port opened", "port closed", "port lost".
+std::string_view DirectionText(EventKind kind);
+
+struct Event {
+    int64_t wallTimeMs = 0;      // milliseconds since the epoch; shown as local time of day
+    int64_t sinceRequestMs = -1; // time since the request it follows (received, timeout); -1: none
+    EventKind kind = EventKind::Sent;
+    bool hasPendingCommand = false; // port events have none
+    int32_t pendingCommand = 0;     // the code recorded by the exchange at that moment
+    std::string bytes;              // the frame or block (sent, received, not written)
+    // What the event means when it has no bytes; put before the bytes' meaning when it has some.
+    // The bytes' meaning is worked out when it is shown (Meaning()), which keeps a full log small.
+    std::string note;
+};
+
+inline constexpr std::size_t kMaxEvents = 100000;
+
+class EventLog {
+public:
+    explicit EventLog(std::size_t capacity = kMaxEvents) : capacity_(capacity == 0 ? 1 : capacity) {}
+
+    // Appends at the end; when full, the oldest event goes first.
+    void append(Event event);
+    void clear();
+
+    std::size_t size() const { return events_.size(); }
+    std::size_t capacity() const { return capacity_; }
+    // Oldest kept first.
+    const Event& at(std::size_t index) const { return events_[index]; }
+
+    // Every appended event gets the next sequence number; they survive drops and clears, so a view
+    // can tell which of the rows it shows are gone.
+    uint64_t firstSequence() const { return endSequence_ - events_.size(); }
+    uint64_t endSequence() const { return endSequence_; }
+    // Dropped for lack of room since construction or the last clear.
+    uint64_t dropped() const { return dropped_; }
+    // Counts the clears, so a view can tell a clear from drops.
+    uint64_t clears() const { return clears_; }
+
+private:
+    std::size_t capacity_;
+    std::deque<Event> events_;
+    uint64_t endSequence_ = 0;
+    uint64_t dropped_ = 0;
+    uint64_t clears_ = 0;
+};
+
+} // namespace traffic

@@ -1,0 +1,273 @@
+// HART frames in the frame interpreter: preambles, delimiter, address, command, byte count, the
+// response code and field device status of replies, the data of the identity and dynamic-variable
+// replies, and the check-byte verdict.
+#include <algorithm>
+#include <string_view>
+
+#include "traffic/Meanings.h"
+
+namespace traffic::detail {
+
+namespace {
+
+constexpr uint8_t kPreamble = 0xFF;
+
+enum class FrameType { Burst = 1, MasterToSlave = 2, SlaveToMaster = 6 };
+
+bool knownDelimiter(uint8_t delimiter) {
+    const int type = delimiter & 0x07;
+    return type == 1 || type == 2 || type == 6;
+}
+
+constexpr CodeName kCommands[] = {
+    {0, "read unique identifier"},
+    {1, "read primary variable"},
+    {2, "read loop current and percent of range"},
+    {3, "read dynamic variables and loop current"},
+    {6, "write polling address"},
+};
+
+constexpr CodeName kResponses[] = {
+    {0, "success"},
+    {2, "invalid selection"},
+    {3, "passed parameter too large"},
+    {4, "passed parameter too small"},
+    {5, "too few data bytes received"},
+    {6, "device-specific command error"},
+    {7, "in write protect mode"},
+    {16, "access restricted"},
+    {32, "busy"},
+    {64, "command not implemented"},
+};
+
+// With the top bit set the first response byte reports what went wrong on the line instead.
+constexpr CodeName kCommunicationErrors[] = {
+    {0x40, "vertical parity error"},     {0x20, "overrun error"},   {0x10, "framing error"},
+    {0x08, "longitudinal parity error"}, {0x02, "buffer overflow"},
+};
+
+constexpr CodeName kDeviceStatus[] = {
+    {0x80, "device malfunction"},
+    {0x40, "configuration changed"},
+    {0x20, "cold start"},
+    {0x10, "more status available"},
+    {0x08, "loop current fixed"},
+    {0x04, "loop current saturated"},
+    {0x02, "non-primary variable out of limits"},
+    {0x01, "primary variable out of limits"},
+};
+
+// The names of the bits set in `value`, in parentheses.
+void appendFlags(std::string& out, uint8_t value, std::span<const CodeName> flags) {
+    bool first = true;
+    for (const CodeName& flag : flags) {
+        if ((value & flag.code) != 0) {
+            out += first ? " (" : ", ";
+            out += flag.name;
+            first = false;
+        }
+    }
+    if (!first) {
+        out += ')';
+    }
+}
+
+void appendResponse(std::string& out, Bytes data) {
+    if (data.empty()) {
+        return;
+    }
+    const uint8_t code = data[0];
+    if ((code & 0x80) != 0) {
+        out += ", communication error ";
+        AppendHexByte(out, code);
+        appendFlags(out, code, kCommunicationErrors);
+    } else {
+        out += ", response code " + std::to_string(code);
+        if (const std::string_view name = NameOf(code, kResponses); !name.empty()) {
+            out += " (" + std::string(name) + ")";
+        }
+    }
+    if (data.size() >= 2) {
+        out += ", device status ";
+        AppendHexByte(out, data[1]);
+        appendFlags(out, data[1], kDeviceStatus);
+    }
+}
+
+float floatAt(Bytes data, std::size_t at) {
+    return FloatFromBytes(data[at], data[at + 1], data[at + 2], data[at + 3]);
+}
+
+// The data of the two replies the window decodes, read only when the frame announced and holds it.
+void appendReplyData(std::string& out, uint8_t command, Bytes data) {
+    if (command == 0 && data.size() >= 14) {
+        out += "; identity: manufacturer ";
+        AppendHexByte(out, data[3]);
+        out += ", device type ";
+        AppendHexByte(out, data[4]);
+        out += ", asks for " + std::to_string(data[5]) + " preambles, device id " +
+               HexBytes(data.subspan(11, 3));
+    } else if (command == 3 && data.size() >= 11) {
+        out += "; loop current " + FloatText(floatAt(data, 2)) + " mA";
+        static constexpr std::string_view kNames[] = {"PV", "SV", "TV", "QV"};
+        for (std::size_t k = 0; k < 4 && 6 + 5 * k + 5 <= data.size(); ++k) {
+            const std::size_t at = 6 + 5 * k;
+            out += ", " + std::string(kNames[k]) + ' ' + FloatText(floatAt(data, at + 1)) + " (unit " +
+                   std::to_string(data[at]) + ')';
+        }
+    } else if (data.size() > 2) {
+        out += ", data " + HexBytes(data.subspan(2));
+    }
+}
+
+void appendAddress(std::string& out, Bytes address) {
+    out += ", address " + HexBytes(address) + " (";
+    out += (address[0] & 0x80) != 0 ? "primary master" : "secondary master";
+    if ((address[0] & 0x40) != 0) {
+        out += ", burst mode";
+    }
+    if (address.size() == 1) {
+        out += ", polling address " + std::to_string(address[0] & 0x3F) + ')';
+        return;
+    }
+    out += ", manufacturer ";
+    AppendHexByte(out, address[0] & 0x3F);
+    out += ", device type ";
+    AppendHexByte(out, address[1]);
+    out += ", device id " + HexBytes(address.subspan(2)) + ')';
+}
+
+} // namespace
+
+long HartFrameStart(Bytes bytes, bool search) {
+    std::size_t start = 0;
+    while (start < bytes.size()) {
+        if (bytes[start] != kPreamble) {
+            if (!search) {
+                return -1;
+            }
+            ++start;
+            continue;
+        }
+        std::size_t end = start;
+        while (end < bytes.size() && bytes[end] == kPreamble) {
+            ++end;
+        }
+        // Preambles up to the end of the block are a frame cut short, still recognisably HART.
+        if (end == bytes.size() || knownDelimiter(bytes[end])) {
+            return static_cast<long>(start);
+        }
+        if (!search) {
+            return -1;
+        }
+        start = end;
+    }
+    return -1;
+}
+
+std::string HartMeaning(Bytes bytes, Direction direction) {
+    const long found = HartFrameStart(bytes, true);
+    if (found < 0) {
+        return "HART frame without preambles";
+    }
+    const auto start = static_cast<std::size_t>(found);
+    std::size_t at = start;
+    while (at < bytes.size() && bytes[at] == kPreamble) {
+        ++at;
+    }
+    std::string out = "HART ";
+    const std::string preambles = Counted(at - start, "preamble");
+    const std::string before = start > 0 ? Counted(start, "byte") + " before the preambles; " : "";
+    if (at == bytes.size()) {
+        out += "frame cut after " + preambles;
+        return before + out;
+    }
+
+    const std::size_t delimiterAt = at;
+    const uint8_t delimiter = bytes[at++];
+    const auto type = static_cast<FrameType>(delimiter & 0x07);
+    const bool longAddress = (delimiter & 0x80) != 0;
+    const std::size_t expansionBytes = (delimiter >> 5) & 0x03;
+    out += type == FrameType::MasterToSlave   ? "request"
+           : type == FrameType::SlaveToMaster ? "reply"
+                                              : "burst frame";
+    out += ": " + preambles + ", delimiter ";
+    AppendHexByte(out, delimiter);
+    out += longAddress ? " (long address, " : " (short address, ";
+    out += type == FrameType::MasterToSlave   ? "master to slave)"
+           : type == FrameType::SlaveToMaster ? "slave to master)"
+                                              : "burst)";
+    out = before + out;
+    if (direction == Direction::Received && type == FrameType::MasterToSlave) {
+        out += " (a request, not a reply)";
+    }
+
+    const auto cut = [&](std::string_view after) { return out + "; cut after the " + std::string(after); };
+    const std::size_t addressLength = longAddress ? 5 : 1;
+    if (bytes.size() - at < addressLength) {
+        return cut("delimiter");
+    }
+    appendAddress(out, bytes.subspan(at, addressLength));
+    at += addressLength;
+    if (expansionBytes > 0) {
+        if (bytes.size() - at < expansionBytes) {
+            return cut("address");
+        }
+        out += ", expansion " + HexBytes(bytes.subspan(at, expansionBytes));
+        at += expansionBytes;
+    }
+    if (at == bytes.size()) {
+        return cut(expansionBytes > 0 ? "expansion bytes" : "address");
+    }
+    const uint8_t command = bytes[at++];
+    out += ", command " + std::to_string(command);
+    if (const std::string_view name = NameOf(command, kCommands); !name.empty()) {
+        out += " (" + std::string(name) + ")";
+    }
+    if (at == bytes.size()) {
+        return cut("command");
+    }
+    const std::size_t byteCount = bytes[at++];
+    out += ", byte count " + std::to_string(byteCount);
+
+    const Bytes data = bytes.subspan(at, std::min(byteCount, bytes.size() - at));
+    if (type == FrameType::MasterToSlave) {
+        if (command == 6 && !data.empty()) {
+            out += ", new polling address " + std::to_string(data[0]);
+        } else if (!data.empty()) {
+            out += ", data " + HexBytes(data);
+        }
+    } else {
+        appendResponse(out, data);
+        if (data.size() == byteCount) {
+            appendReplyData(out, command, data);
+        }
+    }
+    at += data.size();
+    if (data.size() < byteCount) {
+        return out + "; cut: " + std::to_string(data.size()) + " of " + std::to_string(byteCount) +
+               " data bytes, no check byte";
+    }
+    if (at == bytes.size()) {
+        return out + "; cut before the check byte";
+    }
+    uint8_t expected = 0;
+    for (std::size_t i = delimiterAt; i < at; ++i) {
+        expected ^= bytes[i];
+    }
+    const uint8_t check = bytes[at++];
+    out += "; check byte ";
+    AppendHexByte(out, check);
+    if (check == expected) {
+        out += " ok";
+    } else {
+        out += " wrong, expected ";
+        AppendHexByte(out, expected);
+    }
+    if (at < bytes.size()) {
+        out += "; " + Counted(bytes.size() - at, "more byte") + " after the check byte";
+    }
+    return out;
+}
+
+} // namespace traffic::detail

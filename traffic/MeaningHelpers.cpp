@@ -1,0 +1,75 @@
+// Text helpers shared by the readers of the frame interpreter.
+#include <bit>
+#include <charconv>
+
+#include "tools/Conversions.h"
+#include "tools/ModbusCrc.h"
+#include "traffic/Meanings.h"
+
+namespace traffic::detail {
+
+std::string_view NameOf(uint8_t code, std::span<const CodeName> names) {
+    for (const CodeName& entry : names) {
+        if (entry.code == code) {
+            return entry.name;
+        }
+    }
+    return {};
+}
+
+std::string Counted(std::size_t count, std::string_view noun) {
+    return std::to_string(count) + ' ' + std::string(noun) + (count == 1 ? "" : "s");
+}
+
+void AppendHexByte(std::string& out, uint8_t byte) {
+    out += tools::kHexDigits[byte >> 4];
+    out += tools::kHexDigits[byte & 0x0F];
+}
+
+std::string HexBytes(Bytes bytes) {
+    std::string out;
+    out.reserve(bytes.size() * 3);
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (i > 0) {
+            out += ' ';
+        }
+        AppendHexByte(out, bytes[i]);
+    }
+    return out;
+}
+
+std::string Quoted(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        const auto byte = static_cast<uint8_t>(c);
+        if (byte >= 0x20 && byte < 0x7F && c != '\\') {
+            out += c;
+        } else {
+            out += "\\x";
+            AppendHexByte(out, byte);
+        }
+    }
+    return out;
+}
+
+std::string FloatText(float value) {
+    char buffer[32];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    return std::string(buffer, result.ptr);
+}
+
+float FloatFromBytes(uint8_t b3, uint8_t b2, uint8_t b1, uint8_t b0) {
+    const uint32_t pattern = (uint32_t{b3} << 24) | (uint32_t{b2} << 16) | (uint32_t{b1} << 8) | b0;
+    return std::bit_cast<float>(pattern);
+}
+
+bool HasModbusCrc(Bytes bytes) {
+    if (bytes.size() < 4) {
+        return false;
+    }
+    const tools::CrcBytes crc = tools::ModbusCrc16(bytes.first(bytes.size() - 2));
+    return crc.low == bytes[bytes.size() - 2] && crc.high == bytes[bytes.size() - 1];
+}
+
+} // namespace traffic::detail

@@ -1,0 +1,229 @@
+// MODBUS RTU frames in the frame interpreter: the request field by field, the reply's registers in
+// decimal and hex with each register pair as a float in both byte orders of the parse format, the
+// exception replies by name, and the CRC verdict.
+#include <algorithm>
+#include <string_view>
+
+#include "tools/ModbusCrc.h"
+#include "traffic/Meanings.h"
+
+namespace traffic::detail {
+
+namespace {
+
+constexpr uint8_t kExceptionBit = 0x80;
+constexpr std::size_t kCrcLength = 2;
+
+constexpr CodeName kFunctions[] = {
+    {1, "read coils"},
+    {2, "read discrete inputs"},
+    {3, "read holding registers"},
+    {4, "read input registers"},
+    {5, "write single coil"},
+    {6, "write single register"},
+    {15, "write multiple coils"},
+    {16, "write multiple registers"},
+};
+
+constexpr CodeName kExceptions[] = {
+    {1, "illegal function"},
+    {2, "illegal data address"},
+    {3, "illegal data value"},
+    {4, "server device failure"},
+    {5, "acknowledge"},
+    {6, "server device busy"},
+    {8, "memory parity error"},
+    {10, "gateway path unavailable"},
+    {11, "gateway target device failed to respond"},
+};
+
+std::string functionText(uint8_t function) {
+    const std::string_view name = NameOf(function & ~kExceptionBit, kFunctions);
+    const std::string code = "function " + std::to_string(function & ~kExceptionBit);
+    return name.empty() ? code : std::string(name);
+}
+
+uint16_t word(Bytes bytes, std::size_t at) {
+    return static_cast<uint16_t>((bytes[at] << 8) | bytes[at + 1]);
+}
+
+// Reads the frame against the length its header announces: the CRC verdict when it is all there,
+// otherwise how much is missing, and what follows the CRC.
+void appendEnding(std::string& out, Bytes bytes, std::size_t expectedLength) {
+    if (bytes.size() < expectedLength) {
+        out += "; cut: " + std::to_string(bytes.size()) + " of " + std::to_string(expectedLength) +
+               " bytes, no CRC";
+        return;
+    }
+    const Bytes frame = bytes.first(expectedLength);
+    const tools::CrcBytes expected = tools::ModbusCrc16(frame.first(expectedLength - kCrcLength));
+    const uint8_t low = frame[expectedLength - 2];
+    const uint8_t high = frame[expectedLength - 1];
+    out += "; CRC ";
+    AppendHexByte(out, low);
+    out += ' ';
+    AppendHexByte(out, high);
+    if (low == expected.low && high == expected.high) {
+        out += " ok";
+    } else {
+        out += " wrong, expected ";
+        AppendHexByte(out, expected.low);
+        out += ' ';
+        AppendHexByte(out, expected.high);
+    }
+    if (bytes.size() > expectedLength) {
+        out += "; " + Counted(bytes.size() - expectedLength, "more byte") + " after the CRC";
+    }
+}
+
+void appendRegisters(std::string& out, Bytes data) {
+    const std::size_t count = data.size() / 2;
+    out += ", " + Counted(count, "register") + ':';
+    for (std::size_t i = 0; i < count; ++i) {
+        const uint16_t value = word(data, 2 * i);
+        out += ' ' + std::to_string(value) + " (";
+        AppendHexByte(out, static_cast<uint8_t>(value >> 8));
+        AppendHexByte(out, static_cast<uint8_t>(value & 0xFF));
+        out += ')';
+    }
+    if (count >= 2) {
+        // The converter publishes each variable in two registers, in either of these byte orders.
+        out += "; floats FF4 FF3 FF2 FF1 | FF2 FF1 FF4 FF3:";
+        for (std::size_t pair = 0; pair + 1 < count; pair += 2) {
+            const Bytes b = data.subspan(2 * pair, 4);
+            out += ' ' + std::to_string(pair + 1) + '-' + std::to_string(pair + 2) + ' ' +
+                   FloatText(FloatFromBytes(b[0], b[1], b[2], b[3])) + " | " +
+                   FloatText(FloatFromBytes(b[2], b[3], b[0], b[1]));
+            if (pair + 3 < count) {
+                out += ',';
+            }
+        }
+    }
+    if (data.size() % 2 != 0) {
+        out += "; 1 odd byte";
+    }
+}
+
+// The two words after slave address and function, as far as the frame holds them ("start 0, count 18").
+void appendTwoWords(std::string& out, Bytes bytes, std::string_view first, std::string_view second) {
+    if (bytes.size() >= 4) {
+        out += ", " + std::string(first) + ' ' + std::to_string(word(bytes, 2));
+    }
+    if (bytes.size() >= 6) {
+        out += ", " + std::string(second) + ' ' + std::to_string(word(bytes, 4));
+    }
+}
+
+// A function whose layout is not known here: its length, and the CRC taken from the end.
+void appendUnknownLayout(std::string& out, Bytes bytes) {
+    out += ", " + Counted(bytes.size(), "byte");
+    appendEnding(out, bytes, std::max<std::size_t>(bytes.size(), 4));
+}
+
+std::string requestMeaning(Bytes bytes) {
+    std::string out = "MODBUS request, slave " + std::to_string(bytes[0]);
+    if (bytes.size() < 2) {
+        return out + "; cut after the slave address";
+    }
+    const uint8_t function = bytes[1];
+    out += ", " + functionText(function);
+    switch (function) {
+    case 1:
+    case 2:
+    case 3:
+    case 4:
+    case 5:
+    case 6: {
+        const bool reads = function <= 4;
+        appendTwoWords(out, bytes, reads ? "start" : "address", reads ? "count" : "value");
+        if (function == 3 && bytes.size() >= 6 && word(bytes, 4) > 0) {
+            const int first = 40001 + word(bytes, 2);
+            out += " (registers " + std::to_string(first) + " to " +
+                   std::to_string(first + word(bytes, 4) - 1) + ")";
+        }
+        appendEnding(out, bytes, 8);
+        break;
+    }
+    case 15:
+    case 16: {
+        appendTwoWords(out, bytes, "start", "count");
+        if (bytes.size() < 7) {
+            appendEnding(out, bytes, 9);
+            break;
+        }
+        out += ", " + std::to_string(bytes[6]) + " data bytes";
+        appendEnding(out, bytes, 7 + std::size_t{bytes[6]} + kCrcLength);
+        break;
+    }
+    default:
+        appendUnknownLayout(out, bytes);
+        break;
+    }
+    return out;
+}
+
+std::string replyMeaning(Bytes bytes) {
+    std::string out = "MODBUS reply, slave " + std::to_string(bytes[0]);
+    if (bytes.size() < 2) {
+        return out + "; cut after the slave address";
+    }
+    const uint8_t function = bytes[1];
+    if ((function & kExceptionBit) != 0) {
+        out += ", exception to " + functionText(function);
+        if (bytes.size() >= 3) {
+            const std::string_view name = NameOf(bytes[2], kExceptions);
+            out += ": exception " + std::to_string(bytes[2]);
+            if (!name.empty()) {
+                out += " (" + std::string(name) + ")";
+            }
+        }
+        appendEnding(out, bytes, 5);
+        return out;
+    }
+    out += ", " + functionText(function);
+    switch (function) {
+    case 1:
+    case 2:
+    case 3:
+    case 4: {
+        if (bytes.size() < 3) {
+            appendEnding(out, bytes, 5);
+            break;
+        }
+        const std::size_t byteCount = bytes[2];
+        out += ", byte count " + std::to_string(byteCount);
+        const Bytes data = bytes.subspan(3, std::min(byteCount, bytes.size() - 3));
+        if (function >= 3) {
+            appendRegisters(out, data);
+        } else {
+            out += ", states " + HexBytes(data);
+        }
+        appendEnding(out, bytes, 3 + byteCount + kCrcLength);
+        break;
+    }
+    case 5:
+    case 6:
+    case 15:
+    case 16: {
+        const bool single = function <= 6;
+        appendTwoWords(out, bytes, single ? "address" : "start", single ? "value" : "count");
+        appendEnding(out, bytes, 8);
+        break;
+    }
+    default:
+        appendUnknownLayout(out, bytes);
+        break;
+    }
+    return out;
+}
+
+} // namespace
+
+std::string ModbusMeaning(Bytes bytes, Direction direction) {
+    if (bytes.empty()) {
+        return "MODBUS frame, empty";
+    }
+    return direction == Direction::Sent ? requestMeaning(bytes) : replyMeaning(bytes);
+}
+
+} // namespace traffic::detail

@@ -1,0 +1,107 @@
+// The recorder of the exchange's events.
+#include "traffic/Recorder.h"
+
+#include <chrono>
+
+#include "traffic/EventFormat.h"
+
+namespace traffic {
+
+namespace {
+
+std::string asString(std::span<const uint8_t> bytes) {
+    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
+
+// Messages come from the window's texts; keep the meaning one line.
+std::string oneLine(std::string_view text) {
+    std::string line(text);
+    for (char& c : line) {
+        if (c == '\n' || c == '\r' || c == '\t') {
+            c = ' ';
+        }
+    }
+    return line;
+}
+
+Event withPending(EventKind kind, int32_t pendingCommand) {
+    Event event;
+    event.kind = kind;
+    event.hasPendingCommand = true;
+    event.pendingCommand = pendingCommand;
+    return event;
+}
+
+} // namespace
+
+Stamp Now() {
+    using namespace std::chrono;
+    return {duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count(),
+            duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count()};
+}
+
+void Recorder::sent(std::span<const uint8_t> frame, int32_t pendingCommand, Stamp when) {
+    Event event = withPending(EventKind::Sent, pendingCommand);
+    event.bytes = asString(frame);
+    record(std::move(event), when, false);
+    lastRequestSteadyMs_ = when.steadyMs;
+}
+
+void Recorder::received(std::span<const uint8_t> block, int32_t pendingCommand, Stamp when) {
+    Event event = withPending(EventKind::Received, pendingCommand);
+    event.bytes = asString(block);
+    record(std::move(event), when, true);
+}
+
+void Recorder::notWritten(std::span<const uint8_t> frame, int32_t pendingCommand, std::string_view reason,
+                          Stamp when) {
+    Event event = withPending(EventKind::Refused, pendingCommand);
+    event.bytes = asString(frame);
+    event.note = "not written, " + oneLine(reason) + ": ";
+    record(std::move(event), when, false);
+    lastRequestSteadyMs_ = when.steadyMs;
+}
+
+void Recorder::timedOut(std::string_view message, int32_t pendingCommand, Stamp when) {
+    Event event = withPending(EventKind::Timeout, pendingCommand);
+    event.note = message.empty() ? "no reply in time" : "no reply in time: " + oneLine(message);
+    record(std::move(event), when, true);
+}
+
+void Recorder::refused(std::string_view reason, int32_t pendingCommand, Stamp when) {
+    Event event = withPending(EventKind::Refused, pendingCommand);
+    event.note = "nothing sent: " + oneLine(reason);
+    record(std::move(event), when, false);
+}
+
+void Recorder::port(EventKind kind, std::string_view description, Stamp when) {
+    Event event;
+    event.kind = kind;
+    event.note = oneLine(description);
+    record(std::move(event), when, false);
+    // A block after the port was (re)opened answers nothing sent before.
+    lastRequestSteadyMs_.reset();
+}
+
+std::string Recorder::openLogFile(const std::string& path) {
+    return logFile_.open(path);
+}
+
+void Recorder::record(Event event, Stamp when, bool followsRequest) {
+    event.wallTimeMs = when.wallMs;
+    if (followsRequest && lastRequestSteadyMs_) {
+        event.sinceRequestMs = when.steadyMs - *lastRequestSteadyMs_;
+    }
+    if (logFile_.isOpen()) {
+        if (const std::string failure = logFile_.writeLine(TextLine(event));
+            !failure.empty() && onLogFileFailed) {
+            onLogFileFailed(failure);
+        }
+    }
+    log_.append(std::move(event));
+    if (onAppended) {
+        onAppended();
+    }
+}
+
+} // namespace traffic
