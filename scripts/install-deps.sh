@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, running and testing the tool need.
 # Runs as root, or through sudo; does nothing when everything is already there.
+# --fuzz adds what scripts/fuzz needs: clang with its libFuzzer and sanitizer runtimes.
 set -euo pipefail
 
 packages=(
@@ -13,6 +14,9 @@ packages=(
   qt6-serialport-dev
   desktop-file-utils appstream
 )
+if [ "${1:-}" = "--fuzz" ]; then
+  packages+=(clang libclang-rt-14-dev)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

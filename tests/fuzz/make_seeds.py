@@ -1,0 +1,133 @@
+#!/usr/bin/env python3
+"""Writes the seed corpus of every fuzz target from real frames of every kind. Files that a fuzzer
+found (crash-*, found-*) are never touched; rerun after adding frames here."""
+import os
+import struct
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def write(target, name, data):
+    folder = os.path.join(HERE, "corpus", target)
+    os.makedirs(folder, exist_ok=True)
+    if isinstance(data, str):
+        data = data.encode("latin-1")
+    with open(os.path.join(folder, "seed-" + name), "wb") as f:
+        f.write(bytes(data))
+
+
+def check_byte(body):
+    x = 0
+    for b in body:
+        x ^= b
+    return x
+
+
+def hart(preambles, body):
+    return bytes([0xFF] * preambles) + bytes(body) + bytes([check_byte(body)])
+
+
+identity = hart(5, [0x06, 0x80, 0x00, 0x0E, 0x00, 0x00, 0xFE, 0x26, 0x06, 0x05, 0x05, 0x01, 0x03,
+                    0x08, 0x00, 0x00, 0x12, 0x34])
+variables = hart(5, [0x86, 0xA6, 0x06, 0x00, 0x12, 0x34, 0x03, 0x1A, 0x00, 0x00,
+                     0x40, 0x80, 0x00, 0x00, 0x20, 0x41, 0xC8, 0x00, 0x00, 0x20, 0x41, 0x20, 0x00,
+                     0x00, 0x0C, 0x42, 0xC8, 0x00, 0x00, 0x39, 0x42, 0x48, 0x00, 0x00])
+# A text length byte first: 0xFF means "longer than the block", any other value is min(value, block).
+for name, block in [("identity", identity), ("variables", variables),
+                    ("identity-cut", identity[:15]), ("variables-cut", variables[:20]),
+                    ("identity-late", bytes(250) + identity)]:
+    for target in ("hart_identity", "hart_variables"):
+        write(target, name, bytes([min(len(block), 255)]) + block)
+        write(target, name + "-overlong", bytes([0xFF]) + block)
+
+qx1 = ["QX1 ADR:005,BA1:30,BA2:41,MD:1,JTM:012#", "JTM:020 QX1", "QX1 BA1:3x MD:1 JTM:012",
+       "QQQ#QV# OK", "QX1 ADR:0", "QX1 MD:", "ADR:005,BA1:30 no marker", "QX1 MDL:4 MDBS1:0 MD:2"]
+for i, text in enumerate(qx1):
+    write("qx1", "reply%d" % i, text)
+
+qx6 = ["QX6 LJ:000012345,VA0:020.0,VA3:004.5#", "QX6 VA7:100.0 VA0:004.0", "QX6 LJ:12", "VA0:1 no marker"]
+for i, text in enumerate(qx6):
+    write("qx6", "reply%d" % i, text)
+
+rows = " DA5:1,3F800000,3F800000 DA6:2,40000000,00000000 DA7:3,40400000,00000000 DA8:9,40800000,00000000"
+qx2 = ["QX2 DL:0 DA1:2,41200000,3F800000 DA2:1,47F12000,00000000 DA3:1,42c80000,3DCCCCCD" + rows,
+       "QX2 DL:3 DA1:2,41200000,3F800000" + rows, "QX2 DL:x DA1:2", "QX2 DA1:1,42C8",
+       "QX2 DA1:1,7F800000,FFC00000 DA2:0,00800000,C2C80000", "QX2 DA2:"]
+for i, text in enumerate(qx2):
+    write("qx2", "reply%d" % i, bytes([i % 11]) + text.encode())
+
+hexes = ["76 89 FD AD", "82 A6 06 00 12 34 03 00", "FF", "7", "76 89 FD A", "76-89", "ff 00",
+         "00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E", ""]
+for i, text in enumerate(hexes):
+    write("parse_hex_bytes", "text%d" % i, bytes([16 + i % 4]) + text.encode())
+
+for i, text in enumerate(["001", "-2147483648", "2147483647", "$F7", "0xF7", "x1f", " +12", "12a", "",
+                          "96OO", "-$80000000", "$FFFFFFFF", "2147483648"]):
+    write("str_to_int", "text%d" % i, text)
+
+for i, text in enumerate(["0.00", "100", "-3.1415927", "1E20", "3.40282346638529E38", "4E38", ".5", "5.",
+                          "1e-400", "1e400", "inf", "NAN", "0,5", " 12.5 ", "-0", "1.5e+3"]):
+    write("str_to_float", "text%d" % i, text)
+
+qx4 = ["QQQ#QX4:MDL:8,MDBS01:0,05,0,1.000,MDBS02:1,12,1,2.500#", "QX4 MDL:6 MDBS?3:1,07,1,0.500",
+       "QX4 MDBS3:1,07,1,0.500", "QX4 MDL:x", "QX4 MDBS_1:x,05", "QX4 MDBS_8:1,1", "MDL:6 no marker"]
+for i, text in enumerate(qx4):
+    write("qx4", "reply%d" % i, text)
+
+qx3 = ["QQQ#QX3:HART0:1,0,01,6,010;CAMD01:1<04,76 89 FD AD;CAMD02:0<00,#",
+       "QX3 HART0:0,1,00,4,005", "QX3 CAMD01:1<04,76 89 FD AD", "QX3 CAMD02:1<14,00 01 02",
+       "QX3 HART0:1,0,05,3,120", "QX3 HART0:x", "QX3 CAMD_1:1<9", "HART0:1,0,01,6,010 no marker"]
+for i, text in enumerate(qx3):
+    write("qx3", "reply%d" % i, text)
+
+for i, text in enumerate(["41 20 00 00", "3F 80 00 00", "C0 49 0F DB", "7F 7F FF FF", "FF FF FF FF",
+                          "FFFFFFFF", "FF FF FFFF", "ff ff ff ff", "12 34 56 78 ", "12 34 56 7", "",
+                          "41 20", "41", "41 20 00 00 ZZ", "41 20 00 00 00"]):
+    write("ieee754", "text%d" % i, text)
+
+
+def crc16(data):
+    crc = 0xFFFF
+    for b in data:
+        crc ^= b
+        for _ in range(8):
+            crc = (crc >> 1) ^ 0xA001 if crc & 1 else crc >> 1
+    return bytes([crc & 0xFF, crc >> 8])
+
+
+def modbus(body):
+    return bytes(body) + crc16(bytes(body))
+
+
+# First byte: bit 7 set for a sent frame; the rest picks the pending command (see the harness).
+PENDING = {"none": 0, "identity": 1, "variables": 2, "manual": 3, "address": 4, "set": 5, "qx1": 6,
+           "qx2": 7, "qx3": 8, "qx4": 9, "qx6": 10, "modbus": 11}
+SENT, RECEIVED = 0x80, 0x00
+frames = [
+    ("sent-qx1", SENT | PENDING["qx1"], b"QQQ#QX1#"),
+    ("sent-adr", SENT | PENDING["set"], b"QQS#ADR:005#"),
+    ("sent-da1", SENT | PENDING["set"], b"QQS#DA1:1,42C80000,00000000#"),
+    ("sent-mdbs", SENT | PENDING["set"], b"QQS#MDBS1:0,05,0,1.000#"),
+    ("sent-camd", SENT | PENDING["set"], b"QQS#CAMD01:1<04," + bytes([0x76, 0x89, 0xFD, 0xAD])),
+    ("sent-factory", SENT | PENDING["set"], b"TAVRIK#PCBSN:00000123,102#"),
+    ("sent-test", SENT | PENDING["none"], b"QQQ#AV0O:12.5#"),
+    ("reply-qx1", RECEIVED | PENDING["qx1"], qx1[0].encode()),
+    ("reply-qx2", RECEIVED | PENDING["qx2"], qx2[0].encode()),
+    ("reply-qx3", RECEIVED | PENDING["qx3"], qx3[0].encode()),
+    ("reply-qx4", RECEIVED | PENDING["qx4"], qx4[0].encode()),
+    ("reply-qx6", RECEIVED | PENDING["qx6"], qx6[0].encode()),
+    ("reply-set", RECEIVED | PENDING["set"], b"QQS#ADR:OK#"),
+    ("sent-modbus", SENT | PENDING["modbus"], modbus([0x01, 0x03, 0x00, 0x00, 0x00, 0x12])),
+    ("reply-modbus", RECEIVED | PENDING["modbus"], modbus([0x01, 0x03, 0x04, 0x42, 0xC8, 0x00, 0x00])),
+    ("reply-modbus-bad-crc", RECEIVED | PENDING["modbus"], bytes([0x01, 0x03, 0x04, 0x42, 0xC8, 0, 0, 0xAB, 0x1C])),
+    ("reply-modbus-exception", RECEIVED | PENDING["modbus"], modbus([0x01, 0x83, 0x02])),
+    ("sent-identity", SENT | PENDING["identity"], hart(5, [0x02, 0x80, 0x00, 0x00])),
+    ("sent-variables", SENT | PENDING["variables"], hart(5, [0x82, 0xA6, 0x06, 0x00, 0x12, 0x34, 0x03, 0x00])),
+    ("reply-identity", RECEIVED | PENDING["identity"], identity),
+    ("reply-variables", RECEIVED | PENDING["variables"], variables),
+    ("reply-variables-bad-check", RECEIVED | PENDING["variables"], variables[:-1] + bytes([variables[-1] ^ 1])),
+    ("reply-cut", RECEIVED | PENDING["identity"], identity[:9]),
+    ("garbage", RECEIVED | PENDING["none"], bytes([0x00, 0x7A, 0xFF, 0x13])),
+]
+for name, head, body in frames:
+    write("traffic_interpreter", name, bytes([head]) + body)
