@@ -32,8 +32,10 @@ void openOnSimulator(FormHarness& h, const SimProcess& sim) {
     ASSERT_EQ(h.button("Button1")->text(), QStringLiteral("Close")) << "the port did not open";
 }
 
-bool receiveFieldIs(const FormHarness& h, const QString& text) {
-    return h.receiveField() == text;
+// Presses a set command's button; whether the converter's acknowledgement `ack` is then shown.
+bool acknowledged(FormHarness& h, const char* button, const char* ack) {
+    h.click(button);
+    return waitUntil([&] { return h.receiveField() == QLatin1String(ack); }, 3s);
 }
 
 double number(const FormHarness& h, const char* field) {
@@ -112,9 +114,7 @@ TEST(SimulatorEndToEnd, SlaveAddressSetIsReadBack) {
     openOnSimulator(h, sim);
 
     h.setText("Edit14", QStringLiteral("5"));
-    h.click("Button29");
-    ASSERT_TRUE(waitUntil([&] { return receiveFieldIs(h, QStringLiteral("QQS#ADR:OK#")); }, 3s))
-        << h.receiveField().toStdString();
+    ASSERT_TRUE(acknowledged(h, "Button29", "QQS#ADR:OK#")) << h.receiveField().toStdString();
     h.click("Button23");
     ASSERT_TRUE(waitUntil([&] { return h.text("Edit14") == QStringLiteral("005"); }, 3s))
         << h.text("Edit14").toStdString();
@@ -132,9 +132,7 @@ TEST(SimulatorEndToEnd, AnalogOutputMappedIsReadBack) {
     h.list("DOUT3")->setCurrentIndex(5);
     h.setText("DOUT3H", QStringLiteral("50.5"));
     h.setText("DOUT3L", QStringLiteral("-2"));
-    h.click("Button5");
-    ASSERT_TRUE(waitUntil([&] { return receiveFieldIs(h, QStringLiteral("QQS#DA3:OK#")); }, 3s))
-        << h.receiveField().toStdString();
+    ASSERT_TRUE(acknowledged(h, "Button5", "QQS#DA3:OK#")) << h.receiveField().toStdString();
 
     // Forget what was typed, so only the converter's answer can put it back.
     h.list("DOUT3")->setCurrentIndex(0);
@@ -266,9 +264,7 @@ TEST(SimulatorEndToEnd, ModbusRegistersCarryTheInstrumentsVariablesInTheirWordOr
 
     // Variable 1 in the second word order; its other fields go back as the query gave them.
     h.list("FAMOUT1")->setCurrentIndex(1);
-    h.click("Button39");
-    ASSERT_TRUE(waitUntil([&] { return receiveFieldIs(h, QStringLiteral("QQS#MDBS1:OK#")); }, 3s))
-        << h.receiveField().toStdString();
+    ASSERT_TRUE(acknowledged(h, "Button39", "QQS#MDBS1:OK#")) << h.receiveField().toStdString();
     const std::vector<uint16_t> swapped = registersOf(modbusRead(h, 2, 8), 1, 8);
     ASSERT_EQ(swapped.size(), 8u);
     EXPECT_NEAR(variable(swapped, 0, true), pressure, 1.0) << "40003 now holds the low word";
@@ -297,8 +293,7 @@ TEST(SimulatorEndToEnd, ParseFormatSetIsReadBack) {
         earlier.setText("READADR6", QStringLiteral("31"));
         earlier.list("READLG6")->setCurrentIndex(1);
         earlier.setText("Xishou6", QStringLiteral("12.3456")); // goes out as its first five characters
-        earlier.click("Button47");
-        ASSERT_TRUE(waitUntil([&] { return receiveFieldIs(earlier, QStringLiteral("QQS#MDBS6:OK#")); }, 3s))
+        ASSERT_TRUE(acknowledged(earlier, "Button47", "QQS#MDBS6:OK#"))
             << earlier.receiveField().toStdString();
     }
     FormHarness h;
@@ -307,13 +302,9 @@ TEST(SimulatorEndToEnd, ParseFormatSetIsReadBack) {
     h.setText("READADR3", QStringLiteral("15"));
     h.list("READLG3")->setCurrentIndex(1);
     h.setText("Xishou3", QStringLiteral("2.500"));
-    h.click("Button44");
-    ASSERT_TRUE(waitUntil([&] { return receiveFieldIs(h, QStringLiteral("QQS#MDBS3:OK#")); }, 3s))
-        << h.receiveField().toStdString();
+    ASSERT_TRUE(acknowledged(h, "Button44", "QQS#MDBS3:OK#")) << h.receiveField().toStdString();
     h.list("ComboBox15")->setCurrentIndex(1); // "5"
-    h.click("Button50");
-    ASSERT_TRUE(waitUntil([&] { return receiveFieldIs(h, QStringLiteral("QQS#MDL:OK#")); }, 3s))
-        << h.receiveField().toStdString();
+    ASSERT_TRUE(acknowledged(h, "Button50", "QQS#MDL:OK#")) << h.receiveField().toStdString();
 
     // Forget what was typed, so only the converter's reply can put it back.
     h.list("FAMOUT3")->setCurrentIndex(0);
@@ -358,23 +349,17 @@ TEST(SimulatorEndToEnd, CustomHartCommandsSetAreReadBack) {
     h.list("ComboBox17")->setCurrentIndex(1);
     h.list("ComboBox34")->setCurrentIndex(5); // "9"
     h.setText("Edit2", QStringLiteral("120"));
-    h.click("Button9");
-    ASSERT_TRUE(waitUntil([&] { return receiveFieldIs(h, QStringLiteral("QQS#HART0:OK#")); }, 3s))
-        << h.receiveField().toStdString();
+    ASSERT_TRUE(acknowledged(h, "Button9", "QQS#HART0:OK#")) << h.receiveField().toStdString();
     // Command 1 at its longest, with raw bytes that look like a text frame's end and a preamble: the
     // converter goes by the count, not by what the bytes look like.
     const QString command1 = QStringLiteral("82 A6 0C 0A 1B 2C 03 00 23 51 51 51 23 FF");
     h.list("ComboBox28")->setCurrentIndex(0);
     h.setText("Edit4", command1);
-    h.click("Button17");
-    ASSERT_TRUE(waitUntil([&] { return receiveFieldIs(h, QStringLiteral("QQS#CAMD01:OK#")); }, 3s))
-        << h.receiveField().toStdString();
+    ASSERT_TRUE(acknowledged(h, "Button17", "QQS#CAMD01:OK#")) << h.receiveField().toStdString();
     const QString command2 = QStringLiteral("76 89 FD AD");
     h.list("ComboBox29")->setCurrentIndex(1);
     h.setText("Edit5", command2);
-    h.click("Button18");
-    ASSERT_TRUE(waitUntil([&] { return receiveFieldIs(h, QStringLiteral("QQS#CAMD02:OK#")); }, 3s))
-        << h.receiveField().toStdString();
+    ASSERT_TRUE(acknowledged(h, "Button18", "QQS#CAMD02:OK#")) << h.receiveField().toStdString();
 
     // Forget what was typed, so only the converter's reply can put it back.
     h.list("ComboBox6")->setCurrentIndex(1);
