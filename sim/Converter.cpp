@@ -54,8 +54,15 @@ std::optional<uint32_t> upperHex8(std::string_view text) {
     return value;
 }
 
-// A whole text read as a number with "." as the separator, as the converter's firmware reads it.
+// A whole text read as a number with "." as the separator, as the converter's firmware reads it. A
+// plus sign is part of writing a number ("+1.00" is a coefficient of one), though from_chars takes none.
 std::optional<double> number(std::string_view text) {
+    if (text.starts_with('+')) {
+        text.remove_prefix(1);
+        if (text.starts_with('-')) {
+            return std::nullopt;
+        }
+    }
     double value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (error != std::errc() || end != text.data() + text.size()) {

@@ -42,6 +42,9 @@ std::vector<SetCase> everySettableField() {
         {"QQS#CAMD01:0<04," + hex("76 89 FD AD"), "QQS#CAMD01:OK#", "QQQ#QX3#", "CAMD01:0<04,76 89 FD AD"},
         {"QQS#CAMD02:1<02," + hex("23 FF"), "QQS#CAMD02:OK#", "QQQ#QX3#", "CAMD02:1<02,23 FF"},
         {"QQS#MDL:4#", "QQS#MDL:OK#", "QQQ#QX4#", "MDL:4"},
+        // The tool sends the coefficient's five characters as typed; a signed number is a number.
+        {"QQS#MDBS1:0,07,0,+1.50#", "QQS#MDBS1:OK#", "QQQ#QX4#", "MDBS01:0,07,0,+1.50"},
+        {"QQS#MDBS2:0,12,0,-2.00#", "QQS#MDBS2:OK#", "QQQ#QX4#", "MDBS02:0,12,0,-2.00"},
         {"QQQ#LEIO:000012345#", "QQQ#LEIO:OK#", "QQQ#QX6#", "LJ:000012345"},
         {"TAVRIK#PCBSN:00000123,102#", "TAVRIK#PCBSN:OK#", "", ""},
     };
@@ -128,6 +131,10 @@ TEST(Converter, RefusedCommandsChangeNothing) {
         "QQS#MDBS1:0,05,0,1.0#",
         "QQS#MDBS1:2,05,0,1.000#",
         "QQS#MDBS1:0,05,0,abcde#",
+        "QQS#MDBS2:0,05,2,1.000#", // the empty third length item
+        "QQS#MDBS1:0,05,0,+-1.0#",
+        "QQS#MDBS1:0,05,0,++1.0#",
+        "QQS#MDBS1:0,05,0,+    #",
         "QQS#HART1:0,1,00,4,005#",
         "QQS#HART0:0,1,00,3,005#",
         "QQQ#AV3O:abc#",
