@@ -7,6 +7,7 @@
 #include <QColor>
 #include <QFontDatabase>
 
+#include "app/Latin1.h"
 #include "traffic/EventFormat.h"
 
 namespace app {
@@ -17,10 +18,6 @@ using traffic::Column;
 
 // Rows follow the log at most this often while events keep coming.
 constexpr int kSyncIntervalMs = 50;
-
-QString latin1(const std::string& text) {
-    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 QColor directionColour(traffic::EventKind kind) {
     switch (kind) {

@@ -20,6 +20,7 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
+#include "app/Latin1.h"
 #include "app/Messages.h"
 #include "app/TrafficModel.h"
 #include "traffic/EventFormat.h"
@@ -30,10 +31,6 @@ namespace {
 
 QString counted(uint64_t count) {
     return QLocale(QLocale::English).toString(static_cast<qulonglong>(count));
-}
-
-QString latin1(const std::string& text) {
-    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 } // namespace

@@ -2,11 +2,14 @@
 // "For Test" group's test commands.
 #include "app/VX538AB.h"
 
+#include "app/Latin1.h"
 #include "app/Lists.h"
 #include "config/TextCommands.h"
 #include "config/TextReplies.h"
 #include "tools/Conversions.h"
 #include "ui_VX538AB.h"
+
+using app::latin1;
 
 namespace {
 
@@ -29,10 +32,6 @@ std::array<AnalogRow, config::kAnalogOutputs> analogRows(Ui::TForm1& ui) {
         {ui.DOUT7, ui.DOUT7H, ui.DOUT7L, ui.Button37, ui.AVO6},
         {ui.DOUT8, ui.DOUT8H, ui.DOUT8L, ui.Button38, ui.AVO7},
     }};
-}
-
-QString latin1(const std::string& text) {
-    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 } // namespace

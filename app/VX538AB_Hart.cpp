@@ -2,20 +2,19 @@
 // decoding of the identity and dynamic-variable replies.
 #include "app/VX538AB.h"
 
+#include "app/Latin1.h"
 #include "app/Lists.h"
 #include "app/Messages.h"
 #include "hart/HartReplies.h"
 #include "tools/Conversions.h"
 #include "ui_VX538AB.h"
 
+using app::latin1;
+
 namespace {
 
 std::string bytesAsString(const std::vector<uint8_t>& bytes) {
     return {bytes.begin(), bytes.end()};
-}
-
-QString latin1(const std::string& text) {
-    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 // The master bit comes from the command mode list: "Master Mode" is item 0.

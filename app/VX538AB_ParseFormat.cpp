@@ -2,12 +2,15 @@
 // "Modbus Parameter Configuration" tab: their set commands, their queries and the decoding of the replies.
 #include "app/VX538AB.h"
 
+#include "app/Latin1.h"
 #include "app/Lists.h"
 #include "app/Messages.h"
 #include "config/CustomHart.h"
 #include "config/ParseFormat.h"
 #include "tools/Conversions.h"
 #include "ui_VX538AB.h"
+
+using app::latin1;
 
 namespace {
 
@@ -38,10 +41,6 @@ struct ReadMeterRow {
 
 std::array<ReadMeterRow, config::kReadMeterCommands> readMeterRows(Ui::TForm1& ui) {
     return {{{ui.ComboBox28, ui.Edit4}, {ui.ComboBox29, ui.Edit5}}};
-}
-
-QString latin1(const std::string& text) {
-    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 } // namespace

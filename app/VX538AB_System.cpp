@@ -2,19 +2,14 @@
 // the decoding of their replies into the "System Parameters" tab.
 #include "app/VX538AB.h"
 
+#include "app/Latin1.h"
 #include "app/Lists.h"
 #include "config/TextCommands.h"
 #include "config/TextReplies.h"
 #include "tools/Conversions.h"
 #include "ui_VX538AB.h"
 
-namespace {
-
-QString latin1(const std::string& text) {
-    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-} // namespace
+using app::latin1;
 
 void TForm1::Button6Click() {
     SendRequest(Request::text([] { return config::communicationQueryFrame(); },
