@@ -62,8 +62,11 @@ void Mailbox::detach() {
     target_ = nullptr;
 }
 
-void Mailbox::beginDelivery() {
+void Mailbox::acceptPostedEvent() {
     postedEventFence.load(std::memory_order_acquire);
+}
+
+void Mailbox::beginDelivery() {
     wakePending_.exchange(false, std::memory_order_acq_rel);
 }
 

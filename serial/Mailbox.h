@@ -55,6 +55,11 @@ public:
     // After this returns no wake-up reaches the target any more (it is being destroyed).
     void detach();
 
+    // Called by the target's event handler before it reads anything of an event, the wake-up's type
+    // included: it pairs with the release made when a wake-up is posted, so the event a port thread
+    // allocated is seen as handed over (Qt's own lock does that, but a race detector cannot see it).
+    static void acceptPostedEvent();
+
     // Called first when a wake-up event is handled: from here on, a new notice posts a new wake-up.
     void beginDelivery();
 

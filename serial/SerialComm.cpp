@@ -715,6 +715,7 @@ bool TComm::IsSendQueueEmpty() const {
 }
 
 bool TComm::event(QEvent* e) {
+    Mailbox::acceptPostedEvent();
     if (e->type() != deliveryEventType()) {
         return QObject::event(e);
     }
