@@ -48,11 +48,7 @@ std::optional<HartFrameParts> SplitHartFrame(std::string_view frame) {
     if (frame.size() != header + count + 1) {
         return std::nullopt;
     }
-    uint8_t check = 0;
-    for (std::size_t k = i; k + 1 < frame.size(); ++k) {
-        check ^= static_cast<uint8_t>(frame[k]);
-    }
-    if (check != static_cast<uint8_t>(frame.back())) {
+    if (CheckByte(frame.substr(i, frame.size() - 1 - i)) != static_cast<uint8_t>(frame.back())) {
         return std::nullopt;
     }
     parts.address = std::string(frame.substr(i + 1, addressLength));
@@ -61,14 +57,18 @@ std::optional<HartFrameParts> SplitHartFrame(std::string_view frame) {
     return parts;
 }
 
-std::string WithPreamblesAndCheck(std::string_view body, std::size_t preambles) {
-    std::string frame(preambles, '\xFF');
-    frame.append(body);
+uint8_t CheckByte(std::string_view body) {
     uint8_t check = 0;
     for (char c : body) {
         check ^= static_cast<uint8_t>(c);
     }
-    frame.push_back(static_cast<char>(check));
+    return check;
+}
+
+std::string WithPreamblesAndCheck(std::string_view body, std::size_t preambles) {
+    std::string frame(preambles, '\xFF');
+    frame.append(body);
+    frame.push_back(static_cast<char>(CheckByte(body)));
     return frame;
 }
 

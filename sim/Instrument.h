@@ -81,7 +81,10 @@ struct HartFrameParts {
 };
 std::optional<HartFrameParts> SplitHartFrame(std::string_view frame);
 
-// Preambles, then the body, then its check byte: the XOR of every body byte.
+// The check byte of a HART frame body (delimiter to last data byte): the XOR of its bytes.
+uint8_t CheckByte(std::string_view body);
+
+// Preambles, then the body, then its check byte.
 std::string WithPreamblesAndCheck(std::string_view body, std::size_t preambles);
 
 } // namespace sim

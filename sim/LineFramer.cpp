@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 
+#include "sim/Instrument.h"
 #include "tools/ModbusCrc.h"
 
 namespace sim {
@@ -120,11 +121,8 @@ FrameMatch matchHart(std::string_view bytes) {
     if (bytes.size() < total) {
         return {Result::Incomplete};
     }
-    uint8_t check = 0;
-    for (std::size_t k = i; k + 1 < total; ++k) {
-        check ^= byteAt(bytes, k);
-    }
-    return check == byteAt(bytes, total - 1) ? complete(FrameKind::Hart, total) : FrameMatch{};
+    const bool good = CheckByte(bytes.substr(i, total - 1 - i)) == byteAt(bytes, total - 1);
+    return good ? complete(FrameKind::Hart, total) : FrameMatch{};
 }
 
 FrameMatch matchModbus(std::string_view bytes) {
