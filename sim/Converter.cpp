@@ -93,10 +93,6 @@ std::string hexByteText(std::string_view bytes) {
     return text;
 }
 
-std::string twoDigits(std::size_t value) {
-    return {static_cast<char>('0' + value / 10 % 10), static_cast<char>('0' + value % 10)};
-}
-
 uint64_t bigEndian(std::string_view bytes) {
     uint64_t value = 0;
     for (char c : bytes) {
@@ -322,8 +318,9 @@ std::optional<std::string> Converter::query(std::string_view key) const {
                  "," + h.clearTime;
         for (int i = 0; i < 2; ++i) {
             const MeterCommand& c = s.meterCommands[i];
-            block += ";CAMD0" + std::to_string(i + 1) + ":" + c.enabled + "<" + twoDigits(c.bytes.size()) +
-                     "," + hexByteText(c.bytes);
+            block += ";CAMD0" + std::to_string(i + 1) + ":" + c.enabled + "<" +
+                     tools::FormatZeroPadded(static_cast<int32_t>(c.bytes.size()), "00") + "," +
+                     hexByteText(c.bytes);
         }
     } else if (key == "QX4") {
         // The reply tags the variables with two digits, "MDBS01:", where the set command has one.
@@ -334,9 +331,8 @@ std::optional<std::string> Converter::query(std::string_view key) const {
                      "," + f.coefficient;
         }
     } else if (key == "QX6") {
+        block += "LJ:" + tools::FormatZeroPadded(static_cast<int32_t>(testValues_.totalizer), "000000000");
         char text[32];
-        std::snprintf(text, sizeof text, "LJ:%09lld", static_cast<long long>(testValues_.totalizer));
-        block += text;
         for (int i = 0; i < kOutputs; ++i) {
             std::snprintf(text, sizeof text, ",VA%d:%05.1f", i, testValues_.outputs[i]);
             block += text;
