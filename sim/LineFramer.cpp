@@ -11,12 +11,24 @@ namespace sim {
 
 namespace {
 
+// What the bytes at the start of a buffer are.
+struct FrameMatch {
+    enum class Result { Complete, NotAFrame, Incomplete };
+    Result result = Result::NotAFrame;
+    FrameKind kind = FrameKind::Garbage;
+    std::size_t length = 0; // of a complete frame
+};
+
 using Result = FrameMatch::Result;
+
+// A text frame longer than this is not a command the converter knows.
+constexpr std::size_t kMaxTextFrame = 255;
 
 constexpr std::array<std::string_view, 3> kTextHeads = {"QQQ#", "QQS#", "TAVRIK#"};
 constexpr std::string_view kMeterCommandHead = "QQS#CAMD";
-// "QQS#CAMD01:" + enable digit + "<" + two count digits + ","
-constexpr std::size_t kMeterCommandHeader = 16;
+// The read meter command's header ("QQS#CAMD01:1<03,") position by position: 'd' a digit, 'n' the
+// command number 1 or 2, any other character itself. The count's two digits are at 13 and 14.
+constexpr std::string_view kMeterCommandShape = "QQS#CAMDdn:d<dd,";
 
 uint8_t byteAt(std::string_view bytes, std::size_t i) {
     return static_cast<uint8_t>(bytes[i]);
@@ -39,30 +51,29 @@ FrameMatch complete(FrameKind kind, std::size_t length) {
     return {Result::Complete, kind, length};
 }
 
+// `bytes` begin with kMeterCommandHead.
 FrameMatch matchMeterCommand(std::string_view bytes) {
-    // Fixed characters of the header, checked as far as they have arrived.
-    for (std::size_t i = kMeterCommandHead.size(); i < std::min(bytes.size(), kMeterCommandHeader); ++i) {
+    const std::size_t header = kMeterCommandShape.size();
+    for (std::size_t i = kMeterCommandHead.size(); i < std::min(bytes.size(), header); ++i) {
+        const char shape = kMeterCommandShape[i];
         const char c = bytes[i];
-        const bool ok = (i == 8 || i == 11 || i == 13 || i == 14) ? isDigit(c)
-                        : i == 9                                  ? (c == '1' || c == '2')
-                        : i == 10                                 ? c == ':'
-                        : i == 12                                 ? c == '<'
-                                                                  : c == ',';
-        if (!ok) {
+        const bool fits = shape == 'd' ? isDigit(c) : shape == 'n' ? (c == '1' || c == '2') : c == shape;
+        if (!fits) {
             return {};
         }
     }
-    if (bytes.size() < kMeterCommandHeader) {
+    if (bytes.size() < header) {
         return {Result::Incomplete};
     }
-    const std::size_t count = static_cast<std::size_t>((bytes[13] - '0') * 10 + (bytes[14] - '0'));
-    if (bytes.size() < kMeterCommandHeader + count) {
-        return {Result::Incomplete};
-    }
-    return complete(FrameKind::Text, kMeterCommandHeader + count);
+    const std::size_t length = header + static_cast<std::size_t>((bytes[13] - '0') * 10 + (bytes[14] - '0'));
+    return bytes.size() < length ? FrameMatch{Result::Incomplete} : complete(FrameKind::Text, length);
 }
 
 FrameMatch matchText(std::string_view bytes) {
+    // The read meter command carries raw bytes, '#' among them, so its count decides where it ends.
+    if (bytes.starts_with(kMeterCommandHead)) {
+        return matchMeterCommand(bytes);
+    }
     for (std::string_view head : kTextHeads) {
         const std::size_t n = std::min(bytes.size(), head.size());
         if (bytes.substr(0, n) != head.substr(0, n)) {
@@ -70,15 +81,6 @@ FrameMatch matchText(std::string_view bytes) {
         }
         if (bytes.size() < head.size()) {
             return {Result::Incomplete};
-        }
-        if (head == "QQS#") {
-            const std::size_t m = std::min(bytes.size(), kMeterCommandHead.size());
-            if (bytes.substr(0, m) == kMeterCommandHead.substr(0, m)) {
-                if (m < kMeterCommandHead.size()) {
-                    return {Result::Incomplete};
-                }
-                return matchMeterCommand(bytes);
-            }
         }
         for (std::size_t i = head.size(); i < bytes.size() && i < kMaxTextFrame; ++i) {
             const uint8_t c = byteAt(bytes, i);
@@ -161,9 +163,7 @@ FrameMatch matchModbus(std::string_view bytes) {
     return good ? complete(FrameKind::Modbus, length) : FrameMatch{};
 }
 
-} // namespace
-
-FrameMatch MatchFrame(std::string_view bytes) {
+FrameMatch matchFrame(std::string_view bytes) {
     bool incomplete = false;
     for (auto matcher : {matchText, matchHart, matchModbus}) {
         const FrameMatch match = matcher(bytes);
@@ -174,6 +174,8 @@ FrameMatch MatchFrame(std::string_view bytes) {
     }
     return incomplete ? FrameMatch{Result::Incomplete} : FrameMatch{};
 }
+
+} // namespace
 
 std::vector<Frame> LineFramer::push(std::string_view bytes) {
     buffer_.append(bytes);
@@ -195,7 +197,7 @@ std::vector<Frame> LineFramer::drain(bool lineQuiet) {
     };
     std::size_t pos = 0;
     while (pos < buffer_.size()) {
-        const FrameMatch match = MatchFrame(std::string_view(buffer_).substr(pos));
+        const FrameMatch match = matchFrame(std::string_view(buffer_).substr(pos));
         if (match.result == Result::Complete) {
             endGarbage();
             frames.push_back({match.kind, buffer_.substr(pos, match.length)});

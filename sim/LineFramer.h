@@ -18,21 +18,11 @@ struct Frame {
     std::string bytes;
 };
 
-// What the bytes at the start of a buffer are.
-struct FrameMatch {
-    enum class Result { Complete, NotAFrame, Incomplete };
-    Result result = Result::NotAFrame;
-    FrameKind kind = FrameKind::Garbage;
-    std::size_t length = 0; // of a complete frame
-};
-
-// Text: "QQQ#"/"QQS#"/"TAVRIK#" up to the next "#" (printable characters only, no second head inside),
-// or a read meter command "QQS#CAMD0n:e<NN," followed by NN raw bytes. HART: one or more 0xFF
-// preambles, a delimiter of a master, slave or burst frame, the address, command, byte count, data
-// and a matching check byte. MODBUS: slave address 0 to 247, function 1 to 6, 15 or 16, its length
-// and a matching CRC.
-FrameMatch MatchFrame(std::string_view bytes);
-
+// Text: "QQQ#"/"QQS#"/"TAVRIK#" up to the next "#" (printable characters only, no second head inside,
+// 255 bytes at most), or a read meter command "QQS#CAMD0n:e<NN," followed by NN raw bytes.
+// HART: one or more 0xFF preambles, a delimiter of a master, slave or burst frame, the address,
+// command, byte count, data and a matching check byte. MODBUS: slave address 0 to 247, function 1 to
+// 6, 15 or 16, its length and a matching CRC.
 class LineFramer {
 public:
     // Adds received bytes; returns every frame now complete, in line order, with runs of skipped
@@ -49,8 +39,5 @@ private:
     std::vector<Frame> drain(bool lineQuiet);
     std::string buffer_;
 };
-
-// A text frame longer than this is not a command the converter knows.
-inline constexpr std::size_t kMaxTextFrame = 255;
 
 } // namespace sim
