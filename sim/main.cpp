@@ -58,24 +58,36 @@ struct Options {
 }
 
 Options readOptions(int argc, char** argv) {
-    enum { Link = 1000, Log, Control, Silent, Delay, Split, Corrupt, Noise, Hangup, Help, Version };
+    enum { FaultSwitch = 0, Link = 1000, Log, Control, Help, Version };
+    // A fault switch's option is its control line: "--delay 500" is "delay 500", "--silent" is
+    // "silent on".
     const option longOptions[] = {
-        {"link", required_argument, nullptr, Link},           {"log", required_argument, nullptr, Log},
-        {"control", required_argument, nullptr, Control},     {"silent", no_argument, nullptr, Silent},
-        {"delay", required_argument, nullptr, Delay},         {"split", required_argument, nullptr, Split},
-        {"corrupt", no_argument, nullptr, Corrupt},           {"noise", no_argument, nullptr, Noise},
-        {"hangup-after", required_argument, nullptr, Hangup}, {"help", no_argument, nullptr, Help},
-        {"version", no_argument, nullptr, Version},           {nullptr, 0, nullptr, 0},
+        {"link", required_argument, nullptr, Link},
+        {"log", required_argument, nullptr, Log},
+        {"control", required_argument, nullptr, Control},
+        {"help", no_argument, nullptr, Help},
+        {"version", no_argument, nullptr, Version},
+        {"silent", no_argument, nullptr, FaultSwitch},
+        {"delay", required_argument, nullptr, FaultSwitch},
+        {"split", required_argument, nullptr, FaultSwitch},
+        {"corrupt", no_argument, nullptr, FaultSwitch},
+        {"noise", no_argument, nullptr, FaultSwitch},
+        {"hangup-after", required_argument, nullptr, FaultSwitch},
+        {nullptr, 0, nullptr, 0},
     };
     Options options;
     int code = 0;
-    while ((code = getopt_long(argc, argv, "", longOptions, nullptr)) != -1) {
-        const auto apply = [&](const std::string& line) {
+    int index = 0;
+    while ((code = getopt_long(argc, argv, "", longOptions, &index)) != -1) {
+        switch (code) {
+        case FaultSwitch: {
+            const option& fault = longOptions[index];
+            const std::string line = std::string(fault.name) + " " + (fault.has_arg ? optarg : "on");
             if (const std::string error = sim::ApplyControl(options.faults, line); !error.empty()) {
                 fail(error);
             }
-        };
-        switch (code) {
+            break;
+        }
         case Link:
             options.link = optarg;
             break;
@@ -84,24 +96,6 @@ Options readOptions(int argc, char** argv) {
             break;
         case Control:
             options.control = optarg;
-            break;
-        case Silent:
-            apply("silent on");
-            break;
-        case Delay:
-            apply(std::string("delay ") + optarg);
-            break;
-        case Split:
-            apply(std::string("split ") + optarg);
-            break;
-        case Corrupt:
-            apply("corrupt on");
-            break;
-        case Noise:
-            apply("noise on");
-            break;
-        case Hangup:
-            apply(std::string("hangup-after ") + optarg);
             break;
         case Help:
             std::fputs(kUsage, stdout);
