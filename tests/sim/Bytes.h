@@ -3,12 +3,19 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
+#include "hart/HartFrames.h"
 #include "tools/ModbusCrc.h"
 
 namespace simtest {
+
+// The bytes of a text, for the byte-span helpers of tools/ and hart/.
+inline std::span<const uint8_t> bytesOf(std::string_view text) {
+    return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
+}
 
 // "FF 06 1A" (pairs separated by one blank) to bytes.
 inline std::string hex(std::string_view pairs) {
@@ -23,20 +30,16 @@ inline uint8_t byteAt(std::string_view bytes, std::size_t i) {
     return static_cast<uint8_t>(bytes.at(i));
 }
 
-// A HART body (delimiter to last data byte) with `preambles` 0xFF before it and its XOR after it.
+// A HART body (delimiter to last data byte) with `preambles` 0xFF before it and its check byte after
+// it, as the tool's side computes it.
 inline std::string hartFrame(std::string_view bodyPairs, std::size_t preambles = 5) {
     const std::string body = hex(bodyPairs);
-    uint8_t check = 0;
-    for (char c : body) {
-        check ^= static_cast<uint8_t>(c);
-    }
-    return std::string(preambles, '\xFF') + body + static_cast<char>(check);
+    return std::string(preambles, '\xFF') + body + static_cast<char>(hart::CheckByte(bytesOf(body)));
 }
 
 // Bytes followed by their MODBUS CRC, low byte first.
 inline std::string withCrc(std::string frame) {
-    const tools::CrcBytes crc =
-        tools::ModbusCrc16({reinterpret_cast<const uint8_t*>(frame.data()), frame.size()});
+    const tools::CrcBytes crc = tools::ModbusCrc16(bytesOf(frame));
     frame.push_back(static_cast<char>(crc.low));
     frame.push_back(static_cast<char>(crc.high));
     return frame;
@@ -51,8 +54,7 @@ inline bool modbusCrcGood(std::string_view frame) {
     if (frame.size() < 3) {
         return false;
     }
-    const tools::CrcBytes crc =
-        tools::ModbusCrc16({reinterpret_cast<const uint8_t*>(frame.data()), frame.size() - 2});
+    const tools::CrcBytes crc = tools::ModbusCrc16(bytesOf(frame.substr(0, frame.size() - 2)));
     return crc.low == byteAt(frame, frame.size() - 2) && crc.high == byteAt(frame, frame.size() - 1);
 }
 

@@ -27,16 +27,11 @@ int responseCode(const std::string& reply, uint8_t delimiter) {
     return byteAt(reply, data);
 }
 
-bool checkByteGood(const std::string& reply) {
-    std::size_t i = 0;
-    while (byteAt(reply, i) == 0xFF) {
-        ++i;
-    }
-    uint8_t check = 0;
-    for (std::size_t k = i; k + 1 < reply.size(); ++k) {
-        check ^= byteAt(reply, k);
-    }
-    return check == byteAt(reply, reply.size() - 1);
+// The check byte the tool's side computes over the body (after the preambles, before the check byte).
+bool checkByteGood(std::string_view reply) {
+    const std::size_t body = reply.find_first_not_of('\xFF');
+    return hart::CheckByte(bytesOf(reply.substr(body, reply.size() - 1 - body))) ==
+           byteAt(reply, reply.size() - 1);
 }
 
 } // namespace
