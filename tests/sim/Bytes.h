@@ -2,6 +2,7 @@
 // appended, so test tables read like line traces.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -73,10 +74,7 @@ inline float floatAt(std::string_view bytes, std::size_t i) {
     for (std::size_t k = 0; k < 4; ++k) {
         bits = bits << 8 | byteAt(bytes, i + k);
     }
-    float value;
-    static_assert(sizeof value == sizeof bits);
-    __builtin_memcpy(&value, &bits, sizeof value);
-    return value;
+    return std::bit_cast<float>(bits);
 }
 
 } // namespace simtest
