@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <string_view>
 
+#include "tools/Conversions.h"
 #include "tools/ModbusCrc.h"
 #include "traffic/Meanings.h"
 
@@ -59,17 +60,11 @@ void appendEnding(std::string& out, Bytes bytes, std::size_t expectedLength) {
     const tools::CrcBytes expected = tools::ModbusCrc16(frame.first(expectedLength - kCrcLength));
     const uint8_t low = frame[expectedLength - 2];
     const uint8_t high = frame[expectedLength - 1];
-    out += "; CRC ";
-    AppendHexByte(out, low);
-    out += ' ';
-    AppendHexByte(out, high);
+    out += "; CRC " + tools::ByteToHex(low) + ' ' + tools::ByteToHex(high);
     if (low == expected.low && high == expected.high) {
         out += " ok";
     } else {
-        out += " wrong, expected ";
-        AppendHexByte(out, expected.low);
-        out += ' ';
-        AppendHexByte(out, expected.high);
+        out += " wrong, expected " + tools::ByteToHex(expected.low) + ' ' + tools::ByteToHex(expected.high);
     }
     if (bytes.size() > expectedLength) {
         out += "; " + Counted(bytes.size() - expectedLength, "more byte") + " after the CRC";
@@ -81,10 +76,8 @@ void appendRegisters(std::string& out, Bytes data) {
     out += ", " + Counted(count, "register") + ':';
     for (std::size_t i = 0; i < count; ++i) {
         const uint16_t value = word(data, 2 * i);
-        out += ' ' + std::to_string(value) + " (";
-        AppendHexByte(out, static_cast<uint8_t>(value >> 8));
-        AppendHexByte(out, static_cast<uint8_t>(value & 0xFF));
-        out += ')';
+        out += ' ' + std::to_string(value) + " (" + tools::ByteToHex(value >> 8) +
+               tools::ByteToHex(value & 0xFF) + ')';
     }
     if (count >= 2) {
         // The converter publishes each variable in two registers, in either of these byte orders.
