@@ -6,6 +6,7 @@
 
 #include "tools/Conversions.h"
 #include "tools/ModbusCrc.h"
+#include "tools/ModbusRequest.h"
 #include "traffic/Meanings.h"
 
 namespace traffic::detail {
@@ -129,7 +130,7 @@ std::string requestMeaning(Bytes bytes) {
     case 6: {
         const bool reads = function <= 4;
         appendTwoWords(out, bytes, reads ? "start" : "address", reads ? "count" : "value");
-        if (function == 3 && bytes.size() >= 6 && word(bytes, 4) > 0) {
+        if (function == tools::kReadHoldingRegisters && bytes.size() >= 6 && word(bytes, 4) > 0) {
             const int first = 40001 + word(bytes, 2);
             out += " (registers " + std::to_string(first) + " to " +
                    std::to_string(first + word(bytes, 4) - 1) + ")";

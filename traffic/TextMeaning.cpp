@@ -374,9 +374,11 @@ constexpr Field kCustomHartFields[] = {
 };
 
 constexpr Block kBlocks[] = {
-    {"QX1", "system parameters", 201, kSystemFields},        {"QX2", "analog outputs", 202, kAnalogFields},
-    {"QX3", "custom HART commands", 203, kCustomHartFields}, {"QX4", "parse format", 204, kParseFormatFields},
-    {"QX6", "test values", 206, kTestValueFields},
+    {"QX1", "system parameters", pending::SystemParameters, kSystemFields},
+    {"QX2", "analog outputs", pending::AnalogOutputs, kAnalogFields},
+    {"QX3", "custom HART commands", pending::CustomHart, kCustomHartFields},
+    {"QX4", "parse format", pending::ParseFormat, kParseFormatFields},
+    {"QX6", "test values", pending::TestValues, kTestValueFields},
 };
 
 // First position where `tag` stands in `text`, '?' matching any character.
