@@ -82,10 +82,7 @@ void appendResponse(std::string& out, Bytes data) {
         out += ", communication error " + tools::ByteToHex(code);
         appendFlags(out, code, kCommunicationErrors);
     } else {
-        out += ", response code " + std::to_string(code);
-        if (const std::string_view name = NameOf(code, kResponses); !name.empty()) {
-            out += " (" + std::string(name) + ")";
-        }
+        out += ", response code " + CodeWithName(code, kResponses);
     }
     if (data.size() >= 2) {
         out += ", device status " + tools::ByteToHex(data[1]);
@@ -212,10 +209,7 @@ std::string HartMeaning(Bytes bytes, Direction direction) {
         return cut(expansionBytes > 0 ? "expansion bytes" : "address");
     }
     const uint8_t command = bytes[at++];
-    out += ", command " + std::to_string(command);
-    if (const std::string_view name = NameOf(command, kCommands); !name.empty()) {
-        out += " (" + std::string(name) + ")";
-    }
+    out += ", command " + CodeWithName(command, kCommands);
     if (at == bytes.size()) {
         return cut("command");
     }

@@ -17,6 +17,11 @@ std::string_view NameOf(uint8_t code, std::span<const CodeName> names) {
     return {};
 }
 
+std::string CodeWithName(uint8_t code, std::span<const CodeName> names) {
+    const std::string_view name = NameOf(code, names);
+    return name.empty() ? std::to_string(code) : std::to_string(code) + " (" + std::string(name) + ")";
+}
+
 std::string Counted(std::size_t count, std::string_view noun) {
     return std::to_string(count) + ' ' + std::string(noun) + (count == 1 ? "" : "s");
 }

@@ -34,6 +34,8 @@ struct CodeName {
 };
 // The name of `code` in `names`, or an empty text.
 std::string_view NameOf(uint8_t code, std::span<const CodeName> names);
+// "6 (write polling address)": the code in decimal, with its name when `names` has one.
+std::string CodeWithName(uint8_t code, std::span<const CodeName> names);
 
 // "1 byte", "3 bytes": a count with its noun, singular or plural.
 std::string Counted(std::size_t count, std::string_view noun);

@@ -165,11 +165,7 @@ std::string replyMeaning(Bytes bytes) {
     if ((function & kExceptionBit) != 0) {
         out += ", exception to " + functionText(function);
         if (bytes.size() >= 3) {
-            const std::string_view name = NameOf(bytes[2], kExceptions);
-            out += ": exception " + std::to_string(bytes[2]);
-            if (!name.empty()) {
-                out += " (" + std::string(name) + ")";
-            }
+            out += ": exception " + CodeWithName(bytes[2], kExceptions);
         }
         appendEnding(out, bytes, 5);
         return out;
