@@ -116,8 +116,7 @@ QVariant TrafficModel::headerData(int section, Qt::Orientation orientation, int 
         section >= traffic::kColumnCount) {
         return {};
     }
-    const std::string_view title = traffic::ColumnTitle(static_cast<Column>(section));
-    return QString::fromLatin1(title.data(), static_cast<qsizetype>(title.size()));
+    return latin1(traffic::ColumnTitle(static_cast<Column>(section)));
 }
 
 void TrafficModel::scheduleSync() {

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <string_view>
 
+#include "tools/Conversions.h"
 #include "traffic/Meanings.h"
 
 namespace traffic::detail {
@@ -78,18 +79,13 @@ void appendResponse(std::string& out, Bytes data) {
     }
     const uint8_t code = data[0];
     if ((code & 0x80) != 0) {
-        out += ", communication error ";
-        AppendHexByte(out, code);
+        out += ", communication error " + tools::ByteToHex(code);
         appendFlags(out, code, kCommunicationErrors);
     } else {
-        out += ", response code " + std::to_string(code);
-        if (const std::string_view name = NameOf(code, kResponses); !name.empty()) {
-            out += " (" + std::string(name) + ")";
-        }
+        out += ", response code " + CodeWithName(code, kResponses);
     }
     if (data.size() >= 2) {
-        out += ", device status ";
-        AppendHexByte(out, data[1]);
+        out += ", device status " + tools::ByteToHex(data[1]);
         appendFlags(out, data[1], kDeviceStatus);
     }
 }
@@ -101,12 +97,9 @@ float floatAt(Bytes data, std::size_t at) {
 // The data of the two replies the window decodes, read only when the frame announced and holds it.
 void appendReplyData(std::string& out, uint8_t command, Bytes data) {
     if (command == 0 && data.size() >= 14) {
-        out += "; identity: manufacturer ";
-        AppendHexByte(out, data[3]);
-        out += ", device type ";
-        AppendHexByte(out, data[4]);
-        out += ", asks for " + std::to_string(data[5]) + " preambles, device id " +
-               HexBytes(data.subspan(11, 3));
+        out += "; identity: manufacturer " + tools::ByteToHex(data[3]) + ", device type " +
+               tools::ByteToHex(data[4]) + ", asks for " + std::to_string(data[5]) +
+               " preambles, device id " + HexBytes(data.subspan(11, 3));
     } else if (command == 3 && data.size() >= 11) {
         out += "; loop current " + FloatText(floatAt(data, 2)) + " mA";
         static constexpr std::string_view kNames[] = {"PV", "SV", "TV", "QV"};
@@ -130,11 +123,8 @@ void appendAddress(std::string& out, Bytes address) {
         out += ", polling address " + std::to_string(address[0] & 0x3F) + ')';
         return;
     }
-    out += ", manufacturer ";
-    AppendHexByte(out, address[0] & 0x3F);
-    out += ", device type ";
-    AppendHexByte(out, address[1]);
-    out += ", device id " + HexBytes(address.subspan(2)) + ')';
+    out += ", manufacturer " + tools::ByteToHex(address[0] & 0x3F) + ", device type " +
+           tools::ByteToHex(address[1]) + ", device id " + HexBytes(address.subspan(2)) + ')';
 }
 
 } // namespace
@@ -191,8 +181,7 @@ std::string HartMeaning(Bytes bytes, Direction direction) {
     out += type == FrameType::MasterToSlave   ? "request"
            : type == FrameType::SlaveToMaster ? "reply"
                                               : "burst frame";
-    out += ": " + preambles + ", delimiter ";
-    AppendHexByte(out, delimiter);
+    out += ": " + preambles + ", delimiter " + tools::ByteToHex(delimiter);
     out += longAddress ? " (long address, " : " (short address, ";
     out += type == FrameType::MasterToSlave   ? "master to slave)"
            : type == FrameType::SlaveToMaster ? "slave to master)"
@@ -220,10 +209,7 @@ std::string HartMeaning(Bytes bytes, Direction direction) {
         return cut(expansionBytes > 0 ? "expansion bytes" : "address");
     }
     const uint8_t command = bytes[at++];
-    out += ", command " + std::to_string(command);
-    if (const std::string_view name = NameOf(command, kCommands); !name.empty()) {
-        out += " (" + std::string(name) + ")";
-    }
+    out += ", command " + CodeWithName(command, kCommands);
     if (at == bytes.size()) {
         return cut("command");
     }
@@ -256,13 +242,11 @@ std::string HartMeaning(Bytes bytes, Direction direction) {
         expected ^= bytes[i];
     }
     const uint8_t check = bytes[at++];
-    out += "; check byte ";
-    AppendHexByte(out, check);
+    out += "; check byte " + tools::ByteToHex(check);
     if (check == expected) {
         out += " ok";
     } else {
-        out += " wrong, expected ";
-        AppendHexByte(out, expected);
+        out += " wrong, expected " + tools::ByteToHex(expected);
     }
     if (at < bytes.size()) {
         out += "; " + Counted(bytes.size() - at, "more byte") + " after the check byte";

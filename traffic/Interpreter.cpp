@@ -2,6 +2,7 @@
 // waits for, so that a reply is read the way the window reads it and anything else still gets a name.
 #include "traffic/Interpreter.h"
 
+#include "tools/ModbusRequest.h"
 #include "traffic/Meanings.h"
 
 namespace traffic {
@@ -39,8 +40,8 @@ std::string sentMeaning(Bytes bytes, int32_t pendingCommand) {
 // A block that reads as a reply to the MODBUS test: its function (or its exception) is the one asked
 // for, or its CRC holds.
 bool looksLikeModbusTestReply(Bytes bytes) {
-    constexpr uint8_t kReadHoldingRegisters = 3;
-    return bytes.size() < 2 || (bytes[1] & 0x7F) == kReadHoldingRegisters || detail::HasModbusCrc(bytes);
+    return bytes.size() < 2 || (bytes[1] & 0x7F) == tools::kReadHoldingRegisters ||
+           detail::HasModbusCrc(bytes);
 }
 
 std::string receivedMeaning(Bytes bytes, int32_t pendingCommand) {

@@ -17,23 +17,19 @@ std::string_view NameOf(uint8_t code, std::span<const CodeName> names) {
     return {};
 }
 
+std::string CodeWithName(uint8_t code, std::span<const CodeName> names) {
+    const std::string_view name = NameOf(code, names);
+    return name.empty() ? std::to_string(code) : std::to_string(code) + " (" + std::string(name) + ")";
+}
+
 std::string Counted(std::size_t count, std::string_view noun) {
     return std::to_string(count) + ' ' + std::string(noun) + (count == 1 ? "" : "s");
 }
 
-void AppendHexByte(std::string& out, uint8_t byte) {
-    out += tools::kHexDigits[byte >> 4];
-    out += tools::kHexDigits[byte & 0x0F];
-}
-
 std::string HexBytes(Bytes bytes) {
-    std::string out;
-    out.reserve(bytes.size() * 3);
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        if (i > 0) {
-            out += ' ';
-        }
-        AppendHexByte(out, bytes[i]);
+    std::string out = tools::BytesToHexText(bytes);
+    if (!out.empty()) {
+        out.pop_back(); // the blank after the last byte
     }
     return out;
 }
@@ -46,8 +42,7 @@ std::string Quoted(std::string_view text) {
         if (byte >= 0x20 && byte < 0x7F && c != '\\') {
             out += c;
         } else {
-            out += "\\x";
-            AppendHexByte(out, byte);
+            out += "\\x" + tools::ByteToHex(byte);
         }
     }
     return out;

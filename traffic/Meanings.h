@@ -34,13 +34,14 @@ struct CodeName {
 };
 // The name of `code` in `names`, or an empty text.
 std::string_view NameOf(uint8_t code, std::span<const CodeName> names);
+// "6 (write polling address)": the code in decimal, with its name when `names` has one.
+std::string CodeWithName(uint8_t code, std::span<const CodeName> names);
 
 // "1 byte", "3 bytes": a count with its noun, singular or plural.
 std::string Counted(std::size_t count, std::string_view noun);
 
-// "76 89 FD AD": each byte as two upper-case hex digits, separated by blanks.
+// "76 89 FD AD": each byte as two upper-case hex digits, separated by blanks (no trailing one).
 std::string HexBytes(Bytes bytes);
-void AppendHexByte(std::string& out, uint8_t byte);
 // Bytes of a frame quoted in a meaning: printable ASCII as it stands, anything else as \xNN, so the
 // meaning stays one line without tabs.
 std::string Quoted(std::string_view text);

@@ -4,7 +4,9 @@
 #include <algorithm>
 #include <string_view>
 
+#include "tools/Conversions.h"
 #include "tools/ModbusCrc.h"
+#include "tools/ModbusRequest.h"
 #include "traffic/Meanings.h"
 
 namespace traffic::detail {
@@ -59,17 +61,11 @@ void appendEnding(std::string& out, Bytes bytes, std::size_t expectedLength) {
     const tools::CrcBytes expected = tools::ModbusCrc16(frame.first(expectedLength - kCrcLength));
     const uint8_t low = frame[expectedLength - 2];
     const uint8_t high = frame[expectedLength - 1];
-    out += "; CRC ";
-    AppendHexByte(out, low);
-    out += ' ';
-    AppendHexByte(out, high);
+    out += "; CRC " + tools::ByteToHex(low) + ' ' + tools::ByteToHex(high);
     if (low == expected.low && high == expected.high) {
         out += " ok";
     } else {
-        out += " wrong, expected ";
-        AppendHexByte(out, expected.low);
-        out += ' ';
-        AppendHexByte(out, expected.high);
+        out += " wrong, expected " + tools::ByteToHex(expected.low) + ' ' + tools::ByteToHex(expected.high);
     }
     if (bytes.size() > expectedLength) {
         out += "; " + Counted(bytes.size() - expectedLength, "more byte") + " after the CRC";
@@ -81,10 +77,8 @@ void appendRegisters(std::string& out, Bytes data) {
     out += ", " + Counted(count, "register") + ':';
     for (std::size_t i = 0; i < count; ++i) {
         const uint16_t value = word(data, 2 * i);
-        out += ' ' + std::to_string(value) + " (";
-        AppendHexByte(out, static_cast<uint8_t>(value >> 8));
-        AppendHexByte(out, static_cast<uint8_t>(value & 0xFF));
-        out += ')';
+        out += ' ' + std::to_string(value) + " (" + tools::ByteToHex(value >> 8) +
+               tools::ByteToHex(value & 0xFF) + ')';
     }
     if (count >= 2) {
         // The converter publishes each variable in two registers, in either of these byte orders.
@@ -136,7 +130,7 @@ std::string requestMeaning(Bytes bytes) {
     case 6: {
         const bool reads = function <= 4;
         appendTwoWords(out, bytes, reads ? "start" : "address", reads ? "count" : "value");
-        if (function == 3 && bytes.size() >= 6 && word(bytes, 4) > 0) {
+        if (function == tools::kReadHoldingRegisters && bytes.size() >= 6 && word(bytes, 4) > 0) {
             const int first = 40001 + word(bytes, 2);
             out += " (registers " + std::to_string(first) + " to " +
                    std::to_string(first + word(bytes, 4) - 1) + ")";
@@ -171,11 +165,7 @@ std::string replyMeaning(Bytes bytes) {
     if ((function & kExceptionBit) != 0) {
         out += ", exception to " + functionText(function);
         if (bytes.size() >= 3) {
-            const std::string_view name = NameOf(bytes[2], kExceptions);
-            out += ": exception " + std::to_string(bytes[2]);
-            if (!name.empty()) {
-                out += " (" + std::string(name) + ")";
-            }
+            out += ": exception " + CodeWithName(bytes[2], kExceptions);
         }
         appendEnding(out, bytes, 5);
         return out;

@@ -1,6 +1,7 @@
 // The converter's text command set in the frame interpreter: each command by name and value, each
 // reply by its block markers and the fields the window would take from it.
 #include <array>
+#include <bit>
 #include <optional>
 #include <string_view>
 
@@ -70,8 +71,7 @@ std::string floatHex(std::string_view digits) {
         }
         pattern = (pattern << 4) | static_cast<uint32_t>(position);
     }
-    return FloatText(FloatFromBytes(static_cast<uint8_t>(pattern >> 24), static_cast<uint8_t>(pattern >> 16),
-                                    static_cast<uint8_t>(pattern >> 8), static_cast<uint8_t>(pattern)));
+    return FloatText(std::bit_cast<float>(pattern));
 }
 
 // Character i of a value, or 0 when the value is too short (a cut frame).
@@ -211,7 +211,7 @@ std::string readMeterCommand(std::string_view key, std::string_view value) {
     const auto raw = value.substr(5);
     const auto* rawBytes = reinterpret_cast<const uint8_t*>(raw.data());
     out += ", count " + count + ", bytes " + HexBytes({rawBytes, raw.size()});
-    if (count != std::to_string(raw.size() / 10) + std::to_string(raw.size() % 10)) {
+    if (count != tools::FormatZeroPadded(static_cast<int32_t>(raw.size()), "00")) {
         out += "; the count says " + count + ", the frame holds " + Counted(raw.size(), "byte");
     }
     return out;
@@ -374,9 +374,11 @@ constexpr Field kCustomHartFields[] = {
 };
 
 constexpr Block kBlocks[] = {
-    {"QX1", "system parameters", 201, kSystemFields},        {"QX2", "analog outputs", 202, kAnalogFields},
-    {"QX3", "custom HART commands", 203, kCustomHartFields}, {"QX4", "parse format", 204, kParseFormatFields},
-    {"QX6", "test values", 206, kTestValueFields},
+    {"QX1", "system parameters", pending::SystemParameters, kSystemFields},
+    {"QX2", "analog outputs", pending::AnalogOutputs, kAnalogFields},
+    {"QX3", "custom HART commands", pending::CustomHart, kCustomHartFields},
+    {"QX4", "parse format", pending::ParseFormat, kParseFormatFields},
+    {"QX6", "test values", pending::TestValues, kTestValueFields},
 };
 
 // First position where `tag` stands in `text`, '?' matching any character.

@@ -195,8 +195,8 @@ TEST_F(TrafficMonitor, LogFileGetsTheSameLinesAsTheyHappen) {
     ASSERT_EQ(lines.size(), 3u);
     for (std::size_t i = 0; i < lines.size(); ++i) {
         EXPECT_EQ(lines[i], traffic::TextLine(log().at(i)));
-        // The save as text holds the same lines.
     }
+    // The save as text holds the same lines.
     auto& window = monitor().showWindow();
     const QString saved = dir.filePath("saved.txt");
     ASSERT_EQ(window.saveTo(saved, app::TrafficWindow::FileFormat::Text), "");
