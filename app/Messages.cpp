@@ -42,21 +42,8 @@ void showBox(MessageKind kind, const QString& text, const QString& detail) {
     box.exec();
 }
 
-} // namespace
-
-void SetMessageRecorder(MessageRecorder newRecorder) {
-    recorder() = std::move(newRecorder);
-}
-
-void ShowMessage(const QString& text, const QString& detail) {
-    showBox(MessageKind::Plain, text, detail);
-}
-
-void ShowErrorMessage(const QString& text, const QString& detail) {
-    showBox(MessageKind::Error, text, detail);
-}
-
-QString OpenFailureDetail(const serial::ECommsError& error) {
+// "<device path>: <reason>" of a failed open.
+QString openFailureDetail(const serial::ECommsError& error) {
     const QString path = QFile::decodeName(QByteArray::fromStdString(error.DevicePath()));
     const QString reason = QString::fromStdString(error.Reason());
     if (path.isEmpty() || reason.isEmpty()) {
@@ -65,11 +52,25 @@ QString OpenFailureDetail(const serial::ECommsError& error) {
     return path + QStringLiteral(": ") + reason;
 }
 
+} // namespace
+
+void SetMessageRecorder(MessageRecorder newRecorder) {
+    recorder() = std::move(newRecorder);
+}
+
+void ShowMessage(const QString& text) {
+    showBox(MessageKind::Plain, text, {});
+}
+
+void ShowErrorMessage(const QString& text, const QString& detail) {
+    showBox(MessageKind::Error, text, detail);
+}
+
 void RunGuarded(const std::function<void()>& handler) {
     try {
         handler();
     } catch (const serial::ECommsError& e) {
-        ShowErrorMessage(QString::fromLatin1(e.what()), OpenFailureDetail(e));
+        ShowErrorMessage(QString::fromLatin1(e.what()), openFailureDetail(e));
     } catch (const std::exception& e) {
         // Messages are built from field texts taken one character per byte.
         ShowErrorMessage(QString::fromLatin1(e.what()));

@@ -6,10 +6,6 @@
 
 #include <QString>
 
-namespace serial {
-class ECommsError;
-}
-
 namespace app {
 
 enum class MessageKind {
@@ -26,16 +22,14 @@ void SetMessageRecorder(MessageRecorder recorder);
 
 // A plain modal message box with an OK button. While it is open, received blocks and timers are
 // still handled (the box runs its own event loop).
-void ShowMessage(const QString& text, const QString& detail = {});
+void ShowMessage(const QString& text);
 
 // The general error handler's box for an exception that left a handler.
 void ShowErrorMessage(const QString& text, const QString& detail = {});
 
 // Runs a handler; an exception that leaves it is shown by the general error handler and the program
-// goes on. A port that did not open also shows where and why (OpenFailureDetail).
+// goes on. A port that did not open also shows where and why: "<device path>: <reason>" under the
+// component's message.
 void RunGuarded(const std::function<void()>& handler);
-
-// "<device path>: <reason>" of a failed open, as the box shows it under the component's message.
-QString OpenFailureDetail(const serial::ECommsError& error);
 
 } // namespace app

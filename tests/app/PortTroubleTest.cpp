@@ -10,8 +10,10 @@
 #include <unistd.h>
 
 #include <QAbstractItemView>
+#include <QFile>
 #include <QLocale>
 #include <QPlainTextEdit>
+#include <QTemporaryDir>
 
 #include "app/Locale.h"
 #include "app/PortComboBox.h"
@@ -242,28 +244,12 @@ TEST(WindowSize, NeverSmallerThanDesignedAndLargerKeepsTheLayout) {
 // ---------------------------------------------------------------------------------------------------
 // The devices offered in the "Serial Port:" list
 
-class FakeRoot {
-public:
-    FakeRoot() {
-        char pattern[] = "/tmp/vx538_devices_XXXXXX";
-        const char* made = ::mkdtemp(pattern);
-        EXPECT_NE(made, nullptr);
-        root_ = made ? made : "";
-    }
-    ~FakeRoot() {
-        std::error_code ec;
-        std::filesystem::remove_all(root_, ec);
-    }
-    const std::filesystem::path& path() const { return root_; }
-
-private:
-    std::filesystem::path root_;
-};
-
 TEST(PortList, OpeningTheListOffersThePresentDevicesAndKeepsTheChoice) {
     PtyPeer peer;
-    FakeRoot root;
-    const std::filesystem::path byId = root.path() / "dev/serial/by-id";
+    const QTemporaryDir fakeRoot;
+    ASSERT_TRUE(fakeRoot.isValid());
+    const std::filesystem::path root = QFile::encodeName(fakeRoot.path()).toStdString();
+    const std::filesystem::path byId = root / "dev/serial/by-id";
     std::filesystem::create_directories(byId);
     const std::filesystem::path adapter = byId / "usb-VX538_Test_Adapter_0001-if00-port0";
     std::filesystem::create_symlink(peer.slavePath(), adapter);
@@ -271,7 +257,7 @@ TEST(PortList, OpeningTheListOffersThePresentDevicesAndKeepsTheChoice) {
     FormHarness h;
     auto* list = h.find<app::PortComboBox>("SPREALCOM");
     ASSERT_NE(list, nullptr);
-    list->setScanRoot(root.path());
+    list->setScanRoot(root);
     EXPECT_EQ(list->toolTip(), "COM3");
 
     list->showPopup();

@@ -1,4 +1,4 @@
-// Readers of /proc/self for the leak, wake-up and idle checks of the serial tests and benchmark.
+// Readers of /proc/self for the leak, wake-up and idle checks of the serial tests.
 #include "tests/support/ProcProbe.h"
 
 #include <algorithm>

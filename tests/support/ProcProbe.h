@@ -1,5 +1,5 @@
 // What /proc says about this process: open descriptors, its threads, and how often a thread has been
-// scheduled, so tests and benchmarks can see leaks and wake-ups without instrumenting the code.
+// scheduled, so tests can see leaks and wake-ups without instrumenting the code.
 #pragma once
 
 #include <cstdint>
