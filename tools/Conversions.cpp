@@ -87,12 +87,16 @@ std::string ByteToHex(int32_t value) {
 uint8_t HexDigitValue(std::string_view text) {
     if (text.size() != 1)
         return 0;
-    const char c = text.front();
+    const int value = UpperHexDigit(text.front());
+    return static_cast<uint8_t>(value < 0 ? 0 : value);
+}
+
+int UpperHexDigit(char c) {
     if (c >= '0' && c <= '9')
-        return static_cast<uint8_t>(c - '0');
+        return c - '0';
     if (c >= 'A' && c <= 'F')
-        return static_cast<uint8_t>(c - 'A' + 10);
-    return 0;
+        return c - 'A' + 10;
+    return -1;
 }
 
 std::string BytesToHexText(std::span<const uint8_t> bytes) {

@@ -40,6 +40,10 @@ std::string ByteToHex(int32_t value);
 // Exactly "0".."9" and "A".."F" give 0..15; every other text (lower case, two characters, empty) 0.
 uint8_t HexDigitValue(std::string_view text);
 
+// The strict form for typed hex pairs: "0".."9" and "A".."F" give 0..15, any other character -1
+// (lower case and blanks included), so a caller can refuse the pair.
+int UpperHexDigit(char c);
+
 // Each byte as ByteToHex followed by one blank ("FF 06 1A "), the form binary frames are shown in.
 std::string BytesToHexText(std::span<const uint8_t> bytes);
 
