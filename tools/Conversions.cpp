@@ -208,6 +208,13 @@ int32_t StrToInt(std::string_view text) {
     return static_cast<int32_t>(magnitude);
 }
 
+int32_t StrToIntUpTo(std::string_view text, int32_t maximum, std::string_view caption) {
+    const int32_t value = StrToInt(text);
+    if (value < 0 || value > maximum)
+        throw InputRefused(std::string(caption) + " must be between 0 and " + std::to_string(maximum));
+    return value;
+}
+
 double StrToFloat(std::string_view text) {
     const char separator = DecimalSeparator();
 

@@ -74,6 +74,10 @@ int32_t StrToInt(std::string_view text);
 // ConversionError("'<text>' is not a valid floating point value").
 double StrToFloat(std::string_view text);
 
+// StrToInt for a number a frame carries only in 0..maximum: its ConversionError first, then
+// InputRefused("<caption> must be between 0 and <maximum>") for a value outside the range.
+int32_t StrToIntUpTo(std::string_view text, int32_t maximum, std::string_view caption);
+
 // Rounds to the nearest single; throws ConversionError("Floating point overflow") when the
 // magnitude does not round to a finite single (infinity included). A not-a-number stays one, sign
 // kept; values too small for a single become subnormal or zero without error.
