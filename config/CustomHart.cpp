@@ -34,11 +34,6 @@ std::string readMeterCaption(int command) {
     return "Read Meter Command " + std::to_string(command);
 }
 
-// Two decimal digits of a number known to lie in 0..99.
-std::string twoDigits(std::size_t value) {
-    return {static_cast<char>('0' + value / 10), static_cast<char>('0' + value % 10)};
-}
-
 } // namespace
 
 std::string hartPollingFrame(int meterIndex, int enableIndex, int modeIndex, int meterTypeIndex,
@@ -71,7 +66,7 @@ ReadMeterCommandFrame readMeterCommandFrame(int command, int enableIndex, std::s
     std::string frame = "QQS#CAMD0" + std::to_string(command) + ":";
     frame += listDigit(enableIndex, {readMeterCaption(command), kEnableItems});
     frame += '<';
-    frame += twoDigits(bytes.bytes.size()); // 1..14
+    frame += tools::FormatZeroPadded(static_cast<int32_t>(bytes.bytes.size()), "00"); // 1..14
     frame += ',';
     frame.append(bytes.bytes.begin(), bytes.bytes.end());
     return {frame, {}};

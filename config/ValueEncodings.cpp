@@ -38,15 +38,11 @@ std::string decimalDigits(std::string_view text, int width, std::string_view cap
     if (width < 1 || width > 9) {
         throw std::invalid_argument("decimalDigits: width must be 1 to 9");
     }
-    const int32_t value = tools::StrToInt(text);
     int32_t limit = 1;
     for (int i = 0; i < width; ++i) {
         limit *= 10;
     }
-    if (value < 0 || value >= limit) {
-        throw tools::InputRefused(std::string(caption) + " must be between 0 and " +
-                                  std::to_string(limit - 1));
-    }
+    const int32_t value = tools::StrToIntUpTo(text, limit - 1, caption);
     std::string digits(static_cast<std::size_t>(width), '0');
     int32_t rest = value;
     for (auto it = digits.rbegin(); it != digits.rend(); ++it) {

@@ -17,15 +17,6 @@ constexpr uint8_t kReadUniqueIdentifier = 0x00;
 constexpr uint8_t kReadDynamicVariables = 0x03;
 constexpr uint8_t kWritePollingAddress = 0x06;
 
-// Value of an upper-case hex digit, or -1 for anything else (lower case and blanks included).
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // Converts the preamble text and refuses a length whose frame would not fit the frame area: the
 // frame is preamble length + 1 preambles, the body and the check byte.
 int32_t PreambleLength(std::string_view text, std::size_t bodyLength) {
@@ -92,8 +83,8 @@ HexBytes ParseHexBytes(std::string_view text, int maximum) {
     HexBytes result;
     bool valid = true;
     for (std::size_t i = 0; i < count; ++i) {
-        const int high = HexDigit(text[3 * i]);
-        const int low = HexDigit(text[3 * i + 1]);
+        const int high = tools::UpperHexDigit(text[3 * i]);
+        const int low = tools::UpperHexDigit(text[3 * i + 1]);
         valid = valid && high >= 0 && low >= 0;
         result.bytes.push_back(static_cast<uint8_t>(valid ? high * 16 + low : 0));
     }

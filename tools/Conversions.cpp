@@ -87,12 +87,16 @@ std::string ByteToHex(int32_t value) {
 uint8_t HexDigitValue(std::string_view text) {
     if (text.size() != 1)
         return 0;
-    const char c = text.front();
+    const int value = UpperHexDigit(text.front());
+    return static_cast<uint8_t>(value < 0 ? 0 : value);
+}
+
+int UpperHexDigit(char c) {
     if (c >= '0' && c <= '9')
-        return static_cast<uint8_t>(c - '0');
+        return c - '0';
     if (c >= 'A' && c <= 'F')
-        return static_cast<uint8_t>(c - 'A' + 10);
-    return 0;
+        return c - 'A' + 10;
+    return -1;
 }
 
 std::string BytesToHexText(std::span<const uint8_t> bytes) {
@@ -202,6 +206,13 @@ int32_t StrToInt(std::string_view text) {
     if (magnitude > static_cast<uint64_t>(std::numeric_limits<int32_t>::max()))
         throwNotInteger(text);
     return static_cast<int32_t>(magnitude);
+}
+
+int32_t StrToIntUpTo(std::string_view text, int32_t maximum, std::string_view caption) {
+    const int32_t value = StrToInt(text);
+    if (value < 0 || value > maximum)
+        throw InputRefused(std::string(caption) + " must be between 0 and " + std::to_string(maximum));
+    return value;
 }
 
 double StrToFloat(std::string_view text) {

@@ -40,6 +40,10 @@ std::string ByteToHex(int32_t value);
 // Exactly "0".."9" and "A".."F" give 0..15; every other text (lower case, two characters, empty) 0.
 uint8_t HexDigitValue(std::string_view text);
 
+// The strict form for typed hex pairs: "0".."9" and "A".."F" give 0..15, any other character -1
+// (lower case and blanks included), so a caller can refuse the pair.
+int UpperHexDigit(char c);
+
 // Each byte as ByteToHex followed by one blank ("FF 06 1A "), the form binary frames are shown in.
 std::string BytesToHexText(std::span<const uint8_t> bytes);
 
@@ -69,6 +73,10 @@ int32_t StrToInt(std::string_view text);
 // floating point value; one too small for it reads as zero. Independent of the process's C locale. Throws
 // ConversionError("'<text>' is not a valid floating point value").
 double StrToFloat(std::string_view text);
+
+// StrToInt for a number a frame carries only in 0..maximum: its ConversionError first, then
+// InputRefused("<caption> must be between 0 and <maximum>") for a value outside the range.
+int32_t StrToIntUpTo(std::string_view text, int32_t maximum, std::string_view caption);
 
 // Rounds to the nearest single; throws ConversionError("Floating point overflow") when the
 // magnitude does not round to a finite single (infinity included). A not-a-number stays one, sign

@@ -7,21 +7,6 @@
 
 namespace tools {
 
-namespace {
-
-// 0..15 for "0".."9" and "A".."F"; -1 for anything else, lower case included.
-int upperHexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
-} // namespace
-
 Ieee754Reading Ieee754FromHexText(std::string_view typed) {
     Ieee754Reading reading;
     const std::size_t length = typed.size();
@@ -37,7 +22,7 @@ Ieee754Reading Ieee754FromHexText(std::string_view typed) {
     // and the empty text expects one.
     const std::size_t pairs = length / 3 + 1;
     const auto digitAt = [&](std::size_t position) {
-        return position < length ? upperHexDigit(typed[position]) : -1;
+        return position < length ? UpperHexDigit(typed[position]) : -1;
     };
     // Pairs beyond the fourth are not used, but a bad one still makes the whole text invalid.
     uint32_t pattern = 0;

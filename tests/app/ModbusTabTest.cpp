@@ -10,17 +10,15 @@
 #include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>
-#include <QPlainTextEdit>
 #include <QTabWidget>
 
 #include "tests/support/FormHarness.h"
-#include "tests/support/PtyPeer.h"
+#include "tests/support/TextTabFixture.h"
 #include "tests/support/Wait.h"
 #include "tools/ModbusCrc.h"
 
 using namespace std::chrono_literals;
 using testsupport::FormHarness;
-using testsupport::PtyPeer;
 using testsupport::waitUntil;
 
 namespace {
@@ -193,15 +191,8 @@ std::string registersReply(const ModbusSlave& slave, uint8_t address, int start,
 }
 
 // The port open on a pseudo-terminal.
-class ModbusTab : public ::testing::Test {
+class ModbusTab : public testsupport::TextTabFixture {
 protected:
-    void SetUp() override {
-        h.openPort(peer);
-        form().Comm1->SetReadIntervalTimeout(30); // blocks end sooner; the 400 ms is not what is tested here
-    }
-    TForm1& form() { return h.form(); }
-    QPlainTextEdit* memo() { return h.find<QPlainTextEdit>("Memo10"); }
-
     // Types the three fields and presses "MODBUS Comm Test".
     void sendTest(const char* slave, const char* start, const char* count) {
         h.setText("Edit18", slave);
@@ -216,9 +207,6 @@ protected:
         EXPECT_TRUE(form().Timer3->Enabled());
         EXPECT_EQ(form().Timer3->Interval(), 3000);
     }
-
-    PtyPeer peer;
-    FormHarness h;
 };
 
 TEST_F(ModbusTab, LibmodbusAcceptsTheRequestAndItsReplyIsShownAsItCame) {
@@ -240,7 +228,7 @@ TEST_F(ModbusTab, LibmodbusAcceptsTheRequestAndItsReplyIsShownAsItCame) {
     for (const Case& c : cases) {
         ModbusSlave slave(peer.masterFd(), c.address);
         h.setText("Edit8", "old request");
-        memo()->setPlainText("old reply");
+        setMemo("old reply");
         sendTest(c.slave, c.start, c.count);
         EXPECT_EQ(h.sendField(), QString::fromLatin1(c.frame) + " ") << c.frame;
         EXPECT_EQ(h.receiveField(), "") << c.frame;
@@ -315,7 +303,7 @@ TEST_F(ModbusTab, ValuesTheFrameCannotCarryAreRefusedAndChangeNothing) {
     };
     for (const Case& c : cases) {
         h.setText("Edit8", "old request");
-        memo()->setPlainText("old reply");
+        setMemo("old reply");
         sendTest(c.slave, c.start, c.count);
         const auto messages = h.takeMessages();
         ASSERT_EQ(messages.size(), 1u) << c.message;
@@ -336,7 +324,7 @@ TEST_F(ModbusTab, ValuesTheFrameCannotCarryAreRefusedAndChangeNothing) {
 
 TEST_F(ModbusTab, CalculatorShowsTheValueLocallyAndItsMessagesKeepTheResult) {
     h.setText("Edit8", "old request");
-    memo()->setPlainText("old reply");
+    setMemo("old reply");
     struct Case {
         std::string typed;
         const char* shown;   // Edit22 afterwards

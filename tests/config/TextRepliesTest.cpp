@@ -14,44 +14,36 @@
 namespace {
 
 using namespace std::string_literals;
+using configtest::appendField;
 using configtest::ReplyCase;
 
-// One line per result listing the fields present, in decoding order, so a table states a whole result.
-template <typename T> void add(std::string& out, const char* name, const std::optional<T>& field) {
-    if (field) {
-        if constexpr (std::is_same_v<T, int>) {
-            out += " "s + name + "=" + std::to_string(*field);
-        } else {
-            out += " "s + name + "=" + *field;
-        }
-    }
-}
-
+// One line per result listing the fields present ("name=value"), in decoding order, so a table states a
+// whole result.
 std::string describe(const config::SystemParameters& r) {
     std::string out = r.markerFound ? "QX1" : "-";
-    add(out, "ADR", r.slaveAddress);
-    add(out, "BRAT1", r.baud1);
-    add(out, "XIAO1", r.parity1);
-    add(out, "BRAT2", r.baud2);
-    add(out, "XIAO2", r.parity2);
-    add(out, "MD", r.workingMode);
-    add(out, "JTM", r.commandInterval);
+    appendField(out, "ADR=", r.slaveAddress);
+    appendField(out, "BRAT1=", r.baud1);
+    appendField(out, "XIAO1=", r.parity1);
+    appendField(out, "BRAT2=", r.baud2);
+    appendField(out, "XIAO2=", r.parity2);
+    appendField(out, "MD=", r.workingMode);
+    appendField(out, "JTM=", r.commandInterval);
     out += r.error ? " ! " + *r.error : "";
     return out;
 }
 
 std::string describe(const config::TestValues& r) {
     std::string out = r.markerFound ? "QX6" : "-";
-    add(out, "LJ", r.totalizer);
+    appendField(out, "LJ=", r.totalizer);
     for (std::size_t i = 0; i < r.outputs.size(); ++i) {
-        add(out, ("VA" + std::to_string(i)).c_str(), r.outputs[i]);
+        appendField(out, "VA" + std::to_string(i) + "=", r.outputs[i]);
     }
     return out;
 }
 
 std::string describe(const config::AnalogOutputs& r) {
     std::string out = r.markerFound ? "QX2" : "-";
-    add(out, "DL", r.totalizerOutput);
+    appendField(out, "DL=", r.totalizerOutput);
     for (int output = 0; output < 8; ++output) {
         if (output == 4 && r.lastRowsState) {
             out += *r.lastRowsState == config::LastRows::Closed ? " closed" : " enabled";

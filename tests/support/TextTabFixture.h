@@ -1,5 +1,5 @@
-// Base fixture for GUI tests of the tabs that speak the converter's text command set: the real window
-// with its port open on a pseudo-terminal that plays the converter.
+// Base fixture for GUI tests of the tabs that talk to the converter (its text command set, the MODBUS
+// read test): the real window with its port open on a pseudo-terminal that plays the converter.
 #pragma once
 
 #include <chrono>

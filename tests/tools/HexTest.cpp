@@ -40,6 +40,9 @@ TEST(HexDigitValue, EveryOneCharacterText) {
         const size_t found = upperDigits.find(c);
         const int expected = found == std::string_view::npos ? 0 : static_cast<int>(found);
         EXPECT_EQ(tools::HexDigitValue(std::string_view(&c, 1)), expected) << "character code " << code;
+        // The strict form tells a non-digit apart from "0".
+        EXPECT_EQ(tools::UpperHexDigit(c), found == std::string_view::npos ? -1 : expected)
+            << "character code " << code;
     }
 }
 

@@ -159,6 +159,21 @@ TEST(StrToInt, EveryDecimalTextAroundTheLimitsMatchesItsValue) {
     }
 }
 
+TEST(StrToIntUpTo, TheTextMustConvertThenFitTheRange) {
+    EXPECT_EQ(tools::StrToIntUpTo("0", 99, "Address"), 0);
+    EXPECT_EQ(tools::StrToIntUpTo("$63", 99, "Address"), 99);
+    for (const char* text : {"-1", "100", "2147483647"}) {
+        try {
+            tools::StrToIntUpTo(text, 99, "Address");
+            ADD_FAILURE() << text;
+        } catch (const tools::InputRefused& refusal) {
+            EXPECT_STREQ(refusal.what(), "Address must be between 0 and 99") << text;
+        }
+    }
+    EXPECT_EQ(conversionMessage([] { tools::StrToIntUpTo("1.5", 99, "Address"); }),
+              "'1.5' is not a valid integer value");
+}
+
 struct FloatCase {
     const char* text;
     double value;
