@@ -100,8 +100,14 @@ void TForm1::setReadMeterCommand(int command) {
     const ReadMeterRow row = readMeterRows(*ui)[static_cast<std::size_t>(command - 1)];
     // The hex text is read after the fields are emptied; its failures are plain messages. A list with no
     // selection is refused before anything changes.
-    const config::ReadMeterCommandFrame built =
-        config::readMeterCommandFrame(command, app::SelectedIndex(row.enable), FieldText(row.bytes));
+    config::ReadMeterCommandFrame built;
+    try {
+        built = config::readMeterCommandFrame(command, app::SelectedIndex(row.enable), FieldText(row.bytes));
+    } catch (const tools::InputRefused& refusal) {
+        // Built before the request steps, so the refusal is recorded here as SendRequest would.
+        observer().requestRefused(refusal.what(), app::pending::SetCommand);
+        throw;
+    }
     if (!built.ok()) {
         ui->Edit8->clear();
         ui->Memo10->clear();

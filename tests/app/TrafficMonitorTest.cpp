@@ -163,14 +163,21 @@ TEST_F(TrafficMonitor, TimeoutsRefusalsAndPortEventsAreRows) {
     EXPECT_EQ(row(4).meaning, "nothing sent: '' is not a valid integer value");
     EXPECT_EQ(row(5).pending, "104");
     EXPECT_EQ(row(5).meaning, "nothing sent: Data eeore!");
+    h.setText("Edit4", "76 89");
+    h.setText("ComboBox28", "2 Maybe"); // a read meter command whose list matches no item
+    h.click("Button17");
+    ASSERT_TRUE(rowsReach(7));
+    EXPECT_EQ(row(6).direction, "refused");
+    EXPECT_EQ(row(6).pending, "200");
+    EXPECT_EQ(row(6).meaning.rfind("nothing sent: No item is selected in ", 0), 0u) << row(6).meaning;
 
     h.click("Button1"); // "Close"
     h.setText("SPREALCOM", "/nonexistent/port");
     h.click("Button1");
-    ASSERT_TRUE(rowsReach(8));
-    EXPECT_EQ(row(6).direction, "port closed");
-    EXPECT_EQ(row(7).direction, "refused");
-    EXPECT_EQ(row(7).meaning, "/nonexistent/port not opened: Error opening serial port");
+    ASSERT_TRUE(rowsReach(9));
+    EXPECT_EQ(row(7).direction, "port closed");
+    EXPECT_EQ(row(8).direction, "refused");
+    EXPECT_EQ(row(8).meaning, "/nonexistent/port not opened: Error opening serial port");
 }
 
 TEST_F(TrafficMonitor, AHungUpLineIsAPortLostRow) {
