@@ -94,7 +94,8 @@ CustomHartReply decodeCustomHart(std::string_view received) {
             if (const auto start = findPattern(received, "CAMD?" + std::to_string(command) + ":")) {
                 ReadMeterCommandFields& fields = result.commands[static_cast<std::size_t>(command - 1)];
                 fields.enable = listDigitAt(received, *start + kCommandEnableAt);
-                const auto count = static_cast<std::size_t>(decimalAt(received, *start + kCountAt, 2));
+                fields.count = decimalAt(received, *start + kCountAt, 2);
+                const auto count = static_cast<std::size_t>(*fields.count);
                 // n pairs with a blank between each two: 3n - 1 characters, none for n = 0.
                 fields.command = count == 0 ? std::string()
                                             : clippedText(received, *start + kCommandTextAt, 3 * count - 1);

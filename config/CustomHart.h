@@ -45,6 +45,7 @@ std::string customHartQueryFrame();
 // One "CAMD" block of the reply.
 struct ReadMeterCommandFields {
     std::optional<int> enable;          // digit -> ComboBox28 / ComboBox29
+    std::optional<int> count;           // the byte count n the block announces (not shown)
     std::optional<std::string> command; // the 3n - 1 characters of hex byte text as they stand, empty
                                         // for n = 0, clipped at the end of the text -> Edit4 / Edit5
 };

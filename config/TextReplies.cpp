@@ -24,12 +24,23 @@ std::optional<AnalogOutputRow> decodeAnalogRow(std::string_view received, int ke
     }
     AnalogOutputRow row;
     row.variable = listDigitAt(received, *start + kRowVariable);
-    row.upperText = rangeDisplayText(floatHexAt(received, *start + kRowUpper));
-    row.lowerText = rangeDisplayText(floatHexAt(received, *start + kRowLower));
+    row.upperHex = clippedText(received, *start + kRowUpper, 8);
+    row.lowerHex = clippedText(received, *start + kRowLower, 8);
+    row.upper = floatFromHex(row.upperHex);
+    row.lower = floatFromHex(row.lowerHex);
+    row.upperText = rangeDisplayText(row.upper);
+    row.lowerText = rangeDisplayText(row.lower);
     return row;
 }
 
 } // namespace
+
+std::optional<AnalogOutputRow> decodeAnalogOutputRow(std::string_view received, int output) {
+    if (output < 0 || output >= kAnalogOutputs) {
+        throw std::out_of_range("analog output " + std::to_string(output) + " does not exist");
+    }
+    return decodeAnalogRow(received, output + 1);
+}
 
 bool containsMarker(std::string_view received, std::string_view marker) {
     return received.find(marker) != std::string_view::npos;

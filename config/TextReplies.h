@@ -84,7 +84,18 @@ struct AnalogOutputRow {
     int variable = 0;      // selection digit (k + 4) -> DOUTn
     std::string upperText; // 20 mA value (k + 6 .. k + 13) in rangeDisplayText -> DOUTnH
     std::string lowerText; // 4 mA value (k + 15 .. k + 22) in rangeDisplayText -> DOUTnL
+    // The values themselves, which the five-character display cannot always show: what a backup
+    // keeps. The hex digits as they stand (clipped at the end of the text), and floatFromHex of them.
+    std::string upperHex;
+    std::string lowerHex;
+    float upper = 0;
+    float lower = 0;
 };
+
+// Row "DOUTA<output>:" (key DA<output + 1>, output 0..7) wherever its tag stands, whatever the
+// totalizer output; nullopt without its tag. Throws tools::ConversionError for a selection character
+// that is no digit (or is missing).
+std::optional<AnalogOutputRow> decodeAnalogOutputRow(std::string_view received, int output);
 
 // What the reply does to rows "DOUTA4:".."DOUTA7:" (keys DA5..DA8, lists DOUT5..DOUT8, Set buttons
 // Button12, Button36, Button37, Button38).

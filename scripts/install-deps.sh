@@ -10,6 +10,7 @@ packages=(
   libjpeg-dev
   libgtest-dev
   libmodbus-dev
+  libcli11-dev nlohmann-json3-dev help2man
   fonts-dejavu-core fonts-liberation2 fonts-wqy-microhei
   qt6-serialport-dev
   desktop-file-utils appstream

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "serial/SerialComm.h"
+#include "serial/LineTypes.h"
 
 namespace serial {
 

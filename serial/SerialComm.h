@@ -18,13 +18,9 @@
 
 #include <QObject>
 
-namespace serial {
+#include "serial/LineTypes.h"
 
-enum class TParity { None, Odd, Even, Mark, Space };
-enum class TStopBits { _1, _1_5, _2 };
-enum class TByteSize { _5, _6, _7, _8 };
-enum class TDtrControl { DtrEnable, DtrDisable, DtrHandshake };
-enum class TRtsControl { RtsEnable, RtsDisable, RtsHandshake, RtsTransmissionAvailable };
+namespace serial {
 
 class TComm;
 struct Notice;

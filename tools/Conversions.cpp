@@ -3,6 +3,7 @@
 #include "tools/Conversions.h"
 
 #include <atomic>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -320,6 +321,25 @@ float ToSingle(double value) {
     if (std::fabs(value) >= kOverflowThreshold)
         throw ConversionError("Floating point overflow");
     return static_cast<float>(value);
+}
+
+std::string ShortestSingleText(float value) {
+    if (!std::isfinite(value))
+        return {};
+    // std::to_chars finds the shortest digits that round to the single directly; StrToFloat goes
+    // through a double first, so the rare text that rounds differently that way gets more digits.
+    char buffer[64];
+    for (int precision = 0; precision <= 9; ++precision) {
+        const auto result = precision == 0
+                                ? std::to_chars(buffer, buffer + sizeof buffer, value)
+                                : std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general,
+                                                precision);
+        const std::string text(buffer, result.ptr);
+        const float back = ToSingle(StrToFloat(text));
+        if (std::bit_cast<uint32_t>(back) == std::bit_cast<uint32_t>(value))
+            return text;
+    }
+    return {}; // not reached: nine significant digits always read back
 }
 
 std::string FormatZeroPadded(int32_t value, std::string_view zeroPattern) {

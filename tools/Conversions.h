@@ -83,6 +83,11 @@ int32_t StrToIntUpTo(std::string_view text, int32_t maximum, std::string_view ca
 // kept; values too small for a single become subnormal or zero without error.
 float ToSingle(double value);
 
+// The shortest text that StrToFloat and ToSingle read back as exactly this single ("100", "0.1",
+// "-1.5e-41", "-0"), with the point as its separator; empty for an infinity or a not-a-number, which no
+// text reads as.
+std::string ShortestSingleText(float value);
+
 // Integer formatted with a zero pattern ("000", "00000000"): at least that many digits with leading
 // zeros, all digits when there are more, "-" before the digits of a negative number. The minimum
 // is the number of '0' characters in the pattern.

@@ -1,0 +1,87 @@
+// A converter's configuration as values of the parameter table: filled from the replies to its queries
+// through config/'s decoders, turned into set commands through config/'s builders, compared, and put
+// in the order a restore sends it.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "profile/Parameters.h"
+
+namespace profile {
+
+// One value per parameter of the table, each in its canonical text (CanonicalValue); a parameter not
+// known (never read, not in a file) has none.
+class Configuration {
+public:
+    Configuration();
+
+    const std::optional<std::string>& value(std::size_t index) const { return values_.at(index); }
+    const std::optional<std::string>& value(std::string_view name) const;
+    bool has(std::size_t index) const { return values_.at(index).has_value(); }
+    // Stores a value already canonical (from a decoder or CanonicalValue).
+    void set(std::size_t index, std::string canonical) { values_.at(index) = std::move(canonical); }
+    // Reads a typed value with CanonicalValue; BadValue leaves the configuration as it was.
+    void setTyped(std::string_view name, std::string_view typed);
+    void clear(std::size_t index) { values_.at(index).reset(); }
+    // The values of `other` that it has, over this one's.
+    void merge(const Configuration& other);
+    std::size_t count() const;
+
+    bool operator==(const Configuration& other) const = default;
+
+private:
+    std::vector<std::optional<std::string>> values_;
+};
+
+// Fills the parameters of `query` from its reply (the received text) and returns what stood in the
+// way, one message per problem, each naming the parameter or the query: no block marker, a field the
+// reply lacks, a value that is no value of its parameter. Parameters with a problem are left as they
+// were; the others are set.
+std::vector<std::string> DecodeReply(Query query, std::string_view received, Configuration& into);
+
+// The set commands, in the order a restore sends them: the settings that change the line itself
+// (the RS485B port, the slave address, then the RS485 port) come last.
+struct Setter {
+    std::string_view key;   // "MD", "DA1", "HART0", "CAMD01", "MDBS3", "BA1"...
+    std::string_view title; // "working mode", "analog output DOUTA0"
+};
+std::span<const Setter> Setters();
+// The setter of a parameter; nullopt for one no command sets (the test values).
+std::optional<std::size_t> SetterOf(std::size_t parameter);
+// The parameters one set command carries, in table order.
+std::vector<std::size_t> ParametersOf(std::size_t setter);
+
+// The frame of a set command from the values, through config/'s builders. Every parameter it carries
+// must have a value; BadValue names the first one missing or one the frame cannot carry (an empty
+// read meter command).
+std::string SetFrame(std::size_t setter, const Configuration& values);
+
+struct PlannedFrame {
+    std::size_t setter;
+    std::string frame;
+    std::vector<std::size_t> changed; // its parameters whose value differs from the converter's
+};
+
+// What a restore sends to make the converter (`current`, as read) hold `target`: the set commands
+// of which a parameter differs (every one with `all`), in restore order, each built from the
+// target's values with those the target lacks taken from `current`. The totalizer output goes before
+// the analog outputs when it is switched off and after them otherwise, so that the last four rows are
+// set while the converter lets them be. Throws BadValue when a frame cannot be built.
+std::vector<PlannedFrame> PlanRestore(const Configuration& target, const Configuration& current, bool all);
+
+struct Difference {
+    std::size_t parameter;
+    std::optional<std::string> expected; // nullopt: not known
+    std::optional<std::string> actual;
+};
+
+// The restorable parameters that `expected` has and on which `actual` differs (or lacks a value), in
+// table order. Test values are not compared.
+std::vector<Difference> Compare(const Configuration& expected, const Configuration& actual);
+
+} // namespace profile
