@@ -5,6 +5,8 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QMessageBox>
 
@@ -16,8 +18,16 @@ namespace {
 
 constexpr int kDetailWidth = 420;
 
+// A report whose detail runs longer than this many lines shows it behind "Show Details...".
+constexpr int kInformativeLines = 12;
+
 MessageRecorder& recorder() {
     static MessageRecorder instance;
+    return instance;
+}
+
+FileChooser& chooser() {
+    static FileChooser instance;
     return instance;
 }
 
@@ -29,8 +39,13 @@ void showBox(MessageKind kind, const QString& text, const QString& detail) {
     QMessageBox box(kind == MessageKind::Error ? QMessageBox::Critical : QMessageBox::NoIcon,
                     QApplication::applicationDisplayName(), text, QMessageBox::Ok,
                     QApplication::activeWindow());
-    // Informative rather than detailed text: the reason is what the user needs, not one more click.
-    box.setInformativeText(detail);
+    // Informative rather than detailed text: the reason is what the user needs, not one more click;
+    // only a long list goes behind the button.
+    if (detail.count(QLatin1Char('\n')) >= kInformativeLines) {
+        box.setDetailedText(detail);
+    } else {
+        box.setInformativeText(detail);
+    }
     if (!detail.isEmpty()) {
         // A box sized for its short message would wrap a device path and its reason into a column;
         // an empty item across the grid's last row gives it room.
@@ -64,6 +79,38 @@ void ShowMessage(const QString& text) {
 
 void ShowErrorMessage(const QString& text, const QString& detail) {
     showBox(MessageKind::Error, text, detail);
+}
+
+void ShowReport(const QString& text, const QString& detail) {
+    showBox(MessageKind::Plain, text, detail);
+}
+
+void SetFileChooser(FileChooser newChooser) {
+    chooser() = std::move(newChooser);
+}
+
+QString ChooseFile(FileDialogKind kind, const QString& caption) {
+    if (chooser()) {
+        return chooser()(kind, caption);
+    }
+    static QString folder;
+    const QString filter = QStringLiteral("Configuration files (*.json);;All files (*)");
+    QWidget* parent = QApplication::activeWindow();
+    QString path;
+    if (kind == FileDialogKind::Save) {
+        QFileDialog dialog(parent, caption, folder, filter);
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setDefaultSuffix(QStringLiteral("json"));
+        if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
+            path = dialog.selectedFiles().constFirst();
+        }
+    } else {
+        path = QFileDialog::getOpenFileName(parent, caption, folder, filter);
+    }
+    if (!path.isEmpty()) {
+        folder = QFileInfo(path).absolutePath();
+    }
+    return path;
 }
 
 void RunGuarded(const std::function<void()>& handler) {

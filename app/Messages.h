@@ -27,6 +27,19 @@ void ShowMessage(const QString& text);
 // The general error handler's box for an exception that left a handler.
 void ShowErrorMessage(const QString& text, const QString& detail = {});
 
+// A plain box with a message and, under it, a list or an explanation (the differences a comparison
+// found). A long detail goes behind the box's "Show Details..." button.
+void ShowReport(const QString& text, const QString& detail);
+
+// File dialogs, behind a seam of their own so that tests choose the file without a dialog.
+enum class FileDialogKind { Save, Open };
+// Returns the chosen path, or an empty text when the user cancelled.
+using FileChooser = std::function<QString(FileDialogKind kind, const QString& caption)>;
+// With a chooser set, dialogs ask it; an empty chooser restores the dialogs.
+void SetFileChooser(FileChooser chooser);
+// The configuration file dialogs: JSON files, the last folder used offered again.
+QString ChooseFile(FileDialogKind kind, const QString& caption);
+
 // Runs a handler; an exception that leaves it is shown by the general error handler and the program
 // goes on. A port that did not open also shows where and why: "<device path>: <reason>" under the
 // component's message.

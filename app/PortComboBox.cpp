@@ -16,6 +16,8 @@ namespace {
 
 // Marks the items the scan added, so the next scan knows which to replace.
 constexpr int kScannedRole = Qt::UserRole + 1;
+// The path's bytes as the scan found them.
+constexpr int kPathBytesRole = Qt::UserRole + 2;
 
 } // namespace
 
@@ -34,8 +36,10 @@ void PortComboBox::refreshDevices() {
             }
         }
         for (const std::string& path : serial::ScanSerialDevices(scanRoot_)) {
-            addItem(QFile::decodeName(QByteArray::fromStdString(path)));
+            const QByteArray bytes = QByteArray::fromStdString(path);
+            addItem(QFile::decodeName(bytes));
             setItemData(count() - 1, true, kScannedRole);
+            setItemData(count() - 1, bytes, kPathBytesRole);
         }
         // Whatever stood in the field (picked or typed) stands there still.
         const int index = findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive);
@@ -48,6 +52,15 @@ void PortComboBox::refreshDevices() {
     }
     setToolTip(currentText());
     widenDropDown();
+}
+
+QByteArray PortComboBox::portName() const {
+    const QString text = currentText();
+    const int index = currentIndex();
+    if (index >= 0 && itemText(index) == text && itemData(index, kScannedRole).toBool()) {
+        return itemData(index, kPathBytesRole).toByteArray();
+    }
+    return QFile::encodeName(text);
 }
 
 void PortComboBox::widenDropDown() {

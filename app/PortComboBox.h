@@ -20,6 +20,11 @@ public:
     // Replaces the devices found last time by those present now; the text in the field stays.
     void refreshDevices();
 
+    // The port name as the file system spells it: a device picked from the scan keeps the very bytes
+    // the scan found (a name under /dev/serial/by-id may hold any bytes, not all of them text); a
+    // typed name is encoded as file names are.
+    QByteArray portName() const;
+
     void showPopup() override;
 
 private:

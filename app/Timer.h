@@ -19,6 +19,8 @@ public:
     void SetEnabled(bool value);
     int Interval() const { return interval_; }
     void SetInterval(int value);
+    // Milliseconds until the next expiry while enabled (0 when due), -1 when stopped.
+    int RemainingMs() const { return enabled_ ? timer_.remainingTime() : -1; }
 
     // Runs on every expiry while enabled.
     std::function<void()> OnTimer;

@@ -15,7 +15,9 @@
 
 #include "app/Lists.h"
 #include "app/Logo.h"
+#include "app/ConfigurationActions.h"
 #include "app/Messages.h"
+#include "app/StatusLine.h"
 #include "app/TrafficMonitor.h"
 #include "hart/UnitTable.h"
 #include "tools/Conversions.h"
@@ -78,20 +80,47 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TForm
     Comm1->SetBaudRate(9600);
     Comm1->SetReadIntervalTimeout(400);
     Comm1->OnReceiveData = [this](serial::TComm* sender, const uint8_t* buffer, uint16_t length) {
+        const int32_t pendingBefore = pendingCommand_;
         RunGuarded([&] { Comm1ReceiveData(sender, buffer, length); });
+        configuration_->blockHandled(pendingBefore);
     };
     Comm1->OnRequestHangup = [this](serial::TComm* sender) {
         RunGuarded([&] { Comm1RequestHangup(sender); });
     };
     traffic_ = std::make_unique<app::TrafficMonitor>(*this, *Comm1);
+    observers_.add(*traffic_);
 
+    // After each timer's handler has run to its end (its message box closed), the status line and a
+    // run of Read All or Write All hear how it ended; neither changes what the handler did.
     Timer2 = new app::Timer(this);
     Timer2->SetInterval(app::kParseDelayMs);
-    Timer2->OnTimer = [this] { RunGuarded([this] { Timer2Timer(); }); };
+    Timer2->OnTimer = [this] {
+        const int32_t pending = pendingCommand_;
+        QString error;
+        RunGuarded([&] {
+            try {
+                Timer2Timer();
+            } catch (const std::exception& e) {
+                error = QString::fromLatin1(e.what());
+                throw;
+            }
+        });
+        status_->replyDecoded(pending, error);
+        configuration_->replyDecoded(pending, error);
+    };
     Timer3 = new app::Timer(this);
-    Timer3->OnTimer = [this] { RunGuarded([this] { Timer3Timer(); }); };
+    Timer3->OnTimer = [this] {
+        const QString message = QString::fromLatin1(app::TimeoutMessage(timeoutKind_));
+        RunGuarded([this] { Timer3Timer(); });
+        configuration_->timeoutHandled(message);
+    };
+
+    status_ = std::make_unique<app::StatusLine>(*this, *Comm1, *Timer3);
+    observers_.add(*status_);
 
     connectHandlers();
+    configuration_ = std::make_unique<app::ConfigurationActions>(*this);
+    observers_.add(*configuration_);
     RunGuarded([this] { FormCreate(); });
 }
 
@@ -101,7 +130,7 @@ TForm1::~TForm1() {
 }
 
 app::ExchangeObserver& TForm1::observer() {
-    return *traffic_;
+    return observers_;
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
@@ -209,7 +238,9 @@ void TForm1::Button1Click() {
         throw tools::InputRefused("Parity must be one of None, Odd or Even; the port stays closed.");
     }
     Comm1->SetParity(static_cast<serial::TParity>(parity));
-    Comm1->SetCommName(FieldText(ui->SPREALCOM));
+    // The name as the file system spells it, not one character per byte: a device path may hold any
+    // bytes (a /dev/serial/by-id name with non-ASCII characters).
+    Comm1->SetCommName(ui->SPREALCOM->portName().toStdString());
     Comm1->SetOutx_XonXoffFlow(false);
     Comm1->SetInx_XonXoffFlow(false);
     try {

@@ -13,11 +13,14 @@
 
 #include "app/Exchange.h"
 #include "app/ExchangeObserver.h"
+#include "app/ObserverList.h"
 #include "app/Timer.h"
 #include "hart/HartFrames.h"
 #include "serial/SerialComm.h"
 
 namespace app {
+class ConfigurationActions;
+class StatusLine;
 class TrafficMonitor;
 }
 
@@ -115,6 +118,15 @@ public:
     void SetPortName(const QString& name);
     // The traffic monitor: sees every event of the exchange and never changes it.
     app::TrafficMonitor& Traffic() { return *traffic_; }
+    // The status line along the bottom edge: the port's state and what the exchange last did.
+    app::StatusLine& Status() { return *status_; }
+    // Read All, Write All, Save, Load and Compare with File, from the header's menu button.
+    app::ConfigurationActions& Configuration() { return *configuration_; }
+
+    // The set command of analog output row `output` (0..7) with the given range texts, as the row's
+    // Set button sends it with its fields' texts; Write All gives the exact values that the
+    // five-character fields may show shortened.
+    void SendAnalogOutput(int output, const std::string& upperText, const std::string& lowerText);
 
     // The request steps, shared by every request handler.
     void SendRequest(const Request& request);
@@ -232,7 +244,11 @@ private:
     std::size_t receiveLength_ = 0;
     std::string receivedText_;
     hart::HartIdentity hartIdentity_;
+    // Observers of the exchange, in the order they hear of an event; destroyed last to first.
+    app::ObserverList observers_;
     std::unique_ptr<app::TrafficMonitor> traffic_;
+    std::unique_ptr<app::StatusLine> status_;
+    std::unique_ptr<app::ConfigurationActions> configuration_;
 };
 
 // Field texts travel to the converter one character per byte, as the received text does.

@@ -38,9 +38,13 @@ std::array<AnalogRow, config::kAnalogOutputs> analogRows(Ui::TForm1& ui) {
 
 void TForm1::setAnalogOutput(int output) {
     const AnalogRow row = analogRows(*ui)[static_cast<std::size_t>(output)];
-    SendRequest(Request::set([row, output] {
-        return config::analogOutputFrame(output, app::SelectedIndex(row.variable), FieldText(row.upper),
-                                         FieldText(row.lower));
+    SendAnalogOutput(output, FieldText(row.upper), FieldText(row.lower));
+}
+
+void TForm1::SendAnalogOutput(int output, const std::string& upperText, const std::string& lowerText) {
+    const AnalogRow row = analogRows(*ui)[static_cast<std::size_t>(output)];
+    SendRequest(Request::set([row, output, upperText, lowerText] {
+        return config::analogOutputFrame(output, app::SelectedIndex(row.variable), upperText, lowerText);
     }));
 }
 

@@ -18,12 +18,15 @@ std::string bytesAsString(const std::vector<uint8_t>& bytes) {
 }
 
 // The master bit comes from the command mode list: "Master Mode" is item 0.
-bool masterMode(const QComboBox* list) {
-    const int index = app::SelectedIndex(list);
+bool masterMode(int index) {
     if (index < 0) {
         throw tools::InputRefused("HART Command Mode must be Master Mode or Secondary Master Mode.");
     }
     return index == 0;
+}
+
+bool masterMode(const QComboBox* list) {
+    return masterMode(app::SelectedIndex(list));
 }
 
 } // namespace
@@ -32,9 +35,14 @@ void TForm1::Button7Click() {
     Request request = Request::hart(
         Request::Kind::Hart,
         [this] {
+            // Read in frame order: the preambles first, then the address byte (polling address and
+            // master bit). The builder checks the preamble length and the address; the mode's own
+            // refusal follows them.
+            const std::string preambleText = FieldText(ui->Edit9);
             const int address = app::SelectedIndex(ui->ComboBox30);
-            const auto frame =
-                hart::IdentityQueryFrame(FieldText(ui->Edit9), address, masterMode(ui->ComboBox42));
+            const int mode = app::SelectedIndex(ui->ComboBox42);
+            const auto frame = hart::IdentityQueryFrame(preambleText, address, mode == 0);
+            masterMode(mode);
             // The reply tells the identity of the instrument at this address; remember which one was asked.
             hartIdentity_.pollingAddress = static_cast<uint8_t>(address);
             return bytesAsString(frame);

@@ -53,7 +53,7 @@ std::string decimalDigits(std::string_view text, int width, std::string_view cap
 }
 
 float singleFromText(std::string_view text) {
-    return tools::ToSingle(tools::StrToFloat(text));
+    return tools::StrToSingle(text);
 }
 
 std::string floatHex(float value) {

@@ -216,7 +216,12 @@ int32_t StrToIntUpTo(std::string_view text, int32_t maximum, std::string_view ca
     return value;
 }
 
-double StrToFloat(std::string_view text) {
+namespace {
+
+// StrToFloat's reading; a number beyond double's range is reported through `beyondDouble` (and reads
+// as 0) so that each caller can say what that means for it.
+double readFloat(std::string_view text, bool& beyondDouble) {
+    beyondDouble = false;
     const char separator = DecimalSeparator();
 
     size_t begin = 0;
@@ -302,12 +307,31 @@ double StrToFloat(std::string_view text) {
         // Beyond double's range is not a value the program can hold; a value too small for it
         // simply becomes zero, as a field cannot show the difference anyway.
         if (seenNonZero && leadingExponent + explicitExponent >= 0)
-            throwNotFloat(text);
+            beyondDouble = true;
         magnitude = 0;
     } else if (result.ec != std::errc() || result.ptr != normalized.data() + normalized.size()) {
         throwNotFloat(text);
     }
     return negative ? -magnitude : magnitude;
+}
+
+} // namespace
+
+double StrToFloat(std::string_view text) {
+    bool beyondDouble = false;
+    const double value = readFloat(text, beyondDouble);
+    if (beyondDouble)
+        throwNotFloat(text);
+    return value;
+}
+
+float StrToSingle(std::string_view text) {
+    bool beyondDouble = false;
+    const double value = readFloat(text, beyondDouble);
+    // A number too large for a double is all the more too large for a single.
+    if (beyondDouble)
+        throw ConversionError("Floating point overflow");
+    return ToSingle(value);
 }
 
 float ToSingle(double value) {

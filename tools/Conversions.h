@@ -78,6 +78,11 @@ double StrToFloat(std::string_view text);
 // InputRefused("<caption> must be between 0 and <maximum>") for a value outside the range.
 int32_t StrToIntUpTo(std::string_view text, int32_t maximum, std::string_view caption);
 
+// StrToFloat rounded with ToSingle, for a value typed for a single: a number beyond double's range
+// ("1E400") is "Floating point overflow" like any other number too large for a single; a text that is
+// no number is "'<text>' is not a valid floating point value".
+float StrToSingle(std::string_view text);
+
 // Rounds to the nearest single; throws ConversionError("Floating point overflow") when the
 // magnitude does not round to a finite single (infinity included). A not-a-number stays one, sign
 // kept; values too small for a single become subnormal or zero without error.

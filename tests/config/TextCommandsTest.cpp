@@ -129,6 +129,10 @@ INSTANTIATE_TEST_SUITE_P(
                     "Floating point overflow"},
         FailureCase{"4 mA overflow", [] { return config::analogOutputFrame(0, 1, "0", "-1E39"); }, false,
                     "Floating point overflow"},
+        FailureCase{"20 mA beyond a double", [] { return config::analogOutputFrame(0, 1, "1E400", "0"); }, false,
+                    "Floating point overflow"},
+        FailureCase{"4 mA beyond a double", [] { return config::analogOutputFrame(0, 1, "0", "-1e400"); }, false,
+                    "Floating point overflow"},
         FailureCase{"LEIO abc", [] { return config::totalizerTestFrame("abc"); }, false,
                     "'abc' is not a valid integer value"}));
 

@@ -365,6 +365,24 @@ TEST(ToSingle, TypedFieldOfOneE39Overflows) {
               "Floating point overflow");
 }
 
+// A value typed for a single: beyond double's range it is as much an overflow as 1E39, while a text
+// that is no number keeps the conversion message, and everything else reads as StrToFloat and
+// ToSingle do.
+TEST(StrToSingle, BeyondDoubleIsAnOverflowAndNoNumberStaysInvalid) {
+    const SeparatorScope scope('.');
+    for (const char* text : {"1E400", "-1e400", "1e99999999999999999999", "999e306", "1E39", " -3.5e38 "}) {
+        EXPECT_EQ(conversionMessage([&] { tools::StrToSingle(text); }), "Floating point overflow") << text;
+    }
+    for (const char* text : {"", "abc", "1e", "inf", "nan", "1,5", "1.5.3", "0x10"}) {
+        EXPECT_EQ(conversionMessage([&] { tools::StrToSingle(text); }), floatMessage(text)) << text;
+    }
+    for (const char* text : {"0.1", "100", "-10", "20.5", "3.40282346638529E38", "1e-400", "-0", "123456"}) {
+        EXPECT_EQ(std::bit_cast<uint32_t>(tools::StrToSingle(text)),
+                  std::bit_cast<uint32_t>(tools::ToSingle(tools::StrToFloat(text))))
+            << text;
+    }
+}
+
 TEST(ToSingle, UnderflowGivesSubnormalOrZeroWithoutError) {
     const float subnormal = tools::ToSingle(1e-40);
     EXPECT_EQ(std::fpclassify(subnormal), FP_SUBNORMAL);

@@ -1,0 +1,85 @@
+// The window's fields as values of the parameter table: which control shows which parameter, how a
+// value is shown there and read back, and what the window knows of each value: whether it was read
+// from the converter (or loaded from a file) since start-up, and the exact value behind a field that
+// shows it shortened (a range field shows five characters of a float).
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <QString>
+
+#include "profile/Configuration.h"
+
+class QComboBox;
+class QLineEdit;
+class QWidget;
+
+namespace app {
+
+class ConfigurationFields {
+public:
+    // Finds the controls of `window` by their names.
+    explicit ConfigurationFields(QWidget& window);
+
+    // What the field of `parameter` reads as, the way its Set button reads it: a list by its selected
+    // item, a number field by its number, a coefficient by the five characters the converter takes.
+    // Throws profile::BadValue naming the parameter and what it takes.
+    std::string fieldValue(std::size_t parameter) const;
+
+    // Whether the window got the parameter's value from the converter or a file since start-up.
+    bool known(std::size_t parameter) const { return known_.has(parameter); }
+    // The value the window holds for a known parameter: the exact one it got while the field still
+    // shows it, otherwise what the field reads as; nullopt for one never read nor loaded.
+    std::optional<std::string> heldValue(std::size_t parameter) const;
+    // heldValue of every parameter; the first field that reads as no value throws profile::BadValue.
+    profile::Configuration heldValues() const;
+    // What the Set buttons would send for every parameter a set command carries: the held value, or
+    // for a parameter never read what its field reads as. Throws profile::BadValue.
+    profile::Configuration valuesToSend() const;
+
+    // After a reply to `query` was decoded into the fields: the values it gave that the fields now
+    // show become known, with what the fields show of them.
+    void noteReply(profile::Query query, std::string_view received);
+
+    // Shows every value `values` has in its field and makes it known. All are checked first: a value
+    // that its field cannot show throws profile::BadValue and changes no field.
+    void show(const profile::Configuration& values);
+
+    // The exact range texts of analog output row `output` (0..7) for its set command: the held value
+    // while the field shows it, otherwise the field's text as it stands.
+    std::string rangeText(int output, bool upper) const;
+
+private:
+    enum class Shape {
+        ChoiceList, // a list whose items are the parameter's choices, in order
+        NumberList, // a list whose item index is the number (variables 0..8)
+        Digits,     // a field of zero-padded digits ("001")
+        Range,      // a float shown as its first five characters
+        Coefficient,
+        HexBytes,
+        Text,
+    };
+    struct Binding {
+        Shape shape = Shape::Text;
+        QLineEdit* edit = nullptr;
+        QComboBox* list = nullptr;
+        int width = 0; // Digits: how many
+    };
+
+    // The field's state as a snapshot compares it: a list's index and text, a field's text.
+    QString fieldState(std::size_t parameter) const;
+    // The state showing `canonical` would leave; nullopt when the field cannot show it.
+    std::optional<QString> stateFor(std::size_t parameter, const std::string& canonical) const;
+    void apply(std::size_t parameter, const std::string& canonical);
+    void remember(std::size_t parameter, const std::string& canonical);
+
+    std::vector<Binding> bindings_;
+    profile::Configuration known_;
+    std::vector<QString> shownAs_; // per known parameter: the field's state when it was shown
+};
+
+} // namespace app

@@ -1,0 +1,218 @@
+// The status line's texts, from the exchange's events and the frame interpreter's reading of them.
+#include "app/ExchangeStatus.h"
+
+#include <bit>
+#include <charconv>
+#include <cstdio>
+
+#include "app/Exchange.h"
+#include "tools/Conversions.h"
+#include "tools/ModbusRequest.h"
+#include "traffic/Interpreter.h"
+
+namespace app {
+
+namespace {
+
+// The one place where the status line asks the frame interpreter what bytes mean.
+traffic::Reading readingOf(std::span<const uint8_t> bytes, traffic::Direction direction, int32_t pendingCommand,
+                           std::span<const uint8_t> request = {}) {
+    return traffic::Read(bytes, direction, pendingCommand, request);
+}
+
+// What a verdict is called on the status line, where the kind of frame makes it precise.
+std::string verdictPhrase(traffic::Verdict verdict, int32_t pendingCommand, std::string_view meaning) {
+    using traffic::Verdict;
+    const bool set = pendingCommand == pending::SetCommand;
+    switch (verdict) {
+    case Verdict::None: return "received";
+    case Verdict::Good: return "reply good";
+    case Verdict::Acknowledged: return set ? "set acknowledged" : "acknowledged";
+    case Verdict::Refused: return set ? "set refused" : "refused";
+    case Verdict::ChecksumWrong:
+        if (meaning.starts_with("MODBUS")) {
+            return "MODBUS CRC wrong";
+        }
+        if (meaning.starts_with("HART")) {
+            return "HART check byte wrong";
+        }
+        return std::string(traffic::VerdictText(verdict));
+    case Verdict::Exception: return "MODBUS exception";
+    case Verdict::Cut: return "reply cut short";
+    case Verdict::Echo: return "echo of the request";
+    case Verdict::Unexpected: return "unexpected reply";
+    }
+    return std::string(traffic::VerdictText(verdict));
+}
+
+bool hasDecoder(int32_t pendingCommand) {
+    return ReceiveActionFor(pendingCommand).startParse;
+}
+
+std::string floatText(float value) {
+    char buffer[32];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 7);
+    std::string text(buffer, result.ptr);
+    // Numbers are shown with the decimal separator of the user's locale, as in the fields.
+    for (char& c : text) {
+        if (c == '.') {
+            c = tools::DecimalSeparator();
+        }
+    }
+    return text;
+}
+
+std::string secondsText(int ms) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%d%c%d s", ms / 1000, tools::DecimalSeparator(), (ms % 1000) / 100);
+    return buffer;
+}
+
+} // namespace
+
+std::string PortText(std::string_view name, std::string_view path) {
+    if (path.empty() || path == name) {
+        return std::string(name);
+    }
+    return std::string(name) + " (" + std::string(path) + ")";
+}
+
+std::string_view ParityText(int parity) {
+    static constexpr std::string_view kNames[] = {"None", "Odd", "Even", "Mark", "Space"};
+    return parity >= 0 && parity < 5 ? kNames[parity] : std::string_view("?");
+}
+
+std::string ModbusVariablesText(std::span<const uint8_t> replyFrame, std::span<const uint8_t> request,
+                                const WordOrders& orders) {
+    if (request.size() < 6 || request[1] != tools::kReadHoldingRegisters || replyFrame.size() < 3 ||
+        replyFrame[1] != tools::kReadHoldingRegisters) {
+        return {};
+    }
+    const int start = request[2] << 8 | request[3];
+    const std::size_t dataBytes = std::min<std::size_t>(replyFrame[2], replyFrame.size() - 3);
+    const int count = static_cast<int>(dataBytes / 2);
+    const auto reg = [&](int index) {
+        return static_cast<uint32_t>(replyFrame[3 + 2 * index] << 8 | replyFrame[4 + 2 * index]);
+    };
+    std::string out;
+    for (int variable = 1; variable <= static_cast<int>(orders.size()); ++variable) {
+        const int first = 2 * variable - start; // variable n is at 40001 + 2n, the reply starts at 40001 + start
+        const auto& lowWordFirst = orders[static_cast<std::size_t>(variable - 1)];
+        if (first < 0 || first + 1 >= count || !lowWordFirst) {
+            continue;
+        }
+        const uint32_t high = *lowWordFirst ? reg(first + 1) : reg(first);
+        const uint32_t low = *lowWordFirst ? reg(first) : reg(first + 1);
+        out += out.empty() ? "" : ", ";
+        out += "variable " + std::to_string(variable) + " = " + floatText(std::bit_cast<float>(high << 16 | low));
+    }
+    return out;
+}
+
+void ExchangeStatus::event(std::string text, bool fault) {
+    event_ = std::move(text);
+    fault_ = fault;
+    blockShown_ = false;
+}
+
+void ExchangeStatus::portOpened(std::string_view name, std::string_view path, uint32_t baud, int parity) {
+    port_ = PortText(name, path) + " open, " + std::to_string(baud) + " " + std::string(ParityText(parity));
+    waiting_ = false;
+    requestBytes_.clear();
+    event({}, false);
+}
+
+void ExchangeStatus::portClosed(std::string_view name, std::string_view path) {
+    port_ = PortText(name, path) + " closed";
+    waiting_ = false;
+    requestBytes_.clear();
+    event({}, false);
+}
+
+void ExchangeStatus::portOpenFailed(std::string_view name, std::string_view path, std::string_view message) {
+    port_ = PortText(name, path) + " closed";
+    waiting_ = false;
+    event("not opened: " + std::string(message), true);
+}
+
+void ExchangeStatus::portLost(std::string_view name, std::string_view path) {
+    port_ = PortText(name, path) + " lost, closed";
+    waiting_ = false;
+    requestBytes_.clear();
+    event("the line hung up (device unplugged or the other side closed)", true);
+}
+
+void ExchangeStatus::frameSent(std::span<const uint8_t> frame, int32_t pendingCommand, bool written,
+                               bool awaitsReply, bool portOpen) {
+    const std::string meaning = readingOf(frame, traffic::Direction::Sent, pendingCommand).meaning;
+    if (!written) {
+        event(std::string("not sent, ") + (portOpen ? "the port did not take it" : "the port is not open") + ": " +
+                  meaning,
+              true);
+        return;
+    }
+    request_ = meaning;
+    requestPending_ = pendingCommand;
+    requestBytes_.assign(frame.begin(), frame.end());
+    waiting_ = awaitsReply;
+    event(awaitsReply ? std::string() : "sent: " + meaning, false);
+}
+
+void ExchangeStatus::blockReceived(std::span<const uint8_t> block, int32_t pendingCommand,
+                                   const WordOrders& orders) {
+    waiting_ = false;
+    const traffic::Reading reading = readingOf(block, traffic::Direction::Received, pendingCommand, requestBytes_);
+    std::string text = verdictPhrase(reading.verdict, pendingCommand, reading.meaning) + ": " + reading.meaning;
+    if (pendingCommand == pending::ModbusTest && reading.verdict == traffic::Verdict::Good &&
+        reading.frameOffset + reading.frameLength <= block.size()) {
+        const std::string variables =
+            ModbusVariablesText(block.subspan(reading.frameOffset, reading.frameLength), requestBytes_, orders);
+        if (!variables.empty()) {
+            text += "; as floats in the parse format's word order: " + variables;
+        }
+    }
+    replyMeaning_ = reading.meaning;
+    event(std::move(text), traffic::IsFault(reading.verdict));
+    blockShown_ = hasDecoder(pendingCommand);
+}
+
+void ExchangeStatus::replyTimedOut(std::string_view message) {
+    waiting_ = false;
+    std::string text = "timeout: no reply to " + (request_.empty() ? std::string("the request") : request_);
+    if (!message.empty()) {
+        text += " (" + std::string(message) + ")";
+    }
+    event(std::move(text), true);
+}
+
+void ExchangeStatus::requestRefused(std::string_view message) {
+    event("not sent: " + std::string(message), true);
+}
+
+void ExchangeStatus::replyDecoded(int32_t, std::string_view error) {
+    if (!blockShown_) {
+        return;
+    }
+    if (!error.empty()) {
+        event("decoding stopped: " + std::string(error), true);
+        return;
+    }
+    // A fault found in the block (a wrong check byte) stays on show: decoding does not make it good.
+    if (!fault_) {
+        event("reply decoded: " + replyMeaning_, false);
+    }
+}
+
+StatusText ExchangeStatus::text(int remainingMs) const {
+    StatusText out{port_, event_, fault_};
+    if (waiting_) {
+        out.event = "waiting for the reply to " + request_ + " (" + traffic::PendingText(requestPending_) + ")";
+        if (remainingMs >= 0) {
+            out.event += ", " + secondsText(remainingMs) + " left";
+        }
+        out.fault = false;
+    }
+    return out;
+}
+
+} // namespace app
