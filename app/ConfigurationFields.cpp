@@ -271,6 +271,11 @@ void ConfigurationFields::show(const profile::Configuration& values) {
     }
 }
 
+QWidget* ConfigurationFields::fieldOf(std::size_t parameter) const {
+    const Binding& b = bindings_.at(parameter);
+    return b.list ? static_cast<QWidget*>(b.list) : static_cast<QWidget*>(b.edit);
+}
+
 std::string ConfigurationFields::rangeText(int output, bool upper) const {
     const std::size_t parameter = profile::ParameterIndex(indexed("ao", output, upper ? ".20ma" : ".4ma"));
     if (known_.has(parameter) && fieldState(parameter) == shownAs_[parameter]) {

@@ -49,6 +49,9 @@ public:
     // that its field cannot show throws profile::BadValue and changes no field.
     void show(const profile::Configuration& values);
 
+    // The control that shows `parameter`: a QLineEdit or a QComboBox.
+    QWidget* fieldOf(std::size_t parameter) const;
+
     // The exact range texts of analog output row `output` (0..7) for its set command: the held value
     // while the field shows it, otherwise the field's text as it stands.
     std::string rangeText(int output, bool upper) const;

@@ -30,10 +30,11 @@ std::string verdictPhrase(traffic::Verdict verdict, int32_t pendingCommand, std:
     case Verdict::Acknowledged: return set ? "set acknowledged" : "acknowledged";
     case Verdict::Refused: return set ? "set refused" : "refused";
     case Verdict::ChecksumWrong:
-        if (meaning.starts_with("MODBUS")) {
+        // The interpreter names the check it found failing.
+        if (meaning.find("CRC wrong") != std::string_view::npos) {
             return "MODBUS CRC wrong";
         }
-        if (meaning.starts_with("HART")) {
+        if (meaning.find("check byte wrong") != std::string_view::npos) {
             return "HART check byte wrong";
         }
         return std::string(traffic::VerdictText(verdict));
