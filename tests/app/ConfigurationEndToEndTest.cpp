@@ -1,0 +1,308 @@
+// Read All, Save, Load, Write All and Compare with File, and the status line, in the real window
+// against the simulated converter (vx538-sim as a child process): what one converter holds reaches
+// a file and from the file a second converter, byte for byte as the first reports it.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include "app/ConfigurationActions.h"
+#include "app/StatusLine.h"
+#include "app/TrafficMonitor.h"
+#include "app/VX538AB.h"
+#include "profile/BackupFile.h"
+#include "tests/support/FormHarness.h"
+#include "tests/support/SimProcess.h"
+#include "tests/support/Wait.h"
+
+using namespace std::chrono_literals;
+using testsupport::FormHarness;
+using testsupport::SimLine;
+using testsupport::SimProcess;
+using testsupport::waitUntil;
+
+namespace {
+
+void openOnSimulator(FormHarness& h, const SimProcess& sim) {
+    h.form().SetPortName(QString::fromStdString(sim.path()));
+    h.click("Button1");
+    ASSERT_EQ(h.button("Button1")->text(), QStringLiteral("Close")) << "the port did not open";
+    // The simulator answers in one piece: blocks may end sooner than after 400 ms of silence.
+    h.form().Comm1->SetReadIntervalTimeout(30);
+}
+
+// What the simulator answers to `frame` on a line of our own (while no window holds its port).
+std::string ask(const SimProcess& sim, const std::string& frame) {
+    SimLine line(sim.path());
+    line.write(frame);
+    return line.readUntilQuiet(100ms, 3s);
+}
+
+// Puts the simulator at values unlike the factory's, over a raw line.
+void configure(const SimProcess& sim) {
+    const char* frames[] = {
+        "QQS#ADR:007#", "QQS#BA1:40#", "QQS#BA2:41#", "QQS#MD:1#", "QQS#JTM:025#",
+        // 123456 shows as "12345" in its field; the file and the second converter must get 123456.
+        "QQS#DA2:2,47F12000,C0000000#", "QQS#DA3:5,424A0000,C0000000#", "QQS#DA6:7,41200000,3F800000#",
+        "QQS#HART0:0,0,01,9,120#", "QQS#MDBS3:1,15,1,2.500#", "QQS#MDBS8:1,31,0,0.500#", "QQS#MDL:5#",
+        "QQS#CAMD02:1<04,\x76\x89\xFD\xAD", "QQQ#AV0O:12.5#"};
+    for (const char* frame : frames) {
+        const std::string reply = ask(sim, frame);
+        ASSERT_NE(reply.find(":OK#"), std::string::npos) << frame << " got " << reply;
+    }
+}
+
+QAction* action(FormHarness& h, const char* name) {
+    auto* found = h.find<QAction>(name);
+    EXPECT_NE(found, nullptr) << name;
+    return found;
+}
+
+bool runOver(FormHarness& h, std::chrono::milliseconds limit = 30s) {
+    return waitUntil([&] { return !h.form().Configuration().running(); }, limit);
+}
+
+// Every field a configuration file covers, as it stands.
+std::vector<QString> parameterFields(FormHarness& h) {
+    std::vector<QString> states;
+    app::ConfigurationFields& fields = h.form().Configuration().fields();
+    for (std::size_t i = 0; i < profile::ParameterCount(); ++i) {
+        QWidget* field = fields.fieldOf(i);
+        QString state = QString::fromUtf8(profile::Parameters()[i].name.data()) + '=';
+        if (auto* list = qobject_cast<QComboBox*>(field)) {
+            state += QString::number(list->currentIndex()) + '/' + list->currentText();
+        } else {
+            state += qobject_cast<QLineEdit*>(field)->text();
+        }
+        states.push_back(state);
+    }
+    return states;
+}
+
+// The set frames the window wrote, oldest first.
+std::vector<std::string> setFramesSent(FormHarness& h) {
+    std::vector<std::string> frames;
+    const traffic::EventLog& log = h.form().Traffic().recorder().log();
+    for (std::size_t i = 0; i < log.size(); ++i) {
+        if (log.at(i).kind == traffic::EventKind::Sent && log.at(i).bytes.starts_with("QQS#")) {
+            frames.push_back(log.at(i).bytes);
+        }
+    }
+    return frames;
+}
+
+class ConfigurationEndToEnd : public ::testing::Test {
+protected:
+    void TearDown() override { app::SetFileChooser({}); }
+    void chooseFile(const QString& path) {
+        app::SetFileChooser([path](app::FileDialogKind, const QString&) { return path; });
+    }
+    // Reads the converter into `h` and saves it to `path`.
+    void readAndSave(FormHarness& h, const QString& path) {
+        action(h, "ReadAllAction")->trigger();
+        ASSERT_TRUE(runOver(h));
+        ASSERT_TRUE(h.messages().empty()) << h.messageTexts().front().toStdString();
+        chooseFile(path);
+        action(h, "SaveConfigurationAction")->trigger();
+        ASSERT_TRUE(h.messages().empty()) << h.messageTexts().front().toStdString();
+    }
+
+    QTemporaryDir folder;
+};
+
+TEST_F(ConfigurationEndToEnd, ReadAllFillsTheThreeTabsAndSaveThenLoadGivesTheSameFields) {
+    SimProcess sim(VX538_SIM_PATH);
+    configure(sim);
+    const QString path = folder.filePath("converter.json");
+    std::vector<QString> read;
+    {
+        FormHarness h;
+        openOnSimulator(h, sim);
+        readAndSave(h, path);
+        // "System Parameters"
+        EXPECT_EQ(h.text("Edit14"), "007");
+        EXPECT_EQ(h.text("BRAT1"), "19200");
+        EXPECT_EQ(h.text("ComboBox7"), "Single Meter Operation Mode");
+        EXPECT_EQ(h.text("Edit6"), "025");
+        EXPECT_EQ(h.text("DOUT2H"), "12345");
+        EXPECT_EQ(h.text("DOUT3H"), "50.5");
+        EXPECT_EQ(h.text("DOUT3L"), "-2");
+        EXPECT_EQ(h.list("DOUT6")->currentIndex(), 7);
+        EXPECT_EQ(h.text("AVO0"), "012.5");
+        // "Modbus Parameter Configuration"
+        EXPECT_EQ(h.text("ComboBox6"), "0 Close");
+        EXPECT_EQ(h.text("ComboBox34"), "9");
+        EXPECT_EQ(h.text("Edit2"), "120");
+        EXPECT_EQ(h.text("Edit5"), "76 89 FD AD");
+        EXPECT_EQ(h.text("ComboBox29"), "1 Open");
+        EXPECT_EQ(h.list("FAMOUT3")->currentIndex(), 1);
+        EXPECT_EQ(h.text("READADR8"), "31");
+        EXPECT_EQ(h.text("Xishou8"), "0.500");
+        EXPECT_EQ(h.text("ComboBox15"), "5");
+        read = parameterFields(h);
+    }
+
+    const profile::Backup file = [&] {
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::ReadOnly));
+        const QByteArray text = f.readAll();
+        return profile::ReadBackup(std::string_view(text.constData(), static_cast<std::size_t>(text.size())));
+    }();
+    EXPECT_EQ(file.values.count(), profile::ParameterCount()) << "every parameter was read";
+    EXPECT_EQ(file.values.value("ao1.20ma"), "123456");
+    EXPECT_EQ(file.replies.size(), 5u);
+    EXPECT_EQ(file.port, sim.path());
+
+    // A fresh window, its port closed: Load fills every field as the read did, and sends nothing.
+    FormHarness fresh;
+    EXPECT_NE(parameterFields(fresh), read);
+    chooseFile(path);
+    action(fresh, "LoadConfigurationAction")->trigger();
+    EXPECT_TRUE(fresh.messages().empty()) << fresh.messageTexts().front().toStdString();
+    EXPECT_EQ(parameterFields(fresh), read);
+    EXPECT_EQ(fresh.form().Configuration().fields().heldValues(), file.values);
+    EXPECT_EQ(fresh.form().Traffic().recorder().log().size(), 0u) << "nothing was sent";
+}
+
+TEST_F(ConfigurationEndToEnd, WriteAllCopiesOneConverterToAnotherAndCompareFindsTheOneChange) {
+    SimProcess first(VX538_SIM_PATH);
+    configure(first);
+    const QString path = folder.filePath("first.json");
+    {
+        FormHarness h;
+        openOnSimulator(h, first);
+        readAndSave(h, path);
+    }
+
+    SimProcess second(VX538_SIM_PATH);
+    ASSERT_NE(ask(second, "QQQ#QX1#"), ask(first, "QQQ#QX1#")) << "the second starts at the factory's values";
+    {
+        FormHarness h;
+        openOnSimulator(h, second);
+        chooseFile(path);
+        action(h, "LoadConfigurationAction")->trigger();
+        action(h, "WriteAllAction")->trigger();
+        ASSERT_TRUE(h.form().Configuration().running());
+        ASSERT_TRUE(runOver(h, 60s));
+        ASSERT_EQ(h.messages().size(), 1u) << h.messageTexts().front().toStdString();
+        EXPECT_EQ(h.messages()[0].text, "Write All sent 26 set commands; every value sent reads back as sent.");
+
+        // In the restore order, the settings of the line itself last; the exact range value.
+        const std::vector<std::string> frames = setFramesSent(h);
+        ASSERT_EQ(frames.size(), 26u);
+        EXPECT_EQ(frames.front(), "QQS#MD:1#");
+        EXPECT_EQ(frames[frames.size() - 3], "QQS#BA2:41#");
+        EXPECT_EQ(frames[frames.size() - 2], "QQS#ADR:007#");
+        EXPECT_EQ(frames.back(), "QQS#BA1:40#");
+        EXPECT_NE(std::find(frames.begin(), frames.end(), "QQS#DA2:2,47F12000,C0000000#"), frames.end());
+    }
+    // What the second converter now reports is what the first does, reply for reply.
+    for (const char* query : {"QQQ#QX1#", "QQQ#QX2#", "QQQ#QX3#", "QQQ#QX4#"}) {
+        EXPECT_EQ(ask(second, query), ask(first, query)) << query;
+    }
+
+    // One setting changes on the second converter: Compare with File names it, with both values.
+    ASSERT_EQ(ask(second, "QQS#JTM:030#"), "QQS#JTM:OK#");
+    FormHarness h;
+    openOnSimulator(h, second);
+    chooseFile(path);
+    action(h, "CompareWithFileAction")->trigger();
+    ASSERT_TRUE(runOver(h));
+    ASSERT_EQ(h.messages().size(), 1u) << h.messageTexts().front().toStdString();
+    EXPECT_EQ(h.messages()[0].text, "1 parameter(s) of the converter differ from first.json:");
+    EXPECT_EQ(h.messages()[0].detail, "modbus.interval: file 25, converter 30");
+    EXPECT_EQ(h.text("Edit6"), "030") << "the fields show what was read";
+
+    // Against the first converter nothing differs.
+    h.takeMessages();
+    h.click("Button1");
+    FormHarness other;
+    openOnSimulator(other, first);
+    action(other, "CompareWithFileAction")->trigger();
+    ASSERT_TRUE(runOver(other));
+    ASSERT_EQ(other.messages().size(), 1u);
+    EXPECT_EQ(other.messages()[0].text, "No parameter of the converter differs from first.json.");
+}
+
+// The number the status line shows right after `before`.
+std::optional<double> statusNumber(const QString& text, const QString& before) {
+    const QRegularExpression number(QRegularExpression::escape(before) + QStringLiteral("(-?[0-9.]+)"));
+    const auto match = number.match(text);
+    return match.hasMatch() ? std::optional(match.captured(1).toDouble()) : std::nullopt;
+}
+
+TEST(StatusLine, NamesTheVerdictOfEachReply) {
+    SimProcess sim(VX538_SIM_PATH);
+    FormHarness h;
+    app::StatusLine& status = h.form().Status();
+    EXPECT_EQ(status.text(), "Port closed");
+    openOnSimulator(h, sim);
+    EXPECT_EQ(status.text(), QString::fromStdString(sim.path() + " open, 9600 None"));
+
+    // The converter refuses an interval of 0.
+    h.setText("Edit6", "000");
+    h.click("Button27");
+    ASSERT_TRUE(waitUntil([&] { return status.text().contains("set refused"); }, 3s)) << status.text().toStdString();
+    EXPECT_TRUE(status.fault());
+    EXPECT_TRUE(status.text().contains("QQS#JTM:ERR#")) << status.text().toStdString();
+    h.setText("Edit6", "025");
+    h.click("Button27");
+    ASSERT_TRUE(waitUntil([&] { return status.text().contains("set acknowledged"); }, 3s))
+        << status.text().toStdString();
+    EXPECT_FALSE(status.fault());
+
+    // A good MODBUS read: the variables as floats, variable 1 the instrument's pressure.
+    h.click("Button4");
+    ASSERT_TRUE(waitUntil([&] { return status.text().contains("reply good"); }, 3s)) << status.text().toStdString();
+    EXPECT_FALSE(status.fault());
+    EXPECT_NEAR(statusNumber(status.text(), "variable 1 = ").value_or(0), 101.3, 3.0) << status.text().toStdString();
+    EXPECT_TRUE(status.text().contains("variable 8 = 0")) << status.text().toStdString();
+    EXPECT_TRUE(h.messages().empty());
+
+    h.click("Button1");
+    EXPECT_EQ(status.text(), QString::fromStdString(sim.path() + " closed"));
+}
+
+TEST(StatusLine, ShowsTheWrongCheckByteAndCrcOfACorruptingConverter) {
+    SimProcess sim(VX538_SIM_PATH, {"--corrupt"});
+    FormHarness h;
+    app::StatusLine& status = h.form().Status();
+    openOnSimulator(h, sim);
+    h.click("Button7");
+    ASSERT_TRUE(waitUntil([&] { return status.text().contains("HART check byte wrong"); }, 3s))
+        << status.text().toStdString();
+    EXPECT_TRUE(status.fault());
+    testsupport::pumpFor(500ms); // the identity decoder runs; the fault stays on show
+    EXPECT_TRUE(status.text().contains("HART check byte wrong")) << status.text().toStdString();
+
+    h.click("Button4");
+    ASSERT_TRUE(waitUntil([&] { return status.text().contains("MODBUS CRC wrong"); }, 3s))
+        << status.text().toStdString();
+    EXPECT_TRUE(status.fault());
+}
+
+TEST(StatusLine, CountsDownWhileAReplyIsAwaited) {
+    SimProcess sim(VX538_SIM_PATH, {"--delay", "1500"});
+    FormHarness h;
+    app::StatusLine& status = h.form().Status();
+    openOnSimulator(h, sim);
+    h.click("Button23");
+    const QString first = status.text();
+    EXPECT_TRUE(first.contains("waiting for the reply to ")) << first.toStdString();
+    EXPECT_TRUE(first.contains("(201 System Parameters), ")) << first.toStdString();
+    EXPECT_FALSE(status.fault());
+    const double left = statusNumber(first, "System Parameters), ").value_or(0);
+    EXPECT_GT(left, 2.5);
+    EXPECT_LE(left, 3.0);
+    ASSERT_TRUE(waitUntil(
+        [&] { return statusNumber(status.text(), "System Parameters), ").value_or(left) <= left - 0.5; }, 2s))
+        << status.text().toStdString();
+    ASSERT_TRUE(waitUntil([&] { return status.text().contains("reply decoded"); }, 4s))
+        << status.text().toStdString();
+    EXPECT_FALSE(status.fault());
+    EXPECT_TRUE(h.messages().empty());
+}
+
+} // namespace
