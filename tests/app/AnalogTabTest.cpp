@@ -457,6 +457,27 @@ TEST_F(AnalogTab, ARangeFieldThatDoesNotConvertStopsTheSetWithItsMessage) {
     EXPECT_TRUE(lineQuiet());
 }
 
+// A number beyond even a double's range is too large for a single like any other: the same overflow
+// as 1E39, not a claim that it is no number.
+TEST_F(AnalogTab, ARangeBeyondADoublesRangeIsAnOverflowToo) {
+    const struct {
+        std::size_t row;
+        const char* upper;
+        const char* lower;
+    } cases[] = {{2, "1E400", "0"}, {4, "0", "-1e999"}};
+    for (const auto& c : cases) {
+        const Row& row = kRows[c.row];
+        h.setText(row.upper, c.upper);
+        h.setText(row.lower, c.lower);
+        h.click(row.set);
+        EXPECT_EQ(strs(h.messageTexts()), std::vector<std::string>{"Floating point overflow"}) << row.set;
+        h.takeMessages();
+        h.setText(row.upper, "100");
+        h.setText(row.lower, "0.00");
+    }
+    EXPECT_TRUE(lineQuiet());
+}
+
 // One full reply: "QX2", the totalizer output, then the eight rows in the set command's layout.
 const std::string kFullReply = "QQQ#QX2,DL:0,"
                                "DA1:2,41200000,3F800000,"  // 10 and 1

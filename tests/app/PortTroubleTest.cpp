@@ -287,4 +287,47 @@ TEST(PortList, OpeningTheListOffersThePresentDevicesAndKeepsTheChoice) {
     EXPECT_TRUE(h.messages().empty());
 }
 
+// Names under /dev/serial/by-id come from the adapter's own strings and may hold any bytes: picked
+// from the list or typed, the port opened is the very file the scan found.
+TEST(PortList, ANameWithNonAsciiBytesOpensTheDeviceItNames) {
+    PtyPeer peer;
+    const QTemporaryDir fakeRoot;
+    ASSERT_TRUE(fakeRoot.isValid());
+    const std::filesystem::path root = QFile::encodeName(fakeRoot.path()).toStdString();
+    const std::filesystem::path byId = root / "dev/serial/by-id";
+    std::filesystem::create_directories(byId);
+    // "é" as UTF-8, and two bytes that are no UTF-8 at all.
+    const std::filesystem::path accented = byId / "usb-Caf\xc3\xa9_Adapter-if00-port0";
+    const std::filesystem::path raw = byId / "usb-\xff\xfe_Adapter-if00-port0";
+    std::filesystem::create_symlink(peer.slavePath(), accented);
+    std::filesystem::create_symlink(peer.slavePath(), raw);
+
+    FormHarness h;
+    auto* list = h.find<app::PortComboBox>("SPREALCOM");
+    ASSERT_NE(list, nullptr);
+    list->setScanRoot(root);
+    list->showPopup();
+    list->hidePopup();
+    ASSERT_EQ(list->count(), 11);
+    for (const std::filesystem::path& device : {accented, raw}) {
+        SCOPED_TRACE(device.string());
+        const int index = list->findText(QFile::decodeName(QByteArray::fromStdString(device.string())));
+        ASSERT_GE(index, 9);
+        list->setCurrentIndex(index);
+        EXPECT_EQ(list->portName().toStdString(), device.string());
+        h.click("Button1");
+        ASSERT_EQ(h.button("Button1")->text(), "Close") << h.messageTexts().front().toStdString();
+        EXPECT_EQ(h.form().Comm1->CommName(), device.string());
+        h.click("Button1");
+    }
+
+    // Typed, a name is encoded as file names are.
+    h.form().SetPortName(QString::fromUtf8(accented.string().c_str()));
+    EXPECT_EQ(list->portName().toStdString(), accented.string());
+    h.click("Button1");
+    ASSERT_EQ(h.button("Button1")->text(), "Close") << h.messageTexts().front().toStdString();
+    h.click("Button1");
+    EXPECT_TRUE(h.messages().empty());
+}
+
 } // namespace

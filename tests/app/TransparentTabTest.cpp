@@ -641,4 +641,24 @@ TEST(TransparentTabTimeout, FirstRequestAfterStartTimesOutAfterOneSecond) {
     EXPECT_EQ(h.form().PendingCommand(), 100); // a timeout does not end the wait for the reply
 }
 
+// The identity query reads its fields in the order they stand in the frame: a preamble length that
+// is no number is reported before a mode that matches no item, and the address is never stored.
+TEST_F(TransparentTab, IdentityQueryReportsTheFirstBadFieldInFrameOrder) {
+    h.setText("Edit9", "six");
+    h.setText("ComboBox42", "Slave Mode");
+    h.list("ComboBox30")->setCurrentIndex(4);
+    h.click("Button7");
+    auto messages = h.takeMessages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, "'six' is not a valid integer value");
+    // With the preamble length mended, the mode is what stops it.
+    h.setText("Edit9", "5");
+    h.click("Button7");
+    messages = h.takeMessages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_TRUE(messages[0].text.contains("HART Command Mode")) << messages[0].text.toStdString();
+    EXPECT_EQ(form().StoredHartIdentity().pollingAddress, 0);
+    EXPECT_EQ(form().PendingCommand(), 0);
+}
+
 } // namespace
