@@ -93,13 +93,23 @@ std::string PrintableText(std::string_view bytes) {
     return text;
 }
 
-std::string Meaning(const Event& event) {
+Reading ReadingOf(const Event& event) {
     if (event.bytes.empty() && !carriesBytes(event.kind)) {
-        return event.note;
+        return {event.note};
     }
     const Direction direction = event.kind == EventKind::Received ? Direction::Received : Direction::Sent;
     const auto* bytes = reinterpret_cast<const uint8_t*>(event.bytes.data());
-    return event.note + Interpret({bytes, event.bytes.size()}, direction, event.pendingCommand);
+    std::span<const uint8_t> request;
+    if (direction == Direction::Received && event.request) {
+        request = {reinterpret_cast<const uint8_t*>(event.request->data()), event.request->size()};
+    }
+    Reading reading = Read({bytes, event.bytes.size()}, direction, event.pendingCommand, request);
+    reading.meaning.insert(0, event.note);
+    return reading;
+}
+
+std::string Meaning(const Event& event) {
+    return ReadingOf(event).meaning;
 }
 
 std::string ColumnText(const Event& event, Column column, bool withDate) {
@@ -111,7 +121,7 @@ std::string ColumnText(const Event& event, Column column, bool withDate) {
     case Column::Direction:
         return std::string(DirectionText(event.kind));
     case Column::Pending:
-        return event.hasPendingCommand ? std::to_string(event.pendingCommand) : std::string();
+        return event.hasPendingCommand ? PendingText(event.pendingCommand) : std::string();
     case Column::Length:
         return carriesBytes(event.kind) || !event.bytes.empty() ? std::to_string(event.bytes.size())
                                                                 : std::string();
@@ -135,6 +145,10 @@ std::string CsvLine(const Event& event) {
 
 std::string CsvHeader() {
     return joined(',', [](Column column) { return std::string(ColumnTitle(column)); });
+}
+
+std::string TextHeader() {
+    return joined('\t', [](Column column) { return std::string(ColumnTitle(column)); });
 }
 
 } // namespace traffic

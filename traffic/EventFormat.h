@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "traffic/EventLog.h"
+#include "traffic/Interpreter.h"
 
 namespace traffic {
 
@@ -24,10 +25,14 @@ std::string HexText(std::string_view bytes);
 std::string PrintableText(std::string_view bytes);
 
 // What the event means: its note, then what its bytes mean (a sent or not written frame as a
-// request, a received block as a reply under its pending command).
+// request, a received block as the reply to the request it follows, under its pending command).
 std::string Meaning(const Event& event);
+// The same with the verdict and where the frame lies in the event's bytes; an event without bytes
+// (a timeout, a port event, a refusal) has its note and no verdict.
+Reading ReadingOf(const Event& event);
 
-// One column of an event; the time column with or without the date.
+// One column of an event; the time column with or without the date. The pending column names the
+// request ("201 System Parameters").
 std::string ColumnText(const Event& event, Column column, bool withDate = false);
 
 // All columns, the time with its date, separated by tabs; no line break.
@@ -35,5 +40,7 @@ std::string TextLine(const Event& event);
 // All columns as one CSV record (RFC 4180 quoting); no line break.
 std::string CsvLine(const Event& event);
 std::string CsvHeader();
+// The column titles, separated by tabs: the first line of a saved text file and of a new log file.
+std::string TextHeader();
 
 } // namespace traffic

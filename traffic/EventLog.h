@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -25,6 +26,9 @@ struct Event {
     // What the event means when it has no bytes; put before the bytes' meaning when it has some.
     // The bytes' meaning is worked out when it is shown (Meaning()), which keeps a full log small.
     std::string note;
+    // The frame a received block (or a timeout) follows: the last one sent since the port opened,
+    // shared by every event after it, so a full log holds each request once. Null when none was sent.
+    std::shared_ptr<const std::string> request;
 };
 
 inline constexpr std::size_t kMaxEvents = 100000;

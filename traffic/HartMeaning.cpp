@@ -155,22 +155,32 @@ long HartFrameStart(Bytes bytes, bool search) {
     return -1;
 }
 
-std::string HartMeaning(Bytes bytes, Direction direction) {
+FrameMeaning HartMeaning(Bytes bytes, Direction direction) {
+    FrameMeaning reading;
     const long found = HartFrameStart(bytes, true);
     if (found < 0) {
-        return "HART frame without preambles";
+        reading.text = "HART frame without preambles";
+        return reading;
     }
     const auto start = static_cast<std::size_t>(found);
+    reading.start = start;
     std::size_t at = start;
     while (at < bytes.size() && bytes[at] == kPreamble) {
         ++at;
     }
-    std::string out = "HART ";
+    std::string& out = reading.text;
+    out = "HART ";
     const std::string preambles = Counted(at - start, "preamble");
     const std::string before = start > 0 ? Counted(start, "byte") + " before the preambles; " : "";
+    // Every return below leaves `at` where the frame's bytes end.
+    const auto done = [&](FrameCheck check) {
+        reading.check = check;
+        reading.length = at - start;
+        return reading;
+    };
     if (at == bytes.size()) {
-        out += "frame cut after " + preambles;
-        return before + out;
+        out = before + out + "frame cut after " + preambles;
+        return done(FrameCheck::Cut);
     }
 
     const std::size_t delimiterAt = at;
@@ -178,6 +188,7 @@ std::string HartMeaning(Bytes bytes, Direction direction) {
     const auto type = static_cast<FrameType>(delimiter & 0x07);
     const bool longAddress = (delimiter & 0x80) != 0;
     const std::size_t expansionBytes = (delimiter >> 5) & 0x03;
+    reading.masterToSlave = type == FrameType::MasterToSlave;
     out += type == FrameType::MasterToSlave   ? "request"
            : type == FrameType::SlaveToMaster ? "reply"
                                               : "burst frame";
@@ -191,15 +202,20 @@ std::string HartMeaning(Bytes bytes, Direction direction) {
         out += " (a request, not a reply)";
     }
 
-    const auto cut = [&](std::string_view after) { return out + "; cut after the " + std::string(after); };
+    const auto cut = [&](std::string_view after) {
+        out += "; cut after the " + std::string(after);
+        return done(FrameCheck::Cut);
+    };
     const std::size_t addressLength = longAddress ? 5 : 1;
     if (bytes.size() - at < addressLength) {
+        at = bytes.size();
         return cut("delimiter");
     }
     appendAddress(out, bytes.subspan(at, addressLength));
     at += addressLength;
     if (expansionBytes > 0) {
         if (bytes.size() - at < expansionBytes) {
+            at = bytes.size();
             return cut("address");
         }
         out += ", expansion " + HexBytes(bytes.subspan(at, expansionBytes));
@@ -231,11 +247,13 @@ std::string HartMeaning(Bytes bytes, Direction direction) {
     }
     at += data.size();
     if (data.size() < byteCount) {
-        return out + "; cut: " + std::to_string(data.size()) + " of " + std::to_string(byteCount) +
+        out += "; cut: " + std::to_string(data.size()) + " of " + std::to_string(byteCount) +
                " data bytes, no check byte";
+        return done(FrameCheck::Cut);
     }
     if (at == bytes.size()) {
-        return out + "; cut before the check byte";
+        out += "; cut before the check byte";
+        return done(FrameCheck::Cut);
     }
     uint8_t expected = 0;
     for (std::size_t i = delimiterAt; i < at; ++i) {
@@ -251,7 +269,7 @@ std::string HartMeaning(Bytes bytes, Direction direction) {
     if (at < bytes.size()) {
         out += "; " + Counted(bytes.size() - at, "more byte") + " after the check byte";
     }
-    return out;
+    return done(check == expected ? FrameCheck::Good : FrameCheck::Wrong);
 }
 
 } // namespace traffic::detail

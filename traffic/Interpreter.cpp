@@ -1,6 +1,9 @@
-// The frame interpreter's entry: picks the reader by what the bytes look like and by what the exchange
-// waits for, so that a reply is read the way the window reads it and anything else still gets a name.
+// The frame interpreter's entry: picks the reader by what the bytes look like, by the request they
+// answer and by what the exchange waits for, so that a reply is read the way the window reads it and
+// anything else still gets a name.
 #include "traffic/Interpreter.h"
+
+#include <algorithm>
 
 #include "tools/ModbusRequest.h"
 #include "traffic/Meanings.h"
@@ -10,31 +13,42 @@ namespace traffic {
 namespace {
 
 using detail::Bytes;
+using detail::FrameCheck;
 
 bool waitsForHart(int32_t pendingCommand) {
     return pendingCommand == pending::HartIdentity || pendingCommand == pending::HartVariables ||
            pendingCommand == pending::HartManual || pendingCommand == pending::HartAddress;
 }
 
+// Codes under which the exchange waits for a reply of a known kind, so that a block of no kind at
+// all is a fault rather than nothing to judge. 201 is left out: the communication query shares it
+// and its reply has no shape of its own.
+bool expectsKnownReply(int32_t pendingCommand) {
+    return waitsForHart(pendingCommand) || pendingCommand == pending::ModbusTest ||
+           (pendingCommand != pending::SystemParameters && !detail::BlockMarkerFor(pendingCommand).empty());
+}
+
 std::string notRecognised(Bytes bytes) {
     return detail::Counted(bytes.size(), "byte") + ", not recognised";
 }
 
-std::string sentMeaning(Bytes bytes, int32_t pendingCommand) {
-    if (detail::StartsLikeTextCommand(bytes)) {
-        return detail::TextCommandMeaning(bytes);
+// A reply read by its own check, for a block the exchange waits for.
+Verdict checkVerdict(const detail::FrameMeaning& frame) {
+    switch (frame.check) {
+    case FrameCheck::Good:
+        return frame.exception ? Verdict::Exception : Verdict::Good;
+    case FrameCheck::Wrong:
+        return Verdict::ChecksumWrong;
+    case FrameCheck::Cut:
+        return Verdict::Cut;
+    case FrameCheck::None:
+        break;
     }
-    // The MODBUS test's slave address may be 255, which would otherwise pass for a preamble.
-    if (pendingCommand == pending::ModbusTest) {
-        return detail::ModbusMeaning(bytes, Direction::Sent);
-    }
-    if (detail::HartFrameStart(bytes, false) >= 0) {
-        return detail::HartMeaning(bytes, Direction::Sent);
-    }
-    if (detail::HasModbusCrc(bytes)) {
-        return detail::ModbusMeaning(bytes, Direction::Sent);
-    }
-    return notRecognised(bytes);
+    return Verdict::Unexpected;
+}
+
+Reading frameReading(detail::FrameMeaning frame, Verdict verdict) {
+    return {std::move(frame.text), verdict, frame.start, frame.length};
 }
 
 // A block that reads as a reply to the MODBUS test: its function (or its exception) is the one asked
@@ -44,33 +58,183 @@ bool looksLikeModbusTestReply(Bytes bytes) {
            detail::HasModbusCrc(bytes);
 }
 
-std::string receivedMeaning(Bytes bytes, int32_t pendingCommand) {
-    const bool waitsForModbus = pendingCommand == pending::ModbusTest;
-    if (waitsForModbus && looksLikeModbusTestReply(bytes)) {
-        return detail::ModbusMeaning(bytes, Direction::Received);
+Reading textOwnShape(Bytes bytes, int32_t pendingCommand) {
+    if (pendingCommand == pending::SetCommand) {
+        if (std::optional<Reading> acknowledgement = detail::FindAcknowledgement(bytes, {}, {})) {
+            return *acknowledgement;
+        }
     }
-    // A HART reply through the converter may carry a stray byte or two before its preambles.
-    if (detail::HartFrameStart(bytes, waitsForHart(pendingCommand)) >= 0) {
-        return detail::HartMeaning(bytes, Direction::Received);
+    detail::TextReplyMeaning reply = detail::ReadTextReply(bytes, pendingCommand);
+    Verdict verdict = Verdict::None;
+    if (!detail::BlockMarkerFor(pendingCommand).empty()) {
+        if (reply.expectedMarker) {
+            verdict = reply.fieldCut ? Verdict::Cut : Verdict::Good;
+        } else if (expectsKnownReply(pendingCommand)) {
+            verdict = Verdict::Unexpected;
+        }
     }
-    if (detail::LooksLikeTextReply(bytes)) {
-        return detail::TextReplyMeaning(bytes, pendingCommand);
-    }
-    // Under the MODBUS test a block that is nothing else is a reply damaged on the line.
-    if (waitsForModbus || detail::HasModbusCrc(bytes)) {
-        return detail::ModbusMeaning(bytes, Direction::Received);
-    }
-    return notRecognised(bytes);
+    return {std::move(reply.text), verdict, 0, reply.expectedMarker ? bytes.size() : 0};
 }
 
 } // namespace
 
-std::string Interpret(std::span<const uint8_t> bytes, Direction direction, int32_t pendingCommand) {
-    if (bytes.empty()) {
-        return direction == Direction::Sent ? "empty frame" : "empty block";
+namespace detail {
+
+std::string SentMeaning(Bytes bytes, int32_t pendingCommand) {
+    if (StartsLikeTextCommand(bytes)) {
+        return TextCommandMeaning(bytes);
     }
-    return direction == Direction::Sent ? sentMeaning(bytes, pendingCommand)
-                                        : receivedMeaning(bytes, pendingCommand);
+    // The MODBUS test's slave address may be 255, which would otherwise pass for a preamble.
+    if (pendingCommand == pending::ModbusTest) {
+        return ModbusMeaning(bytes, Direction::Sent).text;
+    }
+    if (HartFrameStart(bytes, false) >= 0) {
+        return HartMeaning(bytes, Direction::Sent).text;
+    }
+    if (HasModbusCrc(bytes)) {
+        return ModbusMeaning(bytes, Direction::Sent).text;
+    }
+    return notRecognised(bytes);
+}
+
+Reading OwnShapeReading(Bytes bytes, int32_t pendingCommand) {
+    const bool waitsForModbus = pendingCommand == pending::ModbusTest;
+    if (waitsForModbus && looksLikeModbusTestReply(bytes)) {
+        FrameMeaning frame = ModbusMeaning(bytes, Direction::Received);
+        const Verdict verdict = checkVerdict(frame);
+        return frameReading(std::move(frame), verdict);
+    }
+    // A HART reply through the converter may carry a stray byte or two before its preambles.
+    const bool waitsForHartReply = waitsForHart(pendingCommand);
+    if (HartFrameStart(bytes, waitsForHartReply) >= 0) {
+        FrameMeaning frame = HartMeaning(bytes, Direction::Received);
+        const Verdict verdict = !waitsForHartReply    ? Verdict::None
+                                : frame.masterToSlave ? Verdict::Unexpected
+                                                      : checkVerdict(frame);
+        return frameReading(std::move(frame), verdict);
+    }
+    if (LooksLikeTextReply(bytes)) {
+        return textOwnShape(bytes, pendingCommand);
+    }
+    // Under the MODBUS test a block that is nothing else is a reply damaged on the line.
+    if (waitsForModbus || HasModbusCrc(bytes)) {
+        FrameMeaning frame = ModbusMeaning(bytes, Direction::Received);
+        const Verdict verdict = waitsForModbus ? checkVerdict(frame) : Verdict::None;
+        return frameReading(std::move(frame), verdict);
+    }
+    return {notRecognised(bytes), expectsKnownReply(pendingCommand) ? Verdict::Unexpected : Verdict::None};
+}
+
+std::string NoiseNote(std::size_t before, std::size_t after) {
+    if (before > 0 && after > 0) {
+        return "; " + Counted(before, "byte") + " of noise before it and " + std::to_string(after) +
+               " after it";
+    }
+    if (before > 0) {
+        return "; " + Counted(before, "byte") + " of noise before it";
+    }
+    if (after > 0) {
+        return "; " + Counted(after, "byte") + " of noise after it";
+    }
+    return {};
+}
+
+} // namespace detail
+
+std::string_view PendingName(int32_t pendingCommand) {
+    switch (pendingCommand) {
+    case pending::None:
+        return "None";
+    case pending::HartIdentity:
+        return "HART Device Parameters";
+    case pending::HartVariables:
+        return "HART Dynamic Variables";
+    case pending::HartManual:
+        return "HART Manual Frame";
+    case pending::HartAddress:
+        return "HART Polling Address";
+    case pending::SetCommand:
+        return "Set Command";
+    case pending::SystemParameters:
+        return "System Parameters";
+    case pending::AnalogOutputs:
+        return "Analog Outputs";
+    case pending::CustomHart:
+        return "Custom HART Commands";
+    case pending::ParseFormat:
+        return "Parse Format";
+    case pending::TestValues:
+        return "Test Values";
+    case pending::ModbusTest:
+        return "MODBUS Test";
+    default:
+        return {};
+    }
+}
+
+std::string PendingText(int32_t pendingCommand) {
+    const std::string_view name = PendingName(pendingCommand);
+    return name.empty() ? std::to_string(pendingCommand)
+                        : std::to_string(pendingCommand) + ' ' + std::string(name);
+}
+
+bool IsFault(Verdict verdict) {
+    switch (verdict) {
+    case Verdict::ChecksumWrong:
+    case Verdict::Exception:
+    case Verdict::Cut:
+    case Verdict::Unexpected:
+    case Verdict::Refused:
+        return true;
+    case Verdict::None:
+    case Verdict::Good:
+    case Verdict::Acknowledged:
+    case Verdict::Echo:
+        break;
+    }
+    return false;
+}
+
+std::string_view VerdictText(Verdict verdict) {
+    switch (verdict) {
+    case Verdict::None:
+        return "no verdict";
+    case Verdict::Good:
+        return "good";
+    case Verdict::Acknowledged:
+        return "acknowledged";
+    case Verdict::Refused:
+        return "refused";
+    case Verdict::ChecksumWrong:
+        return "CRC or check byte wrong";
+    case Verdict::Exception:
+        return "exception";
+    case Verdict::Cut:
+        return "cut short";
+    case Verdict::Echo:
+        return "echo";
+    case Verdict::Unexpected:
+        return "unexpected";
+    }
+    return "?";
+}
+
+Reading Read(std::span<const uint8_t> bytes, Direction direction, int32_t pendingCommand,
+             std::span<const uint8_t> request) {
+    if (bytes.empty()) {
+        return {direction == Direction::Sent ? "empty frame" : "empty block"};
+    }
+    if (direction == Direction::Sent) {
+        return {detail::SentMeaning(bytes, pendingCommand), Verdict::None, 0, bytes.size()};
+    }
+    if (request.empty()) {
+        return detail::OwnShapeReading(bytes, pendingCommand);
+    }
+    return detail::AnswerReading(bytes, pendingCommand, request);
+}
+
+std::string Interpret(std::span<const uint8_t> bytes, Direction direction, int32_t pendingCommand) {
+    return Read(bytes, direction, pendingCommand).meaning;
 }
 
 } // namespace traffic

@@ -1,10 +1,13 @@
-// The frame interpreter: what a request or a received block means, in one line. Plain C++ so that the
-// traffic monitor, a command-line tool and a fuzz harness can all call it with just the bytes.
+// The frame interpreter: what a request or a received block means, in one line, and whether a block
+// is the reply its request expects. Plain C++ so that the traffic monitor, the window's status line,
+// a command-line tool and a fuzz harness can all call it with just the bytes.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace traffic {
 
@@ -30,11 +33,59 @@ inline constexpr int32_t TestValues = 206;
 inline constexpr int32_t ModbusTest = 302;
 } // namespace pending
 
-// One line (no line break, no tab) saying what the bytes are: a text command by name and value, a
-// text reply by its block markers and fields, a MODBUS RTU or HART frame field by field with its
-// checksum verdict, or their length and "not recognised". `pendingCommand` is the code recorded by
-// the exchange at that moment: for a sent frame the one the request set, for a received block the
-// one it is handled under. Any bytes are accepted; nothing past the span is read.
+// What the exchange waits for under a pending command, for people: "System Parameters" for 201,
+// "MODBUS Test" for 302, "None" for 0; an empty text for a code the exchange never records.
+std::string_view PendingName(int32_t pendingCommand);
+// The code followed by its name ("201 System Parameters"), or the code alone when it has none.
+std::string PendingText(int32_t pendingCommand);
+
+// How a received block stands against the request it answers.
+enum class Verdict : uint8_t {
+    None, // a request, or a block with nothing to judge (a reply nobody waits for, "not recognised")
+    Good, // the reply its request expects, whole and with its check passing: a text reply carrying
+          // its block marker, a HART reply whose check byte is right, a MODBUS reply whose CRC is right
+    Acknowledged,  // a set command's (or output test's, factory record's) reply that says it was taken:
+                   // "<head><key>:OK#"
+    Refused,       // ... that says it was refused: "<head><key>:ERR#"
+    ChecksumWrong, // HART check byte wrong, MODBUS CRC wrong
+    Exception,     // a MODBUS exception reply (CRC right)
+    Cut,           // a reply shorter than its header announces (cut by a pause)
+    Echo,          // the request's own bytes came back (half-duplex adapters echo)
+    Unexpected,    // the block holds no reply of the kind the request expects
+};
+
+// ChecksumWrong, Exception, Cut, Unexpected and Refused: what a status line shows as a fault.
+bool IsFault(Verdict verdict);
+// A few words for people: "no verdict", "good", "acknowledged", "refused", "CRC or check byte wrong",
+// "exception", "cut short", "echo", "unexpected".
+std::string_view VerdictText(Verdict verdict);
+
+struct Reading {
+    std::string meaning; // the one line Interpret returns
+    Verdict verdict = Verdict::None;
+    std::size_t frameOffset = 0; // where the frame the meaning describes starts in the block
+    std::size_t frameLength = 0; // its length (0 when no frame was found)
+};
+
+// What the bytes are, in one line (no line break, no tab), and how they stand against the request:
+// a text command by name and value, a text reply by its block markers and fields, a MODBUS RTU or
+// HART frame field by field with its checksum verdict, or their length and "not recognised".
+// `pendingCommand` is the code recorded by the exchange at that moment: for a sent frame the one the
+// request set, for a received block the one it is handled under.
+//
+// `request` is the frame the block answers (the last one sent); empty when unknown, which reads the
+// block by its own shape and the pending command alone. With a request, a block that does not read as
+// the reply that request expects is searched for that reply (MODBUS: the request's slave and function
+// or its exception, the right byte count, a valid CRC; HART: preambles, a slave's delimiter, the
+// request's command, a valid check byte; text: the block marker, or the acknowledgement of the
+// request's key). A reply found inside noise is described as itself, with the bytes of noise before
+// and after it counted; a block that holds none says what it is not, and never reads garbage as a
+// frame. A frame whose check fails or that is cut short is still placed (frameOffset, frameLength)
+// when its header is the expected one. Any bytes are accepted; nothing past the spans is read.
+Reading Read(std::span<const uint8_t> bytes, Direction direction, int32_t pendingCommand,
+             std::span<const uint8_t> request = {});
+
+// Read(bytes, direction, pendingCommand).meaning.
 std::string Interpret(std::span<const uint8_t> bytes, Direction direction, int32_t pendingCommand);
 
 } // namespace traffic

@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <sys/stat.h>
 
 namespace traffic {
 
@@ -10,7 +11,7 @@ LineFile::~LineFile() {
     close();
 }
 
-std::string LineFile::open(const std::string& path) {
+std::string LineFile::open(const std::string& path, std::string_view header) {
     close();
     std::FILE* file = std::fopen(path.c_str(), "a");
     if (!file) {
@@ -18,6 +19,10 @@ std::string LineFile::open(const std::string& path) {
     }
     file_ = file;
     path_ = path;
+    struct stat st {};
+    if (!header.empty() && ::fstat(::fileno(file), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0) {
+        return writeLine(header);
+    }
     return {};
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -12,11 +13,49 @@ namespace traffic::detail {
 
 using Bytes = std::span<const uint8_t>;
 
+// What a frame's own check said, as far as the bytes given to a reader go.
+enum class FrameCheck {
+    None,  // nothing to check (text, a frame that is no frame)
+    Good,  // CRC or check byte right
+    Wrong, // CRC or check byte wrong
+    Cut,   // the frame ends before its header says it does
+};
+
+// A binary frame read by its reader: the meaning, the check, and where the frame lies in the bytes.
+struct FrameMeaning {
+    std::string text;
+    FrameCheck check = FrameCheck::None;
+    bool exception = false;     // a MODBUS exception reply
+    bool masterToSlave = false; // a HART request frame
+    std::size_t start = 0;      // the frame's first byte (HART: its first preamble)
+    std::size_t length = 0;     // what the frame takes of the bytes; 0 when no frame was found
+};
+
+// A text reply read by its block markers and fields.
+struct TextReplyMeaning {
+    std::string text;
+    bool expectedMarker = false; // the marker of the block the pending command decodes is there
+    bool fieldCut = false;       // a field's value ends before its width
+};
+
 // Each reader returns the whole meaning of bytes it is given.
 std::string TextCommandMeaning(Bytes bytes);
-std::string TextReplyMeaning(Bytes bytes, int32_t pendingCommand);
-std::string HartMeaning(Bytes bytes, Direction direction);
-std::string ModbusMeaning(Bytes bytes, Direction direction);
+TextReplyMeaning ReadTextReply(Bytes bytes, int32_t pendingCommand);
+FrameMeaning HartMeaning(Bytes bytes, Direction direction);
+FrameMeaning ModbusMeaning(Bytes bytes, Direction direction);
+
+// A sent frame's meaning; a received block read by its own shape and the pending command alone; a
+// received block read against the request it answers (searched for the reply that request expects).
+std::string SentMeaning(Bytes bytes, int32_t pendingCommand);
+Reading OwnShapeReading(Bytes bytes, int32_t pendingCommand);
+Reading AnswerReading(Bytes bytes, int32_t pendingCommand, Bytes request);
+
+// The first "<head><key>:OK#" or "<head><key>:ERR#" in the bytes, read as an acknowledgement or a
+// refusal with the noise around it; an empty head or key stands for any.
+std::optional<Reading> FindAcknowledgement(Bytes bytes, std::string_view head, std::string_view key);
+
+// "; 3 bytes of noise before it and 1 after it", or an empty text when there is none.
+std::string NoiseNote(std::size_t before, std::size_t after);
 
 // Recognisers used to pick a reader.
 bool StartsLikeTextCommand(Bytes bytes);
@@ -26,6 +65,8 @@ bool LooksLikeTextReply(Bytes bytes);
 long HartFrameStart(Bytes bytes, bool search);
 // A frame of at least four bytes whose last two are its CRC-16/MODBUS.
 bool HasModbusCrc(Bytes bytes);
+// The marker of the text block that `pendingCommand` decodes ("QX1"), or an empty text.
+std::string_view BlockMarkerFor(int32_t pendingCommand);
 
 // A protocol code or flag bit with its name, for the tables of names the readers keep.
 struct CodeName {

@@ -51,18 +51,19 @@ uint16_t word(Bytes bytes, std::size_t at) {
 
 // Reads the frame against the length its header announces: the CRC verdict when it is all there,
 // otherwise how much is missing, and what follows the CRC.
-void appendEnding(std::string& out, Bytes bytes, std::size_t expectedLength) {
+FrameCheck appendEnding(std::string& out, Bytes bytes, std::size_t expectedLength) {
     if (bytes.size() < expectedLength) {
         out += "; cut: " + std::to_string(bytes.size()) + " of " + std::to_string(expectedLength) +
                " bytes, no CRC";
-        return;
+        return FrameCheck::Cut;
     }
     const Bytes frame = bytes.first(expectedLength);
     const tools::CrcBytes expected = tools::ModbusCrc16(frame.first(expectedLength - kCrcLength));
     const uint8_t low = frame[expectedLength - 2];
     const uint8_t high = frame[expectedLength - 1];
     out += "; CRC " + tools::ByteToHex(low) + ' ' + tools::ByteToHex(high);
-    if (low == expected.low && high == expected.high) {
+    const bool good = low == expected.low && high == expected.high;
+    if (good) {
         out += " ok";
     } else {
         out += " wrong, expected " + tools::ByteToHex(expected.low) + ' ' + tools::ByteToHex(expected.high);
@@ -70,6 +71,7 @@ void appendEnding(std::string& out, Bytes bytes, std::size_t expectedLength) {
     if (bytes.size() > expectedLength) {
         out += "; " + Counted(bytes.size() - expectedLength, "more byte") + " after the CRC";
     }
+    return good ? FrameCheck::Good : FrameCheck::Wrong;
 }
 
 void appendRegisters(std::string& out, Bytes data) {
@@ -109,15 +111,25 @@ void appendTwoWords(std::string& out, Bytes bytes, std::string_view first, std::
 }
 
 // A function whose layout is not known here: its length, and the CRC taken from the end.
-void appendUnknownLayout(std::string& out, Bytes bytes) {
+FrameCheck appendUnknownLayout(std::string& out, Bytes bytes) {
     out += ", " + Counted(bytes.size(), "byte");
-    appendEnding(out, bytes, std::max<std::size_t>(bytes.size(), 4));
+    return appendEnding(out, bytes, std::max<std::size_t>(bytes.size(), 4));
 }
 
-std::string requestMeaning(Bytes bytes) {
-    std::string out = "MODBUS request, slave " + std::to_string(bytes[0]);
+// What a frame of `length` bytes (as its header announces) takes of the bytes there are.
+std::size_t taken(std::size_t length, Bytes bytes) {
+    return std::min(length, bytes.size());
+}
+
+FrameMeaning requestMeaning(Bytes bytes) {
+    FrameMeaning reading;
+    std::string& out = reading.text;
+    out = "MODBUS request, slave " + std::to_string(bytes[0]);
+    reading.length = 1;
     if (bytes.size() < 2) {
-        return out + "; cut after the slave address";
+        out += "; cut after the slave address";
+        reading.check = FrameCheck::Cut;
+        return reading;
     }
     const uint8_t function = bytes[1];
     out += ", " + functionText(function);
@@ -135,31 +147,41 @@ std::string requestMeaning(Bytes bytes) {
             out += " (registers " + std::to_string(first) + " to " +
                    std::to_string(first + word(bytes, 4) - 1) + ")";
         }
-        appendEnding(out, bytes, 8);
+        reading.check = appendEnding(out, bytes, 8);
+        reading.length = taken(8, bytes);
         break;
     }
     case 15:
     case 16: {
         appendTwoWords(out, bytes, "start", "count");
         if (bytes.size() < 7) {
-            appendEnding(out, bytes, 9);
+            reading.check = appendEnding(out, bytes, 9);
+            reading.length = bytes.size();
             break;
         }
         out += ", " + std::to_string(bytes[6]) + " data bytes";
-        appendEnding(out, bytes, 7 + std::size_t{bytes[6]} + kCrcLength);
+        const std::size_t length = 7 + std::size_t{bytes[6]} + kCrcLength;
+        reading.check = appendEnding(out, bytes, length);
+        reading.length = taken(length, bytes);
         break;
     }
     default:
-        appendUnknownLayout(out, bytes);
+        reading.check = appendUnknownLayout(out, bytes);
+        reading.length = bytes.size();
         break;
     }
-    return out;
+    return reading;
 }
 
-std::string replyMeaning(Bytes bytes) {
-    std::string out = "MODBUS reply, slave " + std::to_string(bytes[0]);
+FrameMeaning replyMeaning(Bytes bytes) {
+    FrameMeaning reading;
+    std::string& out = reading.text;
+    out = "MODBUS reply, slave " + std::to_string(bytes[0]);
+    reading.length = 1;
     if (bytes.size() < 2) {
-        return out + "; cut after the slave address";
+        out += "; cut after the slave address";
+        reading.check = FrameCheck::Cut;
+        return reading;
     }
     const uint8_t function = bytes[1];
     if ((function & kExceptionBit) != 0) {
@@ -167,8 +189,10 @@ std::string replyMeaning(Bytes bytes) {
         if (bytes.size() >= 3) {
             out += ": exception " + CodeWithName(bytes[2], kExceptions);
         }
-        appendEnding(out, bytes, 5);
-        return out;
+        reading.check = appendEnding(out, bytes, 5);
+        reading.exception = true;
+        reading.length = taken(5, bytes);
+        return reading;
     }
     out += ", " + functionText(function);
     switch (function) {
@@ -177,7 +201,8 @@ std::string replyMeaning(Bytes bytes) {
     case 3:
     case 4: {
         if (bytes.size() < 3) {
-            appendEnding(out, bytes, 5);
+            reading.check = appendEnding(out, bytes, 5);
+            reading.length = bytes.size();
             break;
         }
         const std::size_t byteCount = bytes[2];
@@ -188,7 +213,8 @@ std::string replyMeaning(Bytes bytes) {
         } else {
             out += ", states " + HexBytes(data);
         }
-        appendEnding(out, bytes, 3 + byteCount + kCrcLength);
+        reading.check = appendEnding(out, bytes, 3 + byteCount + kCrcLength);
+        reading.length = taken(3 + byteCount + kCrcLength, bytes);
         break;
     }
     case 5:
@@ -197,21 +223,23 @@ std::string replyMeaning(Bytes bytes) {
     case 16: {
         const bool single = function <= 6;
         appendTwoWords(out, bytes, single ? "address" : "start", single ? "value" : "count");
-        appendEnding(out, bytes, 8);
+        reading.check = appendEnding(out, bytes, 8);
+        reading.length = taken(8, bytes);
         break;
     }
     default:
-        appendUnknownLayout(out, bytes);
+        reading.check = appendUnknownLayout(out, bytes);
+        reading.length = bytes.size();
         break;
     }
-    return out;
+    return reading;
 }
 
 } // namespace
 
-std::string ModbusMeaning(Bytes bytes, Direction direction) {
+FrameMeaning ModbusMeaning(Bytes bytes, Direction direction) {
     if (bytes.empty()) {
-        return "MODBUS frame, empty";
+        return {"MODBUS frame, empty"};
     }
     return direction == Direction::Sent ? requestMeaning(bytes) : replyMeaning(bytes);
 }

@@ -45,11 +45,13 @@ void Recorder::sent(std::span<const uint8_t> frame, int32_t pendingCommand, Stam
     event.bytes = asString(frame);
     record(std::move(event), when, false);
     lastRequestSteadyMs_ = when.steadyMs;
+    lastRequest_ = std::make_shared<const std::string>(asString(frame));
 }
 
 void Recorder::received(std::span<const uint8_t> block, int32_t pendingCommand, Stamp when) {
     Event event = withPending(EventKind::Received, pendingCommand);
     event.bytes = asString(block);
+    event.request = lastRequest_;
     record(std::move(event), when, true);
 }
 
@@ -65,6 +67,7 @@ void Recorder::notWritten(std::span<const uint8_t> frame, int32_t pendingCommand
 void Recorder::timedOut(std::string_view message, int32_t pendingCommand, Stamp when) {
     Event event = withPending(EventKind::Timeout, pendingCommand);
     event.note = message.empty() ? "no reply in time" : "no reply in time: " + oneLine(message);
+    event.request = lastRequest_;
     record(std::move(event), when, true);
 }
 
@@ -81,10 +84,11 @@ void Recorder::port(EventKind kind, std::string_view description, Stamp when) {
     record(std::move(event), when, false);
     // A block after the port was (re)opened answers nothing sent before.
     lastRequestSteadyMs_.reset();
+    lastRequest_.reset();
 }
 
 std::string Recorder::openLogFile(const std::string& path) {
-    return logFile_.open(path);
+    return logFile_.open(path, TextHeader());
 }
 
 void Recorder::record(Event event, Stamp when, bool followsRequest) {

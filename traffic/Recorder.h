@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -26,12 +27,14 @@ class Recorder {
 public:
     explicit Recorder(std::size_t capacity = kMaxEvents) : log_(capacity) {}
 
-    // A request written to the port, with the pending command it recorded (or left).
+    // A request written to the port, with the pending command it recorded (or left). Later blocks and
+    // timeouts are recorded as following it.
     void sent(std::span<const uint8_t> frame, int32_t pendingCommand, Stamp when = Now());
     // A block delivered by the port, with the pending command it is handled under.
     void received(std::span<const uint8_t> block, int32_t pendingCommand, Stamp when = Now());
     // A request the port did not take (not open), with why: recorded as refused with its bytes. The
-    // window waits for a reply all the same, so the time since the request counts from here.
+    // time since the request counts from here; a later block is still read against the last frame
+    // that did go out, the only one it can answer.
     void notWritten(std::span<const uint8_t> frame, int32_t pendingCommand, std::string_view reason,
                     Stamp when = Now());
     // The reply timer ran out; `message` is what the window shows (may be empty).
@@ -44,8 +47,9 @@ public:
     EventLog& log() { return log_; }
     const EventLog& log() const { return log_; }
 
-    // Appends every later event's text line to `path`. Returns an empty text on success, otherwise
-    // why the file could not be opened (events are then kept in the log only).
+    // Appends every later event's text line to `path`; a new file starts with the column titles.
+    // Returns an empty text on success, otherwise why the file could not be opened or its first line
+    // not written (events are then kept in the log only).
     std::string openLogFile(const std::string& path);
     const LineFile& logFile() const { return logFile_; }
 
@@ -60,6 +64,7 @@ private:
     EventLog log_;
     LineFile logFile_;
     std::optional<int64_t> lastRequestSteadyMs_;
+    std::shared_ptr<const std::string> lastRequest_;
 };
 
 } // namespace traffic

@@ -398,7 +398,8 @@ std::size_t findTag(std::string_view text, std::string_view tag) {
     return std::string_view::npos;
 }
 
-void appendField(std::string& out, const Field& field, std::string_view text, std::size_t position) {
+// Appends the field at `position`; returns whether its value is cut short.
+bool appendField(std::string& out, const Field& field, std::string_view text, std::size_t position) {
     const std::string_view tag = text.substr(position, field.tag.size());
     const std::string_view rest = text.substr(position + field.tag.size());
     std::size_t width = field.width;
@@ -420,6 +421,7 @@ void appendField(std::string& out, const Field& field, std::string_view text, st
     if (!description.empty()) {
         out += " (" + description + ")";
     }
+    return value.size() < width;
 }
 
 } // namespace
@@ -439,9 +441,20 @@ bool LooksLikeTextReply(Bytes bytes) {
     return true;
 }
 
-std::string TextReplyMeaning(Bytes bytes, int32_t pendingCommand) {
+std::string_view BlockMarkerFor(int32_t pendingCommand) {
+    for (const Block& block : kBlocks) {
+        if (block.pendingCommand == pendingCommand) {
+            return block.marker;
+        }
+    }
+    return {};
+}
+
+TextReplyMeaning ReadTextReply(Bytes bytes, int32_t pendingCommand) {
     const std::string_view text = asText(bytes);
-    std::string out = "text reply";
+    TextReplyMeaning reading;
+    std::string& out = reading.text;
+    out = "text reply";
     const Block* expected = nullptr;
     bool anyMarker = false;
     for (const Block& block : kBlocks) {
@@ -457,7 +470,8 @@ std::string TextReplyMeaning(Bytes bytes, int32_t pendingCommand) {
         bool anyField = false;
         for (const Field& field : block.fields) {
             if (const auto position = findTag(text, field.tag); position != std::string_view::npos) {
-                appendField(out, field, text, position);
+                const bool cut = appendField(out, field, text, position);
+                reading.fieldCut = reading.fieldCut || (cut && &block == expected);
                 anyField = true;
             }
         }
@@ -468,13 +482,14 @@ std::string TextReplyMeaning(Bytes bytes, int32_t pendingCommand) {
     if (!anyMarker) {
         out += " without block marker";
     }
-    if (expected && text.find(expected->marker) == std::string_view::npos) {
+    reading.expectedMarker = expected && text.find(expected->marker) != std::string_view::npos;
+    if (expected && !reading.expectedMarker) {
         out += "; no " + std::string(expected->marker) + " marker, so the window changes no field";
     }
     if (pendingCommand == pending::SetCommand && !anyMarker) {
         out += " (reply to a set command)";
     }
-    return out;
+    return reading;
 }
 
 } // namespace traffic::detail

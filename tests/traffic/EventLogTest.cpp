@@ -118,6 +118,72 @@ TEST(Recorder, TimesSinceTheRequestAndWhatEachEventSays) {
     EXPECT_FALSE(log.at(7).hasPendingCommand);
 }
 
+// A received block is read against the frame sent before it, so a reply inside noise is found there;
+// the events after one request share one copy of it.
+TEST(Recorder, ReadsEachBlockAgainstTheLastFrameSent) {
+    Recorder recorder;
+    const std::vector<uint8_t> read = {0x01, 0x03, 0x00, 0x00, 0x00, 0x01, 0x84, 0x0A};
+    const std::vector<uint8_t> noisyReply = {0x21, 0x5F, 0x91, 0x01, 0x03, 0x02, 0x00, 0x2A, 0x39, 0x9B};
+    recorder.sent(read, 302);
+    recorder.received(noisyReply, 302);
+    recorder.notWritten(bytes("QQQ#QV#"), 302, "the port did not take it");
+    recorder.received(bytes("QQQ#QV:VX538-T-B#"), 302); // still read against the read that went out
+    recorder.timedOut("Parameter Query Timeout!", 302);
+    recorder.port(EventKind::PortClosed, "COM2");
+    recorder.received(noisyReply, 302);
+
+    const EventLog& log = recorder.log();
+    ASSERT_EQ(log.size(), 7u);
+    const traffic::Reading found = traffic::ReadingOf(log.at(1));
+    EXPECT_EQ(found.verdict, traffic::Verdict::Good) << found.meaning;
+    EXPECT_EQ(found.frameOffset, 3u);
+    EXPECT_EQ(found.frameLength, 7u);
+    EXPECT_EQ(found.meaning,
+              "MODBUS reply, slave 1, read holding registers, byte count 2, 1 register: 42 (002A); "
+              "CRC 39 9B ok; 3 bytes of noise before it");
+    EXPECT_EQ(traffic::Meaning(log.at(1)), found.meaning);
+    EXPECT_EQ(traffic::ReadingOf(log.at(3)).verdict, traffic::Verdict::Unexpected);
+    EXPECT_EQ(traffic::Meaning(log.at(3)).rfind("no MODBUS reply to slave 1 function 3 in 17 bytes", 0), 0u);
+    const traffic::Reading timeout = traffic::ReadingOf(log.at(4));
+    EXPECT_EQ(timeout.meaning, "no reply in time: Parameter Query Timeout!");
+    EXPECT_EQ(timeout.verdict, traffic::Verdict::None);
+    ASSERT_NE(log.at(1).request, nullptr);
+    EXPECT_EQ(*log.at(1).request, std::string(read.begin(), read.end()));
+    EXPECT_EQ(log.at(1).request, log.at(3).request);
+    EXPECT_EQ(log.at(1).request, log.at(4).request);
+    // After the port closed no request is known: the block is read by its own shape, as garbage.
+    EXPECT_EQ(log.at(6).request, nullptr);
+    EXPECT_EQ(traffic::Meaning(log.at(6)).find("noise"), std::string::npos);
+}
+
+TEST(EventFormat, ThePendingColumnNamesTheRequest) {
+    const struct {
+        int32_t code;
+        const char* text;
+    } cases[] = {
+        {0, "0 None"},
+        {100, "100 HART Device Parameters"},
+        {103, "103 HART Dynamic Variables"},
+        {104, "104 HART Manual Frame"},
+        {106, "106 HART Polling Address"},
+        {200, "200 Set Command"},
+        {201, "201 System Parameters"},
+        {202, "202 Analog Outputs"},
+        {203, "203 Custom HART Commands"},
+        {204, "204 Parse Format"},
+        {206, "206 Test Values"},
+        {302, "302 MODBUS Test"},
+        {7, "7"},
+        {-1, "-1"},
+    };
+    for (const auto& c : cases) {
+        Event event;
+        event.hasPendingCommand = true;
+        event.pendingCommand = c.code;
+        EXPECT_EQ(traffic::ColumnText(event, Column::Pending), c.text);
+    }
+}
+
 TEST(EventFormat, ColumnsLinesAndCsv) {
     Event event;
     event.wallTimeMs = 1'700'000'000'123;
@@ -139,7 +205,7 @@ TEST(EventFormat, ColumnsLinesAndCsv) {
     } columns[] = {
         {Column::SinceRequest, "412 ms"},
         {Column::Direction, "received"},
-        {Column::Pending, "201"},
+        {Column::Pending, "201 System Parameters"},
         {Column::Length, "14"},
         {Column::Hex, "51 58 31 00 FF 2C 41 44 52 3A 22 35 22 00"},
         {Column::Text, "QX1..,ADR:\"5\"."},
@@ -150,14 +216,17 @@ TEST(EventFormat, ColumnsLinesAndCsv) {
         EXPECT_EQ(traffic::ColumnText(event, c.column), c.text) << traffic::ColumnTitle(c.column);
     }
     EXPECT_EQ(traffic::TextLine(event),
-              dateTime + "\t412 ms\treceived\t201\t14\t51 58 31 00 FF 2C 41 44 52 3A 22 35 22 "
-                         "00\tQX1..,ADR:\"5\".\ttext reply, block QX1 (system parameters): "
-                         "ADR:\"5\"");
+              dateTime +
+                  "\t412 ms\treceived\t201 System Parameters\t14\t51 58 31 00 FF 2C 41 44 52 3A 22 35 22 "
+                  "00\tQX1..,ADR:\"5\".\ttext reply, block QX1 (system parameters): "
+                  "ADR:\"5\"");
     EXPECT_EQ(traffic::CsvLine(event),
-              dateTime + ",412 ms,received,201,14,51 58 31 00 FF 2C 41 44 52 3A 22 35 22 00,"
-                         "\"QX1..,ADR:\"\"5\"\".\",\"text reply, block QX1 (system parameters): "
-                         "ADR:\"\"5\"\"\"");
+              dateTime +
+                  ",412 ms,received,201 System Parameters,14,51 58 31 00 FF 2C 41 44 52 3A 22 35 22 00,"
+                  "\"QX1..,ADR:\"\"5\"\".\",\"text reply, block QX1 (system parameters): "
+                  "ADR:\"\"5\"\"\"");
     EXPECT_EQ(traffic::CsvHeader(), "Time,Since request,Direction,Pending,Length,Hex,Text,Meaning");
+    EXPECT_EQ(traffic::TextHeader(), "Time\tSince request\tDirection\tPending\tLength\tHex\tText\tMeaning");
 
     // Events without bytes leave length, hex and text empty; port events have no pending command.
     Event opened;
@@ -176,6 +245,7 @@ TEST(Recorder, AppendsTheSameLinesToItsLogFileAndReportsAFileItCannotOpen) {
     Recorder recorder;
     ASSERT_EQ(recorder.openLogFile(path.string()), "");
     recorder.sent(bytes("QQQ#QV#"), 201);
+    // An earlier session's file is appended to: no second header.
     // Each line is in the file as soon as it is recorded, before the recorder is gone.
     EXPECT_EQ(fileLines(path).size(), 2u);
     recorder.received(bytes("QV OK"), 201);
@@ -187,6 +257,18 @@ TEST(Recorder, AppendsTheSameLinesToItsLogFileAndReportsAFileItCannotOpen) {
     for (std::size_t i = 0; i < recorder.log().size(); ++i) {
         EXPECT_EQ(lines[i + 1], traffic::TextLine(recorder.log().at(i)));
     }
+
+    // A new file starts with the column titles.
+    Recorder fresh;
+    const auto freshPath = dir / "fresh.log";
+    ASSERT_EQ(fresh.openLogFile(freshPath.string()), "");
+    fresh.sent(bytes("QQQ#QV#"), 201);
+    EXPECT_EQ(fileLines(freshPath),
+              (std::vector<std::string>{traffic::TextHeader(), traffic::TextLine(fresh.log().at(0))}));
+    Recorder again;
+    ASSERT_EQ(again.openLogFile(freshPath.string()), "");
+    again.sent(bytes("QQQ#QV#"), 201);
+    EXPECT_EQ(fileLines(freshPath).size(), 3u);
 
     Recorder unopenable;
     EXPECT_EQ(unopenable.openLogFile((dir / "no-such-folder/traffic.log").string()),
