@@ -438,8 +438,10 @@ Answer hartRequest(Session& session, const std::vector<uint8_t>& frame, int32_t 
         Answer answer = session.request({reinterpret_cast<const char*>(frame.data()), frame.size()},
                                         {ReplyShape::Kind::Hart, {}, 0, 0}, pending, true, what);
         if (traffic::IsFault(answer.reading.verdict) || answer.reading.verdict == traffic::Verdict::Echo) {
-            throw Failure(code::Unexpected, "the reply to " + std::string(what) + " is not good: " +
-                                                answer.reading.meaning);
+            session.text += "received " + hexText(answer.reply.bytes) + "\n";
+            session.text += "meaning  " + answer.reading.meaning + "\n";
+            throw Failure(code::Unexpected, "no good reply to " + std::string(what) + " (" +
+                                                std::string(traffic::VerdictText(answer.reading.verdict)) + ")");
         }
         return answer;
     } catch (const Failure& failure) {
@@ -552,9 +554,10 @@ int modbusRead(Session& session, const Prepared& prepared) {
     }
     switch (reading.verdict) {
     case traffic::Verdict::Good: return code::Done;
-    case traffic::Verdict::ChecksumWrong:
-    case traffic::Verdict::Exception: throw Failure(code::ModbusFault, reading.meaning);
-    default: throw Failure(code::Unexpected, "no MODBUS reply: " + reading.meaning);
+    case traffic::Verdict::ChecksumWrong: throw Failure(code::ModbusFault, "the MODBUS reply failed its CRC");
+    case traffic::Verdict::Exception: throw Failure(code::ModbusFault, "the MODBUS reply is an exception");
+    default:
+        throw Failure(code::Unexpected, "no good MODBUS reply (" + std::string(traffic::VerdictText(reading.verdict)) + ")");
     }
 }
 

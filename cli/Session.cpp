@@ -14,7 +14,7 @@ std::span<const uint8_t> bytesOf(std::string_view text) {
 } // namespace
 
 std::string TrafficLog::open(const std::string& path) {
-    return file_.open(path);
+    return file_.open(path, traffic::TextHeader());
 }
 
 void TrafficLog::write(const traffic::Event& event, std::string_view port) {

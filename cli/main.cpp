@@ -39,7 +39,7 @@ Ports: COM1..COM256 name /dev/ttyS0..; a name with a '/' is a path; any other na
 under /dev/ (ttyUSB0). --port may be given many times: the ports run in parallel, each one's output
 kept together, then a summary. With --json, one JSON object per port and line.)";
 
-const serial::EventFd* stopEvent = nullptr;
+serial::EventFd* stopEvent = nullptr;
 
 extern "C" void onInterrupt(int) {
     // Wakes every worker's wait; their ports close and put their settings back. A second Ctrl+C
