@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <filesystem>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -21,7 +22,10 @@ namespace {
 
 using namespace cli;
 
-constexpr const char* kExitCodes = R"(Exit status:
+constexpr const char* kExitCodes = R"(Every command takes the options of 'vx538 --help' (--port, --ports-from, --baud, --parity,
+--timeout, --gap, --retries, --json, --log), before or after the command's name.
+
+Exit status:
   0   done
   1   verify or diff found differences
   2   bad usage or a bad value (nothing was sent)
@@ -110,15 +114,35 @@ std::vector<std::string> readPortsFile(const std::string& path) {
     return ports;
 }
 
+// The device a port name leads to, links followed, so one adapter is known under every name.
+std::string deviceOf(const std::string& port) {
+    std::error_code error;
+    const auto device = std::filesystem::weakly_canonical(serial::portPathFor(port), error);
+    return error ? serial::portPathFor(port) : device.string();
+}
+
 int listPorts(const Globals& globals) {
-    const auto devices = serial::ScanSerialDevices("/");
+    // Each device once, under its most stable name: udev's by-id name where it has one (the scan lists
+    // those first), so the list can be given back with --ports-from.
+    std::vector<std::pair<std::string, std::string>> ports;
+    for (const std::string& name : serial::ScanSerialDevices("/")) {
+        const std::string device = deviceOf(name);
+        const bool seen = std::any_of(ports.begin(), ports.end(), [&](const auto& p) { return p.second == device; });
+        if (!seen) {
+            ports.emplace_back(name, device);
+        }
+    }
     if (globals.json) {
-        std::cout << Json{{"ports", devices}}.dump() << "\n";
-    } else if (devices.empty()) {
-        std::cout << "no serial devices found (COM1..COM9 still name /dev/ttyS0..8)\n";
+        Json list = Json::array();
+        for (const auto& [name, device] : ports) {
+            list.push_back({{"name", name}, {"device", device}});
+        }
+        std::cout << Json{{"ports", list}}.dump() << "\n";
+    } else if (ports.empty()) {
+        std::cerr << "vx538: no serial devices found (COM1..COM9 still name /dev/ttyS0..8)\n";
     } else {
-        for (const std::string& device : devices) {
-            std::cout << device << "\n";
+        for (const auto& [name, device] : ports) {
+            std::cout << name << "\n";
         }
     }
     return code::Done;
@@ -287,20 +311,28 @@ int mainBody(int argc, char** argv) {
     Globals g;
     Args args;
     app.add_option("-p,--port", g.ports, "serial port of a converter (COM3, ttyUSB0, /dev/ttyUSB0); may be given "
-                                         "several times to work on several converters in parallel");
-    app.add_option("--ports-from", g.portsFrom, "read the ports from FILE, one per line ('#' starts a comment)");
-    app.add_option("--baud", g.baud, "baud rate of the line (default 9600)")->check(CLI::PositiveNumber);
+                                         "several times to work on several converters in parallel")
+        ->type_name("PORT");
+    app.add_option("--ports-from", g.portsFrom, "read the ports from FILE, one per line ('#' starts a comment)")->type_name("FILE");
+    app.add_option("--baud", g.baud, "baud rate of the line (default 9600)")
+        ->type_name("BAUD")
+        ->check(CLI::PositiveNumber);
     app.add_option("--parity", g.parity, "parity of the line: none, odd or even (default none)")
+        ->type_name("PARITY")
         ->check(CLI::IsMember({"none", "odd", "even"}, CLI::ignore_case));
     app.add_option("--timeout", g.timeoutMs, "milliseconds to wait for the first byte of a reply (default 1000)")
+        ->type_name("MS")
         ->check(CLI::Range(1, 600000));
     app.add_option("--gap", g.gapMs, "milliseconds of silence that end a reply whose end its bytes do not show, "
                                      "such as a set command's (default 50)")
+        ->type_name("MS")
         ->check(CLI::Range(1, 60000));
     app.add_option("--retries", g.retries, "resend a query that got no reply N times (never a set command; default 0)")
+        ->type_name("N")
         ->check(CLI::Range(0, 100));
     app.add_flag("--json", g.json, "machine-readable output: one JSON object per port and line");
-    app.add_option("--log", g.log, "append every frame to FILE in the window's traffic log format, naming the port");
+    app.add_option("--log", g.log, "append every frame to FILE in the window's traffic log format, naming the port")
+        ->type_name("FILE");
 
     const auto sub = [&](const char* name, const char* help, Command command) {
         CLI::App* s = app.add_subcommand(name, help);
@@ -333,17 +365,24 @@ int mainBody(int argc, char** argv) {
     sub("backup", "read the whole configuration into a file", Command::Backup)
         ->add_option("-o,--output", args.file, "FILE to write ('-' for standard output; '{port}' in the name stands "
                                                "for the port, needed with several ports)")
+        ->type_name("FILE")
         ->required();
-    CLI::App* restore = sub("restore", "check FILE, send what differs from it (the line settings last), read back "
-                                       "and compare", Command::Restore);
-    restore->add_option("-i,--input", args.file, "configuration FILE (from backup or the window)")->required();
+    CLI::App* restore = sub("restore", "check the whole of FILE first (a wrong version, an unknown name or a value out "
+                                       "of range: nothing is sent), read the converter, send what differs (the line "
+                                       "settings last: RS485B, slave address, RS485), read back and compare",
+                            Command::Restore);
+    restore->add_option("-i,--input", args.file, "configuration FILE (from backup or the window)")
+        ->type_name("FILE")
+        ->required();
     restore->add_flag("--all", args.all, "send every set command, not only those that differ");
     restore->add_flag("--dry-run", args.dryRun, "print the frames that would be sent, send none");
     sub("diff", "list the parameters that differ from FILE (exit 1 when some do)", Command::Diff)
         ->add_option("-i,--input", args.file, "configuration FILE")
+        ->type_name("FILE")
         ->required();
     sub("verify", "say whether the converter holds FILE's configuration (exit 1 when not)", Command::Verify)
         ->add_option("-i,--input", args.file, "configuration FILE")
+        ->type_name("FILE")
         ->required();
     CLI::App* hart = app.add_subcommand("hart", "talk HART to the instrument through the converter (transparent mode)");
     hart->require_subcommand(1);
@@ -394,8 +433,9 @@ int mainBody(int argc, char** argv) {
         }
         for (std::size_t i = 0; i < g.ports.size(); ++i) {
             for (std::size_t j = 0; j < i; ++j) {
-                if (serial::portPathFor(g.ports[i]) == serial::portPathFor(g.ports[j])) {
-                    throw Failure(code::Usage, "port " + g.ports[i] + " is given twice");
+                if (deviceOf(g.ports[i]) == deviceOf(g.ports[j])) {
+                    throw Failure(code::Usage, "ports " + g.ports[j] + " and " + g.ports[i] + " are the same device " +
+                                                   deviceOf(g.ports[i]));
                 }
             }
         }
