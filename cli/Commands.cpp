@@ -191,7 +191,8 @@ void sendPlan(Session& session, const std::vector<profile::PlannedFrame>& plan, 
     const LineOptions& line = session.line().options();
     const bool lineIsRs485 = current.value("rs485.baud") == std::to_string(line.baud) &&
                              parityOf(current.value("rs485.parity")) == line.parity;
-    Json sent = Json::array();
+    // What was sent is on record even when a later command fails.
+    Json& sent = session.json["sent"] = Json::array();
     for (const profile::PlannedFrame& planned : plan) {
         const profile::Setter& setter = profile::Setters()[planned.setter];
         const Answer answer = sendSet(session, planned.frame, setter.title);
@@ -209,7 +210,6 @@ void sendPlan(Session& session, const std::vector<profile::PlannedFrame>& plan, 
             }
         }
     }
-    session.json["sent"] = std::move(sent);
 }
 
 std::vector<std::string> differenceLines(const std::vector<profile::Difference>& differences, std::string_view left,
@@ -346,10 +346,13 @@ int backup(Session& session, const Prepared& prepared) {
     const std::string text = profile::WriteBackup(file);
     const std::string path = BackupPath(prepared.args.file, session.port());
     if (path == "-") {
-        if (session.json.contains("port")) {
+        // With --json the file is the "backup" member of the port's object, so the output stays one
+        // object per port.
+        if (prepared.args.json) {
             session.json["backup"] = Json::parse(text);
+        } else {
+            session.text += text;
         }
-        session.text += text;
     } else {
         writeFileAtomically(path, text);
         session.text += "backup of " + session.port() + " (" + std::to_string(file.values.count()) +

@@ -33,6 +33,7 @@ struct Args {
     bool secondary = false;               // hart --secondary
     std::string hartHex;                  // hart send HEX
     std::string slave = "1", start = "0", count = "18"; // modbus read
+    bool json = false;                    // --json: output for scripts
 };
 
 // What a command needs, checked once: the frames it will send, the file it restores...

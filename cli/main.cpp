@@ -443,6 +443,7 @@ int mainBody(int argc, char** argv) {
             (args.file == "-" || args.file.find("{port}") == std::string::npos)) {
             throw Failure(code::Usage, "with several ports the backup file name needs {port}, e.g. -o 'backup-{port}.json'");
         }
+        args.json = g.json;
         const Prepared prepared = Prepare(args);
         TrafficLog log;
         if (!g.log.empty()) {
