@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cerrno>
+#include <cstring>
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
@@ -15,18 +16,14 @@ extern char** environ;
 
 namespace testsupport {
 
-ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
-                         std::chrono::milliseconds limit) {
-    int out[2];
-    int err[2];
-    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
-        throw std::runtime_error("pipe failed");
-    }
+int Spawn(const std::string& program, const std::vector<std::string>& arguments, int stdoutFd, int stderrFd) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, stdoutFd, STDOUT_FILENO);
+    if (stderrFd >= 0) {
+        posix_spawn_file_actions_adddup2(&actions, stderrFd, STDERR_FILENO);
+    }
     std::vector<std::string> words = {program};
     words.insert(words.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
@@ -37,14 +34,31 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
     pid_t pid = -1;
     const int error = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
+    if (error != 0) {
+        throw std::runtime_error(program + ": " + std::strerror(error));
+    }
+    return pid;
+}
+
+ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
+                         std::chrono::milliseconds limit) {
+    int out[2];
+    int err[2];
+    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
+        throw std::runtime_error("pipe failed");
+    }
+    pid_t pid = -1;
+    try {
+        pid = Spawn(program, arguments, out[1], err[1]);
+    } catch (...) {
+        for (const int fd : {out[0], out[1], err[0], err[1]}) {
+            ::close(fd);
+        }
+        throw;
+    }
     ::close(out[1]);
     ::close(err[1]);
     ProgramResult result;
-    if (error != 0) {
-        ::close(out[0]);
-        ::close(err[0]);
-        throw std::runtime_error(program + ": cannot start");
-    }
     const auto deadline = std::chrono::steady_clock::now() + limit;
     std::array<pollfd, 2> fds = {{{out[0], POLLIN, 0}, {err[0], POLLIN, 0}}};
     std::string* sinks[2] = {&result.out, &result.err};

@@ -8,6 +8,10 @@
 
 namespace testsupport {
 
+// Starts `program` with `arguments`, its standard output (and standard error, unless -1) on the given
+// descriptors and its standard input on /dev/null. Returns its pid; throws when it cannot start.
+int Spawn(const std::string& program, const std::vector<std::string>& arguments, int stdoutFd, int stderrFd = -1);
+
 struct ProgramResult {
     int status = -1; // the exit status; -1 when it did not exit normally in time (it is then killed)
     std::string out;
