@@ -236,8 +236,18 @@ std::vector<std::string> differenceLines(const std::vector<profile::Difference>&
 int ping(Session& session) {
     const Answer answer = session.request(config::communicationQueryFrame(), {}, traffic::pending::SystemParameters,
                                           true, "the communication query");
-    session.text += frameText(answer.reply.bytes) + "  (" + std::to_string(answer.reply.elapsed.count()) + " ms)\n";
-    session.json["reply"] = frameText(answer.reply.bytes);
+    // The reply the interpreter found in the block, without the noise around it.
+    const traffic::Reading& reading = answer.reading;
+    const std::string& block = answer.reply.bytes;
+    const bool framed = reading.frameLength > 0 && reading.frameOffset + reading.frameLength <= block.size();
+    const std::string reply = framed ? block.substr(reading.frameOffset, reading.frameLength) : block;
+    std::string note = std::to_string(answer.reply.elapsed.count()) + " ms";
+    if (reply.size() < block.size()) {
+        note += ", " + std::to_string(block.size() - reply.size()) + " bytes of noise around it";
+    }
+    session.text += frameText(reply) + "  (" + note + ")\n";
+    session.json["reply"] = frameText(reply);
+    session.json["block_hex"] = hexText(block);
     session.json["ms"] = answer.reply.elapsed.count();
     return code::Done;
 }
