@@ -102,7 +102,7 @@ QVariant TrafficModel::data(const QModelIndex& index, int role) const {
         }
         return {};
     case Qt::TextAlignmentRole:
-        if (column == Column::SinceRequest || column == Column::Length || column == Column::Pending) {
+        if (column == Column::SinceRequest || column == Column::Length) {
             return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
         }
         return {};

@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QSaveFile>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -75,7 +76,7 @@ TrafficWindow::TrafficWindow(traffic::EventLog& log, TrafficModel& model, QWidge
     QHeaderView* columns = table_->horizontalHeader();
     columns->setStretchLastSection(true);
     // The meaning takes what the other columns leave.
-    const int widths[traffic::kColumnCount - 1] = {90, 90, 95, 60, 55, 230, 120};
+    const int widths[traffic::kColumnCount - 1] = {90, 90, 95, 165, 55, 230, 120};
     for (int c = 0; c < traffic::kColumnCount - 1; ++c) {
         table_->setColumnWidth(c, widths[c]);
     }
@@ -89,6 +90,11 @@ TrafficWindow::TrafficWindow(traffic::EventLog& log, TrafficModel& model, QWidge
     table_->addAction(copyAction);
     table_->addAction(selectAllAction);
     table_->setContextMenuPolicy(Qt::ActionsContextMenu);
+
+    // Esc puts the monitor away, as it does a dialog; recording goes on.
+    auto* hide = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    hide->setContext(Qt::WindowShortcut);
+    connect(hide, &QShortcut::activated, this, &QWidget::close);
 
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(clear);
@@ -176,9 +182,7 @@ QString TrafficWindow::saveTo(const QString& path, FileFormat format) const {
         file.write(text.data(), static_cast<qint64>(text.size()));
         file.write("\n", 1);
     };
-    if (format == FileFormat::Csv) {
-        line(traffic::CsvHeader());
-    }
+    line(format == FileFormat::Csv ? traffic::CsvHeader() : traffic::TextHeader());
     for (std::size_t i = 0; i < log_.size(); ++i) {
         line(format == FileFormat::Csv ? traffic::CsvLine(log_.at(i)) : traffic::TextLine(log_.at(i)));
     }

@@ -1,5 +1,5 @@
 // The traffic monitor's window: every event of the exchange in a table, with clear, pause autoscroll,
-// copy and save. A separate window beside the main one; closing it only hides it.
+// copy and save. A separate window beside the main one; closing it (or Esc) only hides it.
 #pragma once
 
 #include <QString>
@@ -31,8 +31,9 @@ public:
     // The selected rows (all of them in row order) as text lines, one per row.
     QString selectedRowsText() const;
     void copySelectedRows() const;
-    // Writes every kept event to `path` as text lines (as the --log file has them) or CSV. Returns an
-    // empty text on success, otherwise why it failed; an existing file is replaced.
+    // Writes every kept event to `path` as text lines (as the --log file has them) or CSV, after a
+    // line of column titles. Returns an empty text on success, otherwise why it failed; an existing
+    // file is replaced.
     QString saveTo(const QString& path, FileFormat format) const;
     // Asks for a file (the dialog asks before replacing one) and saves; a failure is shown.
     void save();

@@ -10,7 +10,8 @@ set(CPACK_PACKAGE_DESCRIPTION
     "Reads and sets the parameters of a VX538-T-B field converter over one serial\n\
 port, talks HART to the instrument through it, maps and tests its 4-20 mA\n\
 outputs, sends a MODBUS RTU read test and turns four hex bytes into the\n\
-IEEE-754 value they encode.")
+IEEE-754 value they encode. With it comes vx538, a command-line companion\n\
+that backs up, restores, verifies and sets converters, many at once.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

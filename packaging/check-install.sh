@@ -21,6 +21,11 @@ install)
   rm -rf "$prefix"
   "${CMAKE:-cmake}" --install "$build" --prefix "$prefix" >/dev/null
   test -x "$prefix/bin/vx538-config" || fail "bin/vx538-config is missing"
+  test -x "$prefix/bin/vx538" || fail "bin/vx538 is missing"
+  if command -v help2man >/dev/null; then
+    test -s "$prefix/share/man/man1/vx538.1" || fail "the manual page of vx538 is missing"
+  fi
+  "$prefix/bin/vx538" --version | grep -q '^vx538 ' || fail "the installed vx538 does not run"
   desktop="$prefix/share/applications/$app_id.desktop"
   test -f "$desktop" || fail "the menu entry $desktop is missing"
   test -f "$prefix/share/metainfo/$app_id.metainfo.xml" || fail "the metainfo is missing"

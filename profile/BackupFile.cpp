@@ -97,7 +97,23 @@ std::string stringMember(const Json& root, const char* key) {
     return it->get<std::string>();
 }
 
+Json parametersObject(const Configuration& values) {
+    Json parameters = Json::object();
+    for (std::size_t i = 0; i < ParameterCount(); ++i) {
+        const Parameter& p = Parameters()[i];
+        if (const auto& value = values.value(i)) {
+            // Texts (test values) come from the converter as bytes.
+            parameters[std::string(p.name)] = p.kind == Kind::Text ? Json(bytesToUtf8(*value)) : valueToJson(p, *value);
+        }
+    }
+    return parameters;
+}
+
 } // namespace
+
+std::string ParametersJson(const Configuration& values) {
+    return parametersObject(values).dump();
+}
 
 std::string WriteBackup(const Backup& backup) {
     Json root;
@@ -107,19 +123,13 @@ std::string WriteBackup(const Backup& backup) {
     root["date"] = backup.date;
     root["port"] = bytesToUtf8(backup.port);
     root["device"] = bytesToUtf8(backup.device);
-    Json parameters = Json::object();
     Json notRead = Json::array();
     for (std::size_t i = 0; i < ParameterCount(); ++i) {
-        const Parameter& p = Parameters()[i];
-        if (const auto& value = backup.values.value(i)) {
-            // Texts (test values) come from the converter as bytes.
-            parameters[std::string(p.name)] =
-                p.kind == Kind::Text ? Json(bytesToUtf8(*value)) : valueToJson(p, *value);
-        } else {
-            notRead.push_back(p.name);
+        if (!backup.values.has(i)) {
+            notRead.push_back(Parameters()[i].name);
         }
     }
-    root["parameters"] = std::move(parameters);
+    root["parameters"] = parametersObject(backup.values);
     root["not_read"] = std::move(notRead);
     Json replies = Json::object();
     for (const auto& [key, reply] : backup.replies) {

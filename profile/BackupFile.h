@@ -61,6 +61,9 @@ std::string WriteBackup(const Backup& backup);
 // value, the version...). A newer version than kFileVersion is refused, never guessed at.
 Backup ReadBackup(std::string_view text);
 
+// The values a configuration has as the JSON object of a file's "parameters" (for vx538 --json).
+std::string ParametersJson(const Configuration& values);
+
 // "2026-12-09T10:15:00Z" for a time in milliseconds since the epoch.
 std::string UtcDateText(long long epochMs);
 

@@ -1,6 +1,7 @@
 // The simulated converter on its line.
 #include "sim/Simulator.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "tools/Conversions.h"
@@ -25,13 +26,43 @@ const char* kindName(FrameKind kind) {
 
 } // namespace
 
-Simulator::Simulator(Faults initial) : faults(initial) {}
+Micros LineTiming::charactersTime(int64_t count) const {
+    if (!paced() || count <= 0) {
+        return Micros{0};
+    }
+    const int64_t bitMicros = count * bitsPerCharacter * int64_t{1'000'000};
+    return Micros{(bitMicros + baud - 1) / baud};
+}
+
+int BitsPerCharacter(std::string_view parity) {
+    if (parity == "none") {
+        return 10;
+    }
+    return parity == "odd" || parity == "even" ? 11 : 0;
+}
+
+Simulator::Simulator(Faults initial, LineTiming timing) : faults(initial), timing_(timing) {}
 
 std::vector<Write> Simulator::receive(std::string_view bytes, Millis now) {
     if (closed_) {
         return {};
     }
-    lastBytes_ = now;
+    // The terminal hands over at once what a real line would have delivered one character at a time.
+    // Arrivals are counted in characters from the last moment the line was idle, so rounding does not
+    // add up over a long request.
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (!arrivalAnchor_ ||
+            Micros(now) >= *arrivalAnchor_ + timing_.charactersTime(charactersSinceAnchor_ + 1)) {
+            arrivalAnchor_ = now;
+            charactersSinceAnchor_ = 0;
+        } else {
+            ++charactersSinceAnchor_;
+        }
+        arrivals_.push_back(*arrivalAnchor_ + timing_.charactersTime(charactersSinceAnchor_));
+    }
+    if (!bytes.empty()) {
+        lastBytes_ = std::chrono::ceil<Millis>(arrivals_.back());
+    }
     return answer(framer_.push(bytes), now);
 }
 
@@ -49,9 +80,32 @@ std::optional<Millis> Simulator::quietDeadline() const {
     return lastBytes_ + kQuietLine;
 }
 
-std::vector<Write> Simulator::answer(const std::vector<Frame>& frames, Millis now) {
+Micros Simulator::transmit(std::vector<Write>& writes, std::string_view bytes, Micros start) const {
+    if (!timing_.paced()) {
+        writes.push_back({std::chrono::ceil<Millis>(start), std::string(bytes)});
+        return start;
+    }
+    // A byte is handed to the terminal once its stop bit would be on the line.
+    for (std::size_t k = 0; k < bytes.size(); ++k) {
+        const Millis due =
+            std::chrono::ceil<Millis>(start + timing_.charactersTime(static_cast<int64_t>(k) + 1));
+        if (!writes.empty() && writes.back().at == due) {
+            writes.back().bytes.push_back(bytes[k]);
+        } else {
+            writes.push_back({due, std::string(1, bytes[k])});
+        }
+    }
+    return start + timing_.charactersTime(static_cast<int64_t>(bytes.size()));
+}
+
+std::vector<Write> Simulator::answer(const std::vector<Frame>& frames, Millis quietOrNow) {
     std::vector<Write> writes;
     for (const Frame& frame : frames) {
+        const std::size_t consumed = std::min(frame.bytes.size(), arrivals_.size());
+        const Micros lastByte = consumed > 0 ? arrivals_[consumed - 1] : Micros(quietOrNow);
+        arrivals_.erase(arrivals_.begin(), arrivals_.begin() + static_cast<std::ptrdiff_t>(consumed));
+        const Micros complete = std::max<Micros>(lastByte, quietOrNow);
+        const Millis now = std::chrono::ceil<Millis>(complete);
         if (onFrame) {
             onFrame(now, kindName(frame.kind), frame.bytes);
         }
@@ -81,13 +135,20 @@ std::vector<Write> Simulator::answer(const std::vector<Frame>& frames, Millis no
             }
             reply->insert(0, garbage);
         }
-        const Millis at = now + Millis(faults.delayMs);
+        Micros start = complete + Millis(faults.delayMs);
+        if (timing_.paced()) {
+            start = std::max(start, transmitterFree_);
+        }
+        Micros end;
         if (faults.splitMs > 0 && reply->size() >= 2) {
             const std::size_t half = reply->size() / 2;
-            writes.push_back({at, reply->substr(0, half)});
-            writes.push_back({at + Millis(faults.splitMs), reply->substr(half)});
+            const Micros firstEnd = transmit(writes, std::string_view(*reply).substr(0, half), start);
+            end = transmit(writes, std::string_view(*reply).substr(half), firstEnd + Millis(faults.splitMs));
         } else {
-            writes.push_back({at, std::move(*reply)});
+            end = transmit(writes, *reply, start);
+        }
+        if (timing_.paced()) {
+            transmitterFree_ = end;
         }
     }
     return writes;

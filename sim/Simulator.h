@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <optional>
 #include <random>
@@ -19,11 +20,27 @@
 namespace sim {
 
 using Millis = std::chrono::milliseconds;
+using Micros = std::chrono::microseconds;
 
 struct Write {
     Millis at{0}; // since the simulator started
     std::string bytes;
 };
+
+// The speed of the simulated line. Without a baud rate the line is as fast as the pseudo-terminal:
+// requests are complete when their bytes are read and replies go out whole.
+struct LineTiming {
+    int baud = 0;              // 0: not paced
+    int bitsPerCharacter = 10; // start bit, 8 data bits, stop bit; 11 with a parity bit
+
+    bool paced() const { return baud > 0; }
+    // When the `count`th character since a moment is complete on the line, counted from that moment
+    // (rounded up to the microsecond, so nothing is ever early).
+    Micros charactersTime(int64_t count) const;
+};
+
+// "--parity none|odd|even" as bits per character, or 0 for any other name.
+int BitsPerCharacter(std::string_view parity);
 
 class Simulator {
 public:
@@ -31,9 +48,13 @@ public:
     // frame ends after 3.5 characters of silence; this is generous for every speed the tool offers).
     static constexpr Millis kQuietLine{100};
 
-    explicit Simulator(Faults faults = {});
+    explicit Simulator(Faults faults = {}, LineTiming timing = {});
 
-    // Bytes received at `now`; returns the writes they cause, in order.
+    // Bytes read from the terminal at `now`; returns the writes they cause, in order. On a paced line
+    // each byte counts as arrived no earlier than one character time after the one before it, and a
+    // request is answered from when its last byte arrived. A paced reply is one write per
+    // millisecond of the bytes that are complete on the line by then, starting one character time
+    // after its delay ends and never before the simulator's previous reply has gone out.
     std::vector<Write> receive(std::string_view bytes, Millis now);
     // The line has been quiet since the last bytes: an incomplete frame is given up (its bytes are
     // read again from one position on, see LineFramer::flush).
@@ -51,14 +72,25 @@ public:
     // Every frame read from the line, as "text", "hart", "modbus" or "skip" (garbage), with its bytes.
     std::function<void(Millis at, std::string_view kind, std::string_view bytes)> onFrame;
 
+    const LineTiming& timing() const { return timing_; }
+
 private:
+    // The frames' replies; a frame counts as complete when its last byte arrived, or at `now`.
     std::vector<Write> answer(const std::vector<Frame>& frames, Millis now);
     std::optional<std::string> respond(const Frame& frame, Millis now);
+    // Appends the writes that put `bytes` on the line from `start` on; returns when the last is out.
+    Micros transmit(std::vector<Write>& writes, std::string_view bytes, Micros start) const;
 
     LineFramer framer_;
     Converter converter_;
     ModbusSide modbus_{kHoldingRegisters};
     std::minstd_rand noise_{538};
+    LineTiming timing_;
+    // When each byte the framer still holds arrived on the line, oldest first.
+    std::deque<Micros> arrivals_;
+    std::optional<Micros> arrivalAnchor_; // the last arrival on an idle line
+    int64_t charactersSinceAnchor_ = 0;
+    Micros transmitterFree_{0}; // a paced line sends one reply after the other
     Millis lastBytes_{0};
     int requests_ = 0;
     bool closed_ = false;

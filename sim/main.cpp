@@ -3,6 +3,7 @@
 // SIGTERM (or until the hang-up switch closes the line).
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -40,6 +41,10 @@ The first line of output is the terminal's path: give it to vx538-config as its 
   --corrupt            wrong HART check byte and wrong MODBUS CRC in every reply
   --noise              a few bytes of garbage before every reply
   --hangup-after N     close the line after N requests, as an unplugged adapter does
+  --baud B             pace the line at B baud: a request is complete when its last byte would have
+                       arrived, and each reply byte goes out at its character time (10 bits, 11
+                       with parity); without it bytes go out as fast as the terminal takes them
+  --parity P           none (default), odd or even: the bits per character of --baud
   --help, --version
 
 SIGINT, SIGTERM and SIGHUP stop it (exit status 0).
@@ -50,6 +55,7 @@ struct Options {
     std::string log;
     std::string control;
     sim::Faults faults;
+    sim::LineTiming timing;
 };
 
 [[noreturn]] void fail(const std::string& what) {
@@ -58,13 +64,15 @@ struct Options {
 }
 
 Options readOptions(int argc, char** argv) {
-    enum { FaultSwitch = 0, Link = 1000, Log, Control, Help, Version };
+    enum { FaultSwitch = 0, Link = 1000, Log, Control, Baud, Parity, Help, Version };
     // A fault switch's option is its control line: "--delay 500" is "delay 500", "--silent" is
     // "silent on".
     const option longOptions[] = {
         {"link", required_argument, nullptr, Link},
         {"log", required_argument, nullptr, Log},
         {"control", required_argument, nullptr, Control},
+        {"baud", required_argument, nullptr, Baud},
+        {"parity", required_argument, nullptr, Parity},
         {"help", no_argument, nullptr, Help},
         {"version", no_argument, nullptr, Version},
         {"silent", no_argument, nullptr, FaultSwitch},
@@ -97,6 +105,24 @@ Options readOptions(int argc, char** argv) {
         case Control:
             options.control = optarg;
             break;
+        case Baud: {
+            const std::string_view text = optarg;
+            int baud = 0;
+            const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), baud);
+            if (error != std::errc() || end != text.data() + text.size() || baud < 1 || baud > 4000000) {
+                fail("--baud takes a whole number of bits per second from 1 to 4000000");
+            }
+            options.timing.baud = baud;
+            break;
+        }
+        case Parity: {
+            const int bits = sim::BitsPerCharacter(optarg);
+            if (bits == 0) {
+                fail("--parity takes none, odd or even");
+            }
+            options.timing.bitsPerCharacter = bits;
+            break;
+        }
         case Help:
             std::fputs(kUsage, stdout);
             std::exit(0);
@@ -227,7 +253,7 @@ int serve(const Options& options) {
         }
     };
 
-    sim::Simulator simulator(options.faults);
+    sim::Simulator simulator(options.faults, options.timing);
     simulator.onFrame = [&](Millis at, std::string_view kind, std::string_view bytes) {
         writeLog(at, kind == "skip" ? "skip" : "in " + std::string(kind), bytes);
     };

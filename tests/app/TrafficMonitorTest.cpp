@@ -21,6 +21,7 @@
 #include "app/TrafficWindow.h"
 #include "tests/support/FormHarness.h"
 #include "tests/support/PtyPeer.h"
+#include "tests/support/SimProcess.h"
 #include "tests/support/Wait.h"
 #include "traffic/EventFormat.h"
 
@@ -98,12 +99,12 @@ TEST_F(TrafficMonitor, ARequestAndItsReplyAreTwoRowsWithTheirMeaning) {
         << opened.meaning;
     const Row sent = row(1);
     EXPECT_EQ(sent.direction, "sent");
-    EXPECT_EQ(sent.pending, "201");
+    EXPECT_EQ(sent.pending, "201 System Parameters");
     EXPECT_EQ(sent.length, "8");
     EXPECT_EQ(sent.meaning, "system parameter query (QX1)");
     const Row received = row(2);
     EXPECT_EQ(received.direction, "received");
-    EXPECT_EQ(received.pending, "201");
+    EXPECT_EQ(received.pending, "201 System Parameters");
     EXPECT_EQ(received.length, "32");
     EXPECT_EQ(received.meaning.rfind("text reply, block QX1 (system parameters): ADR:005 BA1:30", 0), 0u)
         << received.meaning;
@@ -112,20 +113,26 @@ TEST_F(TrafficMonitor, ARequestAndItsReplyAreTwoRowsWithTheirMeaning) {
     EXPECT_EQ(model().index(1, static_cast<int>(traffic::Column::Hex)).data().toString(),
               "51 51 51 23 51 58 31 23");
 
-    // A MODBUS test and its reply: the hex frame both ways, with the CRC verdicts.
+    // A MODBUS test and its reply: the hex frame both ways, with the CRC verdicts. The reply holds
+    // fewer registers than were asked for, which the meaning says.
     h.setText("Edit18", "001"); // the decoded slave address 005 was copied here
     h.click("Button4");         // "MODBUS Comm Test" with its start-up fields 00, 18
     EXPECT_EQ(peer.readAtLeast(8, 2000ms).size(), 8u);
-    peer.write(std::string("\x01\x03\x04\x42\xC8\x00\x00\xAB\x1B", 9));
+    peer.write(std::string("\x01\x03\x04\x42\xC8\x00\x00\x6F\xB5", 9));
     ASSERT_TRUE(rowsReach(5));
     EXPECT_EQ(row(3).meaning, "MODBUS request, slave 1, read holding registers, start 0, count 18 (registers "
                               "40001 to 40018); CRC C5 C7 ok");
     EXPECT_EQ(row(4).direction, "received");
-    EXPECT_EQ(row(4).pending, "302");
+    EXPECT_EQ(row(4).pending, "302 MODBUS Test");
     EXPECT_NE(row(4).meaning.find("2 registers: 17096 (42C8) 0 (0000)"), std::string::npos) << row(4).meaning;
     EXPECT_NE(row(4).meaning.find("1-2 100 | "), std::string::npos) << row(4).meaning;
+    EXPECT_EQ(row(4).meaning.rfind("no MODBUS reply to slave 1 function 3 in 9 bytes: byte count 4 where the "
+                                   "request asks for 36; MODBUS reply, slave 1",
+                                   0),
+              0u)
+        << row(4).meaning;
     // The main window shows the reply as it always did.
-    ASSERT_TRUE(waitUntil([&] { return h.receiveField() == "01 03 04 42 C8 00 00 AB 1B "; }));
+    ASSERT_TRUE(waitUntil([&] { return h.receiveField() == "01 03 04 42 C8 00 00 6F B5 "; }));
 }
 
 TEST_F(TrafficMonitor, TimeoutsRefusalsAndPortEventsAreRows) {
@@ -147,7 +154,7 @@ TEST_F(TrafficMonitor, TimeoutsRefusalsAndPortEventsAreRows) {
     EXPECT_EQ(row(1).direction, "port opened");
     EXPECT_EQ(row(2).direction, "sent");
     EXPECT_EQ(row(3).direction, "timeout");
-    EXPECT_EQ(row(3).pending, "100");
+    EXPECT_EQ(row(3).pending, "100 HART Device Parameters");
     EXPECT_EQ(row(3).meaning, "no reply in time: HART Command Timeout!");
     EXPECT_GE(log().at(3).sinceRequestMs, 950);
     EXPECT_LT(log().at(3).sinceRequestMs, 1500);
@@ -159,16 +166,16 @@ TEST_F(TrafficMonitor, TimeoutsRefusalsAndPortEventsAreRows) {
     h.click("Button20"); // a manual HART frame with lower-case hex
     ASSERT_TRUE(rowsReach(6));
     EXPECT_EQ(row(4).direction, "refused");
-    EXPECT_EQ(row(4).pending, "200");
+    EXPECT_EQ(row(4).pending, "200 Set Command");
     EXPECT_EQ(row(4).meaning, "nothing sent: '' is not a valid integer value");
-    EXPECT_EQ(row(5).pending, "104");
+    EXPECT_EQ(row(5).pending, "104 HART Manual Frame");
     EXPECT_EQ(row(5).meaning, "nothing sent: Data eeore!");
     h.setText("Edit4", "76 89");
     h.setText("ComboBox28", "2 Maybe"); // a read meter command whose list matches no item
     h.click("Button17");
     ASSERT_TRUE(rowsReach(7));
     EXPECT_EQ(row(6).direction, "refused");
-    EXPECT_EQ(row(6).pending, "200");
+    EXPECT_EQ(row(6).pending, "200 Set Command");
     EXPECT_EQ(row(6).meaning.rfind("nothing sent: No item is selected in ", 0), 0u) << row(6).meaning;
 
     h.click("Button1"); // "Close"
@@ -197,13 +204,15 @@ TEST_F(TrafficMonitor, LogFileGetsTheSameLinesAsTheyHappen) {
     EXPECT_EQ(peer.readAtLeast(7, 2000ms), "QQQ#QV#");
     peer.write("QV OK#");
     ASSERT_TRUE(rowsReach(3));
-    // Written before the window has shown anything: the file is complete at every moment.
+    // Written before the window has shown anything: the file is complete at every moment. A new
+    // file starts with the column titles.
     const std::vector<std::string> lines = fileLines(path);
-    ASSERT_EQ(lines.size(), 3u);
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        EXPECT_EQ(lines[i], traffic::TextLine(log().at(i)));
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0], "Time\tSince request\tDirection\tPending\tLength\tHex\tText\tMeaning");
+    for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
+        EXPECT_EQ(lines[i + 1], traffic::TextLine(log().at(i)));
     }
-    // The save as text holds the same lines.
+    // The save as text holds the same lines, titles first.
     auto& window = monitor().showWindow();
     const QString saved = dir.filePath("saved.txt");
     ASSERT_EQ(window.saveTo(saved, app::TrafficWindow::FileFormat::Text), "");
@@ -280,6 +289,51 @@ TEST_F(TrafficMonitor, OpensFromTheFieldsContextMenusWhichKeepTheirStandardEntri
     h.click("Button6"); // port closed: recorded as not written
     ASSERT_TRUE(rowsReach(1));
     EXPECT_EQ(monitor().showWindow().table()->model()->rowCount(), 1);
+
+    // Esc puts it away again, as it does a dialog.
+    monitor().window()->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(monitor().window()));
+    QTest::keyClick(monitor().window()->table(), Qt::Key_Escape);
+    EXPECT_FALSE(monitor().window()->isVisible());
+}
+
+// Against the simulator's noise the monitor reads the very bytes the window shows, and finds the
+// reply after the noise, for the MODBUS test and for a HART query.
+TEST_F(TrafficMonitor, FindsTheReplyInsideTheSimulatorsNoiseInTheBytesTheWindowShows) {
+    testsupport::SimProcess sim(VX538_SIM_PATH, {"--noise"});
+    h.setText("SPREALCOM", QString::fromStdString(sim.path()));
+    h.click("Button1");
+    ASSERT_EQ(h.button("Button1")->text(), "Close");
+    const struct {
+        const char* button;
+        std::size_t replyLength;
+        const char* starts;
+    } cases[] = {
+        {"Button4", 41, "MODBUS reply, slave 1, read holding registers, byte count 36, 18 registers:"},
+        {"Button7", 24, "HART reply: 5 preambles, delimiter 06 (short address, slave to master)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.button);
+        const int sent = static_cast<int>(log().size());
+        h.click(c.button);
+        ASSERT_TRUE(waitUntil([&] { return !h.receiveField().isEmpty(); }, 4000ms));
+        ASSERT_TRUE(rowsReach(sent + 2));
+        const traffic::Event& block = log().at(static_cast<std::size_t>(sent) + 1);
+        ASSERT_EQ(block.kind, traffic::EventKind::Received);
+        EXPECT_EQ(h.receiveField().toStdString(), traffic::HexText(block.bytes) + " ");
+        ASSERT_GT(block.bytes.size(), c.replyLength);
+        const std::size_t noise = block.bytes.size() - c.replyLength;
+        EXPECT_LE(noise, 4u);
+        const traffic::Reading reading = traffic::ReadingOf(block);
+        EXPECT_EQ(reading.verdict, traffic::Verdict::Good) << reading.meaning;
+        EXPECT_EQ(reading.frameOffset, noise);
+        EXPECT_EQ(reading.frameLength, c.replyLength);
+        EXPECT_EQ(reading.meaning.rfind(c.starts, 0), 0u) << reading.meaning;
+        const std::string note =
+            "ok; " + std::to_string(noise) + (noise == 1 ? " byte" : " bytes") + " of noise before it";
+        EXPECT_TRUE(reading.meaning.ends_with(note)) << reading.meaning;
+        EXPECT_EQ(row(sent + 1).meaning.rfind(c.starts, 0), 0u) << row(sent + 1).meaning;
+    }
 }
 
 TEST_F(TrafficMonitor, CopiesTheSelectedRowsAndSavesCsv) {
@@ -304,8 +358,9 @@ TEST_F(TrafficMonitor, CopiesTheSelectedRowsAndSavesCsv) {
     const std::vector<std::string> lines = fileLines(path);
     ASSERT_EQ(lines.size(), 5u);
     EXPECT_EQ(lines[0], "Time,Since request,Direction,Pending,Length,Hex,Text,Meaning");
-    EXPECT_EQ(lines[2].substr(23),
-              ",,sent,200,12,51 51 53 23 41 44 52 3A 30 30 35 23,QQS#ADR:005#,set slave address 005");
-    EXPECT_EQ(lines[4].substr(23), ",,refused,200,,,,\"nothing sent: say \"\"no\"\", twice\"");
+    EXPECT_EQ(
+        lines[2].substr(23),
+        ",,sent,200 Set Command,12,51 51 53 23 41 44 52 3A 30 30 35 23,QQS#ADR:005#,set slave address 005");
+    EXPECT_EQ(lines[4].substr(23), ",,refused,200 Set Command,,,,\"nothing sent: say \"\"no\"\", twice\"");
     EXPECT_NE(window.saveTo(dir.filePath("missing/traffic.csv"), app::TrafficWindow::FileFormat::Csv), "");
 }

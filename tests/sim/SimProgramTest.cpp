@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <unistd.h>
 
 #include "sim/Instrument.h"
@@ -148,6 +149,36 @@ TEST(SimProgram, NoisePutsGarbageBeforeEveryReply) {
     ASSERT_GT(noisy.size(), good.size());
     EXPECT_LE(noisy.size(), good.size() + 4);
     EXPECT_TRUE(noisy.ends_with(good));
+}
+
+TEST(SimProgram, BaudPacesEveryReplyByteAtItsCharacterTime) {
+    // The analog output block is 205 characters: at 9600 baud, 213 ms of line time (8N1) or 235 ms
+    // with a parity bit. Nothing goes out early, so the whole block cannot be in any sooner.
+    const std::string query = "QQQ#QX2#";
+    const struct {
+        std::vector<std::string> options;
+        double atLeastMs;
+    } cases[] = {
+        {{"--baud", "9600"}, 205 * 10 / 9.6},
+        {{"--baud", "9600", "--parity", "even"}, 205 * 11 / 9.6},
+    };
+    for (const auto& c : cases) {
+        SimProcess sim(VX538_SIM_PATH, c.options);
+        SimLine line(sim.path());
+        const auto start = Clock::now();
+        line.write(query);
+        const std::string reply = line.readAtLeast(205, 5s);
+        const long long took = msSince(start);
+        EXPECT_EQ(reply.size(), 205u);
+        EXPECT_TRUE(reply.starts_with("QQQ#QX2:DL:0,DA1:")) << reply;
+        EXPECT_GE(took, c.atLeastMs) << c.options.back();
+        EXPECT_EQ(sim.stop(), 0);
+    }
+    // A speed or parity the line cannot have stops the program before it prints its terminal.
+    for (const std::vector<std::string>& wrong :
+         {std::vector<std::string>{"--baud", "0"}, {"--baud", "96x"}, {"--parity", "mark"}}) {
+        EXPECT_THROW(SimProcess(VX538_SIM_PATH, wrong), std::runtime_error) << wrong.back();
+    }
 }
 
 TEST(SimProgram, HangupAfterClosesTheLineAfterThatManyRequests) {

@@ -2,19 +2,18 @@
 #include "tests/support/SimProcess.h"
 
 #include "tests/support/LineIo.h"
+#include "tests/support/ProgramRun.h"
 
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
 #include <stdexcept>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
-extern char** environ;
 
 namespace testsupport {
 
@@ -34,25 +33,16 @@ SimProcess::SimProcess(const std::string& program, const std::vector<std::string
     if (pipe2(pipeEnds, O_CLOEXEC) != 0) {
         throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));
     }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
-    std::vector<std::string> words = {program};
-    words.insert(words.end(), options.begin(), options.end());
-    std::vector<char*> argv;
-    for (std::string& word : words) {
-        argv.push_back(word.data());
-    }
-    argv.push_back(nullptr);
     pid_t pid = -1;
-    const int error = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
+    try {
+        pid = Spawn(program, options, pipeEnds[1]);
+    } catch (...) {
+        ::close(pipeEnds[0]);
+        ::close(pipeEnds[1]);
+        throw;
+    }
     ::close(pipeEnds[1]);
     output_ = pipeEnds[0];
-    if (error != 0) {
-        ::close(output_);
-        throw std::runtime_error(program + ": " + std::strerror(error));
-    }
     pid_ = pid;
 
     const auto deadline = Clock::now() + std::chrono::seconds(10);

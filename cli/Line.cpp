@@ -1,0 +1,220 @@
+// The synchronous exchange of vx538 over serial/'s platform layer.
+#include "cli/Line.h"
+
+#include <algorithm>
+#include <array>
+#include <span>
+
+#include "config/ReplyCompletion.h"
+#include "hart/HartFrames.h"
+#include "serial/LineSettings.h"
+#include "tools/ModbusCrc.h"
+
+namespace cli {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A reply never needs more; noise that never stops ends here too.
+constexpr std::size_t kMaxReply = 4096;
+
+std::span<const uint8_t> bytesOf(std::string_view text) {
+    return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
+}
+
+bool hartReplyAt(std::span<const uint8_t> b, std::size_t i) {
+    // At least one preamble before a slave-to-master delimiter (short 0x06, long 0x86).
+    if (i == 0 || b[i - 1] != 0xFF || (b[i] != 0x06 && b[i] != 0x86)) {
+        return false;
+    }
+    const std::size_t addressLength = (b[i] & 0x80) ? 5 : 1;
+    const std::size_t countAt = i + 1 + addressLength + 1;
+    if (countAt >= b.size()) {
+        return false;
+    }
+    const std::size_t checkAt = countAt + 1 + b[countAt];
+    return checkAt < b.size() && hart::CheckByte(b.subspan(i, checkAt - i)) == b[checkAt];
+}
+
+bool modbusReplyAt(std::span<const uint8_t> b, std::size_t i, uint8_t slave, uint8_t function) {
+    if (i + 2 >= b.size() || b[i] != slave) {
+        return false;
+    }
+    std::size_t length = 0;
+    if (b[i + 1] == (function | 0x80)) {
+        length = 5; // slave, function | 0x80, exception code, CRC
+    } else if (b[i + 1] == function && function >= 1 && function <= 4) {
+        length = 3 + std::size_t{b[i + 2]} + 2;
+    } else {
+        return false;
+    }
+    if (i + length > b.size()) {
+        return false;
+    }
+    const tools::CrcBytes crc = tools::ModbusCrc16(b.subspan(i, length - 2));
+    return b[i + length - 2] == crc.low && b[i + length - 1] == crc.high;
+}
+
+} // namespace
+
+bool ReplyComplete(const ReplyShape& shape, std::string_view received) {
+    const auto b = bytesOf(received);
+    switch (shape.kind) {
+    case ReplyShape::Kind::Quiet: return false;
+    case ReplyShape::Kind::TextQuery: return config::queryReplyComplete(shape.key, received);
+    case ReplyShape::Kind::Hart:
+        for (std::size_t i = 1; i < b.size(); ++i) {
+            if (hartReplyAt(b, i)) {
+                return true;
+            }
+        }
+        return false;
+    case ReplyShape::Kind::Modbus:
+        for (std::size_t i = 0; i < b.size(); ++i) {
+            if (modbusReplyAt(b, i, shape.slave, shape.function)) {
+                return true;
+            }
+        }
+        return false;
+    }
+    return false;
+}
+
+std::string OpenFailureMessage(const std::string& path, const serial::PosixPort::OpenOutcome& outcome) {
+    std::string reason = serial::openFailureReason(outcome.error);
+    if (reason.empty()) {
+        reason = "not a serial port.";
+    }
+    return "cannot open " + path + ": " + reason;
+}
+
+Line::Line(LineOptions options, const serial::EventFd& stop) : options_(std::move(options)), stop_(stop) {
+    path_ = serial::portPathFor(options_.port);
+}
+
+Line::~Line() {
+    close();
+}
+
+std::optional<std::string> Line::open() {
+    const auto outcome = port_.open(path_);
+    if (outcome.result != serial::PosixPort::OpenResult::Opened) {
+        return OpenFailureMessage(path_, outcome);
+    }
+    setLine(options_.baud, options_.parity);
+    return std::nullopt;
+}
+
+void Line::close() {
+    port_.close();
+}
+
+void Line::setLine(uint32_t baud, serial::TParity parity) {
+    options_.baud = baud;
+    options_.parity = parity;
+    // Raw 8-bit frames: no software flow control, which would swallow 0x11 and 0x13 in binary replies.
+    serial::LineSettings settings;
+    settings.baudRate = baud;
+    settings.parity = parity;
+    settings.parityCheck = parity != serial::TParity::None;
+    settings.outxXonXoffFlow = false;
+    settings.inxXonXoffFlow = false;
+    port_.applyLineSettings(settings);
+}
+
+Millis Line::characterTime(std::size_t count) const {
+    // Start bit, 8 data bits, parity bit when there is one, 1 stop bit.
+    const int bits = options_.parity == serial::TParity::None ? 10 : 11;
+    const auto micros = static_cast<long long>(count) * bits * 1'000'000LL / std::max<uint32_t>(options_.baud, 1);
+    return std::chrono::ceil<Millis>(std::chrono::microseconds(micros));
+}
+
+void Line::discardStale() {
+    port_.purge(serial::QueueSide::Input);
+    std::array<uint8_t, 256> scratch{};
+    while (serial::readSome(port_.fd(), scratch.data(), scratch.size()).kind == serial::IoResult::Done) {
+    }
+}
+
+bool Line::write(std::string_view frame) {
+    std::size_t done = 0;
+    while (done < frame.size()) {
+        const auto ready = serial::waitForPort(stop_, port_.fd(), true, Clock::now() + options_.timeout);
+        if (ready != serial::WaitResult::Ready) {
+            return false;
+        }
+        const auto result = serial::writeSome(port_.fd(), frame.data() + done, frame.size() - done);
+        if (result.kind == serial::IoResult::Failed) {
+            return false;
+        }
+        done += result.count;
+    }
+    return true;
+}
+
+Reply Line::exchange(std::string_view frame, const ReplyShape& shape, bool retry) {
+    Reply reply;
+    const int attempts = retry ? 1 + std::max(0, options_.retries) : 1;
+    for (int attempt = 1; attempt <= attempts; ++attempt) {
+        discardStale();
+        if (observer.sent) {
+            observer.sent(frame);
+        }
+        if (!write(frame)) {
+            reply.end = stop_.isSignalled() ? ReplyEnd::Interrupted : ReplyEnd::Lost;
+            return reply;
+        }
+        reply = readReply(shape, Clock::now(), characterTime(frame.size()));
+        reply.attempts = attempt;
+        if (reply.end != ReplyEnd::NoReply) {
+            break;
+        }
+    }
+    return reply;
+}
+
+Reply Line::readReply(const ReplyShape& shape, Clock::time_point written, Millis frameTime) {
+    Reply reply;
+    // The driver may still be sending the frame when write returns: its time on the line comes first.
+    const Clock::time_point firstByteDue = written + frameTime + options_.timeout;
+    Clock::time_point lastByte{};
+    const auto finish = [&](ReplyEnd end) {
+        reply.end = end;
+        reply.elapsed = std::chrono::duration_cast<Millis>(Clock::now() - written);
+        if (!reply.bytes.empty() && observer.received) {
+            observer.received(reply.bytes);
+        }
+        if (end == ReplyEnd::NoReply && observer.timedOut) {
+            observer.timedOut();
+        }
+        return reply;
+    };
+    for (;;) {
+        const Clock::time_point deadline = reply.bytes.empty() ? firstByteDue : lastByte + options_.gap;
+        switch (serial::waitForPort(stop_, port_.fd(), false, deadline)) {
+        case serial::WaitResult::Closed: return finish(ReplyEnd::Interrupted);
+        case serial::WaitResult::Failed: return finish(ReplyEnd::Lost);
+        case serial::WaitResult::TimedOut: return finish(reply.bytes.empty() ? ReplyEnd::NoReply : ReplyEnd::Quiet);
+        case serial::WaitResult::Ready: break;
+        }
+        std::array<char, 512> buffer{};
+        const auto result = serial::readSome(port_.fd(), buffer.data(), buffer.size());
+        if (result.kind == serial::IoResult::Failed) {
+            return finish(ReplyEnd::Lost);
+        }
+        if (result.kind == serial::IoResult::WouldBlock) {
+            continue;
+        }
+        reply.bytes.append(buffer.data(), std::min(result.count, kMaxReply - reply.bytes.size()));
+        lastByte = Clock::now();
+        if (ReplyComplete(shape, reply.bytes)) {
+            return finish(ReplyEnd::Complete);
+        }
+        if (reply.bytes.size() >= kMaxReply) {
+            return finish(ReplyEnd::Quiet);
+        }
+    }
+}
+
+} // namespace cli

@@ -1,0 +1,107 @@
+// One converter's serial line for vx538: a request written, its reply read synchronously until it is
+// complete (not until 400 ms of silence), over serial/'s platform layer (the same port names,
+// exclusive hold and restored settings as the window).
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "serial/LineTypes.h"
+#include "serial/PosixPort.h"
+
+namespace cli {
+
+using Millis = std::chrono::milliseconds;
+
+struct LineOptions {
+    std::string port;                     // as typed: "COM3", "ttyUSB0", "/dev/ttyUSB0"
+    uint32_t baud = 9600;
+    serial::TParity parity = serial::TParity::None;
+    Millis timeout{1000}; // for the first byte of a reply
+    Millis gap{50};       // silence that ends a reply whose end cannot be told from its bytes
+    int retries = 0;      // resends of a query that got no reply
+};
+
+// What ends a reply before the line goes quiet.
+struct ReplyShape {
+    enum class Kind {
+        Quiet,     // nothing known: the gap ends it (set replies, raw frames, the communication query)
+        TextQuery, // a query's reply: config::queryReplyComplete for `key`
+        Hart,      // a slave-to-master HART frame with its byte count and a right check byte
+        Modbus,    // a reply (or exception) of `slave` to `function` with its length and a right CRC
+    };
+    Kind kind = Kind::Quiet;
+    std::string key;
+    uint8_t slave = 0;
+    uint8_t function = 0;
+};
+
+// Whether `received` holds the whole reply `shape` describes, wherever it starts (noise before it
+// is allowed). Always false for Kind::Quiet.
+bool ReplyComplete(const ReplyShape& shape, std::string_view received);
+
+enum class ReplyEnd {
+    Complete,    // the shape says it is whole
+    Quiet,       // bytes came, then the gap passed
+    NoReply,     // nothing within the timeout
+    Interrupted, // the stop event (Ctrl+C)
+    Lost,        // the line went away (adapter unplugged)
+};
+
+struct Reply {
+    std::string bytes;
+    ReplyEnd end = ReplyEnd::NoReply;
+    Millis elapsed{0}; // from the end of the (last) request to the end of the reply
+    int attempts = 1;
+};
+
+// What the line did, for the traffic log.
+struct LineObserver {
+    std::function<void(std::string_view frame)> sent;
+    std::function<void(std::string_view block)> received;
+    std::function<void()> timedOut;
+};
+
+class Line {
+public:
+    // `stop` is shared by every line of the program; once signalled, waits end at once.
+    Line(LineOptions options, const serial::EventFd& stop);
+    ~Line();
+    Line(const Line&) = delete;
+    Line& operator=(const Line&) = delete;
+
+    // Opens and sets up the port; the reason it could not be opened, in the window's words, otherwise.
+    std::optional<std::string> open();
+    void close();
+    const std::string& path() const { return path_; }
+    const LineOptions& options() const { return options_; }
+
+    // Discards stale bytes, writes the frame, reads the reply. `retry` allows resending (queries
+    // only: a set command might have been taken even if its reply was lost).
+    Reply exchange(std::string_view frame, const ReplyShape& shape, bool retry);
+
+    // Speed and parity of an open line, e.g. after the converter's RS485 settings changed.
+    void setLine(uint32_t baud, serial::TParity parity);
+
+    LineObserver observer;
+
+private:
+    Reply readReply(const ReplyShape& shape, std::chrono::steady_clock::time_point written, Millis frameTime);
+    bool write(std::string_view frame);
+    void discardStale();
+    Millis characterTime(std::size_t count) const;
+
+    LineOptions options_;
+    const serial::EventFd& stop_;
+    serial::PosixPort port_;
+    std::string path_;
+};
+
+// The message for a port that cannot be opened: "cannot open /dev/ttyUSB0: not found: ...".
+std::string OpenFailureMessage(const std::string& path, const serial::PosixPort::OpenOutcome& outcome);
+
+} // namespace cli

@@ -1,0 +1,98 @@
+// One port's run of a command: requests, replies read against the interpreter, the traffic log.
+#include "cli/Session.h"
+
+#include "traffic/EventFormat.h"
+
+namespace cli {
+
+namespace {
+
+std::span<const uint8_t> bytesOf(std::string_view text) {
+    return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
+}
+
+} // namespace
+
+std::string TrafficLog::open(const std::string& path) {
+    return file_.open(path, traffic::TextHeader());
+}
+
+void TrafficLog::write(const traffic::Event& event, std::string_view port) {
+    traffic::Event named = event;
+    named.note = std::string(port) + ": " + named.note;
+    const std::string line = traffic::TextLine(named);
+    const std::lock_guard lock(mutex_);
+    file_.writeLine(line);
+}
+
+int32_t PendingFor(profile::Query query) {
+    switch (query) {
+    case profile::Query::QX1: return traffic::pending::SystemParameters;
+    case profile::Query::QX2: return traffic::pending::AnalogOutputs;
+    case profile::Query::QX3: return traffic::pending::CustomHart;
+    case profile::Query::QX4: return traffic::pending::ParseFormat;
+    case profile::Query::QX6: return traffic::pending::TestValues;
+    }
+    return traffic::pending::None;
+}
+
+Session::Session(LineOptions options, const serial::EventFd& stop, TrafficLog* log)
+    : options_(options), line_(options, stop), log_(log) {
+    if (log_ && log_->isOpen()) {
+        recorder_.onAppended = [this] { log_->write(recorder_.log().at(recorder_.log().size() - 1), port()); };
+    }
+}
+
+void Session::open() {
+    if (const auto failure = line_.open()) {
+        if (log_ && log_->isOpen()) {
+            recorder_.port(traffic::EventKind::Refused, port() + " not opened: " + *failure);
+        }
+        throw Failure(code::PortUnusable, *failure);
+    }
+    recorder_.port(traffic::EventKind::PortOpened,
+                   port() + " (" + line_.path() + "), " + std::to_string(options_.baud) + " baud");
+}
+
+Answer Session::request(std::string_view frame, const ReplyShape& shape, int32_t pendingCommand, bool isQuery,
+                        std::string_view what) {
+    line_.observer.sent = [&](std::string_view bytes) { recorder_.sent(bytesOf(bytes), pendingCommand); };
+    line_.observer.received = [&](std::string_view bytes) { recorder_.received(bytesOf(bytes), pendingCommand); };
+    line_.observer.timedOut = [&] { recorder_.timedOut("no reply to " + std::string(what), pendingCommand); };
+    Answer answer;
+    answer.reply = line_.exchange(frame, shape, isQuery);
+    line_.observer = {};
+    switch (answer.reply.end) {
+    case ReplyEnd::Interrupted: throw Failure(code::Interrupted, "interrupted");
+    case ReplyEnd::NoReply: {
+        std::string message = "no reply to " + std::string(what) + " within " +
+                              std::to_string(options_.timeout.count()) + " ms";
+        if (answer.reply.attempts > 1) {
+            message += " (sent " + std::to_string(answer.reply.attempts) + " times)";
+        }
+        throw Failure(code::NoReply, message);
+    }
+    case ReplyEnd::Lost:
+        if (answer.reply.bytes.empty()) {
+            throw Failure(code::PortUnusable, "the line to " + line_.path() + " was lost (adapter unplugged?)");
+        }
+        break; // what arrived before the line went is still read
+    case ReplyEnd::Complete:
+    case ReplyEnd::Quiet: break;
+    }
+    answer.reading = traffic::Read(bytesOf(answer.reply.bytes), traffic::Direction::Received, pendingCommand,
+                                   bytesOf(frame));
+    return answer;
+}
+
+std::vector<std::string> Session::query(profile::Query query, profile::Configuration& values, std::string* raw) {
+    const std::string key(profile::QueryKey(query));
+    const Answer answer = request(profile::QueryFrame(query), {ReplyShape::Kind::TextQuery, key, 0, 0},
+                                  PendingFor(query), true, key + " (" + std::string(profile::QueryTitle(query)) + ")");
+    if (raw) {
+        *raw = answer.reply.bytes;
+    }
+    return profile::DecodeReply(query, answer.reply.bytes, values);
+}
+
+} // namespace cli

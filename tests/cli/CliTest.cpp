@@ -1,0 +1,219 @@
+// vx538 against vx538-sim, both as child processes, as a script on a production line runs them; and
+// the rules that end a reply before the line goes quiet.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include "cli/Line.h"
+#include "hart/HartFrames.h"
+#include "tests/support/ProgramRun.h"
+#include "tests/support/SimProcess.h"
+#include "tools/ModbusCrc.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testsupport::ProgramResult;
+using testsupport::RunProgram;
+using testsupport::SimProcess;
+
+std::string withCrc(std::string frame) {
+    const auto crc = tools::ModbusCrc16({reinterpret_cast<const uint8_t*>(frame.data()), frame.size()});
+    return frame + static_cast<char>(crc.low) + static_cast<char>(crc.high);
+}
+
+std::string hartReply(std::string body) {
+    const auto check = hart::CheckByte({reinterpret_cast<const uint8_t*>(body.data()), body.size()});
+    return std::string(5, '\xFF') + body + static_cast<char>(check);
+}
+
+TEST(ReplyShape, AReplyEndsAtItsLengthAndCheckWhereverItStarts) {
+    using Kind = cli::ReplyShape::Kind;
+    const cli::ReplyShape modbus{Kind::Modbus, {}, 1, 3};
+    const cli::ReplyShape hart{Kind::Hart, {}, 0, 0};
+    const std::string registers = withCrc(std::string("\x01\x03\x04\x42\xC8\x00\x00", 7));
+    const std::string exception = withCrc(std::string("\x01\x83\x02", 3));
+    const std::string identity = hartReply(std::string("\x06\x80\x00\x04\x00\x00\xFE\x26", 8));
+    struct Case {
+        const char* what;
+        const cli::ReplyShape& shape;
+        std::string bytes;
+        bool complete;
+    } cases[] = {
+        {"registers", modbus, registers, true},
+        {"registers after noise", modbus, "\xC7\xBF\x4B" + registers, true},
+        {"registers less their last byte", modbus, registers.substr(0, registers.size() - 1), false},
+        {"registers with a wrong CRC", modbus, registers.substr(0, registers.size() - 1) + "\x00", false},
+        {"another slave's registers", cli::ReplyShape{Kind::Modbus, {}, 2, 3}, registers, false},
+        {"an exception", modbus, exception, true},
+        {"the request echoed", modbus, withCrc(std::string("\x01\x03\x00\x00\x00\x12", 6)), false},
+        {"a HART reply", hart, identity, true},
+        {"a HART reply after noise", hart, "\x12\x34" + identity, true},
+        {"a HART reply cut short", hart, identity.substr(0, identity.size() - 1), false},
+        {"a HART request (echo)", hart, hartReply(std::string("\x02\x80\x00\x00", 4)), false},
+        {"a set reply", cli::ReplyShape{}, "QQS#ADR:OK#", false},
+        {"a query reply", cli::ReplyShape{Kind::TextQuery, "QX1", 0, 0}, "QQQ#QX1:ADR:001,BA1:30,BA2:30,MD:0,JTM:010#",
+         true},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(cli::ReplyComplete(c.shape, c.bytes), c.complete) << c.what;
+    }
+}
+
+class Vx538 : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() / ("vx538-test-" + std::to_string(::getpid()) + "-" +
+                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    SimProcess& sim(std::vector<std::string> options = {}) {
+        sims_.push_back(std::make_unique<SimProcess>(VX538_SIM_PATH, options));
+        return *sims_.back();
+    }
+    std::string path(const std::string& name) const { return (dir_ / name).string(); }
+    static ProgramResult vx538(std::vector<std::string> arguments) { return RunProgram(VX538_PATH, arguments); }
+    static std::string read(const std::string& file) {
+        std::ifstream in(file);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+    static void write(const std::string& file, const std::string& text) { std::ofstream(file) << text; }
+
+    fs::path dir_;
+    std::vector<std::unique_ptr<SimProcess>> sims_;
+};
+
+TEST_F(Vx538, ABackupRestoresOntoAFactoryConverterAndVerifies) {
+    SimProcess& commissioned = sim();
+    const auto set = vx538({"-p", commissioned.path(), "set", "rs485.parity=even", "mode=single-meter",
+                            "ao3.variable=2", "ao5.20ma=123456.7", "ao0.4ma=0.1", "read1.command=82 26 0C 0A 1B 2C 02 00",
+                            "parse3.coefficient=0.5", "parse.address-bit=6", "modbus.address=17"});
+    ASSERT_EQ(set.status, 0) << set.out << set.err;
+    EXPECT_NE(set.out.find("ao5.20ma = 123456.7 (took)"), std::string::npos) << set.out;
+
+    const std::string first = path("first.json");
+    const auto backup = vx538({"-p", commissioned.path(), "backup", "-o", first});
+    ASSERT_EQ(backup.status, 0) << backup.err;
+
+    SimProcess& factory = sim();
+    const auto restore = vx538({"-p", factory.path(), "restore", "-i", first});
+    ASSERT_EQ(restore.status, 0) << restore.out << restore.err;
+    // The line settings go last; the factory's RS485 parity was none.
+    EXPECT_TRUE(restore.out.find("RS485 port: QQS#BA1:32#") > restore.out.find("MODBUS slave address: QQS#ADR:017#"))
+        << restore.out;
+    EXPECT_EQ(vx538({"-p", factory.path(), "verify", "-i", first}).status, 0);
+    const auto diff = vx538({"-p", factory.path(), "diff", "-i", first});
+    EXPECT_EQ(diff.status, 0);
+    EXPECT_EQ(diff.out, "matches " + first + " (74 parameters)\n");
+    // Restored again, nothing differs, so nothing is sent.
+    EXPECT_NE(vx538({"-p", factory.path(), "restore", "-i", first}).out.find("nothing sent"), std::string::npos);
+
+    // The same file, one value changed by hand: diff names it and exits 1.
+    std::string text = read(first);
+    const auto at = text.find("\"parse.address-bit\": 6");
+    ASSERT_NE(at, std::string::npos);
+    text.replace(at, 22, "\"parse.address-bit\": 9");
+    write(path("changed.json"), text);
+    const auto changed = vx538({"-p", factory.path(), "diff", "-i", path("changed.json")});
+    EXPECT_EQ(changed.status, 1);
+    EXPECT_NE(changed.out.find("parse.address-bit  file 9, converter 6"), std::string::npos) << changed.out;
+    EXPECT_NE(changed.out.find("1 of 74 parameters differ"), std::string::npos) << changed.out;
+}
+
+TEST_F(Vx538, ABadFileIsRefusedBeforeAnythingIsSent) {
+    const std::string log = path("sim.log");
+    SimProcess& converter = sim({"--log", log});
+    std::string good = vx538({"-p", converter.path(), "backup", "-o", "-"}).out;
+    ASSERT_NE(good.find("\"version\": 1"), std::string::npos);
+    const auto replaced = [&](const std::string& from, const std::string& to) {
+        std::string text = good;
+        text.replace(text.find(from), from.size(), to);
+        return text;
+    };
+    struct Case {
+        std::string text;
+        int status;
+        const char* message;
+    } cases[] = {
+        {replaced("\"version\": 1", "\"version\": 2"), 8, "version 2, newer than this program reads"},
+        {replaced("\"mode\"", "\"moed\""), 2, "unknown parameter 'moed'"},
+        {replaced("\"modbus.address\": 1", "\"modbus.address\": 248"), 2, "modbus.address: '248' is outside 1..247"},
+        {"not json", 8, "not a configuration file"},
+    };
+    const std::size_t before = read(log).size();
+    for (const Case& c : cases) {
+        write(path("bad.json"), c.text);
+        for (const char* command : {"restore", "verify"}) {
+            const auto run = vx538({"-p", converter.path(), command, "-i", path("bad.json")});
+            EXPECT_EQ(run.status, c.status) << command << ": " << run.err;
+            EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+        }
+    }
+    EXPECT_EQ(vx538({"-p", converter.path(), "restore", "-i", path("missing.json")}).status, 8);
+    EXPECT_EQ(read(log).size(), before) << read(log).substr(before);
+}
+
+TEST_F(Vx538, FaultsOnTheLineGiveTheirExitCodes) {
+    SimProcess& silent = sim({"--silent"});
+    SimProcess& corrupt = sim({"--corrupt"});
+    const auto noReply = vx538({"-p", silent.path(), "--timeout", "200", "get", "mode"});
+    EXPECT_EQ(noReply.status, 4);
+    EXPECT_NE(noReply.err.find("no reply to QX1 (system parameters) within 200 ms"), std::string::npos) << noReply.err;
+    const auto hart = vx538({"-p", silent.path(), "--timeout", "200", "hart", "id"});
+    EXPECT_EQ(hart.status, 6);
+    EXPECT_NE(hart.err.find("only in transparent mode"), std::string::npos) << hart.err;
+    const auto crc = vx538({"-p", corrupt.path(), "modbus", "read"});
+    EXPECT_EQ(crc.status, 7);
+    EXPECT_NE(crc.out.find("CRC"), std::string::npos) << crc.out;
+    const auto missing = vx538({"-p", path("ttyUSB9"), "ping"});
+    EXPECT_EQ(missing.status, 3);
+    EXPECT_NE(missing.err.find("not found"), std::string::npos) << missing.err;
+    EXPECT_EQ(vx538({"-p", corrupt.path(), "set", "mode=sleepy"}).status, 2);
+    const auto refused = vx538({"-p", corrupt.path(), "raw", "QQS#JTM:000#"});
+    EXPECT_EQ(refused.status, 0);
+    EXPECT_NE(refused.out.find("QQS#JTM:ERR#"), std::string::npos) << refused.out;
+}
+
+TEST_F(Vx538, FourConvertersAtOnceEachReportedThenSummed) {
+    std::vector<std::string> arguments = {"--timeout", "300"};
+    for (int i = 0; i < 4; ++i) {
+        arguments.insert(arguments.end(), {"-p", sim(i == 2 ? std::vector<std::string>{"--silent"}
+                                                            : std::vector<std::string>{})
+                                                     .path()});
+    }
+    arguments.push_back("ping");
+    const auto text = vx538(arguments);
+    EXPECT_EQ(text.status, 4);
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_NE(text.out.find("== " + sims_[i]->path() + " =="), std::string::npos);
+    }
+    const auto summary = text.out.substr(text.out.find("\nport "));
+    EXPECT_EQ(std::count(summary.begin(), summary.end(), '\n'), 6) << summary; // blank, titles, four ports
+    std::istringstream lines(summary);
+    int ok = 0;
+    for (std::string line; std::getline(lines, line);) {
+        ok += line.find(" 0 ok ") != std::string::npos;
+        if (line.starts_with(sims_[2]->path() + " ")) {
+            EXPECT_NE(line.find(" 4 no reply "), std::string::npos) << line;
+        }
+    }
+    EXPECT_EQ(ok, 3) << summary;
+    // Each port's two lines together, then the blank line, the titles and a line per port.
+    EXPECT_EQ(std::count(text.out.begin(), text.out.end(), '\n'), 4 * 2 + 2 + 4) << text.out;
+
+    arguments.insert(arguments.begin(), "--json");
+    const auto json = vx538(arguments);
+    EXPECT_EQ(json.status, 4);
+    EXPECT_EQ(std::count(json.out.begin(), json.out.end(), '\n'), 4) << json.out;
+    EXPECT_EQ(std::count(json.out.begin(), json.out.end(), '{'), 4);
+    EXPECT_NE(json.out.find("\"exit\":4,\"result\":\"no reply\""), std::string::npos) << json.out;
+}
+
+} // namespace

@@ -1,0 +1,169 @@
+// The simulator on a paced line, as a schedule in plain C++: when a request counts as complete, when
+// each reply byte is handed over, and the fault switches on top of the pacing; an unpaced line as it
+// always was.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "sim/Simulator.h"
+#include "tests/sim/Bytes.h"
+
+using namespace simtest;
+using namespace std::chrono_literals;
+using sim::LineTiming;
+using sim::Micros;
+using sim::Millis;
+using sim::Simulator;
+using sim::Write;
+
+namespace {
+
+const std::string kQuery = "QQQ#QX1#";
+const std::string kQueryReply = "QQQ#QX1:ADR:001,BA1:30,BA2:30,MD:0,JTM:010#";
+
+std::string joined(const std::vector<Write>& writes) {
+    std::string bytes;
+    for (const Write& w : writes) {
+        bytes += w.bytes;
+    }
+    return bytes;
+}
+
+// The time each byte of `writes` is handed over, byte by byte.
+std::vector<Millis> byteTimes(const std::vector<Write>& writes) {
+    std::vector<Millis> times;
+    for (const Write& w : writes) {
+        times.insert(times.end(), w.bytes.size(), w.at);
+    }
+    return times;
+}
+
+Micros exactly(double milliseconds) {
+    return Micros(static_cast<int64_t>(milliseconds * 1000 + 0.5));
+}
+
+} // namespace
+
+TEST(LineTiming, CharacterTimesRoundedUpNeverEarly) {
+    const struct {
+        int baud;
+        int bits;
+        int64_t characters;
+        int64_t micros;
+    } cases[] = {
+        {9600, 10, 1, 1042}, {9600, 10, 200, 208334}, {9600, 11, 1, 1146},
+        {1200, 10, 1, 8334}, {38400, 10, 1, 261},     {38400, 11, 3, 860},
+        {0, 10, 5, 0},       {9600, 10, 0, 0},        {4000000, 10, 100, 250},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(LineTiming({c.baud, c.bits}).charactersTime(c.characters).count(), c.micros)
+            << c.baud << " baud, " << c.bits << " bits, " << c.characters << " characters";
+    }
+    EXPECT_EQ(sim::BitsPerCharacter("none"), 10);
+    EXPECT_EQ(sim::BitsPerCharacter("odd"), 11);
+    EXPECT_EQ(sim::BitsPerCharacter("even"), 11);
+    EXPECT_EQ(sim::BitsPerCharacter("mark"), 0);
+    EXPECT_EQ(sim::BitsPerCharacter("Even"), 0);
+}
+
+TEST(Simulator, WithoutABaudRateEveryReplyIsOneWriteAtItsDelay) {
+    sim::Faults faults;
+    faults.delayMs = 300;
+    Simulator simulator(faults);
+    const std::vector<Write> writes = simulator.receive(kQuery, 1000ms);
+    ASSERT_EQ(writes.size(), 1u);
+    EXPECT_EQ(writes[0].at, 1300ms);
+    EXPECT_EQ(writes[0].bytes, kQueryReply);
+}
+
+// A request that arrives in pieces: each byte counts as arrived no earlier than one character after
+// the one before, so the reply starts from where the request's last byte would have come in.
+TEST(Simulator, APacedLineHandsOverEachReplyByteAtItsCharacterTime) {
+    struct Piece {
+        std::string bytes;
+        Millis at;
+    };
+    const struct Case {
+        const char* name;
+        LineTiming timing;
+        int delayMs;
+        std::vector<Piece> pieces;
+        double complete; // ms: when the request's last byte would have arrived
+    } cases[] = {
+        {"9600 8N1, all at once", {9600, 10}, 0, {{kQuery, 0ms}}, 7 * 10 / 9.6},
+        {"1200 8E1 with a delay", {1200, 11}, 50, {{kQuery, 100ms}}, 100 + 7 * 11 / 1.2},
+        {"pieces faster than the line", {9600, 10}, 0, {{"QQQ#", 0ms}, {"QX1#", 1ms}}, 7 * 10 / 9.6},
+        {"a pause inside the request", {9600, 10}, 0, {{"QQQ#", 0ms}, {"QX1#", 80ms}}, 80 + 3 * 10 / 9.6},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::Faults faults;
+        faults.delayMs = c.delayMs;
+        Simulator simulator(faults, c.timing);
+        std::vector<Write> writes;
+        for (const Piece& piece : c.pieces) {
+            for (Write& w : simulator.receive(piece.bytes, piece.at)) {
+                writes.push_back(std::move(w));
+            }
+        }
+        ASSERT_EQ(joined(writes), kQueryReply);
+        const double character = c.timing.bitsPerCharacter * 1000.0 / c.timing.baud; // ms
+        const std::vector<Millis> times = byteTimes(writes);
+        EXPECT_TRUE(std::is_sorted(times.begin(), times.end()));
+        for (std::size_t k = 0; k < times.size(); ++k) {
+            // Byte k is on the line once its own character time after the turnaround has passed.
+            const Micros due = exactly(c.complete + c.delayMs + character * static_cast<double>(k + 1));
+            ASSERT_GE(Micros(times[k]) + 1us, due) << "byte " << k << " early";
+            ASSERT_LT(Micros(times[k]), due + 1ms + 2us) << "byte " << k << " late";
+        }
+    }
+}
+
+TEST(Simulator, PacedRepliesFollowOneAnotherAndKeepSplitNoiseAndHangUp) {
+    const LineTiming line{9600, 10};
+    const Micros character = line.charactersTime(1);
+    {
+        // Two requests in one read: the second reply waits for the first to be on the line.
+        Simulator simulator({}, line);
+        const std::vector<Write> writes = simulator.receive(kQuery + kQuery, 0ms);
+        ASSERT_EQ(joined(writes), kQueryReply + kQueryReply);
+        const std::vector<Millis> times = byteTimes(writes);
+        // The first reply starts when the first request is in and takes 43 characters.
+        const Micros secondStart = exactly(7 * 10 / 9.6) + line.charactersTime(43);
+        EXPECT_GE(Micros(times[43]) + 1us, secondStart + character);
+    }
+    {
+        // A split reply: the gap lies between the end of the first part and the start of the second.
+        sim::Faults faults;
+        faults.splitMs = 250;
+        Simulator simulator(faults, line);
+        const std::vector<Millis> times = byteTimes(simulator.receive(kQuery, 0ms));
+        ASSERT_EQ(times.size(), kQueryReply.size());
+        const std::size_t half = kQueryReply.size() / 2;
+        EXPECT_GE(times[half] - times[half - 1], 250ms);
+        EXPECT_LT(times[half] - times[half - 1], 253ms);
+        EXPECT_LE(times[half - 1] - times[0], 22ms) << "the first part paced";
+    }
+    {
+        // Noise goes out paced in front of the reply; the HART check byte is spoiled all the same.
+        sim::Faults faults;
+        faults.noise = true;
+        faults.corrupt = true;
+        Simulator simulator(faults, line);
+        const std::string identity = hartFrame("02 80 00 00");
+        const std::vector<Write> writes = simulator.receive(identity, 0ms);
+        const std::string reply = joined(writes);
+        ASSERT_GE(reply.size(), 25u);
+        EXPECT_LE(reply.size(), 28u);
+        EXPECT_EQ(reply.substr(reply.size() - 24, 5), std::string(5, '\xFF'));
+        EXPECT_GT(writes.size(), 20u) << "one write per millisecond, about one byte each";
+    }
+    {
+        sim::Faults faults;
+        faults.hangupAfter = 1;
+        Simulator simulator(faults, line);
+        EXPECT_EQ(joined(simulator.receive(kQuery + kQuery, 0ms)), kQueryReply);
+        EXPECT_TRUE(simulator.lineClosed());
+    }
+}
