@@ -14,6 +14,7 @@
 #include "app/VX538AB.h"
 #include "profile/BackupFile.h"
 #include "tests/support/FormHarness.h"
+#include "tests/support/ProgramRun.h"
 #include "tests/support/SimProcess.h"
 #include "tests/support/Wait.h"
 
@@ -224,6 +225,39 @@ TEST_F(ConfigurationEndToEnd, WriteAllCopiesOneConverterToAnotherAndCompareFinds
     ASSERT_TRUE(runOver(other));
     ASSERT_EQ(other.messages().size(), 1u);
     EXPECT_EQ(other.messages()[0].text, "No parameter of the converter differs from first.json.");
+}
+
+// The window and vx538 read and write the same files: what the window saved, vx538 restores onto a
+// converter at the factory's values and then verifies; what vx538 backed up, the window loads.
+TEST_F(ConfigurationEndToEnd, FilesGoBetweenTheWindowAndVx538) {
+    SimProcess first(VX538_SIM_PATH);
+    configure(first);
+    const QString saved = folder.filePath("window.json");
+    std::vector<QString> read;
+    {
+        FormHarness h;
+        openOnSimulator(h, first);
+        readAndSave(h, saved);
+        read = parameterFields(h);
+    }
+    SimProcess second(VX538_SIM_PATH);
+    const std::string file = saved.toStdString();
+    const auto restore = testsupport::RunProgram(VX538_PATH, {"-p", second.path(), "restore", "-i", file});
+    EXPECT_EQ(restore.status, 0) << restore.out << restore.err;
+    const auto verify = testsupport::RunProgram(VX538_PATH, {"-p", second.path(), "verify", "-i", file});
+    EXPECT_EQ(verify.status, 0) << verify.out << verify.err;
+    for (const char* query : {"QQQ#QX1#", "QQQ#QX2#", "QQQ#QX3#", "QQQ#QX4#"}) {
+        EXPECT_EQ(ask(second, query), ask(first, query)) << query;
+    }
+
+    const std::string backedUp = folder.filePath("vx538.json").toStdString();
+    const auto backup = testsupport::RunProgram(VX538_PATH, {"-p", first.path(), "backup", "-o", backedUp});
+    ASSERT_EQ(backup.status, 0) << backup.out << backup.err;
+    FormHarness h;
+    chooseFile(QString::fromStdString(backedUp));
+    action(h, "LoadConfigurationAction")->trigger();
+    EXPECT_TRUE(h.messages().empty()) << h.messageTexts().front().toStdString();
+    EXPECT_EQ(parameterFields(h), read);
 }
 
 // The number the status line shows right after `before`.
