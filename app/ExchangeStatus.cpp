@@ -52,7 +52,7 @@ bool hasDecoder(int32_t pendingCommand) {
 
 std::string floatText(float value) {
     char buffer[32];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 7);
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 6);
     std::string text(buffer, result.ptr);
     // Numbers are shown with the decimal separator of the user's locale, as in the fields.
     for (char& c : text) {
@@ -105,7 +105,7 @@ std::string ModbusVariablesText(std::span<const uint8_t> replyFrame, std::span<c
         const uint32_t high = *lowWordFirst ? reg(first + 1) : reg(first);
         const uint32_t low = *lowWordFirst ? reg(first) : reg(first + 1);
         out += out.empty() ? "" : ", ";
-        out += "variable " + std::to_string(variable) + " = " + floatText(std::bit_cast<float>(high << 16 | low));
+        out += std::to_string(variable) + " = " + floatText(std::bit_cast<float>(high << 16 | low));
     }
     return out;
 }
@@ -163,15 +163,17 @@ void ExchangeStatus::blockReceived(std::span<const uint8_t> block, int32_t pendi
                                    const WordOrders& orders) {
     waiting_ = false;
     const traffic::Reading reading = readingOf(block, traffic::Direction::Received, pendingCommand, requestBytes_);
-    std::string text = verdictPhrase(reading.verdict, pendingCommand, reading.meaning) + ": " + reading.meaning;
+    std::string text = verdictPhrase(reading.verdict, pendingCommand, reading.meaning) + ": ";
     if (pendingCommand == pending::ModbusTest && reading.verdict == traffic::Verdict::Good &&
         reading.frameOffset + reading.frameLength <= block.size()) {
+        // The variables first: the registers' own listing is long, and the line is one line.
         const std::string variables =
             ModbusVariablesText(block.subspan(reading.frameOffset, reading.frameLength), requestBytes_, orders);
         if (!variables.empty()) {
-            text += "; as floats in the parse format's word order: " + variables;
+            text += "variables as floats in the parse format's word order: " + variables + "; ";
         }
     }
+    text += reading.meaning;
     replyMeaning_ = reading.meaning;
     event(std::move(text), traffic::IsFault(reading.verdict));
     blockShown_ = hasDecoder(pendingCommand);

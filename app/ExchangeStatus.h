@@ -31,7 +31,7 @@ std::string PortText(std::string_view name, std::string_view path);
 std::string_view ParityText(int parity);
 
 // The variables of a good MODBUS read reply as floats, each in its parse format's word order:
-// "variable 1 = 101.3, variable 2 = 24.5". A variable counts when both its registers (40001 + 2n and
+// "1 = 101.3, 2 = 24.5" (variable numbers). A variable counts when both its registers (40001 + 2n and
 // the next) are in the reply; `request` gives the first register. Empty when none is, or when the
 // request is no read of holding registers.
 std::string ModbusVariablesText(std::span<const uint8_t> replyFrame, std::span<const uint8_t> request,

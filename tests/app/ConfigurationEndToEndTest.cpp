@@ -291,8 +291,8 @@ TEST(StatusLine, NamesTheVerdictOfEachReply) {
     h.click("Button4");
     ASSERT_TRUE(waitUntil([&] { return status.text().contains("reply good"); }, 3s)) << status.text().toStdString();
     EXPECT_FALSE(status.fault());
-    EXPECT_NEAR(statusNumber(status.text(), "variable 1 = ").value_or(0), 101.3, 3.0) << status.text().toStdString();
-    EXPECT_TRUE(status.text().contains("variable 8 = 0")) << status.text().toStdString();
+    EXPECT_NEAR(statusNumber(status.text(), "word order: 1 = ").value_or(0), 101.3, 3.0) << status.text().toStdString();
+    EXPECT_TRUE(status.text().contains(", 8 = 0; MODBUS reply")) << status.text().toStdString();
     EXPECT_TRUE(h.messages().empty());
 
     h.click("Button1");

@@ -1,0 +1,70 @@
+// Puts the real window, on a simulated converter, in the states the README's pictures show, for
+// scripts/screenshot.sh (VX538_BINARY=build/tests/app/window_scenes):
+//   VX538_SCENE=menu    the header's configuration menu open
+//   VX538_SCENE=modbus  the status line after a MODBUS test on the "Modbus Parameter Configuration" tab
+// It ends by itself after a few seconds, stopping the simulator. Under Xvfb without a window manager
+// an open popup menu reaches the screen black; with VX538_SCENE_OUT=FILE the scene also saves the
+// window as it draws itself, with the open menu drawn where it stands, as a PNG.
+#include <cstdlib>
+#include <string>
+
+#include <QApplication>
+#include <QImage>
+#include <QPainter>
+#include <QMenu>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTimer>
+
+#include "app/ConfigurationActions.h"
+#include "app/Locale.h"
+#include "app/VX538AB.h"
+#include "tests/support/SimProcess.h"
+
+int main(int argc, char** argv) {
+    const char* scene = std::getenv("VX538_SCENE");
+    const std::string which = scene ? scene : "menu";
+    QApplication application(argc, argv);
+    QApplication::setStyle(QStringLiteral("Fusion"));
+    QApplication::setApplicationDisplayName(QStringLiteral("VX538-T-B-4"));
+    app::ApplyLocaleSettings();
+    // A menu that fades or rolls in is caught half drawn by a screenshot.
+    QApplication::setEffectEnabled(Qt::UI_AnimateMenu, false);
+    QApplication::setEffectEnabled(Qt::UI_FadeMenu, false);
+
+    testsupport::SimProcess sim(VX538_SIM_PATH);
+    TForm1 form;
+    form.SetPortName(QString::fromStdString(sim.path()));
+    form.show();
+    form.findChild<QPushButton*>(QStringLiteral("Button1"))->click();
+
+    if (which == "modbus") {
+        form.findChild<QTabWidget*>(QStringLiteral("PageControl1"))->setCurrentIndex(2);
+        QTimer::singleShot(300, &form, [&form] { form.findChild<QPushButton*>(QStringLiteral("Button4"))->click(); });
+    } else {
+        QTimer::singleShot(800, &form, [&form] {
+            QPushButton* button = form.Configuration().menuButton();
+            button->setDown(true);
+            form.Configuration().menu()->popup(button->mapToGlobal(QPoint(0, button->height())));
+        });
+    }
+    if (const char* out = std::getenv("VX538_SCENE_OUT")) {
+        QTimer::singleShot(2000, &form, [&form, path = QString::fromLocal8Bit(out)] {
+            QImage picture = form.grab().toImage();
+            QPainter painter(&picture);
+            QMenu* menu = form.Configuration().menu();
+            if (menu->isVisible()) {
+                painter.drawPixmap(form.mapFromGlobal(menu->pos()), menu->grab());
+            }
+            painter.end();
+            picture.save(path);
+        });
+    }
+    QTimer::singleShot(8000, &application, [] {
+        if (QWidget* popup = QApplication::activePopupWidget()) {
+            popup->close();
+        }
+        QApplication::quit();
+    });
+    return application.exec();
+}
