@@ -18,6 +18,7 @@
 #include <QTimer>
 
 #include "app/Exchange.h"
+#include "app/ExchangeStatus.h"
 #include "app/Latin1.h"
 #include "app/Messages.h"
 #include "app/TrafficMonitor.h"
@@ -122,6 +123,28 @@ struct ConfigurationActions::Run {
     profile::Backup file;
     QString fileName;
 };
+
+// Why a read-back after Write All may get no reply: the converter's RS485 port now runs at other
+// settings than this port does. Empty when the settings sent are this port's.
+QString ConfigurationActions::lineHint(const Run& run) const {
+    const auto& baud = run.sent.value("rs485.baud");
+    const auto& parity = run.sent.value("rs485.parity");
+    if (!baud || !parity) {
+        return {};
+    }
+    const std::string portParity(ParityText(static_cast<int>(form_.Comm1->Parity())));
+    const bool same = *baud == std::to_string(form_.Comm1->BaudRate()) &&
+                      QString::fromStdString(*parity).compare(QString::fromStdString(portParity),
+                                                             Qt::CaseInsensitive) == 0;
+    if (same) {
+        return {};
+    }
+    return QStringLiteral(" The converter's RS485 port now runs at %1 %2, this port at %3 %4: if the PC is on "
+                          "that port, open it with the new settings and press Read All.")
+        .arg(QString::fromStdString(*baud), QString::fromStdString(*parity))
+        .arg(form_.Comm1->BaudRate())
+        .arg(QString::fromStdString(portParity));
+}
 
 ConfigurationActions::ConfigurationActions(TForm1& form) : QObject(&form), form_(form), fields_(form) {
     menu_ = new QMenu(&form_);
@@ -460,10 +483,15 @@ void ConfigurationActions::finish() {
     switch (sequence.end()) {
     case RequestSequence::End::None:
     case RequestSequence::End::Cancelled: return;
-    case RequestSequence::End::TimedOut:
-        ShowMessage(stopped + QStringLiteral("%1 No reply came to %2.")
-                                  .arg(QString::fromLatin1(sequence.endMessage()), stepText()));
+    case RequestSequence::End::TimedOut: {
+        QString text = stopped + QStringLiteral("%1 No reply came to %2.")
+                                     .arg(QString::fromLatin1(sequence.endMessage()), stepText());
+        if (over->kind == Run::Kind::WriteAll) {
+            text += QStringLiteral(" The set commands were sent.") + lineHint(*over);
+        }
+        ShowMessage(text);
         return;
+    }
     case RequestSequence::End::NotSent:
         ShowMessage(stopped + QStringLiteral("%1 was not sent.").arg(stepText()));
         return;

@@ -79,6 +79,7 @@ private:
     QMenu* contextMenuFor(QWidget* field);
 
     bool portReady(const QString& operation);
+    QString lineHint(const Run& run) const;
     // Starts the queries of Read All as the next phase of `run`.
     void startReadBack(Run& run);
     void begin(std::unique_ptr<Run> run);

@@ -3,6 +3,8 @@
 // a file and from the file a second converter, byte for byte as the first reports it.
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include <QAction>
 #include <QFile>
 #include <QRegularExpression>
@@ -225,6 +227,30 @@ TEST_F(ConfigurationEndToEnd, WriteAllCopiesOneConverterToAnotherAndCompareFinds
     ASSERT_TRUE(runOver(other));
     ASSERT_EQ(other.messages().size(), 1u);
     EXPECT_EQ(other.messages()[0].text, "No parameter of the converter differs from first.json.");
+}
+
+// A converter that stops answering after Write All changed its RS485 port: the read-back stops at
+// the timeout, and the message says why that may be.
+TEST_F(ConfigurationEndToEnd, AReadBackWithoutReplyAfterANewRs485SettingSaysSo) {
+    const std::string fifo = folder.filePath("control").toStdString();
+    SimProcess sim(VX538_SIM_PATH, {"--control", fifo});
+    configure(sim); // its RS485 port at 19200, this one stays at 9600
+    FormHarness h;
+    openOnSimulator(h, sim);
+    action(h, "ReadAllAction")->trigger();
+    ASSERT_TRUE(runOver(h));
+    action(h, "WriteAllAction")->trigger();
+    ASSERT_TRUE(waitUntil([&] { return setFramesSent(h).size() == 26; }, 30s));
+    EXPECT_EQ(setFramesSent(h).back(), "QQS#BA1:40#");
+    std::ofstream(fifo) << "silent on\n";
+    ASSERT_TRUE(runOver(h, 10s));
+    ASSERT_FALSE(h.messages().empty());
+    const QString last = h.messages().back().text;
+    EXPECT_TRUE(last.startsWith("Write All stopped: Parameter Query Timeout! No reply came to the system parameters "
+                                "query (QQQ#QX1#). The set commands were sent."))
+        << last.toStdString();
+    EXPECT_TRUE(last.contains("The converter's RS485 port now runs at 19200 none, this port at 9600 None"))
+        << last.toStdString();
 }
 
 // The window and vx538 read and write the same files: what the window saved, vx538 restores onto a

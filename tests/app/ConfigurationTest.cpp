@@ -13,6 +13,8 @@
 #include <QTest>
 
 #include "app/ConfigurationActions.h"
+#include "app/TrafficMonitor.h"
+#include "app/TrafficWindow.h"
 #include "app/VX538AB.h"
 #include "profile/BackupFile.h"
 #include "tests/support/TextTabFixture.h"
@@ -411,6 +413,12 @@ TEST_F(Configuration, TheEntriesAreInTheHeaderMenuAndInTheFieldsContextMenus) {
         EXPECT_EQ(texts.mid(at, 5), (QStringList{"Read All", "Write All", "Save Configuration...",
                                                  "Load Configuration...", "Compare with File..."}));
     }
+
+    // The menu's last entry opens the traffic monitor, as Ctrl+L does.
+    action(h, "TrafficMonitorMenuAction")->trigger();
+    ASSERT_NE(form().Traffic().window(), nullptr);
+    EXPECT_TRUE(form().Traffic().window()->isVisible());
+    form().Traffic().window()->close();
 
     // The shortcut works anywhere in the window.
     h.form().activateWindow();
