@@ -131,3 +131,22 @@ frames = [
 ]
 for name, head, body in frames:
     write("traffic_interpreter", name, bytes([head]) + body)
+
+# Bit 6: a request follows, its length in the next byte, then the block it is answered with.
+WITH_REQUEST = 0x40
+read_request = modbus([0x01, 0x03, 0x00, 0x00, 0x00, 0x12])
+read_reply = modbus([0x01, 0x03, 0x24] + [0x00, 0x07] * 18)
+identity_query = hart(7, [0x02, 0x80, 0x00, 0x00])
+answered = [
+    ("answer-modbus-noise", PENDING["modbus"], read_request, bytes([0x21, 0x5F, 0x91]) + read_reply),
+    ("answer-modbus-bad-crc", PENDING["modbus"], read_request, bytes([0x21]) + read_reply[:-1] + bytes([read_reply[-1] ^ 1])),
+    ("answer-modbus-cut", PENDING["modbus"], read_request, read_reply[:20]),
+    ("answer-modbus-echo", PENDING["modbus"], read_request, read_request + read_reply),
+    ("answer-hart-noise", PENDING["identity"], identity_query, bytes([0xF4, 0x4F, 0xE0]) + identity),
+    ("answer-hart-cut", PENDING["identity"], identity_query, identity[:12]),
+    ("answer-qx1-noise", PENDING["qx1"], b"QQQ#QX1#", bytes([0x76, 0xBE]) + b"QQQ#" + qx1[0].encode()),
+    ("answer-set-ack", PENDING["set"], b"QQS#ADR:005#", b"haQQS#ADR:OK#"),
+    ("answer-test-err", PENDING["qx1"], b"QQQ#AV0O:100.0#", b"QQQ#AV0O:ERR#"),
+]
+for name, pending, request, block in answered:
+    write("traffic_interpreter", name, bytes([RECEIVED | WITH_REQUEST | pending, len(request)]) + request + block)
