@@ -356,7 +356,7 @@ TEST(Interpreter, TextCommandsByName) {
         {"QQS#BA1:52#", "set RS485 baud 38400, parity Even"},
         {"QQS#BA2:30#", "set RS485B baud 9600, parity None"},
         {"QQS#RESET#", "parameter initialization"},
-        {"QQS#MDBS8:1,12,1,2.500#", "set parse format of variable 8 (register 40017): IEE754 (FF2 FF1 FF4 "
+        {"QQS#MDBS8:1,12,1,2.500#", "set parse format of variable 8 (register 40017): 1 IEE754 (FF2 FF1 FF4 "
                                     "FF3), address 12, length 8 Bit, "
                                     "coefficient 2.500"},
         {"QQS#MDL:8#", "set address bit 8"},
@@ -425,7 +425,7 @@ TEST(Interpreter, TextRepliesByBlockMarkerAndFields) {
          Received,
          204,
          {"MDL:6",
-          "MDBS 3:1,07,1,0.500 (IEE754 (FF2 FF1 FF4 FF3), address 07, length 8 Bit, coefficient 0.500)"}},
+          "MDBS 3:1,07,1,0.500 (1 IEE754 (FF2 FF1 FF4 FF3), address 07, length 8 Bit, coefficient 0.500)"}},
         {"test values",
          text("QX6 LJ:000012345 VA0:020.0 VA3:004.5"),
          Received,

@@ -238,8 +238,9 @@ TEST(ReplySearch, TextRepliesAndAcknowledgements) {
                200, {Verdict::Refused, 0, 17}, {"reply TAVRIK#PCBSN:ERR#"});
     expectRead("a read meter command taken", text("QQS#CAMD01:1<02,") + hex("3A 23"), text("QQS#CAMD01:OK#"),
                200, {Verdict::Acknowledged, 0, 14}, {"reply QQS#CAMD01:OK#"});
-    expectRead("the communication query's reply is not judged", text("QQQ#QV#"), text("QQQ#QV:VX538-T-B#"),
-               201, {Verdict::None, 0, 0}, {"text reply without block marker"});
+    expectRead("the communication query's reply is placed, not judged", text("QQQ#QV#"),
+               hex("85 4D") + text("QQQ#QV:VX538-T-B#") + hex("00"), 201, {Verdict::None, 2, 17},
+               {"text reply without block marker", "2 bytes of noise before it and 1 after it"});
 }
 
 // Without the request a block is judged by its own shape and what the pending command waits for;
