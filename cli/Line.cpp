@@ -132,8 +132,13 @@ Millis Line::characterTime(std::size_t count) const {
 
 void Line::discardStale() {
     port_.purge(serial::QueueSide::Input);
+    // What arrived between the flush and now; bounded, so a line that never stops talking cannot
+    // hold the request back for ever.
     std::array<uint8_t, 256> scratch{};
-    while (serial::readSome(port_.fd(), scratch.data(), scratch.size()).kind == serial::IoResult::Done) {
+    for (int i = 0; i < 64; ++i) {
+        if (serial::readSome(port_.fd(), scratch.data(), scratch.size()).kind != serial::IoResult::Done) {
+            break;
+        }
     }
 }
 

@@ -143,7 +143,7 @@ Backup ReadBackup(std::string_view text) {
     Json root;
     try {
         root = Json::parse(text.begin(), text.end());
-    } catch (const Json::parse_error& error) {
+    } catch (const Json::exception& error) { // a syntax error, or a number beyond a double's range
         // "[json.exception.parse_error.101] parse error at line 3, column 5: ..." without its prefix.
         std::string what = error.what();
         if (const auto at = what.find("] "); at != std::string::npos) {

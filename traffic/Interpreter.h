@@ -81,7 +81,9 @@ struct Reading {
 // request's key). A reply found inside noise is described as itself, with the bytes of noise before
 // and after it counted; a block that holds none says what it is not, and never reads garbage as a
 // frame. A frame whose check fails or that is cut short is still placed (frameOffset, frameLength)
-// when its header is the expected one. Any bytes are accepted; nothing past the spans is read.
+// when its header is the expected one, and so is a whole frame that is not the one asked for (another
+// byte count, command or device; verdict Unexpected). A sent frame is all of its bytes, verdict None.
+// Any bytes are accepted; nothing past the spans is read.
 Reading Read(std::span<const uint8_t> bytes, Direction direction, int32_t pendingCommand,
              std::span<const uint8_t> request = {});
 

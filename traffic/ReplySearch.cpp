@@ -455,8 +455,18 @@ Reading textAnswer(Bytes bytes, int32_t pendingCommand, Bytes request) {
                          Quoted(asked.key),
                      Verdict::Unexpected, other->at, other->length, bytes.size());
     }
-    // The converter's replies to set commands, tests and the communication query have no documented
-    // shape beyond the acknowledgement: anything else is shown as it came, not judged.
+    // A query without a block marker (the communication query) is answered by its head and key, then
+    // text up to a "#": placed, so the noise around it is told apart, but not judged.
+    const std::string_view text = asText(bytes);
+    const std::string prefix = std::string(asked.head) + std::string(asked.key) + ":";
+    if (const std::size_t at = text.find(prefix); asked.head == "QQQ#" && !asked.hasValue && at != text.npos) {
+        const std::size_t hash = text.find('#', at + prefix.size());
+        const std::size_t length = (hash == text.npos ? text.size() : hash + 1) - at;
+        Reading reply = OwnShapeReading(bytes.subspan(at, length), pendingCommand);
+        return found(reply.meaning, Verdict::None, at, length, bytes.size());
+    }
+    // The converter's replies to set commands and tests have no documented shape beyond the
+    // acknowledgement: anything else is shown as it came, not judged.
     Reading reading = OwnShapeReading(bytes, pendingCommand);
     reading.verdict = Verdict::None;
     return reading;

@@ -4,7 +4,9 @@
 #include <bit>
 #include <optional>
 #include <string_view>
+#include <vector>
 
+#include "profile/Parameters.h"
 #include "tools/Conversions.h"
 #include "traffic/Meanings.h"
 
@@ -29,11 +31,23 @@ std::string listItem(char c, std::span<const std::string_view> names) {
     return "'" + Quoted(std::string_view(&c, 1)) + "' (no such item)";
 }
 
-constexpr std::string_view kWorkingModes[] = {"Transparent Mode", "Single Meter Operation Mode",
-                                              "Test current output mode", "the empty item"};
-constexpr std::string_view kBauds[] = {"1200", "2400", "4800", "9600", "19200", "38400"};
-constexpr std::string_view kParities[] = {"None", "Odd", "Even"};
-constexpr std::string_view kByteOrders[] = {"IEE754 (FF4 FF3 FF2 FF1)", "IEE754 (FF2 FF1 FF4 FF3)"};
+// The window's list items, from the parameter table that the window and vx538 share. A list the
+// window shows with an empty last item (modes, lengths) says so for that digit.
+std::vector<std::string_view> itemsOf(std::string_view parameter, bool emptyLast = false) {
+    std::vector<std::string_view> items;
+    for (const profile::Choice& choice : profile::Parameters()[profile::ParameterIndex(parameter)].choices) {
+        items.push_back(choice.label);
+    }
+    if (emptyLast) {
+        items.push_back("the empty item");
+    }
+    return items;
+}
+
+const std::vector<std::string_view> kWorkingModes = itemsOf("mode", true);
+const std::vector<std::string_view> kBauds = itemsOf("rs485.baud");
+const std::vector<std::string_view> kParities = itemsOf("rs485.parity");
+const std::vector<std::string_view> kByteOrders = itemsOf("parse1.order");
 constexpr std::string_view kLengths[] = {"4 Bit", "8 Bit", "the empty item"};
 constexpr std::string_view kOpenClose[] = {"Close", "Open"};
 constexpr std::string_view kHartModes[] = {"Secondary Master Device", "Master Device"};

@@ -81,8 +81,63 @@ TEST(LostPort, PeerClosingGivesOneMessageTheClosedStateAndTheDeviceOpensAgain) {
     EXPECT_TRUE(h.messages().empty());
 }
 
+// The message names the port as it was opened: a COM name with its device, a path alone. A hang-up
+// already on its way when the user closed the port is old news and shows nothing.
+TEST(LostPort, TheMessageNamesThePortAndOnlyAnOpenPortIsLost) {
+    const struct {
+        const char* name;
+        const char* openedAs; // the name in "Serial Port:"; the pseudo-terminal's path when null
+        bool closedFirst;
+        const char* device; // as the message names it; the path when null; no message when closed first
+    } cases[] = {
+        {"a path", nullptr, false, nullptr},
+        {"a COM name", "COM3", false, "COM3 (/dev/ttyS2)"},
+        {"a bare name", "ttyUSB0", false, "ttyUSB0 (/dev/ttyUSB0)"},
+        {"closed by the user first", nullptr, true, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        PtyPeer peer;
+        FormHarness h;
+        h.openPort(peer);
+        if (c.openedAs) {
+            // The device behind these names cannot be had here; the name is what the message shows.
+            h.form().Comm1->SetCommName(c.openedAs);
+        }
+        if (c.closedFirst) {
+            h.click("Button1");
+            h.form().Comm1RequestHangup(h.form().Comm1);
+            testsupport::pumpFor(100ms);
+            EXPECT_TRUE(h.messages().empty());
+            EXPECT_EQ(h.button("Button1")->text(), "Open");
+            continue;
+        }
+        peer.closeMaster();
+        ASSERT_TRUE(waitUntil([&] { return !h.messages().empty(); }, 3000ms));
+        const QString device = c.device ? QString(c.device) : qstr(peer.slavePath());
+        EXPECT_TRUE(h.messages()[0].text.startsWith("The serial port " + device + " was lost:"))
+            << h.messages()[0].text.toStdString();
+    }
+}
+
 // ---------------------------------------------------------------------------------------------------
 // A request with the port closed
+
+struct ClosedPortRequest {
+    const char* button;
+    const char* kind;
+    QString frame;
+};
+
+const ClosedPortRequest kClosedPortRequests[] = {
+    {"Button23", "standard query", "QQQ#QX1#"},
+    {"Button24", "set command", "QQS#MD:0#"},
+    {"Button7", "HART keeping the timer's interval", "FF FF FF FF FF FF FF 02 80 00 00 82 "},
+    {"Button14", "HART address setting", "FF FF FF FF FF FF FF 82 80 00 00 00 00 06 01 00 05 "},
+    {"Button20", "manual HART frame", "FF FF FF FF FF FF FF 76 76 "},
+    {"Button22", "output test", "QQQ#AV0O:100.0#"},
+    {"Button53", "factory record", "TAVRIK#PCBSN:00000000,001#"},
+};
 
 TEST(ClosedPort, EveryKindOfRequestShowsItsFrameSaysSoAtOnceAndWaitsForNothing) {
     FormHarness h;
@@ -90,21 +145,7 @@ TEST(ClosedPort, EveryKindOfRequestShowsItsFrameSaysSoAtOnceAndWaitsForNothing) 
     h.find<QPlainTextEdit>("Memo10")->setPlainText("an earlier reply");
     // The identity fields keep what they show: nothing was asked, so nothing is emptied.
     h.setText("Edit28", "kept");
-    struct Case {
-        const char* button;
-        const char* kind;
-        QString frame;
-    };
-    const Case cases[] = {
-        {"Button23", "standard query", "QQQ#QX1#"},
-        {"Button24", "set command", "QQS#MD:0#"},
-        {"Button7", "HART keeping the timer's interval", "FF FF FF FF FF FF FF 02 80 00 00 82 "},
-        {"Button14", "HART address setting", "FF FF FF FF FF FF FF 82 80 00 00 00 00 06 01 00 05 "},
-        {"Button20", "manual HART frame", "FF FF FF FF FF FF FF 76 76 "},
-        {"Button22", "output test", "QQQ#AV0O:100.0#"},
-        {"Button53", "factory record", "TAVRIK#PCBSN:00000000,001#"},
-    };
-    for (const Case& c : cases) {
+    for (const ClosedPortRequest& c : kClosedPortRequests) {
         SCOPED_TRACE(c.kind);
         h.click(c.button);
         EXPECT_EQ(h.sendField().toStdString(), c.frame.toStdString());
@@ -121,6 +162,29 @@ TEST(ClosedPort, EveryKindOfRequestShowsItsFrameSaysSoAtOnceAndWaitsForNothing) 
     // Past the first reply timeout a HART request would have had: no message follows.
     testsupport::pumpFor(1100ms);
     EXPECT_TRUE(h.messages().empty());
+}
+
+// What the earlier request left waiting stays as it was: nothing new was sent to wait for.
+TEST(ClosedPort, ARequestLeavesThePendingCommandAndTimeoutKindOfTheEarlierOne) {
+    PtyPeer peer;
+    FormHarness h;
+    h.openPort(peer);
+    h.form().Comm1->SetReadIntervalTimeout(30);
+    h.setText("Edit10", "76");
+    h.click("Button23"); // "System Parameters": 201, kind 2, answered
+    ASSERT_EQ(peer.readAtLeast(8, 2000ms), "QQQ#QX1#");
+    peer.write("QX1,ADR:005#");
+    ASSERT_TRUE(waitUntil([&] { return h.text("Edit14") == "005"; }, 3000ms));
+    h.click("Button1"); // "Close"
+    for (const ClosedPortRequest& c : kClosedPortRequests) {
+        SCOPED_TRACE(c.kind);
+        h.click(c.button);
+        ASSERT_EQ(h.messageTexts(), std::vector<QString>{kNotSent});
+        h.takeMessages();
+        EXPECT_EQ(h.form().PendingCommand(), 201);
+        EXPECT_EQ(h.form().TimeoutKind(), 2);
+        EXPECT_FALSE(h.form().Timer3->Enabled());
+    }
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -157,6 +221,11 @@ TEST(OpenFailure, TheBoxNamesTheDeviceAndTheReason) {
         {peer.slavePath(), "Error opening serial port", qstr(peer.slavePath() + ": busy")},
         {"/dev/null", "File handle is not a comm handle ", "/dev/null: not a terminal"},
         {"/tmp", "Error opening serial port", "/tmp: this path is a folder"},
+        // A device or file named as a folder (ENOTDIR where the device exists) is not found either.
+        {"/dev/ttyUSB0/", "Error opening serial port",
+         "/dev/ttyUSB0/: not found: no such device. Check the port name"},
+        {"/dev/null/x", "Error opening serial port",
+         "/dev/null/x: not found: no such device. Check the port name"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -218,6 +287,34 @@ TEST(DecimalComma, UntouchedRowIsSentAndDecodedValuesShowAndReadTheComma) {
     h.setText("DOUT1H", "1.000,5");
     h.click("Button2");
     EXPECT_EQ(h.messageTexts(), std::vector<QString>{"'1.000,5' is not a valid floating point value"});
+}
+
+// The locale's separator is taken when it is one printable ASCII character, which the converter's
+// number texts can hold; any other falls back to the point, for display and for reading.
+TEST(DecimalComma, TheLocalesSeparatorWhenItIsPrintableAsciiOtherwiseThePoint) {
+    struct RestorePoint {
+        ~RestorePoint() { tools::SetDecimalSeparator('.'); }
+    } restore;
+    const struct {
+        QLocale locale;
+        QString localeSeparator;
+        char separator;
+    } cases[] = {
+        {QLocale(QLocale::German, QLocale::Germany), ",", ','},
+        {QLocale(QLocale::English, QLocale::UnitedStates), ".", '.'},
+        {QLocale(QLocale::Arabic, QLocale::Egypt), QString(QChar(0x066B)), '.'}, // ARABIC DECIMAL SEPARATOR
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.locale.name().toStdString());
+        ASSERT_EQ(c.locale.decimalPoint(), c.localeSeparator) << "the row tests what Qt's locale data gives";
+        tools::SetDecimalSeparator(c.separator == '.' ? ',' : '.'); // not already the expected one
+        app::ApplyLocaleSettings(c.locale);
+        EXPECT_EQ(tools::DecimalSeparator(), c.separator);
+        const std::string shown = std::string("20") + c.separator + "5";
+        EXPECT_EQ(tools::GeneralFloatText(20.5), shown);
+        EXPECT_EQ(tools::StrToFloat(shown), 20.5);
+        EXPECT_EQ(tools::StrToFloat("20.5"), 20.5);
+    }
 }
 
 // ---------------------------------------------------------------------------------------------------

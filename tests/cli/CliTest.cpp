@@ -7,11 +7,14 @@
 #include <memory>
 #include <sstream>
 
+#include <nlohmann/json.hpp>
+
 #include "cli/Line.h"
 #include "hart/HartFrames.h"
 #include "tests/support/ProgramRun.h"
 #include "tests/support/SimProcess.h"
 #include "tools/ModbusCrc.h"
+#include "traffic/Interpreter.h"
 
 namespace {
 
@@ -179,6 +182,26 @@ TEST_F(Vx538, FaultsOnTheLineGiveTheirExitCodes) {
     const auto refused = vx538({"-p", corrupt.path(), "raw", "QQS#JTM:000#"});
     EXPECT_EQ(refused.status, 0);
     EXPECT_NE(refused.out.find("QQS#JTM:ERR#"), std::string::npos) << refused.out;
+}
+
+// Garbage before the reply: vx538 reads the reply in it, and says of the bytes what the traffic
+// monitor says of the same block after the same request.
+TEST_F(Vx538, AMODBUSReplyAfterNoiseReadsAsTheMonitorReadsIt) {
+    SimProcess& noisy = sim({"--noise"});
+    const auto run = vx538({"--json", "-p", noisy.path(), "modbus", "read"});
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    const auto object = nlohmann::json::parse(run.out);
+    std::vector<uint8_t> block;
+    std::istringstream hex(object["reply_hex"].get<std::string>());
+    for (unsigned byte; hex >> std::hex >> byte;) {
+        block.push_back(static_cast<uint8_t>(byte));
+    }
+    const std::vector<uint8_t> request = {0x01, 0x03, 0x00, 0x00, 0x00, 0x12, 0xC5, 0xC7};
+    const traffic::Reading monitor = traffic::Read(block, traffic::Direction::Received, 302, request);
+    EXPECT_EQ(object["meaning"], monitor.meaning);
+    EXPECT_EQ(object["verdict"], "good");
+    EXPECT_NE(monitor.meaning.find("bytes of noise before it"), std::string::npos) << monitor.meaning;
+    EXPECT_EQ(object["registers"].size(), 18u);
 }
 
 TEST_F(Vx538, FourConvertersAtOnceEachReportedThenSummed) {

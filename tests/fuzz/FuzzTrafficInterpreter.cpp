@@ -1,6 +1,9 @@
 // The traffic monitor's frame interpreter over any bytes, in either direction and under every pending
-// command the exchange can record (chosen by the first byte). Its meaning is one line without tabs,
-// so the log file and the text save stay one event per line.
+// command the exchange can record, alone or against the request a block answers. The first byte
+// chooses: bit 7 a sent frame, bit 6 a request follows (the next byte its length, then its bytes,
+// then the block), the rest the pending command. Its meaning is one line without tabs, so the log
+// file and the text save stay one event per line, and the frame it places lies inside the block.
+#include <algorithm>
 #include <array>
 
 #include "tests/fuzz/FuzzCheck.h"
@@ -26,9 +29,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         return 0;
     }
     const auto direction = (data[0] & 0x80) != 0 ? traffic::Direction::Sent : traffic::Direction::Received;
-    const int32_t code = kPending[(data[0] & 0x7F) % kPending.size()];
-    const std::string meaning = traffic::Interpret({data + 1, size - 1}, direction, code);
-    fuzzcheck::check(!meaning.empty(), "interpreter: empty meaning");
-    fuzzcheck::check(meaning.find_first_of("\n\r\t") == std::string::npos, "interpreter: not one line");
+    const int32_t code = kPending[(data[0] & 0x3F) % kPending.size()];
+    std::span<const uint8_t> rest(data + 1, size - 1);
+    std::span<const uint8_t> request;
+    if ((data[0] & 0x40) != 0 && !rest.empty()) {
+        const std::size_t length = std::min<std::size_t>(rest[0], rest.size() - 1);
+        request = rest.subspan(1, length);
+        rest = rest.subspan(1 + length);
+    }
+    const traffic::Reading reading = traffic::Read(rest, direction, code, request);
+    fuzzcheck::check(!reading.meaning.empty(), "interpreter: empty meaning");
+    fuzzcheck::check(reading.meaning.find_first_of("\n\r\t") == std::string::npos,
+                     "interpreter: not one line");
+    fuzzcheck::check(reading.frameOffset <= rest.size() &&
+                         reading.frameLength <= rest.size() - reading.frameOffset,
+                     "interpreter: the frame lies outside the block");
+    if (request.empty()) {
+        fuzzcheck::check(reading.meaning == traffic::Interpret(rest, direction, code),
+                         "interpreter: Read without a request differs from Interpret");
+    }
     return 0;
 }

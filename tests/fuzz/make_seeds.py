@@ -131,3 +131,48 @@ frames = [
 ]
 for name, head, body in frames:
     write("traffic_interpreter", name, bytes([head]) + body)
+
+# Bit 6: a request follows, its length in the next byte, then the block it is answered with.
+WITH_REQUEST = 0x40
+read_request = modbus([0x01, 0x03, 0x00, 0x00, 0x00, 0x12])
+read_reply = modbus([0x01, 0x03, 0x24] + [0x00, 0x07] * 18)
+identity_query = hart(7, [0x02, 0x80, 0x00, 0x00])
+answered = [
+    ("answer-modbus-noise", PENDING["modbus"], read_request, bytes([0x21, 0x5F, 0x91]) + read_reply),
+    ("answer-modbus-bad-crc", PENDING["modbus"], read_request, bytes([0x21]) + read_reply[:-1] + bytes([read_reply[-1] ^ 1])),
+    ("answer-modbus-cut", PENDING["modbus"], read_request, read_reply[:20]),
+    ("answer-modbus-echo", PENDING["modbus"], read_request, read_request + read_reply),
+    ("answer-hart-noise", PENDING["identity"], identity_query, bytes([0xF4, 0x4F, 0xE0]) + identity),
+    ("answer-hart-cut", PENDING["identity"], identity_query, identity[:12]),
+    ("answer-qx1-noise", PENDING["qx1"], b"QQQ#QX1#", bytes([0x76, 0xBE]) + b"QQQ#" + qx1[0].encode()),
+    ("answer-set-ack", PENDING["set"], b"QQS#ADR:005#", b"haQQS#ADR:OK#"),
+    ("answer-test-err", PENDING["qx1"], b"QQQ#AV0O:100.0#", b"QQQ#AV0O:ERR#"),
+]
+for name, pending, request, block in answered:
+    write("traffic_interpreter", name, bytes([RECEIVED | WITH_REQUEST | pending, len(request)]) + request + block)
+
+# The parameter table's reading of replies: the simulator's factory blocks and a few spoiled ones.
+sim_replies = [
+    "QQQ#QX1:ADR:001,BA1:30,BA2:30,MD:0,JTM:010#",
+    "QQQ#QX2:DL:0" + "".join(",DA%d:%d,42C80000,00000000" % (n, n if n <= 4 else 0) for n in range(1, 9)) + "#",
+    "QQQ#QX3:HART0:1,1,00,5,010;CAMD01:1<08,82 26 0C 0A 1B 2C 03 00;CAMD02:0<08,82 26 0C 0A 1B 2C 02 00#",
+    "QQQ#QX4:MDL:8" + "".join(",MDBS0%d:0,%s,0,1.000" % (n, a) for n, a in
+                              zip(range(1, 9), ["07", "12", "17", "22", "02", "06", "02", "06"])) + "#",
+    "QQQ#QX6:LJ:000000000" + "".join(",VA%d:000.0" % n for n in range(8)) + "#",
+    "QQQ#QX2:DL:3,DA1:1,42c80000,7FC00000#",
+    "QQQ#QX3:HART0:1,1,05,3,1x0;CAMD01:1<04,76 89#",
+    "QQQ#QX1:ADR:000,BA1:7",
+]
+for i, text in enumerate(sim_replies):
+    write("profile_replies", "reply%d" % i, text)
+
+backup = """{"format": "vx538-configuration", "version": 1, "written_by": "vx538 1.0",
+ "date": "2026-12-09T10:15:00Z", "port": "/dev/ttyUSB0", "device": "QQQ#QV:VX538-T-B#",
+ "parameters": {"modbus.address": 17, "rs485.baud": 19200, "rs485.parity": "even", "mode": "single-meter",
+  "ao0.20ma": 0.1, "ao5.20ma": "0x47F12000", "read1.command": "82 26 0C 0A 1B 2C 03 00",
+  "parse3.coefficient": "0.500", "test.ao1": "\\u00b5\\u0001.0"},
+ "not_read": ["ao7.4ma"], "replies": {"QX1": "QQQ#QX1:ADR:017,BA1:42,BA2:30,MD:1,JTM:010#", "RAW": "\\u00ff\\u0006"}}
+"""
+write("backup_file", "backup", backup)
+write("backup_file", "newer", '{"format": "vx538-configuration", "version": 2, "parameters": {}}')
+write("backup_file", "bad-value", '{"format": "vx538-configuration", "version": 1, "parameters": {"rs485.baud": 9601}}')

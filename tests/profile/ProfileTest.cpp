@@ -311,6 +311,7 @@ TEST(BackupFile, AFileThatIsWrongAnywhereIsRefusedNamingWhat) {
     } cases[] = {
         {"", "not a backup: not a configuration file: parse error at line 1, column 1"},
         {"[1]", "not a backup: not a configuration file: no JSON object"},
+        {head + R"("parameters": {"ao0.20ma": 1E400}})", "not a backup: not a configuration file: number overflow"},
         {R"({"format": "other", "version": 1})", "not a backup: not a configuration file: \"format\""},
         {R"({"format": "vx538-configuration"})", "not a backup: configuration file without a version"},
         {R"({"format": "vx538-configuration", "version": 2, "parameters": {}})",

@@ -140,6 +140,7 @@ TEST(OpenFailureReason, NamesTheCauseAndTheRemedy) {
     };
     const Case cases[] = {
         {ENOENT, "not found", "/dev/ttyUSB0"},
+        {ENOTDIR, "not found", "/dev/ttyUSB0"}, // a device's name taken for a folder
         {ENODEV, "not found", "/dev/serial/by-id/"},
         {ENXIO, "not found", nullptr},
         {EACCES, "permission denied", "dialout"},

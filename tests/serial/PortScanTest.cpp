@@ -40,6 +40,9 @@ TEST_F(FakeTree, OffersStableNamesUsbAdaptersAndRealUartsInNaturalOrder) {
     fs::create_symlink("../../ttyUSB0", root / "dev/serial/by-id/usb-FTDI_FT232R_A1-if00-port0");
     fs::create_symlink("../../ttyACM0", root / "dev/serial/by-id/usb-Board_CDC_9-if00");
     fs::create_symlink("../../ttyUSB7", root / "dev/serial/by-id/usb-Gone_Adapter-if00-port0"); // dangling
+    // Serial numbers with leading zeros still sort by their value.
+    fs::create_symlink("../../ttyUSB2", root / "dev/serial/by-id/usb-FTDI_FT232R_A10-if00-port0");
+    fs::create_symlink("../../ttyUSB10", root / "dev/serial/by-id/usb-FTDI_FT232R_A007-if00-port0");
     for (const char* name : {"ttyUSB10", "ttyUSB2", "ttyUSB0", "ttyACM0",
                              // not serial devices of these families
                              "ttyUSB", "ttyUSBa", "ttyUSB1x", "tty0", "ttyAMA0x", "console", "ttyACM"}) {
@@ -54,6 +57,8 @@ TEST_F(FakeTree, OffersStableNamesUsbAdaptersAndRealUartsInNaturalOrder) {
     EXPECT_EQ(serial::ScanSerialDevices(root), (std::vector<std::string>{
                                                    at("dev/serial/by-id/usb-Board_CDC_9-if00"),
                                                    at("dev/serial/by-id/usb-FTDI_FT232R_A1-if00-port0"),
+                                                   at("dev/serial/by-id/usb-FTDI_FT232R_A007-if00-port0"),
+                                                   at("dev/serial/by-id/usb-FTDI_FT232R_A10-if00-port0"),
                                                    at("dev/ttyACM0"),
                                                    at("dev/ttyUSB0"),
                                                    at("dev/ttyUSB2"),

@@ -46,6 +46,7 @@ std::vector<SetCase> everySettableField() {
         {"QQS#MDBS1:0,07,0,+1.50#", "QQS#MDBS1:OK#", "QQQ#QX4#", "MDBS01:0,07,0,+1.50"},
         {"QQS#MDBS2:0,12,0,-2.00#", "QQS#MDBS2:OK#", "QQQ#QX4#", "MDBS02:0,12,0,-2.00"},
         {"QQQ#LEIO:000012345#", "QQQ#LEIO:OK#", "QQQ#QX6#", "LJ:000012345"},
+        {"QQQ#LEIO:999999999#", "QQQ#LEIO:OK#", "QQQ#QX6#", "LJ:999999999"}, // the largest total
         {"TAVRIK#PCBSN:00000123,102#", "TAVRIK#PCBSN:OK#", "", ""},
     };
     for (int n = 1; n <= 8; ++n) {
@@ -135,11 +136,16 @@ TEST(Converter, RefusedCommandsChangeNothing) {
         "QQS#MDBS1:0,05,0,+-1.0#",
         "QQS#MDBS1:0,05,0,++1.0#",
         "QQS#MDBS1:0,05,0,+    #",
+        "QQS#MDBS1:0,05,0,1.0ab#", // a number followed by garbage
+        "QQS#MDBS1:0,05,0,12abc#",
         "QQS#HART1:0,1,00,4,005#",
         "QQS#HART0:0,1,00,3,005#",
         "QQQ#AV3O:abc#",
         "QQQ#AV3O:#",
         "QQQ#AV8O:1#",
+        "QQQ#AV0O:-0.1#", // below 0
+        "QQQ#AV0O:1.0ab#",
+        "QQQ#AV0O:12abc#",
         "QQQ#LEIO:-000000005#",
         "QQQ#LEIO:1234567890#",
         "QQS#FOO:1#",

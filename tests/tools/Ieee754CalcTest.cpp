@@ -75,7 +75,8 @@ TEST(Ieee754FromHexText, FailuresAndTheirOrder) {
         {"FF FF FFFF", noSpaces},
         {"41-20-00-00", noSpaces},
         {" 41 20 00 00", noSpaces},
-        {"ff ffff", noSpaces}, // fails both checks: only the separator failure is reported
+        {"41 20 00x", noSpaces}, // the last character stands where a separator belongs
+        {"ff ffff", noSpaces},   // fails both checks: only the separator failure is reported
         {"ff ff ff ff", invalid},
         {"12 34 56 78 ", invalid}, // a fifth pair is expected and starts past the end
         {"12 34 56 7", invalid},

@@ -1,14 +1,17 @@
 // The interpreter takes any bytes: random byte strings and damaged copies of real frames, each in a
-// heap block of exactly its length so that a read past the end is caught under AddressSanitizer.
+// heap block of exactly its length so that a read past the end is caught under AddressSanitizer, read
+// alone and against a request. A reply inside noise reads as the reply itself with the noise counted.
 // The fuzz target goes further; this runs with every test run.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <memory>
 #include <random>
+#include <span>
 #include <string>
 #include <vector>
 
+#include "tools/ModbusCrc.h"
 #include "traffic/Interpreter.h"
 
 using traffic::Direction;
@@ -41,16 +44,42 @@ const std::vector<std::string> kSeeds = {
     std::string("\xFF\xFF\xE2\x80\x01\x02\x00\x00", 8), // expansion bytes in the delimiter
 };
 
-// Interprets `bytes` from a heap block of exactly their length and checks the meaning is one line.
-void interpretExactly(const std::string& bytes, Direction direction, int32_t pending) {
-    const std::size_t size = bytes.size();
-    const auto block = std::make_unique<uint8_t[]>(size == 0 ? 1 : size);
-    if (size > 0) {
-        std::memcpy(block.get(), bytes.data(), size);
+// A copy of the bytes in a heap block of exactly their length.
+class Exact {
+public:
+    explicit Exact(const std::string& bytes)
+        : size_(bytes.size()), block_(std::make_unique<uint8_t[]>(size_ == 0 ? 1 : size_)) {
+        if (size_ > 0) {
+            std::memcpy(block_.get(), bytes.data(), size_);
+        }
     }
-    const std::string meaning = traffic::Interpret({block.get(), size}, direction, pending);
+    std::span<const uint8_t> span() const { return {block_.get(), size_}; }
+
+private:
+    std::size_t size_;
+    std::unique_ptr<uint8_t[]> block_;
+};
+
+// Interprets `bytes`, alone and against `request`, and checks the meaning is one line and the frame
+// it describes lies inside the bytes.
+void interpretExactly(const std::string& bytes, Direction direction, int32_t pending,
+                      const std::string& request = {}) {
+    const Exact block(bytes);
+    const std::string meaning = traffic::Interpret(block.span(), direction, pending);
     ASSERT_FALSE(meaning.empty());
     ASSERT_EQ(meaning.find_first_of("\t\r\n"), std::string::npos) << meaning;
+    const Exact asked(request);
+    const traffic::Reading reading = traffic::Read(block.span(), direction, pending, asked.span());
+    ASSERT_FALSE(reading.meaning.empty());
+    ASSERT_EQ(reading.meaning.find_first_of("\t\r\n"), std::string::npos) << reading.meaning;
+    ASSERT_LE(reading.frameOffset + reading.frameLength, bytes.size()) << reading.meaning;
+    // A verdict about a frame places it.
+    const bool aboutAFrame =
+        reading.verdict != traffic::Verdict::None && reading.verdict != traffic::Verdict::Unexpected;
+    ASSERT_TRUE(!aboutAFrame || reading.frameLength > 0) << reading.meaning;
+    if (request.empty()) {
+        ASSERT_EQ(reading.meaning, meaning);
+    }
 }
 
 } // namespace
@@ -105,9 +134,85 @@ TEST(InterpreterProperty, RandomBytesAndDamagedFrames) {
             }
         }
         const Direction direction = below(2) == 0 ? Direction::Sent : Direction::Received;
-        interpretExactly(bytes, direction, kPendingCommands[below(std::size(kPendingCommands))]);
+        // Against a request of any kind, a request of its own bytes (an echo), or none.
+        const std::size_t pick = below(kSeeds.size() + 2);
+        const std::string request = pick < kSeeds.size() ? kSeeds[pick] : pick == kSeeds.size() ? bytes : "";
+        interpretExactly(bytes, direction, kPendingCommands[below(std::size(kPendingCommands))], request);
         if (HasFatalFailure()) {
             return;
+        }
+    }
+}
+
+namespace {
+
+std::string withCrc(std::string frame) {
+    const tools::CrcBytes crc =
+        tools::ModbusCrc16({reinterpret_cast<const uint8_t*>(frame.data()), frame.size()});
+    frame.push_back(static_cast<char>(crc.low));
+    frame.push_back(static_cast<char>(crc.high));
+    return frame;
+}
+
+std::string counted(std::size_t count) {
+    return std::to_string(count) + (count == 1 ? " byte" : " bytes");
+}
+
+// What the noise around a found reply adds to its meaning.
+std::string noiseNote(std::size_t before, std::size_t after) {
+    if (before > 0 && after > 0) {
+        return "; " + counted(before) + " of noise before it and " + std::to_string(after) + " after it";
+    }
+    if (before > 0 || after > 0) {
+        return "; " + counted(before + after) + " of noise " + (before > 0 ? "before" : "after") + " it";
+    }
+    return {};
+}
+
+} // namespace
+
+TEST(InterpreterProperty, AReplyInsideNoiseReadsAsItselfWithTheNoiseCounted) {
+    const struct {
+        std::string request;
+        std::string reply;
+        int32_t pending;
+    } exchanges[] = {
+        {kSeeds[11], withCrc(std::string("\x01\x03\x24", 3) + std::string(36, '\x07')), 302},
+        {kSeeds[11], withCrc(std::string("\x01\x83\x02", 3)), 302},
+        {withCrc(std::string("\x01\x06\x00\x02\x12\x34", 6)), withCrc(std::string("\x01\x86\x02", 3)), 302},
+        {std::string("\xFF\xFF\xFF\xFF\xFF\xFF\xFF\x02\x80\x00\x00\x82", 12), kSeeds[15], 100},
+        {"QQQ#QX1#", "QQQ#QX1:ADR:001,BA1:30,BA2:30,MD:0,JTM:010#", 201},
+        {"QQQ#QX1#", "QQQ#QX1:ADR:00", 201},
+        {"QQS#ADR:005#", "QQS#ADR:OK#", 200},
+        {"QQQ#AV0O:100.0#", "QQQ#AV0O:ERR#", 201},
+    };
+    std::mt19937 random(538);
+    // Noise of bytes that begin no frame of these: no slave address 1, no preamble, no text.
+    std::uniform_int_distribution<int> noiseByte(0x80, 0xFE);
+    std::uniform_int_distribution<std::size_t> noiseLength(0, 6);
+    const auto noise = [&] {
+        std::string bytes(noiseLength(random), '\0');
+        for (char& c : bytes) {
+            c = static_cast<char>(noiseByte(random));
+        }
+        return bytes;
+    };
+    for (const auto& exchange : exchanges) {
+        SCOPED_TRACE(exchange.reply);
+        const Exact request(exchange.request);
+        const traffic::Reading alone = traffic::Read(Exact(exchange.reply).span(), Direction::Received,
+                                                     exchange.pending, request.span());
+        ASSERT_NE(alone.verdict, traffic::Verdict::Unexpected) << alone.meaning;
+        for (int round = 0; round < 200; ++round) {
+            const std::string before = noise();
+            const std::string after = noise();
+            const traffic::Reading noisy =
+                traffic::Read(Exact(before + exchange.reply + after).span(), Direction::Received,
+                              exchange.pending, request.span());
+            ASSERT_EQ(noisy.verdict, alone.verdict) << noisy.meaning;
+            ASSERT_EQ(noisy.frameOffset, before.size() + alone.frameOffset) << noisy.meaning;
+            ASSERT_EQ(noisy.frameLength, alone.frameLength) << noisy.meaning;
+            ASSERT_EQ(noisy.meaning, alone.meaning + noiseNote(before.size(), after.size()));
         }
     }
 }
