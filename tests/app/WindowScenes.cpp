@@ -2,17 +2,20 @@
 // scripts/screenshot.sh (VX538_BINARY=build/tests/app/window_scenes):
 //   VX538_SCENE=menu    the header's configuration menu open
 //   VX538_SCENE=modbus  the status line after a MODBUS test on the "Modbus Parameter Configuration" tab
-// It ends by itself after a few seconds, stopping the simulator. Under Xvfb without a window manager
+// It ends by itself after a few seconds, or at SIGTERM (which the script sends), stopping the simulator. Under Xvfb without a window manager
 // an open popup menu reaches the screen black; with VX538_SCENE_OUT=FILE the scene also saves the
 // window as it draws itself, with the open menu drawn where it stands, as a PNG.
+#include <csignal>
 #include <cstdlib>
 #include <string>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QImage>
 #include <QPainter>
 #include <QMenu>
 #include <QPushButton>
+#include <QSocketNotifier>
 #include <QTabWidget>
 #include <QTimer>
 
@@ -20,6 +23,18 @@
 #include "app/Locale.h"
 #include "app/VX538AB.h"
 #include "tests/support/SimProcess.h"
+
+namespace {
+
+int stopPipe[2] = {-1, -1};
+
+// Only a write: the event loop reads the pipe and quits, so the simulator is stopped on the way out.
+void onTerminate(int) {
+    const char byte = 1;
+    [[maybe_unused]] const auto written = ::write(stopPipe[1], &byte, 1);
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     const char* scene = std::getenv("VX538_SCENE");
@@ -31,6 +46,17 @@ int main(int argc, char** argv) {
     // A menu that fades or rolls in is caught half drawn by a screenshot.
     QApplication::setEffectEnabled(Qt::UI_AnimateMenu, false);
     QApplication::setEffectEnabled(Qt::UI_FadeMenu, false);
+
+    if (::pipe(stopPipe) == 0) {
+        std::signal(SIGTERM, onTerminate);
+    }
+    QSocketNotifier stop(stopPipe[0], QSocketNotifier::Read);
+    QObject::connect(&stop, &QSocketNotifier::activated, &application, [] {
+        if (QWidget* popup = QApplication::activePopupWidget()) {
+            popup->close();
+        }
+        QApplication::quit();
+    });
 
     testsupport::SimProcess sim(VX538_SIM_PATH);
     TForm1 form;
