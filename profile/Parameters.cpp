@@ -204,7 +204,7 @@ std::string floatValue(const Parameter& p, std::string_view typed) {
         value = std::bit_cast<float>(*pattern);
     } else {
         try {
-            value = tools::ToSingle(tools::StrToFloat(typed));
+            value = tools::StrToSingle(typed);
         } catch (const tools::ConversionError& error) {
             refuse(p, typed, std::string("is not a number the converter can hold (") + error.what() + ")");
         }

@@ -53,6 +53,7 @@ TEST(ParameterTable, TypedValuesReadAsTheirCanonicalTextOrAreRefusedByName) {
         {"ao0.4ma", "0x3DCCCCCD", "0.1"},
         {"ao0.4ma", "0x80000000", "-0"},
         {"ao7.20ma", "1E39", "! ao7.20ma: '1E39' is not a number the converter can hold (Floating point overflow)"},
+        {"ao7.20ma", "1E400", "! ao7.20ma: '1E400' is not a number the converter can hold (Floating point overflow)"},
         {"ao7.20ma", "0x7F800000", "! ao7.20ma: '0x7F800000' is not a finite number"},
         {"ao7.20ma", "1,5", "! ao7.20ma: '1,5' is not a number"},
         {"parse5.order", "1", "1"},
