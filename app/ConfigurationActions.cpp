@@ -330,6 +330,26 @@ void ConfigurationActions::writeAll() {
     begin(std::move(run));
 }
 
+std::optional<profile::Backup> ConfigurationActions::readConfigurationFile(const QString& path,
+                                                                          const QString& failure) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        ShowMessage(failure.arg(path, file.errorString()));
+        return std::nullopt;
+    }
+    if (file.size() > kMaxFileBytes) {
+        ShowMessage(failure.arg(path, QStringLiteral("it is far too large for a configuration file.")));
+        return std::nullopt;
+    }
+    const QByteArray text = file.readAll();
+    try {
+        return profile::ReadBackup(std::string_view(text.constData(), static_cast<std::size_t>(text.size())));
+    } catch (const profile::FileError& error) {
+        ShowMessage(failure.arg(path, QString::fromUtf8(error.what())));
+        return std::nullopt;
+    }
+}
+
 void ConfigurationActions::compareWithFile() {
     if (running()) {
         return;
@@ -338,22 +358,11 @@ void ConfigurationActions::compareWithFile() {
     if (path.isEmpty()) {
         return;
     }
-    QFile file(path);
     const QString name = QFileInfo(path).fileName();
-    if (!file.open(QIODevice::ReadOnly)) {
-        ShowMessage(QStringLiteral("%1 cannot be read: %2").arg(path, file.errorString()));
-        return;
-    }
-    if (file.size() > kMaxFileBytes) {
-        ShowMessage(QStringLiteral("%1 is no configuration file: it is far too large for one.").arg(path));
-        return;
-    }
-    const QByteArray text = file.readAll();
     auto run = std::make_unique<Run>();
-    try {
-        run->file = profile::ReadBackup(std::string_view(text.constData(), static_cast<std::size_t>(text.size())));
-    } catch (const profile::FileError& error) {
-        ShowMessage(QStringLiteral("%1 cannot be compared: %2").arg(path, QString::fromUtf8(error.what())));
+    if (auto file = readConfigurationFile(path, QStringLiteral("%1 cannot be compared: %2"))) {
+        run->file = std::move(*file);
+    } else {
         return;
     }
     if (!portReady(QStringLiteral("Compare with File"))) {
@@ -694,24 +703,14 @@ void ConfigurationActions::loadConfiguration() {
     if (path.isEmpty()) {
         return;
     }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        ShowMessage(QStringLiteral("%1 was not loaded: %2").arg(path, file.errorString()));
+    const auto file = readConfigurationFile(path, QStringLiteral("%1 was not loaded: %2"));
+    if (!file) {
         return;
     }
-    if (file.size() > kMaxFileBytes) {
-        ShowMessage(QStringLiteral("%1 was not loaded: it is far too large for a configuration file.").arg(path));
-        return;
-    }
-    const QByteArray text = file.readAll();
-    profile::Backup loaded;
+    const profile::Backup& loaded = *file;
     try {
-        loaded = profile::ReadBackup(std::string_view(text.constData(), static_cast<std::size_t>(text.size())));
         // Checks every value against its field before the first one changes.
         fields_.show(loaded.values);
-    } catch (const profile::FileError& error) {
-        ShowMessage(QStringLiteral("%1 was not loaded: %2").arg(path, QString::fromUtf8(error.what())));
-        return;
     } catch (const profile::BadValue& error) {
         ShowMessage(QStringLiteral("%1 was not loaded: %2").arg(path, latin1(error.what())));
         return;

@@ -79,6 +79,8 @@ private:
     QMenu* contextMenuFor(QWidget* field);
 
     bool portReady(const QString& operation);
+    // The checked file, or nothing after `failure` ("%1 ...: %2", path and why) was shown.
+    std::optional<profile::Backup> readConfigurationFile(const QString& path, const QString& failure);
     QString lineHint(const Run& run) const;
     // Starts the queries of Read All as the next phase of `run`.
     void startReadBack(Run& run);

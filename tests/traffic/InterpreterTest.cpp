@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tools/ModbusCrc.h"
+#include "tests/traffic/TrafficBytes.h"
 #include "traffic/Interpreter.h"
 
 using traffic::Direction;
@@ -14,29 +15,7 @@ using traffic::Interpret;
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-Bytes hex(const char* text) {
-    Bytes bytes;
-    unsigned value = 0;
-    int used = 0;
-    while (std::sscanf(text, " %2x%n", &value, &used) == 1) {
-        bytes.push_back(static_cast<uint8_t>(value));
-        text += used;
-    }
-    return bytes;
-}
-
-Bytes text(std::string_view characters) {
-    return {characters.begin(), characters.end()};
-}
-
-Bytes withCrc(Bytes frame) {
-    const tools::CrcBytes crc = tools::ModbusCrc16(frame);
-    frame.push_back(crc.low);
-    frame.push_back(crc.high);
-    return frame;
-}
+using namespace traffictest;
 
 Bytes withCheckByte(Bytes frame, std::size_t preambles, uint8_t flip = 0) {
     uint8_t check = 0;
@@ -45,11 +24,6 @@ Bytes withCheckByte(Bytes frame, std::size_t preambles, uint8_t flip = 0) {
     }
     frame.push_back(check ^ flip);
     return frame;
-}
-
-Bytes operator+(Bytes a, const Bytes& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
 }
 
 struct Case {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tools/ModbusCrc.h"
+#include "tests/traffic/TrafficBytes.h"
 #include "traffic/Interpreter.h"
 
 using traffic::Direction;
@@ -17,34 +18,7 @@ using traffic::Verdict;
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-Bytes hex(const char* text) {
-    Bytes bytes;
-    unsigned value = 0;
-    int used = 0;
-    while (std::sscanf(text, " %2x%n", &value, &used) == 1) {
-        bytes.push_back(static_cast<uint8_t>(value));
-        text += used;
-    }
-    return bytes;
-}
-
-Bytes text(std::string_view characters) {
-    return {characters.begin(), characters.end()};
-}
-
-Bytes operator+(Bytes a, const Bytes& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
-Bytes withCrc(Bytes frame) {
-    const tools::CrcBytes crc = tools::ModbusCrc16(frame);
-    frame.push_back(crc.low);
-    frame.push_back(crc.high);
-    return frame;
-}
+using namespace traffictest;
 
 Bytes first(const Bytes& bytes, std::size_t count) {
     return {bytes.begin(), bytes.begin() + static_cast<long>(count)};
