@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -15,18 +16,45 @@ using app::RequestSequence;
 using End = RequestSequence::End;
 namespace pending = app::pending;
 
-struct Event {
-    enum Kind { Send, SendSilently, Written, NotWritten, Refused, Block, Decoded, Timeout, PortClosed, Cancel };
-    Kind kind;
-    int32_t code = 0;         // Block, Decoded: the pending command
-    const char* message = ""; // Refused, Timeout
-};
+// A script of what the exchange reports, one word an event: "send" and "done" around a step's
+// sending, "sent" / "unsent" for the frame, "refused:MSG", "block:CODE", "decoded:CODE",
+// "timeout:MSG", "closed", "cancel". "step" is the window sending a step: send, sent, done.
+void play(RequestSequence& sequence, const std::string& script) {
+    std::istringstream words(script);
+    for (std::string word; words >> word;) {
+        const std::string head = word.substr(0, word.find(':'));
+        const std::string tail = word.find(':') == std::string::npos ? "" : word.substr(word.find(':') + 1);
+        if (head == "step") {
+            play(sequence, "send sent done");
+        } else if (head == "send") {
+            sequence.sending();
+        } else if (head == "done") {
+            sequence.sendFinished();
+        } else if (head == "sent" || head == "unsent") {
+            sequence.frameSent(head == "sent");
+        } else if (head == "refused") {
+            sequence.requestRefused(tail);
+        } else if (head == "block") {
+            sequence.blockHandled(std::stoi(tail));
+        } else if (head == "decoded") {
+            sequence.replyDecoded(std::stoi(tail));
+        } else if (head == "timeout") {
+            sequence.timeoutHandled(tail);
+        } else if (head == "closed") {
+            sequence.portClosed();
+        } else if (head == "cancel") {
+            sequence.cancel();
+        } else {
+            ADD_FAILURE() << "no such event: " << word;
+        }
+    }
+}
 
 struct Case {
     const char* name;
     std::vector<int32_t> steps; // each step's pending command
     bool stopOnTimeout;
-    std::vector<Event> script;
+    const char* script;
     End end;
     std::size_t completed;
     std::size_t current;
@@ -34,167 +62,37 @@ struct Case {
     std::vector<std::size_t> timedOut;
 };
 
-// Sending a step as the window does: announce, let the exchange report, return.
-std::vector<Event> sent() {
-    return {{Event::Send}, {Event::Written}, {Event::SendSilently}};
-}
-
-std::vector<Event> operator+(std::vector<Event> a, const std::vector<Event>& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
-void play(RequestSequence& sequence, const Event& e) {
-    switch (e.kind) {
-    case Event::Send: sequence.sending(); break;
-    case Event::SendSilently: sequence.sendFinished(); break;
-    case Event::Written: sequence.frameSent(true); break;
-    case Event::NotWritten: sequence.frameSent(false); break;
-    case Event::Refused: sequence.requestRefused(e.message); break;
-    case Event::Block: sequence.blockHandled(e.code); break;
-    case Event::Decoded: sequence.replyDecoded(e.code); break;
-    case Event::Timeout: sequence.timeoutHandled(e.message); break;
-    case Event::PortClosed: sequence.portClosed(); break;
-    case Event::Cancel: sequence.cancel(); break;
-    }
-}
+constexpr int32_t Qx1 = pending::SystemParameters, Qx2 = pending::AnalogOutputs, Qx6 = pending::TestValues,
+                  Set = pending::SetCommand;
 
 const Case kCases[] = {
-    {"queries end once decoded under their own code",
-     {pending::SystemParameters, pending::AnalogOutputs},
-     true,
-     sent() + std::vector<Event>{{Event::Block, pending::SystemParameters},
-                                 {Event::Decoded, pending::SystemParameters}} +
-         sent() + std::vector<Event>{{Event::Block, pending::AnalogOutputs}, {Event::Decoded, pending::AnalogOutputs}},
-     End::Finished,
-     2,
-     2,
-     "",
+    {"queries end once decoded under their own code", {Qx1, Qx2}, true,
+     "step block:201 decoded:201 step block:202 decoded:202", End::Finished, 2, 2, "", {}},
+    {"a decode under another code is not the step's", {Qx1}, true, "step decoded:100 decoded:202", End::None, 0,
+     0, "", {}},
+    {"a query's block alone does not end it: its decoder has not run", {pending::ParseFormat}, true,
+     "step block:204", End::None, 0, 0, "", {}},
+    {"a query that times out stops a run that stops on timeouts", {Qx1, Qx2, Qx6}, true,
+     "step decoded:201 step timeout:Parameter_Query_Timeout!", End::TimedOut, 1, 1, "Parameter_Query_Timeout!", {}},
+    {"set commands end with their reply and go on after a timeout", {Set, Set, Set}, false,
+     "step block:200 step timeout:Parameter_Setting_Timeout! step block:200", End::Finished, 3, 3, "", {1}},
+    {"a block that came under another code does not end a set command", {Set}, false,
+     "step block:0 block:302 decoded:200", End::None, 0, 0, "", {}},
+    {"a request the port did not take ends the run", {Qx1, Qx2}, true, "send unsent done", End::NotSent, 0, 0, "",
      {}},
-    {"a decode under another code is not the step's",
-     {pending::SystemParameters},
-     true,
-     sent() + std::vector<Event>{{Event::Decoded, pending::HartIdentity}, {Event::Decoded, pending::AnalogOutputs}},
-     End::None,
-     0,
-     0,
-     "",
-     {}},
-    {"a query's block alone does not end it: its decoder has not run",
-     {pending::ParseFormat},
-     true,
-     sent() + std::vector<Event>{{Event::Block, pending::ParseFormat}},
-     End::None,
-     0,
-     0,
-     "",
-     {}},
-    {"a query that times out stops a run that stops on timeouts",
-     {pending::SystemParameters, pending::AnalogOutputs, pending::TestValues},
-     true,
-     sent() + std::vector<Event>{{Event::Decoded, pending::SystemParameters}} + sent() +
-         std::vector<Event>{{Event::Timeout, 0, "Parameter Query Timeout!"}},
-     End::TimedOut,
-     1,
-     1,
-     "Parameter Query Timeout!",
-     {}},
-    {"set commands end with their reply and go on after a timeout",
-     {pending::SetCommand, pending::SetCommand, pending::SetCommand},
-     false,
-     sent() + std::vector<Event>{{Event::Block, pending::SetCommand}} + sent() +
-         std::vector<Event>{{Event::Timeout, 0, "Parameter Setting Timeout!"}} + sent() +
-         std::vector<Event>{{Event::Block, pending::SetCommand}},
-     End::Finished,
-     3,
-     3,
-     "",
-     {1}},
-    {"a block that came under another code does not end a set command",
-     {pending::SetCommand},
-     false,
-     sent() + std::vector<Event>{{Event::Block, pending::None}, {Event::Block, pending::ModbusTest},
-                                 {Event::Decoded, pending::SetCommand}},
-     End::None,
-     0,
-     0,
-     "",
-     {}},
-    {"a request the port did not take ends the run",
-     {pending::SystemParameters, pending::AnalogOutputs},
-     true,
-     {{Event::Send}, {Event::NotWritten}, {Event::SendSilently}},
-     End::NotSent,
-     0,
-     0,
-     "",
-     {}},
-    {"a refused request ends the run with its message",
-     {pending::SetCommand, pending::SetCommand},
-     false,
-     sent() + std::vector<Event>{{Event::Block, pending::SetCommand}, {Event::Send},
-                                 {Event::Refused, 0, "NO SPACK"}, {Event::SendSilently}},
-     End::NotSent,
-     1,
-     1,
-     "NO SPACK",
-     {}},
-    {"a send that reports nothing sent nothing",
-     {pending::SetCommand},
-     false,
-     {{Event::Send}, {Event::SendSilently}},
-     End::NotSent,
-     0,
-     0,
-     "",
-     {}},
-    {"another request while a step waits interrupts the run",
-     {pending::SystemParameters, pending::AnalogOutputs},
-     true,
-     sent() + std::vector<Event>{{Event::Written}},
-     End::Interrupted,
-     0,
-     0,
-     "",
-     {}},
-    {"a refusal of someone else's request while a step waits changes nothing",
-     {pending::SystemParameters},
-     true,
-     sent() + std::vector<Event>{{Event::Refused, 0, "Data eeore!"}, {Event::Decoded, pending::SystemParameters}},
-     End::Finished,
-     1,
-     1,
-     "",
-     {}},
-    {"the port closing ends the run",
-     {pending::SystemParameters},
-     true,
-     sent() + std::vector<Event>{{Event::PortClosed}},
-     End::PortClosed,
-     0,
-     0,
-     "",
-     {}},
-    {"cancelled, later events are ignored",
-     {pending::SystemParameters, pending::AnalogOutputs},
-     true,
-     sent() + std::vector<Event>{{Event::Cancel}, {Event::Decoded, pending::SystemParameters}, {Event::Written},
-                                 {Event::Timeout, 0, "late"}},
-     End::Cancelled,
-     0,
-     0,
-     "",
-     {}},
-    {"a timeout before anything was sent is not the run's",
-     {pending::SystemParameters},
-     true,
-     {{Event::Timeout, 0, "Connection Timeout!"}, {Event::Block, pending::SetCommand}},
-     End::None,
-     0,
-     0,
-     "",
-     {}},
-    {"no steps: finished at once", {}, true, {}, End::Finished, 0, 0, "", {}},
+    {"a refused request ends the run with its message", {Set, Set}, false,
+     "step block:200 send refused:NO_SPACK done", End::NotSent, 1, 1, "NO_SPACK", {}},
+    {"a send that reports nothing sent nothing", {Set}, false, "send done", End::NotSent, 0, 0, "", {}},
+    {"another request while a step waits interrupts the run", {Qx1, Qx2}, true, "step sent", End::Interrupted, 0,
+     0, "", {}},
+    {"a refusal of someone else's request while a step waits changes nothing", {Qx1}, true,
+     "step refused:Data_eeore! decoded:201", End::Finished, 1, 1, "", {}},
+    {"the port closing ends the run", {Qx1}, true, "step closed", End::PortClosed, 0, 0, "", {}},
+    {"cancelled, later events are ignored", {Qx1, Qx2}, true, "step cancel decoded:201 sent timeout:late",
+     End::Cancelled, 0, 0, "", {}},
+    {"a timeout before anything was sent is not the run's", {Qx1}, true, "timeout:Connection_Timeout! block:200",
+     End::None, 0, 0, "", {}},
+    {"no steps: finished at once", {}, true, "", End::Finished, 0, 0, "", {}},
 };
 
 class Sequences : public ::testing::TestWithParam<Case> {};
@@ -206,9 +104,7 @@ TEST_P(Sequences, EndWhereTheScriptLeavesThem) {
         steps.push_back({"step " + std::to_string(steps.size()), code});
     }
     RequestSequence sequence(steps, c.stopOnTimeout);
-    for (const Event& e : c.script) {
-        play(sequence, e);
-    }
+    play(sequence, c.script);
     EXPECT_EQ(sequence.end(), c.end);
     EXPECT_EQ(sequence.completed(), c.completed);
     EXPECT_EQ(sequence.current(), c.current);
