@@ -14,12 +14,6 @@ namespace app {
 
 namespace {
 
-// The one place where the status line asks the frame interpreter what bytes mean.
-traffic::Reading readingOf(std::span<const uint8_t> bytes, traffic::Direction direction, int32_t pendingCommand,
-                           std::span<const uint8_t> request = {}) {
-    return traffic::Read(bytes, direction, pendingCommand, request);
-}
-
 // What a verdict is called on the status line, where the kind of frame makes it precise.
 std::string verdictPhrase(traffic::Verdict verdict, int32_t pendingCommand, std::string_view meaning) {
     using traffic::Verdict;
@@ -145,7 +139,7 @@ void ExchangeStatus::portLost(std::string_view name, std::string_view path) {
 
 void ExchangeStatus::frameSent(std::span<const uint8_t> frame, int32_t pendingCommand, bool written,
                                bool awaitsReply, bool portOpen) {
-    const std::string meaning = readingOf(frame, traffic::Direction::Sent, pendingCommand).meaning;
+    const std::string meaning = traffic::Read(frame, traffic::Direction::Sent, pendingCommand).meaning;
     if (!written) {
         event(std::string("not sent, ") + (portOpen ? "the port did not take it" : "the port is not open") + ": " +
                   meaning,
@@ -162,7 +156,7 @@ void ExchangeStatus::frameSent(std::span<const uint8_t> frame, int32_t pendingCo
 void ExchangeStatus::blockReceived(std::span<const uint8_t> block, int32_t pendingCommand,
                                    const WordOrders& orders) {
     waiting_ = false;
-    const traffic::Reading reading = readingOf(block, traffic::Direction::Received, pendingCommand, requestBytes_);
+    const traffic::Reading reading = traffic::Read(block, traffic::Direction::Received, pendingCommand, requestBytes_);
     std::string text = verdictPhrase(reading.verdict, pendingCommand, reading.meaning) + ": ";
     if (pendingCommand == pending::ModbusTest && reading.verdict == traffic::Verdict::Good &&
         reading.frameOffset + reading.frameLength <= block.size()) {

@@ -15,6 +15,7 @@
 #include "hart/UnitTable.h"
 #include "tools/Conversions.h"
 #include "tools/ModbusRequest.h"
+#include "traffic/EventFormat.h"
 #include "traffic/Interpreter.h"
 
 namespace cli {
@@ -33,12 +34,17 @@ std::span<const uint8_t> bytesOf(std::string_view text) {
     return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
 }
 
+// Bytes as the traffic monitor shows them: hex pairs separated by blanks.
 std::string hexText(std::string_view bytes) {
-    std::string text = tools::BytesToHexText(bytesOf(bytes));
-    if (!text.empty()) {
-        text.pop_back();
-    }
-    return text;
+    return traffic::HexText(bytes);
+}
+
+// The request and the block that answered it, as hex, for people and scripts.
+void printExchange(Session& session, std::string_view sent, const Answer& answer) {
+    session.text += "sent     " + hexText(sent) + "\n";
+    session.text += "received " + hexText(answer.reply.bytes) + "\n";
+    session.json["reply_hex"] = hexText(answer.reply.bytes);
+    session.json["meaning"] = answer.reading.meaning;
 }
 
 // Text frames as they stand; a frame with raw bytes (read meter commands, HART) as hex pairs.
@@ -176,10 +182,7 @@ Answer sendSet(Session& session, const std::string& frame, std::string_view titl
 }
 
 std::optional<serial::TParity> parityOf(const std::optional<std::string>& value) {
-    if (value == "none") return serial::TParity::None;
-    if (value == "odd") return serial::TParity::Odd;
-    if (value == "even") return serial::TParity::Even;
-    return std::nullopt;
+    return value ? ParityNamed(*value) : std::nullopt;
 }
 
 // Sends the planned frames; when the RS485 settings the line runs at change, the line follows them
@@ -308,12 +311,9 @@ int simpleCommand(Session& session, const std::string& frame, std::string_view t
 
 int raw(Session& session, const Prepared& prepared) {
     const Answer answer = session.request(prepared.frame, {}, traffic::pending::None, false, "the frame");
-    session.text += "sent     " + hexText(prepared.frame) + "\n";
-    session.text += "received " + hexText(answer.reply.bytes) + "\n";
+    printExchange(session, prepared.frame, answer);
     session.text += "text     " + frameText(answer.reply.bytes) + "\n";
     session.text += "meaning  " + answer.reading.meaning + "\n";
-    session.json["reply_hex"] = hexText(answer.reply.bytes);
-    session.json["meaning"] = answer.reading.meaning;
     session.json["verdict"] = traffic::VerdictText(answer.reading.verdict);
     return code::Done;
 }
@@ -530,11 +530,8 @@ int hartVars(Session& session, const Prepared& prepared) {
 int hartSend(Session& session, const Prepared& prepared) {
     const std::vector<uint8_t> frame(prepared.frame.begin(), prepared.frame.end());
     const Answer answer = hartRequest(session, frame, traffic::pending::HartManual, "the HART frame");
-    session.text += "sent     " + hexText(prepared.frame) + "\n";
-    session.text += "received " + hexText(answer.reply.bytes) + "\n";
+    printExchange(session, prepared.frame, answer);
     session.text += "meaning  " + answer.reading.meaning + "\n";
-    session.json["reply_hex"] = hexText(answer.reply.bytes);
-    session.json["meaning"] = answer.reading.meaning;
     return code::Done;
 }
 
@@ -543,8 +540,7 @@ int modbusRead(Session& session, const Prepared& prepared) {
     const ReplyShape shape{ReplyShape::Kind::Modbus, {}, static_cast<uint8_t>(frame[0]), tools::kReadHoldingRegisters};
     const Answer answer = session.request(frame, shape, traffic::pending::ModbusTest, true, "the MODBUS read");
     const traffic::Reading& reading = answer.reading;
-    session.text += "sent     " + hexText(frame) + "\n";
-    session.text += "received " + hexText(answer.reply.bytes) + "\n";
+    printExchange(session, frame, answer);
     // The interpreter's one line, a clause per line.
     std::string meaning = reading.meaning;
     for (std::size_t at; (at = meaning.find("; ")) != std::string::npos;) {
@@ -552,8 +548,6 @@ int modbusRead(Session& session, const Prepared& prepared) {
         meaning.erase(0, at + 2);
     }
     session.text += "  " + meaning + "\n";
-    session.json["reply_hex"] = hexText(answer.reply.bytes);
-    session.json["meaning"] = reading.meaning;
     session.json["verdict"] = traffic::VerdictText(reading.verdict);
     if (reading.verdict == traffic::Verdict::Good && reading.frameLength >= 5) {
         // The registers of the frame the interpreter found: after slave, function and byte count.
@@ -595,26 +589,24 @@ profile::Backup readBackupFile(const std::string& path) {
     }
 }
 
-std::string parseHexArgument(const std::string& text) {
-    std::string digits;
+// Bytes typed as hex byte text ("51 51 51 23", either letter case), at most `maximum` of them.
+std::vector<uint8_t> hexArgument(const std::string& text, int maximum, std::string_view example) {
+    std::string upper;
     for (const char c : text) {
-        if (c != ' ' && c != ':' && c != ',') {
-            digits += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        }
+        upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     }
-    if (digits.empty() || digits.size() % 2 != 0) {
-        usage("'" + text + "' is not hex bytes (pairs of hex digits, e.g. \"51 51 51 23\")");
+    const auto begin = upper.find_first_not_of(' ');
+    upper = begin == std::string::npos ? std::string() : upper.substr(begin, upper.find_last_not_of(' ') - begin + 1);
+    const hart::HexBytes parsed = hart::ParseHexBytes(upper, maximum + 1);
+    // Pairs only, every one of them: ParseHexBytes alone would cut "5151" to its first pair unsaid.
+    if (!parsed.ok() || hexText({reinterpret_cast<const char*>(parsed.bytes.data()), parsed.bytes.size()}) != upper) {
+        usage("'" + text + "' is not hex byte text: pairs of hex digits separated by single blanks, e.g. \"" +
+              std::string(example) + "\"");
     }
-    std::string bytes;
-    for (std::size_t i = 0; i < digits.size(); i += 2) {
-        const int high = tools::UpperHexDigit(digits[i]);
-        const int low = tools::UpperHexDigit(digits[i + 1]);
-        if (high < 0 || low < 0) {
-            usage("'" + text + "' is not hex bytes (pairs of hex digits, e.g. \"51 51 51 23\")");
-        }
-        bytes += static_cast<char>(high * 16 + low);
+    if (parsed.bytes.size() > static_cast<std::size_t>(maximum)) {
+        usage("'" + text + "' holds more than " + std::to_string(maximum) + " bytes");
     }
-    return bytes;
+    return parsed.bytes;
 }
 
 std::string asText(const std::vector<uint8_t>& bytes) {
@@ -682,7 +674,10 @@ Prepared Prepare(const Args& args) {
             if (args.rawText.empty() == args.rawHex.empty()) {
                 usage("raw needs TEXT or --hex BYTES");
             }
-            prepared.frame = args.rawHex.empty() ? args.rawText : parseHexArgument(args.rawHex);
+            prepared.frame = args.rawHex.empty()
+                                 ? args.rawText
+                                 : asText(hexArgument(args.rawHex, static_cast<int>(hart::kMaxFrameLength),
+                                                      "51 51 51 23 51 56 23"));
             break;
         case Command::Restore:
         case Command::Diff:
@@ -694,22 +689,10 @@ Prepared Prepare(const Args& args) {
         case Command::HartVars:
             hart::IdentityQueryFrame(args.preambles, args.hartAddress, !args.secondary); // checks the preambles
             break;
-        case Command::HartSend: {
-            std::string upper;
-            for (const char c : args.hartHex) {
-                upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-            }
-            const hart::HexBytes body = hart::ParseHexBytes(upper, hart::kManualFrameMaxBytes + 1);
-            if (!body.ok()) {
-                usage("'" + args.hartHex + "' is not hex byte text (" + body.failure +
-                      "): pairs of hex digits separated by single blanks, e.g. \"82 26 0C 0A 1B 2C 03 00\"");
-            }
-            if (body.bytes.size() > static_cast<std::size_t>(hart::kManualFrameMaxBytes)) {
-                usage("a HART frame typed in hex holds at most " + std::to_string(hart::kManualFrameMaxBytes) + " bytes");
-            }
-            prepared.frame = asText(hart::ManualFrame(args.preambles, body.bytes));
+        case Command::HartSend:
+            prepared.frame = asText(hart::ManualFrame(
+                args.preambles, hexArgument(args.hartHex, hart::kManualFrameMaxBytes, "82 26 0C 0A 1B 2C 03 00")));
             break;
-        }
         case Command::ModbusRead: {
             const auto frame = tools::ReadHoldingRegistersRequest(args.slave, args.start, args.count);
             prepared.frame.assign(reinterpret_cast<const char*>(frame.data()), frame.size());

@@ -58,6 +58,19 @@ bool modbusReplyAt(std::span<const uint8_t> b, std::size_t i, uint8_t slave, uin
 
 } // namespace
 
+std::optional<serial::TParity> ParityNamed(std::string_view name) {
+    if (name == "none") {
+        return serial::TParity::None;
+    }
+    if (name == "odd") {
+        return serial::TParity::Odd;
+    }
+    if (name == "even") {
+        return serial::TParity::Even;
+    }
+    return std::nullopt;
+}
+
 bool ReplyComplete(const ReplyShape& shape, std::string_view received) {
     const auto b = bytesOf(received);
     switch (shape.kind) {

@@ -50,8 +50,12 @@ void Session::open() {
         }
         throw Failure(code::PortUnusable, *failure);
     }
+    // The log names the port on every line already; the device it leads to is said where it differs.
+    static constexpr const char* kParities[] = {"none", "odd", "even", "mark", "space"};
     recorder_.port(traffic::EventKind::PortOpened,
-                   port() + " (" + line_.path() + "), " + std::to_string(options_.baud) + " baud");
+                   (line_.path() == port() ? std::string("opened") : "opened as " + line_.path()) + ", " +
+                       std::to_string(options_.baud) + " baud, parity " +
+                       kParities[static_cast<int>(options_.parity)]);
 }
 
 Answer Session::request(std::string_view frame, const ReplyShape& shape, int32_t pendingCommand, bool isQuery,

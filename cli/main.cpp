@@ -91,10 +91,6 @@ std::string resultText(int exitCode) {
     return "failed";
 }
 
-serial::TParity parityOf(const std::string& name) {
-    return name == "odd" ? serial::TParity::Odd : name == "even" ? serial::TParity::Even : serial::TParity::None;
-}
-
 std::vector<std::string> readPortsFile(const std::string& path) {
     std::ifstream file(path);
     if (!file) {
@@ -210,7 +206,7 @@ private:
         LineOptions options;
         options.port = port;
         options.baud = globals_.baud;
-        options.parity = parityOf(globals_.parity);
+        options.parity = ParityNamed(globals_.parity).value_or(serial::TParity::None);
         options.timeout = Millis(globals_.timeoutMs);
         options.gap = Millis(globals_.gapMs);
         options.retries = globals_.retries;

@@ -179,6 +179,7 @@ TEST_F(Vx538, FaultsOnTheLineGiveTheirExitCodes) {
     EXPECT_EQ(missing.status, 3);
     EXPECT_NE(missing.err.find("not found"), std::string::npos) << missing.err;
     EXPECT_EQ(vx538({"-p", corrupt.path(), "set", "mode=sleepy"}).status, 2);
+    EXPECT_EQ(vx538({"-p", corrupt.path(), "raw", "--hex", "5151"}).status, 2) << "never cut to its first pair";
     const auto refused = vx538({"-p", corrupt.path(), "raw", "QQS#JTM:000#"});
     EXPECT_EQ(refused.status, 0);
     EXPECT_NE(refused.out.find("QQS#JTM:ERR#"), std::string::npos) << refused.out;
