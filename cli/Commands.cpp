@@ -449,7 +449,7 @@ int compare(Session& session, const Prepared& prepared, bool verbose) {
 Answer hartRequest(Session& session, const std::vector<uint8_t>& frame, int32_t pending, std::string_view what) {
     try {
         Answer answer = session.request({reinterpret_cast<const char*>(frame.data()), frame.size()},
-                                        {ReplyShape::Kind::Hart, {}, 0, 0}, pending, true, what);
+                                        {ReplyShape::Kind::Frame, {}, pending}, pending, true, what);
         if (traffic::IsFault(answer.reading.verdict) || answer.reading.verdict == traffic::Verdict::Echo) {
             session.text += "received " + hexText(answer.reply.bytes) + "\n";
             session.text += "meaning  " + answer.reading.meaning + "\n";
@@ -537,7 +537,7 @@ int hartSend(Session& session, const Prepared& prepared) {
 
 int modbusRead(Session& session, const Prepared& prepared) {
     const auto& frame = prepared.frame;
-    const ReplyShape shape{ReplyShape::Kind::Modbus, {}, static_cast<uint8_t>(frame[0]), tools::kReadHoldingRegisters};
+    const ReplyShape shape{ReplyShape::Kind::Frame, {}, traffic::pending::ModbusTest};
     const Answer answer = session.request(frame, shape, traffic::pending::ModbusTest, true, "the MODBUS read");
     const traffic::Reading& reading = answer.reading;
     printExchange(session, frame, answer);

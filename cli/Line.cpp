@@ -6,9 +6,8 @@
 #include <span>
 
 #include "config/ReplyCompletion.h"
-#include "hart/HartFrames.h"
 #include "serial/LineSettings.h"
-#include "tools/ModbusCrc.h"
+#include "traffic/Interpreter.h"
 
 namespace cli {
 
@@ -21,39 +20,6 @@ constexpr std::size_t kMaxReply = 4096;
 
 std::span<const uint8_t> bytesOf(std::string_view text) {
     return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
-}
-
-bool hartReplyAt(std::span<const uint8_t> b, std::size_t i) {
-    // At least one preamble before a slave-to-master delimiter (short 0x06, long 0x86).
-    if (i == 0 || b[i - 1] != 0xFF || (b[i] != 0x06 && b[i] != 0x86)) {
-        return false;
-    }
-    const std::size_t addressLength = (b[i] & 0x80) ? 5 : 1;
-    const std::size_t countAt = i + 1 + addressLength + 1;
-    if (countAt >= b.size()) {
-        return false;
-    }
-    const std::size_t checkAt = countAt + 1 + b[countAt];
-    return checkAt < b.size() && hart::CheckByte(b.subspan(i, checkAt - i)) == b[checkAt];
-}
-
-bool modbusReplyAt(std::span<const uint8_t> b, std::size_t i, uint8_t slave, uint8_t function) {
-    if (i + 2 >= b.size() || b[i] != slave) {
-        return false;
-    }
-    std::size_t length = 0;
-    if (b[i + 1] == (function | 0x80)) {
-        length = 5; // slave, function | 0x80, exception code, CRC
-    } else if (b[i + 1] == function && function >= 1 && function <= 4) {
-        length = 3 + std::size_t{b[i + 2]} + 2;
-    } else {
-        return false;
-    }
-    if (i + length > b.size()) {
-        return false;
-    }
-    const tools::CrcBytes crc = tools::ModbusCrc16(b.subspan(i, length - 2));
-    return b[i + length - 2] == crc.low && b[i + length - 1] == crc.high;
 }
 
 } // namespace
@@ -71,25 +37,15 @@ std::optional<serial::TParity> ParityNamed(std::string_view name) {
     return std::nullopt;
 }
 
-bool ReplyComplete(const ReplyShape& shape, std::string_view received) {
-    const auto b = bytesOf(received);
+bool ReplyComplete(const ReplyShape& shape, std::string_view received, std::string_view request) {
     switch (shape.kind) {
     case ReplyShape::Kind::Quiet: return false;
     case ReplyShape::Kind::TextQuery: return config::queryReplyComplete(shape.key, received);
-    case ReplyShape::Kind::Hart:
-        for (std::size_t i = 1; i < b.size(); ++i) {
-            if (hartReplyAt(b, i)) {
-                return true;
-            }
-        }
-        return false;
-    case ReplyShape::Kind::Modbus:
-        for (std::size_t i = 0; i < b.size(); ++i) {
-            if (modbusReplyAt(b, i, shape.slave, shape.function)) {
-                return true;
-            }
-        }
-        return false;
+    case ReplyShape::Kind::Frame: {
+        const traffic::Verdict verdict =
+            traffic::Read(bytesOf(received), traffic::Direction::Received, shape.pending, bytesOf(request)).verdict;
+        return verdict == traffic::Verdict::Good || verdict == traffic::Verdict::Exception;
+    }
     }
     return false;
 }
@@ -183,7 +139,7 @@ Reply Line::exchange(std::string_view frame, const ReplyShape& shape, bool retry
             reply.end = stop_.isSignalled() ? ReplyEnd::Interrupted : ReplyEnd::Lost;
             return reply;
         }
-        reply = readReply(shape, Clock::now(), characterTime(frame.size()));
+        reply = readReply(shape, frame, Clock::now(), characterTime(frame.size()));
         reply.attempts = attempt;
         if (reply.end != ReplyEnd::NoReply) {
             break;
@@ -192,7 +148,8 @@ Reply Line::exchange(std::string_view frame, const ReplyShape& shape, bool retry
     return reply;
 }
 
-Reply Line::readReply(const ReplyShape& shape, Clock::time_point written, Millis frameTime) {
+Reply Line::readReply(const ReplyShape& shape, std::string_view request, Clock::time_point written,
+                      Millis frameTime) {
     Reply reply;
     // The driver may still be sending the frame when write returns: its time on the line comes first.
     const Clock::time_point firstByteDue = written + frameTime + options_.timeout;
@@ -226,7 +183,7 @@ Reply Line::readReply(const ReplyShape& shape, Clock::time_point written, Millis
         }
         reply.bytes.append(buffer.data(), std::min(result.count, kMaxReply - reply.bytes.size()));
         lastByte = Clock::now();
-        if (ReplyComplete(shape, reply.bytes)) {
+        if (ReplyComplete(shape, reply.bytes, request)) {
             return finish(ReplyEnd::Complete);
         }
         if (reply.bytes.size() >= kMaxReply) {

@@ -34,18 +34,17 @@ struct ReplyShape {
     enum class Kind {
         Quiet,     // nothing known: the gap ends it (set replies, raw frames, the communication query)
         TextQuery, // a query's reply: config::queryReplyComplete for `key`
-        Hart,      // a slave-to-master HART frame with its byte count and a right check byte
-        Modbus,    // a reply (or exception) of `slave` to `function` with its length and a right CRC
+        Frame,     // a HART or MODBUS reply: the traffic interpreter finds it whole and its check right
     };
     Kind kind = Kind::Quiet;
     std::string key;
-    uint8_t slave = 0;
-    uint8_t function = 0;
+    int32_t pending = 0; // the window's pending command code of the request, for the interpreter
 };
 
-// Whether `received` holds the whole reply `shape` describes, wherever it starts (noise before it
-// is allowed). Always false for Kind::Quiet.
-bool ReplyComplete(const ReplyShape& shape, std::string_view received);
+// Whether `received` holds the whole reply to `request` that `shape` describes, wherever it starts
+// (noise before it is allowed): for a frame, the interpreter's verdict is good or a MODBUS exception.
+// Always false for Kind::Quiet.
+bool ReplyComplete(const ReplyShape& shape, std::string_view received, std::string_view request);
 
 enum class ReplyEnd {
     Complete,    // the shape says it is whole
@@ -93,7 +92,8 @@ public:
     LineObserver observer;
 
 private:
-    Reply readReply(const ReplyShape& shape, std::chrono::steady_clock::time_point written, Millis frameTime);
+    Reply readReply(const ReplyShape& shape, std::string_view request, std::chrono::steady_clock::time_point written,
+                    Millis frameTime);
     bool write(std::string_view frame);
     void discardStale();
     Millis characterTime(std::size_t count) const;

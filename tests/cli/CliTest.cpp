@@ -35,34 +35,38 @@ std::string hartReply(std::string body) {
 
 TEST(ReplyShape, AReplyEndsAtItsLengthAndCheckWhereverItStarts) {
     using Kind = cli::ReplyShape::Kind;
-    const cli::ReplyShape modbus{Kind::Modbus, {}, 1, 3};
-    const cli::ReplyShape hart{Kind::Hart, {}, 0, 0};
+    const cli::ReplyShape modbus{Kind::Frame, {}, 302};
+    const cli::ReplyShape hart{Kind::Frame, {}, 100};
+    const std::string readSlave1 = withCrc(std::string("\x01\x03\x00\x02\x00\x02", 6));
+    const std::string readSlave2 = withCrc(std::string("\x02\x03\x00\x02\x00\x02", 6));
+    const std::string identityQuery = hartReply(std::string("\x02\x80\x00\x00", 4));
     const std::string registers = withCrc(std::string("\x01\x03\x04\x42\xC8\x00\x00", 7));
     const std::string exception = withCrc(std::string("\x01\x83\x02", 3));
     const std::string identity = hartReply(std::string("\x06\x80\x00\x04\x00\x00\xFE\x26", 8));
     struct Case {
         const char* what;
         const cli::ReplyShape& shape;
+        const std::string& request;
         std::string bytes;
         bool complete;
     } cases[] = {
-        {"registers", modbus, registers, true},
-        {"registers after noise", modbus, "\xC7\xBF\x4B" + registers, true},
-        {"registers less their last byte", modbus, registers.substr(0, registers.size() - 1), false},
-        {"registers with a wrong CRC", modbus, registers.substr(0, registers.size() - 1) + "\x00", false},
-        {"another slave's registers", cli::ReplyShape{Kind::Modbus, {}, 2, 3}, registers, false},
-        {"an exception", modbus, exception, true},
-        {"the request echoed", modbus, withCrc(std::string("\x01\x03\x00\x00\x00\x12", 6)), false},
-        {"a HART reply", hart, identity, true},
-        {"a HART reply after noise", hart, "\x12\x34" + identity, true},
-        {"a HART reply cut short", hart, identity.substr(0, identity.size() - 1), false},
-        {"a HART request (echo)", hart, hartReply(std::string("\x02\x80\x00\x00", 4)), false},
-        {"a set reply", cli::ReplyShape{}, "QQS#ADR:OK#", false},
-        {"a query reply", cli::ReplyShape{Kind::TextQuery, "QX1", 0, 0}, "QQQ#QX1:ADR:001,BA1:30,BA2:30,MD:0,JTM:010#",
-         true},
+        {"registers", modbus, readSlave1, registers, true},
+        {"registers after noise", modbus, readSlave1, "\xC7\xBF\x4B" + registers, true},
+        {"registers less their last byte", modbus, readSlave1, registers.substr(0, registers.size() - 1), false},
+        {"registers with a wrong CRC", modbus, readSlave1, registers.substr(0, registers.size() - 1) + "\x00", false},
+        {"another slave's registers", modbus, readSlave2, registers, false},
+        {"an exception", modbus, readSlave1, exception, true},
+        {"the request echoed", modbus, readSlave1, readSlave1, false},
+        {"a HART reply", hart, identityQuery, identity, true},
+        {"a HART reply after noise", hart, identityQuery, "\x12\x34" + identity, true},
+        {"a HART reply cut short", hart, identityQuery, identity.substr(0, identity.size() - 1), false},
+        {"a HART request (echo)", hart, identityQuery, identityQuery, false},
+        {"a set reply", cli::ReplyShape{}, readSlave1, "QQS#ADR:OK#", false},
+        {"a query reply", cli::ReplyShape{Kind::TextQuery, "QX1", 201}, readSlave1,
+         "QQQ#QX1:ADR:001,BA1:30,BA2:30,MD:0,JTM:010#", true},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(cli::ReplyComplete(c.shape, c.bytes), c.complete) << c.what;
+        EXPECT_EQ(cli::ReplyComplete(c.shape, c.bytes, c.request), c.complete) << c.what;
     }
 }
 
