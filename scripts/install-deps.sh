@@ -14,6 +14,9 @@ packages=(
   fonts-dejavu-core fonts-liberation2 fonts-wqy-microhei
   qt6-serialport-dev
   desktop-file-utils appstream
+  libgensio-dev libtelnet-dev ser2net
+  libpcap0.8-dev mbpoll tshark
+  libqcustomplot-dev qt6-charts-dev
 )
 if [ "${1:-}" = "--fuzz" ]; then
   packages+=(clang libclang-rt-14-dev)
