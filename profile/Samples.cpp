@@ -1,6 +1,7 @@
 // A poll of the eight variables and its sample as text.
 #include "profile/Samples.h"
 
+#include <charconv>
 #include <cmath>
 
 #include <nlohmann/json.hpp>
@@ -80,8 +81,15 @@ std::string SampleJson(std::string_view timeText, std::string_view port, const s
         for (const float value : *sample) {
             // The double nearest the shortest text of the single, so "101.3" is written and not the
             // single's exact 101.30000305175781.
-            values.push_back(std::isfinite(value) ? nlohmann::ordered_json(std::stod(ValueText(value)))
-                                                  : nlohmann::ordered_json(nullptr));
+            // (from_chars: the locale's decimal separator never enters.)
+            if (!std::isfinite(value)) {
+                values.push_back(nullptr);
+                continue;
+            }
+            const std::string text = ValueText(value);
+            double nearest = value;
+            std::from_chars(text.data(), text.data() + text.size(), nearest);
+            values.push_back(nearest);
         }
         json["values"] = std::move(values);
     } else {
