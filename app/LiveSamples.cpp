@@ -90,30 +90,6 @@ std::size_t LiveSamples::upperIndex(int64_t endMs) const {
     return low;
 }
 
-LiveSamples::Stats LiveSamples::stats(int variable, int64_t fromMs, int64_t toMs) const {
-    Stats stats;
-    float minimum = std::numeric_limits<float>::infinity();
-    float maximum = -std::numeric_limits<float>::infinity();
-    double sum = 0;
-    const std::size_t end = upperIndex(toMs);
-    for (std::size_t i = lowerIndex(fromMs); i < end; ++i) {
-        const float v = valueAt(i, variable);
-        if (std::isnan(v)) {
-            continue;
-        }
-        minimum = std::min(minimum, v);
-        maximum = std::max(maximum, v);
-        sum += v;
-        ++stats.count;
-    }
-    if (stats.count > 0) {
-        stats.minimum = minimum;
-        stats.maximum = maximum;
-        stats.mean = sum / static_cast<double>(stats.count);
-    }
-    return stats;
-}
-
 template <typename Visit> void LiveSamples::forEach(std::size_t begin, std::size_t end, Visit visit) const {
     std::size_t at = first_ + begin;
     const std::size_t stop = first_ + end;
@@ -125,6 +101,35 @@ template <typename Visit> void LiveSamples::forEach(std::size_t begin, std::size
         }
         at = blockEnd;
     }
+}
+
+std::array<LiveSamples::Stats, kLiveVariables> LiveSamples::stats(int64_t fromMs, int64_t toMs) const {
+    std::array<float, kLiveVariables> minimum;
+    std::array<float, kLiveVariables> maximum;
+    minimum.fill(std::numeric_limits<float>::infinity());
+    maximum.fill(-std::numeric_limits<float>::infinity());
+    std::array<double, kLiveVariables> sum{};
+    std::array<Stats, kLiveVariables> stats{};
+    forEach(lowerIndex(fromMs), upperIndex(toMs), [&](int64_t, const SampleValues& values) {
+        for (std::size_t v = 0; v < values.size(); ++v) {
+            const float value = values[v];
+            if (std::isnan(value)) {
+                continue;
+            }
+            minimum[v] = std::min(minimum[v], value);
+            maximum[v] = std::max(maximum[v], value);
+            sum[v] += value;
+            ++stats[v].count;
+        }
+    });
+    for (std::size_t v = 0; v < stats.size(); ++v) {
+        if (stats[v].count > 0) {
+            stats[v].minimum = minimum[v];
+            stats[v].maximum = maximum[v];
+            stats[v].mean = sum[v] / static_cast<double>(stats[v].count);
+        }
+    }
+    return stats;
 }
 
 void LiveSamples::thinned(int64_t fromMs, int64_t toMs, int columns, Thinned& out) const {

@@ -47,8 +47,9 @@ public:
         double mean = NAN;
         std::size_t count = 0; // samples with a value
     };
-    // Over the samples from `fromMs` to `toMs`, both included; missed polls do not count.
-    Stats stats(int variable, int64_t fromMs, int64_t toMs) const;
+    // Over the samples from `fromMs` to `toMs`, both included, for every variable in one pass; missed
+    // polls do not count.
+    std::array<Stats, kLiveVariables> stats(int64_t fromMs, int64_t toMs) const;
 
     // The samples of [fromMs, toMs] (and one either side, so lines run to the edges) for a chart
     // `columns` pixels wide, for every variable in one pass: where a column holds many samples, its
