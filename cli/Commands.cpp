@@ -15,6 +15,7 @@
 #include "hart/UnitTable.h"
 #include "tools/Conversions.h"
 #include "tools/ModbusRequest.h"
+#include "tools/RegisterValues.h"
 #include "traffic/EventFormat.h"
 #include "traffic/Interpreter.h"
 
@@ -171,7 +172,8 @@ std::vector<std::size_t> presentIn(const Configuration& values) {
 
 // Sends one set command; the converter's reply as the interpreter reads it.
 Answer sendSet(Session& session, const std::string& frame, std::string_view title) {
-    Answer answer = session.request(frame, {}, traffic::pending::SetCommand, false, title);
+    Answer answer = session.request(frame, {ReplyShape::Kind::Request, traffic::pending::SetCommand},
+                                    traffic::pending::SetCommand, false, title);
     session.text += std::string(title) + ": " + frameText(frame) + " -> " + frameText(answer.reply.bytes) + " (" +
                     std::string(traffic::VerdictText(answer.reading.verdict)) + ")\n";
     if (answer.reading.verdict == traffic::Verdict::Refused) {
@@ -237,8 +239,9 @@ std::vector<std::string> differenceLines(const std::vector<profile::Difference>&
 // ---- the commands ----
 
 int ping(Session& session) {
-    const Answer answer = session.request(config::communicationQueryFrame(), {}, traffic::pending::SystemParameters,
-                                          true, "the communication query");
+    const Answer answer = session.request(config::communicationQueryFrame(),
+                                          {ReplyShape::Kind::Request, traffic::pending::SystemParameters},
+                                          traffic::pending::SystemParameters, true, "the communication query");
     // The reply the interpreter found in the block, without the noise around it.
     const traffic::Reading& reading = answer.reading;
     const std::string& block = answer.reply.bytes;
@@ -343,7 +346,8 @@ int backup(Session& session, const Prepared& prepared) {
     file.writtenBy = "vx538 " VX538_VERSION;
     file.date = profile::UtcDateText(traffic::Now().wallMs);
     file.port = session.line().path();
-    const Answer identity = session.request(config::communicationQueryFrame(), {},
+    const Answer identity = session.request(config::communicationQueryFrame(),
+                                            {ReplyShape::Kind::Request, traffic::pending::SystemParameters},
                                             traffic::pending::SystemParameters, true, "the communication query");
     file.device = identity.reply.bytes;
     ReadResult read = readConverter(session, std::vector<Query>(std::begin(profile::kQueries), std::end(profile::kQueries)));
@@ -449,7 +453,7 @@ int compare(Session& session, const Prepared& prepared, bool verbose) {
 Answer hartRequest(Session& session, const std::vector<uint8_t>& frame, int32_t pending, std::string_view what) {
     try {
         Answer answer = session.request({reinterpret_cast<const char*>(frame.data()), frame.size()},
-                                        {ReplyShape::Kind::Frame, {}, pending}, pending, true, what);
+                                        {ReplyShape::Kind::Request, pending}, pending, true, what);
         if (traffic::IsFault(answer.reading.verdict) || answer.reading.verdict == traffic::Verdict::Echo) {
             session.text += "received " + hexText(answer.reply.bytes) + "\n";
             session.text += "meaning  " + answer.reading.meaning + "\n";
@@ -537,7 +541,7 @@ int hartSend(Session& session, const Prepared& prepared) {
 
 int modbusRead(Session& session, const Prepared& prepared) {
     const auto& frame = prepared.frame;
-    const ReplyShape shape{ReplyShape::Kind::Frame, {}, traffic::pending::ModbusTest};
+    const ReplyShape shape{ReplyShape::Kind::Request, traffic::pending::ModbusTest};
     const Answer answer = session.request(frame, shape, traffic::pending::ModbusTest, true, "the MODBUS read");
     const traffic::Reading& reading = answer.reading;
     printExchange(session, frame, answer);
@@ -551,13 +555,8 @@ int modbusRead(Session& session, const Prepared& prepared) {
     session.json["verdict"] = traffic::VerdictText(reading.verdict);
     if (reading.verdict == traffic::Verdict::Good && reading.frameLength >= 5) {
         // The registers of the frame the interpreter found: after slave, function and byte count.
-        Json registers = Json::array();
-        const std::string_view data =
-            std::string_view(answer.reply.bytes).substr(reading.frameOffset + 3, reading.frameLength - 5);
-        for (std::size_t i = 0; i + 1 < data.size(); i += 2) {
-            registers.push_back((static_cast<uint8_t>(data[i]) << 8) | static_cast<uint8_t>(data[i + 1]));
-        }
-        session.json["registers"] = std::move(registers);
+        session.json["registers"] =
+            tools::RegistersFromBytes(bytesOf(answer.reply.bytes).subspan(reading.frameOffset + 3, reading.frameLength - 5));
     }
     switch (reading.verdict) {
     case traffic::Verdict::Good: return code::Done;
