@@ -176,3 +176,12 @@ backup = """{"format": "vx538-configuration", "version": 1, "written_by": "vx538
 write("backup_file", "backup", backup)
 write("backup_file", "newer", '{"format": "vx538-configuration", "version": 2, "parameters": {}}')
 write("backup_file", "bad-value", '{"format": "vx538-configuration", "version": 1, "parameters": {"rs485.baud": 9601}}')
+
+utf8_texts = [
+    b"/dev/serial/by-id/usb-FTDI_\xff-if00-port0",
+    "caf\u00e9 \u2103 \U0001F600".encode("utf-8"),
+    b"\xc0\xaf\xed\xa0\x80\xf4\x90\x80\x80\xc3",
+    b"\xaf\x8dQQS#MD:OK#",
+]
+for i, data in enumerate(utf8_texts):
+    write("utf8_text", "text%d" % i, data)
