@@ -51,16 +51,17 @@ bool ReplyComplete(const ReplyShape& shape, std::string_view received, std::stri
     return false;
 }
 
-std::string OpenFailureMessage(const std::string& path, const serial::PosixPort::OpenOutcome& outcome) {
-    std::string reason = serial::openFailureReason(outcome.error);
+std::string OpenFailureMessage(const std::string& path, const serial::OpenOutcome& outcome) {
+    std::string reason = outcome.reason;
     if (reason.empty()) {
         reason = "not a serial port.";
     }
     return "cannot open " + path + ": " + reason;
 }
 
-Line::Line(LineOptions options, const serial::EventFd& stop) : options_(std::move(options)), stop_(stop) {
-    path_ = serial::portPathFor(options_.port);
+Line::Line(LineOptions options, const serial::EventFd& stop)
+    : options_(std::move(options)), stop_(stop), port_(serial::makeTransport(options_.port)) {
+    path_ = port_->name();
 }
 
 Line::~Line() {
@@ -68,8 +69,8 @@ Line::~Line() {
 }
 
 std::optional<std::string> Line::open() {
-    const auto outcome = port_.open(path_);
-    if (outcome.result != serial::PosixPort::OpenResult::Opened) {
+    const auto outcome = port_->open();
+    if (outcome.result != serial::OpenResult::Opened) {
         return OpenFailureMessage(path_, outcome);
     }
     setLine(options_.baud, options_.parity);
@@ -77,7 +78,7 @@ std::optional<std::string> Line::open() {
 }
 
 void Line::close() {
-    port_.close();
+    port_->close();
 }
 
 void Line::setLine(uint32_t baud, serial::TParity parity) {
@@ -90,7 +91,7 @@ void Line::setLine(uint32_t baud, serial::TParity parity) {
     settings.parityCheck = parity != serial::TParity::None;
     settings.outxXonXoffFlow = false;
     settings.inxXonXoffFlow = false;
-    port_.applyLineSettings(settings);
+    port_->applyLineSettings(settings);
 }
 
 Millis Line::characterTime(std::size_t count) const {
@@ -101,12 +102,12 @@ Millis Line::characterTime(std::size_t count) const {
 }
 
 void Line::discardStale() {
-    port_.purge(serial::QueueSide::Input);
+    port_->purge(serial::QueueSide::Input);
     // What arrived between the flush and now; bounded, so a line that never stops talking cannot
     // hold the request back for ever.
     std::array<uint8_t, 256> scratch{};
     for (int i = 0; i < 64; ++i) {
-        if (serial::readSome(port_.fd(), scratch.data(), scratch.size()).kind != serial::IoResult::Done) {
+        if (port_->read(scratch.data(), scratch.size()).kind != serial::IoResult::Done) {
             break;
         }
     }
@@ -115,11 +116,11 @@ void Line::discardStale() {
 bool Line::write(std::string_view frame) {
     std::size_t done = 0;
     while (done < frame.size()) {
-        const auto ready = serial::waitForPort(stop_, port_.fd(), true, Clock::now() + options_.timeout);
+        const auto ready = serial::waitForPort(stop_, port_->fd(), true, Clock::now() + options_.timeout);
         if (ready != serial::WaitResult::Ready) {
             return false;
         }
-        const auto result = serial::writeSome(port_.fd(), frame.data() + done, frame.size() - done);
+        const auto result = port_->write(frame.data() + done, frame.size() - done);
         if (result.kind == serial::IoResult::Failed) {
             return false;
         }
@@ -168,18 +169,18 @@ Reply Line::readReply(const ReplyShape& shape, std::string_view request, Clock::
     };
     for (;;) {
         const Clock::time_point deadline = reply.bytes.empty() ? firstByteDue : lastByte + options_.gap;
-        switch (serial::waitForPort(stop_, port_.fd(), false, deadline)) {
+        switch (serial::waitForPort(stop_, port_->fd(), false, deadline)) {
         case serial::WaitResult::Closed: return finish(ReplyEnd::Interrupted);
         case serial::WaitResult::Failed: return finish(ReplyEnd::Lost);
         case serial::WaitResult::TimedOut: return finish(reply.bytes.empty() ? ReplyEnd::NoReply : ReplyEnd::Quiet);
         case serial::WaitResult::Ready: break;
         }
         std::array<char, 512> buffer{};
-        const auto result = serial::readSome(port_.fd(), buffer.data(), buffer.size());
+        const auto result = port_->read(buffer.data(), buffer.size());
         if (result.kind == serial::IoResult::Failed) {
             return finish(ReplyEnd::Lost);
         }
-        if (result.kind == serial::IoResult::WouldBlock) {
+        if (result.kind == serial::IoResult::WouldBlock || result.count == 0) {
             continue;
         }
         reply.bytes.append(buffer.data(), std::min(result.count, kMaxReply - reply.bytes.size()));

@@ -6,12 +6,14 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "serial/LineTypes.h"
 #include "serial/PosixPort.h"
+#include "serial/Transport.h"
 
 namespace cli {
 
@@ -101,11 +103,11 @@ private:
 
     LineOptions options_;
     const serial::EventFd& stop_;
-    serial::PosixPort port_;
+    std::unique_ptr<serial::Transport> port_;
     std::string path_;
 };
 
 // The message for a port that cannot be opened: "cannot open /dev/ttyUSB0: not found: ...".
-std::string OpenFailureMessage(const std::string& path, const serial::PosixPort::OpenOutcome& outcome);
+std::string OpenFailureMessage(const std::string& path, const serial::OpenOutcome& outcome);
 
 } // namespace cli

@@ -216,33 +216,37 @@ uint32_t modemEventBits(const LineCounters& before, const LineCounters& after) {
     return bits;
 }
 
-PosixPort::PosixPort() = default;
+PosixPort::PosixPort(std::string path) : path_(std::move(path)) {}
 
 PosixPort::~PosixPort() {
     close();
 }
 
-PosixPort::OpenOutcome PosixPort::open(const std::string& path) {
+static OpenOutcome openFailure(OpenResult result, int errorNumber) {
+    return {result, errorNumber, openFailureReason(errorNumber)};
+}
+
+OpenOutcome PosixPort::open() {
     close();
-    UniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    UniqueFd fd(::open(path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     if (!fd.valid()) {
-        return {OpenResult::CannotOpen, errno};
+        return openFailure(OpenResult::CannotOpen, errno);
     }
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0) {
-        return {OpenResult::NotCommDevice, errno};
+        return openFailure(OpenResult::NotCommDevice, errno);
     }
     if (!S_ISCHR(st.st_mode)) {
-        return {OpenResult::NotCommDevice, ENOTTY};
+        return openFailure(OpenResult::NotCommDevice, ENOTTY);
     }
     SavedTermios saved;
     if (!readTermios(fd.get(), saved)) {
-        return {OpenResult::NotCommDevice, errno};
+        return openFailure(OpenResult::NotCommDevice, errno);
     }
     // The advisory lock keeps out programs that lock the port too, whoever runs them; TIOCEXCL keeps
     // out every later open by an unprivileged program (which then fails with EBUSY itself).
     if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
-        return {OpenResult::CannotOpen, errno == EWOULDBLOCK ? EBUSY : errno};
+        return openFailure(OpenResult::CannotOpen, errno == EWOULDBLOCK ? EBUSY : errno);
     }
     ::ioctl(fd.get(), TIOCEXCL);
     auto rs485 = std::make_unique<serial_rs485>();
@@ -252,7 +256,7 @@ PosixPort::OpenOutcome PosixPort::open(const std::string& path) {
     rs485Changed_ = false;
     savedTermios_ = saved;
     fd_ = std::move(fd);
-    return {OpenResult::Opened, 0};
+    return {OpenResult::Opened, 0, {}};
 }
 
 void PosixPort::close() {
@@ -267,6 +271,18 @@ void PosixPort::close() {
     savedRs485_.reset();
     rs485Changed_ = false;
     fd_.reset();
+}
+
+IoResult PosixPort::read(void* buffer, std::size_t size) {
+    return readSome(fd_.get(), buffer, size);
+}
+
+IoResult PosixPort::read(void* first, std::size_t firstSize, void* second, std::size_t secondSize) {
+    return readSome(fd_.get(), first, firstSize, second, secondSize);
+}
+
+IoResult PosixPort::write(const void* buffer, std::size_t size) {
+    return writeSome(fd_.get(), buffer, size);
 }
 
 void PosixPort::purge(QueueSide side) {

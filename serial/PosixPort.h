@@ -12,6 +12,7 @@
 
 #include "serial/LineSettings.h"
 #include "serial/Termios2.h"
+#include "serial/Transport.h"
 
 struct serial_rs485;
 
@@ -69,12 +70,6 @@ enum class WaitResult { Closed, Ready, TimedOut, Failed };
 // or `deadline` passes. No deadline waits without limit.
 WaitResult waitForPort(const EventFd& closeEvent, int fd, bool forWrite, Deadline deadline);
 
-// Outcome of one non-blocking read or write.
-struct IoResult {
-    enum Kind { Done, WouldBlock, Failed } kind;
-    std::size_t count;
-};
-
 // A read of 0 bytes on a terminal means it was hung up: reported as Failed, like EIO.
 IoResult readSome(int fd, void* buffer, std::size_t size);
 // The same, reading into `first` and, once that is full, on into `second`, in one call.
@@ -82,60 +77,46 @@ IoResult readSome(int fd, void* first, std::size_t firstSize, void* second, std:
 // A write that accepts nothing is reported as Failed: it would otherwise be retried forever.
 IoResult writeSome(int fd, const void* buffer, std::size_t size);
 
-// The driver's line counters (where it keeps them: UARTs and most USB adapters, not pseudo-terminals).
-struct LineCounters {
-    int ring = 0;
-    int carrier = 0;
-    int frame = 0;
-    int overrun = 0;
-    int parity = 0;
-    int brk = 0;
-    int bufferOverrun = 0;
-};
-
 // The line-error flags in their Win32 values (CE_RXOVER 0x1, CE_OVERRUN 0x2, CE_RXPARITY 0x4,
 // CE_FRAME 0x8, CE_BREAK 0x10) for the counters that moved between two readings.
 uint32_t lineErrorFlags(const LineCounters& before, const LineCounters& after);
 // The modem event bits: 4 = ring seen, 8 = carrier detect changed.
 uint32_t modemEventBits(const LineCounters& before, const LineCounters& after);
 
-enum class ModemWait { Changed, Interrupted, Unsupported, Failed };
-
-class PosixPort {
+// A local serial device through termios.
+class PosixPort final : public Transport {
 public:
-    enum class OpenResult { Opened, CannotOpen, NotCommDevice };
-    struct OpenOutcome {
-        OpenResult result = OpenResult::Opened;
-        int error = 0; // errno of the step that failed; 0 when opened
-    };
-
-    PosixPort();
-    ~PosixPort();
+    // `path` is the device as portPathFor gives it.
+    explicit PosixPort(std::string path);
+    ~PosixPort() override;
     PosixPort(const PosixPort&) = delete;
     PosixPort& operator=(const PosixPort&) = delete;
 
+    const std::string& name() const override { return path_; }
     // Opens read-write, non-blocking, without becoming the controlling terminal and never creating
     // a file; refuses anything that is not a terminal device; takes the port exclusively (an
     // advisory lock plus TIOCEXCL) and keeps its settings to restore them at close. A port that
     // someone else holds, by either means, fails with EBUSY.
-    OpenOutcome open(const std::string& path);
+    OpenOutcome open() override;
     // Restores the settings, releases exclusivity and closes. Harmless when closed.
-    void close();
-    bool isOpen() const { return fd_.valid(); }
-    int fd() const { return fd_.get(); }
+    void close() override;
+    bool isOpen() const override { return fd_.valid(); }
+    int fd() const override { return fd_.get(); }
 
-    void purge(QueueSide side);
-    // Applies speed, framing, flow control and the DTR/RTS lines. Whatever the driver refuses is
-    // left as it is (a pseudo-terminal has no modem lines, for one).
-    void applyLineSettings(const LineSettings& settings);
-    bool readCounters(LineCounters& counters) const;
-    // Blocks until ring or carrier detect changes, or a signal (see wakeBlockedThread) interrupts.
-    ModemWait waitModemChange() const;
+    IoResult read(void* buffer, std::size_t size) override;
+    IoResult read(void* first, std::size_t firstSize, void* second, std::size_t secondSize) override;
+    IoResult write(const void* buffer, std::size_t size) override;
+
+    void purge(QueueSide side) override;
+    void applyLineSettings(const LineSettings& settings) override;
+    bool readCounters(LineCounters& counters) const override;
+    ModemWait waitModemChange() const override;
 
 private:
     void setModemLine(int line, bool raised);
     void applyRs485(bool rtsOnSend);
 
+    std::string path_;
     UniqueFd fd_;
     SavedTermios savedTermios_;
     // The driver's RS485 mode as found at open, where it has one; changed only for RTS-on-send.

@@ -112,8 +112,8 @@ private:
 struct PortSession {
     explicit PortSession(std::shared_ptr<Mailbox> mailbox) : mailbox_(std::move(mailbox)) {}
 
-    std::string path; // the device as opened
-    PosixPort port;
+    std::string path; // the device or URL as opened
+    std::unique_ptr<Transport> port;
     EventFd closeEvent;
     WriteQueue writeQueue;
     std::atomic<uint32_t> readInterval{0};
@@ -168,7 +168,7 @@ struct PortSession {
     }
 
     void setLineSettings(const LineSettings& s) {
-        port.applyLineSettings(s);
+        port->applyLineSettings(s);
         ignoreNullChar = s.ignoreNullChar;
     }
 
@@ -186,7 +186,7 @@ public:
     explicit TReadThread(std::shared_ptr<PortSession> session) : s_(std::move(session)) {}
 
     void run() {
-        counting_ = s_->countersSupported && s_->port.readCounters(counters_);
+        counting_ = s_->countersSupported && s_->port->readCounters(counters_);
         for (;;) {
             // An idle line costs nothing: the wait for a block's first byte has no limit. Bytes the
             // last read carried past a full block begin the next one without a wait.
@@ -203,7 +203,7 @@ public:
             }
         }
         s_->wakeUp(); // for blocks still held back
-        s_->port.purge(QueueSide::Input);
+        s_->port->purge(QueueSide::Input);
     }
 
 private:
@@ -213,14 +213,14 @@ private:
     // silence ended, and every block on a line slower than the reader, still wakes it at once.
     WaitResult waitForLine(Deadline deadline) {
         if (quietBlocks_ > 0) {
-            const WaitResult atOnce = waitForPort(s_->closeEvent, s_->port.fd(), false, Clock::now());
+            const WaitResult atOnce = waitForPort(s_->closeEvent, s_->port->fd(), false, Clock::now());
             if (atOnce != WaitResult::TimedOut) {
                 return atOnce;
             }
             quietBlocks_ = 0;
             s_->wakeUp();
         }
-        return waitForPort(s_->closeEvent, s_->port.fd(), false, deadline);
+        return waitForPort(s_->closeEvent, s_->port->fd(), false, deadline);
     }
 
     // Nothing: bytes came but were all dropped (null bytes); Spurious: the port said ready and
@@ -246,8 +246,8 @@ private:
         const std::size_t room = kReadBlockSize - have_;
         uint8_t* const into = block_->bytes() + have_;
         const IoResult r = next_ && !dropNulls
-                               ? readSome(s_->port.fd(), into, room, next_->bytes(), kReadBlockSize)
-                               : readSome(s_->port.fd(), into, room);
+                               ? s_->port->read(into, room, next_->bytes(), kReadBlockSize)
+                               : s_->port->read(into, room);
         if (r.kind == IoResult::Failed) {
             return ReadOutcome::Gone;
         }
@@ -274,7 +274,7 @@ private:
 
     void reportLineErrors() {
         LineCounters now;
-        if (!s_->port.readCounters(now)) {
+        if (!s_->port->readCounters(now)) {
             return;
         }
         const uint32_t flags = lineErrorFlags(counters_, now);
@@ -408,7 +408,7 @@ public:
             notify = true;
         }
         s_->writeQueue.close();
-        s_->port.purge(QueueSide::Output);
+        s_->port->purge(QueueSide::Output);
     }
 
 private:
@@ -423,7 +423,7 @@ private:
                 total != 0 ? Deadline(Clock::now() + std::chrono::milliseconds(total)) : std::nullopt;
             bool progressed = false;
             for (;;) {
-                const IoResult r = writeSome(s_->port.fd(), next, left);
+                const IoResult r = s_->port->write(next, left);
                 if (r.kind == IoResult::Done) {
                     next += r.count;
                     left -= r.count;
@@ -437,7 +437,7 @@ private:
                     s_->requestHangup();
                     return false;
                 }
-                const WaitResult waited = waitForPort(s_->closeEvent, s_->port.fd(), true, deadline);
+                const WaitResult waited = waitForPort(s_->closeEvent, s_->port->fd(), true, deadline);
                 if (waited == WaitResult::Closed) {
                     return false;
                 }
@@ -464,11 +464,11 @@ public:
 
     void run() {
         LineCounters before;
-        if (!s_->port.readCounters(before)) {
+        if (!s_->port->readCounters(before)) {
             return;
         }
         while (!s_->closeEvent.isSignalled()) {
-            const ModemWait waited = s_->port.waitModemChange();
+            const ModemWait waited = s_->port->waitModemChange();
             if (s_->closeEvent.isSignalled() || waited == ModemWait::Unsupported) {
                 break;
             }
@@ -476,7 +476,7 @@ public:
                 continue;
             }
             LineCounters now;
-            if (waited == ModemWait::Failed || !s_->port.readCounters(now)) {
+            if (waited == ModemWait::Failed || !s_->port->readCounters(now)) {
                 s_->requestHangup();
                 break;
             }
@@ -592,7 +592,7 @@ struct TComm::Impl {
         session->closeEvent.signal();
         bool clean = true;
         if (reader) {
-            session->port.purge(QueueSide::Input);
+            session->port->purge(QueueSide::Input);
             reader->stop("reader", nullptr);
             clean = clean && reader->endedCleanly();
             reader.reset();
@@ -603,7 +603,7 @@ struct TComm::Impl {
             modemWatch.reset();
         }
         if (writer) {
-            session->port.purge(QueueSide::Output);
+            session->port->purge(QueueSide::Output);
             writer->stop("writer", nullptr);
             clean = clean && writer->endedCleanly();
             writer.reset();
@@ -612,7 +612,7 @@ struct TComm::Impl {
         // A thread that overran keeps the descriptors until it ends; closing them under it could
         // hand their numbers to someone else while it still uses them.
         if (clean) {
-            session->port.close();
+            session->port->close();
         }
         session.reset();
     }
@@ -625,35 +625,36 @@ TComm::~TComm() {
 }
 
 void TComm::OpenPort() {
-    const std::string path = DevicePath();
     if (d->session) {
         throw ECommsError("This serial port already opened", d->session->path, 0,
                           "this window has it open already; close it first.");
     }
     auto session = std::make_shared<PortSession>(d->mailbox);
+    session->port = makeTransport(d->commName);
+    const std::string path = session->port->name();
     session->path = path;
     const auto failure = [&](const char* message, int errorNumber) {
         return ECommsError(message, path, errorNumber, openFailureReason(errorNumber));
     };
-    const PosixPort::OpenOutcome opened = session->port.open(path);
+    const OpenOutcome opened = session->port->open();
     switch (opened.result) {
-    case PosixPort::OpenResult::Opened:
+    case OpenResult::Opened:
         break;
-    case PosixPort::OpenResult::CannotOpen:
-        throw failure("Error opening serial port", opened.error);
-    case PosixPort::OpenResult::NotCommDevice:
-        throw failure("File handle is not a comm handle ", opened.error);
+    case OpenResult::CannotOpen:
+        throw ECommsError("Error opening serial port", path, opened.error, opened.reason);
+    case OpenResult::NotCommDevice:
+        throw ECommsError("File handle is not a comm handle ", path, opened.error, opened.reason);
     }
     // The driver's queues cannot be sized on Linux (the tty layer sizes its own), so that step has
     // nothing to do and cannot fail.
-    session->port.purge(QueueSide::Both);
+    session->port->purge(QueueSide::Both);
     session->setTimeouts(d->timeouts);
     session->setLineSettings(d->line);
     if (!session->closeEvent.create() || !session->writeQueue.create() || !session->prepareHangup()) {
         throw failure("Unable to create event", errno); // the session's destructor releases the port
     }
     LineCounters probe;
-    session->countersSupported = session->port.readCounters(probe);
+    session->countersSupported = session->port->readCounters(probe);
 
     // Threads are created first and started together, so a failure leaves none of them running.
     std::promise<bool> start;

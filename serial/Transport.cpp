@@ -1,0 +1,12 @@
+// Which transport a port name leads to.
+#include "serial/Transport.h"
+
+#include "serial/PosixPort.h"
+
+namespace serial {
+
+std::unique_ptr<Transport> makeTransport(const std::string& portName) {
+    return std::make_unique<PosixPort>(portPathFor(portName));
+}
+
+} // namespace serial
