@@ -61,6 +61,16 @@ bool isNetworkPortName(std::string_view name) {
            });
 }
 
+bool serverKeepsLineSettings(std::string_view name) {
+    const PortUrlReading reading = readPortUrl(name);
+    return reading.name && reading.name->protocol == NetworkPortName::Protocol::Raw;
+}
+
+std::string lostLineWords(std::string_view name) {
+    return isNetworkPortName(name) ? "the connection dropped (the server stopped or the network link was lost)"
+                                   : "the line hung up (device unplugged or the other side closed)";
+}
+
 PortUrlReading readPortUrl(std::string_view text) {
     if (!isNetworkPortName(text)) {
         return refused(text, "no scheme");
