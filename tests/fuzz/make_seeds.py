@@ -176,3 +176,25 @@ backup = """{"format": "vx538-configuration", "version": 1, "written_by": "vx538
 write("backup_file", "backup", backup)
 write("backup_file", "newer", '{"format": "vx538-configuration", "version": 2, "parameters": {}}')
 write("backup_file", "bad-value", '{"format": "vx538-configuration", "version": 1, "parameters": {"rs485.baud": 9601}}')
+
+# The bus framer: a first byte that seeds the delivery's cuts, then a stream of the line's traffic.
+read_request = modbus([0x01, 0x03, 0x00, 0x02, 0x00, 0x02])
+read_reply = modbus([0x01, 0x03, 0x04, 0x42, 0xC8, 0x00, 0x00])
+write_request = modbus([0x01, 0x10, 0x00, 0x02, 0x00, 0x02, 0x04, 0x42, 0xC8, 0x00, 0x00])
+write_reply = modbus([0x01, 0x10, 0x00, 0x02, 0x00, 0x02])
+read_write = modbus([0x01, 0x17, 0x00, 0x00, 0x00, 0x02, 0x00, 0x10, 0x00, 0x01, 0x02, 0x12, 0x34])
+read_write_reply = modbus([0x01, 0x17, 0x04, 0x00, 0x01, 0x00, 0x02])
+exception = modbus([0x01, 0x83, 0x02])
+hart_query = hart(5, [0x02, 0x80, 0x00, 0x00])
+bus_streams = {
+    "modbus": read_request + read_reply + write_request + write_reply + read_write + read_write_reply,
+    "noise": b"\xa7\x00\x13" + read_request + b"\x9c" + read_reply + b"\xa7\x13",
+    "damaged": read_request + b"\x01\x03\x04\x42\xc8\x00\x00\x00\x00" + read_request + exception,
+    "cut": read_request + b"\x01\x03\x04\x42" + read_request,
+    "hart": hart_query + b"\xff\x00" + identity + hart_query + identity[:-1] + b"\x00",
+    "text": b"QQQ#QX1#QQQ#QX1:ADR:001,BA1:30,BA2:30,MD:0,JTM:010#QQS#ADR:005#haQQS#ADR:OK#"
+            b"QQS#CAMD01:1<03,\x76\x23\xfdQQS#CAMD01:OK#QQQ#QX1#QX1,ADR:005#",
+    "stuck": b"\xff" * 40 + read_request,
+}
+for i, (name, stream) in enumerate(bus_streams.items()):
+    write("bus_framer", name, bytes([i * 37 % 256]) + stream)
