@@ -86,7 +86,7 @@ Ser2netProcess::Ser2netProcess(std::vector<Device> devices) : devices_(std::move
                << "  connector: serialdev," << devices_[i].path << ",9600n81,local\n"
                << "  options:\n"
                << "    kickolduser: true\n"
-               << "    chardelay: false\n"
+               << "    chardelay: " << (devices_[i].gatherCharacters ? "true" : "false") << "\n"
                << "    mdns: false\n";
     }
     config.close();

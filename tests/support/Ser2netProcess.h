@@ -14,6 +14,9 @@ public:
     struct Device {
         std::string path;     // the pseudo-terminal
         bool rfc2217 = true;  // false: raw TCP
+        // ser2net's own habit of gathering what the device sends for up to 20 character times
+        // before passing it on; off unless asked for (see the configuration written).
+        bool gatherCharacters = false;
     };
 
     // Throws when ser2net cannot be started or does not listen in time.
