@@ -19,13 +19,9 @@ constexpr int kCountdownStepMs = 100;
 } // namespace
 
 StatusLine::StatusLine(QWidget& window, const serial::TComm& port, const Timer& replyTimer)
-    : QObject(&window), window_(window), port_(port), replyTimer_(replyTimer), label_(new QLabel(&window)) {
-    // The free strip under the send and receive area, across the window.
-    label_->setObjectName(QStringLiteral("StatusLine"));
-    label_->setAccessibleName(QStringLiteral("Status"));
-    label_->setGeometry(8, 657, 989, 16);
-    label_->setTextFormat(Qt::RichText);
-    label_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    : QObject(&window), window_(window), port_(port), replyTimer_(replyTimer),
+      // The form places it in the free strip under the send and receive area, across the window.
+      label_(window.findChild<QLabel*>(QStringLiteral("StatusLine"))) {
     countdown_.setInterval(kCountdownStepMs);
     connect(&countdown_, &QTimer::timeout, this, [this] { refresh(); });
     refresh();
@@ -83,8 +79,8 @@ void StatusLine::portLost(const serial::TComm& port) {
     refresh();
 }
 
-void StatusLine::replyDecoded(int32_t pendingCommand, const QString& error) {
-    status_.replyDecoded(pendingCommand, error.toStdString());
+void StatusLine::replyDecoded(int32_t pendingCommand, std::string_view error) {
+    status_.replyDecoded(pendingCommand, error);
     refresh();
 }
 

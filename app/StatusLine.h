@@ -20,7 +20,7 @@ class Timer;
 class StatusLine : public QObject, public ExchangeObserver {
     Q_OBJECT
 public:
-    // `window` holds the label's place and the parse format lists (FAMOUT1..FAMOUT8); `replyTimer`
+    // `window` holds the label "StatusLine" and the parse format lists (FAMOUT1..FAMOUT8); `replyTimer`
     // is the exchange's reply timer, whose time left is shown.
     StatusLine(QWidget& window, const serial::TComm& port, const Timer& replyTimer);
 
@@ -32,8 +32,7 @@ public:
     void portClosed(const serial::TComm& port) override;
     void portOpenFailed(const serial::TComm& port, std::string_view message) override;
     void portLost(const serial::TComm& port) override;
-    // After the parse timer's decoder ran (`error`: what stopped it).
-    void replyDecoded(int32_t pendingCommand, const QString& error);
+    void replyDecoded(int32_t pendingCommand, std::string_view error) override;
 
     // What the line shows, as plain text, and whether it shows a fault.
     QString text() const;

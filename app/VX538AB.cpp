@@ -79,10 +79,13 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TForm
     Comm1->SetCommName("COM2");
     Comm1->SetBaudRate(9600);
     Comm1->SetReadIntervalTimeout(400);
+    // After each handler of the exchange has run to its end (its message box closed), its observers
+    // hear how it ended; none of them changes what the handler did.
     Comm1->OnReceiveData = [this](serial::TComm* sender, const uint8_t* buffer, uint16_t length) {
         const int32_t pendingBefore = pendingCommand_;
+        lastReading_ = traffic::Read({buffer, length}, traffic::Direction::Received, pendingBefore, lastRequest_);
         RunGuarded([&] { Comm1ReceiveData(sender, buffer, length); });
-        configuration_->blockHandled(pendingBefore);
+        observer().blockHandled(lastReading_, pendingBefore, app::ReceiveActionFor(pendingBefore).startParse);
     };
     Comm1->OnRequestHangup = [this](serial::TComm* sender) {
         RunGuarded([&] { Comm1RequestHangup(sender); });
@@ -90,29 +93,26 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TForm
     traffic_ = std::make_unique<app::TrafficMonitor>(*this, *Comm1);
     observers_.add(*traffic_);
 
-    // After each timer's handler has run to its end (its message box closed), the status line and a
-    // run of Read All or Write All hear how it ended; neither changes what the handler did.
     Timer2 = new app::Timer(this);
     Timer2->SetInterval(app::kParseDelayMs);
     Timer2->OnTimer = [this] {
         const int32_t pending = pendingCommand_;
-        QString error;
+        std::string error;
         RunGuarded([&] {
             try {
                 Timer2Timer();
             } catch (const std::exception& e) {
-                error = QString::fromLatin1(e.what());
+                error = e.what();
                 throw;
             }
         });
-        status_->replyDecoded(pending, error);
-        configuration_->replyDecoded(pending, error);
+        observer().replyDecoded(pending, error);
     };
     Timer3 = new app::Timer(this);
     Timer3->OnTimer = [this] {
-        const QString message = QString::fromLatin1(app::TimeoutMessage(timeoutKind_));
+        const std::string message = app::TimeoutMessage(timeoutKind_);
         RunGuarded([this] { Timer3Timer(); });
-        configuration_->timeoutHandled(message);
+        observer().timeoutHandled(message);
     };
 
     status_ = std::make_unique<app::StatusLine>(*this, *Comm1, *Timer3);
@@ -131,6 +131,23 @@ TForm1::~TForm1() {
 
 app::ExchangeObserver& TForm1::observer() {
     return observers_;
+}
+
+void TForm1::AddObserver(app::ExchangeObserver& observer) {
+    observers_.add(observer);
+}
+
+void TForm1::RemoveObserver(app::ExchangeObserver& observer) {
+    observers_.remove(observer);
+}
+
+bool TForm1::AwaitingReply() const {
+    return Timer3->Enabled() || Timer2->Enabled();
+}
+
+Request Request::configurationQuery(profile::Query query) {
+    return text([query] { return profile::QueryFrame(query); }, traffic::QueryPending(profile::QueryKey(query)),
+                app::timeout::ParameterQuery);
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
@@ -345,6 +362,7 @@ void TForm1::SendRequest(const Request& request) {
         return;
     }
 
+    lastRequest_.assign(frame.begin(), frame.end());
     const auto record = [&] {
         pendingCommand_ = request.pendingCommand;
         timeoutKind_ = request.timeoutKind;

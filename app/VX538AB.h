@@ -8,6 +8,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 #include <QWidget>
 
@@ -16,6 +17,7 @@
 #include "app/ObserverList.h"
 #include "app/Timer.h"
 #include "hart/HartFrames.h"
+#include "profile/Parameters.h"
 #include "serial/SerialComm.h"
 
 namespace app {
@@ -75,9 +77,22 @@ struct Request {
         request.timeoutKind = timeoutKind;
         return request;
     }
+    // A query of the configuration ("QQQ#QX1#"...), as its button sends it: the pending command of
+    // its decoder, "Parameter Query Timeout!".
+    static Request configurationQuery(profile::Query query);
     // A set command: pending command 200, "Parameter Setting Timeout!".
     static Request set(std::function<std::string()> build) {
         return text(std::move(build), app::pending::SetCommand, app::timeout::ParameterSetting);
+    }
+    // A set command whose frame is built already (Write All's planned frames), as its Set button sends it.
+    static Request setFrame(std::string frame) {
+        return set([frame = std::move(frame)] { return frame; });
+    }
+    // A read meter command's set command: its bytes are raw, so the whole frame is shown as hex pairs.
+    static Request readMeterCommand(std::string frame) {
+        Request request = setFrame(std::move(frame));
+        request.showHex = true;
+        return request;
     }
     // A HART frame (kind Hart or HartAddress), shown as hex, "HART Command Timeout!".
     static Request hart(Kind kind, std::function<std::string()> build, int32_t pendingCommand) {
@@ -123,13 +138,25 @@ public:
     // Read All, Write All, Save, Load and Compare with File, from the header's menu button.
     app::ConfigurationActions& Configuration() { return *configuration_; }
 
-    // The set command of analog output row `output` (0..7) with the given range texts, as the row's
-    // Set button sends it with its fields' texts; Write All gives the exact values that the
-    // five-character fields may show shortened.
-    void SendAnalogOutput(int output, const std::string& upperText, const std::string& lowerText);
-
-    // The request steps, shared by every request handler.
+    // The request steps, shared by every request handler: the exchange's one send function.
     void SendRequest(const Request& request);
+
+    // Observers of the exchange beside the window's own (a window that polls over this port): each
+    // hears every event from now on, after the traffic monitor, the status line and the runs.
+    void AddObserver(app::ExchangeObserver& observer);
+    void RemoveObserver(app::ExchangeObserver& observer);
+    // A reply is awaited, or a received one waits for its decoder: a request sent now would take the
+    // exchange away from it.
+    bool AwaitingReply() const;
+    // The last frame written to the port: what a received block is read against.
+    std::span<const uint8_t> LastRequest() const { return lastRequest_; }
+    // The frame interpreter's reading of the latest block against LastRequest() at its arrival.
+    const traffic::Reading& LastReading() const { return lastReading_; }
+
+    // Whether analog output row `output` (0..7) can be set: the last four rows' Set buttons are
+    // disabled while the converter reports a totalizer output.
+    bool AnalogOutputSettable(int output) const;
+    void SetAnalogOutputSettable(int output, bool settable);
 
     // Handlers, named after their control and event.
     void FormCreate();
@@ -243,6 +270,8 @@ private:
     std::array<uint8_t, app::kReceiveBufferSize> receiveBuffer_{};
     std::size_t receiveLength_ = 0;
     std::string receivedText_;
+    std::vector<uint8_t> lastRequest_;
+    traffic::Reading lastReading_;
     hart::HartIdentity hartIdentity_;
     // Observers of the exchange, in the order they hear of an event; destroyed last to first.
     app::ObserverList observers_;

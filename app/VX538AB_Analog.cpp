@@ -38,14 +38,18 @@ std::array<AnalogRow, config::kAnalogOutputs> analogRows(Ui::TForm1& ui) {
 
 void TForm1::setAnalogOutput(int output) {
     const AnalogRow row = analogRows(*ui)[static_cast<std::size_t>(output)];
-    SendAnalogOutput(output, FieldText(row.upper), FieldText(row.lower));
+    SendRequest(Request::set([row, output] {
+        return config::analogOutputFrame(output, app::SelectedIndex(row.variable), FieldText(row.upper),
+                                         FieldText(row.lower));
+    }));
 }
 
-void TForm1::SendAnalogOutput(int output, const std::string& upperText, const std::string& lowerText) {
-    const AnalogRow row = analogRows(*ui)[static_cast<std::size_t>(output)];
-    SendRequest(Request::set([row, output, upperText, lowerText] {
-        return config::analogOutputFrame(output, app::SelectedIndex(row.variable), upperText, lowerText);
-    }));
+bool TForm1::AnalogOutputSettable(int output) const {
+    return analogRows(*ui)[static_cast<std::size_t>(output)].set->isEnabled();
+}
+
+void TForm1::SetAnalogOutputSettable(int output, bool settable) {
+    analogRows(*ui)[static_cast<std::size_t>(output)].set->setEnabled(settable);
 }
 
 void TForm1::testAnalogOutput(int output) {
@@ -111,8 +115,7 @@ void TForm1::Button10Click() {
 }
 
 void TForm1::Button34Click() {
-    SendRequest(Request::text([] { return config::analogOutputQueryFrame(); }, app::pending::AnalogOutputs,
-                              app::timeout::ParameterQuery));
+    SendRequest(Request::configurationQuery(profile::Query::QX2));
 }
 
 void TForm1::Button11Click() {

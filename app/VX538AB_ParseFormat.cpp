@@ -83,8 +83,7 @@ void TForm1::Button50Click() {
 }
 
 void TForm1::Button19Click() {
-    SendRequest(Request::text([] { return config::parseFormatQueryFrame(); }, app::pending::ParseFormat,
-                              app::timeout::ParameterQuery));
+    SendRequest(Request::configurationQuery(profile::Query::QX4));
 }
 
 void TForm1::Button9Click() {
@@ -115,9 +114,7 @@ void TForm1::setReadMeterCommand(int command) {
         app::ShowMessage(latin1(built.failure));
         return;
     }
-    Request request = Request::set([frame = built.frame] { return frame; });
-    request.showHex = true; // the command bytes are raw, so the whole frame is shown as hex pairs
-    SendRequest(request);
+    SendRequest(Request::readMeterCommand(built.frame));
 }
 
 void TForm1::Button17Click() {
@@ -129,8 +126,7 @@ void TForm1::Button18Click() {
 }
 
 void TForm1::Button31Click() {
-    SendRequest(Request::text([] { return config::customHartQueryFrame(); }, app::pending::CustomHart,
-                              app::timeout::ParameterQuery));
+    SendRequest(Request::configurationQuery(profile::Query::QX3));
 }
 
 void TForm1::decodeParseFormat() {

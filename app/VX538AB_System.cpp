@@ -17,13 +17,11 @@ void TForm1::Button6Click() {
 }
 
 void TForm1::Button23Click() {
-    SendRequest(Request::text([] { return config::systemParameterQueryFrame(); },
-                              app::pending::SystemParameters, app::timeout::ParameterQuery));
+    SendRequest(Request::configurationQuery(profile::Query::QX1));
 }
 
 void TForm1::Button52Click() {
-    SendRequest(Request::text([] { return config::testValueQueryFrame(); }, app::pending::TestValues,
-                              app::timeout::ParameterQuery));
+    SendRequest(Request::configurationQuery(profile::Query::QX6));
 }
 
 void TForm1::Button24Click() {

@@ -38,6 +38,9 @@ inline constexpr int32_t ModbusTest = 302;
 std::string_view PendingName(int32_t pendingCommand);
 // The code followed by its name ("201 System Parameters"), or the code alone when it has none.
 std::string PendingText(int32_t pendingCommand);
+// The pending command under which the exchange decodes the reply to a configuration query ("QX1":
+// 201, "QX2": 202...); None for a key without a decoder.
+int32_t QueryPending(std::string_view key);
 
 // How a received block stands against the request it answers.
 enum class Verdict : uint8_t {

@@ -455,6 +455,23 @@ bool LooksLikeTextReply(Bytes bytes) {
     return true;
 }
 
+} // namespace traffic::detail
+
+namespace traffic {
+
+int32_t QueryPending(std::string_view key) {
+    for (const detail::Block& block : detail::kBlocks) {
+        if (block.marker == key) {
+            return block.pendingCommand;
+        }
+    }
+    return pending::None;
+}
+
+} // namespace traffic
+
+namespace traffic::detail {
+
 std::string_view BlockMarkerFor(int32_t pendingCommand) {
     for (const Block& block : kBlocks) {
         if (block.pendingCommand == pendingCommand) {

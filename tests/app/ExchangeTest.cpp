@@ -4,6 +4,7 @@
 
 #include <QElapsedTimer>
 
+#include "app/ExchangeObserver.h"
 #include "tests/support/FormHarness.h"
 #include "tests/support/PtyPeer.h"
 #include "tests/support/Wait.h"
@@ -216,6 +217,58 @@ TEST(ExchangeTimeouts, SecondRequestDoesNotExtendTheWaitAndALateReplyIsStillShow
     EXPECT_EQ(h.form().PendingCommand(), 0);
     testsupport::pumpFor(500ms);
     EXPECT_EQ(h.messages().size(), 1u); // one message only
+}
+
+// An observer added to the window (a window that polls over its port) hears each step of the
+// exchange once the window's handler is done with it: the reply's reading, the decode, the timeout.
+class HookLog : public app::ExchangeObserver {
+public:
+    void frameSent(std::span<const uint8_t>, int32_t pending, bool written) override {
+        add("sent " + std::to_string(pending) + (written ? "" : " unwritten"));
+    }
+    void blockHandled(const traffic::Reading& reading, int32_t pending, bool decodes) override {
+        add("handled " + std::to_string(pending) + " " + std::string(traffic::VerdictText(reading.verdict)) +
+            (decodes ? " decodes" : ""));
+    }
+    void replyDecoded(int32_t pending, std::string_view error) override {
+        add("decoded " + std::to_string(pending) + (error.empty() ? "" : ": " + std::string(error)));
+    }
+    void timeoutHandled(std::string_view message) override { add("timeout " + std::string(message)); }
+    void add(std::string event) { events += (events.empty() ? "" : ", ") + event; }
+    std::string events;
+};
+
+TEST_F(Exchange, AnObserverHearsEachStepOnceTheWindowIsDoneWithIt) {
+    struct Row {
+        const char* what;
+        Request request;
+        const char* reply; // nullptr: none comes
+        const char* events;
+    };
+    const Row rows[] = {
+        {"query", Request::configurationQuery(profile::Query::QX1), "QQQ#QX1:ADR:007,BA1:40,BA2:41,MD:1,JTM:025#",
+         "sent 201, handled 201 good decodes, decoded 201"},
+        {"query whose decoder stops", Request::configurationQuery(profile::Query::QX1), 
+         "QQQ#QX1:ADR:007,BA1:x0,BA2:41,MD:1,JTM:025#",
+         "sent 201, handled 201 good decodes, decoded 201: 'x' is not a valid integer value"},
+        {"set command", Request::setFrame("QQS#MD:1#"), "QQS#MD:OK#", "sent 200, handled 200 acknowledged"},
+        {"no reply", Request::setFrame("QQS#MD:1#"), nullptr, "sent 200, timeout Parameter Setting Timeout!"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        HookLog log;
+        form().AddObserver(log);
+        send(row.request);
+        line(form().LastRequest().size());
+        if (row.reply) {
+            peer.write(row.reply);
+        }
+        EXPECT_TRUE(waitUntil([&] { return !form().AwaitingReply(); }, 4000ms));
+        testsupport::pumpFor(50ms);
+        form().RemoveObserver(log);
+        EXPECT_EQ(log.events, row.events);
+        h.takeMessages();
+    }
 }
 
 } // namespace

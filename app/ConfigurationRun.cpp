@@ -1,0 +1,181 @@
+// A run of Read All, Write All or Compare with File: its steps sent one after another through the
+// exchange, its progress dialog, and its read-back.
+#include "app/ConfigurationRun.h"
+
+#include "app/Messages.h"
+
+#include <QPointer>
+#include <QProgressDialog>
+#include <QTimer>
+
+namespace app {
+
+namespace {
+
+// Read All: the queries of the three tabs, in the order of the tabs and of their groups.
+constexpr profile::Query kReadAll[] = {profile::Query::QX1, profile::Query::QX2, profile::Query::QX6,
+                                       profile::Query::QX4, profile::Query::QX3};
+
+} // namespace
+
+std::optional<profile::Query> QueryDecodedUnder(int32_t pendingCommand) {
+    for (const profile::Query query : profile::kQueries) {
+        if (traffic::QueryPending(profile::QueryKey(query)) == pendingCommand) {
+            return query;
+        }
+    }
+    return std::nullopt;
+}
+
+void RunState::startReadBack() {
+    std::vector<SequenceStep> steps;
+    requests.clear();
+    frames.clear();
+    for (const profile::Query query : kReadAll) {
+        steps.push_back({std::string(profile::QueryTitle(query)), traffic::QueryPending(profile::QueryKey(query))});
+        requests.push_back(Request::configurationQuery(query));
+        frames.push_back(profile::QueryFrame(query));
+    }
+    sequence = std::make_unique<RequestSequence>(std::move(steps), true);
+    readingBack = true;
+}
+
+ConfigurationRun::ConfigurationRun(TForm1& form, RunState state, std::function<void(ConfigurationRun&)> over)
+    : QObject(&form), form_(form), state_(std::move(state)), over_(std::move(over)) {}
+
+ConfigurationRun::~ConfigurationRun() {
+    form_.RemoveObserver(*this);
+}
+
+void ConfigurationRun::start() {
+    form_.AddObserver(*this);
+    dialog_ = new QProgressDialog(&form_);
+    dialog_->setObjectName(QStringLiteral("ConfigurationProgress"));
+    dialog_->setWindowTitle(state_.operation);
+    dialog_->setWindowModality(Qt::NonModal);
+    dialog_->setAutoClose(false);
+    dialog_->setAutoReset(false);
+    dialog_->setMinimumDuration(0);
+    dialog_->setRange(0, state_.totalSteps);
+    connect(dialog_, &QProgressDialog::canceled, this, &ConfigurationRun::cancel);
+    showProgress();
+    dialog_->show();
+    moved(true);
+}
+
+void ConfigurationRun::showProgress() {
+    const RequestSequence& sequence = *state_.sequence;
+    const int done = state_.stepsBefore + static_cast<int>(sequence.completed());
+    dialog_->setValue(done);
+    if (!sequence.over()) {
+        const SequenceStep& step = sequence.steps()[sequence.current()];
+        const QString doing =
+            state_.readingBack ? QStringLiteral("reading the %1") : QStringLiteral("setting the %1");
+        dialog_->setLabelText(QStringLiteral("%1: %2 (%3 of %4)...")
+                                  .arg(state_.operation, doing.arg(QString::fromStdString(step.title)))
+                                  .arg(done + 1)
+                                  .arg(state_.totalSteps));
+    }
+}
+
+void ConfigurationRun::moved(bool movedOn) {
+    if (!movedOn || ended_ || sendQueued_) {
+        return;
+    }
+    // Not inside the exchange's handler that reported the event: the next request, or a message box,
+    // comes once that handler has returned.
+    sendQueued_ = true;
+    QTimer::singleShot(0, this, [this] {
+        sendQueued_ = false;
+        if (ended_) {
+            return;
+        }
+        if (state_.sequence->over()) {
+            finish();
+        } else if (state_.sequence->readyToSend()) {
+            showProgress();
+            sendStep();
+        }
+    });
+}
+
+void ConfigurationRun::sendStep() {
+    RequestSequence& sequence = *state_.sequence;
+    const std::size_t step = sequence.current();
+    sequence.sending();
+    // A refusal's message box runs while the request is sent; the run may end meanwhile.
+    const QPointer<ConfigurationRun> alive(this);
+    RunGuarded([&] { form_.SendRequest(state_.requests.at(step)); });
+    if (!alive || ended_) {
+        return;
+    }
+    sequence.sendFinished();
+    moved(sequence.over());
+}
+
+void ConfigurationRun::cancel() {
+    if (!ended_) {
+        moved(state_.sequence->cancel());
+    }
+}
+
+void ConfigurationRun::finish() {
+    RequestSequence& sequence = *state_.sequence;
+    if (state_.kind == RunState::Kind::WriteAll && !state_.readingBack &&
+        sequence.end() == RequestSequence::End::Finished) {
+        for (const std::size_t step : sequence.timedOutSteps()) {
+            state_.setTimeouts.push_back(sequence.steps()[step].title);
+        }
+        state_.stepsBefore = static_cast<int>(sequence.steps().size());
+        state_.startReadBack();
+        showProgress();
+        moved(true);
+        return;
+    }
+    ended_ = true;
+    form_.RemoveObserver(*this);
+    dialog_->disconnect(this);
+    dialog_->hide();
+    dialog_->deleteLater();
+    over_(*this);
+    deleteLater();
+}
+
+void ConfigurationRun::frameSent(std::span<const uint8_t>, int32_t, bool written) {
+    moved(state_.sequence->frameSent(written));
+}
+
+void ConfigurationRun::requestRefused(std::string_view message, int32_t) {
+    moved(state_.sequence->requestRefused(message));
+}
+
+void ConfigurationRun::portClosed(const serial::TComm&) {
+    moved(state_.sequence->portClosed());
+}
+
+void ConfigurationRun::portLost(const serial::TComm&) {
+    moved(state_.sequence->portClosed());
+}
+
+void ConfigurationRun::blockHandled(const traffic::Reading&, int32_t pendingBefore, bool) {
+    moved(state_.sequence->blockHandled(pendingBefore));
+}
+
+void ConfigurationRun::replyDecoded(int32_t pendingCommand, std::string_view) {
+    RequestSequence& sequence = *state_.sequence;
+    // The reply the run's query waits for: its values are the run's read-back.
+    const auto query = QueryDecodedUnder(pendingCommand);
+    if (query && state_.readingBack && !sequence.over() &&
+        sequence.steps()[sequence.current()].pendingCommand == pendingCommand) {
+        for (std::string& problem : profile::DecodeReply(*query, form_.ReceivedText(), state_.readBack)) {
+            state_.problems.push_back(std::move(problem));
+        }
+    }
+    moved(sequence.replyDecoded(pendingCommand));
+}
+
+void ConfigurationRun::timeoutHandled(std::string_view message) {
+    moved(state_.sequence->timeoutHandled(message));
+}
+
+} // namespace app

@@ -1,0 +1,94 @@
+// A run of requests behind the configuration entries (Read All, Write All, Compare with File): each
+// step's request goes out through the exchange's one send function, exactly as its button sends it,
+// once the previous step's reply was handled; a progress dialog with Cancel shows the run. What the
+// run found, or why it stopped, is told by RunReport.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <QObject>
+#include <QString>
+
+#include "app/ExchangeObserver.h"
+#include "app/RequestSequence.h"
+#include "app/VX538AB.h"
+#include "profile/BackupFile.h"
+
+class QProgressDialog;
+
+namespace app {
+
+// What a run holds and has found so far: plain data, the report's only input.
+struct RunState {
+    enum class Kind { ReadAll, WriteAll, Compare };
+
+    Kind kind = Kind::ReadAll;
+    QString operation; // "Read All", as the user chose it
+    std::unique_ptr<RequestSequence> sequence;
+    std::vector<Request> requests;   // one per step of the sequence
+    std::vector<std::string> frames; // the frame each step sends, for messages
+    bool readingBack = false;        // the sequence is Read All's (of any kind of run)
+    int stepsBefore = 0;             // steps of the phases before this one
+    int totalSteps = 0;
+
+    profile::Configuration readBack;
+    std::vector<std::string> problems;
+
+    // Write All: what it sends, and what it leaves out.
+    profile::Configuration sent;
+    std::vector<std::string> skipped;
+    std::vector<std::string> setTimeouts;
+    // Compare with File.
+    profile::Backup file;
+    QString fileName;
+
+    // The queries of Read All as the sequence of this run's next phase.
+    void startReadBack();
+};
+
+// The configuration query whose reply the exchange decodes under `pendingCommand`, if any.
+std::optional<profile::Query> QueryDecodedUnder(int32_t pendingCommand);
+
+class ConfigurationRun : public QObject, public ExchangeObserver {
+    Q_OBJECT
+public:
+    // `over` is called once the run has ended (the dialog gone); the run is deleted later.
+    ConfigurationRun(TForm1& form, RunState state, std::function<void(ConfigurationRun&)> over);
+    ~ConfigurationRun() override;
+
+    // Shows the dialog and sends the first step.
+    void start();
+    // Stops the run; the request already sent is left to the exchange.
+    void cancel();
+
+    const RunState& state() const { return state_; }
+    QProgressDialog* dialog() const { return dialog_; }
+
+    void frameSent(std::span<const uint8_t> frame, int32_t pendingCommand, bool written) override;
+    void blockHandled(const traffic::Reading& reading, int32_t pendingBefore, bool decodes) override;
+    void replyDecoded(int32_t pendingCommand, std::string_view error) override;
+    void timeoutHandled(std::string_view message) override;
+    void requestRefused(std::string_view message, int32_t pendingCommand) override;
+    void portClosed(const serial::TComm& port) override;
+    void portLost(const serial::TComm& port) override;
+
+private:
+    void moved(bool movedOn);
+    void sendStep();
+    void finish();
+    void showProgress();
+
+    TForm1& form_;
+    RunState state_;
+    std::function<void(ConfigurationRun&)> over_;
+    QProgressDialog* dialog_ = nullptr;
+    bool sendQueued_ = false;
+    bool ended_ = false;
+};
+
+} // namespace app
