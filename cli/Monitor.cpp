@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "cli/Line.h"
-#include "serial/LineSettings.h"
 #include "tools/RegisterValues.h"
+#include "traffic/BusListen.h"
 #include "traffic/Capture.h"
 #include "traffic/EventFormat.h"
 
@@ -124,12 +124,6 @@ private:
     int64_t startEpochUs_ = 0;
 };
 
-int64_t epochMicros() {
-    return std::chrono::duration_cast<std::chrono::microseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
-
 void listen(const MonitorOptions& options, const serial::EventFd& stop, Sink& sink, MonitorOutcome& outcome,
             std::ostream& err) {
     const std::optional<serial::TParity> parity = ParityNamed(options.parity);
@@ -138,82 +132,31 @@ void listen(const MonitorOptions& options, const serial::EventFd& stop, Sink& si
         outcome.error = "--parity takes none, odd or even";
         return;
     }
-    const std::string path = serial::portPathFor(options.port);
-    serial::PosixPort port(path, serial::Access::ReadOnly);
-    const serial::OpenOutcome opened = port.open();
+    traffic::BusListen listen(serial::portPathFor(options.port), options.baud, *parity);
+    const serial::OpenOutcome opened = listen.open();
     if (opened.result != serial::OpenResult::Opened) {
         outcome.failed = true;
-        outcome.error = OpenFailureMessage(path, opened);
+        outcome.error = OpenFailureMessage(listen.path(), opened);
         return;
     }
-    serial::LineSettings settings;
-    settings.baudRate = options.baud;
-    settings.parity = *parity;
-    settings.parityCheck = *parity != serial::TParity::None;
-    settings.outxXonXoffFlow = false; // binary frames: 0x11 and 0x13 are data
-    settings.inxXonXoffFlow = false;
-    port.applyLineSettings(settings);
-    // What the driver held from before is no part of this capture.
-    port.purge(serial::QueueSide::Input);
-
-    const auto start = std::chrono::steady_clock::now();
-    const traffic::RawCaptureHeader header{epochMicros(), options.baud, options.parity};
-    if (std::string why = sink.open(header); !why.empty()) {
+    if (std::string why = sink.open({listen.startEpochUs(), options.baud, options.parity}); !why.empty()) {
         outcome.failed = true;
         outcome.error = why;
         return;
     }
-    err << "vx538: listening on " << path << " (read-only) at " << options.baud << " baud, parity "
-        << options.parity << "; Ctrl+C ends\n" << std::flush;
-
-    traffic::BusFramer framer(traffic::BusLine::ForBaud(options.baud, *parity != serial::TParity::None));
-    std::vector<BusFrame> frames;
-    const auto micros = [&] {
-        return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start)
-            .count();
-    };
+    err << "vx538: listening on " << listen.path() << " (read-only) at " << options.baud << " baud, parity "
+        << options.parity << "; Ctrl+C ends\n"
+        << std::flush;
     const int64_t endUs = options.seconds > 0 ? static_cast<int64_t>(options.seconds * 1e6) : -1;
-    std::vector<uint8_t> buffer(4096);
-    for (;;) {
-        std::optional<int64_t> wakeUs = framer.idleDeadline();
-        if (endUs >= 0) {
-            wakeUs = wakeUs ? std::min(*wakeUs, endUs) : endUs;
-        }
-        const serial::Deadline deadline =
-            wakeUs ? serial::Deadline(start + std::chrono::microseconds(*wakeUs)) : std::nullopt;
-        const serial::WaitResult waited = serial::waitForPort(stop, port.fd(), false, deadline);
-        if (waited == serial::WaitResult::Closed) {
-            break;
-        }
-        if (waited == serial::WaitResult::Ready) {
-            const serial::IoResult read = port.read(buffer.data(), buffer.size());
-            if (read.kind == serial::IoResult::Failed) {
-                outcome.failed = true;
-                outcome.error = path + ": the port went away (unplugged?)";
-                break;
-            }
-            if (read.kind == serial::IoResult::Done && read.count > 0) {
-                const int64_t now = micros();
-                const std::span<const uint8_t> bytes(buffer.data(), read.count);
-                sink.delivered(bytes, now);
-                framer.push(bytes, now, frames);
-                sink.take(frames);
-            }
-        } else if (waited == serial::WaitResult::Failed) {
-            outcome.failed = true;
-            outcome.error = path + ": waiting for the port failed";
-            break;
-        }
-        const int64_t now = micros();
-        framer.idle(now, frames);
-        sink.take(frames);
-        if (endUs >= 0 && now >= endUs) {
-            break;
-        }
+    const traffic::BusListen::End end = listen.run(
+        stop, endUs, [&](std::span<const uint8_t> bytes, int64_t timeUs) { sink.delivered(bytes, timeUs); },
+        [&](std::vector<BusFrame>& frames) { sink.take(frames); });
+    if (end == traffic::BusListen::End::Lost) {
+        outcome.failed = true;
+        outcome.error = listen.path() + ": the port went away (unplugged?)";
+        return;
     }
-    framer.finish(frames);
-    sink.take(frames);
-    outcome.ended = !outcome.failed;
+    outcome.ended = true;
 }
 
 void replay(const MonitorOptions& options, const serial::EventFd& stop, Sink& sink, MonitorOutcome& outcome) {
