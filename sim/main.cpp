@@ -33,7 +33,9 @@ A simulated VX538-T-B converter with a HART pressure transmitter behind it, on a
 The first line of output is the terminal's path: give it to vx538-config as its serial port.
 
   --link PATH          also make PATH a symbolic link to the terminal (removed on exit)
-  --log FILE           write every frame in and out to FILE: time in ms, hex and text
+  --log FILE           write every frame in and out to FILE: time in ms, hex and text; and the
+                       line settings the terminal has (e.g. "line 19200 8E1") whenever a request
+                       finds them changed
   --control FIFO       create FIFO (if missing) and read fault switches from it while running,
                        one per line: "silent on|off", "delay MS", "split MS", "corrupt on|off",
                        "noise on|off", "hangup-after N"; e.g. echo 'delay 500' > FIFO
@@ -197,6 +199,30 @@ public:
     }
     int fd() const { return master_; }
     const std::string& path() const { return path_; }
+    // Speed and framing as the tool (or a device server in front of us) set them: "19200 8E1".
+    std::string settings() const {
+        termios t{};
+        if (keeper_ < 0 || tcgetattr(keeper_, &t) != 0) {
+            return {};
+        }
+        static const std::pair<speed_t, const char*> speeds[] = {
+            {B300, "300"},     {B600, "600"},     {B1200, "1200"},   {B2400, "2400"},     {B4800, "4800"},
+            {B9600, "9600"},   {B19200, "19200"}, {B38400, "38400"}, {B57600, "57600"}, {B115200, "115200"}};
+        std::string text = "other";
+        for (const auto& [code, name] : speeds) {
+            if (cfgetospeed(&t) == code) {
+                text = name;
+            }
+        }
+        const tcflag_t size = t.c_cflag & CSIZE;
+        text += ' ';
+        text += size == CS5 ? '5' : size == CS6 ? '6' : size == CS7 ? '7' : '8';
+        // A pseudo-terminal keeps no parity-enable bit (it reads as 8 bits without parity), but keeps
+        // the odd bit: odd parity shows, even parity looks like none.
+        text += (t.c_cflag & PARODD) ? 'O' : (t.c_cflag & PARENB) ? 'E' : 'N';
+        text += (t.c_cflag & CSTOPB) ? '2' : '1';
+        return text;
+    }
     // Bytes written to the tool that it has not read yet.
     int unread() const {
         int count = 0;
@@ -306,6 +332,7 @@ int serve(const Options& options) {
 
     std::deque<sim::Write> due; // by time; the front may be partly written
     std::string controlText;
+    std::string lineSettings; // as last logged
     const auto schedule = [&](std::vector<sim::Write> writes) {
         for (sim::Write& w : writes) {
             if (tapLine) {
@@ -378,6 +405,14 @@ int serve(const Options& options) {
             }
         }
         if (fds[0].revents & POLLIN) {
+            if (log) {
+                if (std::string seen = line.settings(); seen != lineSettings) {
+                    std::fprintf(log, "%9lld ms  %-10s %s\n", static_cast<long long>(now().count()), "line",
+                                 seen.c_str());
+                    std::fflush(log);
+                    lineSettings = std::move(seen);
+                }
+            }
             char buffer[4096];
             const ssize_t n = ::read(line.fd(), buffer, sizeof buffer);
             if (n > 0) {
