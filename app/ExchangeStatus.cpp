@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "app/Exchange.h"
+#include "serial/PortUrl.h"
 #include "tools/Conversions.h"
 #include "tools/ModbusRequest.h"
 #include "traffic/Interpreter.h"
@@ -107,7 +108,9 @@ void ExchangeStatus::event(std::string text, bool fault) {
 }
 
 void ExchangeStatus::portOpened(std::string_view name, std::string_view path, uint32_t baud, int parity) {
-    port_ = PortText(name, path) + " open, " + std::to_string(baud) + " " + std::string(ParityText(parity));
+    port_ = PortText(name, path) + " open, " +
+            (serial::serverKeepsLineSettings(name) ? std::string("the server's own line settings apply")
+                                                   : std::to_string(baud) + " " + std::string(ParityText(parity)));
     waiting_ = false;
     requestBytes_.clear();
     event({}, false);
@@ -130,7 +133,7 @@ void ExchangeStatus::portLost(std::string_view name, std::string_view path) {
     port_ = PortText(name, path) + " lost, closed";
     waiting_ = false;
     requestBytes_.clear();
-    event("the line hung up (device unplugged or the other side closed)", true);
+    event(serial::lostLineWords(name), true);
 }
 
 void ExchangeStatus::frameSent(std::span<const uint8_t> frame, int32_t pendingCommand, bool written,

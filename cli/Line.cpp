@@ -6,6 +6,7 @@
 #include <span>
 
 #include "serial/LineSettings.h"
+#include "tools/Bytes.h"
 #include "traffic/Interpreter.h"
 
 namespace cli {
@@ -17,31 +18,30 @@ using Clock = std::chrono::steady_clock;
 // A reply never needs more; noise that never stops ends here too.
 constexpr std::size_t kMaxReply = 4096;
 
-std::span<const uint8_t> bytesOf(std::string_view text) {
-    return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
-}
+// In the order of serial::TParity.
+constexpr std::string_view kParityNames[] = {"none", "odd", "even", "mark", "space"};
 
 } // namespace
 
 std::optional<serial::TParity> ParityNamed(std::string_view name) {
-    if (name == "none") {
-        return serial::TParity::None;
-    }
-    if (name == "odd") {
-        return serial::TParity::Odd;
-    }
-    if (name == "even") {
-        return serial::TParity::Even;
+    for (std::size_t i = 0; i < std::size(kParityNames); ++i) {
+        if (kParityNames[i] == name) {
+            return static_cast<serial::TParity>(i);
+        }
     }
     return std::nullopt;
+}
+
+std::string_view ParityName(serial::TParity parity) {
+    return kParityNames[static_cast<std::size_t>(parity)];
 }
 
 traffic::ReplyEnd ReplyProgress(const ReplyShape& shape, std::string_view received, std::string_view request) {
     if (shape.kind == ReplyShape::Kind::Quiet) {
         return traffic::ReplyEnd::Unknown;
     }
-    return traffic::ReplyEndOf(
-        traffic::Read(bytesOf(received), traffic::Direction::Received, shape.pending, bytesOf(request)));
+    return traffic::ReplyEndOf(traffic::Read(tools::bytesOf(received), traffic::Direction::Received, shape.pending,
+                                             tools::bytesOf(request)));
 }
 
 std::string OpenFailureMessage(const std::string& path, const serial::OpenOutcome& outcome) {
