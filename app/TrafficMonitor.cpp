@@ -15,6 +15,7 @@
 #include "app/Messages.h"
 #include "app/TrafficModel.h"
 #include "app/TrafficWindow.h"
+#include "serial/PortUrl.h"
 #include "serial/SerialComm.h"
 
 namespace app {
@@ -26,6 +27,9 @@ const QKeySequence kShortcut(QStringLiteral("Ctrl+L"));
 std::string portSettings(const serial::TComm& port) {
     static constexpr char kParity[] = {'N', 'O', 'E', 'M', 'S'};
     static constexpr const char* kStopBits[] = {"1", "1.5", "2"};
+    if (serial::serverKeepsLineSettings(port.CommName())) {
+        return port.CommName() + " (raw TCP: the server's own line settings apply)";
+    }
     const int dataBits = 5 + static_cast<int>(port.ByteSize());
     return port.CommName() + " at " + std::to_string(port.BaudRate()) + " baud, " + std::to_string(dataBits) +
            kParity[static_cast<int>(port.Parity())] + kStopBits[static_cast<int>(port.StopBits())];
@@ -182,7 +186,7 @@ void TrafficMonitor::portOpenFailed(const serial::TComm& port, std::string_view 
 
 void TrafficMonitor::portLost(const serial::TComm& port) {
     recorder_.port(traffic::EventKind::PortLost,
-                   port.CommName() + ": the line hung up (device unplugged or the other side closed)");
+                   port.CommName() + ": " + serial::lostLineWords(port.CommName()));
 }
 
 } // namespace app

@@ -21,6 +21,7 @@
 #include "app/StatusLine.h"
 #include "app/TrafficMonitor.h"
 #include "hart/UnitTable.h"
+#include "serial/PortUrl.h"
 #include "tools/Conversions.h"
 #include "ui_VX538AB.h"
 
@@ -315,6 +316,12 @@ void TForm1::Comm1RequestHangup(serial::TComm*) {
     const QString device = name == path ? QString::fromLocal8Bit(path)
                                         : QStringLiteral("%1 (%2)").arg(QString::fromLocal8Bit(name),
                                                                         QString::fromLocal8Bit(path));
+    if (serial::isNetworkPortName(name)) {
+        app::ShowMessage(QStringLiteral("The network port %1 was lost: the server closed the connection or the "
+                                        "link dropped. The port is closed; press \"Open\" when the server is back.")
+                             .arg(device));
+        return;
+    }
     app::ShowMessage(QStringLiteral("The serial port %1 was lost: the adapter was unplugged or the line "
                                     "closed. The port is closed; press \"Open\" when the device is back.")
                          .arg(device));

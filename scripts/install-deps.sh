@@ -14,7 +14,7 @@ packages=(
   fonts-dejavu-core fonts-liberation2 fonts-wqy-microhei
   qt6-serialport-dev
   desktop-file-utils appstream
-  libgensio-dev libtelnet-dev ser2net
+  libtelnet-dev ser2net
   libpcap0.8-dev mbpoll tshark
   libqcustomplot-dev
 )

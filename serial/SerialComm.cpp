@@ -124,6 +124,7 @@ struct PortSession {
     std::atomic<bool> ignoreNullChar{false};
     std::atomic<bool> hangupRequested{false};
     bool countersSupported = false;
+    bool modemWithReads = false; // ring and carrier changes come with the reads, not from a watch
 
     // Made before the threads start, so asking for a hang-up never fails for want of memory.
     bool prepareHangup() {
@@ -278,8 +279,12 @@ private:
             return;
         }
         const uint32_t flags = lineErrorFlags(counters_, now);
+        const uint32_t modemBits = s_->modemWithReads ? modemEventBits(counters_, now) : 0;
         counters_ = now;
         if (flags != 0 && !s_->post(NoticeKind::ReceiveError, flags)) {
+            s_->requestHangup();
+        }
+        if (modemBits != 0 && !s_->post(NoticeKind::ModemState, modemBits)) {
             s_->requestHangup();
         }
     }
@@ -655,6 +660,7 @@ void TComm::OpenPort() {
     }
     LineCounters probe;
     session->countersSupported = session->port->readCounters(probe);
+    session->modemWithReads = session->port->modemChangesComeWithReads();
 
     // Threads are created first and started together, so a failure leaves none of them running.
     std::promise<bool> start;
@@ -669,7 +675,7 @@ void TComm::OpenPort() {
     };
     try {
         d->reader.emplace().create(started, 2, [s = session] { TReadThread(s).run(); });
-        if (session->countersSupported && installModemWakeSignal()) {
+        if (session->countersSupported && !session->modemWithReads && installModemWakeSignal()) {
             d->modemWatch.emplace().create(started, 2, [s = session] { ModemWatchThread(s).run(); });
         }
     } catch (const std::system_error& e) {

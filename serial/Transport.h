@@ -82,9 +82,15 @@ public:
     // Blocks until ring or carrier detect changes, or a signal (see wakeBlockedThread) interrupts;
     // Unsupported where the counters change only as read goes on.
     virtual ModemWait waitModemChange() const = 0;
+    // True where ring and carrier changes arrive with the data (a network server reports them in
+    // the stream): the reader reports them from the counters after each read, and no thread blocks
+    // in waitModemChange.
+    virtual bool modemChangesComeWithReads() const { return false; }
 };
 
-// The transport for a port name as the user typed it ("COM3", "ttyUSB0", "/dev/ttyUSB0").
+// The transport for a port name as the user typed it: "COM3", "ttyUSB0", "/dev/ttyUSB0" for a local
+// device; rfc2217://HOST:PORT or socket://HOST:PORT for a network port (see PortUrl.h). A network
+// name that does not read fails to open with the reason.
 std::unique_ptr<Transport> makeTransport(const std::string& portName);
 
 } // namespace serial

@@ -190,6 +190,15 @@ for name, frame in [("command1", command1), ("command2", command2), ("command3",
                     ("bad-check", command1[:-1] + bytes([command1[-1] ^ 0xFF]))]:
     write("meter_reply", name, frame)
 
+utf8_texts = [
+    b"/dev/serial/by-id/usb-FTDI_\xff-if00-port0",
+    "caf\u00e9 \u2103 \U0001F600".encode("utf-8"),
+    b"\xc0\xaf\xed\xa0\x80\xf4\x90\x80\x80\xc3",
+    b"\xaf\x8dQQS#MD:OK#",
+]
+for i, data in enumerate(utf8_texts):
+    write("utf8_text", "text%d" % i, data)
+
 # The bus framer: a first byte that seeds the delivery's cuts, then a stream of the line's traffic.
 read_request = modbus([0x01, 0x03, 0x00, 0x02, 0x00, 0x02])
 read_reply = modbus([0x01, 0x03, 0x04, 0x42, 0xC8, 0x00, 0x00])
@@ -211,3 +220,9 @@ bus_streams = {
 }
 for i, (name, stream) in enumerate(bus_streams.items()):
     write("bus_framer", name, bytes([i * 37 % 256]) + stream)
+
+# The raw capture reader: a capture as vx538 monitor writes it, a newer version, times going back.
+write("raw_capture", "capture", "# vx538 monitor raw capture\nvx538-raw 1 start 1718000000123456 baud 115200 parity none\n"
+      "0 01 03 00 02 00 02 65 CB\n12034 01 03 04 42 C8 00 00 AB CD\n12034 ff\n")
+write("raw_capture", "newer", "vx538-raw 2 start 0 baud 9600 parity even\n")
+write("raw_capture", "back", "vx538-raw 1 start 0 baud 0 parity odd\r\n5 01 02\r\n4 03\r\n")

@@ -1,0 +1,41 @@
+// Network port names in the forms pyserial made familiar: rfc2217://HOST:PORT (Telnet with RFC 2217
+// serial control: the line settings travel) and socket://HOST:PORT (raw TCP: the server's own line
+// settings apply). An IPv6 address goes in brackets: rfc2217://[fe80::1]:4001.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace serial {
+
+struct NetworkPortName {
+    enum class Protocol { Rfc2217, Raw };
+    Protocol protocol = Protocol::Rfc2217;
+    std::string host; // without the brackets of an IPv6 address
+    uint16_t port = 0;
+};
+
+// Whether a port name is meant as a network port ("scheme://..."), whether or not it is a good one;
+// any other name is a local device.
+bool isNetworkPortName(std::string_view name);
+
+struct PortUrlReading {
+    std::optional<NetworkPortName> name;
+    std::string error; // why the text is no network port name, when `name` is empty
+};
+
+// True for a raw TCP port (socket://): the line settings are the server's, whatever the tool asks.
+bool serverKeepsLineSettings(std::string_view name);
+
+// What it means that a port's line went away, in words for a status line or a log: a device hung
+// up, or a network connection dropped.
+std::string lostLineWords(std::string_view name);
+
+// Reads a network port name; the scheme is taken in any letter case. Anything else (another scheme,
+// no port, a port out of 1 to 65535, an unbracketed IPv6 address, a path or query after the port)
+// is refused with the reason.
+PortUrlReading readPortUrl(std::string_view text);
+
+} // namespace serial
