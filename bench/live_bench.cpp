@@ -260,8 +260,8 @@ WatchFigures runWatch(int baud, int count) {
     // The port at the simulator's speed; no pause between polls.
     const auto start = Clock::now();
     const testsupport::ProgramResult result = testsupport::RunProgram(
-        VX538_PATH, {"-p", sim.path(), "--baud", std::to_string(baud), "watch", "--interval", "0", "--count",
-                     std::to_string(count)},
+        VX538_PATH, {"-p", sim.path(), "--baud", std::to_string(baud), "--json", "watch", "--interval", "0",
+                     "--count", std::to_string(count)},
         std::chrono::minutes(5));
     WatchFigures figures;
     figures.seconds = std::chrono::duration<double>(Clock::now() - start).count();
@@ -271,7 +271,7 @@ WatchFigures runWatch(int baud, int count) {
     }
     std::istringstream lines(result.out);
     for (std::string line; std::getline(lines, line);) {
-        figures.samples += !line.empty() && std::isdigit(static_cast<unsigned char>(line[0])) ? 1 : 0;
+        figures.samples += line.find("\"values\":[") != std::string::npos ? 1 : 0;
     }
     return figures;
 }
@@ -288,6 +288,10 @@ void watchCase(int baud) {
     // take the difference, which is the polls alone.
     const WatchFigures few = runWatch(baud, 5);
     const WatchFigures many = runWatch(baud, count);
+    if (few.samples != 5 || many.samples != count) {
+        std::printf("  %6d baud: polls missed (%d of 5, %d of %d): no figure\n", baud, few.samples, many.samples, count);
+        return;
+    }
     const double pollSeconds = (many.seconds - few.seconds) / (count - 5);
     const double rate = 1.0 / pollSeconds;
     const double floorRate = 1000.0 / floorMs;
