@@ -424,7 +424,7 @@ CheckMappingDialog::CheckMappingDialog(TForm1& form, QWidget* parent)
     layout->addLayout(top);
     layout->addWidget(table_, 1);
     layout->addWidget(status_);
-    resize(980, 380);
+    resize(1180, 380);
     status_->setText(tr("Reads the instrument's replies to the read meter commands and registers 40003-40018, and "
                         "checks that each register holds what the converter should make of the reply."));
     connect(checkButton_, &QPushButton::clicked, this, [this] { start(); });
@@ -586,7 +586,8 @@ void CheckMappingDialog::showRows() {
         const QString verdict = qtext(std::string(profile::VerdictName(r.verdict)));
         setRow(table_, static_cast<int>(i),
                {QString::number(r.variable), QString::number(r.registerNumber), qtext(r.source),
-                valueWithUnit(r.hartBefore, r.unit), valueWithUnit(r.modbus, {}), verdict, qtext(r.note)});
+                valueWithUnit(r.hartBefore, r.unit), valueWithUnit(r.modbus, {}), verdict,
+                r.verdict == profile::CheckVerdict::NotPolled ? QString() : qtext(r.note)});
         if (profile::IsFailure(r.verdict)) {
             ++failures;
             table_->item(static_cast<int>(i), 5)->setForeground(Qt::red);

@@ -99,7 +99,12 @@ LiveValuesWindow::LiveValuesWindow(TForm1& form, QWidget* parent)
         }
         chart_->setVariableName(n - 1, tr("%1 (%2)").arg(n).arg(profile::RegisterOfVariable(n)));
     }
+    // Numbers keep their width as they change: room for the longest a single's shortest text takes.
     table_->resizeColumnsToContents();
+    const int numberWidth = table_->fontMetrics().horizontalAdvance(QStringLiteral("-1.2345678e+38")) + 12;
+    for (int c = Value; c <= Mean; ++c) {
+        table_->setColumnWidth(c, numberWidth);
+    }
     table_->setMinimumHeight(table_->verticalHeader()->length() + table_->horizontalHeader()->height() + 4);
 
     auto* splitter = new QSplitter(Qt::Vertical, this);
@@ -110,7 +115,7 @@ LiveValuesWindow::LiveValuesWindow(TForm1& form, QWidget* parent)
     layout->addLayout(controls);
     layout->addWidget(splitter, 1);
     layout->addWidget(status_);
-    resize(900, 650);
+    resize(960, 660);
 
     connect(interval_, &QSpinBox::valueChanged, this, [this](int value) { timer_->setInterval(value); });
     connect(startStop_, &QPushButton::clicked, this, [this] { polling_ ? stop() : start(); });
@@ -201,7 +206,6 @@ void LiveValuesWindow::configurationRead(const std::vector<ExchangeOutcome>& out
     for (int n = 1; n <= profile::kMappedVariables; ++n) {
         table_->item(n - 1, Source)->setText(QString::fromStdString(profile::SourceText(*mapping_, n)));
     }
-    table_->resizeColumnToContents(Source);
     setStatus(tr("Polling slave %1 every %2 ms.").arg(mapping_->slaveAddress).arg(interval_->value()));
     due_ = true;
     timer_->start();
@@ -289,6 +293,7 @@ void LiveValuesWindow::record(int64_t timeMs, const std::optional<profile::Sampl
     }
     chart_->samplesChanged();
     updateTable();
+    updateStatistics();
 }
 
 void LiveValuesWindow::updateTable() {
