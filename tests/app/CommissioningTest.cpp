@@ -200,3 +200,45 @@ TEST(CheckMapping, AsksBeforeSwitchingTheModeChecksAndPutsTheModeBack) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(FindInstrument, APickedRowSelectsTheInstrumentsAddressAndTheIdentityFieldsStayAsTheyWere) {
+    SimProcess sim(VX538_SIM_PATH, {"--hart-address", "3"});
+    FormHarness h;
+    openOnSimulator(h, sim);
+    app::InstrumentScanDialog& scan = h.form().Commissioning().findInstrument();
+    scan.start();
+    ASSERT_TRUE(waitUntil([&] { return !scan.scanning(); }, 30s));
+    ASSERT_EQ(scan.found().size(), 1u);
+    EXPECT_EQ(scan.found()[0].address, 3);
+    EXPECT_EQ(scan.found()[0].identity.deviceIdText, "662316");
+    scan.useRow(0);
+    EXPECT_EQ(h.list("ComboBox30")->currentIndex(), 3);
+    EXPECT_TRUE(h.edit("Edit32")->text().isEmpty()) << "the scan filled the identity fields";
+    EXPECT_TRUE(h.messages().empty()) << h.messageTexts().front().toStdString();
+}
+
+TEST(RegisterMap, SavesTheMapWithTheInstrumentsUnitsInTheFormatOfTheFilesName) {
+    SimProcess sim(VX538_SIM_PATH);
+    FormHarness h;
+    openOnSimulator(h, sim);
+    app::RegisterMapDialog& map = h.form().Commissioning().registerMap();
+    map.read();
+    ASSERT_TRUE(waitUntil([&] { return !map.reading(); }, 30s));
+    ASSERT_EQ(map.rows().size(), 9u);
+    EXPECT_EQ(map.table()->item(1, 3)->text(), QStringLiteral("KPa"));
+    QTemporaryDir folder;
+    const QString file = folder.filePath("map.csv");
+    ASSERT_TRUE(map.save(file));
+    std::ifstream in(file.toStdString());
+    std::string header;
+    std::string reserved;
+    std::string first;
+    std::getline(in, header);
+    std::getline(in, reserved);
+    std::getline(in, first);
+    EXPECT_EQ(first, "40003-40004,1,\"command 1 data 7-10, PV\",KPa,float32,ABCD,FF4 FF3 FF2 FF1,1.000,1,9600,none");
+}
+
+} // namespace

@@ -199,6 +199,14 @@ utf8_texts = [
 for i, data in enumerate(utf8_texts):
     write("utf8_text", "text%d" % i, data)
 
+# Replies to the poll of registers 40003-40018: a slave byte first (the request's), then the block.
+poll_data = [0x42, 0xCA, 0x99, 0x9A] * 8
+for name, slave, block in [("poll", 0, modbus([0x01, 0x03, 0x20] + poll_data)),
+                           ("poll-slave17", 16, modbus([0x11, 0x03, 0x20] + poll_data)),
+                           ("poll-exception", 0, modbus([0x01, 0x83, 0x02])),
+                           ("poll-cut", 0, modbus([0x01, 0x03, 0x20] + poll_data)[:20])]:
+    write("variables_poll", name, bytes([slave]) + block)
+
 # The bus framer: a first byte that seeds the delivery's cuts, then a stream of the line's traffic.
 read_request = modbus([0x01, 0x03, 0x00, 0x02, 0x00, 0x02])
 read_reply = modbus([0x01, 0x03, 0x04, 0x42, 0xC8, 0x00, 0x00])

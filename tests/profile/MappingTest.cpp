@@ -10,6 +10,8 @@
 
 #include "profile/Mapping.h"
 #include "profile/MeterReply.h"
+#include "profile/Samples.h"
+#include "tools/ModbusCrc.h"
 #include "sim/Converter.h"
 
 namespace {
@@ -370,6 +372,72 @@ TEST(RegisterMap, FactorySettingsMapTheInstrumentsVariablesWithTheirUnitsAndWord
     EXPECT_NE(csv.find("\n40005-40006,2,\"command 1 data 12-15, SV\",\xE2\x84\x83,float32,CDAB,FF2 FF1 FF4 FF3,0.500,1,9600,none\n"),
               std::string::npos)
         << csv;
+}
+
+} // namespace
+
+namespace {
+
+std::vector<uint8_t> withCrc(std::vector<uint8_t> frame) {
+    const tools::CrcBytes crc = tools::ModbusCrc16(frame);
+    frame.push_back(crc.low);
+    frame.push_back(crc.high);
+    return frame;
+}
+
+TEST(Poll, OnlyTheWholeReplyOfTheSlaveAskedWithItsCrcRightGivesRegisters) {
+    const std::vector<uint8_t> request = profile::VariablesRequest(17);
+    ASSERT_EQ(request, withCrc({17, 3, 0, 2, 0, 16}));
+    std::vector<uint8_t> data;
+    for (int i = 0; i < 32; ++i) {
+        data.push_back(static_cast<uint8_t>(i));
+    }
+    std::vector<uint8_t> body = {17, 3, 32};
+    body.insert(body.end(), data.begin(), data.end());
+    const std::vector<uint8_t> good = withCrc(body);
+    std::vector<uint8_t> otherSlave = body;
+    otherSlave[0] = 18;
+    std::vector<uint8_t> shortCount = {17, 3, 30};
+    shortCount.insert(shortCount.end(), data.begin(), data.begin() + 30);
+    std::vector<uint8_t> badCrc = good;
+    badCrc.back() ^= 0x01;
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> frame;
+        bool registers;
+    } cases[] = {
+        {"the reply", good, true},
+        {"the reply and bytes after it", [&] { auto f = good; f.push_back(0x55); return f; }(), true},
+        {"another slave's", withCrc(otherSlave), false},
+        {"fewer registers than asked", withCrc(shortCount), false},
+        {"CRC wrong", badCrc, false},
+        {"an exception", withCrc({17, 0x83, 2}), false},
+        {"cut before its CRC", std::vector<uint8_t>(good.begin(), good.end() - 2), false},
+        {"nothing", {}, false},
+    };
+    for (const Case& c : cases) {
+        const auto registers = profile::RegistersOfReply(c.frame, request);
+        EXPECT_EQ(registers.has_value(), c.registers) << c.what;
+        if (registers) {
+            ASSERT_EQ(registers->size(), 16u);
+            EXPECT_EQ((*registers)[0], 0x0001);
+            EXPECT_EQ((*registers)[15], 0x1E1F);
+        }
+    }
+}
+
+TEST(Poll, AMissedPollIsAnEmptyRowAndNullValuesNeverZeros) {
+    const Mapping mapping; // every row high word first
+    const std::vector<uint16_t> registers = {0x42CA, 0x999A, 0, 0, 0x7FC0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    const profile::Sample sample = profile::SampleOfRegisters(registers, mapping);
+    const std::optional<profile::Sample> rows[] = {sample, std::nullopt};
+    EXPECT_EQ(profile::SampleCsvLine("t", rows), "t,101.3,0,nan,0,0,0,0,0,,,,,,,,");
+    const std::string names[] = {"a", "b"};
+    EXPECT_EQ(profile::SampleCsvHeader(names), "time,a v1,a v2,a v3,a v4,a v5,a v6,a v7,a v8,b v1,b v2,b v3,b v4,b v5,b v6,"
+                                               "b v7,b v8");
+    EXPECT_EQ(profile::SampleJson("t", "p", sample),
+              R"({"time":"t","port":"p","values":[101.3,0.0,null,0.0,0.0,0.0,0.0,0.0],"missed":false})");
+    EXPECT_EQ(profile::SampleJson("t", "p", std::nullopt), R"({"time":"t","port":"p","values":null,"missed":true})");
 }
 
 } // namespace
