@@ -39,12 +39,14 @@ std::string_view ParityName(serial::TParity parity) {
 
 bool ReplyComplete(const ReplyShape& shape, std::string_view received, std::string_view request) {
     switch (shape.kind) {
-    case ReplyShape::Kind::Quiet: return false;
-    case ReplyShape::Kind::TextQuery: return config::queryReplyComplete(shape.key, received);
+    case ReplyShape::Kind::Quiet:
+        return false;
+    case ReplyShape::Kind::TextQuery:
+        return config::queryReplyComplete(shape.key, received);
     case ReplyShape::Kind::Frame: {
-        const traffic::Verdict verdict =
-            traffic::Read(tools::bytesOf(received), traffic::Direction::Received, shape.pending,
-                          tools::bytesOf(request)).verdict;
+        const traffic::Verdict verdict = traffic::Read(tools::bytesOf(received), traffic::Direction::Received,
+                                                       shape.pending, tools::bytesOf(request))
+                                             .verdict;
         return verdict == traffic::Verdict::Good || verdict == traffic::Verdict::Exception;
     }
     }
@@ -97,7 +99,8 @@ void Line::setLine(uint32_t baud, serial::TParity parity) {
 Millis Line::characterTime(std::size_t count) const {
     // Start bit, 8 data bits, parity bit when there is one, 1 stop bit.
     const int bits = options_.parity == serial::TParity::None ? 10 : 11;
-    const auto micros = static_cast<long long>(count) * bits * 1'000'000LL / std::max<uint32_t>(options_.baud, 1);
+    const auto micros =
+        static_cast<long long>(count) * bits * 1'000'000LL / std::max<uint32_t>(options_.baud, 1);
     return std::chrono::ceil<Millis>(std::chrono::microseconds(micros));
 }
 
@@ -170,10 +173,14 @@ Reply Line::readReply(const ReplyShape& shape, std::string_view request, Clock::
     for (;;) {
         const Clock::time_point deadline = reply.bytes.empty() ? firstByteDue : lastByte + options_.gap;
         switch (serial::waitForPort(stop_, port_->fd(), false, deadline)) {
-        case serial::WaitResult::Closed: return finish(ReplyEnd::Interrupted);
-        case serial::WaitResult::Failed: return finish(ReplyEnd::Lost);
-        case serial::WaitResult::TimedOut: return finish(reply.bytes.empty() ? ReplyEnd::NoReply : ReplyEnd::Quiet);
-        case serial::WaitResult::Ready: break;
+        case serial::WaitResult::Closed:
+            return finish(ReplyEnd::Interrupted);
+        case serial::WaitResult::Failed:
+            return finish(ReplyEnd::Lost);
+        case serial::WaitResult::TimedOut:
+            return finish(reply.bytes.empty() ? ReplyEnd::NoReply : ReplyEnd::Quiet);
+        case serial::WaitResult::Ready:
+            break;
         }
         std::array<char, 512> buffer{};
         const auto result = port_->read(buffer.data(), buffer.size());

@@ -20,7 +20,7 @@ namespace cli {
 using Millis = std::chrono::milliseconds;
 
 struct LineOptions {
-    std::string port;                     // as typed: "COM3", "ttyUSB0", "/dev/ttyUSB0"
+    std::string port; // as typed: "COM3", "ttyUSB0", "/dev/ttyUSB0"
     uint32_t baud = 9600;
     serial::TParity parity = serial::TParity::None;
     Millis timeout{1000}; // for the first byte of a reply
@@ -95,8 +95,8 @@ public:
     LineObserver observer;
 
 private:
-    Reply readReply(const ReplyShape& shape, std::string_view request, std::chrono::steady_clock::time_point written,
-                    Millis frameTime);
+    Reply readReply(const ReplyShape& shape, std::string_view request,
+                    std::chrono::steady_clock::time_point written, Millis frameTime);
     bool write(std::string_view frame);
     void discardStale();
     Millis characterTime(std::size_t count) const;

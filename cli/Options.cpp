@@ -10,9 +10,10 @@ namespace cli {
 
 namespace {
 
-constexpr const char* kOptionsNote = "Every command takes the options of 'vx538 --help' (--port, --ports-from, --baud, "
-                                     "--parity,\n--timeout, --gap, --retries, --json, --log), before or after the "
-                                     "command's name.\n";
+constexpr const char* kOptionsNote =
+    "Every command takes the options of 'vx538 --help' (--port, --ports-from, --baud, "
+    "--parity,\n--timeout, --gap, --retries, --json, --log), before or after the "
+    "command's name.\n";
 
 constexpr const char* kPortsNote =
     "Ports: COM1..COM256 name /dev/ttyS0..; a name with a '/' is a path; any other name is looked up\n"
@@ -30,10 +31,12 @@ constexpr Group kGroups[] = {
 };
 
 void defineGlobals(CLI::App& app, Globals& g) {
-    app.add_option("-p,--port", g.ports, "serial port of a converter (COM3, ttyUSB0, /dev/ttyUSB0); may be given "
-                                         "several times to work on several converters in parallel")
+    app.add_option("-p,--port", g.ports,
+                   "serial port of a converter (COM3, ttyUSB0, /dev/ttyUSB0); may be given "
+                   "several times to work on several converters in parallel")
         ->type_name("PORT");
-    app.add_option("--ports-from", g.portsFrom, "read the ports from FILE, one per line ('#' starts a comment)")
+    app.add_option("--ports-from", g.portsFrom,
+                   "read the ports from FILE, one per line ('#' starts a comment)")
         ->type_name("FILE");
     app.add_option("--baud", g.baud, "baud rate of the line (default 9600)")
         ->type_name("BAUD")
@@ -41,26 +44,32 @@ void defineGlobals(CLI::App& app, Globals& g) {
     app.add_option("--parity", g.parity, "parity of the line: none, odd or even (default none)")
         ->type_name("PARITY")
         ->check(CLI::IsMember({"none", "odd", "even"}, CLI::ignore_case));
-    app.add_option("--timeout", g.timeoutMs, "milliseconds to wait for the first byte of a reply (default 1000)")
+    app.add_option("--timeout", g.timeoutMs,
+                   "milliseconds to wait for the first byte of a reply (default 1000)")
         ->type_name("MS")
         ->check(CLI::Range(1, 600000));
-    app.add_option("--gap", g.gapMs, "milliseconds of silence that end a reply whose end its bytes do not show, "
-                                     "such as a set command's (default 50)")
+    app.add_option("--gap", g.gapMs,
+                   "milliseconds of silence that end a reply whose end its bytes do not show, "
+                   "such as a set command's (default 50)")
         ->type_name("MS")
         ->check(CLI::Range(1, 60000));
-    app.add_option("--retries", g.retries, "resend a query that got no reply N times (never a set command; default 0)")
+    app.add_option("--retries", g.retries,
+                   "resend a query that got no reply N times (never a set command; default 0)")
         ->type_name("N")
         ->check(CLI::Range(0, 100));
     app.add_flag("--json", g.json, "machine-readable output: one JSON object per port and line");
-    app.add_option("--log", g.log, "append every frame to FILE in the window's traffic log format, naming the port")
+    app.add_option("--log", g.log,
+                   "append every frame to FILE in the window's traffic log format, naming the port")
         ->type_name("FILE");
 }
 
 } // namespace
 
-Parsed ParseArguments(const std::vector<std::string>& arguments, const std::vector<std::unique_ptr<Command>>& commands,
-                      std::ostream& out, std::ostream& err) {
-    CLI::App app{"vx538 " VX538_VERSION ": reads, sets, backs up, restores and verifies VX538-T-B converters over "
+Parsed ParseArguments(const std::vector<std::string>& arguments,
+                      const std::vector<std::unique_ptr<Command>>& commands, std::ostream& out,
+                      std::ostream& err) {
+    CLI::App app{"vx538 " VX538_VERSION
+                 ": reads, sets, backs up, restores and verifies VX538-T-B converters over "
                  "their serial line, one or many at once. Values are named as 'vx538 params' lists them.",
                  "vx538"};
     app.footer(std::string(kOptionsNote) + "\n" + ExitCodesHelp() + "\n" + kPortsNote);

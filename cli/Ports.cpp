@@ -43,7 +43,8 @@ void ResolvePorts(Globals& globals) {
         globals.ports.insert(globals.ports.end(), more.begin(), more.end());
     }
     if (globals.ports.empty()) {
-        throw Failure(code::Usage, "no port: give --port NAME ('vx538 ports' lists the serial devices present)");
+        throw Failure(code::Usage,
+                      "no port: give --port NAME ('vx538 ports' lists the serial devices present)");
     }
     for (std::size_t i = 0; i < globals.ports.size(); ++i) {
         for (std::size_t j = 0; j < i; ++j) {
