@@ -83,8 +83,8 @@ std::vector<profile::Problem> Session::query(profile::Query query, profile::Conf
                                              std::string* raw) {
     const std::string key(profile::QueryKey(query));
     const int32_t pending = traffic::QueryPending(key);
-    const Answer answer = request(profile::QueryFrame(query), {ReplyShape::Kind::TextQuery, key, pending},
-                                  pending, true, key + " (" + std::string(profile::QueryTitle(query)) + ")");
+    const Answer answer = request(profile::QueryFrame(query), {ReplyShape::Kind::Request, pending}, pending,
+                                  true, key + " (" + std::string(profile::QueryTitle(query)) + ")");
     if (raw) {
         *raw = answer.reply.bytes;
     }

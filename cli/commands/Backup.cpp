@@ -71,8 +71,9 @@ public:
         file.date = profile::UtcDateText(traffic::Now().wallMs);
         file.port = session.line().path();
         const Answer identity =
-            session.request(config::communicationQueryFrame(), {}, traffic::pending::SystemParameters, true,
-                            "the communication query");
+            session.request(config::communicationQueryFrame(),
+                            {ReplyShape::Kind::Request, traffic::pending::SystemParameters},
+                            traffic::pending::SystemParameters, true, "the communication query");
         file.device = identity.reply.bytes;
         const ReadResult read = ReadConverter(
             session, std::vector<profile::Query>(std::begin(profile::kQueries), std::end(profile::kQueries)));

@@ -15,8 +15,9 @@ public:
 
     void run(Session& session, Result& result) const override {
         const Answer answer =
-            session.request(config::communicationQueryFrame(), {}, traffic::pending::SystemParameters, true,
-                            "the communication query");
+            session.request(config::communicationQueryFrame(),
+                            {ReplyShape::Kind::Request, traffic::pending::SystemParameters},
+                            traffic::pending::SystemParameters, true, "the communication query");
         // The reply the interpreter found in the block, without the noise around it.
         const traffic::Reading& reading = answer.reading;
         const std::string& block = answer.reply.bytes;

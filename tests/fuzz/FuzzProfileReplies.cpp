@@ -1,16 +1,14 @@
 // The parameter table's reading of every query's reply over any received text: every value it sets
-// is the canonical text of its parameter, every other parameter of the query has a problem that names
-// it (unless the reply has no block marker), and the reply's completion never reads past the text.
+// is the canonical text of its parameter, and every other parameter of the query has a problem that
+// names it (unless the reply has no block marker).
 #include <algorithm>
 
-#include "config/ReplyCompletion.h"
 #include "profile/Configuration.h"
 #include "tests/fuzz/FuzzCheck.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     const std::string_view received = fuzzcheck::asText(data, size);
     for (const profile::Query query : profile::kQueries) {
-        config::queryReplyComplete(profile::QueryKey(query), received);
         profile::Configuration values;
         const auto problems = profile::DecodeReply(query, received, values);
         const bool marker = problems.empty() || problems.front().parameter || problems.size() > 1 ||
