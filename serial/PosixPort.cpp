@@ -216,7 +216,7 @@ uint32_t modemEventBits(const LineCounters& before, const LineCounters& after) {
     return bits;
 }
 
-PosixPort::PosixPort(std::string path) : path_(std::move(path)) {}
+PosixPort::PosixPort(std::string path, Access access) : path_(std::move(path)), access_(access) {}
 
 PosixPort::~PosixPort() {
     close();
@@ -228,7 +228,8 @@ static OpenOutcome openFailure(OpenResult result, int errorNumber) {
 
 OpenOutcome PosixPort::open() {
     close();
-    UniqueFd fd(::open(path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    const int mode = access_ == Access::ReadOnly ? O_RDONLY : O_RDWR;
+    UniqueFd fd(::open(path_.c_str(), mode | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     if (!fd.valid()) {
         return openFailure(OpenResult::CannotOpen, errno);
     }
@@ -282,6 +283,10 @@ IoResult PosixPort::read(void* first, std::size_t firstSize, void* second, std::
 }
 
 IoResult PosixPort::write(const void* buffer, std::size_t size) {
+    if (access_ == Access::ReadOnly) {
+        errno = EBADF;
+        return {IoResult::Failed, 0};
+    }
     return writeSome(fd_.get(), buffer, size);
 }
 
@@ -312,6 +317,9 @@ void PosixPort::applyLineSettings(const LineSettings& s) {
         return;
     }
     applyLineTermios(fd_.get(), s);
+    if (access_ == Access::ReadOnly) {
+        return;
+    }
     // Linux has no DTR handshake of its own: the line is raised as with DtrEnable.
     setModemLine(TIOCM_DTR, s.dtrControl != TDtrControl::DtrDisable);
     switch (s.rtsControl) {

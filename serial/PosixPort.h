@@ -83,11 +83,15 @@ uint32_t lineErrorFlags(const LineCounters& before, const LineCounters& after);
 // The modem event bits: 4 = ring seen, 8 = carrier detect changed.
 uint32_t modemEventBits(const LineCounters& before, const LineCounters& after);
 
+// ReadOnly is a listen-only port (a bus monitor's adapter): opened without write access, so nothing
+// can be transmitted whatever happens; its modem lines and RS485 mode are left as the driver has them.
+enum class Access { ReadWrite, ReadOnly };
+
 // A local serial device through termios.
 class PosixPort final : public Transport {
 public:
     // `path` is the device as portPathFor gives it.
-    explicit PosixPort(std::string path);
+    explicit PosixPort(std::string path, Access access = Access::ReadWrite);
     ~PosixPort() override;
     PosixPort(const PosixPort&) = delete;
     PosixPort& operator=(const PosixPort&) = delete;
@@ -117,6 +121,7 @@ private:
     void applyRs485(bool rtsOnSend);
 
     std::string path_;
+    Access access_;
     UniqueFd fd_;
     SavedTermios savedTermios_;
     // The driver's RS485 mode as found at open, where it has one; changed only for RTS-on-send.

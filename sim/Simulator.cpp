@@ -59,6 +59,9 @@ std::vector<Write> Simulator::receive(std::string_view bytes, Millis now) {
             ++charactersSinceAnchor_;
         }
         arrivals_.push_back(*arrivalAnchor_ + timing_.charactersTime(charactersSinceAnchor_));
+        if (onBytesIn) {
+            onBytesIn(arrivals_.back(), bytes.substr(i, 1));
+        }
     }
     if (!bytes.empty()) {
         lastBytes_ = std::chrono::ceil<Millis>(arrivals_.back());

@@ -72,6 +72,10 @@ public:
     // Every frame read from the line, as "text", "hart", "modbus" or "skip" (garbage), with its bytes.
     std::function<void(Millis at, std::string_view kind, std::string_view bytes)> onFrame;
 
+    // Bytes read from the line, with when the last of them was complete on it (on a paced line each
+    // byte a character time after the one before): what a listen-only adapter sees of the requests.
+    std::function<void(Micros at, std::string_view bytes)> onBytesIn;
+
     const LineTiming& timing() const { return timing_; }
 
 private:

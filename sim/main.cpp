@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <optional>
 #include <fcntl.h>
 #include <getopt.h>
 #include <poll.h>
@@ -20,6 +21,7 @@
 #include <unistd.h>
 
 #include "sim/Simulator.h"
+#include "sim/Tap.h"
 
 namespace {
 
@@ -47,6 +49,11 @@ The first line of output is the terminal's path: give it to vx538-config as its 
                        arrived, and each reply byte goes out at its character time (10 bits, 11
                        with parity); without it bytes go out as fast as the terminal takes them
   --parity P           none (default), odd or even: the bits per character of --baud
+  --tap PATH           a second terminal that receives every byte crossing the line, requests in and
+                       replies out, in line order and at line timing, as a listen-only adapter on
+                       the same pair would (vx538 monitor -p PATH); PATH is a symbolic link to it
+  --tap-chunk MS       deliver the tap's bytes in bursts every MS milliseconds (1 to 1000), as a USB
+                       adapter does
   --help, --version
 
 SIGINT, SIGTERM and SIGHUP stop it (exit status 0).
@@ -54,6 +61,8 @@ SIGINT, SIGTERM and SIGHUP stop it (exit status 0).
 
 struct Options {
     std::string link;
+    std::string tap;
+    int tapChunkMs = 0;
     std::string log;
     std::string control;
     sim::Faults faults;
@@ -66,7 +75,7 @@ struct Options {
 }
 
 Options readOptions(int argc, char** argv) {
-    enum { FaultSwitch = 0, Link = 1000, Log, Control, Baud, Parity, Help, Version };
+    enum { FaultSwitch = 0, Link = 1000, Log, Control, Baud, Parity, TapPath, TapChunk, Help, Version };
     // A fault switch's option is its control line: "--delay 500" is "delay 500", "--silent" is
     // "silent on".
     const option longOptions[] = {
@@ -75,6 +84,8 @@ Options readOptions(int argc, char** argv) {
         {"control", required_argument, nullptr, Control},
         {"baud", required_argument, nullptr, Baud},
         {"parity", required_argument, nullptr, Parity},
+        {"tap", required_argument, nullptr, TapPath},
+        {"tap-chunk", required_argument, nullptr, TapChunk},
         {"help", no_argument, nullptr, Help},
         {"version", no_argument, nullptr, Version},
         {"silent", no_argument, nullptr, FaultSwitch},
@@ -117,6 +128,19 @@ Options readOptions(int argc, char** argv) {
             options.timing.baud = baud;
             break;
         }
+        case TapPath:
+            options.tap = optarg;
+            break;
+        case TapChunk: {
+            const std::string_view text = optarg;
+            int ms = 0;
+            const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), ms);
+            if (error != std::errc() || end != text.data() + text.size() || ms < 1 || ms > 1000) {
+                fail("--tap-chunk takes a whole number of milliseconds from 1 to 1000");
+            }
+            options.tapChunkMs = ms;
+            break;
+        }
         case Parity: {
             const int bits = sim::BitsPerCharacter(optarg);
             if (bits == 0) {
@@ -138,6 +162,9 @@ Options readOptions(int argc, char** argv) {
     }
     if (optind < argc) {
         fail(std::string("unexpected argument '") + argv[optind] + "'");
+    }
+    if (options.tapChunkMs > 0 && options.tap.empty()) {
+        fail("--tap-chunk needs --tap");
     }
     return options;
 }
@@ -211,16 +238,27 @@ private:
 // Removes what the program made on the file system, however it ends.
 struct Cleanup {
     std::string link;
+    std::string tapLink;
     std::string fifo;
     ~Cleanup() {
-        if (!link.empty()) {
-            ::unlink(link.c_str());
-        }
-        if (!fifo.empty()) {
-            ::unlink(fifo.c_str());
+        for (const std::string* path : {&link, &tapLink, &fifo}) {
+            if (!path->empty()) {
+                ::unlink(path->c_str());
+            }
         }
     }
 };
+
+// PATH made a symbolic link to the terminal at `target`; a link left there before is replaced.
+void makeLink(const std::string& path, const std::string& target) {
+    struct stat st {};
+    if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        ::unlink(path.c_str());
+    }
+    if (symlink(target.c_str(), path.c_str()) != 0) {
+        fail(path + ": " + std::strerror(errno));
+    }
+}
 
 int serve(const Options& options) {
     Cleanup cleanup;
@@ -236,14 +274,16 @@ int serve(const Options& options) {
     const int signals = signalfd(-1, &stopSignals, SFD_CLOEXEC);
 
     if (!options.link.empty()) {
-        struct stat st {};
-        if (lstat(options.link.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-            ::unlink(options.link.c_str());
-        }
-        if (symlink(line.path().c_str(), options.link.c_str()) != 0) {
-            fail(options.link + ": " + std::strerror(errno));
-        }
+        makeLink(options.link, line.path());
         cleanup.link = options.link;
+    }
+    // The tap is a terminal of its own, so a monitor on it can never reach the simulator's line.
+    std::optional<Line> tapLine;
+    sim::Tap tap{Millis(options.tapChunkMs)};
+    if (!options.tap.empty()) {
+        tapLine.emplace();
+        makeLink(options.tap, tapLine->path());
+        cleanup.tapLink = options.tap;
     }
     int control = -1;
     if (!options.control.empty()) {
@@ -283,6 +323,9 @@ int serve(const Options& options) {
     simulator.onFrame = [&](Millis at, std::string_view kind, std::string_view bytes) {
         writeLog(at, kind == "skip" ? "skip" : "in " + std::string(kind), bytes);
     };
+    if (tapLine) {
+        simulator.onBytesIn = [&](sim::Micros at, std::string_view bytes) { tap.line(at, bytes); };
+    }
 
     std::printf("%s\n", line.path().c_str());
     std::fflush(stdout);
@@ -292,6 +335,9 @@ int serve(const Options& options) {
     std::string lineSettings; // as last logged
     const auto schedule = [&](std::vector<sim::Write> writes) {
         for (sim::Write& w : writes) {
+            if (tapLine) {
+                tap.line(w.at, w.bytes);
+            }
             const auto at = std::upper_bound(due.begin(), due.end(), w.at,
                                              [](Millis t, const sim::Write& other) { return t < other.at; });
             due.insert(at, std::move(w));
@@ -322,6 +368,9 @@ int serve(const Options& options) {
         }
         if (const auto quiet = simulator.quietDeadline()) {
             wake = std::min(wake, *quiet);
+        }
+        if (const auto tapDue = tap.nextDue()) {
+            wake = std::min(wake, *tapDue);
         }
         int timeout = -1;
         if (wake != Millis::max()) {
@@ -372,6 +421,14 @@ int serve(const Options& options) {
         }
         if (const auto quiet = simulator.quietDeadline(); quiet && *quiet <= now()) {
             schedule(simulator.lineQuiet(now()));
+        }
+        if (tapLine) {
+            // Nobody reading the tap lets its terminal fill up; what does not fit is lost, as on
+            // an adapter nobody reads.
+            const std::string bytes = tap.take(now());
+            if (!bytes.empty() && ::write(tapLine->fd(), bytes.data(), bytes.size()) < 0 && errno != EAGAIN) {
+                fail(std::string("tap: ") + std::strerror(errno));
+            }
         }
         while (!due.empty() && due.front().at <= now()) {
             sim::Write& next = due.front();

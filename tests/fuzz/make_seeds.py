@@ -198,3 +198,9 @@ bus_streams = {
 }
 for i, (name, stream) in enumerate(bus_streams.items()):
     write("bus_framer", name, bytes([i * 37 % 256]) + stream)
+
+# The raw capture reader: a capture as vx538 monitor writes it, a newer version, times going back.
+write("raw_capture", "capture", "# vx538 monitor raw capture\nvx538-raw 1 start 1718000000123456 baud 115200 parity none\n"
+      "0 01 03 00 02 00 02 65 CB\n12034 01 03 04 42 C8 00 00 AB CD\n12034 ff\n")
+write("raw_capture", "newer", "vx538-raw 2 start 0 baud 9600 parity even\n")
+write("raw_capture", "back", "vx538-raw 1 start 0 baud 0 parity odd\r\n5 01 02\r\n4 03\r\n")

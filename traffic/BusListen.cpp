@@ -1,0 +1,93 @@
+// The listening loop of the bus monitor.
+#include "traffic/BusListen.h"
+
+#include <chrono>
+
+#include "serial/LineSettings.h"
+
+namespace traffic {
+
+BusListen::BusListen(std::string path, uint32_t baud, serial::TParity parity)
+    : path_(std::move(path)), baud_(baud), parity_(parity), port_(path_, serial::Access::ReadOnly) {}
+
+serial::OpenOutcome BusListen::open() {
+    const serial::OpenOutcome opened = port_.open();
+    if (opened.result != serial::OpenResult::Opened) {
+        return opened;
+    }
+    serial::LineSettings settings;
+    settings.baudRate = baud_;
+    settings.parity = parity_;
+    settings.parityCheck = parity_ != serial::TParity::None;
+    settings.outxXonXoffFlow = false; // binary frames: 0x11 and 0x13 are data
+    settings.inxXonXoffFlow = false;
+    port_.applyLineSettings(settings);
+    port_.purge(serial::QueueSide::Input);
+    start_ = serial::Clock::now();
+    startEpochUs_ = std::chrono::duration_cast<std::chrono::microseconds>(
+                        std::chrono::system_clock::now().time_since_epoch())
+                        .count();
+    return opened;
+}
+
+BusLine BusListen::line() const {
+    return BusLine::ForBaud(baud_, parity_ != serial::TParity::None);
+}
+
+int64_t BusListen::sinceStartUs() const {
+    return std::chrono::duration_cast<std::chrono::microseconds>(serial::Clock::now() - start_).count();
+}
+
+BusListen::End BusListen::run(const serial::EventFd& stop, int64_t endUs,
+                              const std::function<void(std::span<const uint8_t>, int64_t)>& delivered,
+                              const std::function<void(std::vector<BusFrame>&)>& framed) {
+    BusFramer framer(line());
+    std::vector<BusFrame> frames;
+    std::vector<uint8_t> buffer(4096);
+    End end = End::Stopped;
+    for (;;) {
+        std::optional<int64_t> wakeUs = framer.idleDeadline();
+        if (endUs >= 0) {
+            wakeUs = wakeUs ? std::min(*wakeUs, endUs) : endUs;
+        }
+        const serial::Deadline deadline =
+            wakeUs ? serial::Deadline(start_ + std::chrono::microseconds(*wakeUs)) : std::nullopt;
+        const serial::WaitResult waited = serial::waitForPort(stop, port_.fd(), false, deadline);
+        if (waited == serial::WaitResult::Closed) {
+            break;
+        }
+        if (waited == serial::WaitResult::Failed) {
+            end = End::Lost;
+            break;
+        }
+        if (waited == serial::WaitResult::Ready) {
+            const serial::IoResult read = port_.read(buffer.data(), buffer.size());
+            if (read.kind == serial::IoResult::Failed) {
+                end = End::Lost;
+                break;
+            }
+            if (read.kind == serial::IoResult::Done && read.count > 0) {
+                const int64_t now = sinceStartUs();
+                const std::span<const uint8_t> bytes(buffer.data(), read.count);
+                delivered(bytes, now);
+                framer.push(bytes, now, frames);
+            }
+        }
+        const int64_t now = sinceStartUs();
+        framer.idle(now, frames);
+        if (!frames.empty()) {
+            framed(frames);
+            frames.clear();
+        }
+        if (endUs >= 0 && now >= endUs) {
+            end = End::TimeUp;
+            break;
+        }
+    }
+    framer.finish(frames);
+    framed(frames);
+    frames.clear();
+    return end;
+}
+
+} // namespace traffic
