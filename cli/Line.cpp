@@ -7,6 +7,7 @@
 
 #include "config/ReplyCompletion.h"
 #include "serial/LineSettings.h"
+#include "tools/Bytes.h"
 #include "traffic/Interpreter.h"
 
 namespace cli {
@@ -18,23 +19,22 @@ using Clock = std::chrono::steady_clock;
 // A reply never needs more; noise that never stops ends here too.
 constexpr std::size_t kMaxReply = 4096;
 
-std::span<const uint8_t> bytesOf(std::string_view text) {
-    return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
-}
+// In the order of serial::TParity.
+constexpr std::string_view kParityNames[] = {"none", "odd", "even", "mark", "space"};
 
 } // namespace
 
 std::optional<serial::TParity> ParityNamed(std::string_view name) {
-    if (name == "none") {
-        return serial::TParity::None;
-    }
-    if (name == "odd") {
-        return serial::TParity::Odd;
-    }
-    if (name == "even") {
-        return serial::TParity::Even;
+    for (std::size_t i = 0; i < std::size(kParityNames); ++i) {
+        if (kParityNames[i] == name) {
+            return static_cast<serial::TParity>(i);
+        }
     }
     return std::nullopt;
+}
+
+std::string_view ParityName(serial::TParity parity) {
+    return kParityNames[static_cast<std::size_t>(parity)];
 }
 
 bool ReplyComplete(const ReplyShape& shape, std::string_view received, std::string_view request) {
@@ -43,7 +43,8 @@ bool ReplyComplete(const ReplyShape& shape, std::string_view received, std::stri
     case ReplyShape::Kind::TextQuery: return config::queryReplyComplete(shape.key, received);
     case ReplyShape::Kind::Frame: {
         const traffic::Verdict verdict =
-            traffic::Read(bytesOf(received), traffic::Direction::Received, shape.pending, bytesOf(request)).verdict;
+            traffic::Read(tools::bytesOf(received), traffic::Direction::Received, shape.pending,
+                          tools::bytesOf(request)).verdict;
         return verdict == traffic::Verdict::Good || verdict == traffic::Verdict::Exception;
     }
     }

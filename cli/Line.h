@@ -28,8 +28,9 @@ struct LineOptions {
     int retries = 0;      // resends of a query that got no reply
 };
 
-// "none", "odd", "even" (the names of --parity and of rs485.parity's values).
+// "none", "odd", "even" (the names of --parity and of rs485.parity's values), "mark", "space".
 std::optional<serial::TParity> ParityNamed(std::string_view name);
+std::string_view ParityName(serial::TParity parity);
 
 // What ends a reply before the line goes quiet.
 struct ReplyShape {

@@ -4,16 +4,19 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <sstream>
 
 #include <nlohmann/json.hpp>
 
 #include "cli/Line.h"
+#include "cli/Result.h"
 #include "hart/HartFrames.h"
 #include "tests/support/ProgramRun.h"
 #include "tests/support/SimProcess.h"
 #include "tools/ModbusCrc.h"
+#include "tools/Utf8Text.h"
 #include "traffic/Interpreter.h"
 
 namespace {
@@ -68,6 +71,34 @@ TEST(ReplyShape, AReplyEndsAtItsLengthAndCheckWhereverItStarts) {
     for (const Case& c : cases) {
         EXPECT_EQ(cli::ReplyComplete(c.shape, c.bytes, c.request), c.complete) << c.what;
     }
+}
+
+TEST(Result, EveryTextThatReachesJsonIsValidUtf8) {
+    struct Case {
+        std::string bytes;
+        std::string text;
+        bool escaped;
+    } cases[] = {
+        {"/dev/ttyUSB0", "/dev/ttyUSB0", false},
+        {"caf\xC3\xA9 \xE2\x84\x83 \xF0\x9F\x98\x80", "caf\xC3\xA9 \xE2\x84\x83 \xF0\x9F\x98\x80", false},
+        {"usb-\xFF-if00", "usb-\\xFF-if00", true},
+        {"\xC3", "\\xC3", true},                          // a sequence cut short
+        {"\xC0\xAF", "\\xC0\\xAF", true},                // an overlong '/'
+        {"\xED\xA0\x80", "\\xED\\xA0\\x80", true},      // a surrogate
+        {"\xF4\x90\x80\x80", "\\xF4\\x90\\x80\\x80", true}, // above U+10FFFF
+        {std::string("a\0b", 3), std::string("a\0b", 3), false},
+    };
+    for (const Case& c : cases) {
+        bool escaped = !c.escaped;
+        EXPECT_EQ(tools::Utf8Text(c.bytes, &escaped), c.text) << c.text;
+        EXPECT_EQ(escaped, c.escaped) << c.text;
+    }
+    // Whatever a command put into its result, the JSON form prints.
+    cli::Result result;
+    result.field("reply", "reply", "x", std::string("QQS#\xFE\xFF#"));
+    result.append("problems", std::string("mode: the converter reports '\x80'"));
+    const cli::Json json = result.json();
+    EXPECT_EQ(json.dump(), R"({"reply":"QQS#\\xFE\\xFF#","problems":["mode: the converter reports '\\x80'"]})");
 }
 
 class Vx538 : public ::testing::Test {
@@ -242,6 +273,32 @@ TEST_F(Vx538, FourConvertersAtOnceEachReportedThenSummed) {
     EXPECT_EQ(std::count(json.out.begin(), json.out.end(), '\n'), 4) << json.out;
     EXPECT_EQ(std::count(json.out.begin(), json.out.end(), '{'), 4);
     EXPECT_NE(json.out.find("\"exit\":4,\"result\":\"no reply\""), std::string::npos) << json.out;
+}
+
+// A port name that is no UTF-8 and replies after noise: every port still reports, each on a line
+// that parses as JSON, and the others' runs are whole.
+TEST_F(Vx538, JsonHoldsEveryPortWhateverBytesItsNameOrRepliesHold) {
+    const std::string file = path("master.json");
+    SimProcess& plain = sim();
+    ASSERT_EQ(vx538({"-p", plain.path(), "backup", "-o", file}).status, 0);
+    const std::string oddName = path("tty\xFF\xC3");
+    fs::create_symlink(sim().path(), oddName);
+    const std::string missing = path("gone\xFE");
+    const auto run = vx538({"--json", "-p", plain.path(), "-p", sim({"--noise"}).path(), "-p", oddName, "-p", missing,
+                            "restore", "--all", "-i", file});
+    EXPECT_EQ(run.status, 3) << run.out << run.err; // the one port that failed
+    std::map<std::string, nlohmann::json> ports;
+    std::istringstream lines(run.out);
+    for (std::string line; std::getline(lines, line);) {
+        const auto object = nlohmann::json::parse(line); // throws on anything but valid UTF-8 JSON
+        ports[object["port"].get<std::string>()] = object;
+    }
+    ASSERT_EQ(ports.size(), 4u) << run.out;
+    const auto& odd = ports.at(tools::Utf8Text(oddName));
+    EXPECT_EQ(odd["exit"], 0) << odd.dump();
+    EXPECT_TRUE(odd["port_hex"].get<std::string>().ends_with("74 74 79 FF C3")) << odd.dump();
+    EXPECT_EQ(ports.at(tools::Utf8Text(missing))["exit"], 3);
+    EXPECT_EQ(ports.at(plain.path())["sent"].size(), 26u);
 }
 
 } // namespace
