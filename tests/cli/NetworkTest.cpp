@@ -177,4 +177,14 @@ TEST_F(Vx538Network, TheDefaultsHoldOnALinkWithA100msDelay) {
     EXPECT_EQ(content(path("slow.json")), content(path("direct.json")));
 }
 
+// A reply whose end its bytes do not show (a set command's), arriving in two parts 200 ms apart, as a
+// server that gathers small writes sends one over such a link: the network port's gap waits for it.
+TEST_F(Vx538Network, AReplyInPartsARoundTripApartIsReadWhole) {
+    SimProcess& converter = sim({"--split", "200"});
+    Ser2netProcess server({{converter.path(), true}});
+    const auto set = vx538({"-p", server.url(), "raw", "QQS#JTM:010#"});
+    ASSERT_EQ(set.status, 0) << set.err;
+    EXPECT_NE(set.out.find("QQS#JTM:OK#"), std::string::npos) << set.out;
+}
+
 } // namespace
