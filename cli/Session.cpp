@@ -90,7 +90,7 @@ Answer Session::request(std::string_view frame, const ReplyShape& shape, int32_t
 
 std::vector<std::string> Session::query(profile::Query query, profile::Configuration& values, std::string* raw) {
     const std::string key(profile::QueryKey(query));
-    const Answer answer = request(profile::QueryFrame(query), {ReplyShape::Kind::TextQuery, key, PendingFor(query)},
+    const Answer answer = request(profile::QueryFrame(query), {ReplyShape::Kind::Request, PendingFor(query)},
                                   PendingFor(query), true, key + " (" + std::string(profile::QueryTitle(query)) + ")");
     if (raw) {
         *raw = answer.reply.bytes;

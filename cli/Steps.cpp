@@ -123,7 +123,8 @@ void ShowValues(Result& result, const Configuration& values, const std::vector<s
 // ---- set commands ----
 
 Answer SendSet(Session& session, Result& result, const std::string& frame, std::string_view title) {
-    Answer answer = session.request(frame, {}, traffic::pending::SetCommand, false, title);
+    Answer answer = session.request(frame, {ReplyShape::Kind::Request, traffic::pending::SetCommand},
+                                    traffic::pending::SetCommand, false, title);
     result.line(std::string(title) + ": " + FrameText(frame) + " -> " + FrameText(answer.reply.bytes) + " (" +
                 std::string(traffic::VerdictText(answer.reading.verdict)) + ")");
     if (answer.reading.verdict == traffic::Verdict::Refused) {
@@ -197,7 +198,7 @@ void ShowExchange(Result& result, std::string_view sent, const Answer& answer) {
 
 Answer HartRequest(Session& session, Result& result, std::string_view frame, int32_t pending, std::string_view what) {
     try {
-        Answer answer = session.request(frame, {ReplyShape::Kind::Frame, {}, pending}, pending, true, what);
+        Answer answer = session.request(frame, {ReplyShape::Kind::Request, pending}, pending, true, what);
         if (traffic::IsFault(answer.reading.verdict) || answer.reading.verdict == traffic::Verdict::Echo) {
             result.field({}, "received", traffic::HexText(answer.reply.bytes), {}, " ");
             result.field({}, "meaning", answer.reading.meaning, {}, " ");

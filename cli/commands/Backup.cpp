@@ -68,7 +68,8 @@ public:
         file.writtenBy = "vx538 " VX538_VERSION;
         file.date = profile::UtcDateText(traffic::Now().wallMs);
         file.port = session.line().path();
-        const Answer identity = session.request(config::communicationQueryFrame(), {},
+        const Answer identity = session.request(config::communicationQueryFrame(),
+                                                {ReplyShape::Kind::Request, traffic::pending::SystemParameters},
                                                 traffic::pending::SystemParameters, true, "the communication query");
         file.device = identity.reply.bytes;
         const ReadResult read =

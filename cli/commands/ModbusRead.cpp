@@ -4,6 +4,7 @@
 #include "cli/Steps.h"
 #include "tools/Bytes.h"
 #include "tools/ModbusRequest.h"
+#include "tools/RegisterValues.h"
 
 namespace cli {
 
@@ -23,7 +24,7 @@ public:
     }
 
     void run(Session& session, Result& result) const override {
-        const ReplyShape shape{ReplyShape::Kind::Frame, {}, traffic::pending::ModbusTest};
+        const ReplyShape shape{ReplyShape::Kind::Request, traffic::pending::ModbusTest};
         const Answer answer = session.request(frame_, shape, traffic::pending::ModbusTest, true, "the MODBUS read");
         const traffic::Reading& reading = answer.reading;
         ShowExchange(result, frame_, answer);
@@ -37,13 +38,8 @@ public:
         result.data("verdict", traffic::VerdictText(reading.verdict));
         if (reading.verdict == traffic::Verdict::Good && reading.frameLength >= 5) {
             // The registers of the frame the interpreter found: after slave, function and byte count.
-            Json registers = Json::array();
-            const std::string_view data =
-                std::string_view(answer.reply.bytes).substr(reading.frameOffset + 3, reading.frameLength - 5);
-            for (std::size_t i = 0; i + 1 < data.size(); i += 2) {
-                registers.push_back((static_cast<uint8_t>(data[i]) << 8) | static_cast<uint8_t>(data[i + 1]));
-            }
-            result.data("registers", std::move(registers));
+            result.data("registers", tools::RegistersFromBytes(tools::bytesOf(answer.reply.bytes)
+                                                                   .subspan(reading.frameOffset + 3, reading.frameLength - 5)));
         }
         switch (reading.verdict) {
         case traffic::Verdict::Good: return;

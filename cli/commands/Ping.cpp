@@ -14,7 +14,8 @@ public:
     std::string_view help() const override { return "send the communication query and show the reply"; }
 
     void run(Session& session, Result& result) const override {
-        const Answer answer = session.request(config::communicationQueryFrame(), {},
+        const Answer answer = session.request(config::communicationQueryFrame(),
+                                              {ReplyShape::Kind::Request, traffic::pending::SystemParameters},
                                               traffic::pending::SystemParameters, true, "the communication query");
         // The reply the interpreter found in the block, without the noise around it.
         const traffic::Reading& reading = answer.reading;

@@ -36,40 +36,56 @@ std::string hartReply(std::string body) {
     return std::string(5, '\xFF') + body + static_cast<char>(check);
 }
 
-TEST(ReplyShape, AReplyEndsAtItsLengthAndCheckWhereverItStarts) {
+TEST(ReplyShape, AReplyEndsWhenItsBytesShowItWholeAndWaitsWhileTheyShowMoreToCome) {
     using Kind = cli::ReplyShape::Kind;
-    const cli::ReplyShape modbus{Kind::Frame, {}, 302};
-    const cli::ReplyShape hart{Kind::Frame, {}, 100};
+    using End = traffic::ReplyEnd;
+    const cli::ReplyShape modbus{Kind::Request, 302};
+    const cli::ReplyShape hart{Kind::Request, 100};
+    const cli::ReplyShape set{Kind::Request, 200};
+    const cli::ReplyShape query{Kind::Request, 201};
     const std::string readSlave1 = withCrc(std::string("\x01\x03\x00\x02\x00\x02", 6));
     const std::string readSlave2 = withCrc(std::string("\x02\x03\x00\x02\x00\x02", 6));
     const std::string identityQuery = hartReply(std::string("\x02\x80\x00\x00", 4));
     const std::string registers = withCrc(std::string("\x01\x03\x04\x42\xC8\x00\x00", 7));
     const std::string exception = withCrc(std::string("\x01\x83\x02", 3));
     const std::string identity = hartReply(std::string("\x06\x80\x00\x04\x00\x00\xFE\x26", 8));
+    const std::string setAddress = "QQS#ADR:001#";
+    const std::string qx1 = "QQQ#QX1#";
+    const std::string qx1Reply = "QQQ#QX1:ADR:001,BA1:30,BA2:30,MD:0,JTM:010#";
     struct Case {
         const char* what;
         const cli::ReplyShape& shape;
         const std::string& request;
         std::string bytes;
-        bool complete;
+        End end;
     } cases[] = {
-        {"registers", modbus, readSlave1, registers, true},
-        {"registers after noise", modbus, readSlave1, "\xC7\xBF\x4B" + registers, true},
-        {"registers less their last byte", modbus, readSlave1, registers.substr(0, registers.size() - 1), false},
-        {"registers with a wrong CRC", modbus, readSlave1, registers.substr(0, registers.size() - 1) + "\x00", false},
-        {"another slave's registers", modbus, readSlave2, registers, false},
-        {"an exception", modbus, readSlave1, exception, true},
-        {"the request echoed", modbus, readSlave1, readSlave1, false},
-        {"a HART reply", hart, identityQuery, identity, true},
-        {"a HART reply after noise", hart, identityQuery, "\x12\x34" + identity, true},
-        {"a HART reply cut short", hart, identityQuery, identity.substr(0, identity.size() - 1), false},
-        {"a HART request (echo)", hart, identityQuery, identityQuery, false},
-        {"a set reply", cli::ReplyShape{}, readSlave1, "QQS#ADR:OK#", false},
-        {"a query reply", cli::ReplyShape{Kind::TextQuery, "QX1", 201}, readSlave1,
-         "QQQ#QX1:ADR:001,BA1:30,BA2:30,MD:0,JTM:010#", true},
+        {"registers", modbus, readSlave1, registers, End::Whole},
+        {"registers after noise", modbus, readSlave1, "\xC7\xBF\x4B" + registers, End::Whole},
+        {"registers less their last byte", modbus, readSlave1, registers.substr(0, registers.size() - 1),
+         End::Partial},
+        {"registers with a wrong CRC", modbus, readSlave1, registers.substr(0, registers.size() - 1) + '\x00',
+         End::Unknown},
+        {"another slave's registers", modbus, readSlave2, registers, End::Unknown},
+        {"an exception", modbus, readSlave1, exception, End::Whole},
+        {"the request echoed: its reply is to come", modbus, readSlave1, readSlave1, End::Partial},
+        {"a HART reply", hart, identityQuery, identity, End::Whole},
+        {"a HART reply after noise", hart, identityQuery, "\x12\x34" + identity, End::Whole},
+        {"a HART reply cut short", hart, identityQuery, identity.substr(0, identity.size() - 1), End::Partial},
+        {"a query reply", query, qx1, qx1Reply, End::Whole},
+        {"a query reply cut by a pause", query, qx1, qx1Reply.substr(0, 22), End::Partial},
+        {"a query reply before its marker", query, qx1, "QQQ#Q", End::Partial},
+        {"a query reply without its closing #", query, qx1, qx1Reply.substr(0, qx1Reply.size() - 1), End::Partial},
+        {"the communication query's reply", query, "QQQ#QV#", "QQQ#QV:VX538-T-B#", End::Whole},
+        {"... cut by a pause", query, "QQQ#QV#", "QQQ#QV:V", End::Partial},
+        {"a set reply echoing head and key", set, setAddress, "QQS#ADR:OK#", End::Whole},
+        {"a set command refused", set, setAddress, "\x7FQQS#ADR:ERR#", End::Whole},
+        {"a set reply cut by a pause", set, setAddress, "QQS#AD", End::Partial},
+        {"another command's acknowledgement", set, setAddress, "QQS#MDL:OK#", End::Unknown},
+        {"a set reply of another shape", set, setAddress, "OK#", End::Unknown},
+        {"a raw frame's reply: only the gap ends it", cli::ReplyShape{}, setAddress, "QQS#ADR:OK#", End::Unknown},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(cli::ReplyComplete(c.shape, c.bytes, c.request), c.complete) << c.what;
+        EXPECT_EQ(cli::ReplyProgress(c.shape, c.bytes, c.request), c.end) << c.what;
     }
 }
 
