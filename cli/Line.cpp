@@ -6,6 +6,7 @@
 #include <span>
 
 #include "serial/LineSettings.h"
+#include "serial/PortUrl.h"
 #include "tools/Bytes.h"
 #include "traffic/Interpreter.h"
 
@@ -22,6 +23,10 @@ constexpr std::size_t kMaxReply = 4096;
 constexpr std::string_view kParityNames[] = {"none", "odd", "even", "mark", "space"};
 
 } // namespace
+
+Millis DefaultGap(const std::string& port) {
+    return serial::isNetworkPortName(port) ? Millis(300) : Millis(50);
+}
 
 std::optional<serial::TParity> ParityNamed(std::string_view name) {
     for (std::size_t i = 0; i < std::size(kParityNames); ++i) {

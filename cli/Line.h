@@ -29,6 +29,11 @@ struct LineOptions {
     int retries = 0;      // resends of a query that got no reply
 };
 
+// The silence that ends a reply whose end its bytes do not show, unless --gap says otherwise: 50 ms on
+// a local line; 300 ms on a network port, where a server that gathers small writes (Nagle) can hold
+// the second part of one reply for a round trip (200 ms on a link with 100 ms of delay each way).
+Millis DefaultGap(const std::string& port);
+
 // "none", "odd", "even" (the names of --parity and of rs485.parity's values), "mark", "space".
 std::optional<serial::TParity> ParityNamed(std::string_view name);
 std::string_view ParityName(serial::TParity parity);

@@ -155,7 +155,7 @@ private:
             options.baud = globals_.baud;
             options.parity = ParityNamed(globals_.parity).value_or(serial::TParity::None);
             options.timeout = Millis(globals_.timeoutMs);
-            options.gap = Millis(globals_.gapMs);
+            options.gap = globals_.gapGiven ? Millis(globals_.gapMs) : DefaultGap(port);
             options.retries = globals_.retries;
             Session session(options, stop, log_);
             path = session.line().path();

@@ -17,8 +17,11 @@ constexpr const char* kOptionsNote =
 
 constexpr const char* kPortsNote =
     "Ports: COM1..COM256 name /dev/ttyS0..; a name with a '/' is a path; any other name is looked up\n"
-    "under /dev/ (ttyUSB0). --port may be given many times: the ports run in parallel, each one's output\n"
-    "kept together, then a summary. With --json, one JSON object per port and line.";
+    "under /dev/ (ttyUSB0). Network ports: rfc2217://HOST:PORT (Telnet with RFC 2217: the line settings\n"
+    "travel) and socket://HOST:PORT (raw TCP: the server's own line settings apply), an IPv6 address in\n"
+    "brackets (rfc2217://[::1]:4001); neither carries authentication (tunnel with ssh -L). --port may be\n"
+    "given many times: the ports run in parallel, each one's output kept together, then a summary. With\n"
+    "--json, one JSON object per port and line.";
 
 // The words that group commands ("hart id", "modbus read") and what the group is for.
 struct Group {
@@ -32,8 +35,9 @@ constexpr Group kGroups[] = {
 
 void defineGlobals(CLI::App& app, Globals& g) {
     app.add_option("-p,--port", g.ports,
-                   "serial port of a converter (COM3, ttyUSB0, /dev/ttyUSB0); may be given "
-                   "several times to work on several converters in parallel")
+                   "serial port of a converter (COM3, ttyUSB0, /dev/ttyUSB0) or network port "
+                   "(rfc2217://HOST:PORT, socket://HOST:PORT); may be given several times to "
+                   "work on several converters in parallel")
         ->type_name("PORT");
     app.add_option("--ports-from", g.portsFrom,
                    "read the ports from FILE, one per line ('#' starts a comment)")
@@ -50,7 +54,8 @@ void defineGlobals(CLI::App& app, Globals& g) {
         ->check(CLI::Range(1, 600000));
     app.add_option("--gap", g.gapMs,
                    "milliseconds of silence that end a reply whose end its bytes do not show, "
-                   "such as a set command's (default 50)")
+                   "such as a set command's (default 50; 300 on a network port, where one "
+                   "reply may arrive in parts a round trip apart)")
         ->type_name("MS")
         ->check(CLI::Range(1, 60000));
     app.add_option("--retries", g.retries,
@@ -112,6 +117,7 @@ Parsed ParseArguments(const std::vector<std::string>& arguments,
         parsed.exit = status == 0 ? code::Done : code::Usage;
         return parsed;
     }
+    parsed.globals.gapGiven = app.count("--gap") > 0;
     for (const auto& [command, sub] : subcommands) {
         if (sub->parsed()) {
             parsed.command = command;

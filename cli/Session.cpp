@@ -1,6 +1,7 @@
 // One port's run of a command: requests, replies read against the interpreter, the traffic log.
 #include "cli/Session.h"
 
+#include "serial/PortUrl.h"
 #include "tools/Bytes.h"
 #include "traffic/EventFormat.h"
 
@@ -66,6 +67,11 @@ Answer Session::request(std::string_view frame, const ReplyShape& shape, int32_t
     }
     case ReplyEnd::Lost:
         if (answer.reply.bytes.empty()) {
+            // A connection that drops is a reply that never came; a local adapter that goes is a port
+            // that can no longer be used.
+            if (serial::isNetworkPortName(line_.path())) {
+                throw Failure(code::NoReply, "no reply: " + serial::lostLineWords(line_.path()));
+            }
             throw Failure(code::PortUnusable,
                           "the line to " + line_.path() + " was lost (adapter unplugged?)");
         }

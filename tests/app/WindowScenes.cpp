@@ -2,11 +2,13 @@
 // scripts/screenshot.sh (VX538_BINARY=build/tests/app/window_scenes):
 //   VX538_SCENE=menu    the header's configuration menu open
 //   VX538_SCENE=modbus  the status line after a MODBUS test on the "Modbus Parameter Configuration" tab
+//   VX538_SCENE=network the port opened as rfc2217:// through ser2net, after "System Parameters"
 // It ends by itself after a few seconds, or at SIGTERM (which the script sends), stopping the simulator. Under Xvfb without a window manager
 // an open popup menu reaches the screen black; with VX538_SCENE_OUT=FILE the scene also saves the
 // window as it draws itself, with the open menu drawn where it stands, as a PNG.
 #include <csignal>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <unistd.h>
 
@@ -22,6 +24,7 @@
 #include "app/ConfigurationActions.h"
 #include "app/Locale.h"
 #include "app/VX538AB.h"
+#include "tests/support/Ser2netProcess.h"
 #include "tests/support/SimProcess.h"
 
 namespace {
@@ -59,12 +62,19 @@ int main(int argc, char** argv) {
     });
 
     testsupport::SimProcess sim(VX538_SIM_PATH);
+    std::unique_ptr<testsupport::Ser2netProcess> server;
+    if (which == "network") {
+        server = std::make_unique<testsupport::Ser2netProcess>(
+            std::vector<testsupport::Ser2netProcess::Device>{{sim.path(), true}});
+    }
     TForm1 form;
-    form.SetPortName(QString::fromStdString(sim.path()));
+    form.SetPortName(QString::fromStdString(server ? server->url() : sim.path()));
     form.show();
     form.findChild<QPushButton*>(QStringLiteral("Button1"))->click();
 
-    if (which == "modbus") {
+    if (which == "network") {
+        QTimer::singleShot(300, &form, [&form] { form.findChild<QPushButton*>(QStringLiteral("Button23"))->click(); });
+    } else if (which == "modbus") {
         form.findChild<QTabWidget*>(QStringLiteral("PageControl1"))->setCurrentIndex(2);
         QTimer::singleShot(300, &form, [&form] { form.findChild<QPushButton*>(QStringLiteral("Button4"))->click(); });
     } else {
