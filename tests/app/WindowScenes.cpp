@@ -6,6 +6,7 @@
 //   VX538_SCENE=check   Check Mapping after a check, one variable moved off its field
 //   VX538_SCENE=fields  the field list of read meter command 1's reply ("From the instrument...")
 // The last three save their own window (VX538_SCENE_OUT) once it shows what it is there for.
+//   VX538_SCENE=network the port opened as rfc2217:// through ser2net, after "System Parameters"
 // It ends by itself after a few seconds, or at SIGTERM (which the script sends), stopping the simulator. Under Xvfb without a window manager
 // an open popup menu reaches the screen black; with VX538_SCENE_OUT=FILE the scene also saves the
 // window as it draws itself, with the open menu drawn where it stands, as a PNG.
@@ -13,6 +14,7 @@
 #include <csignal>
 #include <functional>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <unistd.h>
 
@@ -32,6 +34,7 @@
 #include "app/LiveValuesWindow.h"
 #include "app/Locale.h"
 #include "app/VX538AB.h"
+#include "tests/support/Ser2netProcess.h"
 #include "tests/support/SimProcess.h"
 
 namespace {
@@ -69,6 +72,11 @@ int main(int argc, char** argv) {
     });
 
     testsupport::SimProcess sim(VX538_SIM_PATH);
+    std::unique_ptr<testsupport::Ser2netProcess> server;
+    if (which == "network") {
+        server = std::make_unique<testsupport::Ser2netProcess>(
+            std::vector<testsupport::Ser2netProcess::Device>{{sim.path(), true}});
+    }
     if (which == "check") {
         // Variable 3 read one byte late: across TV and QV's unit code.
         testsupport::SimLine line(sim.path());
@@ -76,7 +84,7 @@ int main(int argc, char** argv) {
         line.readUntilQuiet(std::chrono::milliseconds(100), std::chrono::seconds(3));
     }
     TForm1 form;
-    form.SetPortName(QString::fromStdString(sim.path()));
+    form.SetPortName(QString::fromStdString(server ? server->url() : sim.path()));
     form.show();
     form.findChild<QPushButton*>(QStringLiteral("Button1"))->click();
 
@@ -115,6 +123,8 @@ int main(int argc, char** argv) {
         fields.move(0, 0);
         QTimer::singleShot(300, &fields, [&fields] { fields.read(1); });
         saveWhen(&fields, [&fields] { return !fields.reading() && !fields.fields().empty(); });
+    } else if (which == "network") {
+        QTimer::singleShot(300, &form, [&form] { form.findChild<QPushButton*>(QStringLiteral("Button23"))->click(); });
     } else if (which == "modbus") {
         form.findChild<QTabWidget*>(QStringLiteral("PageControl1"))->setCurrentIndex(2);
         QTimer::singleShot(300, &form, [&form] { form.findChild<QPushButton*>(QStringLiteral("Button4"))->click(); });
