@@ -312,9 +312,10 @@ profile::Configuration ConfigurationOfReplies(const std::vector<profile::Query>&
             continue;
         }
         const std::vector<uint8_t>& block = outcomes[i].block;
-        const std::vector<std::string> found =
-            profile::DecodeReply(queries[i], {reinterpret_cast<const char*>(block.data()), block.size()}, values);
-        problems.insert(problems.end(), found.begin(), found.end());
+        for (const profile::Problem& problem :
+             profile::DecodeReply(queries[i], {reinterpret_cast<const char*>(block.data()), block.size()}, values)) {
+            problems.push_back(profile::ProblemText(problem));
+        }
     }
     return values;
 }

@@ -53,11 +53,10 @@ ConverterMapping ReadMapping(Session& session, Result& result) {
         }
         out.mode = *index;
     } catch (const profile::BadValue& error) {
-        std::vector<std::string> problems = read.problems;
-        if (problems.empty()) {
-            problems.push_back(error.what());
+        if (read.problems.empty()) {
+            throw Failure(code::Unexpected, std::string("the converter's configuration cannot be read: ") + error.what());
         }
-        Unexpected(result, problems, "the converter's configuration cannot be read");
+        Unexpected(result, read.problems, "the converter's configuration cannot be read");
     }
     return out;
 }
