@@ -14,10 +14,18 @@
 namespace app {
 
 Commissioning::Commissioning(TForm1& form) : form_(form) {
+    // After the whole-configuration entries, before the traffic monitor's, which stays last.
     QMenu* menu = form_.Configuration().menu();
-    menu->addSeparator();
+    QAction* before = nullptr;
+    for (QAction* a : menu->actions()) {
+        if (a->objectName() == QStringLiteral("TrafficMonitorMenuAction")) {
+            before = a;
+        }
+    }
+    menu->insertSeparator(before);
     const auto entry = [&](const QString& text, const char* name, auto open) {
-        QAction* action = menu->addAction(text);
+        auto* action = new QAction(text, menu);
+        menu->insertAction(before, action);
         action->setObjectName(QString::fromLatin1(name));
         connect(action, &QAction::triggered, this, [this, open] { (this->*open)(); });
     };
@@ -35,7 +43,8 @@ Commissioning::Commissioning(TForm1& form) : form_(form) {
         fromInstrument_->setToolTip(tr("List the instrument's reply to a read meter command by offset; picking a "
                                        "field fills a row's address and length"));
         const QRect below = query ? query->geometry() : QRect(612, 63, 80, 23);
-        fromInstrument_->setGeometry(below.x(), below.bottom() + 8, below.width(), 2 * below.height() - 6);
+        // A little wider than "Query", so "instrument..." fits its line; the Set buttons end left of both.
+        fromInstrument_->setGeometry(below.x() - 8, below.bottom() + 8, below.width() + 14, 2 * below.height() - 6);
         connect(fromInstrument_, &QPushButton::clicked, this, [this] { fieldsFromInstrument(); });
     }
 }
