@@ -773,7 +773,7 @@ void BusFramer::drain(bool atEnd, std::vector<BusFrame>& out) {
             }
             head_ += outcome.length;
             needed_ = 0;
-            emit(std::move(frame), out);
+            give(std::move(frame), out);
         } else if (outcome.need > 0) {
             needed_ = head_ + outcome.need;
             break;
@@ -809,22 +809,22 @@ void BusFramer::closeNoise(std::size_t end, std::vector<BusFrame>& out, bool exp
             }
             const std::size_t taken = std::min(length, run.size() - at);
             const BusCheck check = taken < length ? BusCheck::Cut : BusCheck::Wrong;
-            emitNoise(start, start + at, out);
-            emit(frameAt(start + at, start + at + taken, waiting_->kind, BusRole::Reply, check), out);
-            emitNoise(start + at + taken, end, out);
+            giveNoise(start, start + at, out);
+            give(frameAt(start + at, start + at + taken, waiting_->kind, BusRole::Reply, check), out);
+            giveNoise(start + at + taken, end, out);
             return;
         }
     }
-    emitNoise(start, end, out);
+    giveNoise(start, end, out);
 }
 
-void BusFramer::emitNoise(std::size_t from, std::size_t to, std::vector<BusFrame>& out) {
+void BusFramer::giveNoise(std::size_t from, std::size_t to, std::vector<BusFrame>& out) {
     // Runs of noise are told apart where the line shows a silence between them.
     std::size_t start = from;
     for (std::size_t at = from + 1; at <= to; ++at) {
         if (at == to || pauses_[at - base_] != Pause::None) {
             if (at > start) {
-                emit(frameAt(start, at, BusKind::Noise, BusRole::Noise, BusCheck::Good), out);
+                give(frameAt(start, at, BusKind::Noise, BusRole::Noise, BusCheck::Good), out);
             }
             start = at;
         }
@@ -844,7 +844,7 @@ BusFrame BusFramer::frameAt(std::size_t from, std::size_t to, BusKind kind, BusR
     return frame;
 }
 
-void BusFramer::emit(BusFrame frame, std::vector<BusFrame>& out) {
+void BusFramer::give(BusFrame frame, std::vector<BusFrame>& out) {
     frame.number = nextNumber_++;
     if (frame.role == BusRole::Request) {
         frame.broadcast = frame.kind == BusKind::Modbus && frame.bytes[0] == 0;

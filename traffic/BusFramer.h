@@ -112,8 +112,8 @@ private:
 
     void drain(bool atEnd, std::vector<BusFrame>& out);
     void closeNoise(std::size_t end, std::vector<BusFrame>& out, bool expectedReplyFollows);
-    void emitNoise(std::size_t from, std::size_t to, std::vector<BusFrame>& out);
-    void emit(BusFrame frame, std::vector<BusFrame>& out);
+    void giveNoise(std::size_t from, std::size_t to, std::vector<BusFrame>& out);
+    void give(BusFrame frame, std::vector<BusFrame>& out);
     BusFrame frameAt(std::size_t from, std::size_t to, BusKind kind, BusRole role, BusCheck check) const;
     std::size_t quietAfter(std::size_t position);
     void compact();

@@ -2,12 +2,15 @@
 // scripts/screenshot.sh (VX538_BINARY=build/tests/app/window_scenes):
 //   VX538_SCENE=menu    the header's configuration menu open
 //   VX538_SCENE=modbus  the status line after a MODBUS test on the "Modbus Parameter Configuration" tab
+//   VX538_SCENE=bus     the traffic monitor listening on the simulator's tap (a second port) beside
+//                       the window's own exchange; VX538_SCENE_OUT saves the monitor's window
 // It ends by itself after a few seconds, or at SIGTERM (which the script sends), stopping the simulator. Under Xvfb without a window manager
 // an open popup menu reaches the screen black; with VX538_SCENE_OUT=FILE the scene also saves the
 // window as it draws itself, with the open menu drawn where it stands, as a PNG.
 #include <csignal>
 #include <cstdlib>
 #include <string>
+#include <vector>
 #include <unistd.h>
 
 #include <QApplication>
@@ -19,8 +22,11 @@
 #include <QTabWidget>
 #include <QTimer>
 
+#include "app/BusListener.h"
 #include "app/ConfigurationActions.h"
 #include "app/Locale.h"
+#include "app/TrafficMonitor.h"
+#include "app/TrafficWindow.h"
 #include "app/VX538AB.h"
 #include "tests/support/SimProcess.h"
 
@@ -58,13 +64,28 @@ int main(int argc, char** argv) {
         QApplication::quit();
     });
 
-    testsupport::SimProcess sim(VX538_SIM_PATH);
+    const std::string tap = "/tmp/vx538-scene-tap-" + std::to_string(::getpid());
+    testsupport::SimProcess sim(VX538_SIM_PATH, which == "bus" ? std::vector<std::string>{"--tap", tap, "--noise"}
+                                                                : std::vector<std::string>{});
     TForm1 form;
     form.SetPortName(QString::fromStdString(sim.path()));
     form.show();
     form.findChild<QPushButton*>(QStringLiteral("Button1"))->click();
 
-    if (which == "modbus") {
+    QWidget* pictured = &form;
+    if (which == "bus") {
+        app::TrafficWindow& monitor = form.Traffic().showWindow();
+        monitor.resize(1240, 330);
+        monitor.move(20, 20);
+        pictured = &monitor;
+        form.Traffic().busListener().start(QByteArray::fromStdString(tap), 9600, serial::TParity::None);
+        form.findChild<QTabWidget*>(QStringLiteral("PageControl1"))->setCurrentIndex(2);
+        QTimer::singleShot(300, &form, [&form] { form.findChild<QPushButton*>(QStringLiteral("Button4"))->click(); });
+        QTimer::singleShot(1100, &form, [&form] {
+            form.findChild<QTabWidget*>(QStringLiteral("PageControl1"))->setCurrentIndex(0);
+            form.findChild<QPushButton*>(QStringLiteral("Button23"))->click();
+        });
+    } else if (which == "modbus") {
         form.findChild<QTabWidget*>(QStringLiteral("PageControl1"))->setCurrentIndex(2);
         QTimer::singleShot(300, &form, [&form] { form.findChild<QPushButton*>(QStringLiteral("Button4"))->click(); });
     } else {
@@ -75,8 +96,8 @@ int main(int argc, char** argv) {
         });
     }
     if (const char* out = std::getenv("VX538_SCENE_OUT")) {
-        QTimer::singleShot(2000, &form, [&form, path = QString::fromLocal8Bit(out)] {
-            QImage picture = form.grab().toImage();
+        QTimer::singleShot(2500, &form, [&form, pictured, path = QString::fromLocal8Bit(out)] {
+            QImage picture = pictured->grab().toImage();
             QPainter painter(&picture);
             QMenu* menu = form.Configuration().menu();
             if (menu->isVisible()) {
