@@ -1,7 +1,6 @@
 // The status line's texts, from the exchange's events and the frame interpreter's reading of them.
 #include "app/ExchangeStatus.h"
 
-#include <bit>
 #include <charconv>
 #include <cstdio>
 
@@ -16,8 +15,9 @@ namespace app {
 namespace {
 
 // What a verdict is called on the status line, where the kind of frame makes it precise.
-std::string verdictPhrase(traffic::Verdict verdict, int32_t pendingCommand, std::string_view meaning) {
+std::string verdictPhrase(const traffic::Reading& reading, int32_t pendingCommand) {
     using traffic::Verdict;
+    const Verdict verdict = reading.verdict;
     const bool set = pendingCommand == pending::SetCommand;
     switch (verdict) {
     case Verdict::None: return "received";
@@ -25,12 +25,11 @@ std::string verdictPhrase(traffic::Verdict verdict, int32_t pendingCommand, std:
     case Verdict::Acknowledged: return set ? "set acknowledged" : "acknowledged";
     case Verdict::Refused: return set ? "set refused" : "refused";
     case Verdict::ChecksumWrong:
-        // The interpreter names the check it found failing.
-        if (meaning.find("CRC wrong") != std::string_view::npos) {
-            return "MODBUS CRC wrong";
-        }
-        if (meaning.find("check byte wrong") != std::string_view::npos) {
-            return "HART check byte wrong";
+        switch (reading.protocol) {
+        case traffic::Protocol::Modbus: return "MODBUS CRC wrong";
+        case traffic::Protocol::Hart: return "HART check byte wrong";
+        case traffic::Protocol::Text:
+        case traffic::Protocol::None: break;
         }
         return std::string(traffic::VerdictText(verdict));
     case Verdict::Exception: return "MODBUS exception";
@@ -86,21 +85,18 @@ std::string ModbusVariablesText(std::span<const uint8_t> replyFrame, std::span<c
     }
     const int start = request[2] << 8 | request[3];
     const std::size_t dataBytes = std::min<std::size_t>(replyFrame[2], replyFrame.size() - 3);
-    const int count = static_cast<int>(dataBytes / 2);
-    const auto reg = [&](int index) {
-        return static_cast<uint32_t>(replyFrame[3 + 2 * index] << 8 | replyFrame[4 + 2 * index]);
-    };
+    const std::vector<uint16_t> registers = tools::RegistersFromBytes(replyFrame.subspan(3, dataBytes));
+    const int count = static_cast<int>(registers.size());
     std::string out;
     for (int variable = 1; variable <= static_cast<int>(orders.size()); ++variable) {
         const int first = 2 * variable - start; // variable n is at 40001 + 2n, the reply starts at 40001 + start
-        const auto& lowWordFirst = orders[static_cast<std::size_t>(variable - 1)];
-        if (first < 0 || first + 1 >= count || !lowWordFirst) {
+        const auto& order = orders[static_cast<std::size_t>(variable - 1)];
+        if (first < 0 || first + 1 >= count || !order) {
             continue;
         }
-        const uint32_t high = *lowWordFirst ? reg(first + 1) : reg(first);
-        const uint32_t low = *lowWordFirst ? reg(first) : reg(first + 1);
+        const std::span<const uint16_t, 2> pair(registers.data() + first, 2);
         out += out.empty() ? "" : ", ";
-        out += std::to_string(variable) + " = " + floatText(std::bit_cast<float>(high << 16 | low));
+        out += std::to_string(variable) + " = " + floatText(tools::FloatOf(pair, *order));
     }
     return out;
 }
@@ -160,7 +156,7 @@ void ExchangeStatus::blockReceived(std::span<const uint8_t> block, int32_t pendi
                                    const WordOrders& orders) {
     waiting_ = false;
     const traffic::Reading reading = traffic::Read(block, traffic::Direction::Received, pendingCommand, requestBytes_);
-    std::string text = verdictPhrase(reading.verdict, pendingCommand, reading.meaning) + ": ";
+    std::string text = verdictPhrase(reading, pendingCommand) + ": ";
     if (pendingCommand == pending::ModbusTest && reading.verdict == traffic::Verdict::Good &&
         reading.frameOffset + reading.frameLength <= block.size()) {
         // The variables first: the registers' own listing is long, and the line is one line.
@@ -206,7 +202,8 @@ void ExchangeStatus::replyDecoded(int32_t, std::string_view error) {
 StatusText ExchangeStatus::text(int remainingMs) const {
     StatusText out{port_, event_, fault_};
     if (waiting_) {
-        out.event = "waiting for the reply to " + request_ + " (" + traffic::PendingText(requestPending_) + ")";
+        out.event =
+            "waiting for the reply to " + request_ + " (" + traffic::PendingText(requestPending_, requestBytes_) + ")";
         if (remainingMs >= 0) {
             out.event += ", " + secondsText(remainingMs) + " left";
         }

@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "tools/RegisterValues.h"
+
 namespace app {
 
 struct StatusText {
@@ -20,10 +22,9 @@ struct StatusText {
     bool fault = false; // the event is a fault (shown in red)
 };
 
-// The word order of the parse format of variables 1..8 as the window's lists hold it: false for
-// FF4 FF3 FF2 FF1 (the high word in the first register), true for FF2 FF1 FF4 FF3; nullopt when the
-// list has no selection.
-using WordOrders = std::array<std::optional<bool>, 8>;
+// The word order of the parse format of variables 1..8 as the window's lists hold it; nullopt when
+// the list has no selection.
+using WordOrders = std::array<std::optional<tools::WordOrder>, 8>;
 
 // "COM3 (/dev/ttyS2)", or the name alone when it is the path.
 std::string PortText(std::string_view name, std::string_view path);

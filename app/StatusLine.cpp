@@ -31,10 +31,7 @@ WordOrders StatusLine::wordOrders() const {
     WordOrders orders;
     for (std::size_t i = 0; i < orders.size(); ++i) {
         const auto* list = window_.findChild<QComboBox*>(QStringLiteral("FAMOUT%1").arg(i + 1));
-        const int index = list ? SelectedIndex(list) : -1;
-        if (index == 0 || index == 1) {
-            orders[i] = index == 1;
-        }
+        orders[i] = tools::WordOrderOfIndex(list ? SelectedIndex(list) : -1);
     }
     return orders;
 }

@@ -5,8 +5,8 @@
 #include <array>
 #include <span>
 
-#include "config/ReplyCompletion.h"
 #include "serial/LineSettings.h"
+#include "tools/Bytes.h"
 #include "traffic/Interpreter.h"
 
 namespace cli {
@@ -18,36 +18,30 @@ using Clock = std::chrono::steady_clock;
 // A reply never needs more; noise that never stops ends here too.
 constexpr std::size_t kMaxReply = 4096;
 
-std::span<const uint8_t> bytesOf(std::string_view text) {
-    return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
-}
+// In the order of serial::TParity.
+constexpr std::string_view kParityNames[] = {"none", "odd", "even", "mark", "space"};
 
 } // namespace
 
 std::optional<serial::TParity> ParityNamed(std::string_view name) {
-    if (name == "none") {
-        return serial::TParity::None;
-    }
-    if (name == "odd") {
-        return serial::TParity::Odd;
-    }
-    if (name == "even") {
-        return serial::TParity::Even;
+    for (std::size_t i = 0; i < std::size(kParityNames); ++i) {
+        if (kParityNames[i] == name) {
+            return static_cast<serial::TParity>(i);
+        }
     }
     return std::nullopt;
 }
 
-bool ReplyComplete(const ReplyShape& shape, std::string_view received, std::string_view request) {
-    switch (shape.kind) {
-    case ReplyShape::Kind::Quiet: return false;
-    case ReplyShape::Kind::TextQuery: return config::queryReplyComplete(shape.key, received);
-    case ReplyShape::Kind::Frame: {
-        const traffic::Verdict verdict =
-            traffic::Read(bytesOf(received), traffic::Direction::Received, shape.pending, bytesOf(request)).verdict;
-        return verdict == traffic::Verdict::Good || verdict == traffic::Verdict::Exception;
+std::string_view ParityName(serial::TParity parity) {
+    return kParityNames[static_cast<std::size_t>(parity)];
+}
+
+traffic::ReplyEnd ReplyProgress(const ReplyShape& shape, std::string_view received, std::string_view request) {
+    if (shape.kind == ReplyShape::Kind::Quiet) {
+        return traffic::ReplyEnd::Unknown;
     }
-    }
-    return false;
+    return traffic::ReplyEndOf(traffic::Read(tools::bytesOf(received), traffic::Direction::Received, shape.pending,
+                                             tools::bytesOf(request)));
 }
 
 std::string OpenFailureMessage(const std::string& path, const serial::OpenOutcome& outcome) {
@@ -155,6 +149,8 @@ Reply Line::readReply(const ReplyShape& shape, std::string_view request, Clock::
     // The driver may still be sending the frame when write returns: its time on the line comes first.
     const Clock::time_point firstByteDue = written + frameTime + options_.timeout;
     Clock::time_point lastByte{};
+    // A reply whose bytes show that more of it is to come waits for the rest up to the timeout.
+    Millis silence = options_.gap;
     const auto finish = [&](ReplyEnd end) {
         reply.end = end;
         reply.elapsed = std::chrono::duration_cast<Millis>(Clock::now() - written);
@@ -167,7 +163,7 @@ Reply Line::readReply(const ReplyShape& shape, std::string_view request, Clock::
         return reply;
     };
     for (;;) {
-        const Clock::time_point deadline = reply.bytes.empty() ? firstByteDue : lastByte + options_.gap;
+        const Clock::time_point deadline = reply.bytes.empty() ? firstByteDue : lastByte + silence;
         switch (serial::waitForPort(stop_, port_->fd(), false, deadline)) {
         case serial::WaitResult::Closed: return finish(ReplyEnd::Interrupted);
         case serial::WaitResult::Failed: return finish(ReplyEnd::Lost);
@@ -184,9 +180,11 @@ Reply Line::readReply(const ReplyShape& shape, std::string_view request, Clock::
         }
         reply.bytes.append(buffer.data(), std::min(result.count, kMaxReply - reply.bytes.size()));
         lastByte = Clock::now();
-        if (ReplyComplete(shape, reply.bytes, request)) {
+        const traffic::ReplyEnd progress = ReplyProgress(shape, reply.bytes, request);
+        if (progress == traffic::ReplyEnd::Whole) {
             return finish(ReplyEnd::Complete);
         }
+        silence = progress == traffic::ReplyEnd::Partial ? options_.timeout : options_.gap;
         if (reply.bytes.size() >= kMaxReply) {
             return finish(ReplyEnd::Quiet);
         }

@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "serial/LineTypes.h"
+#include "traffic/Interpreter.h"
 #include "serial/PosixPort.h"
 #include "serial/Transport.h"
 
@@ -28,25 +29,27 @@ struct LineOptions {
     int retries = 0;      // resends of a query that got no reply
 };
 
-// "none", "odd", "even" (the names of --parity and of rs485.parity's values).
+// "none", "odd", "even" (the names of --parity and of rs485.parity's values), "mark", "space".
 std::optional<serial::TParity> ParityNamed(std::string_view name);
+std::string_view ParityName(serial::TParity parity);
 
 // What ends a reply before the line goes quiet.
 struct ReplyShape {
     enum class Kind {
-        Quiet,     // nothing known: the gap ends it (set replies, raw frames, the communication query)
-        TextQuery, // a query's reply: config::queryReplyComplete for `key`
-        Frame,     // a HART or MODBUS reply: the traffic interpreter finds it whole and its check right
+        Quiet,   // nothing known: only the gap ends it (raw frames)
+        Request, // the traffic interpreter reads it against its request
     };
     Kind kind = Kind::Quiet;
-    std::string key;
     int32_t pending = 0; // the window's pending command code of the request, for the interpreter
 };
 
-// Whether `received` holds the whole reply to `request` that `shape` describes, wherever it starts
-// (noise before it is allowed): for a frame, the interpreter's verdict is good or a MODBUS exception.
-// Always false for Kind::Quiet.
-bool ReplyComplete(const ReplyShape& shape, std::string_view received, std::string_view request);
+// How far `received` holds the reply to `request`, wherever it starts (noise before it is allowed),
+// as the interpreter reads it (traffic::ReplyEndOf): whole (a query's reply with every field its
+// decoder reads and its closing "#", a set reply echoing the request's head and key, a HART or
+// MODBUS reply at its length with its check right or an exception), still coming (cut short: the
+// timeout, not the gap, ends the wait), or not telling (the gap ends it). Always Unknown for
+// Kind::Quiet.
+traffic::ReplyEnd ReplyProgress(const ReplyShape& shape, std::string_view received, std::string_view request);
 
 enum class ReplyEnd {
     Complete,    // the shape says it is whole

@@ -1,17 +1,12 @@
 // One port's run of a command: requests, replies read against the interpreter, the traffic log.
 #include "cli/Session.h"
 
+#include "tools/Bytes.h"
 #include "traffic/EventFormat.h"
 
 namespace cli {
 
-namespace {
-
-std::span<const uint8_t> bytesOf(std::string_view text) {
-    return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
-}
-
-} // namespace
+using tools::bytesOf;
 
 std::string TrafficLog::open(const std::string& path) {
     return file_.open(path, traffic::TextHeader());
@@ -51,11 +46,9 @@ void Session::open() {
         throw Failure(code::PortUnusable, *failure);
     }
     // The log names the port on every line already; the device it leads to is said where it differs.
-    static constexpr const char* kParities[] = {"none", "odd", "even", "mark", "space"};
     recorder_.port(traffic::EventKind::PortOpened,
                    (line_.path() == port() ? std::string("opened") : "opened as " + line_.path()) + ", " +
-                       std::to_string(options_.baud) + " baud, parity " +
-                       kParities[static_cast<int>(options_.parity)]);
+                       std::to_string(options_.baud) + " baud, parity " + std::string(ParityName(options_.parity)));
 }
 
 Answer Session::request(std::string_view frame, const ReplyShape& shape, int32_t pendingCommand, bool isQuery,
@@ -91,7 +84,7 @@ Answer Session::request(std::string_view frame, const ReplyShape& shape, int32_t
 
 std::vector<std::string> Session::query(profile::Query query, profile::Configuration& values, std::string* raw) {
     const std::string key(profile::QueryKey(query));
-    const Answer answer = request(profile::QueryFrame(query), {ReplyShape::Kind::TextQuery, key, PendingFor(query)},
+    const Answer answer = request(profile::QueryFrame(query), {ReplyShape::Kind::Request, PendingFor(query)},
                                   PendingFor(query), true, key + " (" + std::string(profile::QueryTitle(query)) + ")");
     if (raw) {
         *raw = answer.reply.bytes;

@@ -1,5 +1,5 @@
-// One port's run of a vx538 command: its line, what it prints for people, its JSON object for
-// scripts, and the requests it makes (each read against the traffic interpreter and logged).
+// One port's run of a vx538 command: its line and the requests it makes (each read against the
+// traffic interpreter and logged).
 #pragma once
 
 #include <cstdint>
@@ -9,8 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include <nlohmann/json.hpp>
-
+#include "cli/ExitCodes.h"
 #include "cli/Line.h"
 #include "profile/Configuration.h"
 #include "traffic/Interpreter.h"
@@ -18,23 +17,6 @@
 #include "traffic/Recorder.h"
 
 namespace cli {
-
-using Json = nlohmann::ordered_json;
-
-// Exit codes, documented in --help and the README.
-namespace code {
-inline constexpr int Done = 0;
-inline constexpr int Differences = 1;  // verify or diff found differences
-inline constexpr int Usage = 2;        // bad usage or a bad value
-inline constexpr int PortUnusable = 3; // the port cannot be opened
-inline constexpr int NoReply = 4;
-inline constexpr int Unexpected = 5;  // a reply that is not what the command expects
-inline constexpr int HartSilent = 6;  // the HART instrument did not answer
-inline constexpr int ModbusFault = 7; // CRC wrong or an exception reply
-inline constexpr int BadFile = 8;     // a file that cannot be read or is not a configuration file
-inline constexpr int Mixed = 10;      // several ports failed in different ways
-inline constexpr int Interrupted = 130;
-} // namespace code
 
 // Ends a port's command with an exit code and what to tell the user.
 class Failure : public std::runtime_error {
@@ -84,10 +66,6 @@ public:
     // Sends one of the configuration queries and decodes its reply into `values`. Problems with the
     // reply are returned (the caller decides whether they end the command).
     std::vector<std::string> query(profile::Query query, profile::Configuration& values, std::string* raw = nullptr);
-
-    // For people, and for scripts. Lines end in "\n".
-    std::string text;
-    Json json = Json::object();
 
 private:
     LineOptions options_;

@@ -145,7 +145,15 @@ std::string ColumnText(const Event& event, Column column, bool withDate) {
     case Column::Direction:
         return std::string(DirectionText(event.kind));
     case Column::Pending:
-        return event.hasPendingCommand ? PendingText(event.pendingCommand) : std::string();
+        if (!event.hasPendingCommand) {
+            return {};
+        }
+        // What the exchange waits for is the reply to the frame sent, or to the one a block follows.
+        if (const std::string* request = event.kind == EventKind::Sent ? &event.bytes : event.request.get()) {
+            return PendingText(event.pendingCommand,
+                               {reinterpret_cast<const uint8_t*>(request->data()), request->size()});
+        }
+        return PendingText(event.pendingCommand);
     case Column::Length:
         return carriesBytes(event.kind) || !event.bytes.empty() ? std::to_string(event.bytes.size())
                                                                 : std::string();

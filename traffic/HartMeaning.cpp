@@ -4,21 +4,17 @@
 #include <algorithm>
 #include <string_view>
 
+#include "hart/HartFrames.h"
 #include "tools/Conversions.h"
+#include "tools/RegisterValues.h"
+#include "traffic/FrameSearch.h"
 #include "traffic/Meanings.h"
 
 namespace traffic::detail {
 
 namespace {
 
-constexpr uint8_t kPreamble = 0xFF;
-
-enum class FrameType { Burst = 1, MasterToSlave = 2, SlaveToMaster = 6 };
-
-bool knownDelimiter(uint8_t delimiter) {
-    const int type = delimiter & 0x07;
-    return type == 1 || type == 2 || type == 6;
-}
+constexpr uint8_t kPreamble = kHartPreamble;
 
 constexpr CodeName kCommands[] = {
     {0, "read unique identifier"},
@@ -90,8 +86,9 @@ void appendResponse(std::string& out, Bytes data) {
     }
 }
 
+// HART sends a float most significant byte first.
 float floatAt(Bytes data, std::size_t at) {
-    return FloatFromBytes(data[at], data[at + 1], data[at + 2], data[at + 3]);
+    return static_cast<float>(*tools::ValueOfBytes(data.subspan(at, 4), tools::WordOrder::HighWordFirst));
 }
 
 // The data of the two replies the window decodes, read only when the frame announced and holds it.
@@ -144,7 +141,7 @@ long HartFrameStart(Bytes bytes, bool search) {
             ++end;
         }
         // Preambles up to the end of the block are a frame cut short, still recognisably HART.
-        if (end == bytes.size() || knownDelimiter(bytes[end])) {
+        if (end == bytes.size() || IsHartDelimiter(bytes[end])) {
             return static_cast<long>(start);
         }
         if (!search) {
@@ -183,22 +180,20 @@ FrameMeaning HartMeaning(Bytes bytes, Direction direction) {
         return done(FrameCheck::Cut);
     }
 
-    const std::size_t delimiterAt = at;
-    const uint8_t delimiter = bytes[at++];
-    const auto type = static_cast<FrameType>(delimiter & 0x07);
-    const bool longAddress = (delimiter & 0x80) != 0;
-    const std::size_t expansionBytes = (delimiter >> 5) & 0x03;
-    reading.masterToSlave = type == FrameType::MasterToSlave;
-    out += type == FrameType::MasterToSlave   ? "request"
-           : type == FrameType::SlaveToMaster ? "reply"
-                                              : "burst frame";
-    out += ": " + preambles + ", delimiter " + tools::ByteToHex(delimiter);
-    out += longAddress ? " (long address, " : " (short address, ";
-    out += type == FrameType::MasterToSlave   ? "master to slave)"
-           : type == FrameType::SlaveToMaster ? "slave to master)"
-                                              : "burst)";
+    const HartHeader header = ReadHartHeader(at, bytes[at]);
+    ++at;
+    const HartFrameType type = header.type();
+    reading.masterToSlave = type == HartFrameType::MasterToSlave;
+    out += type == HartFrameType::MasterToSlave   ? "request"
+           : type == HartFrameType::SlaveToMaster ? "reply"
+                                                  : "burst frame";
+    out += ": " + preambles + ", delimiter " + tools::ByteToHex(header.delimiter);
+    out += header.longAddress() ? " (long address, " : " (short address, ";
+    out += type == HartFrameType::MasterToSlave   ? "master to slave)"
+           : type == HartFrameType::SlaveToMaster ? "slave to master)"
+                                                  : "burst)";
     out = before + out;
-    if (direction == Direction::Received && type == FrameType::MasterToSlave) {
+    if (direction == Direction::Received && type == HartFrameType::MasterToSlave) {
         out += " (a request, not a reply)";
     }
 
@@ -206,7 +201,8 @@ FrameMeaning HartMeaning(Bytes bytes, Direction direction) {
         out += "; cut after the " + std::string(after);
         return done(FrameCheck::Cut);
     };
-    const std::size_t addressLength = longAddress ? 5 : 1;
+    const std::size_t addressLength = header.addressLength;
+    const std::size_t expansionBytes = header.expansionBytes;
     if (bytes.size() - at < addressLength) {
         at = bytes.size();
         return cut("delimiter");
@@ -233,7 +229,7 @@ FrameMeaning HartMeaning(Bytes bytes, Direction direction) {
     out += ", byte count " + std::to_string(byteCount);
 
     const Bytes data = bytes.subspan(at, std::min(byteCount, bytes.size() - at));
-    if (type == FrameType::MasterToSlave) {
+    if (type == HartFrameType::MasterToSlave) {
         if (command == 6 && !data.empty()) {
             out += ", new polling address " + std::to_string(data[0]);
         } else if (!data.empty()) {
@@ -255,10 +251,7 @@ FrameMeaning HartMeaning(Bytes bytes, Direction direction) {
         out += "; cut before the check byte";
         return done(FrameCheck::Cut);
     }
-    uint8_t expected = 0;
-    for (std::size_t i = delimiterAt; i < at; ++i) {
-        expected ^= bytes[i];
-    }
+    const uint8_t expected = hart::CheckByte(bytes.subspan(header.delimiterAt, at - header.delimiterAt));
     const uint8_t check = bytes[at++];
     out += "; check byte " + tools::ByteToHex(check);
     if (check == expected) {

@@ -47,8 +47,8 @@ Verdict checkVerdict(const detail::FrameMeaning& frame) {
     return Verdict::Unexpected;
 }
 
-Reading frameReading(detail::FrameMeaning frame, Verdict verdict) {
-    return {std::move(frame.text), verdict, frame.start, frame.length};
+Reading frameReading(detail::FrameMeaning frame, Verdict verdict, Protocol protocol) {
+    return {std::move(frame.text), verdict, frame.start, frame.length, protocol};
 }
 
 // A block that reads as a reply to the MODBUS test: its function (or its exception) is the one asked
@@ -65,36 +65,48 @@ Reading textOwnShape(Bytes bytes, int32_t pendingCommand) {
         }
     }
     detail::TextReplyMeaning reply = detail::ReadTextReply(bytes, pendingCommand);
+    if (pendingCommand == pending::SystemParameters && !reply.expectedMarker) {
+        if (std::optional<Reading> communication = detail::CommunicationReply(bytes)) {
+            return *communication;
+        }
+    }
     Verdict verdict = Verdict::None;
     if (!detail::BlockMarkerFor(pendingCommand).empty()) {
         if (reply.expectedMarker) {
-            verdict = reply.fieldCut ? Verdict::Cut : Verdict::Good;
+            verdict = reply.whole ? Verdict::Good : Verdict::Cut;
         } else if (expectsKnownReply(pendingCommand)) {
             verdict = Verdict::Unexpected;
         }
     }
-    return {std::move(reply.text), verdict, 0, reply.expectedMarker ? bytes.size() : 0};
+    return {std::move(reply.text), verdict, 0, reply.expectedMarker ? bytes.size() : 0, Protocol::Text};
 }
 
 } // namespace
 
 namespace detail {
 
-std::string SentMeaning(Bytes bytes, int32_t pendingCommand) {
+Reading SentReading(Bytes bytes, int32_t pendingCommand) {
+    const auto sent = [&](std::string meaning, Protocol protocol) {
+        return Reading{std::move(meaning), Verdict::None, 0, bytes.size(), protocol};
+    };
     if (StartsLikeTextCommand(bytes)) {
-        return TextCommandMeaning(bytes);
+        return sent(TextCommandMeaning(bytes), Protocol::Text);
     }
     // The MODBUS test's slave address may be 255, which would otherwise pass for a preamble.
     if (pendingCommand == pending::ModbusTest) {
-        return ModbusMeaning(bytes, Direction::Sent).text;
+        return sent(ModbusMeaning(bytes, Direction::Sent).text, Protocol::Modbus);
     }
     if (HartFrameStart(bytes, false) >= 0) {
-        return HartMeaning(bytes, Direction::Sent).text;
+        return sent(HartMeaning(bytes, Direction::Sent).text, Protocol::Hart);
     }
     if (HasModbusCrc(bytes)) {
-        return ModbusMeaning(bytes, Direction::Sent).text;
+        return sent(ModbusMeaning(bytes, Direction::Sent).text, Protocol::Modbus);
     }
-    return notRecognised(bytes);
+    return sent(notRecognised(bytes), Protocol::None);
+}
+
+std::string SentMeaning(Bytes bytes, int32_t pendingCommand) {
+    return SentReading(bytes, pendingCommand).meaning;
 }
 
 Reading OwnShapeReading(Bytes bytes, int32_t pendingCommand) {
@@ -102,7 +114,7 @@ Reading OwnShapeReading(Bytes bytes, int32_t pendingCommand) {
     if (waitsForModbus && looksLikeModbusTestReply(bytes)) {
         FrameMeaning frame = ModbusMeaning(bytes, Direction::Received);
         const Verdict verdict = checkVerdict(frame);
-        return frameReading(std::move(frame), verdict);
+        return frameReading(std::move(frame), verdict, Protocol::Modbus);
     }
     // A HART reply through the converter may carry a stray byte or two before its preambles.
     const bool waitsForHartReply = waitsForHart(pendingCommand);
@@ -111,7 +123,7 @@ Reading OwnShapeReading(Bytes bytes, int32_t pendingCommand) {
         const Verdict verdict = !waitsForHartReply    ? Verdict::None
                                 : frame.masterToSlave ? Verdict::Unexpected
                                                       : checkVerdict(frame);
-        return frameReading(std::move(frame), verdict);
+        return frameReading(std::move(frame), verdict, Protocol::Hart);
     }
     if (LooksLikeTextReply(bytes)) {
         return textOwnShape(bytes, pendingCommand);
@@ -120,7 +132,7 @@ Reading OwnShapeReading(Bytes bytes, int32_t pendingCommand) {
     if (waitsForModbus || HasModbusCrc(bytes)) {
         FrameMeaning frame = ModbusMeaning(bytes, Direction::Received);
         const Verdict verdict = waitsForModbus ? checkVerdict(frame) : Verdict::None;
-        return frameReading(std::move(frame), verdict);
+        return frameReading(std::move(frame), verdict, Protocol::Modbus);
     }
     return {notRecognised(bytes), expectsKnownReply(pendingCommand) ? Verdict::Unexpected : Verdict::None};
 }
@@ -178,6 +190,32 @@ std::string PendingText(int32_t pendingCommand) {
                         : std::to_string(pendingCommand) + ' ' + std::string(name);
 }
 
+std::string PendingText(int32_t pendingCommand, std::span<const uint8_t> request) {
+    // The communication query waits under the system parameters' code.
+    if (pendingCommand == pending::SystemParameters && detail::IsCommunicationQuery(request)) {
+        return std::to_string(pendingCommand) + " Communication Query";
+    }
+    return PendingText(pendingCommand);
+}
+
+ReplyEnd ReplyEndOf(const Reading& reading) {
+    switch (reading.verdict) {
+    case Verdict::Good:
+    case Verdict::Exception:
+    case Verdict::Acknowledged:
+    case Verdict::Refused:
+        return ReplyEnd::Whole;
+    case Verdict::Cut:
+    case Verdict::Echo:
+        return ReplyEnd::Partial;
+    case Verdict::None:
+    case Verdict::ChecksumWrong:
+    case Verdict::Unexpected:
+        break;
+    }
+    return ReplyEnd::Unknown;
+}
+
 bool IsFault(Verdict verdict) {
     switch (verdict) {
     case Verdict::ChecksumWrong:
@@ -225,7 +263,7 @@ Reading Read(std::span<const uint8_t> bytes, Direction direction, int32_t pendin
         return {direction == Direction::Sent ? "empty frame" : "empty block"};
     }
     if (direction == Direction::Sent) {
-        return {detail::SentMeaning(bytes, pendingCommand), Verdict::None, 0, bytes.size()};
+        return detail::SentReading(bytes, pendingCommand);
     }
     if (request.empty()) {
         return detail::OwnShapeReading(bytes, pendingCommand);

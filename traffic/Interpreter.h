@@ -38,6 +38,9 @@ inline constexpr int32_t ModbusTest = 302;
 std::string_view PendingName(int32_t pendingCommand);
 // The code followed by its name ("201 System Parameters"), or the code alone when it has none.
 std::string PendingText(int32_t pendingCommand);
+// The same for the reply to `request`, named by its frame where it shares its code with another
+// request: "201 Communication Query" for "QQQ#QV#".
+std::string PendingText(int32_t pendingCommand, std::span<const uint8_t> request);
 // The pending command under which the exchange decodes the reply to a configuration query ("QX1":
 // 201, "QX2": 202...); None for a key without a decoder.
 int32_t QueryPending(std::string_view key);
@@ -63,15 +66,33 @@ bool IsFault(Verdict verdict);
 // "exception", "cut short", "echo", "unexpected".
 std::string_view VerdictText(Verdict verdict);
 
+// What kind of frame a reading describes.
+enum class Protocol : uint8_t {
+    None,   // nothing recognised, or an empty block
+    Text,   // the converter's text command set
+    Hart,   // a HART frame (through the converter in transparent mode)
+    Modbus, // a MODBUS RTU frame
+};
+
 struct Reading {
     std::string meaning; // the one line Interpret returns
     Verdict verdict = Verdict::None;
     std::size_t frameOffset = 0; // where the frame the meaning describes starts in the block
     std::size_t frameLength = 0; // its length (0 when no frame was found)
+    Protocol protocol = Protocol::None;
 };
 
+// For a reader that stops as soon as a reply is whole instead of waiting for the line to go quiet:
+// whether the block read against its request holds that reply whole (its verdict good, a MODBUS
+// exception, an acknowledgement or refusal that echoes the request), shows that more of it is still
+// to come (cut short, or only the request's echo so far), or says neither (only silence ends it).
+enum class ReplyEnd : uint8_t { Whole, Partial, Unknown };
+ReplyEnd ReplyEndOf(const Reading& reading);
+
 // What the bytes are, in one line (no line break, no tab), and how they stand against the request:
-// a text command by name and value, a text reply by its block markers and fields, a MODBUS RTU or
+// a text command by name and value, a text reply by its block markers and fields (a query's reply is
+// good only when every field its decoder reads is there at its full width and a "#" closes it,
+// otherwise cut; a set command's reply only when it echoes the request's head and key), a MODBUS RTU or
 // HART frame field by field with its checksum verdict, or their length and "not recognised".
 // `pendingCommand` is the code recorded by the exchange at that moment: for a sent frame the one the
 // request set, for a received block the one it is handled under.

@@ -1,5 +1,4 @@
 // Text helpers shared by the readers of the frame interpreter.
-#include <bit>
 #include <charconv>
 
 #include "tools/Conversions.h"
@@ -52,11 +51,6 @@ std::string FloatText(float value) {
     char buffer[32];
     const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
     return std::string(buffer, result.ptr);
-}
-
-float FloatFromBytes(uint8_t b3, uint8_t b2, uint8_t b1, uint8_t b0) {
-    const uint32_t pattern = (uint32_t{b3} << 24) | (uint32_t{b2} << 16) | (uint32_t{b1} << 8) | b0;
-    return std::bit_cast<float>(pattern);
 }
 
 bool HasModbusCrc(Bytes bytes) {

@@ -35,7 +35,9 @@ struct FrameMeaning {
 struct TextReplyMeaning {
     std::string text;
     bool expectedMarker = false; // the marker of the block the pending command decodes is there
-    bool fieldCut = false;       // a field's value ends before its width
+    // ... with every field its decoder reads there at its full width, and a '#' after the last
+    // value: the reply is whole. Only then good; with the marker but not whole, cut.
+    bool whole = false;
 };
 
 // Each reader returns the whole meaning of bytes it is given.
@@ -44,8 +46,15 @@ TextReplyMeaning ReadTextReply(Bytes bytes, int32_t pendingCommand);
 FrameMeaning HartMeaning(Bytes bytes, Direction direction);
 FrameMeaning ModbusMeaning(Bytes bytes, Direction direction);
 
+// The communication query ("QQQ#QV#"), which waits under the system parameters' code.
+bool IsCommunicationQuery(Bytes request);
+// The communication query's reply, "QQQ#QV:" then the converter's identity up to a '#', where the
+// bytes hold its head: good with the identity once the '#' is there, cut before.
+std::optional<Reading> CommunicationReply(Bytes bytes);
+
 // A sent frame's meaning; a received block read by its own shape and the pending command alone; a
 // received block read against the request it answers (searched for the reply that request expects).
+Reading SentReading(Bytes bytes, int32_t pendingCommand);
 std::string SentMeaning(Bytes bytes, int32_t pendingCommand);
 Reading OwnShapeReading(Bytes bytes, int32_t pendingCommand);
 Reading AnswerReading(Bytes bytes, int32_t pendingCommand, Bytes request);
@@ -88,7 +97,5 @@ std::string HexBytes(Bytes bytes);
 std::string Quoted(std::string_view text);
 // The shortest text that reads back as the same single-precision value ("100", "0.1", "-1.5e-41").
 std::string FloatText(float value);
-// A single-precision value from four bytes, most significant first.
-float FloatFromBytes(uint8_t b3, uint8_t b2, uint8_t b1, uint8_t b0);
 
 } // namespace traffic::detail

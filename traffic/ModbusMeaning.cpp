@@ -7,6 +7,7 @@
 #include "tools/Conversions.h"
 #include "tools/ModbusCrc.h"
 #include "tools/ModbusRequest.h"
+#include "tools/RegisterValues.h"
 #include "traffic/Meanings.h"
 
 namespace traffic::detail {
@@ -75,21 +76,22 @@ FrameCheck appendEnding(std::string& out, Bytes bytes, std::size_t expectedLengt
 }
 
 void appendRegisters(std::string& out, Bytes data) {
-    const std::size_t count = data.size() / 2;
+    const std::vector<uint16_t> registers = tools::RegistersFromBytes(data);
+    const std::size_t count = registers.size();
     out += ", " + Counted(count, "register") + ':';
-    for (std::size_t i = 0; i < count; ++i) {
-        const uint16_t value = word(data, 2 * i);
+    for (const uint16_t value : registers) {
         out += ' ' + std::to_string(value) + " (" + tools::ByteToHex(value >> 8) +
                tools::ByteToHex(value & 0xFF) + ')';
     }
     if (count >= 2) {
-        // The converter publishes each variable in two registers, in either of these byte orders.
-        out += "; floats FF4 FF3 FF2 FF1 | FF2 FF1 FF4 FF3:";
+        // The converter publishes each variable in two registers, in either of its word orders.
+        constexpr tools::WordOrder kOrders[] = {tools::WordOrder::HighWordFirst, tools::WordOrder::LowWordFirst};
+        out += "; floats " + std::string(tools::WordOrderConverterName(kOrders[0])) + " | " +
+               std::string(tools::WordOrderConverterName(kOrders[1])) + ":";
         for (std::size_t pair = 0; pair + 1 < count; pair += 2) {
-            const Bytes b = data.subspan(2 * pair, 4);
+            const std::span<const uint16_t, 2> words(registers.data() + pair, 2);
             out += ' ' + std::to_string(pair + 1) + '-' + std::to_string(pair + 2) + ' ' +
-                   FloatText(FloatFromBytes(b[0], b[1], b[2], b[3])) + " | " +
-                   FloatText(FloatFromBytes(b[2], b[3], b[0], b[1]));
+                   FloatText(tools::FloatOf(words, kOrders[0])) + " | " + FloatText(tools::FloatOf(words, kOrders[1]));
             if (pair + 3 < count) {
                 out += ',';
             }

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string_view>
 
+#include "traffic/FrameSearch.h"
 #include "traffic/Meanings.h"
 
 namespace traffic::detail {
@@ -14,7 +15,6 @@ namespace {
 
 using namespace std::string_view_literals;
 
-constexpr uint8_t kPreamble = 0xFF;
 constexpr uint8_t kExceptionBit = 0x80;
 // A MODBUS RTU frame is at most this long.
 constexpr std::size_t kModbusMaxFrame = 256;
@@ -38,6 +38,13 @@ Reading found(std::string meaning, Verdict verdict, std::size_t at, std::size_t 
     return {std::move(meaning), verdict, at, length};
 }
 
+// The same for a reply of the text command set.
+Reading foundText(std::string meaning, Verdict verdict, std::size_t at, std::size_t length, std::size_t size) {
+    Reading reading = found(std::move(meaning), verdict, at, length, size);
+    reading.protocol = Protocol::Text;
+    return reading;
+}
+
 // The part of a cut frame that is there: "13 of the 41 bytes of the reply: ", or without a length
 // when the cut came before the bytes that announce it.
 std::string cutHead(std::size_t present, std::size_t announced) {
@@ -59,16 +66,38 @@ std::string whatItIs(Bytes bytes, int32_t pendingCommand) {
     return {};
 }
 
-// Where a candidate frame lies; `length` is what its header announces (0: not known yet).
-struct Candidate {
-    std::size_t at = 0;
-    std::size_t length = 0;
-};
-
-void keepFirst(std::optional<Candidate>& slot, Candidate candidate) {
-    if (!slot) {
-        slot = candidate;
+// The best candidate a search found, told as the reply, or as what is wrong with the one found;
+// `headline` says what was looked for, `frameText` reads a frame of the bytes.
+template <class FrameText>
+std::optional<Reading> ranked(const CandidateRanking& ranking, Bytes bytes, const std::string& headline,
+                              std::string_view checkName, const FrameText& frameText) {
+    const auto best = ranking.best();
+    if (!best) {
+        return std::nullopt;
     }
+    const Candidate& c = best->candidate;
+    const std::size_t size = bytes.size();
+    switch (best->rank) {
+    case CandidateRank::Reply: {
+        const FrameMeaning frame = frameText(c);
+        return found(frame.text, frame.exception ? Verdict::Exception : Verdict::Good, c.at, c.length, size);
+    }
+    case CandidateRank::Damaged:
+        return found(headline + ": " + std::string(checkName) + " wrong; " + frameText(c).text,
+                     Verdict::ChecksumWrong, c.at, c.length, size);
+    case CandidateRank::Other:
+        return found(headline + "; " + frameText(c).text, Verdict::Unexpected, c.at, c.length, size);
+    case CandidateRank::Cut: {
+        const std::size_t present = size - c.at;
+        return found(cutHead(present, c.length) + frameText({c.at, present}).text, Verdict::Cut, c.at, present,
+                     size);
+    }
+    case CandidateRank::Stray: {
+        const FrameMeaning frame = frameText({c.at, size - c.at});
+        return found(headline + "; " + frame.text, Verdict::Unexpected, c.at, frame.length, size);
+    }
+    }
+    return std::nullopt;
 }
 
 // ---- MODBUS ----
@@ -88,15 +117,12 @@ Reading modbusAnswer(Bytes bytes, int32_t pendingCommand, Bytes request) {
         expectedCount = function <= 2 ? (count + 7) / 8 : 2 * count;
     }
     const std::size_t size = bytes.size();
-    const std::string headline = "no MODBUS reply to slave " + std::to_string(slave) + " function " +
-                                 std::to_string(function) + " in " + Counted(size, "byte");
+    std::string headline = "no MODBUS reply to slave " + std::to_string(slave) + " function " +
+                           std::to_string(function) + " in " + Counted(size, "byte");
 
-    std::optional<Candidate> reply;   // the expected header, the CRC right
-    std::optional<Candidate> damaged; // the expected header, the CRC wrong
-    std::optional<Candidate> other;   // a whole frame of this slave and function, not the one asked for
-    std::optional<Candidate> cut;     // the expected header, the block ends inside the frame
+    CandidateRanking ranking;
     std::string otherWhy;
-    for (std::size_t at = 0; at < size && !reply; ++at) {
+    for (std::size_t at = 0; at < size && !ranking.hasReply(); ++at) {
         if (bytes[at] != slave) {
             continue;
         }
@@ -104,7 +130,7 @@ Reading modbusAnswer(Bytes bytes, int32_t pendingCommand, Bytes request) {
         if (left == 1) {
             // A lone slave address is a cut reply only when it is all the block holds.
             if (at == 0) {
-                keepFirst(cut, {at, expectedCount ? 5 + *expectedCount : 0});
+                ranking.offer(CandidateRank::Cut, {at, expectedCount ? 5 + *expectedCount : 0});
             }
             continue;
         }
@@ -117,7 +143,7 @@ Reading modbusAnswer(Bytes bytes, int32_t pendingCommand, Bytes request) {
             continue;
         } else if (reads) {
             if (left < 3) {
-                keepFirst(cut, {at, expectedCount ? 5 + *expectedCount : 0});
+                ranking.offer(CandidateRank::Cut, {at, expectedCount ? 5 + *expectedCount : 0});
                 continue;
             }
             length = 5 + std::size_t{bytes[at + 2]};
@@ -126,16 +152,16 @@ Reading modbusAnswer(Bytes bytes, int32_t pendingCommand, Bytes request) {
             length = 8;
         } else {
             // A function whose reply layout is not known here: the shortest frame whose CRC holds.
-            for (std::size_t n = 4; n <= std::min(left, kModbusMaxFrame) && !reply; ++n) {
+            for (std::size_t n = 4; n <= std::min(left, kModbusMaxFrame) && !ranking.hasReply(); ++n) {
                 if (HasModbusCrc(bytes.subspan(at, n))) {
-                    reply = Candidate{at, n};
+                    ranking.offer(CandidateRank::Reply, {at, n});
                 }
             }
             continue;
         }
         if (length > left) {
             if (headerRight) {
-                keepFirst(cut, {at, length});
+                ranking.offer(CandidateRank::Cut, {at, length});
             }
             continue;
         }
@@ -146,42 +172,30 @@ Reading modbusAnswer(Bytes bytes, int32_t pendingCommand, Bytes request) {
         }
         const bool crcRight = HasModbusCrc(frame);
         if (crcRight && headerRight) {
-            reply = Candidate{at, length};
+            ranking.offer(CandidateRank::Reply, {at, length});
         } else if (crcRight) {
-            if (!other) {
-                other = Candidate{at, length};
-                otherWhy = reads ? "byte count " + std::to_string(bytes[at + 2]) +
-                                       " where the request asks for " + std::to_string(*expectedCount)
+            if (otherWhy.empty()) {
+                otherWhy = reads ? "byte count " + std::to_string(bytes[at + 2]) + " where the request asks for " +
+                                       std::to_string(*expectedCount)
                                  : "not the address and value (or start and count) the request gave";
             }
+            ranking.offer(CandidateRank::Other, {at, length});
         } else if (headerRight) {
-            keepFirst(damaged, {at, length});
+            ranking.offer(CandidateRank::Damaged, {at, length});
         }
     }
-
     const auto frameText = [&](const Candidate& c) {
         return ModbusMeaning(bytes.subspan(c.at, c.length), Direction::Received);
     };
-    if (reply) {
-        const FrameMeaning frame = frameText(*reply);
-        return found(frame.text, frame.exception ? Verdict::Exception : Verdict::Good, reply->at,
-                     reply->length, size);
+    const auto best = ranking.best();
+    std::optional<Reading> reading =
+        ranked(ranking, bytes, best && best->rank == CandidateRank::Other ? headline + ": " + otherWhy : headline,
+               "CRC", frameText);
+    if (!reading) {
+        reading = Reading{headline + whatItIs(bytes, pendingCommand), Verdict::Unexpected};
     }
-    if (damaged) {
-        return found(headline + ": CRC wrong; " + frameText(*damaged).text, Verdict::ChecksumWrong,
-                     damaged->at, damaged->length, size);
-    }
-    if (other) {
-        return found(headline + ": " + otherWhy + "; " + frameText(*other).text, Verdict::Unexpected,
-                     other->at, other->length, size);
-    }
-    if (cut) {
-        const std::size_t present = size - cut->at;
-        return found(cutHead(present, cut->length) +
-                         ModbusMeaning(bytes.subspan(cut->at), Direction::Received).text,
-                     Verdict::Cut, cut->at, present, size);
-    }
-    return {headline + whatItIs(bytes, pendingCommand), Verdict::Unexpected};
+    reading->protocol = Protocol::Modbus;
+    return *reading;
 }
 
 // ---- HART ----
@@ -200,19 +214,17 @@ HartRequest hartRequest(Bytes request) {
         return {};
     }
     std::size_t at = static_cast<std::size_t>(start);
-    while (at < request.size() && request[at] == kPreamble) {
+    while (at < request.size() && request[at] == kHartPreamble) {
         ++at;
     }
-    if (at == request.size() || (request[at] & 0x07) != 2) {
+    if (at == request.size()) {
         return {};
     }
-    const uint8_t delimiter = request[at];
-    const std::size_t addressLength = (delimiter & 0x80) != 0 ? 5 : 1;
-    const std::size_t commandAt = at + 1 + addressLength + ((delimiter >> 5) & 0x03);
-    if (commandAt >= request.size()) {
+    const HartHeader header = ReadHartHeader(at, request[at]);
+    if (header.type() != HartFrameType::MasterToSlave || header.commandAt >= request.size()) {
         return {};
     }
-    return {true, request[commandAt], request.subspan(at + 1, addressLength)};
+    return {true, request[header.commandAt], request.subspan(header.addressAt, header.addressLength)};
 }
 
 // The reply carries the request's address; the master and burst bits of its first byte are the
@@ -229,98 +241,70 @@ Reading hartAnswer(Bytes bytes, int32_t pendingCommand, Bytes request) {
         "no HART reply" + (asked.known ? " to command " + std::to_string(asked.command) : std::string()) +
         " in " + Counted(size, "byte");
 
-    std::optional<Candidate> reply, damaged, other, cut, masterFrame;
-    for (std::size_t start = 0; start < size && !reply; ++start) {
+    CandidateRanking ranking;
+    for (std::size_t start = 0; start < size && !ranking.hasReply(); ++start) {
         // Each run of preambles once, from its first byte.
-        if (bytes[start] != kPreamble || (start > 0 && bytes[start - 1] == kPreamble)) {
+        if (bytes[start] != kHartPreamble || (start > 0 && bytes[start - 1] == kHartPreamble)) {
             continue;
         }
         std::size_t at = start;
-        while (at < size && bytes[at] == kPreamble) {
+        while (at < size && bytes[at] == kHartPreamble) {
             ++at;
         }
         if (at == size) {
             // Preambles at the end of the block: a reply cut there, unless a lone 0xFF of noise.
             if (at - start >= 2 || start == 0) {
-                keepFirst(cut, {start, 0});
+                ranking.offer(CandidateRank::Cut, {start, 0});
             }
             break;
         }
-        const uint8_t delimiter = bytes[at];
-        const int type = delimiter & 0x07;
-        if (type == 2) {
-            keepFirst(masterFrame, {start, 0});
+        const HartHeader header = ReadHartHeader(at, bytes[at]);
+        if (header.type() == HartFrameType::MasterToSlave) {
+            ranking.offer(CandidateRank::Stray, {start, 0});
             continue;
         }
-        if (type != 6) {
+        if (header.type() != HartFrameType::SlaveToMaster ||
+            (asked.known && header.addressLength != asked.address.size())) {
             continue;
         }
-        const std::size_t addressLength = (delimiter & 0x80) != 0 ? 5 : 1;
-        if (asked.known && addressLength != asked.address.size()) {
-            continue;
-        }
-        const std::size_t commandAt = at + 1 + addressLength + ((delimiter >> 5) & 0x03);
-        if (commandAt >= size) {
-            keepFirst(cut, {start, 0});
+        if (header.commandAt >= size) {
+            ranking.offer(CandidateRank::Cut, {start, 0});
             continue;
         }
         const bool expected =
-            !asked.known || (bytes[commandAt] == asked.command &&
-                             sameAddress(bytes.subspan(at + 1, addressLength), asked.address));
-        const std::size_t countAt = commandAt + 1;
-        if (countAt >= size) {
+            !asked.known ||
+            (bytes[header.commandAt] == asked.command &&
+             sameAddress(bytes.subspan(header.addressAt, header.addressLength), asked.address));
+        if (header.countAt >= size) {
             if (expected) {
-                keepFirst(cut, {start, 0});
+                ranking.offer(CandidateRank::Cut, {start, 0});
             }
             continue;
         }
-        const std::size_t end = countAt + 1 + bytes[countAt] + 1; // just after the check byte
+        const std::size_t end = header.end(bytes[header.countAt]);
         if (end > size) {
             if (expected) {
-                keepFirst(cut, {start, end - start});
+                ranking.offer(CandidateRank::Cut, {start, end - start});
             }
             continue;
         }
-        uint8_t check = 0;
-        for (std::size_t i = at; i + 1 < end; ++i) {
-            check ^= bytes[i];
-        }
-        const bool checkRight = check == bytes[end - 1];
+        const bool checkRight = HartCheckRight(bytes.subspan(header.delimiterAt, end - header.delimiterAt));
         const Candidate candidate{start, end - start};
-        if (checkRight && expected) {
-            reply = candidate;
-        } else if (checkRight) {
-            keepFirst(other, candidate);
+        if (checkRight) {
+            ranking.offer(expected ? CandidateRank::Reply : CandidateRank::Other, candidate);
         } else if (expected) {
-            keepFirst(damaged, candidate);
+            ranking.offer(CandidateRank::Damaged, candidate);
         }
     }
-
     const auto frameText = [&](const Candidate& c) {
-        return HartMeaning(bytes.subspan(c.at, c.length), Direction::Received).text;
+        return HartMeaning(bytes.subspan(c.at, c.length), Direction::Received);
     };
-    if (reply) {
-        return found(frameText(*reply), Verdict::Good, reply->at, reply->length, size);
+    std::optional<Reading> reading = ranked(ranking, bytes, headline, "check byte", frameText);
+    if (!reading) {
+        reading = Reading{headline + whatItIs(bytes, pendingCommand), Verdict::Unexpected};
     }
-    if (damaged) {
-        return found(headline + ": check byte wrong; " + frameText(*damaged), Verdict::ChecksumWrong,
-                     damaged->at, damaged->length, size);
-    }
-    if (other) {
-        return found(headline + "; " + frameText(*other), Verdict::Unexpected, other->at, other->length,
-                     size);
-    }
-    if (cut) {
-        const std::size_t present = size - cut->at;
-        return found(cutHead(present, cut->length) +
-                         HartMeaning(bytes.subspan(cut->at), Direction::Received).text,
-                     Verdict::Cut, cut->at, present, size);
-    }
-    if (masterFrame) {
-        const FrameMeaning frame = HartMeaning(bytes.subspan(masterFrame->at), Direction::Received);
-        return found(headline + "; " + frame.text, Verdict::Unexpected, masterFrame->at, frame.length, size);
-    }
-    return {headline + whatItIs(bytes, pendingCommand), Verdict::Unexpected};
+    reading->protocol = Protocol::Hart;
+    return *reading;
 }
 
 // ---- text ----
@@ -414,12 +398,49 @@ bool isBlockMarker(std::string_view key) {
     return false;
 }
 
+// Where the bytes end in the first characters of `reply` (at least one, not all of it): the start
+// of the reply a pause cut off after them.
+std::optional<std::size_t> endsInStartOf(std::string_view text, std::string_view reply) {
+    for (std::size_t n = std::min(text.size(), reply.size() - 1); n > 0; --n) {
+        if (text.ends_with(reply.substr(0, n))) {
+            return text.size() - n;
+        }
+    }
+    return std::nullopt;
+}
+
+// The reply to a text request cut before what tells it (its block marker, its OK or ERR): the
+// bytes end in the start of "<head><key>:", or of the acknowledgement that echoes them.
+std::optional<Reading> cutBeforeItsEnd(Bytes bytes, const TextRequest& asked) {
+    const std::string_view text = asText(bytes);
+    const std::string echo = std::string(asked.head) + std::string(asked.key) + ":";
+    std::optional<std::size_t> at = endsInStartOf(text, echo);
+    if (asked.hasValue || asked.head != "QQQ#") {
+        // Set commands, output tests and the factory record are answered "<head><key>:OK#" or ":ERR#".
+        for (const char* ending : {"OK#", "ERR#"}) {
+            const auto whole = endsInStartOf(text, echo + ending);
+            at = whole && (!at || *whole < *at) ? whole : at;
+        }
+    }
+    if (!at) {
+        return std::nullopt;
+    }
+    const std::size_t present = bytes.size() - *at;
+    return foundText("the first " + Counted(present, "byte") + " of the reply to " + std::string(asked.head) +
+                     Quoted(asked.key) + ", cut: '" + Quoted(text.substr(*at)) + "'",
+                 Verdict::Cut, *at, present, bytes.size());
+}
+
 // A query's reply, found by its block marker as the window's decoder finds it. It starts at the
 // query's head when that stands right before the marker; bytes that are no text after it are noise.
-Reading blockAnswer(Bytes bytes, int32_t pendingCommand, std::string_view marker) {
+Reading blockAnswer(Bytes bytes, int32_t pendingCommand, const TextRequest& asked) {
+    const std::string_view marker = asked.key;
     const std::string_view text = asText(bytes);
     const std::size_t position = text.find(marker);
     if (position == std::string_view::npos) {
+        if (std::optional<Reading> cut = cutBeforeItsEnd(bytes, asked)) {
+            return *cut;
+        }
         return {"no " + std::string(marker) + " reply in " + Counted(bytes.size(), "byte") +
                     whatItIs(bytes, pendingCommand),
                 Verdict::Unexpected};
@@ -434,7 +455,7 @@ Reading blockAnswer(Bytes bytes, int32_t pendingCommand, std::string_view marker
         --end;
     }
     const TextReplyMeaning reply = ReadTextReply(bytes.subspan(start, end - start), pendingCommand);
-    return found(reply.text, reply.fieldCut ? Verdict::Cut : Verdict::Good, start, end - start, bytes.size());
+    return foundText(reply.text, reply.whole ? Verdict::Good : Verdict::Cut, start, end - start, bytes.size());
 }
 
 Reading textAnswer(Bytes bytes, int32_t pendingCommand, Bytes request) {
@@ -446,24 +467,22 @@ Reading textAnswer(Bytes bytes, int32_t pendingCommand, Bytes request) {
         return *acknowledgement;
     }
     if (asked.head == "QQQ#" && !asked.hasValue && isBlockMarker(asked.key)) {
-        return blockAnswer(bytes, pendingCommand, asked.key);
+        return blockAnswer(bytes, pendingCommand, asked);
+    }
+    if (IsCommunicationQuery(request)) {
+        if (std::optional<Reading> reply = CommunicationReply(bytes)) {
+            return *reply;
+        }
     }
     if (const auto other = findAcknowledgement(asText(bytes), {}, {})) {
         const std::string_view shown = asText(bytes).substr(other->at, other->length);
-        return found("reply " + Quoted(shown) + " answers " + std::string(other->head) +
+        return foundText("reply " + Quoted(shown) + " answers " + std::string(other->head) +
                          std::string(other->key) + ", not the request's " + std::string(asked.head) +
                          Quoted(asked.key),
                      Verdict::Unexpected, other->at, other->length, bytes.size());
     }
-    // A query without a block marker (the communication query) is answered by its head and key, then
-    // text up to a "#": placed, so the noise around it is told apart, but not judged.
-    const std::string_view text = asText(bytes);
-    const std::string prefix = std::string(asked.head) + std::string(asked.key) + ":";
-    if (const std::size_t at = text.find(prefix); asked.head == "QQQ#" && !asked.hasValue && at != text.npos) {
-        const std::size_t hash = text.find('#', at + prefix.size());
-        const std::size_t length = (hash == text.npos ? text.size() : hash + 1) - at;
-        Reading reply = OwnShapeReading(bytes.subspan(at, length), pendingCommand);
-        return found(reply.meaning, Verdict::None, at, length, bytes.size());
+    if (std::optional<Reading> cut = cutBeforeItsEnd(bytes, asked)) {
+        return *cut;
     }
     // The converter's replies to set commands and tests have no documented shape beyond the
     // acknowledgement: anything else is shown as it came, not judged.
@@ -474,6 +493,27 @@ Reading textAnswer(Bytes bytes, int32_t pendingCommand, Bytes request) {
 
 } // namespace
 
+bool IsCommunicationQuery(Bytes request) {
+    return asText(request) == "QQQ#QV#";
+}
+
+std::optional<Reading> CommunicationReply(Bytes bytes) {
+    constexpr std::string_view kHead = "QQQ#QV:";
+    const std::string_view text = asText(bytes);
+    const std::size_t at = text.find(kHead);
+    if (at == std::string_view::npos) {
+        return std::nullopt;
+    }
+    const std::size_t hash = text.find('#', at + kHead.size());
+    if (hash == std::string_view::npos) {
+        return foundText("the communication query's reply, cut before its closing #: '" + Quoted(text.substr(at)) + "'",
+                     Verdict::Cut, at, bytes.size() - at, bytes.size());
+    }
+    const std::string_view identity = text.substr(at + kHead.size(), hash - at - kHead.size());
+    return foundText("communication query answered: converter '" + Quoted(identity) + "'",
+                 Verdict::Good, at, hash + 1 - at, bytes.size());
+}
+
 std::optional<Reading> FindAcknowledgement(Bytes bytes, std::string_view head, std::string_view key) {
     const std::string_view text = asText(bytes);
     const std::optional<Acknowledgement> match = findAcknowledgement(text, head, key);
@@ -481,7 +521,7 @@ std::optional<Reading> FindAcknowledgement(Bytes bytes, std::string_view head, s
         return std::nullopt;
     }
     const std::string shown = Quoted(text.substr(match->at, match->length));
-    return found("reply " + shown + (match->taken ? ": the command was taken" : ": the command was refused"),
+    return foundText("reply " + shown + (match->taken ? ": the command was taken" : ": the command was refused"),
                  match->taken ? Verdict::Acknowledged : Verdict::Refused, match->at, match->length,
                  bytes.size());
 }
@@ -494,8 +534,8 @@ Reading AnswerReading(Bytes bytes, int32_t pendingCommand, Bytes request) {
         echoed += request.size();
     }
     if (echoed == bytes.size()) {
-        return {"echo of the request: " + SentMeaning(request, pendingCommand), Verdict::Echo, 0,
-                bytes.size()};
+        const Reading sent = SentReading(request, pendingCommand);
+        return {"echo of the request: " + sent.meaning, Verdict::Echo, 0, bytes.size(), sent.protocol};
     }
     if (echoed > 0) {
         Reading rest = AnswerReading(bytes.subspan(echoed), pendingCommand, request);

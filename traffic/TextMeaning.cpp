@@ -412,8 +412,9 @@ std::size_t findTag(std::string_view text, std::string_view tag) {
     return std::string_view::npos;
 }
 
-// Appends the field at `position`; returns whether its value is cut short.
-bool appendField(std::string& out, const Field& field, std::string_view text, std::size_t position) {
+// Appends the field at `position`; returns where its value ends, or nullopt when it is cut short.
+std::optional<std::size_t> appendField(std::string& out, const Field& field, std::string_view text,
+                                       std::size_t position) {
     const std::string_view tag = text.substr(position, field.tag.size());
     const std::string_view rest = text.substr(position + field.tag.size());
     std::size_t width = field.width;
@@ -435,7 +436,10 @@ bool appendField(std::string& out, const Field& field, std::string_view text, st
     if (!description.empty()) {
         out += " (" + description + ")";
     }
-    return value.size() < width;
+    if (value.size() < width) {
+        return std::nullopt;
+    }
+    return position + field.tag.size() + width;
 }
 
 } // namespace
@@ -488,22 +492,33 @@ TextReplyMeaning ReadTextReply(Bytes bytes, int32_t pendingCommand) {
     out = "text reply";
     const Block* expected = nullptr;
     bool anyMarker = false;
+    // Of the block the pending command decodes: the fields its decoder reads that are missing or
+    // short, and where the last whole value ends.
+    std::string missing;
+    std::size_t lastEnd = 0;
     for (const Block& block : kBlocks) {
         if (block.pendingCommand == pendingCommand) {
             expected = &block;
         }
-        if (text.find(block.marker) == std::string_view::npos) {
+        const std::size_t marker = text.find(block.marker);
+        if (marker == std::string_view::npos) {
             continue;
         }
         out += anyMarker ? "; block " : ", block ";
         out += std::string(block.marker) + " (" + std::string(block.name) + "):";
         anyMarker = true;
         bool anyField = false;
+        const bool decoded = &block == expected;
+        lastEnd = decoded ? marker + block.marker.size() : lastEnd;
         for (const Field& field : block.fields) {
-            if (const auto position = findTag(text, field.tag); position != std::string_view::npos) {
-                const bool cut = appendField(out, field, text, position);
-                reading.fieldCut = reading.fieldCut || (cut && &block == expected);
-                anyField = true;
+            const auto position = findTag(text, field.tag);
+            const auto end =
+                position == std::string_view::npos ? std::nullopt : appendField(out, field, text, position);
+            anyField = anyField || position != std::string_view::npos;
+            if (decoded && end) {
+                lastEnd = std::max(lastEnd, *end);
+            } else if (decoded) {
+                missing += (missing.empty() ? "" : ", ") + std::string(field.tag);
             }
         }
         if (!anyField) {
@@ -516,6 +531,16 @@ TextReplyMeaning ReadTextReply(Bytes bytes, int32_t pendingCommand) {
     reading.expectedMarker = expected && text.find(expected->marker) != std::string_view::npos;
     if (expected && !reading.expectedMarker) {
         out += "; no " + std::string(expected->marker) + " marker, so the window changes no field";
+    }
+    if (reading.expectedMarker) {
+        // Whole once every field the decoder reads is there at its full width and a '#' closes them.
+        if (!missing.empty()) {
+            out += "; cut: " + missing + " missing or short";
+        } else if (text.find('#', lastEnd) == std::string_view::npos) {
+            out += "; cut: no closing #";
+        } else {
+            reading.whole = true;
+        }
     }
     if (pendingCommand == pending::SetCommand && !anyMarker) {
         out += " (reply to a set command)";

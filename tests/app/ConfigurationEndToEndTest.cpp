@@ -301,6 +301,13 @@ TEST(StatusLine, NamesTheVerdictOfEachReply) {
     openOnSimulator(h, sim);
     EXPECT_EQ(status.text(), QString::fromStdString(sim.path() + " open, 9600 None"));
 
+    // The communication query's reply is good, and names the converter.
+    h.click("Button6");
+    ASSERT_TRUE(waitUntil([&] { return status.text().contains("reply decoded"); }, 3s)) << status.text().toStdString();
+    EXPECT_TRUE(status.text().contains("communication query answered: converter 'VX538-T-B'"))
+        << status.text().toStdString();
+    EXPECT_FALSE(status.fault());
+
     // The converter refuses an interval of 0.
     h.setText("Edit6", "000");
     h.click("Button27");

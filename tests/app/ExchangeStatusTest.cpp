@@ -45,6 +45,12 @@ std::vector<uint8_t> readReply(const std::vector<uint16_t>& values, bool corrupt
     return withCrc(frame, corrupt);
 }
 
+app::WordOrders allHighWordFirst() {
+    app::WordOrders orders;
+    orders.fill(tools::WordOrder::HighWordFirst);
+    return orders;
+}
+
 uint16_t highWord(float f) {
     return static_cast<uint16_t>(std::bit_cast<uint32_t>(f) >> 16);
 }
@@ -70,7 +76,7 @@ protected:
     }
 
     ExchangeStatus status;
-    app::WordOrders orders{false, false, false, false, false, false, false, false};
+    app::WordOrders orders = allHighWordFirst();
 };
 
 TEST_F(Status, PortStateNamesTheDeviceAndItsSettings) {
@@ -105,6 +111,11 @@ TEST_F(Status, WaitingNamesTheRequestAndTheTimeLeftThenTheReplyItsVerdict) {
     tools::SetDecimalSeparator(',');
     EXPECT_NE(status.text(300).event.find("0,3 s left"), std::string::npos) << "the locale's separator";
     tools::SetDecimalSeparator('.');
+    // The communication query shares the code: it is named by its frame.
+    sendQuery("QQQ#QV#", pending::SystemParameters);
+    EXPECT_EQ(status.text(1000).event, "waiting for the reply to communication query (201 Communication Query), "
+                                       "1.0 s left");
+    sendQuery("QQQ#QX1#", pending::SystemParameters);
 
     status.blockReceived(bytes("QQQ#QX1:ADR:001,BA1:30,BA2:30,MD:0,JTM:010#"), pending::SystemParameters, orders);
     EXPECT_FALSE(status.waiting());
@@ -140,6 +151,12 @@ TEST_F(Status, VerdictsNameTheirFrameAndStayAfterDecoding) {
         {"MODBUS CRC", readRequest(2, 2), pending::ModbusTest, readReply({0x42C8, 0}, true), "MODBUS CRC wrong: ", true},
         {"MODBUS exception", readRequest(100, 1), pending::ModbusTest, withCrc({0x01, 0x83, 0x02}),
          "MODBUS exception: ", true},
+        {"the communication query", bytes("QQQ#QV#"), pending::SystemParameters, bytes("QQQ#QV:VX538-T-B#"),
+         "reply good: communication query answered: converter 'VX538-T-B'", false},
+        {"a query reply missing fields", bytes("QQQ#QX1#"), pending::SystemParameters, bytes("QQQ#QX1:ADR:005#"),
+         "reply cut short: ", true},
+        {"a set reply cut by a pause", bytes("QQS#MDL:5#"), pending::SetCommand, bytes("QQS#MD"),
+         "reply cut short: ", true},
     };
     for (const Row& row : rows) {
         status.frameSent(row.request, row.code, true, true, true);
@@ -182,7 +199,7 @@ TEST_F(Status, TimeoutsRefusalsAndUnsentFramesAreFaults) {
 
 TEST_F(Status, AGoodModbusReplyShowsTheVariablesAsFloats) {
     // Registers 40001 to 40006: reserved, variable 1 high word first, variable 2 low word first.
-    orders[1] = true;
+    orders[1] = tools::WordOrder::LowWordFirst;
     status.frameSent(readRequest(0, 6), pending::ModbusTest, true, true, true);
     status.blockReceived(readReply({0, 0, highWord(101.25f), lowWord(101.25f), lowWord(-2.5f), highWord(-2.5f)}),
                          pending::ModbusTest, orders);
@@ -194,7 +211,7 @@ TEST_F(Status, AGoodModbusReplyShowsTheVariablesAsFloats) {
 }
 
 TEST(ModbusVariables, OnlyVariablesWhoseTwoRegistersAreInTheReply) {
-    const app::WordOrders high{false, false, false, false, false, false, false, false};
+    const app::WordOrders high = allHighWordFirst();
     const float one = 1.5f, two = 20.0f, three = -0.25f;
     struct Row {
         const char* what;
@@ -204,7 +221,7 @@ TEST(ModbusVariables, OnlyVariablesWhoseTwoRegistersAreInTheReply) {
         std::string expected;
     };
     app::WordOrders secondSwapped = high;
-    secondSwapped[1] = true;
+    secondSwapped[1] = tools::WordOrder::LowWordFirst;
     app::WordOrders secondUnknown = high;
     secondUnknown[1] = std::nullopt;
     const Row rows[] = {

@@ -4,16 +4,19 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <sstream>
 
 #include <nlohmann/json.hpp>
 
 #include "cli/Line.h"
+#include "cli/Result.h"
 #include "hart/HartFrames.h"
 #include "tests/support/ProgramRun.h"
 #include "tests/support/SimProcess.h"
 #include "tools/ModbusCrc.h"
+#include "tools/Utf8Text.h"
 #include "traffic/Interpreter.h"
 
 namespace {
@@ -33,41 +36,85 @@ std::string hartReply(std::string body) {
     return std::string(5, '\xFF') + body + static_cast<char>(check);
 }
 
-TEST(ReplyShape, AReplyEndsAtItsLengthAndCheckWhereverItStarts) {
+TEST(ReplyShape, AReplyEndsWhenItsBytesShowItWholeAndWaitsWhileTheyShowMoreToCome) {
     using Kind = cli::ReplyShape::Kind;
-    const cli::ReplyShape modbus{Kind::Frame, {}, 302};
-    const cli::ReplyShape hart{Kind::Frame, {}, 100};
+    using End = traffic::ReplyEnd;
+    const cli::ReplyShape modbus{Kind::Request, 302};
+    const cli::ReplyShape hart{Kind::Request, 100};
+    const cli::ReplyShape set{Kind::Request, 200};
+    const cli::ReplyShape query{Kind::Request, 201};
     const std::string readSlave1 = withCrc(std::string("\x01\x03\x00\x02\x00\x02", 6));
     const std::string readSlave2 = withCrc(std::string("\x02\x03\x00\x02\x00\x02", 6));
     const std::string identityQuery = hartReply(std::string("\x02\x80\x00\x00", 4));
     const std::string registers = withCrc(std::string("\x01\x03\x04\x42\xC8\x00\x00", 7));
     const std::string exception = withCrc(std::string("\x01\x83\x02", 3));
     const std::string identity = hartReply(std::string("\x06\x80\x00\x04\x00\x00\xFE\x26", 8));
+    const std::string setAddress = "QQS#ADR:001#";
+    const std::string qx1 = "QQQ#QX1#";
+    const std::string qx1Reply = "QQQ#QX1:ADR:001,BA1:30,BA2:30,MD:0,JTM:010#";
     struct Case {
         const char* what;
         const cli::ReplyShape& shape;
         const std::string& request;
         std::string bytes;
-        bool complete;
+        End end;
     } cases[] = {
-        {"registers", modbus, readSlave1, registers, true},
-        {"registers after noise", modbus, readSlave1, "\xC7\xBF\x4B" + registers, true},
-        {"registers less their last byte", modbus, readSlave1, registers.substr(0, registers.size() - 1), false},
-        {"registers with a wrong CRC", modbus, readSlave1, registers.substr(0, registers.size() - 1) + "\x00", false},
-        {"another slave's registers", modbus, readSlave2, registers, false},
-        {"an exception", modbus, readSlave1, exception, true},
-        {"the request echoed", modbus, readSlave1, readSlave1, false},
-        {"a HART reply", hart, identityQuery, identity, true},
-        {"a HART reply after noise", hart, identityQuery, "\x12\x34" + identity, true},
-        {"a HART reply cut short", hart, identityQuery, identity.substr(0, identity.size() - 1), false},
-        {"a HART request (echo)", hart, identityQuery, identityQuery, false},
-        {"a set reply", cli::ReplyShape{}, readSlave1, "QQS#ADR:OK#", false},
-        {"a query reply", cli::ReplyShape{Kind::TextQuery, "QX1", 201}, readSlave1,
-         "QQQ#QX1:ADR:001,BA1:30,BA2:30,MD:0,JTM:010#", true},
+        {"registers", modbus, readSlave1, registers, End::Whole},
+        {"registers after noise", modbus, readSlave1, "\xC7\xBF\x4B" + registers, End::Whole},
+        {"registers less their last byte", modbus, readSlave1, registers.substr(0, registers.size() - 1),
+         End::Partial},
+        {"registers with a wrong CRC", modbus, readSlave1, registers.substr(0, registers.size() - 1) + '\x00',
+         End::Unknown},
+        {"another slave's registers", modbus, readSlave2, registers, End::Unknown},
+        {"an exception", modbus, readSlave1, exception, End::Whole},
+        {"the request echoed: its reply is to come", modbus, readSlave1, readSlave1, End::Partial},
+        {"a HART reply", hart, identityQuery, identity, End::Whole},
+        {"a HART reply after noise", hart, identityQuery, "\x12\x34" + identity, End::Whole},
+        {"a HART reply cut short", hart, identityQuery, identity.substr(0, identity.size() - 1), End::Partial},
+        {"a query reply", query, qx1, qx1Reply, End::Whole},
+        {"a query reply cut by a pause", query, qx1, qx1Reply.substr(0, 22), End::Partial},
+        {"a query reply before its marker", query, qx1, "QQQ#Q", End::Partial},
+        {"a query reply without its closing #", query, qx1, qx1Reply.substr(0, qx1Reply.size() - 1), End::Partial},
+        {"the communication query's reply", query, "QQQ#QV#", "QQQ#QV:VX538-T-B#", End::Whole},
+        {"... cut by a pause", query, "QQQ#QV#", "QQQ#QV:V", End::Partial},
+        {"a set reply echoing head and key", set, setAddress, "QQS#ADR:OK#", End::Whole},
+        {"a set command refused", set, setAddress, "\x7FQQS#ADR:ERR#", End::Whole},
+        {"a set reply cut by a pause", set, setAddress, "QQS#AD", End::Partial},
+        {"another command's acknowledgement", set, setAddress, "QQS#MDL:OK#", End::Unknown},
+        {"a set reply of another shape", set, setAddress, "OK#", End::Unknown},
+        {"a raw frame's reply: only the gap ends it", cli::ReplyShape{}, setAddress, "QQS#ADR:OK#", End::Unknown},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(cli::ReplyComplete(c.shape, c.bytes, c.request), c.complete) << c.what;
+        EXPECT_EQ(cli::ReplyProgress(c.shape, c.bytes, c.request), c.end) << c.what;
     }
+}
+
+TEST(Result, EveryTextThatReachesJsonIsValidUtf8) {
+    struct Case {
+        std::string bytes;
+        std::string text;
+        bool escaped;
+    } cases[] = {
+        {"/dev/ttyUSB0", "/dev/ttyUSB0", false},
+        {"caf\xC3\xA9 \xE2\x84\x83 \xF0\x9F\x98\x80", "caf\xC3\xA9 \xE2\x84\x83 \xF0\x9F\x98\x80", false},
+        {"usb-\xFF-if00", "usb-\\xFF-if00", true},
+        {"\xC3", "\\xC3", true},                          // a sequence cut short
+        {"\xC0\xAF", "\\xC0\\xAF", true},                // an overlong '/'
+        {"\xED\xA0\x80", "\\xED\\xA0\\x80", true},      // a surrogate
+        {"\xF4\x90\x80\x80", "\\xF4\\x90\\x80\\x80", true}, // above U+10FFFF
+        {std::string("a\0b", 3), std::string("a\0b", 3), false},
+    };
+    for (const Case& c : cases) {
+        bool escaped = !c.escaped;
+        EXPECT_EQ(tools::Utf8Text(c.bytes, &escaped), c.text) << c.text;
+        EXPECT_EQ(escaped, c.escaped) << c.text;
+    }
+    // Whatever a command put into its result, the JSON form prints.
+    cli::Result result;
+    result.field("reply", "reply", "x", std::string("QQS#\xFE\xFF#"));
+    result.append("problems", std::string("mode: the converter reports '\x80'"));
+    const cli::Json json = result.json();
+    EXPECT_EQ(json.dump(), R"({"reply":"QQS#\\xFE\\xFF#","problems":["mode: the converter reports '\\x80'"]})");
 }
 
 class Vx538 : public ::testing::Test {
@@ -242,6 +289,32 @@ TEST_F(Vx538, FourConvertersAtOnceEachReportedThenSummed) {
     EXPECT_EQ(std::count(json.out.begin(), json.out.end(), '\n'), 4) << json.out;
     EXPECT_EQ(std::count(json.out.begin(), json.out.end(), '{'), 4);
     EXPECT_NE(json.out.find("\"exit\":4,\"result\":\"no reply\""), std::string::npos) << json.out;
+}
+
+// A port name that is no UTF-8 and replies after noise: every port still reports, each on a line
+// that parses as JSON, and the others' runs are whole.
+TEST_F(Vx538, JsonHoldsEveryPortWhateverBytesItsNameOrRepliesHold) {
+    const std::string file = path("master.json");
+    SimProcess& plain = sim();
+    ASSERT_EQ(vx538({"-p", plain.path(), "backup", "-o", file}).status, 0);
+    const std::string oddName = path("tty\xFF\xC3");
+    fs::create_symlink(sim().path(), oddName);
+    const std::string missing = path("gone\xFE");
+    const auto run = vx538({"--json", "-p", plain.path(), "-p", sim({"--noise"}).path(), "-p", oddName, "-p", missing,
+                            "restore", "--all", "-i", file});
+    EXPECT_EQ(run.status, 3) << run.out << run.err; // the one port that failed
+    std::map<std::string, nlohmann::json> ports;
+    std::istringstream lines(run.out);
+    for (std::string line; std::getline(lines, line);) {
+        const auto object = nlohmann::json::parse(line); // throws on anything but valid UTF-8 JSON
+        ports[object["port"].get<std::string>()] = object;
+    }
+    ASSERT_EQ(ports.size(), 4u) << run.out;
+    const auto& odd = ports.at(tools::Utf8Text(oddName));
+    EXPECT_EQ(odd["exit"], 0) << odd.dump();
+    EXPECT_TRUE(odd["port_hex"].get<std::string>().ends_with("74 74 79 FF C3")) << odd.dump();
+    EXPECT_EQ(ports.at(tools::Utf8Text(missing))["exit"], 3);
+    EXPECT_EQ(ports.at(plain.path())["sent"].size(), 26u);
 }
 
 } // namespace

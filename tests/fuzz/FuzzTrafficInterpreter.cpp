@@ -2,7 +2,8 @@
 // command the exchange can record, alone or against the request a block answers. The first byte
 // chooses: bit 7 a sent frame, bit 6 a request follows (the next byte its length, then its bytes,
 // then the block), the rest the pending command. Its meaning is one line without tabs, so the log
-// file and the text save stay one event per line, and the frame it places lies inside the block.
+// file and the text save stay one event per line, the frame it places lies inside the block, and a
+// reply whole enough for a reader to stop at is placed.
 #include <algorithm>
 #include <array>
 
@@ -44,6 +45,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     fuzzcheck::check(reading.frameOffset <= rest.size() &&
                          reading.frameLength <= rest.size() - reading.frameOffset,
                      "interpreter: the frame lies outside the block");
+    // A reply a reader may stop at is placed in the block.
+    fuzzcheck::check(traffic::ReplyEndOf(reading) != traffic::ReplyEnd::Whole || reading.frameLength > 0,
+                     "interpreter: a whole reply without its place");
+    fuzzcheck::check(!traffic::PendingText(code, request).empty(), "interpreter: no pending text");
     if (request.empty()) {
         fuzzcheck::check(reading.meaning == traffic::Interpret(rest, direction, code),
                          "interpreter: Read without a request differs from Interpret");

@@ -177,6 +177,15 @@ write("backup_file", "backup", backup)
 write("backup_file", "newer", '{"format": "vx538-configuration", "version": 2, "parameters": {}}')
 write("backup_file", "bad-value", '{"format": "vx538-configuration", "version": 1, "parameters": {"rs485.baud": 9601}}')
 
+utf8_texts = [
+    b"/dev/serial/by-id/usb-FTDI_\xff-if00-port0",
+    "caf\u00e9 \u2103 \U0001F600".encode("utf-8"),
+    b"\xc0\xaf\xed\xa0\x80\xf4\x90\x80\x80\xc3",
+    b"\xaf\x8dQQS#MD:OK#",
+]
+for i, data in enumerate(utf8_texts):
+    write("utf8_text", "text%d" % i, data)
+
 # The bus framer: a first byte that seeds the delivery's cuts, then a stream of the line's traffic.
 read_request = modbus([0x01, 0x03, 0x00, 0x02, 0x00, 0x02])
 read_reply = modbus([0x01, 0x03, 0x04, 0x42, 0xC8, 0x00, 0x00])

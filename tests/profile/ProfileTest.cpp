@@ -7,7 +7,6 @@
 #include <random>
 #include <sstream>
 
-#include "config/ReplyCompletion.h"
 #include "profile/BackupFile.h"
 #include "profile/Configuration.h"
 #include "sim/Converter.h"
@@ -116,7 +115,6 @@ Configuration readAll(sim::Converter& converter) {
     Configuration values;
     for (const Query query : kQueries) {
         const std::string text = reply(converter, query);
-        EXPECT_TRUE(config::queryReplyComplete(QueryKey(query), text)) << text;
         const auto problems = DecodeReply(query, text, values);
         EXPECT_TRUE(problems.empty()) << problems.front();
     }
@@ -252,22 +250,6 @@ TEST(Decoding, TheLastFourOutputsAreReadWhileTheTotalizerIsOn) {
     EXPECT_TRUE(problems.empty()) << problems.front();
     EXPECT_EQ(values.value("ao4.variable"), "7");
     EXPECT_EQ(values.value("ao4.20ma"), "10");
-}
-
-// Every cut of a whole reply is incomplete, and the whole reply is complete, for every query.
-TEST(ReplyCompletion, AReplyIsCompleteExactlyWhenItsDecoderHasEverythingAndAHashFollows) {
-    sim::Converter converter;
-    send(converter, PlanRestore(commissioned(), readAll(converter), false));
-    for (const Query query : kQueries) {
-        const std::string whole = reply(converter, query);
-        for (std::size_t n = 0; n < whole.size(); ++n) {
-            EXPECT_FALSE(config::queryReplyComplete(QueryKey(query), whole.substr(0, n))) << whole.substr(0, n);
-        }
-        EXPECT_TRUE(config::queryReplyComplete(QueryKey(query), "\x01\xFF" + whole));
-        EXPECT_FALSE(config::queryReplyComplete("QV", whole));
-    }
-    EXPECT_FALSE(config::queryReplyComplete("QX3", "QQQ#QX3:HART0:1,1,00,5,010;CAMD01:1<04,76 89 FD#"));
-    EXPECT_TRUE(config::queryReplyComplete("QX3", "QX3 HART0:1,1,00,5,010 CAMD01:1<x4,# CAMD02:0<00,#"));
 }
 
 std::string fileError(const std::string& text) {

@@ -98,9 +98,11 @@ TEST(Recorder, TimesSinceTheRequestAndWhatEachEventSays) {
         {EventKind::Received, -1, "text reply without block marker"},
         {EventKind::Refused, -1, "not written, the port is not open: communication query"},
         {EventKind::Sent, -1, "system parameter query (QX1)"},
-        {EventKind::Received, 412, "text reply, block QX1 (system parameters): ADR:005"},
+        {EventKind::Received, 412,
+         "text reply, block QX1 (system parameters): ADR:005; cut: BA1:, BA2:, MD:, JTM: missing or short"},
         {EventKind::Refused, -1, "nothing sent: 'abc' is not a valid integer value"},
-        {EventKind::Received, 600, "text reply, block QX1 (system parameters): no fields"},
+        {EventKind::Received, 600,
+         "text reply, block QX1 (system parameters): no fields; cut: ADR:, BA1:, BA2:, MD:, JTM: missing or short"},
         {EventKind::Timeout, 3000, "no reply in time: Parameter Query Timeout!"},
         {EventKind::PortClosed, -1, "COM2"},
         {EventKind::Received, -1,
@@ -178,7 +180,7 @@ TEST(EventFormat, ColumnsLinesAndCsv) {
     event.kind = EventKind::Received;
     event.hasPendingCommand = true;
     event.pendingCommand = 201;
-    event.bytes = std::string("QX1\0\xFF,ADR:\"5\"", 14);
+    event.bytes = std::string("QX1\0\xFF,ADR:\"5\"", 14); // a reply cut short
 
     const std::string timeOfDay = traffic::TimeOfDayText(event.wallTimeMs);
     ASSERT_EQ(timeOfDay.size(), 12u);
@@ -198,7 +200,8 @@ TEST(EventFormat, ColumnsLinesAndCsv) {
         {Column::Hex, "51 58 31 00 FF 2C 41 44 52 3A 22 35 22 00"},
         {Column::Text, "QX1..,ADR:\"5\"."},
         // The block's meaning is worked out from the bytes under the pending command.
-        {Column::Meaning, "text reply, block QX1 (system parameters): ADR:\"5\""},
+        {Column::Meaning, "text reply, block QX1 (system parameters): ADR:\"5\"; cut: BA1:, BA2:, MD:, JTM: missing "
+                          "or short"},
     };
     for (const auto& c : columns) {
         EXPECT_EQ(traffic::ColumnText(event, c.column), c.text) << traffic::ColumnTitle(c.column);
@@ -207,12 +210,12 @@ TEST(EventFormat, ColumnsLinesAndCsv) {
               dateTime +
                   "\twindow\t412 ms\treceived\t201 System Parameters\t14\t51 58 31 00 FF 2C 41 44 52 3A 22 35 22 "
                   "00\tQX1..,ADR:\"5\".\ttext reply, block QX1 (system parameters): "
-                  "ADR:\"5\"");
+                  "ADR:\"5\"; cut: BA1:, BA2:, MD:, JTM: missing or short");
     EXPECT_EQ(traffic::CsvLine(event),
               dateTime +
                   ",window,412 ms,received,201 System Parameters,14,51 58 31 00 FF 2C 41 44 52 3A 22 35 22 00,"
                   "\"QX1..,ADR:\"\"5\"\".\",\"text reply, block QX1 (system parameters): "
-                  "ADR:\"\"5\"\"\"");
+                  "ADR:\"\"5\"\"; cut: BA1:, BA2:, MD:, JTM: missing or short\"");
     EXPECT_EQ(traffic::CsvHeader(), "Time,Source,Since request,Direction,Pending,Length,Hex,Text,Meaning");
     EXPECT_EQ(traffic::TextHeader(),
               "Time\tSource\tSince request\tDirection\tPending\tLength\tHex\tText\tMeaning");

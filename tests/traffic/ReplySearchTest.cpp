@@ -44,6 +44,7 @@ const Bytes kNoisyIdentity =
     hex("F4 4F E0 FF FF FF FF FF 06 80 00 0E 00 00 FE 26 0C 05 05 01 03 08 00 0A 1B 2C 6B");
 const Bytes kIdentityReply = from(kNoisyIdentity, 3);
 // From vx538-sim --noise: the system parameter block and a set command's acknowledgement.
+const std::string kQx1 = "QQQ#QX1:ADR:005,BA1:30,BA2:30,MD:0,JTM:010#";
 const Bytes kNoisyQx1 = hex("76 BE 73 97") + text("QQQ#QX1:ADR:001,BA1:30,BA2:30,MD:0,JTM:010#");
 const Bytes kNoisyAck = text("haQQS#ADR:OK#");
 // From vx538-sim --split 600: the MODBUS reply and the identity reply in two blocks each.
@@ -186,10 +187,16 @@ TEST(ReplySearch, TextRepliesAndAcknowledgements) {
     const Bytes setAddress = text("QQS#ADR:005#");
     expectRead("a block after noise, from the simulator", qx1, kNoisyQx1, 201, {Good, 4, 43},
                {"text reply, block QX1 (system parameters): ADR:001 BA1:30", "; 4 bytes of noise before it"});
-    expectRead("noise after the block", qx1, text("QQQ#QX1:ADR:005#") + hex("00 FE"), 201, {Good, 0, 16},
+    expectRead("noise after the block", qx1, text(kQx1) + hex("00 FE"), 201, {Good, 0, 43},
                {"ADR:005", "2 bytes of noise after it"});
     expectRead("a block cut in a field", qx1, text("QQQ#QX1:ADR:00"), 201, {Verdict::Cut, 0, 14},
-               {"ADR:00 (cut)"});
+               {"ADR:00 (cut)", "; cut: ADR:, BA1:, BA2:, MD:, JTM: missing or short"});
+    expectRead("a block with fields missing", qx1, text("QQQ#QX1:ADR:005#"), 201, {Verdict::Cut, 0, 16},
+               {"ADR:005; cut: BA1:, BA2:, MD:, JTM: missing or short"});
+    expectRead("every field, no closing #", qx1, text(kQx1.substr(0, kQx1.size() - 1)), 201,
+               {Verdict::Cut, 0, 42}, {"JTM:010; cut: no closing #"});
+    expectRead("cut before its marker by a pause", qx1, text("QQQ#Q"), 201, {Verdict::Cut, 0, 5},
+               {"the first 5 bytes of the reply to QQQ#QX1, cut: 'QQQ#Q'"});
     expectRead("no marker", qx1, text("ADR:005,JTM:012#"), 201, {Verdict::Unexpected, 0, 0},
                {"no QX1 reply in 16 bytes; text reply without block marker"});
     expectRead("a block of another query", text("QQQ#QX4#"), text("QQQ#QX1:ADR:005#"), 204,
@@ -201,6 +208,9 @@ TEST(ReplySearch, TextRepliesAndAcknowledgements) {
                {"reply QQS#ADR:OK#: the command was taken; 2 bytes of noise before it"});
     expectRead("another command's acknowledgement", setAddress, text("QQS#MD:OK#"), 200,
                {Verdict::Unexpected, 0, 10}, {"reply QQS#MD:OK# answers QQS#MD, not the request's QQS#ADR"});
+    expectRead("an acknowledgement cut by a pause", setAddress, text("xQQS#ADR:O"), 200, {Verdict::Cut, 1, 9},
+               {"the first 9 bytes of the reply to QQS#ADR, cut: 'QQS#ADR:O'", "1 byte of noise before it"});
+    expectRead("cut in its head", setAddress, text("QQS#A"), 200, {Verdict::Cut, 0, 5}, {"reply to QQS#ADR"});
     expectRead("a key that only ends like the request's", setAddress, text("QQS#XADR:OK#"), 200,
                {Verdict::Unexpected, 0, 12}, {"answers QQS#XADR, not the request's QQS#ADR"});
     expectRead("a set reply of another shape is not judged", setAddress, text("OK#"), 200,
@@ -212,9 +222,12 @@ TEST(ReplySearch, TextRepliesAndAcknowledgements) {
                200, {Verdict::Refused, 0, 17}, {"reply TAVRIK#PCBSN:ERR#"});
     expectRead("a read meter command taken", text("QQS#CAMD01:1<02,") + hex("3A 23"), text("QQS#CAMD01:OK#"),
                200, {Verdict::Acknowledged, 0, 14}, {"reply QQS#CAMD01:OK#"});
-    expectRead("the communication query's reply is placed, not judged", text("QQQ#QV#"),
-               hex("85 4D") + text("QQQ#QV:VX538-T-B#") + hex("00"), 201, {Verdict::None, 2, 17},
-               {"text reply without block marker", "2 bytes of noise before it and 1 after it"});
+    expectRead("the communication query's reply names the converter", text("QQQ#QV#"),
+               hex("85 4D") + text("QQQ#QV:VX538-T-B#") + hex("00"), 201, {Good, 2, 17},
+               {"communication query answered: converter 'VX538-T-B'", "2 bytes of noise before it and 1 after it"},
+               {"QX1"});
+    expectRead("the communication query's reply cut", text("QQQ#QV#"), text("QQQ#QV:VX5"), 201,
+               {Verdict::Cut, 0, 10}, {"cut before its closing #"});
 }
 
 // Without the request a block is judged by its own shape and what the pending command waits for;
@@ -237,10 +250,11 @@ TEST(ReplySearch, VerdictsWithoutTheRequest) {
         {"a HART reply with stray bytes before it", kNoisyIdentity, 100, Good},
         {"a HART request received", kIdentityQuery, 100, Verdict::Unexpected},
         {"a HART reply cut", kIdentityFirstHalf, 103, Verdict::Cut},
-        {"the system parameter block", text("QX1,ADR:005"), 201, Good},
+        {"the system parameter block", text(kQx1), 201, Good},
+        {"the system parameter block missing fields", text("QX1,ADR:005"), 201, Verdict::Cut},
         {"a block cut in a field", text("QX2 DA1:2,4120"), 202, Verdict::Cut},
         {"the analog output block missing", text("ADR:005"), 202, Verdict::Unexpected},
-        {"201 also serves the communication query", text("QQQ#QV:VX538-T-B#"), 201, Verdict::None},
+        {"201 also serves the communication query", text("QQQ#QV:VX538-T-B#"), 201, Good},
         {"an acknowledgement", text("QQS#ADR:OK#"), 200, Verdict::Acknowledged},
         {"a refusal", text("QQS#DA1:ERR#"), 200, Verdict::Refused},
         {"a set reply of another shape", text("OK#"), 200, Verdict::None},

@@ -1,0 +1,251 @@
+// vx538's run: options, then ports, then one worker per port, each port's result printed as it ends.
+#include "cli/Main.h"
+
+#include <chrono>
+#include <cstdio>
+#include <mutex>
+#include <ostream>
+#include <thread>
+
+#include "cli/Options.h"
+#include "cli/Ports.h"
+#include "profile/Parameters.h"
+#include "tools/Conversions.h"
+#include "tools/Utf8Text.h"
+#include "traffic/EventFormat.h"
+
+namespace cli {
+
+namespace {
+
+struct PortOutcome {
+    std::string port;
+    int code = code::Done;
+    double seconds = 0;
+};
+
+// Writes each port's result as it ends, whole, under one lock, then the summary.
+class Printer {
+public:
+    Printer(const Environment& environment, const Globals& globals)
+        : env_(environment), json_(globals.json), many_(globals.ports.size() > 1), total_(globals.ports.size()),
+          progress_(many_ && environment.progress) {}
+
+    void port(const std::string& port, const std::string& path, double seconds, const Result& result) {
+        const std::lock_guard lock(mutex_);
+        if (progress_) {
+            env_.err << "\r\033[K" << std::flush;
+        }
+        if (json_) {
+            bool escaped = false;
+            Json object = {{"port", tools::Utf8Text(port, &escaped)}};
+            if (escaped) {
+                object["port_hex"] = traffic::HexText(port);
+            }
+            object["path"] = path;
+            object["exit"] = result.exit;
+            object["result"] = ExitWord(result.exit);
+            object["seconds"] = seconds;
+            if (!result.error.empty()) {
+                object["error"] = result.error;
+            }
+            const Json members = result.json();
+            for (const auto& [key, value] : members.items()) {
+                object[key] = value;
+            }
+            env_.out << dump(object) << "\n" << std::flush;
+        } else {
+            if (many_) {
+                env_.out << "== " << port << " ==\n";
+            }
+            env_.out << result.text();
+            if (!result.error.empty()) {
+                (many_ ? env_.out : env_.err) << (many_ ? "error: " : "vx538: " + port + ": ") << result.error << "\n";
+            }
+            env_.out << std::flush;
+        }
+        ++done_;
+        if (progress_ && done_ < total_) {
+            env_.err << "vx538: " << done_ << " of " << total_ << " ports done" << std::flush;
+        }
+    }
+
+    void summary(const std::vector<PortOutcome>& outcomes) {
+        if (progress_) {
+            env_.err << "\r\033[K" << std::flush;
+        }
+        if (!many_ || json_) {
+            return;
+        }
+        std::size_t width = 4;
+        for (const PortOutcome& o : outcomes) {
+            width = std::max(width, o.port.size());
+        }
+        const auto row = [&](const std::string& port, const std::string& result, const std::string& time) {
+            env_.out << port << std::string(width - port.size(), ' ') << "  " << result
+                     << std::string(result.size() < 20 ? 20 - result.size() : 0, ' ') << "  " << time << "\n";
+        };
+        env_.out << "\n";
+        row("port", "result", "time");
+        for (const PortOutcome& o : outcomes) {
+            char seconds[32];
+            std::snprintf(seconds, sizeof seconds, "%.2f s", o.seconds);
+            row(o.port, std::to_string(o.code) + " " + std::string(ExitWord(o.code)), seconds);
+        }
+        env_.out << std::flush;
+    }
+
+    // A command without ports: its result alone.
+    void alone(const Result& result) {
+        if (json_ && result.hasJson()) {
+            env_.out << dump(result.json()) << "\n";
+        } else {
+            env_.out << result.text();
+        }
+        if (!result.error.empty()) {
+            env_.err << "vx538: " << result.error << "\n";
+        }
+        env_.out << std::flush;
+    }
+
+private:
+    static std::string dump(const Json& json) {
+        // Every text is valid UTF-8 already (Result::json, tools::Utf8Text); replacing is the last guard,
+        // so that printing never ends a run.
+        return Utf8Json(json).dump(-1, ' ', false, Json::error_handler_t::replace);
+    }
+
+    const Environment& env_;
+    const bool json_;
+    const bool many_;
+    const std::size_t total_;
+    const bool progress_;
+    std::mutex mutex_;
+    std::size_t done_ = 0;
+};
+
+class Runner {
+public:
+    Runner(const Globals& globals, const Command& command, TrafficLog* log, Printer& printer)
+        : globals_(globals), command_(command), log_(log), printer_(printer) {}
+
+    int run(const serial::EventFd& stop) {
+        std::vector<std::thread> workers;
+        outcomes_.resize(globals_.ports.size());
+        for (std::size_t i = 0; i < globals_.ports.size(); ++i) {
+            workers.emplace_back([this, i, &stop] { outcomes_[i] = runPort(globals_.ports[i], stop); });
+        }
+        for (std::thread& worker : workers) {
+            worker.join();
+        }
+        printer_.summary(outcomes_);
+        return combinedCode();
+    }
+
+private:
+    PortOutcome runPort(const std::string& port, const serial::EventFd& stop) noexcept {
+        PortOutcome outcome{port, code::Done, 0};
+        const auto start = std::chrono::steady_clock::now();
+        Result result;
+        std::string path = port;
+        try {
+            LineOptions options;
+            options.port = port;
+            options.baud = globals_.baud;
+            options.parity = ParityNamed(globals_.parity).value_or(serial::TParity::None);
+            options.timeout = Millis(globals_.timeoutMs);
+            options.gap = Millis(globals_.gapMs);
+            options.retries = globals_.retries;
+            Session session(options, stop, log_);
+            path = session.line().path();
+            try {
+                session.open();
+                command_.run(session, result);
+            } catch (const Failure& failure) {
+                result.exit = failure.code();
+                result.error = failure.what();
+            }
+            session.line().close();
+        } catch (const std::exception& error) {
+            // A fault of this port's run never ends another port's.
+            result.exit = code::Internal;
+            result.error = std::string("internal error: ") + error.what();
+        } catch (...) {
+            result.exit = code::Internal;
+            result.error = "internal error";
+        }
+        outcome.code = result.exit;
+        outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        try {
+            printer_.port(port, path, outcome.seconds, result);
+        } catch (...) {
+            outcome.code = code::Internal;
+        }
+        return outcome;
+    }
+
+    int combinedCode() const {
+        std::optional<int> shared;
+        for (const PortOutcome& o : outcomes_) {
+            if (o.code == code::Done) {
+                continue;
+            }
+            if (shared && *shared != o.code) {
+                return code::Mixed;
+            }
+            shared = o.code;
+        }
+        return shared.value_or(code::Done);
+    }
+
+    const Globals& globals_;
+    const Command& command_;
+    TrafficLog* log_;
+    Printer& printer_;
+    std::vector<PortOutcome> outcomes_;
+};
+
+int runCommand(Parsed& parsed, const Environment& env) {
+    Globals& g = parsed.globals;
+    Command& command = *parsed.command;
+    if (!command.usesPorts()) {
+        Result result;
+        command.runAlone(g, result);
+        Printer(env, g).alone(result);
+        return result.exit;
+    }
+    ResolvePorts(g);
+    try {
+        command.prepare(g);
+    } catch (const profile::BadValue& error) {
+        throw Failure(code::Usage, error.what());
+    } catch (const tools::Error& error) {
+        throw Failure(code::Usage, error.what());
+    }
+    TrafficLog log;
+    if (!g.log.empty()) {
+        if (const std::string failure = log.open(g.log); !failure.empty()) {
+            throw Failure(code::BadFile, "cannot open the log file " + g.log + ": " + failure);
+        }
+    }
+    Printer printer(env, g);
+    return Runner(g, command, &log, printer).run(env.stop);
+}
+
+} // namespace
+
+int Vx538(const std::vector<std::string>& arguments, const Environment& env) {
+    const auto commands = MakeCommands();
+    Parsed parsed = ParseArguments(arguments, commands, env.out, env.err);
+    if (parsed.exit) {
+        return *parsed.exit;
+    }
+    try {
+        return runCommand(parsed, env);
+    } catch (const Failure& failure) {
+        env.err << "vx538: " << failure.what() << "\n";
+        return failure.code();
+    }
+}
+
+} // namespace cli

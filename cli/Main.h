@@ -1,0 +1,23 @@
+// vx538 as a function: its arguments, where its output goes and the stop event Ctrl+C signals. The
+// program's main() calls it, and so do tests that run vx538 in-process.
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "serial/PosixPort.h"
+
+namespace cli {
+
+struct Environment {
+    std::ostream& out;
+    std::ostream& err;
+    const serial::EventFd& stop; // once signalled, every port's run ends
+    bool progress = false;       // standard error is a terminal: a progress line while several ports run
+};
+
+// The arguments without the program's name; returns the exit status.
+int Vx538(const std::vector<std::string>& arguments, const Environment& environment);
+
+} // namespace cli

@@ -1,0 +1,114 @@
+// The command line of vx538, through CLI11.
+#include "cli/Options.h"
+
+#include <map>
+#include <ostream>
+
+#include <CLI/CLI.hpp>
+
+namespace cli {
+
+namespace {
+
+constexpr const char* kOptionsNote = "Every command takes the options of 'vx538 --help' (--port, --ports-from, --baud, "
+                                     "--parity,\n--timeout, --gap, --retries, --json, --log), before or after the "
+                                     "command's name.\n";
+
+constexpr const char* kPortsNote =
+    "Ports: COM1..COM256 name /dev/ttyS0..; a name with a '/' is a path; any other name is looked up\n"
+    "under /dev/ (ttyUSB0). --port may be given many times: the ports run in parallel, each one's output\n"
+    "kept together, then a summary. With --json, one JSON object per port and line.";
+
+// The words that group commands ("hart id", "modbus read") and what the group is for.
+struct Group {
+    const char* word;
+    const char* help;
+};
+constexpr Group kGroups[] = {
+    {"hart", "talk HART to the instrument through the converter (transparent mode)"},
+    {"modbus", "the MODBUS RTU read test"},
+};
+
+void defineGlobals(CLI::App& app, Globals& g) {
+    app.add_option("-p,--port", g.ports, "serial port of a converter (COM3, ttyUSB0, /dev/ttyUSB0); may be given "
+                                         "several times to work on several converters in parallel")
+        ->type_name("PORT");
+    app.add_option("--ports-from", g.portsFrom, "read the ports from FILE, one per line ('#' starts a comment)")
+        ->type_name("FILE");
+    app.add_option("--baud", g.baud, "baud rate of the line (default 9600)")
+        ->type_name("BAUD")
+        ->check(CLI::PositiveNumber);
+    app.add_option("--parity", g.parity, "parity of the line: none, odd or even (default none)")
+        ->type_name("PARITY")
+        ->check(CLI::IsMember({"none", "odd", "even"}, CLI::ignore_case));
+    app.add_option("--timeout", g.timeoutMs, "milliseconds to wait for the first byte of a reply (default 1000)")
+        ->type_name("MS")
+        ->check(CLI::Range(1, 600000));
+    app.add_option("--gap", g.gapMs, "milliseconds of silence that end a reply whose end its bytes do not show, "
+                                     "such as a set command's (default 50)")
+        ->type_name("MS")
+        ->check(CLI::Range(1, 60000));
+    app.add_option("--retries", g.retries, "resend a query that got no reply N times (never a set command; default 0)")
+        ->type_name("N")
+        ->check(CLI::Range(0, 100));
+    app.add_flag("--json", g.json, "machine-readable output: one JSON object per port and line");
+    app.add_option("--log", g.log, "append every frame to FILE in the window's traffic log format, naming the port")
+        ->type_name("FILE");
+}
+
+} // namespace
+
+Parsed ParseArguments(const std::vector<std::string>& arguments, const std::vector<std::unique_ptr<Command>>& commands,
+                      std::ostream& out, std::ostream& err) {
+    CLI::App app{"vx538 " VX538_VERSION ": reads, sets, backs up, restores and verifies VX538-T-B converters over "
+                 "their serial line, one or many at once. Values are named as 'vx538 params' lists them.",
+                 "vx538"};
+    app.footer(std::string(kOptionsNote) + "\n" + ExitCodesHelp() + "\n" + kPortsNote);
+    app.set_version_flag("--version", "vx538 " VX538_VERSION);
+    app.require_subcommand(1);
+    app.fallthrough();
+
+    Parsed parsed;
+    defineGlobals(app, parsed.globals);
+    std::map<std::string, CLI::App*> groups;
+    std::vector<std::pair<Command*, CLI::App*>> subcommands;
+    for (const auto& command : commands) {
+        const std::string name(command->name());
+        CLI::App* parent = &app;
+        std::string word = name;
+        if (const auto blank = name.find(' '); blank != std::string::npos) {
+            const std::string group = name.substr(0, blank);
+            word = name.substr(blank + 1);
+            CLI::App*& made = groups[group];
+            if (!made) {
+                std::string help;
+                for (const Group& g : kGroups) {
+                    help = g.word == group ? g.help : help;
+                }
+                made = app.add_subcommand(group, help);
+                made->require_subcommand(1);
+            }
+            parent = made;
+        }
+        CLI::App* sub = parent->add_subcommand(word, std::string(command->help()));
+        command->define(*sub);
+        subcommands.emplace_back(command.get(), sub);
+    }
+
+    try {
+        std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
+        app.parse(reversed);
+    } catch (const CLI::ParseError& error) {
+        const int status = app.exit(error, out, err);
+        parsed.exit = status == 0 ? code::Done : code::Usage;
+        return parsed;
+    }
+    for (const auto& [command, sub] : subcommands) {
+        if (sub->parsed()) {
+            parsed.command = command;
+        }
+    }
+    return parsed;
+}
+
+} // namespace cli

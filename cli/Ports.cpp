@@ -1,0 +1,58 @@
+// The ports of a run.
+#include "cli/Ports.h"
+
+#include <filesystem>
+#include <fstream>
+
+#include "serial/PosixPort.h"
+
+namespace cli {
+
+namespace {
+
+std::vector<std::string> readPortsFile(const std::string& path) {
+    std::ifstream file(path);
+    if (!file) {
+        throw Failure(code::BadFile, "cannot read " + path);
+    }
+    std::vector<std::string> ports;
+    for (std::string line; std::getline(file, line);) {
+        if (const auto hash = line.find('#'); hash != std::string::npos) {
+            line.erase(hash);
+        }
+        const auto begin = line.find_first_not_of(" \t\r");
+        if (begin == std::string::npos) {
+            continue;
+        }
+        ports.push_back(line.substr(begin, line.find_last_not_of(" \t\r") - begin + 1));
+    }
+    return ports;
+}
+
+} // namespace
+
+std::string DeviceOf(const std::string& port) {
+    std::error_code error;
+    const auto device = std::filesystem::weakly_canonical(serial::portPathFor(port), error);
+    return error ? serial::portPathFor(port) : device.string();
+}
+
+void ResolvePorts(Globals& globals) {
+    if (!globals.portsFrom.empty()) {
+        const auto more = readPortsFile(globals.portsFrom);
+        globals.ports.insert(globals.ports.end(), more.begin(), more.end());
+    }
+    if (globals.ports.empty()) {
+        throw Failure(code::Usage, "no port: give --port NAME ('vx538 ports' lists the serial devices present)");
+    }
+    for (std::size_t i = 0; i < globals.ports.size(); ++i) {
+        for (std::size_t j = 0; j < i; ++j) {
+            if (DeviceOf(globals.ports[i]) == DeviceOf(globals.ports[j])) {
+                throw Failure(code::Usage, "ports " + globals.ports[j] + " and " + globals.ports[i] +
+                                               " are the same device " + DeviceOf(globals.ports[i]));
+            }
+        }
+    }
+}
+
+} // namespace cli

@@ -1,0 +1,311 @@
+// The steps vx538's commands share.
+#include "cli/Steps.h"
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+
+#include <CLI/CLI.hpp>
+
+#include "hart/HartFrames.h"
+#include "tools/Bytes.h"
+#include "tools/Conversions.h"
+#include "traffic/EventFormat.h"
+
+namespace cli {
+
+using profile::Configuration;
+using profile::Parameters;
+using profile::Query;
+
+namespace {
+
+constexpr const char* kTransparentReminder =
+    "; the converter passes HART frames to the instrument only in transparent mode (vx538 get mode; "
+    "vx538 set mode=transparent)";
+
+std::optional<serial::TParity> parityOf(const std::optional<std::string>& value) {
+    return value ? ParityNamed(*value) : std::nullopt;
+}
+
+} // namespace
+
+std::string FrameText(std::string_view frame) {
+    const bool printable = std::all_of(frame.begin(), frame.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
+    return printable ? std::string(frame) : traffic::HexText(frame);
+}
+
+std::string NameOf(std::size_t parameter) {
+    return std::string(Parameters()[parameter].name);
+}
+
+// ---- the converter's values ----
+
+std::vector<Query> QueriesFor(const std::vector<std::size_t>& parameters) {
+    std::vector<Query> out;
+    for (const Query q : profile::kQueries) {
+        const bool needed = std::any_of(parameters.begin(), parameters.end(),
+                                        [&](std::size_t p) { return Parameters()[p].query == q; });
+        if (needed) {
+            out.push_back(q);
+        }
+    }
+    return out;
+}
+
+std::vector<std::size_t> AllParameters(bool restorableOnly) {
+    std::vector<std::size_t> out;
+    for (std::size_t p = 0; p < profile::ParameterCount(); ++p) {
+        if (!restorableOnly || Parameters()[p].restorable) {
+            out.push_back(p);
+        }
+    }
+    return out;
+}
+
+std::vector<std::size_t> PresentIn(const Configuration& values) {
+    std::vector<std::size_t> out;
+    for (const std::size_t p : AllParameters(true)) {
+        if (values.has(p)) {
+            out.push_back(p);
+        }
+    }
+    return out;
+}
+
+ReadResult ReadConverter(Session& session, const std::vector<Query>& queries) {
+    ReadResult result;
+    for (const Query q : queries) {
+        std::string raw;
+        const auto problems = session.query(q, result.values, &raw);
+        result.problems.insert(result.problems.end(), problems.begin(), problems.end());
+        result.replies.emplace_back(profile::QueryKey(q), raw);
+    }
+    return result;
+}
+
+std::vector<std::string> ProblemsFor(const std::vector<std::string>& problems,
+                                     const std::vector<std::size_t>& parameters) {
+    std::vector<std::string> out;
+    for (const std::string& problem : problems) {
+        const bool concerns = std::any_of(parameters.begin(), parameters.end(), [&](std::size_t p) {
+            const std::string query(profile::QueryKey(Parameters()[p].query));
+            return problem.starts_with(NameOf(p) + ":") || problem.starts_with(query + " reply");
+        });
+        if (concerns && std::find(out.begin(), out.end(), problem) == out.end()) {
+            out.push_back(problem);
+        }
+    }
+    return out;
+}
+
+void Unexpected(Result& result, const std::vector<std::string>& problems, std::string_view what) {
+    std::string message = std::string(what) + ":";
+    for (const std::string& p : problems) {
+        message += "\n  " + p;
+    }
+    result.data("problems", problems);
+    throw Failure(code::Unexpected, message);
+}
+
+void ShowValues(Result& result, const Configuration& values, const std::vector<std::size_t>& parameters) {
+    Configuration only;
+    for (const std::size_t p : parameters) {
+        const auto& value = values.value(p);
+        result.field({}, NameOf(p), value.value_or("(not read)"), {}, " = ");
+        if (value) {
+            only.set(p, *value);
+        }
+    }
+    result.data("parameters", Json::parse(profile::ParametersJson(only)));
+}
+
+// ---- set commands ----
+
+Answer SendSet(Session& session, Result& result, const std::string& frame, std::string_view title) {
+    Answer answer = session.request(frame, {ReplyShape::Kind::Request, traffic::pending::SetCommand},
+                                    traffic::pending::SetCommand, false, title);
+    result.line(std::string(title) + ": " + FrameText(frame) + " -> " + FrameText(answer.reply.bytes) + " (" +
+                std::string(traffic::VerdictText(answer.reading.verdict)) + ")");
+    if (answer.reading.verdict == traffic::Verdict::Refused) {
+        throw Failure(code::Unexpected,
+                      "the converter refused " + std::string(title) + ": " + FrameText(answer.reply.bytes));
+    }
+    return answer;
+}
+
+void SendOne(Session& session, Result& result, const std::string& frame, std::string_view title) {
+    const Answer answer = SendSet(session, result, frame, title);
+    result.data("frame", FrameText(frame));
+    result.data("reply", FrameText(answer.reply.bytes));
+    result.data("verdict", traffic::VerdictText(answer.reading.verdict));
+}
+
+void SendPlan(Session& session, Result& result, const std::vector<profile::PlannedFrame>& plan,
+              const Configuration& current, const Configuration& target) {
+    Configuration merged = current;
+    merged.merge(target);
+    const LineOptions& line = session.line().options();
+    const bool lineIsRs485 = current.value("rs485.baud") == std::to_string(line.baud) &&
+                             parityOf(current.value("rs485.parity")) == line.parity;
+    // What was sent is on record even when a later command fails.
+    result.data("sent", Json::array());
+    for (const profile::PlannedFrame& planned : plan) {
+        const profile::Setter& setter = profile::Setters()[planned.setter];
+        const Answer answer = SendSet(session, result, planned.frame, setter.title);
+        result.append("sent", {{"command", setter.key},
+                               {"frame", FrameText(planned.frame)},
+                               {"reply", FrameText(answer.reply.bytes)},
+                               {"verdict", traffic::VerdictText(answer.reading.verdict)}});
+        if (setter.key == "BA1" && lineIsRs485) {
+            const auto baud = tools::StrToInt(*merged.value("rs485.baud"));
+            const auto parity = *parityOf(merged.value("rs485.parity"));
+            if (static_cast<uint32_t>(baud) != line.baud || parity != line.parity) {
+                session.line().setLine(static_cast<uint32_t>(baud), parity);
+                result.line("the line now runs at " + *merged.value("rs485.baud") + " baud, parity " +
+                            *merged.value("rs485.parity") + ", as the converter's RS485 port does");
+            }
+        }
+    }
+}
+
+std::vector<std::string> Differences(Result& result, const std::vector<profile::Difference>& differences) {
+    std::size_t width = 9;
+    for (const auto& d : differences) {
+        width = std::max(width, Parameters()[d.parameter].name.size());
+    }
+    std::vector<std::string> lines;
+    Json json = Json::array();
+    for (const auto& d : differences) {
+        const std::string expected = d.expected.value_or("(none)");
+        const std::string actual = d.actual.value_or("(not read)");
+        const std::string name = NameOf(d.parameter);
+        lines.push_back(name + std::string(width - name.size(), ' ') + "  file " + expected + ", converter " + actual);
+        json.push_back({{"parameter", name}, {"expected", expected}, {"actual", actual}});
+    }
+    result.data("differences", std::move(json));
+    return lines;
+}
+
+// ---- exchanges ----
+
+void ShowExchange(Result& result, std::string_view sent, const Answer& answer) {
+    result.field({}, "sent", traffic::HexText(sent), {}, " ");
+    result.field("reply_hex", "received", traffic::HexText(answer.reply.bytes), traffic::HexText(answer.reply.bytes),
+                 " ");
+    result.data("meaning", answer.reading.meaning);
+}
+
+Answer HartRequest(Session& session, Result& result, std::string_view frame, int32_t pending, std::string_view what) {
+    try {
+        Answer answer = session.request(frame, {ReplyShape::Kind::Request, pending}, pending, true, what);
+        if (traffic::IsFault(answer.reading.verdict) || answer.reading.verdict == traffic::Verdict::Echo) {
+            result.field({}, "received", traffic::HexText(answer.reply.bytes), {}, " ");
+            result.field({}, "meaning", answer.reading.meaning, {}, " ");
+            throw Failure(code::Unexpected, "no good reply to " + std::string(what) + " (" +
+                                                std::string(traffic::VerdictText(answer.reading.verdict)) + ")");
+        }
+        return answer;
+    } catch (const Failure& failure) {
+        if (failure.code() == code::NoReply) {
+            throw Failure(code::HartSilent, std::string(failure.what()) + kTransparentReminder);
+        }
+        throw;
+    }
+}
+
+void DefineHartAddressing(CLI::App& app, HartAddressing& addressing) {
+    app.add_option("--preambles", addressing.preambles, "preamble length of the request (default 5)");
+    app.add_flag("--secondary", addressing.secondary, "address as a secondary master");
+}
+
+void CheckHartAddressing(const HartAddressing& addressing) {
+    hart::IdentityQueryFrame(addressing.preambles, addressing.address, !addressing.secondary);
+}
+
+hart::IdentityReply HartIdentity(Session& session, Result& result, const HartAddressing& addressing,
+                                 hart::HartIdentity& identity) {
+    const auto frame = hart::IdentityQueryFrame(addressing.preambles, addressing.address, !addressing.secondary);
+    const Answer answer = HartRequest(session, result, tools::asText(frame), traffic::pending::HartIdentity,
+                                      "HART command 0 (identity)");
+    const auto block = tools::bytesOf(answer.reply.bytes);
+    const auto reply = hart::DecodeIdentityReply(block, std::min<std::size_t>(block.size(), 255));
+    if (!reply) {
+        throw Failure(code::Unexpected, "the reply to HART command 0 holds no identity: " + answer.reading.meaning);
+    }
+    hart::StoreIdentity(*reply, identity);
+    identity.pollingAddress = static_cast<uint8_t>(addressing.address);
+    return *reply;
+}
+
+// ---- what the user gives ----
+
+profile::Backup ReadBackupFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        throw Failure(code::BadFile, "cannot read " + path);
+    }
+    std::stringstream text;
+    text << file.rdbuf();
+    try {
+        return profile::ReadBackup(text.str());
+    } catch (const profile::FileError& error) {
+        throw Failure(error.kind() == profile::FileError::Kind::NotABackup ? code::BadFile : code::Usage,
+                      path + ": " + error.what());
+    }
+}
+
+std::string HexArgument(const std::string& text, int maximum, std::string_view example) {
+    std::string upper;
+    for (const char c : text) {
+        upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    const auto begin = upper.find_first_not_of(' ');
+    upper = begin == std::string::npos ? std::string() : upper.substr(begin, upper.find_last_not_of(' ') - begin + 1);
+    const hart::HexBytes parsed = hart::ParseHexBytes(upper, maximum + 1);
+    const std::string bytes(tools::asText(parsed.bytes));
+    // Pairs only, every one of them: ParseHexBytes alone would cut "5151" to its first pair unsaid.
+    if (!parsed.ok() || traffic::HexText(bytes) != upper) {
+        throw Failure(code::Usage, "'" + text + "' is not hex byte text: pairs of hex digits separated by single "
+                                                "blanks, e.g. \"" + std::string(example) + "\"");
+    }
+    if (parsed.bytes.size() > static_cast<std::size_t>(maximum)) {
+        throw Failure(code::Usage, "'" + text + "' holds more than " + std::to_string(maximum) + " bytes");
+    }
+    return bytes;
+}
+
+void FileCommand::define(CLI::App& app) {
+    app.add_option("-i,--input", file_, "configuration FILE (from backup or the window)")->type_name("FILE")->required();
+}
+
+void FileCommand::prepare(const Globals&) {
+    backup_ = ReadBackupFile(file_);
+}
+
+int CompareWithFile(Session& session, Result& result, const std::string& fileName, const profile::Backup& file,
+                    bool list) {
+    const Configuration& expected = file.values;
+    const std::vector<std::size_t> compared = PresentIn(expected);
+    const ReadResult read = ReadConverter(session, QueriesFor(compared));
+    const auto problems = ProblemsFor(read.problems, compared);
+    if (!problems.empty()) {
+        Unexpected(result, problems, "the converter's values cannot all be read");
+    }
+    const auto lines = Differences(result, profile::Compare(expected, read.values));
+    result.data("compared", compared.size());
+    if (list) {
+        for (const std::string& line : lines) {
+            result.line(line);
+        }
+    }
+    if (lines.empty()) {
+        result.line("matches " + fileName + " (" + std::to_string(compared.size()) + " parameters)");
+        return code::Done;
+    }
+    result.line(std::to_string(lines.size()) + " of " + std::to_string(compared.size()) + " parameters differ from " +
+                fileName);
+    return code::Differences;
+}
+
+} // namespace cli

@@ -1,0 +1,112 @@
+// The steps vx538's commands share: reading the converter's values, sending set commands, HART
+// requests, reading files and typed bytes, and putting what they found into a command's result.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "cli/Command.h"
+#include "cli/Result.h"
+#include "cli/Session.h"
+#include "hart/HartReplies.h"
+#include "profile/BackupFile.h"
+#include "profile/Configuration.h"
+
+namespace cli {
+
+// Text frames as they stand; a frame with other bytes (read meter commands, HART, noise) as hex pairs.
+std::string FrameText(std::string_view frame);
+std::string NameOf(std::size_t parameter);
+
+// ---- the converter's values ----
+
+// The queries that report the given parameters, in the order a backup sends them.
+std::vector<profile::Query> QueriesFor(const std::vector<std::size_t>& parameters);
+std::vector<std::size_t> AllParameters(bool restorableOnly);
+// The restorable parameters `values` has.
+std::vector<std::size_t> PresentIn(const profile::Configuration& values);
+
+struct ReadResult {
+    profile::Configuration values;
+    std::vector<std::string> problems;
+    std::vector<std::pair<std::string, std::string>> replies; // query key, raw reply
+};
+ReadResult ReadConverter(Session& session, const std::vector<profile::Query>& queries);
+
+// The problems that concern the given parameters, or their queries as a whole.
+std::vector<std::string> ProblemsFor(const std::vector<std::string>& problems,
+                                     const std::vector<std::size_t>& parameters);
+// Ends the command with Unexpected, the problems listed under `what`.
+[[noreturn]] void Unexpected(Result& result, const std::vector<std::string>& problems, std::string_view what);
+
+// The values of the given parameters: "name = value" for people, "parameters" for scripts.
+void ShowValues(Result& result, const profile::Configuration& values, const std::vector<std::size_t>& parameters);
+
+// ---- set commands ----
+
+// Sends one set command and notes it; Failure(Unexpected) when the converter refuses it.
+Answer SendSet(Session& session, Result& result, const std::string& frame, std::string_view title);
+
+// The one set frame of a command (reset, factory, the output tests), sent and shown with its reply.
+void SendOne(Session& session, Result& result, const std::string& frame, std::string_view title);
+
+// Sends the planned frames, listed as "sent"; when the RS485 settings the line runs at change, the
+// line follows them (the converter answers the next request at its new speed).
+void SendPlan(Session& session, Result& result, const std::vector<profile::PlannedFrame>& plan,
+              const profile::Configuration& current, const profile::Configuration& target);
+
+// The differences as lines for people ("name  file X, converter Y") and "differences" for scripts;
+// the lines are returned, for the command to print or to put into its failure.
+std::vector<std::string> Differences(Result& result, const std::vector<profile::Difference>& differences);
+
+// ---- exchanges ----
+
+// A request and the block that answered it, as hex, with what the block means.
+void ShowExchange(Result& result, std::string_view sent, const Answer& answer);
+
+// A HART request through the converter: no reply means the instrument (or the converter) is
+// silent (Failure(HartSilent)), a reply that is no good one Failure(Unexpected).
+Answer HartRequest(Session& session, Result& result, std::string_view frame, int32_t pending, std::string_view what);
+
+struct HartAddressing {
+    std::string preambles = "5";
+    int address = 0;
+    bool secondary = false;
+};
+// --preambles and --secondary of the hart commands.
+void DefineHartAddressing(CLI::App& app, HartAddressing& addressing);
+// Usage when the preamble length is none the window offers.
+void CheckHartAddressing(const HartAddressing& addressing);
+// HART command 0; fills `identity` for requests addressed by it.
+hart::IdentityReply HartIdentity(Session& session, Result& result, const HartAddressing& addressing,
+                                 hart::HartIdentity& identity);
+
+// ---- what the user gives ----
+
+profile::Backup ReadBackupFile(const std::string& path);
+// Bytes typed as hex byte text ("51 51 51 23", either letter case), at most `maximum` of them;
+// Failure(Usage) naming `example` otherwise.
+std::string HexArgument(const std::string& text, int maximum, std::string_view example);
+
+// A command that works from a configuration file (-i FILE), read and checked whole before any port
+// is opened.
+class FileCommand : public Command {
+public:
+    void define(CLI::App& app) override;
+    void prepare(const Globals& globals) override;
+
+protected:
+    std::string file_;
+    profile::Backup backup_;
+};
+
+// Reads the parameters the file has and compares: Done when they match, Differences otherwise (the
+// differing lines listed when `list`).
+int CompareWithFile(Session& session, Result& result, const std::string& fileName, const profile::Backup& file,
+                    bool list);
+
+} // namespace cli

@@ -1,0 +1,74 @@
+// One rule for "the reply is whole", checked against the simulated converter (written apart from
+// config/ and traffic/): every cut of a query's reply reads as cut and tells a reader to wait for the
+// rest; the whole reply reads good, and the parameter table's decoder finds every value in it.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "profile/Configuration.h"
+#include "sim/Converter.h"
+#include "tools/Conversions.h"
+#include "traffic/Interpreter.h"
+
+namespace {
+
+using traffic::ReplyEnd;
+using traffic::Verdict;
+
+std::span<const uint8_t> bytesOf(std::string_view text) {
+    return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
+}
+
+traffic::Reading readAgainst(std::string_view request, std::string_view block, int32_t pending) {
+    return traffic::Read(bytesOf(block), traffic::Direction::Received, pending, bytesOf(request));
+}
+
+TEST(WholeReply, AQueryReplyIsGoodExactlyWhenEveryFieldItsDecoderReadsIsThere) {
+    sim::Converter converter;
+    // Values that make the replies' widest fields: a read meter command, a float of every digit.
+    for (const char* frame : {"QQS#CAMD01:1<04,\x76\x89\xFD\xAD", "QQS#DA2:2,47F12000,C0000000#", "QQS#ADR:247#"}) {
+        ASSERT_TRUE(converter.handleText(frame).ends_with(":OK#")) << frame;
+    }
+    for (const profile::Query query : profile::kQueries) {
+        const std::string request = profile::QueryFrame(query);
+        const int32_t pending = traffic::QueryPending(profile::QueryKey(query));
+        const std::string whole = converter.handleText(request);
+        SCOPED_TRACE(whole);
+        for (std::size_t n = 1; n < whole.size(); ++n) {
+            const traffic::Reading cut = readAgainst(request, whole.substr(0, n), pending);
+            EXPECT_EQ(cut.verdict, Verdict::Cut) << n << ": " << cut.meaning;
+            EXPECT_EQ(traffic::ReplyEndOf(cut), ReplyEnd::Partial) << n;
+        }
+        for (const std::string& block : {whole, "\x01\xFF" + whole}) {
+            const traffic::Reading reading = readAgainst(request, block, pending);
+            EXPECT_EQ(reading.verdict, Verdict::Good) << reading.meaning;
+            EXPECT_EQ(traffic::ReplyEndOf(reading), ReplyEnd::Whole);
+            EXPECT_EQ(traffic::Read(bytesOf(block), traffic::Direction::Received, pending).verdict, Verdict::Good)
+                << "without the request too";
+        }
+        profile::Configuration values;
+        const auto problems = profile::DecodeReply(query, whole, values);
+        EXPECT_TRUE(problems.empty()) << problems.front();
+        for (std::size_t p = 0; p < profile::ParameterCount(); ++p) {
+            EXPECT_EQ(values.has(p), profile::Parameters()[p].query == query) << profile::Parameters()[p].name;
+        }
+    }
+}
+
+TEST(WholeReply, AReadMeterCommandIsAsLongAsItsCountSays) {
+    const struct {
+        const char* reply;
+        Verdict verdict;
+    } rows[] = {
+        {"QQQ#QX3:HART0:1,1,00,5,010;CAMD01:1<04,76 89 FD AD;CAMD02:0<00,#", Verdict::Good},
+        {"QQQ#QX3:HART0:1,1,00,5,010;CAMD02:0<00,;CAMD01:1<04,76 89 FD#", Verdict::Cut},
+        // A count that is no number leaves the decoder its head alone to read, and to refuse.
+        {"QX3 HART0:1,1,00,5,010 CAMD01:1<x4,# CAMD02:0<00,#", Verdict::Good},
+    };
+    for (const auto& row : rows) {
+        const traffic::Reading reading = readAgainst("QQQ#QX3#", row.reply, traffic::pending::CustomHart);
+        EXPECT_EQ(reading.verdict, row.verdict) << reading.meaning;
+    }
+}
+
+} // namespace
