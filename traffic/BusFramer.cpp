@@ -815,7 +815,9 @@ void BusFramer::give(BusFrame frame, std::vector<BusFrame>& out) {
                answers(*waiting_, frame.bytes, frame.kind, frame.role)) {
         frame.request = waiting_->bytes;
         frame.requestNumber = waiting_->number;
-        frame.replyUs = frame.startUs - waiting_->endUs;
+        // Delivery times only bound the line times from above: bytes of one delivery may be put a
+        // little early, never a reply before its request.
+        frame.replyUs = std::max<int64_t>(0, frame.startUs - waiting_->endUs);
         waiting_.reset();
     }
     out.push_back(std::move(frame));

@@ -65,9 +65,10 @@ struct BusLine {
     // One character on the line (start, data, parity and stop bits) in microseconds; 0 when the
     // line's speed is not known, which leaves delivery times as they are and shows no gaps.
     int64_t characterUs = 0;
-    // A pause this long ends a frame still incomplete: what a USB adapter's delivery cannot stretch
-    // a frame by. Frames are found by content, so it only bounds how long bytes are held back.
-    int64_t quietUs = 200'000;
+    // A pause this long ends a frame still incomplete: more than a USB adapter's delivery (or a busy
+    // machine) stretches a frame by. Frames are found by content, so it only bounds how long bytes
+    // are held back before they are shown as noise.
+    int64_t quietUs = 500'000;
 
     // 10 bits a character without parity, 11 with (8 data bits, 1 stop bit).
     static BusLine ForBaud(uint32_t baud, bool parity);

@@ -117,7 +117,9 @@ Reading ReadingOf(const Event& event) {
         return {event.note};
     }
     if (isBus(event.kind)) {
-        return ReadBusFrame(busFrameOf(event));
+        Reading reading = ReadBusFrame(busFrameOf(event));
+        reading.meaning.insert(0, event.note);
+        return reading;
     }
     const Direction direction = event.kind == EventKind::Received ? Direction::Received : Direction::Sent;
     const auto* bytes = reinterpret_cast<const uint8_t*>(event.bytes.data());

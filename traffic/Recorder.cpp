@@ -87,8 +87,9 @@ void Recorder::port(EventKind kind, std::string_view description, Stamp when) {
     lastRequest_.reset();
 }
 
-void Recorder::bus(const BusFrame& frame, std::string_view source, int64_t wallMs) {
+Event BusEvent(const BusFrame& frame, std::string_view source, int64_t wallMs) {
     Event event;
+    event.wallTimeMs = wallMs;
     event.kind = frame.role == BusRole::Request ? EventKind::BusRequest
                  : frame.role == BusRole::Reply ? EventKind::BusReply
                                                 : EventKind::BusNoise;
@@ -100,7 +101,11 @@ void Recorder::bus(const BusFrame& frame, std::string_view source, int64_t wallM
         event.request = std::make_shared<const std::string>(frame.request->begin(), frame.request->end());
         event.sinceRequestMs = frame.replyUs / 1000;
     }
-    record(std::move(event), {wallMs, 0}, false);
+    return event;
+}
+
+void Recorder::bus(const BusFrame& frame, std::string_view source, int64_t wallMs) {
+    record(BusEvent(frame, source, wallMs), {wallMs, 0}, false);
 }
 
 void Recorder::busPort(EventKind kind, std::string_view source, std::string_view description, Stamp when) {

@@ -23,6 +23,9 @@ struct Stamp {
 };
 Stamp Now();
 
+// A frame heard on another port (`source`) at `wallMs`, as an event of the log.
+Event BusEvent(const BusFrame& frame, std::string_view source, int64_t wallMs);
+
 class Recorder {
 public:
     explicit Recorder(std::size_t capacity = kMaxEvents) : log_(capacity) {}
