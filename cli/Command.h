@@ -28,6 +28,7 @@ struct Globals {
     std::string parity = "none";
     int timeoutMs = 1000;
     int gapMs = 50;
+    bool gapGiven = false; // --gap given: used for every port, network or not (see DefaultGap)
     int retries = 0;
     bool json = false;
     std::string log;

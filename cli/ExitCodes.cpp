@@ -18,9 +18,11 @@ constexpr ExitCode kCodes[] = {
      "the HART instrument did not answer (the converter passes HART only in transparent mode)"},
     {code::ModbusFault, "MODBUS fault", "the MODBUS reply failed its CRC or is an exception"},
     {code::BadFile, "bad file", "a file that cannot be read or is not a configuration file"},
-    {code::Internal, "internal error", "vx538 itself failed on that port (a fault of the program: please report it)"},
+    {code::Internal, "internal error",
+     "vx538 itself failed on that port (a fault of the program: please report it)"},
     {code::Mixed, "mixed",
-     "several ports failed in different ways (otherwise several ports give 0 only if all gave 0, else the code "
+     "several ports failed in different ways (otherwise several ports give 0 only if all gave 0, else the "
+     "code "
      "all failed ports share)"},
     {code::Interrupted, "interrupted", "interrupted (Ctrl+C); the ports' settings are put back"},
 };

@@ -21,13 +21,18 @@ namespace cli {
 using Millis = std::chrono::milliseconds;
 
 struct LineOptions {
-    std::string port;                     // as typed: "COM3", "ttyUSB0", "/dev/ttyUSB0"
+    std::string port; // as typed: "COM3", "ttyUSB0", "/dev/ttyUSB0"
     uint32_t baud = 9600;
     serial::TParity parity = serial::TParity::None;
     Millis timeout{1000}; // for the first byte of a reply
     Millis gap{50};       // silence that ends a reply whose end cannot be told from its bytes
     int retries = 0;      // resends of a query that got no reply
 };
+
+// The silence that ends a reply whose end its bytes do not show, unless --gap says otherwise: 50 ms on
+// a local line; 300 ms on a network port, where a server that gathers small writes (Nagle) can hold
+// the second part of one reply for a round trip (200 ms on a link with 100 ms of delay each way).
+Millis DefaultGap(const std::string& port);
 
 // "none", "odd", "even" (the names of --parity and of rs485.parity's values), "mark", "space".
 std::optional<serial::TParity> ParityNamed(std::string_view name);
@@ -97,8 +102,8 @@ public:
     LineObserver observer;
 
 private:
-    Reply readReply(const ReplyShape& shape, std::string_view request, std::chrono::steady_clock::time_point written,
-                    Millis frameTime);
+    Reply readReply(const ReplyShape& shape, std::string_view request,
+                    std::chrono::steady_clock::time_point written, Millis frameTime);
     bool write(std::string_view frame);
     void discardStale();
     Millis characterTime(std::size_t count) const;

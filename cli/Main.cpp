@@ -28,8 +28,8 @@ struct PortOutcome {
 class Printer {
 public:
     Printer(const Environment& environment, const Globals& globals)
-        : env_(environment), json_(globals.json), many_(globals.ports.size() > 1), total_(globals.ports.size()),
-          progress_(many_ && environment.progress) {}
+        : env_(environment), json_(globals.json), many_(globals.ports.size() > 1),
+          total_(globals.ports.size()), progress_(many_ && environment.progress) {}
 
     void port(const std::string& port, const std::string& path, double seconds, const Result& result) {
         const std::lock_guard lock(mutex_);
@@ -60,7 +60,8 @@ public:
             }
             env_.out << result.text();
             if (!result.error.empty()) {
-                (many_ ? env_.out : env_.err) << (many_ ? "error: " : "vx538: " + port + ": ") << result.error << "\n";
+                (many_ ? env_.out : env_.err)
+                    << (many_ ? "error: " : "vx538: " + port + ": ") << result.error << "\n";
             }
             env_.out << std::flush;
         }
@@ -154,7 +155,7 @@ private:
             options.baud = globals_.baud;
             options.parity = ParityNamed(globals_.parity).value_or(serial::TParity::None);
             options.timeout = Millis(globals_.timeoutMs);
-            options.gap = Millis(globals_.gapMs);
+            options.gap = globals_.gapGiven ? Millis(globals_.gapMs) : DefaultGap(port);
             options.retries = globals_.retries;
             Session session(options, stop, log_);
             path = session.line().path();

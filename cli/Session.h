@@ -65,7 +65,8 @@ public:
 
     // Sends one of the configuration queries and decodes its reply into `values`. Problems with the
     // reply are returned (the caller decides whether they end the command).
-    std::vector<std::string> query(profile::Query query, profile::Configuration& values, std::string* raw = nullptr);
+    std::vector<profile::Problem> query(profile::Query query, profile::Configuration& values,
+                                        std::string* raw = nullptr);
 
 private:
     LineOptions options_;
@@ -74,8 +75,5 @@ private:
     traffic::Recorder recorder_{1};
     std::string lastRequest_;
 };
-
-// The pending command code the window records for a query's reply.
-int32_t PendingFor(profile::Query query);
 
 } // namespace cli

@@ -2,6 +2,7 @@
 // scripts/screenshot.sh (VX538_BINARY=build/tests/app/window_scenes):
 //   VX538_SCENE=menu    the header's configuration menu open
 //   VX538_SCENE=modbus  the status line after a MODBUS test on the "Modbus Parameter Configuration" tab
+//   VX538_SCENE=network the port opened as rfc2217:// through ser2net, after "System Parameters"
 //   VX538_SCENE=bus     the traffic monitor listening on the simulator's tap (a second port) beside
 //                       the window's own exchange; VX538_SCENE_OUT saves the monitor's window
 // It ends by itself after a few seconds, or at SIGTERM (which the script sends), stopping the simulator. Under Xvfb without a window manager
@@ -9,6 +10,7 @@
 // window as it draws itself, with the open menu drawn where it stands, as a PNG.
 #include <csignal>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 #include <unistd.h>
@@ -28,6 +30,7 @@
 #include "app/TrafficMonitor.h"
 #include "app/TrafficWindow.h"
 #include "app/VX538AB.h"
+#include "tests/support/Ser2netProcess.h"
 #include "tests/support/SimProcess.h"
 
 namespace {
@@ -67,8 +70,13 @@ int main(int argc, char** argv) {
     const std::string tap = "/tmp/vx538-scene-tap-" + std::to_string(::getpid());
     testsupport::SimProcess sim(VX538_SIM_PATH, which == "bus" ? std::vector<std::string>{"--tap", tap, "--noise"}
                                                                 : std::vector<std::string>{});
+    std::unique_ptr<testsupport::Ser2netProcess> server;
+    if (which == "network") {
+        server = std::make_unique<testsupport::Ser2netProcess>(
+            std::vector<testsupport::Ser2netProcess::Device>{{sim.path(), true}});
+    }
     TForm1 form;
-    form.SetPortName(QString::fromStdString(sim.path()));
+    form.SetPortName(QString::fromStdString(server ? server->url() : sim.path()));
     form.show();
     form.findChild<QPushButton*>(QStringLiteral("Button1"))->click();
 
@@ -85,6 +93,8 @@ int main(int argc, char** argv) {
             form.findChild<QTabWidget*>(QStringLiteral("PageControl1"))->setCurrentIndex(0);
             form.findChild<QPushButton*>(QStringLiteral("Button23"))->click();
         });
+    } else if (which == "network") {
+        QTimer::singleShot(300, &form, [&form] { form.findChild<QPushButton*>(QStringLiteral("Button23"))->click(); });
     } else if (which == "modbus") {
         form.findChild<QTabWidget*>(QStringLiteral("PageControl1"))->setCurrentIndex(2);
         QTimer::singleShot(300, &form, [&form] { form.findChild<QPushButton*>(QStringLiteral("Button4"))->click(); });
