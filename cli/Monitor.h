@@ -28,8 +28,8 @@ struct MonitorOptions {
 };
 
 struct MonitorOutcome {
-    bool ended = false;  // listened until Ctrl+C, --duration or the replay's end
-    bool failed = false; // could not start (port, file), or the port went away: `error` says why
+    bool ended = false;   // listened until Ctrl+C, --duration or the replay's end
+    bool failed = false;  // could not start (port, file), or the port went away: `error` says why
     bool badFile = false; // the replay is no raw capture or does not read to its end
     std::string error;
     traffic::BusSummary summary;
@@ -46,7 +46,8 @@ MonitorOutcome RunMonitor(const MonitorOptions& options, const serial::EventFd& 
 std::string FrameText(const traffic::BusFrame& frame, const traffic::Reading& reading, int64_t epochUs);
 // The same for scripts, with a MODBUS read reply's registers and each pair of them as a float in both
 // word orders.
-nlohmann::ordered_json FrameJson(const traffic::BusFrame& frame, const traffic::Reading& reading, int64_t epochUs);
+nlohmann::ordered_json FrameJson(const traffic::BusFrame& frame, const traffic::Reading& reading,
+                                 int64_t epochUs);
 
 // The summary for people: a table, one device a row.
 std::string SummaryText(const traffic::BusSummary& summary);
