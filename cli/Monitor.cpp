@@ -106,8 +106,9 @@ public:
                 report(log_.writeLine(traffic::TextLine(traffic::BusEvent(frame, source_, epochUs / 1000))));
             }
             if (options_.json) {
-                out_ << FrameJson(frame, reading, epochUs).dump(-1, ' ', false, Json::error_handler_t::replace)
-                     << '\n';
+                out_
+                    << FrameJson(frame, reading, epochUs).dump(-1, ' ', false, Json::error_handler_t::replace)
+                    << '\n';
             } else {
                 out_ << FrameText(frame, reading, epochUs) << '\n';
             }
@@ -291,7 +292,8 @@ std::string SummaryText(const traffic::BusSummary& summary) {
         }
         std::snprintf(row, sizeof row, "%-22s %9llu %8llu %11llu %11llu %9llu  %s\n", d.device.c_str(),
                       static_cast<unsigned long long>(d.requests), static_cast<unsigned long long>(d.replies),
-                      static_cast<unsigned long long>(d.exceptions), static_cast<unsigned long long>(d.crcErrors),
+                      static_cast<unsigned long long>(d.exceptions),
+                      static_cast<unsigned long long>(d.crcErrors),
                       static_cast<unsigned long long>(d.withoutReply), times.c_str());
         text += row;
     }
@@ -301,8 +303,9 @@ std::string SummaryText(const traffic::BusSummary& summary) {
 Json SummaryJson(const traffic::BusSummary& summary) {
     Json devices = Json::array();
     for (const traffic::BusDeviceCounts& d : summary.devices()) {
-        Json device = {{"device", d.device},         {"requests", d.requests},    {"replies", d.replies},
-                       {"exceptions", d.exceptions}, {"crc_errors", d.crcErrors}, {"without_reply", d.withoutReply}};
+        Json device = {{"device", d.device},        {"requests", d.requests},
+                       {"replies", d.replies},      {"exceptions", d.exceptions},
+                       {"crc_errors", d.crcErrors}, {"without_reply", d.withoutReply}};
         if (d.timedReplies > 0) {
             device["reply_ms"] = {{"min", millisecondsValue(d.minReplyUs)},
                                   {"mean", d.meanReplyUs() / 1000},

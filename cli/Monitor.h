@@ -53,7 +53,8 @@ MonitorOutcome RunMonitor(const MonitorOptions& options, const serial::EventFd& 
 std::string FrameText(const traffic::BusFrame& frame, const traffic::Reading& reading, int64_t epochUs);
 // The same for scripts, with a MODBUS read reply's registers and each pair of them as a float in both
 // word orders.
-nlohmann::ordered_json FrameJson(const traffic::BusFrame& frame, const traffic::Reading& reading, int64_t epochUs);
+nlohmann::ordered_json FrameJson(const traffic::BusFrame& frame, const traffic::Reading& reading,
+                                 int64_t epochUs);
 
 // The summary for people: a table, one device a row.
 std::string SummaryText(const traffic::BusSummary& summary);

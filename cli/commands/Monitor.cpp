@@ -20,10 +20,11 @@ public:
                "then a summary per device";
     }
     void define(CLI::App& app) override {
-        app.footer("The port is opened read-only: nothing can be transmitted. One line per frame (with --json one "
-                   "object,\nthe summary last): time, direction, reply time, bytes, meaning and verdict. Ctrl+C "
-                   "or --duration\nends it with the summary (exit status 0); 3 when the port cannot be opened "
-                   "or goes away,\n8 when a file cannot be written or the replay does not read.\n");
+        app.footer(
+            "The port is opened read-only: nothing can be transmitted. One line per frame (with --json one "
+            "object,\nthe summary last): time, direction, reply time, bytes, meaning and verdict. Ctrl+C "
+            "or --duration\nends it with the summary (exit status 0); 3 when the port cannot be opened "
+            "or goes away,\n8 when a file cannot be written or the replay does not read.\n");
         app.add_option("--duration", options_.seconds, "stop after S seconds (default: at Ctrl+C)")
             ->type_name("S")
             ->check(CLI::PositiveNumber);
@@ -55,7 +56,8 @@ public:
         }
         using End = MonitorOutcome::End;
         const MonitorOutcome outcome = RunMonitor(options, env.stop, env.out, env.err);
-        if (outcome.end == End::CannotOpen || outcome.end == End::CannotWrite || outcome.end == End::CannotRead) {
+        if (outcome.end == End::CannotOpen || outcome.end == End::CannotWrite ||
+            outcome.end == End::CannotRead) {
             env.err << "vx538: " << outcome.error << "\n";
             return outcome.end == End::CannotOpen ? code::PortUnusable : code::BadFile;
         }

@@ -31,7 +31,8 @@ std::vector<Row> rows(const traffic::EventLog& log) {
     std::vector<Row> out;
     for (std::size_t i = 0; i < log.size(); ++i) {
         const traffic::Event& e = log.at(i);
-        out.push_back({traffic::ColumnText(e, traffic::Column::Source), traffic::ColumnText(e, traffic::Column::Direction),
+        out.push_back({traffic::ColumnText(e, traffic::Column::Source),
+                       traffic::ColumnText(e, traffic::Column::Direction),
                        traffic::ColumnText(e, traffic::Column::Hex), traffic::Meaning(e)});
     }
     return out;
@@ -66,7 +67,8 @@ TEST(BusListen, TheTapsFramesJoinTheTableBesideTheWindowsOwn) {
     listen->click();
     auto* dialog = window.findChild<app::ListenDialog*>(QStringLiteral("ListenDialog"));
     ASSERT_TRUE(dialog);
-    dialog->findChild<QComboBox*>(QStringLiteral("ListenPort"))->setCurrentText(QString::fromStdString(tap.string()));
+    dialog->findChild<QComboBox*>(QStringLiteral("ListenPort"))
+        ->setCurrentText(QString::fromStdString(tap.string()));
     dialog->findChild<QPushButton*>(QStringLiteral("ListenStart"))->click();
     ASSERT_TRUE(waitUntil([&] { return listen->text() == QStringLiteral("Stop Listening"); }, 2s))
         << (h.messageTexts().empty() ? std::string() : h.messageTexts().front().toStdString());

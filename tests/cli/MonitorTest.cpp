@@ -110,7 +110,8 @@ std::optional<bool> openedReadOnly(int pid, const fs::path& link) {
         if (fs::read_symlink(fd.path(), error) != target) {
             continue;
         }
-        const std::string info = readFile("/proc/" + std::to_string(pid) + "/fdinfo/" + fd.path().filename().string());
+        const std::string info =
+            readFile("/proc/" + std::to_string(pid) + "/fdinfo/" + fd.path().filename().string());
         const std::size_t at = info.find("flags:");
         const long flags = std::stol(info.substr(at + 6), nullptr, 8);
         return (flags & O_ACCMODE) == O_RDONLY;
@@ -141,7 +142,8 @@ protected:
         }
         simOptions.push_back(path("tap").string());
         SimProcess sim(VX538_SIM_PATH, simOptions);
-        std::vector<std::string> arguments = {"monitor", "-p", path("tap").string(), "--baud", "115200", "--json"};
+        std::vector<std::string> arguments = {"monitor", "-p",     path("tap").string(),
+                                              "--baud",  "115200", "--json"};
         arguments.insert(arguments.end(), monitorOptions.begin(), monitorOptions.end());
         Child monitor(VX538_PATH, arguments, path("monitor.out"), path("monitor.err"));
         EXPECT_TRUE(within(10s, [&] { return monitor.err().find("listening on") != std::string::npos; }))
@@ -150,16 +152,18 @@ protected:
 
         // A reply timeout of 10 s: a busy machine's late reply is waited for, never polled over.
         Child mbpoll("/usr/bin/mbpoll",
-                     {"-m", "rtu", "-b", "115200", "-P", "none", "-a", "1", "-t", "4:float", "-B", "-r", "3", "-c",
-                      "8", "-l", pollMs, "-o", "10", sim.path()},
+                     {"-m", "rtu", "-b", "115200", "-P", "none", "-a",   "1",  "-t", "4:float",
+                      "-B", "-r",  "3",  "-c",     "8",  "-l",   pollMs, "-o", "10", sim.path()},
                      path("mbpoll.out"), path("mbpoll.err"));
-        EXPECT_TRUE(within(60s, [&] {
-            const std::string heard = monitor.out();
-            if (meanwhile) {
-                meanwhile(heard);
-            }
-            return enough(heard);
-        })) << "the monitor heard " << count(monitor.out(), "\"direction\":\"reply\"") << " replies";
+        EXPECT_TRUE(within(60s,
+                           [&] {
+                               const std::string heard = monitor.out();
+                               if (meanwhile) {
+                                   meanwhile(heard);
+                               }
+                               return enough(heard);
+                           }))
+            << "the monitor heard " << count(monitor.out(), "\"direction\":\"reply\"") << " replies";
         // mbpoll's own status says whether its polls all succeeded; here it only has to end.
         EXPECT_NE(mbpoll.interrupt(), -1);
         mbpollOut_ = mbpoll.out();
@@ -255,9 +259,8 @@ std::function<bool(const std::string&)> replies(int n) {
 }
 
 TEST_F(Monitor, MbpollPollingTheSimulatorIsHeardWholeAndTsharkDecodesTheSame) {
-    std::vector<Json> lines = listenWhileMbpollPolls({}, {"--pcap", path("bus.pcap").string(), "--raw",
-                                                          path("bus.raw").string()},
-                                                     "11", replies(200));
+    std::vector<Json> lines = listenWhileMbpollPolls(
+        {}, {"--pcap", path("bus.pcap").string(), "--raw", path("bus.raw").string()}, "11", replies(200));
     ASSERT_TRUE(!lines.empty() && lines.back().contains("summary"));
     const Json summary = lines.back()["summary"];
     lines.pop_back();
@@ -275,9 +278,9 @@ TEST_F(Monitor, MbpollPollingTheSimulatorIsHeardWholeAndTsharkDecodesTheSame) {
 
     // tshark, with the user link type mapped to the MODBUS RTU dissector, reads the same frames.
     const testsupport::ProgramResult tshark = testsupport::RunProgram(
-        "/usr/bin/tshark", {"-r", path("bus.pcap").string(), "-o",
-                            R"x(uat:user_dlts:"User 0 (DLT=147)","mbrtu","0","","0","")x", "-T", "fields", "-e",
-                            "mbrtu.unit_id", "-e", "modbus.func_code", "-e", "modbus.regval_uint16"});
+        "/usr/bin/tshark",
+        {"-r", path("bus.pcap").string(), "-o", R"x(uat:user_dlts:"User 0 (DLT=147)","mbrtu","0","","0","")x",
+         "-T", "fields", "-e", "mbrtu.unit_id", "-e", "modbus.func_code", "-e", "modbus.regval_uint16"});
     ASSERT_EQ(tshark.status, 0) << tshark.err;
     std::istringstream decoded(tshark.out);
     std::size_t i = 0;
