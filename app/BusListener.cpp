@@ -23,7 +23,8 @@ const char* parityName(serial::TParity parity) {
 
 } // namespace
 
-BusListener::BusListener(traffic::Recorder& recorder, QObject* parent) : QObject(parent), recorder_(recorder) {
+BusListener::BusListener(traffic::Recorder& recorder, QObject* parent)
+    : QObject(parent), recorder_(recorder) {
     stop_.create();
 }
 
@@ -37,8 +38,9 @@ QString BusListener::start(const QByteArray& port, uint32_t baud, serial::TParit
     const serial::OpenOutcome opened = listen->open();
     if (opened.result != serial::OpenResult::Opened) {
         return QStringLiteral("%1 cannot be opened to listen: %2")
-            .arg(QString::fromLocal8Bit(listen->path().c_str()),
-                 QString::fromLocal8Bit(opened.reason.empty() ? "not a serial port." : opened.reason.c_str()));
+            .arg(
+                QString::fromLocal8Bit(listen->path().c_str()),
+                QString::fromLocal8Bit(opened.reason.empty() ? "not a serial port." : opened.reason.c_str()));
     }
     stop_.drain();
     listen_ = std::move(listen);
@@ -70,7 +72,8 @@ QString BusListener::start(const QByteArray& port, uint32_t baud, serial::TParit
                 }
             });
         if (end == traffic::BusListen::End::Lost) {
-            QMetaObject::invokeMethod(this, [this, generation] { ended(generation, true); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this, generation] { ended(generation, true); }, Qt::QueuedConnection);
         }
     });
     emit listeningChanged(true);

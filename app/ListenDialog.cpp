@@ -30,10 +30,11 @@ ListenDialog::ListenDialog(QWidget* parent) : QDialog(parent) {
     parity_->setObjectName(QStringLiteral("ListenParity"));
     parity_->addItems({QStringLiteral("None"), QStringLiteral("Odd"), QStringLiteral("Even")});
 
-    auto* note = new QLabel(QStringLiteral("The port is opened read-only: nothing is ever sent on it. Its frames "
-                                           "join the table with the port as their source; this window's own "
-                                           "port is not touched."),
-                            this);
+    auto* note =
+        new QLabel(QStringLiteral("The port is opened read-only: nothing is ever sent on it. Its frames "
+                                  "join the table with the port as their source; this window's own "
+                                  "port is not touched."),
+                   this);
     note->setWordWrap(true);
     problem_ = new QLabel(this);
     problem_->setObjectName(QStringLiteral("ListenProblem"));
@@ -54,7 +55,8 @@ ListenDialog::ListenDialog(QWidget* parent) : QDialog(parent) {
     layout->addWidget(note);
     layout->addWidget(problem_);
     layout->addWidget(buttons);
-    for (QWidget* field : {static_cast<QWidget*>(port_), static_cast<QWidget*>(baud_), static_cast<QWidget*>(parity_)}) {
+    for (QWidget* field :
+         {static_cast<QWidget*>(port_), static_cast<QWidget*>(baud_), static_cast<QWidget*>(parity_)}) {
         field->setAccessibleName(qobject_cast<QLabel*>(form->labelForField(field))->text().chopped(1));
     }
 }

@@ -290,12 +290,13 @@ Shape textFrame(Bytes b) {
         if (n < head.size()) {
             return incomplete(head.size());
         }
-        const std::string_view meter = kMeterCommandShape.substr(0, std::min(b.size(), kMeterCommandShape.size()));
+        const std::string_view meter =
+            kMeterCommandShape.substr(0, std::min(b.size(), kMeterCommandShape.size()));
         if (meter.size() > 8 && asText(b.first(8)) == kMeterCommandShape.substr(0, 8)) {
             for (std::size_t i = 8; i < meter.size(); ++i) {
                 const char shape = meter[i];
                 const auto c = static_cast<char>(b[i]);
-                const bool fits = shape == 'd' ? (c >= '0' && c <= '9')
+                const bool fits = shape == 'd'   ? (c >= '0' && c <= '9')
                                   : shape == 'n' ? (c == '1' || c == '2')
                                                  : c == shape;
                 if (!fits) {
@@ -357,8 +358,7 @@ bool answers(const BusFramer::Waiting& waiting, Bytes reply, BusKind kind, BusRo
         const HartHead r = readHartHeader(reply);
         const HartHead q = readHartHeader(request);
         return r.header.type() == HartFrameType::SlaveToMaster && r.shape.is == Shape::Is::Known &&
-               q.shape.is == Shape::Is::Known &&
-               reply[r.header.commandAt] == request[q.header.commandAt] &&
+               q.shape.is == Shape::Is::Known && reply[r.header.commandAt] == request[q.header.commandAt] &&
                sameHartAddress(reply, r.header, request, q.header);
     }
     case BusKind::Text: {
@@ -424,7 +424,8 @@ Outcome matchHead(Bytes b, bool final, const std::optional<BusFramer::Waiting>& 
     const uint8_t first = b[0];
     if (first == kHartPreamble) {
         const HartHead head = readHartHeader(b);
-        const BusRole role = head.header.type() == HartFrameType::MasterToSlave ? BusRole::Request : BusRole::Reply;
+        const BusRole role =
+            head.header.type() == HartFrameType::MasterToSlave ? BusRole::Request : BusRole::Reply;
         if (!search.consider(head.shape, BusKind::Hart, role, hartCheckHolds) && search.outcome().need == 0) {
             // A run of preambles that leads to no frame leads to none from any of its bytes.
             search.noise(head.noise);
@@ -456,8 +457,8 @@ Outcome matchHead(Bytes b, bool final, const std::optional<BusFramer::Waiting>& 
     }
     // A reply without a head, while a text request waits; never the start of a headed frame.
     const bool textWaits = waiting && waiting->kind == BusKind::Text && text.is == Shape::Is::No;
-    if (textWaits && isPrintable(first) && search.consider(printableUpToHash(b, 0), BusKind::Text,
-                                                           BusRole::Reply, headlessReplyHolds)) {
+    if (textWaits && isPrintable(first) &&
+        search.consider(printableUpToHash(b, 0), BusKind::Text, BusRole::Reply, headlessReplyHolds)) {
         return search.outcome();
     }
     if (first > kMaxModbusSlave) {
@@ -724,7 +725,8 @@ void BusFramer::drain(bool atEnd, std::vector<BusFrame>& out) {
         const Bytes b = Bytes(bytes_).subspan(head_ - base_, limit - head_);
         const Outcome outcome = matchHead(b, final, waiting_);
         if (outcome.isFrame()) {
-            BusFrame frame = frameAt(head_, head_ + outcome.length, outcome.kind, outcome.role, BusCheck::Good);
+            BusFrame frame =
+                frameAt(head_, head_ + outcome.length, outcome.kind, outcome.role, BusCheck::Good);
             if (inNoise_) {
                 closeNoise(head_, out, waiting_ && answers(*waiting_, frame.bytes, frame.kind, frame.role));
             }
@@ -759,8 +761,9 @@ void BusFramer::closeNoise(std::size_t end, std::vector<BusFrame>& out, bool exp
         const Bytes run = Bytes(bytes_).subspan(start - base_, end - start);
         const Bytes request = *waiting_->bytes;
         for (std::size_t at = 0; at < run.size(); ++at) {
-            const std::size_t length = waiting_->kind == BusKind::Modbus ? expectedModbusReply(run, at, request)
-                                                                         : expectedHartReply(run, at, request);
+            const std::size_t length = waiting_->kind == BusKind::Modbus
+                                           ? expectedModbusReply(run, at, request)
+                                           : expectedHartReply(run, at, request);
             if (length == 0) {
                 continue;
             }
@@ -808,8 +811,8 @@ void BusFramer::give(BusFrame frame, std::vector<BusFrame>& out) {
         if (frame.broadcast) {
             waiting_.reset();
         } else {
-            waiting_ = Waiting{frame.kind, std::make_shared<const std::vector<uint8_t>>(frame.bytes), frame.number,
-                               frame.endUs};
+            waiting_ = Waiting{frame.kind, std::make_shared<const std::vector<uint8_t>>(frame.bytes),
+                               frame.number, frame.endUs};
         }
     } else if (frame.role == BusRole::Reply && waiting_ &&
                answers(*waiting_, frame.bytes, frame.kind, frame.role)) {

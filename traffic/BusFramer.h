@@ -129,10 +129,10 @@ private:
     std::vector<int64_t> times_;
     std::vector<Pause> pauses_;
     std::size_t base_ = 0;
-    std::size_t head_ = 0;      // the first byte not framed yet
+    std::size_t head_ = 0; // the first byte not framed yet
     std::size_t noiseStart_ = 0;
     bool inNoise_ = false;
-    std::size_t needed_ = 0;    // with a frame incomplete at head_: how many bytes it needs first
+    std::size_t needed_ = 0;        // with a frame incomplete at head_: how many bytes it needs first
     std::deque<std::size_t> quiet_; // positions with a quiet pause before them, past head_
     int64_t lastTimeUs_ = 0;
     bool anyBytes_ = false;
