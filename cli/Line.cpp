@@ -58,8 +58,9 @@ std::string OpenFailureMessage(const std::string& path, const serial::OpenOutcom
     return "cannot open " + path + ": " + reason;
 }
 
-Line::Line(LineOptions options, const serial::EventFd& stop)
-    : options_(std::move(options)), stop_(stop), port_(serial::makeTransport(options_.port)) {
+Line::Line(LineOptions options, const serial::EventFd& stop, std::unique_ptr<serial::Transport> transport)
+    : options_(std::move(options)), stop_(stop),
+      port_(transport ? std::move(transport) : serial::makeTransport(options_.port)) {
     path_ = port_->name();
 }
 

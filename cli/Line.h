@@ -12,9 +12,9 @@
 #include <string_view>
 
 #include "serial/LineTypes.h"
-#include "traffic/Interpreter.h"
 #include "serial/PosixPort.h"
 #include "serial/Transport.h"
+#include "traffic/Interpreter.h"
 
 namespace cli {
 
@@ -33,6 +33,9 @@ struct LineOptions {
 // a local line; 300 ms on a network port, where a server that gathers small writes (Nagle) can hold
 // the second part of one reply for a round trip (200 ms on a link with 100 ms of delay each way).
 Millis DefaultGap(const std::string& port);
+
+// Makes the transport of a port name: serial::makeTransport, or a simulated line in tests.
+using TransportMaker = std::function<std::unique_ptr<serial::Transport>(const std::string& port)>;
 
 // "none", "odd", "even" (the names of --parity and of rs485.parity's values), "mark", "space".
 std::optional<serial::TParity> ParityNamed(std::string_view name);
@@ -81,7 +84,9 @@ struct LineObserver {
 class Line {
 public:
     // `stop` is shared by every line of the program; once signalled, waits end at once.
-    Line(LineOptions options, const serial::EventFd& stop);
+    // The transport of the port's name (serial::makeTransport) unless one is given (tests).
+    Line(LineOptions options, const serial::EventFd& stop,
+         std::unique_ptr<serial::Transport> transport = nullptr);
     ~Line();
     Line(const Line&) = delete;
     Line& operator=(const Line&) = delete;

@@ -127,8 +127,9 @@ private:
 
 class Runner {
 public:
-    Runner(const Globals& globals, const Command& command, TrafficLog* log, Printer& printer)
-        : globals_(globals), command_(command), log_(log), printer_(printer) {}
+    Runner(const Globals& globals, const Command& command, TrafficLog* log, Printer& printer,
+           const TransportMaker& transport)
+        : globals_(globals), command_(command), log_(log), printer_(printer), transport_(transport) {}
 
     int run(const serial::EventFd& stop) {
         std::vector<std::thread> workers;
@@ -157,7 +158,7 @@ private:
             options.timeout = Millis(globals_.timeoutMs);
             options.gap = globals_.gapGiven ? Millis(globals_.gapMs) : DefaultGap(port);
             options.retries = globals_.retries;
-            Session session(options, stop, log_);
+            Session session(options, stop, log_, transport_);
             path = session.line().path();
             try {
                 session.open();
@@ -203,6 +204,7 @@ private:
     const Command& command_;
     TrafficLog* log_;
     Printer& printer_;
+    const TransportMaker& transport_;
     std::vector<PortOutcome> outcomes_;
 };
 
@@ -233,7 +235,7 @@ int runCommand(Parsed& parsed, const Environment& env) {
         }
     }
     Printer printer(env, g);
-    return Runner(g, command, &log, printer).run(env.stop);
+    return Runner(g, command, &log, printer, env.transport).run(env.stop);
 }
 
 } // namespace

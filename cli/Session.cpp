@@ -21,8 +21,9 @@ void TrafficLog::write(const traffic::Event& event, std::string_view port) {
     file_.writeLine(line);
 }
 
-Session::Session(LineOptions options, const serial::EventFd& stop, TrafficLog* log)
-    : options_(options), line_(options, stop), log_(log) {
+Session::Session(LineOptions options, const serial::EventFd& stop, TrafficLog* log,
+                 const TransportMaker& transport)
+    : options_(options), line_(options, stop, transport ? transport(options.port) : nullptr), log_(log) {
     if (log_ && log_->isOpen()) {
         recorder_.onAppended = [this] {
             log_->write(recorder_.log().at(recorder_.log().size() - 1), port());

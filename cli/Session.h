@@ -50,7 +50,8 @@ struct Answer {
 
 class Session {
 public:
-    Session(LineOptions options, const serial::EventFd& stop, TrafficLog* log);
+    Session(LineOptions options, const serial::EventFd& stop, TrafficLog* log,
+            const TransportMaker& transport = nullptr);
 
     Line& line() { return line_; }
     const std::string& port() const { return line_.options().port; }

@@ -128,9 +128,9 @@ private:
             options.baud = globals.baud;
             options.parity = ParityNamed(globals.parity).value_or(serial::TParity::None);
             options.timeout = Millis(globals.timeoutMs);
-            options.gap = Millis(globals.gapMs);
+            options.gap = globals.gapGiven ? Millis(globals.gapMs) : DefaultGap(w.port);
             options.retries = 0; // a poll without reply is a missed sample, not a resend
-            w.session = std::make_unique<Session>(options, env.stop, &log);
+            w.session = std::make_unique<Session>(options, env.stop, &log, env.transport);
         }
         // Every port opened and its slave address and word orders read before the first poll.
         for (Watched& w : ports) {

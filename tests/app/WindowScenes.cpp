@@ -7,6 +7,8 @@
 //   VX538_SCENE=fields  the field list of read meter command 1's reply ("From the instrument...")
 // The last three save their own window (VX538_SCENE_OUT) once it shows what it is there for.
 //   VX538_SCENE=network the port opened as rfc2217:// through ser2net, after "System Parameters"
+//   VX538_SCENE=bus     the traffic monitor listening on the simulator's tap (a second port) beside
+//                       the window's own exchange; VX538_SCENE_OUT saves the monitor's window
 // It ends by itself after a few seconds, or at SIGTERM (which the script sends), stopping the simulator. Under Xvfb without a window manager
 // an open popup menu reaches the screen black; with VX538_SCENE_OUT=FILE the scene also saves the
 // window as it draws itself, with the open menu drawn where it stands, as a PNG.
@@ -16,6 +18,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <vector>
 #include <unistd.h>
 
 #include <QApplication>
@@ -27,12 +30,15 @@
 #include <QTabWidget>
 #include <QTimer>
 
+#include "app/BusListener.h"
 #include "app/Commissioning.h"
 #include "app/CommissioningDialogs.h"
 #include "app/ConfigurationActions.h"
 #include "app/LiveChart.h"
 #include "app/LiveValuesWindow.h"
 #include "app/Locale.h"
+#include "app/TrafficMonitor.h"
+#include "app/TrafficWindow.h"
 #include "app/VX538AB.h"
 #include "tests/support/Ser2netProcess.h"
 #include "tests/support/SimProcess.h"
@@ -71,7 +77,9 @@ int main(int argc, char** argv) {
         QApplication::quit();
     });
 
-    testsupport::SimProcess sim(VX538_SIM_PATH);
+    const std::string tap = "/tmp/vx538-scene-tap-" + std::to_string(::getpid());
+    testsupport::SimProcess sim(VX538_SIM_PATH, which == "bus" ? std::vector<std::string>{"--tap", tap, "--noise"}
+                                                                : std::vector<std::string>{});
     std::unique_ptr<testsupport::Ser2netProcess> server;
     if (which == "network") {
         server = std::make_unique<testsupport::Ser2netProcess>(
@@ -103,7 +111,20 @@ int main(int argc, char** argv) {
         });
         poll->start(100);
     };
-    if (which == "live") {
+    QWidget* pictured = &form;
+    if (which == "bus") {
+        app::TrafficWindow& monitor = form.Traffic().showWindow();
+        monitor.resize(1240, 330);
+        monitor.move(20, 20);
+        pictured = &monitor;
+        form.Traffic().busListener().start(QByteArray::fromStdString(tap), 9600, serial::TParity::None);
+        form.findChild<QTabWidget*>(QStringLiteral("PageControl1"))->setCurrentIndex(2);
+        QTimer::singleShot(300, &form, [&form] { form.findChild<QPushButton*>(QStringLiteral("Button4"))->click(); });
+        QTimer::singleShot(1100, &form, [&form] {
+            form.findChild<QTabWidget*>(QStringLiteral("PageControl1"))->setCurrentIndex(0);
+            form.findChild<QPushButton*>(QStringLiteral("Button23"))->click();
+        });
+    } else if (which == "live") {
         app::LiveValuesWindow& live = form.Commissioning().liveValues();
         live.move(0, 0);
         live.setInterval(app::LiveValuesWindow::kMinimumIntervalMs);
@@ -137,8 +158,8 @@ int main(int argc, char** argv) {
     }
     const bool ownWindow = which == "live" || which == "check" || which == "fields";
     if (const char* out = std::getenv("VX538_SCENE_OUT"); out && !ownWindow) {
-        QTimer::singleShot(2000, &form, [&form, path = QString::fromLocal8Bit(out)] {
-            QImage picture = form.grab().toImage();
+        QTimer::singleShot(2500, &form, [&form, pictured, path = QString::fromLocal8Bit(out)] {
+            QImage picture = pictured->grab().toImage();
             QPainter painter(&picture);
             QMenu* menu = form.Configuration().menu();
             if (menu->isVisible()) {
