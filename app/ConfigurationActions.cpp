@@ -22,6 +22,7 @@
 #include "app/Latin1.h"
 #include "app/Messages.h"
 #include "app/RunReport.h"
+#include "app/StatusLine.h"
 #include "app/TrafficMonitor.h"
 #include "app/VX538AB.h"
 #include "config/TextReplies.h"
@@ -197,6 +198,7 @@ void ConfigurationActions::writeAll() {
         }
         steps.push_back({std::string(setter.title), pending::SetCommand});
         run.frames.push_back(planned.frame);
+        run.setters.push_back(planned.setter);
         // The request its Set button makes; an analog output row with its exact values, which its
         // five-character fields may show shortened.
         run.requests.push_back(carriesRawBytes(setter) ? Request::readMeterCommand(planned.frame)
@@ -206,7 +208,8 @@ void ConfigurationActions::writeAll() {
         }
     }
     run.totalSteps = static_cast<int>(steps.size() + std::size(profile::kQueries));
-    run.sequence = std::make_unique<RequestSequence>(std::move(steps), false);
+    // The first set command without an answer stops it: what follows would only wait as long.
+    run.sequence = std::make_unique<RequestSequence>(std::move(steps), true);
     begin(std::move(run));
 }
 
@@ -351,12 +354,16 @@ void ConfigurationActions::saveConfiguration() {
     }
     // Written whole or not at all: an existing file is replaced only once the new one is complete.
     QSaveFile file(path);
+    saved.saved = profile::UtcDateText(QDateTime::currentMSecsSinceEpoch());
     const std::string text = profile::WriteBackup(saved);
     if (!file.open(QIODevice::WriteOnly) ||
         file.write(text.data(), static_cast<qint64>(text.size())) != static_cast<qint64>(text.size()) ||
         !file.commit()) {
         ShowMessage(QStringLiteral("The configuration was not saved to %1: %2").arg(path, file.errorString()));
+        return;
     }
+    form_.Status().note("saved " + std::to_string(saved.values.count()) + " values, read " + saved.date + ", to " +
+                        path.toStdString());
 }
 
 void ConfigurationActions::loadConfiguration() {
@@ -388,6 +395,9 @@ void ConfigurationActions::loadConfiguration() {
     date_ = loaded.date;
     port_ = loaded.port;
     device_ = loaded.device;
+    form_.Status().note("loaded " + std::to_string(loaded.values.count()) + " values" +
+                        (loaded.date.empty() ? std::string() : ", read " + loaded.date) + ", from " +
+                        path.toStdString() + " into the fields; nothing was sent");
     for (auto& reply : loaded.replies) {
         auto it = std::find_if(replies_.begin(), replies_.end(), [&](const auto& r) { return r.first == reply.first; });
         if (it == replies_.end()) {

@@ -39,10 +39,13 @@ struct RunState {
     profile::Configuration readBack;
     std::vector<std::string> problems;
 
-    // Write All: what it sends, and what it leaves out.
+    // The reply that ended the run, not being the whole answer its step waits for.
+    std::optional<traffic::Reading> rejected;
+
+    // Write All: what it sends, and what it leaves out; the set command of each step.
     profile::Configuration sent;
+    std::vector<std::size_t> setters;
     std::vector<std::string> skipped;
-    std::vector<std::string> setTimeouts;
     // Compare with File.
     profile::Backup file;
     QString fileName;
