@@ -1,7 +1,6 @@
 // Read All, Write All, Save, Load and Compare with File: the entries, the files, and the runs started.
 #include "app/ConfigurationActions.h"
 
-#include <algorithm>
 
 #include <QAction>
 #include <QContextMenuEvent>
@@ -26,6 +25,7 @@
 #include "app/TrafficMonitor.h"
 #include "app/VX538AB.h"
 #include "config/TextReplies.h"
+#include "tools/Bytes.h"
 
 namespace app {
 
@@ -295,15 +295,7 @@ void ConfigurationActions::replyDecoded(int32_t pendingCommand, std::string_view
         // Whoever sent the query: what the fields now show of the reply is known from here on.
         fields_.noteReply(*query, received);
         if (config::containsMarker(received, profile::QueryKey(*query))) {
-            const auto raw = form_.ReceiveBuffer();
-            const std::string key(profile::QueryKey(*query));
-            std::string reply(reinterpret_cast<const char*>(raw.data()), raw.size());
-            auto it = std::find_if(replies_.begin(), replies_.end(), [&](const auto& r) { return r.first == key; });
-            if (it == replies_.end()) {
-                replies_.emplace_back(key, std::move(reply));
-            } else {
-                it->second = std::move(reply);
-            }
+            replies_[std::string(profile::QueryKey(*query))] = tools::asText(form_.ReceiveBuffer());
             date_ = profile::UtcDateText(QDateTime::currentMSecsSinceEpoch());
             port_ = form_.Comm1->DevicePath();
         }
@@ -323,10 +315,8 @@ profile::Backup ConfigurationActions::backup() const {
     backup.device = device_;
     backup.values = fields_.heldValues();
     for (const profile::Query query : profile::kQueries) {
-        for (const auto& reply : replies_) {
-            if (reply.first == profile::QueryKey(query)) {
-                backup.replies.push_back(reply);
-            }
+        if (const auto reply = replies_.find(std::string(profile::QueryKey(query))); reply != replies_.end()) {
+            backup.replies.push_back(*reply);
         }
     }
     return backup;
@@ -398,13 +388,8 @@ void ConfigurationActions::loadConfiguration() {
     form_.Status().note("loaded " + std::to_string(loaded.values.count()) + " values" +
                         (loaded.date.empty() ? std::string() : ", read " + loaded.date) + ", from " +
                         path.toStdString() + " into the fields; nothing was sent");
-    for (auto& reply : loaded.replies) {
-        auto it = std::find_if(replies_.begin(), replies_.end(), [&](const auto& r) { return r.first == reply.first; });
-        if (it == replies_.end()) {
-            replies_.push_back(std::move(reply));
-        } else {
-            it->second = std::move(reply.second);
-        }
+    for (const auto& [key, reply] : loaded.replies) {
+        replies_[key] = reply;
     }
 }
 

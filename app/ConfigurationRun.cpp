@@ -32,7 +32,8 @@ void RunState::startReadBack() {
     requests.clear();
     frames.clear();
     for (const profile::Query query : kReadAll) {
-        steps.push_back({std::string(profile::QueryTitle(query)), traffic::QueryPending(profile::QueryKey(query))});
+        steps.push_back(
+            {std::string(profile::QueryTitle(query)), traffic::QueryPending(profile::QueryKey(query))});
         Request request = Request::configurationQuery(query);
         // A reply that is not whole writes no field: the run stops at it instead.
         request.decodeWholeOnly = true;
@@ -160,7 +161,8 @@ void ConfigurationRun::portLost(const serial::TComm&) {
 void ConfigurationRun::blockHandled(const traffic::Reading& reading, int32_t pendingBefore, bool) {
     // A query's step needs its reply whole, a set command's its acknowledgement; anything else under
     // the step's code ends the run there.
-    const traffic::Verdict answer = state_.readingBack ? traffic::Verdict::Good : traffic::Verdict::Acknowledged;
+    const traffic::Verdict answer =
+        state_.readingBack ? traffic::Verdict::Good : traffic::Verdict::Acknowledged;
     if (reading.verdict != answer &&
         state_.sequence->replyRejected(pendingBefore, std::string(traffic::VerdictText(reading.verdict)))) {
         state_.rejected = reading;

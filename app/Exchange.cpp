@@ -57,8 +57,9 @@ std::string DamagedHartReplyMessage(const traffic::Reading& reading, std::span<c
         ++delimiter;
     }
     const uint8_t expected = hart::CheckByte(frame.subspan(delimiter, frame.size() - 1 - delimiter));
-    return "The HART reply is damaged: its check byte is " + tools::ByteToHex(frame.back()) + " where its bytes give " +
-           tools::ByteToHex(expected) + ". No field was changed; send the request again.";
+    return "The HART reply is damaged: its check byte is " + tools::ByteToHex(frame.back()) +
+           " where its bytes give " + tools::ByteToHex(expected) +
+           ". No field was changed; send the request again.";
 }
 
 } // namespace app

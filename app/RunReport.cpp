@@ -33,12 +33,13 @@ QString lineHint(const profile::Configuration& sent, const PortSettings& port) {
     }
     const bool same = *baud == std::to_string(port.baud) &&
                       QString::fromStdString(*parity).compare(QString::fromStdString(port.parity),
-                                                             Qt::CaseInsensitive) == 0;
+                                                              Qt::CaseInsensitive) == 0;
     if (same) {
         return {};
     }
-    return QStringLiteral(" The converter's RS485 port now runs at %1 %2, this port at %3 %4: if the PC is on "
-                          "that port, open it with the new settings and press Read All.")
+    return QStringLiteral(
+               " The converter's RS485 port now runs at %1 %2, this port at %3 %4: if the PC is on "
+               "that port, open it with the new settings and press Read All.")
         .arg(QString::fromStdString(*baud), QString::fromStdString(*parity))
         .arg(port.baud)
         .arg(QString::fromStdString(port.parity));
@@ -58,7 +59,8 @@ QString stepText(const RunState& run) {
 }
 
 bool refused(const RunState& run) {
-    return run.sequence->end() == End::BadReply && run.rejected && run.rejected->verdict == traffic::Verdict::Refused;
+    return run.sequence->end() == End::BadReply && run.rejected &&
+           run.rejected->verdict == traffic::Verdict::Refused;
 }
 
 // Why the run stopped, as a sentence after "<operation> stopped: ".
@@ -66,26 +68,34 @@ QString cause(const RunState& run) {
     const RequestSequence& sequence = *run.sequence;
     switch (sequence.end()) {
     case End::TimedOut:
-        return QStringLiteral("%1 No reply came to %2.").arg(QString::fromStdString(sequence.endMessage()), stepText(run));
-    case End::NotSent: return QStringLiteral("%1 was not sent.").arg(stepText(run));
+        return QStringLiteral("%1 No reply came to %2.")
+            .arg(QString::fromStdString(sequence.endMessage()), stepText(run));
+    case End::NotSent:
+        return QStringLiteral("%1 was not sent.").arg(stepText(run));
     case End::Interrupted:
-        return QStringLiteral("another request was sent while it waited for the reply to %1.").arg(stepText(run));
-    case End::PortClosed: return QStringLiteral("the port was closed.");
+        return QStringLiteral("another request was sent while it waited for the reply to %1.")
+            .arg(stepText(run));
+    case End::PortClosed:
+        return QStringLiteral("the port was closed.");
     case End::BadReply: {
         const traffic::Reading& reply = *run.rejected;
         const QString meaning = latin1(reply.meaning);
         if (refused(run)) {
             return QStringLiteral("the converter refused %1 (%2).").arg(stepText(run), meaning);
         }
-        const QString what = reply.verdict == traffic::Verdict::Cut             ? QStringLiteral("was cut short")
-                             : reply.verdict == traffic::Verdict::ChecksumWrong ? QStringLiteral("failed its check")
-                             : reply.verdict == traffic::Verdict::Echo ? QStringLiteral("was only the request's echo")
-                                                                       : QStringLiteral("was not its answer");
-        return QStringLiteral("the reply to %1 %2 (%3); nothing was taken from it.").arg(stepText(run), what, meaning);
+        const QString what =
+            reply.verdict == traffic::Verdict::Cut             ? QStringLiteral("was cut short")
+            : reply.verdict == traffic::Verdict::ChecksumWrong ? QStringLiteral("failed its check")
+            : reply.verdict == traffic::Verdict::Echo          ? QStringLiteral("was only the request's echo")
+                                                               : QStringLiteral("was not its answer");
+        return QStringLiteral("the reply to %1 %2 (%3); nothing was taken from it.")
+            .arg(stepText(run), what, meaning);
     }
-    case End::Cancelled: return QStringLiteral("cancelled.");
+    case End::Cancelled:
+        return QStringLiteral("cancelled.");
     case End::None:
-    case End::Finished: break;
+    case End::Finished:
+        break;
     }
     return {};
 }
@@ -115,8 +125,9 @@ RunMessage account(const RunState& run, const PortSettings& port) {
             }
         }
     }
-    const QString head = sequence.end() == End::Cancelled ? QStringLiteral("Write All was cancelled. ")
-                                                          : QStringLiteral("Write All stopped: %1 ").arg(cause(run));
+    const QString head = sequence.end() == End::Cancelled
+                             ? QStringLiteral("Write All was cancelled. ")
+                             : QStringLiteral("Write All stopped: %1 ").arg(cause(run));
     QString text = head + QStringLiteral("%1 of %2 set commands were sent and acknowledged")
                               .arg(acknowledged.size())
                               .arg(steps.size());
@@ -143,7 +154,8 @@ RunMessage account(const RunState& run, const PortSettings& port) {
         lines << QStringLiteral("Refused: %1").arg(QString::fromStdString(steps[at].title));
     }
     list(QStringLiteral("Not sent"), notSent);
-    list(QStringLiteral("Not sent, their Set buttons being disabled while the totalizer output is on"), run.skipped);
+    list(QStringLiteral("Not sent, their Set buttons being disabled while the totalizer output is on"),
+         run.skipped);
     return {text, lines.join(QLatin1Char('\n')), true};
 }
 
@@ -156,10 +168,11 @@ std::optional<RunMessage> stopped(const RunState& run, const PortSettings& port)
         if (run.kind != RunState::Kind::WriteAll) {
             return std::nullopt;
         }
-        return RunMessage{QStringLiteral("Write All was cancelled while it read back: every set command was sent "
-                                         "and acknowledged; the values were not read back."),
-                          {},
-                          false};
+        return RunMessage{
+            QStringLiteral("Write All was cancelled while it read back: every set command was sent "
+                           "and acknowledged; the values were not read back."),
+            {},
+            false};
     }
     QString text = QStringLiteral("%1 stopped: %2").arg(run.operation, cause(run));
     if (run.kind == RunState::Kind::WriteAll && end == End::TimedOut) {
@@ -194,7 +207,8 @@ Comparison compared(const RunState& run, const profile::Configuration& expected,
         }
     }
     if (!unread.isEmpty()) {
-        out.lines << QString() << QStringLiteral("Could not be read: %1").arg(unread.join(QStringLiteral(", ")));
+        out.lines << QString()
+                  << QStringLiteral("Could not be read: %1").arg(unread.join(QStringLiteral(", ")));
     }
     if (!run.problems.empty()) {
         out.lines << QString() << QStringLiteral("Not read from the converter:");
@@ -214,15 +228,18 @@ RunMessage writeAllReport(const RunState& run) {
     Comparison c = compared(run, run.sent, QStringLiteral("%1: sent %2, read back %3"));
     if (!run.skipped.empty()) {
         c.lines << QString()
-                << QStringLiteral("Not sent, their Set buttons being disabled while the totalizer output is on: %1")
+                << QStringLiteral(
+                       "Not sent, their Set buttons being disabled while the totalizer output is on: %1")
                        .arg(titles(run.skipped));
     }
     QString text;
     if (c.differ == 0 && c.unread == 0) {
-        text = QStringLiteral("Write All sent %1 set commands; every value sent reads back as sent.").arg(run.stepsBefore);
+        text = QStringLiteral("Write All sent %1 set commands; every value sent reads back as sent.")
+                   .arg(run.stepsBefore);
     } else if (c.differ == 0) {
-        text = QStringLiteral("Write All sent %1 set commands; none of the values read back differently, %2 could "
-                              "not be read:")
+        text = QStringLiteral(
+                   "Write All sent %1 set commands; none of the values read back differently, %2 could "
+                   "not be read:")
                    .arg(run.stepsBefore)
                    .arg(c.unread);
     } else {
@@ -240,8 +257,9 @@ RunMessage compareReport(const RunState& run) {
     if (c.differ == 0 && c.unread == 0) {
         text = QStringLiteral("No parameter of the converter differs from %1.").arg(run.fileName);
     } else if (c.differ == 0) {
-        text = QStringLiteral("No parameter of the converter that could be read differs from %1; %2 could not be "
-                              "read:")
+        text = QStringLiteral(
+                   "No parameter of the converter that could be read differs from %1; %2 could not be "
+                   "read:")
                    .arg(run.fileName)
                    .arg(c.unread);
     } else {
@@ -259,9 +277,12 @@ std::optional<RunMessage> RunReport(const RunState& run, const PortSettings& por
         return stopped(run, port);
     }
     switch (run.kind) {
-    case RunState::Kind::ReadAll: return std::nullopt;
-    case RunState::Kind::WriteAll: return writeAllReport(run);
-    case RunState::Kind::Compare: return compareReport(run);
+    case RunState::Kind::ReadAll:
+        return std::nullopt;
+    case RunState::Kind::WriteAll:
+        return writeAllReport(run);
+    case RunState::Kind::Compare:
+        return compareReport(run);
     }
     return std::nullopt;
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "profile/Parameters.h"
+#include "tools/Bytes.h"
 #include "tools/Conversions.h"
 #include "traffic/Meanings.h"
 
@@ -16,9 +17,7 @@ namespace {
 
 using namespace std::string_view_literals;
 
-std::string_view asText(Bytes bytes) {
-    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
-}
+using tools::asText;
 
 // ---- value describers, shared by commands and replies ----
 
@@ -223,8 +222,7 @@ std::string readMeterCommand(std::string_view key, std::string_view value) {
     out += listItem(value[0], kOpenClose);
     const std::string count = Quoted(value.substr(2, 2));
     const auto raw = value.substr(5);
-    const auto* rawBytes = reinterpret_cast<const uint8_t*>(raw.data());
-    out += ", count " + count + ", bytes " + HexBytes({rawBytes, raw.size()});
+    out += ", count " + count + ", bytes " + HexBytes(tools::bytesOf(raw));
     if (count != tools::FormatZeroPadded(static_cast<int32_t>(raw.size()), "00")) {
         out += "; the count says " + count + ", the frame holds " + Counted(raw.size(), "byte");
     }

@@ -246,8 +246,13 @@ TEST_F(ConfigurationEndToEnd, AReadBackWithoutReplyAfterANewRs485SettingSaysSo) 
     ASSERT_TRUE(runOver(h, 10s));
     ASSERT_FALSE(h.messages().empty());
     const QString last = h.messages().back().text;
+    // The switch may reach the simulator before its reply to the RS485 setting: then that setting is
+    // the one without an answer.
     EXPECT_TRUE(last.startsWith("Write All stopped: Parameter Query Timeout! No reply came to the system parameters "
-                                "query (QQQ#QX1#). The set commands were sent."))
+                                "query (QQQ#QX1#). The set commands were sent.") ||
+                last.startsWith("Write All stopped: Parameter Setting Timeout! No reply came to the set command of "
+                                "the RS485 port (QQS#BA1:40#). 25 of 26 set commands were sent and acknowledged, 1 "
+                                "was sent without an answer"))
         << last.toStdString();
     EXPECT_TRUE(last.contains("The converter's RS485 port now runs at 19200 none, this port at 9600 None"))
         << last.toStdString();

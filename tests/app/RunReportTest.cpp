@@ -14,12 +14,17 @@ namespace pending = app::pending;
 std::string someValue(const profile::Parameter& p) {
     switch (p.kind) {
     case profile::Kind::Choice:
-    case profile::Kind::NumericChoice: return std::string(p.choices[0].name);
-    case profile::Kind::Integer: return std::to_string(p.minimum);
-    case profile::Kind::Coefficient: return "1.000";
-    case profile::Kind::HexBytes: return "01";
+    case profile::Kind::NumericChoice:
+        return std::string(p.choices[0].name);
+    case profile::Kind::Integer:
+        return std::to_string(p.minimum);
+    case profile::Kind::Coefficient:
+        return "1.000";
+    case profile::Kind::HexBytes:
+        return "01";
     case profile::Kind::Float:
-    case profile::Kind::Text: break;
+    case profile::Kind::Text:
+        break;
     }
     return "0";
 }
@@ -74,38 +79,48 @@ TEST(RunReport, WriteAllAccountsForEverySetCommandWhereverItStopped) {
              s.timeoutHandled("Parameter Setting Timeout!");
          },
          "Write All stopped: Parameter Setting Timeout! No reply came to the set command of the " + title(2) +
-             " (F2). 2 of 4 set commands were sent and acknowledged, 1 was sent without an answer (the converter "
-             "may have taken it), 1 not sent. The converter is partly configured: press Write All again to finish.",
+             " (F2). 2 of 4 set commands were sent and acknowledged, 1 was sent without an answer (the "
+             "converter "
+             "may have taken it), 1 not sent. The converter is partly configured: press Write All again to "
+             "finish.",
          "Sent and acknowledged: " + title(0) + ", " + title(1) + "\nSent without an answer: " + title(2) +
              "\nNot sent: " + title(3)},
         {"refused",
          [](auto& s, RunState& run) {
              acknowledge(s, 1);
              send(s);
-             run.rejected = traffic::Reading{"reply QQS#MD:ERR#: the command was refused", traffic::Verdict::Refused};
+             run.rejected =
+                 traffic::Reading{"reply QQS#MD:ERR#: the command was refused", traffic::Verdict::Refused};
              s.replyRejected(pending::SetCommand, "refused");
          },
          "Write All stopped: the converter refused the set command of the " + title(1) +
-             " (F1) (reply QQS#MD:ERR#: the command was refused). 1 of 4 set commands were sent and acknowledged, "
-             "1 was refused, 2 not sent. The converter is partly configured: press Write All again to finish.",
-         "Sent and acknowledged: " + title(0) + "\nRefused: " + title(1) + "\nNot sent: " + title(2) + ", " + title(3)},
+             " (F1) (reply QQS#MD:ERR#: the command was refused). 1 of 4 set commands were sent and "
+             "acknowledged, "
+             "1 was refused, 2 not sent. The converter is partly configured: press Write All again to "
+             "finish.",
+         "Sent and acknowledged: " + title(0) + "\nRefused: " + title(1) + "\nNot sent: " + title(2) + ", " +
+             title(3)},
         {"cancelled between two set commands",
          [](auto& s, auto&) {
              acknowledge(s, 3);
              s.cancel();
          },
-         "Write All was cancelled. 3 of 4 set commands were sent and acknowledged, 1 not sent. The converter is "
+         "Write All was cancelled. 3 of 4 set commands were sent and acknowledged, 1 not sent. The converter "
+         "is "
          "partly configured: press Write All again to finish.",
-         "Sent and acknowledged: " + title(0) + ", " + title(1) + ", " + title(2) + "\nNot sent: " + title(3)},
+         "Sent and acknowledged: " + title(0) + ", " + title(1) + ", " + title(2) +
+             "\nNot sent: " + title(3)},
         {"the port closed while the first waited",
          [](auto& s, auto&) {
              send(s);
              s.portClosed();
          },
          "Write All stopped: the port was closed. 0 of 4 set commands were sent and acknowledged, 1 was sent "
-         "without an answer (the converter may have taken it), 3 not sent. The converter is partly configured: "
+         "without an answer (the converter may have taken it), 3 not sent. The converter is partly "
+         "configured: "
          "press Write All again to finish.",
-         "Sent without an answer: " + title(0) + "\nNot sent: " + title(1) + ", " + title(2) + ", " + title(3)},
+         "Sent without an answer: " + title(0) + "\nNot sent: " + title(1) + ", " + title(2) + ", " +
+             title(3)},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
@@ -127,14 +142,18 @@ TEST(RunReport, CompareCountsWhatCouldNotBeReadApartFromWhatDiffers) {
         std::string text;
         std::string detail;
     } rows[] = {
-        {"one differs, one was not read", {{address, "7"}, {interval, "30"}},
+        {"one differs, one was not read",
+         {{address, "7"}, {interval, "30"}},
          "1 parameter(s) of the converter differ from f.json, 1 could not be read:",
          "modbus.interval: file 25, converter 30\n\nCould not be read: mode"},
-        {"only not read", {{address, "7"}, {interval, "25"}},
+        {"only not read",
+         {{address, "7"}, {interval, "25"}},
          "No parameter of the converter that could be read differs from f.json; 1 could not be read:",
          "Could not be read: mode"},
-        {"all read, all alike", {{address, "7"}, {interval, "25"}, {mode, "transparent"}},
-         "No parameter of the converter differs from f.json.", ""},
+        {"all read, all alike",
+         {{address, "7"}, {interval, "25"}, {mode, "transparent"}},
+         "No parameter of the converter differs from f.json.",
+         ""},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);

@@ -26,7 +26,8 @@ traffic::Reading readAgainst(std::string_view request, std::string_view block, i
 TEST(WholeReply, AQueryReplyIsGoodExactlyWhenEveryFieldItsDecoderReadsIsThere) {
     sim::Converter converter;
     // Values that make the replies' widest fields: a read meter command, a float of every digit.
-    for (const char* frame : {"QQS#CAMD01:1<04,\x76\x89\xFD\xAD", "QQS#DA2:2,47F12000,C0000000#", "QQS#ADR:247#"}) {
+    for (const char* frame :
+         {"QQS#CAMD01:1<04,\x76\x89\xFD\xAD", "QQS#DA2:2,47F12000,C0000000#", "QQS#ADR:247#"}) {
         ASSERT_TRUE(converter.handleText(frame).ends_with(":OK#")) << frame;
     }
     for (const profile::Query query : profile::kQueries) {
@@ -43,14 +44,16 @@ TEST(WholeReply, AQueryReplyIsGoodExactlyWhenEveryFieldItsDecoderReadsIsThere) {
             const traffic::Reading reading = readAgainst(request, block, pending);
             EXPECT_EQ(reading.verdict, Verdict::Good) << reading.meaning;
             EXPECT_EQ(traffic::ReplyEndOf(reading), ReplyEnd::Whole);
-            EXPECT_EQ(traffic::Read(bytesOf(block), traffic::Direction::Received, pending).verdict, Verdict::Good)
+            EXPECT_EQ(traffic::Read(bytesOf(block), traffic::Direction::Received, pending).verdict,
+                      Verdict::Good)
                 << "without the request too";
         }
         profile::Configuration values;
         const auto problems = profile::DecodeReply(query, whole, values);
         EXPECT_TRUE(problems.empty()) << problems.front();
         for (std::size_t p = 0; p < profile::ParameterCount(); ++p) {
-            EXPECT_EQ(values.has(p), profile::Parameters()[p].query == query) << profile::Parameters()[p].name;
+            EXPECT_EQ(values.has(p), profile::Parameters()[p].query == query)
+                << profile::Parameters()[p].name;
         }
     }
 }
