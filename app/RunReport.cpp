@@ -185,89 +185,74 @@ std::optional<RunMessage> stopped(const RunState& run, const PortSettings& port)
     return RunMessage{text, {}, false};
 }
 
-// The differences between what was expected and what was read, told apart from the values that
-// could not be read at all; then what stood in the way of reading them.
-struct Comparison {
-    QStringList lines;
-    std::size_t differ = 0;
-    std::size_t unread = 0;
+// How a comparison ends, by what it found: all alike; nothing differing but values not read (%2
+// their count); differences (%2 their count, %3 ", N could not be read" or nothing). %1 is the
+// subject: the number of set commands sent, the file's name.
+struct Endings {
+    QString alike;
+    QString unreadOnly;
+    QString differ;
 };
 
-Comparison compared(const RunState& run, const profile::Configuration& expected, const QString& format) {
-    Comparison out;
+// The differences between what was expected and what was read, told apart from the values that could
+// not be read at all; then `notes`, and what stood in the way of reading.
+RunMessage comparison(const RunState& run, const profile::Configuration& expected, const QString& row,
+                      const QString& subject, const Endings& endings, const QStringList& notes = {}) {
+    QStringList lines;
     QStringList unread;
     for (const profile::Difference& d : profile::Compare(expected, run.readBack)) {
-        const QString value = d.expected ? latin1(*d.expected) : QStringLiteral("not known");
         if (d.actual) {
-            out.lines << format.arg(parameterName(d.parameter), value, latin1(*d.actual));
-            ++out.differ;
+            lines << row.arg(parameterName(d.parameter),
+                             d.expected ? latin1(*d.expected) : QStringLiteral("not known"),
+                             latin1(*d.actual));
         } else {
             unread << parameterName(d.parameter);
-            ++out.unread;
         }
     }
+    const qsizetype differ = lines.size();
     if (!unread.isEmpty()) {
-        out.lines << QString()
-                  << QStringLiteral("Could not be read: %1").arg(unread.join(QStringLiteral(", ")));
+        lines << QString() << QStringLiteral("Could not be read: %1").arg(unread.join(QStringLiteral(", ")));
     }
+    lines << notes;
     if (!run.problems.empty()) {
-        out.lines << QString() << QStringLiteral("Not read from the converter:");
+        lines << QString() << QStringLiteral("Not read from the converter:");
         for (const std::string& problem : run.problems) {
-            out.lines << latin1(problem);
+            lines << latin1(problem);
         }
     }
-    return out;
-}
-
-// ", 3 could not be read" when some could not.
-QString unreadClause(const Comparison& c) {
-    return c.unread == 0 ? QString() : QStringLiteral(", %1 could not be read").arg(c.unread);
+    const QString unreadClause =
+        unread.isEmpty() ? QString() : QStringLiteral(", %1 could not be read").arg(unread.size());
+    const QString text = differ == 0 && unread.isEmpty() ? endings.alike.arg(subject)
+                         : differ == 0                   ? endings.unreadOnly.arg(subject).arg(unread.size())
+                                       : endings.differ.arg(subject).arg(differ).arg(unreadClause);
+    return {text, lines.join(QLatin1Char('\n')).trimmed(), true};
 }
 
 RunMessage writeAllReport(const RunState& run) {
-    Comparison c = compared(run, run.sent, QStringLiteral("%1: sent %2, read back %3"));
+    QStringList notes;
     if (!run.skipped.empty()) {
-        c.lines << QString()
-                << QStringLiteral(
-                       "Not sent, their Set buttons being disabled while the totalizer output is on: %1")
-                       .arg(titles(run.skipped));
+        notes << QString()
+              << QStringLiteral(
+                     "Not sent, their Set buttons being disabled while the totalizer output is on: %1")
+                     .arg(titles(run.skipped));
     }
-    QString text;
-    if (c.differ == 0 && c.unread == 0) {
-        text = QStringLiteral("Write All sent %1 set commands; every value sent reads back as sent.")
-                   .arg(run.stepsBefore);
-    } else if (c.differ == 0) {
-        text = QStringLiteral(
-                   "Write All sent %1 set commands; none of the values read back differently, %2 could "
-                   "not be read:")
-                   .arg(run.stepsBefore)
-                   .arg(c.unread);
-    } else {
-        text = QStringLiteral("Write All sent %1 set commands; %2 of the values read back differently%3:")
-                   .arg(run.stepsBefore)
-                   .arg(c.differ)
-                   .arg(unreadClause(c));
-    }
-    return {text, c.lines.join(QLatin1Char('\n')).trimmed(), true};
+    return comparison(
+        run, run.sent, QStringLiteral("%1: sent %2, read back %3"), QString::number(run.stepsBefore),
+        {QStringLiteral("Write All sent %1 set commands; every value sent reads back as sent."),
+         QStringLiteral(
+             "Write All sent %1 set commands; none of the values read back differently, %2 could not "
+             "be read:"),
+         QStringLiteral("Write All sent %1 set commands; %2 of the values read back differently%3:")},
+        notes);
 }
 
 RunMessage compareReport(const RunState& run) {
-    const Comparison c = compared(run, run.file.values, QStringLiteral("%1: file %2, converter %3"));
-    QString text;
-    if (c.differ == 0 && c.unread == 0) {
-        text = QStringLiteral("No parameter of the converter differs from %1.").arg(run.fileName);
-    } else if (c.differ == 0) {
-        text = QStringLiteral(
-                   "No parameter of the converter that could be read differs from %1; %2 could not be "
-                   "read:")
-                   .arg(run.fileName)
-                   .arg(c.unread);
-    } else {
-        text = QStringLiteral("%1 parameter(s) of the converter differ from %2%3:")
-                   .arg(c.differ)
-                   .arg(run.fileName, unreadClause(c));
-    }
-    return {text, c.lines.join(QLatin1Char('\n')).trimmed(), true};
+    return comparison(
+        run, run.file.values, QStringLiteral("%1: file %2, converter %3"), run.fileName,
+        {QStringLiteral("No parameter of the converter differs from %1."),
+         QStringLiteral(
+             "No parameter of the converter that could be read differs from %1; %2 could not be read:"),
+         QStringLiteral("%2 parameter(s) of the converter differ from %1%3:")});
 }
 
 } // namespace
