@@ -330,6 +330,9 @@ struct Field {
     std::size_t width;
     std::string (*describe)(std::string_view value);
     bool countedHexText = false; // the value goes on with as many hex pairs as its count says
+    // Read only while the totalizer output is off ("DL:0"): the last four analog output rows, which
+    // the decoder leaves alone, present or not, while a totalizer output is on.
+    bool whileTotalizerOff = false;
 };
 
 struct Block {
@@ -367,10 +370,10 @@ constexpr Field kAnalogFields[] = {
     {"DA2:", 19, analogOutputRow},
     {"DA3:", 19, analogOutputRow},
     {"DA4:", 19, analogOutputRow},
-    {"DA5:", 19, analogOutputRow},
-    {"DA6:", 19, analogOutputRow},
-    {"DA7:", 19, analogOutputRow},
-    {"DA8:", 19, analogOutputRow},
+    {"DA5:", 19, analogOutputRow, false, true},
+    {"DA6:", 19, analogOutputRow, false, true},
+    {"DA7:", 19, analogOutputRow, false, true},
+    {"DA8:", 19, analogOutputRow, false, true},
 };
 constexpr Field kParseFormatFields[] = {
     {"MDL:", 1, asItStands},         {"MDBS?1:", 12, parseFormatRow}, {"MDBS?2:", 12, parseFormatRow},
@@ -508,11 +511,17 @@ TextReplyMeaning ReadTextReply(Bytes bytes, int32_t pendingCommand) {
         bool anyField = false;
         const bool decoded = &block == expected;
         lastEnd = decoded ? marker + block.marker.size() : lastEnd;
+        const std::size_t totalizer = findTag(text, "DL:");
+        const bool totalizerOn = totalizer != std::string_view::npos && totalizer + 3 < text.size() &&
+                                 text[totalizer + 3] != '0';
         for (const Field& field : block.fields) {
             const auto position = findTag(text, field.tag);
             const auto end =
                 position == std::string_view::npos ? std::nullopt : appendField(out, field, text, position);
             anyField = anyField || position != std::string_view::npos;
+            if (field.whileTotalizerOff && totalizerOn) {
+                continue;
+            }
             if (decoded && end) {
                 lastEnd = std::max(lastEnd, *end);
             } else if (decoded) {

@@ -58,6 +58,24 @@ TEST(WholeReply, AQueryReplyIsGoodExactlyWhenEveryFieldItsDecoderReadsIsThere) {
     }
 }
 
+// While a totalizer output is on the decoder leaves the last four analog output rows alone.
+TEST(WholeReply, TheLastFourOutputRowsCountOnlyWhileTheTotalizerIsOff) {
+    const std::string firstRows = "DA1:1,42C80000,00000000,DA2:2,42C80000,00000000,DA3:3,42C80000,00000000,"
+                                  "DA4:4,42C80000,00000000";
+    const struct {
+        std::string reply;
+        Verdict verdict;
+    } rows[] = {
+        {"QQQ#QX2:DL:3," + firstRows + "#", Verdict::Good},
+        {"QQQ#QX2:DL:0," + firstRows + "#", Verdict::Cut},
+        {"QQQ#QX2:DL:3," + firstRows + ",DA5:0,42C8", Verdict::Cut},
+    };
+    for (const auto& row : rows) {
+        const traffic::Reading reading = readAgainst("QQQ#QX2#", row.reply, traffic::pending::AnalogOutputs);
+        EXPECT_EQ(reading.verdict, row.verdict) << reading.meaning;
+    }
+}
+
 TEST(WholeReply, AReadMeterCommandIsAsLongAsItsCountSays) {
     const struct {
         const char* reply;
