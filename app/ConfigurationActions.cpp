@@ -264,7 +264,7 @@ void ConfigurationActions::begin(RunState state) {
             entry->setEnabled(false);
         }
     }
-    run_ = new ConfigurationRun(form_, std::move(state), [this](ConfigurationRun& run) { runOver(run); });
+    run_ = new ConfigurationRun(form_, *this, std::move(state), [this](ConfigurationRun& run) { runOver(run); });
     run_->start();
 }
 

@@ -44,8 +44,9 @@ void RunState::startReadBack() {
     readingBack = true;
 }
 
-ConfigurationRun::ConfigurationRun(TForm1& form, RunState state, std::function<void(ConfigurationRun&)> over)
-    : QObject(&form), form_(form), state_(std::move(state)), over_(std::move(over)) {}
+ConfigurationRun::ConfigurationRun(TForm1& form, QObject& parent, RunState state,
+                                   std::function<void(ConfigurationRun&)> over)
+    : QObject(&parent), form_(form), state_(std::move(state)), over_(std::move(over)) {}
 
 ConfigurationRun::~ConfigurationRun() {
     form_.RemoveObserver(*this);

@@ -60,8 +60,10 @@ std::optional<profile::Query> QueryDecodedUnder(int32_t pendingCommand);
 class ConfigurationRun : public QObject, public ExchangeObserver {
     Q_OBJECT
 public:
-    // `over` is called once the run has ended (the dialog gone); the run is deleted later.
-    ConfigurationRun(TForm1& form, RunState state, std::function<void(ConfigurationRun&)> over);
+    // `over` is called once the run has ended (the dialog gone); the run is deleted later. `parent`
+    // goes before the window does (the window's members are gone once its children are deleted).
+    ConfigurationRun(TForm1& form, QObject& parent, RunState state,
+                     std::function<void(ConfigurationRun&)> over);
     ~ConfigurationRun() override;
 
     // Shows the dialog and sends the first step.
