@@ -34,20 +34,6 @@ namespace {
 // A configuration file is a few kilobytes; anything far larger is no such file.
 constexpr qint64 kMaxFileBytes = 4 * 1024 * 1024;
 
-// The read meter commands' Set buttons show their frames as hex pairs; every other set command's
-// shows its text.
-bool carriesRawBytes(const profile::Setter& setter) {
-    return setter.key.starts_with("CAMD");
-}
-
-// The analog output row (0..7) a set command sets, or -1.
-int analogOutputOf(std::string_view key) {
-    if (key.size() == 3 && key.starts_with("DA") && key[2] >= '1' && key[2] <= '8') {
-        return key[2] - '1';
-    }
-    return -1;
-}
-
 } // namespace
 
 ConfigurationActions::ConfigurationActions(TForm1& form) : QObject(&form), form_(form), fields_(form) {
@@ -190,7 +176,7 @@ void ConfigurationActions::writeAll() {
     std::vector<SequenceStep> steps;
     for (const profile::PlannedFrame& planned : plan) {
         const profile::Setter& setter = profile::Setters()[planned.setter];
-        if (const int output = analogOutputOf(setter.key); output >= 0 && !form_.AnalogOutputSettable(output)) {
+        if (setter.kind == profile::SetKind::AnalogOutput && !form_.AnalogOutputSettable(setter.number)) {
             // The last four outputs while the totalizer output is on: the window does not show what
             // the converter holds there, so there is nothing of them to send.
             run.skipped.emplace_back(setter.title);
@@ -201,8 +187,9 @@ void ConfigurationActions::writeAll() {
         run.setters.push_back(planned.setter);
         // The request its Set button makes; an analog output row with its exact values, which its
         // five-character fields may show shortened.
-        run.requests.push_back(carriesRawBytes(setter) ? Request::readMeterCommand(planned.frame)
-                                                       : Request::setFrame(planned.frame));
+        // The read meter commands' Set buttons send their frames as bytes; every other one its text.
+        run.requests.push_back(setter.kind == profile::SetKind::ReadMeter ? Request::readMeterCommand(planned.frame)
+                                                                          : Request::setFrame(planned.frame));
         for (const std::size_t p : profile::ParametersOf(planned.setter)) {
             run.sent.set(p, *values.value(p));
         }

@@ -179,8 +179,8 @@ void ConfigurationRun::replyDecoded(int32_t pendingCommand, std::string_view) {
     const auto query = QueryDecodedUnder(pendingCommand);
     if (query && state_.readingBack && !sequence.over() &&
         sequence.steps()[sequence.current()].pendingCommand == pendingCommand) {
-        for (std::string& problem : profile::DecodeReply(*query, form_.ReceivedText(), state_.readBack)) {
-            state_.problems.push_back(std::move(problem));
+        for (const profile::Problem& problem : profile::DecodeReply(*query, form_.ReceivedText(), state_.readBack)) {
+            state_.problems.push_back(profile::ProblemText(problem));
         }
     }
     moved(sequence.replyDecoded(pendingCommand));

@@ -6,6 +6,7 @@
 #include <span>
 
 #include "serial/LineSettings.h"
+#include "serial/PortUrl.h"
 #include "tools/Bytes.h"
 #include "traffic/Interpreter.h"
 
@@ -23,6 +24,10 @@ constexpr std::string_view kParityNames[] = {"none", "odd", "even", "mark", "spa
 
 } // namespace
 
+Millis DefaultGap(const std::string& port) {
+    return serial::isNetworkPortName(port) ? Millis(300) : Millis(50);
+}
+
 std::optional<serial::TParity> ParityNamed(std::string_view name) {
     for (std::size_t i = 0; i < std::size(kParityNames); ++i) {
         if (kParityNames[i] == name) {
@@ -36,12 +41,13 @@ std::string_view ParityName(serial::TParity parity) {
     return kParityNames[static_cast<std::size_t>(parity)];
 }
 
-traffic::ReplyEnd ReplyProgress(const ReplyShape& shape, std::string_view received, std::string_view request) {
+traffic::ReplyEnd ReplyProgress(const ReplyShape& shape, std::string_view received,
+                                std::string_view request) {
     if (shape.kind == ReplyShape::Kind::Quiet) {
         return traffic::ReplyEnd::Unknown;
     }
-    return traffic::ReplyEndOf(traffic::Read(tools::bytesOf(received), traffic::Direction::Received, shape.pending,
-                                             tools::bytesOf(request)));
+    return traffic::ReplyEndOf(traffic::Read(tools::bytesOf(received), traffic::Direction::Received,
+                                             shape.pending, tools::bytesOf(request)));
 }
 
 std::string OpenFailureMessage(const std::string& path, const serial::OpenOutcome& outcome) {
@@ -52,8 +58,9 @@ std::string OpenFailureMessage(const std::string& path, const serial::OpenOutcom
     return "cannot open " + path + ": " + reason;
 }
 
-Line::Line(LineOptions options, const serial::EventFd& stop)
-    : options_(std::move(options)), stop_(stop), port_(serial::makeTransport(options_.port)) {
+Line::Line(LineOptions options, const serial::EventFd& stop, std::unique_ptr<serial::Transport> transport)
+    : options_(std::move(options)), stop_(stop),
+      port_(transport ? std::move(transport) : serial::makeTransport(options_.port)) {
     path_ = port_->name();
 }
 
@@ -90,7 +97,8 @@ void Line::setLine(uint32_t baud, serial::TParity parity) {
 Millis Line::characterTime(std::size_t count) const {
     // Start bit, 8 data bits, parity bit when there is one, 1 stop bit.
     const int bits = options_.parity == serial::TParity::None ? 10 : 11;
-    const auto micros = static_cast<long long>(count) * bits * 1'000'000LL / std::max<uint32_t>(options_.baud, 1);
+    const auto micros =
+        static_cast<long long>(count) * bits * 1'000'000LL / std::max<uint32_t>(options_.baud, 1);
     return std::chrono::ceil<Millis>(std::chrono::microseconds(micros));
 }
 
@@ -165,10 +173,14 @@ Reply Line::readReply(const ReplyShape& shape, std::string_view request, Clock::
     for (;;) {
         const Clock::time_point deadline = reply.bytes.empty() ? firstByteDue : lastByte + silence;
         switch (serial::waitForPort(stop_, port_->fd(), false, deadline)) {
-        case serial::WaitResult::Closed: return finish(ReplyEnd::Interrupted);
-        case serial::WaitResult::Failed: return finish(ReplyEnd::Lost);
-        case serial::WaitResult::TimedOut: return finish(reply.bytes.empty() ? ReplyEnd::NoReply : ReplyEnd::Quiet);
-        case serial::WaitResult::Ready: break;
+        case serial::WaitResult::Closed:
+            return finish(ReplyEnd::Interrupted);
+        case serial::WaitResult::Failed:
+            return finish(ReplyEnd::Lost);
+        case serial::WaitResult::TimedOut:
+            return finish(reply.bytes.empty() ? ReplyEnd::NoReply : ReplyEnd::Quiet);
+        case serial::WaitResult::Ready:
+            break;
         }
         std::array<char, 512> buffer{};
         const auto result = port_->read(buffer.data(), buffer.size());

@@ -12,22 +12,30 @@
 #include <string_view>
 
 #include "serial/LineTypes.h"
-#include "traffic/Interpreter.h"
 #include "serial/PosixPort.h"
 #include "serial/Transport.h"
+#include "traffic/Interpreter.h"
 
 namespace cli {
 
 using Millis = std::chrono::milliseconds;
 
 struct LineOptions {
-    std::string port;                     // as typed: "COM3", "ttyUSB0", "/dev/ttyUSB0"
+    std::string port; // as typed: "COM3", "ttyUSB0", "/dev/ttyUSB0"
     uint32_t baud = 9600;
     serial::TParity parity = serial::TParity::None;
     Millis timeout{1000}; // for the first byte of a reply
     Millis gap{50};       // silence that ends a reply whose end cannot be told from its bytes
     int retries = 0;      // resends of a query that got no reply
 };
+
+// The silence that ends a reply whose end its bytes do not show, unless --gap says otherwise: 50 ms on
+// a local line; 300 ms on a network port, where a server that gathers small writes (Nagle) can hold
+// the second part of one reply for a round trip (200 ms on a link with 100 ms of delay each way).
+Millis DefaultGap(const std::string& port);
+
+// Makes the transport of a port name: serial::makeTransport, or a simulated line in tests.
+using TransportMaker = std::function<std::unique_ptr<serial::Transport>(const std::string& port)>;
 
 // "none", "odd", "even" (the names of --parity and of rs485.parity's values), "mark", "space".
 std::optional<serial::TParity> ParityNamed(std::string_view name);
@@ -76,7 +84,9 @@ struct LineObserver {
 class Line {
 public:
     // `stop` is shared by every line of the program; once signalled, waits end at once.
-    Line(LineOptions options, const serial::EventFd& stop);
+    // The transport of the port's name (serial::makeTransport) unless one is given (tests).
+    Line(LineOptions options, const serial::EventFd& stop,
+         std::unique_ptr<serial::Transport> transport = nullptr);
     ~Line();
     Line(const Line&) = delete;
     Line& operator=(const Line&) = delete;
@@ -97,8 +107,8 @@ public:
     LineObserver observer;
 
 private:
-    Reply readReply(const ReplyShape& shape, std::string_view request, std::chrono::steady_clock::time_point written,
-                    Millis frameTime);
+    Reply readReply(const ReplyShape& shape, std::string_view request,
+                    std::chrono::steady_clock::time_point written, Millis frameTime);
     bool write(std::string_view frame);
     void discardStale();
     Millis characterTime(std::size_t count) const;

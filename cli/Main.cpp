@@ -28,8 +28,8 @@ struct PortOutcome {
 class Printer {
 public:
     Printer(const Environment& environment, const Globals& globals)
-        : env_(environment), json_(globals.json), many_(globals.ports.size() > 1), total_(globals.ports.size()),
-          progress_(many_ && environment.progress) {}
+        : env_(environment), json_(globals.json), many_(globals.ports.size() > 1),
+          total_(globals.ports.size()), progress_(many_ && environment.progress) {}
 
     void port(const std::string& port, const std::string& path, double seconds, const Result& result) {
         const std::lock_guard lock(mutex_);
@@ -60,7 +60,8 @@ public:
             }
             env_.out << result.text();
             if (!result.error.empty()) {
-                (many_ ? env_.out : env_.err) << (many_ ? "error: " : "vx538: " + port + ": ") << result.error << "\n";
+                (many_ ? env_.out : env_.err)
+                    << (many_ ? "error: " : "vx538: " + port + ": ") << result.error << "\n";
             }
             env_.out << std::flush;
         }
@@ -126,8 +127,9 @@ private:
 
 class Runner {
 public:
-    Runner(const Globals& globals, const Command& command, TrafficLog* log, Printer& printer)
-        : globals_(globals), command_(command), log_(log), printer_(printer) {}
+    Runner(const Globals& globals, const Command& command, TrafficLog* log, Printer& printer,
+           const TransportMaker& transport)
+        : globals_(globals), command_(command), log_(log), printer_(printer), transport_(transport) {}
 
     int run(const serial::EventFd& stop) {
         std::vector<std::thread> workers;
@@ -154,9 +156,9 @@ private:
             options.baud = globals_.baud;
             options.parity = ParityNamed(globals_.parity).value_or(serial::TParity::None);
             options.timeout = Millis(globals_.timeoutMs);
-            options.gap = Millis(globals_.gapMs);
+            options.gap = globals_.gapGiven ? Millis(globals_.gapMs) : DefaultGap(port);
             options.retries = globals_.retries;
-            Session session(options, stop, log_);
+            Session session(options, stop, log_, transport_);
             path = session.line().path();
             try {
                 session.open();
@@ -202,6 +204,7 @@ private:
     const Command& command_;
     TrafficLog* log_;
     Printer& printer_;
+    const TransportMaker& transport_;
     std::vector<PortOutcome> outcomes_;
 };
 
@@ -209,6 +212,9 @@ int runCommand(Parsed& parsed, const Environment& env) {
     Globals& g = parsed.globals;
     Command& command = *parsed.command;
     if (!command.usesPorts()) {
+        if (const std::optional<int> status = command.runLive(g, env)) {
+            return *status;
+        }
         Result result;
         command.runAlone(g, result);
         Printer(env, g).alone(result);
@@ -229,7 +235,7 @@ int runCommand(Parsed& parsed, const Environment& env) {
         }
     }
     Printer printer(env, g);
-    return Runner(g, command, &log, printer).run(env.stop);
+    return Runner(g, command, &log, printer, env.transport).run(env.stop);
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/Line.h"
 #include "serial/PosixPort.h"
 
 namespace cli {
@@ -15,6 +16,7 @@ struct Environment {
     std::ostream& err;
     const serial::EventFd& stop; // once signalled, every port's run ends
     bool progress = false;       // standard error is a terminal: a progress line while several ports run
+    TransportMaker transport;    // how a port name becomes a line; none: serial::makeTransport
 };
 
 // The arguments without the program's name; returns the exit status.

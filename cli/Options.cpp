@@ -10,14 +10,18 @@ namespace cli {
 
 namespace {
 
-constexpr const char* kOptionsNote = "Every command takes the options of 'vx538 --help' (--port, --ports-from, --baud, "
-                                     "--parity,\n--timeout, --gap, --retries, --json, --log), before or after the "
-                                     "command's name.\n";
+constexpr const char* kOptionsNote =
+    "Every command takes the options of 'vx538 --help' (--port, --ports-from, --baud, "
+    "--parity,\n--timeout, --gap, --retries, --json, --log), before or after the "
+    "command's name.\n";
 
 constexpr const char* kPortsNote =
     "Ports: COM1..COM256 name /dev/ttyS0..; a name with a '/' is a path; any other name is looked up\n"
-    "under /dev/ (ttyUSB0). --port may be given many times: the ports run in parallel, each one's output\n"
-    "kept together, then a summary. With --json, one JSON object per port and line.";
+    "under /dev/ (ttyUSB0). Network ports: rfc2217://HOST:PORT (Telnet with RFC 2217: the line settings\n"
+    "travel) and socket://HOST:PORT (raw TCP: the server's own line settings apply), an IPv6 address in\n"
+    "brackets (rfc2217://[::1]:4001); neither carries authentication (tunnel with ssh -L). --port may be\n"
+    "given many times: the ports run in parallel, each one's output kept together, then a summary. With\n"
+    "--json, one JSON object per port and line.";
 
 // The words that group commands ("hart id", "modbus read") and what the group is for.
 struct Group {
@@ -30,10 +34,13 @@ constexpr Group kGroups[] = {
 };
 
 void defineGlobals(CLI::App& app, Globals& g) {
-    app.add_option("-p,--port", g.ports, "serial port of a converter (COM3, ttyUSB0, /dev/ttyUSB0); may be given "
-                                         "several times to work on several converters in parallel")
+    app.add_option("-p,--port", g.ports,
+                   "serial port of a converter (COM3, ttyUSB0, /dev/ttyUSB0) or network port "
+                   "(rfc2217://HOST:PORT, socket://HOST:PORT); may be given several times to "
+                   "work on several converters in parallel")
         ->type_name("PORT");
-    app.add_option("--ports-from", g.portsFrom, "read the ports from FILE, one per line ('#' starts a comment)")
+    app.add_option("--ports-from", g.portsFrom,
+                   "read the ports from FILE, one per line ('#' starts a comment)")
         ->type_name("FILE");
     app.add_option("--baud", g.baud, "baud rate of the line (default 9600)")
         ->type_name("BAUD")
@@ -41,26 +48,33 @@ void defineGlobals(CLI::App& app, Globals& g) {
     app.add_option("--parity", g.parity, "parity of the line: none, odd or even (default none)")
         ->type_name("PARITY")
         ->check(CLI::IsMember({"none", "odd", "even"}, CLI::ignore_case));
-    app.add_option("--timeout", g.timeoutMs, "milliseconds to wait for the first byte of a reply (default 1000)")
+    app.add_option("--timeout", g.timeoutMs,
+                   "milliseconds to wait for the first byte of a reply (default 1000)")
         ->type_name("MS")
         ->check(CLI::Range(1, 600000));
-    app.add_option("--gap", g.gapMs, "milliseconds of silence that end a reply whose end its bytes do not show, "
-                                     "such as a set command's (default 50)")
+    app.add_option("--gap", g.gapMs,
+                   "milliseconds of silence that end a reply whose end its bytes do not show, "
+                   "such as a set command's (default 50; 300 on a network port, where one "
+                   "reply may arrive in parts a round trip apart)")
         ->type_name("MS")
         ->check(CLI::Range(1, 60000));
-    app.add_option("--retries", g.retries, "resend a query that got no reply N times (never a set command; default 0)")
+    app.add_option("--retries", g.retries,
+                   "resend a query that got no reply N times (never a set command; default 0)")
         ->type_name("N")
         ->check(CLI::Range(0, 100));
     app.add_flag("--json", g.json, "machine-readable output: one JSON object per port and line");
-    app.add_option("--log", g.log, "append every frame to FILE in the window's traffic log format, naming the port")
+    app.add_option("--log", g.log,
+                   "append every frame to FILE in the window's traffic log format, naming the port")
         ->type_name("FILE");
 }
 
 } // namespace
 
-Parsed ParseArguments(const std::vector<std::string>& arguments, const std::vector<std::unique_ptr<Command>>& commands,
-                      std::ostream& out, std::ostream& err) {
-    CLI::App app{"vx538 " VX538_VERSION ": reads, sets, backs up, restores and verifies VX538-T-B converters over "
+Parsed ParseArguments(const std::vector<std::string>& arguments,
+                      const std::vector<std::unique_ptr<Command>>& commands, std::ostream& out,
+                      std::ostream& err) {
+    CLI::App app{"vx538 " VX538_VERSION
+                 ": reads, sets, backs up, restores and verifies VX538-T-B converters over "
                  "their serial line, one or many at once. Values are named as 'vx538 params' lists them.",
                  "vx538"};
     app.footer(std::string(kOptionsNote) + "\n" + ExitCodesHelp() + "\n" + kPortsNote);
@@ -103,6 +117,7 @@ Parsed ParseArguments(const std::vector<std::string>& arguments, const std::vect
         parsed.exit = status == 0 ? code::Done : code::Usage;
         return parsed;
     }
+    parsed.globals.gapGiven = app.count("--gap") > 0;
     for (const auto& [command, sub] : subcommands) {
         if (sub->parsed()) {
             parsed.command = command;

@@ -20,7 +20,8 @@ struct Parsed {
 
 // Reads the arguments (without the program's name) against the commands; help, version and usage
 // errors are written to `out` and `err`.
-Parsed ParseArguments(const std::vector<std::string>& arguments, const std::vector<std::unique_ptr<Command>>& commands,
-                      std::ostream& out, std::ostream& err);
+Parsed ParseArguments(const std::vector<std::string>& arguments,
+                      const std::vector<std::unique_ptr<Command>>& commands, std::ostream& out,
+                      std::ostream& err);
 
 } // namespace cli

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "serial/PortUrl.h"
 #include "serial/PosixPort.h"
 
 namespace cli {
@@ -32,6 +33,9 @@ std::vector<std::string> readPortsFile(const std::string& path) {
 } // namespace
 
 std::string DeviceOf(const std::string& port) {
+    if (serial::isNetworkPortName(port)) {
+        return port; // a URL, not a file: no path to follow
+    }
     std::error_code error;
     const auto device = std::filesystem::weakly_canonical(serial::portPathFor(port), error);
     return error ? serial::portPathFor(port) : device.string();
@@ -43,7 +47,8 @@ void ResolvePorts(Globals& globals) {
         globals.ports.insert(globals.ports.end(), more.begin(), more.end());
     }
     if (globals.ports.empty()) {
-        throw Failure(code::Usage, "no port: give --port NAME ('vx538 ports' lists the serial devices present)");
+        throw Failure(code::Usage,
+                      "no port: give --port NAME ('vx538 ports' lists the serial devices present)");
     }
     for (std::size_t i = 0; i < globals.ports.size(); ++i) {
         for (std::size_t j = 0; j < i; ++j) {

@@ -100,7 +100,8 @@ Json Result::json() const {
 }
 
 bool Result::hasJson() const {
-    return document_ || std::any_of(rows_.begin(), rows_.end(), [](const Row& row) { return !row.key.empty(); });
+    return document_ ||
+           std::any_of(rows_.begin(), rows_.end(), [](const Row& row) { return !row.key.empty(); });
 }
 
 } // namespace cli

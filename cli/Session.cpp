@@ -1,6 +1,7 @@
 // One port's run of a command: requests, replies read against the interpreter, the traffic log.
 #include "cli/Session.h"
 
+#include "serial/PortUrl.h"
 #include "tools/Bytes.h"
 #include "traffic/EventFormat.h"
 
@@ -20,21 +21,13 @@ void TrafficLog::write(const traffic::Event& event, std::string_view port) {
     file_.writeLine(line);
 }
 
-int32_t PendingFor(profile::Query query) {
-    switch (query) {
-    case profile::Query::QX1: return traffic::pending::SystemParameters;
-    case profile::Query::QX2: return traffic::pending::AnalogOutputs;
-    case profile::Query::QX3: return traffic::pending::CustomHart;
-    case profile::Query::QX4: return traffic::pending::ParseFormat;
-    case profile::Query::QX6: return traffic::pending::TestValues;
-    }
-    return traffic::pending::None;
-}
-
-Session::Session(LineOptions options, const serial::EventFd& stop, TrafficLog* log)
-    : options_(options), line_(options, stop), log_(log) {
+Session::Session(LineOptions options, const serial::EventFd& stop, TrafficLog* log,
+                 const TransportMaker& transport)
+    : options_(options), line_(options, stop, transport ? transport(options.port) : nullptr), log_(log) {
     if (log_ && log_->isOpen()) {
-        recorder_.onAppended = [this] { log_->write(recorder_.log().at(recorder_.log().size() - 1), port()); };
+        recorder_.onAppended = [this] {
+            log_->write(recorder_.log().at(recorder_.log().size() - 1), port());
+        };
     }
 }
 
@@ -48,19 +41,23 @@ void Session::open() {
     // The log names the port on every line already; the device it leads to is said where it differs.
     recorder_.port(traffic::EventKind::PortOpened,
                    (line_.path() == port() ? std::string("opened") : "opened as " + line_.path()) + ", " +
-                       std::to_string(options_.baud) + " baud, parity " + std::string(ParityName(options_.parity)));
+                       std::to_string(options_.baud) + " baud, parity " +
+                       std::string(ParityName(options_.parity)));
 }
 
 Answer Session::request(std::string_view frame, const ReplyShape& shape, int32_t pendingCommand, bool isQuery,
                         std::string_view what) {
     line_.observer.sent = [&](std::string_view bytes) { recorder_.sent(bytesOf(bytes), pendingCommand); };
-    line_.observer.received = [&](std::string_view bytes) { recorder_.received(bytesOf(bytes), pendingCommand); };
+    line_.observer.received = [&](std::string_view bytes) {
+        recorder_.received(bytesOf(bytes), pendingCommand);
+    };
     line_.observer.timedOut = [&] { recorder_.timedOut("no reply to " + std::string(what), pendingCommand); };
     Answer answer;
     answer.reply = line_.exchange(frame, shape, isQuery);
     line_.observer = {};
     switch (answer.reply.end) {
-    case ReplyEnd::Interrupted: throw Failure(code::Interrupted, "interrupted");
+    case ReplyEnd::Interrupted:
+        throw Failure(code::Interrupted, "interrupted");
     case ReplyEnd::NoReply: {
         std::string message = "no reply to " + std::string(what) + " within " +
                               std::to_string(options_.timeout.count()) + " ms";
@@ -71,21 +68,30 @@ Answer Session::request(std::string_view frame, const ReplyShape& shape, int32_t
     }
     case ReplyEnd::Lost:
         if (answer.reply.bytes.empty()) {
-            throw Failure(code::PortUnusable, "the line to " + line_.path() + " was lost (adapter unplugged?)");
+            // A connection that drops is a reply that never came; a local adapter that goes is a port
+            // that can no longer be used.
+            if (serial::isNetworkPortName(line_.path())) {
+                throw Failure(code::NoReply, "no reply: " + serial::lostLineWords(line_.path()));
+            }
+            throw Failure(code::PortUnusable,
+                          "the line to " + line_.path() + " was lost (adapter unplugged?)");
         }
         break; // what arrived before the line went is still read
     case ReplyEnd::Complete:
-    case ReplyEnd::Quiet: break;
+    case ReplyEnd::Quiet:
+        break;
     }
     answer.reading = traffic::Read(bytesOf(answer.reply.bytes), traffic::Direction::Received, pendingCommand,
                                    bytesOf(frame));
     return answer;
 }
 
-std::vector<std::string> Session::query(profile::Query query, profile::Configuration& values, std::string* raw) {
+std::vector<profile::Problem> Session::query(profile::Query query, profile::Configuration& values,
+                                             std::string* raw) {
     const std::string key(profile::QueryKey(query));
-    const Answer answer = request(profile::QueryFrame(query), {ReplyShape::Kind::Request, PendingFor(query)},
-                                  PendingFor(query), true, key + " (" + std::string(profile::QueryTitle(query)) + ")");
+    const int32_t pending = traffic::QueryPending(key);
+    const Answer answer = request(profile::QueryFrame(query), {ReplyShape::Kind::Request, pending}, pending,
+                                  true, key + " (" + std::string(profile::QueryTitle(query)) + ")");
     if (raw) {
         *raw = answer.reply.bytes;
     }

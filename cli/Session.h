@@ -50,7 +50,8 @@ struct Answer {
 
 class Session {
 public:
-    Session(LineOptions options, const serial::EventFd& stop, TrafficLog* log);
+    Session(LineOptions options, const serial::EventFd& stop, TrafficLog* log,
+            const TransportMaker& transport = nullptr);
 
     Line& line() { return line_; }
     const std::string& port() const { return line_.options().port; }
@@ -65,7 +66,8 @@ public:
 
     // Sends one of the configuration queries and decodes its reply into `values`. Problems with the
     // reply are returned (the caller decides whether they end the command).
-    std::vector<std::string> query(profile::Query query, profile::Configuration& values, std::string* raw = nullptr);
+    std::vector<profile::Problem> query(profile::Query query, profile::Configuration& values,
+                                        std::string* raw = nullptr);
 
 private:
     LineOptions options_;
@@ -74,8 +76,5 @@ private:
     traffic::Recorder recorder_{1};
     std::string lastRequest_;
 };
-
-// The pending command code the window records for a query's reply.
-int32_t PendingFor(profile::Query query);
 
 } // namespace cli

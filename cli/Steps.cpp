@@ -31,7 +31,8 @@ std::optional<serial::TParity> parityOf(const std::optional<std::string>& value)
 } // namespace
 
 std::string FrameText(std::string_view frame) {
-    const bool printable = std::all_of(frame.begin(), frame.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
+    const bool printable =
+        std::all_of(frame.begin(), frame.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
     return printable ? std::string(frame) : traffic::HexText(frame);
 }
 
@@ -84,13 +85,12 @@ ReadResult ReadConverter(Session& session, const std::vector<Query>& queries) {
     return result;
 }
 
-std::vector<std::string> ProblemsFor(const std::vector<std::string>& problems,
-                                     const std::vector<std::size_t>& parameters) {
-    std::vector<std::string> out;
-    for (const std::string& problem : problems) {
+std::vector<profile::Problem> ProblemsFor(const std::vector<profile::Problem>& problems,
+                                          const std::vector<std::size_t>& parameters) {
+    std::vector<profile::Problem> out;
+    for (const profile::Problem& problem : problems) {
         const bool concerns = std::any_of(parameters.begin(), parameters.end(), [&](std::size_t p) {
-            const std::string query(profile::QueryKey(Parameters()[p].query));
-            return problem.starts_with(NameOf(p) + ":") || problem.starts_with(query + " reply");
+            return problem.parameter ? *problem.parameter == p : Parameters()[p].query == problem.query;
         });
         if (concerns && std::find(out.begin(), out.end(), problem) == out.end()) {
             out.push_back(problem);
@@ -99,12 +99,14 @@ std::vector<std::string> ProblemsFor(const std::vector<std::string>& problems,
     return out;
 }
 
-void Unexpected(Result& result, const std::vector<std::string>& problems, std::string_view what) {
+void Unexpected(Result& result, const std::vector<profile::Problem>& problems, std::string_view what) {
     std::string message = std::string(what) + ":";
-    for (const std::string& p : problems) {
-        message += "\n  " + p;
+    Json texts = Json::array();
+    for (const profile::Problem& p : problems) {
+        message += "\n  " + profile::ProblemText(p);
+        texts.push_back(profile::ProblemText(p));
     }
-    result.data("problems", problems);
+    result.data("problems", std::move(texts));
     throw Failure(code::Unexpected, message);
 }
 
@@ -157,7 +159,7 @@ void SendPlan(Session& session, Result& result, const std::vector<profile::Plann
                                {"frame", FrameText(planned.frame)},
                                {"reply", FrameText(answer.reply.bytes)},
                                {"verdict", traffic::VerdictText(answer.reading.verdict)}});
-        if (setter.key == "BA1" && lineIsRs485) {
+        if (setter.kind == profile::SetKind::Rs485 && lineIsRs485) {
             const auto baud = tools::StrToInt(*merged.value("rs485.baud"));
             const auto parity = *parityOf(merged.value("rs485.parity"));
             if (static_cast<uint32_t>(baud) != line.baud || parity != line.parity) {
@@ -180,7 +182,8 @@ std::vector<std::string> Differences(Result& result, const std::vector<profile::
         const std::string expected = d.expected.value_or("(none)");
         const std::string actual = d.actual.value_or("(not read)");
         const std::string name = NameOf(d.parameter);
-        lines.push_back(name + std::string(width - name.size(), ' ') + "  file " + expected + ", converter " + actual);
+        lines.push_back(name + std::string(width - name.size(), ' ') + "  file " + expected + ", converter " +
+                        actual);
         json.push_back({{"parameter", name}, {"expected", expected}, {"actual", actual}});
     }
     result.data("differences", std::move(json));
@@ -191,19 +194,21 @@ std::vector<std::string> Differences(Result& result, const std::vector<profile::
 
 void ShowExchange(Result& result, std::string_view sent, const Answer& answer) {
     result.field({}, "sent", traffic::HexText(sent), {}, " ");
-    result.field("reply_hex", "received", traffic::HexText(answer.reply.bytes), traffic::HexText(answer.reply.bytes),
-                 " ");
+    result.field("reply_hex", "received", traffic::HexText(answer.reply.bytes),
+                 traffic::HexText(answer.reply.bytes), " ");
     result.data("meaning", answer.reading.meaning);
 }
 
-Answer HartRequest(Session& session, Result& result, std::string_view frame, int32_t pending, std::string_view what) {
+Answer HartRequest(Session& session, Result& result, std::string_view frame, int32_t pending,
+                   std::string_view what) {
     try {
         Answer answer = session.request(frame, {ReplyShape::Kind::Request, pending}, pending, true, what);
         if (traffic::IsFault(answer.reading.verdict) || answer.reading.verdict == traffic::Verdict::Echo) {
             result.field({}, "received", traffic::HexText(answer.reply.bytes), {}, " ");
             result.field({}, "meaning", answer.reading.meaning, {}, " ");
             throw Failure(code::Unexpected, "no good reply to " + std::string(what) + " (" +
-                                                std::string(traffic::VerdictText(answer.reading.verdict)) + ")");
+                                                std::string(traffic::VerdictText(answer.reading.verdict)) +
+                                                ")");
         }
         return answer;
     } catch (const Failure& failure) {
@@ -225,13 +230,15 @@ void CheckHartAddressing(const HartAddressing& addressing) {
 
 hart::IdentityReply HartIdentity(Session& session, Result& result, const HartAddressing& addressing,
                                  hart::HartIdentity& identity) {
-    const auto frame = hart::IdentityQueryFrame(addressing.preambles, addressing.address, !addressing.secondary);
+    const auto frame =
+        hart::IdentityQueryFrame(addressing.preambles, addressing.address, !addressing.secondary);
     const Answer answer = HartRequest(session, result, tools::asText(frame), traffic::pending::HartIdentity,
                                       "HART command 0 (identity)");
     const auto block = tools::bytesOf(answer.reply.bytes);
     const auto reply = hart::DecodeIdentityReply(block, std::min<std::size_t>(block.size(), 255));
     if (!reply) {
-        throw Failure(code::Unexpected, "the reply to HART command 0 holds no identity: " + answer.reading.meaning);
+        throw Failure(code::Unexpected,
+                      "the reply to HART command 0 holds no identity: " + answer.reading.meaning);
     }
     hart::StoreIdentity(*reply, identity);
     identity.pollingAddress = static_cast<uint8_t>(addressing.address);
@@ -261,13 +268,16 @@ std::string HexArgument(const std::string& text, int maximum, std::string_view e
         upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     }
     const auto begin = upper.find_first_not_of(' ');
-    upper = begin == std::string::npos ? std::string() : upper.substr(begin, upper.find_last_not_of(' ') - begin + 1);
+    upper = begin == std::string::npos ? std::string()
+                                       : upper.substr(begin, upper.find_last_not_of(' ') - begin + 1);
     const hart::HexBytes parsed = hart::ParseHexBytes(upper, maximum + 1);
     const std::string bytes(tools::asText(parsed.bytes));
     // Pairs only, every one of them: ParseHexBytes alone would cut "5151" to its first pair unsaid.
     if (!parsed.ok() || traffic::HexText(bytes) != upper) {
-        throw Failure(code::Usage, "'" + text + "' is not hex byte text: pairs of hex digits separated by single "
-                                                "blanks, e.g. \"" + std::string(example) + "\"");
+        throw Failure(code::Usage, "'" + text +
+                                       "' is not hex byte text: pairs of hex digits separated by single "
+                                       "blanks, e.g. \"" +
+                                       std::string(example) + "\"");
     }
     if (parsed.bytes.size() > static_cast<std::size_t>(maximum)) {
         throw Failure(code::Usage, "'" + text + "' holds more than " + std::to_string(maximum) + " bytes");
@@ -276,15 +286,17 @@ std::string HexArgument(const std::string& text, int maximum, std::string_view e
 }
 
 void FileCommand::define(CLI::App& app) {
-    app.add_option("-i,--input", file_, "configuration FILE (from backup or the window)")->type_name("FILE")->required();
+    app.add_option("-i,--input", file_, "configuration FILE (from backup or the window)")
+        ->type_name("FILE")
+        ->required();
 }
 
 void FileCommand::prepare(const Globals&) {
     backup_ = ReadBackupFile(file_);
 }
 
-int CompareWithFile(Session& session, Result& result, const std::string& fileName, const profile::Backup& file,
-                    bool list) {
+int CompareWithFile(Session& session, Result& result, const std::string& fileName,
+                    const profile::Backup& file, bool list) {
     const Configuration& expected = file.values;
     const std::vector<std::size_t> compared = PresentIn(expected);
     const ReadResult read = ReadConverter(session, QueriesFor(compared));
@@ -303,8 +315,8 @@ int CompareWithFile(Session& session, Result& result, const std::string& fileNam
         result.line("matches " + fileName + " (" + std::to_string(compared.size()) + " parameters)");
         return code::Done;
     }
-    result.line(std::to_string(lines.size()) + " of " + std::to_string(compared.size()) + " parameters differ from " +
-                fileName);
+    result.line(std::to_string(lines.size()) + " of " + std::to_string(compared.size()) +
+                " parameters differ from " + fileName);
     return code::Differences;
 }
 

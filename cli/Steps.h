@@ -32,19 +32,21 @@ std::vector<std::size_t> PresentIn(const profile::Configuration& values);
 
 struct ReadResult {
     profile::Configuration values;
-    std::vector<std::string> problems;
+    std::vector<profile::Problem> problems;
     std::vector<std::pair<std::string, std::string>> replies; // query key, raw reply
 };
 ReadResult ReadConverter(Session& session, const std::vector<profile::Query>& queries);
 
 // The problems that concern the given parameters, or their queries as a whole.
-std::vector<std::string> ProblemsFor(const std::vector<std::string>& problems,
-                                     const std::vector<std::size_t>& parameters);
+std::vector<profile::Problem> ProblemsFor(const std::vector<profile::Problem>& problems,
+                                          const std::vector<std::size_t>& parameters);
 // Ends the command with Unexpected, the problems listed under `what`.
-[[noreturn]] void Unexpected(Result& result, const std::vector<std::string>& problems, std::string_view what);
+[[noreturn]] void Unexpected(Result& result, const std::vector<profile::Problem>& problems,
+                             std::string_view what);
 
 // The values of the given parameters: "name = value" for people, "parameters" for scripts.
-void ShowValues(Result& result, const profile::Configuration& values, const std::vector<std::size_t>& parameters);
+void ShowValues(Result& result, const profile::Configuration& values,
+                const std::vector<std::size_t>& parameters);
 
 // ---- set commands ----
 
@@ -70,7 +72,8 @@ void ShowExchange(Result& result, std::string_view sent, const Answer& answer);
 
 // A HART request through the converter: no reply means the instrument (or the converter) is
 // silent (Failure(HartSilent)), a reply that is no good one Failure(Unexpected).
-Answer HartRequest(Session& session, Result& result, std::string_view frame, int32_t pending, std::string_view what);
+Answer HartRequest(Session& session, Result& result, std::string_view frame, int32_t pending,
+                   std::string_view what);
 
 struct HartAddressing {
     std::string preambles = "5";
@@ -106,7 +109,7 @@ protected:
 
 // Reads the parameters the file has and compares: Done when they match, Differences otherwise (the
 // differing lines listed when `list`).
-int CompareWithFile(Session& session, Result& result, const std::string& fileName, const profile::Backup& file,
-                    bool list);
+int CompareWithFile(Session& session, Result& result, const std::string& fileName,
+                    const profile::Backup& file, bool list);
 
 } // namespace cli

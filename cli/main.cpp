@@ -31,7 +31,7 @@ int main(int argc, char** argv) {
         stopEvent = &stop;
         std::signal(SIGINT, onInterrupt);
         std::signal(SIGTERM, onInterrupt);
-        const cli::Environment environment{std::cout, std::cerr, stop, ::isatty(STDERR_FILENO) == 1};
+        const cli::Environment environment{std::cout, std::cerr, stop, ::isatty(STDERR_FILENO) == 1, nullptr};
         const int status = cli::Vx538(std::vector<std::string>(argv + 1, argv + argc), environment);
         stopEvent = nullptr;
         return status;

@@ -1,5 +1,5 @@
 // A converter's configuration as values of the parameter table: filled from the replies to its queries
-// through config/'s decoders, turned into set commands through config/'s builders, compared, and put
+// through the rows' fields, turned into set commands through the set command table, compared, and put
 // in the order a restore sends it.
 #pragma once
 
@@ -38,27 +38,51 @@ private:
     std::vector<std::optional<std::string>> values_;
 };
 
-// Fills the parameters of `query` from its reply (the received text) and returns what stood in the
-// way, one message per problem, each naming the parameter or the query: no block marker, a field the
-// reply lacks, a value that is no value of its parameter. Parameters with a problem are left as they
-// were; the others are set.
-std::vector<std::string> DecodeReply(Query query, std::string_view received, Configuration& into);
+// What stood in the way of reading a reply: said of one parameter, or of the reply as a whole.
+struct Problem {
+    Query query;
+    std::optional<std::size_t> parameter; // none: the reply as a whole
+    std::string text;                     // "the converter reports item 7, which is not one of ..."
 
+    bool operator==(const Problem&) const = default;
+};
+// "rs485.baud: the converter reports ..." or "QX1 reply: no block marker QX1".
+std::string ProblemText(const Problem& problem);
+
+// Fills the parameters of `query` from its reply (the received text) and returns what stood in the
+// way: no block marker, a field the reply lacks, a value that is no value of its parameter. Parameters
+// with a problem are left as they were; the others are set.
+std::vector<Problem> DecodeReply(Query query, std::string_view received, Configuration& into);
+
+// One value a set command carries, as its frame builder takes it: the text, and for a choice its
+// position in the list, for an integer its number.
+struct FrameValue {
+    std::string text;
+    int index = -1;
+    int number = 0;
+};
+using FrameBuilder = std::string (*)(const std::vector<FrameValue>& values, int number);
+
+// A set command: what it sets (kind and number, which the window and vx538 test instead of its
+// key), its key and title, the parameters it carries and the builder of its frame (config/'s).
+struct Setter {
+    SetKind kind;
+    int number;        // the analog output 0..7, read meter command 1..2 or parse variable 1..8; else 0
+    std::string key;   // "MD", "DA1", "HART0", "CAMD01", "MDBS3", "BA1"...
+    std::string title; // "working mode", "analog output DOUTA0"
+    std::vector<std::size_t> parameters; // in table order
+    FrameBuilder build;                  // from the values of `parameters`, in their order
+};
 // The set commands, in the order a restore sends them: the settings that change the line itself
 // (the RS485B port, the slave address, then the RS485 port) come last.
-struct Setter {
-    std::string_view key;   // "MD", "DA1", "HART0", "CAMD01", "MDBS3", "BA1"...
-    std::string_view title; // "working mode", "analog output DOUTA0"
-};
 std::span<const Setter> Setters();
 // The setter of a parameter; nullopt for one no command sets (the test values).
 std::optional<std::size_t> SetterOf(std::size_t parameter);
 // The parameters one set command carries, in table order.
-std::vector<std::size_t> ParametersOf(std::size_t setter);
+const std::vector<std::size_t>& ParametersOf(std::size_t setter);
 
-// The frame of a set command from the values, through config/'s builders. Every parameter it carries
-// must have a value; BadValue names the first one missing or one the frame cannot carry (an empty
-// read meter command).
+// The frame of a set command from the values. Every parameter it carries must have a value;
+// BadValue names the first one missing or one the frame cannot carry (an empty read meter command).
 std::string SetFrame(std::size_t setter, const Configuration& values);
 
 struct PlannedFrame {

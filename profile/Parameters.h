@@ -1,7 +1,7 @@
 // The converter's configuration as named parameters: one table of every value the converter reports
-// (name, the query that reports it, its range or choices, the set command that changes it) and the
-// reading of a typed value into the one text that stands for it. The window's files, vx538 and
-// docs/parameters.md all read this table.
+// (name, its range or choices, which query reports it and where its decoder puts it, which set command
+// changes it) and the reading of a typed value into the one text that stands for it. The window's
+// files, vx538 and docs/parameters.md all read this table; a new parameter is one row of it.
 #pragma once
 
 #include <cstddef>
@@ -41,6 +41,42 @@ std::string_view QueryKey(Query query);   // "QX1"
 std::string_view QueryTitle(Query query); // "system parameters"
 std::string QueryFrame(Query query);      // "QQQ#QX1#", through config/'s builders
 
+// How a value stands in its query's reply, as the query's decoder hands it over.
+enum class Form {
+    Digits,       // `width` characters that must all be digits ("005"), then read as a typed value
+    Text,         // characters read as a typed value
+    Index,        // a list index: the choice at that position
+    Number,       // a number the decoder read
+    Single,       // eight upper-case hex digits of a single
+    CountedBytes, // hex byte text of as many bytes as the reply announces
+};
+
+// One field of a decoded reply (see profile/Replies.h); nothing set: the reply lacks it.
+struct Field {
+    std::optional<std::string> text;
+    std::optional<int> number;
+    std::optional<int> count;           // CountedBytes: the byte count the reply announces
+    std::optional<std::string> failure; // the decoder could not read it: why
+};
+struct DecodedReply;
+// Where a row's value stands in the decoded reply of its query; `number` is the row's.
+using FieldOf = Field (*)(const DecodedReply& reply, int number);
+
+// The set commands, by what they set (with a number where there are several: see Setter).
+enum class SetKind {
+    Mode,
+    Interval,
+    Totalizer,
+    AnalogOutput,
+    HartPolling,
+    ReadMeter,
+    ParseFormat,
+    AddressBit,
+    Rs485B,
+    SlaveAddress,
+    Rs485,
+};
+
 struct Parameter {
     std::string_view name;
     std::string_view description;
@@ -54,6 +90,15 @@ struct Parameter {
     // Test values are reported but no command sets them back; a restore leaves them alone.
     bool restorable = true;
     std::string_view unit; // "x 10 ms", "s"; empty for none
+
+    // The analog output (0..7), read meter command (1..2) or parse variable (1..8) it belongs to.
+    int number = 0;
+    // Read: where the decoder of `query` puts it, and in which form (`width` for Digits).
+    FieldOf field = nullptr;
+    Form form = Form::Text;
+    int width = 0;
+    // Set: the command (with `number`) that carries it; none for the test values.
+    std::optional<SetKind> setBy;
 };
 
 // Every parameter, in the order of the queries and of the fields inside each reply.

@@ -267,19 +267,19 @@ OpenOutcome NetworkPort::open() {
 OpenOutcome NetworkPort::negotiate(Clock::time_point deadline) {
     const NetworkPortName& n = *reading_.name;
     std::string greeting; // data the server sent before accepting: a refusal's text, typically
+    // A failed send is not answered here: the server that closed the connection may have said why
+    // first, and the reads below collect that.
     {
         std::lock_guard lock(mutex_);
         codec_->start();
-        if (!flushControlLocked()) {
-            return {OpenResult::CannotOpen, errno, "the connection to " + hostPort(n) + " failed at once."};
-        }
+        flushControlLocked();
     }
     std::vector<uint8_t> raw(512);
     std::vector<uint8_t> data(raw.size());
     for (;;) {
         {
             std::lock_guard lock(mutex_);
-            if (codec_->comPort() == TelnetCodec::ComPort::Accepted) {
+            if (codec_->comPort() == TelnetCodec::ComPort::Accepted && codec_->serverAnswered()) {
                 return {OpenResult::Opened, 0, {}};
             }
             if (codec_->comPort() == TelnetCodec::ComPort::Refused) {
@@ -317,9 +317,7 @@ OpenOutcome NetworkPort::negotiate(Clock::time_point deadline) {
         std::lock_guard lock(mutex_);
         const std::size_t count = codec_->receive(raw.data(), static_cast<std::size_t>(got), data.data());
         greeting.append(reinterpret_cast<const char*>(data.data()), std::min(count, kGreetingLimit - std::min(kGreetingLimit, greeting.size())));
-        if (!flushControlLocked()) {
-            return {OpenResult::CannotOpen, errno, "the connection to " + hostPort(n) + " failed during the negotiation."};
-        }
+        flushControlLocked();
     }
 }
 

@@ -28,7 +28,8 @@ public:
 
     const std::string& name() const override { return text_; }
     // Connects within kConnectTimeout, with TCP keepalive so a link that died while idle is noticed
-    // within about 20 s; for RFC 2217, waits for the server to accept COM-PORT control.
+    // within about 20 s; for RFC 2217, waits for the server to accept COM-PORT control and answer a
+    // first query.
     OpenOutcome open() override;
     void close() override;
     bool isOpen() const override { return socket_.valid(); }

@@ -192,6 +192,10 @@ void TelnetCodec::handle(telnet_event_t& event) {
             const uint8_t modemMask = kRingTrailingEdge | kDeltaCarrier;
             sendComPort(SetLineStateMask, &lineMask, 1);
             sendComPort(SetModemStateMask, &modemMask, 1);
+            // A rate of 0 asks for the current one: the answer shows the server serves the line
+            // (a server whose device is busy negotiates, then closes without answering).
+            const uint8_t current[4] = {0, 0, 0, 0};
+            sendComPort(SetBaudRate, current, sizeof current);
             if (haveLine_) {
                 sendLine(line_);
             }
@@ -225,6 +229,7 @@ void TelnetCodec::comPortReport(const uint8_t* body, std::size_t size) {
     }
     const uint8_t command = body[0] - kServerOffset;
     const uint8_t value = body[1];
+    serverAnswered_ = true;
     switch (command) {
     case SetBaudRate:
         if (size >= 5) {

@@ -44,6 +44,8 @@ public:
 
     enum class ComPort { Asked, Accepted, Refused };
     ComPort comPort() const { return comPort_; }
+    // The server has answered a COM-PORT command (it answers the query sent once it accepts).
+    bool serverAnswered() const { return serverAnswered_; }
 
     // Line errors and modem changes the server reported, counted as a UART driver counts them.
     const LineCounters& counters() const { return counters_; }
@@ -74,6 +76,7 @@ private:
     std::size_t dataRoom_ = 0;
     std::size_t dataCount_ = 0;
     ComPort comPort_ = ComPort::Asked;
+    bool serverAnswered_ = false;
     bool haveLine_ = false;
     LineSettings line_;
     LineCounters counters_;

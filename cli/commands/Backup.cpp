@@ -50,15 +50,17 @@ public:
     std::string_view name() const override { return "backup"; }
     std::string_view help() const override { return "read the whole configuration into a file"; }
     void define(CLI::App& app) override {
-        app.add_option("-o,--output", file_, "FILE to write ('-' for standard output; '{port}' in the name stands "
-                                             "for the port, needed with several ports)")
+        app.add_option("-o,--output", file_,
+                       "FILE to write ('-' for standard output; '{port}' in the name stands "
+                       "for the port, needed with several ports)")
             ->type_name("FILE")
             ->required();
     }
     void prepare(const Globals& globals) override {
         if (globals.ports.size() > 1 && (file_ == "-" || file_.find("{port}") == std::string::npos)) {
-            throw Failure(code::Usage,
-                          "with several ports the backup file name needs {port}, e.g. -o 'backup-{port}.json'");
+            throw Failure(
+                code::Usage,
+                "with several ports the backup file name needs {port}, e.g. -o 'backup-{port}.json'");
         }
         json_ = globals.json;
     }
@@ -68,14 +70,16 @@ public:
         file.writtenBy = "vx538 " VX538_VERSION;
         file.date = profile::UtcDateText(traffic::Now().wallMs);
         file.port = session.line().path();
-        const Answer identity = session.request(config::communicationQueryFrame(),
-                                                {ReplyShape::Kind::Request, traffic::pending::SystemParameters},
-                                                traffic::pending::SystemParameters, true, "the communication query");
+        const Answer identity =
+            session.request(config::communicationQueryFrame(),
+                            {ReplyShape::Kind::Request, traffic::pending::SystemParameters},
+                            traffic::pending::SystemParameters, true, "the communication query");
         file.device = identity.reply.bytes;
-        const ReadResult read =
-            ReadConverter(session, std::vector<profile::Query>(std::begin(profile::kQueries), std::end(profile::kQueries)));
+        const ReadResult read = ReadConverter(
+            session, std::vector<profile::Query>(std::begin(profile::kQueries), std::end(profile::kQueries)));
         if (!read.problems.empty()) {
-            Unexpected(result, read.problems, "the converter's replies do not hold every value; nothing was written");
+            Unexpected(result, read.problems,
+                       "the converter's replies do not hold every value; nothing was written");
         }
         file.values = read.values;
         file.replies.emplace_back("QV", identity.reply.bytes);

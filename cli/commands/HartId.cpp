@@ -16,7 +16,8 @@ public:
     std::string_view help() const override { return "HART command 0: the instrument's identity"; }
     void define(CLI::App& app) override {
         DefineHartAddressing(app, addressing_);
-        app.add_option("--address", addressing_.address, "polling address 0..9 (default 0)")->check(CLI::Range(0, 9));
+        app.add_option("--address", addressing_.address, "polling address 0..9 (default 0)")
+            ->check(CLI::Range(0, 9));
     }
     void prepare(const Globals&) override { CheckHartAddressing(addressing_); }
 
@@ -25,9 +26,11 @@ public:
         const hart::IdentityReply reply = HartIdentity(session, result, addressing_, identity);
         const std::string id = traffic::HexText(tools::asText(reply.deviceId));
         result.field("manufacturer", "manufacturer",
-                     reply.manufacturerText + " (" + tools::ByteToHex(reply.manufacturer) + ")", reply.manufacturer);
+                     reply.manufacturerText + " (" + tools::ByteToHex(reply.manufacturer) + ")",
+                     reply.manufacturer);
         result.field("device_type", "device type",
-                     reply.deviceTypeText + " (" + tools::ByteToHex(reply.deviceType) + ")", reply.deviceType);
+                     reply.deviceTypeText + " (" + tools::ByteToHex(reply.deviceType) + ")",
+                     reply.deviceType);
         result.field("device_id", "device id", reply.deviceIdText + " (" + id + ")", reply.deviceIdText);
         result.field("preambles", "preambles", reply.reportedPreamblesText, reply.reportedPreambles);
     }

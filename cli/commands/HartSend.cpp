@@ -24,7 +24,8 @@ public:
         frame_ = std::string(tools::asText(hart::ManualFrame(addressing_.preambles, tools::bytesOf(body))));
     }
     void run(Session& session, Result& result) const override {
-        const Answer answer = HartRequest(session, result, frame_, traffic::pending::HartManual, "the HART frame");
+        const Answer answer =
+            HartRequest(session, result, frame_, traffic::pending::HartManual, "the HART frame");
         ShowExchange(result, frame_, answer);
         result.field({}, "meaning", answer.reading.meaning, {}, " ");
     }

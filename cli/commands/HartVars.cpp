@@ -18,10 +18,13 @@ std::string trimmedUnit(std::string_view unit) {
 class HartVars : public Command {
 public:
     std::string_view name() const override { return "hart vars"; }
-    std::string_view help() const override { return "HART command 3: the four dynamic variables with their units"; }
+    std::string_view help() const override {
+        return "HART command 3: the four dynamic variables with their units";
+    }
     void define(CLI::App& app) override {
         DefineHartAddressing(app, addressing_);
-        app.add_option("--address", addressing_.address, "polling address of the identity query 0..9 (default 0)")
+        app.add_option("--address", addressing_.address,
+                       "polling address of the identity query 0..9 (default 0)")
             ->check(CLI::Range(0, 9));
     }
     void prepare(const Globals&) override { CheckHartAddressing(addressing_); }
@@ -31,8 +34,8 @@ public:
         hart::HartIdentity identity;
         HartIdentity(session, result, addressing_, identity);
         const auto frame = hart::VariablesQueryFrame(addressing_.preambles, !addressing_.secondary, identity);
-        const Answer answer = HartRequest(session, result, tools::asText(frame), traffic::pending::HartVariables,
-                                          "HART command 3 (variables)");
+        const Answer answer = HartRequest(session, result, tools::asText(frame),
+                                          traffic::pending::HartVariables, "HART command 3 (variables)");
         const auto block = tools::bytesOf(answer.reply.bytes);
         const auto reply = hart::DecodeVariablesReply(block, std::min<std::size_t>(block.size(), 255));
         if (!reply.variables[0]) {
@@ -46,7 +49,8 @@ public:
                 continue;
             }
             const auto& variable = *reply.variables[i];
-            const std::string unit = trimmedUnit(hart::UnitEntries()[static_cast<std::size_t>(variable.unitIndex)]);
+            const std::string unit =
+                trimmedUnit(hart::UnitEntries()[static_cast<std::size_t>(variable.unitIndex)]);
             result.append("variables", {{"name", kNames[i]}, {"value", variable.valueText}, {"unit", unit}},
                           std::string(kNames[i]) + "  " + variable.valueText + " " + unit);
         }

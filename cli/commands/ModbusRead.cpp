@@ -13,7 +13,9 @@ namespace {
 class ModbusRead : public Command {
 public:
     std::string_view name() const override { return "modbus read"; }
-    std::string_view help() const override { return "read holding registers and show them with the CRC verdict"; }
+    std::string_view help() const override {
+        return "read holding registers and show them with the CRC verdict";
+    }
     void define(CLI::App& app) override {
         app.add_option("--slave", slave_, "slave address 0..255 (default 1)");
         app.add_option("--start", start_, "start address 0..65535 (default 0, register 40001)");
@@ -25,7 +27,8 @@ public:
 
     void run(Session& session, Result& result) const override {
         const ReplyShape shape{ReplyShape::Kind::Request, traffic::pending::ModbusTest};
-        const Answer answer = session.request(frame_, shape, traffic::pending::ModbusTest, true, "the MODBUS read");
+        const Answer answer =
+            session.request(frame_, shape, traffic::pending::ModbusTest, true, "the MODBUS read");
         const traffic::Reading& reading = answer.reading;
         ShowExchange(result, frame_, answer);
         // The interpreter's one line, a clause per line.
@@ -38,16 +41,20 @@ public:
         result.data("verdict", traffic::VerdictText(reading.verdict));
         if (reading.verdict == traffic::Verdict::Good && reading.frameLength >= 5) {
             // The registers of the frame the interpreter found: after slave, function and byte count.
-            result.data("registers", tools::RegistersFromBytes(tools::bytesOf(answer.reply.bytes)
-                                                                   .subspan(reading.frameOffset + 3, reading.frameLength - 5)));
+            result.data("registers", tools::RegistersFromBytes(
+                                         tools::bytesOf(answer.reply.bytes)
+                                             .subspan(reading.frameOffset + 3, reading.frameLength - 5)));
         }
         switch (reading.verdict) {
-        case traffic::Verdict::Good: return;
-        case traffic::Verdict::ChecksumWrong: throw Failure(code::ModbusFault, "the MODBUS reply failed its CRC");
-        case traffic::Verdict::Exception: throw Failure(code::ModbusFault, "the MODBUS reply is an exception");
+        case traffic::Verdict::Good:
+            return;
+        case traffic::Verdict::ChecksumWrong:
+            throw Failure(code::ModbusFault, "the MODBUS reply failed its CRC");
+        case traffic::Verdict::Exception:
+            throw Failure(code::ModbusFault, "the MODBUS reply is an exception");
         default:
-            throw Failure(code::Unexpected,
-                          "no good MODBUS reply (" + std::string(traffic::VerdictText(reading.verdict)) + ")");
+            throw Failure(code::Unexpected, "no good MODBUS reply (" +
+                                                std::string(traffic::VerdictText(reading.verdict)) + ")");
         }
     }
 

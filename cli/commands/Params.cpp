@@ -35,8 +35,9 @@ public:
                            {"unit", p.unit},
                            {"restorable", p.restorable},
                            {"description", p.description}});
-            result.field({}, std::string(p.name),
-                         values + "  -- " + std::string(p.description) + (p.restorable ? "" : " (not restored)"), {});
+            result.field(
+                {}, std::string(p.name),
+                values + "  -- " + std::string(p.description) + (p.restorable ? "" : " (not restored)"), {});
         }
         result.document(std::move(all));
     }

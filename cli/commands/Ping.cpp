@@ -14,13 +14,15 @@ public:
     std::string_view help() const override { return "send the communication query and show the reply"; }
 
     void run(Session& session, Result& result) const override {
-        const Answer answer = session.request(config::communicationQueryFrame(),
-                                              {ReplyShape::Kind::Request, traffic::pending::SystemParameters},
-                                              traffic::pending::SystemParameters, true, "the communication query");
+        const Answer answer =
+            session.request(config::communicationQueryFrame(),
+                            {ReplyShape::Kind::Request, traffic::pending::SystemParameters},
+                            traffic::pending::SystemParameters, true, "the communication query");
         // The reply the interpreter found in the block, without the noise around it.
         const traffic::Reading& reading = answer.reading;
         const std::string& block = answer.reply.bytes;
-        const bool framed = reading.frameLength > 0 && reading.frameOffset + reading.frameLength <= block.size();
+        const bool framed =
+            reading.frameLength > 0 && reading.frameOffset + reading.frameLength <= block.size();
         const std::string reply = framed ? block.substr(reading.frameOffset, reading.frameLength) : block;
         std::string note = std::to_string(answer.reply.elapsed.count()) + " ms";
         if (reply.size() < block.size()) {

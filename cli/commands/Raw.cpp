@@ -12,7 +12,9 @@ namespace {
 class Raw : public Command {
 public:
     std::string_view name() const override { return "raw"; }
-    std::string_view help() const override { return "send TEXT (or --hex BYTES) as it stands and show the reply"; }
+    std::string_view help() const override {
+        return "send TEXT (or --hex BYTES) as it stands and show the reply";
+    }
     void define(CLI::App& app) override {
         app.add_option("TEXT", text_, "a frame of text, e.g. 'QQQ#QX1#'");
         app.add_option("--hex", hex_, "the frame as hex bytes, e.g. '51 51 51 23 51 56 23'");
@@ -21,8 +23,9 @@ public:
         if (text_.empty() == hex_.empty()) {
             throw Failure(code::Usage, "raw needs TEXT or --hex BYTES");
         }
-        frame_ = hex_.empty() ? text_
-                              : HexArgument(hex_, static_cast<int>(hart::kMaxFrameLength), "51 51 51 23 51 56 23");
+        frame_ = hex_.empty()
+                     ? text_
+                     : HexArgument(hex_, static_cast<int>(hart::kMaxFrameLength), "51 51 51 23 51 56 23");
     }
     void run(Session& session, Result& result) const override {
         const Answer answer = session.request(frame_, {}, traffic::pending::None, false, "the frame");

@@ -11,7 +11,8 @@ class Restore : public FileCommand {
 public:
     std::string_view name() const override { return "restore"; }
     std::string_view help() const override {
-        return "check the whole of FILE first (a wrong version, an unknown name or a value out of range: nothing is "
+        return "check the whole of FILE first (a wrong version, an unknown name or a value out of range: "
+               "nothing is "
                "sent), read the converter, send what differs (the line settings last: RS485B, slave address, "
                "RS485), read back and compare";
     }
@@ -27,8 +28,9 @@ public:
         const ReadResult before = ReadConverter(session, QueriesFor(AllParameters(true)));
         const auto problems = ProblemsFor(before.problems, restored);
         if (!problems.empty() && !all_) {
-            Unexpected(result, problems, "the converter's values cannot all be read, so what differs is not known; "
-                                         "nothing was sent (--all sends everything without comparing)");
+            Unexpected(result, problems,
+                       "the converter's values cannot all be read, so what differs is not known; "
+                       "nothing was sent (--all sends everything without comparing)");
         }
         std::vector<profile::PlannedFrame> plan;
         try {
@@ -53,7 +55,8 @@ public:
         const ReadResult after = ReadConverter(session, QueriesFor(restored));
         const auto lines = Differences(result, profile::Compare(target, after.values));
         if (!lines.empty()) {
-            std::string message = "read back, " + std::to_string(lines.size()) + " parameters differ from the file:";
+            std::string message =
+                "read back, " + std::to_string(lines.size()) + " parameters differ from the file:";
             for (const std::string& line : lines) {
                 message += "\n  " + line;
             }

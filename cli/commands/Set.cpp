@@ -31,8 +31,9 @@ public:
             const std::string name = assignment.substr(0, equals);
             const std::size_t index = profile::ParameterIndex(name);
             if (!profile::Parameters()[index].restorable) {
-                throw Failure(code::Usage, name + " is reported by the converter but no command sets it (test-output "
-                                                  "and test-totalizer drive the outputs)");
+                throw Failure(code::Usage,
+                              name + " is reported by the converter but no command sets it (test-output "
+                                     "and test-totalizer drive the outputs)");
             }
             values_.setTyped(name, assignment.substr(equals + 1));
         }
@@ -62,8 +63,9 @@ public:
             const auto& now = after.values.value(p);
             const bool ok = now == values_.value(p);
             allTook = allTook && ok;
-            result.line(NameOf(p) + (ok ? " = " + *now + " (took)"
-                                        : ": did not take, the converter holds " + now.value_or("(not read)")));
+            result.line(NameOf(p) +
+                        (ok ? " = " + *now + " (took)"
+                            : ": did not take, the converter holds " + now.value_or("(not read)")));
             took[NameOf(p)] = ok;
         }
         result.data("took", std::move(took));

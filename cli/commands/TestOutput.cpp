@@ -25,7 +25,9 @@ public:
         }
         frame_ = config::outputTestFrame(output_, value_);
     }
-    void run(Session& session, Result& result) const override { SendOne(session, result, frame_, "output test"); }
+    void run(Session& session, Result& result) const override {
+        SendOne(session, result, frame_, "output test");
+    }
 
 private:
     int output_ = 0;

@@ -5,6 +5,7 @@
 #include <arpa/inet.h>
 #include <chrono>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -278,6 +279,22 @@ TEST(NetworkOpen, UnknownHostsRefusedPortsAndSilentServersSayWhyWithinTheConnect
         EXPECT_LT(std::chrono::steady_clock::now() - began, serial::kConnectTimeout + 500ms);
         EXPECT_FALSE(comm.IsOpen());
     }
+
+    // A link that dies while idle is found within about 20 s: keepalive probes after 5 s of silence,
+    // and the same bound for bytes that are never acknowledged.
+    serial::NetworkPort raw("socket://" + silent, serial::readPortUrl("socket://" + silent));
+    ASSERT_EQ(raw.open().result, serial::OpenResult::Opened);
+    const auto option = [&](int level, int name) {
+        int value = 0;
+        socklen_t size = sizeof value;
+        EXPECT_EQ(::getsockopt(raw.fd(), level, name, &value, &size), 0);
+        return value;
+    };
+    EXPECT_EQ(option(SOL_SOCKET, SO_KEEPALIVE), 1);
+    EXPECT_LE(option(IPPROTO_TCP, TCP_KEEPIDLE) + option(IPPROTO_TCP, TCP_KEEPINTVL) * option(IPPROTO_TCP, TCP_KEEPCNT), 20);
+    EXPECT_LE(option(IPPROTO_TCP, TCP_USER_TIMEOUT), 20000);
+    EXPECT_GT(option(IPPROTO_TCP, TCP_USER_TIMEOUT), 0);
+    raw.close();
     ::close(listener);
 }
 

@@ -50,7 +50,7 @@ TEST(WholeReply, AQueryReplyIsGoodExactlyWhenEveryFieldItsDecoderReadsIsThere) {
         }
         profile::Configuration values;
         const auto problems = profile::DecodeReply(query, whole, values);
-        EXPECT_TRUE(problems.empty()) << problems.front();
+        EXPECT_TRUE(problems.empty()) << profile::ProblemText(problems.front());
         for (std::size_t p = 0; p < profile::ParameterCount(); ++p) {
             EXPECT_EQ(values.has(p), profile::Parameters()[p].query == query)
                 << profile::Parameters()[p].name;

@@ -1,0 +1,303 @@
+// vx538 run in the test's own process against the simulated converter's model on an in-process line:
+// a table per command that had no test of its own, a row per case.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+
+#include "cli/Main.h"
+#include "tests/support/SimulatedLine.h"
+
+namespace {
+
+using testsupport::SimulatedLine;
+
+struct Outcome {
+    int status = -1;
+    std::string out, err;
+    std::string all() const { return out + err; }
+};
+
+class InProcess : public ::testing::Test {
+protected:
+    // The converter behind port `name` ("sim0" unless named).
+    SimulatedLine& line(const std::string& name = "sim0", sim::Faults faults = {}) {
+        auto& made = lines_[name];
+        if (!made) {
+            made = std::make_unique<SimulatedLine>(faults);
+        }
+        return *made;
+    }
+    Outcome vx538(std::vector<std::string> arguments) {
+        if (std::find(arguments.begin(), arguments.end(), "-p") == arguments.end()) {
+            arguments.insert(arguments.begin(), {"-p", "sim0"});
+            line();
+        }
+        std::ostringstream out, err;
+        serial::EventFd stop;
+        stop.create();
+        const cli::Environment environment{out, err, stop, false, [this](const std::string& port) {
+                                               const auto found = lines_.find(port);
+                                               return found == lines_.end() ? nullptr
+                                                                            : found->second->transport(port);
+                                           }};
+        Outcome run;
+        run.status = cli::Vx538(arguments, environment);
+        run.out = out.str();
+        run.err = err.str();
+        return run;
+    }
+    // The requests of one text command ("QQS#RESET#") the converter heard.
+    std::size_t heardCount(std::string_view prefix, const std::string& name = "sim0") {
+        const auto heard = line(name).heard();
+        return std::count_if(heard.begin(), heard.end(),
+                             [&](const std::string& f) { return f.starts_with(prefix); });
+    }
+    std::string temporary(const std::string& name) {
+        const auto dir = std::filesystem::temp_directory_path() /
+                         ("vx538-inprocess-" + std::to_string(::getpid()) + "-" +
+                          ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::create_directories(dir);
+        dirs_.push_back(dir);
+        return (dir / name).string();
+    }
+    void TearDown() override {
+        for (const auto& dir : dirs_) {
+            std::filesystem::remove_all(dir);
+        }
+    }
+
+    std::map<std::string, std::unique_ptr<SimulatedLine>> lines_;
+    std::vector<std::filesystem::path> dirs_;
+};
+
+// A reply of the converter's own making, `ms` after the request.
+std::function<std::optional<sim::Write>(std::string_view, sim::Millis)>
+replying(std::string_view prefix, std::string reply, int ms = 0) {
+    return [prefix = std::string(prefix), reply, ms](std::string_view request,
+                                                     sim::Millis now) -> std::optional<sim::Write> {
+        if (!request.starts_with(prefix)) {
+            return std::nullopt;
+        }
+        return sim::Write{now + sim::Millis(ms), reply};
+    };
+}
+
+TEST_F(InProcess, HartVars) {
+    struct Row {
+        const char* what;
+        sim::Faults faults;
+        std::vector<std::string> arguments;
+        int status;
+        const char* shows;
+    } rows[] = {
+        {"the four variables with their units", {}, {}, 0, "SV  "},
+        {"a secondary master's request", {}, {"--secondary"}, 0, "QV  "},
+        {"an instrument that does not answer",
+         {.silent = true},
+         {"--timeout", "100"},
+         6,
+         "only in transparent mode"},
+        {"a wrong check byte", {.corrupt = true}, {}, 5, "no good reply to HART command 0"},
+        {"no instrument at that polling address",
+         {},
+         {"--address", "3", "--timeout", "100"},
+         6,
+         "no reply to HART"},
+        {"a preamble length that is no number", {}, {"--preambles", "five"}, 2, "'five'"},
+    };
+    for (const Row& row : rows) {
+        lines_.clear();
+        line("sim0", row.faults);
+        std::vector<std::string> arguments = {"hart", "vars"};
+        arguments.insert(arguments.end(), row.arguments.begin(), row.arguments.end());
+        const Outcome run = vx538(arguments);
+        EXPECT_EQ(run.status, row.status) << row.what << "\n" << run.all();
+        EXPECT_NE(run.all().find(row.shows), std::string::npos) << row.what << "\n" << run.all();
+        if (row.status == 0) {
+            const auto units = {"PV  ", "SV  ", "TV  ", "QV  "};
+            for (const char* name : units) {
+                EXPECT_NE(run.out.find(name), std::string::npos) << row.what << "\n" << run.out;
+            }
+            EXPECT_EQ(heardCount("\xFF"), 2u) << "command 0, then command 3";
+        }
+    }
+}
+
+TEST_F(InProcess, HartSend) {
+    struct Row {
+        const char* hex;
+        sim::Faults faults;
+        int status;
+        const char* shows;
+    } rows[] = {
+        {"82 26 0C 0A 1B 2C 03 00", {}, 0, "command 3 (read dynamic variables"},
+        {"02 80 00 00", {}, 0, "command 0"},
+        {"82 26 0C 0A 1B 2C 03 00", {.silent = true}, 6, "only in transparent mode"},
+        {"zz", {}, 2, "is not hex byte text"},
+        {"01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F 10", {}, 2, "holds more than 15 bytes"},
+    };
+    for (const Row& row : rows) {
+        lines_.clear();
+        line("sim0", row.faults);
+        const Outcome run = vx538({"--timeout", "100", "hart", "send", row.hex});
+        EXPECT_EQ(run.status, row.status) << row.hex << "\n" << run.all();
+        EXPECT_NE(run.all().find(row.shows), std::string::npos) << row.hex << "\n" << run.all();
+        EXPECT_EQ(line().heard().size(), row.status == 2 ? 0u : 1u) << row.hex;
+    }
+}
+
+TEST_F(InProcess, RestoreDryRunSendsNothing) {
+    const std::string file = temporary("target.json");
+    ASSERT_EQ(vx538({"set", "mode=single-meter", "ao3.20ma=12.5"}).status, 0);
+    ASSERT_EQ(vx538({"backup", "-o", file}).status, 0);
+    ASSERT_EQ(vx538({"reset"}).status, 0);
+    struct Row {
+        std::vector<std::string> arguments;
+        std::size_t frames;
+    } rows[] = {
+        {{"restore", "--dry-run", "-i", file}, 2},
+        {{"restore", "--dry-run", "--all", "-i", file}, 26},
+        {{"--json", "restore", "--dry-run", "-i", file}, 2},
+    };
+    for (const Row& row : rows) {
+        const std::size_t setsBefore = heardCount("QQS#");
+        const Outcome run = vx538(row.arguments);
+        EXPECT_EQ(run.status, 0) << run.all();
+        EXPECT_EQ(heardCount("QQS#"), setsBefore) << "a dry run sent a set command\n" << run.out;
+        if (row.arguments[0] == "--json") {
+            EXPECT_EQ(nlohmann::json::parse(run.out)["would_send"].size(), row.frames) << run.out;
+        } else {
+            EXPECT_NE(run.out.find(std::to_string(row.frames) + " set commands would be sent"),
+                      std::string::npos)
+                << run.out;
+            EXPECT_NE(run.out.find("QQS#MD:1#"), std::string::npos) << run.out;
+        }
+    }
+}
+
+TEST_F(InProcess, OneFrameCommands) {
+    struct Row {
+        std::vector<std::string> arguments;
+        const char* frame;   // what the converter hears; empty when it must hear nothing
+        const char* refusal; // the converter's answer instead of the model's; empty: the model's
+        int status;
+    } rows[] = {
+        {{"reset"}, "QQS#RESET#", "", 0},
+        {{"reset"}, "QQS#RESET#", "QQS#RESET:ERR#", 5},
+        {{"factory", "--pcbsn", "123", "--inspector", "102"}, "TAVRIK#PCBSN:00000123,102#", "", 0},
+        {{"factory", "--pcbsn", "123", "--inspector", "102"},
+         "TAVRIK#PCBSN:00000123,102#",
+         "TAVRIK#PCBSN:ERR#",
+         5},
+        {{"factory", "--pcbsn", "123456789", "--inspector", "1"}, "", "", 2},
+        {{"test-output", "3", "12.5"}, "QQQ#AV3O:12.5#", "", 0},
+        {{"test-output", "3", "12.5"}, "QQQ#AV3O:12.5#", "QQQ#AV3O:ERR#", 5},
+        {{"test-output", "3", "1000"}, "", "", 2},
+        {{"test-output", "8", "1"}, "", "", 2},
+        {{"test-totalizer", "1000"}, "QQQ#LEIO:000001000#", "", 0},
+        {{"test-totalizer", "1000"}, "QQQ#LEIO:000001000#", "QQQ#LEIO:ERR#", 5},
+        {{"test-totalizer", "-1"}, "", "", 2},
+    };
+    for (const Row& row : rows) {
+        lines_.clear();
+        SimulatedLine& converter = line();
+        if (*row.refusal) {
+            converter.replyInstead = replying(row.frame, row.refusal);
+        }
+        const Outcome run = vx538(row.arguments);
+        EXPECT_EQ(run.status, row.status) << row.arguments[0] << " " << row.refusal << "\n" << run.all();
+        const auto heard = converter.heard();
+        if (*row.frame) {
+            ASSERT_EQ(heard.size(), 1u) << row.arguments[0];
+            EXPECT_EQ(heard[0], row.frame);
+        } else {
+            EXPECT_TRUE(heard.empty()) << row.arguments[0] << " sent " << heard[0];
+        }
+        if (*row.refusal) {
+            EXPECT_NE(run.err.find("the converter refused"), std::string::npos) << run.err;
+        }
+    }
+}
+
+TEST_F(InProcess, LogNamesEveryPortAndFrame) {
+    struct Row {
+        std::vector<std::string> arguments;
+        std::vector<std::string> lines; // each appears in the log
+    } rows[] = {
+        {{"-p", "sim0", "get", "mode"}, {"sim0: ", "QQQ#QX1#", "QQQ#QX1:ADR:001"}},
+        {{"-p", "sim0", "-p", "sim1", "ping"}, {"sim0: ", "sim1: ", "QQQ#QV#"}},
+        {{"-p", "sim0", "--timeout", "50", "get", "mode"}, {"no reply to QX1"}},
+    };
+    for (const Row& row : rows) {
+        lines_.clear();
+        line("sim0", {.silent = row.lines[0] == "no reply to QX1"});
+        line("sim1");
+        const std::string log = temporary("traffic.log");
+        std::filesystem::remove(log);
+        std::vector<std::string> arguments = {"--log", log};
+        arguments.insert(arguments.end(), row.arguments.begin(), row.arguments.end());
+        vx538(arguments);
+        std::stringstream text;
+        text << std::ifstream(log).rdbuf();
+        for (const std::string& expected : row.lines) {
+            EXPECT_NE(text.str().find(expected), std::string::npos) << expected << " not in\n" << text.str();
+        }
+    }
+    EXPECT_EQ(vx538({"--log", temporary("missing/dir/x.log"), "ping"}).status, 8);
+}
+
+TEST_F(InProcess, RetriesResendQueriesNeverSetCommands) {
+    struct Row {
+        std::vector<std::string> arguments;
+        const char* silentTo; // the converter answers everything but these
+        const char* frame;
+        std::size_t heard;
+        int status;
+    } rows[] = {
+        {{"--retries", "2", "get", "mode"}, "QQQ#QX1#", "QQQ#QX1#", 3, 4},
+        {{"--retries", "0", "get", "mode"}, "QQQ#QX1#", "QQQ#QX1#", 1, 4},
+        {{"--retries", "3", "set", "mode=single-meter"}, "QQS#", "QQS#MD:1#", 1, 4},
+        {{"--retries", "3", "reset"}, "QQS#", "QQS#RESET#", 1, 4},
+        {{"--retries", "2", "ping"}, "QQQ#QV#", "QQQ#QV#", 3, 4},
+    };
+    for (const Row& row : rows) {
+        lines_.clear();
+        // Silent to one kind of request: a reply due long after every wait has ended.
+        line().replyInstead = replying(row.silentTo, "", 60000);
+        std::vector<std::string> arguments = {"--timeout", "60"};
+        arguments.insert(arguments.end(), row.arguments.begin(), row.arguments.end());
+        const Outcome run = vx538(arguments);
+        EXPECT_EQ(run.status, row.status) << run.all();
+        EXPECT_EQ(heardCount(row.frame), row.heard) << row.frame << "\n" << run.all();
+    }
+}
+
+TEST_F(InProcess, TheLineFollowsTheRs485PortsNewSettings) {
+    struct Row {
+        std::vector<std::string> assignments;
+        uint32_t baud; // the line's speed at the end, which the read-back needed
+        serial::TParity parity;
+    } rows[] = {
+        {{"rs485.baud=19200"}, 19200, serial::TParity::None},
+        {{"rs485.parity=even"}, 9600, serial::TParity::Even},
+        {{"rs485b.baud=4800", "rs485.baud=38400", "rs485.parity=odd"}, 38400, serial::TParity::Odd},
+        {{"rs485b.baud=19200", "rs485b.parity=even"}, 9600, serial::TParity::None},
+        {{"modbus.address=17", "rs485.baud=2400"}, 2400, serial::TParity::None},
+    };
+    for (const Row& row : rows) {
+        lines_.clear();
+        std::vector<std::string> arguments = {"set"};
+        arguments.insert(arguments.end(), row.assignments.begin(), row.assignments.end());
+        const Outcome run = vx538(arguments);
+        EXPECT_EQ(run.status, 0) << row.assignments.back() << "\n" << run.all();
+        EXPECT_EQ(line().lineSettings().baudRate, row.baud) << row.assignments.back();
+        EXPECT_EQ(line().lineSettings().parity, row.parity) << row.assignments.back();
+    }
+}
+
+} // namespace

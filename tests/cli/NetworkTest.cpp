@@ -1,0 +1,190 @@
+// vx538 on network ports: simulators behind Debian's ser2net (on 127.0.0.1 only), reached by
+// rfc2217:// names, against the same simulators reached directly.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include <nlohmann/json.hpp>
+
+#include "tests/support/DelayProxy.h"
+#include "tests/support/ProgramRun.h"
+#include "tests/support/Ser2netProcess.h"
+#include "tests/support/SimProcess.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using testsupport::ProgramResult;
+using testsupport::Ser2netProcess;
+using testsupport::SimProcess;
+
+class Vx538Network : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!Ser2netProcess::available()) {
+            GTEST_SKIP() << "ser2net is not installed (scripts/install-deps.sh installs it)";
+        }
+        dir_ = fs::temp_directory_path() / ("vx538-net-" + std::to_string(::getpid()) + "-" +
+                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(dir_);
+    }
+    void TearDown() override {
+        if (!dir_.empty()) {
+            fs::remove_all(dir_);
+        }
+    }
+
+    SimProcess& sim(std::vector<std::string> options = {}) {
+        sims_.push_back(std::make_unique<SimProcess>(VX538_SIM_PATH, options));
+        return *sims_.back();
+    }
+    std::string path(const std::string& name) const { return (dir_ / name).string(); }
+    static ProgramResult vx538(std::vector<std::string> arguments) {
+        return testsupport::RunProgram(VX538_PATH, arguments);
+    }
+    static std::string read(const std::string& file) {
+        std::ifstream in(file);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+    // A backup file without what names the moment and the port it was taken on.
+    static nlohmann::json content(const std::string& file) {
+        nlohmann::json json = nlohmann::json::parse(read(file));
+        json.erase("date");
+        json.erase("port");
+        return json;
+    }
+
+    fs::path dir_;
+    std::vector<std::unique_ptr<SimProcess>> sims_;
+};
+
+TEST_F(Vx538Network, ABackupOverRfc2217EqualsTheDirectOneAndRestoresOntoAnotherConverterBehindTheServer) {
+    SimProcess& commissioned = sim();
+    ASSERT_EQ(vx538({"-p", commissioned.path(), "set", "mode=single-meter", "ao5.20ma=123456.7",
+                     "read1.command=82 26 0C 0A 1B 2C 02 00", "modbus.address=17"})
+                  .status,
+              0);
+    SimProcess& factory = sim();
+    Ser2netProcess server({{commissioned.path(), true}, {factory.path(), true}});
+
+    // Directly first: ser2net lets go of the terminal only a moment after its client has gone.
+    ASSERT_EQ(vx538({"-p", commissioned.path(), "backup", "-o", path("direct.json")}).status, 0);
+    const auto overNetwork = vx538({"-p", server.url(0), "backup", "-o", path("network.json")});
+    ASSERT_EQ(overNetwork.status, 0) << overNetwork.err;
+    EXPECT_EQ(content(path("network.json")), content(path("direct.json")));
+    EXPECT_EQ(nlohmann::json::parse(read(path("network.json")))["port"], server.url(0));
+
+    const auto restore = vx538({"-p", server.url(1), "restore", "-i", path("network.json")});
+    ASSERT_EQ(restore.status, 0) << restore.out << restore.err;
+    const auto verify = vx538({"-p", server.url(1), "verify", "-i", path("direct.json")});
+    EXPECT_EQ(verify.status, 0) << verify.out << verify.err;
+}
+
+// HART frames start with runs of 0xFF, which Telnet doubles on the wire; a MODBUS reply's CRC and
+// floats hold 0xFF too.
+TEST_F(Vx538Network, HartAndModbusFramesCrossIntactAndSeveralPortsAreNamedByTheirUrls) {
+    SimProcess& first = sim();
+    SimProcess& second = sim();
+    Ser2netProcess server({{first.path(), true}, {second.path(), true}});
+
+    const auto identity = vx538({"--json", "-p", server.url(0), "hart", "id"});
+    ASSERT_EQ(identity.status, 0) << identity.err;
+    const auto id = nlohmann::json::parse(identity.out);
+    EXPECT_EQ(id["device_id"], "662316");
+    EXPECT_EQ(id["manufacturer"], 38);
+    EXPECT_EQ(id["port"], server.url(0));
+    const auto variables = vx538({"-p", server.url(0), "hart", "vars"});
+    ASSERT_EQ(variables.status, 0) << variables.err;
+    EXPECT_NE(variables.out.find(" KPa"), std::string::npos) << variables.out;
+
+    const auto modbus = vx538({"-p", server.url(0), "modbus", "read"});
+    ASSERT_EQ(modbus.status, 0) << modbus.out << modbus.err;
+    const auto crc = modbus.out.find("\n  CRC ");
+    ASSERT_NE(crc, std::string::npos) << modbus.out;
+    EXPECT_EQ(modbus.out.substr(crc + 12, 4), " ok\n") << modbus.out;
+
+    const auto both = vx538({"--json", "-p", server.url(0), "-p", server.url(1), "ping"});
+    EXPECT_EQ(both.status, 0) << both.err;
+    std::istringstream lines(both.out);
+    std::set<std::string> ports;
+    for (std::string line; std::getline(lines, line);) {
+        ports.insert(nlohmann::json::parse(line)["port"]);
+    }
+    EXPECT_EQ(ports, (std::set<std::string>{server.url(0), server.url(1)}));
+    const auto summary = vx538({"-p", server.url(0), "-p", server.url(1), "ping"});
+    EXPECT_NE(summary.out.find("== " + server.url(1) + " =="), std::string::npos) << summary.out;
+    EXPECT_NE(summary.out.find("\n" + server.url(0) + " "), std::string::npos) << summary.out;
+}
+
+TEST_F(Vx538Network, TheBaudAndParityTravelToTheTerminalBehindTheServer) {
+    const std::string log = path("sim.log");
+    SimProcess& converter = sim({"--log", log});
+    Ser2netProcess server({{converter.path(), true}});
+    ASSERT_EQ(vx538({"-p", server.url(), "--baud", "19200", "--parity", "odd", "ping"}).status, 0);
+    // The simulator logs the settings its terminal has when a request comes (a pseudo-terminal keeps
+    // the odd-parity bit, so odd parity shows).
+    EXPECT_NE(read(log).find("line       19200 8O1"), std::string::npos) << read(log);
+}
+
+TEST_F(Vx538Network, RefusedPortsAndUnknownHostsAreExit3WithTheReason) {
+    const auto refused = vx538({"-p", "rfc2217://127.0.0.1:" + std::to_string(testsupport::FreeLoopbackPort()), "ping"});
+    EXPECT_EQ(refused.status, 3);
+    EXPECT_NE(refused.err.find("connection refused"), std::string::npos) << refused.err;
+    const auto unknown = vx538({"-p", "rfc2217://no-such-host.invalid:4001", "ping"});
+    EXPECT_EQ(unknown.status, 3);
+    EXPECT_NE(unknown.err.find("host not found"), std::string::npos) << unknown.err;
+    const auto malformed = vx538({"-p", "rfc2217://127.0.0.1", "ping"});
+    EXPECT_EQ(malformed.status, 3);
+    EXPECT_NE(malformed.err.find("no port"), std::string::npos) << malformed.err;
+}
+
+TEST_F(Vx538Network, AServerStoppedDuringAReadIsExit4AndThePortOpensWhenItIsBack) {
+    const std::string log = path("sim.log");
+    SimProcess& converter = sim({"--log", log, "--delay", "2000"});
+    Ser2netProcess server({{converter.path(), true}});
+    ProgramResult during;
+    std::thread run([&] { during = vx538({"-p", server.url(), "--timeout", "5000", "ping"}); });
+    // The request has reached the converter: the reply is 2 s away.
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (read(log).find("in ") == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(5ms);
+    }
+    server.stop();
+    run.join();
+    EXPECT_EQ(during.status, 4) << during.err;
+    EXPECT_NE(during.err.find(server.url()), std::string::npos) << during.err;
+    EXPECT_NE(during.err.find("connection dropped"), std::string::npos) << during.err;
+
+    server.start();
+    EXPECT_EQ(vx538({"-p", server.url(), "--timeout", "5000", "ping"}).status, 0);
+}
+
+// The defaults hold on a link that holds every byte 100 ms each way.
+TEST_F(Vx538Network, TheDefaultsHoldOnALinkWithA100msDelay) {
+    SimProcess& converter = sim();
+    Ser2netProcess server({{converter.path(), true}});
+    testsupport::DelayProxy link(server.tcpPort(), 100ms);
+    ASSERT_EQ(vx538({"-p", converter.path(), "backup", "-o", path("direct.json")}).status, 0);
+    const auto slow = vx538({"-p", "rfc2217://127.0.0.1:" + std::to_string(link.port()), "backup", "-o", path("slow.json")});
+    ASSERT_EQ(slow.status, 0) << slow.err;
+    EXPECT_EQ(content(path("slow.json")), content(path("direct.json")));
+}
+
+// A reply whose end its bytes do not show (a set command's), arriving in two parts 200 ms apart, as a
+// server that gathers small writes sends one over such a link: the network port's gap waits for it.
+TEST_F(Vx538Network, AReplyInPartsARoundTripApartIsReadWhole) {
+    SimProcess& converter = sim({"--split", "200"});
+    Ser2netProcess server({{converter.path(), true}});
+    const auto set = vx538({"-p", server.url(), "raw", "QQS#JTM:010#"});
+    ASSERT_EQ(set.status, 0) << set.err;
+    EXPECT_NE(set.out.find("QQS#JTM:OK#"), std::string::npos) << set.out;
+}
+
+} // namespace
