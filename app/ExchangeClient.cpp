@@ -47,7 +47,8 @@ ExchangeClient::~ExchangeClient() {
 }
 
 bool ExchangeClient::exchangeFree() const {
-    return form_.Comm1->IsOpen() && !form_.AwaitingReply() && !othersOutstanding_ && !form_.Configuration().running();
+    return form_.Comm1->IsOpen() && !form_.AwaitingReply() && !othersOutstanding_ &&
+           !form_.Configuration().running();
 }
 
 void ExchangeClient::send(const Request& request, std::function<void(const ExchangeOutcome&)> done) {

@@ -135,9 +135,8 @@ std::string instrumentText(const std::optional<InstrumentIdentity>& instrument) 
     char codes[32];
     std::snprintf(codes, sizeof codes, " (0x%02X), device type %u (0x%02X)", instrument->manufacturer,
                   instrument->deviceType, instrument->deviceType);
-    return "instrument: manufacturer " + std::to_string(instrument->manufacturer) + codes + ", device ID " + id +
-           ", HART revision " +
-           std::to_string(instrument->universalRevision);
+    return "instrument: manufacturer " + std::to_string(instrument->manufacturer) + codes + ", device ID " +
+           id + ", HART revision " + std::to_string(instrument->universalRevision);
 }
 
 } // namespace

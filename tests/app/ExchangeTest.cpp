@@ -250,14 +250,15 @@ TEST_F(Exchange, AnObserverHearsEachStepOnceTheWindowIsDoneWithIt) {
         const char* events;
     };
     const Row rows[] = {
-        {"query", Request::configurationQuery(profile::Query::QX1), "QQQ#QX1:ADR:007,BA1:40,BA2:41,MD:1,JTM:025#",
-         "sent 201, handled 201 good decodes, decoded 201"},
-        {"query whose decoder stops", Request::configurationQuery(profile::Query::QX1), 
+        {"query", Request::configurationQuery(profile::Query::QX1),
+         "QQQ#QX1:ADR:007,BA1:40,BA2:41,MD:1,JTM:025#", "sent 201, handled 201 good decodes, decoded 201"},
+        {"query whose decoder stops", Request::configurationQuery(profile::Query::QX1),
          "QQQ#QX1:ADR:007,BA1:x0,BA2:41,MD:1,JTM:025#",
          "sent 201, handled 201 good decodes, decoded 201: 'x' is not a valid integer value"},
         {"set command", Request::setFrame("QQS#MD:1#"), "QQS#MD:OK#", "sent 200, handled 200 acknowledged"},
         {"no reply", Request::setFrame("QQS#MD:1#"), nullptr, "sent 200, timeout Parameter Setting Timeout!"},
-        {"output test", Request::unrecorded(Request::Kind::Test, [] { return std::string("QQQ#AV0O:12.000#"); }),
+        {"output test",
+         Request::unrecorded(Request::Kind::Test, [] { return std::string("QQQ#AV0O:12.000#"); }),
          "QQQ#AV0O:OK#", "sent 200, handled 200 acknowledged"}, // the pending command left as it was
     };
     for (const Row& row : rows) {

@@ -374,10 +374,13 @@ TEST(RegisterMap, FactorySettingsMapTheInstrumentsVariablesWithTheirUnitsAndWord
         << csv;
     // The instrument as its command 0 reply names it: the codes in decimal, as the window's fields
     // show them, and in hex, as HART's tables list them.
-    const HartReply identity = instrumentReply(converter.instrument(), std::string("\x02\x80\x00\x00", 4), 1.0);
+    const HartReply identity =
+        instrumentReply(converter.instrument(), std::string("\x02\x80\x00\x00", 4), 1.0);
     const std::string text = FormatRegisterMap(mapping, rows, IdentityOfReply(identity), MapFormat::Text);
-    EXPECT_NE(text.find("\ninstrument: manufacturer 38 (0x26), device type 12 (0x0C), device ID 0A1B2C, HART revision "),
-              std::string::npos)
+    EXPECT_NE(
+        text.find(
+            "\ninstrument: manufacturer 38 (0x26), device type 12 (0x0C), device ID 0A1B2C, HART revision "),
+        std::string::npos)
         << text;
 }
 
