@@ -5,6 +5,7 @@
 #include <array>
 #include <charconv>
 
+#include "hart/HartFrames.h"
 #include "hart/UnitTable.h"
 #include "tools/RegisterValues.h"
 
@@ -119,10 +120,7 @@ HartReply ReadHartReply(std::span<const uint8_t> frame) {
         reply.problem = "the frame ends before its " + std::to_string(count) + " data bytes and check byte";
         return reply;
     }
-    uint8_t check = 0;
-    for (std::size_t i = bodyStart; i < checkAt; ++i) {
-        check ^= frame[i];
-    }
+    const uint8_t check = hart::CheckByte(frame.subspan(bodyStart, checkAt - bodyStart));
     if (check != frame[checkAt]) {
         reply.problem = "check byte " + hexByte(frame[checkAt]) + " is wrong (" + hexByte(check) + " expected)";
         return reply;

@@ -85,6 +85,13 @@ void FormHarness::openPort(const PtyPeer& peer) {
     ASSERT_EQ(button("Button1")->text(), QStringLiteral("Close")) << "the port did not open";
 }
 
+void FormHarness::openOnSimulator(const std::string& path) {
+    form_->SetPortName(QString::fromStdString(path));
+    click("Button1");
+    ASSERT_EQ(button("Button1")->text(), QStringLiteral("Close")) << "the port did not open";
+    form_->Comm1->SetReadIntervalTimeout(30);
+}
+
 std::vector<QString> FormHarness::messageTexts() const {
     std::vector<QString> texts;
     for (const auto& message : messages_) {

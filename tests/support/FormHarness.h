@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <memory>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -53,6 +54,9 @@ public:
 
     // Types the peer's path into "Serial Port:" and presses "Open"; expects the button to read "Close".
     void openPort(const PtyPeer& peer);
+    // Opens the simulator's port at `path` as the port name gives it; blocks end after 30 ms of
+    // silence, since the simulator answers in one piece.
+    void openOnSimulator(const std::string& path);
 
     // Messages shown since construction or the last takeMessages(), oldest first.
     const std::vector<RecordedMessage>& messages() const { return messages_; }
