@@ -67,9 +67,9 @@ bool runOver(FormHarness& h, std::chrono::milliseconds limit = 30s) {
     return waitUntil([&] { return !h.form().Configuration().running(); }, limit);
 }
 
-// Every field a configuration file covers, as it stands.
-std::vector<QString> parameterFields(FormHarness& h) {
-    std::vector<QString> states;
+// Every field a configuration file covers, as it stands (as std::string, so a failure shows text).
+std::vector<std::string> parameterFields(FormHarness& h) {
+    std::vector<std::string> states;
     app::ConfigurationFields& fields = h.form().Configuration().fields();
     for (std::size_t i = 0; i < profile::ParameterCount(); ++i) {
         QWidget* field = fields.fieldOf(i);
@@ -79,17 +79,17 @@ std::vector<QString> parameterFields(FormHarness& h) {
         } else {
             state += qobject_cast<QLineEdit*>(field)->text();
         }
-        states.push_back(state);
+        states.push_back(state.toStdString());
     }
     return states;
 }
 
-// The set frames the window wrote, oldest first.
-std::vector<std::string> setFramesSent(FormHarness& h) {
+// The frames starting with `head` (the set commands' by default) the window wrote, oldest first.
+std::vector<std::string> setFramesSent(FormHarness& h, std::string_view head = "QQS#") {
     std::vector<std::string> frames;
     const traffic::EventLog& log = h.form().Traffic().recorder().log();
     for (std::size_t i = 0; i < log.size(); ++i) {
-        if (log.at(i).kind == traffic::EventKind::Sent && log.at(i).bytes.starts_with("QQS#")) {
+        if (log.at(i).kind == traffic::EventKind::Sent && log.at(i).bytes.starts_with(head)) {
             frames.push_back(log.at(i).bytes);
         }
     }
@@ -119,7 +119,7 @@ TEST_F(ConfigurationEndToEnd, ReadAllFillsTheThreeTabsAndSaveThenLoadGivesTheSam
     SimProcess sim(VX538_SIM_PATH);
     configure(sim);
     const QString path = folder.filePath("converter.json");
-    std::vector<QString> read;
+    std::vector<std::string> read;
     {
         FormHarness h;
         openOnSimulator(h, sim);
@@ -284,7 +284,7 @@ TEST_F(ConfigurationEndToEnd, ARunStopsAtAReplyCutByAPauseAndWritesNoField) {
         SCOPED_TRACE(row.entry);
         FormHarness h;
         openOnSimulator(h, split);
-        const std::vector<QString> before = parameterFields(h);
+        const std::vector<std::string> before = parameterFields(h);
         chooseFile(path);
         action(h, row.entry)->trigger();
         ASSERT_TRUE(runOver(h));
@@ -298,6 +298,7 @@ TEST_F(ConfigurationEndToEnd, ARunStopsAtAReplyCutByAPauseAndWritesNoField) {
         testsupport::pumpFor(400ms);
         EXPECT_EQ(parameterFields(h), before);
         EXPECT_EQ(h.messages().size(), 1u) << h.messageTexts().back().toStdString();
+        EXPECT_EQ(setFramesSent(h, "QQQ#"), std::vector<std::string>{"QQQ#QX1#"}) << "no query after the first";
     }
 }
 
@@ -355,9 +356,9 @@ TEST_F(ConfigurationEndToEnd, AHartReplyWithAWrongCheckByteChangesNoField) {
         SCOPED_TRACE(button);
         h.click(button);
         // What the request itself empties (the identity query its fields) is as the request left it.
-        std::vector<QString> before;
+        std::vector<std::string> before;
         for (const char* field : fields) {
-            before.push_back(h.text(field));
+            before.push_back(h.text(field).toStdString());
         }
         ASSERT_TRUE(waitUntil([&] { return !h.messages().empty(); }, 3s));
         const QString text = h.takeMessages().front().text;
@@ -366,9 +367,9 @@ TEST_F(ConfigurationEndToEnd, AHartReplyWithAWrongCheckByteChangesNoField) {
                         .match(text)
                         .hasMatch())
             << text.toStdString();
-        std::vector<QString> after;
+        std::vector<std::string> after;
         for (const char* field : fields) {
-            after.push_back(h.text(field));
+            after.push_back(h.text(field).toStdString());
         }
         EXPECT_EQ(after, before);
         EXPECT_EQ(h.form().StoredHartIdentity().deviceId, identity.deviceId);
@@ -382,7 +383,7 @@ TEST_F(ConfigurationEndToEnd, FilesGoBetweenTheWindowAndVx538) {
     SimProcess first(VX538_SIM_PATH);
     configure(first);
     const QString saved = folder.filePath("window.json");
-    std::vector<QString> read;
+    std::vector<std::string> read;
     {
         FormHarness h;
         openOnSimulator(h, first);
@@ -424,8 +425,10 @@ TEST(StatusLine, NamesTheVerdictOfEachReply) {
     openOnSimulator(h, sim);
     EXPECT_EQ(status.text(), QString::fromStdString(sim.path() + " open, 9600 None"));
 
-    // The communication query's reply is good, and names the converter.
+    // The communication query is named by its frame, though it waits under the system parameters'
+    // code; its reply is good, and names the converter.
     h.click("Button6");
+    EXPECT_TRUE(status.text().contains("(201 Communication Query)")) << status.text().toStdString();
     ASSERT_TRUE(waitUntil([&] { return status.text().contains("reply decoded"); }, 3s)) << status.text().toStdString();
     EXPECT_TRUE(status.text().contains("communication query answered: converter 'VX538-T-B'"))
         << status.text().toStdString();
