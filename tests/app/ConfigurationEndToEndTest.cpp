@@ -28,14 +28,6 @@ using testsupport::waitUntil;
 
 namespace {
 
-void openOnSimulator(FormHarness& h, const SimProcess& sim) {
-    h.form().SetPortName(QString::fromStdString(sim.path()));
-    h.click("Button1");
-    ASSERT_EQ(h.button("Button1")->text(), QStringLiteral("Close")) << "the port did not open";
-    // The simulator answers in one piece: blocks may end sooner than after 400 ms of silence.
-    h.form().Comm1->SetReadIntervalTimeout(30);
-}
-
 // What the simulator answers to `frame` on a line of our own (while no window holds its port).
 std::string ask(const SimProcess& sim, const std::string& frame) {
     SimLine line(sim.path());
@@ -122,7 +114,7 @@ TEST_F(ConfigurationEndToEnd, ReadAllFillsTheThreeTabsAndSaveThenLoadGivesTheSam
     std::vector<std::string> read;
     {
         FormHarness h;
-        openOnSimulator(h, sim);
+        h.openOnSimulator(sim);
         readAndSave(h, path);
         // "System Parameters"
         EXPECT_EQ(h.text("Edit14"), "007");
@@ -175,7 +167,7 @@ TEST_F(ConfigurationEndToEnd, WriteAllCopiesOneConverterToAnotherAndCompareFinds
     const QString path = folder.filePath("first.json");
     {
         FormHarness h;
-        openOnSimulator(h, first);
+        h.openOnSimulator(first);
         readAndSave(h, path);
     }
 
@@ -183,7 +175,7 @@ TEST_F(ConfigurationEndToEnd, WriteAllCopiesOneConverterToAnotherAndCompareFinds
     ASSERT_NE(ask(second, "QQQ#QX1#"), ask(first, "QQQ#QX1#")) << "the second starts at the factory's values";
     {
         FormHarness h;
-        openOnSimulator(h, second);
+        h.openOnSimulator(second);
         chooseFile(path);
         action(h, "LoadConfigurationAction")->trigger();
         action(h, "WriteAllAction")->trigger();
@@ -209,7 +201,7 @@ TEST_F(ConfigurationEndToEnd, WriteAllCopiesOneConverterToAnotherAndCompareFinds
     // One setting changes on the second converter: Compare with File names it, with both values.
     ASSERT_EQ(ask(second, "QQS#JTM:030#"), "QQS#JTM:OK#");
     FormHarness h;
-    openOnSimulator(h, second);
+    h.openOnSimulator(second);
     chooseFile(path);
     action(h, "CompareWithFileAction")->trigger();
     ASSERT_TRUE(runOver(h));
@@ -222,7 +214,7 @@ TEST_F(ConfigurationEndToEnd, WriteAllCopiesOneConverterToAnotherAndCompareFinds
     h.takeMessages();
     h.click("Button1");
     FormHarness other;
-    openOnSimulator(other, first);
+    other.openOnSimulator(first);
     action(other, "CompareWithFileAction")->trigger();
     ASSERT_TRUE(runOver(other));
     ASSERT_EQ(other.messages().size(), 1u);
@@ -236,7 +228,7 @@ TEST_F(ConfigurationEndToEnd, AReadBackWithoutReplyAfterANewRs485SettingSaysSo) 
     SimProcess sim(VX538_SIM_PATH, {"--control", fifo});
     configure(sim); // its RS485 port at 19200, this one stays at 9600
     FormHarness h;
-    openOnSimulator(h, sim);
+    h.openOnSimulator(sim);
     action(h, "ReadAllAction")->trigger();
     ASSERT_TRUE(runOver(h));
     action(h, "WriteAllAction")->trigger();
@@ -265,7 +257,7 @@ TEST_F(ConfigurationEndToEnd, ARunStopsAtAReplyCutByAPauseAndWritesNoField) {
     const QString path = folder.filePath("converter.json");
     {
         FormHarness h;
-        openOnSimulator(h, whole);
+        h.openOnSimulator(whole);
         readAndSave(h, path);
     }
     SimProcess split(VX538_SIM_PATH, {"--split", "600"});
@@ -283,7 +275,7 @@ TEST_F(ConfigurationEndToEnd, ARunStopsAtAReplyCutByAPauseAndWritesNoField) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.entry);
         FormHarness h;
-        openOnSimulator(h, split);
+        h.openOnSimulator(split);
         const std::vector<std::string> before = parameterFields(h);
         chooseFile(path);
         action(h, row.entry)->trigger();
@@ -308,7 +300,7 @@ TEST_F(ConfigurationEndToEnd, WriteAllStopsAtTheFirstSetCommandWithoutAnAnswerAn
     const std::string fifo = folder.filePath("control").toStdString();
     SimProcess sim(VX538_SIM_PATH, {"--control", fifo});
     FormHarness h;
-    openOnSimulator(h, sim);
+    h.openOnSimulator(sim);
     action(h, "ReadAllAction")->trigger();
     ASSERT_TRUE(runOver(h));
     action(h, "WriteAllAction")->trigger();
@@ -343,7 +335,7 @@ TEST_F(ConfigurationEndToEnd, AHartReplyWithAWrongCheckByteChangesNoField) {
     const std::string fifo = folder.filePath("control").toStdString();
     SimProcess sim(VX538_SIM_PATH, {"--control", fifo});
     FormHarness h;
-    openOnSimulator(h, sim);
+    h.openOnSimulator(sim);
     h.click("Button7");
     ASSERT_TRUE(waitUntil([&] { return h.text("Edit28") == "38"; }, 3s)) << "the identity, read whole";
     h.click("Button16");
@@ -386,7 +378,7 @@ TEST_F(ConfigurationEndToEnd, FilesGoBetweenTheWindowAndVx538) {
     std::vector<std::string> read;
     {
         FormHarness h;
-        openOnSimulator(h, first);
+        h.openOnSimulator(first);
         readAndSave(h, saved);
         read = parameterFields(h);
     }
@@ -422,7 +414,7 @@ TEST(StatusLine, NamesTheVerdictOfEachReply) {
     FormHarness h;
     app::StatusLine& status = h.form().Status();
     EXPECT_EQ(status.text(), "Port closed");
-    openOnSimulator(h, sim);
+    h.openOnSimulator(sim);
     EXPECT_EQ(status.text(), QString::fromStdString(sim.path() + " open, 9600 None"));
 
     // The communication query is named by its frame, though it waits under the system parameters'
@@ -462,7 +454,7 @@ TEST(StatusLine, ShowsTheWrongCheckByteAndCrcOfACorruptingConverter) {
     SimProcess sim(VX538_SIM_PATH, {"--corrupt"});
     FormHarness h;
     app::StatusLine& status = h.form().Status();
-    openOnSimulator(h, sim);
+    h.openOnSimulator(sim);
     h.click("Button7");
     ASSERT_TRUE(waitUntil([&] { return status.text().contains("HART check byte wrong"); }, 3s))
         << status.text().toStdString();
@@ -480,7 +472,7 @@ TEST(StatusLine, CountsDownWhileAReplyIsAwaited) {
     SimProcess sim(VX538_SIM_PATH, {"--delay", "1500"});
     FormHarness h;
     app::StatusLine& status = h.form().Status();
-    openOnSimulator(h, sim);
+    h.openOnSimulator(sim);
     h.click("Button23");
     const QString first = status.text();
     EXPECT_TRUE(first.contains("waiting for the reply to ")) << first.toStdString();
