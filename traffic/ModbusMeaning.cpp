@@ -26,6 +26,7 @@ constexpr CodeName kFunctions[] = {
     {6, "write single register"},
     {15, "write multiple coils"},
     {16, "write multiple registers"},
+    {23, "read/write multiple registers"},
 };
 
 constexpr CodeName kExceptions[] = {
@@ -167,6 +168,23 @@ FrameMeaning requestMeaning(Bytes bytes) {
         reading.length = taken(length, bytes);
         break;
     }
+    case 23: {
+        appendTwoWords(out, bytes, "read start", "read count");
+        if (bytes.size() >= 10) {
+            out += ", write start " + std::to_string(word(bytes, 6)) + ", write count " +
+                   std::to_string(word(bytes, 8));
+        }
+        if (bytes.size() < 11) {
+            reading.check = appendEnding(out, bytes, 13);
+            reading.length = bytes.size();
+            break;
+        }
+        out += ", " + std::to_string(bytes[10]) + " data bytes";
+        const std::size_t length = 11 + std::size_t{bytes[10]} + kCrcLength;
+        reading.check = appendEnding(out, bytes, length);
+        reading.length = taken(length, bytes);
+        break;
+    }
     default:
         reading.check = appendUnknownLayout(out, bytes);
         reading.length = bytes.size();
@@ -201,7 +219,8 @@ FrameMeaning replyMeaning(Bytes bytes) {
     case 1:
     case 2:
     case 3:
-    case 4: {
+    case 4:
+    case 23: {
         if (bytes.size() < 3) {
             reading.check = appendEnding(out, bytes, 5);
             reading.length = bytes.size();
