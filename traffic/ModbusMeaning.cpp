@@ -86,13 +86,15 @@ void appendRegisters(std::string& out, Bytes data) {
     }
     if (count >= 2) {
         // The converter publishes each variable in two registers, in either of its word orders.
-        constexpr tools::WordOrder kOrders[] = {tools::WordOrder::HighWordFirst, tools::WordOrder::LowWordFirst};
+        constexpr tools::WordOrder kOrders[] = {tools::WordOrder::HighWordFirst,
+                                                tools::WordOrder::LowWordFirst};
         out += "; floats " + std::string(tools::WordOrderConverterName(kOrders[0])) + " | " +
                std::string(tools::WordOrderConverterName(kOrders[1])) + ":";
         for (std::size_t pair = 0; pair + 1 < count; pair += 2) {
             const std::span<const uint16_t, 2> words(registers.data() + pair, 2);
             out += ' ' + std::to_string(pair + 1) + '-' + std::to_string(pair + 2) + ' ' +
-                   FloatText(tools::FloatOf(words, kOrders[0])) + " | " + FloatText(tools::FloatOf(words, kOrders[1]));
+                   FloatText(tools::FloatOf(words, kOrders[0])) + " | " +
+                   FloatText(tools::FloatOf(words, kOrders[1]));
             if (pair + 3 < count) {
                 out += ',';
             }
