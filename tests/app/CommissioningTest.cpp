@@ -58,7 +58,7 @@ TEST(LiveValues, PollsTheVariablesIntoNumbersAChartAndACsvFileWhileAButtonGetsIt
     // Replies 150 ms after their requests, so a poll is under way long enough to press a button then.
     SimProcess sim(VX538_SIM_PATH, {"--delay", "150"});
     FormHarness h;
-    h.openOnSimulator(sim.path());
+    h.openOnSimulator(sim);
     app::LiveValuesWindow& live = h.form().Commissioning().liveValues();
     live.setInterval(app::LiveValuesWindow::kMinimumIntervalMs);
     QTemporaryDir folder;
@@ -123,7 +123,7 @@ TEST(LiveValues, AMissedPollIsCountedAndDrawnAsAGapNeverAsZero) {
     const std::string fifo = folder.filePath("control").toStdString();
     SimProcess sim(VX538_SIM_PATH, {"--control", fifo});
     FormHarness h;
-    h.openOnSimulator(sim.path());
+    h.openOnSimulator(sim);
     app::LiveValuesWindow& live = h.form().Commissioning().liveValues();
     live.setInterval(app::LiveValuesWindow::kMinimumIntervalMs);
     live.start();
@@ -140,7 +140,7 @@ TEST(LiveValues, AMissedPollIsCountedAndDrawnAsAGapNeverAsZero) {
 TEST(FromTheInstrument, PickingAFieldFillsTheRowsAddressAndLengthAndSendsNothing) {
     SimProcess sim(VX538_SIM_PATH);
     FormHarness h;
-    h.openOnSimulator(sim.path());
+    h.openOnSimulator(sim);
     h.list("READLG2")->setCurrentIndex(1);
     app::ReplyFieldsDialog& dialog = h.form().Commissioning().fieldsFromInstrument();
     dialog.read(1);
@@ -166,7 +166,7 @@ TEST(CheckMapping, AsksBeforeSwitchingTheModeChecksAndPutsTheModeBack) {
     ASSERT_EQ(ask(sim, "QQS#MD:1#"), "QQS#MD:OK#");
     ASSERT_EQ(ask(sim, "QQS#MDBS3:0,18,0,1.000#"), "QQS#MDBS3:OK#");
     FormHarness h;
-    h.openOnSimulator(sim.path());
+    h.openOnSimulator(sim);
     std::vector<QString> questions;
     app::SetQuestionAnswerer([&](const QString& text, const QString&) {
         questions.push_back(text);
@@ -198,7 +198,7 @@ namespace {
 TEST(FindInstrument, APickedRowSelectsTheInstrumentsAddressAndTheIdentityFieldsStayAsTheyWere) {
     SimProcess sim(VX538_SIM_PATH, {"--hart-address", "3"});
     FormHarness h;
-    h.openOnSimulator(sim.path());
+    h.openOnSimulator(sim);
     app::InstrumentScanDialog& scan = h.form().Commissioning().findInstrument();
     scan.start();
     ASSERT_TRUE(waitUntil([&] { return !scan.scanning(); }, 30s));
@@ -214,7 +214,7 @@ TEST(FindInstrument, APickedRowSelectsTheInstrumentsAddressAndTheIdentityFieldsS
 TEST(RegisterMap, SavesTheMapWithTheInstrumentsUnitsInTheFormatOfTheFilesName) {
     SimProcess sim(VX538_SIM_PATH);
     FormHarness h;
-    h.openOnSimulator(sim.path());
+    h.openOnSimulator(sim);
     app::RegisterMapDialog& map = h.form().Commissioning().registerMap();
     map.read();
     ASSERT_TRUE(waitUntil([&] { return !map.reading(); }, 30s));
