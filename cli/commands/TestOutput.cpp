@@ -21,7 +21,8 @@ public:
     void prepare(const Globals&) override {
         const double value = tools::StrToFloat(value_);
         if (value < 0 || value > 999.9) {
-            throw Failure(code::Usage, "output test value '" + value_ + "' is outside 0..999.9");
+            throw Failure(code::Usage,
+                          "output test value " + profile::Quoted(value_) + " is outside 0..999.9");
         }
         frame_ = config::outputTestFrame(output_, value_);
     }
