@@ -377,7 +377,8 @@ std::string HexArgument(const std::string& text, int maximum, std::string_view e
 }
 
 void FileCommand::define(CLI::App& app) {
-    app.add_option("-i,--input", file_, "configuration FILE (from backup or the window; '-' for standard input)")
+    app.add_option("-i,--input", file_,
+                   "configuration FILE (from backup or the window; '-' for standard input)")
         ->type_name("FILE")
         ->required();
 }

@@ -102,6 +102,7 @@ std::string HexArgument(const std::string& text, int maximum, std::string_view e
 // is opened.
 class FileCommand : public Command {
 public:
+    using Command::Command;
     void define(CLI::App& app) override;
     void prepare(const Globals& globals) override;
 

@@ -25,8 +25,7 @@ std::string backupPath(const std::string& pattern, const std::string& port) {
 
 class Backup : public Command {
 public:
-    std::string_view name() const override { return "backup"; }
-    std::string_view help() const override { return "read the whole configuration into a file"; }
+    Backup() : Command("backup", "read the whole configuration into a file") {}
     void define(CLI::App& app) override {
         app.add_option("-o,--output", file_,
                        "FILE to write ('-' for standard output; '{port}' in the name stands "

@@ -9,13 +9,11 @@ namespace {
 
 class Restore : public FileCommand {
 public:
-    std::string_view name() const override { return "restore"; }
-    std::string_view help() const override {
-        return "check the whole of FILE first (a wrong version, an unknown name or a value out of range: "
-               "nothing is "
-               "sent), read the converter, send what differs (the line settings last: RS485B, slave address, "
-               "RS485), read back and compare";
-    }
+    Restore()
+        : FileCommand("restore",
+                      "check the whole of FILE first (a wrong version, an unknown name or a value out "
+                      "of range: nothing is sent), read the converter, send what differs (the line "
+                      "settings last: RS485B, slave address, RS485), read back and compare") {}
     void define(CLI::App& app) override {
         FileCommand::define(app);
         app.add_flag("--all", all_, "send every set command, not only those that differ");

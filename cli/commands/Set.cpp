@@ -10,10 +10,7 @@ namespace {
 
 class Set : public Command {
 public:
-    std::string_view name() const override { return "set"; }
-    std::string_view help() const override {
-        return "set parameters, then read them back and say whether they took";
-    }
+    Set() : Command("set", "set parameters, then read them back and say whether they took") {}
     void define(CLI::App& app) override {
         app.add_option("NAME=VALUE", assignments_, "e.g. rs485.baud=19200 mode=single-meter ao3.variable=2")
             ->required();
