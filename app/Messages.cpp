@@ -85,22 +85,47 @@ void ShowReport(const QString& text, const QString& detail) {
     showBox(MessageKind::Plain, text, detail);
 }
 
+namespace {
+
+QuestionAnswerer& answerer() {
+    static QuestionAnswerer instance;
+    return instance;
+}
+
+} // namespace
+
+void SetQuestionAnswerer(QuestionAnswerer newAnswerer) {
+    answerer() = std::move(newAnswerer);
+}
+
+bool AskQuestion(const QString& text, const QString& detail) {
+    if (answerer()) {
+        return answerer()(text, detail);
+    }
+    QMessageBox box(QMessageBox::Question, QApplication::applicationDisplayName(), text,
+                    QMessageBox::Yes | QMessageBox::No, QApplication::activeWindow());
+    box.setInformativeText(detail);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
 void SetFileChooser(FileChooser newChooser) {
     chooser() = std::move(newChooser);
 }
 
-QString ChooseFile(FileDialogKind kind, const QString& caption) {
+QString ChooseFile(FileDialogKind kind, const QString& caption, const QString& ownFilter, const QString& suffix) {
     if (chooser()) {
         return chooser()(kind, caption);
     }
     static QString folder;
-    const QString filter = QStringLiteral("Configuration files (*.json);;All files (*)");
+    const QString filter =
+        (ownFilter.isEmpty() ? QStringLiteral("Configuration files (*.json)") : ownFilter) + QStringLiteral(";;All files (*)");
     QWidget* parent = QApplication::activeWindow();
     QString path;
     if (kind == FileDialogKind::Save) {
         QFileDialog dialog(parent, caption, folder, filter);
         dialog.setAcceptMode(QFileDialog::AcceptSave);
-        dialog.setDefaultSuffix(QStringLiteral("json"));
+        dialog.setDefaultSuffix(suffix.isEmpty() && ownFilter.isEmpty() ? QStringLiteral("json") : suffix);
         if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
             path = dialog.selectedFiles().constFirst();
         }

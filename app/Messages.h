@@ -37,8 +37,16 @@ enum class FileDialogKind { Save, Open };
 using FileChooser = std::function<QString(FileDialogKind kind, const QString& caption)>;
 // With a chooser set, dialogs ask it; an empty chooser restores the dialogs.
 void SetFileChooser(FileChooser chooser);
-// The configuration file dialogs: JSON files, the last folder used offered again.
-QString ChooseFile(FileDialogKind kind, const QString& caption);
+// The configuration file dialogs: JSON files, the last folder used offered again. Other files give
+// their own filter ("CSV files (*.csv)") and the suffix a name without one gets.
+QString ChooseFile(FileDialogKind kind, const QString& caption, const QString& filter = {},
+                   const QString& suffix = {});
+
+// A question with Yes and No ("Switch the converter to Transparent Mode?"); true for Yes. Behind a seam
+// of its own: with an answerer set, it answers and no box is shown.
+using QuestionAnswerer = std::function<bool(const QString& text, const QString& detail)>;
+void SetQuestionAnswerer(QuestionAnswerer answerer);
+bool AskQuestion(const QString& text, const QString& detail = {});
 
 // Runs a handler; an exception that leaves it is shown by the general error handler and the program
 // goes on. A port that did not open also shows where and why: "<device path>: <reason>" under the

@@ -22,8 +22,10 @@ constexpr int kSyncIntervalMs = 50;
 QColor directionColour(traffic::EventKind kind) {
     switch (kind) {
     case traffic::EventKind::Sent:
+    case traffic::EventKind::BusRequest:
         return QColor(0x1F, 0x4E, 0x9A);
     case traffic::EventKind::Received:
+    case traffic::EventKind::BusReply:
         return QColor(0x1E, 0x6B, 0x2A);
     case traffic::EventKind::Timeout:
     case traffic::EventKind::Refused:

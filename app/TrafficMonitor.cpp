@@ -12,6 +12,8 @@
 #include <QScreen>
 #include <QShortcut>
 
+#include "app/BusListener.h"
+#include "app/ListenDialog.h"
 #include "app/Messages.h"
 #include "app/TrafficModel.h"
 #include "app/TrafficWindow.h"
@@ -43,7 +45,7 @@ void printError(const QString& message) {
 
 TrafficMonitor::TrafficMonitor(QWidget& mainWindow, const serial::TComm& port)
     : QObject(&mainWindow), mainWindow_(mainWindow), port_(port),
-      model_(std::make_unique<TrafficModel>(recorder_.log())) {
+      model_(std::make_unique<TrafficModel>(recorder_.log())), busListener_(new BusListener(recorder_, this)) {
     recorder_.onAppended = [this] { model_->scheduleSync(); };
     recorder_.onLogFileFailed = [this](const std::string& reason) {
         reportLogFileFailure(
@@ -112,6 +114,10 @@ TrafficWindow& TrafficMonitor::showWindow() {
     if (!window_) {
         window_ = new TrafficWindow(recorder_.log(), *model_, &mainWindow_);
         model_->sync();
+        window_->setListening(busListener_->listening(), busListener_->description());
+        connect(window_, &TrafficWindow::listenClicked, this, &TrafficMonitor::listenClicked);
+        connect(busListener_, &BusListener::listeningChanged, window_,
+                [this](bool listening) { window_->setListening(listening, busListener_->description()); });
         // Beside the main window, as high as it, when the screen has room there; otherwise where the
         // window system puts it.
         constexpr int kGap = 8;
@@ -129,6 +135,23 @@ TrafficWindow& TrafficMonitor::showWindow() {
     window_->raise();
     window_->activateWindow();
     return *window_;
+}
+
+void TrafficMonitor::listenClicked() {
+    if (busListener_->listening()) {
+        busListener_->stop();
+        return;
+    }
+    // Not modal: the window's exchange and the table go on while the port is chosen.
+    auto* dialog = new ListenDialog(window_);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QDialog::accepted, this, [this, dialog] {
+        if (const QString failure = busListener_->start(dialog->port(), dialog->baud(), dialog->parity());
+            !failure.isEmpty()) {
+            ShowMessage(failure);
+        }
+    });
+    dialog->open();
 }
 
 bool TrafficMonitor::startLogFile(const QString& path) {

@@ -16,6 +16,7 @@ class QWidget;
 
 namespace app {
 
+class BusListener;
 class TrafficModel;
 class TrafficWindow;
 
@@ -50,17 +51,23 @@ public:
     // A field's context menu: its standard entries, then the monitor's. The caller owns it.
     QMenu* contextMenuFor(QWidget* field);
 
+    // The second port, a listen-only adapter on the bus ("Listen on Another Port...").
+    BusListener& busListener() { return *busListener_; }
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void installEntryPoints();
+    // "Listen on Another Port..." asks for a port and listens to it; "Stop Listening" stops.
+    void listenClicked();
     void reportLogFileFailure(const QString& message);
 
     QWidget& mainWindow_;
     const serial::TComm& port_;
     traffic::Recorder recorder_;
     std::unique_ptr<TrafficModel> model_;
+    BusListener* busListener_;
     TrafficWindow* window_ = nullptr; // a child window of the main window
     QWidget* sendField_ = nullptr;
     QWidget* receiveField_ = nullptr;

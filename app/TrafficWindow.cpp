@@ -52,6 +52,12 @@ TrafficWindow::TrafficWindow(traffic::EventLog& log, TrafficModel& model, QWidge
     auto* save = new QPushButton(QStringLiteral("Save..."), this);
     save->setObjectName(QStringLiteral("TrafficSave"));
     save->setToolTip(QStringLiteral("Save every row as text lines (.txt) or CSV (.csv)"));
+    listen_ = new QPushButton(this);
+    listen_->setObjectName(QStringLiteral("TrafficListen"));
+    listen_->setToolTip(QStringLiteral("Add the frames a listen-only adapter hears on another port (the RS485 "
+                                       "bus) to this table; this window's own port is not touched"));
+    listening_ = new QLabel(this);
+    listening_->setObjectName(QStringLiteral("TrafficListening"));
     count_ = new QLabel(this);
     count_->setObjectName(QStringLiteral("TrafficCount"));
     note_ = new QLabel(this);
@@ -76,7 +82,7 @@ TrafficWindow::TrafficWindow(traffic::EventLog& log, TrafficModel& model, QWidge
     QHeaderView* columns = table_->horizontalHeader();
     columns->setStretchLastSection(true);
     // The meaning takes what the other columns leave.
-    const int widths[traffic::kColumnCount - 1] = {90, 90, 95, 165, 55, 230, 120};
+    const int widths[traffic::kColumnCount - 1] = {90, 110, 90, 95, 165, 55, 230, 120};
     for (int c = 0; c < traffic::kColumnCount - 1; ++c) {
         table_->setColumnWidth(c, widths[c]);
     }
@@ -101,6 +107,8 @@ TrafficWindow::TrafficWindow(traffic::EventLog& log, TrafficModel& model, QWidge
     buttons->addWidget(pauseAutoscroll_);
     buttons->addWidget(copy);
     buttons->addWidget(save);
+    buttons->addWidget(listen_);
+    buttons->addWidget(listening_);
     buttons->addStretch(1);
     buttons->addWidget(count_);
     auto* layout = new QVBoxLayout(this);
@@ -113,6 +121,8 @@ TrafficWindow::TrafficWindow(traffic::EventLog& log, TrafficModel& model, QWidge
     connect(copyAction, &QAction::triggered, this, &TrafficWindow::copySelectedRows);
     connect(selectAllAction, &QAction::triggered, table_, &QTableView::selectAll);
     connect(save, &QPushButton::clicked, this, &TrafficWindow::save);
+    connect(listen_, &QPushButton::clicked, this, &TrafficWindow::listenClicked);
+    setListening(false, {});
     connect(pauseAutoscroll_, &QCheckBox::toggled, this, [this](bool paused) {
         if (!paused) {
             table_->scrollToBottom();
@@ -150,6 +160,12 @@ QString TrafficWindow::noteText() const {
     return QStringLiteral("The oldest %1 events were dropped: the monitor keeps the latest %2. "
                           "Use --log FILE to keep a whole session.")
         .arg(counted(log_.dropped()), counted(log_.capacity()));
+}
+
+void TrafficWindow::setListening(bool listening, const QString& description) {
+    listen_->setText(listening ? QStringLiteral("Stop Listening") : QStringLiteral("Listen on Another Port..."));
+    listening_->setText(listening ? QStringLiteral("listening on ") + description : QString());
+    listening_->setVisible(listening);
 }
 
 QString TrafficWindow::selectedRowsText() const {

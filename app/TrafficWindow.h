@@ -43,6 +43,14 @@ public:
     QString countText() const;
     QString noteText() const;
 
+    // Shows whether a second port is being listened to (and which), and turns "Listen on Another
+    // Port..." into "Stop Listening" meanwhile.
+    void setListening(bool listening, const QString& description);
+
+signals:
+    // "Listen on Another Port..." or "Stop Listening" was clicked.
+    void listenClicked();
+
 private:
     void refresh();
 
@@ -52,6 +60,8 @@ private:
     QCheckBox* pauseAutoscroll_;
     QLabel* count_;
     QLabel* note_;
+    QPushButton* listen_;
+    QLabel* listening_;
 };
 
 } // namespace app

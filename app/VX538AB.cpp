@@ -15,6 +15,7 @@
 
 #include "app/Lists.h"
 #include "app/Logo.h"
+#include "app/Commissioning.h"
 #include "app/ConfigurationActions.h"
 #include "app/Messages.h"
 #include "app/StatusLine.h"
@@ -122,6 +123,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TForm
     connectHandlers();
     configuration_ = std::make_unique<app::ConfigurationActions>(*this);
     observers_.add(*configuration_);
+    commissioning_ = std::make_unique<app::Commissioning>(*this);
     RunGuarded([this] { FormCreate(); });
 }
 

@@ -21,6 +21,7 @@
 #include "serial/SerialComm.h"
 
 namespace app {
+class Commissioning;
 class ConfigurationActions;
 class StatusLine;
 class TrafficMonitor;
@@ -137,6 +138,8 @@ public:
     app::StatusLine& Status() { return *status_; }
     // Read All, Write All, Save, Load and Compare with File, from the header's menu button.
     app::ConfigurationActions& Configuration() { return *configuration_; }
+    // Live Values, Find Instrument, Check Mapping, Register Map and the parse format's field list.
+    app::Commissioning& Commissioning() { return *commissioning_; }
 
     // The request steps, shared by every request handler: the exchange's one send function.
     void SendRequest(const Request& request);
@@ -278,6 +281,7 @@ private:
     std::unique_ptr<app::TrafficMonitor> traffic_;
     std::unique_ptr<app::StatusLine> status_;
     std::unique_ptr<app::ConfigurationActions> configuration_;
+    std::unique_ptr<app::Commissioning> commissioning_;
 };
 
 // Field texts travel to the converter one character per byte, as the received text does.

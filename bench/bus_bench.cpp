@@ -26,7 +26,8 @@ struct Run {
 // Delivers the stream in chunks of what the line carries in `chunkUs`, as a USB adapter does.
 Run frameStream(const busstreams::Stream& stream, int64_t chunkUs, bool withMeaning) {
     traffic::BusFramer framer(traffic::BusLine::ForBaud(kBaud, false));
-    const std::size_t chunk = std::max<std::size_t>(1, static_cast<std::size_t>(chunkUs * kBaud / 10 / 1'000'000));
+    const std::size_t chunk =
+        std::max<std::size_t>(1, static_cast<std::size_t>(chunkUs * kBaud / 10 / 1'000'000));
     std::vector<traffic::BusFrame> frames;
     Run run;
     const auto start = Clock::now();
@@ -45,7 +46,8 @@ Run frameStream(const busstreams::Stream& stream, int64_t chunkUs, bool withMean
     };
     for (std::size_t at = 0; at < stream.bytes.size(); at += chunk) {
         time += chunkUs;
-        framer.push(std::span(stream.bytes).subspan(at, std::min(chunk, stream.bytes.size() - at)), time, frames);
+        framer.push(std::span(stream.bytes).subspan(at, std::min(chunk, stream.bytes.size() - at)), time,
+                    frames);
         take();
     }
     framer.finish(frames);
@@ -62,10 +64,11 @@ void speed(const busstreams::Stream& stream, int64_t chunkUs, bool withMeaning) 
         run = frameStream(stream, chunkUs, withMeaning);
         best = std::min(best, run.seconds);
     }
-    std::printf("  %-28s %5lld ms chunks: %8.0f x real time (%.1f s of line in %.3f s, %zu frames, %.1f MB/s)\n",
-                withMeaning ? "framing and meanings" : "framing alone", static_cast<long long>(chunkUs / 1000),
-                lineSeconds / best, lineSeconds, best, run.frames,
-                static_cast<double>(stream.bytes.size()) / best / 1e6);
+    std::printf(
+        "  %-28s %5lld ms chunks: %8.0f x real time (%.1f s of line in %.3f s, %zu frames, %.1f MB/s)\n",
+        withMeaning ? "framing and meanings" : "framing alone", static_cast<long long>(chunkUs / 1000),
+        lineSeconds / best, lineSeconds, best, run.frames,
+        static_cast<double>(stream.bytes.size()) / best / 1e6);
 }
 
 struct Score {
@@ -79,7 +82,8 @@ bool same(const std::vector<uint8_t>& expected, const std::vector<uint8_t>& foun
     if (found.size() > expected.size() && !expected.empty() && expected[0] == 0xFF &&
         std::all_of(found.begin(), found.end() - static_cast<std::ptrdiff_t>(expected.size()),
                     [](uint8_t b) { return b == 0xFF; })) {
-        return std::equal(expected.begin(), expected.end(), found.end() - static_cast<std::ptrdiff_t>(expected.size()));
+        return std::equal(expected.begin(), expected.end(),
+                          found.end() - static_cast<std::ptrdiff_t>(expected.size()));
     }
     return expected == found;
 }
@@ -92,8 +96,8 @@ Score score(uint32_t seed, std::size_t exchanges, int noisePercent) {
     std::vector<traffic::BusFrame> frames;
     int64_t time = 0;
     for (std::size_t at = 0; at < stream.bytes.size();) {
-        const std::size_t n = std::min<std::size_t>(std::uniform_int_distribution<std::size_t>(1, 184)(random),
-                                                    stream.bytes.size() - at);
+        const std::size_t n = std::min<std::size_t>(
+            std::uniform_int_distribution<std::size_t>(1, 184)(random), stream.bytes.size() - at);
         time += 16'000;
         framer.push(std::span(stream.bytes).subspan(at, n), time, frames);
         at += n;
@@ -115,7 +119,8 @@ Score score(uint32_t seed, std::size_t exchanges, int noisePercent) {
             continue;
         }
         std::size_t match = next;
-        while (match < stream.frames.size() && match < next + 4 && !same(stream.frames[match].bytes, frame.bytes)) {
+        while (match < stream.frames.size() && match < next + 4 &&
+               !same(stream.frames[match].bytes, frame.bytes)) {
             ++match;
         }
         if (match < stream.frames.size() && same(stream.frames[match].bytes, frame.bytes)) {
@@ -134,11 +139,12 @@ Score score(uint32_t seed, std::size_t exchanges, int noisePercent) {
 } // namespace
 
 int main() {
-    std::printf("Bus framer, 115200 baud 8N1 saturated (back-to-back frames, 1-6 bytes of noise before 30%% of them)\n");
+    std::printf("Bus framer, 115200 baud 8N1 saturated (back-to-back frames, 1-6 bytes of noise before 30%% "
+                "of them)\n");
     busstreams::Generator generator(538);
     const busstreams::Stream stream = generator.make(60000, 30);
-    std::printf("  stream: %zu bytes, %zu frames, %zu bytes of noise\n", stream.bytes.size(), stream.frames.size(),
-                stream.noiseBytes);
+    std::printf("  stream: %zu bytes, %zu frames, %zu bytes of noise\n", stream.bytes.size(),
+                stream.frames.size(), stream.noiseBytes);
     for (int64_t chunkUs : {1000, 16000}) {
         speed(stream, chunkUs, false);
         speed(stream, chunkUs, true);
@@ -150,8 +156,8 @@ int main() {
     for (uint32_t seed : {1u, 2u, 3u, 4u, 5u}) {
         for (int noise : {10, 50, 100}) {
             const Score s = score(seed, 40000, noise);
-            std::printf("  %-6u %5d%%  %9zu %9zu %9zu %9zu %11zu %6zu/%zu\n", seed, noise, s.expected, s.found,
-                        s.invented, s.wrongRole, s.damaged, s.noiseFound, s.noiseExpected);
+            std::printf("  %-6u %5d%%  %9zu %9zu %9zu %9zu %11zu %6zu/%zu\n", seed, noise, s.expected,
+                        s.found, s.invented, s.wrongRole, s.damaged, s.noiseFound, s.noiseExpected);
         }
     }
     return 0;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,6 +17,8 @@ class App;
 }
 
 namespace cli {
+
+struct Environment;
 
 // The options every command takes.
 struct Globals {
@@ -58,6 +61,14 @@ public:
     virtual void runAlone(const Globals& globals, Result& result) const {
         (void)globals;
         (void)result;
+    }
+    // A command that uses no port of --port's kind and writes as it goes until Ctrl+C (the bus
+    // monitor): it runs instead of runAlone with the program's streams and stop event and returns the
+    // exit status; nothing means it has no such run.
+    virtual std::optional<int> runLive(const Globals& globals, const Environment& environment) const {
+        (void)globals;
+        (void)environment;
+        return std::nullopt;
     }
 
 private:

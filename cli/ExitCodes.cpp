@@ -7,7 +7,7 @@ namespace {
 
 constexpr ExitCode kCodes[] = {
     {code::Done, "ok", "done"},
-    {code::Differences, "differs", "verify or diff found differences"},
+    {code::Differences, "differs", "verify or diff found differences; check found a variable that differs"},
     {code::Usage, "bad value", "bad usage or a bad value (nothing was sent)"},
     {code::PortUnusable, "port unusable",
      "the port cannot be opened (not found, permission: join the dialout group, busy)"},
@@ -24,6 +24,8 @@ constexpr ExitCode kCodes[] = {
      "several ports failed in different ways (otherwise several ports give 0 only if all gave 0, else the "
      "code "
      "all failed ports share)"},
+    {code::WrongMode, "wrong mode",
+     "the command needs the converter in another working mode (check: --switch-mode switches it and back)"},
     {code::Interrupted, "interrupted", "interrupted (Ctrl+C); the ports' settings are put back"},
 };
 

@@ -20,6 +20,7 @@ inline constexpr int ModbusFault = 7;
 inline constexpr int BadFile = 8;
 inline constexpr int Internal = 9;
 inline constexpr int Mixed = 10;
+inline constexpr int WrongMode = 11;
 inline constexpr int Interrupted = 130;
 } // namespace code
 

@@ -212,6 +212,9 @@ int runCommand(Parsed& parsed, const Environment& env) {
     Globals& g = parsed.globals;
     Command& command = *parsed.command;
     if (!command.usesPorts()) {
+        if (const std::optional<int> status = command.runLive(g, env)) {
+            return *status;
+        }
         Result result;
         command.runAlone(g, result);
         Printer(env, g).alone(result);

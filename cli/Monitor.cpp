@@ -1,7 +1,6 @@
 // vx538 monitor: the listening (or replaying) loop, and the frames and summary as text and JSON.
 #include "cli/Monitor.h"
 
-#include <chrono>
 #include <cstdio>
 #include <vector>
 
@@ -10,6 +9,8 @@
 #include "traffic/BusListen.h"
 #include "traffic/Capture.h"
 #include "traffic/EventFormat.h"
+#include "traffic/LineFile.h"
+#include "traffic/Recorder.h"
 
 namespace cli {
 
@@ -62,9 +63,16 @@ public:
     Sink(const MonitorOptions& options, std::ostream& out, std::ostream& err, traffic::BusSummary& summary)
         : options_(options), out_(out), err_(err), summary_(summary) {}
 
-    // Opens the capture files; the reason one cannot be made, otherwise empty.
-    std::string open(const traffic::RawCaptureHeader& header) {
+    // Opens the capture files; the reason one cannot be made, otherwise empty. `source` names the
+    // port (or the replayed file) in the --log file.
+    std::string open(const traffic::RawCaptureHeader& header, std::string source) {
         startEpochUs_ = header.startEpochUs;
+        source_ = std::move(source);
+        if (!options_.log.empty()) {
+            if (std::string why = log_.open(options_.log, traffic::TextHeader()); !why.empty()) {
+                return options_.log + ": " + why;
+            }
+        }
         if (!options_.pcap.empty()) {
             if (std::string why = pcap_.open(options_.pcap); !why.empty()) {
                 return why;
@@ -94,6 +102,9 @@ public:
             if (pcap_.isOpen() && frame.kind == BusKind::Modbus) {
                 report(pcap_.write(frame.bytes, epochUs));
             }
+            if (log_.isOpen()) {
+                report(log_.writeLine(traffic::TextLine(traffic::BusEvent(frame, source_, epochUs / 1000))));
+            }
             if (options_.json) {
                 out_
                     << FrameJson(frame, reading, epochUs).dump(-1, ' ', false, Json::error_handler_t::replace)
@@ -122,26 +133,24 @@ private:
     traffic::BusSummary& summary_;
     traffic::PcapWriter pcap_;
     traffic::RawCaptureWriter raw_;
+    traffic::LineFile log_;
+    std::string source_;
     int64_t startEpochUs_ = 0;
 };
 
 void listen(const MonitorOptions& options, const serial::EventFd& stop, Sink& sink, MonitorOutcome& outcome,
             std::ostream& err) {
-    const std::optional<serial::TParity> parity = ParityNamed(options.parity);
-    if (!parity) {
-        outcome.failed = true;
-        outcome.error = "--parity takes none, odd or even";
-        return;
-    }
-    traffic::BusListen listen(serial::portPathFor(options.port), options.baud, *parity);
+    const serial::TParity parity = ParityNamed(options.parity).value_or(serial::TParity::None);
+    traffic::BusListen listen(serial::portPathFor(options.port), options.baud, parity);
     const serial::OpenOutcome opened = listen.open();
     if (opened.result != serial::OpenResult::Opened) {
-        outcome.failed = true;
+        outcome.end = MonitorOutcome::End::CannotOpen;
         outcome.error = OpenFailureMessage(listen.path(), opened);
         return;
     }
-    if (std::string why = sink.open({listen.startEpochUs(), options.baud, options.parity}); !why.empty()) {
-        outcome.failed = true;
+    if (std::string why = sink.open({listen.startEpochUs(), options.baud, options.parity}, listen.path());
+        !why.empty()) {
+        outcome.end = MonitorOutcome::End::CannotWrite;
         outcome.error = why;
         return;
     }
@@ -153,24 +162,21 @@ void listen(const MonitorOptions& options, const serial::EventFd& stop, Sink& si
         stop, endUs, [&](std::span<const uint8_t> bytes, int64_t timeUs) { sink.delivered(bytes, timeUs); },
         [&](std::vector<BusFrame>& frames) { sink.take(frames); });
     if (end == traffic::BusListen::End::Lost) {
-        outcome.failed = true;
+        outcome.end = MonitorOutcome::End::PortLost;
         outcome.error = listen.path() + ": the port went away (unplugged?)";
-        return;
     }
-    outcome.ended = true;
 }
 
 void replay(const MonitorOptions& options, const serial::EventFd& stop, Sink& sink, MonitorOutcome& outcome) {
     traffic::RawCaptureReader reader;
     if (std::string why = reader.open(options.replay); !why.empty()) {
-        outcome.failed = true;
-        outcome.badFile = true;
+        outcome.end = MonitorOutcome::End::CannotRead;
         outcome.error = why;
         return;
     }
     const traffic::RawCaptureHeader& header = reader.header();
-    if (std::string why = sink.open(header); !why.empty()) {
-        outcome.failed = true;
+    if (std::string why = sink.open(header, options.replay); !why.empty()) {
+        outcome.end = MonitorOutcome::End::CannotWrite;
         outcome.error = why;
         return;
     }
@@ -191,12 +197,9 @@ void replay(const MonitorOptions& options, const serial::EventFd& stop, Sink& si
     framer.finish(frames);
     sink.take(frames);
     if (!reader.error().empty()) {
-        outcome.failed = true;
-        outcome.badFile = true;
+        outcome.end = MonitorOutcome::End::BadReplay;
         outcome.error = reader.error();
-        return;
     }
-    outcome.ended = true;
 }
 
 } // namespace

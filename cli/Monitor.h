@@ -25,13 +25,20 @@ struct MonitorOptions {
     std::string pcap;   // frames for Wireshark
     std::string raw;    // the byte stream with its times
     std::string replay; // a raw capture to frame again instead of a port
+    std::string log;    // every frame in the window's traffic log format
 };
 
 struct MonitorOutcome {
-    bool ended = false;   // listened until Ctrl+C, --duration or the replay's end
-    bool failed = false;  // could not start (port, file), or the port went away: `error` says why
-    bool badFile = false; // the replay is no raw capture or does not read to its end
-    std::string error;
+    enum class End {
+        Done,        // Ctrl+C, --duration or the replay's end
+        CannotOpen,  // the port cannot be opened: nothing was heard
+        CannotWrite, // a capture or log file cannot be made: nothing was heard
+        CannotRead,  // the replay cannot be read or is no raw capture: nothing was framed
+        PortLost,    // the port went away while listening
+        BadReplay,   // the replay is no raw capture, or a line of it does not read
+    };
+    End end = End::Done;
+    std::string error; // why, for every end but Done
     traffic::BusSummary summary;
 };
 

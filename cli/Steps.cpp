@@ -186,6 +186,12 @@ void requireAcknowledged(const Answer& answer, std::string_view title) {
 
 } // namespace
 
+Answer SendSet(Session& session, Result& result, const std::string& frame, std::string_view title) {
+    Answer answer = sendSet(session, result, frame, title);
+    requireAcknowledged(answer, title);
+    return answer;
+}
+
 void SendPlan(Session& session, Result& result, const std::vector<profile::PlannedFrame>& plan,
               const Configuration& current, const Configuration& target, std::string_view again) {
     Configuration merged = current;

@@ -50,6 +50,10 @@ void ShowValues(Result& result, const profile::Configuration& values,
 
 // ---- set commands ----
 
+// Sends one set command and shows it with its reply: Failure(Unexpected) when the converter refuses
+// it, Failure(NoReply) when no reply of its own comes.
+Answer SendSet(Session& session, Result& result, const std::string& frame, std::string_view title);
+
 // The one set frame of a command (reset, factory, the output tests), sent and shown with its reply,
 // and its account. Failure(Unexpected) when the converter refuses it, Failure(NoReply) when no reply
 // of its own comes.

@@ -100,14 +100,26 @@ uint8_t CheckByte(std::span<const uint8_t> bytes) {
     return check;
 }
 
-std::vector<uint8_t> IdentityQueryFrame(std::string_view preambleText, int addressIndex, bool master) {
-    constexpr std::size_t kBodyLength = 4;
-    const int32_t preambles = PreambleLength(preambleText, kBodyLength);
-    RequireListIndex(addressIndex, kQueryAddressCount, "HART Address");
-    const std::array<uint8_t, kBodyLength> body = {kShortFrameDelimiter,
-                                                   static_cast<uint8_t>(MasterBit(master) | addressIndex),
-                                                   kReadUniqueIdentifier, 0x00};
+namespace {
+
+std::vector<uint8_t> ShortIdentityQuery(int32_t preambles, int pollingAddress, bool master) {
+    const std::array<uint8_t, 4> body = {kShortFrameDelimiter, static_cast<uint8_t>(MasterBit(master) | pollingAddress),
+                                         kReadUniqueIdentifier, 0x00};
     return Frame(preambles, body);
+}
+
+} // namespace
+
+std::vector<uint8_t> IdentityQueryFrame(std::string_view preambleText, int addressIndex, bool master) {
+    const int32_t preambles = PreambleLength(preambleText, 4);
+    RequireListIndex(addressIndex, kQueryAddressCount, "HART Address");
+    return ShortIdentityQuery(preambles, addressIndex, master);
+}
+
+std::vector<uint8_t> IdentityQueryFrameAt(std::string_view preambleText, int pollingAddress, bool master) {
+    const int32_t preambles = PreambleLength(preambleText, 4);
+    RequireListIndex(pollingAddress, kHighestPollingAddress + 1, "HART polling address");
+    return ShortIdentityQuery(preambles, pollingAddress, master);
 }
 
 std::vector<uint8_t> VariablesQueryFrame(std::string_view preambleText, bool master,

@@ -70,6 +70,11 @@ uint8_t CheckByte(std::span<const uint8_t> bytes);
 // Command 0 in a short frame to polling address `addressIndex` (0..9).
 std::vector<uint8_t> IdentityQueryFrame(std::string_view preambleText, int addressIndex, bool master);
 
+// Command 0 in a short frame to any polling address a HART instrument takes (0..63), as a scan for
+// instruments sends it; an address outside throws tools::InputRefused.
+inline constexpr int kHighestPollingAddress = 63;
+std::vector<uint8_t> IdentityQueryFrameAt(std::string_view preambleText, int pollingAddress, bool master);
+
 // Command 3 in a long frame addressed by the stored identity.
 std::vector<uint8_t> VariablesQueryFrame(std::string_view preambleText, bool master,
                                          const HartIdentity& identity);

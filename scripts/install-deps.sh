@@ -16,7 +16,7 @@ packages=(
   desktop-file-utils appstream
   libtelnet-dev ser2net
   libpcap0.8-dev mbpoll tshark
-  libqcustomplot-dev qt6-charts-dev
+  libqcustomplot-dev
 )
 if [ "${1:-}" = "--fuzz" ]; then
   packages+=(clang libclang-rt-14-dev)

@@ -90,6 +90,17 @@ float Instrument::loopCurrent(double seconds) const {
     return 4.0F + 16.0F * variables(seconds)[0].value / kRangeKiloPascal;
 }
 
+bool Instrument::setPollingAddress(uint8_t address) {
+    if (address > kMaxPollingAddressHart6) {
+        return false;
+    }
+    if (address > kMaxPollingAddress) {
+        identity_.universalRevision = 7;
+    }
+    pollingAddress_ = address;
+    return true;
+}
+
 std::optional<std::string> Instrument::handle(std::string_view frame, double seconds) {
     const std::optional<HartFrameParts> request = SplitHartFrame(frame);
     if (!request || (request->delimiter & 0x7F) != kMasterToSlave) {
@@ -174,7 +185,8 @@ std::string Instrument::commandData(uint8_t command, std::string_view requestDat
             break;
         }
         const uint8_t address = static_cast<uint8_t>(requestData[0]);
-        if (address > kMaxPollingAddress) {
+        const uint8_t highest = identity_.universalRevision >= 6 ? kMaxPollingAddressHart6 : kMaxPollingAddress;
+        if (address > highest) {
             status(response::InvalidSelection);
         } else {
             pollingAddress_ = address;

@@ -45,11 +45,16 @@ inline constexpr uint8_t CommandNotImplemented = 64;
 
 class Instrument {
 public:
-    // The highest polling address a HART 5 instrument takes.
+    // The highest polling address a HART 5 instrument takes, and one of HART 6 or later.
     static constexpr uint8_t kMaxPollingAddress = 15;
+    static constexpr uint8_t kMaxPollingAddressHart6 = 63;
 
     const InstrumentIdentity& identity() const { return identity_; }
     uint8_t pollingAddress() const { return pollingAddress_; }
+    // The address it was installed at (vx538-sim --hart-address). Beyond 15 only a HART 6 or later
+    // instrument can answer, so the instrument then reports universal revision 7. Returns false, and
+    // changes nothing, for an address beyond 63.
+    bool setPollingAddress(uint8_t address);
 
     // The four dynamic variables `seconds` after power-up: pressure, temperature, flow and the
     // pressure's percent of range. They drift slowly, so two reads a moment apart differ a little.

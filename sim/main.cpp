@@ -49,6 +49,8 @@ The first line of output is the terminal's path: give it to vx538-config as its 
                        arrived, and each reply byte goes out at its character time (10 bits, 11
                        with parity); without it bytes go out as fast as the terminal takes them
   --parity P           none (default), odd or even: the bits per character of --baud
+  --hart-address N     the instrument's polling address, 0 (default) to 63; it answers short frames
+                       only there (beyond 15 it is a HART 7 instrument)
   --tap PATH           a second terminal that receives every byte crossing the line, requests in and
                        replies out, in line order and at line timing, as a listen-only adapter on
                        the same pair would (vx538 monitor -p PATH); PATH is a symbolic link to it
@@ -67,6 +69,7 @@ struct Options {
     std::string control;
     sim::Faults faults;
     sim::LineTiming timing;
+    int hartAddress = 0;
 };
 
 [[noreturn]] void fail(const std::string& what) {
@@ -75,7 +78,7 @@ struct Options {
 }
 
 Options readOptions(int argc, char** argv) {
-    enum { FaultSwitch = 0, Link = 1000, Log, Control, Baud, Parity, TapPath, TapChunk, Help, Version };
+    enum { FaultSwitch = 0, Link = 1000, Log, Control, Baud, Parity, HartAddress, TapPath, TapChunk, Help, Version };
     // A fault switch's option is its control line: "--delay 500" is "delay 500", "--silent" is
     // "silent on".
     const option longOptions[] = {
@@ -84,6 +87,7 @@ Options readOptions(int argc, char** argv) {
         {"control", required_argument, nullptr, Control},
         {"baud", required_argument, nullptr, Baud},
         {"parity", required_argument, nullptr, Parity},
+        {"hart-address", required_argument, nullptr, HartAddress},
         {"tap", required_argument, nullptr, TapPath},
         {"tap-chunk", required_argument, nullptr, TapChunk},
         {"help", no_argument, nullptr, Help},
@@ -147,6 +151,17 @@ Options readOptions(int argc, char** argv) {
                 fail("--parity takes none, odd or even");
             }
             options.timing.bitsPerCharacter = bits;
+            break;
+        }
+        case HartAddress: {
+            const std::string_view text = optarg;
+            int address = 0;
+            const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), address);
+            if (error != std::errc() || end != text.data() + text.size() || address < 0 ||
+                address > sim::Instrument::kMaxPollingAddressHart6) {
+                fail("--hart-address takes a polling address from 0 to 63");
+            }
+            options.hartAddress = address;
             break;
         }
         case Help:
@@ -320,6 +335,7 @@ int serve(const Options& options) {
     };
 
     sim::Simulator simulator(options.faults, options.timing);
+    simulator.converter().instrument().setPollingAddress(static_cast<uint8_t>(options.hartAddress));
     simulator.onFrame = [&](Millis at, std::string_view kind, std::string_view bytes) {
         writeLog(at, kind == "skip" ? "skip" : "in " + std::string(kind), bytes);
     };

@@ -7,6 +7,7 @@
 
 #include "tools/Conversions.h"
 #include "tools/ModbusCrc.h"
+#include "traffic/FrameSearch.h"
 #include "traffic/Meanings.h"
 
 namespace traffic {
@@ -16,7 +17,6 @@ namespace {
 using namespace std::string_view_literals;
 using Bytes = std::span<const uint8_t>;
 
-constexpr uint8_t kPreamble = 0xFF;
 constexpr uint8_t kExceptionBit = 0x80;
 constexpr uint8_t kMaxModbusSlave = 247;
 // More preambles than a HART master or slave sends (5 to 20): the ones before these are noise, so a
@@ -187,25 +187,12 @@ int expectedByteCount(Bytes request) {
     }
 }
 
-// ---- HART: the header that tells a frame's length ----
+// ---- HART: the preambles, then the one reading of the header (FrameSearch) ----
 
-// Where the fields of a HART frame lie, from its first preamble. One reading of the header for the
-// framer's search and its search for a damaged reply.
-struct HartHeader {
-    std::size_t delimiterAt = 0;
-    uint8_t delimiter = 0;
-    std::size_t addressAt = 0;
-    std::size_t addressLength = 0;
-    std::size_t commandAt = 0;
-    std::size_t countAt = 0;
-
-    int type() const { return delimiter & 0x07; }
-    std::size_t length(Bytes b) const { return countAt + 1 + b[countAt] + 1; }
-};
-
-// The header of a frame at the start of `b`: preambles (at least two), a delimiter of a master,
-// slave or burst frame of the asynchronous layer, address, expansion bytes, command and byte count.
-// Incomplete when `b` ends inside it; `noise` says how many leading bytes cannot start a frame.
+// The header of a frame at the start of `b`: at least two preambles, then a delimiter of a master,
+// slave or burst frame of the asynchronous physical layer (bits 3 and 4 clear), the address,
+// expansion bytes, command and byte count. Incomplete when `b` ends inside it; `noise` says how many
+// leading bytes cannot start a frame.
 struct HartHead {
     Shape shape;
     HartHeader header;
@@ -215,7 +202,7 @@ struct HartHead {
 HartHead readHartHeader(Bytes b) {
     HartHead head;
     std::size_t preambles = 0;
-    while (preambles < b.size() && b[preambles] == kPreamble) {
+    while (preambles < b.size() && b[preambles] == kHartPreamble) {
         ++preambles;
     }
     // Preambles beyond the most a frame has are noise, and so is a run that leads to no frame.
@@ -230,27 +217,13 @@ HartHead readHartHeader(Bytes b) {
     }
     head.noise = std::max<std::size_t>(preambles, 1);
     const uint8_t delimiter = b[preambles];
-    const int type = delimiter & 0x07;
-    if (preambles < 2 || (delimiter & 0x18) != 0 || (type != 1 && type != 2 && type != 6)) {
+    if (preambles < 2 || (delimiter & 0x18) != 0 || !IsHartDelimiter(delimiter)) {
         return head;
     }
-    HartHeader& h = head.header;
-    h.delimiterAt = preambles;
-    h.delimiter = delimiter;
-    h.addressAt = preambles + 1;
-    h.addressLength = (delimiter & 0x80) != 0 ? 5 : 1;
-    h.commandAt = h.addressAt + h.addressLength + ((delimiter >> 5) & 0x03);
-    h.countAt = h.commandAt + 1;
-    head.shape = b.size() <= h.countAt ? incomplete(h.countAt + 1) : known(h.length(b));
+    head.header = ReadHartHeader(preambles, delimiter);
+    const HartHeader& h = head.header;
+    head.shape = b.size() <= h.countAt ? incomplete(h.countAt + 1) : known(h.end(b[h.countAt]));
     return head;
-}
-
-uint8_t checkByte(Bytes b) {
-    uint8_t check = 0;
-    for (uint8_t x : b) {
-        check ^= x;
-    }
-    return check;
 }
 
 // The request's address and a reply's are the same device: the master and burst bits are each
@@ -317,12 +290,13 @@ Shape textFrame(Bytes b) {
         if (n < head.size()) {
             return incomplete(head.size());
         }
-        const std::string_view meter = kMeterCommandShape.substr(0, std::min(b.size(), kMeterCommandShape.size()));
+        const std::string_view meter =
+            kMeterCommandShape.substr(0, std::min(b.size(), kMeterCommandShape.size()));
         if (meter.size() > 8 && asText(b.first(8)) == kMeterCommandShape.substr(0, 8)) {
             for (std::size_t i = 8; i < meter.size(); ++i) {
                 const char shape = meter[i];
                 const auto c = static_cast<char>(b[i]);
-                const bool fits = shape == 'd' ? (c >= '0' && c <= '9')
+                const bool fits = shape == 'd'   ? (c >= '0' && c <= '9')
                                   : shape == 'n' ? (c == '1' || c == '2')
                                                  : c == shape;
                 if (!fits) {
@@ -367,16 +341,7 @@ bool isTextReply(std::string_view text) {
     if (headOf(text) != "QQQ#" || !hasValue) {
         return false;
     }
-    if (key == "QV") {
-        return true;
-    }
-    for (int32_t code : {pending::SystemParameters, pending::AnalogOutputs, pending::CustomHart,
-                         pending::ParseFormat, pending::TestValues}) {
-        if (detail::BlockMarkerFor(code) == key) {
-            return true;
-        }
-    }
-    return false;
+    return key == "QV" || QueryPending(key) != pending::None;
 }
 
 // ---- the request a reply answers ----
@@ -392,8 +357,8 @@ bool answers(const BusFramer::Waiting& waiting, Bytes reply, BusKind kind, BusRo
     case BusKind::Hart: {
         const HartHead r = readHartHeader(reply);
         const HartHead q = readHartHeader(request);
-        return r.header.type() == 6 && r.shape.is == Shape::Is::Known && q.shape.is == Shape::Is::Known &&
-               reply[r.header.commandAt] == request[q.header.commandAt] &&
+        return r.header.type() == HartFrameType::SlaveToMaster && r.shape.is == Shape::Is::Known &&
+               q.shape.is == Shape::Is::Known && reply[r.header.commandAt] == request[q.header.commandAt] &&
                sameHartAddress(reply, r.header, request, q.header);
     }
     case BusKind::Text: {
@@ -447,9 +412,7 @@ private:
 };
 
 bool hartCheckHolds(Bytes frame) {
-    const HartHead head = readHartHeader(frame);
-    return checkByte(frame.subspan(head.header.delimiterAt, frame.size() - 1 - head.header.delimiterAt)) ==
-           frame.back();
+    return HartCheckRight(frame.subspan(readHartHeader(frame).header.delimiterAt));
 }
 
 bool alwaysWhole(Bytes) {
@@ -459,9 +422,10 @@ bool alwaysWhole(Bytes) {
 Outcome matchHead(Bytes b, bool final, const std::optional<BusFramer::Waiting>& waiting) {
     Search search(b, final);
     const uint8_t first = b[0];
-    if (first == kPreamble) {
+    if (first == kHartPreamble) {
         const HartHead head = readHartHeader(b);
-        const BusRole role = head.header.type() == 2 ? BusRole::Request : BusRole::Reply;
+        const BusRole role =
+            head.header.type() == HartFrameType::MasterToSlave ? BusRole::Request : BusRole::Reply;
         if (!search.consider(head.shape, BusKind::Hart, role, hartCheckHolds) && search.outcome().need == 0) {
             // A run of preambles that leads to no frame leads to none from any of its bytes.
             search.noise(head.noise);
@@ -493,8 +457,8 @@ Outcome matchHead(Bytes b, bool final, const std::optional<BusFramer::Waiting>& 
     }
     // A reply without a head, while a text request waits; never the start of a headed frame.
     const bool textWaits = waiting && waiting->kind == BusKind::Text && text.is == Shape::Is::No;
-    if (textWaits && isPrintable(first) && search.consider(printableUpToHash(b, 0), BusKind::Text,
-                                                           BusRole::Reply, headlessReplyHolds)) {
+    if (textWaits && isPrintable(first) &&
+        search.consider(printableUpToHash(b, 0), BusKind::Text, BusRole::Reply, headlessReplyHolds)) {
         return search.outcome();
     }
     if (first > kMaxModbusSlave) {
@@ -562,13 +526,14 @@ std::size_t expectedModbusReply(Bytes run, std::size_t at, Bytes request) {
 }
 
 std::size_t expectedHartReply(Bytes run, std::size_t at, Bytes request) {
-    if (run[at] != kPreamble || (at > 0 && run[at - 1] == kPreamble)) {
+    if (run[at] != kHartPreamble || (at > 0 && run[at - 1] == kHartPreamble)) {
         return 0;
     }
     const Bytes b = run.subspan(at);
     const HartHead r = readHartHeader(b);
     const HartHead q = readHartHeader(request);
-    if (r.shape.is != Shape::Is::Known || q.shape.is != Shape::Is::Known || r.header.type() != 6 ||
+    if (r.shape.is != Shape::Is::Known || q.shape.is != Shape::Is::Known ||
+        r.header.type() != HartFrameType::SlaveToMaster ||
         b[r.header.commandAt] != request[q.header.commandAt] ||
         !sameHartAddress(b, r.header, request, q.header)) {
         return 0;
@@ -643,16 +608,9 @@ int32_t pendingFor(BusKind kind, Bytes request) {
         const std::string_view head = headOf(text);
         const std::string_view key = keyOf(text);
         if (head == "QQQ#") {
-            if (key == "QV") {
-                return pending::SystemParameters; // the communication query is decoded as QX1
-            }
-            for (int32_t code : {pending::SystemParameters, pending::AnalogOutputs, pending::CustomHart,
-                                 pending::ParseFormat, pending::TestValues}) {
-                if (detail::BlockMarkerFor(code) == key) {
-                    return code;
-                }
-            }
-            return pending::None; // the output tests wait for no reply of a known kind
+            // The communication query waits under the system parameters' code; the output tests
+            // wait for no reply of a known kind.
+            return key == "QV" ? pending::SystemParameters : QueryPending(key);
         }
         return head.empty() ? pending::None : pending::SetCommand;
     }
@@ -767,13 +725,14 @@ void BusFramer::drain(bool atEnd, std::vector<BusFrame>& out) {
         const Bytes b = Bytes(bytes_).subspan(head_ - base_, limit - head_);
         const Outcome outcome = matchHead(b, final, waiting_);
         if (outcome.isFrame()) {
-            BusFrame frame = frameAt(head_, head_ + outcome.length, outcome.kind, outcome.role, BusCheck::Good);
+            BusFrame frame =
+                frameAt(head_, head_ + outcome.length, outcome.kind, outcome.role, BusCheck::Good);
             if (inNoise_) {
                 closeNoise(head_, out, waiting_ && answers(*waiting_, frame.bytes, frame.kind, frame.role));
             }
             head_ += outcome.length;
             needed_ = 0;
-            emit(std::move(frame), out);
+            give(std::move(frame), out);
         } else if (outcome.need > 0) {
             needed_ = head_ + outcome.need;
             break;
@@ -802,29 +761,30 @@ void BusFramer::closeNoise(std::size_t end, std::vector<BusFrame>& out, bool exp
         const Bytes run = Bytes(bytes_).subspan(start - base_, end - start);
         const Bytes request = *waiting_->bytes;
         for (std::size_t at = 0; at < run.size(); ++at) {
-            const std::size_t length = waiting_->kind == BusKind::Modbus ? expectedModbusReply(run, at, request)
-                                                                         : expectedHartReply(run, at, request);
+            const std::size_t length = waiting_->kind == BusKind::Modbus
+                                           ? expectedModbusReply(run, at, request)
+                                           : expectedHartReply(run, at, request);
             if (length == 0) {
                 continue;
             }
             const std::size_t taken = std::min(length, run.size() - at);
             const BusCheck check = taken < length ? BusCheck::Cut : BusCheck::Wrong;
-            emitNoise(start, start + at, out);
-            emit(frameAt(start + at, start + at + taken, waiting_->kind, BusRole::Reply, check), out);
-            emitNoise(start + at + taken, end, out);
+            giveNoise(start, start + at, out);
+            give(frameAt(start + at, start + at + taken, waiting_->kind, BusRole::Reply, check), out);
+            giveNoise(start + at + taken, end, out);
             return;
         }
     }
-    emitNoise(start, end, out);
+    giveNoise(start, end, out);
 }
 
-void BusFramer::emitNoise(std::size_t from, std::size_t to, std::vector<BusFrame>& out) {
+void BusFramer::giveNoise(std::size_t from, std::size_t to, std::vector<BusFrame>& out) {
     // Runs of noise are told apart where the line shows a silence between them.
     std::size_t start = from;
     for (std::size_t at = from + 1; at <= to; ++at) {
         if (at == to || pauses_[at - base_] != Pause::None) {
             if (at > start) {
-                emit(frameAt(start, at, BusKind::Noise, BusRole::Noise, BusCheck::Good), out);
+                give(frameAt(start, at, BusKind::Noise, BusRole::Noise, BusCheck::Good), out);
             }
             start = at;
         }
@@ -844,21 +804,23 @@ BusFrame BusFramer::frameAt(std::size_t from, std::size_t to, BusKind kind, BusR
     return frame;
 }
 
-void BusFramer::emit(BusFrame frame, std::vector<BusFrame>& out) {
+void BusFramer::give(BusFrame frame, std::vector<BusFrame>& out) {
     frame.number = nextNumber_++;
     if (frame.role == BusRole::Request) {
         frame.broadcast = frame.kind == BusKind::Modbus && frame.bytes[0] == 0;
         if (frame.broadcast) {
             waiting_.reset();
         } else {
-            waiting_ = Waiting{frame.kind, std::make_shared<const std::vector<uint8_t>>(frame.bytes), frame.number,
-                               frame.endUs};
+            waiting_ = Waiting{frame.kind, std::make_shared<const std::vector<uint8_t>>(frame.bytes),
+                               frame.number, frame.endUs};
         }
     } else if (frame.role == BusRole::Reply && waiting_ &&
                answers(*waiting_, frame.bytes, frame.kind, frame.role)) {
         frame.request = waiting_->bytes;
         frame.requestNumber = waiting_->number;
-        frame.replyUs = frame.startUs - waiting_->endUs;
+        // Delivery times only bound the line times from above: bytes of one delivery may be put a
+        // little early, never a reply before its request.
+        frame.replyUs = std::max<int64_t>(0, frame.startUs - waiting_->endUs);
         waiting_.reset();
     }
     out.push_back(std::move(frame));

@@ -65,9 +65,10 @@ struct BusLine {
     // One character on the line (start, data, parity and stop bits) in microseconds; 0 when the
     // line's speed is not known, which leaves delivery times as they are and shows no gaps.
     int64_t characterUs = 0;
-    // A pause this long ends a frame still incomplete: what a USB adapter's delivery cannot stretch
-    // a frame by. Frames are found by content, so it only bounds how long bytes are held back.
-    int64_t quietUs = 200'000;
+    // A pause this long ends a frame still incomplete: more than a USB adapter's delivery (or a busy
+    // machine) stretches a frame by. Frames are found by content, so it only bounds how long bytes
+    // are held back before they are shown as noise.
+    int64_t quietUs = 500'000;
 
     // 10 bits a character without parity, 11 with (8 data bits, 1 stop bit).
     static BusLine ForBaud(uint32_t baud, bool parity);
@@ -112,8 +113,8 @@ private:
 
     void drain(bool atEnd, std::vector<BusFrame>& out);
     void closeNoise(std::size_t end, std::vector<BusFrame>& out, bool expectedReplyFollows);
-    void emitNoise(std::size_t from, std::size_t to, std::vector<BusFrame>& out);
-    void emit(BusFrame frame, std::vector<BusFrame>& out);
+    void giveNoise(std::size_t from, std::size_t to, std::vector<BusFrame>& out);
+    void give(BusFrame frame, std::vector<BusFrame>& out);
     BusFrame frameAt(std::size_t from, std::size_t to, BusKind kind, BusRole role, BusCheck check) const;
     std::size_t quietAfter(std::size_t position);
     void compact();
@@ -128,10 +129,10 @@ private:
     std::vector<int64_t> times_;
     std::vector<Pause> pauses_;
     std::size_t base_ = 0;
-    std::size_t head_ = 0;      // the first byte not framed yet
+    std::size_t head_ = 0; // the first byte not framed yet
     std::size_t noiseStart_ = 0;
     bool inNoise_ = false;
-    std::size_t needed_ = 0;    // with a frame incomplete at head_: how many bytes it needs first
+    std::size_t needed_ = 0;        // with a frame incomplete at head_: how many bytes it needs first
     std::deque<std::size_t> quiet_; // positions with a quiet pause before them, past head_
     int64_t lastTimeUs_ = 0;
     bool anyBytes_ = false;

@@ -44,7 +44,8 @@ void BusSummary::add(const BusFrame& frame) {
     }
     if (frame.check == BusCheck::Good) {
         ++counts.replies;
-        if (frame.kind == BusKind::Modbus && frame.bytes.size() >= 2 && (frame.bytes[1] & kExceptionBit) != 0) {
+        if (frame.kind == BusKind::Modbus && frame.bytes.size() >= 2 &&
+            (frame.bytes[1] & kExceptionBit) != 0) {
             ++counts.exceptions;
         }
     }

@@ -16,7 +16,7 @@ namespace traffic {
 struct BusDeviceCounts {
     std::string device; // BusDevice(): "slave 1", "HART 0", "text"
     uint64_t requests = 0;
-    uint64_t replies = 0;      // whole replies with their check right, exceptions among them
+    uint64_t replies = 0; // whole replies with their check right, exceptions among them
     uint64_t exceptions = 0;
     uint64_t crcErrors = 0;    // frames whose CRC or check byte is wrong, or that were cut short
     uint64_t withoutReply = 0; // requests (not broadcasts) the next request or the end followed first
@@ -25,7 +25,9 @@ struct BusDeviceCounts {
     int64_t maxReplyUs = 0;
     double totalReplyUs = 0;
 
-    double meanReplyUs() const { return timedReplies == 0 ? 0 : totalReplyUs / static_cast<double>(timedReplies); }
+    double meanReplyUs() const {
+        return timedReplies == 0 ? 0 : totalReplyUs / static_cast<double>(timedReplies);
+    }
 };
 
 class BusSummary {

@@ -13,8 +13,8 @@ namespace {
 
 constexpr int kRawVersion = 1;
 constexpr std::string_view kRawMagic = "vx538-raw";
-constexpr std::string_view kRawComment =
-    "# vx538 monitor raw capture: one delivery of the port a line, microseconds since the start, then its bytes";
+constexpr std::string_view kRawComment = "# vx538 monitor raw capture: one delivery of the port a line, "
+                                         "microseconds since the start, then its bytes";
 // The longest frame a pcap record holds; a MODBUS RTU frame is at most 256 bytes.
 constexpr int kSnapLength = 65535;
 
@@ -41,8 +41,7 @@ std::vector<std::string_view> words(std::string_view line) {
     return out;
 }
 
-template <typename Number>
-bool readNumber(std::string_view text, Number& value) {
+template <typename Number> bool readNumber(std::string_view text, Number& value) {
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     return error == std::errc() && end == text.data() + text.size();
 }
@@ -86,7 +85,8 @@ std::string parseHeader(std::string_view line, RawCaptureHeader& header) {
     if (w.size() != 8 || w[2] != "start" || w[4] != "baud" || w[6] != "parity" ||
         !readNumber(w[3], header.startEpochUs) || !readNumber(w[5], header.baud) ||
         (w[7] != "none" && w[7] != "odd" && w[7] != "even")) {
-        return "the header does not read as \"vx538-raw 1 start <microseconds> baud <B> parity none|odd|even\"";
+        return "the header does not read as \"vx538-raw 1 start <microseconds> baud <B> parity "
+               "none|odd|even\"";
     }
     header.parity = std::string(w[7]);
     return {};
@@ -181,9 +181,9 @@ RawCaptureWriter::~RawCaptureWriter() {
 }
 
 std::string RawCaptureHeaderText(const RawCaptureHeader& header) {
-    return std::string(kRawComment) + '\n' + std::string(kRawMagic) + ' ' + std::to_string(kRawVersion) + " start " +
-           std::to_string(header.startEpochUs) + " baud " + std::to_string(header.baud) + " parity " +
-           header.parity + '\n';
+    return std::string(kRawComment) + '\n' + std::string(kRawMagic) + ' ' + std::to_string(kRawVersion) +
+           " start " + std::to_string(header.startEpochUs) + " baud " + std::to_string(header.baud) +
+           " parity " + header.parity + '\n';
 }
 
 std::string RawCaptureLine(std::span<const uint8_t> bytes, int64_t timeUs) {
@@ -299,8 +299,8 @@ RawCapture ParseRawCapture(std::string_view text) {
     RawCapture capture;
     // The reader works on a stream; an empty text is a stream without lines.
     static char empty[1] = {'\n'};
-    std::FILE* stream = text.empty() ? fmemopen(empty, 1, "r")
-                                     : fmemopen(const_cast<char*>(text.data()), text.size(), "r");
+    std::FILE* stream =
+        text.empty() ? fmemopen(empty, 1, "r") : fmemopen(const_cast<char*>(text.data()), text.size(), "r");
     if (!stream) {
         capture.error = std::string("text: ") + std::strerror(errno);
         return capture;

@@ -43,7 +43,7 @@ private:
 // line's settings, so a replay shows the times and character timing of the capture.
 struct RawCaptureHeader {
     int64_t startEpochUs = 0;
-    uint32_t baud = 0;          // 0: not known
+    uint32_t baud = 0;           // 0: not known
     std::string parity = "none"; // none, odd or even
 };
 

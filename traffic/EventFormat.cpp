@@ -13,7 +13,7 @@ namespace traffic {
 namespace {
 
 constexpr std::array<std::string_view, kColumnCount> kTitles = {
-    "Time", "Since request", "Direction", "Pending", "Length", "Hex", "Text", "Meaning"};
+    "Time", "Source", "Since request", "Direction", "Pending", "Length", "Hex", "Text", "Meaning"};
 
 std::tm localTime(int64_t wallTimeMs) {
     const auto seconds = static_cast<std::time_t>(wallTimeMs / 1000);
@@ -26,8 +26,27 @@ int milliseconds(int64_t wallTimeMs) {
     return static_cast<int>(wallTimeMs % 1000);
 }
 
+bool isBus(EventKind kind) {
+    return kind == EventKind::BusRequest || kind == EventKind::BusReply || kind == EventKind::BusNoise;
+}
+
 bool carriesBytes(EventKind kind) {
-    return kind == EventKind::Sent || kind == EventKind::Received;
+    return kind == EventKind::Sent || kind == EventKind::Received || isBus(kind);
+}
+
+// The bus frame an event keeps, for the bus framer's reading.
+BusFrame busFrameOf(const Event& event) {
+    BusFrame frame;
+    frame.bytes.assign(event.bytes.begin(), event.bytes.end());
+    frame.kind = event.busKind;
+    frame.role = event.kind == EventKind::BusRequest ? BusRole::Request
+                 : event.kind == EventKind::BusReply ? BusRole::Reply
+                                                     : BusRole::Noise;
+    frame.check = event.busCheck;
+    if (event.request) {
+        frame.request = std::make_shared<const std::vector<uint8_t>>(event.request->begin(), event.request->end());
+    }
+    return frame;
 }
 
 std::string csvField(const std::string& text) {
@@ -97,6 +116,11 @@ Reading ReadingOf(const Event& event) {
     if (event.bytes.empty() && !carriesBytes(event.kind)) {
         return {event.note};
     }
+    if (isBus(event.kind)) {
+        Reading reading = ReadBusFrame(busFrameOf(event));
+        reading.meaning.insert(0, event.note);
+        return reading;
+    }
     const Direction direction = event.kind == EventKind::Received ? Direction::Received : Direction::Sent;
     const auto* bytes = reinterpret_cast<const uint8_t*>(event.bytes.data());
     std::span<const uint8_t> request;
@@ -116,6 +140,8 @@ std::string ColumnText(const Event& event, Column column, bool withDate) {
     switch (column) {
     case Column::Time:
         return withDate ? DateTimeText(event.wallTimeMs) : TimeOfDayText(event.wallTimeMs);
+    case Column::Source:
+        return event.source.empty() ? "window" : event.source;
     case Column::SinceRequest:
         return event.sinceRequestMs < 0 ? std::string() : std::to_string(event.sinceRequestMs) + " ms";
     case Column::Direction:

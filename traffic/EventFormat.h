@@ -10,8 +10,10 @@
 
 namespace traffic {
 
-enum class Column { Time, SinceRequest, Direction, Pending, Length, Hex, Text, Meaning };
-inline constexpr int kColumnCount = 8;
+// Source: where an event happened, "window" for the window's own exchange or the port a bus frame was
+// heard on.
+enum class Column { Time, Source, SinceRequest, Direction, Pending, Length, Hex, Text, Meaning };
+inline constexpr int kColumnCount = 9;
 
 std::string_view ColumnTitle(Column column);
 
@@ -25,7 +27,8 @@ std::string HexText(std::string_view bytes);
 std::string PrintableText(std::string_view bytes);
 
 // What the event means: its note, then what its bytes mean (a sent or not written frame as a
-// request, a received block as the reply to the request it follows, under its pending command).
+// request, a received block as the reply to the request it follows, under its pending command, a bus
+// frame as the bus framer read it).
 std::string Meaning(const Event& event);
 // The same with the verdict and where the frame lies in the event's bytes; an event without bytes
 // (a timeout, a port event, a refusal) has its note and no verdict.

@@ -9,11 +9,18 @@
 #include <string>
 #include <string_view>
 
+#include "traffic/BusFramer.h"
+
 namespace traffic {
 
-enum class EventKind : uint8_t { Sent, Received, Timeout, Refused, PortOpened, PortClosed, PortLost };
+// Bus...: a frame heard on another port, a listen-only adapter on the bus (the monitor's "Listen on
+// Another Port...").
+enum class EventKind : uint8_t {
+    Sent, Received, Timeout, Refused, PortOpened, PortClosed, PortLost, BusRequest, BusReply, BusNoise
+};
 
-// "sent", "received", "timeout", "refused", "port opened", "port closed", "port lost".
+// "sent", "received", "timeout", "refused", "port opened", "port closed", "port lost", and for the
+// bus "request", "reply", "noise".
 std::string_view DirectionText(EventKind kind);
 
 struct Event {
@@ -29,6 +36,12 @@ struct Event {
     // The frame a received block (or a timeout) follows: the last one sent since the port opened,
     // shared by every event after it, so a full log holds each request once. Null when none was sent.
     std::shared_ptr<const std::string> request;
+    // A bus frame: the port it was heard on (empty for the window's own exchange), its protocol and
+    // check as the bus framer found them; `request` is the request it answers and sinceRequestMs its
+    // reply time.
+    std::string source;
+    BusKind busKind = BusKind::Noise;
+    BusCheck busCheck = BusCheck::Good;
 };
 
 inline constexpr std::size_t kMaxEvents = 100000;

@@ -87,6 +87,35 @@ void Recorder::port(EventKind kind, std::string_view description, Stamp when) {
     lastRequest_.reset();
 }
 
+Event BusEvent(const BusFrame& frame, std::string_view source, int64_t wallMs) {
+    Event event;
+    event.wallTimeMs = wallMs;
+    event.kind = frame.role == BusRole::Request ? EventKind::BusRequest
+                 : frame.role == BusRole::Reply ? EventKind::BusReply
+                                                : EventKind::BusNoise;
+    event.bytes.assign(frame.bytes.begin(), frame.bytes.end());
+    event.source = std::string(source);
+    event.busKind = frame.kind;
+    event.busCheck = frame.check;
+    if (frame.request) {
+        event.request = std::make_shared<const std::string>(frame.request->begin(), frame.request->end());
+        event.sinceRequestMs = frame.replyUs / 1000;
+    }
+    return event;
+}
+
+void Recorder::bus(const BusFrame& frame, std::string_view source, int64_t wallMs) {
+    record(BusEvent(frame, source, wallMs), {wallMs, 0}, false);
+}
+
+void Recorder::busPort(EventKind kind, std::string_view source, std::string_view description, Stamp when) {
+    Event event;
+    event.kind = kind;
+    event.source = std::string(source);
+    event.note = oneLine(description);
+    record(std::move(event), when, false);
+}
+
 std::string Recorder::openLogFile(const std::string& path) {
     return logFile_.open(path, TextHeader());
 }

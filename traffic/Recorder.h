@@ -23,6 +23,9 @@ struct Stamp {
 };
 Stamp Now();
 
+// A frame heard on another port (`source`) at `wallMs`, as an event of the log.
+Event BusEvent(const BusFrame& frame, std::string_view source, int64_t wallMs);
+
 class Recorder {
 public:
     explicit Recorder(std::size_t capacity = kMaxEvents) : log_(capacity) {}
@@ -43,6 +46,12 @@ public:
     void refused(std::string_view reason, int32_t pendingCommand, Stamp when = Now());
     // Port opened, closed or lost; `description` names the port or the cause.
     void port(EventKind kind, std::string_view description, Stamp when = Now());
+    // A frame heard on another port (`source`) at `wallMs`. It changes nothing of the window's own
+    // exchange: later blocks are still read against the window's own last request.
+    void bus(const BusFrame& frame, std::string_view source, int64_t wallMs);
+    // Listening on another port (`source`) started, stopped or lost, for the table; the window's own
+    // exchange goes on as it was.
+    void busPort(EventKind kind, std::string_view source, std::string_view description, Stamp when = Now());
 
     EventLog& log() { return log_; }
     const EventLog& log() const { return log_; }

@@ -377,7 +377,8 @@ TEST_F(Configuration, TheEntriesAreInTheHeaderMenuAndInTheFieldsContextMenus) {
     EXPECT_EQ(button->menu(), actions().menu());
 
     const QStringList expected{"Read All\tCtrl+R", "Write All\tCtrl+W", "Save Configuration...\tCtrl+S",
-                               "Load Configuration...\tCtrl+O", "Compare with File...", "Traffic Monitor\tCtrl+L"};
+                               "Load Configuration...\tCtrl+O", "Compare with File...", "Live Values",
+                               "Find Instrument...", "Check Mapping...", "Register Map...", "Traffic Monitor\tCtrl+L"};
     QStringList entries;
     for (QAction* a : actions().menu()->actions()) {
         if (!a->isSeparator()) {

@@ -214,8 +214,12 @@ TEST_F(ParseFormatLayout, RowsStandLevelWithTheirSetButtonsAndNothingIsClipped) 
                 EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width()) << what;
                 EXPECT_LE(label->fontMetrics().height(), label->height()) << what;
             } else if (auto* button = qobject_cast<QPushButton*>(child)) {
-                EXPECT_LE(button->fontMetrics().horizontalAdvance(button->text()) + 8, button->width())
-                    << what;
+                // A caption of two lines ("From the\ninstrument...") line by line.
+                const QStringList lines = button->text().split(QLatin1Char('\n'));
+                for (const QString& line : lines) {
+                    EXPECT_LE(button->fontMetrics().horizontalAdvance(line) + 8, button->width()) << what;
+                }
+                EXPECT_LE(button->fontMetrics().height() * lines.size(), button->height()) << what;
                 EXPECT_FALSE(button->accessibleName().isEmpty()) << what;
             } else if (auto* list = qobject_cast<QComboBox*>(child)) {
                 // Every item whole in the list's text field, beside the drop-down arrow.

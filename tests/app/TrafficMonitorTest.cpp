@@ -208,7 +208,7 @@ TEST_F(TrafficMonitor, LogFileGetsTheSameLinesAsTheyHappen) {
     // file starts with the column titles.
     const std::vector<std::string> lines = fileLines(path);
     ASSERT_EQ(lines.size(), 4u);
-    EXPECT_EQ(lines[0], "Time\tSince request\tDirection\tPending\tLength\tHex\tText\tMeaning");
+    EXPECT_EQ(lines[0], "Time\tSource\tSince request\tDirection\tPending\tLength\tHex\tText\tMeaning");
     for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
         EXPECT_EQ(lines[i + 1], traffic::TextLine(log().at(i)));
     }
@@ -357,10 +357,10 @@ TEST_F(TrafficMonitor, CopiesTheSelectedRowsAndSavesCsv) {
     ASSERT_EQ(window.saveTo(path, app::TrafficWindow::FileFormat::Csv), "");
     const std::vector<std::string> lines = fileLines(path);
     ASSERT_EQ(lines.size(), 5u);
-    EXPECT_EQ(lines[0], "Time,Since request,Direction,Pending,Length,Hex,Text,Meaning");
+    EXPECT_EQ(lines[0], "Time,Source,Since request,Direction,Pending,Length,Hex,Text,Meaning");
     EXPECT_EQ(
         lines[2].substr(23),
-        ",,sent,200 Set Command,12,51 51 53 23 41 44 52 3A 30 30 35 23,QQS#ADR:005#,set slave address 005");
-    EXPECT_EQ(lines[4].substr(23), ",,refused,200 Set Command,,,,\"nothing sent: say \"\"no\"\", twice\"");
+        ",window,,sent,200 Set Command,12,51 51 53 23 41 44 52 3A 30 30 35 23,QQS#ADR:005#,set slave address 005");
+    EXPECT_EQ(lines[4].substr(23), ",window,,refused,200 Set Command,,,,\"nothing sent: say \"\"no\"\", twice\"");
     EXPECT_NE(window.saveTo(dir.filePath("missing/traffic.csv"), app::TrafficWindow::FileFormat::Csv), "");
 }

@@ -2,14 +2,23 @@
 // scripts/screenshot.sh (VX538_BINARY=build/tests/app/window_scenes):
 //   VX538_SCENE=menu    the header's configuration menu open
 //   VX538_SCENE=modbus  the status line after a MODBUS test on the "Modbus Parameter Configuration" tab
+//   VX538_SCENE=live    Live Values polling every 250 ms, 40 samples
+//   VX538_SCENE=check   Check Mapping after a check, one variable moved off its field
+//   VX538_SCENE=fields  the field list of read meter command 1's reply ("From the instrument...")
+// The last three save their own window (VX538_SCENE_OUT) once it shows what it is there for.
 //   VX538_SCENE=network the port opened as rfc2217:// through ser2net, after "System Parameters"
+//   VX538_SCENE=bus     the traffic monitor listening on the simulator's tap (a second port) beside
+//                       the window's own exchange; VX538_SCENE_OUT saves the monitor's window
 // It ends by itself after a few seconds, or at SIGTERM (which the script sends), stopping the simulator. Under Xvfb without a window manager
 // an open popup menu reaches the screen black; with VX538_SCENE_OUT=FILE the scene also saves the
 // window as it draws itself, with the open menu drawn where it stands, as a PNG.
+#include <chrono>
 #include <csignal>
+#include <functional>
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <vector>
 #include <unistd.h>
 
 #include <QApplication>
@@ -21,8 +30,15 @@
 #include <QTabWidget>
 #include <QTimer>
 
+#include "app/BusListener.h"
+#include "app/Commissioning.h"
+#include "app/CommissioningDialogs.h"
 #include "app/ConfigurationActions.h"
+#include "app/LiveChart.h"
+#include "app/LiveValuesWindow.h"
 #include "app/Locale.h"
+#include "app/TrafficMonitor.h"
+#include "app/TrafficWindow.h"
 #include "app/VX538AB.h"
 #include "tests/support/Ser2netProcess.h"
 #include "tests/support/SimProcess.h"
@@ -61,18 +77,74 @@ int main(int argc, char** argv) {
         QApplication::quit();
     });
 
-    testsupport::SimProcess sim(VX538_SIM_PATH);
+    const std::string tap = "/tmp/vx538-scene-tap-" + std::to_string(::getpid());
+    testsupport::SimProcess sim(VX538_SIM_PATH, which == "bus" ? std::vector<std::string>{"--tap", tap, "--noise"}
+                                                                : std::vector<std::string>{});
     std::unique_ptr<testsupport::Ser2netProcess> server;
     if (which == "network") {
         server = std::make_unique<testsupport::Ser2netProcess>(
             std::vector<testsupport::Ser2netProcess::Device>{{sim.path(), true}});
+    }
+    if (which == "check") {
+        // Variable 3 read one byte late: across TV and QV's unit code.
+        testsupport::SimLine line(sim.path());
+        line.write("QQS#MDBS3:0,18,0,1.000#");
+        line.readUntilQuiet(std::chrono::milliseconds(100), std::chrono::seconds(3));
     }
     TForm1 form;
     form.SetPortName(QString::fromStdString(server ? server->url() : sim.path()));
     form.show();
     form.findChild<QPushButton*>(QStringLiteral("Button1"))->click();
 
-    if (which == "network") {
+    // A commissioning window, saved once `ready` holds (checked every 100 ms), then the program ends.
+    const auto saveWhen = [&](QWidget* window, std::function<bool()> ready) {
+        auto* poll = new QTimer(&form);
+        QObject::connect(poll, &QTimer::timeout, &form, [window, ready, poll] {
+            if (!ready()) {
+                return;
+            }
+            poll->stop();
+            if (const char* out = std::getenv("VX538_SCENE_OUT")) {
+                window->grab().save(QString::fromLocal8Bit(out));
+            }
+            QTimer::singleShot(1000, qApp, [] { QApplication::quit(); });
+        });
+        poll->start(100);
+    };
+    QWidget* pictured = &form;
+    if (which == "bus") {
+        app::TrafficWindow& monitor = form.Traffic().showWindow();
+        monitor.resize(1240, 330);
+        monitor.move(20, 20);
+        pictured = &monitor;
+        form.Traffic().busListener().start(QByteArray::fromStdString(tap), 9600, serial::TParity::None);
+        form.findChild<QTabWidget*>(QStringLiteral("PageControl1"))->setCurrentIndex(2);
+        QTimer::singleShot(300, &form, [&form] { form.findChild<QPushButton*>(QStringLiteral("Button4"))->click(); });
+        QTimer::singleShot(1100, &form, [&form] {
+            form.findChild<QTabWidget*>(QStringLiteral("PageControl1"))->setCurrentIndex(0);
+            form.findChild<QPushButton*>(QStringLiteral("Button23"))->click();
+        });
+    } else if (which == "live") {
+        app::LiveValuesWindow& live = form.Commissioning().liveValues();
+        live.move(0, 0);
+        live.setInterval(app::LiveValuesWindow::kMinimumIntervalMs);
+        QTimer::singleShot(300, &live, [&live] { live.start(); });
+        // Variables 5 to 8 (command 2, which the factory settings leave off) hidden by their legend.
+        for (int v = 4; v < 8; ++v) {
+            live.chart().setVariableVisible(v, false);
+        }
+        saveWhen(&live, [&live] { return live.samples().size() >= 40; });
+    } else if (which == "check") {
+        app::CheckMappingDialog& check = form.Commissioning().checkMapping();
+        check.move(0, 0);
+        QTimer::singleShot(300, &check, [&check] { check.start(); });
+        saveWhen(&check, [&check] { return !check.checking() && !check.rows().empty(); });
+    } else if (which == "fields") {
+        app::ReplyFieldsDialog& fields = form.Commissioning().fieldsFromInstrument();
+        fields.move(0, 0);
+        QTimer::singleShot(300, &fields, [&fields] { fields.read(1); });
+        saveWhen(&fields, [&fields] { return !fields.reading() && !fields.fields().empty(); });
+    } else if (which == "network") {
         QTimer::singleShot(300, &form, [&form] { form.findChild<QPushButton*>(QStringLiteral("Button23"))->click(); });
     } else if (which == "modbus") {
         form.findChild<QTabWidget*>(QStringLiteral("PageControl1"))->setCurrentIndex(2);
@@ -84,9 +156,10 @@ int main(int argc, char** argv) {
             form.Configuration().menu()->popup(button->mapToGlobal(QPoint(0, button->height())));
         });
     }
-    if (const char* out = std::getenv("VX538_SCENE_OUT")) {
-        QTimer::singleShot(2000, &form, [&form, path = QString::fromLocal8Bit(out)] {
-            QImage picture = form.grab().toImage();
+    const bool ownWindow = which == "live" || which == "check" || which == "fields";
+    if (const char* out = std::getenv("VX538_SCENE_OUT"); out && !ownWindow) {
+        QTimer::singleShot(2500, &form, [&form, pictured, path = QString::fromLocal8Bit(out)] {
+            QImage picture = pictured->grab().toImage();
             QPainter painter(&picture);
             QMenu* menu = form.Configuration().menu();
             if (menu->isVisible()) {
@@ -96,7 +169,7 @@ int main(int argc, char** argv) {
             picture.save(path);
         });
     }
-    QTimer::singleShot(8000, &application, [] {
+    QTimer::singleShot(ownWindow ? 60000 : 8000, &application, [] {
         if (QWidget* popup = QApplication::activePopupWidget()) {
             popup->close();
         }

@@ -19,7 +19,8 @@ std::vector<BusFrame> frameInChunks(std::span<const uint8_t> stream, uint8_t see
     uint32_t state = seed;
     while (at < stream.size()) {
         state = state * 1103515245u + 12345u;
-        const std::size_t n = seed == 0 ? stream.size() - at : std::min<std::size_t>(1 + (state >> 16) % 17, stream.size() - at);
+        const std::size_t n = seed == 0 ? stream.size() - at
+                                        : std::min<std::size_t>(1 + (state >> 16) % 17, stream.size() - at);
         time += 1000;
         framer.push(stream.subspan(at, n), time, frames);
         if ((state & 0x100) != 0) {
@@ -56,18 +57,22 @@ void checkFrames(std::span<const uint8_t> stream, const std::vector<BusFrame>& f
             const std::span<const uint8_t> b = frame.bytes;
             fuzzcheck::check(b.size() >= 4, "framer: a MODBUS frame shorter than four bytes");
             const tools::CrcBytes crc = tools::ModbusCrc16(b.first(b.size() - 2));
-            fuzzcheck::check(crc.low == b[b.size() - 2] && crc.high == b.back(), "framer: a good frame's CRC fails");
+            fuzzcheck::check(crc.low == b[b.size() - 2] && crc.high == b.back(),
+                             "framer: a good frame's CRC fails");
         }
         if (frame.requestNumber > 0) {
-            fuzzcheck::check(frame.requestNumber < frame.number && frame.request, "framer: a reply before its request");
+            fuzzcheck::check(frame.requestNumber < frame.number && frame.request,
+                             "framer: a reply before its request");
         }
         const traffic::Reading reading = traffic::ReadBusFrame(frame);
         fuzzcheck::check(!reading.meaning.empty(), "framer: a frame without meaning");
-        fuzzcheck::check(reading.meaning.find_first_of("\n\r\t") == std::string::npos, "framer: not one line");
+        fuzzcheck::check(reading.meaning.find_first_of("\n\r\t") == std::string::npos,
+                         "framer: not one line");
         fuzzcheck::check(!traffic::BusDevice(frame).empty() || frame.kind == traffic::BusKind::Noise,
                          "framer: a frame without device");
     }
-    fuzzcheck::check(joined.size() == stream.size() && std::equal(joined.begin(), joined.end(), stream.begin()),
+    fuzzcheck::check(joined.size() == stream.size() &&
+                         std::equal(joined.begin(), joined.end(), stream.begin()),
                      "framer: bytes lost, added or moved");
 }
 

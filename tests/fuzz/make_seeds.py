@@ -179,6 +179,19 @@ write("backup_file", "twice", '{"format": "vx538-configuration", "version": 1, "
       '{"modbus.address": 300, "modbus.address": 17}, "replies": {"QX1": "a", "QX1": "b"}}')
 write("backup_file", "bad-value", '{"format": "vx538-configuration", "version": 1, "parameters": {"rs485.baud": 9601}}')
 
+# Replies to the read meter commands: commands 1, 2 and 3 by long address, one with an expansion byte,
+# an error response, one cut short and one whose check byte is wrong.
+command1 = hart(5, [0x86, 0xA6, 0x0C, 0x0A, 0x1B, 0x2C, 0x01, 0x07, 0x00, 0x00, 0x0C, 0x42, 0xCA, 0x99, 0x9A])
+command2 = hart(5, [0x86, 0xA6, 0x0C, 0x0A, 0x1B, 0x2C, 0x02, 0x0A, 0x00, 0x00,
+                    0x41, 0x41, 0x0A, 0x3D, 0x42, 0x4A, 0x99, 0x9A])
+command3 = variables
+expanded = hart(5, [0xA6, 0xA6, 0x0C, 0x0A, 0x1B, 0x2C, 0x55, 0x03, 0x02, 0x00, 0x00])
+refused = hart(5, [0x06, 0x80, 0x82, 0x02, 0x40, 0x00])
+for name, frame in [("command1", command1), ("command2", command2), ("command3", command3),
+                    ("expanded", expanded), ("refused", refused), ("cut", command3[:20]),
+                    ("bad-check", command1[:-1] + bytes([command1[-1] ^ 0xFF]))]:
+    write("meter_reply", name, frame)
+
 utf8_texts = [
     b"/dev/serial/by-id/usb-FTDI_\xff-if00-port0",
     "caf\u00e9 \u2103 \U0001F600".encode("utf-8"),
@@ -187,6 +200,14 @@ utf8_texts = [
 ]
 for i, data in enumerate(utf8_texts):
     write("utf8_text", "text%d" % i, data)
+
+# Replies to the poll of registers 40003-40018: a slave byte first (the request's), then the block.
+poll_data = [0x42, 0xCA, 0x99, 0x9A] * 8
+for name, slave, block in [("poll", 0, modbus([0x01, 0x03, 0x20] + poll_data)),
+                           ("poll-slave17", 16, modbus([0x11, 0x03, 0x20] + poll_data)),
+                           ("poll-exception", 0, modbus([0x01, 0x83, 0x02])),
+                           ("poll-cut", 0, modbus([0x01, 0x03, 0x20] + poll_data)[:20])]:
+    write("variables_poll", name, bytes([slave]) + block)
 
 # The bus framer: a first byte that seeds the delivery's cuts, then a stream of the line's traffic.
 read_request = modbus([0x01, 0x03, 0x00, 0x02, 0x00, 0x02])

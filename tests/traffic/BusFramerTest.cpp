@@ -30,7 +30,8 @@ std::string describe(const BusFrame& frame) {
         return "noise " + std::to_string(frame.bytes.size());
     }
     std::string text = std::string(traffic::BusRoleText(frame.role)) + ' ' +
-                       std::string(traffic::BusKindText(frame.kind)) + ' ' + std::to_string(frame.bytes.size());
+                       std::string(traffic::BusKindText(frame.kind)) + ' ' +
+                       std::to_string(frame.bytes.size());
     if (frame.check == BusCheck::Wrong) {
         text += " CRC wrong";
     } else if (frame.check == BusCheck::Cut) {
@@ -90,8 +91,7 @@ const Bytes kBitsRequest = withCrc(hex("05 01 03 00 00 14"));
 const Bytes kBitsReply = withCrc(hex("05 01 03 CD 6B 05"));
 const Bytes kBroadcast = withCrc(hex("00 10 00 00 00 01 02 00 07"));
 const Bytes kIdentityQuery = hartFrame(5, hex("02 80 00 00"));
-const Bytes kIdentityReply =
-    hartFrame(5, hex("06 80 00 0E 00 00 FE 26 06 05 05 01 03 08 00 00 12 34"));
+const Bytes kIdentityReply = hartFrame(5, hex("06 80 00 0E 00 00 FE 26 06 05 05 01 03 08 00 00 12 34"));
 const Bytes kQx1 = text("QQQ#QX1#");
 const Bytes kQx1Reply = text("QQQ#QX1:ADR:001,BA1:30,BA2:30,MD:0,JTM:010#");
 const Bytes kSetAddress = text("QQS#ADR:005#");
@@ -106,7 +106,8 @@ struct StreamCase {
 };
 
 const StreamCase kStreams[] = {
-    {"a request and its reply back to back", kReadRequest + kReadReply,
+    {"a request and its reply back to back",
+     kReadRequest + kReadReply,
      {"request MODBUS 8", "reply MODBUS 9 answers 1"}},
     {"every MODBUS function back to back",
      kWriteRequest + kWriteReply + kSingleWrite + kSingleWrite + kCoilsRequest + kCoilsReply +
@@ -114,11 +115,14 @@ const StreamCase kStreams[] = {
      {"request MODBUS 13", "reply MODBUS 8 answers 1", "request MODBUS 8", "reply MODBUS 8 answers 3",
       "request MODBUS 11", "reply MODBUS 8 answers 5", "request MODBUS 15", "reply MODBUS 9 answers 7",
       "request MODBUS 8", "reply MODBUS 5 answers 9"}},
-    {"a reply as long as its request", kBitsRequest + kBitsReply,
+    {"a reply as long as its request",
+     kBitsRequest + kBitsReply,
      {"request MODBUS 8", "reply MODBUS 8 answers 1"}},
-    {"a reply with nobody asking, then a broadcast nobody answers", kReadReply + kBroadcast + kReadRequest,
+    {"a reply with nobody asking, then a broadcast nobody answers",
+     kReadReply + kBroadcast + kReadRequest,
      {"reply MODBUS 9", "request MODBUS 11", "request MODBUS 8"}},
-    {"noise before, between and after", kNoise + kReadRequest + hex("9C") + kReadReply + kNoise,
+    {"noise before, between and after",
+     kNoise + kReadRequest + hex("9C") + kReadReply + kNoise,
      {"noise 3", "request MODBUS 8", "noise 1", "reply MODBUS 9 answers 2", "noise 3"}},
     {"a valid-looking frame with a wrong CRC inside noise",
      kReadRequest + kReadReply + hex("A7 13 01 03 00 02 00 02 00 00 9C 4E") + kReadRequest,
@@ -130,7 +134,8 @@ const StreamCase kStreams[] = {
     {"the expected reply cut short, then the next request",
      kReadRequest + hex("01 03 04 42 C8") + kReadRequest,
      {"request MODBUS 8", "reply MODBUS 5 cut answers 1", "request MODBUS 8"}},
-    {"an exception with a wrong CRC", kReadRequest + hex("01 83 02 00 00") + kReadRequest,
+    {"an exception with a wrong CRC",
+     kReadRequest + hex("01 83 02 00 00") + kReadRequest,
      {"request MODBUS 8", "reply MODBUS 5 CRC wrong answers 1", "request MODBUS 8"}},
     {"noise that starts like the reply before the reply",
      kReadRequest + hex("01 03 04") + kReadReply,
@@ -144,9 +149,10 @@ const StreamCase kStreams[] = {
     {"a line stuck at FF", Bytes(40, 0xFF) + kReadRequest, {"noise 40", "request MODBUS 8"}},
     {"text queries, set commands and their replies",
      kQx1 + kQx1Reply + kSetAddress + text("ha") + kAcknowledged + kMeterCommand + text("QQS#CAMD01:OK#"),
-     {"request text 8", "reply text 43 answers 1", "request text 12", "noise 2",
-      "reply text 11 answers 3", "request text 19", "reply text 14 answers 6"}},
-    {"a text reply without a head", kQx1 + text("QX1,ADR:005,BA1:30,BA2:41,MD:1,JTM:012#"),
+     {"request text 8", "reply text 43 answers 1", "request text 12", "noise 2", "reply text 11 answers 3",
+      "request text 19", "reply text 14 answers 6"}},
+    {"a text reply without a head",
+     kQx1 + text("QX1,ADR:005,BA1:30,BA2:41,MD:1,JTM:012#"),
      {"request text 8", "reply text 39 answers 1"}},
     {"all three kinds mixed with noise",
      kQx1 + kQx1Reply + kNoise + kIdentityQuery + kIdentityReply + kReadRequest + kNoise + kReadReply,
@@ -249,7 +255,8 @@ TEST(BusFramer, aRandomStreamCutAtRandomIsFoundFrameByFrame) {
     }
     for (std::size_t i = 0; i < std::min(good.size(), stream.frames.size()); ++i) {
         ASSERT_EQ(hexText(good[i]->bytes), hexText(stream.frames[i].bytes)) << "frame " << i;
-        ASSERT_EQ(good[i]->role, stream.frames[i].request ? BusRole::Request : BusRole::Reply) << "frame " << i;
+        ASSERT_EQ(good[i]->role, stream.frames[i].request ? BusRole::Request : BusRole::Reply)
+            << "frame " << i;
     }
     ASSERT_EQ(good.size(), stream.frames.size());
     EXPECT_EQ(noise, stream.noiseBytes);
@@ -281,7 +288,8 @@ TEST(BusSummary, countsEachDevicesRequestsRepliesFaultsAndReplyTimes) {
     const std::vector<traffic::BusDeviceCounts> devices = summary.devices();
     ASSERT_EQ(devices.size(), 4u);
     const auto counts = [](const traffic::BusDeviceCounts& d) {
-        return std::vector<uint64_t>{d.requests, d.replies, d.exceptions, d.crcErrors, d.withoutReply, d.timedReplies};
+        return std::vector<uint64_t>{d.requests,  d.replies,      d.exceptions,
+                                     d.crcErrors, d.withoutReply, d.timedReplies};
     };
     EXPECT_EQ(devices[0].device, "slave 0");
     EXPECT_EQ(counts(devices[0]), (std::vector<uint64_t>{1, 0, 0, 0, 0, 0}));

@@ -192,6 +192,7 @@ TEST(EventFormat, ColumnsLinesAndCsv) {
         Column column;
         const char* text;
     } columns[] = {
+        {Column::Source, "window"},
         {Column::SinceRequest, "412 ms"},
         {Column::Direction, "received"},
         {Column::Pending, "201 System Parameters"},
@@ -207,22 +208,23 @@ TEST(EventFormat, ColumnsLinesAndCsv) {
     }
     EXPECT_EQ(traffic::TextLine(event),
               dateTime +
-                  "\t412 ms\treceived\t201 System Parameters\t14\t51 58 31 00 FF 2C 41 44 52 3A 22 35 22 "
+                  "\twindow\t412 ms\treceived\t201 System Parameters\t14\t51 58 31 00 FF 2C 41 44 52 3A 22 35 22 "
                   "00\tQX1..,ADR:\"5\".\ttext reply, block QX1 (system parameters): "
                   "ADR:\"5\"; cut: BA1:, BA2:, MD:, JTM: missing or short");
     EXPECT_EQ(traffic::CsvLine(event),
               dateTime +
-                  ",412 ms,received,201 System Parameters,14,51 58 31 00 FF 2C 41 44 52 3A 22 35 22 00,"
+                  ",window,412 ms,received,201 System Parameters,14,51 58 31 00 FF 2C 41 44 52 3A 22 35 22 00,"
                   "\"QX1..,ADR:\"\"5\"\".\",\"text reply, block QX1 (system parameters): "
                   "ADR:\"\"5\"\"; cut: BA1:, BA2:, MD:, JTM: missing or short\"");
-    EXPECT_EQ(traffic::CsvHeader(), "Time,Since request,Direction,Pending,Length,Hex,Text,Meaning");
-    EXPECT_EQ(traffic::TextHeader(), "Time\tSince request\tDirection\tPending\tLength\tHex\tText\tMeaning");
+    EXPECT_EQ(traffic::CsvHeader(), "Time,Source,Since request,Direction,Pending,Length,Hex,Text,Meaning");
+    EXPECT_EQ(traffic::TextHeader(),
+              "Time\tSource\tSince request\tDirection\tPending\tLength\tHex\tText\tMeaning");
 
     // Events without bytes leave length, hex and text empty; port events have no pending command.
     Event opened;
     opened.kind = EventKind::PortOpened;
     opened.note = "COM2, 9600 baud";
-    EXPECT_EQ(traffic::TextLine(opened).substr(23), "\t\tport opened\t\t\t\t\tCOM2, 9600 baud");
+    EXPECT_EQ(traffic::TextLine(opened).substr(23), "\twindow\t\tport opened\t\t\t\t\tCOM2, 9600 baud");
 }
 
 TEST(Recorder, AppendsTheSameLinesToItsLogFileAndReportsAFileItCannotOpen) {

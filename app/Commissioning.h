@@ -1,0 +1,51 @@
+// The commissioning entries of the window: "Live Values", "Find Instrument...", "Check Mapping..." and
+// "Register Map..." in the Configuration menu, and "From the instrument..." by the parse format group.
+// Each opens a thin window over profile's mapping arithmetic; their requests share the window's port
+// through ExchangeClient.
+#pragma once
+
+#include <memory>
+
+#include <QObject>
+#include <QPointer>
+
+class QAction;
+class QPushButton;
+class TForm1;
+
+namespace app {
+
+class CheckMappingDialog;
+class InstrumentScanDialog;
+class LiveValuesWindow;
+class RegisterMapDialog;
+class ReplyFieldsDialog;
+
+class Commissioning : public QObject {
+    Q_OBJECT
+public:
+    explicit Commissioning(TForm1& form);
+    ~Commissioning() override;
+
+    // Each opens (or raises) its window and returns it.
+    LiveValuesWindow& liveValues();
+    InstrumentScanDialog& findInstrument();
+    ReplyFieldsDialog& fieldsFromInstrument();
+    CheckMappingDialog& checkMapping();
+    RegisterMapDialog& registerMap();
+
+    QPushButton* fromInstrumentButton() const { return fromInstrument_; }
+
+private:
+    template <class Window> Window& show(QPointer<Window>& window);
+
+    TForm1& form_;
+    QPushButton* fromInstrument_ = nullptr;
+    QPointer<LiveValuesWindow> live_;
+    QPointer<InstrumentScanDialog> scan_;
+    QPointer<ReplyFieldsDialog> fields_;
+    QPointer<CheckMappingDialog> check_;
+    QPointer<RegisterMapDialog> map_;
+};
+
+} // namespace app

@@ -1,0 +1,94 @@
+// vx538 monitor: listen to an RS485 bus through a listen-only adapter (or frame a raw capture again)
+// and print every frame as it comes, then a summary per device. See cli/Monitor.h.
+#include <iostream>
+
+#include <CLI/CLI.hpp>
+
+#include "cli/Command.h"
+#include "cli/Main.h"
+#include "cli/Monitor.h"
+
+namespace cli {
+
+namespace {
+
+class Monitor : public Command {
+public:
+    Monitor()
+        : Command("monitor",
+                  "listen to a bus read-only (-p PORT of a listen-only adapter): every frame with its "
+                  "meaning, then a summary per device") {}
+    void define(CLI::App& app) override {
+        app.footer(
+            "The port is opened read-only: nothing can be transmitted. One line per frame (with --json one "
+            "object,\nthe summary last): time, direction, reply time, bytes, meaning and verdict. Ctrl+C "
+            "or --duration\nends it with the summary (exit status 0); 3 when the port cannot be opened "
+            "or goes away,\n8 when a file cannot be written or the replay does not read.\n");
+        app.add_option("--duration", options_.seconds, "stop after S seconds (default: at Ctrl+C)")
+            ->type_name("S")
+            ->check(CLI::PositiveNumber);
+        app.add_option("--pcap", options_.pcap,
+                       "write the MODBUS frames to FILE for Wireshark (link type 147, USER0; see the README)")
+            ->type_name("FILE");
+        app.add_option("--raw", options_.raw, "keep the byte stream with its times in FILE, for --replay")
+            ->type_name("FILE");
+        app.add_option("--replay", options_.replay, "frame a --raw FILE again instead of listening on a port")
+            ->type_name("FILE");
+    }
+    bool usesPorts() const override { return false; }
+
+    std::optional<int> runLive(const Globals& globals, const Environment& env) const override {
+        MonitorOptions options = options_;
+        options.baud = globals.baud;
+        options.parity = globals.parity;
+        options.json = globals.json;
+        options.log = globals.log;
+        if (options.replay.empty()) {
+            if (globals.ports.size() != 1 || !globals.portsFrom.empty()) {
+                env.err << "vx538: monitor listens on one port: give -p PORT once (or --replay FILE)\n";
+                return code::Usage;
+            }
+            options.port = globals.ports.front();
+        } else if (!globals.ports.empty() || !globals.portsFrom.empty()) {
+            env.err << "vx538: monitor --replay reads a file, not a port: leave -p out\n";
+            return code::Usage;
+        }
+        using End = MonitorOutcome::End;
+        const MonitorOutcome outcome = RunMonitor(options, env.stop, env.out, env.err);
+        if (outcome.end == End::CannotOpen || outcome.end == End::CannotWrite ||
+            outcome.end == End::CannotRead) {
+            env.err << "vx538: " << outcome.error << "\n";
+            return outcome.end == End::CannotOpen ? code::PortUnusable : code::BadFile;
+        }
+        if (options.json) {
+            env.out << Utf8Json({{"summary", SummaryJson(outcome.summary)}})
+                           .dump(-1, ' ', false, Json::error_handler_t::replace)
+                    << "\n";
+        } else {
+            env.out << SummaryText(outcome.summary);
+        }
+        env.out << std::flush;
+        if (!outcome.error.empty()) {
+            env.err << "vx538: " << outcome.error << "\n";
+        }
+        switch (outcome.end) {
+        case End::PortLost:
+            return code::PortUnusable;
+        case End::BadReplay:
+            return code::BadFile;
+        default:
+            return code::Done;
+        }
+    }
+
+private:
+    MonitorOptions options_;
+};
+
+} // namespace
+
+std::unique_ptr<Command> MakeMonitor() {
+    return std::make_unique<Monitor>();
+}
+
+} // namespace cli

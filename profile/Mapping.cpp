@@ -1,0 +1,489 @@
+// What the converter publishes from what the instrument answers, checked and mapped.
+#include "profile/Mapping.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+
+#include <nlohmann/json.hpp>
+
+#include "hart/HartFrames.h"
+
+namespace profile {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+const std::string& required(const Configuration& values, const std::string& name) {
+    const std::optional<std::string>& value = values.value(name);
+    if (!value) {
+        throw BadValue(name + ": not read from the converter");
+    }
+    return *value;
+}
+
+int integerOf(const Configuration& values, const std::string& name) {
+    const std::string& text = required(values, name);
+    int value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size()) {
+        throw BadValue(name + ": '" + text + "' is not a whole number");
+    }
+    return value;
+}
+
+std::vector<uint8_t> bytesOf(const std::string& hexText) {
+    if (hexText.empty()) {
+        return {};
+    }
+    return hart::ParseHexBytes(hexText, hart::kCustomCommandMaxBytes).bytes;
+}
+
+std::string range(int offset, int length) {
+    return "data " + std::to_string(offset) + "-" + std::to_string(offset + length - 1);
+}
+
+std::string joined(const std::vector<std::string_view>& names) {
+    std::string text;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        text += i == 0 ? "" : (i + 1 == names.size() ? " and " : ", ");
+        text += names[i];
+    }
+    return text;
+}
+
+// The HART command of a reply the row reads, when the reply is there, else the configured one.
+std::optional<uint8_t> commandOf(const Mapping& mapping, int variable, const HartReply* reply) {
+    if (reply && reply->ok()) {
+        return reply->command;
+    }
+    return mapping.hartCommand(variable);
+}
+
+// How the row's bytes stand against the universal command's fields: empty when they are one value.
+std::string fieldProblem(uint8_t command, const ParseRow& row) {
+    if (UniversalLayout(command).empty()) {
+        return {};
+    }
+    const FieldLayout* field = FieldAt(command, row.address, row.length);
+    if (field && field->type == FieldType::Float) {
+        return {};
+    }
+    const std::vector<std::string_view> touched = FieldsTouched(command, row.address, row.length);
+    std::string text = range(row.address, row.length) + " is not one value of the command " +
+                       std::to_string(command) + " reply";
+    if (row.length == 8) {
+        text += " (its values are 4 bytes long)";
+    }
+    if (touched.size() == 1) {
+        text += ": it is the " + std::string(touched[0]);
+    } else if (!touched.empty()) {
+        text += ": it spans " + joined(touched);
+    }
+    return text;
+}
+
+std::string unitOf(uint8_t command, const ParseRow& row, const HartReply* reply) {
+    const FieldLayout* field = FieldAt(command, row.address, row.length);
+    if (!field || field->type != FieldType::Float) {
+        return {};
+    }
+    if (!field->fixedUnit.empty()) {
+        return std::string(field->fixedUnit);
+    }
+    if (field->unitOffset >= 0 && reply && reply->ok() &&
+        static_cast<std::size_t>(field->unitOffset) < reply->data.size()) {
+        return UnitName(reply->data[static_cast<std::size_t>(field->unitOffset)]);
+    }
+    return {};
+}
+
+std::string csvField(const std::string& text) {
+    if (text.find_first_of(",\"\n") == std::string::npos) {
+        return text;
+    }
+    std::string quoted = "\"";
+    for (const char c : text) {
+        quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+    }
+    return quoted + "\"";
+}
+
+// Characters, not bytes: unit names such as the degree signs take three bytes.
+std::size_t displayWidth(const std::string& text) {
+    return static_cast<std::size_t>(
+        std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<uint8_t>(c) & 0xC0) != 0x80; }));
+}
+
+std::string registersText(const MapRow& row) {
+    return std::to_string(row.firstRegister) + "-" + std::to_string(row.lastRegister);
+}
+
+std::string lineText(const Mapping& mapping) {
+    return "slave address " + std::to_string(mapping.slaveAddress) + ", RS485 " + mapping.baud + " baud, parity " +
+           mapping.parity + ", 8 data bits, 1 stop bit; read with function 3 (read holding registers)";
+}
+
+std::string instrumentText(const std::optional<InstrumentIdentity>& instrument) {
+    if (!instrument) {
+        return "instrument: did not answer (units unknown)";
+    }
+    char id[8];
+    std::snprintf(id, sizeof id, "%06X", static_cast<unsigned>(instrument->deviceId));
+    return "instrument: manufacturer " + std::to_string(instrument->manufacturer) + ", device type " +
+           std::to_string(instrument->deviceType) + ", device ID " + id + ", HART revision " +
+           std::to_string(instrument->universalRevision);
+}
+
+} // namespace
+
+int RegisterOfVariable(int variable) {
+    return kFirstRegister + 2 * variable;
+}
+
+int CommandOfVariable(int variable) {
+    return variable <= 4 ? 1 : 2;
+}
+
+bool Mapping::polled(int variable) const {
+    const MeterCommand& command = commands[static_cast<std::size_t>(CommandOfVariable(variable) - 1)];
+    return polling && command.enabled && !command.body.empty();
+}
+
+std::optional<uint8_t> Mapping::hartCommand(int variable) const {
+    return CommandOfBody(commands[static_cast<std::size_t>(CommandOfVariable(variable) - 1)].body);
+}
+
+Mapping MappingOf(const Configuration& values) {
+    Mapping mapping;
+    mapping.polling = required(values, "hart.enabled") == "on";
+    for (int c = 1; c <= 2; ++c) {
+        const std::string name = "read" + std::to_string(c);
+        MeterCommand& command = mapping.commands[static_cast<std::size_t>(c - 1)];
+        command.enabled = required(values, name + ".enabled") == "on";
+        command.body = bytesOf(required(values, name + ".command"));
+    }
+    for (int n = 1; n <= kMappedVariables; ++n) {
+        const std::string name = "parse" + std::to_string(n);
+        ParseRow& row = mapping.rows[static_cast<std::size_t>(n - 1)];
+        row.order = required(values, name + ".order") == "1" ? tools::WordOrder::LowWordFirst
+                                                             : tools::WordOrder::HighWordFirst;
+        row.address = integerOf(values, name + ".address");
+        row.length = integerOf(values, name + ".length");
+        row.coefficient = required(values, name + ".coefficient");
+    }
+    mapping.slaveAddress = integerOf(values, "modbus.address");
+    mapping.baud = required(values, "rs485.baud");
+    mapping.parity = required(values, "rs485.parity");
+    return mapping;
+}
+
+std::optional<double> CoefficientValue(std::string_view text) {
+    if (text.starts_with('+')) {
+        text.remove_prefix(1);
+        if (text.starts_with('-')) {
+            return std::nullopt;
+        }
+    }
+    double value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+RowValue ValueOfRow(const ParseRow& row, std::span<const uint8_t> data) {
+    RowValue result;
+    if (row.length != 4 && row.length != 8) {
+        result.problem = "a length of " + std::to_string(row.length) + " bytes is neither 4 nor 8";
+        return result;
+    }
+    if (row.address < 0 || static_cast<std::size_t>(row.address + row.length) > data.size()) {
+        result.problem = range(row.address, row.length) + " lies beyond the " + std::to_string(data.size()) +
+                         " bytes of the reply";
+        return result;
+    }
+    const std::optional<double> coefficient = CoefficientValue(row.coefficient);
+    if (!coefficient) {
+        result.problem = "the coefficient '" + row.coefficient + "' is not a number";
+        return result;
+    }
+    const std::optional<double> raw =
+        tools::ValueOfBytes(data.subspan(static_cast<std::size_t>(row.address), static_cast<std::size_t>(row.length)),
+                            tools::WordOrder::HighWordFirst);
+    result.value = static_cast<float>(*raw * *coefficient);
+    return result;
+}
+
+std::optional<float> VariableOfRegisters(std::span<const uint16_t> registers, int firstRegister, int variable,
+                                         tools::WordOrder order) {
+    const long at = static_cast<long>(RegisterOfVariable(variable)) - firstRegister;
+    if (at < 0 || static_cast<std::size_t>(at) + 2 > registers.size()) {
+        return std::nullopt;
+    }
+    return tools::FloatOf(std::span<const uint16_t, 2>(registers.data() + at, 2), order);
+}
+
+std::string SourceText(const Mapping& mapping, int variable) {
+    const int command = CommandOfVariable(variable);
+    const std::string head = "command " + std::to_string(command);
+    if (!mapping.polling) {
+        return head + ", not polled (HART polling is off)";
+    }
+    if (!mapping.polled(variable)) {
+        return head + " is off";
+    }
+    const ParseRow& row = mapping.rows[static_cast<std::size_t>(variable - 1)];
+    std::string text = head + " " + range(row.address, row.length);
+    if (const std::optional<uint8_t> hartCommand = mapping.hartCommand(variable)) {
+        const FieldLayout* field = FieldAt(*hartCommand, row.address, row.length);
+        const std::vector<std::string_view> touched = FieldsTouched(*hartCommand, row.address, row.length);
+        if (field) {
+            text += ", " + std::string(field->name);
+        } else if (touched.size() == 1) {
+            text += ", part of " + std::string(touched[0]);
+        } else if (!touched.empty()) {
+            text += ", across " + joined(touched);
+        } else if (!UniversalLayout(*hartCommand).empty()) {
+            text += ", beyond the reply";
+        }
+    }
+    return text;
+}
+
+Comparison CompareWithTolerance(double hartBefore, double hartAfter, double modbus, double percent) {
+    Comparison c;
+    if (std::isnan(hartBefore) || std::isnan(hartAfter) || std::isnan(modbus)) {
+        c.same = std::isnan(modbus) && (std::isnan(hartBefore) || std::isnan(hartAfter));
+        c.difference = c.same ? 0 : NAN;
+        return c;
+    }
+    if (std::isinf(hartBefore) || std::isinf(hartAfter) || std::isinf(modbus)) {
+        c.same = modbus == hartBefore || modbus == hartAfter;
+        c.difference = c.same ? 0 : INFINITY;
+        return c;
+    }
+    const double low = std::min(hartBefore, hartAfter);
+    const double high = std::max(hartBefore, hartAfter);
+    c.moved = high - low;
+    c.allowed = percent / 100.0 * std::max(std::fabs(hartBefore), std::fabs(hartAfter));
+    c.difference = modbus < low ? low - modbus : (modbus > high ? modbus - high : 0.0);
+    c.same = c.difference <= c.allowed;
+    return c;
+}
+
+std::string_view VerdictName(CheckVerdict verdict) {
+    switch (verdict) {
+    case CheckVerdict::Same: return "same";
+    case CheckVerdict::Differs: return "DIFFERS";
+    case CheckVerdict::NotAField: return "NOT A FIELD";
+    case CheckVerdict::NoValue: return "NO VALUE";
+    case CheckVerdict::NotPolled: return "not polled";
+    }
+    return "";
+}
+
+bool IsFailure(CheckVerdict verdict) {
+    return verdict == CheckVerdict::Differs || verdict == CheckVerdict::NotAField || verdict == CheckVerdict::NoValue;
+}
+
+std::vector<CheckRow> CheckMapping(const Mapping& mapping, const std::array<CommandReads, 2>& reads,
+                                   std::span<const uint16_t> registers, int firstRegister, double percent) {
+    std::vector<CheckRow> rows;
+    for (int n = 1; n <= kMappedVariables; ++n) {
+        const ParseRow& parse = mapping.rows[static_cast<std::size_t>(n - 1)];
+        const CommandReads& read = reads[static_cast<std::size_t>(CommandOfVariable(n) - 1)];
+        CheckRow row;
+        row.variable = n;
+        row.registerNumber = RegisterOfVariable(n);
+        row.source = SourceText(mapping, n);
+        row.modbus = VariableOfRegisters(registers, firstRegister, n, parse.order);
+        rows.push_back(row);
+        CheckRow& r = rows.back();
+        if (!mapping.polled(n)) {
+            r.verdict = CheckVerdict::NotPolled;
+            r.note = "the converter does not poll command " + std::to_string(CommandOfVariable(n));
+            continue;
+        }
+        const HartReply* before = read.before ? &*read.before : nullptr;
+        const HartReply* after = read.after ? &*read.after : nullptr;
+        const std::optional<uint8_t> command = commandOf(mapping, n, before);
+        if (command) {
+            r.unit = unitOf(*command, parse, before);
+        }
+        const auto valueFrom = [&](const HartReply* reply, std::string& problem) -> std::optional<float> {
+            if (!reply || !reply->ok()) {
+                problem = !read.problem.empty() ? read.problem
+                                                : (reply ? "the reply is unreadable: " + reply->problem
+                                                         : std::string("no reply"));
+                return std::nullopt;
+            }
+            if (!reply->succeeded()) {
+                problem = "the instrument answered with response code " +
+                          std::to_string(reply->data.empty() ? 0 : reply->data[0]) +
+                          ", a reply the converter takes no values from";
+                return std::nullopt;
+            }
+            const RowValue value = ValueOfRow(parse, reply->data);
+            problem = value.problem;
+            return value.value;
+        };
+        std::string problemBefore;
+        std::string problemAfter;
+        r.hartBefore = valueFrom(before, problemBefore);
+        r.hartAfter = valueFrom(after, problemAfter);
+        if (!r.hartBefore) {
+            r.verdict = CheckVerdict::NoValue;
+            r.note = problemBefore;
+            continue;
+        }
+        if (!r.modbus) {
+            r.verdict = CheckVerdict::NoValue;
+            r.note = "register " + std::to_string(r.registerNumber) + " was not read";
+            continue;
+        }
+        const float afterValue = r.hartAfter.value_or(*r.hartBefore);
+        r.comparison = CompareWithTolerance(*r.hartBefore, afterValue, *r.modbus, percent);
+        if (!r.comparison.same) {
+            r.verdict = CheckVerdict::Differs;
+            r.note = "the register holds " + ValueText(*r.modbus) + ", the instrument's reply makes it " +
+                     ValueText(*r.hartBefore) +
+                     (r.hartAfter && *r.hartAfter != *r.hartBefore ? " to " + ValueText(*r.hartAfter) : "");
+            continue;
+        }
+        if (command) {
+            if (const std::string problem = fieldProblem(*command, parse); !problem.empty()) {
+                r.verdict = CheckVerdict::NotAField;
+                r.note = problem;
+                continue;
+            }
+        }
+        r.verdict = CheckVerdict::Same;
+    }
+    return rows;
+}
+
+std::optional<InstrumentIdentity> IdentityOfReply(const HartReply& reply) {
+    // Response code, status, 254, manufacturer, device type, preambles, revisions..., flags, device ID.
+    if (!reply.succeeded() || reply.command != 0 || reply.data.size() < 14) {
+        return std::nullopt;
+    }
+    const std::vector<uint8_t>& d = reply.data;
+    return InstrumentIdentity{d[3], d[4], static_cast<uint32_t>(d[11] << 16 | d[12] << 8 | d[13]), d[6]};
+}
+
+std::vector<MapRow> RegisterMap(const Mapping& mapping, const std::array<std::optional<HartReply>, 2>& replies) {
+    std::vector<MapRow> rows;
+    rows.push_back({kFirstRegister, kFirstRegister + 1, 0, "not a variable", "", "reserved", "", "", ""});
+    for (int n = 1; n <= kMappedVariables; ++n) {
+        const ParseRow& parse = mapping.rows[static_cast<std::size_t>(n - 1)];
+        const std::optional<HartReply>& reply = replies[static_cast<std::size_t>(CommandOfVariable(n) - 1)];
+        MapRow row;
+        row.firstRegister = RegisterOfVariable(n);
+        row.lastRegister = row.firstRegister + 1;
+        row.variable = n;
+        row.source = SourceText(mapping, n);
+        if (mapping.polled(n)) {
+            if (const std::optional<uint8_t> command = commandOf(mapping, n, reply ? &*reply : nullptr)) {
+                row.unit = unitOf(*command, parse, reply ? &*reply : nullptr);
+            }
+        }
+        // Every variable is published as a single in its two registers, whatever length it is read with.
+        row.dataType = parse.length == 8 ? "float32 (from an 8-byte double)" : "float32";
+        row.order = std::string(tools::WordOrderName(parse.order));
+        row.converterOrder = std::string(tools::WordOrderConverterName(parse.order));
+        row.coefficient = parse.coefficient;
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+std::string FormatRegisterMap(const Mapping& mapping, const std::vector<MapRow>& rows,
+                              const std::optional<InstrumentIdentity>& instrument, MapFormat format) {
+    const auto variableText = [](const MapRow& row) { return row.variable == 0 ? std::string("-") : std::to_string(row.variable); };
+    std::string out;
+    switch (format) {
+    case MapFormat::Json: {
+        Json json = {{"slave_address", mapping.slaveAddress},
+                     {"baud", mapping.baud},
+                     {"parity", mapping.parity},
+                     {"data_bits", 8},
+                     {"stop_bits", 1},
+                     {"function", 3}};
+        if (instrument) {
+            json["instrument"] = {{"manufacturer", instrument->manufacturer},
+                                  {"device_type", instrument->deviceType},
+                                  {"device_id", instrument->deviceId},
+                                  {"hart_revision", instrument->universalRevision}};
+        } else {
+            json["instrument"] = nullptr;
+        }
+        Json registers = Json::array();
+        for (const MapRow& row : rows) {
+            Json r = {{"first_register", row.firstRegister}, {"last_register", row.lastRegister}};
+            r["variable"] = row.variable == 0 ? Json(nullptr) : Json(row.variable);
+            r["source"] = row.source;
+            r["unit"] = row.unit;
+            r["data_type"] = row.dataType;
+            r["word_order"] = row.order;
+            r["converter_order"] = row.converterOrder;
+            r["coefficient"] = row.coefficient;
+            registers.push_back(std::move(r));
+        }
+        json["registers"] = std::move(registers);
+        return json.dump(2) + "\n";
+    }
+    case MapFormat::Csv:
+        out = "registers,variable,source,unit,data_type,word_order,converter_order,coefficient,slave_address,baud,"
+              "parity\n";
+        for (const MapRow& row : rows) {
+            out += registersText(row) + "," + variableText(row) + "," + csvField(row.source) + "," +
+                   csvField(row.unit) + "," + csvField(row.dataType) + "," + row.order + "," + row.converterOrder +
+                   "," + csvField(row.coefficient) + "," + std::to_string(mapping.slaveAddress) + "," + mapping.baud +
+                   "," + mapping.parity + "\n";
+        }
+        return out;
+    case MapFormat::Markdown:
+        out = "MODBUS " + lineText(mapping) + ".\n\n" + instrumentText(instrument) + ".\n\n";
+        out += "| Registers | Variable | Source | Unit | Data type | Word order | Converter's order | Coefficient |\n";
+        out += "|---|---|---|---|---|---|---|---|\n";
+        for (const MapRow& row : rows) {
+            out += "| " + registersText(row) + " | " + variableText(row) + " | " + row.source + " | " + row.unit +
+                   " | " + row.dataType + " | " + row.order + " | " + row.converterOrder + " | " + row.coefficient +
+                   " |\n";
+        }
+        return out;
+    case MapFormat::Text: {
+        out = "MODBUS " + lineText(mapping) + "\n" + instrumentText(instrument) + "\n\n";
+        const std::vector<std::string> head = {"registers", "var", "source", "unit", "type", "order",
+                                               "converter order", "coefficient"};
+        std::vector<std::vector<std::string>> table = {head};
+        for (const MapRow& row : rows) {
+            table.push_back({registersText(row), variableText(row), row.source, row.unit, row.dataType, row.order,
+                             row.converterOrder, row.coefficient});
+        }
+        std::vector<std::size_t> widths(head.size());
+        for (const auto& line : table) {
+            for (std::size_t i = 0; i < line.size(); ++i) {
+                widths[i] = std::max(widths[i], displayWidth(line[i]));
+            }
+        }
+        for (const auto& line : table) {
+            std::string text;
+            for (std::size_t i = 0; i < line.size(); ++i) {
+                text += line[i];
+                if (i + 1 < line.size()) {
+                    text += std::string(widths[i] - displayWidth(line[i]) + 2, ' ');
+                }
+            }
+            out += text.substr(0, text.find_last_not_of(' ') + 1) + "\n";
+        }
+        return out;
+    }
+    }
+    return out;
+}
+
+} // namespace profile

@@ -1,0 +1,165 @@
+// What the converter publishes from what the instrument answers: the value each parse-format row yields
+// from its read meter command's reply data, the holding registers read back as the eight variables,
+// the verdict of the one against the other, and the register map an integrator programs a PLC from.
+// Plain C++ without I/O: vx538's `check`, `map` and `watch` and the window's dialogs call it.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "profile/Configuration.h"
+#include "profile/MeterReply.h"
+#include "tools/RegisterValues.h"
+
+namespace profile {
+
+inline constexpr int kMappedVariables = 8;
+inline constexpr int kFirstRegister = 40001;
+inline constexpr int kRegisterCount = 18; // 40001-40018
+// The registers that hold the variables, 40003-40018: what check and watch read.
+inline constexpr int kFirstVariableRegister = 40003;
+inline constexpr int kVariableRegisterCount = 16;
+
+// Variable n (1..8) is published at register 40001 + 2n and comes from read meter command 1 (variables
+// 1-4) or 2 (5-8).
+int RegisterOfVariable(int variable);
+int CommandOfVariable(int variable);
+
+// One row of the parse format: where variable n lies in its command's reply data.
+struct ParseRow {
+    tools::WordOrder order = tools::WordOrder::HighWordFirst; // of the registers
+    int address = 0;                                          // offset in the reply data, 0..99
+    int length = 4;                                           // 4: a single, 8: a double
+    std::string coefficient = "1.000";                        // five characters, as the converter holds it
+};
+
+struct MeterCommand {
+    bool enabled = false;
+    std::vector<uint8_t> body; // delimiter to data, as the converter sends it
+};
+
+// Everything of the configuration that decides what the registers hold.
+struct Mapping {
+    bool polling = false; // the converter polls the instrument at all
+    std::array<MeterCommand, 2> commands;
+    std::array<ParseRow, kMappedVariables> rows;
+    // The converter's MODBUS side, for the register map.
+    int slaveAddress = 1;
+    std::string baud = "9600";
+    std::string parity = "none";
+
+    // Whether variable n's value is taken from the instrument at all.
+    bool polled(int variable) const;
+    // The HART command variable n's read meter command sends, if its body holds one.
+    std::optional<uint8_t> hartCommand(int variable) const;
+};
+
+// The mapping from a configuration read from the converter (queries QX1, QX3 and QX4). BadValue names
+// the first parameter that is missing.
+Mapping MappingOf(const Configuration& values);
+
+// A coefficient's text as a number, read as the converter reads it ("1.000", "+0.50", "2e1"); nullopt
+// for a text that is not one.
+std::optional<double> CoefficientValue(std::string_view text);
+
+// The value a row yields from its command's reply data, exactly as the converter computes it: the
+// `length` bytes from `address` on, most significant first, as a single or a double, times the
+// coefficient, held as a single. The word order only places that single in the registers.
+struct RowValue {
+    std::optional<float> value;
+    std::string problem; // "data 24-27 lies beyond the 26 bytes of the reply", a coefficient no number
+};
+RowValue ValueOfRow(const ParseRow& row, std::span<const uint8_t> data);
+
+// Variable n's value from registers read from `firstRegister` on (40003 for a read of the variables),
+// in the row's word order; nullopt when its two registers are not among them.
+std::optional<float> VariableOfRegisters(std::span<const uint16_t> registers, int firstRegister, int variable,
+                                         tools::WordOrder order);
+
+// Where a variable comes from, for people: "command 1 data 7-10, PV", "command 1 data 18-21, across TV
+// and QV unit", "command 2 data 2-5" (a command without named fields), "command 2 is off".
+std::string SourceText(const Mapping& mapping, int variable);
+
+// The tolerance of a comparison: `percent` of the HART value, widened by how far the HART value moved
+// between the read before the MODBUS read and the one after it. A MODBUS value within the span the two
+// HART reads mark, widened by the percentage of the larger of them, is the same value. Not-a-number
+// matches only not-a-number, an infinity only itself.
+struct Comparison {
+    bool same = false;
+    double difference = 0; // of the MODBUS value from the nearer HART read
+    double allowed = 0;    // the percentage's share; the movement is the span between the reads
+    double moved = 0;      // |after - before|
+};
+Comparison CompareWithTolerance(double hartBefore, double hartAfter, double modbus, double percent);
+
+// What the instrument answered one read meter command, before and after the MODBUS read.
+struct CommandReads {
+    std::optional<HartReply> before;
+    std::optional<HartReply> after;
+    std::string problem; // why there is no reply (no answer, an error response), when there is none
+};
+
+enum class CheckVerdict {
+    Same,      // the register holds what the instrument's reply makes of it
+    Differs,   // it holds something else
+    NotAField, // the row's bytes are not one value of the universal command's reply
+    NoValue,   // the row yields nothing: beyond the reply, the reply failed, a coefficient no number
+    NotPolled, // the converter does not poll this variable's command: nothing to check
+};
+std::string_view VerdictName(CheckVerdict verdict); // "same", "DIFFERS", ...
+bool IsFailure(CheckVerdict verdict);
+
+struct CheckRow {
+    int variable = 0;
+    int registerNumber = 0;
+    std::string source;
+    std::string unit; // the HART field's unit, when the reply names one
+    std::optional<float> hartBefore;
+    std::optional<float> hartAfter;
+    std::optional<float> modbus;
+    CheckVerdict verdict = CheckVerdict::NotPolled;
+    std::string note; // why, for every verdict but Same
+    Comparison comparison;
+};
+
+// The eight rows of a check: each variable's HART value (from `reads` of its command) against its
+// registers (`registers` read from `firstRegister` on), with the tolerance in percent.
+std::vector<CheckRow> CheckMapping(const Mapping& mapping, const std::array<CommandReads, 2>& reads,
+                                   std::span<const uint16_t> registers, int firstRegister, double percent);
+
+// The instrument's identity for the map's heading (from its reply to command 0).
+struct InstrumentIdentity {
+    uint8_t manufacturer = 0;
+    uint8_t deviceType = 0;
+    uint32_t deviceId = 0;
+    uint8_t universalRevision = 0;
+};
+std::optional<InstrumentIdentity> IdentityOfReply(const HartReply& reply);
+
+struct MapRow {
+    int firstRegister = 0; // 40003
+    int lastRegister = 0;  // 40004
+    int variable = 0;      // 0 for the two registers before the variables
+    std::string source;
+    std::string unit;
+    std::string dataType; // "float32"; "reserved"
+    std::string order;    // "ABCD" / "CDAB"
+    std::string converterOrder; // "FF4 FF3 FF2 FF1" / "FF2 FF1 FF4 FF3"
+    std::string coefficient;
+};
+
+// The rows for registers 40001-40018. `replies` are the instrument's replies to the two read meter
+// commands where it answered (their unit codes name the units).
+std::vector<MapRow> RegisterMap(const Mapping& mapping, const std::array<std::optional<HartReply>, 2>& replies);
+
+// The map as text for people, CSV, Markdown or JSON; the heading names the slave address, the line
+// settings and, when known, the instrument.
+enum class MapFormat { Text, Csv, Markdown, Json };
+std::string FormatRegisterMap(const Mapping& mapping, const std::vector<MapRow>& rows,
+                              const std::optional<InstrumentIdentity>& instrument, MapFormat format);
+
+} // namespace profile
