@@ -1,7 +1,6 @@
 // Read All, Write All, Save, Load and Compare with File: the entries, the files, and the runs started.
 #include "app/ConfigurationActions.h"
 
-#include <algorithm>
 
 #include <QAction>
 #include <QContextMenuEvent>
@@ -22,9 +21,11 @@
 #include "app/Latin1.h"
 #include "app/Messages.h"
 #include "app/RunReport.h"
+#include "app/StatusLine.h"
 #include "app/TrafficMonitor.h"
 #include "app/VX538AB.h"
 #include "config/TextReplies.h"
+#include "tools/Bytes.h"
 
 namespace app {
 
@@ -183,6 +184,7 @@ void ConfigurationActions::writeAll() {
         }
         steps.push_back({std::string(setter.title), pending::SetCommand});
         run.frames.push_back(planned.frame);
+        run.setters.push_back(planned.setter);
         // The request its Set button makes; an analog output row with its exact values, which its
         // five-character fields may show shortened.
         // The read meter commands' Set buttons send their frames as bytes; every other one its text.
@@ -193,7 +195,8 @@ void ConfigurationActions::writeAll() {
         }
     }
     run.totalSteps = static_cast<int>(steps.size() + std::size(profile::kQueries));
-    run.sequence = std::make_unique<RequestSequence>(std::move(steps), false);
+    // The first set command without an answer stops it: what follows would only wait as long.
+    run.sequence = std::make_unique<RequestSequence>(std::move(steps), true);
     begin(std::move(run));
 }
 
@@ -248,7 +251,7 @@ void ConfigurationActions::begin(RunState state) {
             entry->setEnabled(false);
         }
     }
-    run_ = new ConfigurationRun(form_, std::move(state), [this](ConfigurationRun& run) { runOver(run); });
+    run_ = new ConfigurationRun(form_, *this, std::move(state), [this](ConfigurationRun& run) { runOver(run); });
     run_->start();
 }
 
@@ -279,15 +282,7 @@ void ConfigurationActions::replyDecoded(int32_t pendingCommand, std::string_view
         // Whoever sent the query: what the fields now show of the reply is known from here on.
         fields_.noteReply(*query, received);
         if (config::containsMarker(received, profile::QueryKey(*query))) {
-            const auto raw = form_.ReceiveBuffer();
-            const std::string key(profile::QueryKey(*query));
-            std::string reply(reinterpret_cast<const char*>(raw.data()), raw.size());
-            auto it = std::find_if(replies_.begin(), replies_.end(), [&](const auto& r) { return r.first == key; });
-            if (it == replies_.end()) {
-                replies_.emplace_back(key, std::move(reply));
-            } else {
-                it->second = std::move(reply);
-            }
+            replies_[std::string(profile::QueryKey(*query))] = tools::asText(form_.ReceiveBuffer());
             date_ = profile::UtcDateText(QDateTime::currentMSecsSinceEpoch());
             port_ = form_.Comm1->DevicePath();
         }
@@ -307,10 +302,8 @@ profile::Backup ConfigurationActions::backup() const {
     backup.device = device_;
     backup.values = fields_.heldValues();
     for (const profile::Query query : profile::kQueries) {
-        for (const auto& reply : replies_) {
-            if (reply.first == profile::QueryKey(query)) {
-                backup.replies.push_back(reply);
-            }
+        if (const auto reply = replies_.find(std::string(profile::QueryKey(query))); reply != replies_.end()) {
+            backup.replies.push_back(*reply);
         }
     }
     return backup;
@@ -338,12 +331,16 @@ void ConfigurationActions::saveConfiguration() {
     }
     // Written whole or not at all: an existing file is replaced only once the new one is complete.
     QSaveFile file(path);
+    saved.saved = profile::UtcDateText(QDateTime::currentMSecsSinceEpoch());
     const std::string text = profile::WriteBackup(saved);
     if (!file.open(QIODevice::WriteOnly) ||
         file.write(text.data(), static_cast<qint64>(text.size())) != static_cast<qint64>(text.size()) ||
         !file.commit()) {
         ShowMessage(QStringLiteral("The configuration was not saved to %1: %2").arg(path, file.errorString()));
+        return;
     }
+    form_.Status().note("saved " + std::to_string(saved.values.count()) + " values, read " + saved.date + ", to " +
+                        path.toStdString());
 }
 
 void ConfigurationActions::loadConfiguration() {
@@ -375,13 +372,11 @@ void ConfigurationActions::loadConfiguration() {
     date_ = loaded.date;
     port_ = loaded.port;
     device_ = loaded.device;
-    for (auto& reply : loaded.replies) {
-        auto it = std::find_if(replies_.begin(), replies_.end(), [&](const auto& r) { return r.first == reply.first; });
-        if (it == replies_.end()) {
-            replies_.push_back(std::move(reply));
-        } else {
-            it->second = std::move(reply.second);
-        }
+    form_.Status().note("loaded " + std::to_string(loaded.values.count()) + " values" +
+                        (loaded.date.empty() ? std::string() : ", read " + loaded.date) + ", from " +
+                        path.toStdString() + " into the fields; nothing was sent");
+    for (const auto& [key, reply] : loaded.replies) {
+        replies_[key] = reply;
     }
 }
 

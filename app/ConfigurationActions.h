@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -80,7 +81,7 @@ private:
     std::string date_;
     std::string port_;
     std::string device_;
-    std::vector<std::pair<std::string, std::string>> replies_; // per query key, the latest raw reply
+    std::map<std::string, std::string> replies_; // per query key, the latest raw reply
 };
 
 } // namespace app

@@ -32,16 +32,21 @@ void RunState::startReadBack() {
     requests.clear();
     frames.clear();
     for (const profile::Query query : kReadAll) {
-        steps.push_back({std::string(profile::QueryTitle(query)), traffic::QueryPending(profile::QueryKey(query))});
-        requests.push_back(Request::configurationQuery(query));
+        steps.push_back(
+            {std::string(profile::QueryTitle(query)), traffic::QueryPending(profile::QueryKey(query))});
+        Request request = Request::configurationQuery(query);
+        // A reply that is not whole writes no field: the run stops at it instead.
+        request.decodeWholeOnly = true;
+        requests.push_back(std::move(request));
         frames.push_back(profile::QueryFrame(query));
     }
     sequence = std::make_unique<RequestSequence>(std::move(steps), true);
     readingBack = true;
 }
 
-ConfigurationRun::ConfigurationRun(TForm1& form, RunState state, std::function<void(ConfigurationRun&)> over)
-    : QObject(&form), form_(form), state_(std::move(state)), over_(std::move(over)) {}
+ConfigurationRun::ConfigurationRun(TForm1& form, QObject& parent, RunState state,
+                                   std::function<void(ConfigurationRun&)> over)
+    : QObject(&parent), form_(form), state_(std::move(state)), over_(std::move(over)) {}
 
 ConfigurationRun::~ConfigurationRun() {
     form_.RemoveObserver(*this);
@@ -123,9 +128,6 @@ void ConfigurationRun::finish() {
     RequestSequence& sequence = *state_.sequence;
     if (state_.kind == RunState::Kind::WriteAll && !state_.readingBack &&
         sequence.end() == RequestSequence::End::Finished) {
-        for (const std::size_t step : sequence.timedOutSteps()) {
-            state_.setTimeouts.push_back(sequence.steps()[step].title);
-        }
         state_.stepsBefore = static_cast<int>(sequence.steps().size());
         state_.startReadBack();
         showProgress();
@@ -157,7 +159,17 @@ void ConfigurationRun::portLost(const serial::TComm&) {
     moved(state_.sequence->portClosed());
 }
 
-void ConfigurationRun::blockHandled(const traffic::Reading&, int32_t pendingBefore, bool) {
+void ConfigurationRun::blockHandled(const traffic::Reading& reading, int32_t pendingBefore, bool) {
+    // A query's step needs its reply whole, a set command's its acknowledgement; anything else under
+    // the step's code ends the run there.
+    const traffic::Verdict answer =
+        state_.readingBack ? traffic::Verdict::Good : traffic::Verdict::Acknowledged;
+    if (reading.verdict != answer &&
+        state_.sequence->replyRejected(pendingBefore, std::string(traffic::VerdictText(reading.verdict)))) {
+        state_.rejected = reading;
+        moved(true);
+        return;
+    }
     moved(state_.sequence->blockHandled(pendingBefore));
 }
 

@@ -39,10 +39,13 @@ struct RunState {
     profile::Configuration readBack;
     std::vector<std::string> problems;
 
-    // Write All: what it sends, and what it leaves out.
+    // The reply that ended the run, not being the whole answer its step waits for.
+    std::optional<traffic::Reading> rejected;
+
+    // Write All: what it sends, and what it leaves out; the set command of each step.
     profile::Configuration sent;
+    std::vector<std::size_t> setters;
     std::vector<std::string> skipped;
-    std::vector<std::string> setTimeouts;
     // Compare with File.
     profile::Backup file;
     QString fileName;
@@ -57,8 +60,10 @@ std::optional<profile::Query> QueryDecodedUnder(int32_t pendingCommand);
 class ConfigurationRun : public QObject, public ExchangeObserver {
     Q_OBJECT
 public:
-    // `over` is called once the run has ended (the dialog gone); the run is deleted later.
-    ConfigurationRun(TForm1& form, RunState state, std::function<void(ConfigurationRun&)> over);
+    // `over` is called once the run has ended (the dialog gone); the run is deleted later. `parent`
+    // goes before the window does (the window's members are gone once its children are deleted).
+    ConfigurationRun(TForm1& form, QObject& parent, RunState state,
+                     std::function<void(ConfigurationRun&)> over);
     ~ConfigurationRun() override;
 
     // Shows the dialog and sends the first step.

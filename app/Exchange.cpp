@@ -1,6 +1,10 @@
 // Exchange rules: receive actions and timeout messages.
 #include "app/Exchange.h"
 
+#include "hart/HartFrames.h"
+#include "tools/Conversions.h"
+#include "traffic/FrameSearch.h"
+
 namespace app {
 
 ReceiveAction ReceiveActionFor(int32_t pendingCommand) {
@@ -40,6 +44,22 @@ std::string TimeoutMessage(int32_t kind) {
 
 std::string TextUpToZero(std::string_view text) {
     return std::string(text.substr(0, text.find('\0')));
+}
+
+std::string DamagedHartReplyMessage(const traffic::Reading& reading, std::span<const uint8_t> block) {
+    if (reading.verdict != traffic::Verdict::ChecksumWrong || reading.protocol != traffic::Protocol::Hart ||
+        reading.frameOffset + reading.frameLength > block.size() || reading.frameLength < 2) {
+        return {};
+    }
+    const auto frame = block.subspan(reading.frameOffset, reading.frameLength);
+    std::size_t delimiter = 0;
+    while (delimiter + 1 < frame.size() && frame[delimiter] == traffic::kHartPreamble) {
+        ++delimiter;
+    }
+    const uint8_t expected = hart::CheckByte(frame.subspan(delimiter, frame.size() - 1 - delimiter));
+    return "The HART reply is damaged: its check byte is " + tools::ByteToHex(frame.back()) +
+           " where its bytes give " + tools::ByteToHex(expected) +
+           ". No field was changed; send the request again.";
 }
 
 } // namespace app

@@ -44,4 +44,9 @@ std::string TimeoutMessage(int32_t kind);
 // The received text as the receive field shows it: up to its first zero byte.
 std::string TextUpToZero(std::string_view text);
 
+// For a HART reply whose check byte is wrong (`reading` of the `block` it arrived in): the message
+// that says so and that no field changed, since a damaged reply's values are not the instrument's.
+// Empty for any other reading.
+std::string DamagedHartReplyMessage(const traffic::Reading& reading, std::span<const uint8_t> block);
+
 } // namespace app

@@ -22,6 +22,7 @@
 #include "profile/Configuration.h"
 
 class QEvent;
+class QTimer;
 
 namespace app {
 
@@ -52,7 +53,9 @@ public:
 
     TForm1& form() const { return form_; }
 
-    // Whether a request of ours could go out now: the port open, no reply awaited, no run under way.
+    // Whether a request of ours could go out now: the port open, no reply awaited (also to a request
+    // that starts no reply timer, such as an output test, for as long as the reply timer would run),
+    // no run under way.
     bool exchangeFree() const;
     // A request of ours is on its way or waits for its reply.
     bool busy() const { return current_ != nullptr; }
@@ -95,6 +98,9 @@ private:
     std::unique_ptr<Pending> queued_;  // waits for the exchange to be free
     std::unique_ptr<Pending> current_; // sent, waits for its outcome
     bool holding_ = false;
+    // Someone else's frame went out and no block or timeout has followed it yet.
+    bool othersOutstanding_ = false;
+    QTimer* othersTimer_ = nullptr;
     std::deque<std::pair<QPointer<QObject>, std::unique_ptr<QEvent>>> held_;
 };
 

@@ -23,13 +23,15 @@ public:
 
     // A request handed to the port, with the pending command it recorded (or left as it was).
     // `written` is false when the port did not take it (not open): nothing went on the line.
-    virtual void frameSent(std::span<const uint8_t> /*frame*/, int32_t /*pendingCommand*/, bool /*written*/) {}
+    virtual void frameSent(std::span<const uint8_t> /*frame*/, int32_t /*pendingCommand*/, bool /*written*/) {
+    }
     // A block delivered by the port, before the window handles it, with the pending command then.
     virtual void blockReceived(std::span<const uint8_t> /*block*/, int32_t /*pendingCommand*/) {}
     // The receive handler is done with a block that arrived under `pendingBefore`; `reading` is the
     // frame interpreter's reading of it against the last request written; `decodes` tells whether the
     // parse timer was started for it (a decoder follows, and then replyDecoded).
-    virtual void blockHandled(const traffic::Reading& /*reading*/, int32_t /*pendingBefore*/, bool /*decodes*/) {}
+    virtual void blockHandled(const traffic::Reading& /*reading*/, int32_t /*pendingBefore*/,
+                              bool /*decodes*/) {}
     // The parse timer's decoder ran under `pendingCommand`; `error` is the message that stopped it,
     // shown to the user, or empty.
     virtual void replyDecoded(int32_t /*pendingCommand*/, std::string_view /*error*/) {}

@@ -104,6 +104,7 @@ std::string ModbusVariablesText(std::span<const uint8_t> replyFrame, std::span<c
 void ExchangeStatus::event(std::string text, bool fault) {
     event_ = std::move(text);
     fault_ = fault;
+    note_ = false;
     blockShown_ = false;
 }
 
@@ -181,6 +182,11 @@ void ExchangeStatus::replyTimedOut(std::string_view message) {
     event(std::move(text), true);
 }
 
+void ExchangeStatus::note(std::string_view text) {
+    event(std::string(text), false);
+    note_ = true;
+}
+
 void ExchangeStatus::requestRefused(std::string_view message) {
     event("not sent: " + std::string(message), true);
 }
@@ -200,7 +206,7 @@ void ExchangeStatus::replyDecoded(int32_t, std::string_view error) {
 }
 
 StatusText ExchangeStatus::text(int remainingMs) const {
-    StatusText out{port_, event_, fault_};
+    StatusText out{port_, event_, fault_, note_};
     if (waiting_) {
         out.event =
             "waiting for the reply to " + request_ + " (" + traffic::PendingText(requestPending_, requestBytes_) + ")";
@@ -208,6 +214,7 @@ StatusText ExchangeStatus::text(int remainingMs) const {
             out.event += ", " + secondsText(remainingMs) + " left";
         }
         out.fault = false;
+        out.noteText = false;
     }
     return out;
 }

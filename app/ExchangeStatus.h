@@ -20,6 +20,9 @@ struct StatusText {
     std::string port;   // "COM3 (/dev/ttyS2) open, 9600 None", "Port closed"
     std::string event;  // empty before the first event after the port's
     bool fault = false; // the event is a fault (shown in red)
+    // The event is the window's own note in UTF-8 (a file name); otherwise bytes of the line, one
+    // character per byte.
+    bool noteText = false;
 };
 
 // The word order of the parse format of variables 1..8 as the window's lists hold it; nullopt when
@@ -52,6 +55,8 @@ public:
     void blockReceived(std::span<const uint8_t> block, int32_t pendingCommand, const WordOrders& orders);
     void replyTimedOut(std::string_view message);
     void requestRefused(std::string_view message);
+    // An event of the window's own, not of the exchange: shown until the next one.
+    void note(std::string_view text);
     // The parse timer's decoder ran under `pendingCommand`; `error` is what stopped it, if anything.
     void replyDecoded(int32_t pendingCommand, std::string_view error);
 
@@ -65,6 +70,7 @@ private:
     std::string port_ = "Port closed";
     std::string event_;
     bool fault_ = false;
+    bool note_ = false;
     bool waiting_ = false;
     bool blockShown_ = false; // the event is a received block, which a decode may follow
     std::string request_;     // the meaning of the request last sent

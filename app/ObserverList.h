@@ -30,7 +30,9 @@ public:
     void replyTimedOut(std::string_view message, int32_t pendingCommand) override {
         each(&ExchangeObserver::replyTimedOut, message, pendingCommand);
     }
-    void timeoutHandled(std::string_view message) override { each(&ExchangeObserver::timeoutHandled, message); }
+    void timeoutHandled(std::string_view message) override {
+        each(&ExchangeObserver::timeoutHandled, message);
+    }
     void requestRefused(std::string_view message, int32_t pendingCommand) override {
         each(&ExchangeObserver::requestRefused, message, pendingCommand);
     }
@@ -42,7 +44,8 @@ public:
     void portLost(const serial::TComm& port) override { each(&ExchangeObserver::portLost, port); }
 
 private:
-    template <class... Params, class... Args> void each(void (ExchangeObserver::*hook)(Params...), Args&&... args) {
+    template <class... Params, class... Args>
+    void each(void (ExchangeObserver::*hook)(Params...), Args&&... args) {
         // An observer may add or remove one while it hears the event: those added hear the next
         // event, those removed hear no more.
         const std::vector<ExchangeObserver*> now = observers_;

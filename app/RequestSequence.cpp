@@ -62,6 +62,13 @@ bool RequestSequence::blockHandled(int32_t pendingBefore) {
     return stepOver();
 }
 
+bool RequestSequence::replyRejected(int32_t pendingBefore, std::string_view cause) {
+    if (phase_ != Phase::Waiting || steps_[current_].pendingCommand != pendingBefore) {
+        return false;
+    }
+    return stop(End::BadReply, cause);
+}
+
 bool RequestSequence::replyDecoded(int32_t pendingCommand) {
     if (phase_ != Phase::Waiting) {
         return false;
@@ -105,6 +112,7 @@ bool RequestSequence::stepOver() {
 }
 
 bool RequestSequence::stop(End end, std::string_view message) {
+    endedInFlight_ = phase_ == Phase::Waiting;
     phase_ = Phase::Over;
     end_ = end;
     endMessage_ = std::string(message);

@@ -27,6 +27,7 @@ public:
         Cancelled,   // the user stopped it
         TimedOut,    // a step got no reply (only when the run stops on a timeout)
         NotSent,     // a step's request was refused or not written
+        BadReply,    // a step's reply was not the whole answer it waits for (cut, refused, damaged...)
         Interrupted, // another request went out while a step waited for its reply
         PortClosed,  // the port was closed or lost
     };
@@ -42,8 +43,12 @@ public:
     std::size_t completed() const { return completed_; }
     End end() const { return end_; }
     bool over() const { return end_ != End::None; }
-    // The timeout's message, or the refusal's, that ended the run; empty otherwise.
+    // The timeout's message, the refusal's, or what was wrong with the reply, that ended the run;
+    // empty otherwise.
     const std::string& endMessage() const { return endMessage_; }
+    // Whether the step under way when the run ended had gone out and was waiting for its reply (the
+    // converter may have taken it).
+    bool endedInFlight() const { return endedInFlight_; }
     // Steps that timed out while the run went on.
     const std::vector<std::size_t>& timedOutSteps() const { return timedOut_; }
 
@@ -63,6 +68,9 @@ public:
     bool requestRefused(std::string_view message);
     // The receive handler finished a block that arrived under `pendingBefore`.
     bool blockHandled(int32_t pendingBefore);
+    // ... and the block, the reply the step waits for by its code, is not the whole answer: `cause`
+    // says what it is. Ends the run (BadReply).
+    bool replyRejected(int32_t pendingBefore, std::string_view cause);
     // The parse timer's decoder ran under `pendingCommand`.
     bool replyDecoded(int32_t pendingCommand);
     // The reply timer ran out and its message was shown.
@@ -82,6 +90,7 @@ private:
     std::size_t current_ = 0;
     std::size_t completed_ = 0;
     bool reported_ = false; // the exchange said something about the step being sent
+    bool endedInFlight_ = false;
     End end_ = End::None;
     std::string endMessage_;
     std::vector<std::size_t> timedOut_;

@@ -81,9 +81,18 @@ void StatusLine::replyDecoded(int32_t pendingCommand, std::string_view error) {
     refresh();
 }
 
+void StatusLine::note(const std::string& text) {
+    status_.note(text);
+    refresh();
+}
+
+QString StatusLine::eventText() const {
+    return shown_.noteText ? QString::fromStdString(shown_.event) : latin1(shown_.event);
+}
+
 QString StatusLine::text() const {
     const QString port = QString::fromLocal8Bit(shown_.port);
-    return shown_.event.empty() ? port : port + QStringLiteral(" \u2014 ") + latin1(shown_.event);
+    return shown_.event.empty() ? port : port + QStringLiteral(" \u2014 ") + eventText();
 }
 
 void StatusLine::refresh() {
@@ -91,7 +100,7 @@ void StatusLine::refresh() {
     // Port names are file names; the event's texts are bytes of the line, one character per byte.
     QString html = QString::fromLocal8Bit(shown_.port).toHtmlEscaped();
     if (!shown_.event.empty()) {
-        const QString event = latin1(shown_.event).toHtmlEscaped();
+        const QString event = eventText().toHtmlEscaped();
         html += QStringLiteral(" &mdash; ");
         html += shown_.fault ? QStringLiteral("<span style=\"color:#c00000\">%1</span>").arg(event) : event;
     }

@@ -34,6 +34,10 @@ public:
     void portLost(const serial::TComm& port) override;
     void replyDecoded(int32_t pendingCommand, std::string_view error) override;
 
+    // Something the window did besides the exchange (a file saved or loaded), shown as its last event.
+    // `text` is UTF-8, as file names are.
+    void note(const std::string& text);
+
     // What the line shows, as plain text, and whether it shows a fault.
     QString text() const;
     bool fault() const { return shown_.fault; }
@@ -41,6 +45,7 @@ public:
 
 private:
     WordOrders wordOrders() const;
+    QString eventText() const;
     void refresh();
 
     QWidget& window_;

@@ -57,7 +57,9 @@ TrafficMonitor::TrafficMonitor(QWidget& mainWindow, const serial::TComm& port)
 }
 
 TrafficMonitor::~TrafficMonitor() {
-    // The window shows the model and the log; it goes before them.
+    // The listener records into the log until it has stopped, and the window shows the model and the
+    // log: both go before them.
+    delete busListener_;
     delete window_;
 }
 

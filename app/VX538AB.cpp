@@ -87,7 +87,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TForm
         const int32_t pendingBefore = pendingCommand_;
         lastReading_ = traffic::Read({buffer, length}, traffic::Direction::Received, pendingBefore, lastRequest_);
         RunGuarded([&] { Comm1ReceiveData(sender, buffer, length); });
-        observer().blockHandled(lastReading_, pendingBefore, app::ReceiveActionFor(pendingBefore).startParse);
+        observer().blockHandled(lastReading_, pendingBefore, decodes(pendingBefore));
     };
     Comm1->OnRequestHangup = [this](serial::TComm* sender) {
         RunGuarded([&] { Comm1RequestHangup(sender); });
@@ -375,6 +375,7 @@ void TForm1::SendRequest(const Request& request) {
     const auto record = [&] {
         pendingCommand_ = request.pendingCommand;
         timeoutKind_ = request.timeoutKind;
+        decodeWholeOnly_ = request.decodeWholeOnly;
     };
     switch (request.kind) {
     case Request::Kind::Standard:
@@ -397,6 +398,7 @@ void TForm1::SendRequest(const Request& request) {
         break;
     case Request::Kind::FactoryRecord:
         pendingCommand_ = app::pending::SetCommand;
+        decodeWholeOnly_ = false;
         break;
     }
     observer().frameSent({reinterpret_cast<const uint8_t*>(frame.data()), frame.size()}, pendingCommand_,
@@ -404,6 +406,7 @@ void TForm1::SendRequest(const Request& request) {
 }
 
 void TForm1::Comm1ReceiveData(serial::TComm*, const uint8_t* Buffer, uint16_t BufferLength) {
+    const int32_t pendingBefore = pendingCommand_;
     observer().blockReceived({Buffer, BufferLength}, pendingCommand_);
     // The pause lets a reply that the converter sends in pieces settle; it holds the whole window.
     QThread::msleep(app::kReceivePauseMs);
@@ -424,9 +427,14 @@ void TForm1::Comm1ReceiveData(serial::TComm*, const uint8_t* Buffer, uint16_t Bu
         pendingCommand_ = app::pending::None;
     }
     Timer3->SetEnabled(false);
-    if (action.startParse) {
+    if (decodes(pendingBefore)) {
         Timer2->SetEnabled(true);
     }
+}
+
+bool TForm1::decodes(int32_t pendingBefore) const {
+    return app::ReceiveActionFor(pendingBefore).startParse &&
+           (!decodeWholeOnly_ || lastReading_.verdict == traffic::Verdict::Good);
 }
 
 void TForm1::Timer3Timer() {

@@ -67,6 +67,9 @@ struct Request {
     // when the port is closed (nothing is sent then, so nothing else may change).
     std::function<void()> prepare;
     bool showHex = false; // send field shows hex pairs instead of the text
+    // The reply is decoded only when the frame interpreter finds it whole and its check right (a run
+    // of queries); a button's request decodes whatever comes, as the window always has.
+    bool decodeWholeOnly = false;
     int32_t pendingCommand = app::pending::None;
     int32_t timeoutKind = 0;
 
@@ -241,6 +244,9 @@ private:
     void onClick(QPushButton* button, void (TForm1::*handler)());
     void showFrame(const std::string& frame, bool hex);
     void emptyFirstStepFields(const Request& request, bool withEffects);
+    // Whether the parse timer runs for the block that arrived under `pendingBefore`: its code has a
+    // decoder, and the reply is whole where the request asked for that.
+    bool decodes(int32_t pendingBefore) const;
     // "Close" of the "Serial Parameters" group: flag, caption, "Communication Query", the port.
     void closePort();
 
@@ -251,6 +257,8 @@ private:
     void decodeHartIdentity();
     void decodeHartVariables();
     void clearHartIdentityFields();
+    // A HART reply whose check byte is wrong changes no field: a box says so. Whether it was one.
+    bool refusedDamagedHartReply();
     void decodeParseFormat();
     void decodeCustomHart();
 
@@ -268,6 +276,8 @@ private:
     // The line was lost while a received reply waited for its parse delay: decode it, then clear the
     // pending command.
     bool decodeThenEndExchange_ = false;
+    // The request recorded as pending decodes only a whole reply.
+    bool decodeWholeOnly_ = false;
     int32_t pendingCommand_ = app::pending::None;
     int32_t timeoutKind_ = 0;
     std::array<uint8_t, app::kReceiveBufferSize> receiveBuffer_{};

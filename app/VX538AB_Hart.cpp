@@ -92,6 +92,15 @@ void TForm1::Button20Click() {
         app::pending::HartManual));
 }
 
+bool TForm1::refusedDamagedHartReply() {
+    const std::string message = app::DamagedHartReplyMessage(LastReading(), ReceiveBuffer());
+    if (message.empty()) {
+        return false;
+    }
+    app::ShowMessage(latin1(message));
+    return true;
+}
+
 void TForm1::clearHartIdentityFields() {
     ui->Edit28->clear();
     ui->Edit29->clear();
@@ -102,6 +111,9 @@ void TForm1::clearHartIdentityFields() {
 void TForm1::decodeHartIdentity() {
     pendingCommand_ = app::pending::None;
     Timer3->SetEnabled(false);
+    if (refusedDamagedHartReply()) {
+        return;
+    }
     const auto reply = hart::DecodeIdentityReply(ReceiveBuffer(), ReceivedText().size());
     if (!reply) {
         clearHartIdentityFields();
@@ -118,6 +130,9 @@ void TForm1::decodeHartIdentity() {
 void TForm1::decodeHartVariables() {
     pendingCommand_ = app::pending::None;
     Timer3->SetEnabled(false);
+    if (refusedDamagedHartReply()) {
+        return;
+    }
     const hart::VariablesReply reply = hart::DecodeVariablesReply(ReceiveBuffer(), ReceivedText().size());
     QLineEdit* const values[] = {ui->Edit25, ui->Edit26, ui->Edit27, ui->Edit30};
     QComboBox* const units[] = {ui->ComboBox3, ui->ComboBox31, ui->ComboBox32, ui->ComboBox33};

@@ -15,6 +15,7 @@ std::string TrafficLog::open(const std::string& path) {
 
 void TrafficLog::write(const traffic::Event& event, std::string_view port) {
     traffic::Event named = event;
+    named.source = std::string(port); // the Source column, which says "window" for the window's own
     named.note = std::string(port) + ": " + named.note;
     const std::string line = traffic::TextLine(named);
     const std::lock_guard lock(mutex_);

@@ -123,6 +123,9 @@ std::string WriteBackup(const Backup& backup) {
     root["version"] = kFileVersion;
     root["written_by"] = backup.writtenBy;
     root["date"] = backup.date;
+    if (!backup.saved.empty()) {
+        root["saved"] = backup.saved;
+    }
     root["port"] = bytesToUtf8(backup.port);
     root["device"] = bytesToUtf8(backup.device);
     Json notRead = Json::array();
@@ -200,6 +203,7 @@ Backup ReadBackup(std::string_view text) {
     Backup backup;
     backup.writtenBy = stringMember(root, "written_by");
     backup.date = stringMember(root, "date");
+    backup.saved = stringMember(root, "saved");
     const auto asBytes = [](const std::string& s, const char* what) {
         auto bytes = utf8ToBytes(s);
         if (!bytes) {

@@ -8,6 +8,7 @@
 //     "version": 1,
 //     "written_by": "vx538 1.0",            program and version that wrote it
 //     "date": "2026-12-09T10:15:00Z",       when the values were read (UTC)
+//     "saved": "2026-12-09T10:20:00Z",      when the file was saved, where that is later (may be absent)
 //     "port": "/dev/ttyUSB0",               where they were read (may be empty)
 //     "device": "QQQ#QV:VX538-T-B#",        the reply to the communication query (may be empty)
 //     "parameters": { "modbus.address": 1, "rs485.baud": 9600, "rs485.parity": "none", ... },
@@ -35,6 +36,7 @@ inline constexpr int kFileVersion = 1;
 struct Backup {
     std::string writtenBy;
     std::string date;
+    std::string saved; // when the file was written (empty: not recorded)
     std::string port;
     std::string device;
     Configuration values;

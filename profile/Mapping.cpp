@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 
 #include <nlohmann/json.hpp>
 
@@ -131,9 +132,11 @@ std::string instrumentText(const std::optional<InstrumentIdentity>& instrument) 
     }
     char id[8];
     std::snprintf(id, sizeof id, "%06X", static_cast<unsigned>(instrument->deviceId));
-    return "instrument: manufacturer " + std::to_string(instrument->manufacturer) + ", device type " +
-           std::to_string(instrument->deviceType) + ", device ID " + id + ", HART revision " +
-           std::to_string(instrument->universalRevision);
+    char codes[32];
+    std::snprintf(codes, sizeof codes, " (0x%02X), device type %u (0x%02X)", instrument->manufacturer,
+                  instrument->deviceType, instrument->deviceType);
+    return "instrument: manufacturer " + std::to_string(instrument->manufacturer) + codes + ", device ID " +
+           id + ", HART revision " + std::to_string(instrument->universalRevision);
 }
 
 } // namespace

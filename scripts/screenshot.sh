@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Starts the tool under a virtual X server at 96 dpi and saves a picture of the screen
-# (docs/window.png unless a path is given). Installs Xvfb, xwd and netpbm when missing.
+# (docs/window.png unless a path is given) 3 seconds after the start, or VX538_SHOT_DELAY seconds.
+# Installs Xvfb, xwd and netpbm when missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out=${1:-docs/window.png}
@@ -23,6 +24,6 @@ trap 'kill "$app" "$xvfb" 2>/dev/null || true' EXIT
 sleep 1
 DISPLAY=$display QT_QPA_PLATFORM=xcb "$binary" &
 app=$!
-sleep 3
+sleep "${VX538_SHOT_DELAY:-3}"
 DISPLAY=$display xwd -root -silent | xwdtopnm 2>/dev/null | pnmtopng > "$out"
 echo "saved $out"

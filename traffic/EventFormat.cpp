@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "tools/Bytes.h"
 #include "traffic/Interpreter.h"
 #include "traffic/Meanings.h"
 
@@ -98,7 +99,7 @@ std::string DateTimeText(int64_t wallTimeMs) {
 }
 
 std::string HexText(std::string_view bytes) {
-    return detail::HexBytes({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()});
+    return detail::HexBytes(tools::bytesOf(bytes));
 }
 
 std::string PrintableText(std::string_view bytes) {
@@ -122,12 +123,11 @@ Reading ReadingOf(const Event& event) {
         return reading;
     }
     const Direction direction = event.kind == EventKind::Received ? Direction::Received : Direction::Sent;
-    const auto* bytes = reinterpret_cast<const uint8_t*>(event.bytes.data());
     std::span<const uint8_t> request;
     if (direction == Direction::Received && event.request) {
-        request = {reinterpret_cast<const uint8_t*>(event.request->data()), event.request->size()};
+        request = tools::bytesOf(*event.request);
     }
-    Reading reading = Read({bytes, event.bytes.size()}, direction, event.pendingCommand, request);
+    Reading reading = Read(tools::bytesOf(event.bytes), direction, event.pendingCommand, request);
     reading.meaning.insert(0, event.note);
     return reading;
 }
@@ -152,8 +152,7 @@ std::string ColumnText(const Event& event, Column column, bool withDate) {
         }
         // What the exchange waits for is the reply to the frame sent, or to the one a block follows.
         if (const std::string* request = event.kind == EventKind::Sent ? &event.bytes : event.request.get()) {
-            return PendingText(event.pendingCommand,
-                               {reinterpret_cast<const uint8_t*>(request->data()), request->size()});
+            return PendingText(event.pendingCommand, tools::bytesOf(*request));
         }
         return PendingText(event.pendingCommand);
     case Column::Length:

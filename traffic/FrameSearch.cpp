@@ -7,10 +7,14 @@ namespace traffic {
 
 HartFrameType HartHeader::type() const {
     switch (delimiter & 0x07) {
-    case 1: return HartFrameType::Burst;
-    case 2: return HartFrameType::MasterToSlave;
-    case 6: return HartFrameType::SlaveToMaster;
-    default: return HartFrameType::Other;
+    case 1:
+        return HartFrameType::Burst;
+    case 2:
+        return HartFrameType::MasterToSlave;
+    case 6:
+        return HartFrameType::SlaveToMaster;
+    default:
+        return HartFrameType::Other;
     }
 }
 

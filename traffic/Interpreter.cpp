@@ -4,6 +4,8 @@
 #include "traffic/Interpreter.h"
 
 #include <algorithm>
+#include <iterator>
+#include <utility>
 
 #include "tools/ModbusRequest.h"
 #include "traffic/Meanings.h"
@@ -153,35 +155,52 @@ std::string NoiseNote(std::size_t before, std::size_t after) {
 
 } // namespace detail
 
+namespace {
+
+constexpr std::pair<int32_t, std::string_view> kPendingNames[] = {
+    {pending::None, "None"},
+    {pending::HartIdentity, "HART Device Parameters"},
+    {pending::HartVariables, "HART Dynamic Variables"},
+    {pending::HartManual, "HART Manual Frame"},
+    {pending::HartAddress, "HART Polling Address"},
+    {pending::SetCommand, "Set Command"},
+    {pending::SystemParameters, "System Parameters"},
+    {pending::AnalogOutputs, "Analog Outputs"},
+    {pending::CustomHart, "Custom HART Commands"},
+    {pending::ParseFormat, "Parse Format"},
+    {pending::TestValues, "Test Values"},
+    {pending::ModbusTest, "MODBUS Test"},
+};
+
+// What each verdict is called, whether a status line shows it as a fault, and whether a reader may
+// stop at it; in the order of Verdict.
+struct VerdictFacts {
+    std::string_view text;
+    bool fault;
+    ReplyEnd end;
+};
+constexpr VerdictFacts kVerdicts[] = {
+    {"no verdict", false, ReplyEnd::Unknown},
+    {"good", false, ReplyEnd::Whole},
+    {"acknowledged", false, ReplyEnd::Whole},
+    {"refused", true, ReplyEnd::Whole},
+    {"CRC or check byte wrong", true, ReplyEnd::Unknown},
+    {"exception", true, ReplyEnd::Whole},
+    {"cut short", true, ReplyEnd::Partial},
+    {"echo", false, ReplyEnd::Partial},
+    {"unexpected", true, ReplyEnd::Unknown},
+};
+static_assert(std::size(kVerdicts) == static_cast<std::size_t>(Verdict::Unexpected) + 1);
+
+} // namespace
+
 std::string_view PendingName(int32_t pendingCommand) {
-    switch (pendingCommand) {
-    case pending::None:
-        return "None";
-    case pending::HartIdentity:
-        return "HART Device Parameters";
-    case pending::HartVariables:
-        return "HART Dynamic Variables";
-    case pending::HartManual:
-        return "HART Manual Frame";
-    case pending::HartAddress:
-        return "HART Polling Address";
-    case pending::SetCommand:
-        return "Set Command";
-    case pending::SystemParameters:
-        return "System Parameters";
-    case pending::AnalogOutputs:
-        return "Analog Outputs";
-    case pending::CustomHart:
-        return "Custom HART Commands";
-    case pending::ParseFormat:
-        return "Parse Format";
-    case pending::TestValues:
-        return "Test Values";
-    case pending::ModbusTest:
-        return "MODBUS Test";
-    default:
-        return {};
+    for (const auto& [code, name] : kPendingNames) {
+        if (code == pendingCommand) {
+            return name;
+        }
     }
+    return {};
 }
 
 std::string PendingText(int32_t pendingCommand) {
@@ -199,62 +218,15 @@ std::string PendingText(int32_t pendingCommand, std::span<const uint8_t> request
 }
 
 ReplyEnd ReplyEndOf(const Reading& reading) {
-    switch (reading.verdict) {
-    case Verdict::Good:
-    case Verdict::Exception:
-    case Verdict::Acknowledged:
-    case Verdict::Refused:
-        return ReplyEnd::Whole;
-    case Verdict::Cut:
-    case Verdict::Echo:
-        return ReplyEnd::Partial;
-    case Verdict::None:
-    case Verdict::ChecksumWrong:
-    case Verdict::Unexpected:
-        break;
-    }
-    return ReplyEnd::Unknown;
+    return kVerdicts[static_cast<std::size_t>(reading.verdict)].end;
 }
 
 bool IsFault(Verdict verdict) {
-    switch (verdict) {
-    case Verdict::ChecksumWrong:
-    case Verdict::Exception:
-    case Verdict::Cut:
-    case Verdict::Unexpected:
-    case Verdict::Refused:
-        return true;
-    case Verdict::None:
-    case Verdict::Good:
-    case Verdict::Acknowledged:
-    case Verdict::Echo:
-        break;
-    }
-    return false;
+    return kVerdicts[static_cast<std::size_t>(verdict)].fault;
 }
 
 std::string_view VerdictText(Verdict verdict) {
-    switch (verdict) {
-    case Verdict::None:
-        return "no verdict";
-    case Verdict::Good:
-        return "good";
-    case Verdict::Acknowledged:
-        return "acknowledged";
-    case Verdict::Refused:
-        return "refused";
-    case Verdict::ChecksumWrong:
-        return "CRC or check byte wrong";
-    case Verdict::Exception:
-        return "exception";
-    case Verdict::Cut:
-        return "cut short";
-    case Verdict::Echo:
-        return "echo";
-    case Verdict::Unexpected:
-        return "unexpected";
-    }
-    return "?";
+    return kVerdicts[static_cast<std::size_t>(verdict)].text;
 }
 
 Reading Read(std::span<const uint8_t> bytes, Direction direction, int32_t pendingCommand,

@@ -26,6 +26,7 @@ constexpr CodeName kFunctions[] = {
     {6, "write single register"},
     {15, "write multiple coils"},
     {16, "write multiple registers"},
+    {23, "read/write multiple registers"},
 };
 
 constexpr CodeName kExceptions[] = {
@@ -85,13 +86,15 @@ void appendRegisters(std::string& out, Bytes data) {
     }
     if (count >= 2) {
         // The converter publishes each variable in two registers, in either of its word orders.
-        constexpr tools::WordOrder kOrders[] = {tools::WordOrder::HighWordFirst, tools::WordOrder::LowWordFirst};
+        constexpr tools::WordOrder kOrders[] = {tools::WordOrder::HighWordFirst,
+                                                tools::WordOrder::LowWordFirst};
         out += "; floats " + std::string(tools::WordOrderConverterName(kOrders[0])) + " | " +
                std::string(tools::WordOrderConverterName(kOrders[1])) + ":";
         for (std::size_t pair = 0; pair + 1 < count; pair += 2) {
             const std::span<const uint16_t, 2> words(registers.data() + pair, 2);
             out += ' ' + std::to_string(pair + 1) + '-' + std::to_string(pair + 2) + ' ' +
-                   FloatText(tools::FloatOf(words, kOrders[0])) + " | " + FloatText(tools::FloatOf(words, kOrders[1]));
+                   FloatText(tools::FloatOf(words, kOrders[0])) + " | " +
+                   FloatText(tools::FloatOf(words, kOrders[1]));
             if (pair + 3 < count) {
                 out += ',';
             }
@@ -121,6 +124,20 @@ FrameCheck appendUnknownLayout(std::string& out, Bytes bytes) {
 // What a frame of `length` bytes (as its header announces) takes of the bytes there are.
 std::size_t taken(std::size_t length, Bytes bytes) {
     return std::min(length, bytes.size());
+}
+
+// The data of a write request follow their byte count at `countAt`: the frame is the head, the count,
+// the data and the CRC.
+void appendCountedData(std::string& out, Bytes bytes, std::size_t countAt, FrameMeaning& reading) {
+    if (bytes.size() <= countAt) {
+        reading.check = appendEnding(out, bytes, countAt + 1 + kCrcLength);
+        reading.length = bytes.size();
+        return;
+    }
+    out += ", " + std::to_string(bytes[countAt]) + " data bytes";
+    const std::size_t length = countAt + 1 + std::size_t{bytes[countAt]} + kCrcLength;
+    reading.check = appendEnding(out, bytes, length);
+    reading.length = taken(length, bytes);
 }
 
 FrameMeaning requestMeaning(Bytes bytes) {
@@ -156,15 +173,16 @@ FrameMeaning requestMeaning(Bytes bytes) {
     case 15:
     case 16: {
         appendTwoWords(out, bytes, "start", "count");
-        if (bytes.size() < 7) {
-            reading.check = appendEnding(out, bytes, 9);
-            reading.length = bytes.size();
-            break;
+        appendCountedData(out, bytes, 6, reading);
+        break;
+    }
+    case 23: {
+        appendTwoWords(out, bytes, "read start", "read count");
+        if (bytes.size() >= 10) {
+            out += ", write start " + std::to_string(word(bytes, 6)) + ", write count " +
+                   std::to_string(word(bytes, 8));
         }
-        out += ", " + std::to_string(bytes[6]) + " data bytes";
-        const std::size_t length = 7 + std::size_t{bytes[6]} + kCrcLength;
-        reading.check = appendEnding(out, bytes, length);
-        reading.length = taken(length, bytes);
+        appendCountedData(out, bytes, 10, reading);
         break;
     }
     default:
@@ -201,7 +219,8 @@ FrameMeaning replyMeaning(Bytes bytes) {
     case 1:
     case 2:
     case 3:
-    case 4: {
+    case 4:
+    case 23: {
         if (bytes.size() < 3) {
             reading.check = appendEnding(out, bytes, 5);
             reading.length = bytes.size();

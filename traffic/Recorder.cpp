@@ -3,6 +3,7 @@
 
 #include <chrono>
 
+#include "tools/Bytes.h"
 #include "traffic/EventFormat.h"
 
 namespace traffic {
@@ -10,7 +11,7 @@ namespace traffic {
 namespace {
 
 std::string asString(std::span<const uint8_t> bytes) {
-    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+    return std::string(tools::asText(bytes));
 }
 
 // Messages come from the window's texts; keep the meaning one line.

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string_view>
 
+#include "tools/Bytes.h"
 #include "traffic/FrameSearch.h"
 #include "traffic/Meanings.h"
 
@@ -20,9 +21,7 @@ constexpr uint8_t kExceptionBit = 0x80;
 constexpr std::size_t kModbusMaxFrame = 256;
 constexpr std::array kTextHeads = {"QQQ#"sv, "QQS#"sv, "TAVRIK#"sv};
 
-std::string_view asText(Bytes bytes) {
-    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
-}
+using tools::asText;
 
 bool startsWith(Bytes bytes, Bytes prefix) {
     return bytes.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), bytes.begin());
@@ -39,7 +38,8 @@ Reading found(std::string meaning, Verdict verdict, std::size_t at, std::size_t 
 }
 
 // The same for a reply of the text command set.
-Reading foundText(std::string meaning, Verdict verdict, std::size_t at, std::size_t length, std::size_t size) {
+Reading foundText(std::string meaning, Verdict verdict, std::size_t at, std::size_t length,
+                  std::size_t size) {
     Reading reading = found(std::move(meaning), verdict, at, length, size);
     reading.protocol = Protocol::Text;
     return reading;
@@ -89,8 +89,8 @@ std::optional<Reading> ranked(const CandidateRanking& ranking, Bytes bytes, cons
         return found(headline + "; " + frameText(c).text, Verdict::Unexpected, c.at, c.length, size);
     case CandidateRank::Cut: {
         const std::size_t present = size - c.at;
-        return found(cutHead(present, c.length) + frameText({c.at, present}).text, Verdict::Cut, c.at, present,
-                     size);
+        return found(cutHead(present, c.length) + frameText({c.at, present}).text, Verdict::Cut, c.at,
+                     present, size);
     }
     case CandidateRank::Stray: {
         const FrameMeaning frame = frameText({c.at, size - c.at});
@@ -175,8 +175,8 @@ Reading modbusAnswer(Bytes bytes, int32_t pendingCommand, Bytes request) {
             ranking.offer(CandidateRank::Reply, {at, length});
         } else if (crcRight) {
             if (otherWhy.empty()) {
-                otherWhy = reads ? "byte count " + std::to_string(bytes[at + 2]) + " where the request asks for " +
-                                       std::to_string(*expectedCount)
+                otherWhy = reads ? "byte count " + std::to_string(bytes[at + 2]) +
+                                       " where the request asks for " + std::to_string(*expectedCount)
                                  : "not the address and value (or start and count) the request gave";
             }
             ranking.offer(CandidateRank::Other, {at, length});
@@ -188,9 +188,9 @@ Reading modbusAnswer(Bytes bytes, int32_t pendingCommand, Bytes request) {
         return ModbusMeaning(bytes.subspan(c.at, c.length), Direction::Received);
     };
     const auto best = ranking.best();
-    std::optional<Reading> reading =
-        ranked(ranking, bytes, best && best->rank == CandidateRank::Other ? headline + ": " + otherWhy : headline,
-               "CRC", frameText);
+    std::optional<Reading> reading = ranked(
+        ranking, bytes, best && best->rank == CandidateRank::Other ? headline + ": " + otherWhy : headline,
+        "CRC", frameText);
     if (!reading) {
         reading = Reading{headline + whatItIs(bytes, pendingCommand), Verdict::Unexpected};
     }
@@ -427,8 +427,8 @@ std::optional<Reading> cutBeforeItsEnd(Bytes bytes, const TextRequest& asked) {
     }
     const std::size_t present = bytes.size() - *at;
     return foundText("the first " + Counted(present, "byte") + " of the reply to " + std::string(asked.head) +
-                     Quoted(asked.key) + ", cut: '" + Quoted(text.substr(*at)) + "'",
-                 Verdict::Cut, *at, present, bytes.size());
+                         Quoted(asked.key) + ", cut: '" + Quoted(text.substr(*at)) + "'",
+                     Verdict::Cut, *at, present, bytes.size());
 }
 
 // A query's reply, found by its block marker as the window's decoder finds it. It starts at the
@@ -455,7 +455,8 @@ Reading blockAnswer(Bytes bytes, int32_t pendingCommand, const TextRequest& aske
         --end;
     }
     const TextReplyMeaning reply = ReadTextReply(bytes.subspan(start, end - start), pendingCommand);
-    return foundText(reply.text, reply.whole ? Verdict::Good : Verdict::Cut, start, end - start, bytes.size());
+    return foundText(reply.text, reply.whole ? Verdict::Good : Verdict::Cut, start, end - start,
+                     bytes.size());
 }
 
 Reading textAnswer(Bytes bytes, int32_t pendingCommand, Bytes request) {
@@ -477,9 +478,9 @@ Reading textAnswer(Bytes bytes, int32_t pendingCommand, Bytes request) {
     if (const auto other = findAcknowledgement(asText(bytes), {}, {})) {
         const std::string_view shown = asText(bytes).substr(other->at, other->length);
         return foundText("reply " + Quoted(shown) + " answers " + std::string(other->head) +
-                         std::string(other->key) + ", not the request's " + std::string(asked.head) +
-                         Quoted(asked.key),
-                     Verdict::Unexpected, other->at, other->length, bytes.size());
+                             std::string(other->key) + ", not the request's " + std::string(asked.head) +
+                             Quoted(asked.key),
+                         Verdict::Unexpected, other->at, other->length, bytes.size());
     }
     if (std::optional<Reading> cut = cutBeforeItsEnd(bytes, asked)) {
         return *cut;
@@ -506,12 +507,13 @@ std::optional<Reading> CommunicationReply(Bytes bytes) {
     }
     const std::size_t hash = text.find('#', at + kHead.size());
     if (hash == std::string_view::npos) {
-        return foundText("the communication query's reply, cut before its closing #: '" + Quoted(text.substr(at)) + "'",
-                     Verdict::Cut, at, bytes.size() - at, bytes.size());
+        return foundText("the communication query's reply, cut before its closing #: '" +
+                             Quoted(text.substr(at)) + "'",
+                         Verdict::Cut, at, bytes.size() - at, bytes.size());
     }
     const std::string_view identity = text.substr(at + kHead.size(), hash - at - kHead.size());
-    return foundText("communication query answered: converter '" + Quoted(identity) + "'",
-                 Verdict::Good, at, hash + 1 - at, bytes.size());
+    return foundText("communication query answered: converter '" + Quoted(identity) + "'", Verdict::Good, at,
+                     hash + 1 - at, bytes.size());
 }
 
 std::optional<Reading> FindAcknowledgement(Bytes bytes, std::string_view head, std::string_view key) {
@@ -521,9 +523,9 @@ std::optional<Reading> FindAcknowledgement(Bytes bytes, std::string_view head, s
         return std::nullopt;
     }
     const std::string shown = Quoted(text.substr(match->at, match->length));
-    return foundText("reply " + shown + (match->taken ? ": the command was taken" : ": the command was refused"),
-                 match->taken ? Verdict::Acknowledged : Verdict::Refused, match->at, match->length,
-                 bytes.size());
+    return foundText(
+        "reply " + shown + (match->taken ? ": the command was taken" : ": the command was refused"),
+        match->taken ? Verdict::Acknowledged : Verdict::Refused, match->at, match->length, bytes.size());
 }
 
 Reading AnswerReading(Bytes bytes, int32_t pendingCommand, Bytes request) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "profile/Parameters.h"
+#include "tools/Bytes.h"
 #include "tools/Conversions.h"
 #include "traffic/Meanings.h"
 
@@ -16,9 +17,7 @@ namespace {
 
 using namespace std::string_view_literals;
 
-std::string_view asText(Bytes bytes) {
-    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
-}
+using tools::asText;
 
 // ---- value describers, shared by commands and replies ----
 
@@ -223,8 +222,7 @@ std::string readMeterCommand(std::string_view key, std::string_view value) {
     out += listItem(value[0], kOpenClose);
     const std::string count = Quoted(value.substr(2, 2));
     const auto raw = value.substr(5);
-    const auto* rawBytes = reinterpret_cast<const uint8_t*>(raw.data());
-    out += ", count " + count + ", bytes " + HexBytes({rawBytes, raw.size()});
+    out += ", count " + count + ", bytes " + HexBytes(tools::bytesOf(raw));
     if (count != tools::FormatZeroPadded(static_cast<int32_t>(raw.size()), "00")) {
         out += "; the count says " + count + ", the frame holds " + Counted(raw.size(), "byte");
     }
@@ -332,6 +330,9 @@ struct Field {
     std::size_t width;
     std::string (*describe)(std::string_view value);
     bool countedHexText = false; // the value goes on with as many hex pairs as its count says
+    // Read only while the totalizer output is off ("DL:0"): the last four analog output rows, which
+    // the decoder leaves alone, present or not, while a totalizer output is on.
+    bool whileTotalizerOff = false;
 };
 
 struct Block {
@@ -369,10 +370,10 @@ constexpr Field kAnalogFields[] = {
     {"DA2:", 19, analogOutputRow},
     {"DA3:", 19, analogOutputRow},
     {"DA4:", 19, analogOutputRow},
-    {"DA5:", 19, analogOutputRow},
-    {"DA6:", 19, analogOutputRow},
-    {"DA7:", 19, analogOutputRow},
-    {"DA8:", 19, analogOutputRow},
+    {"DA5:", 19, analogOutputRow, false, true},
+    {"DA6:", 19, analogOutputRow, false, true},
+    {"DA7:", 19, analogOutputRow, false, true},
+    {"DA8:", 19, analogOutputRow, false, true},
 };
 constexpr Field kParseFormatFields[] = {
     {"MDL:", 1, asItStands},         {"MDBS?1:", 12, parseFormatRow}, {"MDBS?2:", 12, parseFormatRow},
@@ -510,11 +511,17 @@ TextReplyMeaning ReadTextReply(Bytes bytes, int32_t pendingCommand) {
         bool anyField = false;
         const bool decoded = &block == expected;
         lastEnd = decoded ? marker + block.marker.size() : lastEnd;
+        const std::size_t totalizer = findTag(text, "DL:");
+        const bool totalizerOn = totalizer != std::string_view::npos && totalizer + 3 < text.size() &&
+                                 text[totalizer + 3] != '0';
         for (const Field& field : block.fields) {
             const auto position = findTag(text, field.tag);
             const auto end =
                 position == std::string_view::npos ? std::nullopt : appendField(out, field, text, position);
             anyField = anyField || position != std::string_view::npos;
+            if (field.whileTotalizerOff && totalizerOn) {
+                continue;
+            }
             if (decoded && end) {
                 lastEnd = std::max(lastEnd, *end);
             } else if (decoded) {

@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <memory>
 
 #include <QComboBox>
 #include <QPushButton>
 
+#include "app/BusListener.h"
 #include "app/ListenDialog.h"
 #include "app/TrafficMonitor.h"
 #include "app/TrafficWindow.h"
@@ -106,4 +108,25 @@ TEST(BusListen, TheTapsFramesJoinTheTableBesideTheWindowsOwn) {
     EXPECT_EQ(listen->text(), QStringLiteral("Listen on Another Port..."));
     EXPECT_EQ(rows(log).back().meaning, "listening stopped");
     EXPECT_EQ(h.button("Button1")->text(), QStringLiteral("Close")) << "the window's own port stays open";
+
+    // Listening again, until the simulator and its tap go away: the listening ends by itself.
+    ASSERT_EQ(monitor.busListener().start(QByteArray::fromStdString(source), 9600, serial::TParity::None), "");
+    EXPECT_EQ(listen->text(), QStringLiteral("Stop Listening"));
+    sim.stop();
+    ASSERT_TRUE(waitUntil([&] { return listen->text() == QStringLiteral("Listen on Another Port..."); }, 3s));
+    const std::vector<Row> after = from(rows(log), source);
+    EXPECT_EQ(after.back().direction, "port lost");
+    EXPECT_EQ(after.back().meaning, "the port went away; listening stopped");
+}
+
+TEST(BusListen, TheWindowClosesWhileListening) {
+    const std::filesystem::path tap =
+        std::filesystem::temp_directory_path() / ("vx538-bus-closing-" + std::to_string(::getpid()));
+    SimProcess sim(VX538_SIM_PATH, {"--tap", tap.string()});
+    auto h = std::make_unique<FormHarness>();
+    app::BusListener& listener = h->form().Traffic().busListener();
+    ASSERT_EQ(listener.start(QByteArray::fromStdString(tap.string()), 9600, serial::TParity::None), "");
+    h->form().Traffic().showWindow();
+    // The listener stops and the window goes before the log they write to and show.
+    h.reset();
 }

@@ -13,6 +13,7 @@
 #include <QTest>
 
 #include "app/ConfigurationActions.h"
+#include "app/StatusLine.h"
 #include "app/TrafficMonitor.h"
 #include "app/TrafficWindow.h"
 #include "app/VX538AB.h"
@@ -237,8 +238,13 @@ TEST_F(Configuration, SaveWritesWhatTheWindowGotAndMarksTheRestUnread) {
     h.setText("Xishou1", "9.999");
     action(h, "SaveConfigurationAction")->trigger();
     ASSERT_TRUE(h.messages().empty()) << h.messageTexts().front().toStdString();
+    // The status line confirms it; the file says when it was saved beside when its values were read.
+    EXPECT_TRUE(form().Status().text().contains("saved 32 values, read 20")) << form().Status().text().toStdString();
+    EXPECT_TRUE(form().Status().text().endsWith(path)) << form().Status().text().toStdString();
 
     const profile::Backup file = saved(path);
+    EXPECT_GE(file.saved, file.date);
+    EXPECT_EQ(file.saved.size(), file.date.size());
     const auto value = [&](const char* name) { return file.values.value(name); };
     EXPECT_EQ(value("modbus.address"), "7");
     EXPECT_EQ(value("rs485.baud"), "19200");
@@ -320,6 +326,8 @@ TEST_F(Configuration, ABadFileIsRefusedWholeAndChangesNoField) {
     chooseFile(write("good.json", head + R"("rs485.baud": 38400, "ao2.4ma": 0.1, "parse2.coefficient": "2.500"}})"));
     action(h, "LoadConfigurationAction")->trigger();
     EXPECT_TRUE(h.messages().empty()) << h.messageTexts().front().toStdString();
+    EXPECT_TRUE(form().Status().text().contains(" \u2014 loaded 4 values, from ")) << form().Status().text().toStdString();
+    EXPECT_TRUE(form().Status().text().endsWith("good.json into the fields; nothing was sent"));
     EXPECT_EQ(text("Edit14"), "009");
     EXPECT_EQ(text("Edit18"), "009") << "the MODBUS test's address follows as when typed";
     EXPECT_EQ(text("BRAT1"), "38400");
@@ -364,6 +372,43 @@ TEST_F(Configuration, WriteAllChecksEveryFieldBeforeItSendsAnything) {
         EXPECT_FALSE(actions().running());
         EXPECT_TRUE(quiet());
         h.setText(c.field, kept);
+    }
+}
+
+// Write All stops at a set command whose reply is not its acknowledgement, and accounts for all 26.
+TEST_F(Configuration, WriteAllStopsAtASetCommandRefusedOrNotAnswered) {
+    h.setText("Edit14", "7");
+    h.setText("Edit6", "25");
+    h.setText("Edit2", "10");
+    h.setText("Edit4", "82 A6 0C 0A 1B 2C 03 00");
+    h.setText("Edit5", "76 89 FD AD");
+    for (int n = 1; n <= 8; ++n) {
+        h.setText(QByteArray("READADR") + QByteArray::number(n), "07");
+    }
+    const struct {
+        const char* reply;
+        const char* says;
+    } rows[] = {
+        {"QQS#MD:ERR#", "Write All stopped: the converter refused the set command of the working mode (QQS#MD:0#) "
+                        "(reply QQS#MD:ERR#: the command was refused). 0 of 26 set commands were sent and "
+                        "acknowledged, 1 was refused, 25 not sent."},
+        {"QQS#MD:O", "Write All stopped: the reply to the set command of the working mode (QQS#MD:0#) was cut "
+                     "short (the first 8 bytes of the reply to QQS#MD, cut: 'QQS#MD:O'); nothing was taken from it. "
+                     "0 of 26 set commands were sent and acknowledged, 1 was sent without an answer"},
+        {"QQS#JTM:OK#", "Write All stopped: the reply to the set command of the working mode (QQS#MD:0#) was not "
+                        "its answer (reply QQS#JTM:OK# answers QQS#JTM, not the request's QQS#MD); nothing was taken "
+                        "from it."},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.reply);
+        action(h, "WriteAllAction")->trigger();
+        ASSERT_EQ(sent(9), "QQS#MD:0#");
+        peer.write(row.reply);
+        ASSERT_TRUE(waitUntil([&] { return !actions().running(); }, 3s));
+        ASSERT_EQ(h.messages().size(), 1u);
+        EXPECT_TRUE(h.messages()[0].text.startsWith(QString::fromLatin1(row.says))) << h.messages()[0].text.toStdString();
+        EXPECT_TRUE(h.takeMessages()[0].detail.endsWith("RS485 port"));
+        EXPECT_TRUE(quiet()) << "nothing after it";
     }
 }
 

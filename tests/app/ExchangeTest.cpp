@@ -4,6 +4,7 @@
 
 #include <QElapsedTimer>
 
+#include "app/ExchangeClient.h"
 #include "app/ExchangeObserver.h"
 #include "tests/support/FormHarness.h"
 #include "tests/support/PtyPeer.h"
@@ -239,6 +240,9 @@ public:
 };
 
 TEST_F(Exchange, AnObserverHearsEachStepOnceTheWindowIsDoneWithIt) {
+    // The commissioning windows' client, beside the log: it must find the exchange taken from the
+    // frame until its reply or timeout, also for an output test, which starts no reply timer.
+    app::ExchangeClient client(form());
     struct Row {
         const char* what;
         Request request;
@@ -246,24 +250,29 @@ TEST_F(Exchange, AnObserverHearsEachStepOnceTheWindowIsDoneWithIt) {
         const char* events;
     };
     const Row rows[] = {
-        {"query", Request::configurationQuery(profile::Query::QX1), "QQQ#QX1:ADR:007,BA1:40,BA2:41,MD:1,JTM:025#",
-         "sent 201, handled 201 good decodes, decoded 201"},
-        {"query whose decoder stops", Request::configurationQuery(profile::Query::QX1), 
+        {"query", Request::configurationQuery(profile::Query::QX1),
+         "QQQ#QX1:ADR:007,BA1:40,BA2:41,MD:1,JTM:025#", "sent 201, handled 201 good decodes, decoded 201"},
+        {"query whose decoder stops", Request::configurationQuery(profile::Query::QX1),
          "QQQ#QX1:ADR:007,BA1:x0,BA2:41,MD:1,JTM:025#",
          "sent 201, handled 201 good decodes, decoded 201: 'x' is not a valid integer value"},
         {"set command", Request::setFrame("QQS#MD:1#"), "QQS#MD:OK#", "sent 200, handled 200 acknowledged"},
         {"no reply", Request::setFrame("QQS#MD:1#"), nullptr, "sent 200, timeout Parameter Setting Timeout!"},
+        {"output test",
+         Request::unrecorded(Request::Kind::Test, [] { return std::string("QQQ#AV0O:12.000#"); }),
+         "QQQ#AV0O:OK#", "sent 200, handled 200 acknowledged"}, // the pending command left as it was
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         HookLog log;
         form().AddObserver(log);
+        ASSERT_TRUE(client.exchangeFree());
         send(row.request);
         line(form().LastRequest().size());
+        EXPECT_FALSE(client.exchangeFree()) << "free while the frame awaits its reply";
         if (row.reply) {
             peer.write(row.reply);
         }
-        EXPECT_TRUE(waitUntil([&] { return !form().AwaitingReply(); }, 4000ms));
+        EXPECT_TRUE(waitUntil([&] { return !form().AwaitingReply() && client.exchangeFree(); }, 4000ms));
         testsupport::pumpFor(50ms);
         form().RemoveObserver(log);
         EXPECT_EQ(log.events, row.events);

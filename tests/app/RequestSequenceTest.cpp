@@ -18,7 +18,8 @@ namespace pending = app::pending;
 
 // A script of what the exchange reports, one word an event: "send" and "done" around a step's
 // sending, "sent" / "unsent" for the frame, "refused:MSG", "block:CODE", "decoded:CODE",
-// "timeout:MSG", "closed", "cancel". "step" is the window sending a step: send, sent, done.
+// "rejected:CODE" (a block that is not the whole answer), "timeout:MSG", "closed", "cancel". "step" is
+// the window sending a step: send, sent, done.
 void play(RequestSequence& sequence, const std::string& script) {
     std::istringstream words(script);
     for (std::string word; words >> word;) {
@@ -36,6 +37,8 @@ void play(RequestSequence& sequence, const std::string& script) {
             sequence.requestRefused(tail);
         } else if (head == "block") {
             sequence.blockHandled(std::stoi(tail));
+        } else if (head == "rejected") {
+            sequence.replyRejected(std::stoi(tail), "cut short");
         } else if (head == "decoded") {
             sequence.replyDecoded(std::stoi(tail));
         } else if (head == "timeout") {
@@ -60,6 +63,7 @@ struct Case {
     std::size_t current;
     std::string endMessage;
     std::vector<std::size_t> timedOut;
+    bool inFlight = false; // the step under way had gone out when the run ended
 };
 
 constexpr int32_t Qx1 = pending::SystemParameters, Qx2 = pending::AnalogOutputs, Qx6 = pending::TestValues,
@@ -73,7 +77,12 @@ const Case kCases[] = {
     {"a query's block alone does not end it: its decoder has not run", {pending::ParseFormat}, true,
      "step block:204", End::None, 0, 0, "", {}},
     {"a query that times out stops a run that stops on timeouts", {Qx1, Qx2, Qx6}, true,
-     "step decoded:201 step timeout:Parameter_Query_Timeout!", End::TimedOut, 1, 1, "Parameter_Query_Timeout!", {}},
+     "step decoded:201 step timeout:Parameter_Query_Timeout!", End::TimedOut, 1, 1, "Parameter_Query_Timeout!", {},
+     true},
+    {"a reply that is not the whole answer ends the run with its cause", {Set, Set}, true,
+     "step block:200 step rejected:200", End::BadReply, 1, 1, "cut short", {}, true},
+    {"a rejected block under another code is not the step's", {Qx1}, true, "step rejected:200 decoded:201",
+     End::Finished, 1, 1, "", {}},
     {"set commands end with their reply and go on after a timeout", {Set, Set, Set}, false,
      "step block:200 step timeout:Parameter_Setting_Timeout! step block:200", End::Finished, 3, 3, "", {1}},
     {"a block that came under another code does not end a set command", {Set}, false,
@@ -84,12 +93,14 @@ const Case kCases[] = {
      "step block:200 send refused:NO_SPACK done", End::NotSent, 1, 1, "NO_SPACK", {}},
     {"a send that reports nothing sent nothing", {Set}, false, "send done", End::NotSent, 0, 0, "", {}},
     {"another request while a step waits interrupts the run", {Qx1, Qx2}, true, "step sent", End::Interrupted, 0,
-     0, "", {}},
+     0, "", {}, true},
     {"a refusal of someone else's request while a step waits changes nothing", {Qx1}, true,
      "step refused:Data_eeore! decoded:201", End::Finished, 1, 1, "", {}},
-    {"the port closing ends the run", {Qx1}, true, "step closed", End::PortClosed, 0, 0, "", {}},
+    {"the port closing ends the run", {Qx1}, true, "step closed", End::PortClosed, 0, 0, "", {}, true},
     {"cancelled, later events are ignored", {Qx1, Qx2}, true, "step cancel decoded:201 sent timeout:late",
-     End::Cancelled, 0, 0, "", {}},
+     End::Cancelled, 0, 0, "", {}, true},
+    {"cancelled before the next step went out", {Qx1, Qx2}, true, "step decoded:201 cancel", End::Cancelled, 1, 1,
+     "", {}},
     {"a timeout before anything was sent is not the run's", {Qx1}, true, "timeout:Connection_Timeout! block:200",
      End::None, 0, 0, "", {}},
     {"no steps: finished at once", {}, true, "", End::Finished, 0, 0, "", {}},
@@ -110,6 +121,7 @@ TEST_P(Sequences, EndWhereTheScriptLeavesThem) {
     EXPECT_EQ(sequence.current(), c.current);
     EXPECT_EQ(sequence.endMessage(), c.endMessage);
     EXPECT_EQ(sequence.timedOutSteps(), c.timedOut);
+    EXPECT_EQ(sequence.endedInFlight(), c.inFlight);
 }
 
 INSTANTIATE_TEST_SUITE_P(Scripts, Sequences, ::testing::ValuesIn(kCases),

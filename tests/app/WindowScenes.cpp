@@ -2,6 +2,9 @@
 // scripts/screenshot.sh (VX538_BINARY=build/tests/app/window_scenes):
 //   VX538_SCENE=menu    the header's configuration menu open
 //   VX538_SCENE=modbus  the status line after a MODBUS test on the "Modbus Parameter Configuration" tab
+//   VX538_SCENE=communication  the status line after the communication query
+//   VX538_SCENE=writeall  Write All's account after the converter fell silent midway (about 10 s in);
+//                       VX538_SCENE_OUT saves the window with the account's box drawn on it
 //   VX538_SCENE=live    Live Values polling every 250 ms, 40 samples
 //   VX538_SCENE=check   Check Mapping after a check, one variable moved off its field
 //   VX538_SCENE=fields  the field list of read meter command 1's reply ("From the instrument...")
@@ -14,6 +17,8 @@
 // window as it draws itself, with the open menu drawn where it stands, as a PNG.
 #include <chrono>
 #include <csignal>
+#include <cstdio>
+#include <fstream>
 #include <functional>
 #include <cstdlib>
 #include <memory>
@@ -25,6 +30,7 @@
 #include <QImage>
 #include <QPainter>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSocketNotifier>
 #include <QTabWidget>
@@ -78,8 +84,11 @@ int main(int argc, char** argv) {
     });
 
     const std::string tap = "/tmp/vx538-scene-tap-" + std::to_string(::getpid());
-    testsupport::SimProcess sim(VX538_SIM_PATH, which == "bus" ? std::vector<std::string>{"--tap", tap, "--noise"}
-                                                                : std::vector<std::string>{});
+    // The simulator's switches, for the scene that turns it silent midway.
+    const std::string control = "/tmp/vx538-scene-control-" + std::to_string(::getpid());
+    testsupport::SimProcess sim(VX538_SIM_PATH, which == "bus"        ? std::vector<std::string>{"--tap", tap, "--noise"}
+                                                : which == "writeall" ? std::vector<std::string>{"--control", control}
+                                                                      : std::vector<std::string>{});
     std::unique_ptr<testsupport::Ser2netProcess> server;
     if (which == "network") {
         server = std::make_unique<testsupport::Ser2netProcess>(
@@ -149,6 +158,49 @@ int main(int argc, char** argv) {
     } else if (which == "modbus") {
         form.findChild<QTabWidget*>(QStringLiteral("PageControl1"))->setCurrentIndex(2);
         QTimer::singleShot(300, &form, [&form] { form.findChild<QPushButton*>(QStringLiteral("Button4"))->click(); });
+    } else if (which == "communication") {
+        QTimer::singleShot(300, &form, [&form] { form.findChild<QPushButton*>(QStringLiteral("Button6"))->click(); });
+    } else if (which == "writeall") {
+        // Blocks end after 30 ms of silence instead of 400, so the scene takes seconds, not half a minute.
+        form.Comm1->SetReadIntervalTimeout(30);
+        auto* poll = new QTimer(&form);
+        auto phase = std::make_shared<int>(0);
+        QObject::connect(poll, &QTimer::timeout, &form, [&form, poll, phase, control] {
+            app::ConfigurationActions& actions = form.Configuration();
+            std::size_t sets = 0;
+            const traffic::EventLog& log = form.Traffic().recorder().log();
+            for (std::size_t i = 0; i < log.size(); ++i) {
+                sets += log.at(i).kind == traffic::EventKind::Sent && log.at(i).bytes.starts_with("QQS#");
+            }
+            if (*phase == 0) {
+                actions.readAll();
+                *phase = 1;
+            } else if (*phase == 1 && !actions.running()) {
+                actions.writeAll();
+                *phase = 2;
+            } else if (*phase == 2 && sets >= 8) {
+                std::ofstream(control) << "silent on\n";
+                *phase = 3;
+            } else if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); box && *phase == 3) {
+                // The user closes the timeout's box; the account follows it.
+                if (box->text() == QStringLiteral("Parameter Setting Timeout!")) {
+                    box->accept();
+                } else {
+                    *phase = 4;
+                    poll->stop();
+                    // Under Xvfb without a window manager the box reaches the screen black: the
+                    // picture draws it over the window where it stands.
+                    if (const char* out = std::getenv("VX538_SCENE_OUT")) {
+                        QImage picture = form.grab().toImage();
+                        QPainter painter(&picture);
+                        painter.drawPixmap(form.mapFromGlobal(box->pos()), box->grab());
+                        painter.end();
+                        picture.save(QString::fromLocal8Bit(out));
+                    }
+                }
+            }
+        });
+        poll->start(100);
     } else {
         QTimer::singleShot(800, &form, [&form] {
             QPushButton* button = form.Configuration().menuButton();
@@ -156,7 +208,7 @@ int main(int argc, char** argv) {
             form.Configuration().menu()->popup(button->mapToGlobal(QPoint(0, button->height())));
         });
     }
-    const bool ownWindow = which == "live" || which == "check" || which == "fields";
+    const bool ownWindow = which == "live" || which == "check" || which == "fields" || which == "writeall";
     if (const char* out = std::getenv("VX538_SCENE_OUT"); out && !ownWindow) {
         QTimer::singleShot(2500, &form, [&form, pictured, path = QString::fromLocal8Bit(out)] {
             QImage picture = pictured->grab().toImage();
@@ -175,5 +227,7 @@ int main(int argc, char** argv) {
         }
         QApplication::quit();
     });
-    return application.exec();
+    const int status = application.exec();
+    std::remove(control.c_str());
+    return status;
 }

@@ -153,6 +153,12 @@ TEST_F(Commissioning, CheckPassesOnFactorySettingsAndNamesAVariableWhoseSourceIs
     ASSERT_EQ(vx538({"-p", sim.path(), "set", "parse3.address=17", "parse2.order=1"}).status, 0);
     const auto swapped = vx538({"-p", sim.path(), "check"});
     EXPECT_EQ(swapped.status, 0) << swapped.out << swapped.err;
+
+    // Nothing polled: the registers hold nothing of the instrument, which is no pass.
+    ASSERT_EQ(vx538({"-p", sim.path(), "set", "read1.enabled=off"}).status, 0);
+    const auto unpolled = vx538({"-p", sim.path(), "check"});
+    EXPECT_EQ(unpolled.status, 1) << unpolled.out << unpolled.err;
+    EXPECT_NE(unpolled.out.find("polls no read meter command"), std::string::npos) << unpolled.out;
 }
 
 TEST_F(Commissioning, CheckPutsTheModeItFoundBackAfterSuccessSilenceAndCtrlC) {

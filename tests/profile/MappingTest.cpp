@@ -372,6 +372,16 @@ TEST(RegisterMap, FactorySettingsMapTheInstrumentsVariablesWithTheirUnitsAndWord
     EXPECT_NE(csv.find("\n40005-40006,2,\"command 1 data 12-15, SV\",\xE2\x84\x83,float32,CDAB,FF2 FF1 FF4 FF3,0.500,1,9600,none\n"),
               std::string::npos)
         << csv;
+    // The instrument as its command 0 reply names it: the codes in decimal, as the window's fields
+    // show them, and in hex, as HART's tables list them.
+    const HartReply identity =
+        instrumentReply(converter.instrument(), std::string("\x02\x80\x00\x00", 4), 1.0);
+    const std::string text = FormatRegisterMap(mapping, rows, IdentityOfReply(identity), MapFormat::Text);
+    EXPECT_NE(
+        text.find(
+            "\ninstrument: manufacturer 38 (0x26), device type 12 (0x0C), device ID 0A1B2C, HART revision "),
+        std::string::npos)
+        << text;
 }
 
 } // namespace

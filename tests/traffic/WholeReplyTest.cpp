@@ -26,7 +26,8 @@ traffic::Reading readAgainst(std::string_view request, std::string_view block, i
 TEST(WholeReply, AQueryReplyIsGoodExactlyWhenEveryFieldItsDecoderReadsIsThere) {
     sim::Converter converter;
     // Values that make the replies' widest fields: a read meter command, a float of every digit.
-    for (const char* frame : {"QQS#CAMD01:1<04,\x76\x89\xFD\xAD", "QQS#DA2:2,47F12000,C0000000#", "QQS#ADR:247#"}) {
+    for (const char* frame :
+         {"QQS#CAMD01:1<04,\x76\x89\xFD\xAD", "QQS#DA2:2,47F12000,C0000000#", "QQS#ADR:247#"}) {
         ASSERT_TRUE(converter.handleText(frame).ends_with(":OK#")) << frame;
     }
     for (const profile::Query query : profile::kQueries) {
@@ -43,15 +44,35 @@ TEST(WholeReply, AQueryReplyIsGoodExactlyWhenEveryFieldItsDecoderReadsIsThere) {
             const traffic::Reading reading = readAgainst(request, block, pending);
             EXPECT_EQ(reading.verdict, Verdict::Good) << reading.meaning;
             EXPECT_EQ(traffic::ReplyEndOf(reading), ReplyEnd::Whole);
-            EXPECT_EQ(traffic::Read(bytesOf(block), traffic::Direction::Received, pending).verdict, Verdict::Good)
+            EXPECT_EQ(traffic::Read(bytesOf(block), traffic::Direction::Received, pending).verdict,
+                      Verdict::Good)
                 << "without the request too";
         }
         profile::Configuration values;
         const auto problems = profile::DecodeReply(query, whole, values);
         EXPECT_TRUE(problems.empty()) << profile::ProblemText(problems.front());
         for (std::size_t p = 0; p < profile::ParameterCount(); ++p) {
-            EXPECT_EQ(values.has(p), profile::Parameters()[p].query == query) << profile::Parameters()[p].name;
+            EXPECT_EQ(values.has(p), profile::Parameters()[p].query == query)
+                << profile::Parameters()[p].name;
         }
+    }
+}
+
+// While a totalizer output is on the decoder leaves the last four analog output rows alone.
+TEST(WholeReply, TheLastFourOutputRowsCountOnlyWhileTheTotalizerIsOff) {
+    const std::string firstRows = "DA1:1,42C80000,00000000,DA2:2,42C80000,00000000,DA3:3,42C80000,00000000,"
+                                  "DA4:4,42C80000,00000000";
+    const struct {
+        std::string reply;
+        Verdict verdict;
+    } rows[] = {
+        {"QQQ#QX2:DL:3," + firstRows + "#", Verdict::Good},
+        {"QQQ#QX2:DL:0," + firstRows + "#", Verdict::Cut},
+        {"QQQ#QX2:DL:3," + firstRows + ",DA5:0,42C8", Verdict::Cut},
+    };
+    for (const auto& row : rows) {
+        const traffic::Reading reading = readAgainst("QQQ#QX2#", row.reply, traffic::pending::AnalogOutputs);
+        EXPECT_EQ(reading.verdict, row.verdict) << reading.meaning;
     }
 }
 
