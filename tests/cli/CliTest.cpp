@@ -168,7 +168,16 @@ TEST_F(Vx538, ABadFileIsRefusedBeforeAnythingIsSent) {
          "modbus.address: '248' is outside 1..247"},
         {"not json", 8, "not a configuration file"},
     };
-    const std::size_t before = read(log).size();
+    // Requests heard: a reply's line may come after vx538 has ended, a request's never does.
+    const auto requests = [&] {
+        const std::string text = read(log);
+        std::size_t n = 0;
+        for (std::size_t at = text.find(" in "); at != std::string::npos; at = text.find(" in ", at + 1)) {
+            ++n;
+        }
+        return n;
+    };
+    const std::size_t before = requests();
     for (const Case& c : cases) {
         write(path("bad.json"), c.text);
         for (const char* command : {"restore", "verify"}) {
@@ -178,7 +187,7 @@ TEST_F(Vx538, ABadFileIsRefusedBeforeAnythingIsSent) {
         }
     }
     EXPECT_EQ(vx538({"-p", converter.path(), "restore", "-i", path("missing.json")}).status, 8);
-    EXPECT_EQ(read(log).size(), before) << read(log).substr(before);
+    EXPECT_EQ(requests(), before) << read(log);
 }
 
 TEST_F(Vx538, FaultsOnTheLineGiveTheirExitCodes) {
