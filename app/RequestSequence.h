@@ -1,6 +1,6 @@
 // The course of a run of requests that the window sends one after another (Read All, the set commands
 // of Write All): which step comes next, when a step is over, and how the run ended. Plain C++: the
-// window sends each step (by clicking its button) and reports what the exchange did; this class only
+// window sends each step through the exchange and reports what the exchange did; this class only
 // decides.
 #pragma once
 

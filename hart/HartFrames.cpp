@@ -1,6 +1,7 @@
 // Building the transparent-mode HART frames and reading hex byte text.
 #include "hart/HartFrames.h"
 
+#include "hart/HartHeader.h"
 #include "tools/Conversions.h"
 
 #include <algorithm>
@@ -9,7 +10,6 @@ namespace hart {
 
 namespace {
 
-constexpr uint8_t kPreamble = 0xFF;
 constexpr uint8_t kShortFrameDelimiter = 0x02;
 constexpr uint8_t kLongFrameDelimiter = 0x82;
 constexpr uint8_t kMasterBit = 0x80;
@@ -41,7 +41,7 @@ void RequireListIndex(int index, int count, std::string_view field) {
 std::vector<uint8_t> Frame(int32_t preambleLength, std::span<const uint8_t> body) {
     std::vector<uint8_t> frame;
     frame.reserve(static_cast<std::size_t>(preambleLength) + body.size() + 2);
-    frame.assign(static_cast<std::size_t>(preambleLength) + 1, kPreamble);
+    frame.assign(static_cast<std::size_t>(preambleLength) + 1, kHartPreamble);
     frame.insert(frame.end(), body.begin(), body.end());
     frame.push_back(CheckByte(body));
     return frame;

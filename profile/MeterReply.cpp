@@ -5,26 +5,14 @@
 #include <array>
 #include <charconv>
 
+#include "hart/HartFrames.h"
+#include "hart/HartHeader.h"
 #include "hart/UnitTable.h"
 #include "tools/RegisterValues.h"
 
 namespace profile {
 
 namespace {
-
-constexpr uint8_t kPreamble = 0xFF;
-constexpr uint8_t kFrameTypeMask = 0x07;
-constexpr uint8_t kSlaveToMaster = 0x06;
-constexpr uint8_t kLongAddressBit = 0x80;
-constexpr int kExpansionShift = 5; // bits 5 and 6 of the delimiter count the expansion bytes
-
-std::size_t addressLength(uint8_t delimiter) {
-    return (delimiter & kLongAddressBit) ? 5 : 1;
-}
-
-std::size_t expansionLength(uint8_t delimiter) {
-    return (delimiter >> kExpansionShift) & 0x03;
-}
 
 constexpr FieldLayout floatField(int offset, std::string_view name, int unitOffset, std::string_view fixedUnit = {}) {
     return {offset, 4, FieldType::Float, name, unitOffset, fixedUnit};
@@ -92,46 +80,42 @@ std::string hexByte(uint8_t value) {
 HartReply ReadHartReply(std::span<const uint8_t> frame) {
     HartReply reply;
     std::size_t at = 0;
-    while (at < frame.size() && frame[at] == kPreamble) {
+    while (at < frame.size() && frame[at] == hart::kHartPreamble) {
         ++at;
     }
     if (at == frame.size()) {
         reply.problem = "no delimiter after the preambles";
         return reply;
     }
-    const uint8_t delimiter = frame[at];
-    if ((delimiter & kFrameTypeMask) != kSlaveToMaster) {
-        reply.problem = "delimiter " + hexByte(delimiter) + " is not a reply's";
+    const hart::HartHeader header = hart::ReadHartHeader(at, frame[at]);
+    if (header.type() != hart::HartFrameType::SlaveToMaster) {
+        reply.problem = "delimiter " + hexByte(header.delimiter) + " is not a reply's";
         return reply;
     }
-    const std::size_t bodyStart = at;
-    reply.longAddress = (delimiter & kLongAddressBit) != 0;
-    const std::size_t addressAt = at + 1;
-    const std::size_t commandAt = addressAt + addressLength(delimiter) + expansionLength(delimiter);
-    const std::size_t countAt = commandAt + 1;
-    if (countAt >= frame.size()) {
+    reply.longAddress = header.longAddress();
+    if (header.countAt >= frame.size()) {
         reply.problem = "the frame ends before its byte count";
         return reply;
     }
-    const std::size_t count = frame[countAt];
-    const std::size_t checkAt = countAt + 1 + count;
-    if (checkAt >= frame.size()) {
+    const uint8_t count = frame[header.countAt];
+    const std::size_t end = header.end(count);
+    if (end > frame.size()) {
         reply.problem = "the frame ends before its " + std::to_string(count) + " data bytes and check byte";
         return reply;
     }
-    uint8_t check = 0;
-    for (std::size_t i = bodyStart; i < checkAt; ++i) {
-        check ^= frame[i];
-    }
-    if (check != frame[checkAt]) {
-        reply.problem = "check byte " + hexByte(frame[checkAt]) + " is wrong (" + hexByte(check) + " expected)";
+    const auto whole = frame.subspan(at, end - at);
+    if (!hart::HartCheckRight(whole)) {
+        reply.problem = "check byte " + hexByte(whole.back()) + " is wrong (" +
+                        hexByte(hart::CheckByte(whole.first(whole.size() - 1))) + " expected)";
         return reply;
     }
-    reply.address.assign(frame.begin() + static_cast<std::ptrdiff_t>(addressAt),
-                         frame.begin() + static_cast<std::ptrdiff_t>(addressAt + addressLength(delimiter)));
-    reply.command = frame[commandAt];
-    reply.data.assign(frame.begin() + static_cast<std::ptrdiff_t>(countAt + 1),
-                      frame.begin() + static_cast<std::ptrdiff_t>(checkAt));
+    const auto bytes = [&](std::size_t from, std::size_t to) {
+        return std::vector<uint8_t>(frame.begin() + static_cast<std::ptrdiff_t>(from),
+                                    frame.begin() + static_cast<std::ptrdiff_t>(to));
+    };
+    reply.address = bytes(header.addressAt, header.addressAt + header.addressLength);
+    reply.command = frame[header.commandAt];
+    reply.data = bytes(header.countAt + 1, end - 1);
     return reply;
 }
 
@@ -139,7 +123,7 @@ std::optional<uint8_t> CommandOfBody(std::span<const uint8_t> body) {
     if (body.empty()) {
         return std::nullopt;
     }
-    const std::size_t commandAt = 1 + addressLength(body[0]) + expansionLength(body[0]);
+    const std::size_t commandAt = hart::ReadHartHeader(0, body[0]).commandAt;
     if (commandAt >= body.size()) {
         return std::nullopt;
     }
@@ -150,7 +134,7 @@ std::vector<uint8_t> BodyWithCommand(std::span<const uint8_t> body, uint8_t comm
     if (!CommandOfBody(body)) {
         return {};
     }
-    const std::size_t commandAt = 1 + addressLength(body[0]) + expansionLength(body[0]);
+    const std::size_t commandAt = hart::ReadHartHeader(0, body[0]).commandAt;
     std::vector<uint8_t> out(body.begin(), body.begin() + static_cast<std::ptrdiff_t>(commandAt));
     out.push_back(command);
     out.push_back(0); // byte count: no data

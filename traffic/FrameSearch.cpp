@@ -1,43 +1,7 @@
-// The HART header reader and the ranking of candidate frames.
+// The ranking of candidate frames.
 #include "traffic/FrameSearch.h"
 
-#include "hart/HartFrames.h"
-
 namespace traffic {
-
-HartFrameType HartHeader::type() const {
-    switch (delimiter & 0x07) {
-    case 1:
-        return HartFrameType::Burst;
-    case 2:
-        return HartFrameType::MasterToSlave;
-    case 6:
-        return HartFrameType::SlaveToMaster;
-    default:
-        return HartFrameType::Other;
-    }
-}
-
-HartHeader ReadHartHeader(std::size_t delimiterAt, uint8_t delimiter) {
-    HartHeader h;
-    h.delimiterAt = delimiterAt;
-    h.delimiter = delimiter;
-    h.addressAt = delimiterAt + 1;
-    h.addressLength = (delimiter & 0x80) != 0 ? 5 : 1;
-    h.expansionAt = h.addressAt + h.addressLength;
-    h.expansionBytes = (delimiter >> 5) & 0x03;
-    h.commandAt = h.expansionAt + h.expansionBytes;
-    h.countAt = h.commandAt + 1;
-    return h;
-}
-
-bool IsHartDelimiter(uint8_t delimiter) {
-    return ReadHartHeader(0, delimiter).type() != HartFrameType::Other;
-}
-
-bool HartCheckRight(std::span<const uint8_t> frame) {
-    return !frame.empty() && hart::CheckByte(frame.first(frame.size() - 1)) == frame.back();
-}
 
 void CandidateRanking::offer(CandidateRank rank, Candidate candidate) {
     std::optional<Candidate>& slot = slots_[static_cast<std::size_t>(rank)];

@@ -21,8 +21,13 @@ using tools::asText;
 
 // ---- value describers, shared by commands and replies ----
 
-// The name of list digit `c` in `names`, or the character itself when it names no item.
-std::string listItem(char c, std::span<const std::string_view> names) {
+// The name of list digit `c` in `names`, or the character itself when it names no item; "missing"
+// where a cut value ends before it.
+std::string listItem(std::optional<char> digit, std::span<const std::string_view> names) {
+    if (!digit) {
+        return "missing";
+    }
+    const char c = *digit;
     const int index = c - '0';
     if (index >= 0 && static_cast<std::size_t>(index) < names.size()) {
         return std::string(names[static_cast<std::size_t>(index)]);
@@ -51,7 +56,11 @@ constexpr std::string_view kLengths[] = {"4 Bit", "8 Bit", "the empty item"};
 constexpr std::string_view kOpenClose[] = {"Close", "Open"};
 constexpr std::string_view kHartModes[] = {"Secondary Master Device", "Master Device"};
 
-std::string variable(char c) {
+std::string variable(std::optional<char> digit) {
+    if (!digit) {
+        return "missing";
+    }
+    const char c = *digit;
     if (c == '0') {
         return "close";
     }
@@ -87,9 +96,9 @@ std::string floatHex(std::string_view digits) {
     return FloatText(std::bit_cast<float>(pattern));
 }
 
-// Character i of a value, or 0 when the value is too short (a cut frame).
-char at(std::string_view value, std::size_t i) {
-    return i < value.size() ? value[i] : '\0';
+// Character i of a value; none when the value is too short (a cut frame).
+std::optional<char> at(std::string_view value, std::size_t i) {
+    return i < value.size() ? std::optional(value[i]) : std::nullopt;
 }
 
 std::string chars(std::string_view value, std::size_t from, std::size_t count) {

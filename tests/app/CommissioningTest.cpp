@@ -32,14 +32,6 @@ using testsupport::waitUntil;
 
 namespace {
 
-void openOnSimulator(FormHarness& h, const SimProcess& sim) {
-    h.form().SetPortName(QString::fromStdString(sim.path()));
-    h.click("Button1");
-    ASSERT_EQ(h.button("Button1")->text(), QStringLiteral("Close")) << "the port did not open";
-    // The simulator answers in one piece: blocks may end sooner than after 400 ms of silence.
-    h.form().Comm1->SetReadIntervalTimeout(30);
-}
-
 // The frames the window wrote, oldest first.
 std::vector<std::string> framesSent(FormHarness& h) {
     std::vector<std::string> frames;
@@ -66,7 +58,7 @@ TEST(LiveValues, PollsTheVariablesIntoNumbersAChartAndACsvFileWhileAButtonGetsIt
     // Replies 150 ms after their requests, so a poll is under way long enough to press a button then.
     SimProcess sim(VX538_SIM_PATH, {"--delay", "150"});
     FormHarness h;
-    openOnSimulator(h, sim);
+    h.openOnSimulator(sim);
     app::LiveValuesWindow& live = h.form().Commissioning().liveValues();
     live.setInterval(app::LiveValuesWindow::kMinimumIntervalMs);
     QTemporaryDir folder;
@@ -131,7 +123,7 @@ TEST(LiveValues, AMissedPollIsCountedAndDrawnAsAGapNeverAsZero) {
     const std::string fifo = folder.filePath("control").toStdString();
     SimProcess sim(VX538_SIM_PATH, {"--control", fifo});
     FormHarness h;
-    openOnSimulator(h, sim);
+    h.openOnSimulator(sim);
     app::LiveValuesWindow& live = h.form().Commissioning().liveValues();
     live.setInterval(app::LiveValuesWindow::kMinimumIntervalMs);
     live.start();
@@ -148,7 +140,7 @@ TEST(LiveValues, AMissedPollIsCountedAndDrawnAsAGapNeverAsZero) {
 TEST(FromTheInstrument, PickingAFieldFillsTheRowsAddressAndLengthAndSendsNothing) {
     SimProcess sim(VX538_SIM_PATH);
     FormHarness h;
-    openOnSimulator(h, sim);
+    h.openOnSimulator(sim);
     h.list("READLG2")->setCurrentIndex(1);
     app::ReplyFieldsDialog& dialog = h.form().Commissioning().fieldsFromInstrument();
     dialog.read(1);
@@ -174,7 +166,7 @@ TEST(CheckMapping, AsksBeforeSwitchingTheModeChecksAndPutsTheModeBack) {
     ASSERT_EQ(ask(sim, "QQS#MD:1#"), "QQS#MD:OK#");
     ASSERT_EQ(ask(sim, "QQS#MDBS3:0,18,0,1.000#"), "QQS#MDBS3:OK#");
     FormHarness h;
-    openOnSimulator(h, sim);
+    h.openOnSimulator(sim);
     std::vector<QString> questions;
     app::SetQuestionAnswerer([&](const QString& text, const QString&) {
         questions.push_back(text);
@@ -206,7 +198,7 @@ namespace {
 TEST(FindInstrument, APickedRowSelectsTheInstrumentsAddressAndTheIdentityFieldsStayAsTheyWere) {
     SimProcess sim(VX538_SIM_PATH, {"--hart-address", "3"});
     FormHarness h;
-    openOnSimulator(h, sim);
+    h.openOnSimulator(sim);
     app::InstrumentScanDialog& scan = h.form().Commissioning().findInstrument();
     scan.start();
     ASSERT_TRUE(waitUntil([&] { return !scan.scanning(); }, 30s));
@@ -222,7 +214,7 @@ TEST(FindInstrument, APickedRowSelectsTheInstrumentsAddressAndTheIdentityFieldsS
 TEST(RegisterMap, SavesTheMapWithTheInstrumentsUnitsInTheFormatOfTheFilesName) {
     SimProcess sim(VX538_SIM_PATH);
     FormHarness h;
-    openOnSimulator(h, sim);
+    h.openOnSimulator(sim);
     app::RegisterMapDialog& map = h.form().Commissioning().registerMap();
     map.read();
     ASSERT_TRUE(waitUntil([&] { return !map.reading(); }, 30s));

@@ -28,14 +28,6 @@ using testsupport::waitUntil;
 
 namespace {
 
-void openOnSimulator(FormHarness& h, const SimProcess& sim) {
-    h.form().SetPortName(QString::fromStdString(sim.path()));
-    h.click("Button1");
-    ASSERT_EQ(h.button("Button1")->text(), QStringLiteral("Close")) << "the port did not open";
-    // The simulator answers in one piece: blocks may end sooner than after 400 ms of silence.
-    h.form().Comm1->SetReadIntervalTimeout(30);
-}
-
 // What the simulator answers to `frame` on a line of our own (while no window holds its port).
 std::string ask(const SimProcess& sim, const std::string& frame) {
     SimLine line(sim.path());
@@ -67,9 +59,9 @@ bool runOver(FormHarness& h, std::chrono::milliseconds limit = 30s) {
     return waitUntil([&] { return !h.form().Configuration().running(); }, limit);
 }
 
-// Every field a configuration file covers, as it stands.
-std::vector<QString> parameterFields(FormHarness& h) {
-    std::vector<QString> states;
+// Every field a configuration file covers, as it stands (as std::string, so a failure shows text).
+std::vector<std::string> parameterFields(FormHarness& h) {
+    std::vector<std::string> states;
     app::ConfigurationFields& fields = h.form().Configuration().fields();
     for (std::size_t i = 0; i < profile::ParameterCount(); ++i) {
         QWidget* field = fields.fieldOf(i);
@@ -79,17 +71,17 @@ std::vector<QString> parameterFields(FormHarness& h) {
         } else {
             state += qobject_cast<QLineEdit*>(field)->text();
         }
-        states.push_back(state);
+        states.push_back(state.toStdString());
     }
     return states;
 }
 
-// The set frames the window wrote, oldest first.
-std::vector<std::string> setFramesSent(FormHarness& h) {
+// The frames starting with `head` (the set commands' by default) the window wrote, oldest first.
+std::vector<std::string> setFramesSent(FormHarness& h, std::string_view head = "QQS#") {
     std::vector<std::string> frames;
     const traffic::EventLog& log = h.form().Traffic().recorder().log();
     for (std::size_t i = 0; i < log.size(); ++i) {
-        if (log.at(i).kind == traffic::EventKind::Sent && log.at(i).bytes.starts_with("QQS#")) {
+        if (log.at(i).kind == traffic::EventKind::Sent && log.at(i).bytes.starts_with(head)) {
             frames.push_back(log.at(i).bytes);
         }
     }
@@ -119,10 +111,10 @@ TEST_F(ConfigurationEndToEnd, ReadAllFillsTheThreeTabsAndSaveThenLoadGivesTheSam
     SimProcess sim(VX538_SIM_PATH);
     configure(sim);
     const QString path = folder.filePath("converter.json");
-    std::vector<QString> read;
+    std::vector<std::string> read;
     {
         FormHarness h;
-        openOnSimulator(h, sim);
+        h.openOnSimulator(sim);
         readAndSave(h, path);
         // "System Parameters"
         EXPECT_EQ(h.text("Edit14"), "007");
@@ -175,7 +167,7 @@ TEST_F(ConfigurationEndToEnd, WriteAllCopiesOneConverterToAnotherAndCompareFinds
     const QString path = folder.filePath("first.json");
     {
         FormHarness h;
-        openOnSimulator(h, first);
+        h.openOnSimulator(first);
         readAndSave(h, path);
     }
 
@@ -183,7 +175,7 @@ TEST_F(ConfigurationEndToEnd, WriteAllCopiesOneConverterToAnotherAndCompareFinds
     ASSERT_NE(ask(second, "QQQ#QX1#"), ask(first, "QQQ#QX1#")) << "the second starts at the factory's values";
     {
         FormHarness h;
-        openOnSimulator(h, second);
+        h.openOnSimulator(second);
         chooseFile(path);
         action(h, "LoadConfigurationAction")->trigger();
         action(h, "WriteAllAction")->trigger();
@@ -209,7 +201,7 @@ TEST_F(ConfigurationEndToEnd, WriteAllCopiesOneConverterToAnotherAndCompareFinds
     // One setting changes on the second converter: Compare with File names it, with both values.
     ASSERT_EQ(ask(second, "QQS#JTM:030#"), "QQS#JTM:OK#");
     FormHarness h;
-    openOnSimulator(h, second);
+    h.openOnSimulator(second);
     chooseFile(path);
     action(h, "CompareWithFileAction")->trigger();
     ASSERT_TRUE(runOver(h));
@@ -222,7 +214,7 @@ TEST_F(ConfigurationEndToEnd, WriteAllCopiesOneConverterToAnotherAndCompareFinds
     h.takeMessages();
     h.click("Button1");
     FormHarness other;
-    openOnSimulator(other, first);
+    other.openOnSimulator(first);
     action(other, "CompareWithFileAction")->trigger();
     ASSERT_TRUE(runOver(other));
     ASSERT_EQ(other.messages().size(), 1u);
@@ -236,7 +228,7 @@ TEST_F(ConfigurationEndToEnd, AReadBackWithoutReplyAfterANewRs485SettingSaysSo) 
     SimProcess sim(VX538_SIM_PATH, {"--control", fifo});
     configure(sim); // its RS485 port at 19200, this one stays at 9600
     FormHarness h;
-    openOnSimulator(h, sim);
+    h.openOnSimulator(sim);
     action(h, "ReadAllAction")->trigger();
     ASSERT_TRUE(runOver(h));
     action(h, "WriteAllAction")->trigger();
@@ -265,7 +257,7 @@ TEST_F(ConfigurationEndToEnd, ARunStopsAtAReplyCutByAPauseAndWritesNoField) {
     const QString path = folder.filePath("converter.json");
     {
         FormHarness h;
-        openOnSimulator(h, whole);
+        h.openOnSimulator(whole);
         readAndSave(h, path);
     }
     SimProcess split(VX538_SIM_PATH, {"--split", "600"});
@@ -283,8 +275,8 @@ TEST_F(ConfigurationEndToEnd, ARunStopsAtAReplyCutByAPauseAndWritesNoField) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.entry);
         FormHarness h;
-        openOnSimulator(h, split);
-        const std::vector<QString> before = parameterFields(h);
+        h.openOnSimulator(split);
+        const std::vector<std::string> before = parameterFields(h);
         chooseFile(path);
         action(h, row.entry)->trigger();
         ASSERT_TRUE(runOver(h));
@@ -298,6 +290,7 @@ TEST_F(ConfigurationEndToEnd, ARunStopsAtAReplyCutByAPauseAndWritesNoField) {
         testsupport::pumpFor(400ms);
         EXPECT_EQ(parameterFields(h), before);
         EXPECT_EQ(h.messages().size(), 1u) << h.messageTexts().back().toStdString();
+        EXPECT_EQ(setFramesSent(h, "QQQ#"), std::vector<std::string>{"QQQ#QX1#"}) << "no query after the first";
     }
 }
 
@@ -307,7 +300,7 @@ TEST_F(ConfigurationEndToEnd, WriteAllStopsAtTheFirstSetCommandWithoutAnAnswerAn
     const std::string fifo = folder.filePath("control").toStdString();
     SimProcess sim(VX538_SIM_PATH, {"--control", fifo});
     FormHarness h;
-    openOnSimulator(h, sim);
+    h.openOnSimulator(sim);
     action(h, "ReadAllAction")->trigger();
     ASSERT_TRUE(runOver(h));
     action(h, "WriteAllAction")->trigger();
@@ -342,7 +335,7 @@ TEST_F(ConfigurationEndToEnd, AHartReplyWithAWrongCheckByteChangesNoField) {
     const std::string fifo = folder.filePath("control").toStdString();
     SimProcess sim(VX538_SIM_PATH, {"--control", fifo});
     FormHarness h;
-    openOnSimulator(h, sim);
+    h.openOnSimulator(sim);
     h.click("Button7");
     ASSERT_TRUE(waitUntil([&] { return h.text("Edit28") == "38"; }, 3s)) << "the identity, read whole";
     h.click("Button16");
@@ -355,9 +348,9 @@ TEST_F(ConfigurationEndToEnd, AHartReplyWithAWrongCheckByteChangesNoField) {
         SCOPED_TRACE(button);
         h.click(button);
         // What the request itself empties (the identity query its fields) is as the request left it.
-        std::vector<QString> before;
+        std::vector<std::string> before;
         for (const char* field : fields) {
-            before.push_back(h.text(field));
+            before.push_back(h.text(field).toStdString());
         }
         ASSERT_TRUE(waitUntil([&] { return !h.messages().empty(); }, 3s));
         const QString text = h.takeMessages().front().text;
@@ -366,9 +359,9 @@ TEST_F(ConfigurationEndToEnd, AHartReplyWithAWrongCheckByteChangesNoField) {
                         .match(text)
                         .hasMatch())
             << text.toStdString();
-        std::vector<QString> after;
+        std::vector<std::string> after;
         for (const char* field : fields) {
-            after.push_back(h.text(field));
+            after.push_back(h.text(field).toStdString());
         }
         EXPECT_EQ(after, before);
         EXPECT_EQ(h.form().StoredHartIdentity().deviceId, identity.deviceId);
@@ -382,10 +375,10 @@ TEST_F(ConfigurationEndToEnd, FilesGoBetweenTheWindowAndVx538) {
     SimProcess first(VX538_SIM_PATH);
     configure(first);
     const QString saved = folder.filePath("window.json");
-    std::vector<QString> read;
+    std::vector<std::string> read;
     {
         FormHarness h;
-        openOnSimulator(h, first);
+        h.openOnSimulator(first);
         readAndSave(h, saved);
         read = parameterFields(h);
     }
@@ -421,11 +414,13 @@ TEST(StatusLine, NamesTheVerdictOfEachReply) {
     FormHarness h;
     app::StatusLine& status = h.form().Status();
     EXPECT_EQ(status.text(), "Port closed");
-    openOnSimulator(h, sim);
+    h.openOnSimulator(sim);
     EXPECT_EQ(status.text(), QString::fromStdString(sim.path() + " open, 9600 None"));
 
-    // The communication query's reply is good, and names the converter.
+    // The communication query is named by its frame, though it waits under the system parameters'
+    // code; its reply is good, and names the converter.
     h.click("Button6");
+    EXPECT_TRUE(status.text().contains("(201 Communication Query)")) << status.text().toStdString();
     ASSERT_TRUE(waitUntil([&] { return status.text().contains("reply decoded"); }, 3s)) << status.text().toStdString();
     EXPECT_TRUE(status.text().contains("communication query answered: converter 'VX538-T-B'"))
         << status.text().toStdString();
@@ -459,7 +454,7 @@ TEST(StatusLine, ShowsTheWrongCheckByteAndCrcOfACorruptingConverter) {
     SimProcess sim(VX538_SIM_PATH, {"--corrupt"});
     FormHarness h;
     app::StatusLine& status = h.form().Status();
-    openOnSimulator(h, sim);
+    h.openOnSimulator(sim);
     h.click("Button7");
     ASSERT_TRUE(waitUntil([&] { return status.text().contains("HART check byte wrong"); }, 3s))
         << status.text().toStdString();
@@ -477,7 +472,7 @@ TEST(StatusLine, CountsDownWhileAReplyIsAwaited) {
     SimProcess sim(VX538_SIM_PATH, {"--delay", "1500"});
     FormHarness h;
     app::StatusLine& status = h.form().Status();
-    openOnSimulator(h, sim);
+    h.openOnSimulator(sim);
     h.click("Button23");
     const QString first = status.text();
     EXPECT_TRUE(first.contains("waiting for the reply to ")) << first.toStdString();

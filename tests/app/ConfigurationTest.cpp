@@ -95,6 +95,17 @@ protected:
             3s);
         return got;
     }
+    // Every field holds a value the converter takes, as after a Read All.
+    void fillSendableFields() {
+        h.setText("Edit14", "7");
+        h.setText("Edit6", "25");
+        h.setText("Edit2", "10");
+        h.setText("Edit4", "82 A6 0C 0A 1B 2C 03 00");
+        h.setText("Edit5", "76 89 FD AD");
+        for (int n = 1; n <= 8; ++n) {
+            h.setText(QByteArray("READADR") + QByteArray::number(n), "07");
+        }
+    }
     // Nothing reaches the line while the event loop turns for a while.
     bool quiet() {
         testsupport::pumpFor(300ms);
@@ -351,15 +362,7 @@ TEST_F(Configuration, WriteAllChecksEveryFieldBeforeItSendsAnything) {
         {"Edit5", "76 89 fd ad", "read2.command: '76 89 fd ad' is not hex byte text as the Set button takes it"},
         {"Edit4", "", "read1.command"},
     };
-    // Every field holds a value the converter takes, as after a Read All.
-    h.setText("Edit14", "7");
-    h.setText("Edit6", "25");
-    h.setText("Edit2", "10");
-    h.setText("Edit4", "82 A6 0C 0A 1B 2C 03 00");
-    h.setText("Edit5", "76 89 FD AD");
-    for (int n = 1; n <= 8; ++n) {
-        h.setText(QByteArray("READADR") + QByteArray::number(n), "07");
-    }
+    fillSendableFields();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.field);
         const QString kept = h.text(c.field);
@@ -377,14 +380,7 @@ TEST_F(Configuration, WriteAllChecksEveryFieldBeforeItSendsAnything) {
 
 // Write All stops at a set command whose reply is not its acknowledgement, and accounts for all 26.
 TEST_F(Configuration, WriteAllStopsAtASetCommandRefusedOrNotAnswered) {
-    h.setText("Edit14", "7");
-    h.setText("Edit6", "25");
-    h.setText("Edit2", "10");
-    h.setText("Edit4", "82 A6 0C 0A 1B 2C 03 00");
-    h.setText("Edit5", "76 89 FD AD");
-    for (int n = 1; n <= 8; ++n) {
-        h.setText(QByteArray("READADR") + QByteArray::number(n), "07");
-    }
+    fillSendableFields();
     const struct {
         const char* reply;
         const char* says;

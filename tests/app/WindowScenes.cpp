@@ -5,6 +5,8 @@
 //   VX538_SCENE=communication  the status line after the communication query
 //   VX538_SCENE=writeall  Write All's account after the converter fell silent midway (about 10 s in);
 //                       VX538_SCENE_OUT saves the window with the account's box drawn on it
+//   VX538_SCENE=cut     Read All stopped at a reply cut in two by a pause of 600 ms, with its box
+//   VX538_SCENE=damaged the box of a HART identity reply whose check byte is wrong
 //   VX538_SCENE=live    Live Values polling every 250 ms, 40 samples
 //   VX538_SCENE=check   Check Mapping after a check, one variable moved off its field
 //   VX538_SCENE=fields  the field list of read meter command 1's reply ("From the instrument...")
@@ -88,6 +90,8 @@ int main(int argc, char** argv) {
     const std::string control = "/tmp/vx538-scene-control-" + std::to_string(::getpid());
     testsupport::SimProcess sim(VX538_SIM_PATH, which == "bus"        ? std::vector<std::string>{"--tap", tap, "--noise"}
                                                 : which == "writeall" ? std::vector<std::string>{"--control", control}
+                                                : which == "cut"      ? std::vector<std::string>{"--split", "600"}
+                                                : which == "damaged"  ? std::vector<std::string>{"--corrupt"}
                                                                       : std::vector<std::string>{});
     std::unique_ptr<testsupport::Ser2netProcess> server;
     if (which == "network") {
@@ -117,6 +121,30 @@ int main(int argc, char** argv) {
                 window->grab().save(QString::fromLocal8Bit(out));
             }
             QTimer::singleShot(1000, qApp, [] { QApplication::quit(); });
+        });
+        poll->start(100);
+    };
+    // The window with a message box drawn over it where the box stands (under Xvfb without a window
+    // manager the box reaches the screen black), saved to VX538_SCENE_OUT.
+    const auto saveWithBox = [&form](QWidget* box) {
+        if (const char* out = std::getenv("VX538_SCENE_OUT")) {
+            QImage picture = form.grab().toImage();
+            QPainter painter(&picture);
+            painter.drawPixmap(form.mapFromGlobal(box->pos()), box->grab());
+            painter.end();
+            picture.save(QString::fromLocal8Bit(out));
+        }
+    };
+    // Saves the first box that shows once `start` has run.
+    const auto saveFirstBox = [&form, saveWithBox](int startMs, std::function<void()> start) {
+        QTimer::singleShot(startMs, &form, start);
+        auto* poll = new QTimer(&form);
+        QObject::connect(poll, &QTimer::timeout, &form, [poll, saveWithBox] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                poll->stop();
+                saveWithBox(box);
+                QTimer::singleShot(1000, qApp, [] { QApplication::quit(); });
+            }
         });
         poll->start(100);
     };
@@ -165,7 +193,7 @@ int main(int argc, char** argv) {
         form.Comm1->SetReadIntervalTimeout(30);
         auto* poll = new QTimer(&form);
         auto phase = std::make_shared<int>(0);
-        QObject::connect(poll, &QTimer::timeout, &form, [&form, poll, phase, control] {
+        QObject::connect(poll, &QTimer::timeout, &form, [&form, poll, phase, control, saveWithBox] {
             app::ConfigurationActions& actions = form.Configuration();
             std::size_t sets = 0;
             const traffic::EventLog& log = form.Traffic().recorder().log();
@@ -188,19 +216,17 @@ int main(int argc, char** argv) {
                 } else {
                     *phase = 4;
                     poll->stop();
-                    // Under Xvfb without a window manager the box reaches the screen black: the
-                    // picture draws it over the window where it stands.
-                    if (const char* out = std::getenv("VX538_SCENE_OUT")) {
-                        QImage picture = form.grab().toImage();
-                        QPainter painter(&picture);
-                        painter.drawPixmap(form.mapFromGlobal(box->pos()), box->grab());
-                        painter.end();
-                        picture.save(QString::fromLocal8Bit(out));
-                    }
+                    saveWithBox(box);
                 }
             }
         });
         poll->start(100);
+    } else if (which == "cut") {
+        form.Comm1->SetReadIntervalTimeout(30);
+        saveFirstBox(300, [&form] { form.Configuration().readAll(); });
+    } else if (which == "damaged") {
+        form.findChild<QTabWidget*>(QStringLiteral("PageControl1"))->setCurrentIndex(1);
+        saveFirstBox(300, [&form] { form.findChild<QPushButton*>(QStringLiteral("Button7"))->click(); });
     } else {
         QTimer::singleShot(800, &form, [&form] {
             QPushButton* button = form.Configuration().menuButton();
@@ -208,7 +234,8 @@ int main(int argc, char** argv) {
             form.Configuration().menu()->popup(button->mapToGlobal(QPoint(0, button->height())));
         });
     }
-    const bool ownWindow = which == "live" || which == "check" || which == "fields" || which == "writeall";
+    const bool ownWindow = which == "live" || which == "check" || which == "fields" || which == "writeall" ||
+                           which == "cut" || which == "damaged";
     if (const char* out = std::getenv("VX538_SCENE_OUT"); out && !ownWindow) {
         QTimer::singleShot(2500, &form, [&form, pictured, path = QString::fromLocal8Bit(out)] {
             QImage picture = pictured->grab().toImage();

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/PtyPeer.h"
+#include "tests/support/SimProcess.h"
 #include "tools/Conversions.h"
 
 namespace testsupport {
@@ -83,6 +84,13 @@ void FormHarness::openPort(const PtyPeer& peer) {
     setText("SPREALCOM", QString::fromStdString(peer.slavePath()));
     click("Button1");
     ASSERT_EQ(button("Button1")->text(), QStringLiteral("Close")) << "the port did not open";
+}
+
+void FormHarness::openOnSimulator(const SimProcess& sim) {
+    form_->SetPortName(QString::fromStdString(sim.path()));
+    click("Button1");
+    ASSERT_EQ(button("Button1")->text(), QStringLiteral("Close")) << "the port did not open";
+    form_->Comm1->SetReadIntervalTimeout(30);
 }
 
 std::vector<QString> FormHarness::messageTexts() const {

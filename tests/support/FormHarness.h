@@ -20,6 +20,7 @@
 namespace testsupport {
 
 class PtyPeer;
+class SimProcess;
 
 struct RecordedMessage {
     app::MessageKind kind;
@@ -53,6 +54,9 @@ public:
 
     // Types the peer's path into "Serial Port:" and presses "Open"; expects the button to read "Close".
     void openPort(const PtyPeer& peer);
+    // Opens the port on the simulator's terminal. The simulator answers in one piece, so blocks may end
+    // after 30 ms of silence instead of 400 (tests of the 400 ms itself open the port by hand).
+    void openOnSimulator(const SimProcess& sim);
 
     // Messages shown since construction or the last takeMessages(), oldest first.
     const std::vector<RecordedMessage>& messages() const { return messages_; }

@@ -433,6 +433,8 @@ TEST(Interpreter, TextRepliesByBlockMarkerAndFields) {
          200,
          {"text reply without block marker (reply to a set command)"}},
         {"cut in a field", text("QX1,ADR:0"), Received, 201, {"ADR:0 (cut)"}},
+        {"cut between two list digits", text("QX1:ADR:001,BA1:3"), Received, 201,
+         {"BA1:3 (baud 9600, parity missing, cut)"}},
         {"cut in a row",
          text("QX2 DA1:2,4120"),
          Received,
