@@ -42,7 +42,9 @@ LiveChart::LiveChart(const LiveSamples& samples, QWidget* parent)
     plot_->axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignTop | Qt::AlignLeft);
     for (int v = 0; v < kLiveVariables; ++v) {
         QCPGraph* graph = plot_->addGraph();
-        graph->setPen(QPen(kColours[v], 1.5));
+        // One pixel wide: a wider pen makes the raster engine stroke every segment, and a week of
+        // samples then redraws in some 380 ms instead of 25 (build/bench/live_bench).
+        graph->setPen(QPen(kColours[v], 1));
         graph->setName(tr("Variable %1").arg(v + 1));
         graph->setAdaptiveSampling(true);
     }
