@@ -191,6 +191,7 @@ TEST_F(Vx538Faults, BadInputIsRefusedBeforeAnythingIsSent) {
         {{"set", "mode=transparent", "mode=single-meter"}, 2, "mode is given twice"},
         {{"set", "mode=" + std::string(100000, 'x')}, 2, "(100000 characters)"},
         {{"--baud", "0", "ping"}, 2, "not in range 1 to 4000000"},
+        {{"--timeout", "1.5", "ping"}, 2, "1.5 is not a whole number"},
     };
     for (const Row& row : rows) {
         std::vector<std::string> arguments = {"-p", converter.path()};
