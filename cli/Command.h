@@ -36,12 +36,13 @@ struct Globals {
 
 class Command {
 public:
+    // `name`: the words that name it, "ping", or a group and a word, "hart id" (the group's own help
+    // is in Options.cpp's table of groups); `help`: its line in --help.
+    Command(std::string_view name, std::string_view help) : name_(name), help_(help) {}
     virtual ~Command() = default;
 
-    // The words that name it: "ping", or a group and a word, "hart id" (the group's own help is in
-    // Options.cpp's table of groups).
-    virtual std::string_view name() const = 0;
-    virtual std::string_view help() const = 0;
+    std::string_view name() const { return name_; }
+    std::string_view help() const { return help_; }
     // Adds its own options and arguments to its subcommand.
     virtual void define(CLI::App& app) { (void)app; }
     // Whether it talks to converters on --port; ports and params do not.
@@ -69,6 +70,10 @@ public:
         (void)environment;
         return std::nullopt;
     }
+
+private:
+    std::string_view name_;
+    std::string_view help_;
 };
 
 // Every command, in the order --help lists them (cli/Commands.def).

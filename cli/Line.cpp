@@ -3,10 +3,12 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <span>
 
 #include "serial/LineSettings.h"
 #include "serial/PortUrl.h"
+#include "serial/Termios2.h"
 #include "tools/Bytes.h"
 #include "traffic/Interpreter.h"
 
@@ -68,16 +70,57 @@ Line::~Line() {
     close();
 }
 
+// The terminal settings of every open line as found at open, for RestoreTerminalsNow: slots a signal
+// handler may read (a slot's settings are written before its descriptor is published).
+namespace {
+
+struct Terminal {
+    std::atomic<int> fd{-1}; // -1 free, -2 being filled
+    serial::SavedTermios saved;
+};
+Terminal terminals[256];
+
+int rememberTerminal(int fd) {
+    serial::SavedTermios saved;
+    if (!serial::readTermios(fd, saved)) {
+        return -1; // no terminal (a network port)
+    }
+    for (int slot = 0; slot < static_cast<int>(std::size(terminals)); ++slot) {
+        int free = -1;
+        if (terminals[slot].fd.compare_exchange_strong(free, -2)) {
+            terminals[slot].saved = saved;
+            terminals[slot].fd.store(fd, std::memory_order_release);
+            return slot;
+        }
+    }
+    return -1;
+}
+
+} // namespace
+
+void RestoreTerminalsNow() noexcept {
+    for (Terminal& t : terminals) {
+        if (const int fd = t.fd.load(std::memory_order_acquire); fd >= 0) {
+            serial::writeTermios(fd, t.saved);
+        }
+    }
+}
+
 std::optional<std::string> Line::open() {
     const auto outcome = port_->open();
     if (outcome.result != serial::OpenResult::Opened) {
         return OpenFailureMessage(path_, outcome);
     }
+    terminalSlot_ = rememberTerminal(port_->fd());
     setLine(options_.baud, options_.parity);
     return std::nullopt;
 }
 
 void Line::close() {
+    if (terminalSlot_ >= 0) {
+        terminals[terminalSlot_].fd.store(-1, std::memory_order_release);
+        terminalSlot_ = -1;
+    }
     port_->close();
 }
 
@@ -144,6 +187,7 @@ Reply Line::exchange(std::string_view frame, const ReplyShape& shape, bool retry
         }
         reply = readReply(shape, frame, Clock::now(), characterTime(frame.size()));
         reply.attempts = attempt;
+        reply.written = true;
         if (reply.end != ReplyEnd::NoReply) {
             break;
         }

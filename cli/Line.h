@@ -72,6 +72,7 @@ struct Reply {
     ReplyEnd end = ReplyEnd::NoReply;
     Millis elapsed{0}; // from the end of the (last) request to the end of the reply
     int attempts = 1;
+    bool written = false; // the whole request went onto the line
 };
 
 // What the line did, for the traffic log.
@@ -117,7 +118,12 @@ private:
     const serial::EventFd& stop_;
     std::unique_ptr<serial::Transport> port_;
     std::string path_;
+    int terminalSlot_ = -1;
 };
+
+// Puts back the terminal settings of every open line as they were at its open; safe in a signal
+// handler, for a program that must end at once and still leave no port in its raw settings.
+void RestoreTerminalsNow() noexcept;
 
 // The message for a port that cannot be opened: "cannot open /dev/ttyUSB0: not found: ...".
 std::string OpenFailureMessage(const std::string& path, const serial::OpenOutcome& outcome);

@@ -226,7 +226,13 @@ int runCommand(Parsed& parsed, const Environment& env) {
     } catch (const profile::BadValue& error) {
         throw Failure(code::Usage, error.what());
     } catch (const tools::Error& error) {
-        throw Failure(code::Usage, error.what());
+        // The conversions' messages echo the text they were given: "'abc' is not a valid ...".
+        std::string message = error.what();
+        if (const auto end = message.rfind("' is not");
+            message.starts_with('\'') && end != std::string::npos) {
+            message = profile::Quoted(std::string_view(message).substr(1, end - 1)) + message.substr(end + 1);
+        }
+        throw Failure(code::Usage, message);
     }
     TrafficLog log;
     if (!g.log.empty()) {

@@ -3,6 +3,7 @@
 
 #include <map>
 #include <ostream>
+#include <sstream>
 
 #include <CLI/CLI.hpp>
 
@@ -44,7 +45,7 @@ void defineGlobals(CLI::App& app, Globals& g) {
         ->type_name("FILE");
     app.add_option("--baud", g.baud, "baud rate of the line (default 9600)")
         ->type_name("BAUD")
-        ->check(CLI::PositiveNumber);
+        ->check(CLI::Range(1, 4000000));
     app.add_option("--parity", g.parity, "parity of the line: none, odd or even (default none)")
         ->type_name("PARITY")
         ->check(CLI::IsMember({"none", "odd", "even"}, CLI::ignore_case));
@@ -113,8 +114,22 @@ Parsed ParseArguments(const std::vector<std::string>& arguments,
         std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
         app.parse(reversed);
     } catch (const CLI::ParseError& error) {
-        const int status = app.exit(error, out, err);
-        parsed.exit = status == 0 ? code::Done : code::Usage;
+        if (error.get_exit_code() == 0) { // --help, --version
+            app.exit(error, out, err);
+            parsed.exit = code::Done;
+            return parsed;
+        }
+        // CLI11's messages echo what was given; a word of a megabyte is cut.
+        std::string message;
+        std::istringstream words(error.what());
+        for (std::string word; words >> word;) {
+            message += (message.empty() ? "" : " ") +
+                       (word.size() > 80
+                            ? word.substr(0, 80) + "... (" + std::to_string(word.size()) + " characters)"
+                            : word);
+        }
+        err << "vx538: " << message << "\nRun with --help for more information.\n";
+        parsed.exit = code::Usage;
         return parsed;
     }
     parsed.globals.gapGiven = app.count("--gap") > 0;

@@ -2,8 +2,9 @@
 #include "cli/Ports.h"
 
 #include <filesystem>
-#include <fstream>
+#include <sstream>
 
+#include "cli/Files.h"
 #include "serial/PortUrl.h"
 #include "serial/PosixPort.h"
 
@@ -12,12 +13,15 @@ namespace cli {
 namespace {
 
 std::vector<std::string> readPortsFile(const std::string& path) {
-    std::ifstream file(path);
-    if (!file) {
-        throw Failure(code::BadFile, "cannot read " + path);
-    }
+    std::istringstream text(ReadInputFile(path));
     std::vector<std::string> ports;
-    for (std::string line; std::getline(file, line);) {
+    int number = 0;
+    for (std::string line; std::getline(text, line);) {
+        ++number;
+        if (line.find('\0') != std::string::npos) {
+            throw Failure(code::BadFile, path + ": line " + std::to_string(number) +
+                                             " holds a NUL byte, which no port name can hold");
+        }
         if (const auto hash = line.find('#'); hash != std::string::npos) {
             line.erase(hash);
         }

@@ -45,6 +45,26 @@ void Result::append(std::string_view key, Json json, std::string text) {
     rows_.push_back({std::string(key), true, std::move(json), {}, {}, std::move(text)});
 }
 
+namespace {
+
+std::string commandList(const std::vector<Account::Command>& commands) {
+    std::string out;
+    for (const Account::Command& c : commands) {
+        out += (out.empty() ? "" : ", ") + c.title + " (" + c.key + ")";
+    }
+    return out;
+}
+
+Json keyList(const std::vector<Account::Command>& commands) {
+    Json out = Json::array();
+    for (const Account::Command& c : commands) {
+        out.push_back(c.key);
+    }
+    return out;
+}
+
+} // namespace
+
 std::string Result::text() const {
     std::string out;
     for (std::size_t i = 0; i < rows_.size(); ++i) {
@@ -69,6 +89,28 @@ std::string Result::text() const {
             width = std::max(width, rows_[j].label.size());
         }
         out += row.label + std::string(width - row.label.size(), ' ') + row.separator + row.text + "\n";
+    }
+    if (account && (account->planned() > account->acknowledged.size() || !account->next.empty())) {
+        const Account& a = *account;
+        out += a.planned() == 0 ? std::string("no set command sent\n")
+                                : std::to_string(a.acknowledged.size()) + " of " +
+                                      std::to_string(a.planned()) + " set commands sent and acknowledged\n";
+        if (!a.refused.empty()) {
+            out += "  refused: " + commandList(a.refused) + "\n";
+        }
+        if (a.inFlight) {
+            out += "  sent without answer (the converter may have taken it): " + commandList({*a.inFlight}) +
+                   "\n";
+        }
+        if (!a.mayHold.empty()) {
+            out += "  " + a.mayHold + "\n";
+        }
+        if (!a.notSent.empty()) {
+            out += "  not sent: " + commandList(a.notSent) + "\n";
+        }
+        if (!a.next.empty()) {
+            out += "next: " + a.next + "\n";
+        }
     }
     return out;
 }
@@ -95,6 +137,16 @@ Json Result::json() const {
             list = Json::array();
         }
         list.push_back(row.json);
+    }
+    if (account) {
+        out["acknowledged"] = keyList(account->acknowledged);
+        out["refused"] = keyList(account->refused);
+        out["in_flight"] = account->inFlight ? Json(account->inFlight->key) : Json();
+        out["not_sent"] = keyList(account->notSent);
+        if (!account->mayHold.empty()) {
+            out["may_hold"] = account->mayHold;
+        }
+        out["next"] = account->next;
     }
     return Utf8Json(std::move(out));
 }

@@ -58,24 +58,25 @@ Answer Session::request(std::string_view frame, const ReplyShape& shape, int32_t
     line_.observer = {};
     switch (answer.reply.end) {
     case ReplyEnd::Interrupted:
-        throw Failure(code::Interrupted, "interrupted");
+        throw Failure(code::Interrupted, "interrupted", answer.reply.written);
     case ReplyEnd::NoReply: {
         std::string message = "no reply to " + std::string(what) + " within " +
                               std::to_string(options_.timeout.count()) + " ms";
         if (answer.reply.attempts > 1) {
             message += " (sent " + std::to_string(answer.reply.attempts) + " times)";
         }
-        throw Failure(code::NoReply, message);
+        throw Failure(code::NoReply, message, true);
     }
     case ReplyEnd::Lost:
         if (answer.reply.bytes.empty()) {
-            // A connection that drops is a reply that never came; a local adapter that goes is a port
-            // that can no longer be used.
-            if (serial::isNetworkPortName(line_.path())) {
-                throw Failure(code::NoReply, "no reply: " + serial::lostLineWords(line_.path()));
-            }
-            throw Failure(code::PortUnusable,
-                          "the line to " + line_.path() + " was lost (adapter unplugged?)");
+            // A line that goes while a run is on is a reply that never came (exit 4, with the reason);
+            // a port that cannot be opened at all is another matter (exit 3).
+            throw Failure(code::NoReply,
+                          "no reply: " +
+                              (serial::isNetworkPortName(line_.path())
+                                   ? serial::lostLineWords(line_.path())
+                                   : "the line to " + line_.path() + " was lost (adapter unplugged?)"),
+                          answer.reply.written);
         }
         break; // what arrived before the line went is still read
     case ReplyEnd::Complete:

@@ -21,11 +21,15 @@ namespace cli {
 // Ends a port's command with an exit code and what to tell the user.
 class Failure : public std::runtime_error {
 public:
-    Failure(int exitCode, const std::string& message) : std::runtime_error(message), code_(exitCode) {}
+    Failure(int exitCode, const std::string& message, bool requestWritten = false)
+        : std::runtime_error(message), code_(exitCode), requestWritten_(requestWritten) {}
     int code() const { return code_; }
+    // A request ended without its answer after it went onto the line: the converter may have taken it.
+    bool requestWritten() const { return requestWritten_; }
 
 private:
     int code_;
+    bool requestWritten_;
 };
 
 // The --log file, shared by the workers of every port: lines in the window's log format, each

@@ -2,11 +2,10 @@
 #include "cli/Steps.h"
 
 #include <algorithm>
-#include <fstream>
-#include <sstream>
 
 #include <CLI/CLI.hpp>
 
+#include "cli/Files.h"
 #include "hart/HartFrames.h"
 #include "tools/Bytes.h"
 #include "tools/Conversions.h"
@@ -124,41 +123,118 @@ void ShowValues(Result& result, const Configuration& values, const std::vector<s
 
 // ---- set commands ----
 
-Answer SendSet(Session& session, Result& result, const std::string& frame, std::string_view title) {
+namespace {
+
+// What a line setting sent without an answer may have changed, and how the converter is reached then.
+std::string mayHold(const profile::Setter& setter, const Configuration& values) {
+    const auto port = [&](std::string_view name, std::string_view prefix) {
+        const std::string baud = values.value(std::string(prefix) + ".baud").value_or("?");
+        const std::string parity = values.value(std::string(prefix) + ".parity").value_or("?");
+        return "the converter may now run its " + std::string(name) + " port at " + baud + " baud, parity " +
+               parity + ": reach it there with --baud " + baud + " --parity " + parity;
+    };
+    switch (setter.kind) {
+    case profile::SetKind::Rs485:
+        return port("RS485", "rs485");
+    case profile::SetKind::Rs485B:
+        return port("RS485B", "rs485b");
+    case profile::SetKind::SlaveAddress: {
+        const std::string address = values.value("modbus.address").value_or("?");
+        return "the converter may now answer MODBUS as slave " + address + " (vx538 modbus read --slave " +
+               address + ")";
+    }
+    default:
+        return {};
+    }
+}
+
+// The key of a text command: "RESET" of "QQS#RESET#", "AV3O" of "QQQ#AV3O:12.5#".
+std::string frameKey(std::string_view frame) {
+    const std::size_t hash = frame.find('#');
+    if (hash == std::string_view::npos) {
+        return {};
+    }
+    const std::string_view rest = frame.substr(hash + 1);
+    return std::string(rest.substr(0, rest.find_first_of(":#")));
+}
+
+// Sends one set command and shows it with its reply; whether the converter took it is the caller's.
+Answer sendSet(Session& session, Result& result, const std::string& frame, std::string_view title) {
     Answer answer = session.request(frame, {ReplyShape::Kind::Request, traffic::pending::SetCommand},
                                     traffic::pending::SetCommand, false, title);
     result.line(std::string(title) + ": " + FrameText(frame) + " -> " + FrameText(answer.reply.bytes) + " (" +
                 std::string(traffic::VerdictText(answer.reading.verdict)) + ")");
-    if (answer.reading.verdict == traffic::Verdict::Refused) {
-        throw Failure(code::Unexpected,
-                      "the converter refused " + std::string(title) + ": " + FrameText(answer.reply.bytes));
-    }
     return answer;
 }
 
-void SendOne(Session& session, Result& result, const std::string& frame, std::string_view title) {
-    const Answer answer = SendSet(session, result, frame, title);
-    result.data("frame", FrameText(frame));
-    result.data("reply", FrameText(answer.reply.bytes));
-    result.data("verdict", traffic::VerdictText(answer.reading.verdict));
+// A reply that is not "<head><key>:OK#" for this very request ends the run: a refusal, or a reply of
+// another shape or to another command (a late one), which says nothing of this one.
+void requireAcknowledged(const Answer& answer, std::string_view title) {
+    switch (answer.reading.verdict) {
+    case traffic::Verdict::Acknowledged:
+        return;
+    case traffic::Verdict::Refused:
+        throw Failure(code::Unexpected,
+                      "the converter refused " + std::string(title) + ": " + FrameText(answer.reply.bytes));
+    default:
+        throw Failure(code::NoReply,
+                      "no answer to " + std::string(title) + " of its own: what came (" +
+                          FrameText(answer.reply.bytes) + ") echoes another command or none",
+                      true);
+    }
+}
+
+} // namespace
+
+Answer SendSet(Session& session, Result& result, const std::string& frame, std::string_view title) {
+    Answer answer = sendSet(session, result, frame, title);
+    requireAcknowledged(answer, title);
+    return answer;
 }
 
 void SendPlan(Session& session, Result& result, const std::vector<profile::PlannedFrame>& plan,
-              const Configuration& current, const Configuration& target) {
+              const Configuration& current, const Configuration& target, std::string_view again) {
     Configuration merged = current;
     merged.merge(target);
     const LineOptions& line = session.line().options();
     const bool lineIsRs485 = current.value("rs485.baud") == std::to_string(line.baud) &&
                              parityOf(current.value("rs485.parity")) == line.parity;
+    Account& account = result.account.emplace();
+    for (const profile::PlannedFrame& planned : plan) {
+        const profile::Setter& setter = profile::Setters()[planned.setter];
+        account.notSent.push_back({setter.key, setter.title});
+    }
     // What was sent is on record even when a later command fails.
     result.data("sent", Json::array());
     for (const profile::PlannedFrame& planned : plan) {
         const profile::Setter& setter = profile::Setters()[planned.setter];
-        const Answer answer = SendSet(session, result, planned.frame, setter.title);
-        result.append("sent", {{"command", setter.key},
-                               {"frame", FrameText(planned.frame)},
-                               {"reply", FrameText(answer.reply.bytes)},
-                               {"verdict", traffic::VerdictText(answer.reading.verdict)}});
+        account.inFlight = account.notSent.front();
+        account.notSent.erase(account.notSent.begin());
+        try {
+            const Answer answer = sendSet(session, result, planned.frame, setter.title);
+            result.append("sent", {{"command", setter.key},
+                                   {"frame", FrameText(planned.frame)},
+                                   {"reply", FrameText(answer.reply.bytes)},
+                                   {"verdict", traffic::VerdictText(answer.reading.verdict)}});
+            if (answer.reading.verdict == traffic::Verdict::Refused) {
+                account.refused.push_back(*account.inFlight);
+                account.inFlight.reset();
+            }
+            requireAcknowledged(answer, setter.title);
+        } catch (const Failure& failure) {
+            if (account.inFlight && !failure.requestWritten()) {
+                account.notSent.insert(account.notSent.begin(), *account.inFlight);
+                account.inFlight.reset();
+            }
+            if (account.inFlight) {
+                account.mayHold = mayHold(setter, merged);
+            }
+            account.next = (account.mayHold.empty() ? "" : "reach the converter as said above, then ") +
+                           std::string(again);
+            throw;
+        }
+        account.acknowledged.push_back(*account.inFlight);
+        account.inFlight.reset();
         if (setter.kind == profile::SetKind::Rs485 && lineIsRs485) {
             const auto baud = tools::StrToInt(*merged.value("rs485.baud"));
             const auto parity = *parityOf(merged.value("rs485.parity"));
@@ -169,6 +245,31 @@ void SendPlan(Session& session, Result& result, const std::vector<profile::Plann
             }
         }
     }
+}
+
+void SendOne(Session& session, Result& result, const std::string& frame, std::string_view title) {
+    Account& account = result.account.emplace();
+    account.inFlight = Account::Command{frameKey(frame), std::string(title)};
+    try {
+        const Answer answer = sendSet(session, result, frame, title);
+        result.data("frame", FrameText(frame));
+        result.data("reply", FrameText(answer.reply.bytes));
+        result.data("verdict", traffic::VerdictText(answer.reading.verdict));
+        if (answer.reading.verdict == traffic::Verdict::Refused) {
+            account.refused.push_back(*account.inFlight);
+            account.inFlight.reset();
+        }
+        requireAcknowledged(answer, title);
+    } catch (const Failure& failure) {
+        if (account.inFlight && !failure.requestWritten()) {
+            account.notSent.push_back(*account.inFlight);
+            account.inFlight.reset();
+        }
+        account.next = "run it again";
+        throw;
+    }
+    account.acknowledged.push_back(*account.inFlight);
+    account.inFlight.reset();
 }
 
 std::vector<std::string> Differences(Result& result, const std::vector<profile::Difference>& differences) {
@@ -248,14 +349,9 @@ hart::IdentityReply HartIdentity(Session& session, Result& result, const HartAdd
 // ---- what the user gives ----
 
 profile::Backup ReadBackupFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        throw Failure(code::BadFile, "cannot read " + path);
-    }
-    std::stringstream text;
-    text << file.rdbuf();
+    const std::string text = ReadInputFile(path);
     try {
-        return profile::ReadBackup(text.str());
+        return profile::ReadBackup(text);
     } catch (const profile::FileError& error) {
         throw Failure(error.kind() == profile::FileError::Kind::NotABackup ? code::BadFile : code::Usage,
                       path + ": " + error.what());
@@ -274,25 +370,30 @@ std::string HexArgument(const std::string& text, int maximum, std::string_view e
     const std::string bytes(tools::asText(parsed.bytes));
     // Pairs only, every one of them: ParseHexBytes alone would cut "5151" to its first pair unsaid.
     if (!parsed.ok() || traffic::HexText(bytes) != upper) {
-        throw Failure(code::Usage, "'" + text +
-                                       "' is not hex byte text: pairs of hex digits separated by single "
+        throw Failure(code::Usage, profile::Quoted(text) +
+                                       " is not hex byte text: pairs of hex digits separated by single "
                                        "blanks, e.g. \"" +
                                        std::string(example) + "\"");
     }
     if (parsed.bytes.size() > static_cast<std::size_t>(maximum)) {
-        throw Failure(code::Usage, "'" + text + "' holds more than " + std::to_string(maximum) + " bytes");
+        throw Failure(code::Usage,
+                      profile::Quoted(text) + " holds more than " + std::to_string(maximum) + " bytes");
     }
     return bytes;
 }
 
 void FileCommand::define(CLI::App& app) {
-    app.add_option("-i,--input", file_, "configuration FILE (from backup or the window)")
+    app.add_option("-i,--input", file_,
+                   "configuration FILE (from backup or the window; '-' for standard input)")
         ->type_name("FILE")
         ->required();
 }
 
 void FileCommand::prepare(const Globals&) {
     backup_ = ReadBackupFile(file_);
+    if (PresentIn(backup_.values).empty()) {
+        throw Failure(code::BadFile, file_ + " holds no parameter to restore or compare");
+    }
 }
 
 int CompareWithFile(Session& session, Result& result, const std::string& fileName,

@@ -50,16 +50,23 @@ void ShowValues(Result& result, const profile::Configuration& values,
 
 // ---- set commands ----
 
-// Sends one set command and notes it; Failure(Unexpected) when the converter refuses it.
+// Sends one set command and shows it with its reply: Failure(Unexpected) when the converter refuses
+// it, Failure(NoReply) when no reply of its own comes.
 Answer SendSet(Session& session, Result& result, const std::string& frame, std::string_view title);
 
-// The one set frame of a command (reset, factory, the output tests), sent and shown with its reply.
+// The one set frame of a command (reset, factory, the output tests), sent and shown with its reply,
+// and its account. Failure(Unexpected) when the converter refuses it, Failure(NoReply) when no reply
+// of its own comes.
 void SendOne(Session& session, Result& result, const std::string& frame, std::string_view title);
 
-// Sends the planned frames, listed as "sent"; when the RS485 settings the line runs at change, the
+// Sends the planned frames in order, listed as "sent", keeping the account of them (acknowledged, in
+// flight, not sent; what a line setting in flight may have changed; `again`, what finishes the job,
+// as the next step). A reply is taken only as the answer of the request it echoes; the first command
+// without its own acknowledgement ends the run. When the RS485 settings the line runs at change, the
 // line follows them (the converter answers the next request at its new speed).
 void SendPlan(Session& session, Result& result, const std::vector<profile::PlannedFrame>& plan,
-              const profile::Configuration& current, const profile::Configuration& target);
+              const profile::Configuration& current, const profile::Configuration& target,
+              std::string_view again);
 
 // The differences as lines for people ("name  file X, converter Y") and "differences" for scripts;
 // the lines are returned, for the command to print or to put into its failure.
@@ -99,6 +106,7 @@ std::string HexArgument(const std::string& text, int maximum, std::string_view e
 // is opened.
 class FileCommand : public Command {
 public:
+    using Command::Command;
     void define(CLI::App& app) override;
     void prepare(const Globals& globals) override;
 

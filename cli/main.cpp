@@ -1,7 +1,9 @@
 // vx538: the command-line companion of the configuration tool. Reads, sets, backs up, restores and
 // verifies VX538-T-B converters, one or many at once (one worker per port), for scripts and for the
 // production line.
+#include <atomic>
 #include <csignal>
+#include <cstring>
 #include <iostream>
 #include <unistd.h>
 
@@ -11,15 +13,28 @@
 namespace {
 
 serial::EventFd* stopEvent = nullptr;
+std::atomic<int> interrupts{0};
 
+void say(const char* text) {
+    (void)!::write(STDERR_FILENO, text, std::strlen(text));
+}
+
+// The first Ctrl+C (or SIGTERM) stops every port's run: its wait ends, its settings go back, its report
+// is printed. A second one while that goes on is ignored, so the report is never cut; a third ends the
+// program at once, still putting every port's terminal settings back first.
 extern "C" void onInterrupt(int) {
-    // Wakes every worker's wait; their ports close and put their settings back. A second Ctrl+C
-    // ends the program at once.
-    if (stopEvent) {
-        stopEvent->signal();
+    const int count = interrupts.fetch_add(1) + 1;
+    if (count == 1) {
+        if (stopEvent) {
+            stopEvent->signal();
+        }
+        say("\nvx538: stopping: each port's settings go back, then its report\n");
+    } else if (count == 2) {
+        say("vx538: still stopping; Ctrl+C once more ends at once\n");
+    } else {
+        cli::RestoreTerminalsNow();
+        ::_exit(cli::code::Interrupted);
     }
-    std::signal(SIGINT, SIG_DFL);
-    std::signal(SIGTERM, SIG_DFL);
 }
 
 } // namespace
@@ -29,8 +44,12 @@ int main(int argc, char** argv) {
         serial::EventFd stop;
         stop.create();
         stopEvent = &stop;
-        std::signal(SIGINT, onInterrupt);
-        std::signal(SIGTERM, onInterrupt);
+        struct sigaction action {};
+        action.sa_handler = onInterrupt;
+        action.sa_flags = SA_RESTART;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGINT, &action, nullptr);
+        sigaction(SIGTERM, &action, nullptr);
         const cli::Environment environment{std::cout, std::cerr, stop, ::isatty(STDERR_FILENO) == 1, nullptr};
         const int status = cli::Vx538(std::vector<std::string>(argv + 1, argv + argc), environment);
         stopEvent = nullptr;

@@ -3,6 +3,8 @@
 
 #include <cmath>
 #include <ctime>
+#include <set>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -143,9 +145,33 @@ std::string WriteBackup(const Backup& backup) {
 }
 
 Backup ReadBackup(std::string_view text) {
+    // JSON lets a name stand twice in one object and keeps the last; a file that says two things of one
+    // parameter (or has two versions) says nothing certain, so it is refused naming the name.
+    struct Object {
+        std::string name;
+        std::set<std::string> members;
+    };
+    std::vector<Object> open;
+    std::string lastName;
+    const Json::parser_callback_t noDuplicates = [&](int, Json::parse_event_t event, Json& parsed) {
+        if (event == Json::parse_event_t::object_start) {
+            open.push_back({lastName, {}});
+        } else if (event == Json::parse_event_t::object_end && !open.empty()) {
+            open.pop_back();
+        } else if (event == Json::parse_event_t::key && !open.empty()) {
+            lastName = parsed.get<std::string>();
+            if (!open.back().members.insert(lastName).second) {
+                if (open.size() == 1) {
+                    notABackup("not a configuration file: \"" + lastName + "\" stands twice");
+                }
+                bad(open.back().name + ": " + lastName + " is given twice");
+            }
+        }
+        return true;
+    };
     Json root;
     try {
-        root = Json::parse(text.begin(), text.end());
+        root = Json::parse(text.begin(), text.end(), noDuplicates);
     } catch (const Json::exception& error) { // a syntax error, or a number beyond a double's range
         // "[json.exception.parse_error.101] parse error at line 3, column 5: ..." without its prefix.
         std::string what = error.what();

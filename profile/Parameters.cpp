@@ -33,7 +33,7 @@ std::string trimmed(std::string_view text) {
 }
 
 [[noreturn]] void refuse(const Parameter& p, std::string_view typed, std::string_view why) {
-    throw BadValue(std::string(p.name) + ": '" + std::string(typed) + "' " + std::string(why));
+    throw BadValue(std::string(p.name) + ": " + Quoted(typed) + " " + std::string(why));
 }
 
 std::string integerValue(const Parameter& p, std::string_view typed) {
@@ -167,7 +167,7 @@ std::size_t ParameterIndex(std::string_view name) {
     if (const auto index = FindParameter(name)) {
         return *index;
     }
-    std::string message = "unknown parameter '" + std::string(name) + "'";
+    std::string message = "unknown parameter " + Quoted(name);
     // Suggest the names that share the part before or after the dot ("ao9.variable": ao0.variable...).
     const auto split = [](std::string_view n) {
         const auto dot = n.find('.');
@@ -210,6 +210,15 @@ std::string CanonicalValue(const Parameter& parameter, std::string_view typed) {
         return std::string(typed);
     }
     return std::string(typed);
+}
+
+std::string Quoted(std::string_view text) {
+    constexpr std::size_t kShown = 80;
+    if (text.size() <= kShown) {
+        return "'" + std::string(text) + "'";
+    }
+    return "'" + std::string(text.substr(0, kShown)) + "...' (" + std::to_string(text.size()) +
+           " characters)";
 }
 
 std::optional<int> ChoiceIndex(const Parameter& parameter, std::string_view value) {

@@ -1,12 +1,10 @@
 // vx538 backup: the whole configuration read into a configuration file.
 #include <CLI/CLI.hpp>
 
-#include <filesystem>
-#include <fstream>
 #include <iterator>
-#include <unistd.h>
 
 #include "cli/Command.h"
+#include "cli/Files.h"
 #include "cli/Steps.h"
 #include "config/TextCommands.h"
 #include "traffic/EventLog.h"
@@ -25,30 +23,9 @@ std::string backupPath(const std::string& pattern, const std::string& port) {
     return path;
 }
 
-void writeFileAtomically(const std::string& path, const std::string& text) {
-    // A failed backup never leaves half a file where an old one was.
-    const std::string temporary = path + ".part-" + std::to_string(::getpid());
-    {
-        std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
-        file << text;
-        file.flush();
-        if (!file) {
-            std::filesystem::remove(temporary);
-            throw Failure(code::BadFile, "cannot write " + path);
-        }
-    }
-    std::error_code error;
-    std::filesystem::rename(temporary, path, error);
-    if (error) {
-        std::filesystem::remove(temporary);
-        throw Failure(code::BadFile, "cannot write " + path + ": " + error.message());
-    }
-}
-
 class Backup : public Command {
 public:
-    std::string_view name() const override { return "backup"; }
-    std::string_view help() const override { return "read the whole configuration into a file"; }
+    Backup() : Command("backup", "read the whole configuration into a file") {}
     void define(CLI::App& app) override {
         app.add_option("-o,--output", file_,
                        "FILE to write ('-' for standard output; '{port}' in the name stands "
@@ -63,6 +40,10 @@ public:
                 "with several ports the backup file name needs {port}, e.g. -o 'backup-{port}.json'");
         }
         json_ = globals.json;
+        // A file that cannot take the backup is said before any converter is read.
+        for (const std::string& port : globals.ports) {
+            CheckOutputFile(backupPath(file_, port));
+        }
     }
 
     void run(Session& session, Result& result) const override {
@@ -96,7 +77,7 @@ public:
             }
             return;
         }
-        writeFileAtomically(path, text);
+        WriteOutputFile(path, text);
         result.field("file", {},
                      "backup of " + session.port() + " (" + std::to_string(file.values.count()) +
                          " parameters) written to " + path,

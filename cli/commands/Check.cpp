@@ -38,11 +38,10 @@ Json number(const std::optional<float>& value) {
 
 class Check : public Command {
 public:
-    std::string_view name() const override { return "check"; }
-    std::string_view help() const override {
-        return "check that registers 40003-40018 hold what the instrument's replies make of them (exit 1 when a "
-               "variable differs)";
-    }
+    Check()
+        : Command("check",
+                  "check that registers 40003-40018 hold what the instrument's replies make of them (exit 1 "
+                  "when a variable differs)") {}
     void define(CLI::App& app) override {
         DefineHartAddressing(app, addressing_);
         app.add_option("--tolerance", tolerance_,

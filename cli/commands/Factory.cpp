@@ -11,10 +11,7 @@ namespace {
 
 class Factory : public Command {
 public:
-    std::string_view name() const override { return "factory"; }
-    std::string_view help() const override {
-        return "write the factory record (board serial number and inspector)";
-    }
+    Factory() : Command("factory", "write the factory record (board serial number and inspector)") {}
     void define(CLI::App& app) override {
         app.add_option("--pcbsn", pcbsn_, "board serial number, 0..99999999")->required();
         app.add_option("--inspector", inspector_, "inspector number, 0..999")->required();

@@ -10,10 +10,7 @@ namespace {
 
 class Get : public Command {
 public:
-    std::string_view name() const override { return "get"; }
-    std::string_view help() const override {
-        return "read parameters (all when none is named) and print them";
-    }
+    Get() : Command("get", "read parameters (all when none is named) and print them") {}
     void define(CLI::App& app) override {
         app.add_option("NAME", typed_, "parameter names, as 'vx538 params' lists them");
     }

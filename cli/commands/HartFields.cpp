@@ -11,11 +11,10 @@ namespace {
 
 class HartFields : public Command {
 public:
-    std::string_view name() const override { return "hart fields"; }
-    std::string_view help() const override {
-        return "the instrument's reply to a read meter command by offset, the fields of commands 1, 2 and 3 "
-               "named: what each parse address reads";
-    }
+    HartFields()
+        : Command("hart fields",
+                  "the instrument's reply to a read meter command by offset, the fields of commands 1, 2 "
+                  "and 3 named: what each parse address reads") {}
     void define(CLI::App& app) override {
         DefineHartAddressing(app, addressing_);
         app.add_option("--command", command_, "read meter command 1 (variables 1-4, the default) or 2 (5-8)")

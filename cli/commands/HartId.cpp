@@ -12,8 +12,7 @@ namespace {
 
 class HartId : public Command {
 public:
-    std::string_view name() const override { return "hart id"; }
-    std::string_view help() const override { return "HART command 0: the instrument's identity"; }
+    HartId() : Command("hart id", "HART command 0: the instrument's identity") {}
     void define(CLI::App& app) override {
         DefineHartAddressing(app, addressing_);
         app.add_option("--address", addressing_.address, "polling address 0..9 (default 0)")

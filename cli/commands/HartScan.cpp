@@ -14,10 +14,10 @@ namespace {
 
 class HartScan : public Command {
 public:
-    std::string_view name() const override { return "hart scan"; }
-    std::string_view help() const override {
-        return "command 0 at each polling address: the instruments behind the converter and their addresses";
-    }
+    HartScan()
+        : Command("hart scan",
+                  "command 0 at each polling address: the instruments behind the converter and their "
+                  "addresses") {}
     void define(CLI::App& app) override {
         DefineHartAddressing(app, addressing_);
         app.add_option("--to", last_, "last polling address: 15 (HART 5, the default) or 63 (HART 6 and 7)")

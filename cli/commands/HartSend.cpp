@@ -11,10 +11,7 @@ namespace {
 
 class HartSend : public Command {
 public:
-    std::string_view name() const override { return "hart send"; }
-    std::string_view help() const override {
-        return "send a HART frame typed as hex byte text after the preambles";
-    }
+    HartSend() : Command("hart send", "send a HART frame typed as hex byte text after the preambles") {}
     void define(CLI::App& app) override {
         DefineHartAddressing(app, addressing_);
         app.add_option("HEX", hex_, "delimiter to data, e.g. '82 26 0C 0A 1B 2C 03 00'")->required();

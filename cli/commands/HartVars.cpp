@@ -17,10 +17,7 @@ std::string trimmedUnit(std::string_view unit) {
 
 class HartVars : public Command {
 public:
-    std::string_view name() const override { return "hart vars"; }
-    std::string_view help() const override {
-        return "HART command 3: the four dynamic variables with their units";
-    }
+    HartVars() : Command("hart vars", "HART command 3: the four dynamic variables with their units") {}
     void define(CLI::App& app) override {
         DefineHartAddressing(app, addressing_);
         app.add_option("--address", addressing_.address,

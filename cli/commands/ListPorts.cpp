@@ -11,10 +11,7 @@ namespace {
 
 class ListPorts : public Command {
 public:
-    std::string_view name() const override { return "ports"; }
-    std::string_view help() const override {
-        return "list the serial devices present (as the window's port list)";
-    }
+    ListPorts() : Command("ports", "list the serial devices present (as the window's port list)") {}
     bool usesPorts() const override { return false; }
 
     void runAlone(const Globals&, Result& result) const override {

@@ -11,11 +11,10 @@ namespace {
 
 class Map : public Command {
 public:
-    std::string_view name() const override { return "map"; }
-    std::string_view help() const override {
-        return "the register map for the integrator: registers 40001-40018 with source, unit, type, word order and "
-               "coefficient (--json for scripts)";
-    }
+    Map()
+        : Command("map",
+                  "the register map for the integrator: registers 40001-40018 with source, unit, type, word "
+                  "order and coefficient (--json for scripts)") {}
     void define(CLI::App& app) override {
         DefineHartAddressing(app, addressing_);
         auto* csv = app.add_flag("--csv", csv_, "as CSV, a row per register pair");

@@ -12,10 +12,7 @@ namespace {
 
 class ModbusRead : public Command {
 public:
-    std::string_view name() const override { return "modbus read"; }
-    std::string_view help() const override {
-        return "read holding registers and show them with the CRC verdict";
-    }
+    ModbusRead() : Command("modbus read", "read holding registers and show them with the CRC verdict") {}
     void define(CLI::App& app) override {
         app.add_option("--slave", slave_, "slave address 0..255 (default 1)");
         app.add_option("--start", start_, "start address 0..65535 (default 0, register 40001)");

@@ -14,11 +14,10 @@ namespace {
 
 class Monitor : public Command {
 public:
-    std::string_view name() const override { return "monitor"; }
-    std::string_view help() const override {
-        return "listen to a bus read-only (-p PORT of a listen-only adapter): every frame with its meaning, "
-               "then a summary per device";
-    }
+    Monitor()
+        : Command("monitor",
+                  "listen to a bus read-only (-p PORT of a listen-only adapter): every frame with its "
+                  "meaning, then a summary per device") {}
     void define(CLI::App& app) override {
         app.footer(
             "The port is opened read-only: nothing can be transmitted. One line per frame (with --json one "

@@ -10,8 +10,7 @@ namespace {
 
 class Params : public Command {
 public:
-    std::string_view name() const override { return "params"; }
-    std::string_view help() const override { return "list the named parameters, their values and meanings"; }
+    Params() : Command("params", "list the named parameters, their values and meanings") {}
     void define(CLI::App& app) override {
         app.add_flag("--markdown", markdown_, "as the Markdown table of docs/parameters.md");
     }

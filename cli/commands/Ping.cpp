@@ -10,8 +10,7 @@ namespace {
 
 class Ping : public Command {
 public:
-    std::string_view name() const override { return "ping"; }
-    std::string_view help() const override { return "send the communication query and show the reply"; }
+    Ping() : Command("ping", "send the communication query and show the reply") {}
 
     void run(Session& session, Result& result) const override {
         const Answer answer =

@@ -11,10 +11,7 @@ namespace {
 
 class Raw : public Command {
 public:
-    std::string_view name() const override { return "raw"; }
-    std::string_view help() const override {
-        return "send TEXT (or --hex BYTES) as it stands and show the reply";
-    }
+    Raw() : Command("raw", "send TEXT (or --hex BYTES) as it stands and show the reply") {}
     void define(CLI::App& app) override {
         app.add_option("TEXT", text_, "a frame of text, e.g. 'QQQ#QX1#'");
         app.add_option("--hex", hex_, "the frame as hex bytes, e.g. '51 51 51 23 51 56 23'");

@@ -9,10 +9,10 @@ namespace {
 
 class Reset : public Command {
 public:
-    std::string_view name() const override { return "reset"; }
-    std::string_view help() const override {
-        return "parameter initialization: the converter's factory values (sent at once, no question asked)";
-    }
+    Reset()
+        : Command(
+              "reset",
+              "parameter initialization: the converter's factory values (sent at once, no question asked)") {}
     void run(Session& session, Result& result) const override {
         SendOne(session, result, config::parameterInitializationFrame(), "parameter initialization");
     }

@@ -9,13 +9,11 @@ namespace {
 
 class Restore : public FileCommand {
 public:
-    std::string_view name() const override { return "restore"; }
-    std::string_view help() const override {
-        return "check the whole of FILE first (a wrong version, an unknown name or a value out of range: "
-               "nothing is "
-               "sent), read the converter, send what differs (the line settings last: RS485B, slave address, "
-               "RS485), read back and compare";
-    }
+    Restore()
+        : FileCommand("restore",
+                      "check the whole of FILE first (a wrong version, an unknown name or a value out "
+                      "of range: nothing is sent), read the converter, send what differs (the line "
+                      "settings last: RS485B, slave address, RS485), read back and compare") {}
     void define(CLI::App& app) override {
         FileCommand::define(app);
         app.add_flag("--all", all_, "send every set command, not only those that differ");
@@ -23,6 +21,7 @@ public:
     }
 
     void run(Session& session, Result& result) const override {
+        result.account.emplace().next = "nothing was sent: run the same restore again";
         const profile::Configuration& target = backup_.values;
         const std::vector<std::size_t> restored = PresentIn(target);
         const ReadResult before = ReadConverter(session, QueriesFor(AllParameters(true)));
@@ -39,6 +38,7 @@ public:
             throw Failure(code::Usage, std::string(error.what()) + "; nothing was sent");
         }
         if (dryRun_) {
+            result.account.reset();
             result.data("would_send", Json::array());
             for (const auto& planned : plan) {
                 result.append("would_send", FrameText(planned.frame), FrameText(planned.frame));
@@ -47,11 +47,13 @@ public:
             return;
         }
         if (plan.empty()) {
+            result.account.emplace();
             result.line("the converter already holds every value of " + file_ + "; nothing sent");
             result.data("sent", Json::array());
             return;
         }
-        SendPlan(session, result, plan, before.values, target);
+        SendPlan(session, result, plan, before.values, target,
+                 "run the same restore again to finish: it sends what still differs");
         const ReadResult after = ReadConverter(session, QueriesFor(restored));
         const auto lines = Differences(result, profile::Compare(target, after.values));
         if (!lines.empty()) {

@@ -10,10 +10,7 @@ namespace {
 
 class Set : public Command {
 public:
-    std::string_view name() const override { return "set"; }
-    std::string_view help() const override {
-        return "set parameters, then read them back and say whether they took";
-    }
+    Set() : Command("set", "set parameters, then read them back and say whether they took") {}
     void define(CLI::App& app) override {
         app.add_option("NAME=VALUE", assignments_, "e.g. rs485.baud=19200 mode=single-meter ao3.variable=2")
             ->required();
@@ -26,10 +23,14 @@ public:
         for (const std::string& assignment : assignments_) {
             const auto equals = assignment.find('=');
             if (equals == std::string::npos) {
-                throw Failure(code::Usage, "'" + assignment + "' is not NAME=VALUE");
+                throw Failure(code::Usage, profile::Quoted(assignment) + " is not NAME=VALUE");
             }
             const std::string name = assignment.substr(0, equals);
             const std::size_t index = profile::ParameterIndex(name);
+            if (values_.has(index)) {
+                throw Failure(code::Usage, std::string(profile::Parameters()[index].name) +
+                                               " is given twice; give each parameter once");
+            }
             if (!profile::Parameters()[index].restorable) {
                 throw Failure(code::Usage,
                               name + " is reported by the converter but no command sets it (test-output "
@@ -40,6 +41,7 @@ public:
     }
 
     void run(Session& session, Result& result) const override {
+        result.account.emplace().next = "nothing was sent: run the same set again";
         const std::vector<std::size_t> named = PresentIn(values_);
         // The set commands also carry the other parameters of their frame: read those first.
         std::vector<std::size_t> carried;
@@ -54,7 +56,8 @@ public:
         if (!problems.empty()) {
             Unexpected(result, problems, "the values sent with these cannot be read");
         }
-        SendPlan(session, result, profile::PlanRestore(values_, before.values, true), before.values, values_);
+        SendPlan(session, result, profile::PlanRestore(values_, before.values, true), before.values, values_,
+                 "run the same set again");
 
         const ReadResult after = ReadConverter(session, queries);
         Json took = Json::object();

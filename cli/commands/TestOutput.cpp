@@ -12,8 +12,7 @@ namespace {
 
 class TestOutput : public Command {
 public:
-    std::string_view name() const override { return "test-output"; }
-    std::string_view help() const override { return "drive analog output N (0..7, DOUTA0..DOUTA7) to VALUE"; }
+    TestOutput() : Command("test-output", "drive analog output N (0..7, DOUTA0..DOUTA7) to VALUE") {}
     void define(CLI::App& app) override {
         app.add_option("N", output_, "output 0..7")->required()->check(CLI::Range(0, 7));
         app.add_option("VALUE", value_, "test value 0..999.9, sent as typed")->required();
@@ -21,7 +20,8 @@ public:
     void prepare(const Globals&) override {
         const double value = tools::StrToFloat(value_);
         if (value < 0 || value > 999.9) {
-            throw Failure(code::Usage, "output test value '" + value_ + "' is outside 0..999.9");
+            throw Failure(code::Usage,
+                          "output test value " + profile::Quoted(value_) + " is outside 0..999.9");
         }
         frame_ = config::outputTestFrame(output_, value_);
     }

@@ -12,8 +12,7 @@ namespace {
 
 class TestTotalizer : public Command {
 public:
-    std::string_view name() const override { return "test-totalizer"; }
-    std::string_view help() const override { return "drive the totalizer output to VALUE (0..999999999)"; }
+    TestTotalizer() : Command("test-totalizer", "drive the totalizer output to VALUE (0..999999999)") {}
     void define(CLI::App& app) override {
         app.add_option("VALUE", value_, "totalizer test value")->required();
     }

@@ -83,10 +83,9 @@ struct Watched {
 
 class Watch : public Command {
 public:
-    std::string_view name() const override { return "watch"; }
-    std::string_view help() const override {
-        return "poll registers 40003-40018 and print the eight variables as they come (Ctrl+C ends it)";
-    }
+    Watch()
+        : Command("watch",
+                  "poll registers 40003-40018 and print the eight variables as they come (Ctrl+C ends it)") {}
     void define(CLI::App& app) override {
         app.add_option("--interval", intervalMs_,
                        "milliseconds from one poll to the next (default 1000; 0 polls as fast as the line allows)")

@@ -10,11 +10,17 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/Main.h"
+#include "hart/HartFrames.h"
+#include "tests/cli/Vx538Test.h"
 #include "tests/support/SimulatedLine.h"
+#include "tools/Bytes.h"
+#include "tools/ModbusCrc.h"
 
 namespace {
 
 using testsupport::SimulatedLine;
+using vx538test::hartReply;
+using vx538test::withCrc;
 
 struct Outcome {
     int status = -1;
@@ -38,7 +44,7 @@ protected:
             line();
         }
         std::ostringstream out, err;
-        serial::EventFd stop;
+        serial::EventFd& stop = stop_.emplace();
         stop.create();
         const cli::Environment environment{out, err, stop, false, [this](const std::string& port) {
                                                const auto found = lines_.find(port);
@@ -73,6 +79,9 @@ protected:
 
     std::map<std::string, std::unique_ptr<SimulatedLine>> lines_;
     std::vector<std::filesystem::path> dirs_;
+
+public:
+    std::optional<serial::EventFd> stop_; // the run's Ctrl+C
 };
 
 // A reply of the converter's own making, `ms` after the request.
@@ -297,6 +306,200 @@ TEST_F(InProcess, TheLineFollowsTheRs485PortsNewSettings) {
         EXPECT_EQ(run.status, 0) << row.assignments.back() << "\n" << run.all();
         EXPECT_EQ(line().lineSettings().baudRate, row.baud) << row.assignments.back();
         EXPECT_EQ(line().lineSettings().parity, row.parity) << row.assignments.back();
+    }
+}
+
+// Behaviours no earlier test held: each row fails when the behaviour is broken.
+TEST_F(InProcess, BehavioursThatAreEasyToBreak) {
+    using Check = std::function<void(const Outcome&, SimulatedLine&)>;
+    const std::string qx1 = "QQQ#QX1:ADR:001,BA1:30,BA2:30,MD:2,JTM:010#";
+    // Registers 3-4 hold 100.0; noise before the reply starts like a frame of its own.
+    const std::string registers = withCrc(std::string("\x01\x03\x08\x00\x00\x00\x00\x42\xC8\x00\x00", 11));
+    // HART command 0's reply from an instrument in burst mode: bit 6 of the address byte set.
+    const std::string burst =
+        hartReply(std::string("\x06\xC0\x00\x0E\x00\x00\xFE\x26\x0C\x05\x05\x01\x01\x08\x00"
+                              "\x0A\x1B\x2C",
+                              18));
+    struct Row {
+        const char* what;
+        std::function<void(SimulatedLine&)> setUp;
+        std::vector<std::string> arguments;
+        int status;
+        Check check;
+    } rows[] = {
+        {"stale bytes are drained before each request",
+         [&](SimulatedLine& l) { l.staleOnOpen = qx1; },
+         {"get", "mode"},
+         0,
+         [](const Outcome& run, SimulatedLine&) {
+             EXPECT_NE(run.out.find("mode = transparent"), std::string::npos);
+         }},
+        {"--retries never resends a set command",
+         [](SimulatedLine& l) { l.replyInstead = replying("QQS#", "", 60000); },
+         {"--timeout", "60", "--retries", "3", "set", "mode=single-meter"},
+         4,
+         [&](const Outcome&, SimulatedLine& l) { EXPECT_EQ(heardCount("QQS#MD:"), 1u) << l.heard().size(); }},
+        {"the line follows the RS485 port's settings, not RS485B's",
+         {},
+         {"set", "rs485b.baud=4800", "rs485.baud=19200"},
+         0,
+         [](const Outcome&, SimulatedLine& l) { EXPECT_EQ(l.lineSettings().baudRate, 19200u); }},
+        {"a refused reset fails",
+         [](SimulatedLine& l) { l.replyInstead = replying("QQS#RESET", "QQS#RESET:ERR#"); },
+         {"reset"},
+         5,
+         {}},
+        {"a refused factory record fails",
+         [](SimulatedLine& l) { l.replyInstead = replying("TAVRIK#", "TAVRIK#PCBSN:ERR#"); },
+         {"factory", "--pcbsn", "1", "--inspector", "2"},
+         5,
+         {}},
+        {"a refused output test fails",
+         [](SimulatedLine& l) { l.replyInstead = replying("QQQ#AV1O", "QQQ#AV1O:ERR#"); },
+         {"test-output", "1", "4"},
+         5,
+         {}},
+        {"a query reply without its block marker is a problem",
+         [](SimulatedLine& l) {
+             l.replyInstead = replying("QQQ#QX1#", "QQQ#QX7:ADR:001,BA1:30,BA2:30,MD:0,JTM:010#");
+         },
+         {"get", "mode"},
+         5,
+         [](const Outcome& run, SimulatedLine&) {
+             EXPECT_NE(run.err.find("no block marker QX1"), std::string::npos);
+         }},
+        {"modbus read takes the registers of the frame found after noise",
+         [&](SimulatedLine& l) {
+             l.replyInstead =
+                 replying(std::string("\x01\x03", 2), std::string("\x01\x03\x04", 3) + registers);
+         },
+         {"--json", "modbus", "read", "--count", "4"},
+         0,
+         [](const Outcome& run, SimulatedLine&) {
+             EXPECT_EQ(nlohmann::json::parse(run.out)["registers"], nlohmann::json({0, 0, 0x42C8, 0}))
+                 << run.out;
+         }},
+        {"a backup with values it could not read does not end well",
+         [](SimulatedLine& l) {
+             l.replyInstead = replying("QQQ#QX4#", "QQQ#QX4:MDL:8,MDBS01:0,07,0,1.000#");
+         },
+         {"backup", "-o", "-"},
+         5,
+         [](const Outcome& run, SimulatedLine&) {
+             EXPECT_EQ(run.out.find("\"format\""), std::string::npos);
+         }},
+        {"a HART reply in burst mode is still the instrument's",
+         [&](SimulatedLine& l) { l.replyInstead = replying("\xFF", burst); },
+         {"hart", "id"},
+         0,
+         [](const Outcome& run, SimulatedLine&) { EXPECT_NE(run.out.find("0A 1B 2C"), std::string::npos); }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        lines_.clear();
+        SimulatedLine& converter = line();
+        if (row.setUp) {
+            row.setUp(converter);
+        }
+        const Outcome run = vx538(row.arguments);
+        EXPECT_EQ(run.status, row.status) << run.all();
+        if (row.check) {
+            row.check(run, converter);
+        }
+    }
+}
+
+// Every run that sends set commands says what was acknowledged, what was in flight, what was not
+// sent and what to do next; a line setting in flight says where the converter may now be.
+TEST_F(InProcess, ReportsSaySentInFlightNotSentAndWhatNext) {
+    const std::string file = temporary("factory.json");
+    ASSERT_EQ(vx538({"backup", "-o", file}).status, 0);
+    struct Row {
+        const char* what;
+        std::function<void(SimulatedLine&, InProcess&)> setUp;
+        std::vector<std::string> arguments;
+        int status;
+        std::size_t acknowledged;
+        const char* inFlight; // "" for none
+        std::size_t notSent;
+        const char* mayHold; // in may_hold, "" for none
+    } rows[] = {
+        {"all taken", {}, {"restore", "--all", "-i", file}, 0, 26, "", 0, ""},
+        {"no reply to the RS485 port's settings",
+         [](SimulatedLine& l, InProcess&) { l.replyInstead = replying("QQS#BA1:", "", 60000); },
+         {"set", "rs485.baud=19200", "rs485.parity=even"},
+         4,
+         0,
+         "BA1",
+         0,
+         "--baud 19200 --parity even"},
+        {"no reply to the slave address",
+         [](SimulatedLine& l, InProcess&) { l.replyInstead = replying("QQS#ADR:", "", 60000); },
+         {"restore", "--all", "-i", file},
+         4,
+         24,
+         "ADR",
+         1,
+         "--slave 1"},
+        {"the RS485B port's settings answered only by another command's reply",
+         [](SimulatedLine& l, InProcess&) { l.replyInstead = replying("QQS#BA2:", "QQS#MDL:OK#"); },
+         {"restore", "--all", "-i", file},
+         4,
+         23,
+         "BA2",
+         2,
+         "RS485B port at 9600 baud, parity none"},
+        {"refused",
+         [](SimulatedLine& l, InProcess&) { l.replyInstead = replying("QQS#JTM:", "QQS#JTM:ERR#"); },
+         {"restore", "--all", "-i", file},
+         5,
+         1,
+         "",
+         24,
+         ""},
+        {"Ctrl+C with the fifth set command on the line",
+         [](SimulatedLine& l, InProcess& test) {
+             l.onHeard = [&test](std::size_t heard) {
+                 if (heard == 4 + 5) { // the four queries, then five set commands
+                     test.stop_->signal();
+                 }
+             };
+         },
+         {"restore", "--all", "-i", file},
+         130,
+         4,
+         "DA2",
+         21,
+         ""},
+        {"the line lost with the fourth set command on it",
+         [](SimulatedLine& l, InProcess&) {
+             l.with([](sim::Simulator& s) { s.faults.hangupAfter = 4 + 3; });
+         },
+         {"restore", "--all", "-i", file},
+         4,
+         3,
+         "DA1",
+         22,
+         ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        lines_.clear();
+        SimulatedLine& converter = line();
+        if (row.setUp) {
+            row.setUp(converter, *this);
+        }
+        std::vector<std::string> arguments = {"--json", "--timeout", "100"};
+        arguments.insert(arguments.end(), row.arguments.begin(), row.arguments.end());
+        const Outcome run = vx538(arguments);
+        EXPECT_EQ(run.status, row.status) << run.all();
+        const auto report = nlohmann::json::parse(run.out);
+        EXPECT_EQ(report["acknowledged"].size(), row.acknowledged) << run.out;
+        EXPECT_EQ(report["in_flight"], *row.inFlight ? nlohmann::json(row.inFlight) : nlohmann::json())
+            << run.out;
+        EXPECT_EQ(report["not_sent"].size(), row.notSent) << run.out;
+        EXPECT_EQ(report.value("may_hold", "").find(row.mayHold) != std::string::npos, true) << run.out;
+        EXPECT_EQ(report["next"].get<std::string>().empty(), row.status == 0) << run.out;
     }
 }
 

@@ -175,6 +175,8 @@ backup = """{"format": "vx538-configuration", "version": 1, "written_by": "vx538
 """
 write("backup_file", "backup", backup)
 write("backup_file", "newer", '{"format": "vx538-configuration", "version": 2, "parameters": {}}')
+write("backup_file", "twice", '{"format": "vx538-configuration", "version": 1, "parameters": '
+      '{"modbus.address": 300, "modbus.address": 17}, "replies": {"QX1": "a", "QX1": "b"}}')
 write("backup_file", "bad-value", '{"format": "vx538-configuration", "version": 1, "parameters": {"rs485.baud": 9601}}')
 
 # Replies to the read meter commands: commands 1, 2 and 3 by long address, one with an expansion byte,

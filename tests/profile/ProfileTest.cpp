@@ -366,6 +366,9 @@ TEST(BackupFile, AFileThatIsWrongAnywhereIsRefusedNamingWhat) {
         {head + R"("parameters": {"mode": "transparent"}, "not_read": ["mode"]})",
          "bad content: mode has a value and is listed as not read"},
         {head + R"("parameters": {}, "replies": {"QX1": "\u0100"}})", "bad content: \"replies\" holds a character"},
+        {head + R"("parameters": {"modbus.address": 300, "modbus.address": 17}})",
+         "bad content: parameters: modbus.address is given twice"},
+        {head + R"("version": 2, "parameters": {}})", "not a backup: not a configuration file: \"version\" stands twice"},
     };
     for (const Case& c : cases) {
         EXPECT_TRUE(fileError(c.text).starts_with(c.expected)) << c.text << "\n gave " << fileError(c.text);

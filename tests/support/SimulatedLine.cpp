@@ -125,6 +125,9 @@ void SimulatedLine::attach(int fd) {
     }
     peer_ = fd;
     due_.clear();
+    if (!staleOnOpen.empty()) {
+        (void)::write(peer_, staleOnOpen.data(), staleOnOpen.size());
+    }
 }
 
 void SimulatedLine::detach() {

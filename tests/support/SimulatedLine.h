@@ -40,6 +40,8 @@ public:
     // Set before a run: the reply to a request written at `now` instead of the model's (a refusal,
     // a reply too late, a reply of another shape); nothing: the model answers.
     std::function<std::optional<sim::Write>(std::string_view request, sim::Millis now)> replyInstead;
+    // Set before a run: bytes waiting on the line when the port opens (a reply nobody read).
+    std::string staleOnOpen;
 
 private:
     class Port;
