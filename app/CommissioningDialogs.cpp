@@ -92,6 +92,15 @@ Request HartBodyRequest(TForm1& form, std::vector<uint8_t> body) {
     return request;
 }
 
+bool PortOpenOrSay(TForm1& form, QLabel* status) {
+    if (form.Comm1->IsOpen()) {
+        return true;
+    }
+    status->setText(
+        QCoreApplication::translate("app", "The serial port is not open: open it in the main window first."));
+    return false;
+}
+
 void ReadMapping(ExchangeClient& client,
                  std::function<void(std::optional<profile::Mapping>, std::optional<int>, QString)> done) {
     std::vector<Request> requests;
@@ -159,8 +168,7 @@ InstrumentScanDialog::InstrumentScanDialog(TForm1& form, QWidget* parent)
 }
 
 void InstrumentScanDialog::start() {
-    if (!form_.Comm1->IsOpen()) {
-        status_->setText(tr("The serial port is not open: open it in the main window first."));
+    if (!PortOpenOrSay(form_, status_)) {
         return;
     }
     found_.clear();
@@ -297,8 +305,7 @@ void ReplyFieldsDialog::read(int command) {
     if (reading_) {
         return;
     }
-    if (!form_.Comm1->IsOpen()) {
-        status_->setText(tr("The serial port is not open: open it in the main window first."));
+    if (!PortOpenOrSay(form_, status_)) {
         return;
     }
     reading_ = true;
@@ -434,8 +441,7 @@ void CheckMappingDialog::start() {
     if (checking_) {
         return;
     }
-    if (!form_.Comm1->IsOpen()) {
-        status_->setText(tr("The serial port is not open: open it in the main window first."));
+    if (!PortOpenOrSay(form_, status_)) {
         return;
     }
     checking_ = true;
@@ -652,8 +658,7 @@ void RegisterMapDialog::read() {
     if (reading_) {
         return;
     }
-    if (!form_.Comm1->IsOpen()) {
-        status_->setText(tr("The serial port is not open: open it in the main window first."));
+    if (!PortOpenOrSay(form_, status_)) {
         return;
     }
     reading_ = true;

@@ -32,6 +32,10 @@ namespace app {
 // preamble length of "Preamble Length:", no message box when no reply comes (the dialog says so).
 Request HartBodyRequest(TForm1& form, std::vector<uint8_t> body);
 
+// Whether the window's port is open; when it is not, `status` says so. The commissioning windows use
+// the main window's port and never open it themselves.
+bool PortOpenOrSay(TForm1& form, QLabel* status);
+
 // Reads the configuration queries (system parameters, custom HART commands, parse format) through the
 // buttons' own requests and hands over the mapping, or the reason there is none.
 void ReadMapping(ExchangeClient& client,

@@ -18,6 +18,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "app/CommissioningDialogs.h"
 #include "app/LiveChart.h"
 #include "app/Messages.h"
 #include "traffic/EventFormat.h"
@@ -172,8 +173,7 @@ void LiveValuesWindow::start() {
     if (polling_) {
         return;
     }
-    if (!form_.Comm1->IsOpen()) {
-        setStatus(tr("The serial port is not open: open it in the main window first."));
+    if (!PortOpenOrSay(form_, status_)) {
         return;
     }
     polling_ = true;

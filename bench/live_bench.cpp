@@ -1,5 +1,6 @@
 // Figures for the Live Values window and vx538 watch: how many samples a second watch takes against a
-// simulator whose line is paced, against the floor the bytes and the turnaround set; and for the trend
+// simulator whose line is paced, against the floor the bytes and the turnaround set (with vx538's own
+// share of each poll, from its log, so a shortfall shows which side it is on); and for the trend
 // chart, the memory 7 days x 8 variables at 1 s take and the time to redraw the whole span, for
 // QCustomPlot and Qt Charts, each given every sample and given the samples thinned to the chart's
 // width. Each chart case runs in a process of its own so its memory is its own. Prints figures only.
@@ -23,6 +24,7 @@
 #include <filesystem>
 #include <fstream>
 #include <malloc.h>
+#include <optional>
 #include <random>
 #include <sstream>
 #include <string>
@@ -253,18 +255,57 @@ void chartCase(const char* name, ChartFigures (*measure)(bool), bool thinned, in
 struct WatchFigures {
     int samples = 0;
     double seconds = 0;
+    double ownMs = 0; // vx538's mean time from a poll's reply to the next poll, from its log
 };
+
+// The milliseconds of the day of a --log line ("2026-12-09 14:55:54.002<tab>...").
+std::optional<double> logMs(const std::string& line) {
+    int hours = 0;
+    int minutes = 0;
+    double seconds = 0;
+    if (line.size() < 23 || std::sscanf(line.c_str() + 11, "%d:%d:%lf", &hours, &minutes, &seconds) != 3) {
+        return std::nullopt;
+    }
+    return ((hours * 60.0 + minutes) * 60.0 + seconds) * 1000.0;
+}
+
+// vx538's own share of a poll: the mean time from a reply's arrival to the next poll going out.
+double ownTurnaroundMs(const std::string& log) {
+    std::ifstream file(log);
+    double received = NAN; // none since the last poll
+    double total = 0;
+    int gaps = 0;
+    for (std::string line; std::getline(file, line);) {
+        const bool poll = line.find("\t302 MODBUS Test\t") != std::string::npos;
+        const std::optional<double> at = logMs(line);
+        if (!poll || !at) {
+            continue;
+        }
+        if (line.find("\treceived\t") != std::string::npos) {
+            received = *at;
+        } else if (line.find("\tsent\t") != std::string::npos && !std::isnan(received)) {
+            total += *at - received;
+            ++gaps;
+            received = NAN;
+        }
+    }
+    return gaps > 0 ? total / gaps : 0;
+}
 
 WatchFigures runWatch(int baud, int count) {
     testsupport::SimProcess sim(VX538_SIM_PATH, {"--baud", std::to_string(baud), "--delay", "20"});
+    const std::string log =
+        (std::filesystem::temp_directory_path() / ("live-bench-" + std::to_string(::getpid()) + ".log")).string();
     // The port at the simulator's speed; no pause between polls.
     const auto start = Clock::now();
     const testsupport::ProgramResult result = testsupport::RunProgram(
-        VX538_PATH, {"-p", sim.path(), "--baud", std::to_string(baud), "--json", "watch", "--interval", "0",
-                     "--count", std::to_string(count)},
+        VX538_PATH, {"-p", sim.path(), "--baud", std::to_string(baud), "--log", log, "--json", "watch", "--interval",
+                     "0", "--count", std::to_string(count)},
         std::chrono::minutes(5));
     WatchFigures figures;
     figures.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    figures.ownMs = ownTurnaroundMs(log);
+    std::filesystem::remove(log);
     if (result.status != 0) {
         std::printf("  vx538 watch failed (%d): %s\n", result.status, result.err.c_str());
         return figures;
@@ -295,8 +336,9 @@ void watchCase(int baud) {
     const double pollSeconds = (many.seconds - few.seconds) / (count - 5);
     const double rate = 1.0 / pollSeconds;
     const double floorRate = 1000.0 / floorMs;
-    std::printf("  %6d baud: %6.1f samples/s, wire floor %6.1f samples/s (%.1f ms a poll): %.2f x\n", baud, rate,
-                floorRate, floorMs, rate / floorRate);
+    std::printf("  %6d baud: %6.1f samples/s, wire floor %6.1f samples/s (%.1f ms a poll): %.2f x; "
+                "vx538's own time from a reply to the next poll %.2f ms\n",
+                baud, rate, floorRate, floorMs, rate / floorRate, many.ownMs);
     std::fflush(stdout);
 }
 
