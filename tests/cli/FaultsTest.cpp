@@ -88,15 +88,21 @@ TEST_F(Vx538Faults, BackupWritesOutputFilesAsUnixToolsDo) {
              EXPECT_TRUE(fs::is_symlink(p));
              EXPECT_NE(read(path("target.json")).find("vx538-configuration"), std::string::npos);
          }},
-        {"a 0600 file keeps its mode",
+        {"a 0600 file keeps its mode and its owner",
          [&] {
              write(path("private.json"), "old");
              ::chmod(path("private.json").c_str(), 0600);
+             if (::geteuid() == 0) {
+                 EXPECT_EQ(::chown(path("private.json").c_str(), 4321, 4321), 0);
+             }
              return path("private.json");
          },
          0, "written to",
          [&](const std::string& p) {
              EXPECT_EQ(fs::status(p).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+             struct stat st {};
+             ::stat(p.c_str(), &st);
+             EXPECT_EQ(st.st_uid, ::geteuid() == 0 ? 4321u : ::geteuid());
              EXPECT_NE(read(p).find("vx538-configuration"), std::string::npos);
          }},
         {"a hard link: both names see the backup",
