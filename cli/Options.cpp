@@ -1,6 +1,7 @@
 // The command line of vx538, through CLI11.
 #include "cli/Options.h"
 
+#include <charconv>
 #include <map>
 #include <ostream>
 #include <sstream>
@@ -34,6 +35,24 @@ constexpr Group kGroups[] = {
     {"modbus", "the MODBUS RTU read test"},
 };
 
+// A whole number from `lowest` to `highest`: "1.5" or "abc" is said to be no whole number, not to be
+// out of range.
+CLI::Validator WholeNumber(long long lowest, long long highest) {
+    return CLI::Validator(
+        [=](std::string& text) -> std::string {
+            long long value = 0;
+            const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+            if (error == std::errc::invalid_argument || end != text.data() + text.size()) {
+                return text + " is not a whole number";
+            }
+            if (error != std::errc() || value < lowest || value > highest) {
+                return text + " is not in range " + std::to_string(lowest) + " to " + std::to_string(highest);
+            }
+            return {};
+        },
+        "INT in [" + std::to_string(lowest) + " - " + std::to_string(highest) + "]");
+}
+
 void defineGlobals(CLI::App& app, Globals& g) {
     app.add_option("-p,--port", g.ports,
                    "serial port of a converter (COM3, ttyUSB0, /dev/ttyUSB0) or network port "
@@ -45,24 +64,24 @@ void defineGlobals(CLI::App& app, Globals& g) {
         ->type_name("FILE");
     app.add_option("--baud", g.baud, "baud rate of the line (default 9600)")
         ->type_name("BAUD")
-        ->check(CLI::Range(1, 4000000));
+        ->check(WholeNumber(1, 4000000));
     app.add_option("--parity", g.parity, "parity of the line: none, odd or even (default none)")
         ->type_name("PARITY")
         ->check(CLI::IsMember({"none", "odd", "even"}, CLI::ignore_case));
     app.add_option("--timeout", g.timeoutMs,
                    "milliseconds to wait for the first byte of a reply (default 1000)")
         ->type_name("MS")
-        ->check(CLI::Range(1, 600000));
+        ->check(WholeNumber(1, 600000));
     app.add_option("--gap", g.gapMs,
                    "milliseconds of silence that end a reply whose end its bytes do not show, "
                    "such as a set command's (default 50; 300 on a network port, where one "
                    "reply may arrive in parts a round trip apart)")
         ->type_name("MS")
-        ->check(CLI::Range(1, 60000));
+        ->check(WholeNumber(1, 60000));
     app.add_option("--retries", g.retries,
                    "resend a query that got no reply N times (never a set command; default 0)")
         ->type_name("N")
-        ->check(CLI::Range(0, 100));
+        ->check(WholeNumber(0, 100));
     app.add_flag("--json", g.json, "machine-readable output: one JSON object per port and line");
     app.add_option("--log", g.log,
                    "append every frame to FILE in the window's traffic log format, naming the port")

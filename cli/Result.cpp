@@ -108,6 +108,10 @@ std::string Result::text() const {
         if (!a.notSent.empty()) {
             out += "  not sent: " + commandList(a.notSent) + "\n";
         }
+        if ((!a.acknowledged.empty() || a.inFlight) &&
+            (a.inFlight || !a.refused.empty() || !a.notSent.empty())) {
+            out += "the converter is partly configured\n";
+        }
         if (!a.next.empty()) {
             out += "next: " + a.next + "\n";
         }

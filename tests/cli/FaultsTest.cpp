@@ -88,15 +88,21 @@ TEST_F(Vx538Faults, BackupWritesOutputFilesAsUnixToolsDo) {
              EXPECT_TRUE(fs::is_symlink(p));
              EXPECT_NE(read(path("target.json")).find("vx538-configuration"), std::string::npos);
          }},
-        {"a 0600 file keeps its mode",
+        {"a 0600 file keeps its mode and its owner",
          [&] {
              write(path("private.json"), "old");
              ::chmod(path("private.json").c_str(), 0600);
+             if (::geteuid() == 0) {
+                 EXPECT_EQ(::chown(path("private.json").c_str(), 4321, 4321), 0);
+             }
              return path("private.json");
          },
          0, "written to",
          [&](const std::string& p) {
              EXPECT_EQ(fs::status(p).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+             struct stat st {};
+             ::stat(p.c_str(), &st);
+             EXPECT_EQ(st.st_uid, ::geteuid() == 0 ? 4321u : ::geteuid());
              EXPECT_NE(read(p).find("vx538-configuration"), std::string::npos);
          }},
         {"a hard link: both names see the backup",
@@ -191,6 +197,7 @@ TEST_F(Vx538Faults, BadInputIsRefusedBeforeAnythingIsSent) {
         {{"set", "mode=transparent", "mode=single-meter"}, 2, "mode is given twice"},
         {{"set", "mode=" + std::string(100000, 'x')}, 2, "(100000 characters)"},
         {{"--baud", "0", "ping"}, 2, "not in range 1 to 4000000"},
+        {{"--timeout", "1.5", "ping"}, 2, "1.5 is not a whole number"},
     };
     for (const Row& row : rows) {
         std::vector<std::string> arguments = {"-p", converter.path()};
@@ -280,6 +287,7 @@ TEST_F(Vx538Faults, CtrlCMidRestoreOnceTwiceAndThreeTimes) {
             const std::string report = read(path("out"));
             EXPECT_EQ(count(report, "sent without answer (the converter may have taken it): "), 2u) << report;
             EXPECT_EQ(count(report, "next: run the same restore again"), 2u) << report;
+            EXPECT_EQ(count(report, "the converter is partly configured"), 2u) << report;
             EXPECT_NE(report.find("not sent: "), std::string::npos) << report;
         }
     }
