@@ -7,6 +7,7 @@
 
 #include "tools/Conversions.h"
 #include "tools/ModbusCrc.h"
+#include "tools/ModbusLayout.h"
 #include "traffic/FrameSearch.h"
 #include "traffic/Meanings.h"
 
@@ -29,10 +30,6 @@ constexpr std::array kTextHeads = {"QQQ#"sv, "QQS#"sv, "TAVRIK#"sv};
 // command number 1 or 2, any other character itself; its two count digits are at 13 and 14, and the
 // raw bytes that follow have no closing '#'.
 constexpr std::string_view kMeterCommandShape = "QQS#CAMDdn:d<dd,";
-
-uint16_t word(Bytes b, std::size_t at) {
-    return static_cast<uint16_t>((b[at] << 8) | b[at + 1]);
-}
 
 bool crcHolds(Bytes frame) {
     const tools::CrcBytes crc = tools::ModbusCrc16(frame.first(frame.size() - 2));
@@ -67,124 +64,17 @@ Shape incomplete(std::size_t need) {
     return {Shape::Is::Incomplete, need};
 }
 
-// ---- MODBUS RTU: the length each function code implies ----
+// ---- MODBUS RTU: the layout a frame's function code implies ----
 
-bool isModbusFunction(uint8_t function) {
-    return (function >= 1 && function <= 6) || function == 15 || function == 16 || function == 23;
-}
-
-bool isExceptionCode(uint8_t code) {
-    return (code >= 1 && code <= 6) || code == 8 || code == 10 || code == 11;
-}
-
-bool inRange(unsigned value, unsigned low, unsigned high) {
-    return value >= low && value <= high;
-}
-
-// A request of `function` at the start of `b` (b[1] is the function).
-Shape modbusRequest(Bytes b) {
-    const uint8_t function = b[1];
-    switch (function) {
-    case 1:
-    case 2:
-    case 3:
-    case 4: {
-        if (b.size() < 6) {
-            return incomplete(6);
-        }
-        return inRange(word(b, 4), 1, function <= 2 ? 2000 : 125) ? known(8) : kNo;
+// A frame of `role` at the head, taken only when its fields are ones a master or slave sends.
+Shape modbusFrame(Bytes b, tools::ModbusRole role) {
+    const tools::ModbusFieldsFit fit = tools::ModbusFieldsHold(b, role);
+    if (fit.is == tools::ModbusFieldsFit::Is::Incomplete) {
+        return incomplete(fit.need);
     }
-    case 5:
-        if (b.size() < 6) {
-            return incomplete(6);
-        }
-        return word(b, 4) == 0x0000 || word(b, 4) == 0xFF00 ? known(8) : kNo;
-    case 6:
-        return known(8);
-    case 15:
-    case 16: {
-        if (b.size() < 7) {
-            return incomplete(7);
-        }
-        const unsigned count = word(b, 4);
-        const bool fits = function == 15 ? inRange(count, 1, 1968) && b[6] == (count + 7) / 8
-                                         : inRange(count, 1, 123) && b[6] == 2 * count;
-        return fits ? known(9 + std::size_t{b[6]}) : kNo;
-    }
-    case 23: {
-        if (b.size() < 11) {
-            return incomplete(11);
-        }
-        const unsigned writes = word(b, 8);
-        const bool fits = inRange(word(b, 4), 1, 125) && inRange(writes, 1, 121) && b[10] == 2 * writes;
-        return fits ? known(13 + std::size_t{b[10]}) : kNo;
-    }
-    default:
-        return kNo;
-    }
-}
-
-// A normal reply of `function` at the start of `b`.
-Shape modbusReply(Bytes b) {
-    if (b[0] == 0) {
-        return kNo; // nobody answers a broadcast
-    }
-    const uint8_t function = b[1];
-    switch (function) {
-    case 1:
-    case 2:
-    case 3:
-    case 4:
-    case 23: {
-        if (b.size() < 3) {
-            return incomplete(3);
-        }
-        const uint8_t count = b[2];
-        const bool bits = function <= 2;
-        const bool fits = bits ? inRange(count, 1, 250) : inRange(count, 2, 250) && count % 2 == 0;
-        return fits ? known(5 + std::size_t{count}) : kNo;
-    }
-    case 5:
-    case 6:
-        return modbusRequest(b); // the request's own bytes come back
-    case 15:
-    case 16:
-        if (b.size() < 6) {
-            return incomplete(6);
-        }
-        return inRange(word(b, 4), 1, function == 15 ? 1968 : 123) ? known(8) : kNo;
-    default:
-        return kNo;
-    }
-}
-
-Shape modbusException(Bytes b) {
-    if (b[0] == 0 || !isModbusFunction(b[1] & ~kExceptionBit)) {
-        return kNo;
-    }
-    if (b.size() < 3) {
-        return incomplete(3);
-    }
-    return isExceptionCode(b[2]) ? known(5) : kNo;
-}
-
-// The byte count a read reply carries for `request`, or -1 when the request is no read.
-int expectedByteCount(Bytes request) {
-    if (request.size() < 6) {
-        return -1;
-    }
-    const unsigned count = word(request, 4);
-    switch (request[1]) {
-    case 1:
-    case 2:
-        return static_cast<int>((count + 7) / 8);
-    case 3:
-    case 4:
-    case 23:
-        return static_cast<int>(2 * count);
-    default:
-        return -1;
-    }
+    const tools::ModbusLayout layout = tools::ReadModbusLayout(b, role);
+    const bool holds = fit.is == tools::ModbusFieldsFit::Is::Yes && layout.is == tools::ModbusLayout::Is::Known;
+    return holds ? known(layout.length) : kNo;
 }
 
 // ---- HART: the preambles, then the one reading of the header (FrameSearch) ----
@@ -470,17 +360,17 @@ Outcome matchHead(Bytes b, bool final, const std::optional<BusFramer::Waiting>& 
     }
     const uint8_t function = b[1];
     if ((function & kExceptionBit) != 0) {
-        search.consider(modbusException(b), BusKind::Modbus, BusRole::Reply, crcHolds);
+        search.consider(modbusFrame(b, tools::ModbusRole::Reply), BusKind::Modbus, BusRole::Reply, crcHolds);
         return search.outcome();
     }
-    if (!isModbusFunction(function)) {
+    if (!tools::IsModbusFunction(function)) {
         return search.outcome();
     }
     const Bytes asked = waiting && waiting->kind == BusKind::Modbus ? Bytes(*waiting->bytes) : Bytes();
     const bool replyAwaited = asked.size() >= 2 && asked[0] == first && asked[1] == function;
     if (function == 5 || function == 6) {
         // Request and reply are the same bytes: a copy of the waiting request is its reply.
-        if (search.consider(modbusRequest(b), BusKind::Modbus, BusRole::Request, crcHolds)) {
+        if (search.consider(modbusFrame(b, tools::ModbusRole::Request), BusKind::Modbus, BusRole::Request, crcHolds)) {
             Outcome found = search.outcome();
             const Bytes frame = b.first(found.length);
             if (replyAwaited && std::equal(frame.begin(), frame.end(), asked.begin(), asked.end())) {
@@ -492,11 +382,11 @@ Outcome matchHead(Bytes b, bool final, const std::optional<BusFramer::Waiting>& 
     }
     // Where a request and a reply of the same length could both hold, the one awaited is tried first.
     if (replyAwaited) {
-        search.consider(modbusReply(b), BusKind::Modbus, BusRole::Reply, crcHolds) ||
-            search.consider(modbusRequest(b), BusKind::Modbus, BusRole::Request, crcHolds);
+        search.consider(modbusFrame(b, tools::ModbusRole::Reply), BusKind::Modbus, BusRole::Reply, crcHolds) ||
+            search.consider(modbusFrame(b, tools::ModbusRole::Request), BusKind::Modbus, BusRole::Request, crcHolds);
     } else {
-        search.consider(modbusRequest(b), BusKind::Modbus, BusRole::Request, crcHolds) ||
-            search.consider(modbusReply(b), BusKind::Modbus, BusRole::Reply, crcHolds);
+        search.consider(modbusFrame(b, tools::ModbusRole::Request), BusKind::Modbus, BusRole::Request, crcHolds) ||
+            search.consider(modbusFrame(b, tools::ModbusRole::Reply), BusKind::Modbus, BusRole::Reply, crcHolds);
     }
     return search.outcome();
 }
@@ -509,12 +399,12 @@ std::size_t expectedModbusReply(Bytes run, std::size_t at, Bytes request) {
     }
     const Bytes b = run.subspan(at);
     if (b[1] == (request[1] | kExceptionBit)) {
-        return isExceptionCode(b[2]) ? 5 : 0;
+        return tools::IsModbusExceptionCode(b[2]) ? 5 : 0;
     }
     if (b[1] != request[1]) {
         return 0;
     }
-    const int count = expectedByteCount(request);
+    const int count = tools::ModbusReplyByteCount(request);
     if (count >= 0) {
         return b[2] == count ? 5 + std::size_t(count) : 0;
     }

@@ -6,6 +6,7 @@
 
 #include "tools/Conversions.h"
 #include "tools/ModbusCrc.h"
+#include "tools/ModbusLayout.h"
 #include "tools/ModbusRequest.h"
 #include "tools/RegisterValues.h"
 #include "traffic/Meanings.h"
@@ -115,29 +116,32 @@ void appendTwoWords(std::string& out, Bytes bytes, std::string_view first, std::
     }
 }
 
-// A function whose layout is not known here: its length, and the CRC taken from the end.
-FrameCheck appendUnknownLayout(std::string& out, Bytes bytes) {
-    out += ", " + Counted(bytes.size(), "byte");
-    return appendEnding(out, bytes, std::max<std::size_t>(bytes.size(), 4));
-}
-
-// What a frame of `length` bytes (as its header announces) takes of the bytes there are.
-std::size_t taken(std::size_t length, Bytes bytes) {
-    return std::min(length, bytes.size());
-}
-
-// The data of a write request follow their byte count at `countAt`: the frame is the head, the count,
-// the data and the CRC.
-void appendCountedData(std::string& out, Bytes bytes, std::size_t countAt, FrameMeaning& reading) {
-    if (bytes.size() <= countAt) {
-        reading.check = appendEnding(out, bytes, countAt + 1 + kCrcLength);
-        reading.length = bytes.size();
+// Reads the frame against the length its layout gives: before the byte count that gives it, against
+// the shortest frame there can be (the bytes up to the count, then the CRC); for a function whose
+// layout is not known here, its length and the CRC taken from the end.
+void appendEnding(std::string& out, Bytes bytes, tools::ModbusRole role, FrameMeaning& reading) {
+    const tools::ModbusLayout layout = tools::ReadModbusLayout(bytes, role);
+    switch (layout.is) {
+    case tools::ModbusLayout::Is::Known:
+        reading.check = appendEnding(out, bytes, layout.length);
+        reading.length = std::min(layout.length, bytes.size());
         return;
+    case tools::ModbusLayout::Is::Incomplete:
+        reading.check = appendEnding(out, bytes, layout.length + kCrcLength);
+        break;
+    case tools::ModbusLayout::Is::Unknown:
+        out += ", " + Counted(bytes.size(), "byte");
+        reading.check = appendEnding(out, bytes, std::max<std::size_t>(bytes.size(), 4));
+        break;
     }
-    out += ", " + std::to_string(bytes[countAt]) + " data bytes";
-    const std::size_t length = countAt + 1 + std::size_t{bytes[countAt]} + kCrcLength;
-    reading.check = appendEnding(out, bytes, length);
-    reading.length = taken(length, bytes);
+    reading.length = bytes.size();
+}
+
+// The byte count of a write request's data, where the frame holds it.
+void appendDataCount(std::string& out, Bytes bytes, std::size_t countAt) {
+    if (bytes.size() > countAt) {
+        out += ", " + std::to_string(bytes[countAt]) + " data bytes";
+    }
 }
 
 FrameMeaning requestMeaning(Bytes bytes) {
@@ -166,30 +170,25 @@ FrameMeaning requestMeaning(Bytes bytes) {
             out += " (registers " + std::to_string(first) + " to " +
                    std::to_string(first + word(bytes, 4) - 1) + ")";
         }
-        reading.check = appendEnding(out, bytes, 8);
-        reading.length = taken(8, bytes);
         break;
     }
     case 15:
-    case 16: {
+    case 16:
         appendTwoWords(out, bytes, "start", "count");
-        appendCountedData(out, bytes, 6, reading);
+        appendDataCount(out, bytes, 6);
         break;
-    }
-    case 23: {
+    case 23:
         appendTwoWords(out, bytes, "read start", "read count");
         if (bytes.size() >= 10) {
             out += ", write start " + std::to_string(word(bytes, 6)) + ", write count " +
                    std::to_string(word(bytes, 8));
         }
-        appendCountedData(out, bytes, 10, reading);
+        appendDataCount(out, bytes, 10);
         break;
-    }
     default:
-        reading.check = appendUnknownLayout(out, bytes);
-        reading.length = bytes.size();
         break;
     }
+    appendEnding(out, bytes, tools::ModbusRole::Request, reading);
     return reading;
 }
 
@@ -209,9 +208,8 @@ FrameMeaning replyMeaning(Bytes bytes) {
         if (bytes.size() >= 3) {
             out += ": exception " + CodeWithName(bytes[2], kExceptions);
         }
-        reading.check = appendEnding(out, bytes, 5);
         reading.exception = true;
-        reading.length = taken(5, bytes);
+        appendEnding(out, bytes, tools::ModbusRole::Reply, reading);
         return reading;
     }
     out += ", " + functionText(function);
@@ -222,8 +220,6 @@ FrameMeaning replyMeaning(Bytes bytes) {
     case 4:
     case 23: {
         if (bytes.size() < 3) {
-            reading.check = appendEnding(out, bytes, 5);
-            reading.length = bytes.size();
             break;
         }
         const std::size_t byteCount = bytes[2];
@@ -234,8 +230,6 @@ FrameMeaning replyMeaning(Bytes bytes) {
         } else {
             out += ", states " + HexBytes(data);
         }
-        reading.check = appendEnding(out, bytes, 3 + byteCount + kCrcLength);
-        reading.length = taken(3 + byteCount + kCrcLength, bytes);
         break;
     }
     case 5:
@@ -244,15 +238,12 @@ FrameMeaning replyMeaning(Bytes bytes) {
     case 16: {
         const bool single = function <= 6;
         appendTwoWords(out, bytes, single ? "address" : "start", single ? "value" : "count");
-        reading.check = appendEnding(out, bytes, 8);
-        reading.length = taken(8, bytes);
         break;
     }
     default:
-        reading.check = appendUnknownLayout(out, bytes);
-        reading.length = bytes.size();
         break;
     }
+    appendEnding(out, bytes, tools::ModbusRole::Reply, reading);
     return reading;
 }
 
