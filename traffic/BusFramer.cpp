@@ -68,12 +68,11 @@ Shape incomplete(std::size_t need) {
 
 // A frame of `role` at the head, taken only when its fields are ones a master or slave sends.
 Shape modbusFrame(Bytes b, tools::ModbusRole role) {
-    const tools::ModbusFieldsFit fit = tools::ModbusFieldsHold(b, role);
-    if (fit.is == tools::ModbusFieldsFit::Is::Incomplete) {
-        return incomplete(fit.need);
+    const auto [layout, fields] = tools::ReadModbusFrame(b, role);
+    if (fields.is == tools::ModbusFieldsFit::Is::Incomplete) {
+        return incomplete(fields.need);
     }
-    const tools::ModbusLayout layout = tools::ReadModbusLayout(b, role);
-    const bool holds = fit.is == tools::ModbusFieldsFit::Is::Yes && layout.is == tools::ModbusLayout::Is::Known;
+    const bool holds = fields.is == tools::ModbusFieldsFit::Is::Yes && layout.is == tools::ModbusLayout::Is::Known;
     return holds ? known(layout.length) : kNo;
 }
 

@@ -120,7 +120,7 @@ void appendTwoWords(std::string& out, Bytes bytes, std::string_view first, std::
 // the shortest frame there can be (the bytes up to the count, then the CRC); for a function whose
 // layout is not known here, its length and the CRC taken from the end.
 void appendEnding(std::string& out, Bytes bytes, tools::ModbusRole role, FrameMeaning& reading) {
-    const tools::ModbusLayout layout = tools::ReadModbusLayout(bytes, role);
+    const tools::ModbusLayout layout = tools::ReadModbusFrame(bytes, role).layout;
     switch (layout.is) {
     case tools::ModbusLayout::Is::Known:
         reading.check = appendEnding(out, bytes, layout.length);

@@ -45,12 +45,11 @@ TEST(ModbusLayout, LengthApartFromFieldsThatHold) {
         {"exception before its code", R, {1, 0x83}, Is::Known, 5, Fit::Incomplete, 3},
     };
     for (const Case& c : cases) {
-        const tools::ModbusLayout layout = tools::ReadModbusLayout(c.bytes, c.role);
+        const auto [layout, fields] = tools::ReadModbusFrame(c.bytes, c.role);
         EXPECT_EQ(layout.is, c.is) << c.name;
         EXPECT_EQ(layout.length, c.length) << c.name;
-        const tools::ModbusFieldsFit fit = tools::ModbusFieldsHold(c.bytes, c.role);
-        EXPECT_EQ(fit.is, c.fit) << c.name;
-        EXPECT_EQ(fit.need, c.need) << c.name;
+        EXPECT_EQ(fields.is, c.fit) << c.name;
+        EXPECT_EQ(fields.need, c.need) << c.name;
     }
 }
 
