@@ -25,8 +25,9 @@ public:
             "--baud and --parity as Telnet control to the server; socket:// keeps the server's own\n"
             "settings. One line per frame (with --json one object, the summary last): time, direction,\n"
             "reply time, bytes, meaning and verdict. Ctrl+C or --duration ends it with the summary (exit\n"
-            "status 0); 3 when the port cannot be opened or goes away (a connection dropped), 8 when a\n"
-            "file cannot be written or the replay does not read.\n");
+            "status 0); 3 when the port cannot be opened, 4 when it goes away while listening (an\n"
+            "adapter unplugged, a connection dropped), 8 when a file cannot be written or the replay\n"
+            "does not read.\n");
         app.add_option("--duration", options_.seconds, "stop after S seconds (default: at Ctrl+C)")
             ->type_name("S")
             ->check(CLI::PositiveNumber);
@@ -76,7 +77,7 @@ public:
         }
         switch (outcome.end) {
         case End::PortLost:
-            return code::PortUnusable;
+            return code::NoReply; // lost during the run, as for every other command
         case End::BadReplay:
             return code::BadFile;
         default:

@@ -407,14 +407,14 @@ TEST_F(Monitor, ListeningOverRfc2217ThroughSer2netHearsTheSameFrames) {
     EXPECT_EQ(readOnly_, std::nullopt) << "the monitor held the tap itself";
     expectEveryPollHeardWithItsValues(lines, 50);
 
-    // The server gone while the monitor listens: the connection dropped, as a lost line (exit 3).
+    // The server gone while the monitor listens: the connection dropped, as a line lost during the run (exit 4).
     SimProcess sim(VX538_SIM_PATH, {"--tap", path("tap2").string()});
     testsupport::Ser2netProcess second({{path("tap2").string(), true}});
     Child monitor(VX538_PATH, {"monitor", "-p", second.url()}, path("lost.out"), path("lost.err"));
     ASSERT_TRUE(within(10s, [&] { return monitor.err().find("listening on") != std::string::npos; }))
         << monitor.err();
     second.stop();
-    EXPECT_EQ(monitor.exitStatus(), 3);
+    EXPECT_EQ(monitor.exitStatus(), 4);
     EXPECT_NE(monitor.err().find(second.url() + ": the connection dropped"), std::string::npos)
         << monitor.err();
 
