@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "serial/PortUrl.h"
 #include "traffic/BusListen.h"
 #include "traffic/Recorder.h"
 
@@ -34,7 +35,7 @@ BusListener::~BusListener() {
 
 QString BusListener::start(const QByteArray& port, uint32_t baud, serial::TParity parity) {
     stop();
-    auto listen = std::make_unique<traffic::BusListen>(serial::portPathFor(port.toStdString()), baud, parity);
+    auto listen = std::make_unique<traffic::BusListen>(port.toStdString(), baud, parity);
     const serial::OpenOutcome opened = listen->open();
     if (opened.result != serial::OpenResult::Opened) {
         return QStringLiteral("%1 cannot be opened to listen: %2")
@@ -46,10 +47,17 @@ QString BusListener::start(const QByteArray& port, uint32_t baud, serial::TParit
     listen_ = std::move(listen);
     source_ = listen_->path();
     startEpochUs_ = listen_->startEpochUs();
-    description_ = QStringLiteral("%1 at %2 baud, parity %3, read-only")
-                       .arg(QString::fromLocal8Bit(source_.c_str()))
-                       .arg(baud)
-                       .arg(QLatin1String(parityName(parity)));
+    if (serial::serverKeepsLineSettings(source_)) {
+        description_ = QStringLiteral("%1 (raw TCP: the server's own line settings apply), receive only")
+                           .arg(QString::fromLocal8Bit(source_.c_str()));
+    } else {
+        description_ =
+            QStringLiteral("%1 at %2 baud, parity %3, %4")
+                .arg(QString::fromLocal8Bit(source_.c_str()))
+                .arg(baud)
+                .arg(QLatin1String(parityName(parity)),
+                     listen_->isNetwork() ? QStringLiteral("receive only") : QStringLiteral("read-only"));
+    }
     recorder_.busPort(traffic::EventKind::PortOpened, source_,
                       "listening on " + description_.toLocal8Bit().toStdString());
     const uint64_t generation = ++generation_;
@@ -109,7 +117,10 @@ void BusListener::ended(uint64_t generation, bool lost) {
     drain();
     listen_.reset();
     recorder_.busPort(lost ? traffic::EventKind::PortLost : traffic::EventKind::PortClosed, source_,
-                      lost ? "the port went away; listening stopped" : "listening stopped");
+                      lost ? (serial::isNetworkPortName(source_) ? serial::lostLineWords(source_)
+                                                                 : std::string("the port went away")) +
+                                 "; listening stopped"
+                           : std::string("listening stopped"));
     description_.clear();
     emit listeningChanged(false);
 }

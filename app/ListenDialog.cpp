@@ -31,9 +31,11 @@ ListenDialog::ListenDialog(QWidget* parent) : QDialog(parent) {
     parity_->addItems({QStringLiteral("None"), QStringLiteral("Odd"), QStringLiteral("Even")});
 
     auto* note =
-        new QLabel(QStringLiteral("The port is opened read-only: nothing is ever sent on it. Its frames "
-                                  "join the table with the port as their source; this window's own "
-                                  "port is not touched."),
+        new QLabel(QStringLiteral("A local port is opened read-only: nothing is ever sent on it. A network "
+                                  "port (rfc2217://HOST:PORT, socket://HOST:PORT) is sent no line data: "
+                                  "RFC 2217 carries the baud rate and parity as control to the server; "
+                                  "socket:// keeps the server's own. Its frames join the table with the "
+                                  "port as their source; this window's own port is not touched."),
                    this);
     note->setWordWrap(true);
     problem_ = new QLabel(this);

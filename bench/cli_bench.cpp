@@ -1,6 +1,7 @@
 // How fast vx538 backs up and restores against a simulator whose line runs at 9600 baud with a 20 ms
 // turnaround, against the time the bytes themselves need on such a line; and 16 converters at once
 // against one. Prints figures only.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -27,22 +28,31 @@ struct Traffic {
     int requests = 0;
 };
 
-// Bytes sent and received, and requests, from a --log file (tab-separated: time, since request,
-// direction, pending, length, ...; a title line first).
+// Bytes sent and received, and requests, from a --log file (tab-separated, its columns named by its
+// title line, so a column added to the log does not move the ones read here).
 Traffic countTraffic(const std::string& log) {
     std::ifstream file(log);
     Traffic traffic;
+    std::size_t direction = 0, length = 0;
     for (std::string line; std::getline(file, line);) {
         std::vector<std::string> columns;
         std::stringstream fields(line);
         for (std::string column; std::getline(fields, column, '\t');) {
             columns.push_back(column);
         }
-        if (columns.size() < 5 || (columns[2] != "sent" && columns[2] != "received")) {
+        if (direction == length) { // the title line
+            for (std::size_t i = 0; i < columns.size(); ++i) {
+                direction = columns[i] == "Direction" ? i : direction;
+                length = columns[i] == "Length" ? i : length;
+            }
             continue;
         }
-        traffic.bytes += std::stol(columns[4]);
-        traffic.requests += columns[2] == "sent";
+        if (columns.size() <= std::max(direction, length) ||
+            (columns[direction] != "sent" && columns[direction] != "received")) {
+            continue;
+        }
+        traffic.bytes += std::stol(columns[length]);
+        traffic.requests += columns[direction] == "sent";
     }
     return traffic;
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cli/Line.h"
+#include "serial/PortUrl.h"
 #include "tools/RegisterValues.h"
 #include "traffic/BusListen.h"
 #include "traffic/Capture.h"
@@ -141,7 +142,7 @@ private:
 void listen(const MonitorOptions& options, const serial::EventFd& stop, Sink& sink, MonitorOutcome& outcome,
             std::ostream& err) {
     const serial::TParity parity = ParityNamed(options.parity).value_or(serial::TParity::None);
-    traffic::BusListen listen(serial::portPathFor(options.port), options.baud, parity);
+    traffic::BusListen listen(options.port, options.baud, parity);
     const serial::OpenOutcome opened = listen.open();
     if (opened.result != serial::OpenResult::Opened) {
         outcome.end = MonitorOutcome::End::CannotOpen;
@@ -154,16 +155,26 @@ void listen(const MonitorOptions& options, const serial::EventFd& stop, Sink& si
         outcome.error = why;
         return;
     }
-    err << "vx538: listening on " << listen.path() << " (read-only) at " << options.baud << " baud, parity "
-        << options.parity << "; Ctrl+C ends\n"
-        << std::flush;
+    err << "vx538: listening on " << listen.path();
+    if (!listen.isNetwork()) {
+        err << " (read-only) at " << options.baud << " baud, parity " << options.parity;
+    } else if (serial::serverKeepsLineSettings(listen.path())) {
+        err << " (receive only; raw TCP: the server's own line settings apply, frames timed for "
+            << options.baud << " baud)";
+    } else {
+        err << " (receive only: no line data is sent) at " << options.baud << " baud, parity "
+            << options.parity;
+    }
+    err << "; Ctrl+C ends\n" << std::flush;
     const int64_t endUs = options.seconds > 0 ? static_cast<int64_t>(options.seconds * 1e6) : -1;
     const traffic::BusListen::End end = listen.run(
         stop, endUs, [&](std::span<const uint8_t> bytes, int64_t timeUs) { sink.delivered(bytes, timeUs); },
         [&](std::vector<BusFrame>& frames) { sink.take(frames); });
     if (end == traffic::BusListen::End::Lost) {
         outcome.end = MonitorOutcome::End::PortLost;
-        outcome.error = listen.path() + ": the port went away (unplugged?)";
+        outcome.error =
+            listen.path() + ": " +
+            (listen.isNetwork() ? serial::lostLineWords(listen.path()) : "the port went away (unplugged?)");
     }
 }
 

@@ -4,14 +4,27 @@
 #include <chrono>
 
 #include "serial/LineSettings.h"
+#include "serial/PortUrl.h"
 
 namespace traffic {
 
-BusListen::BusListen(std::string path, uint32_t baud, serial::TParity parity)
-    : path_(std::move(path)), baud_(baud), parity_(parity), port_(path_, serial::Access::ReadOnly) {}
+namespace {
+
+std::unique_ptr<serial::Transport> listeningPort(const std::string& port) {
+    if (serial::isNetworkPortName(port)) {
+        // A name that does not read fails at open with the reason, as for every other command.
+        return serial::makeTransport(port);
+    }
+    return std::make_unique<serial::PosixPort>(serial::portPathFor(port), serial::Access::ReadOnly);
+}
+
+} // namespace
+
+BusListen::BusListen(const std::string& port, uint32_t baud, serial::TParity parity)
+    : baud_(baud), parity_(parity), network_(serial::isNetworkPortName(port)), port_(listeningPort(port)) {}
 
 serial::OpenOutcome BusListen::open() {
-    const serial::OpenOutcome opened = port_.open();
+    const serial::OpenOutcome opened = port_->open();
     if (opened.result != serial::OpenResult::Opened) {
         return opened;
     }
@@ -21,8 +34,13 @@ serial::OpenOutcome BusListen::open() {
     settings.parityCheck = parity_ != serial::TParity::None;
     settings.outxXonXoffFlow = false; // binary frames: 0x11 and 0x13 are data
     settings.inxXonXoffFlow = false;
-    port_.applyLineSettings(settings);
-    port_.purge(serial::QueueSide::Input);
+    // A local read-only port leaves its modem lines as the driver has them. A network server is
+    // told them: RTS low, so that an adapter whose transmitter RTS enables stays receiving.
+    settings.rtsControl = serial::TRtsControl::RtsDisable;
+    // Over RFC 2217 these go as Telnet control to the server, never as line data; a raw TCP port
+    // ignores them (the server's own settings apply).
+    port_->applyLineSettings(settings);
+    port_->purge(serial::QueueSide::Input);
     start_ = serial::Clock::now();
     startEpochUs_ = std::chrono::duration_cast<std::chrono::microseconds>(
                         std::chrono::system_clock::now().time_since_epoch())
@@ -52,7 +70,7 @@ BusListen::End BusListen::run(const serial::EventFd& stop, int64_t endUs,
         }
         const serial::Deadline deadline =
             wakeUs ? serial::Deadline(start_ + std::chrono::microseconds(*wakeUs)) : std::nullopt;
-        const serial::WaitResult waited = serial::waitForPort(stop, port_.fd(), false, deadline);
+        const serial::WaitResult waited = serial::waitForPort(stop, port_->fd(), false, deadline);
         if (waited == serial::WaitResult::Closed) {
             break;
         }
@@ -61,7 +79,7 @@ BusListen::End BusListen::run(const serial::EventFd& stop, int64_t endUs,
             break;
         }
         if (waited == serial::WaitResult::Ready) {
-            const serial::IoResult read = port_.read(buffer.data(), buffer.size());
+            const serial::IoResult read = port_->read(buffer.data(), buffer.size());
             if (read.kind == serial::IoResult::Failed) {
                 end = End::Lost;
                 break;

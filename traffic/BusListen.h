@@ -1,29 +1,41 @@
-// Listening to a bus through a listen-only adapter: the port opened read-only with the line's
-// settings, and the loop that times each delivery and frames it until stopped. vx538 monitor and the
-// traffic window's second port both listen with it.
+// Listening to a bus through a listen-only adapter, local or behind a serial device server: the port
+// opened with the line's settings, and the loop that times each delivery and frames it until stopped.
+// vx538 monitor and the traffic window's second port both listen with it.
+//
+// Nothing is ever transmitted on the bus. A local device is opened read-only, so that nothing can be,
+// whatever happens. A network port (rfc2217://HOST:PORT, socket://HOST:PORT) has no such mode: the
+// connection is two-way, and this class never writes line data on it. Over RFC 2217 the line settings
+// travel as Telnet control, which the server applies to its port and never puts on the line; a raw
+// TCP port carries nothing of ours at all, and the server's own line settings apply.
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "serial/LineTypes.h"
 #include "serial/PosixPort.h"
+#include "serial/Transport.h"
 #include "traffic/BusFramer.h"
 
 namespace traffic {
 
 class BusListen {
 public:
-    // `path` as serial::portPathFor gives it.
-    BusListen(std::string path, uint32_t baud, serial::TParity parity);
+    // `port` as the user gave it: a local device ("ttyUSB1", "/dev/ttyUSB1") or a network port URL.
+    // `baud` and `parity` are the line's; on a raw TCP port they only time the framing.
+    BusListen(const std::string& port, uint32_t baud, serial::TParity parity);
 
-    // Opens the port read-only (nothing can be transmitted, whatever happens), sets its speed and
-    // parity and discards what the driver held from before. Time 0 of the capture is now.
+    // Opens the port (a local device read-only; a network port connected within the connect
+    // timeout), sets its speed and parity where the port takes them, and discards what a local
+    // driver held from before. Time 0 of the capture is now.
     serial::OpenOutcome open();
-    const std::string& path() const { return path_; }
+    // The device path, or the URL of a network port: what messages name.
+    const std::string& path() const { return port_->name(); }
+    bool isNetwork() const { return network_; }
     // When time 0 was, in microseconds since 1970.
     int64_t startEpochUs() const { return startEpochUs_; }
     // The line as the framer times it.
@@ -31,8 +43,9 @@ public:
 
     enum class End { Stopped, TimeUp, Lost };
     // Reads until `stop` is signalled, `endUs` (since time 0; negative: no end) has passed or the port
-    // goes away. Each delivery goes to `delivered` with its time in microseconds since time 0, the
-    // frames framed so far to `framed` (which may take them); at the end the frames still held.
+    // goes away (a device unplugged, a connection dropped: Lost). Each delivery goes to `delivered`
+    // with its time in microseconds since time 0, the frames framed so far to `framed` (which may take
+    // them); at the end the frames still held.
     End run(const serial::EventFd& stop, int64_t endUs,
             const std::function<void(std::span<const uint8_t>, int64_t)>& delivered,
             const std::function<void(std::vector<BusFrame>&)>& framed);
@@ -40,10 +53,11 @@ public:
 private:
     int64_t sinceStartUs() const;
 
-    std::string path_;
     uint32_t baud_;
     serial::TParity parity_;
-    serial::PosixPort port_;
+    bool network_;
+    // Only opened, closed, set up and read: never written to.
+    std::unique_ptr<serial::Transport> port_;
     serial::Clock::time_point start_{};
     int64_t startEpochUs_ = 0;
 };

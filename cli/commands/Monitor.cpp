@@ -16,14 +16,18 @@ class Monitor : public Command {
 public:
     Monitor()
         : Command("monitor",
-                  "listen to a bus read-only (-p PORT of a listen-only adapter): every frame with its "
-                  "meaning, then a summary per device") {}
+                  "listen to a bus read-only (-p PORT of a listen-only adapter, or rfc2217:// or "
+                  "socket:// of a device server): every frame with its meaning, then a summary per device") {}
     void define(CLI::App& app) override {
         app.footer(
-            "The port is opened read-only: nothing can be transmitted. One line per frame (with --json one "
-            "object,\nthe summary last): time, direction, reply time, bytes, meaning and verdict. Ctrl+C "
-            "or --duration\nends it with the summary (exit status 0); 3 when the port cannot be opened "
-            "or goes away,\n8 when a file cannot be written or the replay does not read.\n");
+            "A local port is opened read-only: nothing can be transmitted. On a network port\n"
+            "(rfc2217://HOST:PORT, socket://HOST:PORT) no line data is ever sent: RFC 2217 carries\n"
+            "--baud and --parity as Telnet control to the server; socket:// keeps the server's own\n"
+            "settings. One line per frame (with --json one object, the summary last): time, direction,\n"
+            "reply time, bytes, meaning and verdict. Ctrl+C or --duration ends it with the summary (exit\n"
+            "status 0); 3 when the port cannot be opened, 4 when it goes away while listening (an\n"
+            "adapter unplugged, a connection dropped), 8 when a file cannot be written or the replay\n"
+            "does not read.\n");
         app.add_option("--duration", options_.seconds, "stop after S seconds (default: at Ctrl+C)")
             ->type_name("S")
             ->check(CLI::PositiveNumber);
@@ -73,7 +77,7 @@ public:
         }
         switch (outcome.end) {
         case End::PortLost:
-            return code::PortUnusable;
+            return code::NoReply; // lost during the run, as for every other command
         case End::BadReplay:
             return code::BadFile;
         default:

@@ -2,7 +2,7 @@
 // simulator: every request and reply heard, paired, with good CRCs and the values mbpoll read; with
 // the simulator's noise and spoiled CRCs the bad replies named and the good frames still found; the
 // same through USB-like delivery in 5 ms chunks; tshark reading the pcap file alike; the raw capture
-// framed again the same way.
+// framed again the same way; the tap heard through ser2net over RFC 2217 alike.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -19,6 +19,7 @@
 #include <nlohmann/json.hpp>
 
 #include "tests/support/ProgramRun.h"
+#include "tests/support/Ser2netProcess.h"
 #include "tests/support/SimProcess.h"
 
 namespace {
@@ -88,6 +89,10 @@ public:
     // SIGINT (Ctrl+C), then its exit status; -1 when it did not exit by itself in time.
     int interrupt() {
         ::kill(pid_, SIGINT);
+        return exitStatus();
+    }
+    // Its exit status once it has ended by itself; -1 when it did not within 10 s.
+    int exitStatus() {
         int status = 0;
         const bool exited = within(10s, [&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; });
         if (!exited) {
@@ -142,8 +147,8 @@ protected:
         }
         simOptions.push_back(path("tap").string());
         SimProcess sim(VX538_SIM_PATH, simOptions);
-        std::vector<std::string> arguments = {"monitor", "-p",     path("tap").string(),
-                                              "--baud",  "115200", "--json"};
+        const std::string port = listenThrough_ ? listenThrough_(path("tap")) : path("tap").string();
+        std::vector<std::string> arguments = {"monitor", "-p", port, "--baud", "115200", "--json"};
         arguments.insert(arguments.end(), monitorOptions.begin(), monitorOptions.end());
         Child monitor(VX538_PATH, arguments, path("monitor.out"), path("monitor.err"));
         EXPECT_TRUE(within(10s, [&] { return monitor.err().find("listening on") != std::string::npos; }))
@@ -228,6 +233,8 @@ protected:
     }
 
     fs::path dir_;
+    // When set: what port name the monitor listens on, given the tap (by default the tap itself).
+    std::function<std::string(const fs::path&)> listenThrough_;
     std::optional<bool> readOnly_;
     std::string mbpollOut_;
 };
@@ -379,6 +386,48 @@ TEST_F(Monitor, NoiseAndSpoiledCrcsAreNamedAndTheGoodFramesStillFound) {
     EXPECT_EQ(slave["crc_errors"], bad);
     EXPECT_EQ(slave["without_reply"], 0);
     EXPECT_EQ(summary["noise_runs"], noise + (cut ? 1 : 0));
+}
+
+// The tap served by Debian's ser2net: the monitor hears the same frames over rfc2217:// without
+// holding the terminal itself, and a port it cannot reach is refused as by every other command.
+TEST_F(Monitor, ListeningOverRfc2217ThroughSer2netHearsTheSameFrames) {
+    if (!testsupport::Ser2netProcess::available()) {
+        GTEST_SKIP() << "ser2net is not installed (scripts/install-deps.sh installs it)";
+    }
+    std::unique_ptr<testsupport::Ser2netProcess> server;
+    listenThrough_ = [&](const fs::path& tap) {
+        server = std::make_unique<testsupport::Ser2netProcess>(
+            std::vector<testsupport::Ser2netProcess::Device>{{tap.string(), true}});
+        return server->url();
+    };
+    std::vector<Json> lines = listenWhileMbpollPolls({}, {}, "11", replies(50));
+    ASSERT_TRUE(!lines.empty() && lines.back().contains("summary"));
+    lines.pop_back();
+    dropCutLastRequest(lines);
+    EXPECT_EQ(readOnly_, std::nullopt) << "the monitor held the tap itself";
+    expectEveryPollHeardWithItsValues(lines, 50);
+
+    // The server gone while the monitor listens: the connection dropped, as a line lost during the run (exit 4).
+    SimProcess sim(VX538_SIM_PATH, {"--tap", path("tap2").string()});
+    testsupport::Ser2netProcess second({{path("tap2").string(), true}});
+    Child monitor(VX538_PATH, {"monitor", "-p", second.url()}, path("lost.out"), path("lost.err"));
+    ASSERT_TRUE(within(10s, [&] { return monitor.err().find("listening on") != std::string::npos; }))
+        << monitor.err();
+    second.stop();
+    EXPECT_EQ(monitor.exitStatus(), 4);
+    EXPECT_NE(monitor.err().find(second.url() + ": the connection dropped"), std::string::npos)
+        << monitor.err();
+
+    const std::string refused = "rfc2217://127.0.0.1:" + std::to_string(testsupport::FreeLoopbackPort());
+    for (const std::string& port : {refused, std::string("socket://127.0.0.1")}) {
+        const auto monitor = testsupport::RunProgram(VX538_PATH, {"monitor", "-p", port, "--duration", "1"});
+        const auto ping = testsupport::RunProgram(VX538_PATH, {"-p", port, "ping"});
+        EXPECT_EQ(monitor.status, 3) << port;
+        EXPECT_EQ(monitor.status, ping.status) << port;
+        const std::string reason = monitor.err.substr(monitor.err.find(": ") + 2);
+        EXPECT_NE(reason.find(port), std::string::npos) << monitor.err;
+        EXPECT_NE(ping.err.find(reason), std::string::npos) << monitor.err << ping.err;
+    }
 }
 
 } // namespace
