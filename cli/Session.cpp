@@ -68,6 +68,7 @@ Answer Session::request(std::string_view frame, const ReplyShape& shape, int32_t
         throw Failure(code::NoReply, message, true);
     }
     case ReplyEnd::Lost:
+        lineLost_ = true;
         if (answer.reply.bytes.empty()) {
             // A line that goes while a run is on is a reply that never came (exit 4, with the reason);
             // a port that cannot be opened at all is another matter (exit 3).

@@ -73,11 +73,15 @@ public:
     std::vector<profile::Problem> query(profile::Query query, profile::Configuration& values,
                                         std::string* raw = nullptr);
 
+    // The line went away during a request (the Failure said so): it will not come back by itself.
+    bool lineLost() const { return lineLost_; }
+
 private:
     LineOptions options_;
     Line line_;
     TrafficLog* log_;
     traffic::Recorder recorder_{1};
+    bool lineLost_ = false;
     std::string lastRequest_;
 };
 

@@ -1,7 +1,8 @@
 // vx538 watch: the eight variables as the PLC reads them (registers 40003-40018, each in its row's
 // word order), polled at an interval and written as they come: a line per sample for people, a JSON
 // object per sample for scripts, optionally CSV; several ports polled together, each in its own
-// columns or file. Ctrl+C ends it (exit 0) with the count of samples and missed polls.
+// columns or file. Ctrl+C ends it (exit 0) with the count of samples and missed polls; a line lost
+// ends it with exit 4, and so does a watch in which no poll was answered.
 #include <CLI/CLI.hpp>
 
 #include <chrono>
@@ -78,6 +79,7 @@ struct Watched {
     int missed = 0;
     std::optional<profile::Sample> sample; // this round's
     std::string failure;                   // the line went away: why
+    int failureCode = code::Done;
     std::unique_ptr<CsvFile> csv;          // its own file, with {port}
 };
 
@@ -179,6 +181,7 @@ private:
         const auto start = Clock::now();
         bool interrupted = false;
         std::string lost;
+        int lostCode = code::Done;
         for (int round = 0; count_ == 0 || round < count_; ++round) {
             if (round > 0 && !waitUntil(start + std::chrono::milliseconds(int64_t{intervalMs_} * round), env.stop)) {
                 interrupted = true;
@@ -190,6 +193,7 @@ private:
                 interrupted = interrupted || w.failure == "interrupted";
                 if (!w.failure.empty() && w.failure != "interrupted" && lost.empty()) {
                     lost = w.port + ": " + w.failure;
+                    lostCode = w.failureCode;
                 }
             }
             if (interrupted) {
@@ -212,9 +216,16 @@ private:
         env.out << std::flush;
         if (!lost.empty()) {
             env.err << "vx538: " << lost << "\n";
-            return code::PortUnusable;
+            return lostCode;
         }
-        (void)interrupted; // Ctrl+C is how a watch normally ends
+        // Ctrl+C is how a watch normally ends; but a watch that polled and never got a sample has
+        // shown nothing, and a script must not read that as success.
+        for (const Watched& w : ports) {
+            if (w.samples == 0 && w.missed > 0) {
+                env.err << "vx538: " << w.port << ": no poll was answered with a good reply\n";
+                return code::NoReply;
+            }
+        }
         return code::Done;
     }
 
@@ -257,8 +268,10 @@ private:
             } catch (const Failure& failure) {
                 if (failure.code() == code::Interrupted) {
                     w.failure = "interrupted";
-                } else if (failure.code() != code::NoReply) {
+                } else if (failure.code() != code::NoReply || w.session->lineLost()) {
+                    // A poll without its answer is a missed sample; a line gone ends the watch.
                     w.failure = failure.what();
+                    w.failureCode = failure.code();
                 }
             }
         };

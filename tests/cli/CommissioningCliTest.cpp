@@ -3,6 +3,7 @@
 // variables watched into CSV with missed polls counted and never written as zeros.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <fcntl.h>
 #include <functional>
@@ -262,6 +263,22 @@ TEST_F(Commissioning, WatchWritesSamplesThatReadBackAsNumbersAndCountsMissedPoll
     EXPECT_GE(missed, 1);
     const std::string last = live.out().substr(live.out().rfind('\n', live.out().size() - 2) + 1);
     EXPECT_EQ(last, std::to_string(samples) + " samples, " + std::to_string(missed) + " missed\n");
+}
+
+// A watch that shows nothing is no success: every reply spoiled, or the line gone (which also ends it
+// before its count), is exit 4 with the reason.
+TEST_F(Commissioning, AWatchWithoutAGoodReplyOrWhoseLineGoesIsNoSuccess) {
+    SimProcess spoiled(VX538_SIM_PATH, {"--corrupt"});
+    const auto corrupt = vx538({"-p", spoiled.path(), "watch", "--count", "3", "--interval", "50"});
+    EXPECT_EQ(corrupt.status, 4) << corrupt.out << corrupt.err;
+    EXPECT_NE(corrupt.err.find("no poll was answered"), std::string::npos) << corrupt.err;
+
+    auto sim = std::make_unique<SimProcess>(VX538_SIM_PATH);
+    Background live(dir_, {"-p", sim->path(), "watch", "--count", "1000", "--interval", "50"});
+    ASSERT_TRUE(waitFor([&] { return std::ranges::count(live.out(), '\n') >= 3; })); // a title, two samples
+    sim.reset(); // the line goes
+    EXPECT_EQ(live.wait(), 4) << live.out() << live.err();
+    EXPECT_NE(live.err().find("was lost"), std::string::npos) << live.err();
 }
 
 TEST_F(Commissioning, HartFieldsAndTheMapNameTheInstrumentsFieldsAndUnits) {
