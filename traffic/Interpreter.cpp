@@ -107,10 +107,6 @@ Reading SentReading(Bytes bytes, int32_t pendingCommand) {
     return sent(notRecognised(bytes), Protocol::None);
 }
 
-std::string SentMeaning(Bytes bytes, int32_t pendingCommand) {
-    return SentReading(bytes, pendingCommand).meaning;
-}
-
 Reading OwnShapeReading(Bytes bytes, int32_t pendingCommand) {
     const bool waitsForModbus = pendingCommand == pending::ModbusTest;
     if (waitsForModbus && looksLikeModbusTestReply(bytes)) {

@@ -55,7 +55,6 @@ std::optional<Reading> CommunicationReply(Bytes bytes);
 // A sent frame's meaning; a received block read by its own shape and the pending command alone; a
 // received block read against the request it answers (searched for the reply that request expects).
 Reading SentReading(Bytes bytes, int32_t pendingCommand);
-std::string SentMeaning(Bytes bytes, int32_t pendingCommand);
 Reading OwnShapeReading(Bytes bytes, int32_t pendingCommand);
 Reading AnswerReading(Bytes bytes, int32_t pendingCommand, Bytes request);
 
@@ -69,6 +68,14 @@ std::string NoiseNote(std::size_t before, std::size_t after);
 // Recognisers used to pick a reader.
 bool StartsLikeTextCommand(Bytes bytes);
 bool LooksLikeTextReply(Bytes bytes);
+// Whether the text holds the marker of a query's reply block ("QX1").
+bool HoldsBlockMarker(std::string_view text);
+// Printable ASCII, or a line break or tab.
+bool IsTextByte(uint8_t byte);
+
+// The heads of the converter's text frames, and the one `text` starts with (or an empty text).
+inline constexpr std::string_view kTextHeads[] = {"QQQ#", "QQS#", "TAVRIK#"};
+std::string_view TextHead(std::string_view text);
 // Offset of the first preamble byte of a HART frame (0xFF followed, after more 0xFF, by a known
 // delimiter), or -1. Only the start is tried unless `search` is set.
 long HartFrameStart(Bytes bytes, bool search);

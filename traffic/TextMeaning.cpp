@@ -1,5 +1,6 @@
 // The converter's text command set in the frame interpreter: each command by name and value, each
 // reply by its block markers and the fields the window would take from it.
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <optional>
@@ -265,12 +266,7 @@ std::string TextCommandMeaning(Bytes bytes) {
     if (text.starts_with("TAVRIK#")) {
         return factoryRecord(text.substr(7));
     }
-    std::string_view prefix;
-    for (std::string_view candidate : {"QQS#"sv, "QQQ#"sv}) {
-        if (text.starts_with(candidate)) {
-            prefix = candidate;
-        }
-    }
+    const std::string_view prefix = TextHead(text);
     if (prefix.empty()) {
         return "text command cut after '" + Quoted(text) + "'";
     }
@@ -454,19 +450,22 @@ std::optional<std::size_t> appendField(std::string& out, const Field& field, std
 
 } // namespace
 
+bool HoldsBlockMarker(std::string_view text) {
+    return std::ranges::any_of(kBlocks, [&](const Block& b) { return text.find(b.marker) != text.npos; });
+}
+
+bool IsTextByte(uint8_t b) {
+    return (b >= 0x20 && b < 0x7F) || b == '\r' || b == '\n' || b == '\t';
+}
+
 bool LooksLikeTextReply(Bytes bytes) {
-    const std::string_view text = asText(bytes);
-    for (const Block& block : kBlocks) {
-        if (text.find(block.marker) != std::string_view::npos) {
-            return true;
-        }
-    }
-    for (uint8_t b : bytes) {
-        if ((b < 0x20 || b >= 0x7F) && b != '\r' && b != '\n' && b != '\t') {
-            return false;
-        }
-    }
-    return true;
+    return HoldsBlockMarker(asText(bytes)) || std::ranges::all_of(bytes, IsTextByte);
+}
+
+std::string_view TextHead(std::string_view text) {
+    const auto* head =
+        std::ranges::find_if(kTextHeads, [&](std::string_view h) { return text.starts_with(h); });
+    return head == std::end(kTextHeads) ? std::string_view() : *head;
 }
 
 } // namespace traffic::detail
@@ -521,8 +520,8 @@ TextReplyMeaning ReadTextReply(Bytes bytes, int32_t pendingCommand) {
         const bool decoded = &block == expected;
         lastEnd = decoded ? marker + block.marker.size() : lastEnd;
         const std::size_t totalizer = findTag(text, "DL:");
-        const bool totalizerOn = totalizer != std::string_view::npos && totalizer + 3 < text.size() &&
-                                 text[totalizer + 3] != '0';
+        const bool totalizerOn =
+            totalizer != std::string_view::npos && totalizer + 3 < text.size() && text[totalizer + 3] != '0';
         for (const Field& field : block.fields) {
             const auto position = findTag(text, field.tag);
             const auto end =
