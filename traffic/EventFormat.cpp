@@ -45,7 +45,8 @@ BusFrame busFrameOf(const Event& event) {
                                                      : BusRole::Noise;
     frame.check = event.busCheck;
     if (event.request) {
-        frame.request = std::make_shared<const std::vector<uint8_t>>(event.request->begin(), event.request->end());
+        frame.request =
+            std::make_shared<const std::vector<uint8_t>>(event.request->begin(), event.request->end());
     }
     return frame;
 }

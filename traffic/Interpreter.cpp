@@ -136,17 +136,11 @@ Reading OwnShapeReading(Bytes bytes, int32_t pendingCommand) {
 }
 
 std::string NoiseNote(std::size_t before, std::size_t after) {
-    if (before > 0 && after > 0) {
-        return "; " + Counted(before, "byte") + " of noise before it and " + std::to_string(after) +
-               " after it";
+    if (before == 0) {
+        return after == 0 ? std::string() : "; " + Counted(after, "byte") + " of noise after it";
     }
-    if (before > 0) {
-        return "; " + Counted(before, "byte") + " of noise before it";
-    }
-    if (after > 0) {
-        return "; " + Counted(after, "byte") + " of noise after it";
-    }
-    return {};
+    const std::string note = "; " + Counted(before, "byte") + " of noise before it";
+    return after == 0 ? note : note + " and " + std::to_string(after) + " after it";
 }
 
 } // namespace detail
@@ -190,27 +184,18 @@ static_assert(std::size(kVerdicts) == static_cast<std::size_t>(Verdict::Unexpect
 
 } // namespace
 
-std::string_view PendingName(int32_t pendingCommand) {
-    for (const auto& [code, name] : kPendingNames) {
-        if (code == pendingCommand) {
-            return name;
-        }
-    }
-    return {};
-}
-
-std::string PendingText(int32_t pendingCommand) {
-    const std::string_view name = PendingName(pendingCommand);
-    return name.empty() ? std::to_string(pendingCommand)
-                        : std::to_string(pendingCommand) + ' ' + std::string(name);
-}
-
 std::string PendingText(int32_t pendingCommand, std::span<const uint8_t> request) {
+    const std::string code = std::to_string(pendingCommand);
     // The communication query waits under the system parameters' code.
     if (pendingCommand == pending::SystemParameters && detail::IsCommunicationQuery(request)) {
-        return std::to_string(pendingCommand) + " Communication Query";
+        return code + " Communication Query";
     }
-    return PendingText(pendingCommand);
+    for (const auto& [known, name] : kPendingNames) {
+        if (known == pendingCommand) {
+            return code + ' ' + std::string(name);
+        }
+    }
+    return code;
 }
 
 ReplyEnd ReplyEndOf(const Reading& reading) {

@@ -94,6 +94,11 @@ std::string_view NameOf(uint8_t code, std::span<const CodeName> names);
 // "6 (write polling address)": the code in decimal, with its name when `names` has one.
 std::string CodeWithName(uint8_t code, std::span<const CodeName> names);
 
+// A frame's check as found and as its bytes give it: "; CRC 12 34 ok" or "; check byte 7F wrong,
+// expected 3A", then the bytes that follow it; returns Good or Wrong.
+FrameCheck AppendCheck(std::string& out, std::string_view name, Bytes found, Bytes expected,
+                       std::size_t after);
+
 // "1 byte", "3 bytes": a count with its noun, singular or plural.
 std::string Counted(std::size_t count, std::string_view noun);
 
