@@ -87,24 +87,27 @@ Reading textOwnShape(Bytes bytes, int32_t pendingCommand) {
 
 namespace detail {
 
-Reading SentReading(Bytes bytes, int32_t pendingCommand) {
-    const auto sent = [&](std::string meaning, Protocol protocol) {
-        return Reading{std::move(meaning), Verdict::None, 0, bytes.size(), protocol};
-    };
-    if (StartsLikeTextCommand(bytes)) {
-        return sent(TextCommandMeaning(bytes), Protocol::Text);
+Protocol FrameProtocol(Bytes frame, int32_t pendingCommand) {
+    if (StartsLikeTextCommand(frame)) {
+        return Protocol::Text;
     }
     // The MODBUS test's slave address may be 255, which would otherwise pass for a preamble.
     if (pendingCommand == pending::ModbusTest) {
-        return sent(ModbusMeaning(bytes, Direction::Sent).text, Protocol::Modbus);
+        return Protocol::Modbus;
     }
-    if (HartFrameStart(bytes, false) >= 0) {
-        return sent(HartMeaning(bytes, Direction::Sent).text, Protocol::Hart);
+    if (HartFrameStart(frame, false) >= 0) {
+        return Protocol::Hart;
     }
-    if (HasModbusCrc(bytes)) {
-        return sent(ModbusMeaning(bytes, Direction::Sent).text, Protocol::Modbus);
-    }
-    return sent(notRecognised(bytes), Protocol::None);
+    return HasModbusCrc(frame) ? Protocol::Modbus : Protocol::None;
+}
+
+Reading SentReading(Bytes bytes, int32_t pendingCommand) {
+    const Protocol protocol = FrameProtocol(bytes, pendingCommand);
+    std::string meaning = protocol == Protocol::Text     ? TextCommandMeaning(bytes)
+                          : protocol == Protocol::Hart   ? HartMeaning(bytes, Direction::Sent).text
+                          : protocol == Protocol::Modbus ? ModbusMeaning(bytes, Direction::Sent).text
+                                                         : notRecognised(bytes);
+    return {std::move(meaning), Verdict::None, 0, bytes.size(), protocol};
 }
 
 Reading OwnShapeReading(Bytes bytes, int32_t pendingCommand) {

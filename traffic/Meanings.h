@@ -52,6 +52,8 @@ bool IsCommunicationQuery(Bytes request);
 // bytes hold its head: good with the identity once the '#' is there, cut before.
 std::optional<Reading> CommunicationReply(Bytes bytes);
 
+// The protocol a frame sent under `pendingCommand` is read by, which also picks the search for its reply.
+Protocol FrameProtocol(Bytes frame, int32_t pendingCommand);
 // A sent frame's meaning; a received block read by its own shape and the pending command alone; a
 // received block read against the request it answers (searched for the reply that request expects).
 Reading SentReading(Bytes bytes, int32_t pendingCommand);

@@ -54,38 +54,46 @@ std::string whatItIs(Bytes bytes, int32_t pendingCommand) {
     return {};
 }
 
-// The best candidate a search found, told as the reply, or as what is wrong with the one found;
-// `headline` says what was looked for, `frameText` reads a frame of the bytes.
-template <class FrameText>
-std::optional<Reading> ranked(const CandidateRanking& ranking, Bytes bytes, const std::string& headline,
-                              std::string_view checkName, const FrameText& frameText) {
+// The best candidate a search for a MODBUS or HART reply found, told as the reply, or as what is
+// wrong with the one found, or when there is none as what the bytes are; `headline` says what was
+// looked for, `otherWhy` why a whole frame is not the one asked for.
+Reading ranked(const CandidateRanking& ranking, Bytes bytes, int32_t pendingCommand, Protocol protocol,
+               const std::string& headline, const std::string& otherWhy = {}) {
+    const bool modbus = protocol == Protocol::Modbus;
+    const auto frameText = [&](std::size_t at, std::size_t length) {
+        return (modbus ? ModbusMeaning : HartMeaning)(bytes.subspan(at, length), Direction::Received);
+    };
+    const std::size_t size = bytes.size();
     const auto best = ranking.best();
     if (!best) {
-        return std::nullopt;
+        return {headline + whatItIs(bytes, pendingCommand), Verdict::Unexpected, 0, 0, protocol};
     }
     const Candidate& c = best->candidate;
-    const std::size_t size = bytes.size();
     switch (best->rank) {
     case CandidateRank::Reply: {
-        const FrameMeaning frame = frameText(c);
-        return found(frame.text, frame.exception ? Verdict::Exception : Verdict::Good, c.at, c.length, size);
+        const FrameMeaning frame = frameText(c.at, c.length);
+        return found(frame.text, frame.exception ? Verdict::Exception : Verdict::Good, c.at, c.length, size,
+                     protocol);
     }
     case CandidateRank::Damaged:
-        return found(headline + ": " + std::string(checkName) + " wrong; " + frameText(c).text,
-                     Verdict::ChecksumWrong, c.at, c.length, size);
+        return found(headline + (modbus ? ": CRC wrong; " : ": check byte wrong; ") +
+                         frameText(c.at, c.length).text,
+                     Verdict::ChecksumWrong, c.at, c.length, size, protocol);
     case CandidateRank::Other:
-        return found(headline + "; " + frameText(c).text, Verdict::Unexpected, c.at, c.length, size);
+        return found(headline + (otherWhy.empty() ? "" : ": " + otherWhy) + "; " +
+                         frameText(c.at, c.length).text,
+                     Verdict::Unexpected, c.at, c.length, size, protocol);
     case CandidateRank::Cut: {
         const std::size_t present = size - c.at;
-        return found(cutHead(present, c.length) + frameText({c.at, present}).text, Verdict::Cut, c.at,
-                     present, size);
+        return found(cutHead(present, c.length) + frameText(c.at, present).text, Verdict::Cut, c.at, present,
+                     size, protocol);
     }
     case CandidateRank::Stray: {
-        const FrameMeaning frame = frameText({c.at, size - c.at});
-        return found(headline + "; " + frame.text, Verdict::Unexpected, c.at, frame.length, size);
+        const FrameMeaning frame = frameText(c.at, size - c.at);
+        return found(headline + "; " + frame.text, Verdict::Unexpected, c.at, frame.length, size, protocol);
     }
     }
-    return std::nullopt;
+    return {};
 }
 
 // ---- MODBUS ----
@@ -169,18 +177,7 @@ Reading modbusAnswer(Bytes bytes, int32_t pendingCommand, Bytes request) {
             ranking.offer(CandidateRank::Damaged, {at, length});
         }
     }
-    const auto frameText = [&](const Candidate& c) {
-        return ModbusMeaning(bytes.subspan(c.at, c.length), Direction::Received);
-    };
-    const auto best = ranking.best();
-    std::optional<Reading> reading = ranked(
-        ranking, bytes, best && best->rank == CandidateRank::Other ? headline + ": " + otherWhy : headline,
-        "CRC", frameText);
-    if (!reading) {
-        reading = Reading{headline + whatItIs(bytes, pendingCommand), Verdict::Unexpected};
-    }
-    reading->protocol = Protocol::Modbus;
-    return *reading;
+    return ranked(ranking, bytes, pendingCommand, Protocol::Modbus, headline, otherWhy);
 }
 
 // ---- HART ----
@@ -264,15 +261,7 @@ Reading hartAnswer(Bytes bytes, int32_t pendingCommand, Bytes request) {
             ranking.offer(CandidateRank::Damaged, candidate);
         }
     }
-    const auto frameText = [&](const Candidate& c) {
-        return HartMeaning(bytes.subspan(c.at, c.length), Direction::Received);
-    };
-    std::optional<Reading> reading = ranked(ranking, bytes, headline, "check byte", frameText);
-    if (!reading) {
-        reading = Reading{headline + whatItIs(bytes, pendingCommand), Verdict::Unexpected};
-    }
-    reading->protocol = Protocol::Hart;
-    return *reading;
+    return ranked(ranking, bytes, pendingCommand, Protocol::Hart, headline);
 }
 
 // ---- text ----
@@ -495,18 +484,15 @@ Reading AnswerReading(Bytes bytes, int32_t pendingCommand, Bytes request) {
         }
         return rest;
     }
-    if (StartsLikeTextCommand(request)) {
+    switch (FrameProtocol(request, pendingCommand)) {
+    case Protocol::Text:
         return textAnswer(bytes, pendingCommand, request);
-    }
-    // As for a sent frame: the MODBUS test's slave address 255 is no preamble.
-    if (pendingCommand == pending::ModbusTest) {
+    case Protocol::Modbus:
         return modbusAnswer(bytes, pendingCommand, request);
-    }
-    if (HartFrameStart(request, false) >= 0) {
+    case Protocol::Hart:
         return hartAnswer(bytes, pendingCommand, request);
-    }
-    if (HasModbusCrc(request)) {
-        return modbusAnswer(bytes, pendingCommand, request);
+    case Protocol::None:
+        break;
     }
     return OwnShapeReading(bytes, pendingCommand);
 }

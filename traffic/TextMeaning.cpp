@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "config/TextReplies.h"
 #include "profile/Parameters.h"
 #include "tools/Bytes.h"
 #include "tools/Conversions.h"
@@ -53,9 +54,9 @@ const std::vector<std::string_view> kWorkingModes = itemsOf("mode", true);
 const std::vector<std::string_view> kBauds = itemsOf("rs485.baud");
 const std::vector<std::string_view> kParities = itemsOf("rs485.parity");
 const std::vector<std::string_view> kByteOrders = itemsOf("parse1.order");
-constexpr std::string_view kLengths[] = {"4 Bit", "8 Bit", "the empty item"};
+const std::vector<std::string_view> kLengths = itemsOf("parse1.length", true);
+const std::vector<std::string_view> kHartModes = itemsOf("hart.mode");
 constexpr std::string_view kOpenClose[] = {"Close", "Open"};
-constexpr std::string_view kHartModes[] = {"Secondary Master Device", "Master Device"};
 
 std::string variable(std::optional<char> digit) {
     if (!digit) {
@@ -401,28 +402,12 @@ constexpr Block kBlocks[] = {
     {"QX6", "test values", pending::TestValues, kTestValueFields},
 };
 
-// First position where `tag` stands in `text`, '?' matching any character.
-std::size_t findTag(std::string_view text, std::string_view tag) {
-    if (tag.size() > text.size()) {
-        return std::string_view::npos;
-    }
-    for (std::size_t i = 0; i + tag.size() <= text.size(); ++i) {
-        bool match = true;
-        for (std::size_t k = 0; k < tag.size() && match; ++k) {
-            match = tag[k] == '?' || tag[k] == text[i + k];
-        }
-        if (match) {
-            return i;
-        }
-    }
-    return std::string_view::npos;
-}
-
-// Appends the field at `position`; returns where its value ends, or nullopt when it is cut short.
+// Appends the field whose tag ends at `after`; returns where its value ends, or nullopt when it is
+// cut short.
 std::optional<std::size_t> appendField(std::string& out, const Field& field, std::string_view text,
-                                       std::size_t position) {
-    const std::string_view tag = text.substr(position, field.tag.size());
-    const std::string_view rest = text.substr(position + field.tag.size());
+                                       std::size_t after) {
+    const std::string_view tag = text.substr(after - field.tag.size(), field.tag.size());
+    const std::string_view rest = text.substr(after);
     std::size_t width = field.width;
     if (field.countedHexText && rest.size() >= 5) {
         // Read meter command: its hex text is as long as its count says.
@@ -445,7 +430,7 @@ std::optional<std::size_t> appendField(std::string& out, const Field& field, std
     if (value.size() < width) {
         return std::nullopt;
     }
-    return position + field.tag.size() + width;
+    return after + width;
 }
 
 } // namespace
@@ -519,14 +504,13 @@ TextReplyMeaning ReadTextReply(Bytes bytes, int32_t pendingCommand) {
         bool anyField = false;
         const bool decoded = &block == expected;
         lastEnd = decoded ? marker + block.marker.size() : lastEnd;
-        const std::size_t totalizer = findTag(text, "DL:");
-        const bool totalizerOn =
-            totalizer != std::string_view::npos && totalizer + 3 < text.size() && text[totalizer + 3] != '0';
+        // The tags found as the decoders find them, '?' standing for any one character.
+        const std::optional<std::size_t> totalizer = config::findPattern(text, "DL:");
+        const bool totalizerOn = totalizer && *totalizer < text.size() && text[*totalizer] != '0';
         for (const Field& field : block.fields) {
-            const auto position = findTag(text, field.tag);
-            const auto end =
-                position == std::string_view::npos ? std::nullopt : appendField(out, field, text, position);
-            anyField = anyField || position != std::string_view::npos;
+            const std::optional<std::size_t> after = config::findPattern(text, field.tag);
+            const auto end = after ? appendField(out, field, text, *after) : std::nullopt;
+            anyField = anyField || after;
             if (field.whileTotalizerOff && totalizerOn) {
                 continue;
             }
