@@ -11,6 +11,9 @@ namespace {
 
 using End = RequestSequence::End;
 
+const QString kSkipped =
+    QStringLiteral("Not sent, their Set buttons being disabled while the totalizer output is on");
+
 QString parameterName(std::size_t parameter) {
     return latin1(profile::Parameters()[parameter].name);
 }
@@ -106,56 +109,50 @@ RunMessage account(const RunState& run, const PortSettings& port) {
     const RequestSequence& sequence = *run.sequence;
     const auto& steps = sequence.steps();
     const std::size_t at = sequence.current();
-    std::vector<std::string> acknowledged, unanswered, notSent;
+    // A step's fates in the order the text counts them (the acknowledged ones with the total) and the
+    // detail lists them.
+    enum Fate { Acknowledged, Unanswered, Refused, NotSent };
+    static constexpr std::pair<const char*, const char*> kFates[] = {
+        {"", "Sent and acknowledged"},
+        {", %1 was sent without an answer (the converter may have taken it)", "Sent without an answer"},
+        {", %1 was refused", "Refused"},
+        {", %1 not sent.", "Not sent"}};
+    std::vector<std::string> fates[std::size(kFates)];
     profile::Configuration reached; // what the converter now holds or may hold
     for (std::size_t i = 0; i < steps.size(); ++i) {
-        const bool sent = i < at || (i == at && sequence.endedInFlight());
-        if (i < at) {
-            acknowledged.push_back(steps[i].title);
-        } else if (i == at && sequence.endedInFlight()) {
-            if (!refused(run)) {
-                unanswered.push_back(steps[i].title);
-            }
-        } else {
-            notSent.push_back(steps[i].title);
-        }
-        if (sent && !(i == at && refused(run))) {
+        const Fate fate = i < at                                ? Acknowledged
+                          : i > at || !sequence.endedInFlight() ? NotSent
+                          : refused(run)                        ? Refused
+                                                                : Unanswered;
+        fates[fate].push_back(steps[i].title);
+        if (fate == Acknowledged || fate == Unanswered) {
             for (const std::size_t p : profile::ParametersOf(run.setters.at(i))) {
                 reached.set(p, *run.sent.value(p));
             }
         }
     }
-    const QString head = sequence.end() == End::Cancelled
-                             ? QStringLiteral("Write All was cancelled. ")
-                             : QStringLiteral("Write All stopped: %1 ").arg(cause(run));
-    QString text = head + QStringLiteral("%1 of %2 set commands were sent and acknowledged")
-                              .arg(acknowledged.size())
-                              .arg(steps.size());
-    if (!unanswered.empty()) {
-        text += QStringLiteral(", 1 was sent without an answer (the converter may have taken it)");
+    QString text =
+        (sequence.end() == End::Cancelled ? QStringLiteral("Write All was cancelled. ")
+                                          : QStringLiteral("Write All stopped: %1 ").arg(cause(run))) +
+        QStringLiteral("%1 of %2 set commands were sent and acknowledged")
+            .arg(fates[Acknowledged].size())
+            .arg(steps.size());
+    QStringList lines;
+    for (std::size_t f = 0; f < std::size(kFates); ++f) {
+        if (f == NotSent || (f != Acknowledged && !fates[f].empty())) {
+            text += QString::fromLatin1(kFates[f].first).arg(fates[f].size());
+        }
+        if (!fates[f].empty()) {
+            lines << QStringLiteral("%1: %2").arg(QLatin1String(kFates[f].second), titles(fates[f]));
+        }
     }
-    if (refused(run)) {
-        text += QStringLiteral(", 1 was refused");
-    }
-    text += QStringLiteral(", %1 not sent.").arg(notSent.size());
-    if (!notSent.empty() || !unanswered.empty() || refused(run)) {
+    if (fates[Acknowledged].size() != steps.size()) {
         text += QStringLiteral(" The converter is partly configured: press Write All again to finish.");
     }
     text += lineHint(reached, port);
-    QStringList lines;
-    const auto list = [&](const QString& label, const std::vector<std::string>& items) {
-        if (!items.empty()) {
-            lines << QStringLiteral("%1: %2").arg(label, titles(items));
-        }
-    };
-    list(QStringLiteral("Sent and acknowledged"), acknowledged);
-    list(QStringLiteral("Sent without an answer"), unanswered);
-    if (refused(run)) {
-        lines << QStringLiteral("Refused: %1").arg(QString::fromStdString(steps[at].title));
+    if (!run.skipped.empty()) {
+        lines << QStringLiteral("%1: %2").arg(kSkipped, titles(run.skipped));
     }
-    list(QStringLiteral("Not sent"), notSent);
-    list(QStringLiteral("Not sent, their Set buttons being disabled while the totalizer output is on"),
-         run.skipped);
     return {text, lines.join(QLatin1Char('\n')), true};
 }
 
@@ -231,10 +228,7 @@ RunMessage comparison(const RunState& run, const profile::Configuration& expecte
 RunMessage writeAllReport(const RunState& run) {
     QStringList notes;
     if (!run.skipped.empty()) {
-        notes << QString()
-              << QStringLiteral(
-                     "Not sent, their Set buttons being disabled while the totalizer output is on: %1")
-                     .arg(titles(run.skipped));
+        notes << QString() << QStringLiteral("%1: %2").arg(kSkipped, titles(run.skipped));
     }
     return comparison(
         run, run.sent, QStringLiteral("%1: sent %2, read back %3"), QString::number(run.stepsBefore),
