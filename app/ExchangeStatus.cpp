@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "app/Exchange.h"
+#include "profile/Mapping.h"
 #include "serial/PortUrl.h"
 #include "tools/Conversions.h"
 #include "tools/ModbusRequest.h"
@@ -75,21 +76,16 @@ std::string ModbusVariablesText(std::span<const uint8_t> replyFrame, std::span<c
         replyFrame[1] != tools::kReadHoldingRegisters) {
         return {};
     }
-    const int start = request[2] << 8 | request[3];
+    const int first = profile::kFirstRegister + (request[2] << 8 | request[3]);
     const std::size_t dataBytes = std::min<std::size_t>(replyFrame[2], replyFrame.size() - 3);
     const std::vector<uint16_t> registers = tools::RegistersFromBytes(replyFrame.subspan(3, dataBytes));
-    const int count = static_cast<int>(registers.size());
     std::string out;
     for (int variable = 1; variable <= static_cast<int>(orders.size()); ++variable) {
-        const int first =
-            2 * variable - start; // variable n is at 40001 + 2n, the reply starts at 40001 + start
         const auto& order = orders[static_cast<std::size_t>(variable - 1)];
-        if (first < 0 || first + 1 >= count || !order) {
-            continue;
+        if (const auto value =
+                order ? profile::VariableOfRegisters(registers, first, variable, *order) : std::nullopt) {
+            out += (out.empty() ? "" : ", ") + std::to_string(variable) + " = " + floatText(*value);
         }
-        const std::span<const uint16_t, 2> pair(registers.data() + first, 2);
-        out += out.empty() ? "" : ", ";
-        out += std::to_string(variable) + " = " + floatText(tools::FloatOf(pair, *order));
     }
     return out;
 }

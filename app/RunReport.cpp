@@ -94,10 +94,9 @@ QString cause(const RunState& run) {
         return QStringLiteral("the reply to %1 %2 (%3); nothing was taken from it.")
             .arg(stepText(run), what, meaning);
     }
-    case End::Cancelled:
-        return QStringLiteral("cancelled.");
     case End::None:
     case End::Finished:
+    case End::Cancelled: // told apart by the run's end
         break;
     }
     return {};
@@ -156,13 +155,38 @@ RunMessage account(const RunState& run, const PortSettings& port) {
     return {text, lines.join(QLatin1Char('\n')), true};
 }
 
+// What a run of each kind (Read All, Write All, Compare with File) says once it is over, where %1 is
+// the subject (the number of set commands sent, the file's name): a difference (%1 the parameter, %2
+// the value expected, %3 the value read); all alike; nothing differing but values not read (%2 their
+// count); differences (%2 their count, %3 ", N could not be read" or nothing); and, after why it
+// stopped, what that leaves.
+struct Texts {
+    const char* difference;
+    const char* alike;
+    const char* unreadOnly;
+    const char* differ;
+    const char* stopped;
+};
+constexpr Texts kTexts[] = {
+    {"", "", "", "", ""},
+    {"%1: sent %2, read back %3", "Write All sent %1 set commands; every value sent reads back as sent.",
+     "Write All sent %1 set commands; none of the values read back differently, %2 could not be read:",
+     "Write All sent %1 set commands; %2 of the values read back differently%3:",
+     " The set commands were sent; the values were not read back."},
+    {"%1: file %2, converter %3", "No parameter of the converter differs from %1.",
+     "No parameter of the converter that could be read differs from %1; %2 could not be read:",
+     "%2 parameter(s) of the converter differ from %1%3:",
+     " The converter's values could not be read, so nothing was compared."},
+};
+
 std::optional<RunMessage> stopped(const RunState& run, const PortSettings& port) {
-    const End end = run.sequence->end();
-    if (run.kind == RunState::Kind::WriteAll && !run.readingBack) {
+    const bool writeAll = run.kind == RunState::Kind::WriteAll;
+    if (writeAll && !run.readingBack) {
         return account(run, port);
     }
+    const End end = run.sequence->end();
     if (end == End::Cancelled) {
-        if (run.kind != RunState::Kind::WriteAll) {
+        if (!writeAll) {
             return std::nullopt;
         }
         return RunMessage{
@@ -171,37 +195,29 @@ std::optional<RunMessage> stopped(const RunState& run, const PortSettings& port)
             {},
             false};
     }
-    QString text = QStringLiteral("%1 stopped: %2").arg(run.operation, cause(run));
-    if (run.kind == RunState::Kind::WriteAll && end == End::TimedOut) {
-        text += QStringLiteral(" The set commands were sent.") + lineHint(run.sent, port);
-    } else if (run.kind == RunState::Kind::WriteAll) {
-        text += QStringLiteral(" The set commands were sent; the values were not read back.");
-    } else if (run.kind == RunState::Kind::Compare) {
-        text += QStringLiteral(" The converter's values could not be read, so nothing was compared.");
-    }
-    return RunMessage{text, {}, false};
+    return RunMessage{QStringLiteral("%1 stopped: %2").arg(run.operation, cause(run)) +
+                          (writeAll && end == End::TimedOut
+                               ? QStringLiteral(" The set commands were sent.") + lineHint(run.sent, port)
+                               : QString::fromLatin1(kTexts[static_cast<int>(run.kind)].stopped)),
+                      {},
+                      false};
 }
 
-// How a comparison ends, by what it found: all alike; nothing differing but values not read (%2
-// their count); differences (%2 their count, %3 ", N could not be read" or nothing). %1 is the
-// subject: the number of set commands sent, the file's name.
-struct Endings {
-    QString alike;
-    QString unreadOnly;
-    QString differ;
-};
-
 // The differences between what was expected and what was read, told apart from the values that could
-// not be read at all; then `notes`, and what stood in the way of reading.
-RunMessage comparison(const RunState& run, const profile::Configuration& expected, const QString& row,
-                      const QString& subject, const Endings& endings, const QStringList& notes = {}) {
+// not be read at all; then the set commands left out, and what stood in the way of reading.
+RunMessage comparison(const RunState& run) {
+    const Texts& texts = kTexts[static_cast<int>(run.kind)];
+    const bool writeAll = run.kind == RunState::Kind::WriteAll;
+    const QString subject = writeAll ? QString::number(run.stepsBefore) : run.fileName;
     QStringList lines;
     QStringList unread;
-    for (const profile::Difference& d : profile::Compare(expected, run.readBack)) {
+    for (const profile::Difference& d :
+         profile::Compare(writeAll ? run.sent : run.file.values, run.readBack)) {
         if (d.actual) {
-            lines << row.arg(parameterName(d.parameter),
-                             d.expected ? latin1(*d.expected) : QStringLiteral("not known"),
-                             latin1(*d.actual));
+            lines << QString::fromLatin1(texts.difference)
+                         .arg(parameterName(d.parameter),
+                              d.expected ? latin1(*d.expected) : QStringLiteral("not known"),
+                              latin1(*d.actual));
         } else {
             unread << parameterName(d.parameter);
         }
@@ -210,7 +226,9 @@ RunMessage comparison(const RunState& run, const profile::Configuration& expecte
     if (!unread.isEmpty()) {
         lines << QString() << QStringLiteral("Could not be read: %1").arg(unread.join(QStringLiteral(", ")));
     }
-    lines << notes;
+    if (!run.skipped.empty()) {
+        lines << QString() << QStringLiteral("%1: %2").arg(kSkipped, titles(run.skipped));
+    }
     if (!run.problems.empty()) {
         lines << QString() << QStringLiteral("Not read from the converter:");
         for (const std::string& problem : run.problems) {
@@ -219,34 +237,11 @@ RunMessage comparison(const RunState& run, const profile::Configuration& expecte
     }
     const QString unreadClause =
         unread.isEmpty() ? QString() : QStringLiteral(", %1 could not be read").arg(unread.size());
-    const QString text = differ == 0 && unread.isEmpty() ? endings.alike.arg(subject)
-                         : differ == 0                   ? endings.unreadOnly.arg(subject).arg(unread.size())
-                                       : endings.differ.arg(subject).arg(differ).arg(unreadClause);
+    const QString text = differ == 0 && unread.isEmpty() ? QString::fromLatin1(texts.alike).arg(subject)
+                         : differ == 0
+                             ? QString::fromLatin1(texts.unreadOnly).arg(subject).arg(unread.size())
+                             : QString::fromLatin1(texts.differ).arg(subject).arg(differ).arg(unreadClause);
     return {text, lines.join(QLatin1Char('\n')).trimmed(), true};
-}
-
-RunMessage writeAllReport(const RunState& run) {
-    QStringList notes;
-    if (!run.skipped.empty()) {
-        notes << QString() << QStringLiteral("%1: %2").arg(kSkipped, titles(run.skipped));
-    }
-    return comparison(
-        run, run.sent, QStringLiteral("%1: sent %2, read back %3"), QString::number(run.stepsBefore),
-        {QStringLiteral("Write All sent %1 set commands; every value sent reads back as sent."),
-         QStringLiteral(
-             "Write All sent %1 set commands; none of the values read back differently, %2 could not "
-             "be read:"),
-         QStringLiteral("Write All sent %1 set commands; %2 of the values read back differently%3:")},
-        notes);
-}
-
-RunMessage compareReport(const RunState& run) {
-    return comparison(
-        run, run.file.values, QStringLiteral("%1: file %2, converter %3"), run.fileName,
-        {QStringLiteral("No parameter of the converter differs from %1."),
-         QStringLiteral(
-             "No parameter of the converter that could be read differs from %1; %2 could not be read:"),
-         QStringLiteral("%2 parameter(s) of the converter differ from %1%3:")});
 }
 
 } // namespace
@@ -255,15 +250,10 @@ std::optional<RunMessage> RunReport(const RunState& run, const PortSettings& por
     if (run.sequence->end() != End::Finished) {
         return stopped(run, port);
     }
-    switch (run.kind) {
-    case RunState::Kind::ReadAll:
+    if (run.kind == RunState::Kind::ReadAll) {
         return std::nullopt;
-    case RunState::Kind::WriteAll:
-        return writeAllReport(run);
-    case RunState::Kind::Compare:
-        return compareReport(run);
     }
-    return std::nullopt;
+    return comparison(run);
 }
 
 } // namespace app
