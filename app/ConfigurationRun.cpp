@@ -171,27 +171,25 @@ void ConfigurationRun::blockHandled(const traffic::Reading& reading, int32_t pen
     // the step's code ends the run there.
     const traffic::Verdict answer =
         state_.readingBack ? traffic::Verdict::Good : traffic::Verdict::Acknowledged;
-    if (reading.verdict != answer &&
-        state_.sequence->replyRejected(pendingBefore, std::string(traffic::VerdictText(reading.verdict)))) {
+    const bool rejected =
+        reading.verdict != answer &&
+        state_.sequence->replyRejected(pendingBefore, traffic::VerdictText(reading.verdict));
+    if (rejected) {
         state_.rejected = reading;
-        moved(true);
-        return;
     }
-    moved(state_.sequence->blockHandled(pendingBefore));
+    moved(rejected || state_.sequence->blockHandled(pendingBefore));
 }
 
 void ConfigurationRun::replyDecoded(int32_t pendingCommand, std::string_view) {
-    RequestSequence& sequence = *state_.sequence;
     // The reply the run's query waits for: its values are the run's read-back.
-    const auto query = QueryDecodedUnder(pendingCommand);
-    if (query && state_.readingBack && !sequence.over() &&
-        sequence.steps()[sequence.current()].pendingCommand == pendingCommand) {
+    const bool ours = state_.sequence->replyDecoded(pendingCommand);
+    if (const auto query = QueryDecodedUnder(pendingCommand); ours && query) {
         for (const profile::Problem& problem :
              profile::DecodeReply(*query, form_.ReceivedText(), state_.readBack)) {
             state_.problems.push_back(profile::ProblemText(problem));
         }
     }
-    moved(sequence.replyDecoded(pendingCommand));
+    moved(ours);
 }
 
 void ConfigurationRun::timeoutHandled(std::string_view message) {
