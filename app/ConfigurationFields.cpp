@@ -48,9 +48,10 @@ std::string numbered(std::string_view pattern, int number) {
     return out;
 }
 
-// A list shows a choice, or a number as the index of its item; a field shows the rest.
+// A list shows a choice, or a number the reply gives as a number (a variable 0..8) as the index of its
+// item; a field shows the rest.
 bool shownInList(const profile::Parameter& p) {
-    return !p.choices.empty() || (p.kind == profile::Kind::Integer && p.form == profile::Form::Number);
+    return !p.choices.empty() || (p.kind == profile::Kind::Integer && p.width == 0);
 }
 
 [[noreturn]] void refuse(const profile::Parameter& p, const std::string& shown, std::string_view why) {
