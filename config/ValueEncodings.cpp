@@ -42,18 +42,8 @@ std::string decimalDigits(std::string_view text, int width, std::string_view cap
     for (int i = 0; i < width; ++i) {
         limit *= 10;
     }
-    const int32_t value = tools::StrToIntUpTo(text, limit - 1, caption);
-    std::string digits(static_cast<std::size_t>(width), '0');
-    int32_t rest = value;
-    for (auto it = digits.rbegin(); it != digits.rend(); ++it) {
-        *it = static_cast<char>('0' + rest % 10);
-        rest /= 10;
-    }
-    return digits;
-}
-
-float singleFromText(std::string_view text) {
-    return tools::StrToSingle(text);
+    return tools::FormatZeroPadded(tools::StrToIntUpTo(text, limit - 1, caption),
+                                   std::string(static_cast<std::size_t>(width), '0'));
 }
 
 std::string floatHex(float value) {
