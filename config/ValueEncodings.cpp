@@ -3,6 +3,7 @@
 
 #include <bit>
 #include <cstdint>
+#include <cstdio>
 #include <stdexcept>
 
 #include "tools/Conversions.h"
@@ -47,12 +48,8 @@ std::string decimalDigits(std::string_view text, int width, std::string_view cap
 }
 
 std::string floatHex(float value) {
-    const auto pattern = std::bit_cast<uint32_t>(value);
-    std::string digits(8, '0');
-    for (int i = 0; i < 8; ++i) {
-        const unsigned nibble = (pattern >> (28 - 4 * i)) & 0xFu;
-        digits[static_cast<std::size_t>(i)] = tools::kHexDigits[nibble];
-    }
+    char digits[9];
+    std::snprintf(digits, sizeof digits, "%08X", static_cast<unsigned>(std::bit_cast<uint32_t>(value)));
     return digits;
 }
 

@@ -309,7 +309,6 @@ HartReply ReadHartReply(std::span<const uint8_t> frame) {
         reply.problem = "delimiter " + hexByte(header.delimiter) + " is not a reply's";
         return reply;
     }
-    reply.longAddress = header.longAddress();
     if (header.countAt >= frame.size()) {
         reply.problem = "the frame ends before its byte count";
         return reply;

@@ -15,7 +15,6 @@ namespace profile {
 
 // A slave-to-master HART frame taken apart.
 struct HartReply {
-    bool longAddress = false;
     std::vector<uint8_t> address; // 1 or 5 bytes
     uint8_t command = 0;
     // The byte count's bytes: response code, device status, then the command's data. Offset k here is
