@@ -100,26 +100,19 @@ std::string hexByte(uint8_t value) {
     return "0x" + tools::ByteToHex(value);
 }
 
+// The fields of commands 1, 2 and 3 in offset order; empty for any other command.
 std::span<const FieldLayout> UniversalLayout(uint8_t command) {
-    switch (command) {
-    case 1:
-        return kCommand1;
-    case 2:
-        return kCommand2;
-    case 3:
-        return kCommand3;
-    default:
-        return {};
-    }
+    constexpr std::span<const FieldLayout> kLayouts[] = {{}, kCommand1, kCommand2, kCommand3};
+    return command < std::size(kLayouts) ? kLayouts[command] : std::span<const FieldLayout>();
 }
 
+// The field of `command`'s reply that starts at `offset` and is `length` bytes long, if there is one.
 const FieldLayout* FieldAt(uint8_t command, int offset, int length) {
-    for (const FieldLayout& field : UniversalLayout(command)) {
-        if (field.offset == offset && field.length == length) {
-            return &field;
-        }
-    }
-    return nullptr;
+    const auto layout = UniversalLayout(command);
+    const auto it = std::find_if(layout.begin(), layout.end(), [&](const FieldLayout& f) {
+        return f.offset == offset && f.length == length;
+    });
+    return it == layout.end() ? nullptr : &*it;
 }
 
 std::vector<std::string_view> FieldsTouched(uint8_t command, int offset, int length) {
@@ -292,6 +285,12 @@ std::optional<double> coefficientValue(std::string_view text) {
     return value;
 }
 
+// Where a request body's command byte stands, when the body reaches it.
+std::optional<std::size_t> commandAt(std::span<const uint8_t> body) {
+    const std::size_t at = body.empty() ? 0 : hart::ReadHartHeader(0, body[0]).commandAt;
+    return at < body.size() ? std::optional(at) : std::nullopt;
+}
+
 } // namespace
 
 HartReply ReadHartReply(std::span<const uint8_t> frame) {
@@ -336,22 +335,16 @@ HartReply ReadHartReply(std::span<const uint8_t> frame) {
 }
 
 std::optional<uint8_t> CommandOfBody(std::span<const uint8_t> body) {
-    if (body.empty()) {
-        return std::nullopt;
-    }
-    const std::size_t commandAt = hart::ReadHartHeader(0, body[0]).commandAt;
-    if (commandAt >= body.size()) {
-        return std::nullopt;
-    }
-    return body[commandAt];
+    const std::optional<std::size_t> at = commandAt(body);
+    return at ? std::optional<uint8_t>(body[*at]) : std::nullopt;
 }
 
 std::vector<uint8_t> BodyWithCommand(std::span<const uint8_t> body, uint8_t command) {
-    if (!CommandOfBody(body)) {
+    const std::optional<std::size_t> at = commandAt(body);
+    if (!at) {
         return {};
     }
-    const std::size_t commandAt = hart::ReadHartHeader(0, body[0]).commandAt;
-    std::vector<uint8_t> out(body.begin(), body.begin() + static_cast<std::ptrdiff_t>(commandAt));
+    std::vector<uint8_t> out(body.begin(), body.begin() + static_cast<std::ptrdiff_t>(*at));
     out.push_back(command);
     out.push_back(0); // byte count: no data
     return out;
