@@ -15,18 +15,10 @@ const profile::Parameter& modeParameter() {
     return profile::Parameters()[profile::ParameterIndex("mode")];
 }
 
-// The frame the interpreter found in the answer, when it found one.
-std::optional<std::string_view> placedFrame(const Answer& answer) {
-    const traffic::Reading& r = answer.reading;
-    if (r.frameLength == 0 || r.frameOffset + r.frameLength > answer.reply.bytes.size()) {
-        return std::nullopt;
-    }
-    return std::string_view(answer.reply.bytes).substr(r.frameOffset, r.frameLength);
-}
-
 // One attempt at the mode set command; true when the converter acknowledged it.
 bool sendMode(Session& session, int mode) {
-    const Answer answer = session.request(config::workingModeFrame(mode), {ReplyShape::Kind::Request, traffic::pending::SetCommand},
+    const Answer answer = session.request(config::workingModeFrame(mode),
+                                          {ReplyShape::Kind::Request, traffic::pending::SetCommand},
                                           traffic::pending::SetCommand, false, "the working mode");
     return answer.reading.verdict == traffic::Verdict::Acknowledged;
 }
@@ -42,7 +34,8 @@ std::string ModeName(int mode) {
 }
 
 ConverterMapping ReadMapping(Session& session, Result& result) {
-    const ReadResult read = ReadConverter(session, {profile::Query::QX1, profile::Query::QX3, profile::Query::QX4});
+    const ReadResult read =
+        ReadConverter(session, {profile::Query::QX1, profile::Query::QX3, profile::Query::QX4});
     ConverterMapping out;
     try {
         out.mapping = profile::MappingOf(read.values);
@@ -54,7 +47,8 @@ ConverterMapping ReadMapping(Session& session, Result& result) {
         out.mode = *index;
     } catch (const profile::BadValue& error) {
         if (read.problems.empty()) {
-            throw Failure(code::Unexpected, std::string("the converter's configuration cannot be read: ") + error.what());
+            throw Failure(code::Unexpected,
+                          std::string("the converter's configuration cannot be read: ") + error.what());
         }
         Unexpected(result, read.problems, "the converter's configuration cannot be read");
     }
@@ -64,43 +58,45 @@ ConverterMapping ReadMapping(Session& session, Result& result) {
 profile::HartReply SendHartBody(Session& session, Result& result, const std::vector<uint8_t>& body,
                                 std::string_view preambles, std::string_view what) {
     const std::vector<uint8_t> frame = hart::ManualFrame(preambles, body);
-    const Answer answer = HartRequest(session, result, tools::asText(frame), traffic::pending::HartManual, what);
-    const auto placed = placedFrame(answer);
+    const Answer answer =
+        HartRequest(session, result, tools::asText(frame), traffic::pending::HartManual, what);
+    const auto placed = PlacedFrame(answer);
     profile::HartReply reply = profile::ReadHartReply(tools::bytesOf(placed.value_or(answer.reply.bytes)));
     if (!reply.ok()) {
-        throw Failure(code::Unexpected, "the reply to " + std::string(what) + " is unreadable: " + reply.problem);
+        throw Failure(code::Unexpected,
+                      "the reply to " + std::string(what) + " is unreadable: " + reply.problem);
     }
     return reply;
 }
 
-std::optional<std::vector<uint16_t>> PollVariableRegisters(Session& session, int slaveAddress) {
+std::optional<std::vector<uint16_t>> PollVariableRegisters(Session& session, int slaveAddress,
+                                                           Answer* answer) {
     const std::vector<uint8_t> request = profile::VariablesRequest(slaveAddress);
-    const std::string_view frame = tools::asText(request);
-    const Answer answer = session.request(frame, {ReplyShape::Kind::Request, traffic::pending::ModbusTest},
-                                          traffic::pending::ModbusTest, true, "the MODBUS read of 40003-40018");
-    const auto placed = placedFrame(answer);
-    if (answer.reading.verdict != traffic::Verdict::Good || !placed) {
-        return std::nullopt;
+    Answer made =
+        session.request(tools::asText(request), {ReplyShape::Kind::Request, traffic::pending::ModbusTest},
+                        traffic::pending::ModbusTest, true, "the MODBUS read of 40003-40018");
+    const auto placed = PlacedFrame(made);
+    std::optional<std::vector<uint16_t>> registers;
+    if (made.reading.verdict == traffic::Verdict::Good && placed) {
+        registers = profile::RegistersOfReply(tools::bytesOf(*placed), request);
     }
-    return profile::RegistersOfReply(tools::bytesOf(*placed), request);
+    if (answer) {
+        *answer = std::move(made);
+    }
+    return registers;
 }
 
 std::vector<uint16_t> ReadVariableRegisters(Session& session, int slaveAddress) {
-    const std::vector<uint8_t> request = profile::VariablesRequest(slaveAddress);
-    const Answer answer = session.request(tools::asText(request), {ReplyShape::Kind::Request, traffic::pending::ModbusTest},
-                                          traffic::pending::ModbusTest, true, "the MODBUS read of 40003-40018");
-    const auto placed = placedFrame(answer);
-    if (answer.reading.verdict == traffic::Verdict::Good && placed) {
-        if (auto registers = profile::RegistersOfReply(tools::bytesOf(*placed), request)) {
-            return *registers;
-        }
+    Answer answer;
+    if (auto registers = PollVariableRegisters(session, slaveAddress, &answer)) {
+        return *registers;
     }
     const int failure = answer.reading.verdict == traffic::Verdict::ChecksumWrong ||
                                 answer.reading.verdict == traffic::Verdict::Exception
                             ? code::ModbusFault
                             : code::Unexpected;
-    throw Failure(failure, "no good reply to the MODBUS read of 40003-40018 at slave " + std::to_string(slaveAddress) +
-                               ": " + answer.reading.meaning);
+    throw Failure(failure, "no good reply to the MODBUS read of 40003-40018 at slave " +
+                               std::to_string(slaveAddress) + ": " + answer.reading.meaning);
 }
 
 bool PutModeBack(Session& session, Result& result, int mode, int attempts) {

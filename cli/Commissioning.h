@@ -39,9 +39,10 @@ profile::HartReply SendHartBody(Session& session, Result& result, const std::vec
 // Registers 40003-40018 at `slaveAddress`. Failure(NoReply) when nothing answers, Failure(ModbusFault)
 // for an exception or a wrong CRC, Failure(Unexpected) for anything else.
 std::vector<uint16_t> ReadVariableRegisters(Session& session, int slaveAddress);
-// The same without failing on a reply that is not the registers: nullopt. NoReply, Interrupted and a
-// lost line still end it (Failure).
-std::optional<std::vector<uint16_t>> PollVariableRegisters(Session& session, int slaveAddress);
+// The same without failing on a reply that is not the registers: nullopt (`answer`, when given, gets
+// the reply). NoReply, Interrupted and a lost line still end it (Failure).
+std::optional<std::vector<uint16_t>> PollVariableRegisters(Session& session, int slaveAddress,
+                                                           Answer* answer = nullptr);
 
 // Sets the working mode back to `mode` and checks it took, trying `attempts` times (a converter that
 // went silent a moment may answer the next one). After Ctrl+C (the session's stop event signalled)

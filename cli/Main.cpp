@@ -127,7 +127,7 @@ private:
 
 class Runner {
 public:
-    Runner(const Globals& globals, const Command& command, TrafficLog* log, Printer& printer,
+    Runner(const Globals& globals, const Run& command, TrafficLog* log, Printer& printer,
            const TransportMaker& transport)
         : globals_(globals), command_(command), log_(log), printer_(printer), transport_(transport) {}
 
@@ -151,18 +151,11 @@ private:
         Result result;
         std::string path = port;
         try {
-            LineOptions options;
-            options.port = port;
-            options.baud = globals_.baud;
-            options.parity = ParityNamed(globals_.parity).value_or(serial::TParity::None);
-            options.timeout = Millis(globals_.timeoutMs);
-            options.gap = globals_.gapGiven ? Millis(globals_.gapMs) : DefaultGap(port);
-            options.retries = globals_.retries;
-            Session session(options, stop, log_, transport_);
+            Session session(LineOptionsOf(globals_, port), stop, log_, transport_);
             path = session.line().path();
             try {
                 session.open();
-                command_.run(session, result);
+                command_.port(session, result);
             } catch (const Failure& failure) {
                 result.exit = failure.code();
                 result.error = failure.what();
@@ -201,7 +194,7 @@ private:
     }
 
     const Globals& globals_;
-    const Command& command_;
+    const Run& command_;
     TrafficLog* log_;
     Printer& printer_;
     const TransportMaker& transport_;
@@ -210,19 +203,21 @@ private:
 
 int runCommand(Parsed& parsed, const Environment& env) {
     Globals& g = parsed.globals;
-    Command& command = *parsed.command;
-    if (!command.usesPorts()) {
-        if (const std::optional<int> status = command.runLive(g, env)) {
-            return *status;
-        }
+    const Run& run = parsed.run;
+    if (run.live) {
+        return run.live(g, env);
+    }
+    if (run.alone) {
         Result result;
-        command.runAlone(g, result);
+        run.alone(g, result);
         Printer(env, g).alone(result);
         return result.exit;
     }
     ResolvePorts(g);
     try {
-        command.prepare(g);
+        if (run.prepare) {
+            run.prepare(g);
+        }
     } catch (const profile::BadValue& error) {
         throw Failure(code::Usage, error.what());
     } catch (const tools::Error& error) {
@@ -235,20 +230,15 @@ int runCommand(Parsed& parsed, const Environment& env) {
         throw Failure(code::Usage, message);
     }
     TrafficLog log;
-    if (!g.log.empty()) {
-        if (const std::string failure = log.open(g.log); !failure.empty()) {
-            throw Failure(code::BadFile, "cannot open the log file " + g.log + ": " + failure);
-        }
-    }
+    OpenLog(log, g);
     Printer printer(env, g);
-    return Runner(g, command, &log, printer, env.transport).run(env.stop);
+    return Runner(g, run, &log, printer, env.transport).run(env.stop);
 }
 
 } // namespace
 
 int Vx538(const std::vector<std::string>& arguments, const Environment& env) {
-    const auto commands = MakeCommands();
-    Parsed parsed = ParseArguments(arguments, commands, env.out, env.err);
+    Parsed parsed = ParseArguments(arguments, env.out, env.err);
     if (parsed.exit) {
         return *parsed.exit;
     }

@@ -64,4 +64,32 @@ void ResolvePorts(Globals& globals) {
     }
 }
 
+LineOptions LineOptionsOf(const Globals& globals, const std::string& port) {
+    LineOptions options;
+    options.port = port;
+    options.baud = globals.baud;
+    options.parity = ParityNamed(globals.parity).value_or(serial::TParity::None);
+    options.timeout = Millis(globals.timeoutMs);
+    options.gap = globals.gapGiven ? Millis(globals.gapMs) : DefaultGap(port);
+    options.retries = globals.retries;
+    return options;
+}
+
+void OpenLog(TrafficLog& log, const Globals& globals) {
+    if (globals.log.empty()) {
+        return;
+    }
+    if (const std::string failure = log.open(globals.log); !failure.empty()) {
+        throw Failure(code::BadFile, "cannot open the log file " + globals.log + ": " + failure);
+    }
+}
+
+std::string PortFileName(std::string pattern, const std::string& port) {
+    const std::string name = port.substr(port.find_last_of('/') + 1);
+    for (std::size_t at; (at = pattern.find("{port}")) != std::string::npos;) {
+        pattern.replace(at, 6, name);
+    }
+    return pattern;
+}
+
 } // namespace cli

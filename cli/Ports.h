@@ -15,4 +15,13 @@ std::string DeviceOf(const std::string& port);
 // Failure(Usage or BadFile) otherwise.
 void ResolvePorts(Globals& globals);
 
+// One port's line as the options every command takes set it.
+LineOptions LineOptionsOf(const Globals& globals, const std::string& port);
+
+// Opens the --log file when one is given; Failure(BadFile) when it cannot be.
+void OpenLog(TrafficLog& log, const Globals& globals);
+
+// A file name for one port: "{port}" in `pattern` stands for the port's last path element.
+std::string PortFileName(std::string pattern, const std::string& port);
+
 } // namespace cli

@@ -2,10 +2,10 @@
 #include "cli/Steps.h"
 
 #include <algorithm>
+#include <functional>
 
 #include <CLI/CLI.hpp>
 
-#include "cli/Files.h"
 #include "hart/HartFrames.h"
 #include "tools/Bytes.h"
 #include "tools/Conversions.h"
@@ -109,18 +109,6 @@ void Unexpected(Result& result, const std::vector<profile::Problem>& problems, s
     throw Failure(code::Unexpected, message);
 }
 
-void ShowValues(Result& result, const Configuration& values, const std::vector<std::size_t>& parameters) {
-    Configuration only;
-    for (const std::size_t p : parameters) {
-        const auto& value = values.value(p);
-        result.field({}, NameOf(p), value.value_or("(not read)"), {}, " = ");
-        if (value) {
-            only.set(p, *value);
-        }
-    }
-    result.data("parameters", Json::parse(profile::ParametersJson(only)));
-}
-
 // ---- set commands ----
 
 namespace {
@@ -184,6 +172,30 @@ void requireAcknowledged(const Answer& answer, std::string_view title) {
     }
 }
 
+// Sends the account's command in flight and shows it (`show` records its reply): it ends acknowledged,
+// refused or, when the failure came before it went onto the line, first of those not sent. The
+// failure is passed on.
+void sendInFlight(Session& session, Result& result, Account& account, const std::string& frame,
+                  std::string_view title, const std::function<void(const Answer&)>& show) {
+    try {
+        const Answer answer = sendSet(session, result, frame, title);
+        show(answer);
+        if (answer.reading.verdict == traffic::Verdict::Refused) {
+            account.refused.push_back(*account.inFlight);
+            account.inFlight.reset();
+        }
+        requireAcknowledged(answer, title);
+    } catch (const Failure& failure) {
+        if (account.inFlight && !failure.requestWritten()) {
+            account.notSent.insert(account.notSent.begin(), *account.inFlight);
+            account.inFlight.reset();
+        }
+        throw;
+    }
+    account.acknowledged.push_back(*account.inFlight);
+    account.inFlight.reset();
+}
+
 } // namespace
 
 Answer SendSet(Session& session, Result& result, const std::string& frame, std::string_view title) {
@@ -211,21 +223,13 @@ void SendPlan(Session& session, Result& result, const std::vector<profile::Plann
         account.inFlight = account.notSent.front();
         account.notSent.erase(account.notSent.begin());
         try {
-            const Answer answer = sendSet(session, result, planned.frame, setter.title);
-            result.append("sent", {{"command", setter.key},
-                                   {"frame", FrameText(planned.frame)},
-                                   {"reply", FrameText(answer.reply.bytes)},
-                                   {"verdict", traffic::VerdictText(answer.reading.verdict)}});
-            if (answer.reading.verdict == traffic::Verdict::Refused) {
-                account.refused.push_back(*account.inFlight);
-                account.inFlight.reset();
-            }
-            requireAcknowledged(answer, setter.title);
-        } catch (const Failure& failure) {
-            if (account.inFlight && !failure.requestWritten()) {
-                account.notSent.insert(account.notSent.begin(), *account.inFlight);
-                account.inFlight.reset();
-            }
+            sendInFlight(session, result, account, planned.frame, setter.title, [&](const Answer& answer) {
+                result.append("sent", {{"command", setter.key},
+                                       {"frame", FrameText(planned.frame)},
+                                       {"reply", FrameText(answer.reply.bytes)},
+                                       {"verdict", traffic::VerdictText(answer.reading.verdict)}});
+            });
+        } catch (const Failure&) {
             if (account.inFlight) {
                 account.mayHold = mayHold(setter, merged);
             }
@@ -233,8 +237,6 @@ void SendPlan(Session& session, Result& result, const std::vector<profile::Plann
                            std::string(again);
             throw;
         }
-        account.acknowledged.push_back(*account.inFlight);
-        account.inFlight.reset();
         if (setter.kind == profile::SetKind::Rs485 && lineIsRs485) {
             const auto baud = tools::StrToInt(*merged.value("rs485.baud"));
             const auto parity = *parityOf(merged.value("rs485.parity"));
@@ -251,25 +253,15 @@ void SendOne(Session& session, Result& result, const std::string& frame, std::st
     Account& account = result.account.emplace();
     account.inFlight = Account::Command{frameKey(frame), std::string(title)};
     try {
-        const Answer answer = sendSet(session, result, frame, title);
-        result.data("frame", FrameText(frame));
-        result.data("reply", FrameText(answer.reply.bytes));
-        result.data("verdict", traffic::VerdictText(answer.reading.verdict));
-        if (answer.reading.verdict == traffic::Verdict::Refused) {
-            account.refused.push_back(*account.inFlight);
-            account.inFlight.reset();
-        }
-        requireAcknowledged(answer, title);
-    } catch (const Failure& failure) {
-        if (account.inFlight && !failure.requestWritten()) {
-            account.notSent.push_back(*account.inFlight);
-            account.inFlight.reset();
-        }
+        sendInFlight(session, result, account, frame, title, [&](const Answer& answer) {
+            result.data("frame", FrameText(frame));
+            result.data("reply", FrameText(answer.reply.bytes));
+            result.data("verdict", traffic::VerdictText(answer.reading.verdict));
+        });
+    } catch (const Failure&) {
         account.next = "run it again";
         throw;
     }
-    account.acknowledged.push_back(*account.inFlight);
-    account.inFlight.reset();
 }
 
 std::vector<std::string> Differences(Result& result, const std::vector<profile::Difference>& differences) {
@@ -292,6 +284,14 @@ std::vector<std::string> Differences(Result& result, const std::vector<profile::
 }
 
 // ---- exchanges ----
+
+std::optional<std::string_view> PlacedFrame(const Answer& answer) {
+    const traffic::Reading& r = answer.reading;
+    if (r.frameLength == 0 || r.frameOffset + r.frameLength > answer.reply.bytes.size()) {
+        return std::nullopt;
+    }
+    return std::string_view(answer.reply.bytes).substr(r.frameOffset, r.frameLength);
+}
 
 void ShowExchange(Result& result, std::string_view sent, const Answer& answer) {
     result.field({}, "sent", traffic::HexText(sent), {}, " ");
@@ -320,9 +320,11 @@ Answer HartRequest(Session& session, Result& result, std::string_view frame, int
     }
 }
 
-void DefineHartAddressing(CLI::App& app, HartAddressing& addressing) {
-    app.add_option("--preambles", addressing.preambles, "preamble length of the request (default 5)");
-    app.add_flag("--secondary", addressing.secondary, "address as a secondary master");
+std::shared_ptr<HartAddressing> DefineHartAddressing(CLI::App& app) {
+    auto addressing = std::make_shared<HartAddressing>();
+    app.add_option("--preambles", addressing->preambles, "preamble length of the request (default 5)");
+    app.add_flag("--secondary", addressing->secondary, "address as a secondary master");
+    return addressing;
 }
 
 void CheckHartAddressing(const HartAddressing& addressing) {
@@ -348,16 +350,6 @@ hart::IdentityReply HartIdentity(Session& session, Result& result, const HartAdd
 
 // ---- what the user gives ----
 
-profile::Backup ReadBackupFile(const std::string& path) {
-    const std::string text = ReadInputFile(path);
-    try {
-        return profile::ReadBackup(text);
-    } catch (const profile::FileError& error) {
-        throw Failure(error.kind() == profile::FileError::Kind::NotABackup ? code::BadFile : code::Usage,
-                      path + ": " + error.what());
-    }
-}
-
 std::string HexArgument(const std::string& text, int maximum, std::string_view example) {
     std::string upper;
     for (const char c : text) {
@@ -380,45 +372,6 @@ std::string HexArgument(const std::string& text, int maximum, std::string_view e
                       profile::Quoted(text) + " holds more than " + std::to_string(maximum) + " bytes");
     }
     return bytes;
-}
-
-void FileCommand::define(CLI::App& app) {
-    app.add_option("-i,--input", file_,
-                   "configuration FILE (from backup or the window; '-' for standard input)")
-        ->type_name("FILE")
-        ->required();
-}
-
-void FileCommand::prepare(const Globals&) {
-    backup_ = ReadBackupFile(file_);
-    if (PresentIn(backup_.values).empty()) {
-        throw Failure(code::BadFile, file_ + " holds no parameter to restore or compare");
-    }
-}
-
-int CompareWithFile(Session& session, Result& result, const std::string& fileName,
-                    const profile::Backup& file, bool list) {
-    const Configuration& expected = file.values;
-    const std::vector<std::size_t> compared = PresentIn(expected);
-    const ReadResult read = ReadConverter(session, QueriesFor(compared));
-    const auto problems = ProblemsFor(read.problems, compared);
-    if (!problems.empty()) {
-        Unexpected(result, problems, "the converter's values cannot all be read");
-    }
-    const auto lines = Differences(result, profile::Compare(expected, read.values));
-    result.data("compared", compared.size());
-    if (list) {
-        for (const std::string& line : lines) {
-            result.line(line);
-        }
-    }
-    if (lines.empty()) {
-        result.line("matches " + fileName + " (" + std::to_string(compared.size()) + " parameters)");
-        return code::Done;
-    }
-    result.line(std::to_string(lines.size()) + " of " + std::to_string(compared.size()) +
-                " parameters differ from " + fileName);
-    return code::Differences;
 }
 
 } // namespace cli

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -13,7 +14,6 @@
 #include "cli/Result.h"
 #include "cli/Session.h"
 #include "hart/HartReplies.h"
-#include "profile/BackupFile.h"
 #include "profile/Configuration.h"
 
 namespace cli {
@@ -44,10 +44,6 @@ std::vector<profile::Problem> ProblemsFor(const std::vector<profile::Problem>& p
 [[noreturn]] void Unexpected(Result& result, const std::vector<profile::Problem>& problems,
                              std::string_view what);
 
-// The values of the given parameters: "name = value" for people, "parameters" for scripts.
-void ShowValues(Result& result, const profile::Configuration& values,
-                const std::vector<std::size_t>& parameters);
-
 // ---- set commands ----
 
 // Sends one set command and shows it with its reply: Failure(Unexpected) when the converter refuses
@@ -74,6 +70,9 @@ std::vector<std::string> Differences(Result& result, const std::vector<profile::
 
 // ---- exchanges ----
 
+// The frame the interpreter found in the answer's block, without the noise around it, when it found one.
+std::optional<std::string_view> PlacedFrame(const Answer& answer);
+
 // A request and the block that answered it, as hex, with what the block means.
 void ShowExchange(Result& result, std::string_view sent, const Answer& answer);
 
@@ -87,8 +86,8 @@ struct HartAddressing {
     int address = 0;
     bool secondary = false;
 };
-// --preambles and --secondary of the hart commands.
-void DefineHartAddressing(CLI::App& app, HartAddressing& addressing);
+// --preambles and --secondary of the hart commands, bound to the addressing returned.
+std::shared_ptr<HartAddressing> DefineHartAddressing(CLI::App& app);
 // Usage when the preamble length is none the window offers.
 void CheckHartAddressing(const HartAddressing& addressing);
 // HART command 0; fills `identity` for requests addressed by it.
@@ -97,27 +96,8 @@ hart::IdentityReply HartIdentity(Session& session, Result& result, const HartAdd
 
 // ---- what the user gives ----
 
-profile::Backup ReadBackupFile(const std::string& path);
 // Bytes typed as hex byte text ("51 51 51 23", either letter case), at most `maximum` of them;
 // Failure(Usage) naming `example` otherwise.
 std::string HexArgument(const std::string& text, int maximum, std::string_view example);
-
-// A command that works from a configuration file (-i FILE), read and checked whole before any port
-// is opened.
-class FileCommand : public Command {
-public:
-    using Command::Command;
-    void define(CLI::App& app) override;
-    void prepare(const Globals& globals) override;
-
-protected:
-    std::string file_;
-    profile::Backup backup_;
-};
-
-// Reads the parameters the file has and compares: Done when they match, Differences otherwise (the
-// differing lines listed when `list`).
-int CompareWithFile(Session& session, Result& result, const std::string& fileName,
-                    const profile::Backup& file, bool list);
 
 } // namespace cli
