@@ -5,6 +5,8 @@
 #pragma once
 
 #include <functional>
+#include <iosfwd>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -85,5 +87,16 @@ Run Watch(CLI::App& app);
 // commands/Monitor.cpp
 Run Monitor(CLI::App& app);
 } // namespace commands
+
+// The command line read (Options.cpp).
+struct Parsed {
+    Globals globals;
+    Run run;                 // the command's
+    std::optional<int> exit; // set when parsing ended the run (--help, --version, a usage error)
+};
+
+// Reads the arguments (without the program's name) against the commands; help, version and usage
+// errors are written to `out` and `err`.
+Parsed ParseArguments(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err);
 
 } // namespace cli

@@ -1,5 +1,6 @@
-// The command line of vx538, through CLI11.
-#include "cli/Options.h"
+// The command line of vx538, through CLI11: the options every command takes, the table of commands
+// with their own, the help texts and the exit code table's part of --help.
+#include "cli/Command.h"
 
 #include <charconv>
 #include <map>

@@ -6,7 +6,9 @@
 
 #include <CLI/CLI.hpp>
 
+#include "config/TextCommands.h"
 #include "hart/HartFrames.h"
+#include "profile/Parameters.h"
 #include "tools/Bytes.h"
 #include "tools/Conversions.h"
 #include "traffic/EventFormat.h"
@@ -148,8 +150,7 @@ std::string frameKey(std::string_view frame) {
 
 // Sends one set command and shows it with its reply; whether the converter took it is the caller's.
 Answer sendSet(Session& session, Result& result, const std::string& frame, std::string_view title) {
-    Answer answer = session.request(frame, {ReplyShape::Kind::Request, traffic::pending::SetCommand},
-                                    traffic::pending::SetCommand, false, title);
+    Answer answer = session.request(frame, traffic::pending::SetCommand, false, title);
     result.line(std::string(title) + ": " + FrameText(frame) + " -> " + FrameText(answer.reply.bytes) + " (" +
                 std::string(traffic::VerdictText(answer.reading.verdict)) + ")");
     return answer;
@@ -264,25 +265,6 @@ void SendOne(Session& session, Result& result, const std::string& frame, std::st
     }
 }
 
-std::vector<std::string> Differences(Result& result, const std::vector<profile::Difference>& differences) {
-    std::size_t width = 9;
-    for (const auto& d : differences) {
-        width = std::max(width, Parameters()[d.parameter].name.size());
-    }
-    std::vector<std::string> lines;
-    Json json = Json::array();
-    for (const auto& d : differences) {
-        const std::string expected = d.expected.value_or("(none)");
-        const std::string actual = d.actual.value_or("(not read)");
-        const std::string name = NameOf(d.parameter);
-        lines.push_back(name + std::string(width - name.size(), ' ') + "  file " + expected + ", converter " +
-                        actual);
-        json.push_back({{"parameter", name}, {"expected", expected}, {"actual", actual}});
-    }
-    result.data("differences", std::move(json));
-    return lines;
-}
-
 // ---- exchanges ----
 
 std::optional<std::string_view> PlacedFrame(const Answer& answer) {
@@ -303,7 +285,7 @@ void ShowExchange(Result& result, std::string_view sent, const Answer& answer) {
 Answer HartRequest(Session& session, Result& result, std::string_view frame, int32_t pending,
                    std::string_view what) {
     try {
-        Answer answer = session.request(frame, {ReplyShape::Kind::Request, pending}, pending, true, what);
+        Answer answer = session.request(frame, pending, true, what);
         if (traffic::IsFault(answer.reading.verdict) || answer.reading.verdict == traffic::Verdict::Echo) {
             result.field({}, "received", traffic::HexText(answer.reply.bytes), {}, " ");
             result.field({}, "meaning", answer.reading.meaning, {}, " ");
@@ -331,23 +313,6 @@ void CheckHartAddressing(const HartAddressing& addressing) {
     hart::IdentityQueryFrame(addressing.preambles, addressing.address, !addressing.secondary);
 }
 
-hart::IdentityReply HartIdentity(Session& session, Result& result, const HartAddressing& addressing,
-                                 hart::HartIdentity& identity) {
-    const auto frame =
-        hart::IdentityQueryFrame(addressing.preambles, addressing.address, !addressing.secondary);
-    const Answer answer = HartRequest(session, result, tools::asText(frame), traffic::pending::HartIdentity,
-                                      "HART command 0 (identity)");
-    const auto block = tools::bytesOf(answer.reply.bytes);
-    const auto reply = hart::DecodeIdentityReply(block, std::min<std::size_t>(block.size(), 255));
-    if (!reply) {
-        throw Failure(code::Unexpected,
-                      "the reply to HART command 0 holds no identity: " + answer.reading.meaning);
-    }
-    hart::StoreIdentity(*reply, identity);
-    identity.pollingAddress = static_cast<uint8_t>(addressing.address);
-    return *reply;
-}
-
 // ---- what the user gives ----
 
 std::string HexArgument(const std::string& text, int maximum, std::string_view example) {
@@ -372,6 +337,127 @@ std::string HexArgument(const std::string& text, int maximum, std::string_view e
                       profile::Quoted(text) + " holds more than " + std::to_string(maximum) + " bytes");
     }
     return bytes;
+}
+
+// ---- commissioning ----
+
+namespace {
+
+const profile::Parameter& modeParameter() {
+    return profile::Parameters()[profile::ParameterIndex("mode")];
+}
+
+} // namespace
+
+std::string ModeName(int mode) {
+    const auto& choices = modeParameter().choices;
+    if (mode < 0 || static_cast<std::size_t>(mode) >= choices.size()) {
+        return "mode " + std::to_string(mode);
+    }
+    return std::string(choices[static_cast<std::size_t>(mode)].name);
+}
+
+ConverterMapping ReadMapping(Session& session, Result& result) {
+    const ReadResult read =
+        ReadConverter(session, {profile::Query::QX1, profile::Query::QX3, profile::Query::QX4});
+    ConverterMapping out;
+    try {
+        out.mapping = profile::MappingOf(read.values);
+        const auto& mode = read.values.value("mode");
+        const std::optional<int> index = mode ? profile::ChoiceIndex(modeParameter(), *mode) : std::nullopt;
+        if (!index) {
+            throw profile::BadValue("mode: not read from the converter");
+        }
+        out.mode = *index;
+    } catch (const profile::BadValue& error) {
+        if (read.problems.empty()) {
+            throw Failure(code::Unexpected,
+                          std::string("the converter's configuration cannot be read: ") + error.what());
+        }
+        Unexpected(result, read.problems, "the converter's configuration cannot be read");
+    }
+    return out;
+}
+
+profile::HartReply SendHartBody(Session& session, Result& result, const std::vector<uint8_t>& body,
+                                std::string_view preambles, std::string_view what) {
+    const std::vector<uint8_t> frame = hart::ManualFrame(preambles, body);
+    const Answer answer =
+        HartRequest(session, result, tools::asText(frame), traffic::pending::HartManual, what);
+    const auto placed = PlacedFrame(answer);
+    profile::HartReply reply = profile::ReadHartReply(tools::bytesOf(placed.value_or(answer.reply.bytes)));
+    if (!reply.ok()) {
+        throw Failure(code::Unexpected,
+                      "the reply to " + std::string(what) + " is unreadable: " + reply.problem);
+    }
+    return reply;
+}
+
+std::optional<std::vector<uint16_t>> PollVariableRegisters(Session& session, int slaveAddress,
+                                                           Answer* answer) {
+    const std::vector<uint8_t> request = profile::VariablesRequest(slaveAddress);
+    Answer made = session.request(tools::asText(request), traffic::pending::ModbusTest, true,
+                                  "the MODBUS read of 40003-40018");
+    const auto placed = PlacedFrame(made);
+    std::optional<std::vector<uint16_t>> registers;
+    if (made.reading.verdict == traffic::Verdict::Good && placed) {
+        registers = profile::RegistersOfReply(tools::bytesOf(*placed), request);
+    }
+    if (answer) {
+        *answer = std::move(made);
+    }
+    return registers;
+}
+
+std::vector<uint16_t> ReadVariableRegisters(Session& session, int slaveAddress) {
+    Answer answer;
+    if (auto registers = PollVariableRegisters(session, slaveAddress, &answer)) {
+        return *registers;
+    }
+    const int failure = answer.reading.verdict == traffic::Verdict::ChecksumWrong ||
+                                answer.reading.verdict == traffic::Verdict::Exception
+                            ? code::ModbusFault
+                            : code::Unexpected;
+    throw Failure(failure, "no good reply to the MODBUS read of 40003-40018 at slave " +
+                               std::to_string(slaveAddress) + ": " + answer.reading.meaning);
+}
+
+bool PutModeBack(Session& session, Result& result, int mode, int attempts) {
+    std::optional<serial::EventFd> ownStop;
+    std::optional<Session> own;
+    const std::string frame = config::workingModeFrame(mode);
+    for (int attempt = 1; attempt <= attempts; ++attempt) {
+        try {
+            const Answer answer =
+                (own ? *own : session)
+                    .request(frame, traffic::pending::SetCommand, false, "the working mode");
+            if (answer.reading.verdict == traffic::Verdict::Acknowledged) {
+                result.line("working mode: " + frame + " -> put back to " + ModeName(mode));
+                return true;
+            }
+        } catch (const Failure& failure) {
+            if (failure.code() == code::Interrupted && !own) {
+                // Ctrl+C stops every wait on the shared stop event: the mode goes back over a line that
+                // does not listen to it.
+                LineOptions options = session.line().options();
+                session.line().close();
+                ownStop.emplace();
+                ownStop->create();
+                own.emplace(options, *ownStop, nullptr);
+                try {
+                    own->open();
+                } catch (const Failure&) {
+                    return false;
+                }
+                --attempt;
+                continue;
+            }
+            if (failure.code() == code::PortUnusable) {
+                return false;
+            }
+        }
+    }
+    return false;
 }
 
 } // namespace cli

@@ -5,7 +5,6 @@
 
 #include <CLI/CLI.hpp>
 
-#include "cli/Commissioning.h"
 #include "cli/Steps.h"
 #include "config/TextCommands.h"
 

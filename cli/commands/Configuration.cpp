@@ -7,7 +7,7 @@
 #include <CLI/CLI.hpp>
 
 #include "cli/Files.h"
-#include "cli/Ports.h"
+#include "cli/Main.h"
 #include "cli/Steps.h"
 #include "config/TextCommands.h"
 #include "profile/BackupFile.h"
@@ -31,6 +31,27 @@ void showValues(Result& result, const profile::Configuration& values,
         }
     }
     result.data("parameters", Json::parse(profile::ParametersJson(only)));
+}
+
+// The differences as lines for people ("name  file X, converter Y") and "differences" for scripts;
+// the lines are returned, for the command to print or to put into its failure.
+std::vector<std::string> differences(Result& result, const std::vector<profile::Difference>& differences) {
+    std::size_t width = 9;
+    for (const auto& d : differences) {
+        width = std::max(width, profile::Parameters()[d.parameter].name.size());
+    }
+    std::vector<std::string> lines;
+    Json json = Json::array();
+    for (const auto& d : differences) {
+        const std::string expected = d.expected.value_or("(none)");
+        const std::string actual = d.actual.value_or("(not read)");
+        const std::string name = NameOf(d.parameter);
+        lines.push_back(name + std::string(width - name.size(), ' ') + "  file " + expected + ", converter " +
+                        actual);
+        json.push_back({{"parameter", name}, {"expected", expected}, {"actual", actual}});
+    }
+    result.data("differences", std::move(json));
+    return lines;
 }
 
 // The configuration file of a command that works from one (-i FILE), read and checked whole before
@@ -77,7 +98,7 @@ Run compare(CLI::App& app, const char* help, bool list) {
                     if (!problems.empty()) {
                         Unexpected(result, problems, "the converter's values cannot all be read");
                     }
-                    const auto lines = Differences(result, profile::Compare(expected, read.values));
+                    const auto lines = differences(result, profile::Compare(expected, read.values));
                     result.data("compared", compared.size());
                     if (list) {
                         for (const std::string& line : lines) {
@@ -285,9 +306,8 @@ Run Backup(CLI::App& app) {
                     file.date = profile::UtcDateText(traffic::Now().wallMs);
                     file.port = session.line().path();
                     const Answer identity =
-                        session.request(config::communicationQueryFrame(),
-                                        {ReplyShape::Kind::Request, traffic::pending::SystemParameters},
-                                        traffic::pending::SystemParameters, true, "the communication query");
+                        session.request(config::communicationQueryFrame(), traffic::pending::SystemParameters,
+                                        true, "the communication query");
                     file.device = identity.reply.bytes;
                     const ReadResult read =
                         ReadConverter(session, std::vector<profile::Query>(std::begin(profile::kQueries),
@@ -366,7 +386,7 @@ Run Restore(CLI::App& app) {
                     SendPlan(session, result, plan, before.values, target,
                              "run the same restore again to finish: it sends what still differs");
                     const ReadResult after = ReadConverter(session, QueriesFor(restored));
-                    const auto lines = Differences(result, profile::Compare(target, after.values));
+                    const auto lines = differences(result, profile::Compare(target, after.values));
                     if (!lines.empty()) {
                         std::string message = "read back, " + std::to_string(lines.size()) +
                                               " parameters differ from the file:";

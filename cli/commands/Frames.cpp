@@ -31,9 +31,8 @@ Run Ping(CLI::App& app) {
     app.description("send the communication query and show the reply");
     return {.port = [](Session& session, Result& result) {
         const Answer answer =
-            session.request(config::communicationQueryFrame(),
-                            {ReplyShape::Kind::Request, traffic::pending::SystemParameters},
-                            traffic::pending::SystemParameters, true, "the communication query");
+            session.request(config::communicationQueryFrame(), traffic::pending::SystemParameters, true,
+                            "the communication query");
         // The reply the interpreter found in the block, without the noise around it.
         const std::string& block = answer.reply.bytes;
         const std::string reply(PlacedFrame(answer).value_or(block));
@@ -107,7 +106,7 @@ Run Raw(CLI::App& app) {
             .port =
                 [o](Session& session, Result& result) {
                     const Answer answer =
-                        session.request(o->frame, {}, traffic::pending::None, false, "the frame");
+                        session.request(o->frame, traffic::pending::None, false, "the frame");
                     ShowExchange(result, o->frame, answer);
                     result.field({}, "text", FrameText(answer.reply.bytes), {}, " ");
                     result.field({}, "meaning", answer.reading.meaning, {}, " ");
@@ -131,9 +130,8 @@ Run ModbusRead(CLI::App& app) {
                 },
             .port =
                 [o](Session& session, Result& result) {
-                    const ReplyShape shape{ReplyShape::Kind::Request, traffic::pending::ModbusTest};
-                    const Answer answer = session.request(o->frame, shape, traffic::pending::ModbusTest, true,
-                                                          "the MODBUS read");
+                    const Answer answer =
+                        session.request(o->frame, traffic::pending::ModbusTest, true, "the MODBUS read");
                     const traffic::Reading& reading = answer.reading;
                     ShowExchange(result, o->frame, answer);
                     // The interpreter's one line, a clause per line.

@@ -26,6 +26,24 @@ std::shared_ptr<HartAddressing> defineAddressed(CLI::App& app, const char* addre
     return addressing;
 }
 
+// HART command 0; fills `identity` for requests addressed by it.
+hart::IdentityReply hartIdentity(Session& session, Result& result, const HartAddressing& addressing,
+                                 hart::HartIdentity& identity) {
+    const auto frame =
+        hart::IdentityQueryFrame(addressing.preambles, addressing.address, !addressing.secondary);
+    const Answer answer = HartRequest(session, result, tools::asText(frame), traffic::pending::HartIdentity,
+                                      "HART command 0 (identity)");
+    const auto block = tools::bytesOf(answer.reply.bytes);
+    const auto reply = hart::DecodeIdentityReply(block, std::min<std::size_t>(block.size(), 255));
+    if (!reply) {
+        throw Failure(code::Unexpected,
+                      "the reply to HART command 0 holds no identity: " + answer.reading.meaning);
+    }
+    hart::StoreIdentity(*reply, identity);
+    identity.pollingAddress = static_cast<uint8_t>(addressing.address);
+    return *reply;
+}
+
 } // namespace
 
 Run HartId(CLI::App& app) {
@@ -35,7 +53,7 @@ Run HartId(CLI::App& app) {
             .port =
                 [addressing](Session& session, Result& result) {
                     hart::HartIdentity identity;
-                    const hart::IdentityReply reply = HartIdentity(session, result, *addressing, identity);
+                    const hart::IdentityReply reply = hartIdentity(session, result, *addressing, identity);
                     const std::string id = traffic::HexText(tools::asText(reply.deviceId));
                     result.field("manufacturer", "manufacturer",
                                  reply.manufacturerText + " (" + tools::ByteToHex(reply.manufacturer) + ")",
@@ -59,7 +77,7 @@ Run HartVars(CLI::App& app) {
                     // The variables query is addressed by the identity, as the window addresses it after
                     // command 0.
                     hart::HartIdentity identity;
-                    HartIdentity(session, result, *addressing, identity);
+                    hartIdentity(session, result, *addressing, identity);
                     const auto frame =
                         hart::VariablesQueryFrame(addressing->preambles, !addressing->secondary, identity);
                     const Answer answer =
@@ -131,10 +149,8 @@ Run HartScan(CLI::App& app) {
                                                                       !addressing->secondary);
                         Answer answer;
                         try {
-                            answer =
-                                session.request(tools::asText(frame),
-                                                {ReplyShape::Kind::Request, traffic::pending::HartIdentity},
-                                                traffic::pending::HartIdentity, true, "HART command 0");
+                            answer = session.request(tools::asText(frame), traffic::pending::HartIdentity,
+                                                     true, "HART command 0");
                         } catch (const Failure& failure) {
                             if (failure.code() == code::NoReply) {
                                 continue; // nobody at this address

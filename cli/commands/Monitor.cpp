@@ -10,6 +10,7 @@
 #include "cli/Command.h"
 #include "cli/Main.h"
 #include "serial/PortUrl.h"
+#include "tools/Bytes.h"
 #include "tools/RegisterValues.h"
 #include "traffic/BusListen.h"
 #include "traffic/BusSummary.h"
@@ -33,6 +34,9 @@ struct MonitorOptions {
     std::string pcap;   // frames for Wireshark
     std::string raw;    // the byte stream with its times
     std::string replay; // a raw capture to frame again instead of a port
+
+    // --duration in microseconds from the start; -1: none.
+    int64_t endUs() const { return seconds > 0 ? static_cast<int64_t>(seconds * 1e6) : -1; }
 };
 
 // How a listen or replay that got going ended: Ctrl+C, --duration or the replay's end (Done), the
@@ -42,10 +46,6 @@ struct Monitored {
     std::string error;
     traffic::BusSummary summary;
 };
-
-std::string hexOf(const std::vector<uint8_t>& bytes) {
-    return traffic::HexText({reinterpret_cast<const char*>(bytes.data()), bytes.size()});
-}
 
 std::string milliseconds(int64_t us) {
     char text[32];
@@ -86,7 +86,7 @@ std::string frameText(const BusFrame& frame, const traffic::Reading& reading, in
     line += "  " + direction + std::string(8 - direction.size(), ' ');
     const std::string replyTime = frame.replyUs >= 0 ? milliseconds(frame.replyUs) : std::string();
     line += std::string(10 - std::min<std::size_t>(10, replyTime.size()), ' ') + replyTime;
-    line += "  " + hexOf(frame.bytes) + "  " + reading.meaning;
+    line += "  " + traffic::HexText(tools::asText(frame.bytes)) + "  " + reading.meaning;
     if (frame.role != BusRole::Noise) {
         line += "  [" + std::string(traffic::VerdictText(reading.verdict)) + "]";
     }
@@ -106,7 +106,7 @@ Json frameJson(const BusFrame& frame, const traffic::Reading& reading, int64_t e
         object["device"] = traffic::BusDevice(frame);
     }
     object["length"] = frame.bytes.size();
-    object["bytes"] = hexOf(frame.bytes);
+    object["bytes"] = traffic::HexText(tools::asText(frame.bytes));
     object["meaning"] = reading.meaning;
     if (frame.role != BusRole::Noise) {
         object["verdict"] = traffic::VerdictText(reading.verdict);
@@ -192,27 +192,27 @@ public:
          traffic::BusSummary& summary)
         : options_(options), globals_(globals), out_(out), err_(err), summary_(summary) {}
 
-    // Opens the capture files; the reason one cannot be made, otherwise empty. `source` names the
-    // port (or the replayed file) in the --log file.
-    std::string open(const traffic::RawCaptureHeader& header, std::string source) {
+    // Opens the capture files; Failure(BadFile) when one cannot be made. `source` names the port (or
+    // the replayed file) in the --log file.
+    void open(const traffic::RawCaptureHeader& header, std::string source) {
         startEpochUs_ = header.startEpochUs;
         source_ = std::move(source);
+        const auto check = [](const std::string& why) {
+            if (!why.empty()) {
+                throw Failure(code::BadFile, why);
+            }
+        };
         if (!globals_.log.empty()) {
             if (std::string why = log_.open(globals_.log, traffic::TextHeader()); !why.empty()) {
-                return globals_.log + ": " + why;
+                check(globals_.log + ": " + why);
             }
         }
         if (!options_.pcap.empty()) {
-            if (std::string why = pcap_.open(options_.pcap); !why.empty()) {
-                return why;
-            }
+            check(pcap_.open(options_.pcap));
         }
         if (!options_.raw.empty()) {
-            if (std::string why = raw_.open(options_.raw, header); !why.empty()) {
-                return why;
-            }
+            check(raw_.open(options_.raw, header));
         }
-        return {};
     }
 
     void delivered(std::span<const uint8_t> bytes, int64_t timeUs) {
@@ -278,10 +278,7 @@ void listen(const MonitorOptions& options, const Globals& globals, const Environ
     if (opened.result != serial::OpenResult::Opened) {
         throw Failure(code::PortUnusable, OpenFailureMessage(listen.path(), opened));
     }
-    if (std::string why = sink.open({listen.startEpochUs(), globals.baud, globals.parity}, listen.path());
-        !why.empty()) {
-        throw Failure(code::BadFile, why);
-    }
+    sink.open({listen.startEpochUs(), globals.baud, globals.parity}, listen.path());
     std::ostream& err = env.err;
     err << "vx538: listening on " << listen.path();
     if (!listen.isNetwork()) {
@@ -294,7 +291,7 @@ void listen(const MonitorOptions& options, const Globals& globals, const Environ
             << globals.parity;
     }
     err << "; Ctrl+C ends\n" << std::flush;
-    const int64_t endUs = options.seconds > 0 ? static_cast<int64_t>(options.seconds * 1e6) : -1;
+    const int64_t endUs = options.endUs();
     const traffic::BusListen::End end = listen.run(
         env.stop, endUs,
         [&](std::span<const uint8_t> bytes, int64_t timeUs) { sink.delivered(bytes, timeUs); },
@@ -315,13 +312,11 @@ void replay(const MonitorOptions& options, const serial::EventFd& stop, Sink& si
         throw Failure(code::BadFile, why);
     }
     const traffic::RawCaptureHeader& header = reader.header();
-    if (std::string why = sink.open(header, options.replay); !why.empty()) {
-        throw Failure(code::BadFile, why);
-    }
+    sink.open(header, options.replay);
     traffic::BusFramer framer(traffic::BusLine::ForBaud(header.baud, header.parity != "none"));
     std::vector<BusFrame> frames;
     traffic::RawChunk chunk;
-    const int64_t endUs = options.seconds > 0 ? static_cast<int64_t>(options.seconds * 1e6) : -1;
+    const int64_t endUs = options.endUs();
     while (!stop.isSignalled() && reader.next(chunk)) {
         if (endUs >= 0 && chunk.timeUs > endUs) {
             break;

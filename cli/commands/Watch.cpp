@@ -8,14 +8,12 @@
 #include <chrono>
 #include <ostream>
 #include <poll.h>
-#include <thread>
 
-#include "cli/Commissioning.h"
 #include "cli/Main.h"
-#include "cli/Ports.h"
 #include "cli/Steps.h"
 #include "traffic/EventFormat.h"
 #include "traffic/LineFile.h"
+#include "traffic/Recorder.h"
 
 namespace cli::commands {
 
@@ -23,16 +21,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-int64_t wallMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
-
 struct Watched {
     std::string port;
     std::unique_ptr<Session> session;
-    int slaveAddress = 1;
     profile::Mapping mapping;
     int samples = 0;
     int missed = 0;
@@ -81,7 +72,7 @@ void pollAll(std::vector<Watched>& ports) {
     const auto pollOne = [](Watched& w) {
         w.sample.reset();
         try {
-            if (const auto registers = PollVariableRegisters(*w.session, w.slaveAddress)) {
+            if (const auto registers = PollVariableRegisters(*w.session, w.mapping.slaveAddress)) {
                 w.sample = profile::SampleOfRegisters(*registers, w.mapping);
             }
         } catch (const Failure& failure) {
@@ -94,17 +85,7 @@ void pollAll(std::vector<Watched>& ports) {
             }
         }
     };
-    if (ports.size() == 1) {
-        pollOne(ports.front());
-        return;
-    }
-    std::vector<std::thread> workers;
-    for (Watched& w : ports) {
-        workers.emplace_back([&w, &pollOne] { pollOne(w); });
-    }
-    for (std::thread& worker : workers) {
-        worker.join();
-    }
+    AtOnce(ports.size(), [&](std::size_t i) { pollOne(ports[i]); });
 }
 
 void write(std::vector<Watched>& ports, int64_t time, bool json, traffic::LineFile& shared,
@@ -159,7 +140,6 @@ int watch(const WatchOptions& o, const Globals& given, const Environment& env) {
         } catch (const Failure& failure) {
             throw Failure(failure.code(), w.port + ": " + failure.what());
         }
-        w.slaveAddress = w.mapping.slaveAddress;
     }
     const bool several = ports.size() > 1;
     traffic::LineFile shared;
@@ -203,7 +183,7 @@ int watch(const WatchOptions& o, const Globals& given, const Environment& env) {
             interrupted = true;
             break;
         }
-        const int64_t time = wallMs();
+        const int64_t time = traffic::Now().wallMs;
         pollAll(ports);
         for (Watched& w : ports) {
             interrupted = interrupted || w.failure == "interrupted";
