@@ -1,7 +1,6 @@
 // Read All, Write All, Save, Load and Compare with File: the entries, the files, and the runs started.
 #include "app/ConfigurationActions.h"
 
-
 #include <QAction>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
@@ -39,7 +38,8 @@ constexpr qint64 kMaxFileBytes = 4 * 1024 * 1024;
 ConfigurationActions::ConfigurationActions(TForm1& form) : QObject(&form), form_(form), fields_(form) {
     menu_ = new QMenu(&form_);
     menu_->setObjectName(QStringLiteral("ConfigurationMenu"));
-    addAction(QStringLiteral("Read All"), "ReadAllAction", QStringLiteral("Ctrl+R"), &ConfigurationActions::readAll);
+    addAction(QStringLiteral("Read All"), "ReadAllAction", QStringLiteral("Ctrl+R"),
+              &ConfigurationActions::readAll);
     addAction(QStringLiteral("Write All"), "WriteAllAction", QStringLiteral("Ctrl+W"),
               &ConfigurationActions::writeAll);
     menu_->addSeparator();
@@ -51,20 +51,19 @@ ConfigurationActions::ConfigurationActions(TForm1& form) : QObject(&form), form_
               &ConfigurationActions::compareWithFile);
     menu_->addSeparator();
     // Ctrl+L is the traffic monitor's own shortcut; the entry only names it, so the key is not
-    // claimed twice.
-    auto* traffic = new QAction(QStringLiteral("Traffic Monitor\tCtrl+L"), this);
+    // claimed twice. It stays enabled through a run, and the fields' context menus have their own.
+    auto* traffic = menu_->addAction(QStringLiteral("Traffic Monitor\tCtrl+L"));
     traffic->setObjectName(QStringLiteral("TrafficMonitorMenuAction"));
     connect(traffic, &QAction::triggered, this, [this] { form_.Traffic().showWindow(); });
-    menu_->addAction(traffic);
-    entries_.push_back(traffic);
 
     // The form places it in the header's free space between the logo and the title.
     menuButton_ = form_.findChild<QPushButton*>(QStringLiteral("ConfigurationButton"));
     menuButton_->setMenu(menu_);
 
-    auto* memo = form_.findChild<QPlainTextEdit*>(QStringLiteral("Memo10"));
-    for (QObject* target : {static_cast<QObject*>(form_.findChild<QLineEdit*>(QStringLiteral("Edit8"))),
-                            static_cast<QObject*>(memo), memo ? static_cast<QObject*>(memo->viewport()) : nullptr}) {
+    memo_ = form_.findChild<QPlainTextEdit*>(QStringLiteral("Memo10"));
+    for (QObject* target :
+         {static_cast<QObject*>(form_.findChild<QLineEdit*>(QStringLiteral("Edit8"))),
+          static_cast<QObject*>(memo_), memo_ ? static_cast<QObject*>(memo_->viewport()) : nullptr}) {
         if (target) {
             target->installEventFilter(this);
         }
@@ -73,8 +72,8 @@ ConfigurationActions::ConfigurationActions(TForm1& form) : QObject(&form), form_
 
 ConfigurationActions::~ConfigurationActions() = default;
 
-QAction* ConfigurationActions::addAction(const QString& text, const char* name, const QString& shortcut,
-                                         void (ConfigurationActions::*slot)()) {
+void ConfigurationActions::addAction(const QString& text, const char* name, const QString& shortcut,
+                                     void (ConfigurationActions::*slot)()) {
     auto* action = new QAction(text, this);
     action->setObjectName(QString::fromLatin1(name));
     if (!shortcut.isEmpty()) {
@@ -83,42 +82,24 @@ QAction* ConfigurationActions::addAction(const QString& text, const char* name, 
         action->setShortcutVisibleInContextMenu(true);
         form_.addAction(action);
     }
-    connect(action, &QAction::triggered, this, [this, slot] { RunGuarded([this, slot] { (this->*slot)(); }); });
+    connect(action, &QAction::triggered, this,
+            [this, slot] { RunGuarded([this, slot] { (this->*slot)(); }); });
     menu_->addAction(action);
     entries_.push_back(action);
-    return action;
-}
-
-QMenu* ConfigurationActions::contextMenuFor(QWidget* field) {
-    QMenu* menu = form_.Traffic().contextMenuFor(field);
-    if (!menu) {
-        return nullptr;
-    }
-    QAction* monitor = menu->findChild<QAction*>(QStringLiteral("TrafficMonitorAction"));
-    if (!monitor) {
-        const auto actions = menu->actions();
-        monitor = actions.isEmpty() ? nullptr : actions.last();
-    }
-    for (QAction* entry : entries_) {
-        if (entry->objectName() != QStringLiteral("TrafficMonitorMenuAction")) {
-            menu->insertAction(monitor, entry);
-        }
-    }
-    menu->insertSeparator(monitor);
-    return menu;
 }
 
 bool ConfigurationActions::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() != QEvent::ContextMenu) {
-        return QObject::eventFilter(watched, event);
-    }
-    auto* memo = form_.findChild<QPlainTextEdit*>(QStringLiteral("Memo10"));
-    QWidget* field = watched == memo || (memo && watched == memo->viewport()) ? static_cast<QWidget*>(memo)
-                                                                               : qobject_cast<QWidget*>(watched);
-    std::unique_ptr<QMenu> menu(contextMenuFor(field));
+    // The field's context menu: the traffic monitor's (standard entries and "Traffic Monitor..."), with
+    // these entries before its own.
+    QWidget* field = memo_ && watched == memo_->viewport() ? memo_ : qobject_cast<QWidget*>(watched);
+    std::unique_ptr<QMenu> menu(event->type() == QEvent::ContextMenu ? form_.Traffic().contextMenuFor(field)
+                                                                     : nullptr);
     if (!menu) {
         return QObject::eventFilter(watched, event);
     }
+    QAction* monitor = menu->findChild<QAction*>(QStringLiteral("TrafficMonitorAction"));
+    menu->insertActions(monitor, QList<QAction*>(entries_.begin(), entries_.end()));
+    menu->insertSeparator(monitor);
     menu->exec(static_cast<QContextMenuEvent*>(event)->globalPos());
     return true;
 }
@@ -135,24 +116,20 @@ bool ConfigurationActions::portReady(const QString& operation) {
     // A run waits for each reply in turn; one still awaited for an earlier request would be taken for
     // the run's.
     if (form_.AwaitingReply()) {
-        ShowMessage(QStringLiteral("%1 did not start: the reply to the last request is still awaited. Try again "
-                                   "once it has come or timed out.")
-                        .arg(operation));
+        ShowMessage(
+            QStringLiteral("%1 did not start: the reply to the last request is still awaited. Try again "
+                           "once it has come or timed out.")
+                .arg(operation));
         return false;
     }
     return true;
 }
 
 void ConfigurationActions::readAll() {
-    if (running() || !portReady(QStringLiteral("Read All"))) {
-        return;
+    RunState run(RunState::Kind::ReadAll);
+    if (!running() && portReady(run.operation)) {
+        begin(std::move(run));
     }
-    RunState run;
-    run.kind = RunState::Kind::ReadAll;
-    run.operation = QStringLiteral("Read All");
-    run.startReadBack();
-    run.totalSteps = static_cast<int>(run.sequence->steps().size());
-    begin(std::move(run));
 }
 
 void ConfigurationActions::writeAll() {
@@ -170,9 +147,7 @@ void ConfigurationActions::writeAll() {
         ShowMessage(QStringLiteral("Write All sent nothing: %1").arg(latin1(error.what())));
         return;
     }
-    RunState run;
-    run.kind = RunState::Kind::WriteAll;
-    run.operation = QStringLiteral("Write All");
+    RunState run(RunState::Kind::WriteAll);
     std::vector<SequenceStep> steps;
     for (const profile::PlannedFrame& planned : plan) {
         const profile::Setter& setter = profile::Setters()[planned.setter];
@@ -188,20 +163,20 @@ void ConfigurationActions::writeAll() {
         // The request its Set button makes; an analog output row with its exact values, which its
         // five-character fields may show shortened.
         // The read meter commands' Set buttons send their frames as bytes; every other one its text.
-        run.requests.push_back(setter.kind == profile::SetKind::ReadMeter ? Request::readMeterCommand(planned.frame)
-                                                                          : Request::setFrame(planned.frame));
+        run.requests.push_back(setter.kind == profile::SetKind::ReadMeter
+                                   ? Request::readMeterCommand(planned.frame)
+                                   : Request::setFrame(planned.frame));
         for (const std::size_t p : profile::ParametersOf(planned.setter)) {
             run.sent.set(p, *values.value(p));
         }
     }
-    run.totalSteps = static_cast<int>(steps.size() + std::size(profile::kQueries));
     // The first set command without an answer stops it: what follows would only wait as long.
     run.sequence = std::make_unique<RequestSequence>(std::move(steps), true);
     begin(std::move(run));
 }
 
 std::optional<profile::Backup> ConfigurationActions::readConfigurationFile(const QString& path,
-                                                                          const QString& failure) {
+                                                                           const QString& failure) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         ShowMessage(failure.arg(path, file.errorString()));
@@ -228,31 +203,25 @@ void ConfigurationActions::compareWithFile() {
     if (path.isEmpty()) {
         return;
     }
-    RunState run;
-    if (auto file = readConfigurationFile(path, QStringLiteral("%1 cannot be compared: %2"))) {
-        run.file = std::move(*file);
-    } else {
+    auto file = readConfigurationFile(path, QStringLiteral("%1 cannot be compared: %2"));
+    if (!file || !portReady(QStringLiteral("Compare with File"))) {
         return;
     }
-    if (!portReady(QStringLiteral("Compare with File"))) {
-        return;
-    }
-    run.kind = RunState::Kind::Compare;
-    run.operation = QStringLiteral("Compare with File");
+    RunState run(RunState::Kind::Compare);
+    run.file = std::move(*file);
     run.fileName = QFileInfo(path).fileName();
-    run.startReadBack();
-    run.totalSteps = static_cast<int>(run.sequence->steps().size());
     begin(std::move(run));
 }
 
 void ConfigurationActions::begin(RunState state) {
-    for (QAction* entry : entries_) {
-        if (entry->objectName() != QStringLiteral("TrafficMonitorMenuAction")) {
-            entry->setEnabled(false);
-        }
+    if (!state.sequence) {
+        state.startReadBack();
     }
-    run_ = new ConfigurationRun(form_, *this, std::move(state), [this](ConfigurationRun& run) { runOver(run); });
-    run_->start();
+    for (QAction* entry : entries_) {
+        entry->setEnabled(false);
+    }
+    run_ = new ConfigurationRun(form_, *this, std::move(state),
+                                [this](const ConfigurationRun& run) { runOver(run); });
 }
 
 void ConfigurationActions::cancel() {
@@ -261,12 +230,13 @@ void ConfigurationActions::cancel() {
     }
 }
 
-void ConfigurationActions::runOver(ConfigurationRun& run) {
+void ConfigurationActions::runOver(const ConfigurationRun& run) {
     run_ = nullptr;
     for (QAction* entry : entries_) {
         entry->setEnabled(true);
     }
-    const PortSettings port{form_.Comm1->BaudRate(), std::string(ParityText(static_cast<int>(form_.Comm1->Parity())))};
+    const PortSettings port{form_.Comm1->BaudRate(),
+                            std::string(ParityText(static_cast<int>(form_.Comm1->Parity())))};
     if (const auto message = RunReport(run.state(), port)) {
         if (message->report) {
             ShowReport(message->text, message->detail);
@@ -283,26 +253,27 @@ void ConfigurationActions::replyDecoded(int32_t pendingCommand, std::string_view
         fields_.noteReply(*query, received);
         if (config::containsMarker(received, profile::QueryKey(*query))) {
             replies_[std::string(profile::QueryKey(*query))] = tools::asText(form_.ReceiveBuffer());
-            date_ = profile::UtcDateText(QDateTime::currentMSecsSinceEpoch());
-            port_ = form_.Comm1->DevicePath();
+            origin_.date = profile::UtcDateText(QDateTime::currentMSecsSinceEpoch());
+            origin_.port = form_.Comm1->DevicePath();
         }
         if (config::containsMarker(received, "QV")) {
-            device_ = received.substr(0, received.find('#', received.find("QV")) + 1);
+            origin_.device = received.substr(0, received.find('#', received.find("QV")) + 1);
         }
     }
 }
 
 profile::Backup ConfigurationActions::backup() const {
-    profile::Backup backup;
-    const QString program =
-        QStringLiteral("%1 %2").arg(QCoreApplication::applicationName(), QCoreApplication::applicationVersion());
+    profile::Backup backup = origin_;
+    const QString program = QStringLiteral("%1 %2").arg(QCoreApplication::applicationName(),
+                                                        QCoreApplication::applicationVersion());
     backup.writtenBy = program.trimmed().toStdString();
-    backup.date = date_.empty() ? profile::UtcDateText(QDateTime::currentMSecsSinceEpoch()) : date_;
-    backup.port = port_;
-    backup.device = device_;
+    if (backup.date.empty()) {
+        backup.date = profile::UtcDateText(QDateTime::currentMSecsSinceEpoch());
+    }
     backup.values = fields_.heldValues();
     for (const profile::Query query : profile::kQueries) {
-        if (const auto reply = replies_.find(std::string(profile::QueryKey(query))); reply != replies_.end()) {
+        if (const auto reply = replies_.find(std::string(profile::QueryKey(query)));
+            reply != replies_.end()) {
             backup.replies.push_back(*reply);
         }
     }
@@ -321,8 +292,9 @@ void ConfigurationActions::saveConfiguration() {
         return;
     }
     if (saved.values.count() == 0) {
-        ShowMessage(QStringLiteral("Nothing to save yet: no value was read from the converter or loaded from a "
-                                   "file since the program started. Press \"Read All\" first."));
+        ShowMessage(
+            QStringLiteral("Nothing to save yet: no value was read from the converter or loaded from a "
+                           "file since the program started. Press \"Read All\" first."));
         return;
     }
     const QString path = ChooseFile(FileDialogKind::Save, QStringLiteral("Save Configuration"));
@@ -336,11 +308,12 @@ void ConfigurationActions::saveConfiguration() {
     if (!file.open(QIODevice::WriteOnly) ||
         file.write(text.data(), static_cast<qint64>(text.size())) != static_cast<qint64>(text.size()) ||
         !file.commit()) {
-        ShowMessage(QStringLiteral("The configuration was not saved to %1: %2").arg(path, file.errorString()));
+        ShowMessage(
+            QStringLiteral("The configuration was not saved to %1: %2").arg(path, file.errorString()));
         return;
     }
-    form_.Status().note("saved " + std::to_string(saved.values.count()) + " values, read " + saved.date + ", to " +
-                        path.toStdString());
+    form_.Status().note("saved " + std::to_string(saved.values.count()) + " values, read " + saved.date +
+                        ", to " + path.toStdString());
 }
 
 void ConfigurationActions::loadConfiguration() {
@@ -369,9 +342,9 @@ void ConfigurationActions::loadConfiguration() {
             form_.SetAnalogOutputSettable(output, true);
         }
     }
-    date_ = loaded.date;
-    port_ = loaded.port;
-    device_ = loaded.device;
+    origin_.date = loaded.date;
+    origin_.port = loaded.port;
+    origin_.device = loaded.device;
     form_.Status().note("loaded " + std::to_string(loaded.values.count()) + " values" +
                         (loaded.date.empty() ? std::string() : ", read " + loaded.date) + ", from " +
                         path.toStdString() + " into the fields; nothing was sent");

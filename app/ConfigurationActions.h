@@ -19,6 +19,7 @@
 
 class QAction;
 class QMenu;
+class QPlainTextEdit;
 class QProgressDialog;
 class QPushButton;
 class TForm1;
@@ -59,28 +60,25 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    QAction* addAction(const QString& text, const char* name, const QString& shortcut, void (ConfigurationActions::*slot)());
-    // The field's context menu: the traffic monitor's (standard entries and "Traffic Monitor..."), with
-    // these entries before its own.
-    QMenu* contextMenuFor(QWidget* field);
+    void addAction(const QString& text, const char* name, const QString& shortcut,
+                   void (ConfigurationActions::*slot)());
 
     bool portReady(const QString& operation);
     // The checked file, or nothing after `failure` ("%1 ...: %2", path and why) was shown.
     std::optional<profile::Backup> readConfigurationFile(const QString& path, const QString& failure);
     void begin(RunState state);
-    void runOver(ConfigurationRun& run);
+    void runOver(const ConfigurationRun& run);
 
     TForm1& form_;
     ConfigurationFields fields_;
     QPushButton* menuButton_ = nullptr;
     QMenu* menu_ = nullptr;
-    std::vector<QAction*> entries_; // in menu order, the traffic monitor's last
+    std::vector<QAction*> entries_; // in menu order, without the traffic monitor's
+    QPlainTextEdit* memo_ = nullptr;
     ConfigurationRun* run_ = nullptr;
 
-    // What a saved file tells besides the values.
-    std::string date_;
-    std::string port_;
-    std::string device_;
+    // What a saved file tells besides the values: where and when they were read, from which device.
+    profile::Backup origin_;
     std::map<std::string, std::string> replies_; // per query key, the latest raw reply
 };
 

@@ -1,6 +1,7 @@
 // The parameters' fields in the window: reading, showing and what is known of them.
 #include "app/ConfigurationFields.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 #include <QComboBox>
@@ -19,8 +20,38 @@ namespace app {
 
 namespace {
 
-std::string indexed(std::string_view head, int n, std::string_view tail = {}) {
-    return std::string(head) + std::to_string(n) + std::string(tail);
+// The control of each parameter, by the names the form gives them. In a row with '#', it stands for
+// the parameter's number (an analog output 0..7, a parse variable 1..8), in the control's name for that
+// number plus `offset`.
+struct ControlRow {
+    std::string_view parameter;
+    std::string_view control;
+    int offset = 0;
+};
+constexpr ControlRow kControls[] = {
+    {"modbus.address", "Edit14"},      {"rs485.baud", "BRAT1"},           {"rs485.parity", "XIAO1"},
+    {"rs485b.baud", "BRAT2"},          {"rs485b.parity", "XIAO2"},        {"mode", "ComboBox7"},
+    {"modbus.interval", "Edit6"},      {"totalizer.variable", "LEJIOUT"}, {"ao#.variable", "DOUT#", 1},
+    {"ao#.20ma", "DOUT#H", 1},         {"ao#.4ma", "DOUT#L", 1},          {"hart.enabled", "ComboBox6"},
+    {"hart.mode", "ComboBox16"},       {"hart.meter-type", "ComboBox17"}, {"hart.preambles", "ComboBox34"},
+    {"hart.clear-time", "Edit2"},      {"read1.enabled", "ComboBox28"},   {"read1.command", "Edit4"},
+    {"read2.enabled", "ComboBox29"},   {"read2.command", "Edit5"},        {"parse.address-bit", "ComboBox15"},
+    {"parse#.order", "FAMOUT#"},       {"parse#.address", "READADR#"},    {"parse#.length", "READLG#"},
+    {"parse#.coefficient", "Xishou#"}, {"test.totalizer", "Edit3"},       {"test.ao#", "AVO#"},
+};
+
+std::string numbered(std::string_view pattern, int number) {
+    std::string out(pattern);
+    if (const auto at = out.find('#'); at != std::string::npos) {
+        out.replace(at, 1, std::to_string(number));
+    }
+    return out;
+}
+
+// A list shows a choice, or a number the reply gives as a number (a variable 0..8) as the index of its
+// item; a field shows the rest.
+bool shownInList(const profile::Parameter& p) {
+    return !p.choices.empty() || (p.kind == profile::Kind::Integer && p.width == 0);
 }
 
 [[noreturn]] void refuse(const profile::Parameter& p, const std::string& shown, std::string_view why) {
@@ -31,108 +62,54 @@ std::string indexed(std::string_view head, int n, std::string_view tail = {}) {
 
 ConfigurationFields::ConfigurationFields(QWidget& window)
     : bindings_(profile::ParameterCount()), shownAs_(profile::ParameterCount()) {
-    const auto edit = [&](const std::string& name) {
-        auto* control = window.findChild<QLineEdit*>(QString::fromStdString(name));
-        if (!control) {
-            throw std::logic_error("no field " + name);
+    for (std::size_t i = 0; i < profile::ParameterCount(); ++i) {
+        const profile::Parameter& p = profile::Parameters()[i];
+        const auto row = std::find_if(std::begin(kControls), std::end(kControls), [&](const ControlRow& r) {
+            return numbered(r.parameter, p.number) == p.name;
+        });
+        Binding& b = bindings_[i];
+        if (row != std::end(kControls)) {
+            const QString name = QString::fromStdString(numbered(row->control, p.number + row->offset));
+            b.list = shownInList(p) ? window.findChild<QComboBox*>(name) : nullptr;
+            b.edit = shownInList(p) ? nullptr : window.findChild<QLineEdit*>(name);
         }
-        return control;
-    };
-    const auto list = [&](const std::string& name) {
-        auto* control = window.findChild<QComboBox*>(QString::fromStdString(name));
-        if (!control) {
-            throw std::logic_error("no list " + name);
+        if (!b.list && !b.edit) {
+            throw std::logic_error("no control for " + std::string(p.name));
         }
-        return control;
-    };
-    const auto bind = [&](std::string_view parameter, Binding binding) {
-        bindings_.at(profile::ParameterIndex(parameter)) = binding;
-    };
-    const auto choice = [&](std::string_view parameter, const std::string& name) {
-        bind(parameter, {Shape::ChoiceList, nullptr, list(name), 0});
-    };
-    const auto digits = [&](std::string_view parameter, const std::string& name, int width) {
-        bind(parameter, {Shape::Digits, edit(name), nullptr, width});
-    };
-    const auto field = [&](std::string_view parameter, Shape shape, const std::string& name) {
-        bind(parameter, {shape, edit(name), nullptr, 0});
-    };
-
-    digits("modbus.address", "Edit14", 3);
-    choice("rs485.baud", "BRAT1");
-    choice("rs485.parity", "XIAO1");
-    choice("rs485b.baud", "BRAT2");
-    choice("rs485b.parity", "XIAO2");
-    choice("mode", "ComboBox7");
-    digits("modbus.interval", "Edit6", 3);
-
-    bind("totalizer.variable", {Shape::NumberList, nullptr, list("LEJIOUT"), 0});
-    for (int output = 0; output < config::kAnalogOutputs; ++output) {
-        const std::string row = indexed("ao", output);
-        const std::string control = indexed("DOUT", output + 1);
-        bind(row + ".variable", {Shape::NumberList, nullptr, list(control), 0});
-        field(row + ".20ma", Shape::Range, control + "H");
-        field(row + ".4ma", Shape::Range, control + "L");
-    }
-
-    choice("hart.enabled", "ComboBox6");
-    choice("hart.mode", "ComboBox16");
-    choice("hart.meter-type", "ComboBox17");
-    choice("hart.preambles", "ComboBox34");
-    digits("hart.clear-time", "Edit2", 3);
-    choice("read1.enabled", "ComboBox28");
-    field("read1.command", Shape::HexBytes, "Edit4");
-    choice("read2.enabled", "ComboBox29");
-    field("read2.command", Shape::HexBytes, "Edit5");
-
-    choice("parse.address-bit", "ComboBox15");
-    for (int variable = 1; variable <= config::kParseVariables; ++variable) {
-        const std::string name = indexed("parse", variable);
-        choice(name + ".order", indexed("FAMOUT", variable));
-        digits(name + ".address", indexed("READADR", variable), 2);
-        choice(name + ".length", indexed("READLG", variable));
-        field(name + ".coefficient", Shape::Coefficient, indexed("Xishou", variable));
-    }
-
-    field("test.totalizer", Shape::Text, "Edit3");
-    for (int output = 0; output < config::kAnalogOutputs; ++output) {
-        field(indexed("test.ao", output), Shape::Text, indexed("AVO", output));
     }
 }
 
 std::string ConfigurationFields::fieldValue(std::size_t parameter) const {
     const profile::Parameter& p = profile::Parameters()[parameter];
     const Binding& b = bindings_.at(parameter);
-    switch (b.shape) {
-    case Shape::ChoiceList: {
+    if (b.list) {
         const int index = SelectedIndex(b.list);
+        if (p.choices.empty()) {
+            if (index < p.minimum || index > p.maximum) {
+                refuse(p, FieldText(b.list),
+                       "is not one of the list's items 0 to " + std::to_string(p.maximum));
+            }
+            return std::to_string(index);
+        }
         if (index < 0 || static_cast<std::size_t>(index) >= p.choices.size()) {
             refuse(p, FieldText(b.list), "is not one of " + profile::ValuesText(p));
         }
         return std::string(p.choices[static_cast<std::size_t>(index)].name);
     }
-    case Shape::NumberList: {
-        const int index = SelectedIndex(b.list);
-        if (index < p.minimum || index > p.maximum) {
-            refuse(p, FieldText(b.list), "is not one of the list's items 0 to " + std::to_string(p.maximum));
-        }
-        return std::to_string(index);
-    }
-    case Shape::Digits:
-    case Shape::Range: return profile::CanonicalValue(p, FieldText(b.edit));
-    case Shape::HexBytes: {
+    const std::string text = FieldText(b.edit);
+    switch (p.kind) {
+    case profile::Kind::HexBytes: {
         // As strict as the Set button: upper-case pairs, single blanks.
-        const std::string text = FieldText(b.edit);
         const std::string canonical = profile::CanonicalValue(p, text);
         if (canonical != text) {
-            refuse(p, text, "is not hex byte text as the Set button takes it: upper-case pairs separated by "
-                            "single blanks (82 26 03)");
+            refuse(p, text,
+                   "is not hex byte text as the Set button takes it: upper-case pairs separated by "
+                   "single blanks (82 26 03)");
         }
         return canonical;
     }
-    case Shape::Coefficient: {
+    case profile::Kind::Coefficient: {
         // The converter reads the first five characters; a shorter text is refused by the Set button.
-        const std::string text = FieldText(b.edit);
         if (text.size() < config::kCoefficientWidth) {
             refuse(p, text, "is shorter than the five characters the converter reads (for example 1.000)");
         }
@@ -148,9 +125,11 @@ std::string ConfigurationFields::fieldValue(std::size_t parameter) const {
         }
         return canonical;
     }
-    case Shape::Text: return FieldText(b.edit);
+    case profile::Kind::Text:
+        return text;
+    default:
+        return profile::CanonicalValue(p, text);
     }
-    return {};
 }
 
 QString ConfigurationFields::fieldState(std::size_t parameter) const {
@@ -161,32 +140,27 @@ QString ConfigurationFields::fieldState(std::size_t parameter) const {
     return b.edit->text();
 }
 
-std::optional<QString> ConfigurationFields::stateFor(std::size_t parameter, const std::string& canonical) const {
+std::optional<QString> ConfigurationFields::stateFor(std::size_t parameter,
+                                                     const std::string& canonical) const {
     const profile::Parameter& p = profile::Parameters()[parameter];
     const Binding& b = bindings_.at(parameter);
-    const auto listState = [&](int index) -> std::optional<QString> {
-        if (index < 0 || index >= b.list->count()) {
-            return std::nullopt;
-        }
-        return QString::number(index) + QLatin1Char('\n') + b.list->itemText(index);
-    };
     try {
-        switch (b.shape) {
-        case Shape::ChoiceList: {
-            const auto index = profile::ChoiceIndex(p, canonical);
-            return index ? listState(*index) : std::nullopt;
+        if (b.list) {
+            const int index = p.choices.empty() ? tools::StrToInt(canonical)
+                                                : profile::ChoiceIndex(p, canonical).value_or(-1);
+            if (index < 0 || index >= b.list->count()) {
+                return std::nullopt;
+            }
+            return QString::number(index) + QLatin1Char('\n') + b.list->itemText(index);
         }
-        case Shape::NumberList: return listState(tools::StrToInt(canonical));
-        case Shape::Digits: {
-            const std::string text =
-                tools::FormatZeroPadded(tools::StrToInt(canonical), std::string(static_cast<std::size_t>(b.width), '0'));
-            return latin1(text);
-        }
-        case Shape::Range:
+        switch (p.kind) {
+        case profile::Kind::Integer:
+            return latin1(tools::FormatZeroPadded(tools::StrToInt(canonical),
+                                                  std::string(static_cast<std::size_t>(p.width), '0')));
+        case profile::Kind::Float:
             return latin1(config::rangeDisplayText(tools::ToSingle(tools::StrToFloat(canonical))));
-        case Shape::Coefficient:
-        case Shape::HexBytes:
-        case Shape::Text: return latin1(canonical);
+        default:
+            return latin1(canonical);
         }
     } catch (const tools::Error&) {
         // A canonical value always converts; one that does not is no value this field can show.
@@ -209,14 +183,15 @@ void ConfigurationFields::remember(std::size_t parameter, const std::string& can
     shownAs_[parameter] = fieldState(parameter);
 }
 
+bool ConfigurationFields::unchanged(std::size_t parameter) const {
+    return known_.has(parameter) && fieldState(parameter) == shownAs_[parameter];
+}
+
 std::optional<std::string> ConfigurationFields::heldValue(std::size_t parameter) const {
     if (!known_.has(parameter)) {
         return std::nullopt;
     }
-    if (fieldState(parameter) == shownAs_[parameter]) {
-        return known_.value(parameter);
-    }
-    return fieldValue(parameter);
+    return unchanged(parameter) ? known_.value(parameter) : fieldValue(parameter);
 }
 
 profile::Configuration ConfigurationFields::heldValues() const {
@@ -277,11 +252,9 @@ QWidget* ConfigurationFields::fieldOf(std::size_t parameter) const {
 }
 
 std::string ConfigurationFields::rangeText(int output, bool upper) const {
-    const std::size_t parameter = profile::ParameterIndex(indexed("ao", output, upper ? ".20ma" : ".4ma"));
-    if (known_.has(parameter) && fieldState(parameter) == shownAs_[parameter]) {
-        return *known_.value(parameter);
-    }
-    return FieldText(bindings_.at(parameter).edit);
+    const std::size_t parameter =
+        profile::ParameterIndex("ao" + std::to_string(output) + (upper ? ".20ma" : ".4ma"));
+    return unchanged(parameter) ? *known_.value(parameter) : FieldText(bindings_.at(parameter).edit);
 }
 
 } // namespace app

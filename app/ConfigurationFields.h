@@ -30,8 +30,6 @@ public:
     // Throws profile::BadValue naming the parameter and what it takes.
     std::string fieldValue(std::size_t parameter) const;
 
-    // Whether the window got the parameter's value from the converter or a file since start-up.
-    bool known(std::size_t parameter) const { return known_.has(parameter); }
     // The value the window holds for a known parameter: the exact one it got while the field still
     // shows it, otherwise what the field reads as; nullopt for one never read nor loaded.
     std::optional<std::string> heldValue(std::size_t parameter) const;
@@ -57,20 +55,11 @@ public:
     std::string rangeText(int output, bool upper) const;
 
 private:
-    enum class Shape {
-        ChoiceList, // a list whose items are the parameter's choices, in order
-        NumberList, // a list whose item index is the number (variables 0..8)
-        Digits,     // a field of zero-padded digits ("001")
-        Range,      // a float shown as its first five characters
-        Coefficient,
-        HexBytes,
-        Text,
-    };
+    // A parameter's control: a list for a choice or a number that picks an item (variables 0..8), a
+    // field for the rest; how it shows a value follows from the parameter's kind and form.
     struct Binding {
-        Shape shape = Shape::Text;
         QLineEdit* edit = nullptr;
         QComboBox* list = nullptr;
-        int width = 0; // Digits: how many
     };
 
     // The field's state as a snapshot compares it: a list's index and text, a field's text.
@@ -79,6 +68,8 @@ private:
     std::optional<QString> stateFor(std::size_t parameter, const std::string& canonical) const;
     void apply(std::size_t parameter, const std::string& canonical);
     void remember(std::size_t parameter, const std::string& canonical);
+    // Known, and its field still shows what it was shown.
+    bool unchanged(std::size_t parameter) const;
 
     std::vector<Binding> bindings_;
     profile::Configuration known_;

@@ -27,6 +27,11 @@ std::optional<profile::Query> QueryDecodedUnder(int32_t pendingCommand) {
     return std::nullopt;
 }
 
+RunState::RunState(Kind kind) : kind(kind) {
+    static constexpr const char* kOperations[] = {"Read All", "Write All", "Compare with File"};
+    operation = QString::fromLatin1(kOperations[static_cast<int>(kind)]);
+}
+
 void RunState::startReadBack() {
     std::vector<SequenceStep> steps;
     requests.clear();
@@ -44,15 +49,13 @@ void RunState::startReadBack() {
     readingBack = true;
 }
 
-ConfigurationRun::ConfigurationRun(TForm1& form, QObject& parent, RunState state,
-                                   std::function<void(ConfigurationRun&)> over)
-    : QObject(&parent), form_(form), state_(std::move(state)), over_(std::move(over)) {}
-
-ConfigurationRun::~ConfigurationRun() {
-    form_.RemoveObserver(*this);
+int RunState::totalSteps() const {
+    return stepsBefore + static_cast<int>(sequence->steps().size() + (readingBack ? 0 : std::size(kReadAll)));
 }
 
-void ConfigurationRun::start() {
+ConfigurationRun::ConfigurationRun(TForm1& form, QObject& parent, RunState state,
+                                   std::function<void(const ConfigurationRun&)> over)
+    : QObject(&parent), form_(form), state_(std::move(state)), over_(std::move(over)) {
     form_.AddObserver(*this);
     dialog_ = new QProgressDialog(&form_);
     dialog_->setObjectName(QStringLiteral("ConfigurationProgress"));
@@ -61,11 +64,15 @@ void ConfigurationRun::start() {
     dialog_->setAutoClose(false);
     dialog_->setAutoReset(false);
     dialog_->setMinimumDuration(0);
-    dialog_->setRange(0, state_.totalSteps);
+    dialog_->setRange(0, state_.totalSteps());
     connect(dialog_, &QProgressDialog::canceled, this, &ConfigurationRun::cancel);
     showProgress();
     dialog_->show();
     moved(true);
+}
+
+ConfigurationRun::~ConfigurationRun() {
+    form_.RemoveObserver(*this);
 }
 
 void ConfigurationRun::showProgress() {
@@ -79,7 +86,7 @@ void ConfigurationRun::showProgress() {
         dialog_->setLabelText(QStringLiteral("%1: %2 (%3 of %4)...")
                                   .arg(state_.operation, doing.arg(QString::fromStdString(step.title)))
                                   .arg(done + 1)
-                                  .arg(state_.totalSteps));
+                                  .arg(state_.totalSteps()));
     }
 }
 
@@ -164,26 +171,25 @@ void ConfigurationRun::blockHandled(const traffic::Reading& reading, int32_t pen
     // the step's code ends the run there.
     const traffic::Verdict answer =
         state_.readingBack ? traffic::Verdict::Good : traffic::Verdict::Acknowledged;
-    if (reading.verdict != answer &&
-        state_.sequence->replyRejected(pendingBefore, std::string(traffic::VerdictText(reading.verdict)))) {
+    const bool rejected =
+        reading.verdict != answer &&
+        state_.sequence->replyRejected(pendingBefore, traffic::VerdictText(reading.verdict));
+    if (rejected) {
         state_.rejected = reading;
-        moved(true);
-        return;
     }
-    moved(state_.sequence->blockHandled(pendingBefore));
+    moved(rejected || state_.sequence->blockHandled(pendingBefore));
 }
 
 void ConfigurationRun::replyDecoded(int32_t pendingCommand, std::string_view) {
-    RequestSequence& sequence = *state_.sequence;
     // The reply the run's query waits for: its values are the run's read-back.
-    const auto query = QueryDecodedUnder(pendingCommand);
-    if (query && state_.readingBack && !sequence.over() &&
-        sequence.steps()[sequence.current()].pendingCommand == pendingCommand) {
-        for (const profile::Problem& problem : profile::DecodeReply(*query, form_.ReceivedText(), state_.readBack)) {
+    const bool ours = state_.sequence->replyDecoded(pendingCommand);
+    if (const auto query = QueryDecodedUnder(pendingCommand); ours && query) {
+        for (const profile::Problem& problem :
+             profile::DecodeReply(*query, form_.ReceivedText(), state_.readBack)) {
             state_.problems.push_back(profile::ProblemText(problem));
         }
     }
-    moved(sequence.replyDecoded(pendingCommand));
+    moved(ours);
 }
 
 void ConfigurationRun::timeoutHandled(std::string_view message) {

@@ -26,15 +26,15 @@ namespace app {
 // What a run holds and has found so far: plain data, the report's only input.
 struct RunState {
     enum class Kind { ReadAll, WriteAll, Compare };
+    explicit RunState(Kind kind = Kind::ReadAll);
 
-    Kind kind = Kind::ReadAll;
-    QString operation; // "Read All", as the user chose it
+    Kind kind;
+    QString operation; // "Read All", as the entry names it
     std::unique_ptr<RequestSequence> sequence;
     std::vector<Request> requests;   // one per step of the sequence
     std::vector<std::string> frames; // the frame each step sends, for messages
     bool readingBack = false;        // the sequence is Read All's (of any kind of run)
     int stepsBefore = 0;             // steps of the phases before this one
-    int totalSteps = 0;
 
     profile::Configuration readBack;
     std::vector<std::string> problems;
@@ -52,6 +52,8 @@ struct RunState {
 
     // The queries of Read All as the sequence of this run's next phase.
     void startReadBack();
+    // The steps of every phase: Write All's set commands and its read-back.
+    int totalSteps() const;
 };
 
 // The configuration query whose reply the exchange decodes under `pendingCommand`, if any.
@@ -60,14 +62,13 @@ std::optional<profile::Query> QueryDecodedUnder(int32_t pendingCommand);
 class ConfigurationRun : public QObject, public ExchangeObserver {
     Q_OBJECT
 public:
-    // `over` is called once the run has ended (the dialog gone); the run is deleted later. `parent`
-    // goes before the window does (the window's members are gone once its children are deleted).
+    // Shows the dialog and sends the first step. `over` is called once the run has ended (the dialog
+    // gone); the run is deleted later. `parent` goes before the window does (the window's members are
+    // gone once its children are deleted).
     ConfigurationRun(TForm1& form, QObject& parent, RunState state,
-                     std::function<void(ConfigurationRun&)> over);
+                     std::function<void(const ConfigurationRun&)> over);
     ~ConfigurationRun() override;
 
-    // Shows the dialog and sends the first step.
-    void start();
     // Stops the run; the request already sent is left to the exchange.
     void cancel();
 
@@ -90,7 +91,7 @@ private:
 
     TForm1& form_;
     RunState state_;
-    std::function<void(ConfigurationRun&)> over_;
+    std::function<void(const ConfigurationRun&)> over_;
     QProgressDialog* dialog_ = nullptr;
     bool sendQueued_ = false;
     bool ended_ = false;

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "app/Exchange.h"
+#include "profile/Mapping.h"
 #include "serial/PortUrl.h"
 #include "tools/Conversions.h"
 #include "tools/ModbusRequest.h"
@@ -14,30 +15,22 @@ namespace app {
 
 namespace {
 
-// What a verdict is called on the status line, where the kind of frame makes it precise.
+// What a verdict is called on the status line, where the kind of frame makes it precise: a checksum by
+// its protocol, an acknowledgement or refusal as a set command's.
 std::string verdictPhrase(const traffic::Reading& reading, int32_t pendingCommand) {
     using traffic::Verdict;
+    static constexpr std::string_view kPhrases[] = {
+        "received",         "reply good",      "acknowledged",        "refused",         "",
+        "MODBUS exception", "reply cut short", "echo of the request", "unexpected reply"};
     const Verdict verdict = reading.verdict;
-    const bool set = pendingCommand == pending::SetCommand;
-    switch (verdict) {
-    case Verdict::None: return "received";
-    case Verdict::Good: return "reply good";
-    case Verdict::Acknowledged: return set ? "set acknowledged" : "acknowledged";
-    case Verdict::Refused: return set ? "set refused" : "refused";
-    case Verdict::ChecksumWrong:
-        switch (reading.protocol) {
-        case traffic::Protocol::Modbus: return "MODBUS CRC wrong";
-        case traffic::Protocol::Hart: return "HART check byte wrong";
-        case traffic::Protocol::Text:
-        case traffic::Protocol::None: break;
-        }
-        return std::string(traffic::VerdictText(verdict));
-    case Verdict::Exception: return "MODBUS exception";
-    case Verdict::Cut: return "reply cut short";
-    case Verdict::Echo: return "echo of the request";
-    case Verdict::Unexpected: return "unexpected reply";
+    if (verdict == Verdict::ChecksumWrong) {
+        return reading.protocol == traffic::Protocol::Modbus ? "MODBUS CRC wrong"
+               : reading.protocol == traffic::Protocol::Hart ? "HART check byte wrong"
+                                                             : std::string(traffic::VerdictText(verdict));
     }
-    return std::string(traffic::VerdictText(verdict));
+    const bool set = pendingCommand == pending::SetCommand &&
+                     (verdict == Verdict::Acknowledged || verdict == Verdict::Refused);
+    return (set ? "set " : "") + std::string(kPhrases[static_cast<std::size_t>(verdict)]);
 }
 
 bool hasDecoder(int32_t pendingCommand) {
@@ -83,20 +76,16 @@ std::string ModbusVariablesText(std::span<const uint8_t> replyFrame, std::span<c
         replyFrame[1] != tools::kReadHoldingRegisters) {
         return {};
     }
-    const int start = request[2] << 8 | request[3];
+    const int first = profile::kFirstRegister + (request[2] << 8 | request[3]);
     const std::size_t dataBytes = std::min<std::size_t>(replyFrame[2], replyFrame.size() - 3);
     const std::vector<uint16_t> registers = tools::RegistersFromBytes(replyFrame.subspan(3, dataBytes));
-    const int count = static_cast<int>(registers.size());
     std::string out;
     for (int variable = 1; variable <= static_cast<int>(orders.size()); ++variable) {
-        const int first = 2 * variable - start; // variable n is at 40001 + 2n, the reply starts at 40001 + start
         const auto& order = orders[static_cast<std::size_t>(variable - 1)];
-        if (first < 0 || first + 1 >= count || !order) {
-            continue;
+        if (const auto value =
+                order ? profile::VariableOfRegisters(registers, first, variable, *order) : std::nullopt) {
+            out += (out.empty() ? "" : ", ") + std::to_string(variable) + " = " + floatText(*value);
         }
-        const std::span<const uint16_t, 2> pair(registers.data() + first, 2);
-        out += out.empty() ? "" : ", ";
-        out += std::to_string(variable) + " = " + floatText(tools::FloatOf(pair, *order));
     }
     return out;
 }
@@ -108,41 +97,39 @@ void ExchangeStatus::event(std::string text, bool fault) {
     blockShown_ = false;
 }
 
-void ExchangeStatus::portOpened(std::string_view name, std::string_view path, uint32_t baud, int parity) {
-    port_ = PortText(name, path) + " open, " +
-            (serial::serverKeepsLineSettings(name) ? std::string("the server's own line settings apply")
-                                                   : std::to_string(baud) + " " + std::string(ParityText(parity)));
+void ExchangeStatus::portEvent(std::string port, std::string text, bool fault) {
+    port_ = std::move(port);
     waiting_ = false;
     requestBytes_.clear();
-    event({}, false);
+    event(std::move(text), fault);
+}
+
+void ExchangeStatus::portOpened(std::string_view name, std::string_view path, uint32_t baud, int parity) {
+    portEvent(PortText(name, path) + " open, " +
+                  (serial::serverKeepsLineSettings(name)
+                       ? std::string("the server's own line settings apply")
+                       : std::to_string(baud) + " " + std::string(ParityText(parity))),
+              {}, false);
 }
 
 void ExchangeStatus::portClosed(std::string_view name, std::string_view path) {
-    port_ = PortText(name, path) + " closed";
-    waiting_ = false;
-    requestBytes_.clear();
-    event({}, false);
+    portEvent(PortText(name, path) + " closed", {}, false);
 }
 
 void ExchangeStatus::portOpenFailed(std::string_view name, std::string_view path, std::string_view message) {
-    port_ = PortText(name, path) + " closed";
-    waiting_ = false;
-    event("not opened: " + std::string(message), true);
+    portEvent(PortText(name, path) + " closed", "not opened: " + std::string(message), true);
 }
 
 void ExchangeStatus::portLost(std::string_view name, std::string_view path) {
-    port_ = PortText(name, path) + " lost, closed";
-    waiting_ = false;
-    requestBytes_.clear();
-    event(serial::lostLineWords(name), true);
+    portEvent(PortText(name, path) + " lost, closed", serial::lostLineWords(name), true);
 }
 
 void ExchangeStatus::frameSent(std::span<const uint8_t> frame, int32_t pendingCommand, bool written,
                                bool awaitsReply, bool portOpen) {
     const std::string meaning = traffic::Read(frame, traffic::Direction::Sent, pendingCommand).meaning;
     if (!written) {
-        event(std::string("not sent, ") + (portOpen ? "the port did not take it" : "the port is not open") + ": " +
-                  meaning,
+        event(std::string("not sent, ") + (portOpen ? "the port did not take it" : "the port is not open") +
+                  ": " + meaning,
               true);
         return;
     }
@@ -156,13 +143,14 @@ void ExchangeStatus::frameSent(std::span<const uint8_t> frame, int32_t pendingCo
 void ExchangeStatus::blockReceived(std::span<const uint8_t> block, int32_t pendingCommand,
                                    const WordOrders& orders) {
     waiting_ = false;
-    const traffic::Reading reading = traffic::Read(block, traffic::Direction::Received, pendingCommand, requestBytes_);
+    const traffic::Reading reading =
+        traffic::Read(block, traffic::Direction::Received, pendingCommand, requestBytes_);
     std::string text = verdictPhrase(reading, pendingCommand) + ": ";
     if (pendingCommand == pending::ModbusTest && reading.verdict == traffic::Verdict::Good &&
         reading.frameOffset + reading.frameLength <= block.size()) {
         // The variables first: the registers' own listing is long, and the line is one line.
-        const std::string variables =
-            ModbusVariablesText(block.subspan(reading.frameOffset, reading.frameLength), requestBytes_, orders);
+        const std::string variables = ModbusVariablesText(
+            block.subspan(reading.frameOffset, reading.frameLength), requestBytes_, orders);
         if (!variables.empty()) {
             text += "variables as floats in the parse format's word order: " + variables + "; ";
         }
@@ -208,8 +196,8 @@ void ExchangeStatus::replyDecoded(int32_t, std::string_view error) {
 StatusText ExchangeStatus::text(int remainingMs) const {
     StatusText out{port_, event_, fault_, note_};
     if (waiting_) {
-        out.event =
-            "waiting for the reply to " + request_ + " (" + traffic::PendingText(requestPending_, requestBytes_) + ")";
+        out.event = "waiting for the reply to " + request_ + " (" +
+                    traffic::PendingText(requestPending_, requestBytes_) + ")";
         if (remainingMs >= 0) {
             out.event += ", " + secondsText(remainingMs) + " left";
         }

@@ -66,6 +66,8 @@ public:
 
 private:
     void event(std::string text, bool fault);
+    // The port's state changed: nothing is awaited any more.
+    void portEvent(std::string port, std::string text, bool fault);
 
     std::string port_ = "Port closed";
     std::string event_;

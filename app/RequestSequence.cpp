@@ -54,30 +54,20 @@ bool RequestSequence::requestRefused(std::string_view message) {
     return stop(End::NotSent, message);
 }
 
+bool RequestSequence::waitingFor(int32_t pendingCommand) const {
+    return phase_ == Phase::Waiting && steps_[current_].pendingCommand == pendingCommand;
+}
+
 bool RequestSequence::blockHandled(int32_t pendingBefore) {
-    if (phase_ != Phase::Waiting || steps_[current_].pendingCommand != pending::SetCommand ||
-        pendingBefore != pending::SetCommand) {
-        return false;
-    }
-    return stepOver();
+    return pendingBefore == pending::SetCommand && waitingFor(pending::SetCommand) && stepOver();
 }
 
 bool RequestSequence::replyRejected(int32_t pendingBefore, std::string_view cause) {
-    if (phase_ != Phase::Waiting || steps_[current_].pendingCommand != pendingBefore) {
-        return false;
-    }
-    return stop(End::BadReply, cause);
+    return waitingFor(pendingBefore) && stop(End::BadReply, cause);
 }
 
 bool RequestSequence::replyDecoded(int32_t pendingCommand) {
-    if (phase_ != Phase::Waiting) {
-        return false;
-    }
-    const int32_t expected = steps_[current_].pendingCommand;
-    if (expected == pending::SetCommand || pendingCommand != expected) {
-        return false;
-    }
-    return stepOver();
+    return pendingCommand != pending::SetCommand && waitingFor(pendingCommand) && stepOver();
 }
 
 bool RequestSequence::timeoutHandled(std::string_view message) {
@@ -92,22 +82,17 @@ bool RequestSequence::timeoutHandled(std::string_view message) {
 }
 
 bool RequestSequence::portClosed() {
-    return phase_ == Phase::Over ? false : stop(End::PortClosed);
+    return phase_ != Phase::Over && stop(End::PortClosed);
 }
 
 bool RequestSequence::cancel() {
-    return phase_ == Phase::Over ? false : stop(End::Cancelled);
+    return phase_ != Phase::Over && stop(End::Cancelled);
 }
 
 bool RequestSequence::stepOver() {
-    ++completed_;
     ++current_;
-    if (current_ == steps_.size()) {
-        phase_ = Phase::Over;
-        end_ = End::Finished;
-    } else {
-        phase_ = Phase::Ready;
-    }
+    phase_ = current_ == steps_.size() ? Phase::Over : Phase::Ready;
+    end_ = current_ == steps_.size() ? End::Finished : End::None;
     return true;
 }
 

@@ -39,8 +39,8 @@ public:
     const std::vector<SequenceStep>& steps() const { return steps_; }
     // The step under way, or the one that ended the run; steps().size() once finished.
     std::size_t current() const { return current_; }
-    // Steps that are over (answered, or timed out where the run goes on).
-    std::size_t completed() const { return completed_; }
+    // Steps that are over (answered, or timed out where the run goes on): all before the current one.
+    std::size_t completed() const { return current_; }
     End end() const { return end_; }
     bool over() const { return end_ != End::None; }
     // The timeout's message, the refusal's, or what was wrong with the reply, that ended the run;
@@ -81,6 +81,8 @@ public:
 private:
     enum class Phase { Ready, Sending, Waiting, Over };
 
+    // The current step was sent and waits for its reply under `pendingCommand`.
+    bool waitingFor(int32_t pendingCommand) const;
     bool stepOver();
     bool stop(End end, std::string_view message = {});
 
@@ -88,7 +90,6 @@ private:
     bool stopOnTimeout_;
     Phase phase_ = Phase::Ready;
     std::size_t current_ = 0;
-    std::size_t completed_ = 0;
     bool reported_ = false; // the exchange said something about the step being sent
     bool endedInFlight_ = false;
     End end_ = End::None;

@@ -11,6 +11,9 @@ namespace {
 
 using End = RequestSequence::End;
 
+const QString kSkipped =
+    QStringLiteral("Not sent, their Set buttons being disabled while the totalizer output is on");
+
 QString parameterName(std::size_t parameter) {
     return latin1(profile::Parameters()[parameter].name);
 }
@@ -91,10 +94,9 @@ QString cause(const RunState& run) {
         return QStringLiteral("the reply to %1 %2 (%3); nothing was taken from it.")
             .arg(stepText(run), what, meaning);
     }
-    case End::Cancelled:
-        return QStringLiteral("cancelled.");
     case End::None:
     case End::Finished:
+    case End::Cancelled: // told apart by the run's end
         break;
     }
     return {};
@@ -106,66 +108,85 @@ RunMessage account(const RunState& run, const PortSettings& port) {
     const RequestSequence& sequence = *run.sequence;
     const auto& steps = sequence.steps();
     const std::size_t at = sequence.current();
-    std::vector<std::string> acknowledged, unanswered, notSent;
+    // A step's fates in the order the text counts them (the acknowledged ones with the total) and the
+    // detail lists them.
+    enum Fate { Acknowledged, Unanswered, Refused, NotSent };
+    static constexpr std::pair<const char*, const char*> kFates[] = {
+        {"", "Sent and acknowledged"},
+        {", %1 was sent without an answer (the converter may have taken it)", "Sent without an answer"},
+        {", %1 was refused", "Refused"},
+        {", %1 not sent.", "Not sent"}};
+    std::vector<std::string> fates[std::size(kFates)];
     profile::Configuration reached; // what the converter now holds or may hold
     for (std::size_t i = 0; i < steps.size(); ++i) {
-        const bool sent = i < at || (i == at && sequence.endedInFlight());
-        if (i < at) {
-            acknowledged.push_back(steps[i].title);
-        } else if (i == at && sequence.endedInFlight()) {
-            if (!refused(run)) {
-                unanswered.push_back(steps[i].title);
-            }
-        } else {
-            notSent.push_back(steps[i].title);
-        }
-        if (sent && !(i == at && refused(run))) {
+        const Fate fate = i < at                                ? Acknowledged
+                          : i > at || !sequence.endedInFlight() ? NotSent
+                          : refused(run)                        ? Refused
+                                                                : Unanswered;
+        fates[fate].push_back(steps[i].title);
+        if (fate == Acknowledged || fate == Unanswered) {
             for (const std::size_t p : profile::ParametersOf(run.setters.at(i))) {
                 reached.set(p, *run.sent.value(p));
             }
         }
     }
-    const QString head = sequence.end() == End::Cancelled
-                             ? QStringLiteral("Write All was cancelled. ")
-                             : QStringLiteral("Write All stopped: %1 ").arg(cause(run));
-    QString text = head + QStringLiteral("%1 of %2 set commands were sent and acknowledged")
-                              .arg(acknowledged.size())
-                              .arg(steps.size());
-    if (!unanswered.empty()) {
-        text += QStringLiteral(", 1 was sent without an answer (the converter may have taken it)");
+    QString text =
+        (sequence.end() == End::Cancelled ? QStringLiteral("Write All was cancelled. ")
+                                          : QStringLiteral("Write All stopped: %1 ").arg(cause(run))) +
+        QStringLiteral("%1 of %2 set commands were sent and acknowledged")
+            .arg(fates[Acknowledged].size())
+            .arg(steps.size());
+    QStringList lines;
+    for (std::size_t f = 0; f < std::size(kFates); ++f) {
+        if (f == NotSent || (f != Acknowledged && !fates[f].empty())) {
+            text += QString::fromLatin1(kFates[f].first).arg(fates[f].size());
+        }
+        if (!fates[f].empty()) {
+            lines << QStringLiteral("%1: %2").arg(QLatin1String(kFates[f].second), titles(fates[f]));
+        }
     }
-    if (refused(run)) {
-        text += QStringLiteral(", 1 was refused");
-    }
-    text += QStringLiteral(", %1 not sent.").arg(notSent.size());
-    if (!notSent.empty() || !unanswered.empty() || refused(run)) {
+    if (fates[Acknowledged].size() != steps.size()) {
         text += QStringLiteral(" The converter is partly configured: press Write All again to finish.");
     }
     text += lineHint(reached, port);
-    QStringList lines;
-    const auto list = [&](const QString& label, const std::vector<std::string>& items) {
-        if (!items.empty()) {
-            lines << QStringLiteral("%1: %2").arg(label, titles(items));
-        }
-    };
-    list(QStringLiteral("Sent and acknowledged"), acknowledged);
-    list(QStringLiteral("Sent without an answer"), unanswered);
-    if (refused(run)) {
-        lines << QStringLiteral("Refused: %1").arg(QString::fromStdString(steps[at].title));
+    if (!run.skipped.empty()) {
+        lines << QStringLiteral("%1: %2").arg(kSkipped, titles(run.skipped));
     }
-    list(QStringLiteral("Not sent"), notSent);
-    list(QStringLiteral("Not sent, their Set buttons being disabled while the totalizer output is on"),
-         run.skipped);
     return {text, lines.join(QLatin1Char('\n')), true};
 }
 
+// What a run of each kind (Read All, Write All, Compare with File) says once it is over, where %1 is
+// the subject (the number of set commands sent, the file's name): a difference (%1 the parameter, %2
+// the value expected, %3 the value read); all alike; nothing differing but values not read (%2 their
+// count); differences (%2 their count, %3 ", N could not be read" or nothing); and, after why it
+// stopped, what that leaves.
+struct Texts {
+    const char* difference;
+    const char* alike;
+    const char* unreadOnly;
+    const char* differ;
+    const char* stopped;
+};
+constexpr Texts kTexts[] = {
+    {"", "", "", "", ""},
+    {"%1: sent %2, read back %3", "Write All sent %1 set commands; every value sent reads back as sent.",
+     "Write All sent %1 set commands; none of the values read back differently, %2 could not be read:",
+     "Write All sent %1 set commands; %2 of the values read back differently%3:",
+     " The set commands were sent; the values were not read back."},
+    {"%1: file %2, converter %3", "No parameter of the converter differs from %1.",
+     "No parameter of the converter that could be read differs from %1; %2 could not be read:",
+     "%2 parameter(s) of the converter differ from %1%3:",
+     " The converter's values could not be read, so nothing was compared."},
+};
+
 std::optional<RunMessage> stopped(const RunState& run, const PortSettings& port) {
-    const End end = run.sequence->end();
-    if (run.kind == RunState::Kind::WriteAll && !run.readingBack) {
+    const bool writeAll = run.kind == RunState::Kind::WriteAll;
+    if (writeAll && !run.readingBack) {
         return account(run, port);
     }
+    const End end = run.sequence->end();
     if (end == End::Cancelled) {
-        if (run.kind != RunState::Kind::WriteAll) {
+        if (!writeAll) {
             return std::nullopt;
         }
         return RunMessage{
@@ -174,37 +195,29 @@ std::optional<RunMessage> stopped(const RunState& run, const PortSettings& port)
             {},
             false};
     }
-    QString text = QStringLiteral("%1 stopped: %2").arg(run.operation, cause(run));
-    if (run.kind == RunState::Kind::WriteAll && end == End::TimedOut) {
-        text += QStringLiteral(" The set commands were sent.") + lineHint(run.sent, port);
-    } else if (run.kind == RunState::Kind::WriteAll) {
-        text += QStringLiteral(" The set commands were sent; the values were not read back.");
-    } else if (run.kind == RunState::Kind::Compare) {
-        text += QStringLiteral(" The converter's values could not be read, so nothing was compared.");
-    }
-    return RunMessage{text, {}, false};
+    return RunMessage{QStringLiteral("%1 stopped: %2").arg(run.operation, cause(run)) +
+                          (writeAll && end == End::TimedOut
+                               ? QStringLiteral(" The set commands were sent.") + lineHint(run.sent, port)
+                               : QString::fromLatin1(kTexts[static_cast<int>(run.kind)].stopped)),
+                      {},
+                      false};
 }
 
-// How a comparison ends, by what it found: all alike; nothing differing but values not read (%2
-// their count); differences (%2 their count, %3 ", N could not be read" or nothing). %1 is the
-// subject: the number of set commands sent, the file's name.
-struct Endings {
-    QString alike;
-    QString unreadOnly;
-    QString differ;
-};
-
 // The differences between what was expected and what was read, told apart from the values that could
-// not be read at all; then `notes`, and what stood in the way of reading.
-RunMessage comparison(const RunState& run, const profile::Configuration& expected, const QString& row,
-                      const QString& subject, const Endings& endings, const QStringList& notes = {}) {
+// not be read at all; then the set commands left out, and what stood in the way of reading.
+RunMessage comparison(const RunState& run) {
+    const Texts& texts = kTexts[static_cast<int>(run.kind)];
+    const bool writeAll = run.kind == RunState::Kind::WriteAll;
+    const QString subject = writeAll ? QString::number(run.stepsBefore) : run.fileName;
     QStringList lines;
     QStringList unread;
-    for (const profile::Difference& d : profile::Compare(expected, run.readBack)) {
+    for (const profile::Difference& d :
+         profile::Compare(writeAll ? run.sent : run.file.values, run.readBack)) {
         if (d.actual) {
-            lines << row.arg(parameterName(d.parameter),
-                             d.expected ? latin1(*d.expected) : QStringLiteral("not known"),
-                             latin1(*d.actual));
+            lines << QString::fromLatin1(texts.difference)
+                         .arg(parameterName(d.parameter),
+                              d.expected ? latin1(*d.expected) : QStringLiteral("not known"),
+                              latin1(*d.actual));
         } else {
             unread << parameterName(d.parameter);
         }
@@ -213,7 +226,9 @@ RunMessage comparison(const RunState& run, const profile::Configuration& expecte
     if (!unread.isEmpty()) {
         lines << QString() << QStringLiteral("Could not be read: %1").arg(unread.join(QStringLiteral(", ")));
     }
-    lines << notes;
+    if (!run.skipped.empty()) {
+        lines << QString() << QStringLiteral("%1: %2").arg(kSkipped, titles(run.skipped));
+    }
     if (!run.problems.empty()) {
         lines << QString() << QStringLiteral("Not read from the converter:");
         for (const std::string& problem : run.problems) {
@@ -222,37 +237,11 @@ RunMessage comparison(const RunState& run, const profile::Configuration& expecte
     }
     const QString unreadClause =
         unread.isEmpty() ? QString() : QStringLiteral(", %1 could not be read").arg(unread.size());
-    const QString text = differ == 0 && unread.isEmpty() ? endings.alike.arg(subject)
-                         : differ == 0                   ? endings.unreadOnly.arg(subject).arg(unread.size())
-                                       : endings.differ.arg(subject).arg(differ).arg(unreadClause);
+    const QString text = differ == 0 && unread.isEmpty() ? QString::fromLatin1(texts.alike).arg(subject)
+                         : differ == 0
+                             ? QString::fromLatin1(texts.unreadOnly).arg(subject).arg(unread.size())
+                             : QString::fromLatin1(texts.differ).arg(subject).arg(differ).arg(unreadClause);
     return {text, lines.join(QLatin1Char('\n')).trimmed(), true};
-}
-
-RunMessage writeAllReport(const RunState& run) {
-    QStringList notes;
-    if (!run.skipped.empty()) {
-        notes << QString()
-              << QStringLiteral(
-                     "Not sent, their Set buttons being disabled while the totalizer output is on: %1")
-                     .arg(titles(run.skipped));
-    }
-    return comparison(
-        run, run.sent, QStringLiteral("%1: sent %2, read back %3"), QString::number(run.stepsBefore),
-        {QStringLiteral("Write All sent %1 set commands; every value sent reads back as sent."),
-         QStringLiteral(
-             "Write All sent %1 set commands; none of the values read back differently, %2 could not "
-             "be read:"),
-         QStringLiteral("Write All sent %1 set commands; %2 of the values read back differently%3:")},
-        notes);
-}
-
-RunMessage compareReport(const RunState& run) {
-    return comparison(
-        run, run.file.values, QStringLiteral("%1: file %2, converter %3"), run.fileName,
-        {QStringLiteral("No parameter of the converter differs from %1."),
-         QStringLiteral(
-             "No parameter of the converter that could be read differs from %1; %2 could not be read:"),
-         QStringLiteral("%2 parameter(s) of the converter differ from %1%3:")});
 }
 
 } // namespace
@@ -261,15 +250,10 @@ std::optional<RunMessage> RunReport(const RunState& run, const PortSettings& por
     if (run.sequence->end() != End::Finished) {
         return stopped(run, port);
     }
-    switch (run.kind) {
-    case RunState::Kind::ReadAll:
+    if (run.kind == RunState::Kind::ReadAll) {
         return std::nullopt;
-    case RunState::Kind::WriteAll:
-        return writeAllReport(run);
-    case RunState::Kind::Compare:
-        return compareReport(run);
     }
-    return std::nullopt;
+    return comparison(run);
 }
 
 } // namespace app

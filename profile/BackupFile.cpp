@@ -31,7 +31,28 @@ std::string bytesToUtf8(std::string_view bytes) {
     return out;
 }
 
-std::optional<std::string> utf8ToBytes(std::string_view text) {
+Json valueToJson(const Parameter& p, const std::string& canonical) {
+    switch (p.kind) {
+    case Kind::Integer:
+    case Kind::NumericChoice:
+        return Json(tools::StrToInt(canonical));
+    case Kind::Float:
+        return Json(tools::StrToFloat(canonical));
+    default:
+        return Json(canonical);
+    }
+}
+
+[[noreturn]] void bad(std::string_view what) {
+    throw FileError(FileError::Kind::BadContent, std::string(what));
+}
+[[noreturn]] void notABackup(std::string_view what) {
+    throw FileError(FileError::Kind::NotABackup, std::string(what));
+}
+
+// The reverse of bytesToUtf8; a character above U+00FF is no byte, and the file is refused naming
+// where it stands.
+std::string utf8ToBytes(std::string_view text, std::string_view where) {
     std::string out;
     for (std::size_t i = 0; i < text.size(); ++i) {
         const auto b = static_cast<unsigned char>(text[i]);
@@ -41,26 +62,10 @@ std::optional<std::string> utf8ToBytes(std::string_view text) {
             const auto next = static_cast<unsigned char>(text[++i]);
             out += static_cast<char>(((b & 0x03) << 6) | (next & 0x3F));
         } else {
-            return std::nullopt; // a character above U+00FF is no byte
+            bad("\"" + std::string(where) + "\" holds a character that is no byte");
         }
     }
     return out;
-}
-
-Json valueToJson(const Parameter& p, const std::string& canonical) {
-    switch (p.kind) {
-    case Kind::Integer:
-    case Kind::NumericChoice: return Json(tools::StrToInt(canonical));
-    case Kind::Float: return Json(tools::StrToFloat(canonical));
-    default: return Json(canonical);
-    }
-}
-
-[[noreturn]] void bad(std::string_view what) {
-    throw FileError(FileError::Kind::BadContent, std::string(what));
-}
-[[noreturn]] void notABackup(std::string_view what) {
-    throw FileError(FileError::Kind::NotABackup, std::string(what));
 }
 
 std::string jsonToText(const Parameter& p, const Json& value) {
@@ -105,7 +110,8 @@ Json parametersObject(const Configuration& values) {
         const Parameter& p = Parameters()[i];
         if (const auto& value = values.value(i)) {
             // Texts (test values) come from the converter as bytes.
-            parameters[std::string(p.name)] = p.kind == Kind::Text ? Json(bytesToUtf8(*value)) : valueToJson(p, *value);
+            parameters[std::string(p.name)] =
+                p.kind == Kind::Text ? Json(bytesToUtf8(*value)) : valueToJson(p, *value);
         }
     }
     return parameters;
@@ -193,8 +199,9 @@ Backup ReadBackup(std::string_view text) {
     }
     const auto number = version->get<long long>();
     if (number > kFileVersion) {
-        notABackup("configuration file of version " + std::to_string(number) + ", newer than this program reads (" +
-                   std::to_string(kFileVersion) + "); use a newer version of the program");
+        notABackup("configuration file of version " + std::to_string(number) +
+                   ", newer than this program reads (" + std::to_string(kFileVersion) +
+                   "); use a newer version of the program");
     }
     if (number < 1) {
         notABackup("configuration file of version " + std::to_string(number) + ", which never existed");
@@ -204,15 +211,8 @@ Backup ReadBackup(std::string_view text) {
     backup.writtenBy = stringMember(root, "written_by");
     backup.date = stringMember(root, "date");
     backup.saved = stringMember(root, "saved");
-    const auto asBytes = [](const std::string& s, const char* what) {
-        auto bytes = utf8ToBytes(s);
-        if (!bytes) {
-            bad(std::string("\"") + what + "\" holds a character that is no byte");
-        }
-        return *bytes;
-    };
-    backup.port = asBytes(stringMember(root, "port"), "port");
-    backup.device = asBytes(stringMember(root, "device"), "device");
+    backup.port = utf8ToBytes(stringMember(root, "port"), "port");
+    backup.device = utf8ToBytes(stringMember(root, "device"), "device");
 
     const auto parameters = root.find("parameters");
     if (parameters == root.end() || !parameters->is_object()) {
@@ -228,7 +228,7 @@ Backup ReadBackup(std::string_view text) {
         const Parameter& p = Parameters()[index];
         std::string typed = jsonToText(p, value);
         if (p.kind == Kind::Text) {
-            typed = asBytes(typed, "parameters");
+            typed = utf8ToBytes(typed, "parameters");
         }
         try {
             backup.values.set(index, CanonicalValue(p, typed));
@@ -263,7 +263,7 @@ Backup ReadBackup(std::string_view text) {
             if (!reply.is_string()) {
                 bad("replies: " + key + " is not a text");
             }
-            backup.replies.emplace_back(key, asBytes(reply.get<std::string>(), "replies"));
+            backup.replies.emplace_back(key, utf8ToBytes(reply.get<std::string>(), "replies"));
         }
     }
     return backup;

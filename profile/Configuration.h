@@ -54,24 +54,14 @@ std::string ProblemText(const Problem& problem);
 // with a problem are left as they were; the others are set.
 std::vector<Problem> DecodeReply(Query query, std::string_view received, Configuration& into);
 
-// One value a set command carries, as its frame builder takes it: the text, and for a choice its
-// position in the list, for an integer its number.
-struct FrameValue {
-    std::string text;
-    int index = -1;
-    int number = 0;
-};
-using FrameBuilder = std::string (*)(const std::vector<FrameValue>& values, int number);
-
 // A set command: what it sets (kind and number, which the window and vx538 test instead of its
-// key), its key and title, the parameters it carries and the builder of its frame (config/'s).
+// key), its key and title and the parameters it carries.
 struct Setter {
     SetKind kind;
     int number;        // the analog output 0..7, read meter command 1..2 or parse variable 1..8; else 0
     std::string key;   // "MD", "DA1", "HART0", "CAMD01", "MDBS3", "BA1"...
     std::string title; // "working mode", "analog output DOUTA0"
     std::vector<std::size_t> parameters; // in table order
-    FrameBuilder build;                  // from the values of `parameters`, in their order
 };
 // The set commands, in the order a restore sends them: the settings that change the line itself
 // (the RS485B port, the slave address, then the RS485 port) come last.
@@ -80,10 +70,6 @@ std::span<const Setter> Setters();
 std::optional<std::size_t> SetterOf(std::size_t parameter);
 // The parameters one set command carries, in table order.
 const std::vector<std::size_t>& ParametersOf(std::size_t setter);
-
-// The frame of a set command from the values. Every parameter it carries must have a value;
-// BadValue names the first one missing or one the frame cannot carry (an empty read meter command).
-std::string SetFrame(std::size_t setter, const Configuration& values);
 
 struct PlannedFrame {
     std::size_t setter;
@@ -95,7 +81,8 @@ struct PlannedFrame {
 // of which a parameter differs (every one with `all`), in restore order, each built from the
 // target's values with those the target lacks taken from `current`. The totalizer output goes before
 // the analog outputs when it is switched off and after them otherwise, so that the last four rows are
-// set while the converter lets them be. Throws BadValue when a frame cannot be built.
+// set while the converter lets them be. Throws BadValue naming a value missing or one a frame cannot
+// carry (an empty read meter command).
 std::vector<PlannedFrame> PlanRestore(const Configuration& target, const Configuration& current, bool all);
 
 struct Difference {

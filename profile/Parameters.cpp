@@ -4,12 +4,12 @@
 #include <algorithm>
 #include <bit>
 #include <cctype>
+#include <charconv>
 #include <cstdint>
 #include <vector>
 
 #include "config/ParseFormat.h"
 #include "hart/HartFrames.h"
-#include "profile/Replies.h"
 #include "tools/Conversions.h"
 
 namespace profile {
@@ -59,18 +59,12 @@ std::string choiceValue(const Parameter& p, std::string_view typed) {
     refuse(p, typed, "is not one of " + ValuesText(p));
 }
 
+// "0x41A40000": a single's 32-bit pattern, in either letter case.
 std::optional<uint32_t> floatPattern(std::string_view text) {
-    if (text.size() != 10 || text[0] != '0' || (text[1] != 'x' && text[1] != 'X')) {
-        return std::nullopt;
-    }
     uint32_t pattern = 0;
-    for (char c : text.substr(2)) {
-        const int digit =
-            tools::UpperHexDigit(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
-        if (digit < 0) {
-            return std::nullopt;
-        }
-        pattern = (pattern << 4) | static_cast<uint32_t>(digit);
+    if (text.size() != 10 || text[0] != '0' || (text[1] != 'x' && text[1] != 'X') ||
+        std::from_chars(text.data() + 2, text.data() + 10, pattern, 16).ptr != text.data() + 10) {
+        return std::nullopt;
     }
     return pattern;
 }
@@ -144,28 +138,16 @@ std::string hexBytesValue(const Parameter& p, std::string_view typed) {
 
 } // namespace
 
-std::span<const Parameter> Parameters() {
-    return TableRows();
-}
-
 std::size_t ParameterCount() {
-    return TableRows().size();
-}
-
-std::optional<std::size_t> FindParameter(std::string_view name) {
-    const auto& all = TableRows();
-    const std::string wanted = lower(name);
-    for (std::size_t i = 0; i < all.size(); ++i) {
-        if (all[i].name == wanted) {
-            return i;
-        }
-    }
-    return std::nullopt;
+    return Parameters().size();
 }
 
 std::size_t ParameterIndex(std::string_view name) {
-    if (const auto index = FindParameter(name)) {
-        return *index;
+    const std::string wanted = lower(name);
+    for (std::size_t i = 0; i < ParameterCount(); ++i) {
+        if (Parameters()[i].name == wanted) {
+            return i;
+        }
     }
     std::string message = "unknown parameter " + Quoted(name);
     // Suggest the names that share the part before or after the dot ("ao9.variable": ao0.variable...).

@@ -41,25 +41,9 @@ std::string_view QueryKey(Query query);   // "QX1"
 std::string_view QueryTitle(Query query); // "system parameters"
 std::string QueryFrame(Query query);      // "QQQ#QX1#", through config/'s builders
 
-// How a value stands in its query's reply, as the query's decoder hands it over.
-enum class Form {
-    Digits,       // `width` characters that must all be digits ("005"), then read as a typed value
-    Text,         // characters read as a typed value
-    Index,        // a list index: the choice at that position
-    Number,       // a number the decoder read
-    Single,       // eight upper-case hex digits of a single
-    CountedBytes, // hex byte text of as many bytes as the reply announces
-};
-
-// One field of a decoded reply (see profile/Replies.h); nothing set: the reply lacks it.
-struct Field {
-    std::optional<std::string> text;
-    std::optional<int> number;
-    std::optional<int> count;           // CountedBytes: the byte count the reply announces
-    std::optional<std::string> failure; // the decoder could not read it: why
-};
+// Where a row's value stands in the decoded reply of its query (see Table.cpp); `number` is the row's.
+struct Field;
 struct DecodedReply;
-// Where a row's value stands in the decoded reply of its query; `number` is the row's.
 using FieldOf = Field (*)(const DecodedReply& reply, int number);
 
 // The set commands, by what they set (with a number where there are several: see Setter).
@@ -78,12 +62,13 @@ enum class SetKind {
 };
 
 struct Parameter {
-    std::string_view name;
-    std::string_view description;
+    std::string name;
+    std::string description;
     Query query;
     Kind kind;
     int minimum = 0; // Integer
     int maximum = 0;
+    int width = 0; // an Integer the reply gives as text: its fixed number of digits ("005")
     // Choice and NumericChoice: the items in the order of the window's list, so an item's position is
     // the list index the frame carries.
     std::span<const Choice> choices;
@@ -93,10 +78,7 @@ struct Parameter {
 
     // The analog output (0..7), read meter command (1..2) or parse variable (1..8) it belongs to.
     int number = 0;
-    // Read: where the decoder of `query` puts it, and in which form (`width` for Digits).
-    FieldOf field = nullptr;
-    Form form = Form::Text;
-    int width = 0;
+    FieldOf field = nullptr; // read: where the decoder of `query` puts it
     // Set: the command (with `number`) that carries it; none for the test values.
     std::optional<SetKind> setBy;
 };
@@ -104,9 +86,7 @@ struct Parameter {
 // Every parameter, in the order of the queries and of the fields inside each reply.
 std::span<const Parameter> Parameters();
 std::size_t ParameterCount();
-// Index into Parameters(), or nullopt for an unknown name.
-std::optional<std::size_t> FindParameter(std::string_view name);
-// As FindParameter, but an unknown name throws BadValue ("unknown parameter 'x'", with the nearest
+// Index into Parameters(); an unknown name throws BadValue ("unknown parameter 'x'", with the nearest
 // names when there are some).
 std::size_t ParameterIndex(std::string_view name);
 

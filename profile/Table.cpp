@@ -1,12 +1,39 @@
 // The parameter table's rows and its queries: for each value its name, range or choices, where its
-// query's decoder puts it and which set command carries it.
-#include <deque>
-#include <vector>
+// query's decoder puts it and which set command carries it; and a reply read into the values.
+#include <algorithm>
+#include <array>
 
-#include "profile/Replies.h"
+#include "config/CustomHart.h"
+#include "config/ParseFormat.h"
+#include "config/TextCommands.h"
+#include "config/TextReplies.h"
+#include "config/ValueEncodings.h"
+#include "profile/Configuration.h"
 #include "tools/Conversions.h"
 
 namespace profile {
+
+// A query's reply as its decoder in config/ reads it: what the rows take their values from.
+struct DecodedReply {
+    config::SystemParameters system;
+    config::AnalogOutputs analog;
+    // Every analog output row wherever its tag stands (the window's decoder leaves the last four
+    // unread while a totalizer output is active; the converter still holds them), or why not.
+    std::array<std::optional<config::AnalogOutputRow>, config::kAnalogOutputs> analogRows;
+    std::array<std::optional<std::string>, config::kAnalogOutputs> analogFailures;
+    config::CustomHartReply hart;
+    config::ParseFormatReply parse;
+    config::TestValues tests;
+    std::optional<std::string> error; // what stopped the decoder, said of the reply as a whole
+};
+
+// One field of a decoded reply; nothing set: the reply lacks it.
+struct Field {
+    std::optional<std::string> text;
+    std::optional<int> number;          // a number the decoder read: for a choice, its list index
+    std::optional<int> count;           // hex bytes: the byte count the reply announces
+    std::optional<std::string> failure; // the decoder could not read it: why
+};
 
 namespace {
 
@@ -36,45 +63,38 @@ static_assert(std::size(kFourToNine) == config::kAddressBitItems);
 static_assert(std::size(kByteOrders) == config::kParseFormatItems);
 
 // A decoder's member as a row's field: of<&config::SystemParameters::slaveAddress>.
-template <class Part> const Part& part(const DecodedReply& r);
-template <> const config::SystemParameters& part(const DecodedReply& r) {
-    return r.system;
-}
-template <> const config::AnalogOutputs& part(const DecodedReply& r) {
-    return r.analog;
-}
-template <> const config::CustomHartReply& part(const DecodedReply& r) {
-    return r.hart;
-}
-template <> const config::ParseFormatReply& part(const DecodedReply& r) {
-    return r.parse;
-}
-template <> const config::TestValues& part(const DecodedReply& r) {
-    return r.tests;
-}
+template <class Part> constexpr Part DecodedReply::*partOf = nullptr;
+template <>
+constexpr config::SystemParameters DecodedReply::*partOf<config::SystemParameters> = &DecodedReply::system;
+template <>
+constexpr config::AnalogOutputs DecodedReply::*partOf<config::AnalogOutputs> = &DecodedReply::analog;
+template <>
+constexpr config::CustomHartReply DecodedReply::*partOf<config::CustomHartReply> = &DecodedReply::hart;
+template <>
+constexpr config::ParseFormatReply DecodedReply::*partOf<config::ParseFormatReply> = &DecodedReply::parse;
+template <> constexpr config::TestValues DecodedReply::*partOf<config::TestValues> = &DecodedReply::tests;
 
-Field fieldOf(const std::optional<int>& value) {
-    return FieldOfNumber(value);
+Field fieldOf(const std::optional<int>& number) {
+    return {{}, number, {}, {}};
 }
-Field fieldOf(const std::optional<std::string>& value) {
-    return FieldOfText(value);
+Field fieldOf(const std::optional<std::string>& text) {
+    return {text, {}, {}, {}};
 }
 template <auto Member> Field of(const DecodedReply& r, int) {
     return [&]<class Part, class Value>(std::optional<Value> Part::*m) {
-        return fieldOf(part<Part>(r).*m);
+        return fieldOf(r.*partOf<Part>.*m);
     }(Member);
 }
 
 // The fields of the rows that repeat, by the row's number.
-Field analogVariable(const DecodedReply& r, int output) {
-    const auto& row = r.analogRows[static_cast<std::size_t>(output)];
-    Field f = FieldOfNumber(row ? std::optional<int>(row->variable) : std::nullopt);
-    f.failure = r.analogFailures[static_cast<std::size_t>(output)];
-    return f;
-}
 template <auto Member> Field analog(const DecodedReply& r, int output) {
     const auto& row = r.analogRows[static_cast<std::size_t>(output)];
-    return FieldOfText(row ? std::optional<std::string>((*row).*Member) : std::nullopt);
+    return fieldOf(row ? std::optional((*row).*Member) : std::nullopt);
+}
+Field analogVariable(const DecodedReply& r, int output) {
+    Field f = analog<&config::AnalogOutputRow::variable>(r, output);
+    f.failure = r.analogFailures[static_cast<std::size_t>(output)];
+    return f;
 }
 template <auto Member> Field meter(const DecodedReply& r, int command) {
     const config::ReadMeterCommandFields& f = r.hart.commands[static_cast<std::size_t>(command - 1)];
@@ -86,46 +106,23 @@ template <auto Member> Field parse(const DecodedReply& r, int variable) {
     return fieldOf(r.parse.rows[static_cast<std::size_t>(variable - 1)].*Member);
 }
 Field testOutput(const DecodedReply& r, int output) {
-    return FieldOfText(r.tests.outputs[static_cast<std::size_t>(output)]);
+    return fieldOf(r.tests.outputs[static_cast<std::size_t>(output)]);
 }
 
-// What values a row takes, and where and how it stands in its reply.
+// What values a row takes.
 struct Values {
     Kind kind;
-    int minimum = 0, maximum = 0;
+    int minimum = 0, maximum = 0, width = 0;
     std::span<const Choice> choices = {};
     std::string_view unit = {};
 };
-Values integer(int minimum, int maximum, std::string_view unit = {}) {
-    return {Kind::Integer, minimum, maximum, {}, unit};
+// `width`: the digits an integer stands in when the reply gives it as text ("005").
+Values integer(int minimum, int maximum, int width = 0, std::string_view unit = {}) {
+    return {Kind::Integer, minimum, maximum, width, {}, unit};
 }
 Values choice(std::span<const Choice> choices, bool numeric = false) {
-    return {numeric ? Kind::NumericChoice : Kind::Choice, 0, 0, choices};
+    return {numeric ? Kind::NumericChoice : Kind::Choice, 0, 0, 0, choices, {}};
 }
-struct Read {
-    FieldOf field;
-    Form form;
-    int width = 0;
-};
-
-class Rows {
-public:
-    explicit Rows(std::deque<std::string>& texts) : texts_(texts) {}
-
-    void add(std::string_view name, std::string_view description, Query query, Values values, Read read,
-             std::optional<SetKind> set, int number = 0) {
-        parameters.push_back({name, description, query, values.kind, values.minimum, values.maximum,
-                              values.choices, set.has_value(), values.unit, number, read.field, read.form,
-                              read.width, set});
-    }
-    // The generated names and descriptions, kept where they never move.
-    std::string_view keep(std::string text) { return texts_.emplace_back(std::move(text)); }
-
-    std::vector<Parameter> parameters;
-
-private:
-    std::deque<std::string>& texts_;
-};
 
 std::vector<Parameter> buildTable() {
     using Qx1 = config::SystemParameters;
@@ -136,96 +133,94 @@ std::vector<Parameter> buildTable() {
     using Row = config::ParseFormatRow;
     using Meter = config::ReadMeterCommandFields;
     using config::AnalogOutputRow;
-    // The generated texts live as long as the table, which lives as long as the program.
-    static std::deque<std::string> texts;
-    Rows t(texts);
+    std::vector<Parameter> t;
+    Query query = Query::QX1;
+    // A row of `query`; `number` for the rows that repeat per output, command or variable.
+    const auto add = [&](std::string name, std::string description, Values v, FieldOf field,
+                         std::optional<SetKind> set, int number = 0) {
+        t.push_back({std::move(name), std::move(description), query, v.kind, v.minimum, v.maximum, v.width,
+                     v.choices, set.has_value(), v.unit, number, field, set});
+    };
     const Values floats{Kind::Float};
     const Values text{Kind::Text};
 
     // Reply to QX1, in the order of its fields.
-    t.add("modbus.address", "MODBUS slave address of the converter", Query::QX1, integer(1, 247),
-          {of<&Qx1::slaveAddress>, Form::Digits, 3}, SetKind::SlaveAddress);
-    t.add("rs485.baud", "RS485 port: baud rate", Query::QX1, choice(kBauds, true),
-          {of<&Qx1::baud1>, Form::Index}, SetKind::Rs485);
-    t.add("rs485.parity", "RS485 port: parity", Query::QX1, choice(kParities),
-          {of<&Qx1::parity1>, Form::Index}, SetKind::Rs485);
-    t.add("rs485b.baud", "RS485B port: baud rate", Query::QX1, choice(kBauds, true),
-          {of<&Qx1::baud2>, Form::Index}, SetKind::Rs485B);
-    t.add("rs485b.parity", "RS485B port: parity", Query::QX1, choice(kParities),
-          {of<&Qx1::parity2>, Form::Index}, SetKind::Rs485B);
-    t.add("mode", "working mode", Query::QX1, choice(kModes), {of<&Qx1::workingMode>, Form::Index},
-          SetKind::Mode);
-    t.add("modbus.interval", "MODBUS command interval", Query::QX1, integer(1, 999, "x 10 ms"),
-          {of<&Qx1::commandInterval>, Form::Digits, 3}, SetKind::Interval);
+    add("modbus.address", "MODBUS slave address of the converter", integer(1, 247, 3), of<&Qx1::slaveAddress>,
+        SetKind::SlaveAddress);
+    add("rs485.baud", "RS485 port: baud rate", choice(kBauds, true), of<&Qx1::baud1>, SetKind::Rs485);
+    add("rs485.parity", "RS485 port: parity", choice(kParities), of<&Qx1::parity1>, SetKind::Rs485);
+    add("rs485b.baud", "RS485B port: baud rate", choice(kBauds, true), of<&Qx1::baud2>, SetKind::Rs485B);
+    add("rs485b.parity", "RS485B port: parity", choice(kParities), of<&Qx1::parity2>, SetKind::Rs485B);
+    add("mode", "working mode", choice(kModes), of<&Qx1::workingMode>, SetKind::Mode);
+    add("modbus.interval", "MODBUS command interval", integer(1, 999, 3, "x 10 ms"),
+        of<&Qx1::commandInterval>, SetKind::Interval);
 
     // QX2: the totalizer output, then each analog output row as the window numbers them.
-    t.add("totalizer.variable", "variable driving the totalizer output (DA4 to DA7), 0 for off", Query::QX2,
-          integer(0, 8), {of<&Qx2::totalizerOutput>, Form::Number}, SetKind::Totalizer);
+    query = Query::QX2;
+    add("totalizer.variable", "variable driving the totalizer output (DA4 to DA7), 0 for off", integer(0, 8),
+        of<&Qx2::totalizerOutput>, SetKind::Totalizer);
     for (int output = 0; output < config::kAnalogOutputs; ++output) {
         const std::string row = "ao" + std::to_string(output);
         const std::string label = "analog output DOUTA" + std::to_string(output);
-        t.add(t.keep(row + ".variable"), t.keep(label + ": variable it follows, 0 for closed"), Query::QX2,
-              integer(0, 8), {analogVariable, Form::Number}, SetKind::AnalogOutput, output);
-        t.add(t.keep(row + ".20ma"), t.keep(label + ": variable value at 20 mA"), Query::QX2, floats,
-              {analog<&AnalogOutputRow::upperHex>, Form::Single}, SetKind::AnalogOutput, output);
-        t.add(t.keep(row + ".4ma"), t.keep(label + ": variable value at 4 mA"), Query::QX2, floats,
-              {analog<&AnalogOutputRow::lowerHex>, Form::Single}, SetKind::AnalogOutput, output);
+        add(row + ".variable", label + ": variable it follows, 0 for closed", integer(0, 8), analogVariable,
+            SetKind::AnalogOutput, output);
+        add(row + ".20ma", label + ": variable value at 20 mA", floats, analog<&AnalogOutputRow::upperHex>,
+            SetKind::AnalogOutput, output);
+        add(row + ".4ma", label + ": variable value at 4 mA", floats, analog<&AnalogOutputRow::lowerHex>,
+            SetKind::AnalogOutput, output);
     }
 
     // QX3: the converter's own HART polling and its two read meter commands.
-    t.add("hart.enabled", "HART polling by the converter", Query::QX3, choice(kOnOff),
-          {of<&Qx3::enable>, Form::Index}, SetKind::HartPolling);
-    t.add("hart.mode", "HART master mode of the converter", Query::QX3, choice(kHartModes),
-          {of<&Qx3::mode>, Form::Index}, SetKind::HartPolling);
-    t.add("hart.meter-type", "HART meter type", Query::QX3, choice(kMeterTypes),
-          {of<&Qx3::meterType>, Form::Index}, SetKind::HartPolling);
-    t.add("hart.preambles", "HART preamble length", Query::QX3, choice(kFourToNine, true),
-          {of<&Qx3::preambleIndex>, Form::Index}, SetKind::HartPolling);
-    t.add("hart.clear-time", "HART buffer clear time", Query::QX3, integer(0, 999, "s"),
-          {of<&Qx3::clearTime>, Form::Digits, 3}, SetKind::HartPolling);
+    query = Query::QX3;
+    add("hart.enabled", "HART polling by the converter", choice(kOnOff), of<&Qx3::enable>,
+        SetKind::HartPolling);
+    add("hart.mode", "HART master mode of the converter", choice(kHartModes), of<&Qx3::mode>,
+        SetKind::HartPolling);
+    add("hart.meter-type", "HART meter type", choice(kMeterTypes), of<&Qx3::meterType>, SetKind::HartPolling);
+    add("hart.preambles", "HART preamble length", choice(kFourToNine, true), of<&Qx3::preambleIndex>,
+        SetKind::HartPolling);
+    add("hart.clear-time", "HART buffer clear time", integer(0, 999, 3, "s"), of<&Qx3::clearTime>,
+        SetKind::HartPolling);
     for (int command = 1; command <= config::kReadMeterCommands; ++command) {
         const std::string name = "read" + std::to_string(command);
         const std::string label = "read meter command " + std::to_string(command);
-        t.add(t.keep(name + ".enabled"), t.keep(label + ": polled or not"), Query::QX3, choice(kOnOff),
-              {meter<&Meter::enable>, Form::Index}, SetKind::ReadMeter, command);
-        t.add(t.keep(name + ".command"), t.keep(label + ": the HART frame body (delimiter to data)"),
-              Query::QX3, {Kind::HexBytes}, {meter<&Meter::command>, Form::CountedBytes}, SetKind::ReadMeter,
-              command);
+        add(name + ".enabled", label + ": polled or not", choice(kOnOff), meter<&Meter::enable>,
+            SetKind::ReadMeter, command);
+        add(name + ".command", label + ": the HART frame body (delimiter to data)", {Kind::HexBytes},
+            meter<&Meter::command>, SetKind::ReadMeter, command);
     }
 
     // QX4: the address bit, then how each variable is cut out of the HART data.
-    t.add("parse.address-bit", "parse format: address bit", Query::QX4, choice(kFourToNine, true),
-          {of<&Qx4::addressBitIndex>, Form::Index}, SetKind::AddressBit);
+    query = Query::QX4;
+    add("parse.address-bit", "parse format: address bit", choice(kFourToNine, true),
+        of<&Qx4::addressBitIndex>, SetKind::AddressBit);
     for (int variable = 1; variable <= config::kParseVariables; ++variable) {
         const std::string name = "parse" + std::to_string(variable);
         const std::string label = "variable " + std::to_string(variable) + " (register " +
                                   std::to_string(40001 + 2 * variable) + ", command " +
                                   std::to_string(variable <= 4 ? 1 : 2) + ")";
-        t.add(t.keep(name + ".order"),
-              t.keep(label + ": word order in the registers, 0 FF4 FF3 FF2 FF1, 1 FF2 FF1 FF4 FF3"),
-              Query::QX4, choice(kByteOrders, true), {parse<&Row::format>, Form::Index}, SetKind::ParseFormat,
-              variable);
-        t.add(t.keep(name + ".address"), t.keep(label + ": offset of the value in the reply data"),
-              Query::QX4, integer(0, 99), {parse<&Row::address>, Form::Digits, 2}, SetKind::ParseFormat,
-              variable);
-        t.add(t.keep(name + ".length"), t.keep(label + ": length of the value in bytes"), Query::QX4,
-              choice(kLengths, true), {parse<&Row::length>, Form::Index}, SetKind::ParseFormat, variable);
-        t.add(t.keep(name + ".coefficient"), t.keep(label + ": coefficient, five characters"), Query::QX4,
-              {Kind::Coefficient}, {parse<&Row::coefficient>, Form::Text}, SetKind::ParseFormat, variable);
+        add(name + ".order", label + ": word order in the registers, 0 FF4 FF3 FF2 FF1, 1 FF2 FF1 FF4 FF3",
+            choice(kByteOrders, true), parse<&Row::format>, SetKind::ParseFormat, variable);
+        add(name + ".address", label + ": offset of the value in the reply data", integer(0, 99, 2),
+            parse<&Row::address>, SetKind::ParseFormat, variable);
+        add(name + ".length", label + ": length of the value in bytes", choice(kLengths, true),
+            parse<&Row::length>, SetKind::ParseFormat, variable);
+        add(name + ".coefficient", label + ": coefficient, five characters", {Kind::Coefficient},
+            parse<&Row::coefficient>, SetKind::ParseFormat, variable);
     }
 
     // QX6: what the output tests last drove; reported, never restored.
-    t.add("test.totalizer", "totalizer test value (nine digits)", Query::QX6, text,
-          {of<&Qx6::totalizer>, Form::Text}, std::nullopt);
+    query = Query::QX6;
+    add("test.totalizer", "totalizer test value (nine digits)", text, of<&Qx6::totalizer>, std::nullopt);
     for (int output = 0; output < config::kAnalogOutputs; ++output) {
-        t.add(t.keep("test.ao" + std::to_string(output)),
-              t.keep("output test value of DOUTA" + std::to_string(output) + " (five characters)"),
-              Query::QX6, text, {testOutput, Form::Text}, std::nullopt, output);
+        add("test.ao" + std::to_string(output),
+            "output test value of DOUTA" + std::to_string(output) + " (five characters)", text, testOutput,
+            std::nullopt, output);
     }
-    return std::move(t.parameters);
+    return t;
 }
 
-// The queries: key, title, frame and decoder.
+// The queries: key, title and frame.
 struct QueryRow {
     Query query;
     std::string_view key;
@@ -244,26 +239,7 @@ const QueryRow& queryRow(Query query) {
     return kQueryRows[static_cast<std::size_t>(query)];
 }
 
-} // namespace
-
-const std::vector<Parameter>& TableRows() {
-    static const std::vector<Parameter> rows = buildTable();
-    return rows;
-}
-
-std::string_view QueryKey(Query query) {
-    return queryRow(query).key;
-}
-
-std::string_view QueryTitle(Query query) {
-    return queryRow(query).title;
-}
-
-std::string QueryFrame(Query query) {
-    return queryRow(query).frame();
-}
-
-DecodedReply DecodeQueryReply(Query query, std::string_view received) {
+DecodedReply decode(Query query, std::string_view received) {
     DecodedReply r;
     switch (query) {
     case Query::QX1:
@@ -298,6 +274,128 @@ DecodedReply DecodeQueryReply(Query query, std::string_view received) {
         break;
     }
     return r;
+}
+
+// The canonical value of a field as its row reads it, or the problem with it.
+struct Reading {
+    std::optional<std::string> value; // nothing and no problem: the reply lacks the field
+    std::optional<std::string> problem;
+};
+
+Reading asTyped(const Parameter& p, const std::string& reported) {
+    try {
+        return {CanonicalValue(p, reported), {}};
+    } catch (const BadValue&) {
+        return {{},
+                "the converter reports '" + reported + "', which is " +
+                    (p.kind == Kind::Integer ? "outside " + ValuesText(p) : "not " + ValuesText(p))};
+    }
+}
+
+// How a field stands follows from the row: a number the decoder read (for a choice, the list index),
+// or text: fixed digits, eight hex digits of a single, counted hex bytes, or the value as typed.
+Reading read(const Parameter& p, const Field& f) {
+    if (f.failure) {
+        return {{}, f.failure};
+    }
+    if (f.number) {
+        if (p.choices.empty()) {
+            return asTyped(p, std::to_string(*f.number));
+        }
+        if (*f.number < 0 || static_cast<std::size_t>(*f.number) >= p.choices.size()) {
+            return {{},
+                    "the converter reports item " + std::to_string(*f.number) + ", which is not one of " +
+                        ValuesText(p)};
+        }
+        return {std::string(p.choices[static_cast<std::size_t>(*f.number)].name), {}};
+    }
+    if (!f.text) {
+        return {};
+    }
+    const std::string& reported = *f.text;
+    if (p.width > 0 &&
+        (reported.size() != static_cast<std::size_t>(p.width) ||
+         !std::all_of(reported.begin(), reported.end(), [](char c) { return c >= '0' && c <= '9'; }))) {
+        return {{},
+                "the converter reports '" + reported + "', which is not " + std::to_string(p.width) +
+                    " digits"};
+    }
+    if (p.kind == Kind::Float) {
+        if (reported.size() != 8 || !std::all_of(reported.begin(), reported.end(),
+                                                 [](char c) { return tools::UpperHexDigit(c) >= 0; })) {
+            return {{}, "the converter reports '" + reported + "', which is not 8 upper-case hex digits"};
+        }
+        const std::string canonical = tools::ShortestSingleText(config::floatFromHex(reported));
+        if (canonical.empty()) {
+            return {{}, "the converter reports " + reported + ", which is not a finite number"};
+        }
+        return {canonical, {}};
+    }
+    if (p.kind == Kind::HexBytes) {
+        if (!f.count) {
+            return {};
+        }
+        if (*f.count == 0 && reported.empty()) {
+            return asTyped(p, reported);
+        }
+        // n pairs with a blank between each two: a reply cut short has fewer.
+        const Reading typed = asTyped(p, reported);
+        if (typed.value && static_cast<int>((typed.value->size() + 1) / 3) == *f.count) {
+            return typed;
+        }
+        return {{}, "the converter reports " + std::to_string(*f.count) + " bytes as '" + reported + "'"};
+    }
+    return asTyped(p, reported);
+}
+
+} // namespace
+
+std::span<const Parameter> Parameters() {
+    static const std::vector<Parameter> rows = buildTable();
+    return rows;
+}
+
+std::string_view QueryKey(Query query) {
+    return queryRow(query).key;
+}
+
+std::string_view QueryTitle(Query query) {
+    return queryRow(query).title;
+}
+
+std::string QueryFrame(Query query) {
+    return queryRow(query).frame();
+}
+
+std::vector<Problem> DecodeReply(Query query, std::string_view received, Configuration& into) {
+    const std::string key(QueryKey(query));
+    if (!config::containsMarker(received, key)) {
+        return {{query, {}, "no block marker " + key}};
+    }
+    const DecodedReply reply = decode(query, received);
+    std::vector<Problem> problems;
+    std::vector<std::size_t> missing;
+    for (std::size_t i = 0; i < ParameterCount(); ++i) {
+        const Parameter& p = Parameters()[i];
+        if (p.query != query) {
+            continue;
+        }
+        const Reading r = read(p, p.field(reply, p.number));
+        if (r.value) {
+            into.set(i, *r.value);
+        } else if (r.problem) {
+            problems.push_back({query, i, *r.problem});
+        } else {
+            missing.push_back(i);
+        }
+    }
+    if (reply.error) {
+        problems.push_back({query, {}, *reply.error});
+    }
+    for (const std::size_t i : missing) {
+        problems.push_back({query, i, "not in the " + key + " reply"});
+    }
+    return problems;
 }
 
 } // namespace profile
