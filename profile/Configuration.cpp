@@ -4,6 +4,7 @@
 #include "profile/Configuration.h"
 
 #include <algorithm>
+#include <numeric>
 
 #include "config/CustomHart.h"
 #include "config/ParseFormat.h"
@@ -204,9 +205,7 @@ std::vector<PlannedFrame> PlanRestore(const Configuration& target, const Configu
     merged.merge(target);
 
     std::vector<std::size_t> order(setters().size());
-    for (std::size_t s = 0; s < order.size(); ++s) {
-        order[s] = s;
-    }
+    std::iota(order.begin(), order.end(), std::size_t{0});
     const auto isKind = [](SetKind kind) {
         return [kind](std::size_t s) { return setters()[s].kind == kind; };
     };

@@ -16,10 +16,11 @@ namespace profile {
 
 namespace {
 
-std::string lower(std::string_view text) {
+std::string cased(std::string_view text, bool upper) {
     std::string out(text);
     for (char& c : out) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        const auto byte = static_cast<unsigned char>(c);
+        c = static_cast<char>(upper ? std::toupper(byte) : std::tolower(byte));
     }
     return out;
 }
@@ -50,9 +51,9 @@ std::string integerValue(const Parameter& p, std::string_view typed) {
 }
 
 std::string choiceValue(const Parameter& p, std::string_view typed) {
-    const std::string wanted = lower(trimmed(typed));
+    const std::string wanted = cased(trimmed(typed), false);
     for (const Choice& c : p.choices) {
-        if (wanted == lower(c.name) || wanted == lower(c.label)) {
+        if (wanted == cased(c.name, false) || wanted == cased(c.label, false)) {
             return std::string(c.name);
         }
     }
@@ -116,10 +117,7 @@ std::string coefficientValue(const Parameter& p, std::string_view typed) {
 std::string hexBytesValue(const Parameter& p, std::string_view typed) {
     // Read every pair, so that a text too long is refused rather than cut.
     constexpr int kAnyCount = 1000;
-    std::string upper;
-    for (char c : trimmed(typed)) {
-        upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
+    const std::string upper = cased(trimmed(typed), true);
     const hart::HexBytes parsed = hart::ParseHexBytes(upper, kAnyCount);
     std::string text = parsed.ok() ? tools::BytesToHexText(parsed.bytes) : std::string();
     if (!text.empty()) {
@@ -143,7 +141,7 @@ std::size_t ParameterCount() {
 }
 
 std::size_t ParameterIndex(std::string_view name) {
-    const std::string wanted = lower(name);
+    const std::string wanted = cased(name, false);
     for (std::size_t i = 0; i < ParameterCount(); ++i) {
         if (Parameters()[i].name == wanted) {
             return i;
