@@ -519,19 +519,10 @@ Comparison CompareWithTolerance(double hartBefore, double hartAfter, double modb
 }
 
 std::string_view VerdictName(CheckVerdict verdict) {
-    switch (verdict) {
-    case CheckVerdict::Same:
-        return "same";
-    case CheckVerdict::Differs:
-        return "DIFFERS";
-    case CheckVerdict::NotAField:
-        return "NOT A FIELD";
-    case CheckVerdict::NoValue:
-        return "NO VALUE";
-    case CheckVerdict::NotPolled:
-        return "not polled";
-    }
-    return "";
+    // In the order of CheckVerdict.
+    constexpr std::string_view kNames[] = {"same", "DIFFERS", "NOT A FIELD", "NO VALUE", "not polled"};
+    static_assert(std::size(kNames) == static_cast<std::size_t>(CheckVerdict::NotPolled) + 1);
+    return kNames[static_cast<std::size_t>(verdict)];
 }
 
 bool IsFailure(CheckVerdict verdict) {
