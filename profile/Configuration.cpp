@@ -188,12 +188,10 @@ std::span<const Setter> Setters() {
 
 std::optional<std::size_t> SetterOf(std::size_t parameter) {
     const Parameter& p = Parameters()[parameter];
-    for (std::size_t s = 0; s < setters().size(); ++s) {
-        if (p.setBy == setters()[s].kind && p.number == setters()[s].number) {
-            return s;
-        }
-    }
-    return std::nullopt;
+    const auto& all = setters();
+    const auto it = std::find_if(all.begin(), all.end(),
+                                 [&](const Setter& s) { return p.setBy == s.kind && p.number == s.number; });
+    return it == all.end() ? std::nullopt : std::optional(static_cast<std::size_t>(it - all.begin()));
 }
 
 const std::vector<std::size_t>& ParametersOf(std::size_t setter) {

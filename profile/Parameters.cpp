@@ -33,6 +33,15 @@ std::string trimmed(std::string_view text) {
     return std::string(text.substr(begin, text.find_last_not_of(' ') - begin + 1));
 }
 
+// The choices' texts, separated by commas.
+template <class Text> std::string choicesText(const Parameter& p, Text text) {
+    std::string out;
+    for (const Choice& c : p.choices) {
+        out += (out.empty() ? "" : ", ") + text(c);
+    }
+    return out;
+}
+
 [[noreturn]] void refuse(const Parameter& p, std::string_view typed, std::string_view why) {
     throw BadValue(std::string(p.name) + ": " + Quoted(typed) + " " + std::string(why));
 }
@@ -213,14 +222,8 @@ std::string ValuesText(const Parameter& p) {
     case Kind::Integer:
         return std::to_string(p.minimum) + ".." + std::to_string(p.maximum);
     case Kind::Choice:
-    case Kind::NumericChoice: {
-        std::string text;
-        for (const Choice& c : p.choices) {
-            text += text.empty() ? "" : ", ";
-            text += c.name;
-        }
-        return text;
-    }
+    case Kind::NumericChoice:
+        return choicesText(p, [](const Choice& c) { return std::string(c.name); });
     case Kind::Float:
         return "a single-precision number (or its pattern, 0x42C80000)";
     case Kind::Coefficient:
@@ -242,16 +245,11 @@ std::string ParametersMarkdown() {
         "files. Choice names may be typed in any letter case, and so may the window's item texts "
         "(in quotes below). Query is the query that reports the value.\n\n"
         "| Name | Values | Meaning | Query |\n|---|---|---|---|\n";
+    const auto withLabel = [](const Choice& c) {
+        return "`" + std::string(c.name) + "` (\"" + std::string(c.label) + "\")";
+    };
     for (const Parameter& p : Parameters()) {
-        std::string values;
-        if (p.kind == Kind::Choice) {
-            for (const Choice& c : p.choices) {
-                values += values.empty() ? "" : ", ";
-                values += "`" + std::string(c.name) + "` (\"" + std::string(c.label) + "\")";
-            }
-        } else {
-            values = ValuesText(p);
-        }
+        std::string values = p.kind == Kind::Choice ? choicesText(p, withLabel) : ValuesText(p);
         if (!p.unit.empty()) {
             values += " (" + std::string(p.unit) + ")";
         }

@@ -211,19 +211,18 @@ std::vector<Parameter> buildTable() {
     return t;
 }
 
-// The queries: key, title and frame.
+// The queries, in the order of Query: key, title and frame.
 struct QueryRow {
-    Query query;
     std::string_view key;
     std::string_view title;
     std::string (*frame)();
 };
 constexpr QueryRow kQueryRows[] = {
-    {Query::QX1, "QX1", "system parameters", config::systemParameterQueryFrame},
-    {Query::QX2, "QX2", "analog outputs", config::analogOutputQueryFrame},
-    {Query::QX3, "QX3", "custom HART commands", config::customHartQueryFrame},
-    {Query::QX4, "QX4", "parse format", config::parseFormatQueryFrame},
-    {Query::QX6, "QX6", "test values", config::testValueQueryFrame},
+    {"QX1", "system parameters", config::systemParameterQueryFrame},
+    {"QX2", "analog outputs", config::analogOutputQueryFrame},
+    {"QX3", "custom HART commands", config::customHartQueryFrame},
+    {"QX4", "parse format", config::parseFormatQueryFrame},
+    {"QX6", "test values", config::testValueQueryFrame},
 };
 
 const QueryRow& queryRow(Query query) {
