@@ -19,7 +19,6 @@
 
 class QAction;
 class QMenu;
-class QPlainTextEdit;
 class QProgressDialog;
 class QPushButton;
 class TForm1;
@@ -56,9 +55,6 @@ public:
     // Whoever sent a query: what the fields now show of its reply is known from here on.
     void replyDecoded(int32_t pendingCommand, std::string_view error) override;
 
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
 private:
     void addAction(const QString& text, const char* name, const QString& shortcut,
                    void (ConfigurationActions::*slot)());
@@ -74,7 +70,6 @@ private:
     QPushButton* menuButton_ = nullptr;
     QMenu* menu_ = nullptr;
     std::vector<QAction*> entries_; // in menu order, without the traffic monitor's
-    QPlainTextEdit* memo_ = nullptr;
     ConfigurationRun* run_ = nullptr;
 
     // What a saved file tells besides the values: where and when they were read, from which device.
