@@ -66,7 +66,6 @@ private:
     QString fieldState(std::size_t parameter) const;
     // The state showing `canonical` would leave; nullopt when the field cannot show it.
     std::optional<QString> stateFor(std::size_t parameter, const std::string& canonical) const;
-    void apply(std::size_t parameter, const std::string& canonical);
     void remember(std::size_t parameter, const std::string& canonical);
     // Known, and its field still shows what it was shown.
     bool unchanged(std::size_t parameter) const;
