@@ -61,8 +61,6 @@ ConfigurationActions::ConfigurationActions(TForm1& form) : QObject(&form), form_
     form_.Traffic().contextEntries = entries_;
 }
 
-ConfigurationActions::~ConfigurationActions() = default;
-
 void ConfigurationActions::addAction(const QString& text, const char* name, const QString& shortcut,
                                      void (ConfigurationActions::*slot)()) {
     auto* action = new QAction(text, this);
@@ -77,10 +75,6 @@ void ConfigurationActions::addAction(const QString& text, const char* name, cons
             [this, slot] { RunGuarded([this, slot] { (this->*slot)(); }); });
     menu_->addAction(action);
     entries_.push_back(action);
-}
-
-QProgressDialog* ConfigurationActions::progress() const {
-    return run_ ? run_->dialog() : nullptr;
 }
 
 bool ConfigurationActions::portReady(const QString& operation) {
@@ -195,30 +189,22 @@ void ConfigurationActions::begin(RunState state) {
     for (QAction* entry : entries_) {
         entry->setEnabled(false);
     }
-    run_ = new ConfigurationRun(form_, *this, std::move(state),
-                                [this](const ConfigurationRun& run) { runOver(run); });
-}
-
-void ConfigurationActions::cancel() {
-    if (run_) {
-        run_->cancel();
-    }
-}
-
-void ConfigurationActions::runOver(const ConfigurationRun& run) {
-    run_ = nullptr;
-    for (QAction* entry : entries_) {
-        entry->setEnabled(true);
-    }
-    const PortSettings port{form_.Comm1->BaudRate(),
-                            std::string(ParityText(static_cast<int>(form_.Comm1->Parity())))};
-    if (const auto message = RunReport(run.state(), port)) {
-        if (message->report) {
-            ShowReport(message->text, message->detail);
-        } else {
-            ShowMessage(message->text);
+    run_ = new ConfigurationRun(form_, *this, std::move(state), [this](const ConfigurationRun& run) {
+        // Over: the entries are back, and what the run found or why it stopped is told.
+        run_ = nullptr;
+        for (QAction* entry : entries_) {
+            entry->setEnabled(true);
         }
-    }
+        const PortSettings port{form_.Comm1->BaudRate(),
+                                std::string(ParityText(static_cast<int>(form_.Comm1->Parity())))};
+        if (const auto message = RunReport(run.state(), port)) {
+            if (message->report) {
+                ShowReport(message->text, message->detail);
+            } else {
+                ShowMessage(message->text);
+            }
+        }
+    });
 }
 
 void ConfigurationActions::replyDecoded(int32_t pendingCommand, std::string_view) {

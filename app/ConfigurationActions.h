@@ -14,6 +14,7 @@
 #include <QString>
 
 #include "app/ConfigurationFields.h"
+#include "app/ConfigurationRun.h"
 #include "app/ExchangeObserver.h"
 #include "profile/BackupFile.h"
 
@@ -25,20 +26,16 @@ class TForm1;
 
 namespace app {
 
-class ConfigurationRun;
-struct RunState;
-
 class ConfigurationActions : public QObject, public ExchangeObserver {
     Q_OBJECT
 public:
     explicit ConfigurationActions(TForm1& form);
-    ~ConfigurationActions() override;
 
     ConfigurationFields& fields() { return fields_; }
     QPushButton* menuButton() const { return menuButton_; }
     QMenu* menu() const { return menu_; }
     // The dialog of the run under way; nullptr when none runs.
-    QProgressDialog* progress() const;
+    QProgressDialog* progress() const { return run_ ? run_->dialog() : nullptr; }
     bool running() const { return run_ != nullptr; }
 
     void readAll();
@@ -47,7 +44,11 @@ public:
     void loadConfiguration();
     void compareWithFile();
     // Stops the run under way; the request already sent is left to the exchange.
-    void cancel();
+    void cancel() {
+        if (run_) {
+            run_->cancel();
+        }
+    }
 
     // What a file saved now would hold (the values, where they were read, the raw replies).
     profile::Backup backup() const;
@@ -63,7 +64,6 @@ private:
     // The checked file, or nothing after `failure` ("%1 ...: %2", path and why) was shown.
     std::optional<profile::Backup> readConfigurationFile(const QString& path, const QString& failure);
     void begin(RunState state);
-    void runOver(const ConfigurationRun& run);
 
     TForm1& form_;
     ConfigurationFields fields_;
