@@ -56,7 +56,7 @@ public:
 
 private:
     // A parameter's control: a list for a choice or a number that picks an item (variables 0..8), a
-    // field for the rest; how it shows a value follows from the parameter's kind and form.
+    // field for the rest; how it shows a value follows from the parameter's kind.
     struct Binding {
         QLineEdit* edit = nullptr;
         QComboBox* list = nullptr;
