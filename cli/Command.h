@@ -1,12 +1,13 @@
-// A vx538 command: its words and options on the command line, what it checks before any port is
-// opened, and its run on one port. A new command is a file in cli/commands/ and its line in
-// cli/Commands.def; nothing else names it.
+// A vx538 command is a row of the table in cli/Options.cpp: its words and the function that adds its
+// help and options to its subcommand and returns its run, the options it reads bound to state that
+// the run's functions keep. The functions are declared here, by the file in cli/commands/ that holds
+// them.
 #pragma once
 
-#include <memory>
+#include <functional>
+#include <iosfwd>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "cli/Result.h"
@@ -34,49 +35,68 @@ struct Globals {
     std::string log;
 };
 
-class Command {
-public:
-    // `name`: the words that name it, "ping", or a group and a word, "hart id" (the group's own help
-    // is in Options.cpp's table of groups); `help`: its line in --help.
-    Command(std::string_view name, std::string_view help) : name_(name), help_(help) {}
-    virtual ~Command() = default;
-
-    std::string_view name() const { return name_; }
-    std::string_view help() const { return help_; }
-    // Adds its own options and arguments to its subcommand.
-    virtual void define(CLI::App& app) { (void)app; }
-    // Whether it talks to converters on --port; ports and params do not.
-    virtual bool usesPorts() const { return true; }
-
+// What a command does once its options are read; a command has one of `port`, `alone` and `live`.
+struct Run {
     // Checks what needs no converter (names, values, files, frames) once the ports are known:
     // Failure(Usage or BadFile) before any port is opened or anything sent.
-    virtual void prepare(const Globals& globals) { (void)globals; }
-    // One port's run, filling `result`; a Failure ends it early, keeping what the result holds. Every
-    // port's worker calls it at once: it changes nothing of the command's own.
-    virtual void run(Session& session, Result& result) const {
-        (void)session;
-        (void)result;
-    }
-    // The run of a command that uses no port.
-    virtual void runAlone(const Globals& globals, Result& result) const {
-        (void)globals;
-        (void)result;
-    }
-    // A command that uses no port of --port's kind and writes as it goes until Ctrl+C (the bus
-    // monitor): it runs instead of runAlone with the program's streams and stop event and returns the
-    // exit status; nothing means it has no such run.
-    virtual std::optional<int> runLive(const Globals& globals, const Environment& environment) const {
-        (void)globals;
-        (void)environment;
-        return std::nullopt;
-    }
-
-private:
-    std::string_view name_;
-    std::string_view help_;
+    std::function<void(const Globals&)> prepare = nullptr;
+    // One port's run on each of --port's ports, filling `result`; a Failure ends it early, keeping
+    // what the result holds. Every port's worker calls it at once: it changes nothing it shares.
+    std::function<void(Session&, Result&)> port = nullptr;
+    // The run of a command that uses no port (ports, params).
+    std::function<void(const Globals&, Result&)> alone = nullptr;
+    // A command that writes as it goes until Ctrl+C (watch, monitor): it runs with the program's
+    // streams and stop event, opens its own ports and returns the exit status.
+    std::function<int(const Globals&, const Environment&)> live = nullptr;
 };
 
-// Every command, in the order --help lists them (cli/Commands.def).
-std::vector<std::unique_ptr<Command>> MakeCommands();
+struct Command {
+    const char* name; // "ping", or a group and a word: "hart id" (groups: Options.cpp)
+    Run (*define)(CLI::App& app);
+};
+
+namespace commands {
+// commands/Configuration.cpp
+Run Ports(CLI::App& app);
+Run Params(CLI::App& app);
+Run Get(CLI::App& app);
+Run Set(CLI::App& app);
+Run Backup(CLI::App& app);
+Run Restore(CLI::App& app);
+Run Diff(CLI::App& app);
+Run Verify(CLI::App& app);
+// commands/Frames.cpp
+Run Ping(CLI::App& app);
+Run Reset(CLI::App& app);
+Run Factory(CLI::App& app);
+Run TestOutput(CLI::App& app);
+Run TestTotalizer(CLI::App& app);
+Run Raw(CLI::App& app);
+Run ModbusRead(CLI::App& app);
+// commands/Hart.cpp
+Run HartId(CLI::App& app);
+Run HartVars(CLI::App& app);
+Run HartSend(CLI::App& app);
+Run HartScan(CLI::App& app);
+// commands/Commissioning.cpp
+Run HartFields(CLI::App& app);
+Run Check(CLI::App& app);
+Run Map(CLI::App& app);
+// commands/Watch.cpp
+Run Watch(CLI::App& app);
+// commands/Monitor.cpp
+Run Monitor(CLI::App& app);
+} // namespace commands
+
+// The command line read (Options.cpp).
+struct Parsed {
+    Globals globals;
+    Run run;                 // the command's
+    std::optional<int> exit; // set when parsing ended the run (--help, --version, a usage error)
+};
+
+// Reads the arguments (without the program's name) against the commands; help, version and usage
+// errors are written to `out` and `err`.
+Parsed ParseArguments(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err);
 
 } // namespace cli

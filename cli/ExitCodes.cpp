@@ -5,6 +5,12 @@ namespace cli {
 
 namespace {
 
+struct ExitCode {
+    int code;
+    std::string_view word;    // the summary's result column: "no reply"
+    std::string_view meaning; // the line of --help
+};
+
 constexpr ExitCode kCodes[] = {
     {code::Done, "ok", "done"},
     {code::Differences, "differs", "verify or diff found differences; check found a variable that differs"},
@@ -34,10 +40,6 @@ constexpr std::size_t kHelpWidth = 104;
 constexpr std::string_view kIndent = "      ";
 
 } // namespace
-
-std::span<const ExitCode> ExitCodes() {
-    return kCodes;
-}
 
 std::string_view ExitWord(int exitCode) {
     for (const ExitCode& c : kCodes) {

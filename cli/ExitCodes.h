@@ -2,7 +2,6 @@
 // --help (and of the README's table) that explains it.
 #pragma once
 
-#include <span>
 #include <string>
 #include <string_view>
 
@@ -23,14 +22,6 @@ inline constexpr int Mixed = 10;
 inline constexpr int WrongMode = 11;
 inline constexpr int Interrupted = 130;
 } // namespace code
-
-struct ExitCode {
-    int code;
-    std::string_view word;    // the summary's result column: "no reply"
-    std::string_view meaning; // the line of --help
-};
-
-std::span<const ExitCode> ExitCodes();
 
 // The summary's word for a code; "failed" for one the table lacks.
 std::string_view ExitWord(int code);

@@ -33,20 +33,15 @@ std::string shown(const std::string& path) {
 }
 
 const char* kindOf(mode_t mode) {
-    if (S_ISDIR(mode)) {
-        return "a directory";
-    }
-    if (S_ISCHR(mode)) {
-        return "a character device";
-    }
-    if (S_ISBLK(mode)) {
-        return "a block device";
-    }
-    if (S_ISSOCK(mode)) {
-        return "a socket";
-    }
-    if (S_ISFIFO(mode)) {
-        return "a FIFO";
+    constexpr std::pair<mode_t, const char*> kKinds[] = {
+        {S_IFDIR, "a directory"},    {S_IFCHR, "a character device"},
+        {S_IFBLK, "a block device"}, {S_IFSOCK, "a socket"},
+        {S_IFIFO, "a FIFO"},
+    };
+    for (const auto& [type, name] : kKinds) {
+        if ((mode & S_IFMT) == type) {
+            return name;
+        }
     }
     return "not a regular file";
 }

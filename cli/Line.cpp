@@ -53,11 +53,7 @@ traffic::ReplyEnd ReplyProgress(const ReplyShape& shape, std::string_view receiv
 }
 
 std::string OpenFailureMessage(const std::string& path, const serial::OpenOutcome& outcome) {
-    std::string reason = outcome.reason;
-    if (reason.empty()) {
-        reason = "not a serial port.";
-    }
-    return "cannot open " + path + ": " + reason;
+    return "cannot open " + path + ": " + (outcome.reason.empty() ? "not a serial port." : outcome.reason);
 }
 
 Line::Line(LineOptions options, const serial::EventFd& stop, std::unique_ptr<serial::Transport> transport)

@@ -3,18 +3,113 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <mutex>
 #include <ostream>
+#include <sstream>
 #include <thread>
 
-#include "cli/Options.h"
-#include "cli/Ports.h"
+#include "cli/Command.h"
+#include "cli/Files.h"
 #include "profile/Parameters.h"
+#include "serial/PortUrl.h"
 #include "tools/Conversions.h"
 #include "tools/Utf8Text.h"
 #include "traffic/EventFormat.h"
 
 namespace cli {
+
+namespace {
+
+std::vector<std::string> readPortsFile(const std::string& path) {
+    std::istringstream text(ReadInputFile(path));
+    std::vector<std::string> ports;
+    int number = 0;
+    for (std::string line; std::getline(text, line);) {
+        ++number;
+        if (line.find('\0') != std::string::npos) {
+            throw Failure(code::BadFile, path + ": line " + std::to_string(number) +
+                                             " holds a NUL byte, which no port name can hold");
+        }
+        if (const auto hash = line.find('#'); hash != std::string::npos) {
+            line.erase(hash);
+        }
+        const auto begin = line.find_first_not_of(" \t\r");
+        if (begin == std::string::npos) {
+            continue;
+        }
+        ports.push_back(line.substr(begin, line.find_last_not_of(" \t\r") - begin + 1));
+    }
+    return ports;
+}
+
+} // namespace
+
+std::string DeviceOf(const std::string& port) {
+    if (serial::isNetworkPortName(port)) {
+        return port; // a URL, not a file: no path to follow
+    }
+    std::error_code error;
+    const auto device = std::filesystem::weakly_canonical(serial::portPathFor(port), error);
+    return error ? serial::portPathFor(port) : device.string();
+}
+
+void ResolvePorts(Globals& globals) {
+    if (!globals.portsFrom.empty()) {
+        const auto more = readPortsFile(globals.portsFrom);
+        globals.ports.insert(globals.ports.end(), more.begin(), more.end());
+    }
+    if (globals.ports.empty()) {
+        throw Failure(code::Usage,
+                      "no port: give --port NAME ('vx538 ports' lists the serial devices present)");
+    }
+    for (std::size_t i = 0; i < globals.ports.size(); ++i) {
+        for (std::size_t j = 0; j < i; ++j) {
+            if (DeviceOf(globals.ports[i]) == DeviceOf(globals.ports[j])) {
+                throw Failure(code::Usage, "ports " + globals.ports[j] + " and " + globals.ports[i] +
+                                               " are the same device " + DeviceOf(globals.ports[i]));
+            }
+        }
+    }
+}
+
+LineOptions LineOptionsOf(const Globals& globals, const std::string& port) {
+    LineOptions options;
+    options.port = port;
+    options.baud = globals.baud;
+    options.parity = ParityNamed(globals.parity).value_or(serial::TParity::None);
+    options.timeout = Millis(globals.timeoutMs);
+    options.gap = globals.gapGiven ? Millis(globals.gapMs) : DefaultGap(port);
+    options.retries = globals.retries;
+    return options;
+}
+
+void OpenLog(TrafficLog& log, const Globals& globals) {
+    if (globals.log.empty()) {
+        return;
+    }
+    if (const std::string failure = log.open(globals.log); !failure.empty()) {
+        throw Failure(code::BadFile, "cannot open the log file " + globals.log + ": " + failure);
+    }
+}
+
+void AtOnce(std::size_t count, const std::function<void(std::size_t)>& work) {
+    std::vector<std::thread> workers;
+    for (std::size_t i = 0; i < count; ++i) {
+        workers.emplace_back([&work, i] { work(i); });
+    }
+    for (std::thread& worker : workers) {
+        worker.join();
+    }
+}
+
+std::string PortFileName(std::string pattern, const std::string& port) {
+    const std::string name = port.substr(port.find_last_of('/') + 1);
+    for (std::size_t at; (at = pattern.find("{port}")) != std::string::npos;) {
+        pattern.replace(at, 6, name);
+    }
+    return pattern;
+}
 
 namespace {
 
@@ -125,104 +220,74 @@ private:
     std::size_t done_ = 0;
 };
 
-class Runner {
-public:
-    Runner(const Globals& globals, const Command& command, TrafficLog* log, Printer& printer,
-           const TransportMaker& transport)
-        : globals_(globals), command_(command), log_(log), printer_(printer), transport_(transport) {}
-
-    int run(const serial::EventFd& stop) {
-        std::vector<std::thread> workers;
-        outcomes_.resize(globals_.ports.size());
-        for (std::size_t i = 0; i < globals_.ports.size(); ++i) {
-            workers.emplace_back([this, i, &stop] { outcomes_[i] = runPort(globals_.ports[i], stop); });
-        }
-        for (std::thread& worker : workers) {
-            worker.join();
-        }
-        printer_.summary(outcomes_);
-        return combinedCode();
-    }
-
-private:
-    PortOutcome runPort(const std::string& port, const serial::EventFd& stop) noexcept {
-        PortOutcome outcome{port, code::Done, 0};
-        const auto start = std::chrono::steady_clock::now();
-        Result result;
-        std::string path = port;
+// One port's run, its result printed as soon as it ends.
+PortOutcome runPort(const std::string& port, const Run& run, const Globals& globals, TrafficLog& log,
+                    Printer& printer, const Environment& env) noexcept {
+    PortOutcome outcome{port, code::Done, 0};
+    const auto start = std::chrono::steady_clock::now();
+    Result result;
+    std::string path = port;
+    try {
+        Session session(LineOptionsOf(globals, port), env.stop, &log, env.transport);
+        path = session.line().path();
         try {
-            LineOptions options;
-            options.port = port;
-            options.baud = globals_.baud;
-            options.parity = ParityNamed(globals_.parity).value_or(serial::TParity::None);
-            options.timeout = Millis(globals_.timeoutMs);
-            options.gap = globals_.gapGiven ? Millis(globals_.gapMs) : DefaultGap(port);
-            options.retries = globals_.retries;
-            Session session(options, stop, log_, transport_);
-            path = session.line().path();
-            try {
-                session.open();
-                command_.run(session, result);
-            } catch (const Failure& failure) {
-                result.exit = failure.code();
-                result.error = failure.what();
-            }
-            session.line().close();
-        } catch (const std::exception& error) {
-            // A fault of this port's run never ends another port's.
-            result.exit = code::Internal;
-            result.error = std::string("internal error: ") + error.what();
-        } catch (...) {
-            result.exit = code::Internal;
-            result.error = "internal error";
+            session.open();
+            run.port(session, result);
+        } catch (const Failure& failure) {
+            result.exit = failure.code();
+            result.error = failure.what();
         }
-        outcome.code = result.exit;
-        outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        try {
-            printer_.port(port, path, outcome.seconds, result);
-        } catch (...) {
-            outcome.code = code::Internal;
-        }
-        return outcome;
+        session.line().close();
+    } catch (const std::exception& error) {
+        // A fault of this port's run never ends another port's.
+        result.exit = code::Internal;
+        result.error = std::string("internal error: ") + error.what();
+    } catch (...) {
+        result.exit = code::Internal;
+        result.error = "internal error";
     }
-
-    int combinedCode() const {
-        std::optional<int> shared;
-        for (const PortOutcome& o : outcomes_) {
-            if (o.code == code::Done) {
-                continue;
-            }
-            if (shared && *shared != o.code) {
-                return code::Mixed;
-            }
-            shared = o.code;
-        }
-        return shared.value_or(code::Done);
+    outcome.code = result.exit;
+    outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    try {
+        printer.port(port, path, outcome.seconds, result);
+    } catch (...) {
+        outcome.code = code::Internal;
     }
+    return outcome;
+}
 
-    const Globals& globals_;
-    const Command& command_;
-    TrafficLog* log_;
-    Printer& printer_;
-    const TransportMaker& transport_;
-    std::vector<PortOutcome> outcomes_;
-};
+// 0 when every port gave 0, else the code every failed port shares, else Mixed.
+int combinedCode(const std::vector<PortOutcome>& outcomes) {
+    std::optional<int> shared;
+    for (const PortOutcome& o : outcomes) {
+        if (o.code == code::Done) {
+            continue;
+        }
+        if (shared && *shared != o.code) {
+            return code::Mixed;
+        }
+        shared = o.code;
+    }
+    return shared.value_or(code::Done);
+}
 
 int runCommand(Parsed& parsed, const Environment& env) {
     Globals& g = parsed.globals;
-    Command& command = *parsed.command;
-    if (!command.usesPorts()) {
-        if (const std::optional<int> status = command.runLive(g, env)) {
-            return *status;
-        }
+    const Run& run = parsed.run;
+    if (run.live) {
+        return run.live(g, env);
+    }
+    if (run.alone) {
         Result result;
-        command.runAlone(g, result);
+        run.alone(g, result);
         Printer(env, g).alone(result);
         return result.exit;
     }
     ResolvePorts(g);
     try {
-        command.prepare(g);
+        if (run.prepare) {
+            run.prepare(g);
+        }
     } catch (const profile::BadValue& error) {
         throw Failure(code::Usage, error.what());
     } catch (const tools::Error& error) {
@@ -235,20 +300,19 @@ int runCommand(Parsed& parsed, const Environment& env) {
         throw Failure(code::Usage, message);
     }
     TrafficLog log;
-    if (!g.log.empty()) {
-        if (const std::string failure = log.open(g.log); !failure.empty()) {
-            throw Failure(code::BadFile, "cannot open the log file " + g.log + ": " + failure);
-        }
-    }
+    OpenLog(log, g);
     Printer printer(env, g);
-    return Runner(g, command, &log, printer, env.transport).run(env.stop);
+    std::vector<PortOutcome> outcomes(g.ports.size());
+    AtOnce(g.ports.size(),
+           [&](std::size_t i) { outcomes[i] = runPort(g.ports[i], run, g, log, printer, env); });
+    printer.summary(outcomes);
+    return combinedCode(outcomes);
 }
 
 } // namespace
 
 int Vx538(const std::vector<std::string>& arguments, const Environment& env) {
-    const auto commands = MakeCommands();
-    Parsed parsed = ParseArguments(arguments, commands, env.out, env.err);
+    Parsed parsed = ParseArguments(arguments, env.out, env.err);
     if (parsed.exit) {
         return *parsed.exit;
     }

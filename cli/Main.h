@@ -1,11 +1,15 @@
 // vx538 as a function: its arguments, where its output goes and the stop event Ctrl+C signals. The
-// program's main() calls it, and so do tests that run vx538 in-process.
+// program's main() calls it, and so do tests that run vx538 in-process. Then the pieces of its run that
+// commands share: the ports a run works on (--port and --ports-from, each device once), their line
+// options, the --log file and a worker per port.
 #pragma once
 
+#include <functional>
 #include <iosfwd>
 #include <string>
 #include <vector>
 
+#include "cli/Command.h"
 #include "cli/Line.h"
 #include "serial/PosixPort.h"
 
@@ -21,5 +25,24 @@ struct Environment {
 
 // The arguments without the program's name; returns the exit status.
 int Vx538(const std::vector<std::string>& arguments, const Environment& environment);
+
+// The device a port name leads to, links followed, so one adapter is known under every name.
+std::string DeviceOf(const std::string& port);
+
+// Adds the ports of --ports-from to --port's and checks them: at least one, no device twice.
+// Failure(Usage or BadFile) otherwise.
+void ResolvePorts(Globals& globals);
+
+// One port's line as the options every command takes set it.
+LineOptions LineOptionsOf(const Globals& globals, const std::string& port);
+
+// Opens the --log file when one is given; Failure(BadFile) when it cannot be.
+void OpenLog(TrafficLog& log, const Globals& globals);
+
+// Runs `work` for each of `count` ports on a thread of its own, all at once, and waits for them all.
+void AtOnce(std::size_t count, const std::function<void(std::size_t)>& work);
+
+// A file name for one port: "{port}" in `pattern` stands for the port's last path element.
+std::string PortFileName(std::string pattern, const std::string& port);
 
 } // namespace cli

@@ -1,5 +1,6 @@
-// The command line of vx538, through CLI11.
-#include "cli/Options.h"
+// The command line of vx538, through CLI11: the options every command takes, the table of commands
+// with their own, the help texts and the exit code table's part of --help.
+#include "cli/Command.h"
 
 #include <charconv>
 #include <map>
@@ -33,6 +34,34 @@ struct Group {
 constexpr Group kGroups[] = {
     {"hart", "talk HART to the instrument through the converter (transparent mode)"},
     {"modbus", "the MODBUS RTU read test"},
+};
+
+// Every command, in the order --help lists them.
+constexpr Command kCommands[] = {
+    {"ports", commands::Ports},
+    {"params", commands::Params},
+    {"ping", commands::Ping},
+    {"get", commands::Get},
+    {"set", commands::Set},
+    {"reset", commands::Reset},
+    {"factory", commands::Factory},
+    {"test-output", commands::TestOutput},
+    {"test-totalizer", commands::TestTotalizer},
+    {"raw", commands::Raw},
+    {"backup", commands::Backup},
+    {"restore", commands::Restore},
+    {"diff", commands::Diff},
+    {"verify", commands::Verify},
+    {"hart id", commands::HartId},
+    {"hart vars", commands::HartVars},
+    {"hart send", commands::HartSend},
+    {"hart scan", commands::HartScan},
+    {"hart fields", commands::HartFields},
+    {"modbus read", commands::ModbusRead},
+    {"check", commands::Check},
+    {"map", commands::Map},
+    {"watch", commands::Watch},
+    {"monitor", commands::Monitor},
 };
 
 // A whole number from `lowest` to `highest`: "1.5" or "abc" is said to be no whole number, not to be
@@ -90,9 +119,7 @@ void defineGlobals(CLI::App& app, Globals& g) {
 
 } // namespace
 
-Parsed ParseArguments(const std::vector<std::string>& arguments,
-                      const std::vector<std::unique_ptr<Command>>& commands, std::ostream& out,
-                      std::ostream& err) {
+Parsed ParseArguments(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
     CLI::App app{"vx538 " VX538_VERSION
                  ": reads, sets, backs up, restores and verifies VX538-T-B converters over "
                  "their serial line, one or many at once. Values are named as 'vx538 params' lists them.",
@@ -105,9 +132,9 @@ Parsed ParseArguments(const std::vector<std::string>& arguments,
     Parsed parsed;
     defineGlobals(app, parsed.globals);
     std::map<std::string, CLI::App*> groups;
-    std::vector<std::pair<Command*, CLI::App*>> subcommands;
-    for (const auto& command : commands) {
-        const std::string name(command->name());
+    std::vector<std::pair<Run, CLI::App*>> subcommands;
+    for (const Command& command : kCommands) {
+        const std::string name = command.name;
         CLI::App* parent = &app;
         std::string word = name;
         if (const auto blank = name.find(' '); blank != std::string::npos) {
@@ -124,9 +151,8 @@ Parsed ParseArguments(const std::vector<std::string>& arguments,
             }
             parent = made;
         }
-        CLI::App* sub = parent->add_subcommand(word, std::string(command->help()));
-        command->define(*sub);
-        subcommands.emplace_back(command.get(), sub);
+        CLI::App* sub = parent->add_subcommand(word);
+        subcommands.emplace_back(command.define(*sub), sub);
     }
 
     try {
@@ -152,9 +178,9 @@ Parsed ParseArguments(const std::vector<std::string>& arguments,
         return parsed;
     }
     parsed.globals.gapGiven = app.count("--gap") > 0;
-    for (const auto& [command, sub] : subcommands) {
+    for (auto& [run, sub] : subcommands) {
         if (sub->parsed()) {
-            parsed.command = command;
+            parsed.run = std::move(run);
         }
     }
     return parsed;

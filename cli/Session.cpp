@@ -46,14 +46,16 @@ void Session::open() {
                        std::string(ParityName(options_.parity)));
 }
 
-Answer Session::request(std::string_view frame, const ReplyShape& shape, int32_t pendingCommand, bool isQuery,
-                        std::string_view what) {
+Answer Session::request(std::string_view frame, int32_t pendingCommand, bool isQuery, std::string_view what) {
     line_.observer.sent = [&](std::string_view bytes) { recorder_.sent(bytesOf(bytes), pendingCommand); };
     line_.observer.received = [&](std::string_view bytes) {
         recorder_.received(bytesOf(bytes), pendingCommand);
     };
     line_.observer.timedOut = [&] { recorder_.timedOut("no reply to " + std::string(what), pendingCommand); };
     Answer answer;
+    const ReplyShape shape = pendingCommand == traffic::pending::None
+                                 ? ReplyShape{}
+                                 : ReplyShape{ReplyShape::Kind::Request, pendingCommand};
     answer.reply = line_.exchange(frame, shape, isQuery);
     line_.observer = {};
     switch (answer.reply.end) {
@@ -93,8 +95,8 @@ std::vector<profile::Problem> Session::query(profile::Query query, profile::Conf
                                              std::string* raw) {
     const std::string key(profile::QueryKey(query));
     const int32_t pending = traffic::QueryPending(key);
-    const Answer answer = request(profile::QueryFrame(query), {ReplyShape::Kind::Request, pending}, pending,
-                                  true, key + " (" + std::string(profile::QueryTitle(query)) + ")");
+    const Answer answer = request(profile::QueryFrame(query), pending, true,
+                                  key + " (" + std::string(profile::QueryTitle(query)) + ")");
     if (raw) {
         *raw = answer.reply.bytes;
     }

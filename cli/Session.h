@@ -63,10 +63,11 @@ public:
     // Opens the port; Failure(PortUnusable) with the reason otherwise.
     void open();
 
-    // Writes the frame under the window's pending command code, reads the reply. Failure(NoReply) when
-    // nothing came (queries are resent --retries times first), Failure(Interrupted) on Ctrl+C.
-    Answer request(std::string_view frame, const ReplyShape& shape, int32_t pendingCommand, bool isQuery,
-                   std::string_view what);
+    // Writes the frame under the window's pending command code, reads the reply: to its end as the
+    // interpreter reads it against the request, or to the gap without a pending command (a raw frame).
+    // Failure(NoReply) when nothing came (queries are resent --retries times first), Failure(Interrupted)
+    // on Ctrl+C.
+    Answer request(std::string_view frame, int32_t pendingCommand, bool isQuery, std::string_view what);
 
     // Sends one of the configuration queries and decodes its reply into `values`. Problems with the
     // reply are returned (the caller decides whether they end the command).

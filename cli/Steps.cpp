@@ -2,11 +2,13 @@
 #include "cli/Steps.h"
 
 #include <algorithm>
+#include <functional>
 
 #include <CLI/CLI.hpp>
 
-#include "cli/Files.h"
+#include "config/TextCommands.h"
 #include "hart/HartFrames.h"
+#include "profile/Parameters.h"
 #include "tools/Bytes.h"
 #include "tools/Conversions.h"
 #include "traffic/EventFormat.h"
@@ -109,18 +111,6 @@ void Unexpected(Result& result, const std::vector<profile::Problem>& problems, s
     throw Failure(code::Unexpected, message);
 }
 
-void ShowValues(Result& result, const Configuration& values, const std::vector<std::size_t>& parameters) {
-    Configuration only;
-    for (const std::size_t p : parameters) {
-        const auto& value = values.value(p);
-        result.field({}, NameOf(p), value.value_or("(not read)"), {}, " = ");
-        if (value) {
-            only.set(p, *value);
-        }
-    }
-    result.data("parameters", Json::parse(profile::ParametersJson(only)));
-}
-
 // ---- set commands ----
 
 namespace {
@@ -160,8 +150,7 @@ std::string frameKey(std::string_view frame) {
 
 // Sends one set command and shows it with its reply; whether the converter took it is the caller's.
 Answer sendSet(Session& session, Result& result, const std::string& frame, std::string_view title) {
-    Answer answer = session.request(frame, {ReplyShape::Kind::Request, traffic::pending::SetCommand},
-                                    traffic::pending::SetCommand, false, title);
+    Answer answer = session.request(frame, traffic::pending::SetCommand, false, title);
     result.line(std::string(title) + ": " + FrameText(frame) + " -> " + FrameText(answer.reply.bytes) + " (" +
                 std::string(traffic::VerdictText(answer.reading.verdict)) + ")");
     return answer;
@@ -182,6 +171,30 @@ void requireAcknowledged(const Answer& answer, std::string_view title) {
                           FrameText(answer.reply.bytes) + ") echoes another command or none",
                       true);
     }
+}
+
+// Sends the account's command in flight and shows it (`show` records its reply): it ends acknowledged,
+// refused or, when the failure came before it went onto the line, first of those not sent. The
+// failure is passed on.
+void sendInFlight(Session& session, Result& result, Account& account, const std::string& frame,
+                  std::string_view title, const std::function<void(const Answer&)>& show) {
+    try {
+        const Answer answer = sendSet(session, result, frame, title);
+        show(answer);
+        if (answer.reading.verdict == traffic::Verdict::Refused) {
+            account.refused.push_back(*account.inFlight);
+            account.inFlight.reset();
+        }
+        requireAcknowledged(answer, title);
+    } catch (const Failure& failure) {
+        if (account.inFlight && !failure.requestWritten()) {
+            account.notSent.insert(account.notSent.begin(), *account.inFlight);
+            account.inFlight.reset();
+        }
+        throw;
+    }
+    account.acknowledged.push_back(*account.inFlight);
+    account.inFlight.reset();
 }
 
 } // namespace
@@ -211,21 +224,13 @@ void SendPlan(Session& session, Result& result, const std::vector<profile::Plann
         account.inFlight = account.notSent.front();
         account.notSent.erase(account.notSent.begin());
         try {
-            const Answer answer = sendSet(session, result, planned.frame, setter.title);
-            result.append("sent", {{"command", setter.key},
-                                   {"frame", FrameText(planned.frame)},
-                                   {"reply", FrameText(answer.reply.bytes)},
-                                   {"verdict", traffic::VerdictText(answer.reading.verdict)}});
-            if (answer.reading.verdict == traffic::Verdict::Refused) {
-                account.refused.push_back(*account.inFlight);
-                account.inFlight.reset();
-            }
-            requireAcknowledged(answer, setter.title);
-        } catch (const Failure& failure) {
-            if (account.inFlight && !failure.requestWritten()) {
-                account.notSent.insert(account.notSent.begin(), *account.inFlight);
-                account.inFlight.reset();
-            }
+            sendInFlight(session, result, account, planned.frame, setter.title, [&](const Answer& answer) {
+                result.append("sent", {{"command", setter.key},
+                                       {"frame", FrameText(planned.frame)},
+                                       {"reply", FrameText(answer.reply.bytes)},
+                                       {"verdict", traffic::VerdictText(answer.reading.verdict)}});
+            });
+        } catch (const Failure&) {
             if (account.inFlight) {
                 account.mayHold = mayHold(setter, merged);
             }
@@ -233,8 +238,6 @@ void SendPlan(Session& session, Result& result, const std::vector<profile::Plann
                            std::string(again);
             throw;
         }
-        account.acknowledged.push_back(*account.inFlight);
-        account.inFlight.reset();
         if (setter.kind == profile::SetKind::Rs485 && lineIsRs485) {
             const auto baud = tools::StrToInt(*merged.value("rs485.baud"));
             const auto parity = *parityOf(merged.value("rs485.parity"));
@@ -251,47 +254,26 @@ void SendOne(Session& session, Result& result, const std::string& frame, std::st
     Account& account = result.account.emplace();
     account.inFlight = Account::Command{frameKey(frame), std::string(title)};
     try {
-        const Answer answer = sendSet(session, result, frame, title);
-        result.data("frame", FrameText(frame));
-        result.data("reply", FrameText(answer.reply.bytes));
-        result.data("verdict", traffic::VerdictText(answer.reading.verdict));
-        if (answer.reading.verdict == traffic::Verdict::Refused) {
-            account.refused.push_back(*account.inFlight);
-            account.inFlight.reset();
-        }
-        requireAcknowledged(answer, title);
-    } catch (const Failure& failure) {
-        if (account.inFlight && !failure.requestWritten()) {
-            account.notSent.push_back(*account.inFlight);
-            account.inFlight.reset();
-        }
+        sendInFlight(session, result, account, frame, title, [&](const Answer& answer) {
+            result.data("frame", FrameText(frame));
+            result.data("reply", FrameText(answer.reply.bytes));
+            result.data("verdict", traffic::VerdictText(answer.reading.verdict));
+        });
+    } catch (const Failure&) {
         account.next = "run it again";
         throw;
     }
-    account.acknowledged.push_back(*account.inFlight);
-    account.inFlight.reset();
-}
-
-std::vector<std::string> Differences(Result& result, const std::vector<profile::Difference>& differences) {
-    std::size_t width = 9;
-    for (const auto& d : differences) {
-        width = std::max(width, Parameters()[d.parameter].name.size());
-    }
-    std::vector<std::string> lines;
-    Json json = Json::array();
-    for (const auto& d : differences) {
-        const std::string expected = d.expected.value_or("(none)");
-        const std::string actual = d.actual.value_or("(not read)");
-        const std::string name = NameOf(d.parameter);
-        lines.push_back(name + std::string(width - name.size(), ' ') + "  file " + expected + ", converter " +
-                        actual);
-        json.push_back({{"parameter", name}, {"expected", expected}, {"actual", actual}});
-    }
-    result.data("differences", std::move(json));
-    return lines;
 }
 
 // ---- exchanges ----
+
+std::optional<std::string_view> PlacedFrame(const Answer& answer) {
+    const traffic::Reading& r = answer.reading;
+    if (r.frameLength == 0 || r.frameOffset + r.frameLength > answer.reply.bytes.size()) {
+        return std::nullopt;
+    }
+    return std::string_view(answer.reply.bytes).substr(r.frameOffset, r.frameLength);
+}
 
 void ShowExchange(Result& result, std::string_view sent, const Answer& answer) {
     result.field({}, "sent", traffic::HexText(sent), {}, " ");
@@ -303,7 +285,7 @@ void ShowExchange(Result& result, std::string_view sent, const Answer& answer) {
 Answer HartRequest(Session& session, Result& result, std::string_view frame, int32_t pending,
                    std::string_view what) {
     try {
-        Answer answer = session.request(frame, {ReplyShape::Kind::Request, pending}, pending, true, what);
+        Answer answer = session.request(frame, pending, true, what);
         if (traffic::IsFault(answer.reading.verdict) || answer.reading.verdict == traffic::Verdict::Echo) {
             result.field({}, "received", traffic::HexText(answer.reply.bytes), {}, " ");
             result.field({}, "meaning", answer.reading.meaning, {}, " ");
@@ -320,43 +302,18 @@ Answer HartRequest(Session& session, Result& result, std::string_view frame, int
     }
 }
 
-void DefineHartAddressing(CLI::App& app, HartAddressing& addressing) {
-    app.add_option("--preambles", addressing.preambles, "preamble length of the request (default 5)");
-    app.add_flag("--secondary", addressing.secondary, "address as a secondary master");
+std::shared_ptr<HartAddressing> DefineHartAddressing(CLI::App& app) {
+    auto addressing = std::make_shared<HartAddressing>();
+    app.add_option("--preambles", addressing->preambles, "preamble length of the request (default 5)");
+    app.add_flag("--secondary", addressing->secondary, "address as a secondary master");
+    return addressing;
 }
 
 void CheckHartAddressing(const HartAddressing& addressing) {
     hart::IdentityQueryFrame(addressing.preambles, addressing.address, !addressing.secondary);
 }
 
-hart::IdentityReply HartIdentity(Session& session, Result& result, const HartAddressing& addressing,
-                                 hart::HartIdentity& identity) {
-    const auto frame =
-        hart::IdentityQueryFrame(addressing.preambles, addressing.address, !addressing.secondary);
-    const Answer answer = HartRequest(session, result, tools::asText(frame), traffic::pending::HartIdentity,
-                                      "HART command 0 (identity)");
-    const auto block = tools::bytesOf(answer.reply.bytes);
-    const auto reply = hart::DecodeIdentityReply(block, std::min<std::size_t>(block.size(), 255));
-    if (!reply) {
-        throw Failure(code::Unexpected,
-                      "the reply to HART command 0 holds no identity: " + answer.reading.meaning);
-    }
-    hart::StoreIdentity(*reply, identity);
-    identity.pollingAddress = static_cast<uint8_t>(addressing.address);
-    return *reply;
-}
-
 // ---- what the user gives ----
-
-profile::Backup ReadBackupFile(const std::string& path) {
-    const std::string text = ReadInputFile(path);
-    try {
-        return profile::ReadBackup(text);
-    } catch (const profile::FileError& error) {
-        throw Failure(error.kind() == profile::FileError::Kind::NotABackup ? code::BadFile : code::Usage,
-                      path + ": " + error.what());
-    }
-}
 
 std::string HexArgument(const std::string& text, int maximum, std::string_view example) {
     std::string upper;
@@ -382,43 +339,125 @@ std::string HexArgument(const std::string& text, int maximum, std::string_view e
     return bytes;
 }
 
-void FileCommand::define(CLI::App& app) {
-    app.add_option("-i,--input", file_,
-                   "configuration FILE (from backup or the window; '-' for standard input)")
-        ->type_name("FILE")
-        ->required();
+// ---- commissioning ----
+
+namespace {
+
+const profile::Parameter& modeParameter() {
+    return profile::Parameters()[profile::ParameterIndex("mode")];
 }
 
-void FileCommand::prepare(const Globals&) {
-    backup_ = ReadBackupFile(file_);
-    if (PresentIn(backup_.values).empty()) {
-        throw Failure(code::BadFile, file_ + " holds no parameter to restore or compare");
+} // namespace
+
+std::string ModeName(int mode) {
+    const auto& choices = modeParameter().choices;
+    if (mode < 0 || static_cast<std::size_t>(mode) >= choices.size()) {
+        return "mode " + std::to_string(mode);
     }
+    return std::string(choices[static_cast<std::size_t>(mode)].name);
 }
 
-int CompareWithFile(Session& session, Result& result, const std::string& fileName,
-                    const profile::Backup& file, bool list) {
-    const Configuration& expected = file.values;
-    const std::vector<std::size_t> compared = PresentIn(expected);
-    const ReadResult read = ReadConverter(session, QueriesFor(compared));
-    const auto problems = ProblemsFor(read.problems, compared);
-    if (!problems.empty()) {
-        Unexpected(result, problems, "the converter's values cannot all be read");
+ConverterMapping ReadMapping(Session& session, Result& result) {
+    const ReadResult read =
+        ReadConverter(session, {profile::Query::QX1, profile::Query::QX3, profile::Query::QX4});
+    ConverterMapping out;
+    try {
+        out.mapping = profile::MappingOf(read.values);
+        const auto& mode = read.values.value("mode");
+        const std::optional<int> index = mode ? profile::ChoiceIndex(modeParameter(), *mode) : std::nullopt;
+        if (!index) {
+            throw profile::BadValue("mode: not read from the converter");
+        }
+        out.mode = *index;
+    } catch (const profile::BadValue& error) {
+        if (read.problems.empty()) {
+            throw Failure(code::Unexpected,
+                          std::string("the converter's configuration cannot be read: ") + error.what());
+        }
+        Unexpected(result, read.problems, "the converter's configuration cannot be read");
     }
-    const auto lines = Differences(result, profile::Compare(expected, read.values));
-    result.data("compared", compared.size());
-    if (list) {
-        for (const std::string& line : lines) {
-            result.line(line);
+    return out;
+}
+
+profile::HartReply SendHartBody(Session& session, Result& result, const std::vector<uint8_t>& body,
+                                std::string_view preambles, std::string_view what) {
+    const std::vector<uint8_t> frame = hart::ManualFrame(preambles, body);
+    const Answer answer =
+        HartRequest(session, result, tools::asText(frame), traffic::pending::HartManual, what);
+    const auto placed = PlacedFrame(answer);
+    profile::HartReply reply = profile::ReadHartReply(tools::bytesOf(placed.value_or(answer.reply.bytes)));
+    if (!reply.ok()) {
+        throw Failure(code::Unexpected,
+                      "the reply to " + std::string(what) + " is unreadable: " + reply.problem);
+    }
+    return reply;
+}
+
+std::optional<std::vector<uint16_t>> PollVariableRegisters(Session& session, int slaveAddress,
+                                                           Answer* answer) {
+    const std::vector<uint8_t> request = profile::VariablesRequest(slaveAddress);
+    Answer made = session.request(tools::asText(request), traffic::pending::ModbusTest, true,
+                                  "the MODBUS read of 40003-40018");
+    const auto placed = PlacedFrame(made);
+    std::optional<std::vector<uint16_t>> registers;
+    if (made.reading.verdict == traffic::Verdict::Good && placed) {
+        registers = profile::RegistersOfReply(tools::bytesOf(*placed), request);
+    }
+    if (answer) {
+        *answer = std::move(made);
+    }
+    return registers;
+}
+
+std::vector<uint16_t> ReadVariableRegisters(Session& session, int slaveAddress) {
+    Answer answer;
+    if (auto registers = PollVariableRegisters(session, slaveAddress, &answer)) {
+        return *registers;
+    }
+    const int failure = answer.reading.verdict == traffic::Verdict::ChecksumWrong ||
+                                answer.reading.verdict == traffic::Verdict::Exception
+                            ? code::ModbusFault
+                            : code::Unexpected;
+    throw Failure(failure, "no good reply to the MODBUS read of 40003-40018 at slave " +
+                               std::to_string(slaveAddress) + ": " + answer.reading.meaning);
+}
+
+bool PutModeBack(Session& session, Result& result, int mode, int attempts) {
+    std::optional<serial::EventFd> ownStop;
+    std::optional<Session> own;
+    const std::string frame = config::workingModeFrame(mode);
+    for (int attempt = 1; attempt <= attempts; ++attempt) {
+        try {
+            const Answer answer =
+                (own ? *own : session)
+                    .request(frame, traffic::pending::SetCommand, false, "the working mode");
+            if (answer.reading.verdict == traffic::Verdict::Acknowledged) {
+                result.line("working mode: " + frame + " -> put back to " + ModeName(mode));
+                return true;
+            }
+        } catch (const Failure& failure) {
+            if (failure.code() == code::Interrupted && !own) {
+                // Ctrl+C stops every wait on the shared stop event: the mode goes back over a line that
+                // does not listen to it.
+                LineOptions options = session.line().options();
+                session.line().close();
+                ownStop.emplace();
+                ownStop->create();
+                own.emplace(options, *ownStop, nullptr);
+                try {
+                    own->open();
+                } catch (const Failure&) {
+                    return false;
+                }
+                --attempt;
+                continue;
+            }
+            if (failure.code() == code::PortUnusable) {
+                return false;
+            }
         }
     }
-    if (lines.empty()) {
-        result.line("matches " + fileName + " (" + std::to_string(compared.size()) + " parameters)");
-        return code::Done;
-    }
-    result.line(std::to_string(lines.size()) + " of " + std::to_string(compared.size()) +
-                " parameters differ from " + fileName);
-    return code::Differences;
+    return false;
 }
 
 } // namespace cli

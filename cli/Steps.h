@@ -1,8 +1,10 @@
 // The steps vx538's commands share: reading the converter's values, sending set commands, HART
-// requests, reading files and typed bytes, and putting what they found into a command's result.
+// requests, reading typed bytes, the commissioning commands' mapping, registers and working mode, and
+// putting what they found into a command's result.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -13,8 +15,10 @@
 #include "cli/Result.h"
 #include "cli/Session.h"
 #include "hart/HartReplies.h"
-#include "profile/BackupFile.h"
 #include "profile/Configuration.h"
+#include "profile/Mapping.h"
+#include "profile/MeterReply.h"
+#include "profile/Samples.h"
 
 namespace cli {
 
@@ -44,10 +48,6 @@ std::vector<profile::Problem> ProblemsFor(const std::vector<profile::Problem>& p
 [[noreturn]] void Unexpected(Result& result, const std::vector<profile::Problem>& problems,
                              std::string_view what);
 
-// The values of the given parameters: "name = value" for people, "parameters" for scripts.
-void ShowValues(Result& result, const profile::Configuration& values,
-                const std::vector<std::size_t>& parameters);
-
 // ---- set commands ----
 
 // Sends one set command and shows it with its reply: Failure(Unexpected) when the converter refuses
@@ -68,11 +68,10 @@ void SendPlan(Session& session, Result& result, const std::vector<profile::Plann
               const profile::Configuration& current, const profile::Configuration& target,
               std::string_view again);
 
-// The differences as lines for people ("name  file X, converter Y") and "differences" for scripts;
-// the lines are returned, for the command to print or to put into its failure.
-std::vector<std::string> Differences(Result& result, const std::vector<profile::Difference>& differences);
-
 // ---- exchanges ----
+
+// The frame the interpreter found in the answer's block, without the noise around it, when it found one.
+std::optional<std::string_view> PlacedFrame(const Answer& answer);
 
 // A request and the block that answered it, as hex, with what the block means.
 void ShowExchange(Result& result, std::string_view sent, const Answer& answer);
@@ -87,37 +86,53 @@ struct HartAddressing {
     int address = 0;
     bool secondary = false;
 };
-// --preambles and --secondary of the hart commands.
-void DefineHartAddressing(CLI::App& app, HartAddressing& addressing);
+// --preambles and --secondary of the hart commands, bound to the addressing returned.
+std::shared_ptr<HartAddressing> DefineHartAddressing(CLI::App& app);
 // Usage when the preamble length is none the window offers.
 void CheckHartAddressing(const HartAddressing& addressing);
-// HART command 0; fills `identity` for requests addressed by it.
-hart::IdentityReply HartIdentity(Session& session, Result& result, const HartAddressing& addressing,
-                                 hart::HartIdentity& identity);
 
 // ---- what the user gives ----
 
-profile::Backup ReadBackupFile(const std::string& path);
 // Bytes typed as hex byte text ("51 51 51 23", either letter case), at most `maximum` of them;
 // Failure(Usage) naming `example` otherwise.
 std::string HexArgument(const std::string& text, int maximum, std::string_view example);
 
-// A command that works from a configuration file (-i FILE), read and checked whole before any port
-// is opened.
-class FileCommand : public Command {
-public:
-    using Command::Command;
-    void define(CLI::App& app) override;
-    void prepare(const Globals& globals) override;
+// ---- commissioning (hart fields, check, map, watch): the converter's mapping read from its
+// configuration, the instrument's reply to a HART body sent in transparent mode, the poll of registers
+// 40003-40018, and putting the working mode back ----
 
-protected:
-    std::string file_;
-    profile::Backup backup_;
+struct ConverterMapping {
+    profile::Mapping mapping;
+    int mode = 0; // the working mode's index: 0 transparent, 1 single-meter, 2 test-output
 };
 
-// Reads the parameters the file has and compares: Done when they match, Differences otherwise (the
-// differing lines listed when `list`).
-int CompareWithFile(Session& session, Result& result, const std::string& fileName,
-                    const profile::Backup& file, bool list);
+// The index of transparent mode in the working mode's choices.
+inline constexpr int kTransparentMode = 0;
+// "transparent", "single-meter", "test-output".
+std::string ModeName(int mode);
+
+// Reads the system parameters, the custom HART commands and the parse format (QX1, QX3, QX4).
+// Failure(Unexpected) naming what is missing.
+ConverterMapping ReadMapping(Session& session, Result& result);
+
+// Sends `body` (delimiter to data, e.g. a read meter command as configured) with `preambles` and
+// returns the instrument's reply taken apart. Failure(HartSilent) when nothing answers,
+// Failure(Unexpected) when the reply is no good one.
+profile::HartReply SendHartBody(Session& session, Result& result, const std::vector<uint8_t>& body,
+                                std::string_view preambles, std::string_view what);
+
+// Registers 40003-40018 at `slaveAddress`. Failure(NoReply) when nothing answers, Failure(ModbusFault)
+// for an exception or a wrong CRC, Failure(Unexpected) for anything else.
+std::vector<uint16_t> ReadVariableRegisters(Session& session, int slaveAddress);
+// The same without failing on a reply that is not the registers: nullopt (`answer`, when given, gets
+// the reply). NoReply, Interrupted and a lost line still end it (Failure).
+std::optional<std::vector<uint16_t>> PollVariableRegisters(Session& session, int slaveAddress,
+                                                           Answer* answer = nullptr);
+
+// Sets the working mode back to `mode` and checks it took, trying `attempts` times (a converter that
+// went silent a moment may answer the next one). After Ctrl+C (the session's stop event signalled)
+// the port is closed and opened again on a line of its own, so the mode is put back all the same.
+// Returns whether it is back.
+bool PutModeBack(Session& session, Result& result, int mode, int attempts);
 
 } // namespace cli

@@ -19,7 +19,6 @@ namespace profile {
 
 inline constexpr int kMappedVariables = 8;
 inline constexpr int kFirstRegister = 40001;
-inline constexpr int kRegisterCount = 18; // 40001-40018
 // The registers that hold the variables, 40003-40018: what check and watch read.
 inline constexpr int kFirstVariableRegister = 40003;
 inline constexpr int kVariableRegisterCount = 16;
@@ -54,17 +53,11 @@ struct Mapping {
 
     // Whether variable n's value is taken from the instrument at all.
     bool polled(int variable) const;
-    // The HART command variable n's read meter command sends, if its body holds one.
-    std::optional<uint8_t> hartCommand(int variable) const;
 };
 
 // The mapping from a configuration read from the converter (queries QX1, QX3 and QX4). BadValue names
 // the first parameter that is missing.
 Mapping MappingOf(const Configuration& values);
-
-// A coefficient's text as a number, read as the converter reads it ("1.000", "+0.50", "2e1"); nullopt
-// for a text that is not one.
-std::optional<double> CoefficientValue(std::string_view text);
 
 // The value a row yields from its command's reply data, exactly as the converter computes it: the
 // `length` bytes from `address` on, most significant first, as a single or a double, times the
@@ -146,15 +139,16 @@ struct MapRow {
     int variable = 0;      // 0 for the two registers before the variables
     std::string source;
     std::string unit;
-    std::string dataType; // "float32"; "reserved"
-    std::string order;    // "ABCD" / "CDAB"
+    std::string dataType;       // "float32"; "reserved"
+    std::string order;          // "ABCD" / "CDAB"
     std::string converterOrder; // "FF4 FF3 FF2 FF1" / "FF2 FF1 FF4 FF3"
     std::string coefficient;
 };
 
 // The rows for registers 40001-40018. `replies` are the instrument's replies to the two read meter
 // commands where it answered (their unit codes name the units).
-std::vector<MapRow> RegisterMap(const Mapping& mapping, const std::array<std::optional<HartReply>, 2>& replies);
+std::vector<MapRow> RegisterMap(const Mapping& mapping,
+                                const std::array<std::optional<HartReply>, 2>& replies);
 
 // The map as text for people, CSV, Markdown or JSON; the heading names the slave address, the line
 // settings and, when known, the instrument.

@@ -15,7 +15,6 @@ namespace profile {
 
 // A slave-to-master HART frame taken apart.
 struct HartReply {
-    bool longAddress = false;
     std::vector<uint8_t> address; // 1 or 5 bytes
     uint8_t command = 0;
     // The byte count's bytes: response code, device status, then the command's data. Offset k here is
@@ -42,29 +41,6 @@ std::optional<uint8_t> CommandOfBody(std::span<const uint8_t> body);
 // too short to hold an address.
 std::vector<uint8_t> BodyWithCommand(std::span<const uint8_t> body, uint8_t command);
 
-enum class FieldType { ResponseCode, DeviceStatus, UnitCode, Float };
-
-// One field of a universal command's reply data.
-struct FieldLayout {
-    int offset = 0;
-    int length = 1;
-    FieldType type = FieldType::Float;
-    std::string_view name;      // "PV", "PV unit", "loop current", "percent of range"
-    int unitOffset = -1;        // a float whose unit code is in the reply: that code's offset
-    std::string_view fixedUnit; // a float whose unit the command fixes: "mA", "%"
-};
-
-// The fields of commands 1, 2 and 3 in offset order; empty for any other command.
-std::span<const FieldLayout> UniversalLayout(uint8_t command);
-
-// The field of `command`'s reply that starts at `offset` and is `length` bytes long, if there is one.
-const FieldLayout* FieldAt(uint8_t command, int offset, int length);
-// Names of the fields of `command`'s reply that bytes offset..offset+length-1 touch, in order.
-std::vector<std::string_view> FieldsTouched(uint8_t command, int offset, int length);
-
-// A unit code as people write it: "kPa", "degC", "%"; "unit code N" for a code the table lacks.
-std::string UnitName(uint8_t code);
-
 // The shortest text that reads back as the same single-precision value: "101.3", "-0.5", "1e+20",
 // "nan", "inf".
 std::string ValueText(float value);
@@ -73,8 +49,8 @@ std::string ValueText(float value);
 struct ReplyField {
     int offset = 0;
     int length = 1;
-    std::string name;  // the universal command's name for it; empty for an unnamed offset
-    std::string value; // "101.3 kPa", "0 (success)", "ABCD 1.5, CDAB 2.1e-38"
+    std::string name;            // the universal command's name for it; empty for an unnamed offset
+    std::string value;           // "101.3 kPa", "0 (success)", "ABCD 1.5, CDAB 2.1e-38"
     std::optional<float> number; // a named float field's value
     std::string unit;            // a named float field's unit, when known
     // A parse row can take it: a named float, or any four bytes of a command without names.

@@ -204,12 +204,10 @@ std::string Quoted(std::string_view text) {
 }
 
 std::optional<int> ChoiceIndex(const Parameter& parameter, std::string_view value) {
-    for (std::size_t i = 0; i < parameter.choices.size(); ++i) {
-        if (parameter.choices[i].name == value) {
-            return static_cast<int>(i);
-        }
-    }
-    return std::nullopt;
+    const auto& c = parameter.choices;
+    const auto it =
+        std::find_if(c.begin(), c.end(), [&](const Choice& choice) { return choice.name == value; });
+    return it == c.end() ? std::nullopt : std::optional<int>(static_cast<int>(it - c.begin()));
 }
 
 std::string ValuesText(const Parameter& p) {

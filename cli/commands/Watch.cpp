@@ -6,325 +6,243 @@
 #include <CLI/CLI.hpp>
 
 #include <chrono>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <ostream>
 #include <poll.h>
-#include <thread>
 
-#include "cli/Commissioning.h"
 #include "cli/Main.h"
-#include "cli/Ports.h"
 #include "cli/Steps.h"
 #include "traffic/EventFormat.h"
+#include "traffic/LineFile.h"
+#include "traffic/Recorder.h"
 
-namespace cli {
+namespace cli::commands {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A port's last path element, as {port} in a file name stands for it.
-std::string portWord(const std::string& port) {
-    return port.substr(port.find_last_of('/') + 1);
-}
-
-std::string withPort(std::string pattern, const std::string& port) {
-    for (std::size_t at; (at = pattern.find("{port}")) != std::string::npos;) {
-        pattern.replace(at, 6, portWord(port));
-    }
-    return pattern;
-}
-
-int64_t wallMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
-
-// A CSV file appended to, a line at a time, each flushed as it is written.
-class CsvFile {
-public:
-    ~CsvFile() {
-        if (file_) {
-            std::fclose(file_);
-        }
-    }
-    // The reason it cannot be opened, or an empty text. The header goes into a new or empty file only.
-    std::string open(const std::string& path, const std::string& header) {
-        file_ = std::fopen(path.c_str(), "a");
-        if (!file_) {
-            return std::strerror(errno);
-        }
-        if (std::ftell(file_) == 0) {
-            write(header);
-        }
-        return {};
-    }
-    void write(const std::string& line) {
-        std::fprintf(file_, "%s\n", line.c_str());
-        std::fflush(file_);
-    }
-
-private:
-    std::FILE* file_ = nullptr;
-};
-
 struct Watched {
     std::string port;
     std::unique_ptr<Session> session;
-    int slaveAddress = 1;
     profile::Mapping mapping;
     int samples = 0;
     int missed = 0;
     std::optional<profile::Sample> sample; // this round's
     std::string failure;                   // the line went away: why
     int failureCode = code::Done;
-    std::unique_ptr<CsvFile> csv;          // its own file, with {port}
+    traffic::LineFile csv; // its own file, with {port}
 };
 
-class Watch : public Command {
-public:
-    Watch()
-        : Command("watch",
-                  "poll registers 40003-40018 and print the eight variables as they come (Ctrl+C ends it)") {}
-    void define(CLI::App& app) override {
-        app.add_option("--interval", intervalMs_,
-                       "milliseconds from one poll to the next (default 1000; 0 polls as fast as the line allows)")
-            ->check(CLI::Range(0, 86'400'000));
-        app.add_option("--count", count_, "stop after N polls (default: until Ctrl+C)")->check(CLI::NonNegativeNumber);
-        app.add_option("--csv", csv_,
-                       "also append every sample to FILE as CSV, flushed per line; '{port}' in the name gives each "
-                       "port its own file, otherwise several ports share it in columns of their own")
-            ->type_name("FILE");
-    }
-    // It polls the ports of --port itself, all in one rhythm, and writes as it goes.
-    bool usesPorts() const override { return false; }
+struct WatchOptions {
+    int intervalMs = 1000;
+    int count = 0;
+    std::string csv;
+};
 
-    std::optional<int> runLive(const Globals& given, const Environment& env) const override {
+std::string pad(std::string text) {
+    if (text.size() < 10) {
+        text.insert(0, 10 - text.size(), ' ');
+    }
+    return text;
+}
+
+void openCsv(traffic::LineFile& file, const std::string& path, const std::string& header) {
+    if (const std::string failure = file.open(path, header); !failure.empty()) {
+        throw Failure(code::BadFile, "cannot write " + path + ": " + failure);
+    }
+}
+
+// Waits for the next poll's time; false when Ctrl+C came first.
+bool waitUntil(Clock::time_point due, const serial::EventFd& stop) {
+    for (;;) {
+        if (stop.isSignalled()) {
+            return false;
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(due - Clock::now()).count();
+        if (left <= 0) {
+            return true;
+        }
+        pollfd wake{stop.fd(), POLLIN, 0};
+        ::poll(&wake, 1, static_cast<int>(std::min<int64_t>(left, 1000)));
+    }
+}
+
+// One poll of every port, the ports at once.
+void pollAll(std::vector<Watched>& ports) {
+    const auto pollOne = [](Watched& w) {
+        w.sample.reset();
         try {
-            return watch(given, env);
+            if (const auto registers = PollVariableRegisters(*w.session, w.mapping.slaveAddress)) {
+                w.sample = profile::SampleOfRegisters(*registers, w.mapping);
+            }
         } catch (const Failure& failure) {
-            env.err << "vx538: " << failure.what() << "\n";
-            return failure.code();
+            if (failure.code() == code::Interrupted) {
+                w.failure = "interrupted";
+            } else if (failure.code() != code::NoReply || w.session->lineLost()) {
+                // A poll without its answer is a missed sample; a line gone ends the watch.
+                w.failure = failure.what();
+                w.failureCode = failure.code();
+            }
+        }
+    };
+    AtOnce(ports.size(), [&](std::size_t i) { pollOne(ports[i]); });
+}
+
+void write(std::vector<Watched>& ports, int64_t time, bool json, traffic::LineFile& shared,
+           std::ostream& out) {
+    const std::string timeText = traffic::DateTimeText(time);
+    std::string line = timeText;
+    std::vector<std::optional<profile::Sample>> samples;
+    for (Watched& w : ports) {
+        (w.sample ? w.samples : w.missed) += 1;
+        samples.push_back(w.sample);
+        if (json) {
+            out << profile::SampleJson(timeText, w.port, w.sample) << "\n";
+        }
+        for (int n = 1; n <= profile::kMappedVariables; ++n) {
+            // A missed poll shows no value, never a zero.
+            const std::string value = profile::SampleValueText(w.sample, n);
+            line += "  " + pad(value.empty() ? "-" : value);
+        }
+        if (w.csv.isOpen()) {
+            w.csv.writeLine(profile::SampleCsvLine(
+                timeText, std::span<const std::optional<profile::Sample>>(&w.sample, 1)));
         }
     }
+    if (shared.isOpen()) {
+        shared.writeLine(profile::SampleCsvLine(timeText, samples));
+    }
+    if (!json) {
+        out << line << "\n";
+    }
+    out << std::flush;
+}
 
-private:
-    int watch(const Globals& given, const Environment& env) const {
-        Globals globals = given;
-        ResolvePorts(globals);
-        TrafficLog log;
-        if (!globals.log.empty()) {
-            if (const std::string failure = log.open(globals.log); !failure.empty()) {
-                throw Failure(code::BadFile, "cannot open the log file " + globals.log + ": " + failure);
-            }
+int watch(const WatchOptions& o, const Globals& given, const Environment& env) {
+    Globals globals = given;
+    ResolvePorts(globals);
+    TrafficLog log;
+    OpenLog(log, globals);
+    std::vector<Watched> ports(globals.ports.size());
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        Watched& w = ports[i];
+        w.port = globals.ports[i];
+        LineOptions options = LineOptionsOf(globals, w.port);
+        options.retries = 0; // a poll without reply is a missed sample, not a resend
+        w.session = std::make_unique<Session>(options, env.stop, &log, env.transport);
+    }
+    // Every port opened and its slave address and word orders read before the first poll.
+    for (Watched& w : ports) {
+        Result result;
+        try {
+            w.session->open();
+            w.mapping = ReadMapping(*w.session, result).mapping;
+        } catch (const Failure& failure) {
+            throw Failure(failure.code(), w.port + ": " + failure.what());
         }
-        std::vector<Watched> ports(globals.ports.size());
-        for (std::size_t i = 0; i < ports.size(); ++i) {
-            Watched& w = ports[i];
-            w.port = globals.ports[i];
-            LineOptions options;
-            options.port = w.port;
-            options.baud = globals.baud;
-            options.parity = ParityNamed(globals.parity).value_or(serial::TParity::None);
-            options.timeout = Millis(globals.timeoutMs);
-            options.gap = globals.gapGiven ? Millis(globals.gapMs) : DefaultGap(w.port);
-            options.retries = 0; // a poll without reply is a missed sample, not a resend
-            w.session = std::make_unique<Session>(options, env.stop, &log, env.transport);
-        }
-        // Every port opened and its slave address and word orders read before the first poll.
-        for (Watched& w : ports) {
-            Result result;
-            try {
-                w.session->open();
-                w.mapping = ReadMapping(*w.session, result).mapping;
-            } catch (const Failure& failure) {
-                throw Failure(failure.code(), w.port + ": " + failure.what());
-            }
-            w.slaveAddress = w.mapping.slaveAddress;
-        }
-        const bool several = ports.size() > 1;
-        std::unique_ptr<CsvFile> shared;
-        if (!csv_.empty()) {
-            const bool perPort = csv_.find("{port}") != std::string::npos;
-            if (several && !perPort) {
-                std::vector<std::string> prefixes;
-                for (const Watched& w : ports) {
-                    prefixes.push_back(w.port);
-                }
-                shared = std::make_unique<CsvFile>();
-                openCsv(*shared, csv_, profile::SampleCsvHeader(prefixes));
-            } else {
-                const std::vector<std::string> none{std::string()};
-                for (Watched& w : ports) {
-                    w.csv = std::make_unique<CsvFile>();
-                    openCsv(*w.csv, perPort ? withPort(csv_, w.port) : csv_, profile::SampleCsvHeader(none));
-                }
-            }
-        }
-        if (env.progress) {
-            env.err << "vx538: polling " << ports.size() << (several ? " ports" : " port") << " every " << intervalMs_
-                    << " ms; Ctrl+C ends\n"
-                    << std::flush;
-        }
-        if (!globals.json) {
-            std::string header = "time                   ";
+    }
+    const bool several = ports.size() > 1;
+    traffic::LineFile shared;
+    if (!o.csv.empty()) {
+        const bool perPort = o.csv.find("{port}") != std::string::npos;
+        if (several && !perPort) {
+            std::vector<std::string> prefixes;
             for (const Watched& w : ports) {
-                for (int n = 1; n <= profile::kMappedVariables; ++n) {
-                    header += "  " + pad((several ? w.port + " " : std::string()) + "v" + std::to_string(n));
-                }
+                prefixes.push_back(w.port);
             }
-            env.out << header << "\n" << std::flush;
-        }
-
-        const auto start = Clock::now();
-        bool interrupted = false;
-        std::string lost;
-        int lostCode = code::Done;
-        for (int round = 0; count_ == 0 || round < count_; ++round) {
-            if (round > 0 && !waitUntil(start + std::chrono::milliseconds(int64_t{intervalMs_} * round), env.stop)) {
-                interrupted = true;
-                break;
-            }
-            const int64_t time = wallMs();
-            pollAll(ports);
+            openCsv(shared, o.csv, profile::SampleCsvHeader(prefixes));
+        } else {
+            const std::vector<std::string> none{std::string()};
             for (Watched& w : ports) {
-                interrupted = interrupted || w.failure == "interrupted";
-                if (!w.failure.empty() && w.failure != "interrupted" && lost.empty()) {
-                    lost = w.port + ": " + w.failure;
-                    lostCode = w.failureCode;
-                }
-            }
-            if (interrupted) {
-                break; // the round Ctrl+C cut short is not a sample
-            }
-            write(ports, time, globals.json, shared.get(), env.out);
-            if (!lost.empty()) {
-                break;
+                openCsv(w.csv, perPort ? PortFileName(o.csv, w.port) : o.csv, profile::SampleCsvHeader(none));
             }
         }
-        // The last line: what was polled.
+    }
+    if (env.progress) {
+        env.err << "vx538: polling " << ports.size() << (several ? " ports" : " port") << " every "
+                << o.intervalMs << " ms; Ctrl+C ends\n"
+                << std::flush;
+    }
+    if (!globals.json) {
+        std::string header = "time                   ";
         for (const Watched& w : ports) {
-            if (globals.json) {
-                env.out << Json{{"port", w.port}, {"samples", w.samples}, {"missed", w.missed}}.dump() << "\n";
-            } else {
-                env.out << (several ? w.port + ": " : std::string()) << w.samples << " samples, " << w.missed
-                        << " missed\n";
-            }
-        }
-        env.out << std::flush;
-        if (!lost.empty()) {
-            env.err << "vx538: " << lost << "\n";
-            return lostCode;
-        }
-        // Ctrl+C is how a watch normally ends; but a watch that polled and never got a sample has
-        // shown nothing, and a script must not read that as success.
-        for (const Watched& w : ports) {
-            if (w.samples == 0 && w.missed > 0) {
-                env.err << "vx538: " << w.port << ": no poll was answered with a good reply\n";
-                return code::NoReply;
-            }
-        }
-        return code::Done;
-    }
-
-    static std::string pad(std::string text) {
-        if (text.size() < 10) {
-            text.insert(0, 10 - text.size(), ' ');
-        }
-        return text;
-    }
-
-    static void openCsv(CsvFile& file, const std::string& path, const std::string& header) {
-        if (const std::string failure = file.open(path, header); !failure.empty()) {
-            throw Failure(code::BadFile, "cannot write " + path + ": " + failure);
-        }
-    }
-
-    // Waits for the next poll's time; false when Ctrl+C came first.
-    static bool waitUntil(Clock::time_point due, const serial::EventFd& stop) {
-        for (;;) {
-            if (stop.isSignalled()) {
-                return false;
-            }
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(due - Clock::now()).count();
-            if (left <= 0) {
-                return true;
-            }
-            pollfd wake{stop.fd(), POLLIN, 0};
-            ::poll(&wake, 1, static_cast<int>(std::min<int64_t>(left, 1000)));
-        }
-    }
-
-    // One poll of every port, the ports at once.
-    static void pollAll(std::vector<Watched>& ports) {
-        const auto pollOne = [](Watched& w) {
-            w.sample.reset();
-            try {
-                if (const auto registers = PollVariableRegisters(*w.session, w.slaveAddress)) {
-                    w.sample = profile::SampleOfRegisters(*registers, w.mapping);
-                }
-            } catch (const Failure& failure) {
-                if (failure.code() == code::Interrupted) {
-                    w.failure = "interrupted";
-                } else if (failure.code() != code::NoReply || w.session->lineLost()) {
-                    // A poll without its answer is a missed sample; a line gone ends the watch.
-                    w.failure = failure.what();
-                    w.failureCode = failure.code();
-                }
-            }
-        };
-        if (ports.size() == 1) {
-            pollOne(ports.front());
-            return;
-        }
-        std::vector<std::thread> workers;
-        for (Watched& w : ports) {
-            workers.emplace_back([&w, &pollOne] { pollOne(w); });
-        }
-        for (std::thread& worker : workers) {
-            worker.join();
-        }
-    }
-
-    static void write(std::vector<Watched>& ports, int64_t time, bool json, CsvFile* shared, std::ostream& out) {
-        const std::string timeText = traffic::DateTimeText(time);
-        std::string line = timeText;
-        std::vector<std::optional<profile::Sample>> samples;
-        for (Watched& w : ports) {
-            (w.sample ? w.samples : w.missed) += 1;
-            samples.push_back(w.sample);
-            if (json) {
-                out << profile::SampleJson(timeText, w.port, w.sample) << "\n";
-            }
             for (int n = 1; n <= profile::kMappedVariables; ++n) {
-                // A missed poll shows no value, never a zero.
-                const std::string value = profile::SampleValueText(w.sample, n);
-                line += "  " + pad(value.empty() ? "-" : value);
-            }
-            if (w.csv) {
-                w.csv->write(profile::SampleCsvLine(timeText, std::span<const std::optional<profile::Sample>>(&w.sample, 1)));
+                header += "  " + pad((several ? w.port + " " : std::string()) + "v" + std::to_string(n));
             }
         }
-        if (shared) {
-            shared->write(profile::SampleCsvLine(timeText, samples));
-        }
-        if (!json) {
-            out << line << "\n";
-        }
-        out << std::flush;
+        env.out << header << "\n" << std::flush;
     }
 
-    int intervalMs_ = 1000;
-    int count_ = 0;
-    std::string csv_;
-};
+    const auto start = Clock::now();
+    bool interrupted = false;
+    std::string lost;
+    int lostCode = code::Done;
+    for (int round = 0; o.count == 0 || round < o.count; ++round) {
+        if (round > 0 &&
+            !waitUntil(start + std::chrono::milliseconds(int64_t{o.intervalMs} * round), env.stop)) {
+            interrupted = true;
+            break;
+        }
+        const int64_t time = traffic::Now().wallMs;
+        pollAll(ports);
+        for (Watched& w : ports) {
+            interrupted = interrupted || w.failure == "interrupted";
+            if (!w.failure.empty() && w.failure != "interrupted" && lost.empty()) {
+                lost = w.port + ": " + w.failure;
+                lostCode = w.failureCode;
+            }
+        }
+        if (interrupted) {
+            break; // the round Ctrl+C cut short is not a sample
+        }
+        write(ports, time, globals.json, shared, env.out);
+        if (!lost.empty()) {
+            break;
+        }
+    }
+    // The last line: what was polled.
+    for (const Watched& w : ports) {
+        if (globals.json) {
+            env.out << Json{{"port", w.port}, {"samples", w.samples}, {"missed", w.missed}}.dump() << "\n";
+        } else {
+            env.out << (several ? w.port + ": " : std::string()) << w.samples << " samples, " << w.missed
+                    << " missed\n";
+        }
+    }
+    env.out << std::flush;
+    if (!lost.empty()) {
+        env.err << "vx538: " << lost << "\n";
+        return lostCode;
+    }
+    // Ctrl+C is how a watch normally ends; but a watch that polled and never got a sample has
+    // shown nothing, and a script must not read that as success.
+    for (const Watched& w : ports) {
+        if (w.samples == 0 && w.missed > 0) {
+            env.err << "vx538: " << w.port << ": no poll was answered with a good reply\n";
+            return code::NoReply;
+        }
+    }
+    return code::Done;
+}
 
 } // namespace
 
-std::unique_ptr<Command> MakeWatch() {
-    return std::make_unique<Watch>();
+Run Watch(CLI::App& app) {
+    app.description("poll registers 40003-40018 and print the eight variables as they come (Ctrl+C ends it)");
+    const auto o = std::make_shared<WatchOptions>();
+    app.add_option(
+           "--interval", o->intervalMs,
+           "milliseconds from one poll to the next (default 1000; 0 polls as fast as the line allows)")
+        ->check(CLI::Range(0, 86'400'000));
+    app.add_option("--count", o->count, "stop after N polls (default: until Ctrl+C)")
+        ->check(CLI::NonNegativeNumber);
+    app.add_option(
+           "--csv", o->csv,
+           "also append every sample to FILE as CSV, flushed per line; '{port}' in the name gives each "
+           "port its own file, otherwise several ports share it in columns of their own")
+        ->type_name("FILE");
+    // It polls the ports of --port itself, all in one rhythm, and writes as it goes.
+    return {.live = [o](const Globals& globals, const Environment& env) { return watch(*o, globals, env); }};
 }
 
-} // namespace cli
+} // namespace cli::commands
