@@ -15,7 +15,6 @@ namespace traffic {
 namespace {
 
 using detail::Bytes;
-using detail::FrameCheck;
 
 bool waitsForHart(int32_t pendingCommand) {
     return pendingCommand == pending::HartIdentity || pendingCommand == pending::HartVariables ||
@@ -34,23 +33,16 @@ std::string notRecognised(Bytes bytes) {
     return detail::Counted(bytes.size(), "byte") + ", not recognised";
 }
 
-// A reply read by its own check, for a block the exchange waits for.
-Verdict checkVerdict(const detail::FrameMeaning& frame) {
-    switch (frame.check) {
-    case FrameCheck::Good:
-        return frame.exception ? Verdict::Exception : Verdict::Good;
-    case FrameCheck::Wrong:
-        return Verdict::ChecksumWrong;
-    case FrameCheck::Cut:
-        return Verdict::Cut;
-    case FrameCheck::None:
-        break;
+// A frame read by its own shape; a reply the exchange waits for (`judged`) also by its own check, in
+// the order of FrameCheck (a request read back is no reply).
+Reading frameReading(detail::FrameMeaning frame, Protocol protocol, bool judged) {
+    constexpr Verdict kByCheck[] = {Verdict::Unexpected, Verdict::Good, Verdict::ChecksumWrong, Verdict::Cut};
+    Verdict verdict =
+        frame.masterToSlave ? Verdict::Unexpected : kByCheck[static_cast<std::size_t>(frame.check)];
+    if (verdict == Verdict::Good && frame.exception) {
+        verdict = Verdict::Exception;
     }
-    return Verdict::Unexpected;
-}
-
-Reading frameReading(detail::FrameMeaning frame, Verdict verdict, Protocol protocol) {
-    return {std::move(frame.text), verdict, frame.start, frame.length, protocol};
+    return {std::move(frame.text), judged ? verdict : Verdict::None, frame.start, frame.length, protocol};
 }
 
 // A block that reads as a reply to the MODBUS test: its function (or its exception) is the one asked
@@ -113,27 +105,19 @@ Reading SentReading(Bytes bytes, int32_t pendingCommand) {
 Reading OwnShapeReading(Bytes bytes, int32_t pendingCommand) {
     const bool waitsForModbus = pendingCommand == pending::ModbusTest;
     if (waitsForModbus && looksLikeModbusTestReply(bytes)) {
-        FrameMeaning frame = ModbusMeaning(bytes, Direction::Received);
-        const Verdict verdict = checkVerdict(frame);
-        return frameReading(std::move(frame), verdict, Protocol::Modbus);
+        return frameReading(ModbusMeaning(bytes, Direction::Received), Protocol::Modbus, true);
     }
     // A HART reply through the converter may carry a stray byte or two before its preambles.
     const bool waitsForHartReply = waitsForHart(pendingCommand);
     if (HartFrameStart(bytes, waitsForHartReply) >= 0) {
-        FrameMeaning frame = HartMeaning(bytes, Direction::Received);
-        const Verdict verdict = !waitsForHartReply    ? Verdict::None
-                                : frame.masterToSlave ? Verdict::Unexpected
-                                                      : checkVerdict(frame);
-        return frameReading(std::move(frame), verdict, Protocol::Hart);
+        return frameReading(HartMeaning(bytes, Direction::Received), Protocol::Hart, waitsForHartReply);
     }
     if (LooksLikeTextReply(bytes)) {
         return textOwnShape(bytes, pendingCommand);
     }
     // Under the MODBUS test a block that is nothing else is a reply damaged on the line.
     if (waitsForModbus || HasModbusCrc(bytes)) {
-        FrameMeaning frame = ModbusMeaning(bytes, Direction::Received);
-        const Verdict verdict = waitsForModbus ? checkVerdict(frame) : Verdict::None;
-        return frameReading(std::move(frame), verdict, Protocol::Modbus);
+        return frameReading(ModbusMeaning(bytes, Direction::Received), Protocol::Modbus, waitsForModbus);
     }
     return {notRecognised(bytes), expectsKnownReply(pendingCommand) ? Verdict::Unexpected : Verdict::None};
 }

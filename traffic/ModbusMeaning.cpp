@@ -95,16 +95,6 @@ void appendRegisters(std::string& out, Bytes data) {
     }
 }
 
-// The two words after slave address and function, as far as the frame holds them ("start 0, count 18").
-void appendTwoWords(std::string& out, Bytes bytes, std::string_view first, std::string_view second) {
-    if (bytes.size() >= 4) {
-        out += ", " + std::string(first) + ' ' + std::to_string(word(bytes, 2));
-    }
-    if (bytes.size() >= 6) {
-        out += ", " + std::string(second) + ' ' + std::to_string(word(bytes, 4));
-    }
-}
-
 // Reads the frame against the length its layout gives: before the byte count that gives it, against
 // the shortest frame there can be (the bytes up to the count, then the CRC); for a function whose
 // layout is not known here, its length and the CRC taken from the end.
@@ -126,60 +116,56 @@ void appendEnding(std::string& out, Bytes bytes, tools::ModbusRole role, FrameMe
     reading.length = bytes.size();
 }
 
-// The byte count of a write request's data, where the frame holds it.
-void appendDataCount(std::string& out, Bytes bytes, std::size_t countAt) {
-    if (bytes.size() > countAt) {
-        out += ", " + std::to_string(bytes[countAt]) + " data bytes";
+// The words after slave address and function, by function: a request's, which a write's reply
+// repeats; and where a write request's data byte count stands (0: none).
+struct Words {
+    uint8_t function;
+    std::string_view names[4];
+    std::size_t dataCountAt = 0;
+};
+constexpr Words kWords[] = {
+    {1, {"start", "count"}},
+    {2, {"start", "count"}},
+    {3, {"start", "count"}},
+    {4, {"start", "count"}},
+    {5, {"address", "value"}},
+    {6, {"address", "value"}},
+    {15, {"start", "count"}, 6},
+    {16, {"start", "count"}, 6},
+    {23, {"read start", "read count", "write start", "write count"}, 10},
+};
+
+// The first `count` words of the frame's function as far as the frame holds them ("start 0, count
+// 18"), the write half of function 23 whole or not at all; with them all, the data byte count.
+void appendWords(std::string& out, Bytes bytes, std::size_t count) {
+    const Words* row = std::ranges::find(kWords, bytes[1], &Words::function);
+    if (row == std::end(kWords)) {
+        return;
+    }
+    for (std::size_t i = 0; i < count && !row->names[i].empty(); ++i) {
+        if (bytes.size() >= (i < 2 ? 4 + 2 * i : 10)) {
+            out += ", " + std::string(row->names[i]) + ' ' + std::to_string(word(bytes, 2 + 2 * i));
+        }
+    }
+    if (count == std::size(row->names) && row->dataCountAt > 0 && bytes.size() > row->dataCountAt) {
+        out += ", " + std::to_string(bytes[row->dataCountAt]) + " data bytes";
     }
 }
 
 void appendRequest(std::string& out, Bytes bytes) {
-    const uint8_t function = bytes[1];
-    switch (function) {
-    case 1:
-    case 2:
-    case 3:
-    case 4:
-    case 5:
-    case 6: {
-        const bool reads = function <= 4;
-        appendTwoWords(out, bytes, reads ? "start" : "address", reads ? "count" : "value");
-        if (function == tools::kReadHoldingRegisters && bytes.size() >= 6 && word(bytes, 4) > 0) {
-            const int first = 40001 + word(bytes, 2);
-            out += " (registers " + std::to_string(first) + " to " +
-                   std::to_string(first + word(bytes, 4) - 1) + ")";
-        }
-        break;
-    }
-    case 15:
-    case 16:
-        appendTwoWords(out, bytes, "start", "count");
-        appendDataCount(out, bytes, 6);
-        break;
-    case 23:
-        appendTwoWords(out, bytes, "read start", "read count");
-        if (bytes.size() >= 10) {
-            out += ", write start " + std::to_string(word(bytes, 6)) + ", write count " +
-                   std::to_string(word(bytes, 8));
-        }
-        appendDataCount(out, bytes, 10);
-        break;
-    default:
-        break;
+    appendWords(out, bytes, std::size(kWords[0].names));
+    if (bytes[1] == tools::kReadHoldingRegisters && bytes.size() >= 6 && word(bytes, 4) > 0) {
+        const int first = 40001 + word(bytes, 2);
+        out += " (registers " + std::to_string(first) + " to " + std::to_string(first + word(bytes, 4) - 1) +
+               ")";
     }
 }
 
 void appendReply(std::string& out, Bytes bytes) {
     const uint8_t function = bytes[1];
-    switch (function) {
-    case 1:
-    case 2:
-    case 3:
-    case 4:
-    case 23: {
-        if (bytes.size() < 3) {
-            break;
-        }
+    if (function == 5 || function == 6 || function == 15 || function == 16) {
+        appendWords(out, bytes, 2);
+    } else if (((function >= 1 && function <= 4) || function == 23) && bytes.size() >= 3) {
         const std::size_t byteCount = bytes[2];
         out += ", byte count " + std::to_string(byteCount);
         const Bytes data = bytes.subspan(3, std::min(byteCount, bytes.size() - 3));
@@ -188,18 +174,6 @@ void appendReply(std::string& out, Bytes bytes) {
         } else {
             out += ", states " + HexBytes(data);
         }
-        break;
-    }
-    case 5:
-    case 6:
-    case 15:
-    case 16: {
-        const bool single = function <= 6;
-        appendTwoWords(out, bytes, single ? "address" : "start", single ? "value" : "count");
-        break;
-    }
-    default:
-        break;
     }
 }
 

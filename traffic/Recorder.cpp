@@ -25,11 +25,15 @@ std::string oneLine(std::string_view text) {
     return line;
 }
 
-Event withPending(EventKind kind, int32_t pendingCommand) {
+// An event of the window's own exchange, recorded under the pending command of that moment.
+Event withPending(EventKind kind, int32_t pendingCommand, std::span<const uint8_t> bytes,
+                  std::string note = {}) {
     Event event;
     event.kind = kind;
     event.hasPendingCommand = true;
     event.pendingCommand = pendingCommand;
+    event.bytes = asString(bytes);
+    event.note = std::move(note);
     return event;
 }
 
@@ -42,40 +46,30 @@ Stamp Now() {
 }
 
 void Recorder::sent(std::span<const uint8_t> frame, int32_t pendingCommand, Stamp when) {
-    Event event = withPending(EventKind::Sent, pendingCommand);
-    event.bytes = asString(frame);
-    record(std::move(event), when, false);
+    record(withPending(EventKind::Sent, pendingCommand, frame), when, false);
     lastRequestSteadyMs_ = when.steadyMs;
     lastRequest_ = std::make_shared<const std::string>(asString(frame));
 }
 
 void Recorder::received(std::span<const uint8_t> block, int32_t pendingCommand, Stamp when) {
-    Event event = withPending(EventKind::Received, pendingCommand);
-    event.bytes = asString(block);
-    event.request = lastRequest_;
-    record(std::move(event), when, true);
+    record(withPending(EventKind::Received, pendingCommand, block), when, true);
 }
 
 void Recorder::notWritten(std::span<const uint8_t> frame, int32_t pendingCommand, std::string_view reason,
                           Stamp when) {
-    Event event = withPending(EventKind::Refused, pendingCommand);
-    event.bytes = asString(frame);
-    event.note = "not written, " + oneLine(reason) + ": ";
-    record(std::move(event), when, false);
+    record(withPending(EventKind::Refused, pendingCommand, frame, "not written, " + oneLine(reason) + ": "),
+           when, false);
     lastRequestSteadyMs_ = when.steadyMs;
 }
 
 void Recorder::timedOut(std::string_view message, int32_t pendingCommand, Stamp when) {
-    Event event = withPending(EventKind::Timeout, pendingCommand);
-    event.note = message.empty() ? "no reply in time" : "no reply in time: " + oneLine(message);
-    event.request = lastRequest_;
-    record(std::move(event), when, true);
+    const std::string note = message.empty() ? "no reply in time" : "no reply in time: " + oneLine(message);
+    record(withPending(EventKind::Timeout, pendingCommand, {}, note), when, true);
 }
 
 void Recorder::refused(std::string_view reason, int32_t pendingCommand, Stamp when) {
-    Event event = withPending(EventKind::Refused, pendingCommand);
-    event.note = "nothing sent: " + oneLine(reason);
-    record(std::move(event), when, false);
+    record(withPending(EventKind::Refused, pendingCommand, {}, "nothing sent: " + oneLine(reason)), when,
+           false);
 }
 
 void Recorder::port(EventKind kind, std::string_view description, Stamp when) {
@@ -123,8 +117,12 @@ std::string Recorder::openLogFile(const std::string& path) {
 
 void Recorder::record(Event event, Stamp when, bool followsRequest) {
     event.wallTimeMs = when.wallMs;
-    if (followsRequest && lastRequestSteadyMs_) {
-        event.sinceRequestMs = when.steadyMs - *lastRequestSteadyMs_;
+    // A received block or a timeout is read against the last request, and timed from it.
+    if (followsRequest) {
+        event.request = lastRequest_;
+        if (lastRequestSteadyMs_) {
+            event.sinceRequestMs = when.steadyMs - *lastRequestSteadyMs_;
+        }
     }
     if (logFile_.isOpen()) {
         if (const std::string failure = logFile_.writeLine(TextLine(event));
