@@ -3,7 +3,6 @@
 #include "traffic/BusFramer.h"
 
 #include <algorithm>
-#include <array>
 
 #include "tools/Bytes.h"
 #include "tools/Conversions.h"

@@ -41,15 +41,6 @@ template <typename Number> bool readNumber(std::string_view text, Number& value,
     return error == std::errc() && end == text.data() + text.size();
 }
 
-std::string atLine(std::size_t number, const std::string& what) {
-    return "line " + std::to_string(number) + ": " + what;
-}
-
-bool skipped(std::string_view line) {
-    const std::vector<std::string_view> w = words(line);
-    return w.empty() || w[0].starts_with('#');
-}
-
 // "vx538-raw 1 start <us> baud <B> parity <P>"; an empty text when it reads.
 std::string parseHeader(std::string_view line, RawCaptureHeader& header) {
     const std::vector<std::string_view> w = words(line);
@@ -193,19 +184,25 @@ RawCaptureReader::~RawCaptureReader() {
 }
 
 bool RawCaptureReader::readLine(std::string& line) {
-    const ssize_t n = ::getline(&buffer_, &bufferSize_, file_);
-    if (n < 0) {
-        if (std::ferror(file_)) {
-            error_ = systemError(path_);
+    for (ssize_t n; (n = ::getline(&buffer_, &bufferSize_, file_)) >= 0;) {
+        ++lineNumber_;
+        line.assign(buffer_, static_cast<std::size_t>(n));
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
+            line.pop_back();
         }
-        return false;
+        // Blank lines and comments are skipped.
+        if (const std::vector<std::string_view> w = words(line); !w.empty() && !w[0].starts_with('#')) {
+            return true;
+        }
     }
-    ++lineNumber_;
-    line.assign(buffer_, static_cast<std::size_t>(n));
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
-        line.pop_back();
+    if (std::ferror(file_)) {
+        error_ = systemError(path_);
     }
-    return true;
+    return false;
+}
+
+std::string RawCaptureReader::atLine(const std::string& why) const {
+    return path_ + ": line " + std::to_string(lineNumber_) + ": " + why;
 }
 
 std::string RawCaptureReader::open(const std::string& path) {
@@ -223,29 +220,24 @@ std::string RawCaptureReader::open(std::FILE* file, const std::string& name) {
     file_ = file;
     path_ = name;
     std::string line;
-    while (readLine(line)) {
-        if (!skipped(line)) {
-            const std::string why = parseHeader(line, header_);
-            return why.empty() ? why : name + ": " + atLine(lineNumber_, why);
-        }
+    if (!readLine(line)) {
+        return error_.empty() ? name + ": not a vx538 raw capture (no header line)" : error_;
     }
-    return error_.empty() ? name + ": not a vx538 raw capture (no header line)" : error_;
+    const std::string why = parseHeader(line, header_);
+    return why.empty() ? why : atLine(why);
 }
 
 bool RawCaptureReader::next(RawChunk& chunk) {
     std::string line;
-    while (error_.empty() && readLine(line)) {
-        if (skipped(line)) {
-            continue;
-        }
-        if (const std::string why = parseChunk(line, lastTimeUs_, chunk); !why.empty()) {
-            error_ = path_ + ": " + atLine(lineNumber_, why);
-            return false;
-        }
-        lastTimeUs_ = chunk.timeUs;
-        return true;
+    if (!error_.empty() || !readLine(line)) {
+        return false;
     }
-    return false;
+    if (const std::string why = parseChunk(line, lastTimeUs_, chunk); !why.empty()) {
+        error_ = atLine(why);
+        return false;
+    }
+    lastTimeUs_ = chunk.timeUs;
+    return true;
 }
 
 RawCapture ParseRawCapture(std::string_view text) {

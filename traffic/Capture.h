@@ -97,7 +97,10 @@ public:
     const std::string& error() const { return error_; }
 
 private:
+    // The next line that is not blank or a comment.
     bool readLine(std::string& line);
+    // "<path>: line <n>: <why>" for the line read last.
+    std::string atLine(const std::string& why) const;
 
     std::FILE* file_ = nullptr;
     std::string path_;

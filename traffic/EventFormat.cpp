@@ -106,17 +106,12 @@ Reading ReadingOf(const Event& event) {
     if (event.bytes.empty() && !carriesBytes(event.kind)) {
         return {event.note};
     }
-    if (isBus(event.kind)) {
-        Reading reading = ReadBusFrame(busFrameOf(event));
-        reading.meaning.insert(0, event.note);
-        return reading;
-    }
     const Direction direction = event.kind == EventKind::Received ? Direction::Received : Direction::Sent;
-    std::span<const uint8_t> request;
-    if (direction == Direction::Received && event.request) {
-        request = tools::bytesOf(*event.request);
-    }
-    Reading reading = Read(tools::bytesOf(event.bytes), direction, event.pendingCommand, request);
+    const bool answers = direction == Direction::Received && event.request;
+    Reading reading = isBus(event.kind)
+                          ? ReadBusFrame(busFrameOf(event))
+                          : Read(tools::bytesOf(event.bytes), direction, event.pendingCommand,
+                                 answers ? tools::bytesOf(*event.request) : std::span<const uint8_t>());
     reading.meaning.insert(0, event.note);
     return reading;
 }

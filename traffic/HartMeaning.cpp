@@ -150,9 +150,8 @@ FrameMeaning HartMeaning(Bytes bytes, Direction direction) {
     reading.start = start;
     std::size_t at = PreamblesEnd(bytes, start);
     std::string& out = reading.text;
-    out = "HART ";
+    out = (start > 0 ? Counted(start, "byte") + " before the preambles; " : "") + "HART ";
     const std::string preambles = Counted(at - start, "preamble");
-    const std::string before = start > 0 ? Counted(start, "byte") + " before the preambles; " : "";
     // Every return below leaves `at` where the frame's bytes end.
     const auto done = [&](FrameCheck check) {
         reading.check = check;
@@ -160,12 +159,11 @@ FrameMeaning HartMeaning(Bytes bytes, Direction direction) {
         return reading;
     };
     if (at == bytes.size()) {
-        out = before + out + "frame cut after " + preambles;
+        out += "frame cut after " + preambles;
         return done(FrameCheck::Cut);
     }
 
     const HartHeader header = ReadHartHeader(at, bytes[at]);
-    ++at;
     const HartFrameType type = header.type();
     reading.masterToSlave = type == HartFrameType::MasterToSlave;
     out += type == HartFrameType::MasterToSlave   ? "request"
@@ -176,41 +174,37 @@ FrameMeaning HartMeaning(Bytes bytes, Direction direction) {
     out += type == HartFrameType::MasterToSlave   ? "master to slave)"
            : type == HartFrameType::SlaveToMaster ? "slave to master)"
                                                   : "burst)";
-    out = before + out;
     if (direction == Direction::Received && type == HartFrameType::MasterToSlave) {
         out += " (a request, not a reply)";
     }
 
+    // The fields where the header puts them, as far as the bytes go.
     const auto cut = [&](std::string_view after) {
         out += "; cut after the " + std::string(after);
+        at = bytes.size();
         return done(FrameCheck::Cut);
     };
-    const std::size_t addressLength = header.addressLength;
-    const std::size_t expansionBytes = header.expansionBytes;
-    if (bytes.size() - at < addressLength) {
-        at = bytes.size();
+    if (bytes.size() < header.expansionAt) {
         return cut("delimiter");
     }
-    appendAddress(out, bytes.subspan(at, addressLength));
-    at += addressLength;
-    if (expansionBytes > 0) {
-        if (bytes.size() - at < expansionBytes) {
-            at = bytes.size();
-            return cut("address");
-        }
-        out += ", expansion " + HexBytes(bytes.subspan(at, expansionBytes));
-        at += expansionBytes;
+    appendAddress(out, bytes.subspan(header.addressAt, header.addressLength));
+    if (bytes.size() < header.commandAt) {
+        return cut("address");
     }
-    if (at == bytes.size()) {
-        return cut(expansionBytes > 0 ? "expansion bytes" : "address");
+    if (header.expansionBytes > 0) {
+        out += ", expansion " + HexBytes(bytes.subspan(header.expansionAt, header.expansionBytes));
     }
-    const uint8_t command = bytes[at++];
+    if (bytes.size() == header.commandAt) {
+        return cut(header.expansionBytes > 0 ? "expansion bytes" : "address");
+    }
+    const uint8_t command = bytes[header.commandAt];
     out += ", command " + CodeWithName(command, kCommands);
-    if (at == bytes.size()) {
+    if (bytes.size() == header.countAt) {
         return cut("command");
     }
-    const std::size_t byteCount = bytes[at++];
+    const std::size_t byteCount = bytes[header.countAt];
     out += ", byte count " + std::to_string(byteCount);
+    at = header.countAt + 1;
 
     const Bytes data = bytes.subspan(at, std::min(byteCount, bytes.size() - at));
     if (type == HartFrameType::MasterToSlave) {

@@ -2,7 +2,6 @@
 // expects is looked for inside noise, the request's own bytes coming back are named an echo, and a
 // block that holds no such reply is told by what it is not, never read as a frame made of garbage.
 #include <algorithm>
-#include <array>
 #include <optional>
 #include <string_view>
 
@@ -14,8 +13,6 @@
 namespace traffic::detail {
 
 namespace {
-
-using namespace std::string_view_literals;
 
 constexpr uint8_t kExceptionBit = 0x80;
 // A MODBUS RTU frame is at most this long.

@@ -1,7 +1,6 @@
 // The converter's text command set in the frame interpreter: each command by name and value, each
 // reply by its block markers and the fields the window would take from it.
 #include <algorithm>
-#include <array>
 #include <bit>
 #include <optional>
 #include <string_view>
@@ -16,8 +15,6 @@
 namespace traffic::detail {
 
 namespace {
-
-using namespace std::string_view_literals;
 
 using tools::asText;
 
@@ -241,7 +238,7 @@ std::string readMeterCommand(std::string_view key, std::string_view value) {
 }
 
 std::string factoryRecord(std::string_view body) {
-    constexpr auto kSerialTag = "PCBSN:"sv;
+    constexpr std::string_view kSerialTag = "PCBSN:";
     if (!body.starts_with(kSerialTag)) {
         return "factory record cut or malformed: '" + Quoted(body) + "'";
     }
