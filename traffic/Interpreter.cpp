@@ -122,14 +122,6 @@ Reading OwnShapeReading(Bytes bytes, int32_t pendingCommand) {
     return {notRecognised(bytes), expectsKnownReply(pendingCommand) ? Verdict::Unexpected : Verdict::None};
 }
 
-std::string NoiseNote(std::size_t before, std::size_t after) {
-    if (before == 0) {
-        return after == 0 ? std::string() : "; " + Counted(after, "byte") + " of noise after it";
-    }
-    const std::string note = "; " + Counted(before, "byte") + " of noise before it";
-    return after == 0 ? note : note + " and " + std::to_string(after) + " after it";
-}
-
 } // namespace detail
 
 namespace {

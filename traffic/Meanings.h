@@ -64,9 +64,6 @@ Reading AnswerReading(Bytes bytes, int32_t pendingCommand, Bytes request);
 // refusal with the noise around it; an empty head or key stands for any.
 std::optional<Reading> FindAcknowledgement(Bytes bytes, std::string_view head, std::string_view key);
 
-// "; 3 bytes of noise before it and 1 after it", or an empty text when there is none.
-std::string NoiseNote(std::size_t before, std::size_t after);
-
 // Recognisers used to pick a reader.
 bool StartsLikeTextCommand(Bytes bytes);
 bool LooksLikeTextReply(Bytes bytes);

@@ -24,10 +24,19 @@ bool startsWith(Bytes bytes, Bytes prefix) {
     return bytes.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), bytes.begin());
 }
 
+// "; 3 bytes of noise before it and 1 after it", or an empty text when there is none.
+std::string noiseNote(std::size_t before, std::size_t after) {
+    if (before == 0) {
+        return after == 0 ? std::string() : "; " + Counted(after, "byte") + " of noise after it";
+    }
+    const std::string note = "; " + Counted(before, "byte") + " of noise before it";
+    return after == 0 ? note : note + " and " + std::to_string(after) + " after it";
+}
+
 // A frame of `length` bytes found at `at` in a block of `size`: its meaning with the noise around it.
 Reading found(std::string meaning, Verdict verdict, std::size_t at, std::size_t length, std::size_t size,
               Protocol protocol = Protocol::Text) {
-    return {std::move(meaning) + NoiseNote(at, size - at - length), verdict, at, length, protocol};
+    return {std::move(meaning) + noiseNote(at, size - at - length), verdict, at, length, protocol};
 }
 
 // The part of a cut frame that is there: "13 of the 41 bytes of the reply: ", or without a length
@@ -317,18 +326,14 @@ std::optional<Acknowledgement> findAcknowledgement(std::string_view text, std::s
         if (foundKey.empty() || (!key.empty() && foundKey != key)) {
             continue;
         }
-        std::string_view foundHead;
-        for (std::string_view candidate : kTextHeads) {
-            if (keyStart >= candidate.size() &&
-                text.substr(keyStart - candidate.size(), candidate.size()) == candidate) {
-                foundHead = candidate;
-            }
-        }
-        if (foundHead.empty() || (!head.empty() && foundHead != head)) {
+        const std::string_view before = text.substr(0, keyStart);
+        const auto* foundHead =
+            std::ranges::find_if(kTextHeads, [&](std::string_view h) { return before.ends_with(h); });
+        if (foundHead == std::end(kTextHeads) || (!head.empty() && *foundHead != head)) {
             continue;
         }
-        const std::size_t at = keyStart - foundHead.size();
-        return Acknowledgement{at, colon + 1 + (taken ? 3 : 4) - at, taken, foundHead, foundKey};
+        const std::size_t at = keyStart - foundHead->size();
+        return Acknowledgement{at, colon + 1 + (taken ? 3 : 4) - at, taken, *foundHead, foundKey};
     }
     return std::nullopt;
 }
@@ -381,10 +386,7 @@ Reading blockAnswer(Bytes bytes, int32_t pendingCommand, const TextRequest& aske
                 Verdict::Unexpected};
     }
     constexpr std::string_view kHead = "QQQ#";
-    const std::size_t start =
-        position >= kHead.size() && text.substr(position - kHead.size(), kHead.size()) == kHead
-            ? position - kHead.size()
-            : position;
+    const std::size_t start = text.substr(0, position).ends_with(kHead) ? position - kHead.size() : position;
     std::size_t end = bytes.size();
     while (end > position + marker.size() && !IsTextByte(bytes[end - 1])) {
         --end;

@@ -55,25 +55,20 @@ const std::vector<std::string_view> kLengths = itemsOf("parse1.length", true);
 const std::vector<std::string_view> kHartModes = itemsOf("hart.mode");
 constexpr std::string_view kOpenClose[] = {"Close", "Open"};
 
+// What an analog output or the totalizer output follows, by list digit: closed, the eight variables
+// with their first register, the empty item; '/' is no selection.
+const std::vector<std::string> kVariableNames = [] {
+    std::vector<std::string> names{"close"};
+    for (int n = 1; n <= 8; ++n) {
+        names.push_back("variable " + std::to_string(n) + " (" + std::to_string(40001 + 2 * n) + ")");
+    }
+    names.push_back("the empty item");
+    return names;
+}();
+const std::vector<std::string_view> kVariables(kVariableNames.begin(), kVariableNames.end());
+
 std::string variable(std::optional<char> digit) {
-    if (!digit) {
-        return "missing";
-    }
-    const char c = *digit;
-    if (c == '0') {
-        return "close";
-    }
-    if (c >= '1' && c <= '8') {
-        const int n = c - '0';
-        return "variable " + std::to_string(n) + " (" + std::to_string(40001 + 2 * n) + ")";
-    }
-    if (c == '9') {
-        return "the empty item";
-    }
-    if (c == '/') {
-        return "no selection";
-    }
-    return "'" + Quoted(std::string_view(&c, 1)) + "' (no such item)";
+    return digit == '/' ? "no selection" : listItem(digit, kVariables);
 }
 
 // Eight upper-case hex digits of an IEEE-754 single, most significant first.
