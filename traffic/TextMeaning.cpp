@@ -127,64 +127,50 @@ std::string baudAndParity(std::string_view value) {
 
 // ---- commands ----
 
-enum class Value {
-    None,       // "QQS#RESET#", the queries
-    Fixed,      // a fixed number of characters
-    RawCommand, // "QQS#CAMD01:" with raw HART bytes and no closing '#'
-};
-
 struct Command {
     std::string_view prefix; // "QQS#" or "QQQ#"
     std::string_view key;    // matched as it stands, or with one trailing digit when `digits` is set
     std::string_view digits; // the digits that may follow the key ("12345678" for DA1..DA8)
-    Value value;
-    std::size_t width;
-    std::string (*describe)(std::string_view key, std::string_view value);
+    std::size_t width;       // the characters of its value; 0: none ("QQS#RESET#", the queries)
+    std::string_view title;  // what it is, followed by what its value sets (quoted when not described)
+    std::string (*describe)(std::string_view key, std::string_view value) = nullptr;
 };
 
-std::string named(std::string_view name) {
-    return std::string(name);
-}
+// The read meter command ("QQS#CAMD01:") carries raw HART bytes and no closing '#'.
+constexpr std::string_view kReadMeterKey = "CAMD0";
 
 constexpr Command kCommands[] = {
-    {"QQQ#", "QV", "", Value::None, 0, [](auto, auto) { return named("communication query"); }},
-    {"QQQ#", "QX1", "", Value::None, 0, [](auto, auto) { return named("system parameter query (QX1)"); }},
-    {"QQQ#", "QX2", "", Value::None, 0, [](auto, auto) { return named("analog output query (QX2)"); }},
-    {"QQQ#", "QX3", "", Value::None, 0, [](auto, auto) { return named("custom HART command query (QX3)"); }},
-    {"QQQ#", "QX4", "", Value::None, 0,
-     [](auto, auto) { return named("HART data parsing format query (QX4)"); }},
-    {"QQQ#", "QX6", "", Value::None, 0, [](auto, auto) { return named("test value query (QX6)"); }},
-    {"QQS#", "MD", "", Value::Fixed, 1,
-     [](auto, std::string_view v) { return "set working mode " + listItem(at(v, 0), kWorkingModes); }},
-    {"QQS#", "ADR", "", Value::Fixed, 3,
-     [](auto, std::string_view v) { return "set slave address " + Quoted(v); }},
-    {"QQS#", "JTM", "", Value::Fixed, 3,
-     [](auto, std::string_view v) { return "set Modbus command interval " + Quoted(v) + " (x10 ms)"; }},
-    {"QQS#", "BA1", "", Value::Fixed, 2,
-     [](auto, std::string_view v) { return "set RS485 " + baudAndParity(v); }},
-    {"QQS#", "BA2", "", Value::Fixed, 2,
-     [](auto, std::string_view v) { return "set RS485B " + baudAndParity(v); }},
-    {"QQS#", "RESET", "", Value::None, 0, [](auto, auto) { return named("parameter initialization"); }},
-    {"QQS#", "MDBS", "12345678", Value::Fixed, 12,
+    {"QQQ#", "QV", "", 0, "communication query"},
+    {"QQQ#", "QX1", "", 0, "system parameter query (QX1)"},
+    {"QQQ#", "QX2", "", 0, "analog output query (QX2)"},
+    {"QQQ#", "QX3", "", 0, "custom HART command query (QX3)"},
+    {"QQQ#", "QX4", "", 0, "HART data parsing format query (QX4)"},
+    {"QQQ#", "QX6", "", 0, "test value query (QX6)"},
+    {"QQS#", "MD", "", 1, "set working mode ",
+     [](auto, std::string_view v) { return listItem(at(v, 0), kWorkingModes); }},
+    {"QQS#", "ADR", "", 3, "set slave address "},
+    {"QQS#", "JTM", "", 3, "set Modbus command interval ",
+     [](auto, std::string_view v) { return Quoted(v) + " (x10 ms)"; }},
+    {"QQS#", "BA1", "", 2, "set RS485 ", [](auto, std::string_view v) { return baudAndParity(v); }},
+    {"QQS#", "BA2", "", 2, "set RS485B ", [](auto, std::string_view v) { return baudAndParity(v); }},
+    {"QQS#", "RESET", "", 0, "parameter initialization"},
+    {"QQS#", "MDBS", "12345678", 12, "set parse format of variable ",
      [](std::string_view k, std::string_view v) {
-         const int n = k.back() - '0';
-         return "set parse format of variable " + std::string(1, k.back()) + " (register " +
-                std::to_string(40001 + 2 * n) + "): " + parseFormatRow(v);
+         return std::string(1, k.back()) + " (register " + std::to_string(40001 + 2 * (k.back() - '0')) +
+                "): " + parseFormatRow(v);
      }},
-    {"QQS#", "MDL", "", Value::Fixed, 1,
-     [](auto, std::string_view v) { return "set address bit " + Quoted(v); }},
-    {"QQS#", "DA", "12345678", Value::Fixed, 19,
+    {"QQS#", "MDL", "", 1, "set address bit "},
+    {"QQS#", "DA", "12345678", 19, "set analog output ",
      [](std::string_view k, std::string_view v) {
-         return "set analog output " + std::string(k) + " (DOUTA" + std::string(1, char(k.back() - 1)) +
-                "): " + analogOutputRow(v);
+         return std::string(k) + " (DOUTA" + std::string(1, char(k.back() - 1)) + "): " + analogOutputRow(v);
      }},
-    {"QQS#", "DL", "", Value::Fixed, 1,
-     [](auto, std::string_view v) { return "set totalizer output: " + variable(at(v, 0)); }},
-    {"QQS#", "HART", "0123456789", Value::Fixed, 12,
+    {"QQS#", "DL", "", 1,
+     "set totalizer output: ", [](auto, std::string_view v) { return variable(at(v, 0)); }},
+    {"QQS#", "HART", "0123456789", 12, "set HART polling of meter ",
      [](std::string_view k, std::string_view v) {
-         return "set HART polling of meter " + std::string(1, k.back()) + ": " + hartPollingRow(v);
+         return std::string(1, k.back()) + ": " + hartPollingRow(v);
      }},
-    {"QQS#", "CAMD0", "12", Value::RawCommand, 0, nullptr},
+    {"QQS#", kReadMeterKey, "12", 0, "set read meter command "},
 };
 
 // The output test keys are "AV" + digit + "O".
@@ -274,7 +260,7 @@ std::string TextCommandMeaning(Bytes bytes) {
     const std::string_view afterKey = rest.substr(keyEnd + 1);
 
     const Command* command = findCommand(prefix, key);
-    if (command && command->value == Value::RawCommand) {
+    if (command && command->key == kReadMeterKey) {
         return hasValue ? readMeterCommand(key, afterKey) : "set read meter command without a value";
     }
     // A value runs to the closing '#'; a key without value was closed by its '#' already.
@@ -286,7 +272,7 @@ std::string TextCommandMeaning(Bytes bytes) {
     std::string problems;
     if (close == std::string_view::npos) {
         problems += "; cut: no closing #";
-        if (command && command->value == Value::Fixed && value.size() < command->width) {
+        if (command && value.size() < command->width) {
             problems += ", " + std::to_string(value.size()) + " of " + std::to_string(command->width) +
                         " value characters";
         }
@@ -305,14 +291,16 @@ std::string TextCommandMeaning(Bytes bytes) {
         out = hasValue ? kind + " " + Quoted(key) + ": '" + Quoted(value) + "' (key not known)"
                        : kind + " " + Quoted(key) + " (key not known)";
     } else {
-        const bool wantsValue = command->value == Value::Fixed;
+        const bool wantsValue = command->width > 0;
         if (wantsValue != hasValue) {
             problems += wantsValue ? "; no value" : "; unexpected value '" + Quoted(value) + "'";
         } else if (wantsValue && value.size() != command->width && close != std::string_view::npos) {
             problems += "; value of " + std::to_string(value.size()) + " characters, expected " +
                         std::to_string(command->width);
         }
-        out = command->describe(key, value);
+        out = std::string(command->title) + (command->describe ? command->describe(key, value)
+                                             : wantsValue      ? Quoted(value)
+                                                               : std::string());
     }
     return out + problems + trailing(after);
 }
