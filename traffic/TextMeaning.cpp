@@ -314,7 +314,7 @@ namespace {
 struct Field {
     std::string_view tag;
     std::size_t width;
-    std::string (*describe)(std::string_view value);
+    std::string (*describe)(std::string_view value) = nullptr; // none: the value as it stands says it all
     bool countedHexText = false; // the value goes on with as many hex pairs as its count says
     // Read only while the totalizer output is off ("DL:0"): the last four analog output rows, which
     // the decoder leaves alone, present or not, while a totalizer output is on.
@@ -328,27 +328,21 @@ struct Block {
     std::span<const Field> fields;
 };
 
-// Values the window takes as they stand: nothing to add to the characters shown.
-std::string asItStands(std::string_view) {
-    return {};
-}
-
 // A read meter command as the QX3 reply gives it: enable digit, "<", count, ",", hex byte text.
 std::string readMeterReplyRow(std::string_view value) {
     return listItem(at(value, 0), kOpenClose) + ", count " + chars(value, 2, 2);
 }
 
 constexpr Field kSystemFields[] = {
-    {"ADR:", 3, asItStands},
-    {"BA1:", 2, [](std::string_view v) { return baudAndParity(v); }},
-    {"BA2:", 2, [](std::string_view v) { return baudAndParity(v); }},
+    {"ADR:", 3},
+    {"BA1:", 2, baudAndParity},
+    {"BA2:", 2, baudAndParity},
     {"MD:", 1, [](std::string_view v) { return listItem(at(v, 0), kWorkingModes); }},
-    {"JTM:", 3, asItStands},
+    {"JTM:", 3},
 };
 constexpr Field kTestValueFields[] = {
-    {"LJ:", 9, asItStands},  {"VA0:", 5, asItStands}, {"VA1:", 5, asItStands},
-    {"VA2:", 5, asItStands}, {"VA3:", 5, asItStands}, {"VA4:", 5, asItStands},
-    {"VA5:", 5, asItStands}, {"VA6:", 5, asItStands}, {"VA7:", 5, asItStands},
+    {"LJ:", 9},  {"VA0:", 5}, {"VA1:", 5}, {"VA2:", 5}, {"VA3:", 5},
+    {"VA4:", 5}, {"VA5:", 5}, {"VA6:", 5}, {"VA7:", 5},
 };
 constexpr Field kAnalogFields[] = {
     {"DL:", 1, [](std::string_view v) { return variable(at(v, 0)); }},
@@ -362,9 +356,15 @@ constexpr Field kAnalogFields[] = {
     {"DA8:", 19, analogOutputRow, false, true},
 };
 constexpr Field kParseFormatFields[] = {
-    {"MDL:", 1, asItStands},         {"MDBS?1:", 12, parseFormatRow}, {"MDBS?2:", 12, parseFormatRow},
-    {"MDBS?3:", 12, parseFormatRow}, {"MDBS?4:", 12, parseFormatRow}, {"MDBS?5:", 12, parseFormatRow},
-    {"MDBS?6:", 12, parseFormatRow}, {"MDBS?7:", 12, parseFormatRow}, {"MDBS?8:", 12, parseFormatRow},
+    {"MDL:", 1},
+    {"MDBS?1:", 12, parseFormatRow},
+    {"MDBS?2:", 12, parseFormatRow},
+    {"MDBS?3:", 12, parseFormatRow},
+    {"MDBS?4:", 12, parseFormatRow},
+    {"MDBS?5:", 12, parseFormatRow},
+    {"MDBS?6:", 12, parseFormatRow},
+    {"MDBS?7:", 12, parseFormatRow},
+    {"MDBS?8:", 12, parseFormatRow},
 };
 // The read meter commands come back as hex byte text: enable digit, "<", count, ",", then 3n-1
 // characters; the width here covers the head, the text is taken by its count.
@@ -400,7 +400,7 @@ std::optional<std::size_t> appendField(std::string& out, const Field& field, std
     }
     const std::string_view value = rest.substr(0, width);
     out += ' ' + Quoted(tag) + Quoted(value);
-    std::string description = field.describe(value);
+    std::string description = field.describe ? field.describe(value) : std::string();
     if (value.size() < width) {
         description += description.empty() ? "cut" : ", cut";
     }
