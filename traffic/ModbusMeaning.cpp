@@ -52,20 +52,6 @@ uint16_t word(Bytes bytes, std::size_t at) {
     return static_cast<uint16_t>((bytes[at] << 8) | bytes[at + 1]);
 }
 
-// Reads the frame against the length its header announces: the CRC verdict when it is all there,
-// otherwise how much is missing, and what follows the CRC.
-FrameCheck appendEnding(std::string& out, Bytes bytes, std::size_t expectedLength) {
-    if (bytes.size() < expectedLength) {
-        out += "; cut: " + std::to_string(bytes.size()) + " of " + std::to_string(expectedLength) +
-               " bytes, no CRC";
-        return FrameCheck::Cut;
-    }
-    const tools::CrcBytes crc = tools::ModbusCrc16(bytes.first(expectedLength - kCrcLength));
-    const uint8_t expected[] = {crc.low, crc.high};
-    return AppendCheck(out, "CRC", bytes.subspan(expectedLength - kCrcLength, kCrcLength), expected,
-                       bytes.size() - expectedLength);
-}
-
 void appendRegisters(std::string& out, Bytes data) {
     const std::vector<uint16_t> registers = tools::RegistersFromBytes(data);
     const std::size_t count = registers.size();
@@ -95,25 +81,29 @@ void appendRegisters(std::string& out, Bytes data) {
     }
 }
 
-// Reads the frame against the length its layout gives: before the byte count that gives it, against
-// the shortest frame there can be (the bytes up to the count, then the CRC); for a function whose
-// layout is not known here, its length and the CRC taken from the end.
+// Reads the frame against the length its layout gives: the CRC verdict when it is all there,
+// otherwise how much is missing, and what follows the CRC. Before the byte count that gives the
+// length, the frame is read against the shortest there can be (the bytes up to the count, then the
+// CRC); for a function whose layout is not known here, against its length, the CRC taken from the end.
 void appendEnding(std::string& out, Bytes bytes, tools::ModbusRole role, FrameMeaning& reading) {
+    using Is = tools::ModbusLayout::Is;
     const tools::ModbusLayout layout = tools::ReadModbusFrame(bytes, role).layout;
-    switch (layout.is) {
-    case tools::ModbusLayout::Is::Known:
-        reading.check = appendEnding(out, bytes, layout.length);
-        reading.length = std::min(layout.length, bytes.size());
-        return;
-    case tools::ModbusLayout::Is::Incomplete:
-        reading.check = appendEnding(out, bytes, layout.length + kCrcLength);
-        break;
-    case tools::ModbusLayout::Is::Unknown:
+    if (layout.is == Is::Unknown) {
         out += ", " + Counted(bytes.size(), "byte");
-        reading.check = appendEnding(out, bytes, std::max<std::size_t>(bytes.size(), 4));
-        break;
     }
-    reading.length = bytes.size();
+    const std::size_t length = layout.is == Is::Known        ? layout.length
+                               : layout.is == Is::Incomplete ? layout.length + kCrcLength
+                                                             : std::max<std::size_t>(bytes.size(), 4);
+    reading.length = layout.is == Is::Known ? std::min(length, bytes.size()) : bytes.size();
+    if (bytes.size() < length) {
+        out += "; cut: " + std::to_string(bytes.size()) + " of " + std::to_string(length) + " bytes, no CRC";
+        reading.check = FrameCheck::Cut;
+        return;
+    }
+    const tools::CrcBytes crc = tools::ModbusCrc16(bytes.first(length - kCrcLength));
+    const uint8_t expected[] = {crc.low, crc.high};
+    reading.check = AppendCheck(out, "CRC", bytes.subspan(length - kCrcLength, kCrcLength), expected,
+                                bytes.size() - length);
 }
 
 // The words after slave address and function, by function: a request's, which a write's reply
