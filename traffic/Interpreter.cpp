@@ -64,14 +64,12 @@ Reading textOwnShape(Bytes bytes, int32_t pendingCommand) {
             return *communication;
         }
     }
-    Verdict verdict = Verdict::None;
-    if (!detail::BlockMarkerFor(pendingCommand).empty()) {
-        if (reply.expectedMarker) {
-            verdict = reply.whole ? Verdict::Good : Verdict::Cut;
-        } else if (expectsKnownReply(pendingCommand)) {
-            verdict = Verdict::Unexpected;
-        }
-    }
+    // Under a query's code a block without its marker is a fault (the communication query's excepted).
+    const bool blockAwaited =
+        expectsKnownReply(pendingCommand) && !detail::BlockMarkerFor(pendingCommand).empty();
+    const Verdict verdict = reply.expectedMarker ? (reply.whole ? Verdict::Good : Verdict::Cut)
+                            : blockAwaited       ? Verdict::Unexpected
+                                                 : Verdict::None;
     return {std::move(reply.text), verdict, 0, reply.expectedMarker ? bytes.size() : 0, Protocol::Text};
 }
 
