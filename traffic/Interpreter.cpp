@@ -124,7 +124,11 @@ Reading OwnShapeReading(Bytes bytes, int32_t pendingCommand) {
 
 namespace {
 
-constexpr std::pair<int32_t, std::string_view> kPendingNames[] = {
+struct PendingName {
+    int32_t code;
+    std::string_view name;
+};
+constexpr PendingName kPendingNames[] = {
     {pending::None, "None"},
     {pending::HartIdentity, "HART Device Parameters"},
     {pending::HartVariables, "HART Dynamic Variables"},
@@ -167,12 +171,8 @@ std::string PendingText(int32_t pendingCommand, std::span<const uint8_t> request
     if (pendingCommand == pending::SystemParameters && detail::IsCommunicationQuery(request)) {
         return code + " Communication Query";
     }
-    for (const auto& [known, name] : kPendingNames) {
-        if (known == pendingCommand) {
-            return code + ' ' + std::string(name);
-        }
-    }
-    return code;
+    const auto* row = std::ranges::find(kPendingNames, pendingCommand, &PendingName::code);
+    return row == std::end(kPendingNames) ? code : code + ' ' + std::string(row->name);
 }
 
 ReplyEnd ReplyEndOf(const Reading& reading) {

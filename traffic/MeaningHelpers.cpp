@@ -9,12 +9,8 @@
 namespace traffic::detail {
 
 std::string_view NameOf(uint8_t code, std::span<const CodeName> names) {
-    for (const CodeName& entry : names) {
-        if (entry.code == code) {
-            return entry.name;
-        }
-    }
-    return {};
+    const auto entry = std::ranges::find(names, code, &CodeName::code);
+    return entry == names.end() ? std::string_view() : entry->name;
 }
 
 std::string CodeWithName(uint8_t code, std::span<const CodeName> names) {

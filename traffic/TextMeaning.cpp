@@ -182,17 +182,13 @@ std::optional<std::string> outputTest(std::string_view key, std::string_view val
 }
 
 const Command* findCommand(std::string_view prefix, std::string_view key) {
-    for (const Command& command : kCommands) {
-        if (command.prefix != prefix) {
-            continue;
-        }
-        if (command.digits.empty() ? key == command.key
-                                   : key.size() == command.key.size() + 1 && key.starts_with(command.key) &&
-                                         command.digits.find(key.back()) != std::string_view::npos) {
-            return &command;
-        }
-    }
-    return nullptr;
+    const Command* command = std::ranges::find_if(kCommands, [&](const Command& c) {
+        return c.prefix == prefix &&
+               (c.digits.empty() ? key == c.key
+                                 : key.size() == c.key.size() + 1 && key.starts_with(c.key) &&
+                                       c.digits.find(key.back()) != std::string_view::npos);
+    });
+    return command == std::end(kCommands) ? nullptr : command;
 }
 
 std::string trailing(std::string_view rest) {
@@ -433,30 +429,9 @@ std::string_view TextHead(std::string_view text) {
     return head == std::end(kTextHeads) ? std::string_view() : *head;
 }
 
-} // namespace traffic::detail
-
-namespace traffic {
-
-int32_t QueryPending(std::string_view key) {
-    for (const detail::Block& block : detail::kBlocks) {
-        if (block.marker == key) {
-            return block.pendingCommand;
-        }
-    }
-    return pending::None;
-}
-
-} // namespace traffic
-
-namespace traffic::detail {
-
 std::string_view BlockMarkerFor(int32_t pendingCommand) {
-    for (const Block& block : kBlocks) {
-        if (block.pendingCommand == pendingCommand) {
-            return block.marker;
-        }
-    }
-    return {};
+    const Block* block = std::ranges::find(kBlocks, pendingCommand, &Block::pendingCommand);
+    return block == std::end(kBlocks) ? std::string_view() : block->marker;
 }
 
 TextReplyMeaning ReadTextReply(Bytes bytes, int32_t pendingCommand) {
@@ -528,3 +503,12 @@ TextReplyMeaning ReadTextReply(Bytes bytes, int32_t pendingCommand) {
 }
 
 } // namespace traffic::detail
+
+namespace traffic {
+
+int32_t QueryPending(std::string_view key) {
+    const detail::Block* block = std::ranges::find(detail::kBlocks, key, &detail::Block::marker);
+    return block == std::end(detail::kBlocks) ? pending::None : block->pendingCommand;
+}
+
+} // namespace traffic
