@@ -4,6 +4,8 @@
 #include <array>
 #include <cstdio>
 #include <ctime>
+#include <iomanip>
+#include <sstream>
 
 #include "tools/Bytes.h"
 #include "traffic/Interpreter.h"
@@ -44,14 +46,9 @@ std::string csvField(const std::string& text) {
     if (text.find_first_of(",\"\r\n") == std::string::npos) {
         return text;
     }
-    std::string quoted = "\"";
-    for (char c : text) {
-        quoted += c;
-        if (c == '"') {
-            quoted += '"';
-        }
-    }
-    return quoted + '"';
+    std::ostringstream quoted; // a quote inside doubled
+    quoted << std::quoted(text, '"', '"');
+    return quoted.str();
 }
 
 template <class Cell> std::string joined(char separator, Cell cell) {
