@@ -1,6 +1,7 @@
 // Text forms of events for the monitor, the saved files and the --log file.
 #include "traffic/EventFormat.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <ctime>
@@ -90,12 +91,8 @@ std::string HexText(std::string_view bytes) {
 
 std::string PrintableText(std::string_view bytes) {
     std::string text(bytes);
-    for (char& c : text) {
-        const auto byte = static_cast<uint8_t>(c);
-        if (byte < 0x20 || byte >= 0x7F) {
-            c = '.';
-        }
-    }
+    std::ranges::replace_if(
+        text, [](unsigned char c) { return c < 0x20 || c >= 0x7F; }, '.');
     return text;
 }
 

@@ -1,6 +1,7 @@
 // The recorder of the exchange's events.
 #include "traffic/Recorder.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "tools/Bytes.h"
@@ -17,11 +18,8 @@ std::string asString(std::span<const uint8_t> bytes) {
 // Messages come from the window's texts; keep the meaning one line.
 std::string oneLine(std::string_view text) {
     std::string line(text);
-    for (char& c : line) {
-        if (c == '\n' || c == '\r' || c == '\t') {
-            c = ' ';
-        }
-    }
+    std::ranges::replace_if(
+        line, [](char c) { return c == '\n' || c == '\r' || c == '\t'; }, ' ');
     return line;
 }
 
