@@ -98,8 +98,6 @@ public:
     // When idle() would give out what is held; nullopt when nothing is held.
     std::optional<int64_t> idleDeadline() const;
 
-    const BusLine& line() const { return line_; }
-
     // What a reply is looked for against: the last request that is not answered yet.
     struct Waiting {
         BusKind kind = BusKind::Noise;

@@ -48,10 +48,6 @@ serial::OpenOutcome BusListen::open() {
     return opened;
 }
 
-BusLine BusListen::line() const {
-    return BusLine::ForBaud(baud_, parity_ != serial::TParity::None);
-}
-
 int64_t BusListen::sinceStartUs() const {
     return std::chrono::duration_cast<std::chrono::microseconds>(serial::Clock::now() - start_).count();
 }
@@ -59,7 +55,7 @@ int64_t BusListen::sinceStartUs() const {
 BusListen::End BusListen::run(const serial::EventFd& stop, int64_t endUs,
                               const std::function<void(std::span<const uint8_t>, int64_t)>& delivered,
                               const std::function<void(std::vector<BusFrame>&)>& framed) {
-    BusFramer framer(line());
+    BusFramer framer(BusLine::ForBaud(baud_, parity_ != serial::TParity::None));
     std::vector<BusFrame> frames;
     std::vector<uint8_t> buffer(4096);
     End end = End::Stopped;

@@ -38,8 +38,6 @@ public:
     bool isNetwork() const { return network_; }
     // When time 0 was, in microseconds since 1970.
     int64_t startEpochUs() const { return startEpochUs_; }
-    // The line as the framer times it.
-    BusLine line() const;
 
     enum class End { Stopped, TimeUp, Lost };
     // Reads until `stop` is signalled, `endUs` (since time 0; negative: no end) has passed or the port
