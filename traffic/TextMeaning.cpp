@@ -2,6 +2,7 @@
 // reply by its block markers and the fields the window would take from it.
 #include <algorithm>
 #include <bit>
+#include <charconv>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -79,14 +80,11 @@ std::string floatHex(std::string_view digits) {
     if (digits.size() != 8) {
         return "'" + Quoted(digits) + "' (cut)";
     }
-    uint32_t pattern = 0;
-    for (char c : digits) {
-        const auto position = tools::kHexDigits.find(c);
-        if (position == std::string_view::npos) {
-            return "'" + Quoted(digits) + "' (not upper-case hex)";
-        }
-        pattern = (pattern << 4) | static_cast<uint32_t>(position);
+    if (digits.find_first_not_of(tools::kHexDigits) != std::string_view::npos) {
+        return "'" + Quoted(digits) + "' (not upper-case hex)";
     }
+    uint32_t pattern = 0;
+    std::from_chars(digits.data(), digits.data() + digits.size(), pattern, 16);
     return FloatText(std::bit_cast<float>(pattern));
 }
 
