@@ -45,13 +45,6 @@ Reading frameReading(detail::FrameMeaning frame, Protocol protocol, bool judged)
     return {std::move(frame.text), judged ? verdict : Verdict::None, frame.start, frame.length, protocol};
 }
 
-// A block that reads as a reply to the MODBUS test: its function (or its exception) is the one asked
-// for, or its CRC holds.
-bool looksLikeModbusTestReply(Bytes bytes) {
-    return bytes.size() < 2 || (bytes[1] & 0x7F) == tools::kReadHoldingRegisters ||
-           detail::HasModbusCrc(bytes);
-}
-
 Reading textOwnShape(Bytes bytes, int32_t pendingCommand) {
     if (pendingCommand == pending::SetCommand) {
         if (std::optional<Reading> acknowledgement = detail::FindAcknowledgement(bytes, {}, {})) {
@@ -102,7 +95,9 @@ Reading SentReading(Bytes bytes, int32_t pendingCommand) {
 
 Reading OwnShapeReading(Bytes bytes, int32_t pendingCommand) {
     const bool waitsForModbus = pendingCommand == pending::ModbusTest;
-    if (waitsForModbus && looksLikeModbusTestReply(bytes)) {
+    // A reply to the MODBUS test: its function (or its exception) is the one asked for, or its CRC holds.
+    if (waitsForModbus && (bytes.size() < 2 || (bytes[1] & 0x7F) == tools::kReadHoldingRegisters ||
+                           detail::HasModbusCrc(bytes))) {
         return frameReading(ModbusMeaning(bytes, Direction::Received), Protocol::Modbus, true);
     }
     // A HART reply through the converter may carry a stray byte or two before its preambles.

@@ -39,25 +39,12 @@ Reading found(std::string meaning, Verdict verdict, std::size_t at, std::size_t 
     return {std::move(meaning) + noiseNote(at, size - at - length), verdict, at, length, protocol};
 }
 
-// The part of a cut frame that is there: "13 of the 41 bytes of the reply: ", or without a length
-// when the cut came before the bytes that announce it.
-std::string cutHead(std::size_t present, std::size_t announced) {
-    if (announced == 0) {
-        return "the first " + Counted(present, "byte") + " of a reply, cut before its length: ";
-    }
-    return std::to_string(present) + " of the " + std::to_string(announced) + " bytes of the reply: ";
-}
-
 // What a block that holds no expected reply is by its own shape, when that is something real: text,
 // or a MODBUS frame whose CRC covers the whole block. Anything else stays unnamed.
 std::string whatItIs(Bytes bytes, int32_t pendingCommand) {
-    if (LooksLikeTextReply(bytes)) {
-        return "; " + ReadTextReply(bytes, pendingCommand).text;
-    }
-    if (HasModbusCrc(bytes)) {
-        return "; " + ModbusMeaning(bytes, Direction::Received).text;
-    }
-    return {};
+    return LooksLikeTextReply(bytes) ? "; " + ReadTextReply(bytes, pendingCommand).text
+           : HasModbusCrc(bytes)     ? "; " + ModbusMeaning(bytes, Direction::Received).text
+                                     : std::string();
 }
 
 // The best candidate a search for a MODBUS or HART reply found, told as the reply, or as what is
@@ -90,9 +77,14 @@ Reading ranked(const CandidateRanking& ranking, Bytes bytes, int32_t pendingComm
                          frameText(c.at, c.length).text,
                      Verdict::Unexpected, c.at, c.length, size, protocol);
     case CandidateRank::Cut: {
+        // The part of the frame that is there: "13 of the 41 bytes of the reply: ", or without a length
+        // when the cut came before the bytes that announce it.
         const std::size_t present = size - c.at;
-        return found(cutHead(present, c.length) + frameText(c.at, present).text, Verdict::Cut, c.at, present,
-                     size, protocol);
+        const std::string part =
+            c.length == 0
+                ? "the first " + Counted(present, "byte") + " of a reply, cut before its length: "
+                : std::to_string(present) + " of the " + std::to_string(c.length) + " bytes of the reply: ";
+        return found(part + frameText(c.at, present).text, Verdict::Cut, c.at, present, size, protocol);
     }
     case CandidateRank::Stray: {
         const FrameMeaning frame = frameText(c.at, size - c.at);
