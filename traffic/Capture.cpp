@@ -8,6 +8,8 @@
 
 #include <pcap/pcap.h>
 
+#include "tools/Conversions.h"
+
 namespace traffic {
 
 namespace {
@@ -148,15 +150,8 @@ std::string RawCaptureHeaderText(const RawCaptureHeader& header) {
 }
 
 std::string RawCaptureLine(std::span<const uint8_t> bytes, int64_t timeUs) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string line = std::to_string(timeUs);
-    line.reserve(line.size() + 3 * bytes.size() + 1);
-    for (uint8_t b : bytes) {
-        line += ' ';
-        line += kDigits[b >> 4];
-        line += kDigits[b & 0x0F];
-    }
-    line += '\n';
+    std::string line = std::to_string(timeUs) + ' ' + tools::BytesToHexText(bytes);
+    line.back() = '\n'; // in place of the blank after the last byte
     return line;
 }
 
