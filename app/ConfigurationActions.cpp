@@ -198,11 +198,7 @@ void ConfigurationActions::begin(RunState state) {
         const PortSettings port{form_.Comm1->BaudRate(),
                                 std::string(ParityText(static_cast<int>(form_.Comm1->Parity())))};
         if (const auto message = RunReport(run.state(), port)) {
-            if (message->report) {
-                ShowReport(message->text, message->detail);
-            } else {
-                ShowMessage(message->text);
-            }
+            message->report ? ShowReport(message->text, message->detail) : ShowMessage(message->text);
         }
     });
 }

@@ -43,11 +43,9 @@ bool RequestSequence::frameSent(bool written) {
 }
 
 bool RequestSequence::requestRefused(std::string_view message) {
-    if (phase_ == Phase::Over) {
-        return false;
-    }
     if (phase_ != Phase::Sending) {
-        // A request the user tried to send in the meantime: it changed nothing on the line.
+        // A request the user tried to send in the meantime (or after the end): it changed nothing on
+        // the line.
         return false;
     }
     reported_ = true;
