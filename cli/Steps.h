@@ -17,7 +17,6 @@
 #include "hart/HartReplies.h"
 #include "profile/Configuration.h"
 #include "profile/Mapping.h"
-#include "profile/MeterReply.h"
 #include "profile/Samples.h"
 
 namespace cli {

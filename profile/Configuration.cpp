@@ -4,6 +4,7 @@
 #include "profile/Configuration.h"
 
 #include <algorithm>
+#include <numeric>
 
 #include "config/CustomHart.h"
 #include "config/ParseFormat.h"
@@ -187,12 +188,10 @@ std::span<const Setter> Setters() {
 
 std::optional<std::size_t> SetterOf(std::size_t parameter) {
     const Parameter& p = Parameters()[parameter];
-    for (std::size_t s = 0; s < setters().size(); ++s) {
-        if (p.setBy == setters()[s].kind && p.number == setters()[s].number) {
-            return s;
-        }
-    }
-    return std::nullopt;
+    const auto& all = setters();
+    const auto it = std::find_if(all.begin(), all.end(),
+                                 [&](const Setter& s) { return p.setBy == s.kind && p.number == s.number; });
+    return it == all.end() ? std::nullopt : std::optional(static_cast<std::size_t>(it - all.begin()));
 }
 
 const std::vector<std::size_t>& ParametersOf(std::size_t setter) {
@@ -204,9 +203,7 @@ std::vector<PlannedFrame> PlanRestore(const Configuration& target, const Configu
     merged.merge(target);
 
     std::vector<std::size_t> order(setters().size());
-    for (std::size_t s = 0; s < order.size(); ++s) {
-        order[s] = s;
-    }
+    std::iota(order.begin(), order.end(), std::size_t{0});
     const auto isKind = [](SetKind kind) {
         return [kind](std::size_t s) { return setters()[s].kind == kind; };
     };

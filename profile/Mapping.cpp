@@ -1,5 +1,5 @@
 // What the converter publishes from what the instrument answers: the instrument's reply by offset and
-// by field (MeterReply.h), and the mapping of it onto the registers, checked and mapped (Mapping.h).
+// by field, and the mapping of it onto the registers, checked and mapped.
 #include "profile/Mapping.h"
 
 #include <algorithm>
@@ -519,19 +519,10 @@ Comparison CompareWithTolerance(double hartBefore, double hartAfter, double modb
 }
 
 std::string_view VerdictName(CheckVerdict verdict) {
-    switch (verdict) {
-    case CheckVerdict::Same:
-        return "same";
-    case CheckVerdict::Differs:
-        return "DIFFERS";
-    case CheckVerdict::NotAField:
-        return "NOT A FIELD";
-    case CheckVerdict::NoValue:
-        return "NO VALUE";
-    case CheckVerdict::NotPolled:
-        return "not polled";
-    }
-    return "";
+    // In the order of CheckVerdict.
+    constexpr std::string_view kNames[] = {"same", "DIFFERS", "NOT A FIELD", "NO VALUE", "not polled"};
+    static_assert(std::size(kNames) == static_cast<std::size_t>(CheckVerdict::NotPolled) + 1);
+    return kNames[static_cast<std::size_t>(verdict)];
 }
 
 bool IsFailure(CheckVerdict verdict) {
@@ -561,30 +552,27 @@ std::vector<CheckRow> CheckMapping(const Mapping& mapping, const std::array<Comm
         const HartReply* after = read.after ? &*read.after : nullptr;
         const std::optional<uint8_t> command = commandOf(mapping, n, before);
         r.unit = unitOf(mapping, n, before);
-        const auto valueFrom = [&](const HartReply* reply, std::string& problem) -> std::optional<float> {
+        const auto valueFrom = [&](const HartReply* reply) -> RowValue {
             if (!reply || !reply->ok()) {
-                problem = !read.problem.empty() ? read.problem
-                                                : (reply ? "the reply is unreadable: " + reply->problem
-                                                         : std::string("no reply"));
-                return std::nullopt;
+                return {{},
+                        !read.problem.empty() ? read.problem
+                                              : (reply ? "the reply is unreadable: " + reply->problem
+                                                       : std::string("no reply"))};
             }
             if (!reply->succeeded()) {
-                problem = "the instrument answered with response code " +
-                          std::to_string(reply->data.empty() ? 0 : reply->data[0]) +
-                          ", a reply the converter takes no values from";
-                return std::nullopt;
+                return {{},
+                        "the instrument answered with response code " +
+                            std::to_string(reply->data.empty() ? 0 : reply->data[0]) +
+                            ", a reply the converter takes no values from"};
             }
-            const RowValue value = ValueOfRow(parse, reply->data);
-            problem = value.problem;
-            return value.value;
+            return ValueOfRow(parse, reply->data);
         };
-        std::string problemBefore;
-        std::string problemAfter;
-        r.hartBefore = valueFrom(before, problemBefore);
-        r.hartAfter = valueFrom(after, problemAfter);
+        const RowValue valueBefore = valueFrom(before);
+        r.hartBefore = valueBefore.value;
+        r.hartAfter = valueFrom(after).value;
         if (!r.hartBefore) {
             r.verdict = CheckVerdict::NoValue;
-            r.note = problemBefore;
+            r.note = valueBefore.problem;
             continue;
         }
         if (!r.modbus) {
