@@ -228,7 +228,8 @@ Backup ReadBackup(std::string_view text) {
         bad("no \"parameters\" object");
     }
     for (const auto& [name, value] : parameters->items()) {
-        const std::size_t index = orBad("parameters: ", [&] { return ParameterIndex(name); });
+        // Captured through a reference of its own: clang before 16 cannot capture a structured binding.
+        const std::size_t index = orBad("parameters: ", [&, &key = name] { return ParameterIndex(key); });
         const Parameter& p = Parameters()[index];
         std::string typed = jsonToText(p, value);
         if (p.kind == Kind::Text) {
