@@ -84,15 +84,6 @@ LineOptions LineOptionsOf(const Globals& globals, const std::string& port) {
     return options;
 }
 
-void OpenLog(TrafficLog& log, const Globals& globals) {
-    if (globals.log.empty()) {
-        return;
-    }
-    if (const std::string failure = log.open(globals.log); !failure.empty()) {
-        throw Failure(code::BadFile, "cannot open the log file " + globals.log + ": " + failure);
-    }
-}
-
 void AtOnce(std::size_t count, const std::function<void(std::size_t)>& work) {
     std::vector<std::thread> workers;
     for (std::size_t i = 0; i < count; ++i) {
@@ -148,7 +139,7 @@ public:
             for (const auto& [key, value] : members.items()) {
                 object[key] = value;
             }
-            env_.out << dump(object) << "\n" << std::flush;
+            env_.out << JsonLine(object) << "\n" << std::flush;
         } else {
             if (many_) {
                 env_.out << "== " << port << " ==\n";
@@ -191,26 +182,7 @@ public:
         env_.out << std::flush;
     }
 
-    // A command without ports: its result alone.
-    void alone(const Result& result) {
-        if (json_ && result.hasJson()) {
-            env_.out << dump(result.json()) << "\n";
-        } else {
-            env_.out << result.text();
-        }
-        if (!result.error.empty()) {
-            env_.err << "vx538: " << result.error << "\n";
-        }
-        env_.out << std::flush;
-    }
-
 private:
-    static std::string dump(const Json& json) {
-        // Every text is valid UTF-8 already (Result::json, tools::Utf8Text); replacing is the last guard,
-        // so that printing never ends a run.
-        return Utf8Json(json).dump(-1, ' ', false, Json::error_handler_t::replace);
-    }
-
     const Environment& env_;
     const bool json_;
     const bool many_;
@@ -280,7 +252,11 @@ int runCommand(Parsed& parsed, const Environment& env) {
     if (run.alone) {
         Result result;
         run.alone(g, result);
-        Printer(env, g).alone(result);
+        env.out << (g.json && result.hasJson() ? JsonLine(result.json()) + "\n" : result.text())
+                << std::flush;
+        if (!result.error.empty()) {
+            env.err << "vx538: " << result.error << "\n";
+        }
         return result.exit;
     }
     ResolvePorts(g);
@@ -300,7 +276,7 @@ int runCommand(Parsed& parsed, const Environment& env) {
         throw Failure(code::Usage, message);
     }
     TrafficLog log;
-    OpenLog(log, g);
+    log.open(g.log);
     Printer printer(env, g);
     std::vector<PortOutcome> outcomes(g.ports.size());
     AtOnce(g.ports.size(),

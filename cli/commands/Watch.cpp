@@ -122,7 +122,8 @@ int watch(const WatchOptions& o, const Globals& given, const Environment& env) {
     Globals globals = given;
     ResolvePorts(globals);
     TrafficLog log;
-    OpenLog(log, globals);
+    log.open(globals.log);
+    // Every port opened and its slave address and word orders read before the first poll.
     std::vector<Watched> ports(globals.ports.size());
     for (std::size_t i = 0; i < ports.size(); ++i) {
         Watched& w = ports[i];
@@ -130,9 +131,6 @@ int watch(const WatchOptions& o, const Globals& given, const Environment& env) {
         LineOptions options = LineOptionsOf(globals, w.port);
         options.retries = 0; // a poll without reply is a missed sample, not a resend
         w.session = std::make_unique<Session>(options, env.stop, &log, env.transport);
-    }
-    // Every port opened and its slave address and word orders read before the first poll.
-    for (Watched& w : ports) {
         Result result;
         try {
             w.session->open();
