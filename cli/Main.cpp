@@ -19,32 +19,6 @@
 
 namespace cli {
 
-namespace {
-
-std::vector<std::string> readPortsFile(const std::string& path) {
-    std::istringstream text(ReadInputFile(path));
-    std::vector<std::string> ports;
-    int number = 0;
-    for (std::string line; std::getline(text, line);) {
-        ++number;
-        if (line.find('\0') != std::string::npos) {
-            throw Failure(code::BadFile, path + ": line " + std::to_string(number) +
-                                             " holds a NUL byte, which no port name can hold");
-        }
-        if (const auto hash = line.find('#'); hash != std::string::npos) {
-            line.erase(hash);
-        }
-        const auto begin = line.find_first_not_of(" \t\r");
-        if (begin == std::string::npos) {
-            continue;
-        }
-        ports.push_back(line.substr(begin, line.find_last_not_of(" \t\r") - begin + 1));
-    }
-    return ports;
-}
-
-} // namespace
-
 std::string DeviceOf(const std::string& port) {
     if (serial::isNetworkPortName(port)) {
         return port; // a URL, not a file: no path to follow
@@ -56,8 +30,22 @@ std::string DeviceOf(const std::string& port) {
 
 void ResolvePorts(Globals& globals) {
     if (!globals.portsFrom.empty()) {
-        const auto more = readPortsFile(globals.portsFrom);
-        globals.ports.insert(globals.ports.end(), more.begin(), more.end());
+        // A port a line; '#' starts a comment.
+        std::istringstream text(ReadInputFile(globals.portsFrom));
+        int number = 0;
+        for (std::string line; std::getline(text, line);) {
+            ++number;
+            if (line.find('\0') != std::string::npos) {
+                throw Failure(code::BadFile, globals.portsFrom + ": line " + std::to_string(number) +
+                                                 " holds a NUL byte, which no port name can hold");
+            }
+            if (const auto hash = line.find('#'); hash != std::string::npos) {
+                line.erase(hash);
+            }
+            if (const auto begin = line.find_first_not_of(" \t\r"); begin != std::string::npos) {
+                globals.ports.push_back(line.substr(begin, line.find_last_not_of(" \t\r") - begin + 1));
+            }
+        }
     }
     if (globals.ports.empty()) {
         throw Failure(code::Usage,

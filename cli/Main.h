@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "cli/Command.h"
-#include "cli/Line.h"
 #include "serial/PosixPort.h"
 
 namespace cli {

@@ -14,7 +14,6 @@
 #include "cli/Command.h"
 #include "cli/Result.h"
 #include "cli/Session.h"
-#include "hart/HartReplies.h"
 #include "profile/Configuration.h"
 #include "profile/Mapping.h"
 #include "profile/MeterReply.h"

@@ -2,6 +2,7 @@
 // read meter command by offset (hart fields), what each register must hold against what it holds
 // (check, which may switch the working mode for its HART reads and back), and the register map for the
 // integrator (map).
+#include <algorithm>
 #include <cmath>
 
 #include <CLI/CLI.hpp>
@@ -15,19 +16,14 @@ namespace cli::commands {
 namespace {
 
 std::string valueText(const std::optional<float>& value, const std::string& unit) {
-    if (!value) {
-        return "-";
-    }
-    return profile::ValueText(*value) + (unit.empty() ? "" : " " + unit);
+    return value ? profile::ValueText(*value) + (unit.empty() ? "" : " " + unit) : "-";
 }
 
 // `text` followed by blanks to `width` characters (not bytes: units such as the degree signs take
 // three bytes each).
 std::string padded(const std::string& text, std::size_t width) {
-    std::size_t characters = 0;
-    for (const char c : text) {
-        characters += (static_cast<unsigned char>(c) & 0xC0) != 0x80 ? 1 : 0;
-    }
+    const auto characters = static_cast<std::size_t>(std::count_if(
+        text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
     return text + std::string(characters < width ? width - characters : 0, ' ');
 }
 
