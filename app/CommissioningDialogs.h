@@ -15,7 +15,6 @@
 #include "app/ExchangeClient.h"
 #include "hart/HartReplies.h"
 #include "profile/Mapping.h"
-#include "profile/MeterReply.h"
 
 class QCheckBox;
 class QComboBox;

@@ -2,14 +2,11 @@
 #include "app/ConfigurationActions.h"
 
 #include <QAction>
-#include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
-#include <QLineEdit>
 #include <QMenu>
-#include <QPlainTextEdit>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QSaveFile>
@@ -60,17 +57,9 @@ ConfigurationActions::ConfigurationActions(TForm1& form) : QObject(&form), form_
     menuButton_ = form_.findChild<QPushButton*>(QStringLiteral("ConfigurationButton"));
     menuButton_->setMenu(menu_);
 
-    memo_ = form_.findChild<QPlainTextEdit*>(QStringLiteral("Memo10"));
-    for (QObject* target :
-         {static_cast<QObject*>(form_.findChild<QLineEdit*>(QStringLiteral("Edit8"))),
-          static_cast<QObject*>(memo_), memo_ ? static_cast<QObject*>(memo_->viewport()) : nullptr}) {
-        if (target) {
-            target->installEventFilter(this);
-        }
-    }
+    // The fields' context menus show the entries too, before the traffic monitor's.
+    form_.Traffic().contextEntries = entries_;
 }
-
-ConfigurationActions::~ConfigurationActions() = default;
 
 void ConfigurationActions::addAction(const QString& text, const char* name, const QString& shortcut,
                                      void (ConfigurationActions::*slot)()) {
@@ -86,26 +75,6 @@ void ConfigurationActions::addAction(const QString& text, const char* name, cons
             [this, slot] { RunGuarded([this, slot] { (this->*slot)(); }); });
     menu_->addAction(action);
     entries_.push_back(action);
-}
-
-bool ConfigurationActions::eventFilter(QObject* watched, QEvent* event) {
-    // The field's context menu: the traffic monitor's (standard entries and "Traffic Monitor..."), with
-    // these entries before its own.
-    QWidget* field = memo_ && watched == memo_->viewport() ? memo_ : qobject_cast<QWidget*>(watched);
-    std::unique_ptr<QMenu> menu(event->type() == QEvent::ContextMenu ? form_.Traffic().contextMenuFor(field)
-                                                                     : nullptr);
-    if (!menu) {
-        return QObject::eventFilter(watched, event);
-    }
-    QAction* monitor = menu->findChild<QAction*>(QStringLiteral("TrafficMonitorAction"));
-    menu->insertActions(monitor, QList<QAction*>(entries_.begin(), entries_.end()));
-    menu->insertSeparator(monitor);
-    menu->exec(static_cast<QContextMenuEvent*>(event)->globalPos());
-    return true;
-}
-
-QProgressDialog* ConfigurationActions::progress() const {
-    return run_ ? run_->dialog() : nullptr;
 }
 
 bool ConfigurationActions::portReady(const QString& operation) {
@@ -220,30 +189,22 @@ void ConfigurationActions::begin(RunState state) {
     for (QAction* entry : entries_) {
         entry->setEnabled(false);
     }
-    run_ = new ConfigurationRun(form_, *this, std::move(state),
-                                [this](const ConfigurationRun& run) { runOver(run); });
-}
-
-void ConfigurationActions::cancel() {
-    if (run_) {
-        run_->cancel();
-    }
-}
-
-void ConfigurationActions::runOver(const ConfigurationRun& run) {
-    run_ = nullptr;
-    for (QAction* entry : entries_) {
-        entry->setEnabled(true);
-    }
-    const PortSettings port{form_.Comm1->BaudRate(),
-                            std::string(ParityText(static_cast<int>(form_.Comm1->Parity())))};
-    if (const auto message = RunReport(run.state(), port)) {
-        if (message->report) {
-            ShowReport(message->text, message->detail);
-        } else {
-            ShowMessage(message->text);
+    run_ = new ConfigurationRun(form_, *this, std::move(state), [this](const ConfigurationRun& run) {
+        // Over: the entries are back, and what the run found or why it stopped is told.
+        run_ = nullptr;
+        for (QAction* entry : entries_) {
+            entry->setEnabled(true);
         }
-    }
+        const PortSettings port{form_.Comm1->BaudRate(),
+                                std::string(ParityText(static_cast<int>(form_.Comm1->Parity())))};
+        if (const auto message = RunReport(run.state(), port)) {
+            if (message->report) {
+                ShowReport(message->text, message->detail);
+            } else {
+                ShowMessage(message->text);
+            }
+        }
+    });
 }
 
 void ConfigurationActions::replyDecoded(int32_t pendingCommand, std::string_view) {

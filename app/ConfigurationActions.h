@@ -14,32 +14,28 @@
 #include <QString>
 
 #include "app/ConfigurationFields.h"
+#include "app/ConfigurationRun.h"
 #include "app/ExchangeObserver.h"
 #include "profile/BackupFile.h"
 
 class QAction;
 class QMenu;
-class QPlainTextEdit;
 class QProgressDialog;
 class QPushButton;
 class TForm1;
 
 namespace app {
 
-class ConfigurationRun;
-struct RunState;
-
 class ConfigurationActions : public QObject, public ExchangeObserver {
     Q_OBJECT
 public:
     explicit ConfigurationActions(TForm1& form);
-    ~ConfigurationActions() override;
 
     ConfigurationFields& fields() { return fields_; }
     QPushButton* menuButton() const { return menuButton_; }
     QMenu* menu() const { return menu_; }
     // The dialog of the run under way; nullptr when none runs.
-    QProgressDialog* progress() const;
+    QProgressDialog* progress() const { return run_ ? run_->dialog() : nullptr; }
     bool running() const { return run_ != nullptr; }
 
     void readAll();
@@ -48,16 +44,17 @@ public:
     void loadConfiguration();
     void compareWithFile();
     // Stops the run under way; the request already sent is left to the exchange.
-    void cancel();
+    void cancel() {
+        if (run_) {
+            run_->cancel();
+        }
+    }
 
     // What a file saved now would hold (the values, where they were read, the raw replies).
     profile::Backup backup() const;
 
     // Whoever sent a query: what the fields now show of its reply is known from here on.
     void replyDecoded(int32_t pendingCommand, std::string_view error) override;
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void addAction(const QString& text, const char* name, const QString& shortcut,
@@ -67,14 +64,12 @@ private:
     // The checked file, or nothing after `failure` ("%1 ...: %2", path and why) was shown.
     std::optional<profile::Backup> readConfigurationFile(const QString& path, const QString& failure);
     void begin(RunState state);
-    void runOver(const ConfigurationRun& run);
 
     TForm1& form_;
     ConfigurationFields fields_;
     QPushButton* menuButton_ = nullptr;
     QMenu* menu_ = nullptr;
     std::vector<QAction*> entries_; // in menu order, without the traffic monitor's
-    QPlainTextEdit* memo_ = nullptr;
     ConfigurationRun* run_ = nullptr;
 
     // What a saved file tells besides the values: where and when they were read, from which device.

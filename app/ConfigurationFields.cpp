@@ -168,16 +168,6 @@ std::optional<QString> ConfigurationFields::stateFor(std::size_t parameter,
     return std::nullopt;
 }
 
-void ConfigurationFields::apply(std::size_t parameter, const std::string& canonical) {
-    const Binding& b = bindings_.at(parameter);
-    const QString state = *stateFor(parameter, canonical);
-    if (b.list) {
-        SelectIndex(b.list, state.section(QLatin1Char('\n'), 0, 0).toInt());
-    } else {
-        b.edit->setText(state);
-    }
-}
-
 void ConfigurationFields::remember(std::size_t parameter, const std::string& canonical) {
     known_.set(parameter, canonical);
     shownAs_[parameter] = fieldState(parameter);
@@ -239,8 +229,13 @@ void ConfigurationFields::show(const profile::Configuration& values) {
         }
     }
     for (std::size_t i = 0; i < profile::ParameterCount(); ++i) {
-        if (values.has(i)) {
-            apply(i, *values.value(i));
+        if (const Binding& b = bindings_[i]; values.has(i)) {
+            const QString state = *stateFor(i, *values.value(i));
+            if (b.list) {
+                SelectIndex(b.list, state.section(QLatin1Char('\n'), 0, 0).toInt());
+            } else {
+                b.edit->setText(state);
+            }
             remember(i, *values.value(i));
         }
     }

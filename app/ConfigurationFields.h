@@ -56,7 +56,7 @@ public:
 
 private:
     // A parameter's control: a list for a choice or a number that picks an item (variables 0..8), a
-    // field for the rest; how it shows a value follows from the parameter's kind and form.
+    // field for the rest; how it shows a value follows from the parameter's kind.
     struct Binding {
         QLineEdit* edit = nullptr;
         QComboBox* list = nullptr;
@@ -66,7 +66,6 @@ private:
     QString fieldState(std::size_t parameter) const;
     // The state showing `canonical` would leave; nullopt when the field cannot show it.
     std::optional<QString> stateFor(std::size_t parameter, const std::string& canonical) const;
-    void apply(std::size_t parameter, const std::string& canonical);
     void remember(std::size_t parameter, const std::string& canonical);
     // Known, and its field still shows what it was shown.
     bool unchanged(std::size_t parameter) const;

@@ -150,22 +150,6 @@ void ConfigurationRun::finish() {
     deleteLater();
 }
 
-void ConfigurationRun::frameSent(std::span<const uint8_t>, int32_t, bool written) {
-    moved(state_.sequence->frameSent(written));
-}
-
-void ConfigurationRun::requestRefused(std::string_view message, int32_t) {
-    moved(state_.sequence->requestRefused(message));
-}
-
-void ConfigurationRun::portClosed(const serial::TComm&) {
-    moved(state_.sequence->portClosed());
-}
-
-void ConfigurationRun::portLost(const serial::TComm&) {
-    moved(state_.sequence->portClosed());
-}
-
 void ConfigurationRun::blockHandled(const traffic::Reading& reading, int32_t pendingBefore, bool) {
     // A query's step needs its reply whole, a set command's its acknowledgement; anything else under
     // the step's code ends the run there.
@@ -190,10 +174,6 @@ void ConfigurationRun::replyDecoded(int32_t pendingCommand, std::string_view) {
         }
     }
     moved(ours);
-}
-
-void ConfigurationRun::timeoutHandled(std::string_view message) {
-    moved(state_.sequence->timeoutHandled(message));
 }
 
 } // namespace app

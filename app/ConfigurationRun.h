@@ -75,13 +75,20 @@ public:
     const RunState& state() const { return state_; }
     QProgressDialog* dialog() const { return dialog_; }
 
-    void frameSent(std::span<const uint8_t> frame, int32_t pendingCommand, bool written) override;
+    // What the exchange did, as the sequence takes it; the run moves on when the sequence did.
+    void frameSent(std::span<const uint8_t>, int32_t, bool written) override {
+        moved(state_.sequence->frameSent(written));
+    }
     void blockHandled(const traffic::Reading& reading, int32_t pendingBefore, bool decodes) override;
     void replyDecoded(int32_t pendingCommand, std::string_view error) override;
-    void timeoutHandled(std::string_view message) override;
-    void requestRefused(std::string_view message, int32_t pendingCommand) override;
-    void portClosed(const serial::TComm& port) override;
-    void portLost(const serial::TComm& port) override;
+    void timeoutHandled(std::string_view message) override {
+        moved(state_.sequence->timeoutHandled(message));
+    }
+    void requestRefused(std::string_view message, int32_t) override {
+        moved(state_.sequence->requestRefused(message));
+    }
+    void portClosed(const serial::TComm&) override { moved(state_.sequence->portClosed()); }
+    void portLost(const serial::TComm&) override { moved(state_.sequence->portClosed()); }
 
 private:
     void moved(bool movedOn);

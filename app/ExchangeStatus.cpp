@@ -1,6 +1,7 @@
 // The status line's texts, from the exchange's events and the frame interpreter's reading of them.
 #include "app/ExchangeStatus.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 
@@ -33,20 +34,12 @@ std::string verdictPhrase(const traffic::Reading& reading, int32_t pendingComman
     return (set ? "set " : "") + std::string(kPhrases[static_cast<std::size_t>(verdict)]);
 }
 
-bool hasDecoder(int32_t pendingCommand) {
-    return ReceiveActionFor(pendingCommand).startParse;
-}
-
 std::string floatText(float value) {
     char buffer[32];
     const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 6);
     std::string text(buffer, result.ptr);
     // Numbers are shown with the decimal separator of the user's locale, as in the fields.
-    for (char& c : text) {
-        if (c == '.') {
-            c = tools::DecimalSeparator();
-        }
-    }
+    std::replace(text.begin(), text.end(), '.', tools::DecimalSeparator());
     return text;
 }
 
@@ -56,14 +49,12 @@ std::string secondsText(int ms) {
     return buffer;
 }
 
-} // namespace
-
+// "COM3 (/dev/ttyS2)", or the name alone when it is the path.
 std::string PortText(std::string_view name, std::string_view path) {
-    if (path.empty() || path == name) {
-        return std::string(name);
-    }
-    return std::string(name) + " (" + std::string(path) + ")";
+    return std::string(name) + (path.empty() || path == name ? "" : " (" + std::string(path) + ")");
 }
+
+} // namespace
 
 std::string_view ParityText(int parity) {
     static constexpr std::string_view kNames[] = {"None", "Odd", "Even", "Mark", "Space"};
@@ -158,7 +149,7 @@ void ExchangeStatus::blockReceived(std::span<const uint8_t> block, int32_t pendi
     text += reading.meaning;
     replyMeaning_ = reading.meaning;
     event(std::move(text), traffic::IsFault(reading.verdict));
-    blockShown_ = hasDecoder(pendingCommand);
+    blockShown_ = ReceiveActionFor(pendingCommand).startParse;
 }
 
 void ExchangeStatus::replyTimedOut(std::string_view message) {

@@ -29,8 +29,6 @@ struct StatusText {
 // the list has no selection.
 using WordOrders = std::array<std::optional<tools::WordOrder>, 8>;
 
-// "COM3 (/dev/ttyS2)", or the name alone when it is the path.
-std::string PortText(std::string_view name, std::string_view path);
 // "None", "Odd", "Even", "Mark", "Space" for the port component's parity 0..4.
 std::string_view ParityText(int parity);
 

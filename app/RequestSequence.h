@@ -49,10 +49,8 @@ public:
     // Whether the step under way when the run ended had gone out and was waiting for its reply (the
     // converter may have taken it).
     bool endedInFlight() const { return endedInFlight_; }
-    // Steps that timed out while the run went on.
     const std::vector<std::size_t>& timedOutSteps() const { return timedOut_; }
 
-    // Whether the current step waits to be sent.
     bool readyToSend() const { return phase_ == Phase::Ready; }
 
     // The window is about to send the current step: what the exchange reports until sendFinished()

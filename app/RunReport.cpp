@@ -31,13 +31,10 @@ QString titles(const std::vector<std::string>& list) {
 QString lineHint(const profile::Configuration& sent, const PortSettings& port) {
     const auto& baud = sent.value("rs485.baud");
     const auto& parity = sent.value("rs485.parity");
-    if (!baud || !parity) {
-        return {};
-    }
-    const bool same = *baud == std::to_string(port.baud) &&
-                      QString::fromStdString(*parity).compare(QString::fromStdString(port.parity),
-                                                              Qt::CaseInsensitive) == 0;
-    if (same) {
+    if (!baud || !parity ||
+        (*baud == std::to_string(port.baud) &&
+         QString::fromStdString(*parity).compare(QString::fromStdString(port.parity), Qt::CaseInsensitive) ==
+             0)) {
         return {};
     }
     return QStringLiteral(

@@ -7,8 +7,6 @@
 
 #include "app/Latin1.h"
 #include "app/Lists.h"
-#include "app/Timer.h"
-#include "serial/SerialComm.h"
 
 namespace app {
 
@@ -34,56 +32,6 @@ WordOrders StatusLine::wordOrders() const {
         orders[i] = tools::WordOrderOfIndex(list ? SelectedIndex(list) : -1);
     }
     return orders;
-}
-
-void StatusLine::frameSent(std::span<const uint8_t> frame, int32_t pendingCommand, bool written) {
-    status_.frameSent(frame, pendingCommand, written, written && replyTimer_.Enabled(), port_.IsOpen());
-    refresh();
-}
-
-void StatusLine::blockReceived(std::span<const uint8_t> block, int32_t pendingCommand) {
-    status_.blockReceived(block, pendingCommand, wordOrders());
-    refresh();
-}
-
-void StatusLine::replyTimedOut(std::string_view message, int32_t) {
-    status_.replyTimedOut(message);
-    refresh();
-}
-
-void StatusLine::requestRefused(std::string_view message, int32_t) {
-    status_.requestRefused(message);
-    refresh();
-}
-
-void StatusLine::portOpened(const serial::TComm& port) {
-    status_.portOpened(port.CommName(), port.DevicePath(), port.BaudRate(), static_cast<int>(port.Parity()));
-    refresh();
-}
-
-void StatusLine::portClosed(const serial::TComm& port) {
-    status_.portClosed(port.CommName(), port.DevicePath());
-    refresh();
-}
-
-void StatusLine::portOpenFailed(const serial::TComm& port, std::string_view message) {
-    status_.portOpenFailed(port.CommName(), port.DevicePath(), message);
-    refresh();
-}
-
-void StatusLine::portLost(const serial::TComm& port) {
-    status_.portLost(port.CommName(), port.DevicePath());
-    refresh();
-}
-
-void StatusLine::replyDecoded(int32_t pendingCommand, std::string_view error) {
-    status_.replyDecoded(pendingCommand, error);
-    refresh();
-}
-
-void StatusLine::note(const std::string& text) {
-    status_.note(text);
-    refresh();
 }
 
 QString StatusLine::eventText() const {

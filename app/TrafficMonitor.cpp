@@ -45,7 +45,8 @@ void printError(const QString& message) {
 
 TrafficMonitor::TrafficMonitor(QWidget& mainWindow, const serial::TComm& port)
     : QObject(&mainWindow), mainWindow_(mainWindow), port_(port),
-      model_(std::make_unique<TrafficModel>(recorder_.log())), busListener_(new BusListener(recorder_, this)) {
+      model_(std::make_unique<TrafficModel>(recorder_.log())),
+      busListener_(new BusListener(recorder_, this)) {
     recorder_.onAppended = [this] { model_->scheduleSync(); };
     recorder_.onLogFileFailed = [this](const std::string& reason) {
         reportLogFileFailure(
@@ -104,6 +105,10 @@ QMenu* TrafficMonitor::contextMenuFor(QWidget* field) {
         return nullptr;
     }
     menu->addSeparator();
+    if (!contextEntries.empty()) {
+        menu->addActions(QList<QAction*>(contextEntries.begin(), contextEntries.end()));
+        menu->addSeparator();
+    }
     QAction* open = menu->addAction(QStringLiteral("Traffic Monitor..."));
     open->setObjectName(QStringLiteral("TrafficMonitorAction"));
     open->setShortcut(kShortcut);

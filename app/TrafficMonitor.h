@@ -11,6 +11,7 @@
 #include "app/ExchangeObserver.h"
 #include "traffic/Recorder.h"
 
+class QAction;
 class QMenu;
 class QWidget;
 
@@ -48,8 +49,10 @@ public:
     // nullptr until the window was first shown.
     TrafficWindow* window() const { return window_; }
 
-    // A field's context menu: its standard entries, then the monitor's. The caller owns it.
+    // A field's context menu: its standard entries, `contextEntries`, then the monitor's. The caller
+    // owns it.
     QMenu* contextMenuFor(QWidget* field);
+    std::vector<QAction*> contextEntries;
 
     // The second port, a listen-only adapter on the bus ("Listen on Another Port...").
     BusListener& busListener() { return *busListener_; }

@@ -16,7 +16,6 @@
 #include "cli/Session.h"
 #include "profile/Configuration.h"
 #include "profile/Mapping.h"
-#include "profile/MeterReply.h"
 #include "profile/Samples.h"
 
 namespace cli {

@@ -24,16 +24,6 @@ constexpr std::size_t kCommandEnableAt = 0;
 constexpr std::size_t kCountAt = 2;
 constexpr std::size_t kCommandTextAt = 5;
 
-void checkCommand(int command) {
-    if (command < 1 || command > kReadMeterCommands) {
-        throw std::out_of_range("read meter command " + std::to_string(command) + " does not exist");
-    }
-}
-
-std::string readMeterCaption(int command) {
-    return "Read Meter Command " + std::to_string(command);
-}
-
 } // namespace
 
 std::string hartPollingFrame(int meterIndex, int enableIndex, int modeIndex, int meterTypeIndex,
@@ -58,13 +48,15 @@ std::string hartPollingFrame(int meterIndex, int enableIndex, int modeIndex, int
 }
 
 ReadMeterCommandFrame readMeterCommandFrame(int command, int enableIndex, std::string_view hexText) {
-    checkCommand(command);
+    if (command < 1 || command > kReadMeterCommands) {
+        throw std::out_of_range("read meter command " + std::to_string(command) + " does not exist");
+    }
     const hart::HexBytes bytes = hart::ParseHexBytes(hexText, hart::kCustomCommandMaxBytes);
     if (!bytes.ok()) {
         return {{}, bytes.failure};
     }
     std::string frame = "QQS#CAMD0" + std::to_string(command) + ":";
-    frame += listDigit(enableIndex, {readMeterCaption(command), kEnableItems});
+    frame += listDigit(enableIndex, {"Read Meter Command " + std::to_string(command), kEnableItems});
     frame += '<';
     frame += tools::FormatZeroPadded(static_cast<int32_t>(bytes.bytes.size()), "00"); // 1..14
     frame += ',';

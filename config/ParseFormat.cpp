@@ -18,34 +18,22 @@ constexpr std::size_t kAddressAt = 2;
 constexpr std::size_t kLengthAt = 5;
 constexpr std::size_t kCoefficientAt = 7;
 
-void checkVariable(int variable) {
-    if (variable < 1 || variable > kParseVariables) {
-        throw std::out_of_range("parse format variable " + std::to_string(variable) + " does not exist");
-    }
-}
-
 } // namespace
-
-int parseLengthItemCount(int variable) {
-    checkVariable(variable);
-    return variable == 2 || variable == 3 ? 3 : 2;
-}
-
-std::string parseVariableName(int variable) {
-    checkVariable(variable);
-    // Variables 1 to 4 come from the converter's first HART command, 5 to 8 from its second.
-    return "Command " + std::to_string(variable <= 4 ? 1 : 2) + " Variable " + std::to_string(variable);
-}
 
 std::string parseFormatFrame(int variable, int formatIndex, std::string_view addressText, int lengthIndex,
                              std::string_view coefficientText) {
-    const std::string row = parseVariableName(variable);
+    if (variable < 1 || variable > kParseVariables) {
+        throw std::out_of_range("parse format variable " + std::to_string(variable) + " does not exist");
+    }
+    // Variables 1 to 4 come from the converter's first HART command, 5 to 8 from its second.
+    const std::string row =
+        "Command " + std::to_string(variable <= 4 ? 1 : 2) + " Variable " + std::to_string(variable);
     std::string value;
     value += listDigit(formatIndex, {row + " MODBUS Format", kParseFormatItems});
     value += ',';
     value += decimalDigits(addressText, 2, row + " Address");
     value += ',';
-    value += listDigit(lengthIndex, {row + " Length", parseLengthItemCount(variable)});
+    value += listDigit(lengthIndex, {row + " Length", variable == 2 || variable == 3 ? 3 : 2});
     value += ',';
     if (coefficientText.size() < kCoefficientWidth) {
         throw tools::InputRefused(row + " Coefficient must have at least five characters; exactly five are "

@@ -15,21 +15,15 @@ inline constexpr int kParseFormatItems = 2; // FAMOUTn: the two IEEE-754 byte or
 inline constexpr int kAddressBitItems = 6;  // ComboBox15: "4" .. "9"
 inline constexpr std::size_t kCoefficientWidth = 5;
 
-// Items of READLGn: "4 Bit", "8 Bit", and for variables 2 and 3 a third, empty item (sent as "2").
-int parseLengthItemCount(int variable);
-
-// The row's name as the user reads it in front of its controls, without the register number:
-// "Command 1 Variable 1" .. "Command 2 Variable 8". Refusals name the row's fields with it.
-std::string parseVariableName(int variable);
-
 // "QQS#MDBSn:f,aa,l,ccccc#" (23 characters) for variable n = 1..8, read in frame order:
 //  - the format list (refused at kNoSelection or beyond its two items);
 //  - the address text, tools::StrToInt, refused outside 0..99 ("<row> Address must be between 0 and 99");
-//  - the length list (two items, three for variables 2 and 3);
+//  - the length list ("4 Bit", "8 Bit", and for variables 2 and 3 a third, empty item sent as "2");
 //  - the coefficient text: its first five characters as they stand; a shorter text is refused, since
 //    the converter reads exactly five.
 // Failures as in TextCommands.h: tools::ConversionError for an address that does not convert,
-// tools::InputRefused for the rest. A variable outside 1..8 is a programming error (std::out_of_range).
+// tools::InputRefused for the rest; <row> is "Command 1 Variable 1" .. "Command 2 Variable 8". A variable
+// outside 1..8 is a programming error (std::out_of_range).
 std::string parseFormatFrame(int variable, int formatIndex, std::string_view addressText, int lengthIndex,
                              std::string_view coefficientText);
 

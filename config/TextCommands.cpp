@@ -7,24 +7,10 @@
 
 namespace config {
 
-namespace {
-
-void checkOutput(int output) {
+void checkAnalogOutput(int output) {
     if (output < 0 || output >= kAnalogOutputs) {
         throw std::out_of_range("analog output " + std::to_string(output) + " does not exist");
     }
-}
-
-// Three digits refused outside 0..999, the width the ADR and JTM values have.
-std::string threeDigits(std::string_view text, std::string_view caption) {
-    return decimalDigits(text, 3, caption);
-}
-
-} // namespace
-
-int analogOutputItemCount(int output) {
-    checkOutput(output);
-    return output == 2 ? 9 : 10;
 }
 
 std::string queryFrame(std::string_view key) {
@@ -33,10 +19,6 @@ std::string queryFrame(std::string_view key) {
 
 std::string setFrame(std::string_view key, std::string_view value) {
     return std::string("QQS#").append(key).append(":").append(value).append("#");
-}
-
-std::string testFrame(std::string_view key, std::string_view value) {
-    return queryFrame(std::string(key).append(":").append(value));
 }
 
 std::string communicationQueryFrame() {
@@ -60,11 +42,11 @@ std::string workingModeFrame(int modeIndex) {
 }
 
 std::string slaveAddressFrame(std::string_view addressText) {
-    return setFrame("ADR", threeDigits(addressText, "MODBUS Slave Address"));
+    return setFrame("ADR", decimalDigits(addressText, 3, "MODBUS Slave Address"));
 }
 
 std::string commandIntervalFrame(std::string_view intervalText) {
-    return setFrame("JTM", threeDigits(intervalText, "Modbus Command Interval"));
+    return setFrame("JTM", decimalDigits(intervalText, 3, "Modbus Command Interval"));
 }
 
 std::string rs485Frame(Rs485Port port, int baudIndex, int parityIndex) {
@@ -91,14 +73,13 @@ std::string factoryRecordFrame(std::string_view serialText, std::string_view ins
 
 std::string analogOutputFrame(int output, int variableIndex, std::string_view upperText,
                               std::string_view lowerText) {
-    checkOutput(output);
-    const std::string caption = "DOUTA" + std::to_string(output);
+    checkAnalogOutput(output);
     std::string value;
-    value += listDigit(variableIndex, {caption, analogOutputItemCount(output)});
+    value += listDigit(variableIndex, {"DOUTA" + std::to_string(output), output == 2 ? 9 : 10});
     value += ',';
-    value += floatHex(singleFromText(upperText));
+    value += floatHex(tools::StrToSingle(upperText));
     value += ',';
-    value += floatHex(singleFromText(lowerText));
+    value += floatHex(tools::StrToSingle(lowerText));
     return setFrame("DA" + std::to_string(output + 1), value);
 }
 
@@ -107,12 +88,12 @@ std::string totalizerOutputFrame(int totalizerIndex) {
 }
 
 std::string outputTestFrame(int output, std::string_view valueText) {
-    checkOutput(output);
-    return testFrame("AV" + std::to_string(output) + "O", valueText);
+    checkAnalogOutput(output);
+    return queryFrame("AV" + std::to_string(output) + "O:" + std::string(valueText));
 }
 
 std::string totalizerTestFrame(std::string_view valueText) {
-    return testFrame("LEIO", tools::FormatZeroPadded(tools::StrToInt(valueText), "000000000"));
+    return queryFrame("LEIO:" + tools::FormatZeroPadded(tools::StrToInt(valueText), "000000000"));
 }
 
 } // namespace config

@@ -24,15 +24,12 @@ inline constexpr int kBaudItems = 6;        // 1200 .. 38400
 inline constexpr int kParityItems = 3;      // None, Odd, Even
 inline constexpr int kTotalizerItems = 9;   // LEJIOUT: "0 Close" and variables 1..8
 inline constexpr int kAnalogOutputs = 8;    // rows "DOUTA0:" .. "DOUTA7:"
+// An analog output outside 0..7 is a programming error: std::out_of_range.
+void checkAnalogOutput(int output);
 
-// Items of the variable list of analog output row `output` (0..7): 10 (the tenth is empty and sends
-// "9"), except 9 for row "DOUTA2:" (DOUT3).
-int analogOutputItemCount(int output);
-
-// The three frame forms.
-std::string queryFrame(std::string_view key);                        // "QQQ#" key "#"
-std::string setFrame(std::string_view key, std::string_view value);  // "QQS#" key ":" value "#"
-std::string testFrame(std::string_view key, std::string_view value); // "QQQ#" key ":" value "#"
+// The frame forms of queries and set commands.
+std::string queryFrame(std::string_view key);                       // "QQQ#" key "#"
+std::string setFrame(std::string_view key, std::string_view value); // "QQS#" key ":" value "#"
 
 // Queries.
 std::string communicationQueryFrame();   // "QQQ#QV#"
@@ -66,9 +63,10 @@ std::string factoryRecordFrame(std::string_view serialText, std::string_view ins
 
 // "QQS#DAn:v,hhhhhhhh,hhhhhhhh#" (28 characters) for row "DOUTA<output>:", output 0..7, key
 // DA<output + 1>. Read in frame order: the variable list (caption "DOUTA<output>"; refused at
-// kNoSelection or beyond analogOutputItemCount), then the 20 mA text, then the 4 mA text, each as
-// singleFromText in floatHex. So a missing selection is refused before either range text is looked at,
-// and a bad 20 mA text is reported even when the 4 mA text is bad too.
+// kNoSelection or beyond its items: 10, the tenth empty and sending "9", except 9 for row "DOUTA2:"),
+// then the 20 mA text, then the 4 mA text, each as tools::StrToSingle in floatHex. So a missing selection is
+// refused before either range text is looked at, and a bad 20 mA text is reported even when the 4 mA text is
+// bad too.
 std::string analogOutputFrame(int output, int variableIndex, std::string_view upperText,
                               std::string_view lowerText);
 

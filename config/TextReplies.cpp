@@ -17,8 +17,11 @@ constexpr std::size_t kRowVariable = 0;
 constexpr std::size_t kRowUpper = 2;
 constexpr std::size_t kRowLower = 11;
 
-std::optional<AnalogOutputRow> decodeAnalogRow(std::string_view received, int key) {
-    const auto start = findTag(received, "DA" + std::to_string(key) + ":");
+} // namespace
+
+std::optional<AnalogOutputRow> decodeAnalogOutputRow(std::string_view received, int output) {
+    checkAnalogOutput(output);
+    const auto start = findTag(received, "DA" + std::to_string(output + 1) + ":");
     if (!start) {
         return std::nullopt;
     }
@@ -31,15 +34,6 @@ std::optional<AnalogOutputRow> decodeAnalogRow(std::string_view received, int ke
     row.upperText = rangeDisplayText(row.upper);
     row.lowerText = rangeDisplayText(row.lower);
     return row;
-}
-
-} // namespace
-
-std::optional<AnalogOutputRow> decodeAnalogOutputRow(std::string_view received, int output) {
-    if (output < 0 || output >= kAnalogOutputs) {
-        throw std::out_of_range("analog output " + std::to_string(output) + " does not exist");
-    }
-    return decodeAnalogRow(received, output + 1);
 }
 
 bool containsMarker(std::string_view received, std::string_view marker) {
@@ -111,10 +105,6 @@ int decimalAt(std::string_view received, std::size_t pos, std::size_t width) {
     return value;
 }
 
-float floatHexAt(std::string_view received, std::size_t pos) {
-    return floatFromHex(clippedText(received, pos, 8));
-}
-
 std::string rangeDisplayText(float value) {
     return tools::GeneralFloatText(static_cast<double>(value)).substr(0, 5);
 }
@@ -159,9 +149,7 @@ TestValues decodeTestValues(std::string_view received) {
 }
 
 const std::optional<AnalogOutputRow>& AnalogOutputs::row(int output) const {
-    if (output < 0 || output >= kAnalogOutputs) {
-        throw std::out_of_range("analog output " + std::to_string(output) + " does not exist");
-    }
+    checkAnalogOutput(output);
     const auto index = static_cast<std::size_t>(output);
     return index < firstRows.size() ? firstRows[index] : lastRows[index - firstRows.size()];
 }
@@ -181,7 +169,7 @@ AnalogOutputs decodeAnalogOutputs(std::string_view received, int currentTotalize
                 *result.totalizerOutput < kTotalizerItems ? *result.totalizerOutput : kNoSelection;
         }
         for (std::size_t i = 0; i < result.firstRows.size(); ++i) {
-            result.firstRows[i] = decodeAnalogRow(received, static_cast<int>(i) + 1);
+            result.firstRows[i] = decodeAnalogOutputRow(received, static_cast<int>(i));
         }
         // While a totalizer output is active the converter drives the last four outputs itself, so
         // their rows are shown closed and whatever the reply holds for them is not read.
@@ -191,7 +179,7 @@ AnalogOutputs decodeAnalogOutputs(std::string_view received, int currentTotalize
         }
         result.lastRowsState = LastRows::Enabled;
         for (std::size_t i = 0; i < result.lastRows.size(); ++i) {
-            result.lastRows[i] = decodeAnalogRow(received, static_cast<int>(i) + 5);
+            result.lastRows[i] = decodeAnalogOutputRow(received, static_cast<int>(i) + 4);
         }
     } catch (const tools::ConversionError& error) {
         result.error = error.what();

@@ -44,9 +44,6 @@ int listDigitAt(std::string_view received, std::size_t pos);
 // "'%s' is not a valid integer value" with the characters that are there.
 int decimalAt(std::string_view received, std::size_t pos, std::size_t width);
 
-// The 8 characters at `pos` as float hex (floatFromHex): positions past the end count as 0.
-float floatHexAt(std::string_view received, std::size_t pos);
-
 // How a decoded range value is shown: the first 5 characters of tools::GeneralFloatText of the
 // single widened to double (123456 shows as "12345", 0.1f as "0.100", 0 as "0").
 std::string rangeDisplayText(float value);

@@ -3,6 +3,7 @@
 
 #include <bit>
 #include <cstdint>
+#include <cstdio>
 #include <stdexcept>
 
 #include "tools/Conversions.h"
@@ -42,27 +43,13 @@ std::string decimalDigits(std::string_view text, int width, std::string_view cap
     for (int i = 0; i < width; ++i) {
         limit *= 10;
     }
-    const int32_t value = tools::StrToIntUpTo(text, limit - 1, caption);
-    std::string digits(static_cast<std::size_t>(width), '0');
-    int32_t rest = value;
-    for (auto it = digits.rbegin(); it != digits.rend(); ++it) {
-        *it = static_cast<char>('0' + rest % 10);
-        rest /= 10;
-    }
-    return digits;
-}
-
-float singleFromText(std::string_view text) {
-    return tools::StrToSingle(text);
+    return tools::FormatZeroPadded(tools::StrToIntUpTo(text, limit - 1, caption),
+                                   std::string(static_cast<std::size_t>(width), '0'));
 }
 
 std::string floatHex(float value) {
-    const auto pattern = std::bit_cast<uint32_t>(value);
-    std::string digits(8, '0');
-    for (int i = 0; i < 8; ++i) {
-        const unsigned nibble = (pattern >> (28 - 4 * i)) & 0xFu;
-        digits[static_cast<std::size_t>(i)] = tools::kHexDigits[nibble];
-    }
+    char digits[9];
+    std::snprintf(digits, sizeof digits, "%08X", static_cast<unsigned>(std::bit_cast<uint32_t>(value)));
     return digits;
 }
 

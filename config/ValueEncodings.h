@@ -29,11 +29,6 @@ char offsetListDigit(int index, const ListField& list);
 // tools::InputRefused naming `caption` and the range when the value lies outside 0 .. 10^width - 1.
 std::string decimalDigits(std::string_view text, int width, std::string_view caption);
 
-// A typed range value: tools::StrToSingle (StrToFloat rounded with ToSingle). Throws
-// tools::ConversionError ("'%s' is not a valid floating point value", "Floating point overflow", the
-// latter also for a number beyond double's range such as "1E400").
-float singleFromText(std::string_view text);
-
 // The single's 32-bit pattern as 8 upper-case hex digits, most significant first ("42C80000" for 100).
 std::string floatHex(float value);
 

@@ -69,6 +69,17 @@ std::vector<uint8_t> LongFrameBody(bool master, const HartIdentity& identity, ui
 
 constexpr std::size_t kLongFrameBodyLength = 8; // without data
 
+// Command 0 in a short frame to a polling address below `addresses`, refused naming `field`.
+std::vector<uint8_t> ShortIdentityQuery(std::string_view preambleText, int pollingAddress, int addresses,
+                                        std::string_view field, bool master) {
+    const int32_t preambles = PreambleLength(preambleText, 4);
+    RequireListIndex(pollingAddress, addresses, field);
+    const std::array<uint8_t, 4> body = {kShortFrameDelimiter,
+                                         static_cast<uint8_t>(MasterBit(master) | pollingAddress),
+                                         kReadUniqueIdentifier, 0x00};
+    return Frame(preambles, body);
+}
+
 } // namespace
 
 HexBytes ParseHexBytes(std::string_view text, int maximum) {
@@ -100,26 +111,13 @@ uint8_t CheckByte(std::span<const uint8_t> bytes) {
     return check;
 }
 
-namespace {
-
-std::vector<uint8_t> ShortIdentityQuery(int32_t preambles, int pollingAddress, bool master) {
-    const std::array<uint8_t, 4> body = {kShortFrameDelimiter, static_cast<uint8_t>(MasterBit(master) | pollingAddress),
-                                         kReadUniqueIdentifier, 0x00};
-    return Frame(preambles, body);
-}
-
-} // namespace
-
 std::vector<uint8_t> IdentityQueryFrame(std::string_view preambleText, int addressIndex, bool master) {
-    const int32_t preambles = PreambleLength(preambleText, 4);
-    RequireListIndex(addressIndex, kQueryAddressCount, "HART Address");
-    return ShortIdentityQuery(preambles, addressIndex, master);
+    return ShortIdentityQuery(preambleText, addressIndex, kQueryAddressCount, "HART Address", master);
 }
 
 std::vector<uint8_t> IdentityQueryFrameAt(std::string_view preambleText, int pollingAddress, bool master) {
-    const int32_t preambles = PreambleLength(preambleText, 4);
-    RequireListIndex(pollingAddress, kHighestPollingAddress + 1, "HART polling address");
-    return ShortIdentityQuery(preambles, pollingAddress, master);
+    return ShortIdentityQuery(preambleText, pollingAddress, kHighestPollingAddress + 1,
+                              "HART polling address", master);
 }
 
 std::vector<uint8_t> VariablesQueryFrame(std::string_view preambleText, bool master,

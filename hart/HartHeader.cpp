@@ -6,16 +6,11 @@
 namespace hart {
 
 HartFrameType HartHeader::type() const {
-    switch (delimiter & 0x07) {
-    case 1:
-        return HartFrameType::Burst;
-    case 2:
-        return HartFrameType::MasterToSlave;
-    case 6:
-        return HartFrameType::SlaveToMaster;
-    default:
-        return HartFrameType::Other;
-    }
+    const auto low = static_cast<HartFrameType>(delimiter & 0x07);
+    return low == HartFrameType::Burst || low == HartFrameType::MasterToSlave ||
+                   low == HartFrameType::SlaveToMaster
+               ? low
+               : HartFrameType::Other;
 }
 
 HartHeader ReadHartHeader(std::size_t delimiterAt, uint8_t delimiter) {

@@ -30,14 +30,11 @@ bool Inside(std::span<const uint8_t> block, std::size_t position, std::size_t co
     return position + count <= block.size();
 }
 
-HartVariable Variable(std::span<const uint8_t> block, std::size_t unitPosition) {
-    return {UnitIndex(block[unitPosition]), FormatHartValue(block.subspan(unitPosition + 1).first<4>())};
-}
-
 std::optional<HartVariable> VariableIfInside(std::span<const uint8_t> block, std::size_t unitPosition) {
     if (!Inside(block, unitPosition, kVariableStride))
         return std::nullopt;
-    return Variable(block, unitPosition);
+    return HartVariable{UnitIndex(block[unitPosition]),
+                        FormatHartValue(block.subspan(unitPosition + 1).first<4>())};
 }
 
 } // namespace

@@ -50,6 +50,15 @@ Json valueToJson(const Parameter& p, const std::string& canonical) {
     throw FileError(FileError::Kind::NotABackup, std::string(what));
 }
 
+// What `read` gives; a value it refuses is the file's fault, named after `where`.
+template <class Read> auto orBad(std::string_view where, Read read) {
+    try {
+        return read();
+    } catch (const BadValue& error) {
+        bad(std::string(where) + error.what());
+    }
+}
+
 // The reverse of bytesToUtf8; a character above U+00FF is no byte, and the file is refused naming
 // where it stands.
 std::string utf8ToBytes(std::string_view text, std::string_view where) {
@@ -219,22 +228,13 @@ Backup ReadBackup(std::string_view text) {
         bad("no \"parameters\" object");
     }
     for (const auto& [name, value] : parameters->items()) {
-        std::size_t index = 0;
-        try {
-            index = ParameterIndex(name);
-        } catch (const BadValue& error) {
-            bad(std::string("parameters: ") + error.what());
-        }
+        const std::size_t index = orBad("parameters: ", [&] { return ParameterIndex(name); });
         const Parameter& p = Parameters()[index];
         std::string typed = jsonToText(p, value);
         if (p.kind == Kind::Text) {
             typed = utf8ToBytes(typed, "parameters");
         }
-        try {
-            backup.values.set(index, CanonicalValue(p, typed));
-        } catch (const BadValue& error) {
-            bad(error.what());
-        }
+        orBad("", [&] { backup.values.set(index, CanonicalValue(p, typed)); });
     }
     if (const auto notRead = root.find("not_read"); notRead != root.end()) {
         if (!notRead->is_array()) {
@@ -244,13 +244,8 @@ Backup ReadBackup(std::string_view text) {
             if (!name.is_string()) {
                 bad("\"not_read\" holds " + name.dump() + ", which is no name");
             }
-            std::size_t index = 0;
-            try {
-                index = ParameterIndex(name.get<std::string>());
-            } catch (const BadValue& error) {
-                bad(std::string("not_read: ") + error.what());
-            }
-            if (backup.values.has(index)) {
+            if (backup.values.has(
+                    orBad("not_read: ", [&] { return ParameterIndex(name.get<std::string>()); }))) {
                 bad(name.get<std::string>() + " has a value and is listed as not read");
             }
         }

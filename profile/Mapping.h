@@ -1,7 +1,11 @@
-// What the converter publishes from what the instrument answers: the value each parse-format row yields
-// from its read meter command's reply data, the holding registers read back as the eight variables,
-// the verdict of the one against the other, and the register map an integrator programs a PLC from.
-// Plain C++ without I/O: vx538's `check`, `map` and `watch` and the window's dialogs call it.
+// What the converter publishes from what the instrument answers. The instrument's reply to a read
+// meter command as the converter sees it: the data bytes of the HART reply numbered as the parse
+// format's addresses count them (response code 0, device status 1, the command's own data from 2), and
+// the fields of the universal commands 1, 2 and 3 laid over them. Then the value each parse-format row
+// yields from that data, the holding registers read back as the eight variables, the verdict of the one
+// against the other, and the register map an integrator programs a PLC from.
+// Plain C++ without I/O: vx538's `hart fields`, `check`, `map` and `watch` and the window's dialogs
+// call it.
 #pragma once
 
 #include <array>
@@ -9,17 +13,65 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "profile/Configuration.h"
-#include "profile/MeterReply.h"
 #include "tools/RegisterValues.h"
 
 namespace profile {
 
+// A slave-to-master HART frame taken apart.
+struct HartReply {
+    std::vector<uint8_t> address; // 1 or 5 bytes
+    uint8_t command = 0;
+    // The byte count's bytes: response code, device status, then the command's data. Offset k here is
+    // parse address k.
+    std::vector<uint8_t> data;
+    std::string problem; // why the bytes are no such frame; empty when they are one
+
+    bool ok() const { return problem.empty(); }
+    // Response code 0: the converter takes its variables only from such a reply.
+    bool succeeded() const { return ok() && data.size() >= 2 && data[0] == 0; }
+};
+
+// Reads the reply frame that `frame` starts with: preambles 0xFF (any number, none included), a
+// slave-to-master delimiter (with its expansion bytes), the address, command, byte count, data and a
+// check byte that must match. Bytes after the check byte are not looked at. Any bytes are accepted.
+HartReply ReadHartReply(std::span<const uint8_t> frame);
+
+// The HART command a read meter command's body (delimiter, address, command, byte count, data as
+// configured) sends; nullopt when the body is too short to hold one.
+std::optional<uint8_t> CommandOfBody(std::span<const uint8_t> body);
+
+// The same request with another command and no data, to the same address: how the instrument the
+// converter polls is asked for its identity (0) or its dynamic variables (3). Empty when the body is
+// too short to hold an address.
+std::vector<uint8_t> BodyWithCommand(std::span<const uint8_t> body, uint8_t command);
+
+// The shortest text that reads back as the same single-precision value: "101.3", "-0.5", "1e+20",
+// "nan", "inf".
+std::string ValueText(float value);
+
+// One line of the field list of a reply's data.
+struct ReplyField {
+    int offset = 0;
+    int length = 1;
+    std::string name;            // the universal command's name for it; empty for an unnamed offset
+    std::string value;           // "101.3 kPa", "0 (success)", "ABCD 1.5, CDAB 2.1e-38"
+    std::optional<float> number; // a named float field's value
+    std::string unit;            // a named float field's unit, when known
+    // A parse row can take it: a named float, or any four bytes of a command without names.
+    bool pickable = false;
+};
+
+// The reply data as a list by offset. For commands 1, 2 and 3 the fields the data hold, named, with
+// their values and units; for any other command the response code and device status, then at every
+// offset from 2 on that four bytes fit the value read in both word orders.
+std::vector<ReplyField> ListFields(uint8_t command, std::span<const uint8_t> data);
+
 inline constexpr int kMappedVariables = 8;
 inline constexpr int kFirstRegister = 40001;
-inline constexpr int kRegisterCount = 18; // 40001-40018
 // The registers that hold the variables, 40003-40018: what check and watch read.
 inline constexpr int kFirstVariableRegister = 40003;
 inline constexpr int kVariableRegisterCount = 16;
@@ -54,17 +106,11 @@ struct Mapping {
 
     // Whether variable n's value is taken from the instrument at all.
     bool polled(int variable) const;
-    // The HART command variable n's read meter command sends, if its body holds one.
-    std::optional<uint8_t> hartCommand(int variable) const;
 };
 
 // The mapping from a configuration read from the converter (queries QX1, QX3 and QX4). BadValue names
 // the first parameter that is missing.
 Mapping MappingOf(const Configuration& values);
-
-// A coefficient's text as a number, read as the converter reads it ("1.000", "+0.50", "2e1"); nullopt
-// for a text that is not one.
-std::optional<double> CoefficientValue(std::string_view text);
 
 // The value a row yields from its command's reply data, exactly as the converter computes it: the
 // `length` bytes from `address` on, most significant first, as a single or a double, times the
@@ -146,15 +192,16 @@ struct MapRow {
     int variable = 0;      // 0 for the two registers before the variables
     std::string source;
     std::string unit;
-    std::string dataType; // "float32"; "reserved"
-    std::string order;    // "ABCD" / "CDAB"
+    std::string dataType;       // "float32"; "reserved"
+    std::string order;          // "ABCD" / "CDAB"
     std::string converterOrder; // "FF4 FF3 FF2 FF1" / "FF2 FF1 FF4 FF3"
     std::string coefficient;
 };
 
 // The rows for registers 40001-40018. `replies` are the instrument's replies to the two read meter
 // commands where it answered (their unit codes name the units).
-std::vector<MapRow> RegisterMap(const Mapping& mapping, const std::array<std::optional<HartReply>, 2>& replies);
+std::vector<MapRow> RegisterMap(const Mapping& mapping,
+                                const std::array<std::optional<HartReply>, 2>& replies);
 
 // The map as text for people, CSV, Markdown or JSON; the heading names the slave address, the line
 // settings and, when known, the instrument.

@@ -16,10 +16,11 @@ namespace profile {
 
 namespace {
 
-std::string lower(std::string_view text) {
+std::string cased(std::string_view text, bool upper) {
     std::string out(text);
     for (char& c : out) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        const auto byte = static_cast<unsigned char>(c);
+        c = static_cast<char>(upper ? std::toupper(byte) : std::tolower(byte));
     }
     return out;
 }
@@ -30,6 +31,15 @@ std::string trimmed(std::string_view text) {
         return {};
     }
     return std::string(text.substr(begin, text.find_last_not_of(' ') - begin + 1));
+}
+
+// The choices' texts, separated by commas.
+template <class Text> std::string choicesText(const Parameter& p, Text text) {
+    std::string out;
+    for (const Choice& c : p.choices) {
+        out += (out.empty() ? "" : ", ") + text(c);
+    }
+    return out;
 }
 
 [[noreturn]] void refuse(const Parameter& p, std::string_view typed, std::string_view why) {
@@ -50,9 +60,9 @@ std::string integerValue(const Parameter& p, std::string_view typed) {
 }
 
 std::string choiceValue(const Parameter& p, std::string_view typed) {
-    const std::string wanted = lower(trimmed(typed));
+    const std::string wanted = cased(trimmed(typed), false);
     for (const Choice& c : p.choices) {
-        if (wanted == lower(c.name) || wanted == lower(c.label)) {
+        if (wanted == cased(c.name, false) || wanted == cased(c.label, false)) {
             return std::string(c.name);
         }
     }
@@ -116,10 +126,7 @@ std::string coefficientValue(const Parameter& p, std::string_view typed) {
 std::string hexBytesValue(const Parameter& p, std::string_view typed) {
     // Read every pair, so that a text too long is refused rather than cut.
     constexpr int kAnyCount = 1000;
-    std::string upper;
-    for (char c : trimmed(typed)) {
-        upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
+    const std::string upper = cased(trimmed(typed), true);
     const hart::HexBytes parsed = hart::ParseHexBytes(upper, kAnyCount);
     std::string text = parsed.ok() ? tools::BytesToHexText(parsed.bytes) : std::string();
     if (!text.empty()) {
@@ -143,7 +150,7 @@ std::size_t ParameterCount() {
 }
 
 std::size_t ParameterIndex(std::string_view name) {
-    const std::string wanted = lower(name);
+    const std::string wanted = cased(name, false);
     for (std::size_t i = 0; i < ParameterCount(); ++i) {
         if (Parameters()[i].name == wanted) {
             return i;
@@ -204,12 +211,10 @@ std::string Quoted(std::string_view text) {
 }
 
 std::optional<int> ChoiceIndex(const Parameter& parameter, std::string_view value) {
-    for (std::size_t i = 0; i < parameter.choices.size(); ++i) {
-        if (parameter.choices[i].name == value) {
-            return static_cast<int>(i);
-        }
-    }
-    return std::nullopt;
+    const auto& c = parameter.choices;
+    const auto it =
+        std::find_if(c.begin(), c.end(), [&](const Choice& choice) { return choice.name == value; });
+    return it == c.end() ? std::nullopt : std::optional<int>(static_cast<int>(it - c.begin()));
 }
 
 std::string ValuesText(const Parameter& p) {
@@ -217,14 +222,8 @@ std::string ValuesText(const Parameter& p) {
     case Kind::Integer:
         return std::to_string(p.minimum) + ".." + std::to_string(p.maximum);
     case Kind::Choice:
-    case Kind::NumericChoice: {
-        std::string text;
-        for (const Choice& c : p.choices) {
-            text += text.empty() ? "" : ", ";
-            text += c.name;
-        }
-        return text;
-    }
+    case Kind::NumericChoice:
+        return choicesText(p, [](const Choice& c) { return std::string(c.name); });
     case Kind::Float:
         return "a single-precision number (or its pattern, 0x42C80000)";
     case Kind::Coefficient:
@@ -246,16 +245,11 @@ std::string ParametersMarkdown() {
         "files. Choice names may be typed in any letter case, and so may the window's item texts "
         "(in quotes below). Query is the query that reports the value.\n\n"
         "| Name | Values | Meaning | Query |\n|---|---|---|---|\n";
+    const auto withLabel = [](const Choice& c) {
+        return "`" + std::string(c.name) + "` (\"" + std::string(c.label) + "\")";
+    };
     for (const Parameter& p : Parameters()) {
-        std::string values;
-        if (p.kind == Kind::Choice) {
-            for (const Choice& c : p.choices) {
-                values += values.empty() ? "" : ", ";
-                values += "`" + std::string(c.name) + "` (\"" + std::string(c.label) + "\")";
-            }
-        } else {
-            values = ValuesText(p);
-        }
+        std::string values = p.kind == Kind::Choice ? choicesText(p, withLabel) : ValuesText(p);
         if (!p.unit.empty()) {
             values += " (" + std::string(p.unit) + ")";
         }

@@ -2,6 +2,7 @@
 // query's decoder puts it and which set command carries it; and a reply read into the values.
 #include <algorithm>
 #include <array>
+#include <tuple>
 
 #include "config/CustomHart.h"
 #include "config/ParseFormat.h"
@@ -15,15 +16,14 @@ namespace profile {
 
 // A query's reply as its decoder in config/ reads it: what the rows take their values from.
 struct DecodedReply {
-    config::SystemParameters system;
-    config::AnalogOutputs analog;
+    // Each decoder's result, found by its type.
+    std::tuple<config::SystemParameters, config::AnalogOutputs, config::CustomHartReply,
+               config::ParseFormatReply, config::TestValues>
+        parts;
     // Every analog output row wherever its tag stands (the window's decoder leaves the last four
     // unread while a totalizer output is active; the converter still holds them), or why not.
     std::array<std::optional<config::AnalogOutputRow>, config::kAnalogOutputs> analogRows;
     std::array<std::optional<std::string>, config::kAnalogOutputs> analogFailures;
-    config::CustomHartReply hart;
-    config::ParseFormatReply parse;
-    config::TestValues tests;
     std::optional<std::string> error; // what stopped the decoder, said of the reply as a whole
 };
 
@@ -62,27 +62,16 @@ static_assert(std::size(kFourToNine) == config::kPollingPreambleItems);
 static_assert(std::size(kFourToNine) == config::kAddressBitItems);
 static_assert(std::size(kByteOrders) == config::kParseFormatItems);
 
-// A decoder's member as a row's field: of<&config::SystemParameters::slaveAddress>.
-template <class Part> constexpr Part DecodedReply::*partOf = nullptr;
-template <>
-constexpr config::SystemParameters DecodedReply::*partOf<config::SystemParameters> = &DecodedReply::system;
-template <>
-constexpr config::AnalogOutputs DecodedReply::*partOf<config::AnalogOutputs> = &DecodedReply::analog;
-template <>
-constexpr config::CustomHartReply DecodedReply::*partOf<config::CustomHartReply> = &DecodedReply::hart;
-template <>
-constexpr config::ParseFormatReply DecodedReply::*partOf<config::ParseFormatReply> = &DecodedReply::parse;
-template <> constexpr config::TestValues DecodedReply::*partOf<config::TestValues> = &DecodedReply::tests;
-
 Field fieldOf(const std::optional<int>& number) {
     return {{}, number, {}, {}};
 }
 Field fieldOf(const std::optional<std::string>& text) {
     return {text, {}, {}, {}};
 }
+// A decoder's member as a row's field: of<&config::SystemParameters::slaveAddress>.
 template <auto Member> Field of(const DecodedReply& r, int) {
     return [&]<class Part, class Value>(std::optional<Value> Part::*m) {
-        return fieldOf(r.*partOf<Part>.*m);
+        return fieldOf(std::get<Part>(r.parts).*m);
     }(Member);
 }
 
@@ -97,16 +86,18 @@ Field analogVariable(const DecodedReply& r, int output) {
     return f;
 }
 template <auto Member> Field meter(const DecodedReply& r, int command) {
-    const config::ReadMeterCommandFields& f = r.hart.commands[static_cast<std::size_t>(command - 1)];
+    const config::ReadMeterCommandFields& f =
+        std::get<config::CustomHartReply>(r.parts).commands[static_cast<std::size_t>(command - 1)];
     Field field = fieldOf(f.*Member);
     field.count = f.count;
     return field;
 }
 template <auto Member> Field parse(const DecodedReply& r, int variable) {
-    return fieldOf(r.parse.rows[static_cast<std::size_t>(variable - 1)].*Member);
+    return fieldOf(std::get<config::ParseFormatReply>(r.parts).rows[static_cast<std::size_t>(variable - 1)].*
+                   Member);
 }
 Field testOutput(const DecodedReply& r, int output) {
-    return fieldOf(r.tests.outputs[static_cast<std::size_t>(output)]);
+    return fieldOf(std::get<config::TestValues>(r.parts).outputs[static_cast<std::size_t>(output)]);
 }
 
 // What values a row takes.
@@ -220,19 +211,18 @@ std::vector<Parameter> buildTable() {
     return t;
 }
 
-// The queries: key, title and frame.
+// The queries, in the order of Query: key, title and frame.
 struct QueryRow {
-    Query query;
     std::string_view key;
     std::string_view title;
     std::string (*frame)();
 };
 constexpr QueryRow kQueryRows[] = {
-    {Query::QX1, "QX1", "system parameters", config::systemParameterQueryFrame},
-    {Query::QX2, "QX2", "analog outputs", config::analogOutputQueryFrame},
-    {Query::QX3, "QX3", "custom HART commands", config::customHartQueryFrame},
-    {Query::QX4, "QX4", "parse format", config::parseFormatQueryFrame},
-    {Query::QX6, "QX6", "test values", config::testValueQueryFrame},
+    {"QX1", "system parameters", config::systemParameterQueryFrame},
+    {"QX2", "analog outputs", config::analogOutputQueryFrame},
+    {"QX3", "custom HART commands", config::customHartQueryFrame},
+    {"QX4", "parse format", config::parseFormatQueryFrame},
+    {"QX6", "test values", config::testValueQueryFrame},
 };
 
 const QueryRow& queryRow(Query query) {
@@ -241,16 +231,17 @@ const QueryRow& queryRow(Query query) {
 
 DecodedReply decode(Query query, std::string_view received) {
     DecodedReply r;
+    auto& [system, analog, hart, format, tests] = r.parts;
     switch (query) {
     case Query::QX1:
-        r.system = config::decodeSystemParameters(received);
-        r.error = r.system.error;
+        system = config::decodeSystemParameters(received);
+        r.error = system.error;
         break;
     case Query::QX2:
-        r.analog = config::decodeAnalogOutputs(received, 0);
+        analog = config::decodeAnalogOutputs(received, 0);
         // The decoder stops at the last four rows while a totalizer output is active; they are read
         // one by one below, so only a stop before the totalizer output concerns the reply.
-        r.error = r.analog.totalizerOutput ? std::nullopt : r.analog.error;
+        r.error = analog.totalizerOutput ? std::nullopt : analog.error;
         for (int output = 0; output < config::kAnalogOutputs; ++output) {
             try {
                 r.analogRows[static_cast<std::size_t>(output)] =
@@ -262,15 +253,15 @@ DecodedReply decode(Query query, std::string_view received) {
         }
         break;
     case Query::QX3:
-        r.hart = config::decodeCustomHart(received);
-        r.error = r.hart.error;
+        hart = config::decodeCustomHart(received);
+        r.error = hart.error;
         break;
     case Query::QX4:
-        r.parse = config::decodeParseFormat(received);
-        r.error = r.parse.error;
+        format = config::decodeParseFormat(received);
+        r.error = format.error;
         break;
     case Query::QX6:
-        r.tests = config::decodeTestValues(received);
+        tests = config::decodeTestValues(received);
         break;
     }
     return r;

@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <array>
 
+#include "tools/Bytes.h"
 #include "tools/Conversions.h"
-#include "tools/ModbusCrc.h"
 #include "tools/ModbusLayout.h"
 #include "traffic/FrameSearch.h"
 #include "traffic/Meanings.h"
@@ -15,8 +15,10 @@ namespace traffic {
 
 namespace {
 
-using namespace std::string_view_literals;
 using Bytes = std::span<const uint8_t>;
+using detail::HasModbusCrc;
+using detail::TextHead;
+using tools::asText;
 
 constexpr uint8_t kExceptionBit = 0x80;
 constexpr uint8_t kMaxModbusSlave = 247;
@@ -25,20 +27,10 @@ constexpr uint8_t kMaxModbusSlave = 247;
 constexpr std::size_t kMaxPreambles = 32;
 // A text frame longer than this is no command or reply of the converter.
 constexpr std::size_t kMaxTextFrame = 255;
-constexpr std::array kTextHeads = {"QQQ#"sv, "QQS#"sv, "TAVRIK#"sv};
 // The read meter command's header position by position ("QQS#CAMD01:1<03,"): 'd' a digit, 'n' the
 // command number 1 or 2, any other character itself; its two count digits are at 13 and 14, and the
 // raw bytes that follow have no closing '#'.
 constexpr std::string_view kMeterCommandShape = "QQS#CAMDdn:d<dd,";
-
-bool crcHolds(Bytes frame) {
-    const tools::CrcBytes crc = tools::ModbusCrc16(frame.first(frame.size() - 2));
-    return crc.low == frame[frame.size() - 2] && crc.high == frame[frame.size() - 1];
-}
-
-std::string_view asText(Bytes b) {
-    return {reinterpret_cast<const char*>(b.data()), b.size()};
-}
 
 // What the bytes at the head of the stream are.
 struct Outcome {
@@ -64,18 +56,6 @@ Shape incomplete(std::size_t need) {
     return {Shape::Is::Incomplete, need};
 }
 
-// ---- MODBUS RTU: the layout a frame's function code implies ----
-
-// A frame of `role` at the head, taken only when its fields are ones a master or slave sends.
-Shape modbusFrame(Bytes b, tools::ModbusRole role) {
-    const auto [layout, fields] = tools::ReadModbusFrame(b, role);
-    if (fields.is == tools::ModbusFieldsFit::Is::Incomplete) {
-        return incomplete(fields.need);
-    }
-    const bool holds = fields.is == tools::ModbusFieldsFit::Is::Yes && layout.is == tools::ModbusLayout::Is::Known;
-    return holds ? known(layout.length) : kNo;
-}
-
 // ---- HART: the preambles, then the one reading of the header (FrameSearch) ----
 
 // The header of a frame at the start of `b`: at least two preambles, then a delimiter of a master,
@@ -90,10 +70,7 @@ struct HartHead {
 
 HartHead readHartHeader(Bytes b) {
     HartHead head;
-    std::size_t preambles = 0;
-    while (preambles < b.size() && b[preambles] == kHartPreamble) {
-        ++preambles;
-    }
+    const std::size_t preambles = PreamblesEnd(b, 0);
     // Preambles beyond the most a frame has are noise, and so is a run that leads to no frame.
     if (preambles > kMaxPreambles) {
         head.noise = preambles - kMaxPreambles;
@@ -115,15 +92,18 @@ HartHead readHartHeader(Bytes b) {
     return head;
 }
 
-// The request's address and a reply's are the same device: the master and burst bits are each
-// frame's own.
-bool sameHartAddress(Bytes reply, const HartHeader& r, Bytes request, const HartHeader& q) {
-    if (r.addressLength != q.addressLength) {
-        return false;
-    }
-    const Bytes a = reply.subspan(r.addressAt, r.addressLength);
-    const Bytes b = request.subspan(q.addressAt, q.addressLength);
-    return (a[0] & 0x3F) == (b[0] & 0x3F) && std::equal(a.begin() + 1, a.end(), b.begin() + 1);
+// The length of `reply` when it is a slave's frame answering `request` (its command, to its
+// device), otherwise 0.
+std::size_t hartReplyLength(Bytes reply, Bytes request) {
+    const HartHead r = readHartHeader(reply);
+    const HartHead q = readHartHeader(request);
+    const HartHeader &rh = r.header, &qh = q.header;
+    const bool answers = r.shape.is == Shape::Is::Known && q.shape.is == Shape::Is::Known &&
+                         rh.type() == HartFrameType::SlaveToMaster &&
+                         reply[rh.commandAt] == request[qh.commandAt] &&
+                         SameHartAddress(reply.subspan(rh.addressAt, rh.addressLength),
+                                         request.subspan(qh.addressAt, qh.addressLength));
+    return answers ? r.shape.length : 0;
 }
 
 // ---- text ----
@@ -132,28 +112,9 @@ bool isPrintable(uint8_t c) {
     return c >= 0x20 && c <= 0x7E;
 }
 
-std::string_view headOf(std::string_view text) {
-    for (std::string_view head : kTextHeads) {
-        if (text.starts_with(head)) {
-            return head;
-        }
-    }
-    return {};
-}
-
-bool headStartsAt(Bytes b, std::size_t at) {
-    const std::string_view rest = asText(b.subspan(at));
-    for (std::string_view head : kTextHeads) {
-        if (rest.starts_with(head)) {
-            return true;
-        }
-    }
-    return false;
-}
-
 // The key of a text frame ("QX1" of "QQQ#QX1:ADR..."), after its head up to ':' or '#'.
 std::string_view keyOf(std::string_view text) {
-    const std::string_view rest = text.substr(headOf(text).size());
+    const std::string_view rest = text.substr(TextHead(text).size());
     return rest.substr(0, std::min(rest.find_first_of(":#"), rest.size()));
 }
 
@@ -163,7 +124,7 @@ Shape printableUpToHash(Bytes b, std::size_t from) {
         if (b[i] == '#') {
             return known(i + 1);
         }
-        if (!isPrintable(b[i]) || (i > 0 && headStartsAt(b, i))) {
+        if (!isPrintable(b[i]) || (i > 0 && !TextHead(asText(b.subspan(i))).empty())) {
             return kNo;
         }
     }
@@ -171,7 +132,7 @@ Shape printableUpToHash(Bytes b, std::size_t from) {
 }
 
 Shape textFrame(Bytes b) {
-    for (std::string_view head : kTextHeads) {
+    for (std::string_view head : detail::kTextHeads) {
         const std::size_t n = std::min(b.size(), head.size());
         if (asText(b.first(n)) != head.substr(0, n)) {
             continue;
@@ -202,22 +163,12 @@ Shape textFrame(Bytes b) {
     return kNo;
 }
 
-bool holdsBlockMarker(std::string_view text) {
-    for (int32_t code : {pending::SystemParameters, pending::AnalogOutputs, pending::CustomHart,
-                         pending::ParseFormat, pending::TestValues}) {
-        if (text.find(detail::BlockMarkerFor(code)) != std::string_view::npos) {
-            return true;
-        }
-    }
-    return false;
-}
-
 // A reply without a head is taken only when it says what it is: an acknowledgement or a block with
 // its marker, so printable noise ending in '#' is not read as one.
 bool headlessReplyHolds(Bytes frame) {
     const std::string_view text = asText(frame);
     return text == "OK#" || text == "ERR#" || text.ends_with(":OK#") || text.ends_with(":ERR#") ||
-           holdsBlockMarker(text);
+           detail::HoldsBlockMarker(text);
 }
 
 // A text frame that answers rather than asks: an acknowledgement, or a query's block.
@@ -227,7 +178,7 @@ bool isTextReply(std::string_view text) {
     }
     const std::string_view key = keyOf(text);
     const bool hasValue = text.size() > 4 + key.size() && text[4 + key.size()] == ':';
-    if (headOf(text) != "QQQ#" || !hasValue) {
+    if (TextHead(text) != "QQQ#" || !hasValue) {
         return false;
     }
     return key == "QV" || QueryPending(key) != pending::None;
@@ -243,17 +194,12 @@ bool answers(const BusFramer::Waiting& waiting, Bytes reply, BusKind kind, BusRo
     switch (kind) {
     case BusKind::Modbus:
         return reply[0] == request[0] && (reply[1] & ~kExceptionBit) == request[1];
-    case BusKind::Hart: {
-        const HartHead r = readHartHeader(reply);
-        const HartHead q = readHartHeader(request);
-        return r.header.type() == HartFrameType::SlaveToMaster && r.shape.is == Shape::Is::Known &&
-               q.shape.is == Shape::Is::Known && reply[r.header.commandAt] == request[q.header.commandAt] &&
-               sameHartAddress(reply, r.header, request, q.header);
-    }
+    case BusKind::Hart:
+        return hartReplyLength(reply, request) > 0;
     case BusKind::Text: {
         const std::string_view text = asText(reply);
         const std::string_view asked = asText(request);
-        return headOf(text).empty() || (headOf(text) == headOf(asked) && keyOf(text) == keyOf(asked));
+        return TextHead(text).empty() || (TextHead(text) == TextHead(asked) && keyOf(text) == keyOf(asked));
     }
     case BusKind::Noise:
         break;
@@ -290,6 +236,18 @@ public:
             outcome_.need = need;
         }
         return false;
+    }
+    // A MODBUS RTU frame of `role` by the layout its function code implies, taken only when its
+    // fields are ones a master or slave sends.
+    bool modbus(tools::ModbusRole role) {
+        const auto [layout, fields] = tools::ReadModbusFrame(b_, role);
+        const bool holds =
+            fields.is == tools::ModbusFieldsFit::Is::Yes && layout.is == tools::ModbusLayout::Is::Known;
+        const Shape shape = fields.is == tools::ModbusFieldsFit::Is::Incomplete ? incomplete(fields.need)
+                            : holds                                             ? known(layout.length)
+                                                                                : kNo;
+        return consider(shape, BusKind::Modbus,
+                        role == tools::ModbusRole::Request ? BusRole::Request : BusRole::Reply, HasModbusCrc);
     }
     void noise(std::size_t count) { outcome_.noise = std::max(outcome_.noise, count); }
     const Outcome& outcome() const { return outcome_; }
@@ -329,17 +287,13 @@ Outcome matchHead(Bytes b, bool final, const std::optional<BusFramer::Waiting>& 
                                  ? BusRole::Reply
                                  : BusRole::Request;
         if (search.consider(shape, BusKind::Text, role, alwaysWhole)) {
-            const Outcome found = search.outcome();
+            Outcome found = search.outcome();
             // A frame like the waiting request's (same head and key) that is not its copy answers it.
-            if (found.role == BusRole::Request && waiting && waiting->kind == BusKind::Text) {
-                const Bytes frame = b.first(found.length);
-                const Bytes asked = *waiting->bytes;
-                Outcome reply = found;
-                if (answers(*waiting, frame, BusKind::Text, BusRole::Reply) &&
-                    !std::equal(frame.begin(), frame.end(), asked.begin(), asked.end())) {
-                    reply.role = BusRole::Reply;
-                }
-                return reply;
+            const Bytes frame = b.first(found.length);
+            if (found.role == BusRole::Request && waiting && waiting->kind == BusKind::Text &&
+                answers(*waiting, frame, BusKind::Text, BusRole::Reply) &&
+                !std::ranges::equal(frame, *waiting->bytes)) {
+                found.role = BusRole::Reply;
             }
             return found;
         }
@@ -353,13 +307,14 @@ Outcome matchHead(Bytes b, bool final, const std::optional<BusFramer::Waiting>& 
     if (first > kMaxModbusSlave) {
         return search.outcome();
     }
+    using tools::ModbusRole;
     if (b.size() < 2) {
-        search.consider(incomplete(2), BusKind::Modbus, BusRole::Request, crcHolds);
+        search.modbus(ModbusRole::Request); // the function code decides
         return search.outcome();
     }
     const uint8_t function = b[1];
     if ((function & kExceptionBit) != 0) {
-        search.consider(modbusFrame(b, tools::ModbusRole::Reply), BusKind::Modbus, BusRole::Reply, crcHolds);
+        search.modbus(ModbusRole::Reply);
         return search.outcome();
     }
     if (!tools::IsModbusFunction(function)) {
@@ -369,24 +324,17 @@ Outcome matchHead(Bytes b, bool final, const std::optional<BusFramer::Waiting>& 
     const bool replyAwaited = asked.size() >= 2 && asked[0] == first && asked[1] == function;
     if (function == 5 || function == 6) {
         // Request and reply are the same bytes: a copy of the waiting request is its reply.
-        if (search.consider(modbusFrame(b, tools::ModbusRole::Request), BusKind::Modbus, BusRole::Request, crcHolds)) {
-            Outcome found = search.outcome();
-            const Bytes frame = b.first(found.length);
-            if (replyAwaited && std::equal(frame.begin(), frame.end(), asked.begin(), asked.end())) {
-                found.role = BusRole::Reply;
-            }
-            return found;
+        const bool isFrame = search.modbus(ModbusRole::Request);
+        Outcome found = search.outcome();
+        if (isFrame && replyAwaited && std::ranges::equal(b.first(found.length), asked)) {
+            found.role = BusRole::Reply;
         }
-        return search.outcome();
+        return found;
     }
     // Where a request and a reply of the same length could both hold, the one awaited is tried first.
-    if (replyAwaited) {
-        search.consider(modbusFrame(b, tools::ModbusRole::Reply), BusKind::Modbus, BusRole::Reply, crcHolds) ||
-            search.consider(modbusFrame(b, tools::ModbusRole::Request), BusKind::Modbus, BusRole::Request, crcHolds);
-    } else {
-        search.consider(modbusFrame(b, tools::ModbusRole::Request), BusKind::Modbus, BusRole::Request, crcHolds) ||
-            search.consider(modbusFrame(b, tools::ModbusRole::Reply), BusKind::Modbus, BusRole::Reply, crcHolds);
-    }
+    const ModbusRole awaited = replyAwaited ? ModbusRole::Reply : ModbusRole::Request;
+    search.modbus(awaited) ||
+        search.modbus(awaited == ModbusRole::Reply ? ModbusRole::Request : ModbusRole::Reply);
     return search.outcome();
 }
 
@@ -415,47 +363,20 @@ std::size_t expectedModbusReply(Bytes run, std::size_t at, Bytes request) {
 }
 
 std::size_t expectedHartReply(Bytes run, std::size_t at, Bytes request) {
-    if (run[at] != kHartPreamble || (at > 0 && run[at - 1] == kHartPreamble)) {
-        return 0;
-    }
-    const Bytes b = run.subspan(at);
-    const HartHead r = readHartHeader(b);
-    const HartHead q = readHartHeader(request);
-    if (r.shape.is != Shape::Is::Known || q.shape.is != Shape::Is::Known ||
-        r.header.type() != HartFrameType::SlaveToMaster ||
-        b[r.header.commandAt] != request[q.header.commandAt] ||
-        !sameHartAddress(b, r.header, request, q.header)) {
-        return 0;
-    }
-    return r.shape.length;
+    const bool runStart = run[at] == kHartPreamble && (at == 0 || run[at - 1] != kHartPreamble);
+    return runStart ? hartReplyLength(run.subspan(at), request) : 0;
 }
 
 } // namespace
 
 std::string_view BusKindText(BusKind kind) {
-    switch (kind) {
-    case BusKind::Noise:
-        return "noise";
-    case BusKind::Modbus:
-        return "MODBUS";
-    case BusKind::Hart:
-        return "HART";
-    case BusKind::Text:
-        return "text";
-    }
-    return "?";
+    constexpr std::string_view kNames[] = {"noise", "MODBUS", "HART", "text"};
+    return kNames[static_cast<std::size_t>(kind)];
 }
 
 std::string_view BusRoleText(BusRole role) {
-    switch (role) {
-    case BusRole::Noise:
-        return "noise";
-    case BusRole::Request:
-        return "request";
-    case BusRole::Reply:
-        return "reply";
-    }
-    return "?";
+    constexpr std::string_view kNames[] = {"noise", "request", "reply"};
+    return kNames[static_cast<std::size_t>(role)];
 }
 
 std::string BusDevice(const BusFrame& frame) {
@@ -494,7 +415,7 @@ int32_t pendingFor(BusKind kind, Bytes request) {
         return pending::HartManual;
     case BusKind::Text: {
         const std::string_view text = asText(request);
-        const std::string_view head = headOf(text);
+        const std::string_view head = TextHead(text);
         const std::string_view key = keyOf(text);
         if (head == "QQQ#") {
             // The communication query waits under the system parameters' code; the output tests

@@ -1,6 +1,7 @@
 // The pcap and raw capture files of the bus monitor.
 #include "traffic/Capture.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -25,38 +26,19 @@ std::string systemError(const std::string& path) {
 // The words of a line, split at blanks.
 std::vector<std::string_view> words(std::string_view line) {
     std::vector<std::string_view> out;
-    std::size_t at = 0;
-    while (at < line.size()) {
-        while (at < line.size() && (line[at] == ' ' || line[at] == '\t')) {
-            ++at;
-        }
-        const std::size_t start = at;
-        while (at < line.size() && line[at] != ' ' && line[at] != '\t') {
-            ++at;
-        }
-        if (at > start) {
-            out.push_back(line.substr(start, at - start));
-        }
+    for (std::size_t at = line.find_first_not_of(" \t"); at != line.npos;
+         at = line.find_first_not_of(" \t", at)) {
+        const std::size_t end = std::min(line.find_first_of(" \t", at), line.size());
+        out.push_back(line.substr(at, end - at));
+        at = end;
     }
     return out;
 }
 
-template <typename Number> bool readNumber(std::string_view text, Number& value) {
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+// The whole text as a number (a byte: two hex digits in either case).
+template <typename Number> bool readNumber(std::string_view text, Number& value, int base = 10) {
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
     return error == std::errc() && end == text.data() + text.size();
-}
-
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    return -1;
 }
 
 std::string atLine(std::size_t number, const std::string& what) {
@@ -104,21 +86,13 @@ std::string parseChunk(std::string_view line, int64_t lastTimeUs, RawChunk& chun
     if (w.size() < 2) {
         return "a delivery without bytes";
     }
-    chunk.bytes.clear();
+    chunk.bytes.resize(w.size() - 1);
     for (std::size_t i = 1; i < w.size(); ++i) {
-        if (w[i].size() != 2 || hexDigit(w[i][0]) < 0 || hexDigit(w[i][1]) < 0) {
+        if (w[i].size() != 2 || !readNumber(w[i], chunk.bytes[i - 1], 16)) {
             return "\"" + std::string(w[i]) + "\" is no byte in two hex digits";
         }
-        chunk.bytes.push_back(static_cast<uint8_t>(hexDigit(w[i][0]) * 16 + hexDigit(w[i][1])));
     }
     return {};
-}
-
-std::string_view withoutLineEnd(std::string_view line) {
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
-        line.remove_suffix(1);
-    }
-    return line;
 }
 
 } // namespace
@@ -176,10 +150,6 @@ void PcapWriter::close() {
 
 // ---- raw capture ----
 
-RawCaptureWriter::~RawCaptureWriter() {
-    close();
-}
-
 std::string RawCaptureHeaderText(const RawCaptureHeader& header) {
     return std::string(kRawComment) + '\n' + std::string(kRawMagic) + ' ' + std::to_string(kRawVersion) +
            " start " + std::to_string(header.startEpochUs) + " baud " + std::to_string(header.baud) +
@@ -200,39 +170,19 @@ std::string RawCaptureLine(std::span<const uint8_t> bytes, int64_t timeUs) {
 }
 
 std::string RawCaptureWriter::open(const std::string& path, const RawCaptureHeader& header) {
-    close();
-    file_ = std::fopen(path.c_str(), "w");
-    if (!file_) {
-        return systemError(path);
+    if (const std::string why = file_.open(path, {}, true); !why.empty()) {
+        return path + ": " + why;
     }
-    path_ = path;
-    const std::string text = RawCaptureHeaderText(header);
-    if (std::fwrite(text.data(), 1, text.size(), file_) != text.size() || std::fflush(file_) != 0) {
-        const std::string why = systemError(path);
-        close();
-        return why;
-    }
-    return {};
+    return writeLines(RawCaptureHeaderText(header));
 }
 
 std::string RawCaptureWriter::write(std::span<const uint8_t> bytes, int64_t timeUs) {
-    if (!file_ || bytes.empty()) {
-        return {};
-    }
-    const std::string line = RawCaptureLine(bytes, timeUs);
-    if (std::fwrite(line.data(), 1, line.size(), file_) != line.size() || std::fflush(file_) != 0) {
-        const std::string why = systemError(path_);
-        close();
-        return why;
-    }
-    return {};
+    return bytes.empty() ? std::string() : writeLines(RawCaptureLine(bytes, timeUs));
 }
 
-void RawCaptureWriter::close() {
-    if (file_) {
-        std::fclose(file_);
-        file_ = nullptr;
-    }
+std::string RawCaptureWriter::writeLines(std::string_view lines) {
+    const std::string why = file_.writeLine(lines.substr(0, lines.size() - 1)); // the line file ends it
+    return why.empty() ? why : file_.path() + ": " + why;
 }
 
 RawCaptureReader::~RawCaptureReader() {
@@ -251,7 +201,10 @@ bool RawCaptureReader::readLine(std::string& line) {
         return false;
     }
     ++lineNumber_;
-    line.assign(withoutLineEnd(std::string_view(buffer_, static_cast<std::size_t>(n))));
+    line.assign(buffer_, static_cast<std::size_t>(n));
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
+        line.pop_back();
+    }
     return true;
 }
 

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "traffic/LineFile.h"
+
 struct pcap;
 struct pcap_dumper;
 
@@ -62,21 +64,17 @@ std::string RawCaptureLine(std::span<const uint8_t> bytes, int64_t timeUs);
 
 class RawCaptureWriter {
 public:
-    RawCaptureWriter() = default;
-    ~RawCaptureWriter();
-    RawCaptureWriter(const RawCaptureWriter&) = delete;
-    RawCaptureWriter& operator=(const RawCaptureWriter&) = delete;
-
     // Creates (or replaces) `path` and writes the header. Returns an empty text, or why it failed.
     std::string open(const std::string& path, const RawCaptureHeader& header);
-    bool isOpen() const { return file_ != nullptr; }
-    // Appends one delivery, flushed at once. Returns an empty text, or why it failed.
+    bool isOpen() const { return file_.isOpen(); }
+    // Appends one delivery, flushed at once. Returns an empty text, or why it failed (and closes).
     std::string write(std::span<const uint8_t> bytes, int64_t timeUs);
-    void close();
 
 private:
-    std::FILE* file_ = nullptr;
-    std::string path_;
+    // Writes a text of whole lines; the path before why it failed.
+    std::string writeLines(std::string_view lines);
+
+    LineFile file_;
 };
 
 // Reads a raw capture delivery by delivery, so a long capture is never held whole. A file that is

@@ -16,17 +16,6 @@ namespace {
 constexpr std::array<std::string_view, kColumnCount> kTitles = {
     "Time", "Source", "Since request", "Direction", "Pending", "Length", "Hex", "Text", "Meaning"};
 
-std::tm localTime(int64_t wallTimeMs) {
-    const auto seconds = static_cast<std::time_t>(wallTimeMs / 1000);
-    std::tm parts{};
-    localtime_r(&seconds, &parts);
-    return parts;
-}
-
-int milliseconds(int64_t wallTimeMs) {
-    return static_cast<int>(wallTimeMs % 1000);
-}
-
 bool isBus(EventKind kind) {
     return kind == EventKind::BusRequest || kind == EventKind::BusReply || kind == EventKind::BusNoise;
 }
@@ -45,7 +34,8 @@ BusFrame busFrameOf(const Event& event) {
                                                      : BusRole::Noise;
     frame.check = event.busCheck;
     if (event.request) {
-        frame.request = std::make_shared<const std::vector<uint8_t>>(event.request->begin(), event.request->end());
+        frame.request =
+            std::make_shared<const std::vector<uint8_t>>(event.request->begin(), event.request->end());
     }
     return frame;
 }
@@ -82,19 +72,18 @@ std::string_view ColumnTitle(Column column) {
 }
 
 std::string TimeOfDayText(int64_t wallTimeMs) {
-    const std::tm parts = localTime(wallTimeMs);
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d.%03d", parts.tm_hour, parts.tm_min, parts.tm_sec,
-                  milliseconds(wallTimeMs));
-    return buffer;
+    const std::string dateTime = DateTimeText(wallTimeMs);
+    return dateTime.substr(dateTime.find(' ') + 1);
 }
 
 std::string DateTimeText(int64_t wallTimeMs) {
-    const std::tm parts = localTime(wallTimeMs);
+    const auto seconds = static_cast<std::time_t>(wallTimeMs / 1000);
+    std::tm parts{};
+    localtime_r(&seconds, &parts);
     char buffer[48];
     std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d.%03d", parts.tm_year + 1900,
                   parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec,
-                  milliseconds(wallTimeMs));
+                  static_cast<int>(wallTimeMs % 1000));
     return buffer;
 }
 

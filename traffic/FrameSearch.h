@@ -20,6 +20,11 @@ using hart::IsHartDelimiter;
 using hart::kHartPreamble;
 using hart::ReadHartHeader;
 
+// Just past the run of preambles that starts at `at` (`at` itself when there is none).
+std::size_t PreamblesEnd(std::span<const uint8_t> bytes, std::size_t at);
+// Whether two HART addresses name the same device: the master and burst bits are each frame's own.
+bool SameHartAddress(std::span<const uint8_t> a, std::span<const uint8_t> b);
+
 // Where a candidate frame lies; `length` is what its header announces (0: not known yet).
 struct Candidate {
     std::size_t at = 0;

@@ -14,8 +14,6 @@ namespace traffic::detail {
 
 namespace {
 
-constexpr uint8_t kPreamble = kHartPreamble;
-
 constexpr CodeName kCommands[] = {
     {0, "read unique identifier"},
     {1, "read primary variable"},
@@ -127,27 +125,16 @@ void appendAddress(std::string& out, Bytes address) {
 } // namespace
 
 long HartFrameStart(Bytes bytes, bool search) {
-    std::size_t start = 0;
-    while (start < bytes.size()) {
-        if (bytes[start] != kPreamble) {
-            if (!search) {
-                return -1;
-            }
-            ++start;
-            continue;
-        }
-        std::size_t end = start;
-        while (end < bytes.size() && bytes[end] == kPreamble) {
-            ++end;
-        }
+    for (std::size_t start = 0; start < bytes.size(); ++start) {
+        const std::size_t end = PreamblesEnd(bytes, start);
         // Preambles up to the end of the block are a frame cut short, still recognisably HART.
-        if (end == bytes.size() || IsHartDelimiter(bytes[end])) {
+        if (end > start && (end == bytes.size() || IsHartDelimiter(bytes[end]))) {
             return static_cast<long>(start);
         }
         if (!search) {
             return -1;
         }
-        start = end;
+        start = std::max(start, end);
     }
     return -1;
 }
@@ -161,10 +148,7 @@ FrameMeaning HartMeaning(Bytes bytes, Direction direction) {
     }
     const auto start = static_cast<std::size_t>(found);
     reading.start = start;
-    std::size_t at = start;
-    while (at < bytes.size() && bytes[at] == kPreamble) {
-        ++at;
-    }
+    std::size_t at = PreamblesEnd(bytes, start);
     std::string& out = reading.text;
     out = "HART ";
     const std::string preambles = Counted(at - start, "preamble");
@@ -252,17 +236,10 @@ FrameMeaning HartMeaning(Bytes bytes, Direction direction) {
         return done(FrameCheck::Cut);
     }
     const uint8_t expected = hart::CheckByte(bytes.subspan(header.delimiterAt, at - header.delimiterAt));
-    const uint8_t check = bytes[at++];
-    out += "; check byte " + tools::ByteToHex(check);
-    if (check == expected) {
-        out += " ok";
-    } else {
-        out += " wrong, expected " + tools::ByteToHex(expected);
-    }
-    if (at < bytes.size()) {
-        out += "; " + Counted(bytes.size() - at, "more byte") + " after the check byte";
-    }
-    return done(check == expected ? FrameCheck::Good : FrameCheck::Wrong);
+    const FrameCheck check =
+        AppendCheck(out, "check byte", bytes.subspan(at, 1), {&expected, 1}, bytes.size() - at - 1);
+    ++at;
+    return done(check);
 }
 
 } // namespace traffic::detail

@@ -87,28 +87,27 @@ Reading textOwnShape(Bytes bytes, int32_t pendingCommand) {
 
 namespace detail {
 
-Reading SentReading(Bytes bytes, int32_t pendingCommand) {
-    const auto sent = [&](std::string meaning, Protocol protocol) {
-        return Reading{std::move(meaning), Verdict::None, 0, bytes.size(), protocol};
-    };
-    if (StartsLikeTextCommand(bytes)) {
-        return sent(TextCommandMeaning(bytes), Protocol::Text);
+Protocol FrameProtocol(Bytes frame, int32_t pendingCommand) {
+    if (StartsLikeTextCommand(frame)) {
+        return Protocol::Text;
     }
     // The MODBUS test's slave address may be 255, which would otherwise pass for a preamble.
     if (pendingCommand == pending::ModbusTest) {
-        return sent(ModbusMeaning(bytes, Direction::Sent).text, Protocol::Modbus);
+        return Protocol::Modbus;
     }
-    if (HartFrameStart(bytes, false) >= 0) {
-        return sent(HartMeaning(bytes, Direction::Sent).text, Protocol::Hart);
+    if (HartFrameStart(frame, false) >= 0) {
+        return Protocol::Hart;
     }
-    if (HasModbusCrc(bytes)) {
-        return sent(ModbusMeaning(bytes, Direction::Sent).text, Protocol::Modbus);
-    }
-    return sent(notRecognised(bytes), Protocol::None);
+    return HasModbusCrc(frame) ? Protocol::Modbus : Protocol::None;
 }
 
-std::string SentMeaning(Bytes bytes, int32_t pendingCommand) {
-    return SentReading(bytes, pendingCommand).meaning;
+Reading SentReading(Bytes bytes, int32_t pendingCommand) {
+    const Protocol protocol = FrameProtocol(bytes, pendingCommand);
+    std::string meaning = protocol == Protocol::Text     ? TextCommandMeaning(bytes)
+                          : protocol == Protocol::Hart   ? HartMeaning(bytes, Direction::Sent).text
+                          : protocol == Protocol::Modbus ? ModbusMeaning(bytes, Direction::Sent).text
+                                                         : notRecognised(bytes);
+    return {std::move(meaning), Verdict::None, 0, bytes.size(), protocol};
 }
 
 Reading OwnShapeReading(Bytes bytes, int32_t pendingCommand) {
@@ -140,17 +139,11 @@ Reading OwnShapeReading(Bytes bytes, int32_t pendingCommand) {
 }
 
 std::string NoiseNote(std::size_t before, std::size_t after) {
-    if (before > 0 && after > 0) {
-        return "; " + Counted(before, "byte") + " of noise before it and " + std::to_string(after) +
-               " after it";
+    if (before == 0) {
+        return after == 0 ? std::string() : "; " + Counted(after, "byte") + " of noise after it";
     }
-    if (before > 0) {
-        return "; " + Counted(before, "byte") + " of noise before it";
-    }
-    if (after > 0) {
-        return "; " + Counted(after, "byte") + " of noise after it";
-    }
-    return {};
+    const std::string note = "; " + Counted(before, "byte") + " of noise before it";
+    return after == 0 ? note : note + " and " + std::to_string(after) + " after it";
 }
 
 } // namespace detail
@@ -194,27 +187,18 @@ static_assert(std::size(kVerdicts) == static_cast<std::size_t>(Verdict::Unexpect
 
 } // namespace
 
-std::string_view PendingName(int32_t pendingCommand) {
-    for (const auto& [code, name] : kPendingNames) {
-        if (code == pendingCommand) {
-            return name;
-        }
-    }
-    return {};
-}
-
-std::string PendingText(int32_t pendingCommand) {
-    const std::string_view name = PendingName(pendingCommand);
-    return name.empty() ? std::to_string(pendingCommand)
-                        : std::to_string(pendingCommand) + ' ' + std::string(name);
-}
-
 std::string PendingText(int32_t pendingCommand, std::span<const uint8_t> request) {
+    const std::string code = std::to_string(pendingCommand);
     // The communication query waits under the system parameters' code.
     if (pendingCommand == pending::SystemParameters && detail::IsCommunicationQuery(request)) {
-        return std::to_string(pendingCommand) + " Communication Query";
+        return code + " Communication Query";
     }
-    return PendingText(pendingCommand);
+    for (const auto& [known, name] : kPendingNames) {
+        if (known == pendingCommand) {
+            return code + ' ' + std::string(name);
+        }
+    }
+    return code;
 }
 
 ReplyEnd ReplyEndOf(const Reading& reading) {

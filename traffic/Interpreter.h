@@ -33,14 +33,11 @@ inline constexpr int32_t TestValues = 206;
 inline constexpr int32_t ModbusTest = 302;
 } // namespace pending
 
-// What the exchange waits for under a pending command, for people: "System Parameters" for 201,
-// "MODBUS Test" for 302, "None" for 0; an empty text for a code the exchange never records.
-std::string_view PendingName(int32_t pendingCommand);
-// The code followed by its name ("201 System Parameters"), or the code alone when it has none.
-std::string PendingText(int32_t pendingCommand);
-// The same for the reply to `request`, named by its frame where it shares its code with another
+// What the exchange waits for under a pending command, for people: the code followed by its name
+// ("201 System Parameters", "302 MODBUS Test", "0 None"), or the code alone for one the exchange never
+// records. With `request`, the reply to it is named by its frame where it shares its code with another
 // request: "201 Communication Query" for "QQQ#QV#".
-std::string PendingText(int32_t pendingCommand, std::span<const uint8_t> request);
+std::string PendingText(int32_t pendingCommand, std::span<const uint8_t> request = {});
 // The pending command under which the exchange decodes the reply to a configuration query ("QX1":
 // 201, "QX2": 202...); None for a key without a decoder.
 int32_t QueryPending(std::string_view key);

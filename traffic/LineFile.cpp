@@ -11,9 +11,9 @@ LineFile::~LineFile() {
     close();
 }
 
-std::string LineFile::open(const std::string& path, std::string_view header) {
+std::string LineFile::open(const std::string& path, std::string_view header, bool replace) {
     close();
-    std::FILE* file = std::fopen(path.c_str(), "a");
+    std::FILE* file = std::fopen(path.c_str(), replace ? "w" : "a");
     if (!file) {
         return std::strerror(errno);
     }

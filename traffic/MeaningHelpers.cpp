@@ -1,4 +1,5 @@
 // Text helpers shared by the readers of the frame interpreter.
+#include <algorithm>
 #include <charconv>
 
 #include "tools/Conversions.h"
@@ -23,6 +24,17 @@ std::string CodeWithName(uint8_t code, std::span<const CodeName> names) {
 
 std::string Counted(std::size_t count, std::string_view noun) {
     return std::to_string(count) + ' ' + std::string(noun) + (count == 1 ? "" : "s");
+}
+
+FrameCheck AppendCheck(std::string& out, std::string_view name, Bytes found, Bytes expected,
+                       std::size_t after) {
+    const bool good = std::ranges::equal(found, expected);
+    out += "; " + std::string(name) + ' ' + HexBytes(found) +
+           (good ? " ok" : " wrong, expected " + HexBytes(expected));
+    if (after > 0) {
+        out += "; " + Counted(after, "more byte") + " after the " + std::string(name);
+    }
+    return good ? FrameCheck::Good : FrameCheck::Wrong;
 }
 
 std::string HexBytes(Bytes bytes) {

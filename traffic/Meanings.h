@@ -52,10 +52,11 @@ bool IsCommunicationQuery(Bytes request);
 // bytes hold its head: good with the identity once the '#' is there, cut before.
 std::optional<Reading> CommunicationReply(Bytes bytes);
 
+// The protocol a frame sent under `pendingCommand` is read by, which also picks the search for its reply.
+Protocol FrameProtocol(Bytes frame, int32_t pendingCommand);
 // A sent frame's meaning; a received block read by its own shape and the pending command alone; a
 // received block read against the request it answers (searched for the reply that request expects).
 Reading SentReading(Bytes bytes, int32_t pendingCommand);
-std::string SentMeaning(Bytes bytes, int32_t pendingCommand);
 Reading OwnShapeReading(Bytes bytes, int32_t pendingCommand);
 Reading AnswerReading(Bytes bytes, int32_t pendingCommand, Bytes request);
 
@@ -69,6 +70,14 @@ std::string NoiseNote(std::size_t before, std::size_t after);
 // Recognisers used to pick a reader.
 bool StartsLikeTextCommand(Bytes bytes);
 bool LooksLikeTextReply(Bytes bytes);
+// Whether the text holds the marker of a query's reply block ("QX1").
+bool HoldsBlockMarker(std::string_view text);
+// Printable ASCII, or a line break or tab.
+bool IsTextByte(uint8_t byte);
+
+// The heads of the converter's text frames, and the one `text` starts with (or an empty text).
+inline constexpr std::string_view kTextHeads[] = {"QQQ#", "QQS#", "TAVRIK#"};
+std::string_view TextHead(std::string_view text);
 // Offset of the first preamble byte of a HART frame (0xFF followed, after more 0xFF, by a known
 // delimiter), or -1. Only the start is tried unless `search` is set.
 long HartFrameStart(Bytes bytes, bool search);
@@ -86,6 +95,11 @@ struct CodeName {
 std::string_view NameOf(uint8_t code, std::span<const CodeName> names);
 // "6 (write polling address)": the code in decimal, with its name when `names` has one.
 std::string CodeWithName(uint8_t code, std::span<const CodeName> names);
+
+// A frame's check as found and as its bytes give it: "; CRC 12 34 ok" or "; check byte 7F wrong,
+// expected 3A", then the bytes that follow it; returns Good or Wrong.
+FrameCheck AppendCheck(std::string& out, std::string_view name, Bytes found, Bytes expected,
+                       std::size_t after);
 
 // "1 byte", "3 bytes": a count with its noun, singular or plural.
 std::string Counted(std::size_t count, std::string_view noun);

@@ -60,21 +60,10 @@ FrameCheck appendEnding(std::string& out, Bytes bytes, std::size_t expectedLengt
                " bytes, no CRC";
         return FrameCheck::Cut;
     }
-    const Bytes frame = bytes.first(expectedLength);
-    const tools::CrcBytes expected = tools::ModbusCrc16(frame.first(expectedLength - kCrcLength));
-    const uint8_t low = frame[expectedLength - 2];
-    const uint8_t high = frame[expectedLength - 1];
-    out += "; CRC " + tools::ByteToHex(low) + ' ' + tools::ByteToHex(high);
-    const bool good = low == expected.low && high == expected.high;
-    if (good) {
-        out += " ok";
-    } else {
-        out += " wrong, expected " + tools::ByteToHex(expected.low) + ' ' + tools::ByteToHex(expected.high);
-    }
-    if (bytes.size() > expectedLength) {
-        out += "; " + Counted(bytes.size() - expectedLength, "more byte") + " after the CRC";
-    }
-    return good ? FrameCheck::Good : FrameCheck::Wrong;
+    const tools::CrcBytes crc = tools::ModbusCrc16(bytes.first(expectedLength - kCrcLength));
+    const uint8_t expected[] = {crc.low, crc.high};
+    return AppendCheck(out, "CRC", bytes.subspan(expectedLength - kCrcLength, kCrcLength), expected,
+                       bytes.size() - expectedLength);
 }
 
 void appendRegisters(std::string& out, Bytes data) {
@@ -144,18 +133,8 @@ void appendDataCount(std::string& out, Bytes bytes, std::size_t countAt) {
     }
 }
 
-FrameMeaning requestMeaning(Bytes bytes) {
-    FrameMeaning reading;
-    std::string& out = reading.text;
-    out = "MODBUS request, slave " + std::to_string(bytes[0]);
-    reading.length = 1;
-    if (bytes.size() < 2) {
-        out += "; cut after the slave address";
-        reading.check = FrameCheck::Cut;
-        return reading;
-    }
+void appendRequest(std::string& out, Bytes bytes) {
     const uint8_t function = bytes[1];
-    out += ", " + functionText(function);
     switch (function) {
     case 1:
     case 2:
@@ -188,31 +167,10 @@ FrameMeaning requestMeaning(Bytes bytes) {
     default:
         break;
     }
-    appendEnding(out, bytes, tools::ModbusRole::Request, reading);
-    return reading;
 }
 
-FrameMeaning replyMeaning(Bytes bytes) {
-    FrameMeaning reading;
-    std::string& out = reading.text;
-    out = "MODBUS reply, slave " + std::to_string(bytes[0]);
-    reading.length = 1;
-    if (bytes.size() < 2) {
-        out += "; cut after the slave address";
-        reading.check = FrameCheck::Cut;
-        return reading;
-    }
+void appendReply(std::string& out, Bytes bytes) {
     const uint8_t function = bytes[1];
-    if ((function & kExceptionBit) != 0) {
-        out += ", exception to " + functionText(function);
-        if (bytes.size() >= 3) {
-            out += ": exception " + CodeWithName(bytes[2], kExceptions);
-        }
-        reading.exception = true;
-        appendEnding(out, bytes, tools::ModbusRole::Reply, reading);
-        return reading;
-    }
-    out += ", " + functionText(function);
     switch (function) {
     case 1:
     case 2:
@@ -243,8 +201,6 @@ FrameMeaning replyMeaning(Bytes bytes) {
     default:
         break;
     }
-    appendEnding(out, bytes, tools::ModbusRole::Reply, reading);
-    return reading;
 }
 
 } // namespace
@@ -253,7 +209,29 @@ FrameMeaning ModbusMeaning(Bytes bytes, Direction direction) {
     if (bytes.empty()) {
         return {"MODBUS frame, empty"};
     }
-    return direction == Direction::Sent ? requestMeaning(bytes) : replyMeaning(bytes);
+    const bool sent = direction == Direction::Sent;
+    FrameMeaning reading{(sent ? "MODBUS request, slave " : "MODBUS reply, slave ") +
+                         std::to_string(bytes[0])};
+    std::string& out = reading.text;
+    reading.length = 1;
+    if (bytes.size() < 2) {
+        out += "; cut after the slave address";
+        reading.check = FrameCheck::Cut;
+        return reading;
+    }
+    const uint8_t function = bytes[1];
+    if (!sent && (function & kExceptionBit) != 0) {
+        out += ", exception to " + functionText(function);
+        if (bytes.size() >= 3) {
+            out += ": exception " + CodeWithName(bytes[2], kExceptions);
+        }
+        reading.exception = true;
+    } else {
+        out += ", " + functionText(function);
+        sent ? appendRequest(out, bytes) : appendReply(out, bytes);
+    }
+    appendEnding(out, bytes, sent ? tools::ModbusRole::Request : tools::ModbusRole::Reply, reading);
+    return reading;
 }
 
 } // namespace traffic::detail

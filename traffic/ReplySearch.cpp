@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "tools/Bytes.h"
+#include "tools/ModbusLayout.h"
 #include "traffic/FrameSearch.h"
 #include "traffic/Meanings.h"
 
@@ -19,7 +20,6 @@ using namespace std::string_view_literals;
 constexpr uint8_t kExceptionBit = 0x80;
 // A MODBUS RTU frame is at most this long.
 constexpr std::size_t kModbusMaxFrame = 256;
-constexpr std::array kTextHeads = {"QQQ#"sv, "QQS#"sv, "TAVRIK#"sv};
 
 using tools::asText;
 
@@ -27,22 +27,10 @@ bool startsWith(Bytes bytes, Bytes prefix) {
     return bytes.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), bytes.begin());
 }
 
-uint16_t word(Bytes bytes, std::size_t at) {
-    return static_cast<uint16_t>((bytes[at] << 8) | bytes[at + 1]);
-}
-
 // A frame of `length` bytes found at `at` in a block of `size`: its meaning with the noise around it.
-Reading found(std::string meaning, Verdict verdict, std::size_t at, std::size_t length, std::size_t size) {
-    meaning += NoiseNote(at, size - at - length);
-    return {std::move(meaning), verdict, at, length};
-}
-
-// The same for a reply of the text command set.
-Reading foundText(std::string meaning, Verdict verdict, std::size_t at, std::size_t length,
-                  std::size_t size) {
-    Reading reading = found(std::move(meaning), verdict, at, length, size);
-    reading.protocol = Protocol::Text;
-    return reading;
+Reading found(std::string meaning, Verdict verdict, std::size_t at, std::size_t length, std::size_t size,
+              Protocol protocol = Protocol::Text) {
+    return {std::move(meaning) + NoiseNote(at, size - at - length), verdict, at, length, protocol};
 }
 
 // The part of a cut frame that is there: "13 of the 41 bytes of the reply: ", or without a length
@@ -66,38 +54,46 @@ std::string whatItIs(Bytes bytes, int32_t pendingCommand) {
     return {};
 }
 
-// The best candidate a search found, told as the reply, or as what is wrong with the one found;
-// `headline` says what was looked for, `frameText` reads a frame of the bytes.
-template <class FrameText>
-std::optional<Reading> ranked(const CandidateRanking& ranking, Bytes bytes, const std::string& headline,
-                              std::string_view checkName, const FrameText& frameText) {
+// The best candidate a search for a MODBUS or HART reply found, told as the reply, or as what is
+// wrong with the one found, or when there is none as what the bytes are; `headline` says what was
+// looked for, `otherWhy` why a whole frame is not the one asked for.
+Reading ranked(const CandidateRanking& ranking, Bytes bytes, int32_t pendingCommand, Protocol protocol,
+               const std::string& headline, const std::string& otherWhy = {}) {
+    const bool modbus = protocol == Protocol::Modbus;
+    const auto frameText = [&](std::size_t at, std::size_t length) {
+        return (modbus ? ModbusMeaning : HartMeaning)(bytes.subspan(at, length), Direction::Received);
+    };
+    const std::size_t size = bytes.size();
     const auto best = ranking.best();
     if (!best) {
-        return std::nullopt;
+        return {headline + whatItIs(bytes, pendingCommand), Verdict::Unexpected, 0, 0, protocol};
     }
     const Candidate& c = best->candidate;
-    const std::size_t size = bytes.size();
     switch (best->rank) {
     case CandidateRank::Reply: {
-        const FrameMeaning frame = frameText(c);
-        return found(frame.text, frame.exception ? Verdict::Exception : Verdict::Good, c.at, c.length, size);
+        const FrameMeaning frame = frameText(c.at, c.length);
+        return found(frame.text, frame.exception ? Verdict::Exception : Verdict::Good, c.at, c.length, size,
+                     protocol);
     }
     case CandidateRank::Damaged:
-        return found(headline + ": " + std::string(checkName) + " wrong; " + frameText(c).text,
-                     Verdict::ChecksumWrong, c.at, c.length, size);
+        return found(headline + (modbus ? ": CRC wrong; " : ": check byte wrong; ") +
+                         frameText(c.at, c.length).text,
+                     Verdict::ChecksumWrong, c.at, c.length, size, protocol);
     case CandidateRank::Other:
-        return found(headline + "; " + frameText(c).text, Verdict::Unexpected, c.at, c.length, size);
+        return found(headline + (otherWhy.empty() ? "" : ": " + otherWhy) + "; " +
+                         frameText(c.at, c.length).text,
+                     Verdict::Unexpected, c.at, c.length, size, protocol);
     case CandidateRank::Cut: {
         const std::size_t present = size - c.at;
-        return found(cutHead(present, c.length) + frameText({c.at, present}).text, Verdict::Cut, c.at,
-                     present, size);
+        return found(cutHead(present, c.length) + frameText(c.at, present).text, Verdict::Cut, c.at, present,
+                     size, protocol);
     }
     case CandidateRank::Stray: {
-        const FrameMeaning frame = frameText({c.at, size - c.at});
-        return found(headline + "; " + frame.text, Verdict::Unexpected, c.at, frame.length, size);
+        const FrameMeaning frame = frameText(c.at, size - c.at);
+        return found(headline + "; " + frame.text, Verdict::Unexpected, c.at, frame.length, size, protocol);
     }
     }
-    return std::nullopt;
+    return {};
 }
 
 // ---- MODBUS ----
@@ -111,11 +107,8 @@ Reading modbusAnswer(Bytes bytes, int32_t pendingCommand, Bytes request) {
     const bool reads = function >= 1 && function <= 4;
     const bool writes = function == 5 || function == 6 || function == 15 || function == 16;
     // A read reply's byte count follows from the request's register or bit count.
-    std::optional<std::size_t> expectedCount;
-    if (reads && request.size() >= 6) {
-        const std::size_t count = word(request, 4);
-        expectedCount = function <= 2 ? (count + 7) / 8 : 2 * count;
-    }
+    const int expected = reads ? tools::ModbusReplyByteCount(request) : -1;
+    const std::size_t cutLength = expected >= 0 ? 5 + std::size_t(expected) : 0; // 0: not known
     const std::size_t size = bytes.size();
     std::string headline = "no MODBUS reply to slave " + std::to_string(slave) + " function " +
                            std::to_string(function) + " in " + Counted(size, "byte");
@@ -130,7 +123,7 @@ Reading modbusAnswer(Bytes bytes, int32_t pendingCommand, Bytes request) {
         if (left == 1) {
             // A lone slave address is a cut reply only when it is all the block holds.
             if (at == 0) {
-                ranking.offer(CandidateRank::Cut, {at, expectedCount ? 5 + *expectedCount : 0});
+                ranking.offer(CandidateRank::Cut, {at, cutLength});
             }
             continue;
         }
@@ -143,11 +136,11 @@ Reading modbusAnswer(Bytes bytes, int32_t pendingCommand, Bytes request) {
             continue;
         } else if (reads) {
             if (left < 3) {
-                ranking.offer(CandidateRank::Cut, {at, expectedCount ? 5 + *expectedCount : 0});
+                ranking.offer(CandidateRank::Cut, {at, cutLength});
                 continue;
             }
             length = 5 + std::size_t{bytes[at + 2]};
-            headerRight = !expectedCount || bytes[at + 2] == *expectedCount;
+            headerRight = expected < 0 || bytes[at + 2] == expected;
         } else if (writes) {
             length = 8;
         } else {
@@ -176,7 +169,7 @@ Reading modbusAnswer(Bytes bytes, int32_t pendingCommand, Bytes request) {
         } else if (crcRight) {
             if (otherWhy.empty()) {
                 otherWhy = reads ? "byte count " + std::to_string(bytes[at + 2]) +
-                                       " where the request asks for " + std::to_string(*expectedCount)
+                                       " where the request asks for " + std::to_string(expected)
                                  : "not the address and value (or start and count) the request gave";
             }
             ranking.offer(CandidateRank::Other, {at, length});
@@ -184,18 +177,7 @@ Reading modbusAnswer(Bytes bytes, int32_t pendingCommand, Bytes request) {
             ranking.offer(CandidateRank::Damaged, {at, length});
         }
     }
-    const auto frameText = [&](const Candidate& c) {
-        return ModbusMeaning(bytes.subspan(c.at, c.length), Direction::Received);
-    };
-    const auto best = ranking.best();
-    std::optional<Reading> reading = ranked(
-        ranking, bytes, best && best->rank == CandidateRank::Other ? headline + ": " + otherWhy : headline,
-        "CRC", frameText);
-    if (!reading) {
-        reading = Reading{headline + whatItIs(bytes, pendingCommand), Verdict::Unexpected};
-    }
-    reading->protocol = Protocol::Modbus;
-    return *reading;
+    return ranked(ranking, bytes, pendingCommand, Protocol::Modbus, headline, otherWhy);
 }
 
 // ---- HART ----
@@ -209,15 +191,8 @@ struct HartRequest {
 };
 
 HartRequest hartRequest(Bytes request) {
-    const long start = HartFrameStart(request, false);
-    if (start < 0) {
-        return {};
-    }
-    std::size_t at = static_cast<std::size_t>(start);
-    while (at < request.size() && request[at] == kHartPreamble) {
-        ++at;
-    }
-    if (at == request.size()) {
+    const std::size_t at = PreamblesEnd(request, 0);
+    if (HartFrameStart(request, false) < 0 || at == request.size()) {
         return {};
     }
     const HartHeader header = ReadHartHeader(at, request[at]);
@@ -225,13 +200,6 @@ HartRequest hartRequest(Bytes request) {
         return {};
     }
     return {true, request[header.commandAt], request.subspan(header.addressAt, header.addressLength)};
-}
-
-// The reply carries the request's address; the master and burst bits of its first byte are the
-// reply's own.
-bool sameAddress(Bytes reply, Bytes request) {
-    return reply.size() == request.size() && (reply[0] & 0x3F) == (request[0] & 0x3F) &&
-           std::equal(reply.begin() + 1, reply.end(), request.begin() + 1);
 }
 
 Reading hartAnswer(Bytes bytes, int32_t pendingCommand, Bytes request) {
@@ -247,10 +215,7 @@ Reading hartAnswer(Bytes bytes, int32_t pendingCommand, Bytes request) {
         if (bytes[start] != kHartPreamble || (start > 0 && bytes[start - 1] == kHartPreamble)) {
             continue;
         }
-        std::size_t at = start;
-        while (at < size && bytes[at] == kHartPreamble) {
-            ++at;
-        }
+        const std::size_t at = PreamblesEnd(bytes, start);
         if (at == size) {
             // Preambles at the end of the block: a reply cut there, unless a lone 0xFF of noise.
             if (at - start >= 2 || start == 0) {
@@ -274,7 +239,7 @@ Reading hartAnswer(Bytes bytes, int32_t pendingCommand, Bytes request) {
         const bool expected =
             !asked.known ||
             (bytes[header.commandAt] == asked.command &&
-             sameAddress(bytes.subspan(header.addressAt, header.addressLength), asked.address));
+             SameHartAddress(bytes.subspan(header.addressAt, header.addressLength), asked.address));
         if (header.countAt >= size) {
             if (expected) {
                 ranking.offer(CandidateRank::Cut, {start, 0});
@@ -296,15 +261,7 @@ Reading hartAnswer(Bytes bytes, int32_t pendingCommand, Bytes request) {
             ranking.offer(CandidateRank::Damaged, candidate);
         }
     }
-    const auto frameText = [&](const Candidate& c) {
-        return HartMeaning(bytes.subspan(c.at, c.length), Direction::Received);
-    };
-    std::optional<Reading> reading = ranked(ranking, bytes, headline, "check byte", frameText);
-    if (!reading) {
-        reading = Reading{headline + whatItIs(bytes, pendingCommand), Verdict::Unexpected};
-    }
-    reading->protocol = Protocol::Hart;
-    return *reading;
+    return ranked(ranking, bytes, pendingCommand, Protocol::Hart, headline);
 }
 
 // ---- text ----
@@ -317,12 +274,7 @@ struct TextRequest {
 
 TextRequest textRequest(Bytes request) {
     const std::string_view text = asText(request);
-    TextRequest parsed;
-    for (std::string_view head : kTextHeads) {
-        if (text.starts_with(head)) {
-            parsed.head = head;
-        }
-    }
+    TextRequest parsed{TextHead(text), {}, false};
     const std::string_view rest = text.substr(parsed.head.size());
     if (parsed.head == "QQS#" && rest.starts_with("CAMD")) {
         // The read meter command's raw bytes may hold ':' and '#'; its key is "CAMD0n".
@@ -341,10 +293,6 @@ TextRequest textRequest(Bytes request) {
 
 bool isKeyCharacter(char c) {
     return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-}
-
-bool isTextByte(uint8_t b) {
-    return (b >= 0x20 && b < 0x7F) || b == '\r' || b == '\n' || b == '\t';
 }
 
 struct Acknowledgement {
@@ -388,16 +336,6 @@ std::optional<Acknowledgement> findAcknowledgement(std::string_view text, std::s
     return std::nullopt;
 }
 
-bool isBlockMarker(std::string_view key) {
-    for (int32_t code : {pending::SystemParameters, pending::AnalogOutputs, pending::CustomHart,
-                         pending::ParseFormat, pending::TestValues}) {
-        if (BlockMarkerFor(code) == key) {
-            return true;
-        }
-    }
-    return false;
-}
-
 // Where the bytes end in the first characters of `reply` (at least one, not all of it): the start
 // of the reply a pause cut off after them.
 std::optional<std::size_t> endsInStartOf(std::string_view text, std::string_view reply) {
@@ -426,9 +364,9 @@ std::optional<Reading> cutBeforeItsEnd(Bytes bytes, const TextRequest& asked) {
         return std::nullopt;
     }
     const std::size_t present = bytes.size() - *at;
-    return foundText("the first " + Counted(present, "byte") + " of the reply to " + std::string(asked.head) +
-                         Quoted(asked.key) + ", cut: '" + Quoted(text.substr(*at)) + "'",
-                     Verdict::Cut, *at, present, bytes.size());
+    return found("the first " + Counted(present, "byte") + " of the reply to " + std::string(asked.head) +
+                     Quoted(asked.key) + ", cut: '" + Quoted(text.substr(*at)) + "'",
+                 Verdict::Cut, *at, present, bytes.size());
 }
 
 // A query's reply, found by its block marker as the window's decoder finds it. It starts at the
@@ -451,12 +389,11 @@ Reading blockAnswer(Bytes bytes, int32_t pendingCommand, const TextRequest& aske
             ? position - kHead.size()
             : position;
     std::size_t end = bytes.size();
-    while (end > position + marker.size() && !isTextByte(bytes[end - 1])) {
+    while (end > position + marker.size() && !IsTextByte(bytes[end - 1])) {
         --end;
     }
     const TextReplyMeaning reply = ReadTextReply(bytes.subspan(start, end - start), pendingCommand);
-    return foundText(reply.text, reply.whole ? Verdict::Good : Verdict::Cut, start, end - start,
-                     bytes.size());
+    return found(reply.text, reply.whole ? Verdict::Good : Verdict::Cut, start, end - start, bytes.size());
 }
 
 Reading textAnswer(Bytes bytes, int32_t pendingCommand, Bytes request) {
@@ -467,7 +404,7 @@ Reading textAnswer(Bytes bytes, int32_t pendingCommand, Bytes request) {
     if (std::optional<Reading> acknowledgement = FindAcknowledgement(bytes, asked.head, asked.key)) {
         return *acknowledgement;
     }
-    if (asked.head == "QQQ#" && !asked.hasValue && isBlockMarker(asked.key)) {
+    if (asked.head == "QQQ#" && !asked.hasValue && QueryPending(asked.key) != pending::None) {
         return blockAnswer(bytes, pendingCommand, asked);
     }
     if (IsCommunicationQuery(request)) {
@@ -477,10 +414,10 @@ Reading textAnswer(Bytes bytes, int32_t pendingCommand, Bytes request) {
     }
     if (const auto other = findAcknowledgement(asText(bytes), {}, {})) {
         const std::string_view shown = asText(bytes).substr(other->at, other->length);
-        return foundText("reply " + Quoted(shown) + " answers " + std::string(other->head) +
-                             std::string(other->key) + ", not the request's " + std::string(asked.head) +
-                             Quoted(asked.key),
-                         Verdict::Unexpected, other->at, other->length, bytes.size());
+        return found("reply " + Quoted(shown) + " answers " + std::string(other->head) +
+                         std::string(other->key) + ", not the request's " + std::string(asked.head) +
+                         Quoted(asked.key),
+                     Verdict::Unexpected, other->at, other->length, bytes.size());
     }
     if (std::optional<Reading> cut = cutBeforeItsEnd(bytes, asked)) {
         return *cut;
@@ -507,13 +444,13 @@ std::optional<Reading> CommunicationReply(Bytes bytes) {
     }
     const std::size_t hash = text.find('#', at + kHead.size());
     if (hash == std::string_view::npos) {
-        return foundText("the communication query's reply, cut before its closing #: '" +
-                             Quoted(text.substr(at)) + "'",
-                         Verdict::Cut, at, bytes.size() - at, bytes.size());
+        return found("the communication query's reply, cut before its closing #: '" +
+                         Quoted(text.substr(at)) + "'",
+                     Verdict::Cut, at, bytes.size() - at, bytes.size());
     }
     const std::string_view identity = text.substr(at + kHead.size(), hash - at - kHead.size());
-    return foundText("communication query answered: converter '" + Quoted(identity) + "'", Verdict::Good, at,
-                     hash + 1 - at, bytes.size());
+    return found("communication query answered: converter '" + Quoted(identity) + "'", Verdict::Good, at,
+                 hash + 1 - at, bytes.size());
 }
 
 std::optional<Reading> FindAcknowledgement(Bytes bytes, std::string_view head, std::string_view key) {
@@ -523,9 +460,9 @@ std::optional<Reading> FindAcknowledgement(Bytes bytes, std::string_view head, s
         return std::nullopt;
     }
     const std::string shown = Quoted(text.substr(match->at, match->length));
-    return foundText(
-        "reply " + shown + (match->taken ? ": the command was taken" : ": the command was refused"),
-        match->taken ? Verdict::Acknowledged : Verdict::Refused, match->at, match->length, bytes.size());
+    return found("reply " + shown + (match->taken ? ": the command was taken" : ": the command was refused"),
+                 match->taken ? Verdict::Acknowledged : Verdict::Refused, match->at, match->length,
+                 bytes.size());
 }
 
 Reading AnswerReading(Bytes bytes, int32_t pendingCommand, Bytes request) {
@@ -547,18 +484,15 @@ Reading AnswerReading(Bytes bytes, int32_t pendingCommand, Bytes request) {
         }
         return rest;
     }
-    if (StartsLikeTextCommand(request)) {
+    switch (FrameProtocol(request, pendingCommand)) {
+    case Protocol::Text:
         return textAnswer(bytes, pendingCommand, request);
-    }
-    // As for a sent frame: the MODBUS test's slave address 255 is no preamble.
-    if (pendingCommand == pending::ModbusTest) {
+    case Protocol::Modbus:
         return modbusAnswer(bytes, pendingCommand, request);
-    }
-    if (HartFrameStart(request, false) >= 0) {
+    case Protocol::Hart:
         return hartAnswer(bytes, pendingCommand, request);
-    }
-    if (HasModbusCrc(request)) {
-        return modbusAnswer(bytes, pendingCommand, request);
+    case Protocol::None:
+        break;
     }
     return OwnShapeReading(bytes, pendingCommand);
 }

@@ -1,11 +1,13 @@
 // The converter's text command set in the frame interpreter: each command by name and value, each
 // reply by its block markers and the fields the window would take from it.
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <optional>
 #include <string_view>
 #include <vector>
 
+#include "config/TextReplies.h"
 #include "profile/Parameters.h"
 #include "tools/Bytes.h"
 #include "tools/Conversions.h"
@@ -52,9 +54,9 @@ const std::vector<std::string_view> kWorkingModes = itemsOf("mode", true);
 const std::vector<std::string_view> kBauds = itemsOf("rs485.baud");
 const std::vector<std::string_view> kParities = itemsOf("rs485.parity");
 const std::vector<std::string_view> kByteOrders = itemsOf("parse1.order");
-constexpr std::string_view kLengths[] = {"4 Bit", "8 Bit", "the empty item"};
+const std::vector<std::string_view> kLengths = itemsOf("parse1.length", true);
+const std::vector<std::string_view> kHartModes = itemsOf("hart.mode");
 constexpr std::string_view kOpenClose[] = {"Close", "Open"};
-constexpr std::string_view kHartModes[] = {"Secondary Master Device", "Master Device"};
 
 std::string variable(std::optional<char> digit) {
     if (!digit) {
@@ -265,12 +267,7 @@ std::string TextCommandMeaning(Bytes bytes) {
     if (text.starts_with("TAVRIK#")) {
         return factoryRecord(text.substr(7));
     }
-    std::string_view prefix;
-    for (std::string_view candidate : {"QQS#"sv, "QQQ#"sv}) {
-        if (text.starts_with(candidate)) {
-            prefix = candidate;
-        }
-    }
+    const std::string_view prefix = TextHead(text);
     if (prefix.empty()) {
         return "text command cut after '" + Quoted(text) + "'";
     }
@@ -405,28 +402,12 @@ constexpr Block kBlocks[] = {
     {"QX6", "test values", pending::TestValues, kTestValueFields},
 };
 
-// First position where `tag` stands in `text`, '?' matching any character.
-std::size_t findTag(std::string_view text, std::string_view tag) {
-    if (tag.size() > text.size()) {
-        return std::string_view::npos;
-    }
-    for (std::size_t i = 0; i + tag.size() <= text.size(); ++i) {
-        bool match = true;
-        for (std::size_t k = 0; k < tag.size() && match; ++k) {
-            match = tag[k] == '?' || tag[k] == text[i + k];
-        }
-        if (match) {
-            return i;
-        }
-    }
-    return std::string_view::npos;
-}
-
-// Appends the field at `position`; returns where its value ends, or nullopt when it is cut short.
+// Appends the field whose tag ends at `after`; returns where its value ends, or nullopt when it is
+// cut short.
 std::optional<std::size_t> appendField(std::string& out, const Field& field, std::string_view text,
-                                       std::size_t position) {
-    const std::string_view tag = text.substr(position, field.tag.size());
-    const std::string_view rest = text.substr(position + field.tag.size());
+                                       std::size_t after) {
+    const std::string_view tag = text.substr(after - field.tag.size(), field.tag.size());
+    const std::string_view rest = text.substr(after);
     std::size_t width = field.width;
     if (field.countedHexText && rest.size() >= 5) {
         // Read meter command: its hex text is as long as its count says.
@@ -449,24 +430,27 @@ std::optional<std::size_t> appendField(std::string& out, const Field& field, std
     if (value.size() < width) {
         return std::nullopt;
     }
-    return position + field.tag.size() + width;
+    return after + width;
 }
 
 } // namespace
 
+bool HoldsBlockMarker(std::string_view text) {
+    return std::ranges::any_of(kBlocks, [&](const Block& b) { return text.find(b.marker) != text.npos; });
+}
+
+bool IsTextByte(uint8_t b) {
+    return (b >= 0x20 && b < 0x7F) || b == '\r' || b == '\n' || b == '\t';
+}
+
 bool LooksLikeTextReply(Bytes bytes) {
-    const std::string_view text = asText(bytes);
-    for (const Block& block : kBlocks) {
-        if (text.find(block.marker) != std::string_view::npos) {
-            return true;
-        }
-    }
-    for (uint8_t b : bytes) {
-        if ((b < 0x20 || b >= 0x7F) && b != '\r' && b != '\n' && b != '\t') {
-            return false;
-        }
-    }
-    return true;
+    return HoldsBlockMarker(asText(bytes)) || std::ranges::all_of(bytes, IsTextByte);
+}
+
+std::string_view TextHead(std::string_view text) {
+    const auto* head =
+        std::ranges::find_if(kTextHeads, [&](std::string_view h) { return text.starts_with(h); });
+    return head == std::end(kTextHeads) ? std::string_view() : *head;
 }
 
 } // namespace traffic::detail
@@ -520,14 +504,13 @@ TextReplyMeaning ReadTextReply(Bytes bytes, int32_t pendingCommand) {
         bool anyField = false;
         const bool decoded = &block == expected;
         lastEnd = decoded ? marker + block.marker.size() : lastEnd;
-        const std::size_t totalizer = findTag(text, "DL:");
-        const bool totalizerOn = totalizer != std::string_view::npos && totalizer + 3 < text.size() &&
-                                 text[totalizer + 3] != '0';
+        // The tags found as the decoders find them, '?' standing for any one character.
+        const std::optional<std::size_t> totalizer = config::findPattern(text, "DL:");
+        const bool totalizerOn = totalizer && *totalizer < text.size() && text[*totalizer] != '0';
         for (const Field& field : block.fields) {
-            const auto position = findTag(text, field.tag);
-            const auto end =
-                position == std::string_view::npos ? std::nullopt : appendField(out, field, text, position);
-            anyField = anyField || position != std::string_view::npos;
+            const std::optional<std::size_t> after = config::findPattern(text, field.tag);
+            const auto end = after ? appendField(out, field, text, *after) : std::nullopt;
+            anyField = anyField || after;
             if (field.whileTotalizerOff && totalizerOn) {
                 continue;
             }

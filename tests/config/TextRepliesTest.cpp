@@ -195,8 +195,8 @@ TEST(AnalogOutputReplies, SetFramesReadBackThroughTheReplyRows) {
         const auto& row = r.row(output);
         ASSERT_TRUE(row) << output;
         EXPECT_EQ(row->variable, output + 1);
-        EXPECT_EQ(row->upperText, config::rangeDisplayText(config::singleFromText(values[output].first)));
-        EXPECT_EQ(row->lowerText, config::rangeDisplayText(config::singleFromText(values[output].second)));
+        EXPECT_EQ(row->upperText, config::rangeDisplayText(tools::StrToSingle(values[output].first)));
+        EXPECT_EQ(row->lowerText, config::rangeDisplayText(tools::StrToSingle(values[output].second)));
     }
     EXPECT_EQ(r.row(2)->upperText, "0.100");
     EXPECT_EQ(r.row(3)->upperText, "12345");

@@ -1,7 +1,6 @@
 // The reading of a read meter command's reply: any bytes as a reply frame, its data listed by field
 // for the universal commands and for one without names, and a parse row's value taken from it.
 #include "profile/Mapping.h"
-#include "profile/MeterReply.h"
 #include "tests/fuzz/FuzzCheck.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {

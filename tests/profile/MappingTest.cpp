@@ -9,7 +9,6 @@
 #include <functional>
 
 #include "profile/Mapping.h"
-#include "profile/MeterReply.h"
 #include "profile/Samples.h"
 #include "tools/ModbusCrc.h"
 #include "sim/Converter.h"
