@@ -1,6 +1,7 @@
 // The HART engineering-unit table behind the four unit lists of the variables display.
 #include "hart/UnitTable.h"
 
+#include <algorithm>
 #include <array>
 
 namespace hart {
@@ -96,16 +97,6 @@ constexpr std::array<uint8_t, kUnitEntryCount - 1> kCodes = {
     80,  81,  82, 91, 92,  93,  94,  95, 96, 97,  54,  55,  69,  89, 126, 128, 164, 165, 57,
 };
 
-constexpr std::array<uint8_t, 256> BuildIndexByCode() {
-    std::array<uint8_t, 256> indexByCode{};
-    indexByCode.fill(kOtherUnitIndex);
-    for (std::size_t i = 0; i < kCodes.size(); ++i)
-        indexByCode[kCodes[i]] = static_cast<uint8_t>(i);
-    return indexByCode;
-}
-
-constexpr std::array<uint8_t, 256> kIndexByCode = BuildIndexByCode();
-
 } // namespace
 
 std::span<const std::string_view> UnitEntries() {
@@ -117,7 +108,8 @@ std::span<const uint8_t> UnitCodes() {
 }
 
 int UnitIndex(uint8_t code) {
-    return kIndexByCode[code];
+    const auto it = std::find(kCodes.begin(), kCodes.end(), code);
+    return it == kCodes.end() ? kOtherUnitIndex : static_cast<int>(it - kCodes.begin());
 }
 
 } // namespace hart

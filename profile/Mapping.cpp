@@ -152,13 +152,6 @@ int integerOf(const Configuration& values, const std::string& name) {
     return value;
 }
 
-std::vector<uint8_t> bytesOf(const std::string& hexText) {
-    if (hexText.empty()) {
-        return {};
-    }
-    return hart::ParseHexBytes(hexText, hart::kCustomCommandMaxBytes).bytes;
-}
-
 std::string range(int offset, int length) {
     return "data " + std::to_string(offset) + "-" + std::to_string(offset + length - 1);
 }
@@ -421,7 +414,9 @@ Mapping MappingOf(const Configuration& values) {
         const std::string name = "read" + std::to_string(c);
         MeterCommand& command = mapping.commands[static_cast<std::size_t>(c - 1)];
         command.enabled = required(values, name + ".enabled") == "on";
-        command.body = bytesOf(required(values, name + ".command"));
+        // An empty command gives no bytes: ParseHexBytes reads no pair in it.
+        command.body =
+            hart::ParseHexBytes(required(values, name + ".command"), hart::kCustomCommandMaxBytes).bytes;
     }
     for (int n = 1; n <= kMappedVariables; ++n) {
         const std::string name = "parse" + std::to_string(n);
