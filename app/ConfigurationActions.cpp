@@ -144,8 +144,12 @@ void ConfigurationActions::writeAll() {
     begin(std::move(run));
 }
 
-std::optional<profile::Backup> ConfigurationActions::readConfigurationFile(const QString& path,
-                                                                           const QString& failure) {
+std::optional<profile::Backup>
+ConfigurationActions::chooseConfigurationFile(const QString& caption, const QString& failure, QString& path) {
+    path = running() ? QString() : ChooseFile(FileDialogKind::Open, caption);
+    if (path.isEmpty()) {
+        return std::nullopt;
+    }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         ShowMessage(failure.arg(path, file.errorString()));
@@ -165,14 +169,9 @@ std::optional<profile::Backup> ConfigurationActions::readConfigurationFile(const
 }
 
 void ConfigurationActions::compareWithFile() {
-    if (running()) {
-        return;
-    }
-    const QString path = ChooseFile(FileDialogKind::Open, QStringLiteral("Compare with File"));
-    if (path.isEmpty()) {
-        return;
-    }
-    auto file = readConfigurationFile(path, QStringLiteral("%1 cannot be compared: %2"));
+    QString path;
+    auto file = chooseConfigurationFile(QStringLiteral("Compare with File"),
+                                        QStringLiteral("%1 cannot be compared: %2"), path);
     if (!file || !portReady(QStringLiteral("Compare with File"))) {
         return;
     }
@@ -198,11 +197,7 @@ void ConfigurationActions::begin(RunState state) {
         const PortSettings port{form_.Comm1->BaudRate(),
                                 std::string(ParityText(static_cast<int>(form_.Comm1->Parity())))};
         if (const auto message = RunReport(run.state(), port)) {
-            if (message->report) {
-                ShowReport(message->text, message->detail);
-            } else {
-                ShowMessage(message->text);
-            }
+            message->report ? ShowReport(message->text, message->detail) : ShowMessage(message->text);
         }
     });
 }
@@ -278,14 +273,9 @@ void ConfigurationActions::saveConfiguration() {
 }
 
 void ConfigurationActions::loadConfiguration() {
-    if (running()) {
-        return;
-    }
-    const QString path = ChooseFile(FileDialogKind::Open, QStringLiteral("Load Configuration"));
-    if (path.isEmpty()) {
-        return;
-    }
-    const auto file = readConfigurationFile(path, QStringLiteral("%1 was not loaded: %2"));
+    QString path;
+    const auto file = chooseConfigurationFile(QStringLiteral("Load Configuration"),
+                                              QStringLiteral("%1 was not loaded: %2"), path);
     if (!file) {
         return;
     }

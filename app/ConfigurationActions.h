@@ -61,8 +61,10 @@ private:
                    void (ConfigurationActions::*slot)());
 
     bool portReady(const QString& operation);
-    // The checked file, or nothing after `failure` ("%1 ...: %2", path and why) was shown.
-    std::optional<profile::Backup> readConfigurationFile(const QString& path, const QString& failure);
+    // The file the user picks (none while a run is under way) and its `path`, read and checked; nothing
+    // when none was picked or after `failure` ("%1 ...: %2", path and why) was shown.
+    std::optional<profile::Backup> chooseConfigurationFile(const QString& caption, const QString& failure,
+                                                           QString& path);
     void begin(RunState state);
 
     TForm1& form_;

@@ -209,13 +209,10 @@ void ConfigurationFields::noteReply(profile::Query query, std::string_view recei
     profile::Configuration decoded;
     profile::DecodeReply(query, received, decoded);
     for (std::size_t i = 0; i < profile::ParameterCount(); ++i) {
-        const auto& value = decoded.value(i);
-        if (profile::Parameters()[i].query != query || !value) {
-            continue;
-        }
         // Only what the field shows: a row the decoder closed (the totalizer output is on) or left as
         // it was did not come from this reply.
-        if (stateFor(i, *value) == fieldState(i)) {
+        const auto& value = decoded.value(i);
+        if (profile::Parameters()[i].query == query && value && stateFor(i, *value) == fieldState(i)) {
             remember(i, *value);
         }
     }
@@ -224,8 +221,7 @@ void ConfigurationFields::noteReply(profile::Query query, std::string_view recei
 void ConfigurationFields::show(const profile::Configuration& values) {
     for (std::size_t i = 0; i < profile::ParameterCount(); ++i) {
         if (values.has(i) && !stateFor(i, *values.value(i))) {
-            const profile::Parameter& p = profile::Parameters()[i];
-            refuse(p, *values.value(i), "cannot be shown in its field");
+            refuse(profile::Parameters()[i], *values.value(i), "cannot be shown in its field");
         }
     }
     for (std::size_t i = 0; i < profile::ParameterCount(); ++i) {

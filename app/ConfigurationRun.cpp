@@ -104,25 +104,19 @@ void ConfigurationRun::moved(bool movedOn) {
         }
         if (state_.sequence->over()) {
             finish();
-        } else if (state_.sequence->readyToSend()) {
+        } else if (RequestSequence& sequence = *state_.sequence; sequence.readyToSend()) {
             showProgress();
-            sendStep();
+            const std::size_t step = sequence.current();
+            sequence.sending();
+            // A refusal's message box runs while the request is sent; the run may end meanwhile.
+            const QPointer<ConfigurationRun> alive(this);
+            RunGuarded([&] { form_.SendRequest(state_.requests.at(step)); });
+            if (alive && !ended_) {
+                sequence.sendFinished();
+                moved(sequence.over());
+            }
         }
     });
-}
-
-void ConfigurationRun::sendStep() {
-    RequestSequence& sequence = *state_.sequence;
-    const std::size_t step = sequence.current();
-    sequence.sending();
-    // A refusal's message box runs while the request is sent; the run may end meanwhile.
-    const QPointer<ConfigurationRun> alive(this);
-    RunGuarded([&] { form_.SendRequest(state_.requests.at(step)); });
-    if (!alive || ended_) {
-        return;
-    }
-    sequence.sendFinished();
-    moved(sequence.over());
 }
 
 void ConfigurationRun::cancel() {

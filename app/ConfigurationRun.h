@@ -92,7 +92,6 @@ public:
 
 private:
     void moved(bool movedOn);
-    void sendStep();
     void finish();
     void showProgress();
 

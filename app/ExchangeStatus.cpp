@@ -171,15 +171,10 @@ void ExchangeStatus::requestRefused(std::string_view message) {
 }
 
 void ExchangeStatus::replyDecoded(int32_t, std::string_view error) {
-    if (!blockShown_) {
-        return;
-    }
-    if (!error.empty()) {
+    if (blockShown_ && !error.empty()) {
         event("decoding stopped: " + std::string(error), true);
-        return;
-    }
-    // A fault found in the block (a wrong check byte) stays on show: decoding does not make it good.
-    if (!fault_) {
+    } else if (blockShown_ && !fault_) {
+        // A fault found in the block (a wrong check byte) stays on show: decoding does not make it good.
         event("reply decoded: " + replyMeaning_, false);
     }
 }

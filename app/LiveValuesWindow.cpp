@@ -29,8 +29,6 @@ namespace {
 
 enum Column { Name, Value, Minimum, Maximum, Mean, Source, ColumnCount };
 
-const profile::Query kConfiguration[] = {profile::Query::QX1, profile::Query::QX3, profile::Query::QX4};
-
 int64_t nowMs() {
     return QDateTime::currentMSecsSinceEpoch();
 }
@@ -129,7 +127,7 @@ LiveValuesWindow::LiveValuesWindow(TForm1& form, QWidget* parent)
             return;
         }
         const QString path = ChooseFile(FileDialogKind::Save, tr("Append the samples to a CSV file"),
-                                         tr("CSV files (*.csv)"), QStringLiteral("csv"));
+                                        tr("CSV files (*.csv)"), QStringLiteral("csv"));
         if (!path.isEmpty()) {
             setCsvFile(path);
         }
@@ -179,29 +177,20 @@ void LiveValuesWindow::start() {
     polling_ = true;
     startStop_->setText(tr("Stop"));
     setStatus(tr("Reading the slave address and the parse format..."));
-    std::vector<Request> requests;
-    for (const profile::Query query : kConfiguration) {
-        requests.push_back(Request::configurationQuery(query));
-    }
-    client_.sendAll(std::move(requests), [this](const std::vector<ExchangeOutcome>& outcomes) {
-        configurationRead(outcomes);
-    });
+    ReadMapping(client_, [this](std::optional<profile::Mapping> mapping, std::optional<int>,
+                                QString problem) { configurationRead(std::move(mapping), problem); });
 }
 
-void LiveValuesWindow::configurationRead(const std::vector<ExchangeOutcome>& outcomes) {
+void LiveValuesWindow::configurationRead(std::optional<profile::Mapping> mapping, const QString& problem) {
     if (!polling_) {
         return;
     }
-    std::vector<std::string> problems;
-    const std::vector<profile::Query> queries(std::begin(kConfiguration), std::end(kConfiguration));
-    const profile::Configuration values = ConfigurationOfReplies(queries, outcomes, problems);
-    try {
-        mapping_ = profile::MappingOf(values);
-    } catch (const profile::BadValue& error) {
+    if (!mapping) {
         stop();
-        setStatus(tr("Cannot poll: %1").arg(QString::fromStdString(problems.empty() ? error.what() : problems.front())));
+        setStatus(tr("Cannot poll: %1").arg(problem));
         return;
     }
+    mapping_ = std::move(mapping);
     request_ = profile::VariablesRequest(mapping_->slaveAddress);
     for (int n = 1; n <= profile::kMappedVariables; ++n) {
         table_->item(n - 1, Source)->setText(QString::fromStdString(profile::SourceText(*mapping_, n)));
@@ -234,7 +223,8 @@ void LiveValuesWindow::pollIfDue() {
     due_ = false;
     // Timeout kind 0: a missed poll is counted here, with no message box for each one.
     const std::vector<uint8_t> frame = request_;
-    Request poll = Request::text([frame] { return std::string(frame.begin(), frame.end()); }, pending::ModbusTest, 0);
+    Request poll =
+        Request::text([frame] { return std::string(frame.begin(), frame.end()); }, pending::ModbusTest, 0);
     poll.showHex = true;
     client_.send(poll, [this](const ExchangeOutcome& outcome) { polled(outcome); });
 }
@@ -286,8 +276,8 @@ void LiveValuesWindow::record(int64_t timeMs, const std::optional<profile::Sampl
         samples_.appendMissed(timeMs);
     }
     if (csv_) {
-        const std::string line =
-            profile::SampleCsvLine(traffic::DateTimeText(timeMs), std::span<const std::optional<profile::Sample>>(&sample, 1));
+        const std::string line = profile::SampleCsvLine(
+            traffic::DateTimeText(timeMs), std::span<const std::optional<profile::Sample>>(&sample, 1));
         std::fprintf(csv_, "%s\n", line.c_str());
         std::fflush(csv_);
     }
@@ -298,7 +288,8 @@ void LiveValuesWindow::record(int64_t timeMs, const std::optional<profile::Sampl
 
 void LiveValuesWindow::updateTable() {
     for (int n = 1; n <= profile::kMappedVariables; ++n) {
-        table_->item(n - 1, Value)->setText(last_ ? number((*last_)[static_cast<std::size_t>(n - 1)]) : QStringLiteral("-"));
+        table_->item(n - 1, Value)
+            ->setText(last_ ? number((*last_)[static_cast<std::size_t>(n - 1)]) : QStringLiteral("-"));
     }
 }
 
@@ -329,7 +320,8 @@ bool LiveValuesWindow::setCsvFile(const QString& path) {
     }
     if (std::ftell(csv_) == 0) {
         const std::string prefix;
-        std::fprintf(csv_, "%s\n", profile::SampleCsvHeader(std::span<const std::string>(&prefix, 1)).c_str());
+        std::fprintf(csv_, "%s\n",
+                     profile::SampleCsvHeader(std::span<const std::string>(&prefix, 1)).c_str());
         std::fflush(csv_);
     }
     csvButton_->setText(tr("Stop CSV"));

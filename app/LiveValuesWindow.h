@@ -56,7 +56,8 @@ private:
     void tick();
     void pollIfDue();
     void polled(const ExchangeOutcome& outcome);
-    void configurationRead(const std::vector<ExchangeOutcome>& outcomes);
+    // The mapping read before polling, or why there is none.
+    void configurationRead(std::optional<profile::Mapping> mapping, const QString& problem);
     void record(int64_t timeMs, const std::optional<profile::Sample>& sample);
     void updateTable();
     void updateStatistics();

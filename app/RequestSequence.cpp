@@ -16,12 +16,12 @@ RequestSequence::RequestSequence(std::vector<SequenceStep> steps, bool stopOnTim
 void RequestSequence::sending() {
     if (phase_ == Phase::Ready) {
         phase_ = Phase::Sending;
-        reported_ = false;
     }
 }
 
 void RequestSequence::sendFinished() {
-    if (phase_ == Phase::Sending && !reported_) {
+    // Still sending: the exchange reported neither a frame nor a refusal.
+    if (phase_ == Phase::Sending) {
         stop(End::NotSent);
     }
 }
@@ -34,7 +34,6 @@ bool RequestSequence::frameSent(bool written) {
         // Only the run sends while it runs; anything else takes the exchange away from its step.
         return stop(End::Interrupted);
     }
-    reported_ = true;
     if (!written) {
         return stop(End::NotSent);
     }
@@ -43,15 +42,9 @@ bool RequestSequence::frameSent(bool written) {
 }
 
 bool RequestSequence::requestRefused(std::string_view message) {
-    if (phase_ == Phase::Over) {
-        return false;
-    }
-    if (phase_ != Phase::Sending) {
-        // A request the user tried to send in the meantime: it changed nothing on the line.
-        return false;
-    }
-    reported_ = true;
-    return stop(End::NotSent, message);
+    // Outside the step's send, a request the user tried to send in the meantime (or after the end): it
+    // changed nothing on the line.
+    return phase_ == Phase::Sending && stop(End::NotSent, message);
 }
 
 bool RequestSequence::waitingFor(int32_t pendingCommand) const {

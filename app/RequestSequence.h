@@ -88,7 +88,6 @@ private:
     bool stopOnTimeout_;
     Phase phase_ = Phase::Ready;
     std::size_t current_ = 0;
-    bool reported_ = false; // the exchange said something about the step being sent
     bool endedInFlight_ = false;
     End end_ = End::None;
     std::string endMessage_;

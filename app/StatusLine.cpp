@@ -54,11 +54,7 @@ void StatusLine::refresh() {
     }
     label_->setText(html);
     label_->setToolTip(text());
-    if (status_.waiting()) {
-        countdown_.start();
-    } else {
-        countdown_.stop();
-    }
+    status_.waiting() ? countdown_.start() : countdown_.stop();
 }
 
 } // namespace app
