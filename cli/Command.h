@@ -51,7 +51,7 @@ struct Run {
 };
 
 struct Command {
-    const char* name; // "ping", or a group and a word: "hart id" (groups: Options.cpp)
+    const char* name; // "ping", a group ("hart"), or a group and a word: "hart id"
     Run (*define)(CLI::App& app);
 };
 

@@ -19,32 +19,6 @@
 
 namespace cli {
 
-namespace {
-
-std::vector<std::string> readPortsFile(const std::string& path) {
-    std::istringstream text(ReadInputFile(path));
-    std::vector<std::string> ports;
-    int number = 0;
-    for (std::string line; std::getline(text, line);) {
-        ++number;
-        if (line.find('\0') != std::string::npos) {
-            throw Failure(code::BadFile, path + ": line " + std::to_string(number) +
-                                             " holds a NUL byte, which no port name can hold");
-        }
-        if (const auto hash = line.find('#'); hash != std::string::npos) {
-            line.erase(hash);
-        }
-        const auto begin = line.find_first_not_of(" \t\r");
-        if (begin == std::string::npos) {
-            continue;
-        }
-        ports.push_back(line.substr(begin, line.find_last_not_of(" \t\r") - begin + 1));
-    }
-    return ports;
-}
-
-} // namespace
-
 std::string DeviceOf(const std::string& port) {
     if (serial::isNetworkPortName(port)) {
         return port; // a URL, not a file: no path to follow
@@ -56,8 +30,22 @@ std::string DeviceOf(const std::string& port) {
 
 void ResolvePorts(Globals& globals) {
     if (!globals.portsFrom.empty()) {
-        const auto more = readPortsFile(globals.portsFrom);
-        globals.ports.insert(globals.ports.end(), more.begin(), more.end());
+        // A port a line; '#' starts a comment.
+        std::istringstream text(ReadInputFile(globals.portsFrom));
+        int number = 0;
+        for (std::string line; std::getline(text, line);) {
+            ++number;
+            if (line.find('\0') != std::string::npos) {
+                throw Failure(code::BadFile, globals.portsFrom + ": line " + std::to_string(number) +
+                                                 " holds a NUL byte, which no port name can hold");
+            }
+            if (const auto hash = line.find('#'); hash != std::string::npos) {
+                line.erase(hash);
+            }
+            if (const auto begin = line.find_first_not_of(" \t\r"); begin != std::string::npos) {
+                globals.ports.push_back(line.substr(begin, line.find_last_not_of(" \t\r") - begin + 1));
+            }
+        }
     }
     if (globals.ports.empty()) {
         throw Failure(code::Usage,
@@ -82,15 +70,6 @@ LineOptions LineOptionsOf(const Globals& globals, const std::string& port) {
     options.gap = globals.gapGiven ? Millis(globals.gapMs) : DefaultGap(port);
     options.retries = globals.retries;
     return options;
-}
-
-void OpenLog(TrafficLog& log, const Globals& globals) {
-    if (globals.log.empty()) {
-        return;
-    }
-    if (const std::string failure = log.open(globals.log); !failure.empty()) {
-        throw Failure(code::BadFile, "cannot open the log file " + globals.log + ": " + failure);
-    }
 }
 
 void AtOnce(std::size_t count, const std::function<void(std::size_t)>& work) {
@@ -148,7 +127,7 @@ public:
             for (const auto& [key, value] : members.items()) {
                 object[key] = value;
             }
-            env_.out << dump(object) << "\n" << std::flush;
+            env_.out << JsonLine(object) << "\n" << std::flush;
         } else {
             if (many_) {
                 env_.out << "== " << port << " ==\n";
@@ -191,26 +170,7 @@ public:
         env_.out << std::flush;
     }
 
-    // A command without ports: its result alone.
-    void alone(const Result& result) {
-        if (json_ && result.hasJson()) {
-            env_.out << dump(result.json()) << "\n";
-        } else {
-            env_.out << result.text();
-        }
-        if (!result.error.empty()) {
-            env_.err << "vx538: " << result.error << "\n";
-        }
-        env_.out << std::flush;
-    }
-
 private:
-    static std::string dump(const Json& json) {
-        // Every text is valid UTF-8 already (Result::json, tools::Utf8Text); replacing is the last guard,
-        // so that printing never ends a run.
-        return Utf8Json(json).dump(-1, ' ', false, Json::error_handler_t::replace);
-    }
-
     const Environment& env_;
     const bool json_;
     const bool many_;
@@ -280,7 +240,11 @@ int runCommand(Parsed& parsed, const Environment& env) {
     if (run.alone) {
         Result result;
         run.alone(g, result);
-        Printer(env, g).alone(result);
+        env.out << (g.json && result.hasJson() ? JsonLine(result.json()) + "\n" : result.text())
+                << std::flush;
+        if (!result.error.empty()) {
+            env.err << "vx538: " << result.error << "\n";
+        }
         return result.exit;
     }
     ResolvePorts(g);
@@ -300,7 +264,7 @@ int runCommand(Parsed& parsed, const Environment& env) {
         throw Failure(code::Usage, message);
     }
     TrafficLog log;
-    OpenLog(log, g);
+    log.open(g.log);
     Printer printer(env, g);
     std::vector<PortOutcome> outcomes(g.ports.size());
     AtOnce(g.ports.size(),

@@ -1,7 +1,7 @@
 // vx538 as a function: its arguments, where its output goes and the stop event Ctrl+C signals. The
 // program's main() calls it, and so do tests that run vx538 in-process. Then the pieces of its run that
 // commands share: the ports a run works on (--port and --ports-from, each device once), their line
-// options, the --log file and a worker per port.
+// options and a worker per port.
 #pragma once
 
 #include <functional>
@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "cli/Command.h"
-#include "cli/Line.h"
 #include "serial/PosixPort.h"
 
 namespace cli {
@@ -35,9 +34,6 @@ void ResolvePorts(Globals& globals);
 
 // One port's line as the options every command takes set it.
 LineOptions LineOptionsOf(const Globals& globals, const std::string& port);
-
-// Opens the --log file when one is given; Failure(BadFile) when it cannot be.
-void OpenLog(TrafficLog& log, const Globals& globals);
 
 // Runs `work` for each of `count` ports on a thread of its own, all at once, and waits for them all.
 void AtOnce(std::size_t count, const std::function<void(std::size_t)>& work);

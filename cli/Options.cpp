@@ -26,17 +26,14 @@ constexpr const char* kPortsNote =
     "given many times: the ports run in parallel, each one's output kept together, then a summary. With\n"
     "--json, one JSON object per port and line.";
 
-// The words that group commands ("hart id", "modbus read") and what the group is for.
-struct Group {
-    const char* word;
-    const char* help;
-};
-constexpr Group kGroups[] = {
-    {"hart", "talk HART to the instrument through the converter (transparent mode)"},
-    {"modbus", "the MODBUS RTU read test"},
-};
+// A group of commands ("hart id", "modbus read"): what it is for; one of its commands must follow.
+Run group(CLI::App& app, const char* help) {
+    app.description(help);
+    app.require_subcommand(1);
+    return {};
+}
 
-// Every command, in the order --help lists them.
+// Every command, in the order --help lists them; a group's row comes before its commands'.
 constexpr Command kCommands[] = {
     {"ports", commands::Ports},
     {"params", commands::Params},
@@ -52,11 +49,16 @@ constexpr Command kCommands[] = {
     {"restore", commands::Restore},
     {"diff", commands::Diff},
     {"verify", commands::Verify},
+    {"hart",
+     [](CLI::App& app) {
+         return group(app, "talk HART to the instrument through the converter (transparent mode)");
+     }},
     {"hart id", commands::HartId},
     {"hart vars", commands::HartVars},
     {"hart send", commands::HartSend},
     {"hart scan", commands::HartScan},
     {"hart fields", commands::HartFields},
+    {"modbus", [](CLI::App& app) { return group(app, "the MODBUS RTU read test"); }},
     {"modbus read", commands::ModbusRead},
     {"check", commands::Check},
     {"map", commands::Map},
@@ -135,23 +137,9 @@ Parsed ParseArguments(const std::vector<std::string>& arguments, std::ostream& o
     std::vector<std::pair<Run, CLI::App*>> subcommands;
     for (const Command& command : kCommands) {
         const std::string name = command.name;
-        CLI::App* parent = &app;
-        std::string word = name;
-        if (const auto blank = name.find(' '); blank != std::string::npos) {
-            const std::string group = name.substr(0, blank);
-            word = name.substr(blank + 1);
-            CLI::App*& made = groups[group];
-            if (!made) {
-                std::string help;
-                for (const Group& g : kGroups) {
-                    help = g.word == group ? g.help : help;
-                }
-                made = app.add_subcommand(group, help);
-                made->require_subcommand(1);
-            }
-            parent = made;
-        }
-        CLI::App* sub = parent->add_subcommand(word);
+        const auto blank = name.find(' ');
+        CLI::App* parent = blank == std::string::npos ? &app : groups.at(name.substr(0, blank));
+        CLI::App* sub = groups[name] = parent->add_subcommand(name.substr(blank + 1));
         subcommands.emplace_back(command.define(*sub), sub);
     }
 

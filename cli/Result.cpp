@@ -27,6 +27,10 @@ Json Utf8Json(Json value) {
     return value;
 }
 
+std::string JsonLine(const Json& value) {
+    return Utf8Json(value).dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
 void Result::line(std::string text) {
     rows_.push_back({{}, false, {}, {}, {}, std::move(text)});
 }

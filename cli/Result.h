@@ -81,4 +81,8 @@ private:
 // Every string (and member name) of `value` made valid UTF-8 with tools::Utf8Text.
 Json Utf8Json(Json value);
 
+// `value` as one line of JSON for the output, every text valid UTF-8 (Utf8Json; replacing is the last
+// guard, so that printing never ends a run).
+std::string JsonLine(const Json& value);
+
 } // namespace cli

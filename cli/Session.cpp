@@ -9,8 +9,13 @@ namespace cli {
 
 using tools::bytesOf;
 
-std::string TrafficLog::open(const std::string& path) {
-    return file_.open(path, traffic::TextHeader());
+void TrafficLog::open(const std::string& path) {
+    if (path.empty()) {
+        return;
+    }
+    if (const std::string failure = file_.open(path, traffic::TextHeader()); !failure.empty()) {
+        throw Failure(code::BadFile, "cannot open the log file " + path + ": " + failure);
+    }
 }
 
 void TrafficLog::write(const traffic::Event& event, std::string_view port) {
@@ -89,18 +94,6 @@ Answer Session::request(std::string_view frame, int32_t pendingCommand, bool isQ
     answer.reading = traffic::Read(bytesOf(answer.reply.bytes), traffic::Direction::Received, pendingCommand,
                                    bytesOf(frame));
     return answer;
-}
-
-std::vector<profile::Problem> Session::query(profile::Query query, profile::Configuration& values,
-                                             std::string* raw) {
-    const std::string key(profile::QueryKey(query));
-    const int32_t pending = traffic::QueryPending(key);
-    const Answer answer = request(profile::QueryFrame(query), pending, true,
-                                  key + " (" + std::string(profile::QueryTitle(query)) + ")");
-    if (raw) {
-        *raw = answer.reply.bytes;
-    }
-    return profile::DecodeReply(query, answer.reply.bytes, values);
 }
 
 } // namespace cli

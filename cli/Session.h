@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -11,7 +10,6 @@
 
 #include "cli/ExitCodes.h"
 #include "cli/Line.h"
-#include "profile/Configuration.h"
 #include "traffic/Interpreter.h"
 #include "traffic/LineFile.h"
 #include "traffic/Recorder.h"
@@ -36,8 +34,8 @@ private:
 // naming its port.
 class TrafficLog {
 public:
-    // The reason it cannot be opened, or an empty text.
-    std::string open(const std::string& path);
+    // Opens --log's file, none when `path` is empty; Failure(BadFile) when it cannot be.
+    void open(const std::string& path);
     bool isOpen() const { return file_.isOpen(); }
     void write(const traffic::Event& event, std::string_view port);
 
@@ -68,11 +66,6 @@ public:
     // Failure(NoReply) when nothing came (queries are resent --retries times first), Failure(Interrupted)
     // on Ctrl+C.
     Answer request(std::string_view frame, int32_t pendingCommand, bool isQuery, std::string_view what);
-
-    // Sends one of the configuration queries and decodes its reply into `values`. Problems with the
-    // reply are returned (the caller decides whether they end the command).
-    std::vector<profile::Problem> query(profile::Query query, profile::Configuration& values,
-                                        std::string* raw = nullptr);
 
     // The line went away during a request (the Failure said so): it will not come back by itself.
     bool lineLost() const { return lineLost_; }

@@ -78,10 +78,12 @@ std::vector<std::size_t> PresentIn(const Configuration& values) {
 ReadResult ReadConverter(Session& session, const std::vector<Query>& queries) {
     ReadResult result;
     for (const Query q : queries) {
-        std::string raw;
-        const auto problems = session.query(q, result.values, &raw);
+        const std::string key(profile::QueryKey(q));
+        const Answer answer = session.request(profile::QueryFrame(q), traffic::QueryPending(key), true,
+                                              key + " (" + std::string(profile::QueryTitle(q)) + ")");
+        const auto problems = profile::DecodeReply(q, answer.reply.bytes, result.values);
         result.problems.insert(result.problems.end(), problems.begin(), problems.end());
-        result.replies.emplace_back(profile::QueryKey(q), raw);
+        result.replies.emplace_back(key, answer.reply.bytes);
     }
     return result;
 }
@@ -341,22 +343,6 @@ std::string HexArgument(const std::string& text, int maximum, std::string_view e
 
 // ---- commissioning ----
 
-namespace {
-
-const profile::Parameter& modeParameter() {
-    return profile::Parameters()[profile::ParameterIndex("mode")];
-}
-
-} // namespace
-
-std::string ModeName(int mode) {
-    const auto& choices = modeParameter().choices;
-    if (mode < 0 || static_cast<std::size_t>(mode) >= choices.size()) {
-        return "mode " + std::to_string(mode);
-    }
-    return std::string(choices[static_cast<std::size_t>(mode)].name);
-}
-
 ConverterMapping ReadMapping(Session& session, Result& result) {
     const ReadResult read =
         ReadConverter(session, {profile::Query::QX1, profile::Query::QX3, profile::Query::QX4});
@@ -364,7 +350,9 @@ ConverterMapping ReadMapping(Session& session, Result& result) {
     try {
         out.mapping = profile::MappingOf(read.values);
         const auto& mode = read.values.value("mode");
-        const std::optional<int> index = mode ? profile::ChoiceIndex(modeParameter(), *mode) : std::nullopt;
+        const std::optional<int> index =
+            mode ? profile::ChoiceIndex(profile::Parameters()[profile::ParameterIndex("mode")], *mode)
+                 : std::nullopt;
         if (!index) {
             throw profile::BadValue("mode: not read from the converter");
         }
@@ -407,57 +395,6 @@ std::optional<std::vector<uint16_t>> PollVariableRegisters(Session& session, int
         *answer = std::move(made);
     }
     return registers;
-}
-
-std::vector<uint16_t> ReadVariableRegisters(Session& session, int slaveAddress) {
-    Answer answer;
-    if (auto registers = PollVariableRegisters(session, slaveAddress, &answer)) {
-        return *registers;
-    }
-    const int failure = answer.reading.verdict == traffic::Verdict::ChecksumWrong ||
-                                answer.reading.verdict == traffic::Verdict::Exception
-                            ? code::ModbusFault
-                            : code::Unexpected;
-    throw Failure(failure, "no good reply to the MODBUS read of 40003-40018 at slave " +
-                               std::to_string(slaveAddress) + ": " + answer.reading.meaning);
-}
-
-bool PutModeBack(Session& session, Result& result, int mode, int attempts) {
-    std::optional<serial::EventFd> ownStop;
-    std::optional<Session> own;
-    const std::string frame = config::workingModeFrame(mode);
-    for (int attempt = 1; attempt <= attempts; ++attempt) {
-        try {
-            const Answer answer =
-                (own ? *own : session)
-                    .request(frame, traffic::pending::SetCommand, false, "the working mode");
-            if (answer.reading.verdict == traffic::Verdict::Acknowledged) {
-                result.line("working mode: " + frame + " -> put back to " + ModeName(mode));
-                return true;
-            }
-        } catch (const Failure& failure) {
-            if (failure.code() == code::Interrupted && !own) {
-                // Ctrl+C stops every wait on the shared stop event: the mode goes back over a line that
-                // does not listen to it.
-                LineOptions options = session.line().options();
-                session.line().close();
-                ownStop.emplace();
-                ownStop->create();
-                own.emplace(options, *ownStop, nullptr);
-                try {
-                    own->open();
-                } catch (const Failure&) {
-                    return false;
-                }
-                --attempt;
-                continue;
-            }
-            if (failure.code() == code::PortUnusable) {
-                return false;
-            }
-        }
-    }
-    return false;
 }
 
 } // namespace cli

@@ -1,5 +1,5 @@
 // The steps vx538's commands share: reading the converter's values, sending set commands, HART
-// requests, reading typed bytes, the commissioning commands' mapping, registers and working mode, and
+// requests, reading typed bytes, the commissioning commands' mapping and registers, and
 // putting what they found into a command's result.
 #pragma once
 
@@ -14,7 +14,6 @@
 #include "cli/Command.h"
 #include "cli/Result.h"
 #include "cli/Session.h"
-#include "hart/HartReplies.h"
 #include "profile/Configuration.h"
 #include "profile/Mapping.h"
 #include "profile/Samples.h"
@@ -38,6 +37,8 @@ struct ReadResult {
     std::vector<profile::Problem> problems;
     std::vector<std::pair<std::string, std::string>> replies; // query key, raw reply
 };
+// Sends the configuration queries and decodes their replies; problems with a reply are kept (the
+// caller decides whether they end the command).
 ReadResult ReadConverter(Session& session, const std::vector<profile::Query>& queries);
 
 // The problems that concern the given parameters, or their queries as a whole.
@@ -98,17 +99,12 @@ std::string HexArgument(const std::string& text, int maximum, std::string_view e
 
 // ---- commissioning (hart fields, check, map, watch): the converter's mapping read from its
 // configuration, the instrument's reply to a HART body sent in transparent mode, the poll of registers
-// 40003-40018, and putting the working mode back ----
+// 40003-40018 ----
 
 struct ConverterMapping {
     profile::Mapping mapping;
     int mode = 0; // the working mode's index: 0 transparent, 1 single-meter, 2 test-output
 };
-
-// The index of transparent mode in the working mode's choices.
-inline constexpr int kTransparentMode = 0;
-// "transparent", "single-meter", "test-output".
-std::string ModeName(int mode);
 
 // Reads the system parameters, the custom HART commands and the parse format (QX1, QX3, QX4).
 // Failure(Unexpected) naming what is missing.
@@ -120,18 +116,9 @@ ConverterMapping ReadMapping(Session& session, Result& result);
 profile::HartReply SendHartBody(Session& session, Result& result, const std::vector<uint8_t>& body,
                                 std::string_view preambles, std::string_view what);
 
-// Registers 40003-40018 at `slaveAddress`. Failure(NoReply) when nothing answers, Failure(ModbusFault)
-// for an exception or a wrong CRC, Failure(Unexpected) for anything else.
-std::vector<uint16_t> ReadVariableRegisters(Session& session, int slaveAddress);
-// The same without failing on a reply that is not the registers: nullopt (`answer`, when given, gets
-// the reply). NoReply, Interrupted and a lost line still end it (Failure).
+// Registers 40003-40018 at `slaveAddress`; nullopt for a reply that is not the registers (`answer`,
+// when given, gets the reply). NoReply, Interrupted and a lost line end it (Failure).
 std::optional<std::vector<uint16_t>> PollVariableRegisters(Session& session, int slaveAddress,
                                                            Answer* answer = nullptr);
-
-// Sets the working mode back to `mode` and checks it took, trying `attempts` times (a converter that
-// went silent a moment may answer the next one). After Ctrl+C (the session's stop event signalled)
-// the port is closed and opened again on a line of its own, so the mode is put back all the same.
-// Returns whether it is back.
-bool PutModeBack(Session& session, Result& result, int mode, int attempts);
 
 } // namespace cli

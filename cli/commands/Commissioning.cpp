@@ -1,31 +1,29 @@
 // The commissioning commands that read the converter's mapping and ask the instrument: the reply to a
 // read meter command by offset (hart fields), what each register must hold against what it holds
-// (check), and the register map for the integrator (map).
+// (check, which may switch the working mode for its HART reads and back), and the register map for the
+// integrator (map).
+#include <algorithm>
 #include <cmath>
 
 #include <CLI/CLI.hpp>
 
 #include "cli/Steps.h"
 #include "config/TextCommands.h"
+#include "profile/Parameters.h"
 
 namespace cli::commands {
 
 namespace {
 
 std::string valueText(const std::optional<float>& value, const std::string& unit) {
-    if (!value) {
-        return "-";
-    }
-    return profile::ValueText(*value) + (unit.empty() ? "" : " " + unit);
+    return value ? profile::ValueText(*value) + (unit.empty() ? "" : " " + unit) : "-";
 }
 
 // `text` followed by blanks to `width` characters (not bytes: units such as the degree signs take
 // three bytes each).
 std::string padded(const std::string& text, std::size_t width) {
-    std::size_t characters = 0;
-    for (const char c : text) {
-        characters += (static_cast<unsigned char>(c) & 0xC0) != 0x80 ? 1 : 0;
-    }
+    const auto characters = static_cast<std::size_t>(std::count_if(
+        text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
     return text + std::string(characters < width ? width - characters : 0, ' ');
 }
 
@@ -37,7 +35,75 @@ Json number(const std::optional<float>& value) {
     return std::stod(profile::ValueText(*value));
 }
 
-constexpr int kRestoreAttempts = 5;
+// The index of transparent mode in the working mode's choices.
+constexpr int kTransparentMode = 0;
+
+// "transparent", "single-meter", "test-output".
+std::string ModeName(int mode) {
+    const auto& choices = profile::Parameters()[profile::ParameterIndex("mode")].choices;
+    if (mode < 0 || static_cast<std::size_t>(mode) >= choices.size()) {
+        return "mode " + std::to_string(mode);
+    }
+    return std::string(choices[static_cast<std::size_t>(mode)].name);
+}
+
+// Registers 40003-40018 at `slaveAddress`. Failure(NoReply) when nothing answers, Failure(ModbusFault)
+// for an exception or a wrong CRC, Failure(Unexpected) for anything else.
+std::vector<uint16_t> ReadVariableRegisters(Session& session, int slaveAddress) {
+    Answer answer;
+    if (auto registers = PollVariableRegisters(session, slaveAddress, &answer)) {
+        return *registers;
+    }
+    const int failure = answer.reading.verdict == traffic::Verdict::ChecksumWrong ||
+                                answer.reading.verdict == traffic::Verdict::Exception
+                            ? code::ModbusFault
+                            : code::Unexpected;
+    throw Failure(failure, "no good reply to the MODBUS read of 40003-40018 at slave " +
+                               std::to_string(slaveAddress) + ": " + answer.reading.meaning);
+}
+
+// Sets the working mode back to `mode` and checks it took, trying five times (a converter that
+// went silent a moment may answer the next one). After Ctrl+C (the session's stop event signalled)
+// the port is closed and opened again on a line of its own, so the mode is put back all the same.
+// Returns whether it is back.
+bool PutModeBack(Session& session, Result& result, int mode) {
+    constexpr int attempts = 5;
+    std::optional<serial::EventFd> ownStop;
+    std::optional<Session> own;
+    const std::string frame = config::workingModeFrame(mode);
+    for (int attempt = 1; attempt <= attempts; ++attempt) {
+        try {
+            const Answer answer =
+                (own ? *own : session)
+                    .request(frame, traffic::pending::SetCommand, false, "the working mode");
+            if (answer.reading.verdict == traffic::Verdict::Acknowledged) {
+                result.line("working mode: " + frame + " -> put back to " + ModeName(mode));
+                return true;
+            }
+        } catch (const Failure& failure) {
+            if (failure.code() == code::Interrupted && !own) {
+                // Ctrl+C stops every wait on the shared stop event: the mode goes back over a line that
+                // does not listen to it.
+                LineOptions options = session.line().options();
+                session.line().close();
+                ownStop.emplace();
+                ownStop->create();
+                own.emplace(options, *ownStop, nullptr);
+                try {
+                    own->open();
+                } catch (const Failure&) {
+                    return false;
+                }
+                --attempt;
+                continue;
+            }
+            if (failure.code() == code::PortUnusable) {
+                return false;
+            }
+        }
+    }
+    return false;
+}
 
 void leftSwitched(Result& result, int mode) {
     result.line("the converter may still be in transparent mode: vx538 set mode=" + ModeName(mode));
@@ -204,12 +270,12 @@ Run Check(CLI::App& app) {
                     }
                     compare(session, result, mapping, commands, addressing->preambles, o->tolerance);
                 } catch (...) {
-                    if (switching && !PutModeBack(session, result, converter.mode, kRestoreAttempts)) {
+                    if (switching && !PutModeBack(session, result, converter.mode)) {
                         leftSwitched(result, converter.mode);
                     }
                     throw;
                 }
-                if (switching && !PutModeBack(session, result, converter.mode, kRestoreAttempts)) {
+                if (switching && !PutModeBack(session, result, converter.mode)) {
                     leftSwitched(result, converter.mode);
                     throw Failure(code::NoReply, "the converter did not take its working mode back");
                 }

@@ -19,20 +19,6 @@ namespace cli::commands {
 
 namespace {
 
-// The values of the given parameters: "name = value" for people, "parameters" for scripts.
-void showValues(Result& result, const profile::Configuration& values,
-                const std::vector<std::size_t>& parameters) {
-    profile::Configuration only;
-    for (const std::size_t p : parameters) {
-        const auto& value = values.value(p);
-        result.field({}, NameOf(p), value.value_or("(not read)"), {}, " = ");
-        if (value) {
-            only.set(p, *value);
-        }
-    }
-    result.data("parameters", Json::parse(profile::ParametersJson(only)));
-}
-
 // The differences as lines for people ("name  file X, converter Y") and "differences" for scripts;
 // the lines are returned, for the command to print or to put into its failure.
 std::vector<std::string> differences(Result& result, const std::vector<profile::Difference>& differences) {
@@ -192,7 +178,16 @@ Run Get(CLI::App& app) {
             .port =
                 [o](Session& session, Result& result) {
                     const ReadResult read = ReadConverter(session, QueriesFor(o->names));
-                    showValues(result, read.values, o->names);
+                    // "name = value" for people, "parameters" for scripts.
+                    profile::Configuration only;
+                    for (const std::size_t p : o->names) {
+                        const auto& value = read.values.value(p);
+                        result.field({}, NameOf(p), value.value_or("(not read)"), {}, " = ");
+                        if (value) {
+                            only.set(p, *value);
+                        }
+                    }
+                    result.data("parameters", Json::parse(profile::ParametersJson(only)));
                     const auto problems = ProblemsFor(read.problems, o->names);
                     if (!problems.empty()) {
                         Unexpected(result, problems, "some values could not be read");

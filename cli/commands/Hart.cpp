@@ -5,6 +5,7 @@
 
 #include "cli/Steps.h"
 #include "hart/HartFrames.h"
+#include "hart/HartReplies.h"
 #include "hart/UnitTable.h"
 #include "tools/Bytes.h"
 #include "tools/Conversions.h"
@@ -13,11 +14,6 @@
 namespace cli::commands {
 
 namespace {
-
-std::string trimmedUnit(std::string_view unit) {
-    const auto end = unit.find_last_not_of(' ');
-    return std::string(unit.substr(0, end == std::string_view::npos ? 0 : end + 1));
-}
 
 // --preambles, --secondary and --address (`addressHelp`), checked before any port is opened.
 std::shared_ptr<HartAddressing> defineAddressed(CLI::App& app, const char* addressHelp) {
@@ -97,8 +93,10 @@ Run HartVars(CLI::App& app) {
                             continue;
                         }
                         const auto& variable = *reply.variables[i];
-                        const std::string unit =
-                            trimmedUnit(hart::UnitEntries()[static_cast<std::size_t>(variable.unitIndex)]);
+                        // The unit table's entries are padded with blanks.
+                        const std::string_view entry =
+                            hart::UnitEntries()[static_cast<std::size_t>(variable.unitIndex)];
+                        const std::string unit(entry.substr(0, entry.find_last_not_of(' ') + 1));
                         result.append("variables",
                                       {{"name", kNames[i]}, {"value", variable.valueText}, {"unit", unit}},
                                       std::string(kNames[i]) + "  " + variable.valueText + " " + unit);

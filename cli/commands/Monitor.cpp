@@ -68,15 +68,6 @@ std::vector<uint16_t> replyRegisters(const BusFrame& frame) {
     return tools::RegistersFromBytes(std::span(b).subspan(3, data));
 }
 
-Json floatsOf(const std::vector<uint16_t>& registers, tools::WordOrder order) {
-    Json values = Json::array();
-    for (std::size_t i = 0; i + 1 < registers.size(); i += 2) {
-        const std::array<uint16_t, 2> pair = {registers[i], registers[i + 1]};
-        values.push_back(tools::FloatOf(pair, order));
-    }
-    return values;
-}
-
 // One frame for people: "14:03:07.123  request  01 03 00 02 00 10 E4 06  MODBUS request, ...  [good]",
 // a reply with its reply time after its direction, noise with its byte count. `epochUs` is when the
 // frame started, in microseconds since 1970.
@@ -124,10 +115,14 @@ Json frameJson(const BusFrame& frame, const traffic::Reading& reading, int64_t e
     }
     if (const std::vector<uint16_t> registers = replyRegisters(frame); !registers.empty()) {
         object["registers"] = registers;
-        object["floats"] = {{tools::WordOrderName(tools::WordOrder::HighWordFirst),
-                             floatsOf(registers, tools::WordOrder::HighWordFirst)},
-                            {tools::WordOrderName(tools::WordOrder::LowWordFirst),
-                             floatsOf(registers, tools::WordOrder::LowWordFirst)}};
+        for (const tools::WordOrder order :
+             {tools::WordOrder::HighWordFirst, tools::WordOrder::LowWordFirst}) {
+            Json& floats = object["floats"][std::string(tools::WordOrderName(order))] = Json::array();
+            for (std::size_t at = 0; at + 1 < registers.size(); at += 2) {
+                floats.push_back(
+                    tools::FloatOf(std::array<uint16_t, 2>{registers[at], registers[at + 1]}, order));
+            }
+        }
     }
     return object;
 }
@@ -351,9 +346,7 @@ int monitor(const MonitorOptions& options, const Globals& globals, const Environ
     }
     monitored.summary.finish();
     if (globals.json) {
-        env.out << Utf8Json({{"summary", summaryJson(monitored.summary)}})
-                       .dump(-1, ' ', false, Json::error_handler_t::replace)
-                << "\n";
+        env.out << JsonLine({{"summary", summaryJson(monitored.summary)}}) << "\n";
     } else {
         env.out << summaryText(monitored.summary);
     }

@@ -28,9 +28,8 @@ struct Watched {
     int samples = 0;
     int missed = 0;
     std::optional<profile::Sample> sample; // this round's
-    std::string failure;                   // the line went away: why
-    int failureCode = code::Done;
-    traffic::LineFile csv; // its own file, with {port}
+    std::optional<Failure> failure;        // Ctrl+C, or the line went away
+    traffic::LineFile csv;                 // its own file, with {port}
 };
 
 struct WatchOptions {
@@ -76,12 +75,9 @@ void pollAll(std::vector<Watched>& ports) {
                 w.sample = profile::SampleOfRegisters(*registers, w.mapping);
             }
         } catch (const Failure& failure) {
-            if (failure.code() == code::Interrupted) {
-                w.failure = "interrupted";
-            } else if (failure.code() != code::NoReply || w.session->lineLost()) {
-                // A poll without its answer is a missed sample; a line gone ends the watch.
-                w.failure = failure.what();
-                w.failureCode = failure.code();
+            // A poll without its answer is a missed sample; Ctrl+C or a line gone ends the watch.
+            if (failure.code() != code::NoReply || w.session->lineLost()) {
+                w.failure = Failure(failure.code(), w.port + ": " + failure.what());
             }
         }
     };
@@ -122,7 +118,8 @@ int watch(const WatchOptions& o, const Globals& given, const Environment& env) {
     Globals globals = given;
     ResolvePorts(globals);
     TrafficLog log;
-    OpenLog(log, globals);
+    log.open(globals.log);
+    // Every port opened and its slave address and word orders read before the first poll.
     std::vector<Watched> ports(globals.ports.size());
     for (std::size_t i = 0; i < ports.size(); ++i) {
         Watched& w = ports[i];
@@ -130,9 +127,6 @@ int watch(const WatchOptions& o, const Globals& given, const Environment& env) {
         LineOptions options = LineOptionsOf(globals, w.port);
         options.retries = 0; // a poll without reply is a missed sample, not a resend
         w.session = std::make_unique<Session>(options, env.stop, &log, env.transport);
-    }
-    // Every port opened and its slave address and word orders read before the first poll.
-    for (Watched& w : ports) {
         Result result;
         try {
             w.session->open();
@@ -146,15 +140,12 @@ int watch(const WatchOptions& o, const Globals& given, const Environment& env) {
     if (!o.csv.empty()) {
         const bool perPort = o.csv.find("{port}") != std::string::npos;
         if (several && !perPort) {
-            std::vector<std::string> prefixes;
-            for (const Watched& w : ports) {
-                prefixes.push_back(w.port);
-            }
-            openCsv(shared, o.csv, profile::SampleCsvHeader(prefixes));
+            openCsv(shared, o.csv, profile::SampleCsvHeader(globals.ports));
         } else {
-            const std::vector<std::string> none{std::string()};
+            const std::string none;
             for (Watched& w : ports) {
-                openCsv(w.csv, perPort ? PortFileName(o.csv, w.port) : o.csv, profile::SampleCsvHeader(none));
+                openCsv(w.csv, perPort ? PortFileName(o.csv, w.port) : o.csv,
+                        profile::SampleCsvHeader(std::span(&none, 1)));
             }
         }
     }
@@ -175,8 +166,7 @@ int watch(const WatchOptions& o, const Globals& given, const Environment& env) {
 
     const auto start = Clock::now();
     bool interrupted = false;
-    std::string lost;
-    int lostCode = code::Done;
+    std::optional<Failure> lost;
     for (int round = 0; o.count == 0 || round < o.count; ++round) {
         if (round > 0 &&
             !waitUntil(start + std::chrono::milliseconds(int64_t{o.intervalMs} * round), env.stop)) {
@@ -186,17 +176,17 @@ int watch(const WatchOptions& o, const Globals& given, const Environment& env) {
         const int64_t time = traffic::Now().wallMs;
         pollAll(ports);
         for (Watched& w : ports) {
-            interrupted = interrupted || w.failure == "interrupted";
-            if (!w.failure.empty() && w.failure != "interrupted" && lost.empty()) {
-                lost = w.port + ": " + w.failure;
-                lostCode = w.failureCode;
+            const bool stopped = w.failure && w.failure->code() == code::Interrupted;
+            interrupted = interrupted || stopped;
+            if (w.failure && !stopped && !lost) {
+                lost = w.failure;
             }
         }
         if (interrupted) {
             break; // the round Ctrl+C cut short is not a sample
         }
         write(ports, time, globals.json, shared, env.out);
-        if (!lost.empty()) {
+        if (lost) {
             break;
         }
     }
@@ -210,16 +200,14 @@ int watch(const WatchOptions& o, const Globals& given, const Environment& env) {
         }
     }
     env.out << std::flush;
-    if (!lost.empty()) {
-        env.err << "vx538: " << lost << "\n";
-        return lostCode;
+    if (lost) {
+        throw *lost;
     }
     // Ctrl+C is how a watch normally ends; but a watch that polled and never got a sample has
     // shown nothing, and a script must not read that as success.
     for (const Watched& w : ports) {
         if (w.samples == 0 && w.missed > 0) {
-            env.err << "vx538: " << w.port << ": no poll was answered with a good reply\n";
-            return code::NoReply;
+            throw Failure(code::NoReply, w.port + ": no poll was answered with a good reply");
         }
     }
     return code::Done;
