@@ -51,6 +51,16 @@ void openCsv(traffic::LineFile& file, const std::string& path, const std::string
     }
 }
 
+// A line the CSV file did not take: the watch ends there, since every later sample would be lost too
+// while the run still looked like a success.
+std::optional<Failure> writeCsv(traffic::LineFile& file, const std::string& line) {
+    const std::string path = file.path();
+    if (const std::string failure = file.writeLine(line); !failure.empty()) {
+        return Failure(code::BadFile, "cannot write " + path + ": " + failure);
+    }
+    return std::nullopt;
+}
+
 // Waits for the next poll's time; false when Ctrl+C came first.
 bool waitUntil(Clock::time_point due, const serial::EventFd& stop) {
     for (;;) {
@@ -84,8 +94,10 @@ void pollAll(std::vector<Watched>& ports) {
     AtOnce(ports.size(), [&](std::size_t i) { pollOne(ports[i]); });
 }
 
-void write(std::vector<Watched>& ports, int64_t time, bool json, traffic::LineFile& shared,
-           std::ostream& out) {
+// Shows and records one round; a CSV line not written is returned as the failure that ends the watch.
+std::optional<Failure> write(std::vector<Watched>& ports, int64_t time, bool json, traffic::LineFile& shared,
+                             std::ostream& out) {
+    std::optional<Failure> failure;
     const std::string timeText = traffic::DateTimeText(time);
     std::string line = timeText;
     std::vector<std::optional<profile::Sample>> samples;
@@ -100,18 +112,20 @@ void write(std::vector<Watched>& ports, int64_t time, bool json, traffic::LineFi
             const std::string value = profile::SampleValueText(w.sample, n);
             line += "  " + pad(value.empty() ? "-" : value);
         }
-        if (w.csv.isOpen()) {
-            w.csv.writeLine(profile::SampleCsvLine(
-                timeText, std::span<const std::optional<profile::Sample>>(&w.sample, 1)));
+        if (w.csv.isOpen() && !failure) {
+            failure =
+                writeCsv(w.csv, profile::SampleCsvLine(
+                                    timeText, std::span<const std::optional<profile::Sample>>(&w.sample, 1)));
         }
     }
-    if (shared.isOpen()) {
-        shared.writeLine(profile::SampleCsvLine(timeText, samples));
+    if (shared.isOpen() && !failure) {
+        failure = writeCsv(shared, profile::SampleCsvLine(timeText, samples));
     }
     if (!json) {
         out << line << "\n";
     }
     out << std::flush;
+    return failure;
 }
 
 int watch(const WatchOptions& o, const Globals& given, const Environment& env) {
@@ -185,7 +199,9 @@ int watch(const WatchOptions& o, const Globals& given, const Environment& env) {
         if (interrupted) {
             break; // the round Ctrl+C cut short is not a sample
         }
-        write(ports, time, globals.json, shared, env.out);
+        if (auto failure = write(ports, time, globals.json, shared, env.out); failure && !lost) {
+            lost = std::move(failure);
+        }
         if (lost) {
             break;
         }

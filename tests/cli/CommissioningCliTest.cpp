@@ -6,12 +6,12 @@
 #include <algorithm>
 #include <csignal>
 #include <fcntl.h>
-#include <functional>
-#include <thread>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 #include <nlohmann/json.hpp>
@@ -126,7 +126,8 @@ TEST_F(Commissioning, ScanFindsTheInstrumentAtTheAddressItWasInstalledAt) {
     SimProcess hart7(VX538_SIM_PATH, {"--hart-address", "20"});
     const auto low = vx538({"-p", hart7.path(), "--timeout", "100", "hart", "scan"});
     EXPECT_EQ(low.status, 6) << low.out << low.err;
-    const auto wide = vx538({"-p", hart7.path(), "--timeout", "100", "hart", "scan", "--to", "63", "--first"});
+    const auto wide =
+        vx538({"-p", hart7.path(), "--timeout", "100", "hart", "scan", "--to", "63", "--first"});
     ASSERT_EQ(wide.status, 0) << wide.out << wide.err;
     EXPECT_NE(wide.out.find("\n     20 "), std::string::npos) << wide.out;
 }
@@ -276,9 +277,18 @@ TEST_F(Commissioning, AWatchWithoutAGoodReplyOrWhoseLineGoesIsNoSuccess) {
     auto sim = std::make_unique<SimProcess>(VX538_SIM_PATH);
     Background live(dir_, {"-p", sim->path(), "watch", "--count", "1000", "--interval", "50"});
     ASSERT_TRUE(waitFor([&] { return std::ranges::count(live.out(), '\n') >= 3; })); // a title, two samples
-    sim.reset(); // the line goes
+    sim.reset();                                                                     // the line goes
     EXPECT_EQ(live.wait(), 4) << live.out() << live.err();
     EXPECT_NE(live.err().find("was lost"), std::string::npos) << live.err();
+
+    // A CSV file that takes no more lines ends the watch: samples silently lost are no success.
+    SimProcess fine(VX538_SIM_PATH);
+    const auto full =
+        vx538({"-p", fine.path(), "watch", "--count", "50", "--interval", "50", "--csv", "/dev/full"});
+    EXPECT_EQ(full.status, 8) << full.out << full.err;
+    EXPECT_NE(full.err.find("cannot write /dev/full: No space left on device"), std::string::npos)
+        << full.err;
+    EXPECT_TRUE(full.out.ends_with("\n1 samples, 0 missed\n")) << full.out;
 }
 
 TEST_F(Commissioning, HartFieldsAndTheMapNameTheInstrumentsFieldsAndUnits) {
@@ -294,9 +304,11 @@ TEST_F(Commissioning, HartFieldsAndTheMapNameTheInstrumentsFieldsAndUnits) {
     ASSERT_EQ(vx538({"-p", sim.path(), "set", "parse2.order=1"}).status, 0);
     const auto map = vx538({"-p", sim.path(), "map", "--csv"});
     ASSERT_EQ(map.status, 0) << map.out << map.err;
-    EXPECT_NE(map.out.find("\n40005-40006,2,\"command 1 data 12-15, SV\",\xE2\x84\x83,float32,CDAB,FF2 FF1 FF4 FF3,1.000,1,"
-                           "9600,none\n"),
-              std::string::npos)
+    EXPECT_NE(
+        map.out.find(
+            "\n40005-40006,2,\"command 1 data 12-15, SV\",\xE2\x84\x83,float32,CDAB,FF2 FF1 FF4 FF3,1.000,1,"
+            "9600,none\n"),
+        std::string::npos)
         << map.out;
 }
 

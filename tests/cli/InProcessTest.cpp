@@ -503,4 +503,14 @@ TEST_F(InProcess, ReportsSaySentInFlightNotSentAndWhatNext) {
     }
 }
 
+// The command table's group rows: a group's word alone asks for one of its commands and sends nothing.
+TEST_F(InProcess, AGroupAloneAsksForOneOfItsCommands) {
+    for (const std::string group : {"hart", "modbus"}) {
+        const Outcome run = vx538({group});
+        EXPECT_EQ(run.status, 2) << group;
+        EXPECT_NE(run.err.find("A subcommand is required"), std::string::npos) << run.all();
+        EXPECT_TRUE(line().heard().empty()) << group;
+    }
+}
+
 } // namespace
