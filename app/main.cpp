@@ -6,9 +6,9 @@
 #include <QCommandLineParser>
 #include <QStringList>
 
-#include "app/Locale.h"
-#include "app/TrafficMonitor.h"
-#include "app/VX538AB.h"
+#include "app/window/Locale.h"
+#include "app/traffic/TrafficMonitor.h"
+#include "app/window/VX538AB.h"
 
 int main(int argc, char** argv) {
     QCoreApplication::setApplicationName(QStringLiteral("vx538-config"));

@@ -33,8 +33,8 @@
 #include <unistd.h>
 #include <vector>
 
-#include "app/LiveChart.h"
-#include "app/LiveSamples.h"
+#include "app/commissioning/LiveChart.h"
+#include "app/commissioning/LiveSamples.h"
 #include "tests/support/ProgramRun.h"
 #include "tests/support/SimProcess.h"
 

@@ -13,7 +13,7 @@
 #include <QHeaderView>
 #include <QTableView>
 
-#include "app/TrafficModel.h"
+#include "app/traffic/TrafficModel.h"
 #include "tools/ModbusCrc.h"
 #include "traffic/EventFormat.h"
 #include "traffic/Interpreter.h"

@@ -14,7 +14,7 @@
 #include <QPainter>
 #include <QPainterPath>
 
-#include "app/Logo.h"
+#include "app/window/Logo.h"
 
 namespace {
 

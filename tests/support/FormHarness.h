@@ -14,8 +14,8 @@
 #include <QPushButton>
 #include <QString>
 
-#include "app/Messages.h"
-#include "app/VX538AB.h"
+#include "app/window/Messages.h"
+#include "app/window/VX538AB.h"
 
 namespace testsupport {
 

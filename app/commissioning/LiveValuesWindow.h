@@ -1,0 +1,89 @@
+// "Live Values": the eight variables as the PLC reads them, polled over the window's own port at a
+// chosen interval (registers 40003-40018 at the converter's slave address, each decoded in its row's
+// word order), shown as numbers and on a trend chart, with minimum / maximum / mean over the span the
+// chart shows, and optionally appended to a CSV file as they come. A poll goes out only while the
+// exchange is free and waits while a button's exchange is under way; a missed poll is a gap.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+
+#include <QWidget>
+
+#include "app/exchange/ExchangeClient.h"
+#include "app/commissioning/LiveSamples.h"
+#include "profile/Mapping.h"
+#include "profile/Samples.h"
+
+class QLabel;
+class QPushButton;
+class QSpinBox;
+class QTableWidget;
+class QTimer;
+class TForm1;
+
+namespace app {
+
+class LiveChart;
+
+class LiveValuesWindow : public QWidget {
+    Q_OBJECT
+public:
+    explicit LiveValuesWindow(TForm1& form, QWidget* parent = nullptr);
+    ~LiveValuesWindow() override;
+
+    LiveChart& chart() const { return *chart_; }
+    const LiveSamples& samples() const { return samples_; }
+    bool polling() const { return polling_; }
+    int missedPolls() const { return missed_; }
+    // The interval between polls in milliseconds (at least kMinimumIntervalMs).
+    void setInterval(int milliseconds);
+    // Starts polling: reads the slave address and the parse format first. Stop leaves the samples.
+    void start();
+    void stop();
+    // Appends every sample to `path` from now on (a header first when the file is empty); an empty path
+    // stops writing. Returns false, with the reason in the status line, when it cannot be opened.
+    bool setCsvFile(const QString& path);
+
+    static constexpr int kMinimumIntervalMs = 250;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void tick();
+    void pollIfDue();
+    void polled(const ExchangeOutcome& outcome);
+    // The mapping read before polling, or why there is none.
+    void configurationRead(std::optional<profile::Mapping> mapping, const QString& problem);
+    void record(int64_t timeMs, const std::optional<profile::Sample>& sample);
+    void updateTable();
+    void updateStatistics();
+    void setStatus(const QString& text);
+
+    TForm1& form_;
+    ExchangeClient client_;
+    LiveSamples samples_;
+    LiveChart* chart_;
+    QSpinBox* interval_;
+    QPushButton* startStop_;
+    QPushButton* pause_;
+    QPushButton* csvButton_;
+    QLabel* csvLabel_;
+    QTableWidget* table_;
+    QLabel* status_;
+    QTimer* timer_;
+
+    bool polling_ = false;
+    bool due_ = false;
+    std::optional<profile::Mapping> mapping_;
+    std::vector<uint8_t> request_;
+    std::optional<profile::Sample> last_;
+    int polls_ = 0;
+    int missed_ = 0;
+    std::FILE* csv_ = nullptr;
+};
+
+} // namespace app
