@@ -127,9 +127,9 @@ std::string BenchMeter::receive(std::string_view bytes, const std::function<doub
             if (!discarding_ && !trimmed(line_).empty()) {
                 std::vector<std::string> replies;
                 for (std::string_view command : split(line_, ';')) {
-                    const std::size_t errorsBefore = errors_.size();
+                    const uint64_t errorsBefore = errorsPushed_;
                     execute(trimmed(command), replies, measureAmps);
-                    if (errors_.size() != errorsBefore) {
+                    if (errorsPushed_ != errorsBefore) {
                         break; // a meter stops reading a line at its first error
                     }
                 }
@@ -229,6 +229,7 @@ void BenchMeter::execute(std::string_view command, std::vector<std::string>& rep
 }
 
 void BenchMeter::pushError(Error error) {
+    ++errorsPushed_;
     if (errors_.size() >= kErrorQueueDepth) {
         errors_.back() = {-350, "Queue overflow"};
         return;

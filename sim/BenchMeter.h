@@ -56,6 +56,7 @@ private:
     std::string line_;
     bool discarding_ = false; // the rest of an overlong line
     std::deque<Error> errors_;
+    uint64_t errorsPushed_ = 0;
 };
 
 } // namespace sim
