@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -97,6 +98,17 @@ struct Options {
     std::exit(2);
 }
 
+// An option's whole text read as a number within [low, high]; anything else stops the program with
+// `complaint`.
+template <typename T> T numberOption(std::string_view text, T low, T high, const char* complaint) {
+    T value{};
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || !(value >= low && value <= high)) {
+        fail(complaint);
+    }
+    return value;
+}
+
 Options readOptions(int argc, char** argv) {
     enum {
         FaultSwitch = 0,
@@ -165,55 +177,31 @@ Options readOptions(int argc, char** argv) {
         case Control:
             options.control = optarg;
             break;
-        case Baud: {
-            const std::string_view text = optarg;
-            int baud = 0;
-            const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), baud);
-            if (error != std::errc() || end != text.data() + text.size() || baud < 1 || baud > 4000000) {
-                fail("--baud takes a whole number of bits per second from 1 to 4000000");
-            }
-            options.timing.baud = baud;
+        case Baud:
+            options.timing.baud = numberOption(
+                optarg, 1, 4000000, "--baud takes a whole number of bits per second from 1 to 4000000");
             break;
-        }
         case TapPath:
             options.tap = optarg;
             break;
-        case TapChunk: {
-            const std::string_view text = optarg;
-            int ms = 0;
-            const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), ms);
-            if (error != std::errc() || end != text.data() + text.size() || ms < 1 || ms > 1000) {
-                fail("--tap-chunk takes a whole number of milliseconds from 1 to 1000");
-            }
-            options.tapChunkMs = ms;
+        case TapChunk:
+            options.tapChunkMs = numberOption(
+                optarg, 1, 1000, "--tap-chunk takes a whole number of milliseconds from 1 to 1000");
             break;
-        }
         case LenientModbus:
             options.modbusFraming = sim::ModbusFraming::Content;
             break;
         case MeterPath:
             options.meter = optarg;
             break;
-        case MeterSeed: {
-            const std::string_view text = optarg;
-            uint32_t seed = 0;
-            const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), seed);
-            if (error != std::errc() || end != text.data() + text.size()) {
-                fail("--meter-seed takes a whole number from 0 to 4294967295");
-            }
-            options.meterSeed = seed;
+        case MeterSeed:
+            options.meterSeed = numberOption<uint32_t>(
+                optarg, 0, UINT32_MAX, "--meter-seed takes a whole number from 0 to 4294967295");
             break;
-        }
-        case MeterNoise: {
-            const std::string_view text = optarg;
-            double noise = -1;
-            const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), noise);
-            if (error != std::errc() || end != text.data() + text.size() || !(noise >= 0 && noise <= 1000)) {
-                fail("--meter-noise takes microamperes from 0 to 1000");
-            }
-            options.meterNoiseMicroamps = noise;
+        case MeterNoise:
+            options.meterNoiseMicroamps =
+                numberOption(optarg, 0.0, 1000.0, "--meter-noise takes microamperes from 0 to 1000");
             break;
-        }
         case Parity: {
             const int bits = sim::BitsPerCharacter(optarg);
             if (bits == 0) {
@@ -222,17 +210,10 @@ Options readOptions(int argc, char** argv) {
             options.timing.bitsPerCharacter = bits;
             break;
         }
-        case HartAddress: {
-            const std::string_view text = optarg;
-            int address = 0;
-            const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), address);
-            if (error != std::errc() || end != text.data() + text.size() || address < 0 ||
-                address > sim::Instrument::kMaxPollingAddressHart6) {
-                fail("--hart-address takes a polling address from 0 to 63");
-            }
-            options.hartAddress = address;
+        case HartAddress:
+            options.hartAddress = numberOption<int>(optarg, 0, sim::Instrument::kMaxPollingAddressHart6,
+                                                    "--hart-address takes a polling address from 0 to 63");
             break;
-        }
         case Help:
             std::fputs(kUsage, stdout);
             std::exit(0);
