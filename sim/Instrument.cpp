@@ -185,8 +185,7 @@ std::string Instrument::commandData(uint8_t command, std::string_view requestDat
             break;
         }
         const uint8_t address = static_cast<uint8_t>(requestData[0]);
-        const uint8_t highest =
-            identity_.universalRevision >= 6 ? kMaxPollingAddressHart6 : kMaxPollingAddress;
+        const uint8_t highest = identity_.universalRevision >= 6 ? kMaxPollingAddressHart6 : kMaxPollingAddress;
         if (address > highest) {
             status(response::InvalidSelection);
         } else {
