@@ -180,10 +180,7 @@ FrameMatch matchModbus(std::string_view bytes, const ModbusContext& context) {
 
 FrameMatch matchFrame(std::string_view bytes, const ModbusContext& context) {
     bool incomplete = false;
-    for (int kind = 0; kind < 3; ++kind) {
-        const FrameMatch match = kind == 0   ? matchText(bytes)
-                                 : kind == 1 ? matchHart(bytes)
-                                             : matchModbus(bytes, context);
+    for (const FrameMatch& match : {matchText(bytes), matchHart(bytes), matchModbus(bytes, context)}) {
         if (match.result == Result::Complete) {
             return match;
         }
