@@ -87,28 +87,29 @@ Outcome Silence() {
     return Outcome{};
 }
 
-Outcome LineLost(std::string reason, bool sent) {
+namespace {
+
+// An outcome that ends with no reply read, for the reason given.
+Outcome unanswered(Outcome::Kind kind, std::string reason, bool sent) {
     Outcome outcome;
-    outcome.kind = Outcome::Kind::LineLost;
+    outcome.kind = kind;
     outcome.reason = std::move(reason);
     outcome.sent = sent;
     return outcome;
+}
+
+} // namespace
+
+Outcome LineLost(std::string reason, bool sent) {
+    return unanswered(Outcome::Kind::LineLost, std::move(reason), sent);
 }
 
 Outcome NotSent(std::string reason) {
-    Outcome outcome;
-    outcome.kind = Outcome::Kind::NotSent;
-    outcome.reason = std::move(reason);
-    outcome.sent = false;
-    return outcome;
+    return unanswered(Outcome::Kind::NotSent, std::move(reason), false);
 }
 
 Outcome Interrupted(std::string reason, bool sent) {
-    Outcome outcome;
-    outcome.kind = Outcome::Kind::Interrupted;
-    outcome.reason = std::move(reason);
-    outcome.sent = sent;
-    return outcome;
+    return unanswered(Outcome::Kind::Interrupted, std::move(reason), sent);
 }
 
 std::string Stop::sentence() const {

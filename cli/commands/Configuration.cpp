@@ -24,22 +24,14 @@ namespace {
 // The differences as lines for people ("name  file X, converter Y") and "differences" for scripts;
 // the lines are returned, for the command to print or to put into its failure.
 std::vector<std::string> differences(Result& result, const std::vector<profile::Difference>& differences) {
-    std::size_t width = 9;
-    for (const auto& d : differences) {
-        width = std::max(width, profile::Parameters()[d.parameter].name.size());
-    }
-    std::vector<std::string> lines;
     Json json = Json::array();
     for (const auto& d : differences) {
-        const std::string expected = d.expected.value_or("(none)");
-        const std::string actual = d.actual.value_or("(not read)");
-        const std::string name = NameOf(d.parameter);
-        lines.push_back(name + std::string(width - name.size(), ' ') + "  file " + expected + ", converter " +
-                        actual);
-        json.push_back({{"parameter", name}, {"expected", expected}, {"actual", actual}});
+        json.push_back({{"parameter", NameOf(d.parameter)},
+                        {"expected", d.expected.value_or(jobs::kNoFileValue)},
+                        {"actual", d.actual.value_or(jobs::kNotRead)}});
     }
     result.data("differences", std::move(json));
-    return lines;
+    return jobs::DifferenceLines(differences);
 }
 
 // The configuration file of a command that works from one (-i FILE), read and checked whole before
