@@ -144,8 +144,8 @@ void writeStream(const std::string& path, std::string_view text, const std::stri
         }
         pollfd p{stopFd, POLLIN, 0};
         if (::poll(&p, stopFd >= 0 ? 1 : 0, kReaderRetryMs) > 0) {
-            throw Failure(code::Interrupted,
-                          "cannot write " + name + ": interrupted while waiting for a program to read from it");
+            throw Failure(code::Interrupted, "cannot write " + name +
+                                                 ": interrupted while waiting for a program to read from it");
         }
     }
     if (!fd.valid()) {
@@ -351,15 +351,17 @@ std::vector<std::string> PortFileNames(const std::string& pattern, const std::ve
     for (const std::string& port : ports) {
         names.push_back(PortFileName(pattern, port));
         std::error_code error;
-        const auto file = std::filesystem::weakly_canonical(names.back() == "-" ? "/dev/stdout" : names.back(), error);
+        const auto file =
+            std::filesystem::weakly_canonical(names.back() == "-" ? "/dev/stdout" : names.back(), error);
         files.push_back(error ? names.back() : file.string());
         for (std::size_t j = 0; j + 1 < names.size(); ++j) {
             if (files[j] == files.back() || SameFile(names.back(), names[j])) {
-                throw Failure(code::Usage, "ports " + tools::EchoName(ports[j]) + " and " + tools::EchoName(port) +
-                                               " would both write " + shown(names.back()) +
-                                               (pattern.find("{port}") == std::string::npos
-                                                    ? ": put {port} in the name"
-                                                    : ": give ports whose names differ in more than punctuation"));
+                throw Failure(code::Usage,
+                              "ports " + tools::EchoName(ports[j]) + " and " + tools::EchoName(port) +
+                                  " would both write " + shown(names.back()) +
+                                  (pattern.find("{port}") == std::string::npos
+                                       ? ": put {port} in the name"
+                                       : ": give ports whose names differ in more than punctuation"));
             }
         }
     }

@@ -38,7 +38,8 @@ void ResolvePorts(Globals& globals) {
         for (std::string line; std::getline(text, line);) {
             ++number;
             if (line.find('\0') != std::string::npos) {
-                throw Failure(code::BadFile, tools::EchoName(globals.portsFrom) + ": line " + std::to_string(number) +
+                throw Failure(code::BadFile, tools::EchoName(globals.portsFrom) + ": line " +
+                                                 std::to_string(number) +
                                                  " holds a NUL byte, which no port name can hold");
             }
             if (const auto hash = line.find('#'); hash != std::string::npos) {
@@ -169,7 +170,8 @@ public:
         for (const PortOutcome& o : outcomes) {
             char seconds[32];
             std::snprintf(seconds, sizeof seconds, "%.2f s", o.seconds);
-            row(tools::EchoName(o.port), std::to_string(o.code) + " " + std::string(ExitWord(o.code)), seconds);
+            row(tools::EchoName(o.port), std::to_string(o.code) + " " + std::string(ExitWord(o.code)),
+                seconds);
         }
         env_.out << std::flush;
     }

@@ -108,7 +108,8 @@ bool CsvFile::open(const std::string& path, std::string_view header, OutputWait 
         // no bound. Non-blocking, a FIFO without a reader is ENXIO, tried again until one comes.
         const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(wait.peerMs, 0));
         for (;;) {
-            fd_ = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+            fd_ =
+                ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
             if (fd_ >= 0 || errno != ENXIO) {
                 break;
             }

@@ -96,8 +96,8 @@ std::pair<std::string, std::size_t> echoedCharacter(std::string_view rest) {
 }
 
 std::size_t charactersOf(const std::string& shown) {
-    return static_cast<std::size_t>(
-        std::count_if(shown.begin(), shown.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+    return static_cast<std::size_t>(std::count_if(
+        shown.begin(), shown.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
 }
 
 // The longest start of `bytes` that shows in at most `room` characters, and the bytes it took.

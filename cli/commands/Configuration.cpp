@@ -67,7 +67,8 @@ void readInput(InputFile& file, const Globals& globals) {
                       tools::EchoName(file.name) + ": " + error.what());
     }
     if (PresentIn(file.backup.values).empty()) {
-        throw Failure(code::BadFile, tools::EchoName(file.name) + " holds no parameter to restore or compare");
+        throw Failure(code::BadFile,
+                      tools::EchoName(file.name) + " holds no parameter to restore or compare");
     }
 }
 
@@ -333,8 +334,9 @@ Run Backup(CLI::App& app) {
                     }
                     WriteOutputFile(path, text, session.line().stop().fd());
                     result.field("file", {},
-                                 "backup of " + tools::EchoName(session.port()) + " (" + std::to_string(file.values.count()) +
-                                     " parameters) written to " + tools::EchoName(path),
+                                 "backup of " + tools::EchoName(session.port()) + " (" +
+                                     std::to_string(file.values.count()) + " parameters) written to " +
+                                     tools::EchoName(path),
                                  path);
                 }};
 }

@@ -113,9 +113,8 @@ std::optional<Failure> write(std::vector<Watched>& ports, int64_t time, bool jso
     std::vector<std::optional<profile::Sample>> samples;
     for (Watched& w : ports) {
         samples.push_back(w.sample);
-        if (w.csv.isOpen() &&
-            !w.csv.writeLine(profile::SampleCsvLine(
-                timeText, std::span<const std::optional<profile::Sample>>(&w.sample, 1)))) {
+        if (w.csv.isOpen() && !w.csv.writeLine(profile::SampleCsvLine(
+                                  timeText, std::span<const std::optional<profile::Sample>>(&w.sample, 1)))) {
             return csvFailure(w.csv);
         }
     }
@@ -265,7 +264,8 @@ int watch(const WatchOptions& o, const Globals& given, const Environment& env) {
     // shown nothing, and a script must not read that as success.
     for (const Watched& w : ports) {
         if (w.samples == 0 && w.missed > 0) {
-            throw Failure(code::NoReply, tools::EchoName(w.port) + ": no poll was answered with a good reply");
+            throw Failure(code::NoReply,
+                          tools::EchoName(w.port) + ": no poll was answered with a good reply");
         }
     }
     return code::Done;

@@ -6,127 +6,26 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cerrno>
 #include <csignal>
 #include <fcntl.h>
-#include <poll.h>
-#include <spawn.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 
 #include "tests/cli/Vx538Test.h"
 
-extern char** environ;
-
 namespace {
 
 using namespace vx538test;
 using namespace std::chrono_literals;
 
-enum class Out {
-    Pipe,         // read to its end
-    Full,         // /dev/full
-    Closed,       // >&-
-    FirstLineOnly, // the reader goes after the first line (`| head -1`)
-    Given          // a descriptor of the test's (`>> file`)
-};
-
-struct Ran {
-    int status = -1; // -1: killed by a signal, or still running at the limit (then killed)
-    std::string out;
-    std::string err;
-    long maxResidentKb = 0;
-};
+using Out = testsupport::ProgramStreams::Output;
+using testsupport::ProgramStreams;
 
 // vx538 with standard output as `out` says and standard input from `input` (-1: /dev/null). Bounded by
 // a generous limit only so that a hang fails the test instead of the suite.
-Ran runVx538(const std::vector<std::string>& arguments, Out out, int input = -1, int given = -1) {
-    int outPipe[2] = {-1, -1};
-    int errPipe[2] = {-1, -1};
-    const bool piped = out == Out::Pipe || out == Out::FirstLineOnly;
-    if (::pipe2(errPipe, O_CLOEXEC) != 0 || (piped && ::pipe2(outPipe, O_CLOEXEC) != 0)) {
-        throw std::runtime_error("pipe failed");
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (input >= 0) {
-        posix_spawn_file_actions_adddup2(&actions, input, STDIN_FILENO);
-    } else {
-        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    }
-    if (out == Out::Full) {
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/full", O_WRONLY, 0);
-    } else if (out == Out::Closed) {
-        posix_spawn_file_actions_addclose(&actions, STDOUT_FILENO);
-    } else if (out == Out::Given) {
-        posix_spawn_file_actions_adddup2(&actions, given, STDOUT_FILENO);
-    } else {
-        posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
-    }
-    posix_spawn_file_actions_adddup2(&actions, errPipe[1], STDERR_FILENO);
-    std::vector<std::string> words = {VX538_PATH};
-    words.insert(words.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (std::string& word : words) {
-        argv.push_back(word.data());
-    }
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    const int spawned = posix_spawn(&pid, VX538_PATH, &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) {
-        throw std::runtime_error("spawn failed");
-    }
-    for (const int fd : {outPipe[1], errPipe[1]}) {
-        if (fd >= 0) {
-            ::close(fd);
-        }
-    }
-    Ran ran;
-    std::vector<pollfd> fds = {{errPipe[0], POLLIN, 0}};
-    if (outPipe[0] >= 0) {
-        fds.push_back({outPipe[0], POLLIN, 0});
-    }
-    std::string* sinks[2] = {&ran.err, &ran.out};
-    const auto deadline = std::chrono::steady_clock::now() + 60s;
-    std::size_t open = fds.size();
-    while (open > 0 && std::chrono::steady_clock::now() < deadline) {
-        if (::poll(fds.data(), fds.size(), 200) < 0 && errno != EINTR) {
-            break;
-        }
-        for (std::size_t i = 0; i < fds.size(); ++i) {
-            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) {
-                continue;
-            }
-            char buffer[4096];
-            const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
-            if (n > 0) {
-                sinks[i]->append(buffer, static_cast<std::size_t>(n));
-            }
-            const bool lineDone = i == 1 && out == Out::FirstLineOnly && ran.out.find('\n') != std::string::npos;
-            if (n <= 0 || lineDone) {
-                ::close(fds[i].fd);
-                fds[i].fd = -1;
-                --open;
-            }
-        }
-    }
-    for (const pollfd& fd : fds) {
-        if (fd.fd >= 0) {
-            ::close(fd.fd);
-        }
-    }
-    if (open > 0) {
-        ::kill(pid, SIGKILL);
-    }
-    int status = 0;
-    rusage usage{};
-    ::wait4(pid, &status, 0, &usage);
-    ran.status = open == 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    ran.maxResidentKb = usage.ru_maxrss;
-    return ran;
+ProgramResult runVx538(const std::vector<std::string>& arguments, Out out, int input = -1, int given = -1) {
+    return testsupport::RunProgram(VX538_PATH, arguments, ProgramStreams{out, given, input}, 60s);
 }
 
 class OutputPaths : public Vx538 {
@@ -173,30 +72,63 @@ TEST_F(OutputPaths, AnOutputThatFailsEndsTheCommandWithExit8TheNameAndTheReason)
         {"map >&-", {"map"}, Out::Closed, {"cannot write standard output: it is closed"}, true},
         {"check >/dev/full", {"check"}, Out::Full, {"cannot write standard output: " + full}, false},
         {"check >&-", {"check"}, Out::Closed, {"cannot write standard output: it is closed"}, true},
-        {"hart fields >/dev/full", {"hart", "fields"}, Out::Full, {"cannot write standard output: " + full}, false},
-        {"hart fields >&-", {"hart", "fields"}, Out::Closed, {"cannot write standard output: it is closed"}, true},
-        {"watch >/dev/full", {"watch", "--count", "3", "--interval", "50"}, Out::Full,
-         {"cannot write standard output: " + full}, false},
-        {"watch >&-", {"watch", "--count", "3"}, Out::Closed, {"cannot write standard output: it is closed"}, true},
-        {"watch | head -1", {"watch", "--interval", "20"}, Out::FirstLineOnly,
-         {"cannot write standard output: Broken pipe"}, false},
-        {"watch --csv /dev/full", {"watch", "--count", "3", "--csv", "/dev/full"}, Out::Pipe,
-         {"cannot write /dev/full: " + full}, true},
-        {"watch --csv FIFO nobody reads", {"watch", "--count", "3", "--csv", path("fifo")}, Out::Pipe,
-         {"cannot write ", "/fifo", ": no program reads from it (waited 5 s: does a program read from it?)"}, true},
-        {"watch --csv the ports file", {"watch", "--count", "3", "--csv", ports}, Out::Pipe,
-         {"cannot write --csv ", "/ports.txt", ": it is --ports-from ", "/ports.txt"}, true},
-        {"map --log /dev/full", {"--log", "/dev/full", "map"}, Out::Pipe,
-         {"cannot write the log file /dev/full: " + full}, true},
-        {"verify --log the input", {"--log", backup, "verify", "-i", backup}, Out::Pipe,
-         {"cannot write --log ", "/converter.json", ": it is -i ", "/converter.json"}, true},
+        {"hart fields >/dev/full",
+         {"hart", "fields"},
+         Out::Full,
+         {"cannot write standard output: " + full},
+         false},
+        {"hart fields >&-",
+         {"hart", "fields"},
+         Out::Closed,
+         {"cannot write standard output: it is closed"},
+         true},
+        {"watch >/dev/full",
+         {"watch", "--count", "3", "--interval", "50"},
+         Out::Full,
+         {"cannot write standard output: " + full},
+         false},
+        {"watch >&-",
+         {"watch", "--count", "3"},
+         Out::Closed,
+         {"cannot write standard output: it is closed"},
+         true},
+        {"watch | head -1",
+         {"watch", "--interval", "20"},
+         Out::FirstLineOnly,
+         {"cannot write standard output: Broken pipe"},
+         false},
+        {"watch --csv /dev/full",
+         {"watch", "--count", "3", "--csv", "/dev/full"},
+         Out::Pipe,
+         {"cannot write /dev/full: " + full},
+         true},
+        {"watch --csv FIFO nobody reads",
+         {"watch", "--count", "3", "--csv", path("fifo")},
+         Out::Pipe,
+         {"cannot write ", "/fifo", ": no program reads from it (waited 5 s: does a program read from it?)"},
+         true},
+        {"watch --csv the ports file",
+         {"watch", "--count", "3", "--csv", ports},
+         Out::Pipe,
+         {"cannot write --csv ", "/ports.txt", ": it is --ports-from ", "/ports.txt"},
+         true},
+        {"map --log /dev/full",
+         {"--log", "/dev/full", "map"},
+         Out::Pipe,
+         {"cannot write the log file /dev/full: " + full},
+         true},
+        {"verify --log the input",
+         {"--log", backup, "verify", "-i", backup},
+         Out::Pipe,
+         {"cannot write --log ", "/converter.json", ": it is -i ", "/converter.json"},
+         true},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         const std::size_t sentBefore = framesIn("sim.log");
         std::vector<std::string> arguments = {"--ports-from", ports};
         arguments.insert(arguments.end(), row.arguments.begin(), row.arguments.end());
-        const Ran ran = runVx538(arguments, row.out);
+        const ProgramResult ran = runVx538(arguments, row.out);
         EXPECT_EQ(ran.status, 8) << ran.out << ran.err;
         std::size_t at = 0;
         for (const std::string& part : row.message) {
@@ -216,7 +148,8 @@ TEST_F(OutputPaths, AnOutputThatFailsEndsTheCommandWithExit8TheNameAndTheReason)
     const std::size_t sentBefore = framesIn("sim.log");
     const int appended = ::open(backup.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
     ASSERT_GE(appended, 0);
-    const Ran same = runVx538({"-p", converter.path(), "verify", "-i", backup}, Out::Given, -1, appended);
+    const ProgramResult same =
+        runVx538({"-p", converter.path(), "verify", "-i", backup}, Out::Given, -1, appended);
     ::close(appended);
     EXPECT_EQ(same.status, 8) << same.err;
     EXPECT_EQ(framesIn("sim.log"), sentBefore);
@@ -229,10 +162,11 @@ TEST_F(OutputPaths, AnOutputThatFailsEndsTheCommandWithExit8TheNameAndTheReason)
 TEST_F(OutputPaths, DataOutputsHoldDataAndEveryPortItsOwnFile) {
     SimProcess& damaged = sim({"--corrupt"});
     for (const std::string format : {"--csv", "--markdown"}) {
-        const Ran map = runVx538({"-p", damaged.path(), "map", format}, Out::Pipe);
+        const ProgramResult map = runVx538({"-p", damaged.path(), "map", format}, Out::Pipe);
         ASSERT_EQ(map.status, 0) << map.out << map.err;
         // The first line of the data is its header: the CSV's column names, the Markdown's title lines.
-        EXPECT_TRUE(map.out.starts_with(format == "--csv" ? "registers," : "MODBUS slave address")) << map.out;
+        EXPECT_TRUE(map.out.starts_with(format == "--csv" ? "registers," : "MODBUS slave address"))
+            << map.out;
         EXPECT_EQ(map.out.find("received"), std::string::npos) << map.out;
         EXPECT_EQ(map.out.find("meaning"), std::string::npos) << map.out;
         EXPECT_NE(map.err.find("received FF FF"), std::string::npos) << map.err;
@@ -240,7 +174,8 @@ TEST_F(OutputPaths, DataOutputsHoldDataAndEveryPortItsOwnFile) {
 
     // '-' is standard output, carrying the CSV alone.
     SimProcess& one = sim();
-    const Ran stream = runVx538({"-p", one.path(), "watch", "--count", "3", "--interval", "20", "--csv", "-"}, Out::Pipe);
+    const ProgramResult stream =
+        runVx538({"-p", one.path(), "watch", "--count", "3", "--interval", "20", "--csv", "-"}, Out::Pipe);
     ASSERT_EQ(stream.status, 0) << stream.err;
     EXPECT_FALSE(fs::exists(path("-")));
     std::istringstream lines(stream.out);
@@ -264,9 +199,9 @@ TEST_F(OutputPaths, DataOutputsHoldDataAndEveryPortItsOwnFile) {
     sim({"--link", path("b/s")});
     sim({"--link", path("a-s")});
     const std::string pattern = path("w-{port}.csv");
-    const Ran both = runVx538({"-p", path("a/s"), "-p", path("b/s"), "watch", "--count", "2", "--interval", "20",
-                               "--csv", pattern},
-                              Out::Pipe);
+    const ProgramResult both = runVx538(
+        {"-p", path("a/s"), "-p", path("b/s"), "watch", "--count", "2", "--interval", "20", "--csv", pattern},
+        Out::Pipe);
     ASSERT_EQ(both.status, 0) << both.err;
     std::vector<std::string> files;
     for (const auto& entry : fs::directory_iterator(dir_)) {
@@ -278,10 +213,12 @@ TEST_F(OutputPaths, DataOutputsHoldDataAndEveryPortItsOwnFile) {
     }
     std::sort(files.begin(), files.end());
     ASSERT_EQ(files.size(), 2u);
-    EXPECT_TRUE(files[0].ends_with("-a-s.csv") && files[1].ends_with("-b-s.csv")) << files[0] << " " << files[1];
+    EXPECT_TRUE(files[0].ends_with("-a-s.csv") && files[1].ends_with("-b-s.csv"))
+        << files[0] << " " << files[1];
 
     const std::string sentBefore = read(path("first.log"));
-    const Ran clash = runVx538({"-p", path("a/s"), "-p", path("a-s"), "watch", "--count", "2", "--csv", pattern}, Out::Pipe);
+    const ProgramResult clash = runVx538(
+        {"-p", path("a/s"), "-p", path("a-s"), "watch", "--count", "2", "--csv", pattern}, Out::Pipe);
     EXPECT_EQ(clash.status, 2) << clash.err;
     EXPECT_NE(clash.err.find("would both write"), std::string::npos) << clash.err;
     EXPECT_EQ(read(path("first.log")), sentBefore) << "a frame went out before the refusal";
@@ -293,10 +230,12 @@ TEST_F(OutputPaths, AppendingToACsvFileStartsOnANewLine) {
     SimProcess& converter = sim();
     const std::string csv = path("old.csv");
     write(csv, "time,v1,v2,v3,v4,v5,v6,v7,v8\n2024-01-01 00:00:00.000,1,2,3,4,5,6,7,8");
-    const Ran watch = runVx538({"-p", converter.path(), "watch", "--count", "2", "--interval", "20", "--csv", csv}, Out::Pipe);
+    const ProgramResult watch = runVx538(
+        {"-p", converter.path(), "watch", "--count", "2", "--interval", "20", "--csv", csv}, Out::Pipe);
     ASSERT_EQ(watch.status, 0) << watch.err;
     const std::string text = read(csv);
-    EXPECT_TRUE(text.starts_with("time,v1,v2,v3,v4,v5,v6,v7,v8\n2024-01-01 00:00:00.000,1,2,3,4,5,6,7,8\n")) << text;
+    EXPECT_TRUE(text.starts_with("time,v1,v2,v3,v4,v5,v6,v7,v8\n2024-01-01 00:00:00.000,1,2,3,4,5,6,7,8\n"))
+        << text;
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 4) << text;
 }
 
@@ -308,7 +247,8 @@ TEST_F(OutputPaths, CtrlCEndsTheWaitForAFifosReader) {
     int errPipe[2];
     ASSERT_EQ(::pipe2(errPipe, O_CLOEXEC), 0);
     const int out = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-    const int pid = testsupport::Spawn(VX538_PATH, {"-p", converter.path(), "watch", "--csv", fifo}, out, errPipe[1]);
+    const int pid =
+        testsupport::Spawn(VX538_PATH, {"-p", converter.path(), "watch", "--csv", fifo}, out, errPipe[1]);
     ::close(out);
     ::close(errPipe[1]);
     // Once it catches SIGINT (its handler is in place), Ctrl+C is what it makes of it.
@@ -359,7 +299,7 @@ TEST_F(OutputPaths, AnEndlessInputStreamIsRefusedAtItsBound) {
     for (const Source source : {Source{"pipe", false}, Source{"FIFO", true}}) {
         SCOPED_TRACE(source.name);
         std::atomic<long long> fed{0};
-        Ran ran;
+        ProgramResult ran;
         if (!source.fifo) {
             int zeros[2];
             ASSERT_EQ(::pipe2(zeros, O_CLOEXEC), 0);

@@ -172,7 +172,10 @@ TEST(EchoText, ShowsAtMostEightyPrintableCharactersOfAnyBytes) {
         {"a\nb\x1B[2J", "a\\x0Ab\\x1B[2J"},
         {"back\\slash", "back\\x5Cslash"},
         {"\xC2\x85 C1", "\\xC2\\x85 C1"},
-        {"\xC2\xB0" "C", "\xC2\xB0" "C"},
+        {"\xC2\xB0"
+         "C",
+         "\xC2\xB0"
+         "C"},
         {"\x7F", "\\x7F"},
         {std::string(80, 'x'), std::string(80, 'x')},
         {std::string(81, 'x'), std::string(80, 'x') + "... (81 bytes)"},
@@ -193,9 +196,12 @@ TEST(EchoText, ANameIsCutInTheMiddle) {
     const std::string folder = "/tmp/" + std::string(100, 'f');
     const std::pair<std::string, std::string> cases[] = {
         {"/dev/ttyUSB0", "/dev/ttyUSB0"},
-        {folder + "/watch.csv", "/tmp/" + std::string(33, 'f') + "..." + std::string(29, 'f') + "/watch.csv (115 bytes)"},
-        {std::string(100, 'a') + "\x1B", std::string(38, 'a') + "..." + std::string(35, 'a') + "\\x1B (101 bytes)"},
-        {std::string(100, 'a') + "\xE2\x84\x83", std::string(38, 'a') + "..." + std::string(38, 'a') + "\xE2\x84\x83 (103 bytes)"},
+        {folder + "/watch.csv",
+         "/tmp/" + std::string(33, 'f') + "..." + std::string(29, 'f') + "/watch.csv (115 bytes)"},
+        {std::string(100, 'a') + "\x1B",
+         std::string(38, 'a') + "..." + std::string(35, 'a') + "\\x1B (101 bytes)"},
+        {std::string(100, 'a') + "\xE2\x84\x83",
+         std::string(38, 'a') + "..." + std::string(38, 'a') + "\xE2\x84\x83 (103 bytes)"},
     };
     for (const auto& [name, shown] : cases) {
         EXPECT_EQ(tools::EchoName(name), shown) << name;
