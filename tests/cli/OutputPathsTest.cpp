@@ -224,21 +224,6 @@ TEST_F(OutputPaths, DataOutputsHoldDataAndEveryPortItsOwnFile) {
     EXPECT_EQ(read(path("first.log")), sentBefore) << "a frame went out before the refusal";
 }
 
-// A CSV file's last line without its break gets the break before the first new row, and an older file
-// keeps every row it had.
-TEST_F(OutputPaths, AppendingToACsvFileStartsOnANewLine) {
-    SimProcess& converter = sim();
-    const std::string csv = path("old.csv");
-    write(csv, "time,v1,v2,v3,v4,v5,v6,v7,v8\n2024-01-01 00:00:00.000,1,2,3,4,5,6,7,8");
-    const ProgramResult watch = runVx538(
-        {"-p", converter.path(), "watch", "--count", "2", "--interval", "20", "--csv", csv}, Out::Pipe);
-    ASSERT_EQ(watch.status, 0) << watch.err;
-    const std::string text = read(csv);
-    EXPECT_TRUE(text.starts_with("time,v1,v2,v3,v4,v5,v6,v7,v8\n2024-01-01 00:00:00.000,1,2,3,4,5,6,7,8\n"))
-        << text;
-    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 4) << text;
-}
-
 // A FIFO nobody reads is waited for, and Ctrl+C ends that wait at once: exit 130, nothing sent.
 TEST_F(OutputPaths, CtrlCEndsTheWaitForAFifosReader) {
     SimProcess& converter = loggedSim("sim.log");
