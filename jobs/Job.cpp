@@ -137,7 +137,8 @@ Stop StopOf(const Request& request, const Outcome& outcome, std::vector<std::str
         stop.text = (outcome.sent ? "no reply to " : "not sent: ") + request.what + ": " + outcome.reason;
         break;
     case Outcome::Kind::NotSent:
-        stop.text = with("not sent: " + request.what, outcome.reason.empty() ? "" : "(" + outcome.reason + ")");
+        stop.text =
+            with("not sent: " + request.what, outcome.reason.empty() ? "" : "(" + outcome.reason + ")");
         break;
     case Outcome::Kind::Interrupted:
         stop.text = request.what + ": " + outcome.reason;
@@ -150,7 +151,8 @@ Stop StopOf(const Request& request, const Outcome& outcome, std::vector<std::str
     case Outcome::Kind::Damaged:
     case Outcome::Kind::Unexpected:
         stop.text = "no good reply to " + request.what + " (" +
-                    std::string(traffic::VerdictText(outcome.reading.verdict)) + "): " + outcome.reading.meaning;
+                    std::string(traffic::VerdictText(outcome.reading.verdict)) +
+                    "): " + outcome.reading.meaning;
         break;
     }
     return stop;
