@@ -12,7 +12,7 @@
 #include "cli/Command.h"
 #include "cli/Files.h"
 #include "profile/Parameters.h"
-#include "serial/PortUrl.h"
+#include "serial/Transport.h"
 #include "tools/Conversions.h"
 #include "tools/Utf8Text.h"
 #include "traffic/EventFormat.h"
@@ -20,7 +20,7 @@
 namespace cli {
 
 std::string DeviceOf(const std::string& port) {
-    if (serial::isNetworkPortName(port)) {
+    if (serial::isNetwork(serial::portKindOf(port))) {
         return port; // a URL, not a file: no path to follow
     }
     std::error_code error;
@@ -123,6 +123,9 @@ public:
             if (!result.error.empty()) {
                 object["error"] = result.error;
             }
+            if (!result.lineDiffers.empty()) {
+                object["line_differs"] = result.lineDiffers;
+            }
             const Json members = result.json();
             for (const auto& [key, value] : members.items()) {
                 object[key] = value;
@@ -131,6 +134,9 @@ public:
         } else {
             if (many_) {
                 env_.out << "== " << port << " ==\n";
+            }
+            for (const std::string& words : result.lineDiffers) {
+                env_.err << "vx538: " << port << ": warning: " << words << "\n";
             }
             env_.out << result.text();
             if (!result.error.empty()) {
@@ -197,6 +203,7 @@ PortOutcome runPort(const std::string& port, const Run& run, const Globals& glob
             result.exit = failure.code();
             result.error = failure.what();
         }
+        result.lineDiffers = session.lineDifferences();
         session.line().close();
     } catch (const std::exception& error) {
         // A fault of this port's run never ends another port's.

@@ -1,7 +1,6 @@
 // One port's run of a command: requests, replies read against the interpreter, the traffic log.
 #include "cli/Session.h"
 
-#include "serial/PortUrl.h"
 #include "tools/Bytes.h"
 #include "traffic/EventFormat.h"
 
@@ -29,7 +28,8 @@ void TrafficLog::write(const traffic::Event& event, std::string_view port) {
 
 Session::Session(LineOptions options, const serial::EventFd& stop, TrafficLog* log,
                  const TransportMaker& transport)
-    : options_(options), line_(options, stop, transport ? transport(options.port) : nullptr), log_(log) {
+    : options_(options), stop_(stop), line_(options, stop, transport ? transport(options.port) : nullptr),
+      log_(log) {
     if (log_ && log_->isOpen()) {
         recorder_.onAppended = [this] {
             log_->write(recorder_.log().at(recorder_.log().size() - 1), port());
@@ -42,8 +42,12 @@ void Session::open() {
         if (log_ && log_->isOpen()) {
             recorder_.port(traffic::EventKind::Refused, port() + " not opened: " + *failure);
         }
+        if (stop_.isSignalled()) {
+            throw Failure(code::Interrupted, "interrupted while opening the port");
+        }
         throw Failure(code::PortUnusable, *failure);
     }
+    collectLineDifferences();
     // The log names the port on every line already; the device it leads to is said where it differs.
     recorder_.port(traffic::EventKind::PortOpened,
                    (line_.path() == port() ? std::string("opened") : "opened as " + line_.path()) + ", " +
@@ -63,6 +67,7 @@ Answer Session::request(std::string_view frame, int32_t pendingCommand, bool isQ
                                  : ReplyShape{ReplyShape::Kind::Request, pendingCommand};
     answer.reply = line_.exchange(frame, shape, isQuery);
     line_.observer = {};
+    collectLineDifferences();
     switch (answer.reply.end) {
     case ReplyEnd::Interrupted:
         throw Failure(code::Interrupted, "interrupted", answer.reply.written);
@@ -79,12 +84,7 @@ Answer Session::request(std::string_view frame, int32_t pendingCommand, bool isQ
         if (answer.reply.bytes.empty()) {
             // A line that goes while a run is on is a reply that never came (exit 4, with the reason);
             // a port that cannot be opened at all is another matter (exit 3).
-            throw Failure(code::NoReply,
-                          "no reply: " +
-                              (serial::isNetworkPortName(line_.path())
-                                   ? serial::lostLineWords(line_.path())
-                                   : "the line to " + line_.path() + " was lost (adapter unplugged?)"),
-                          answer.reply.written);
+            throw Failure(code::NoReply, "no reply: " + line_.lostWords(), answer.reply.written);
         }
         break; // what arrived before the line went is still read
     case ReplyEnd::Complete:
@@ -94,6 +94,13 @@ Answer Session::request(std::string_view frame, int32_t pendingCommand, bool isQ
     answer.reading = traffic::Read(bytesOf(answer.reply.bytes), traffic::Direction::Received, pendingCommand,
                                    bytesOf(frame));
     return answer;
+}
+
+void Session::collectLineDifferences() {
+    for (std::string& words : line_.takeLineDifferences()) {
+        recorder_.port(traffic::EventKind::LineDiffers, words);
+        lineDifferences_.push_back(std::move(words));
+    }
 }
 
 } // namespace cli

@@ -118,12 +118,21 @@ void Unexpected(Result& result, const std::vector<profile::Problem>& problems, s
 namespace {
 
 // What a line setting sent without an answer may have changed, and how the converter is reached then.
-std::string mayHold(const profile::Setter& setter, const Configuration& values) {
+// How the converter is reached at a speed and parity over a line of this kind.
+std::string reachAt(serial::PortKind kind, const std::string& baud, const std::string& parity) {
+    if (serial::serverKeepsLineSettings(kind)) {
+        return "set the device server's port to " + baud + " baud, parity " + parity +
+               " (a socket:// port keeps the server's own line settings)";
+    }
+    return "reach it there with --baud " + baud + " --parity " + parity;
+}
+
+std::string mayHold(const profile::Setter& setter, const Configuration& values, serial::PortKind kind) {
     const auto port = [&](std::string_view name, std::string_view prefix) {
         const std::string baud = values.value(std::string(prefix) + ".baud").value_or("?");
         const std::string parity = values.value(std::string(prefix) + ".parity").value_or("?");
         return "the converter may now run its " + std::string(name) + " port at " + baud + " baud, parity " +
-               parity + ": reach it there with --baud " + baud + " --parity " + parity;
+               parity + ": " + reachAt(kind, baud, parity);
     };
     switch (setter.kind) {
     case profile::SetKind::Rs485:
@@ -207,13 +216,18 @@ Answer SendSet(Session& session, Result& result, const std::string& frame, std::
     return answer;
 }
 
-void SendPlan(Session& session, Result& result, const std::vector<profile::PlannedFrame>& plan,
+bool SendPlan(Session& session, Result& result, const std::vector<profile::PlannedFrame>& plan,
               const Configuration& current, const Configuration& target, std::string_view again) {
     Configuration merged = current;
     merged.merge(target);
     const LineOptions& line = session.line().options();
-    const bool lineIsRs485 = current.value("rs485.baud") == std::to_string(line.baud) &&
-                             parityOf(current.value("rs485.parity")) == line.parity;
+    const serial::PortKind kind = session.line().kind();
+    // A raw TCP port runs at the server's settings, which --baud does not tell: the converter
+    // answering over it is all there is to go by.
+    const bool lineIsRs485 = serial::serverKeepsLineSettings(kind) ||
+                             (current.value("rs485.baud") == std::to_string(line.baud) &&
+                              parityOf(current.value("rs485.parity")) == line.parity);
+    bool reachable = true;
     Account& account = result.account.emplace();
     for (const profile::PlannedFrame& planned : plan) {
         const profile::Setter& setter = profile::Setters()[planned.setter];
@@ -234,22 +248,39 @@ void SendPlan(Session& session, Result& result, const std::vector<profile::Plann
             });
         } catch (const Failure&) {
             if (account.inFlight) {
-                account.mayHold = mayHold(setter, merged);
+                account.mayHold = mayHold(setter, merged, kind);
             }
             account.next = (account.mayHold.empty() ? "" : "reach the converter as said above, then ") +
                            std::string(again);
             throw;
         }
         if (setter.kind == profile::SetKind::Rs485 && lineIsRs485) {
-            const auto baud = tools::StrToInt(*merged.value("rs485.baud"));
+            const std::string baudText = *merged.value("rs485.baud");
+            const std::string parityText = *merged.value("rs485.parity");
+            const auto baud = static_cast<uint32_t>(tools::StrToInt(baudText));
             const auto parity = *parityOf(merged.value("rs485.parity"));
-            if (static_cast<uint32_t>(baud) != line.baud || parity != line.parity) {
-                session.line().setLine(static_cast<uint32_t>(baud), parity);
-                result.line("the line now runs at " + *merged.value("rs485.baud") + " baud, parity " +
-                            *merged.value("rs485.parity") + ", as the converter's RS485 port does");
+            if (serial::serverKeepsLineSettings(kind)) {
+                if (current.value("rs485.baud") != baudText || current.value("rs485.parity") != parityText) {
+                    result.line("the converter's RS485 port now runs at " + baudText + " baud, parity " + parityText +
+                                "; this port's line is not changed: " + reachAt(kind, baudText, parityText) +
+                                ". Nothing more is read over it.");
+                    result.data("line", {{"changed", false},
+                                         {"reason", "the device server's own line settings apply"},
+                                         {"converter_baud", baud},
+                                         {"converter_parity", parityText}});
+                    reachable = false;
+                }
+            } else if (baud != line.baud || parity != line.parity) {
+                session.line().setLine(baud, parity);
+                result.line("the line now runs at " + baudText + " baud, parity " + parityText +
+                            ", as the converter's RS485 port does");
             }
         }
     }
+    if (!reachable) {
+        account.next = "set the device server's port as said above, then check with vx538 verify or get";
+    }
+    return reachable;
 }
 
 void SendOne(Session& session, Result& result, const std::string& frame, std::string_view title) {

@@ -63,8 +63,10 @@ void SendOne(Session& session, Result& result, const std::string& frame, std::st
 // flight, not sent; what a line setting in flight may have changed; `again`, what finishes the job,
 // as the next step). A reply is taken only as the answer of the request it echoes; the first command
 // without its own acknowledgement ends the run. When the RS485 settings the line runs at change, the
-// line follows them (the converter answers the next request at its new speed).
-void SendPlan(Session& session, Result& result, const std::vector<profile::PlannedFrame>& plan,
+// line follows them (the converter answers the next request at its new speed). On a raw TCP port the
+// line cannot follow (the device server's own settings apply): the report says what the converter
+// now uses and what to set the server to, and the result is false: nothing more can be read over it.
+bool SendPlan(Session& session, Result& result, const std::vector<profile::PlannedFrame>& plan,
               const profile::Configuration& current, const profile::Configuration& target,
               std::string_view again);
 

@@ -16,15 +16,16 @@ class QObject;
 
 namespace serial {
 
-// The five notifications, in the order of the component's events.
-enum class NoticeKind : uint8_t { ReceiveData, ReceiveError, RequestHangup, ModemState, SendDataEmpty };
+// The five notifications, in the order of the component's events, and a network server's report that
+// it set the line otherwise than asked (its words are the notice's bytes).
+enum class NoticeKind : uint8_t { ReceiveData, ReceiveError, RequestHangup, ModemState, SendDataEmpty, LineDiffers };
 
 // One notification. A received block's bytes live in the same allocation, right behind it: the reader
 // reads straight into them, so a block is neither zero-filled nor copied on its way to the handler.
 struct Notice {
     std::atomic<Notice*> next{nullptr};
     NoticeKind kind = NoticeKind::ReceiveData;
-    uint32_t value = 0; // the block's length, the line-error flags or the modem bits
+    uint32_t value = 0; // the block's length (or the words'), the line-error flags or the modem bits
 
     uint8_t* bytes() { return reinterpret_cast<uint8_t*>(this + 1); }
 };

@@ -17,9 +17,11 @@ std::string lower(std::string_view text) {
     return out;
 }
 
+// The longest name DNS can carry.
+constexpr std::size_t kMaxHostName = 253;
+
 PortUrlReading refused(std::string_view text, const std::string& why) {
-    return {std::nullopt, "\"" + std::string(text) + "\" is not a network port name: " + why + "; " +
-                              std::string(kForms) + "."};
+    return {std::nullopt, echoed(text) + " is not a network port name: " + why + "; " + std::string(kForms) + "."};
 }
 
 bool hostCharactersOk(std::string_view host) {
@@ -61,14 +63,24 @@ bool isNetworkPortName(std::string_view name) {
            });
 }
 
-bool serverKeepsLineSettings(std::string_view name) {
-    const PortUrlReading reading = readPortUrl(name);
-    return reading.name && reading.name->protocol == NetworkPortName::Protocol::Raw;
-}
-
-std::string lostLineWords(std::string_view name) {
-    return isNetworkPortName(name) ? "the connection dropped (the server stopped or the network link was lost)"
-                                   : "the line hung up (device unplugged or the other side closed)";
+std::string echoed(std::string_view text) {
+    constexpr std::size_t kShown = 80;
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out = "\"";
+    std::size_t shown = 0;
+    for (; shown < text.size() && shown < kShown; ++shown) {
+        const auto c = static_cast<unsigned char>(text[shown]);
+        if (c >= 0x20 && c < 0x7F && c != '\\' && c != '"') {
+            out += static_cast<char>(c);
+        } else {
+            out += {'\\', 'x', kHex[c >> 4], kHex[c & 0xF]};
+        }
+    }
+    out += '"';
+    if (shown < text.size()) {
+        out += " (cut; " + std::to_string(text.size()) + " characters)";
+    }
+    return out;
 }
 
 PortUrlReading readPortUrl(std::string_view text) {
@@ -85,7 +97,7 @@ PortUrlReading readPortUrl(std::string_view text) {
     } else if (scheme == "rfc2217+ssl" || scheme == "socket+ssl") {
         return refused(text, "TLS is not supported (tunnel the port with ssh -L instead)");
     } else {
-        return refused(text, "unknown scheme \"" + std::string(text.substr(0, schemeEnd)) + "\"");
+        return refused(text, "unknown scheme " + echoed(text.substr(0, schemeEnd)));
     }
     std::string_view rest = text.substr(schemeEnd + 3);
     if (rest.find_first_of("/?#") != std::string_view::npos) {
@@ -103,7 +115,7 @@ PortUrlReading readPortUrl(std::string_view text) {
         }
         host = rest.substr(1, close - 1);
         if (!ipv6CharactersOk(host)) {
-            return refused(text, "\"" + std::string(host) + "\" in brackets is not an IPv6 address");
+            return refused(text, echoed(host) + " in brackets is not an IPv6 address");
         }
         rest = rest.substr(close + 1);
         if (rest.empty() || rest.front() != ':') {
@@ -124,8 +136,12 @@ PortUrlReading readPortUrl(std::string_view text) {
             return refused(text, "no host");
         }
         if (!hostCharactersOk(host)) {
-            return refused(text, "\"" + std::string(host) + "\" is not a host name or address");
+            return refused(text, echoed(host) + " is not a host name or address");
         }
+    }
+    if (host.size() > kMaxHostName) {
+        return refused(text, "the host is longer than the " + std::to_string(kMaxHostName) +
+                                 " characters a name can have");
     }
     if (portText.empty() || portText.size() > 5 ||
         !std::all_of(portText.begin(), portText.end(), [](unsigned char c) { return std::isdigit(c); })) {

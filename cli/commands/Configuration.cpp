@@ -246,8 +246,10 @@ Run Set(CLI::App& app) {
                     if (!problems.empty()) {
                         Unexpected(result, problems, "the values sent with these cannot be read");
                     }
-                    SendPlan(session, result, profile::PlanRestore(values, before.values, true),
-                             before.values, values, "run the same set again");
+                    if (!SendPlan(session, result, profile::PlanRestore(values, before.values, true),
+                                  before.values, values, "run the same set again")) {
+                        return;
+                    }
 
                     const ReadResult after = ReadConverter(session, queries);
                     Json took = Json::object();
@@ -378,8 +380,10 @@ Run Restore(CLI::App& app) {
                         result.data("sent", Json::array());
                         return;
                     }
-                    SendPlan(session, result, plan, before.values, target,
-                             "run the same restore again to finish: it sends what still differs");
+                    if (!SendPlan(session, result, plan, before.values, target,
+                                  "run the same restore again to finish: it sends what still differs")) {
+                        return;
+                    }
                     const ReadResult after = ReadConverter(session, QueriesFor(restored));
                     const auto lines = differences(result, profile::Compare(target, after.values));
                     if (!lines.empty()) {

@@ -1,6 +1,7 @@
 // Runs a program to its end and collects its output.
 #include "tests/support/ProgramRun.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -9,6 +10,7 @@
 #include <poll.h>
 #include <spawn.h>
 #include <stdexcept>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -40,8 +42,23 @@ int Spawn(const std::string& program, const std::vector<std::string>& arguments,
     return pid;
 }
 
+int WaitForChild(int pid, long* maxResidentKb) {
+    int status = 0;
+    rusage usage{};
+    while (::wait4(pid, &status, 0, &usage) < 0) {
+        if (errno != EINTR) {
+            return -1;
+        }
+    }
+    if (maxResidentKb) {
+        *maxResidentKb = usage.ru_maxrss;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
-                         std::chrono::milliseconds limit) {
+                         std::chrono::milliseconds limit, std::size_t keep) {
+    const auto started = std::chrono::steady_clock::now();
     int out[2];
     int err[2];
     if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
@@ -75,10 +92,11 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
             if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) {
                 continue;
             }
-            char buffer[4096];
+            char buffer[65536];
             const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
             if (n > 0) {
-                sinks[i]->append(buffer, static_cast<std::size_t>(n));
+                const std::size_t room = keep - std::min(keep, sinks[i]->size());
+                sinks[i]->append(buffer, std::min(room, static_cast<std::size_t>(n)));
             } else {
                 ::close(fds[i].fd);
                 fds[i].fd = -1;
@@ -91,12 +109,12 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
             ::close(fd.fd);
         }
     }
-    int status = 0;
     if (open > 0) {
         ::kill(pid, SIGKILL);
     }
-    ::waitpid(pid, &status, 0);
-    result.status = open == 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    const int status = WaitForChild(pid, &result.maxResidentKb);
+    result.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+    result.status = open == 0 ? status : -1;
     return result;
 }
 

@@ -16,10 +16,19 @@ struct ProgramResult {
     int status = -1; // the exit status; -1 when it did not exit normally in time (it is then killed)
     std::string out;
     std::string err;
+    long maxResidentKb = 0;              // the most memory it held resident (the kernel's VmHWM)
+    std::chrono::milliseconds elapsed{0}; // from the start to its end
 };
 
-// Runs `program` with `arguments`, standard input empty, and waits up to `limit` for it to end.
+// Runs `program` with `arguments`, standard input empty, and waits up to `limit` for it to end. Of
+// each stream the first `keep` bytes are kept; the rest is read and dropped (a program that floods
+// its output costs the test nothing).
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
-                         std::chrono::milliseconds limit = std::chrono::seconds(30));
+                         std::chrono::milliseconds limit = std::chrono::seconds(30),
+                         std::size_t keep = std::string::npos);
+
+// Waits for a child to end and reports its exit status (-1 when it did not exit normally) and the
+// most memory it held resident.
+int WaitForChild(int pid, long* maxResidentKb = nullptr);
 
 } // namespace testsupport
