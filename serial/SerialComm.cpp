@@ -142,6 +142,7 @@ struct PortSession {
         }
     }
     void wakeUp() { mailbox_->wakeUp(); }
+    bool waitForRoom() { return mailbox_->waitForRoom(closeEvent); }
 
     // False when there was no memory for the notice; the thread then ends with a hang-up.
     bool post(NoticeKind kind, uint32_t value = 0) {
@@ -388,7 +389,8 @@ private:
             quietBlocks_ = 0;
         }
         have_ = 0;
-        return true;
+        // A peer faster than the main thread waits here, in its socket's buffers, not in memory.
+        return s_->waitForRoom();
     }
 
     std::shared_ptr<PortSession> s_;

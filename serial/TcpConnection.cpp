@@ -28,6 +28,7 @@ constexpr int kKeepIdleSeconds = 5;
 constexpr int kKeepIntervalSeconds = 5;
 constexpr int kKeepProbes = 3;
 constexpr unsigned kUserTimeoutMs = 20000;
+constexpr int kSendBuffer = 64 * 1024;
 
 struct Address {
     sockaddr_storage storage{};
@@ -285,6 +286,9 @@ OpenOutcome TcpConnection::connect(Clock::time_point deadline, const EventFd* ca
     setOption(fd, IPPROTO_TCP, TCP_KEEPINTVL, kKeepIntervalSeconds);
     setOption(fd, IPPROTO_TCP, TCP_KEEPCNT, kKeepProbes);
     setOption(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, static_cast<int>(kUserTimeoutMs));
+    // What waits in the kernel for a server that does not read stays bounded too; a serial line
+    // never has more than this in flight.
+    setOption(fd, SOL_SOCKET, SO_SNDBUF, kSendBuffer);
     socket_ = std::move(socket);
     return {OpenResult::Opened, 0, {}};
 }

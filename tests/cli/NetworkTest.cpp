@@ -199,19 +199,23 @@ TEST_F(Vx538Network, ARawTcpPortClaimsNoLineChangeAndSaysWhatTheConverterNowUses
         GTEST_SKIP() << "socat is not installed (scripts/install-deps.sh installs it)";
     }
     SimProcess& converter = sim();
-    const uint16_t port = testsupport::FreeLoopbackPort();
-    testsupport::PeerProcess socat("/usr/bin/socat",
-                                   {"TCP-LISTEN:" + std::to_string(port) + ",bind=127.0.0.1,reuseaddr,fork",
-                                    "FILE:" + converter.path() + ",raw,echo=0"},
-                                   port);
-    const auto json = vx538({"--json", "-p", socat.url("socket"), "set", "rs485.baud=19200"});
+    // One socat a run, serving one connection: the terminal has one client at a time.
+    const auto throughSocat = [&](std::vector<std::string> arguments) {
+        const uint16_t port = testsupport::FreeLoopbackPort();
+        testsupport::PeerProcess socat("/usr/bin/socat", {"TCP-LISTEN:" + std::to_string(port) + ",bind=127.0.0.1,reuseaddr",
+                                                          "FILE:" + converter.path() + ",raw,echo=0"},
+                                       port);
+        arguments.insert(arguments.begin(), {"-p", socat.url("socket")});
+        return vx538(arguments);
+    };
+    const auto json = throughSocat({"--json", "set", "rs485.baud=19200"});
     ASSERT_EQ(json.status, 0) << json.out << json.err;
     const auto result = nlohmann::json::parse(json.out);
     EXPECT_EQ(result["line"]["changed"], false) << json.out;
     EXPECT_EQ(result["line"]["converter_baud"], 19200);
     EXPECT_EQ(result["acknowledged"].size(), 1u) << json.out;
 
-    const auto text = vx538({"-p", socat.url("socket"), "set", "rs485.baud=9600", "rs485.parity=even"});
+    const auto text = throughSocat({"set", "rs485.baud=9600", "rs485.parity=even"});
     ASSERT_EQ(text.status, 0) << text.out << text.err;
     EXPECT_EQ(text.out.find("the line now runs at"), std::string::npos) << text.out;
     EXPECT_NE(text.out.find("the converter's RS485 port now runs at 9600 baud, parity even"), std::string::npos)

@@ -5,11 +5,13 @@
 #include <arpa/inet.h>
 #include <chrono>
 #include <future>
+#include <thread>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "serial/Mailbox.h"
 #include "serial/PortUrl.h"
 #include "serial/RawTcpPort.h"
 #include "serial/SerialComm.h"
@@ -17,6 +19,7 @@
 #include "tests/serial/CommFixture.h"
 #include "tests/support/LineReadback.h"
 #include "tests/support/PeerProcess.h"
+#include "tests/support/ProcProbe.h"
 #include "tests/support/PtyPeer.h"
 #include "tests/support/Ser2netProcess.h"
 #include "tests/support/Wait.h"
@@ -347,6 +350,25 @@ TEST(NetworkHostile, ABlockEndsByTheLinesSilenceWhileNotificationsKeepComing) {
     EXPECT_EQ(log.blocks[0], "QX1");
     EXPECT_FALSE(log.modemEvents.empty());
     EXPECT_EQ(log.hangups, 0);
+}
+
+// A peer that sends far faster than the main thread takes blocks (here the main thread is held up
+// for two seconds, as a long handler would hold it): what waits is bounded, in the socket rather
+// than in memory, and every block still comes once the main thread takes them.
+TEST(NetworkHostile, AFloodFasterThanTheMainThreadWaitsInTheSocketNotInMemory) {
+    testsupport::PeerProcess server(testsupport::DebianPython(),
+                                    {testsupport::SupportFile("hostile_peer.py"), "random"});
+    serial::TComm comm;
+    std::size_t received = 0;
+    comm.OnReceiveData = [&](serial::TComm*, const uint8_t*, uint16_t length) { received += length; };
+    comm.SetCommName(server.url("socket"));
+    comm.SetReadIntervalTimeout(50);
+    const long before = testsupport::residentKb();
+    comm.OpenPort();
+    std::this_thread::sleep_for(2s);
+    EXPECT_LT(testsupport::residentKb() - before, 24 * 1024);
+    EXPECT_TRUE(testsupport::waitUntil([&] { return received > 2 * serial::Mailbox::kMaxQueuedData; }));
+    comm.ClosePort();
 }
 
 // pyserial's RFC 2217 server (Debian's python3-serial) in front of a pseudo-terminal: the settings

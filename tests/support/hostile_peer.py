@@ -143,6 +143,14 @@ def serve(conn, mode):
         while True:
             reader.send(notice)
             time.sleep(0.005)
+    elif mode == "will-unread":
+        # Options nobody agreed to, a burst and then a steady stream slower than any flood, from a
+        # server that reads no more (its receive buffer small): the answers pile up on our side.
+        storm = b"".join(bytes([IAC, verb, option]) for option in range(5, 40) for verb in (WILL, DO))
+        reader.send(storm * 2000)
+        while True:
+            reader.send(storm * 10)
+            time.sleep(0.05)
     elif mode in ("notify-storm", "notify-trickle"):
         reader.keep_reading()
         # Line state: overrun, parity and framing errors; modem state: ring and carrier changes.
@@ -160,6 +168,8 @@ def main():
     mode = sys.argv[1]
     listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    if mode == "will-unread":
+        listener.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
     listener.bind(("127.0.0.1", 0))
     listener.listen(8)
     print(listener.getsockname()[1], flush=True)
