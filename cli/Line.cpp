@@ -37,10 +37,7 @@ traffic::ReplyEnd ReplyProgress(const ReplyShape& shape, std::string_view receiv
 }
 
 std::string OpenFailureMessage(const std::string& path, const serial::OpenOutcome& outcome) {
-    // A name echoed as typed while it is short and printable, else cut and escaped.
-    const std::string quoted = serial::echoed(path);
-    const std::string shown = quoted == "\"" + path + "\"" ? path : quoted;
-    return "cannot open " + shown + ": " + (outcome.reason.empty() ? "not a serial port." : outcome.reason);
+    return "cannot open " + serial::shownName(path) + ": " + (outcome.reason.empty() ? "not a serial port." : outcome.reason);
 }
 
 Line::Line(LineOptions options, const serial::EventFd& stop, std::unique_ptr<serial::Transport> transport)

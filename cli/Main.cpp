@@ -12,6 +12,7 @@
 #include "cli/Command.h"
 #include "cli/Files.h"
 #include "profile/Parameters.h"
+#include "serial/PortUrl.h"
 #include "serial/Transport.h"
 #include "tools/Conversions.h"
 #include "tools/Utf8Text.h"
@@ -132,16 +133,19 @@ public:
             }
             env_.out << JsonLine(object) << "\n" << std::flush;
         } else {
+            // A name is shown as typed while it is short and printable, else cut and escaped; the
+            // JSON keeps it whole.
+            const std::string shown = serial::shownName(port);
             if (many_) {
-                env_.out << "== " << port << " ==\n";
+                env_.out << "== " << shown << " ==\n";
             }
             for (const std::string& words : result.lineDiffers) {
-                env_.err << "vx538: " << port << ": warning: " << words << "\n";
+                env_.err << "vx538: " << shown << ": warning: " << words << "\n";
             }
             env_.out << result.text();
             if (!result.error.empty()) {
                 (many_ ? env_.out : env_.err)
-                    << (many_ ? "error: " : "vx538: " + port + ": ") << result.error << "\n";
+                    << (many_ ? "error: " : "vx538: " + shown + ": ") << result.error << "\n";
             }
             env_.out << std::flush;
         }

@@ -17,6 +17,13 @@ std::string lower(std::string_view text) {
     return out;
 }
 
+// Of a name or a server's words, a message shows this many characters at most.
+constexpr std::size_t kShownCharacters = 80;
+
+bool printableAsIs(unsigned char c) {
+    return c >= 0x20 && c < 0x7F && c != '\\' && c != '"';
+}
+
 // The longest name DNS can carry.
 constexpr std::size_t kMaxHostName = 253;
 
@@ -64,13 +71,12 @@ bool isNetworkPortName(std::string_view name) {
 }
 
 std::string echoed(std::string_view text) {
-    constexpr std::size_t kShown = 80;
     static constexpr char kHex[] = "0123456789ABCDEF";
     std::string out = "\"";
     std::size_t shown = 0;
-    for (; shown < text.size() && shown < kShown; ++shown) {
+    for (; shown < text.size() && shown < kShownCharacters; ++shown) {
         const auto c = static_cast<unsigned char>(text[shown]);
-        if (c >= 0x20 && c < 0x7F && c != '\\' && c != '"') {
+        if (printableAsIs(c)) {
             out += static_cast<char>(c);
         } else {
             out += {'\\', 'x', kHex[c >> 4], kHex[c & 0xF]};
@@ -81,6 +87,12 @@ std::string echoed(std::string_view text) {
         out += " (cut; " + std::to_string(text.size()) + " characters)";
     }
     return out;
+}
+
+std::string shownName(std::string_view text) {
+    const bool asTyped = text.size() <= kShownCharacters &&
+                         std::all_of(text.begin(), text.end(), [](unsigned char c) { return printableAsIs(c); });
+    return asTyped ? std::string(text) : echoed(text);
 }
 
 PortUrlReading readPortUrl(std::string_view text) {

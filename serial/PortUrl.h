@@ -29,6 +29,8 @@ struct PortUrlReading {
 // A name or a server's words as a message echoes them: at most 80 characters, each byte outside
 // printable ASCII written as \xHH, and the full length said when it was cut.
 std::string echoed(std::string_view text);
+// A port's name as a message names it: as typed while it is short and printable, else echoed().
+std::string shownName(std::string_view text);
 
 // Reads a network port name; the scheme is taken in any letter case. Anything else (another scheme,
 // no port, a port out of 1 to 65535, an unbracketed IPv6 address, a path or query after the port,

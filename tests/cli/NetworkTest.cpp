@@ -149,6 +149,19 @@ TEST_F(Vx538Network, RefusedPortsAndUnknownHostsAreExit3WithTheReason) {
     EXPECT_NE(malformed.err.find("no port"), std::string::npos) << malformed.err;
 }
 
+// A name is echoed at most 80 characters long, its bytes outside printable ASCII escaped: a 100 KB
+// host name is refused in one short line, not echoed three times.
+TEST_F(Vx538Network, AHugeOrUnprintableNameIsEchoedCutAndEscaped) {
+    const auto huge = vx538({"-p", "rfc2217://" + std::string(100000, 'h') + ":4001", "ping"});
+    EXPECT_EQ(huge.status, 3);
+    EXPECT_NE(huge.err.find("longer than the 253 characters"), std::string::npos) << huge.err.substr(0, 400);
+    EXPECT_LT(huge.err.size(), 800u) << huge.err.substr(0, 400);
+    const auto odd = vx538({"-p", "rfc2217://ho\xFF\xFEst:4001", "ping"});
+    EXPECT_EQ(odd.status, 3);
+    EXPECT_NE(odd.err.find("\"ho\\xFF\\xFEst\" is not a host name"), std::string::npos) << odd.err;
+    EXPECT_EQ(odd.err.find('\xFF'), std::string::npos) << odd.err;
+}
+
 TEST_F(Vx538Network, AServerStoppedDuringAReadIsExit4AndThePortOpensWhenItIsBack) {
     const std::string log = path("sim.log");
     SimProcess& converter = sim({"--log", log, "--delay", "2000"});

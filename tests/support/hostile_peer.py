@@ -134,15 +134,6 @@ def serve(conn, mode):
         # Options nobody agreed to, each wanting an answer, from a server that reads no more.
         storm = b"".join(bytes([IAC, verb, option]) for option in range(5, 40) for verb in (WILL, DO))
         forever(reader, storm * 64)
-    elif mode == "notify-after-data":
-        # A few bytes of the line, then a steady stream of notifications, never a pause as long as
-        # a read interval: the bytes' block ends by the line's silence all the same.
-        reader.keep_reading()
-        reader.send(b"QX1")
-        notice = sub(bytes([107, 0x0C]))
-        while True:
-            reader.send(notice)
-            time.sleep(0.005)
     elif mode == "will-unread":
         # Options nobody agreed to, a burst and then a steady stream slower than any flood, from a
         # server that reads no more (its receive buffer small): the answers pile up on our side.
