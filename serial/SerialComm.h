@@ -4,7 +4,8 @@
 // Thread-safety contract:
 //  - Every public member (properties, OpenPort, ClosePort, SendData, the event members) is called
 //    on the thread that owns the object, the main thread; the events run there too, one at a time,
-//    in posting order, after the handler that is running has returned.
+//    in posting order, after the handler that is running has returned. The one exception is the
+//    static ConnectPort, which touches no component and may run on any thread.
 //  - The reader and writer threads never call the component: they queue notices for it and wake
 //    the main thread with a posted event (serial/Mailbox.h), and never wait for the main thread.
 //    The main thread waits for them only inside ClosePort.

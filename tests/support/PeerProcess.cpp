@@ -95,17 +95,7 @@ void PeerProcess::stop() {
     if (pid_ <= 0) {
         return;
     }
-    ::kill(pid_, SIGTERM);
-    const auto deadline = Clock::now() + std::chrono::seconds(5);
-    int status = 0;
-    while (::waitpid(pid_, &status, WNOHANG) == 0) {
-        if (Clock::now() > deadline) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, &status, 0);
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    StopChild(pid_);
     pid_ = -1;
 }
 

@@ -12,6 +12,7 @@
 #include <stdexcept>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 extern char** environ;
@@ -40,6 +41,20 @@ int Spawn(const std::string& program, const std::vector<std::string>& arguments,
         throw std::runtime_error(program + ": " + std::strerror(error));
     }
     return pid;
+}
+
+void StopChild(int pid) {
+    ::kill(pid, SIGTERM);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    int status = 0;
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
 }
 
 int WaitForChild(int pid, long* maxResidentKb) {

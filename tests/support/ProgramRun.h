@@ -27,6 +27,9 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
                          std::chrono::milliseconds limit = std::chrono::seconds(30),
                          std::size_t keep = std::string::npos);
 
+// Ends a child by its pid: SIGTERM, then SIGKILL if it has not ended within 5 s; reaped either way.
+void StopChild(int pid);
+
 // Waits for a child to end and reports its exit status (-1 when it did not exit normally) and the
 // most memory it held resident.
 int WaitForChild(int pid, long* maxResidentKb = nullptr);
