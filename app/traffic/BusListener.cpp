@@ -100,7 +100,9 @@ void BusListener::ended(uint64_t generation, bool lost) {
         thread_.join();
     }
     drain();
-    const std::string why = lost ? listen_->lostWords() + "; listening stopped" : std::string("listening stopped");
+    const std::string why =
+        lost ? (listen_->isNetwork() ? listen_->lostWords() : std::string("the port went away")) + "; listening stopped"
+             : std::string("listening stopped");
     listen_.reset();
     recorder_.busPort(lost ? traffic::EventKind::PortLost : traffic::EventKind::PortClosed, source_, why);
     description_.clear();
