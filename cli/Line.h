@@ -104,6 +104,8 @@ public:
     std::string lostWords() const;
     // Where a network server set the line otherwise than asked, each said once.
     std::vector<std::string> takeLineDifferences() { return port_->takeLineDifferences(); }
+    // Ctrl+C's event, for the other waits of this port's run.
+    const serial::EventFd& stop() const { return stop_; }
 
     // Discards stale bytes, writes the frame, reads the reply. `retry` allows resending (queries
     // only: a set command might have been taken even if its reply was lost).

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "tools/Utf8Text.h"
+
 namespace serial {
 
 namespace {
@@ -15,13 +17,6 @@ std::string lower(std::string_view text) {
     std::string out(text);
     std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return std::tolower(c); });
     return out;
-}
-
-// Of a name or a server's words, a message shows this many characters at most.
-constexpr std::size_t kShownCharacters = 80;
-
-bool printableAsIs(unsigned char c) {
-    return c >= 0x20 && c < 0x7F && c != '\\' && c != '"';
 }
 
 // The longest name DNS can carry.
@@ -71,28 +66,12 @@ bool isNetworkPortName(std::string_view name) {
 }
 
 std::string echoed(std::string_view text) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
+    // Quoted, so a quote inside is escaped too: the echo's end is never in doubt.
     std::string out = "\"";
-    std::size_t shown = 0;
-    for (; shown < text.size() && shown < kShownCharacters; ++shown) {
-        const auto c = static_cast<unsigned char>(text[shown]);
-        if (printableAsIs(c)) {
-            out += static_cast<char>(c);
-        } else {
-            out += {'\\', 'x', kHex[c >> 4], kHex[c & 0xF]};
-        }
+    for (const char c : tools::EchoText(text)) {
+        out += c == '"' ? std::string("\\x22") : std::string(1, c);
     }
-    out += '"';
-    if (shown < text.size()) {
-        out += " (cut; " + std::to_string(text.size()) + " characters)";
-    }
-    return out;
-}
-
-std::string shownName(std::string_view text) {
-    const bool asTyped = text.size() <= kShownCharacters &&
-                         std::all_of(text.begin(), text.end(), [](unsigned char c) { return printableAsIs(c); });
-    return asTyped ? std::string(text) : echoed(text);
+    return out + "\"";
 }
 
 PortUrlReading readPortUrl(std::string_view text) {

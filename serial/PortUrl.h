@@ -26,11 +26,9 @@ struct PortUrlReading {
     std::string error; // why the text is no network port name, when `name` is empty
 };
 
-// A name or a server's words as a message echoes them: at most 80 characters, each byte outside
-// printable ASCII written as \xHH, and the full length said when it was cut.
+// A name or a server's words as a message echoes them, in quotes: tools::EchoText, a quote escaped
+// as \x22.
 std::string echoed(std::string_view text);
-// A port's name as a message names it: as typed while it is short and printable, else echoed().
-std::string shownName(std::string_view text);
 
 // Reads a network port name; the scheme is taken in any letter case. Anything else (another scheme,
 // no port, a port out of 1 to 65535, an unbracketed IPv6 address, a path or query after the port,

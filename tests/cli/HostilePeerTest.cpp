@@ -40,7 +40,9 @@ std::chrono::milliseconds allowed(std::chrono::milliseconds own) {
 }
 
 ProgramResult run(const std::vector<std::string>& arguments) {
-    return testsupport::RunProgram(VX538_PATH, arguments, 60s, kKeptOutput);
+    testsupport::ProgramStreams streams;
+    streams.keep = kKeptOutput;
+    return testsupport::RunProgram(VX538_PATH, arguments, streams, 60s);
 }
 
 TEST(HostilePeer, EachMisbehaviourCostsBoundedMemoryAndTimeAndEndsAsDocumented) {

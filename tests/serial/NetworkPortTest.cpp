@@ -91,20 +91,16 @@ TEST(NetworkPortName, ANameIsEchoedCutAndEscaped) {
     struct Case {
         std::string text;
         std::string echoed;
-        std::string shown;
     } cases[] = {
-        {"rfc2217://cabinet:4001", "\"rfc2217://cabinet:4001\"", "rfc2217://cabinet:4001"},
-        {"ho\xFF\x01\"\\st", "\"ho\\xFF\\x01\\x22\\x5Cst\"", "\"ho\\xFF\\x01\\x22\\x5Cst\""},
-        {std::string(80, 'a'), "\"" + std::string(80, 'a') + "\"", std::string(80, 'a')},
-        {std::string(81, 'a'), "\"" + std::string(80, 'a') + "\" (cut; 81 characters)",
-         "\"" + std::string(80, 'a') + "\" (cut; 81 characters)"},
-        {std::string(100000, 'h'), "\"" + std::string(80, 'h') + "\" (cut; 100000 characters)",
-         "\"" + std::string(80, 'h') + "\" (cut; 100000 characters)"},
+        {"rfc2217://cabinet:4001", "\"rfc2217://cabinet:4001\""},
+        {"ho\xFF\x01\"\\st", "\"ho\\xFF\\x01\\x22\\x5Cst\""},
+        {std::string(80, 'a'), "\"" + std::string(80, 'a') + "\""},
+        {std::string(81, 'a'), "\"" + std::string(80, 'a') + "... (81 bytes)\""},
+        {std::string(100000, 'h'), "\"" + std::string(80, 'h') + "... (100000 bytes)\""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text.substr(0, 20));
         EXPECT_EQ(serial::echoed(c.text), c.echoed);
-        EXPECT_EQ(serial::shownName(c.text), c.shown);
     }
     const serial::PortUrlReading longHost = serial::readPortUrl("socket://" + std::string(254, 'h') + ":1");
     EXPECT_FALSE(longHost.name);
