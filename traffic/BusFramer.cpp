@@ -29,6 +29,10 @@ constexpr std::size_t kMaxTextFrame = 255;
 // command number 1 or 2, any other character itself; its two count digits are at 13 and 14, and the
 // raw bytes that follow have no closing '#'.
 constexpr std::string_view kMeterCommandShape = "QQS#CAMDdn:d<dd,";
+// The longest run of noise given as one frame: a line (or a network peer) that sends nothing but
+// noise for minutes is given in runs of this size, so what is held for it stays bounded and each row
+// that shows it stays readable.
+constexpr std::size_t kMaxNoiseRun = 4096;
 
 // What the bytes at the head of the stream are.
 struct Outcome {
@@ -551,6 +555,9 @@ void BusFramer::drain(bool atEnd, std::vector<BusFrame>& out) {
             }
             head_ += std::min(outcome.noise, limit - head_);
             needed_ = 0;
+            if (head_ - noiseStart_ >= kMaxNoiseRun) {
+                closeNoise(head_, out, false);
+            }
         }
     }
     if (atEnd && inNoise_) {

@@ -4,36 +4,28 @@
 #include <chrono>
 
 #include "serial/LineSettings.h"
-#include "serial/PortUrl.h"
 
 namespace traffic {
 
-namespace {
+BusListen::BusListen(const std::string& port, uint32_t baud, serial::TParity parity)
+    : baud_(baud), parity_(parity), port_(serial::makeTransport(port, serial::Access::ReadOnly)) {}
 
-std::unique_ptr<serial::Transport> listeningPort(const std::string& port) {
-    if (serial::isNetworkPortName(port)) {
-        // A name that does not read fails at open with the reason, as for every other command.
-        return serial::makeTransport(port);
+std::string BusListen::lostWords() const {
+    const std::string reason = port_->failureReason();
+    if (!reason.empty()) {
+        return "the connection was ended: " + reason;
     }
-    return std::make_unique<serial::PosixPort>(serial::portPathFor(port), serial::Access::ReadOnly);
+    return isNetwork() ? serial::lostLineWords(kind()) : "the port went away (unplugged?)";
 }
 
-} // namespace
-
-BusListen::BusListen(const std::string& port, uint32_t baud, serial::TParity parity)
-    : baud_(baud), parity_(parity), network_(serial::isNetworkPortName(port)), port_(listeningPort(port)) {}
-
-serial::OpenOutcome BusListen::open() {
+serial::OpenOutcome BusListen::open(const serial::EventFd* cancel) {
+    port_->cancelOpenOn(cancel);
     const serial::OpenOutcome opened = port_->open();
+    port_->cancelOpenOn(nullptr);
     if (opened.result != serial::OpenResult::Opened) {
         return opened;
     }
-    serial::LineSettings settings;
-    settings.baudRate = baud_;
-    settings.parity = parity_;
-    settings.parityCheck = parity_ != serial::TParity::None;
-    settings.outxXonXoffFlow = false; // binary frames: 0x11 and 0x13 are data
-    settings.inxXonXoffFlow = false;
+    serial::LineSettings settings = serial::rawBinaryLine(baud_, parity_);
     // A local read-only port leaves its modem lines as the driver has them. A network server is
     // told them: RTS low, so that an adapter whose transmitter RTS enables stays receiving.
     settings.rtsControl = serial::TRtsControl::RtsDisable;

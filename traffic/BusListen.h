@@ -30,12 +30,17 @@ public:
     BusListen(const std::string& port, uint32_t baud, serial::TParity parity);
 
     // Opens the port (a local device read-only; a network port connected within the connect
-    // timeout), sets its speed and parity where the port takes them, and discards what a local
-    // driver held from before. Time 0 of the capture is now.
-    serial::OpenOutcome open();
+    // timeout, which `cancel` ends at once), sets its speed and parity where the port takes them,
+    // and discards what a local driver held from before. Time 0 of the capture is now.
+    serial::OpenOutcome open(const serial::EventFd* cancel = nullptr);
     // The device path, or the URL of a network port: what messages name.
     const std::string& path() const { return port_->name(); }
-    bool isNetwork() const { return network_; }
+    serial::PortKind kind() const { return port_->kind(); }
+    bool isNetwork() const { return serial::isNetwork(kind()); }
+    // Why the port went away, in words (a network server's own failure where it had one).
+    std::string lostWords() const;
+    // Where a network server set the line otherwise than asked, each said once.
+    std::vector<std::string> takeLineDifferences() { return port_->takeLineDifferences(); }
     // When time 0 was, in microseconds since 1970.
     int64_t startEpochUs() const { return startEpochUs_; }
 
@@ -53,7 +58,6 @@ private:
 
     uint32_t baud_;
     serial::TParity parity_;
-    bool network_;
     // Only opened, closed, set up and read: never written to.
     std::unique_ptr<serial::Transport> port_;
     serial::Clock::time_point start_{};

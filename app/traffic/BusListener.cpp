@@ -3,26 +3,10 @@
 
 #include <vector>
 
-#include "serial/PortUrl.h"
 #include "traffic/BusListen.h"
 #include "traffic/Recorder.h"
 
 namespace app {
-
-namespace {
-
-const char* parityName(serial::TParity parity) {
-    switch (parity) {
-    case serial::TParity::Odd:
-        return "odd";
-    case serial::TParity::Even:
-        return "even";
-    default:
-        return "none";
-    }
-}
-
-} // namespace
 
 BusListener::BusListener(traffic::Recorder& recorder, QObject* parent)
     : QObject(parent), recorder_(recorder) {
@@ -47,7 +31,7 @@ QString BusListener::start(const QByteArray& port, uint32_t baud, serial::TParit
     listen_ = std::move(listen);
     source_ = listen_->path();
     startEpochUs_ = listen_->startEpochUs();
-    if (serial::serverKeepsLineSettings(source_)) {
+    if (serial::serverKeepsLineSettings(listen_->kind())) {
         description_ = QStringLiteral("%1 (raw TCP: the server's own line settings apply), receive only")
                            .arg(QString::fromLocal8Bit(source_.c_str()));
     } else {
@@ -55,7 +39,8 @@ QString BusListener::start(const QByteArray& port, uint32_t baud, serial::TParit
             QStringLiteral("%1 at %2 baud, parity %3, %4")
                 .arg(QString::fromLocal8Bit(source_.c_str()))
                 .arg(baud)
-                .arg(QLatin1String(parityName(parity)),
+                .arg(QLatin1String(serial::parityName(parity).word.data(),
+                                   static_cast<qsizetype>(serial::parityName(parity).word.size())),
                      listen_->isNetwork() ? QStringLiteral("receive only") : QStringLiteral("read-only"));
     }
     recorder_.busPort(traffic::EventKind::PortOpened, source_,
@@ -115,12 +100,11 @@ void BusListener::ended(uint64_t generation, bool lost) {
         thread_.join();
     }
     drain();
+    const std::string why =
+        lost ? (listen_->isNetwork() ? listen_->lostWords() : std::string("the port went away")) + "; listening stopped"
+             : std::string("listening stopped");
     listen_.reset();
-    recorder_.busPort(lost ? traffic::EventKind::PortLost : traffic::EventKind::PortClosed, source_,
-                      lost ? (serial::isNetworkPortName(source_) ? serial::lostLineWords(source_)
-                                                                 : std::string("the port went away")) +
-                                 "; listening stopped"
-                           : std::string("listening stopped"));
+    recorder_.busPort(lost ? traffic::EventKind::PortLost : traffic::EventKind::PortClosed, source_, why);
     description_.clear();
     emit listeningChanged(false);
 }

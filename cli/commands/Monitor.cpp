@@ -45,6 +45,7 @@ struct Monitored {
     int exit = code::Done;
     std::string error;
     traffic::BusSummary summary;
+    std::vector<std::string> lineDiffers; // where a network server set the line otherwise than asked
 };
 
 std::string milliseconds(int64_t us) {
@@ -269,8 +270,11 @@ void listen(const MonitorOptions& options, const Globals& globals, const Environ
             Monitored& monitored) {
     const serial::TParity parity = ParityNamed(globals.parity).value_or(serial::TParity::None);
     traffic::BusListen listen(globals.ports.front(), globals.baud, parity);
-    const serial::OpenOutcome opened = listen.open();
+    const serial::OpenOutcome opened = listen.open(&env.stop);
     if (opened.result != serial::OpenResult::Opened) {
+        if (env.stop.isSignalled()) {
+            throw Failure(code::Interrupted, "interrupted while opening " + listen.path());
+        }
         throw Failure(code::PortUnusable, OpenFailureMessage(listen.path(), opened));
     }
     sink.open({listen.startEpochUs(), globals.baud, globals.parity}, listen.path());
@@ -278,7 +282,7 @@ void listen(const MonitorOptions& options, const Globals& globals, const Environ
     err << "vx538: listening on " << listen.path();
     if (!listen.isNetwork()) {
         err << " (read-only) at " << globals.baud << " baud, parity " << globals.parity;
-    } else if (serial::serverKeepsLineSettings(listen.path())) {
+    } else if (serial::serverKeepsLineSettings(listen.kind())) {
         err << " (receive only; raw TCP: the server's own line settings apply, frames timed for "
             << globals.baud << " baud)";
     } else {
@@ -289,13 +293,17 @@ void listen(const MonitorOptions& options, const Globals& globals, const Environ
     const int64_t endUs = options.endUs();
     const traffic::BusListen::End end = listen.run(
         env.stop, endUs,
-        [&](std::span<const uint8_t> bytes, int64_t timeUs) { sink.delivered(bytes, timeUs); },
+        [&](std::span<const uint8_t> bytes, int64_t timeUs) {
+            for (const std::string& words : listen.takeLineDifferences()) {
+                err << "vx538: " << listen.path() << ": warning: " << words << "\n" << std::flush;
+                monitored.lineDiffers.push_back(words);
+            }
+            sink.delivered(bytes, timeUs);
+        },
         [&](std::vector<BusFrame>& frames) { sink.take(frames); });
     if (end == traffic::BusListen::End::Lost) {
         monitored.exit = code::NoReply; // lost during the run, as for every other command
-        monitored.error =
-            listen.path() + ": " +
-            (listen.isNetwork() ? serial::lostLineWords(listen.path()) : "the port went away (unplugged?)");
+        monitored.error = listen.path() + ": " + listen.lostWords();
     }
 }
 
@@ -346,7 +354,11 @@ int monitor(const MonitorOptions& options, const Globals& globals, const Environ
     }
     monitored.summary.finish();
     if (globals.json) {
-        env.out << JsonLine({{"summary", summaryJson(monitored.summary)}}) << "\n";
+        Json last = {{"summary", summaryJson(monitored.summary)}};
+        if (!monitored.lineDiffers.empty()) {
+            last["line_differs"] = monitored.lineDiffers;
+        }
+        env.out << JsonLine(last) << "\n";
     } else {
         env.out << summaryText(monitored.summary);
     }

@@ -216,6 +216,37 @@ TEST(BusFramer, aPauseGivesOutAnIncompleteFrameAsNoise) {
     EXPECT_EQ(describe(frames.back()), "request MODBUS 8");
 }
 
+// A line that sends nothing but noise (a flooding network peer) is given in bounded runs as it
+// arrives, not held until it pauses: what the framer keeps stays small and no byte is lost.
+TEST(BusFramer, endlessNoiseIsGivenInBoundedRunsAsItArrives) {
+    struct Case {
+        std::size_t bytes;
+        std::size_t block;
+    } cases[] = {{100, 100}, {4096, 4096}, {4097, 1}, {1 << 20, 4096}, {300'000, 65'536}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.bytes);
+        BusFramer framer(BusLine::ForBaud(9600, false));
+        std::vector<BusFrame> frames;
+        const std::vector<uint8_t> noise(c.bytes, 0xF5);
+        for (std::size_t at = 0; at < noise.size(); at += c.block) {
+            framer.push(std::span(noise).subspan(at, std::min(c.block, noise.size() - at)), 10'000, frames);
+        }
+        std::size_t given = 0;
+        for (const BusFrame& frame : frames) {
+            given += frame.bytes.size();
+        }
+        EXPECT_GE(given + 4096, c.bytes); // at most one run held back
+        framer.finish(frames);
+        given = 0;
+        for (const BusFrame& frame : frames) {
+            EXPECT_EQ(frame.role, traffic::BusRole::Noise);
+            EXPECT_LE(frame.bytes.size(), 4096u);
+            given += frame.bytes.size();
+        }
+        EXPECT_EQ(given, c.bytes);
+    }
+}
+
 TEST(BusFramer, replyTimeFromTheRequestsLastByteToTheReplysFirst) {
     BusFramer framer(BusLine::ForBaud(9600, false));
     std::vector<BusFrame> frames;
