@@ -122,7 +122,12 @@ TEST(ReplySearch, ModbusRepliesInsideNoiseAndWhatABlockIsNot) {
     expectRead("slave 255 is no preamble", withCrc(hex("FF 03 00 02 00 01")), withCrc(hex("FF 03 02 00 2A")),
                302, {Good, 0, 7}, {"slave 255", "1 register: 42 (002A)"}, {"HART"});
     expectRead("a write answered with what it wrote", withCrc(hex("01 06 00 02 12 34")),
-               withCrc(hex("01 06 00 02 12 34")), 302, {Verdict::Echo, 0, 8}, {"echo of the request"});
+               withCrc(hex("01 06 00 02 12 34")), 302, {Good, 0, 8},
+               {"MODBUS reply, slave 1, write single register acknowledged, address 2, value 4660 (1234)"},
+               {"echo"});
+    expectRead("a write echoed by the adapter, then acknowledged", withCrc(hex("01 06 00 02 12 34")),
+               withCrc(hex("01 06 00 02 12 34")) + withCrc(hex("01 06 00 02 12 34")), 302, {Good, 8, 8},
+               {"echo of the request (8 bytes), then MODBUS reply", "acknowledged"});
     expectRead("a write answered with another value", withCrc(hex("01 06 00 02 12 34")),
                hex("00") + withCrc(hex("01 06 00 02 12 35")), 302, {Verdict::Unexpected, 1, 8},
                {"not the address and value (or start and count) the request gave"});
