@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
@@ -253,6 +254,32 @@ void WriteOutputFile(const std::string& path, std::string_view text) {
     } else {
         writeStream(target, text, path);
     }
+}
+
+namespace {
+
+std::optional<FileKey> keyOf(const struct stat& st) {
+    if (!S_ISREG(st.st_mode)) {
+        return std::nullopt;
+    }
+    return FileKey{static_cast<unsigned long>(st.st_dev), static_cast<unsigned long>(st.st_ino), {}};
+}
+
+} // namespace
+
+std::optional<FileKey> FileKeyOf(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) {
+        return keyOf(st);
+    }
+    std::error_code error;
+    const std::filesystem::path where = std::filesystem::weakly_canonical(std::filesystem::absolute(path, error), error);
+    return FileKey{0, 0, error ? path : where.string()};
+}
+
+std::optional<FileKey> FileKeyOf(int fd) {
+    struct stat st {};
+    return ::fstat(fd, &st) == 0 ? keyOf(st) : std::nullopt;
 }
 
 } // namespace cli

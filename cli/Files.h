@@ -5,6 +5,7 @@
 // output), never turning one into the other. Failure(BadFile) with the reason otherwise.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -24,5 +25,18 @@ void CheckOutputFile(const std::string& path);
 
 // Writes `text` to `path` as the rules above say.
 void WriteOutputFile(const std::string& path, std::string_view text);
+
+// What a regular file is, links followed: its device and inode once it exists, its absolute path
+// before, so every name of one file (hard or symbolic links, "./x" and "x") gives the same key.
+// Nothing for anything else (a device, a FIFO, standard output on a terminal): writing two of
+// those at once destroys nothing.
+struct FileKey {
+    unsigned long device = 0;
+    unsigned long inode = 0;
+    std::string path; // a file that does not exist yet
+    bool operator==(const FileKey&) const = default;
+};
+std::optional<FileKey> FileKeyOf(const std::string& path);
+std::optional<FileKey> FileKeyOf(int fd);
 
 } // namespace cli

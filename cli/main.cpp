@@ -2,8 +2,10 @@
 // verifies VX538-T-B converters, one or many at once (one worker per port), for scripts and for the
 // production line.
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <iostream>
 #include <unistd.h>
 
@@ -37,9 +39,25 @@ extern "C" void onInterrupt(int) {
     }
 }
 
+// A descriptor of 0, 1 or 2 the shell closed (`>&-`) would be handed to the first file opened, which
+// would then take standard output's lines. Each is held by /dev/null opened the wrong way round, so
+// the files keep their own descriptors and a write to the closed stream fails as it should.
+void holdClosedStandardDescriptors() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
+            const int held = ::open("/dev/null", fd == STDIN_FILENO ? O_WRONLY : O_RDONLY);
+            if (held >= 0 && held != fd) {
+                ::dup2(held, fd);
+                ::close(held);
+            }
+        }
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    holdClosedStandardDescriptors();
     try {
         serial::EventFd stop;
         stop.create();

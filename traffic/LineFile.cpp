@@ -3,9 +3,28 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace traffic {
+
+std::string OpenForWriting(const std::string& path, bool replace, std::FILE*& file) {
+    const int flags = O_WRONLY | O_CREAT | O_NOCTTY | O_CLOEXEC | O_NONBLOCK | (replace ? O_TRUNC : O_APPEND);
+    const int fd = ::open(path.c_str(), flags, 0666);
+    if (fd < 0) {
+        return errno == ENXIO ? "no program reads from it" : std::strerror(errno);
+    }
+    // Blocking again, now that the open did not wait: a slow reader slows the writer, nothing is lost.
+    ::fcntl(fd, F_SETFL, replace ? 0 : O_APPEND);
+    file = ::fdopen(fd, replace ? "w" : "a");
+    if (!file) {
+        const std::string why = std::strerror(errno);
+        ::close(fd);
+        return why;
+    }
+    return {};
+}
 
 LineFile::~LineFile() {
     close();
@@ -13,9 +32,9 @@ LineFile::~LineFile() {
 
 std::string LineFile::open(const std::string& path, std::string_view header, bool replace) {
     close();
-    std::FILE* file = std::fopen(path.c_str(), replace ? "w" : "a");
-    if (!file) {
-        return std::strerror(errno);
+    std::FILE* file = nullptr;
+    if (std::string why = OpenForWriting(path, replace, file); !why.empty()) {
+        return why;
     }
     file_ = file;
     path_ = path;
