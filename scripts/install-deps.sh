@@ -16,6 +16,7 @@ packages=(
   desktop-file-utils appstream
   libtelnet-dev ser2net
   libpcap0.8-dev mbpoll tshark
+  python3-pymodbus python3-serial
   libqcustomplot-dev
 )
 if [ "${1:-}" = "--fuzz" ]; then

@@ -475,11 +475,6 @@ ModbusAnswer ModbusReplyTo(Bytes request, Bytes reply) {
     return answer;
 }
 
-bool ModbusReplyRepeatsRequest(Bytes request) {
-    const Row* row = request.size() >= 2 ? rowOf(request[1]) : nullptr;
-    return row && repeatsOf(*row, request) == Repeats::Whole;
-}
-
 bool ModbusReplySharesLayout(uint8_t function) {
     return function == 5 || function == 6 || function == 8 || function == 21 || function == 22;
 }

@@ -83,9 +83,6 @@ struct ModbusAnswer {
 };
 ModbusAnswer ModbusReplyTo(std::span<const uint8_t> request, std::span<const uint8_t> reply);
 
-// Whether the normal reply to `request` is the request's own bytes (a write acknowledged by repeating
-// it, a diagnostic's loopback), so a copy of it is its reply rather than an echo.
-bool ModbusReplyRepeatsRequest(std::span<const uint8_t> request);
 // Whether a reply to `function` is laid out as its request is (5, 6, 8, 21, 22): a frame of it is
 // told a reply only by the request it answers.
 bool ModbusReplySharesLayout(uint8_t function);

@@ -437,9 +437,10 @@ Reading AnswerReading(Bytes bytes, int32_t pendingCommand, Bytes request) {
            startsWith(bytes.subspan(echoed), request)) {
         echoed += request.size();
     }
-    // A MODBUS write is acknowledged by its own bytes: the last copy is the slave's reply.
+    // A MODBUS reply laid out as its request (a write acknowledged by repeating it, a diagnostic
+    // whose counter reads 0) can be the same bytes: the last copy is the slave's reply.
     if (echoed > 0 && echoed == bytes.size() && FrameProtocol(request, pendingCommand) == Protocol::Modbus &&
-        tools::ModbusReplyRepeatsRequest(request)) {
+        tools::ModbusReplySharesLayout(request[1])) {
         echoed -= request.size();
     }
     if (echoed == bytes.size()) {

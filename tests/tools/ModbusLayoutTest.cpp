@@ -153,7 +153,6 @@ TEST(ModbusLayout, EveryPublicFunctionFramedWholeAndNeverShorterFromItsFirstByte
         EXPECT_EQ(answer.is, tools::ModbusAnswer::Is::Known);
         EXPECT_EQ(answer.length, e.reply.size());
         EXPECT_EQ(answer.mismatch, tools::ModbusAnswer::Mismatch::None);
-        EXPECT_EQ(tools::ModbusReplyRepeatsRequest(e.request), e.request == e.reply);
         // Every function's exception reply answers it.
         const Bytes exception = framed(e.request[1] == 0x2B ? "01 AB 01" : "01 80 04");
         Bytes refused = exception;

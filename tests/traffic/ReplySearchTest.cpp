@@ -125,6 +125,10 @@ TEST(ReplySearch, ModbusRepliesInsideNoiseAndWhatABlockIsNot) {
                withCrc(hex("01 06 00 02 12 34")), 302, {Good, 0, 8},
                {"MODBUS reply, slave 1, write single register acknowledged, address 2, value 4660 (1234)"},
                {"echo"});
+    expectRead("a diagnostic counter of 0, the request's own bytes", withCrc(hex("01 08 00 0E 00 00")),
+               withCrc(hex("01 08 00 0E 00 00")), 302, {Good, 0, 8},
+               {"MODBUS reply, slave 1, diagnostics, sub-function 14 (return server message count), count 0"},
+               {"echo"});
     expectRead("a write echoed by the adapter, then acknowledged", withCrc(hex("01 06 00 02 12 34")),
                withCrc(hex("01 06 00 02 12 34")) + withCrc(hex("01 06 00 02 12 34")), 302, {Good, 8, 8},
                {"echo of the request (8 bytes), then MODBUS reply", "acknowledged"});
