@@ -177,6 +177,13 @@ Json summaryJson(const traffic::BusSummary& summary) {
         Json device = {{"device", d.device},        {"requests", d.requests},
                        {"replies", d.replies},      {"exceptions", d.exceptions},
                        {"crc_errors", d.crcErrors}, {"without_reply", d.withoutReply}};
+        if (!d.functions.empty()) {
+            Json functions = Json::object();
+            for (const auto& [function, requests] : d.functions) {
+                functions[std::to_string(function)] = requests;
+            }
+            device["functions"] = functions;
+        }
         if (d.timedReplies > 0) {
             device["reply_ms"] = {{"min", millisecondsValue(d.minReplyUs)},
                                   {"mean", d.meanReplyUs() / 1000},

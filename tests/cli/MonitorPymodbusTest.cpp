@@ -139,6 +139,11 @@ TEST_F(MonitorPymodbus, EveryFunctionItSendsIsFoundAsLoggedAndTsharkReadsTheSame
     EXPECT_EQ(summary["devices"][0]["requests"], logged.size() / 2);
     EXPECT_EQ(summary["devices"][0]["replies"], logged.size() / 2);
     EXPECT_EQ(summary["noise_bytes"], 0);
+    std::set<int> counted;
+    for (const auto& [function, requests] : summary["devices"][0]["functions"].items()) {
+        counted.insert(std::stoi(function));
+    }
+    EXPECT_EQ(counted, functions);
 
     // tshark with the user link type mapped to MODBUS RTU. Its dissector leaves frames shorter than
     // five bytes (the requests of 7, 11, 12 and 17) as data: those must hold the same bytes. Of the

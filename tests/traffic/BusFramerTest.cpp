@@ -349,6 +349,9 @@ TEST(BusSummary, countsEachDevicesRequestsRepliesFaultsAndReplyTimes) {
     EXPECT_EQ(devices[1].maxReplyUs, 20'000 - 5 * kCharacter);
     EXPECT_EQ(summary.noiseRuns(), 1u);
     EXPECT_EQ(summary.noiseBytes(), 3u);
+    EXPECT_EQ(devices[0].functions, (std::map<uint8_t, uint64_t>{{16, 1}}));
+    EXPECT_EQ(devices[1].functions, (std::map<uint8_t, uint64_t>{{3, 5}}));
+    EXPECT_TRUE(devices[3].functions.empty());
 }
 
 } // namespace
