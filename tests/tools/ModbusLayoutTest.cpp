@@ -6,10 +6,10 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <vector>
 
 #include "tests/tools/ReferenceCrc.h"
+#include "tests/traffic/TrafficBytes.h"
 
 namespace {
 
@@ -63,19 +63,8 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-Bytes hexBytes(const char* text) {
-    Bytes bytes;
-    unsigned value = 0;
-    int used = 0;
-    while (std::sscanf(text, " %2x%n", &value, &used) == 1) {
-        bytes.push_back(static_cast<uint8_t>(value));
-        text += used;
-    }
-    return bytes;
-}
-
 Bytes framed(const char* text) {
-    Bytes frame = hexBytes(text);
+    Bytes frame = traffictest::hex(text);
     const uint16_t crc = referenceCrc(frame);
     frame.push_back(static_cast<uint8_t>(crc & 0xFF));
     frame.push_back(static_cast<uint8_t>(crc >> 8));
@@ -208,9 +197,9 @@ TEST(ModbusLayout, AReplyThatDoesNotRepeatWhatItsRequestFixesIsNotItsReply) {
         {"another slave", framed("01 07"), framed("02 07 6D"), tools::ModbusAnswer::Is::No, Mismatch::None},
         {"an exception of no known code", framed("01 07"), framed("01 87 07"), tools::ModbusAnswer::Is::No,
          Mismatch::None},
-        {"an open layout whose CRC is nowhere", framed("01 2B 0D 00 01"), hexBytes("01 2B 0D 00 01 02 03 04"),
+        {"an open layout whose CRC is nowhere", framed("01 2B 0D 00 01"), traffictest::hex("01 2B 0D 00 01 02 03 04"),
          tools::ModbusAnswer::Is::No, Mismatch::None},
-        {"device objects cut before the last", framed("01 2B 0E 01 00"), hexBytes("01 2B 0E 01 83 00 00 02 00 03 41"),
+        {"device objects cut before the last", framed("01 2B 0E 01 00"), traffictest::hex("01 2B 0E 01 83 00 00 02 00 03 41"),
          tools::ModbusAnswer::Is::Incomplete, Mismatch::None},
     };
     for (const Case& c : cases) {
