@@ -27,7 +27,8 @@ struct Delivery {
     std::span<const uint8_t> bytes; // Bytes: valid until the next call
     std::string error;              // Lost and Failed: why
 
-    static Delivery of(Kind kind, int64_t timeUs, std::span<const uint8_t> bytes = {}, std::string error = {}) {
+    static Delivery of(Kind kind, int64_t timeUs, std::span<const uint8_t> bytes = {},
+                       std::string error = {}) {
         return {kind, timeUs, bytes, std::move(error)};
     }
 };

@@ -17,7 +17,8 @@ constexpr std::size_t kReadSize = 64 * 1024;
 } // namespace
 
 CaptureSource::CaptureSource(std::string path, std::chrono::milliseconds silence)
-    : path_(std::move(path)), name_(path_ == "-" ? "standard input" : path_), silence_(silence), parser_(name_) {}
+    : path_(std::move(path)), name_(path_ == "-" ? "standard input" : path_), silence_(silence),
+      parser_(name_) {}
 
 CaptureSource::Read CaptureSource::fail(std::string why) {
     error_ = std::move(why);
@@ -25,8 +26,9 @@ CaptureSource::Read CaptureSource::fail(std::string why) {
 }
 
 std::string CaptureSource::open(const serial::EventFd& stop) {
-    fd_ = serial::UniqueFd(path_ == "-" ? ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0)
-                                        : ::open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    fd_ =
+        serial::UniqueFd(path_ == "-" ? ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0)
+                                      : ::open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (!fd_.valid()) {
         return "cannot read " + name_ + ": " + std::strerror(errno);
     }

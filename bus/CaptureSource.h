@@ -47,7 +47,7 @@ private:
     serial::UniqueFd fd_;
     bool waits_ = false; // a FIFO, pipe or device: each read waits for data, at most 5 s
     traffic::RawCaptureParser parser_;
-    std::string held_;        // what was read; from begin_ on not yet handed on as lines
+    std::string held_; // what was read; from begin_ on not yet handed on as lines
     std::size_t begin_ = 0;
     std::size_t scanned_ = 0; // held_ has no line break from begin_ up to this
     std::string line_;

@@ -16,7 +16,8 @@ Listened Listen::run(const serial::EventFd& stop, int64_t endUs, const Delivered
         }
         const Delivery d = source_.next(stop, wakeUs);
         using Kind = Delivery::Kind;
-        if (d.kind == Kind::Stopped || d.kind == Kind::Ended || d.kind == Kind::Lost || d.kind == Kind::Failed) {
+        if (d.kind == Kind::Stopped || d.kind == Kind::Ended || d.kind == Kind::Lost ||
+            d.kind == Kind::Failed) {
             result.end = d.kind == Kind::Stopped ? Listened::End::Stopped
                          : d.kind == Kind::Ended ? Listened::End::Ended
                          : d.kind == Kind::Lost  ? Listened::End::Lost

@@ -41,7 +41,8 @@ public:
     // Runs until the source ends, `stop` is signalled or `endUs` (since time 0; negative: no limit)
     // has passed. Bytes delivered after `endUs` are not taken. At the end the frames still held are
     // given out, unless a callback refused.
-    Listened run(const serial::EventFd& stop, int64_t endUs, const Delivered& delivered, const Framed& framed);
+    Listened run(const serial::EventFd& stop, int64_t endUs, const Delivered& delivered,
+                 const Framed& framed);
 
 private:
     ByteSource& source_;

@@ -76,7 +76,8 @@ Delivery PortSource::next(const serial::EventFd& stop, std::optional<int64_t> un
                 return lost();
             }
             if (read.kind == serial::IoResult::Done && read.count > 0) {
-                return Delivery::of(Delivery::Kind::Bytes, sinceStartUs(), std::span<const uint8_t>(buffer_.data(), read.count));
+                return Delivery::of(Delivery::Kind::Bytes, sinceStartUs(),
+                                    std::span<const uint8_t>(buffer_.data(), read.count));
             }
         }
         // Nothing of the line's (a timeout, or a network port's control traffic alone): the time

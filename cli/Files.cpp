@@ -5,8 +5,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <filesystem>
 #include <fcntl.h>
+#include <filesystem>
 #include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -273,7 +273,8 @@ std::optional<FileKey> FileKeyOf(const std::string& path) {
         return keyOf(st);
     }
     std::error_code error;
-    const std::filesystem::path where = std::filesystem::weakly_canonical(std::filesystem::absolute(path, error), error);
+    const std::filesystem::path where =
+        std::filesystem::weakly_canonical(std::filesystem::absolute(path, error), error);
     return FileKey{0, 0, error ? path : where.string()};
 }
 

@@ -169,8 +169,8 @@ Shape deviceObjects(Bytes b) {
         }
     }
     const uint8_t conformity = b[4];
-    const bool fits = inRange(b[3], 1, 4) && inRange(conformity & 0x7F, 1, 3) &&
-                      (b[5] == 0x00 || b[5] == 0xFF);
+    const bool fits =
+        inRange(b[3], 1, 4) && inRange(conformity & 0x7F, 1, 3) && (b[5] == 0x00 || b[5] == 0xFF);
     return {fixed(at + kCrcLength), fits ? kYes : kNo};
 }
 
@@ -250,7 +250,8 @@ Shape eventCounterReply(Bytes b) {
 }
 Shape eventLogReply(Bytes b) {
     // Status, event count and message count (6 bytes), then up to 64 events.
-    return {counted(b, 2), judged(b, 5, [](Bytes f) { return inRange(f[2], 6, 70) && isStatus(word(f, 3)); })};
+    return {counted(b, 2),
+            judged(b, 5, [](Bytes f) { return inRange(f[2], 6, 70) && isStatus(word(f, 3)); })};
 }
 Shape writeCoilsRequest(Bytes b) {
     return {counted(b, 6), judged(b, 7, [](Bytes f) {
@@ -298,7 +299,8 @@ Shape fifoRequest(Bytes) {
 }
 Shape fifoReply(Bytes b) {
     // A FIFO count word and at most 31 registers.
-    return {counted16(b, 2), judged(b, 4, [](Bytes f) { return inRange(word(f, 2), 2, 64) && word(f, 2) % 2 == 0; })};
+    return {counted16(b, 2),
+            judged(b, 4, [](Bytes f) { return inRange(word(f, 2), 2, 64) && word(f, 2) % 2 == 0; })};
 }
 Shape encapsulatedRequest(Bytes b) {
     return encapsulated(b, ModbusRole::Request);
@@ -379,11 +381,17 @@ ModbusFrameShape ReadModbusFrame(Bytes b, ModbusRole role) {
 
 std::size_t ModbusCrcEnd(Bytes bytes, std::size_t shortest) {
     const std::size_t last = std::min(bytes.size(), kModbusMaxFrame);
-    for (std::size_t length = std::max<std::size_t>(shortest, 4); length <= last; ++length) {
-        const CrcBytes crc = ModbusCrc16(bytes.first(length - kCrcLength));
+    const std::size_t first = std::max<std::size_t>(shortest, 4);
+    if (first > last) {
+        return 0;
+    }
+    // The CRC carried on a byte at a time: the search stays linear in the bytes it looks at.
+    CrcBytes crc = ModbusCrc16(bytes.first(first - kCrcLength));
+    for (std::size_t length = first; length <= last; ++length) {
         if (bytes[length - 2] == crc.low && bytes[length - 1] == crc.high) {
             return length;
         }
+        crc = ModbusCrc16(bytes.subspan(length - kCrcLength, 1), crc);
     }
     return 0;
 }

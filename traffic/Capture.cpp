@@ -83,7 +83,8 @@ std::string parseHeader(std::string_view line, RawCaptureHeader& header) {
                "none|odd|even\"";
     }
     if (header.startEpochUs < 0 || header.startEpochUs > kLatestEpochUs) {
-        return "the start time " + shown(w[3]) + " is out of range (microseconds since 1970, before the year 10000)";
+        return "the start time " + shown(w[3]) +
+               " is out of range (microseconds since 1970, before the year 10000)";
     }
     header.parity = std::string(w[7]);
     return {};

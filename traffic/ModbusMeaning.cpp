@@ -78,9 +78,8 @@ constexpr CodeName kDiagnostics[] = {
 constexpr CodeName kMeiTypes[] = {{13, "CANopen general reference"}, {14, "read device identification"}};
 constexpr CodeName kReadCodes[] = {{1, "basic"}, {2, "regular"}, {3, "extended"}, {4, "one object"}};
 constexpr CodeName kDeviceObjects[] = {
-    {0, "vendor name"}, {1, "product code"},  {2, "revision"},
-    {3, "vendor URL"},  {4, "product name"}, {5, "model name"},
-    {6, "user application name"},
+    {0, "vendor name"}, {1, "product code"},          {2, "revision"}, {3, "vendor URL"}, {4, "product name"},
+    {5, "model name"},  {6, "user application name"},
 };
 
 std::string functionText(uint8_t function) {
@@ -185,7 +184,9 @@ public:
             add(name, HexBytes(take(left())));
         }
     }
-    void add(std::string_view name, const std::string& value) { out_ += ", " + std::string(name) + ' ' + value; }
+    void add(std::string_view name, const std::string& value) {
+        out_ += ", " + std::string(name) + ' ' + value;
+    }
     std::string& out() { return out_; }
 
 private:
@@ -229,7 +230,8 @@ void diagnostic(Fields& f, bool reply) {
     }
     const uint16_t sub = f.peekWord();
     f.take(2);
-    f.add("sub-function", sub <= 0xFF ? CodeWithName(static_cast<uint8_t>(sub), kDiagnostics) : std::to_string(sub));
+    f.add("sub-function",
+          sub <= 0xFF ? CodeWithName(static_cast<uint8_t>(sub), kDiagnostics) : std::to_string(sub));
     // The counters a reply returns, in decimal.
     if (reply && sub >= 11 && sub <= 19 && f.left() == 2) {
         f.word("count");
@@ -248,8 +250,8 @@ void fileRecords(Fields& f, bool withData) {
     while (f.has(7)) {
         const Bytes head = f.take(7);
         const auto at = [&](std::size_t i) { return static_cast<unsigned>((head[i] << 8) | head[i + 1]); };
-        std::string record = "file " + std::to_string(at(1)) + " record " + std::to_string(at(3)) + " length " +
-                             std::to_string(at(5));
+        std::string record = "file " + std::to_string(at(1)) + " record " + std::to_string(at(3)) +
+                             " length " + std::to_string(at(5));
         if (head[0] != 6) {
             record += " (reference type " + std::to_string(head[0]) + ")";
         }
@@ -295,7 +297,8 @@ void deviceObjects(Fields& f) {
         const std::size_t length = f.peek(1);
         f.take(2);
         const Bytes value = f.take(length);
-        f.out() += (i == 0 ? ": " : ", ") + CodeWithName(id, kDeviceObjects) + " '" + Quoted(tools::asText(value)) + "'";
+        f.out() += (i == 0 ? ": " : ", ") + CodeWithName(id, kDeviceObjects) + " '" +
+                   Quoted(tools::asText(value)) + "'";
     }
     f.rest("then");
 }
@@ -313,7 +316,8 @@ void appendRequest(Fields& f, uint8_t function) {
         const std::optional<uint16_t> count = f.word("count");
         if (start && count && *count > 0) {
             const int first = 40001 + *start;
-            f.out() += " (registers " + std::to_string(first) + " to " + std::to_string(first + *count - 1) + ")";
+            f.out() +=
+                " (registers " + std::to_string(first) + " to " + std::to_string(first + *count - 1) + ")";
         }
         break;
     }

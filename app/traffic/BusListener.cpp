@@ -3,9 +3,9 @@
 
 #include <vector>
 
-#include "serial/PortUrl.h"
 #include "bus/Listen.h"
 #include "bus/PortSource.h"
+#include "serial/PortUrl.h"
 #include "traffic/Recorder.h"
 
 namespace app {
@@ -64,7 +64,8 @@ QString BusListener::start(const QByteArray& port, uint32_t baud, serial::TParit
     const uint64_t generation = ++generation_;
     // The thread only reads and frames; the frames are recorded on this object's thread.
     thread_ = std::thread([this, generation, source = listen_.get()] {
-        bus::Listen listen(*source, traffic::BusLine::ForBaud(source->baud(), source->parity() != serial::TParity::None));
+        bus::Listen listen(
+            *source, traffic::BusLine::ForBaud(source->baud(), source->parity() != serial::TParity::None));
         const bus::Listened listened = listen.run(
             stop_, -1, [](std::span<const uint8_t>, int64_t) { return true; },
             [this](std::vector<traffic::BusFrame>& frames) {

@@ -201,7 +201,8 @@ Json summaryJson(const traffic::BusSummary& summary) {
 // that fails ends the run (the frames before it stay written) with the file's name and the reason.
 class Sink {
 public:
-    Sink(const MonitorOptions& options, const Globals& globals, std::ostream& out, traffic::BusSummary& summary)
+    Sink(const MonitorOptions& options, const Globals& globals, std::ostream& out,
+         traffic::BusSummary& summary)
         : options_(options), globals_(globals), out_(out), summary_(summary) {}
 
     // Opens the capture files; Failure(BadFile) when one cannot be made. `source` names the port (or
@@ -247,13 +248,15 @@ public:
             }
             if (log_.isOpen()) {
                 const std::string line = traffic::TextLine(traffic::BusEvent(frame, source_, epochUs / 1000));
-                if (std::string why = log_.writeLine(line); !why.empty() && !took(globals_.log + ": " + why)) {
+                if (std::string why = log_.writeLine(line);
+                    !why.empty() && !took(globals_.log + ": " + why)) {
                     whole = false;
                     break;
                 }
             }
             if (globals_.json) {
-                text += frameJson(frame, reading, epochUs).dump(-1, ' ', false, Json::error_handler_t::replace);
+                text +=
+                    frameJson(frame, reading, epochUs).dump(-1, ' ', false, Json::error_handler_t::replace);
             } else {
                 text += frameText(frame, reading, epochUs);
             }
@@ -306,11 +309,12 @@ private:
 
 // The loop over a port or a capture, its end told as the exit status: the port gone while listening
 // is 4 (as for every other command), a replay line that does not read 8.
-void run(bus::ByteSource& source, traffic::BusLine line, const MonitorOptions& options, const serial::EventFd& stop,
-         Sink& sink, Monitored& monitored) {
+void run(bus::ByteSource& source, traffic::BusLine line, const MonitorOptions& options,
+         const serial::EventFd& stop, Sink& sink, Monitored& monitored) {
     bus::Listen listen(source, line);
     const bus::Listened listened = listen.run(
-        stop, options.endUs(), [&](std::span<const uint8_t> bytes, int64_t timeUs) { return sink.delivered(bytes, timeUs); },
+        stop, options.endUs(),
+        [&](std::span<const uint8_t> bytes, int64_t timeUs) { return sink.delivered(bytes, timeUs); },
         [&](std::vector<BusFrame>& frames) { return sink.take(frames); });
     if (listened.end == bus::Listened::End::Lost) {
         monitored.exit = code::NoReply;
@@ -324,9 +328,11 @@ void run(bus::ByteSource& source, traffic::BusLine line, const MonitorOptions& o
 // The files the monitor writes, by their option, refused when one is the replayed capture (it would
 // be destroyed, or grow while it is read) or two name one file (they would be written over each
 // other); before anything is opened for writing.
-void refuseSameFiles(const MonitorOptions& options, const Globals& globals, const bus::CaptureSource* replayed) {
+void refuseSameFiles(const MonitorOptions& options, const Globals& globals,
+                     const bus::CaptureSource* replayed) {
     std::vector<std::pair<std::string, std::string>> outputs;
-    for (const auto& [option, path] : {std::pair{"--log", globals.log}, {"--pcap", options.pcap}, {"--raw", options.raw}}) {
+    for (const auto& [option, path] :
+         {std::pair{"--log", globals.log}, {"--pcap", options.pcap}, {"--raw", options.raw}}) {
         if (!path.empty()) {
             outputs.emplace_back(option, path);
         }
@@ -340,8 +346,9 @@ void refuseSameFiles(const MonitorOptions& options, const Globals& globals, cons
         }
         for (std::size_t j = 0; j < i && key; ++j) {
             if (key == FileKeyOf(outputs[j].second)) {
-                throw Failure(code::BadFile, outputs[j].first + " and " + outputs[i].first + " name the same file, " +
-                                                 outputs[i].second + "; give each its own");
+                throw Failure(code::BadFile, outputs[j].first + " and " + outputs[i].first +
+                                                 " name the same file, " + outputs[i].second +
+                                                 "; give each its own");
             }
         }
     }
@@ -374,8 +381,8 @@ void listen(const MonitorOptions& options, const Globals& globals, const Environ
             << globals.parity;
     }
     err << "; Ctrl+C ends\n" << std::flush;
-    run(source, traffic::BusLine::ForBaud(globals.baud, parity != serial::TParity::None), options, env.stop, sink,
-        monitored);
+    run(source, traffic::BusLine::ForBaud(globals.baud, parity != serial::TParity::None), options, env.stop,
+        sink, monitored);
 }
 
 // Frames a raw capture again, by the same loop as a listen. Failure(BadFile) when it cannot be read or
@@ -392,7 +399,8 @@ void replay(const MonitorOptions& options, const Globals& globals, const serial:
     refuseSameFiles(options, globals, &source);
     const traffic::RawCaptureHeader& header = source.header();
     sink.open(header, source.name());
-    run(source, traffic::BusLine::ForBaud(header.baud, header.parity != "none"), options, stop, sink, monitored);
+    run(source, traffic::BusLine::ForBaud(header.baud, header.parity != "none"), options, stop, sink,
+        monitored);
 }
 
 int monitor(const MonitorOptions& options, const Globals& globals, const Environment& env) {

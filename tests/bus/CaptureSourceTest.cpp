@@ -73,19 +73,32 @@ TEST_F(CaptureFiles, WhatEachCaptureGivesOrWhereItIsRefused) {
         escaped += "\\xFE";
     }
     const Case cases[] = {
-        {"a capture as written", kHeader + "1000 01 03\n\n# a note\n25000 04\n", "", {"1000:2", "25000:1", "end"}},
+        {"a capture as written",
+         kHeader + "1000 01 03\n\n# a note\n25000 04\n",
+         "",
+         {"1000:2", "25000:1", "end"}},
         {"a last line without its break", kHeader + "1000 01 03\n2000 05", "", {"1000:2", "2000:1", "end"}},
-        {"a line over 1 MB, refused by its number", kHeader + "1000 01\n" + longLine + "3000 01\n", "",
+        {"a line over 1 MB, refused by its number",
+         kHeader + "1000 01\n" + longLine + "3000 01\n",
+         "",
          {"1000:1", "failed: F: line 4: longer than 1 MB; a raw capture's lines are a few kilobytes"}},
-        {"no line break at all", std::string(2'000'000, '\0'),
-         "F: line 1: longer than 1 MB; a raw capture's lines are a few kilobytes", {}},
-        {"a start time past the year 9999", "vx538-raw 1 start 9223372036854775807 baud 9600 parity none\n",
-         "F: line 1: the start time \"9223372036854775807\" is out of range (microseconds since 1970, before the "
+        {"no line break at all",
+         std::string(2'000'000, '\0'),
+         "F: line 1: longer than 1 MB; a raw capture's lines are a few kilobytes",
+         {}},
+        {"a start time past the year 9999",
+         "vx538-raw 1 start 9223372036854775807 baud 9600 parity none\n",
+         "F: line 1: the start time \"9223372036854775807\" is out of range (microseconds since 1970, before "
+         "the "
          "year 10000)",
          {}},
-        {"a delivery time past the year 9999", kHeader + "9223372036854775000 01\n", "",
+        {"a delivery time past the year 9999",
+         kHeader + "9223372036854775000 01\n",
+         "",
          {"failed: F: line 3: the time \"9223372036854775000\" is out of range (after the year 9999)"}},
-        {"a byte of 300 KB shown as 80 characters", kHeader + "1000 " + std::string(300'000, '\xfe') + "\n", "",
+        {"a byte of 300 KB shown as 80 characters",
+         kHeader + "1000 " + std::string(300'000, '\xfe') + "\n",
+         "",
          {"failed: F: line 3: \"" + escaped + "... (300000 bytes)\" is no byte in two hex digits"}},
         {"no header", "1000 01\n", "F: line 1: not a vx538 raw capture (it starts with \"vx538-raw 1\")", {}},
         {"empty", "", "F: not a vx538 raw capture (no header line)", {}},
@@ -125,8 +138,8 @@ TEST_F(CaptureFiles, AFifoWithoutAWriterIsGivenUpAndTheStopEventEndsTheWait) {
     const fs::path fifo = dir_ / "fifo";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     CaptureSource silent(fifo.string(), 100ms);
-    EXPECT_EQ(silent.open(stop_), "cannot read " + fifo.string() +
-                                      ": nothing came for 100 ms (does a program write to it?)");
+    EXPECT_EQ(silent.open(stop_),
+              "cannot read " + fifo.string() + ": nothing came for 100 ms (does a program write to it?)");
 
     stop_.signal();
     CaptureSource stopped(fifo.string());

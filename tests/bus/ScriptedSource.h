@@ -20,8 +20,8 @@ class ScriptedSource : public bus::ByteSource {
 public:
     // The deliveries in order, then `end` (Ended, Lost or Failed with `error`). `more`, when given,
     // makes deliveries past the script's end for as long as it is asked (a line that never ends).
-    explicit ScriptedSource(std::vector<Scripted> script, bus::Delivery::Kind end = bus::Delivery::Kind::Ended,
-                            std::string error = {})
+    explicit ScriptedSource(std::vector<Scripted> script,
+                            bus::Delivery::Kind end = bus::Delivery::Kind::Ended, std::string error = {})
         : script_(std::move(script)), end_(end), error_(std::move(error)) {}
 
     std::function<std::optional<Scripted>(std::size_t)> more;

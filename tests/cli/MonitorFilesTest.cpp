@@ -29,7 +29,8 @@ std::string tenPolls() {
 
 class MonitorFiles : public Scratch {
 protected:
-    Finished monitor(std::vector<std::string> arguments, Stdout mode = Stdout::File, const fs::path& out = {}) {
+    Finished monitor(std::vector<std::string> arguments, Stdout mode = Stdout::File,
+                     const fs::path& out = {}) {
         arguments.insert(arguments.begin(), "monitor");
         return runToEnd(VX538_PATH, arguments, mode, out.empty() ? path("stdout") : out, path("stderr"));
     }
@@ -56,27 +57,70 @@ TEST_F(MonitorFiles, EveryOutputPathGivesItsExitAndMessageAndLeavesTheCaptureInt
     const Case cases[] = {
         {"every output a file of its own",
          {"--replay", i, "--pcap", path("p.pcap"), "--raw", path("r.raw"), "--log", path("l.log")},
-         Stdout::File, 0, ""},
-        {"standard output full", {"--replay", i}, Stdout::DevFull, 8, "vx538: cannot write standard output" + full},
-        {"standard output closed", {"--replay", i}, Stdout::Closed, 8,
+         Stdout::File,
+         0,
+         ""},
+        {"standard output full",
+         {"--replay", i},
+         Stdout::DevFull,
+         8,
+         "vx538: cannot write standard output" + full},
+        {"standard output closed",
+         {"--replay", i},
+         Stdout::Closed,
+         8,
          "vx538: cannot write standard output: Bad file descriptor"},
-        {"--pcap full", {"--replay", i, "--pcap", "/dev/full"}, Stdout::File, 8, "vx538: cannot write /dev/full" + full},
-        {"--raw full", {"--replay", i, "--raw", "/dev/full"}, Stdout::File, 8, "vx538: cannot write /dev/full" + full},
-        {"--log full", {"--replay", i, "--log", "/dev/full"}, Stdout::File, 8, "vx538: cannot write /dev/full" + full},
-        {"--pcap the capture itself", {"--replay", i, "--pcap", i}, Stdout::File, 8,
+        {"--pcap full",
+         {"--replay", i, "--pcap", "/dev/full"},
+         Stdout::File,
+         8,
+         "vx538: cannot write /dev/full" + full},
+        {"--raw full",
+         {"--replay", i, "--raw", "/dev/full"},
+         Stdout::File,
+         8,
+         "vx538: cannot write /dev/full" + full},
+        {"--log full",
+         {"--replay", i, "--log", "/dev/full"},
+         Stdout::File,
+         8,
+         "vx538: cannot write /dev/full" + full},
+        {"--pcap the capture itself",
+         {"--replay", i, "--pcap", i},
+         Stdout::File,
+         8,
          "vx538: cannot write " + i + " (--pcap): " + replayed},
-        {"--raw the capture through a symbolic link", {"--replay", i, "--raw", path("link.raw")}, Stdout::File, 8,
+        {"--raw the capture through a symbolic link",
+         {"--replay", i, "--raw", path("link.raw")},
+         Stdout::File,
+         8,
          "(--raw): " + replayed},
-        {"--log the capture under another name", {"--replay", i, "--log", path("hard.raw")}, Stdout::File, 8,
+        {"--log the capture under another name",
+         {"--replay", i, "--log", path("hard.raw")},
+         Stdout::File,
+         8,
          "(--log): " + replayed},
-        {"standard output appended to the capture", {"--replay", i}, Stdout::AppendTo, 8,
+        {"standard output appended to the capture",
+         {"--replay", i},
+         Stdout::AppendTo,
+         8,
          "vx538: cannot write standard output: " + replayed},
-        {"--pcap and --raw one new file", {"--replay", i, "--pcap", path("new"), "--raw", dir_.string() + "/./new"},
-         Stdout::File, 8, "--pcap and --raw name the same file"},
-        {"--pcap a FIFO no program reads", {"--replay", i, "--pcap", path("fifo")}, Stdout::File, 8,
+        {"--pcap and --raw one new file",
+         {"--replay", i, "--pcap", path("new"), "--raw", dir_.string() + "/./new"},
+         Stdout::File,
+         8,
+         "--pcap and --raw name the same file"},
+        {"--pcap a FIFO no program reads",
+         {"--replay", i, "--pcap", path("fifo")},
+         Stdout::File,
+         8,
          "vx538: cannot write " + path("fifo").string() + ": no program reads from it"},
-        {"--replay a FIFO no program writes", {"--replay", path("silent")}, Stdout::File, 8,
-         "vx538: cannot read " + path("silent").string() + ": nothing came for 5 s (does a program write to it?)"},
+        {"--replay a FIFO no program writes",
+         {"--replay", path("silent")},
+         Stdout::File,
+         8,
+         "vx538: cannot read " + path("silent").string() +
+             ": nothing came for 5 s (does a program write to it?)"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -100,9 +144,7 @@ TEST_F(MonitorFiles, EveryOutputPathGivesItsExitAndMessageAndLeavesTheCaptureInt
 // are refused by their line once it passes 1 MB, the frames before it shown; nothing grows.
 TEST_F(MonitorFiles, AReplayOfAnyFileIsRefusedOrStreamedInLittleMemory) {
     const fs::path sparse = path("sparse.raw");
-    {
-        std::ofstream(sparse) << "";
-    }
+    { std::ofstream(sparse) << ""; }
     fs::resize_file(sparse, 2'000'000'000);
     const fs::path longLine = path("long.raw");
     {
@@ -141,8 +183,12 @@ TEST_F(MonitorFiles, JsonGivesValuesOnlyFromRepliesWhoseCrcHolds) {
     spoiled.back() ^= 0xFF;
     const std::vector<uint8_t> wrongCount = withCrc({1, 3, 2, 0x42, 0xC8});
     writeFile(path("c.raw"), captureText(kStart, 9600,
-                                         {{1000, kRead}, {21'000, spoiled}, {101'000, kRead}, {121'000, wrongCount},
-                                          {201'000, kRead}, {221'000, kReply}}));
+                                         {{1000, kRead},
+                                          {21'000, spoiled},
+                                          {101'000, kRead},
+                                          {121'000, wrongCount},
+                                          {201'000, kRead},
+                                          {221'000, kReply}}));
     const Finished run = monitor({"--replay", path("c.raw"), "--json"});
     ASSERT_EQ(run.status, 0) << run.err;
     const std::vector<Json> lines = jsonLines(run.out);

@@ -94,8 +94,8 @@ TEST_F(MonitorPymodbus, EveryFunctionItSendsIsFoundAsLoggedAndTsharkReadsTheSame
         GTEST_SKIP() << "python3-pymodbus is not installed (scripts/install-deps.sh installs it)";
     }
     Child bus("/usr/bin/python3",
-              {PYMODBUS_BUS, "--go", path("go"), "--frames", path("frames"), "--end", path("end")}, path("bus.out"),
-              path("bus.err"));
+              {PYMODBUS_BUS, "--go", path("go"), "--frames", path("frames"), "--end", path("end")},
+              path("bus.out"), path("bus.err"));
     ASSERT_TRUE(within(60s, [&] { return bus.out().find('\n') != std::string::npos; })) << bus.err();
     const std::string tap = lines(bus.out()).front();
     const int64_t before = nowUs();
@@ -150,11 +150,17 @@ TEST_F(MonitorPymodbus, EveryFunctionItSendsIsFoundAsLoggedAndTsharkReadsTheSame
     // data it decodes (Wireshark 4.0: the start address of reads and multiple writes, the registers of
     // read replies and of a multiple write), each must be what the frame carries.
     const testsupport::ProgramResult tshark = testsupport::RunProgram(
-        "/usr/bin/tshark",
-        {"-r", path("bus.pcap").string(), "-o", R"x(uat:user_dlts:"User 0 (DLT=147)","mbrtu","0","","0","")x",
-         "-T", "fields", "-E", "separator=|", "-e", "frame.time_epoch", "-e", "mbrtu.unit_id", "-e",
-         "modbus.func_code", "-e", "modbus.exception_code", "-e", "modbus.regval_uint16", "-e",
-         "modbus.reference_num", "-e", "data.data"});
+        "/usr/bin/tshark", {"-r", path("bus.pcap").string(),
+                            "-o", R"x(uat:user_dlts:"User 0 (DLT=147)","mbrtu","0","","0","")x",
+                            "-T", "fields",
+                            "-E", "separator=|",
+                            "-e", "frame.time_epoch",
+                            "-e", "mbrtu.unit_id",
+                            "-e", "modbus.func_code",
+                            "-e", "modbus.exception_code",
+                            "-e", "modbus.regval_uint16",
+                            "-e", "modbus.reference_num",
+                            "-e", "data.data"});
     ASSERT_EQ(tshark.status, 0) << tshark.err;
     const std::vector<std::string> packets = lines(tshark.out);
     ASSERT_EQ(packets.size(), frames.size());

@@ -49,7 +49,6 @@ std::optional<bool> openedReadOnly(int pid, const fs::path& link) {
 
 class Monitor : public Scratch {
 protected:
-
     // The simulator at 115200 baud with a tap, the monitor on the tap, and mbpoll reading eight floats
     // from 40003 every `pollMs` until `enough` holds of the monitor's frames; then mbpoll and the
     // monitor are stopped with Ctrl+C. The monitor's JSON lines, its summary last.
@@ -313,7 +312,8 @@ TEST_F(Monitor, ListeningOverRfc2217ThroughSer2netHearsTheSameFrames) {
     EXPECT_EQ(readOnly_, std::nullopt) << "the monitor held the tap itself";
     expectEveryPollHeardWithItsValues(lines, 50);
 
-    // The server gone while the monitor listens: the connection dropped, as a line lost during the run (exit 4).
+    // The server gone while the monitor listens: the connection dropped, as a line lost during the run (exit
+    // 4).
     SimProcess sim(VX538_SIM_PATH, {"--tap", path("tap2").string()});
     testsupport::Ser2netProcess second({{path("tap2").string(), true}});
     Child monitor(VX538_PATH, {"monitor", "-p", second.url()}, path("lost.out"), path("lost.err"));

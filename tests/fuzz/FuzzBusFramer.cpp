@@ -62,7 +62,8 @@ void checkFrames(std::span<const uint8_t> stream, const std::vector<BusFrame>& f
                              "framer: a good frame's CRC fails");
             // Framed by the one table of layouts: the length its function implies, or its first CRC.
             const tools::ModbusLayout layout = tools::ModbusFrameLength(
-                b, frame.role == traffic::BusRole::Request ? tools::ModbusRole::Request : tools::ModbusRole::Reply);
+                b, frame.role == traffic::BusRole::Request ? tools::ModbusRole::Request
+                                                           : tools::ModbusRole::Reply);
             fuzzcheck::check(layout.is == tools::ModbusLayout::Is::Known && layout.length == b.size(),
                              "framer: a frame's length is not the one its layout gives");
         }

@@ -91,7 +91,8 @@ const std::vector<Exchange>& exchanges() {
         {"return query data", framed("01 08 00 00 A5 37 01"), framed("01 08 00 00 A5 37 01")},
         {"restart communications", framed("01 08 00 01 FF 00"), framed("01 08 00 01 FF 00")},
         {"a diagnostic counter", framed("01 08 00 0E 00 00"), framed("01 08 00 0E 01 2C")},
-        {"Modbus Plus statistics", framed("01 08 00 15 00 03"), framed("01 08 00 15 00 03 00 6C 00 01 00 02")},
+        {"Modbus Plus statistics", framed("01 08 00 15 00 03"),
+         framed("01 08 00 15 00 03 00 6C 00 01 00 02")},
         {"get comm event counter", framed("01 0B"), framed("01 0B FF FF 01 08")},
         {"get comm event log", framed("01 0C"), framed("01 0C 08 00 00 01 08 01 21 20 00")},
         {"write multiple coils", framed("01 0F 00 13 00 0A 02 CD 01"), framed("01 0F 00 13 00 0A")},
@@ -121,10 +122,12 @@ std::size_t lengthOf(const Bytes& bytes, ModbusRole role) {
 TEST(ModbusLayout, EveryPublicFunctionFramedWholeAndNeverShorterFromItsFirstBytes) {
     for (const Exchange& e : exchanges()) {
         SCOPED_TRACE(e.name);
-        for (const auto& [frame, role] : {std::pair{e.request, ModbusRole::Request}, {e.reply, ModbusRole::Reply}}) {
+        for (const auto& [frame, role] :
+             {std::pair{e.request, ModbusRole::Request}, {e.reply, ModbusRole::Reply}}) {
             const auto [layout, fields] = tools::ReadModbusFrame(frame, role);
             EXPECT_EQ(fields.is, Fit::Yes) << (role == ModbusRole::Request ? "request" : "reply");
-            EXPECT_EQ(lengthOf(frame, role), frame.size()) << (role == ModbusRole::Request ? "request" : "reply");
+            EXPECT_EQ(lengthOf(frame, role), frame.size())
+                << (role == ModbusRole::Request ? "request" : "reply");
             // Any first part of the frame asks for more, or is laid out as the whole frame.
             for (std::size_t n = 0; n < frame.size(); ++n) {
                 const Bytes part(frame.begin(), frame.begin() + static_cast<long>(n));
@@ -186,8 +189,8 @@ TEST(ModbusLayout, AReplyThatDoesNotRepeatWhatItsRequestFixesIsNotItsReply) {
          Mismatch::Repeated},
         {"a write of several at another start", framed("01 10 00 01 00 02 04 00 0A 01 02"),
          framed("01 10 00 02 00 02"), Known, Mismatch::Repeated},
-        {"a mask write with another mask", framed("01 16 00 04 00 F2 00 25"), framed("01 16 00 04 00 F2 00 26"),
-         Known, Mismatch::Repeated},
+        {"a mask write with another mask", framed("01 16 00 04 00 F2 00 25"),
+         framed("01 16 00 04 00 F2 00 26"), Known, Mismatch::Repeated},
         {"a loopback that came back changed", framed("01 08 00 00 A5 37"), framed("01 08 00 00 A5 38"), Known,
          Mismatch::Repeated},
         {"another diagnostic's counter", framed("01 08 00 0E 00 00"), framed("01 08 00 0F 00 01"), Known,
@@ -197,10 +200,11 @@ TEST(ModbusLayout, AReplyThatDoesNotRepeatWhatItsRequestFixesIsNotItsReply) {
         {"another slave", framed("01 07"), framed("02 07 6D"), tools::ModbusAnswer::Is::No, Mismatch::None},
         {"an exception of no known code", framed("01 07"), framed("01 87 07"), tools::ModbusAnswer::Is::No,
          Mismatch::None},
-        {"an open layout whose CRC is nowhere", framed("01 2B 0D 00 01"), traffictest::hex("01 2B 0D 00 01 02 03 04"),
-         tools::ModbusAnswer::Is::No, Mismatch::None},
-        {"device objects cut before the last", framed("01 2B 0E 01 00"), traffictest::hex("01 2B 0E 01 83 00 00 02 00 03 41"),
-         tools::ModbusAnswer::Is::Incomplete, Mismatch::None},
+        {"an open layout whose CRC is nowhere", framed("01 2B 0D 00 01"),
+         traffictest::hex("01 2B 0D 00 01 02 03 04"), tools::ModbusAnswer::Is::No, Mismatch::None},
+        {"device objects cut before the last", framed("01 2B 0E 01 00"),
+         traffictest::hex("01 2B 0E 01 83 00 00 02 00 03 41"), tools::ModbusAnswer::Is::Incomplete,
+         Mismatch::None},
     };
     for (const Case& c : cases) {
         const tools::ModbusAnswer answer = tools::ModbusReplyTo(c.request, c.reply);

@@ -117,7 +117,8 @@ const Bytes kMaskWrite = withCrc(hex("01 16 00 04 00 F2 00 25"));
 const Bytes kFifo = withCrc(hex("01 18 04 DE"));
 const Bytes kFifoReply = withCrc(hex("01 18 00 06 00 02 01 B8 12 84"));
 const Bytes kDeviceId = withCrc(hex("01 2B 0E 01 00"));
-const Bytes kDeviceIdReply = withCrc(hex("01 2B 0E 01 83 00 00 02 00 08") + text("Pymodbus") + hex("01 02") + text("PM"));
+const Bytes kDeviceIdReply =
+    withCrc(hex("01 2B 0E 01 83 00 00 02 00 08") + text("Pymodbus") + hex("01 02") + text("PM"));
 const Bytes kCanopen = withCrc(hex("01 2B 0D 00 01 02"));
 const Bytes kCanopenReply = withCrc(hex("01 2B 0D 00 01 02 03 04 05"));
 const Bytes kIllegalFunction = withCrc(hex("01 AB 01"));
@@ -140,16 +141,17 @@ const StreamCase kStreams[] = {
       "request MODBUS 8", "reply MODBUS 5 answers 9"}},
     {"every other public function back to back",
      kExceptionStatus + kExceptionStatusReply + kLoopback + kLoopback + kDiagnosticRegister +
-         kDiagnosticRegisterReply + kEventCounter + kEventCounterReply + kEventLog + kEventLogReply + kServerId +
-         kServerIdReply + kReadFile + kReadFileReply + kWriteFile + kWriteFile + kMaskWrite + kMaskWrite + kFifo +
-         kFifoReply + kDeviceId + kDeviceIdReply + kCanopen + kCanopenReply + kDeviceId + kIllegalFunction,
-     {"request MODBUS 4",   "reply MODBUS 5 answers 1",   "request MODBUS 11", "reply MODBUS 11 answers 3",
-      "request MODBUS 8",   "reply MODBUS 8 answers 5",   "request MODBUS 4",  "reply MODBUS 8 answers 7",
-      "request MODBUS 4",   "reply MODBUS 13 answers 9",  "request MODBUS 4",  "reply MODBUS 8 answers 11",
-      "request MODBUS 19",  "reply MODBUS 17 answers 13", "request MODBUS 18", "reply MODBUS 18 answers 15",
-      "request MODBUS 10",  "reply MODBUS 10 answers 17", "request MODBUS 6",  "reply MODBUS 12 answers 19",
-      "request MODBUS 7",   "reply MODBUS 24 answers 21", "request MODBUS 8",  "reply MODBUS 11 answers 23",
-      "request MODBUS 7",   "reply MODBUS 5 answers 25"}},
+         kDiagnosticRegisterReply + kEventCounter + kEventCounterReply + kEventLog + kEventLogReply +
+         kServerId + kServerIdReply + kReadFile + kReadFileReply + kWriteFile + kWriteFile + kMaskWrite +
+         kMaskWrite + kFifo + kFifoReply + kDeviceId + kDeviceIdReply + kCanopen + kCanopenReply + kDeviceId +
+         kIllegalFunction,
+     {"request MODBUS 4",  "reply MODBUS 5 answers 1",   "request MODBUS 11", "reply MODBUS 11 answers 3",
+      "request MODBUS 8",  "reply MODBUS 8 answers 5",   "request MODBUS 4",  "reply MODBUS 8 answers 7",
+      "request MODBUS 4",  "reply MODBUS 13 answers 9",  "request MODBUS 4",  "reply MODBUS 8 answers 11",
+      "request MODBUS 19", "reply MODBUS 17 answers 13", "request MODBUS 18", "reply MODBUS 18 answers 15",
+      "request MODBUS 10", "reply MODBUS 10 answers 17", "request MODBUS 6",  "reply MODBUS 12 answers 19",
+      "request MODBUS 7",  "reply MODBUS 24 answers 21", "request MODBUS 8",  "reply MODBUS 11 answers 23",
+      "request MODBUS 7",  "reply MODBUS 5 answers 25"}},
     {"the expected reply of an open layout with a wrong CRC, then cut",
      kCanopen + Bytes(kCanopenReply.begin(), kCanopenReply.end() - 1) + hex("00") + kDiagnosticRegister +
          hex("01 08 00 02 12"),

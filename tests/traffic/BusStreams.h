@@ -132,7 +132,9 @@ private:
         const uint8_t function = kFunctions[pick(0, 9)];
         Bytes request = {slave, function};
         Bytes reply = {slave, function};
-        const auto append = [](Bytes& to, const Bytes& more) { to.insert(to.end(), more.begin(), more.end()); };
+        const auto append = [](Bytes& to, const Bytes& more) {
+            to.insert(to.end(), more.begin(), more.end());
+        };
         switch (function) {
         case 7:
             reply.push_back(byte());

@@ -148,8 +148,8 @@ TEST(Interpreter, ModbusFrames) {
          withCrc(hex("01 17 00 00 00 02 00 10 00 01 02 12 34")),
          Sent,
          302,
-         {"read/write multiple registers, read start 0, read count 2, write start 16, write count 1, byte count 2, "
-          "values 4660 (1234)",
+         {"read/write multiple registers, read start 0, read count 2, write start 16, write count 1, "
+          "byte count 2, values 4660 (1234)",
           "ok"}},
         {"read/write multiple registers reply",
          withCrc(hex("01 17 04 42 C8 00 00")),

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/ModbusCrc.h"
 #include "tests/traffic/TrafficBytes.h"
+#include "tools/ModbusCrc.h"
 #include "traffic/Interpreter.h"
 
 using traffic::Direction;
@@ -231,10 +231,11 @@ TEST(ReplySearch, TextRepliesAndAcknowledgements) {
                200, {Verdict::Refused, 0, 17}, {"reply TAVRIK#PCBSN:ERR#"});
     expectRead("a read meter command taken", text("QQS#CAMD01:1<02,") + hex("3A 23"), text("QQS#CAMD01:OK#"),
                200, {Verdict::Acknowledged, 0, 14}, {"reply QQS#CAMD01:OK#"});
-    expectRead("the communication query's reply names the converter", text("QQQ#QV#"),
-               hex("85 4D") + text("QQQ#QV:VX538-T-B#") + hex("00"), 201, {Good, 2, 17},
-               {"communication query answered: converter 'VX538-T-B'", "2 bytes of noise before it and 1 after it"},
-               {"QX1"});
+    expectRead(
+        "the communication query's reply names the converter", text("QQQ#QV#"),
+        hex("85 4D") + text("QQQ#QV:VX538-T-B#") + hex("00"), 201, {Good, 2, 17},
+        {"communication query answered: converter 'VX538-T-B'", "2 bytes of noise before it and 1 after it"},
+        {"QX1"});
     expectRead("the communication query's reply cut", text("QQQ#QV#"), text("QQQ#QV:VX5"), 201,
                {Verdict::Cut, 0, 10}, {"cut before its closing #"});
 }
