@@ -92,6 +92,7 @@ CaptureSource::Read CaptureSource::readLine(const serial::EventFd& stop) {
         if (stop.isSignalled()) {
             return Read::Stopped;
         }
+        bool silent = false;
         if (waits_) {
             pollfd fds[2] = {{stop.fd(), POLLIN, 0}, {fd_.get(), POLLIN, 0}};
             const int ready = ::poll(fds, 2, static_cast<int>(silence_.count()));
@@ -104,17 +105,21 @@ CaptureSource::Read CaptureSource::readLine(const serial::EventFd& stop) {
             if (fds[0].revents != 0) {
                 return Read::Stopped;
             }
-            if (ready == 0) {
-                const auto ms = silence_.count();
-                return fail("cannot read " + name_ + ": nothing came for " +
-                            (ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms") +
-                            " (does a program write to it?)");
-            }
+            // After a silence the read tells a writer that is quiet (it would block: wait on) from
+            // none at all (the end of the file).
+            silent = ready == 0;
         }
         const std::size_t had = held_.size();
         held_.resize(had + kReadSize);
         const ssize_t n = ::read(fd_.get(), held_.data() + had, kReadSize);
         held_.resize(had + static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+        if (n == 0 && silent) {
+            // Nothing came, and no program has the FIFO open to write: nothing ever will.
+            const auto ms = silence_.count();
+            return fail("cannot read " + name_ + ": nothing came for " +
+                        (ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms") +
+                        " (does a program write to it?)");
+        }
         if (n == 0) {
             atEnd_ = true;
         } else if (n < 0 && errno != EINTR && errno != EAGAIN) {

@@ -1,8 +1,8 @@
 // A raw capture played again as a byte source: its deliveries with the times they were heard, read a
 // line at a time from a regular file, a FIFO, a pipe or standard input ("-"). A line is read up to
 // traffic::kMaxRawCaptureLine and refused beyond it, so a file without line breaks (/dev/zero) is
-// never held whole; a FIFO or pipe that brings nothing for 5 s is given up, and the stop event ends
-// any wait at once.
+// never held whole; a FIFO that no program opens to write for 5 s is given up (one whose writer is
+// only quiet is waited for, as a live capture may be), and the stop event ends any wait at once.
 #pragma once
 
 #include <chrono>
@@ -18,7 +18,7 @@ namespace bus {
 
 class CaptureSource : public ByteSource {
 public:
-    // A FIFO or pipe that brings nothing for `silence` is given up.
+    // A FIFO that no program writes to for `silence` is given up.
     explicit CaptureSource(std::string path, std::chrono::milliseconds silence = std::chrono::seconds(5));
 
     // Opens the capture and reads its header; never blocks in the open itself (a FIFO without a
@@ -45,7 +45,7 @@ private:
     std::string name_;
     std::chrono::milliseconds silence_;
     serial::UniqueFd fd_;
-    bool waits_ = false; // a FIFO, pipe or device: each read waits for data, at most 5 s
+    bool waits_ = false; // a FIFO, pipe or device: each read waits for data
     traffic::RawCaptureParser parser_;
     std::string held_; // what was read; from begin_ on not yet handed on as lines
     std::size_t begin_ = 0;
