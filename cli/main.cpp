@@ -2,15 +2,14 @@
 // verifies VX538-T-B converters, one or many at once (one worker per port), for scripts and for the
 // production line.
 #include <atomic>
-#include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <fcntl.h>
 #include <iostream>
 #include <unistd.h>
 
 #include "cli/ExitCodes.h"
 #include "cli/Main.h"
+#include "cli/Output.h"
 
 namespace {
 
@@ -39,25 +38,20 @@ extern "C" void onInterrupt(int) {
     }
 }
 
-// A descriptor of 0, 1 or 2 the shell closed (`>&-`) would be handed to the first file opened, which
-// would then take standard output's lines. Each is held by /dev/null opened the wrong way round, so
-// the files keep their own descriptors and a write to the closed stream fails as it should.
-void holdClosedStandardDescriptors() {
-    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
-        if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
-            const int held = ::open("/dev/null", fd == STDIN_FILENO ? O_WRONLY : O_RDONLY);
-            if (held >= 0 && held != fd) {
-                ::dup2(held, fd);
-                ::close(held);
-            }
-        }
-    }
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
-    holdClosedStandardDescriptors();
+    // Before anything is opened, so a descriptor the shell closed is never handed to a port or a file.
+    const int closed = cli::HoldStandardDescriptors();
+    // A reader that goes away (`| head -1`) is a failed write like any other: the ports' runs end as
+    // they should (settings back, reports made) and vx538 exits 8 saying so, where SIGPIPE would kill it
+    // in the middle of a set command's account.
+    std::signal(SIGPIPE, SIG_IGN);
+    cli::CheckedOutput standardOutput(STDOUT_FILENO, "standard output");
+    if (closed & 2) {
+        standardOutput.fail("it is closed");
+    }
+    std::ostream out(&standardOutput);
     try {
         serial::EventFd stop;
         stop.create();
@@ -68,7 +62,7 @@ int main(int argc, char** argv) {
         sigemptyset(&action.sa_mask);
         sigaction(SIGINT, &action, nullptr);
         sigaction(SIGTERM, &action, nullptr);
-        const cli::Environment environment{std::cout, std::cerr, stop, ::isatty(STDERR_FILENO) == 1, nullptr};
+        const cli::Environment environment{out, std::cerr, stop, ::isatty(STDERR_FILENO) == 1, nullptr};
         const int status = cli::Vx538(std::vector<std::string>(argv + 1, argv + argc), environment);
         stopEvent = nullptr;
         return status;

@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "tools/CsvFile.h"
+
 namespace traffic {
 
 std::string OpenForWriting(const std::string& path, bool replace, std::FILE*& file) {
@@ -33,7 +35,17 @@ LineFile::~LineFile() {
 std::string LineFile::open(const std::string& path, std::string_view header, bool replace) {
     close();
     std::FILE* file = nullptr;
-    if (std::string why = OpenForWriting(path, replace, file); !why.empty()) {
+    if (path == "-") {
+        const int fd = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+        file = fd < 0 ? nullptr : ::fdopen(fd, "a");
+        if (!file) {
+            const std::string why = std::strerror(errno);
+            if (fd >= 0) {
+                ::close(fd);
+            }
+            return why;
+        }
+    } else if (std::string why = OpenForWriting(path, replace, file); !why.empty()) {
         return why;
     }
     file_ = file;
@@ -41,6 +53,13 @@ std::string LineFile::open(const std::string& path, std::string_view header, boo
     struct stat st {};
     if (!header.empty() && ::fstat(::fileno(file), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0) {
         return writeLine(header);
+    }
+    // A file whose last line lacks its break would have the first new line glued onto it.
+    if (tools::EndsInsideALine(::fileno(file)) &&
+        (std::fputc('\n', file_) == EOF || std::fflush(file_) != 0)) {
+        const std::string reason = std::strerror(errno);
+        close();
+        return reason;
     }
     return {};
 }

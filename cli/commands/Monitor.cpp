@@ -267,20 +267,18 @@ public:
         return (text.empty() || write(text)) && whole;
     }
 
-    // Writes to standard output, flushed; false (with the failure kept) when it does not take it.
+    // Writes to standard output, flushed; false when it does not take it. The stream keeps why, and
+    // the command's caller reports it once, as for every other command.
     bool write(const std::string& text) {
-        errno = 0;
         out_ << text << std::flush;
         if (out_) {
             return true;
         }
-        failure_ = std::string("cannot write standard output: ") +
-                   (errno != 0 ? std::strerror(errno) : "the write failed");
         stdoutFailed_ = true;
         return false;
     }
 
-    // Why the run had to end: an output that failed; empty when none did.
+    // Why the run had to end: a capture file that failed; empty when none did.
     const std::string& failure() const { return failure_; }
     bool standardOutputFailed() const { return stdoutFailed_; }
 
@@ -422,6 +420,9 @@ int monitor(const MonitorOptions& options, const Globals& globals, const Environ
     if (!sink.standardOutputFailed()) {
         sink.write(globals.json ? JsonLine({{"summary", summaryJson(monitored.summary)}}) + "\n"
                                 : summaryText(monitored.summary));
+    }
+    if (sink.standardOutputFailed()) {
+        return code::BadFile; // said by the caller, which checks standard output after every command
     }
     if (!sink.failure().empty()) {
         monitored.exit = code::BadFile;

@@ -32,7 +32,7 @@ protected:
     Finished monitor(std::vector<std::string> arguments, Stdout mode = Stdout::File,
                      const fs::path& out = {}) {
         arguments.insert(arguments.begin(), "monitor");
-        return runToEnd(VX538_PATH, arguments, mode, out.empty() ? path("stdout") : out, path("stderr"));
+        return runToEnd(VX538_PATH, arguments, mode, out.empty() ? path("stdout") : out);
     }
 };
 
@@ -69,7 +69,7 @@ TEST_F(MonitorFiles, EveryOutputPathGivesItsExitAndMessageAndLeavesTheCaptureInt
          {"--replay", i},
          Stdout::Closed,
          8,
-         "vx538: cannot write standard output: Bad file descriptor"},
+         "vx538: cannot write standard output: it is closed"},
         {"--pcap full",
          {"--replay", i, "--pcap", "/dev/full"},
          Stdout::File,

@@ -134,42 +134,24 @@ struct Finished {
     long peakKb = 0; // its largest resident size
 };
 
-// Runs `program` to its end: standard input empty, standard error to a file, standard output as
-// `mode` says (`file` for File and AppendTo). The peak resident size is the child's own.
+// Runs `program` to its end (the shared runner): standard input empty, standard output as `mode` says
+// (`file` for File and AppendTo). The peak resident size is the child's own.
 inline Finished runToEnd(const std::string& program, const std::vector<std::string>& arguments, Stdout mode,
-                         const fs::path& file, const fs::path& errFile) {
-    std::vector<std::string> words = {program};
-    words.insert(words.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (std::string& word : words) {
-        argv.push_back(word.data());
+                         const fs::path& file) {
+    using Output = testsupport::ProgramStreams::Output;
+    testsupport::ProgramStreams streams;
+    streams.output = mode == Stdout::DevFull ? Output::Full : mode == Stdout::Closed ? Output::Closed : Output::Given;
+    if (streams.output == Output::Given) {
+        const int flags = mode == Stdout::File ? O_WRONLY | O_CREAT | O_TRUNC : O_WRONLY | O_APPEND;
+        streams.outputFd = ::open(file.c_str(), flags | O_CLOEXEC, 0644);
     }
-    argv.push_back(nullptr);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(::open("/dev/null", O_RDONLY), STDIN_FILENO);
-        ::dup2(::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDERR_FILENO);
-        if (mode == Stdout::Closed) {
-            ::close(STDOUT_FILENO);
-        } else {
-            const int out = mode == Stdout::DevFull ? ::open("/dev/full", O_WRONLY)
-                            : mode == Stdout::File  ? ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644)
-                                                    : ::open(file.c_str(), O_WRONLY | O_APPEND);
-            ::dup2(out, STDOUT_FILENO);
-        }
-        ::execv(program.c_str(), argv.data());
-        ::_exit(127);
+    const testsupport::ProgramResult result =
+        testsupport::RunProgram(program, arguments, streams, std::chrono::seconds(120));
+    if (streams.outputFd >= 0) {
+        ::close(streams.outputFd);
     }
-    Finished finished;
-    int status = 0;
-    rusage usage{};
-    if (pid > 0 && ::wait4(pid, &status, 0, &usage) == pid) {
-        finished.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        finished.peakKb = usage.ru_maxrss;
-    }
-    finished.out = mode == Stdout::File ? readFile(file) : std::string();
-    finished.err = readFile(errFile);
-    return finished;
+    return {result.status, mode == Stdout::File ? readFile(file) : std::string(), result.err,
+            result.maxResidentKb};
 }
 
 inline std::vector<uint8_t> withCrc(std::vector<uint8_t> frame) {
