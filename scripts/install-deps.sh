@@ -16,6 +16,7 @@ packages=(
   desktop-file-utils appstream
   libtelnet-dev ser2net python3-serial socat
   libpcap0.8-dev mbpoll tshark
+  python3-pymodbus python3-serial
   libqcustomplot-dev
   python3-pymodbus python3-serial
 )

@@ -3,7 +3,9 @@
 
 #include <vector>
 
-#include "traffic/BusListen.h"
+#include "bus/Listen.h"
+#include "bus/PortSource.h"
+#include "serial/PortUrl.h"
 #include "traffic/Recorder.h"
 
 namespace app {
@@ -19,7 +21,7 @@ BusListener::~BusListener() {
 
 QString BusListener::start(const QByteArray& port, uint32_t baud, serial::TParity parity) {
     stop();
-    auto listen = std::make_unique<traffic::BusListen>(port.toStdString(), baud, parity);
+    auto listen = std::make_unique<bus::PortSource>(port.toStdString(), baud, parity);
     const serial::OpenOutcome opened = listen->open();
     if (opened.result != serial::OpenResult::Opened) {
         return QStringLiteral("%1 cannot be opened to listen: %2")
@@ -47,9 +49,11 @@ QString BusListener::start(const QByteArray& port, uint32_t baud, serial::TParit
                       "listening on " + description_.toLocal8Bit().toStdString());
     const uint64_t generation = ++generation_;
     // The thread only reads and frames; the frames are recorded on this object's thread.
-    thread_ = std::thread([this, generation, listen = listen_.get()] {
-        const traffic::BusListen::End end = listen->run(
-            stop_, -1, [](std::span<const uint8_t>, int64_t) {},
+    thread_ = std::thread([this, generation, source = listen_.get()] {
+        bus::Listen listen(
+            *source, traffic::BusLine::ForBaud(source->baud(), source->parity() != serial::TParity::None));
+        const bus::Listened listened = listen.run(
+            stop_, -1, [](std::span<const uint8_t>, int64_t) { return true; },
             [this](std::vector<traffic::BusFrame>& frames) {
                 bool first = false;
                 {
@@ -63,8 +67,9 @@ QString BusListener::start(const QByteArray& port, uint32_t baud, serial::TParit
                 if (first) {
                     QMetaObject::invokeMethod(this, &BusListener::drain, Qt::QueuedConnection);
                 }
+                return true;
             });
-        if (end == traffic::BusListen::End::Lost) {
+        if (listened.end == bus::Listened::End::Lost) {
             QMetaObject::invokeMethod(
                 this, [this, generation] { ended(generation, true); }, Qt::QueuedConnection);
         }

@@ -16,10 +16,12 @@
 #include "serial/PosixPort.h"
 #include "traffic/BusFramer.h"
 
+namespace bus {
+class PortSource;
+}
 namespace traffic {
-class BusListen;
 class Recorder;
-} // namespace traffic
+}
 
 namespace app {
 
@@ -49,7 +51,7 @@ private:
     void ended(uint64_t generation, bool lost);
 
     traffic::Recorder& recorder_;
-    std::unique_ptr<traffic::BusListen> listen_;
+    std::unique_ptr<bus::PortSource> listen_;
     serial::EventFd stop_;
     std::thread thread_;
     QString description_;

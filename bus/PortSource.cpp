@@ -1,16 +1,16 @@
-// The listening loop of the bus monitor.
-#include "traffic/BusListen.h"
+// A listen-only port as the bus monitor's byte source.
+#include "bus/PortSource.h"
 
 #include <chrono>
 
 #include "serial/LineSettings.h"
 
-namespace traffic {
+namespace bus {
 
-BusListen::BusListen(const std::string& port, uint32_t baud, serial::TParity parity)
+PortSource::PortSource(const std::string& port, uint32_t baud, serial::TParity parity)
     : baud_(baud), parity_(parity), port_(serial::makeTransport(port, serial::Access::ReadOnly)) {}
 
-std::string BusListen::lostWords() const {
+std::string PortSource::lostWords() const {
     const std::string reason = port_->failureReason();
     if (!reason.empty()) {
         return "the connection was ended: " + reason;
@@ -18,7 +18,7 @@ std::string BusListen::lostWords() const {
     return isNetwork() ? serial::lostLineWords(kind()) : "the port went away (unplugged?)";
 }
 
-serial::OpenOutcome BusListen::open(const serial::EventFd* cancel) {
+serial::OpenOutcome PortSource::open(const serial::EventFd* cancel) {
     port_->cancelOpenOn(cancel);
     const serial::OpenOutcome opened = port_->open();
     port_->cancelOpenOn(nullptr);
@@ -40,60 +40,41 @@ serial::OpenOutcome BusListen::open(const serial::EventFd* cancel) {
     return opened;
 }
 
-int64_t BusListen::sinceStartUs() const {
+int64_t PortSource::sinceStartUs() const {
     return std::chrono::duration_cast<std::chrono::microseconds>(serial::Clock::now() - start_).count();
 }
 
-BusListen::End BusListen::run(const serial::EventFd& stop, int64_t endUs,
-                              const std::function<void(std::span<const uint8_t>, int64_t)>& delivered,
-                              const std::function<void(std::vector<BusFrame>&)>& framed) {
-    BusFramer framer(BusLine::ForBaud(baud_, parity_ != serial::TParity::None));
-    std::vector<BusFrame> frames;
-    std::vector<uint8_t> buffer(4096);
-    End end = End::Stopped;
-    for (;;) {
-        std::optional<int64_t> wakeUs = framer.idleDeadline();
-        if (endUs >= 0) {
-            wakeUs = wakeUs ? std::min(*wakeUs, endUs) : endUs;
-        }
-        const serial::Deadline deadline =
-            wakeUs ? serial::Deadline(start_ + std::chrono::microseconds(*wakeUs)) : std::nullopt;
-        const serial::WaitResult waited = serial::waitForPort(stop, port_->fd(), false, deadline);
-        if (waited == serial::WaitResult::Closed) {
-            break;
-        }
-        if (waited == serial::WaitResult::Failed) {
-            end = End::Lost;
-            break;
-        }
-        if (waited == serial::WaitResult::Ready) {
-            const serial::IoResult read = port_->read(buffer.data(), buffer.size());
-            if (read.kind == serial::IoResult::Failed) {
-                end = End::Lost;
-                break;
-            }
-            if (read.kind == serial::IoResult::Done && read.count > 0) {
-                const int64_t now = sinceStartUs();
-                const std::span<const uint8_t> bytes(buffer.data(), read.count);
-                delivered(bytes, now);
-                framer.push(bytes, now, frames);
-            }
-        }
-        const int64_t now = sinceStartUs();
-        framer.idle(now, frames);
-        if (!frames.empty()) {
-            framed(frames);
-            frames.clear();
-        }
-        if (endUs >= 0 && now >= endUs) {
-            end = End::TimeUp;
-            break;
-        }
-    }
-    framer.finish(frames);
-    framed(frames);
-    frames.clear();
-    return end;
+Delivery PortSource::lost() const {
+    return Delivery::of(Delivery::Kind::Lost, sinceStartUs(), {}, path() + ": " + lostWords());
 }
 
-} // namespace traffic
+Delivery PortSource::next(const serial::EventFd& stop, std::optional<int64_t> untilUs) {
+    const serial::Deadline deadline =
+        untilUs ? serial::Deadline(start_ + std::chrono::microseconds(*untilUs)) : std::nullopt;
+    for (;;) {
+        const serial::WaitResult waited = serial::waitForPort(stop, port_->fd(), false, deadline);
+        if (waited == serial::WaitResult::Closed) {
+            return Delivery::of(Delivery::Kind::Stopped, sinceStartUs());
+        }
+        if (waited == serial::WaitResult::Failed) {
+            return lost();
+        }
+        if (waited == serial::WaitResult::Ready) {
+            const serial::IoResult read = port_->read(buffer_.data(), buffer_.size());
+            if (read.kind == serial::IoResult::Failed) {
+                return lost();
+            }
+            if (read.kind == serial::IoResult::Done && read.count > 0) {
+                return Delivery::of(Delivery::Kind::Bytes, sinceStartUs(),
+                                    std::span<const uint8_t>(buffer_.data(), read.count));
+            }
+        }
+        // Nothing of the line's (a timeout, or a network port's control traffic alone): the time
+        // asked for still ends the wait, however much control traffic keeps the port readable.
+        if (deadline && serial::Clock::now() >= *deadline) {
+            return Delivery::of(Delivery::Kind::Quiet, sinceStartUs());
+        }
+    }
+}
+
+} // namespace bus
