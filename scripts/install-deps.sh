@@ -17,6 +17,8 @@ packages=(
   libtelnet-dev ser2net
   libpcap0.8-dev mbpoll tshark
   libqcustomplot-dev
+  libmosquitto-dev mosquitto mosquitto-clients openssl systemd
+  libpaho-mqtt-dev
 )
 if [ "${1:-}" = "--fuzz" ]; then
   packages+=(clang libclang-rt-14-dev)
