@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "cli/Command.h"
+#include "cli/ConfigFile.h"
 #include "cli/Files.h"
 #include "profile/Parameters.h"
 #include "serial/PortUrl.h"
@@ -29,21 +30,20 @@ std::string DeviceOf(const std::string& port) {
 }
 
 void ResolvePorts(Globals& globals) {
+    globals.names.resize(globals.ports.size());
     if (!globals.portsFrom.empty()) {
-        // A port a line; '#' starts a comment.
         std::istringstream text(ReadInputFile(globals.portsFrom));
         int number = 0;
         for (std::string line; std::getline(text, line);) {
             ++number;
-            if (line.find('\0') != std::string::npos) {
-                throw Failure(code::BadFile, globals.portsFrom + ": line " + std::to_string(number) +
-                                                 " holds a NUL byte, which no port name can hold");
+            const PortLineReading reading = ReadPortLine(line);
+            if (!reading.error.empty()) {
+                throw Failure(code::BadFile,
+                              globals.portsFrom + ": line " + std::to_string(number) + " " + reading.error);
             }
-            if (const auto hash = line.find('#'); hash != std::string::npos) {
-                line.erase(hash);
-            }
-            if (const auto begin = line.find_first_not_of(" \t\r"); begin != std::string::npos) {
-                globals.ports.push_back(line.substr(begin, line.find_last_not_of(" \t\r") - begin + 1));
+            if (reading.line) {
+                globals.ports.push_back(reading.line->port);
+                globals.names.push_back(reading.line->name);
             }
         }
     }
@@ -56,6 +56,10 @@ void ResolvePorts(Globals& globals) {
             if (DeviceOf(globals.ports[i]) == DeviceOf(globals.ports[j])) {
                 throw Failure(code::Usage, "ports " + globals.ports[j] + " and " + globals.ports[i] +
                                                " are the same device " + DeviceOf(globals.ports[i]));
+            }
+            if (!globals.names[i].empty() && globals.names[i] == globals.names[j]) {
+                throw Failure(code::Usage, "ports " + globals.ports[j] + " and " + globals.ports[i] +
+                                               " are both named " + globals.names[i]);
             }
         }
     }

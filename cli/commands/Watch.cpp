@@ -1,8 +1,10 @@
 // vx538 watch: the eight variables as the PLC reads them (registers 40003-40018, each in its row's
 // word order), polled at an interval and written as they come: a line per sample for people, a JSON
-// object per sample for scripts, optionally CSV; several ports polled together, each in its own
-// columns or file. Ctrl+C ends it (exit 0) with the count of samples and missed polls; a line lost
-// ends it with exit 4, and so does a watch in which no poll was answered.
+// object per sample for scripts, optionally CSV and an MQTT broker; several ports polled together,
+// each in its own columns, file or topics. Ctrl+C ends it (exit 0) with the count of samples and
+// missed polls; a line lost ends it with exit 4, and so does a watch in which no poll was answered.
+// A watch that publishes is a service: a port it cannot open or whose line goes is opened again
+// beside the others' polls, its polls published as "line lost" meanwhile.
 #include <CLI/CLI.hpp>
 
 #include <chrono>
@@ -10,6 +12,8 @@
 #include <poll.h>
 
 #include "cli/Main.h"
+#include "cli/Publishing.h"
+#include "cli/Reopening.h"
 #include "cli/Steps.h"
 #include "traffic/EventFormat.h"
 #include "traffic/LineFile.h"
@@ -28,14 +32,21 @@ struct Watched {
     int samples = 0;
     int missed = 0;
     std::optional<profile::Sample> sample; // this round's
+    mqtt::Quality quality = mqtt::Quality::Good; // why there is no sample this round
     std::optional<Failure> failure;        // Ctrl+C, or the line went away
     traffic::LineFile csv;                 // its own file, with {port}
+    // Publishing: the port is closed and opened again meanwhile, at most every 30 s.
+    bool down = false;
+    int reopenFailures = 0;
+    Clock::time_point reopenAt;
+    std::unique_ptr<PortReopening> reopening;
 };
 
 struct WatchOptions {
     int intervalMs = 1000;
     int count = 0;
     std::string csv;
+    std::shared_ptr<MqttSettings> mqtt;
 };
 
 std::string pad(std::string text) {
@@ -76,18 +87,33 @@ bool waitUntil(Clock::time_point due, const serial::EventFd& stop) {
     }
 }
 
-// One poll of every port, the ports at once.
-void pollAll(std::vector<Watched>& ports) {
-    const auto pollOne = [](Watched& w) {
+// One poll of every port, the ports at once. `keepGoing` (publishing): a port whose line fails is
+// closed and goes down, to be opened again, instead of ending the watch.
+void pollAll(std::vector<Watched>& ports, bool keepGoing) {
+    const auto pollOne = [keepGoing](Watched& w) {
         w.sample.reset();
+        w.quality = mqtt::Quality::NoReply;
+        if (w.down) {
+            w.quality = mqtt::Quality::LineLost;
+            return;
+        }
         try {
-            if (const auto registers = PollVariableRegisters(*w.session, w.mapping.slaveAddress)) {
+            Answer answer;
+            if (const auto registers = PollVariableRegisters(*w.session, w.mapping.slaveAddress, &answer)) {
                 w.sample = profile::SampleOfRegisters(*registers, w.mapping);
+            } else {
+                w.quality = QualityOfAnswer(answer);
             }
         } catch (const Failure& failure) {
             // A poll without its answer is a missed sample; Ctrl+C or a line gone ends the watch.
             if (failure.code() != code::NoReply || w.session->lineLost()) {
                 w.failure = Failure(failure.code(), w.port + ": " + failure.what());
+                if (keepGoing && failure.code() != code::Interrupted) {
+                    w.quality = mqtt::Quality::LineLost;
+                    w.session.reset();
+                    w.down = true;
+                    w.reopenAt = Clock::now() + std::chrono::seconds(1);
+                }
             }
         }
     };
@@ -96,14 +122,18 @@ void pollAll(std::vector<Watched>& ports) {
 
 // Shows and records one round; a CSV line not written is returned as the failure that ends the watch.
 std::optional<Failure> write(std::vector<Watched>& ports, int64_t time, bool json, traffic::LineFile& shared,
-                             std::ostream& out) {
+                             std::ostream& out, WatchPublishing* publishing) {
     std::optional<Failure> failure;
     const std::string timeText = traffic::DateTimeText(time);
     std::string line = timeText;
     std::vector<std::optional<profile::Sample>> samples;
-    for (Watched& w : ports) {
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        Watched& w = ports[i];
         (w.sample ? w.samples : w.missed) += 1;
         samples.push_back(w.sample);
+        if (publishing) {
+            publishing->post(i, time, w.sample, w.quality);
+        }
         if (json) {
             out << profile::SampleJson(timeText, w.port, w.sample) << "\n";
         }
@@ -128,25 +158,86 @@ std::optional<Failure> write(std::vector<Watched>& ports, int64_t time, bool jso
     return failure;
 }
 
+// Before a round: a down port whose opening ended comes back or is tried again later (1 s, doubling
+// to 30 s); one whose time has come gets an opening of its own.
+template <typename Opener>
+void tendDownPorts(std::vector<Watched>& ports, WatchPublishing& publishing, const Opener& opener) {
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        Watched& w = ports[i];
+        if (!w.down) {
+            continue;
+        }
+        if (w.reopening && w.reopening->done()) {
+            if (std::optional<PortReopening::Opened> opened = w.reopening->take()) {
+                w.session = std::move(opened->session);
+                w.mapping = opened->converter.mapping;
+                publishing.describe(i, std::move(opened->description));
+                publishing.log(w.port + ": open again, polled from now on");
+                w.down = false;
+                w.reopenFailures = 0;
+            } else {
+                ++w.reopenFailures;
+                w.reopenAt = Clock::now() + mqtt::ReconnectDelay(w.reopenFailures);
+            }
+            w.reopening.reset();
+        }
+        if (w.down && !w.reopening && Clock::now() >= w.reopenAt) {
+            w.reopening = std::make_unique<PortReopening>(opener(i));
+        }
+    }
+}
+
 int watch(const WatchOptions& o, const Globals& given, const Environment& env) {
     Globals globals = given;
     ResolvePorts(globals);
     TrafficLog log;
     log.open(globals.log);
+    // What is published is checked before a port is opened.
+    std::unique_ptr<WatchPublishing> publishing;
+    std::vector<std::string> names;
+    if (!o.mqtt->url.empty()) {
+        publishing = std::make_unique<WatchPublishing>(BrokerOptionsOf(*o.mqtt, o.intervalMs), env.err);
+        names = ConverterNames(globals);
+    }
     // Every port opened and its slave address and word orders read before the first poll.
     std::vector<Watched> ports(globals.ports.size());
+    const auto opener = [&](std::size_t i) {
+        return [&, i]() {
+            LineOptions options = LineOptionsOf(globals, globals.ports[i]);
+            options.retries = 0; // a poll without reply is a missed sample, not a resend
+            PortReopening::Opened opened{std::make_unique<Session>(options, env.stop, &log, env.transport), {}, {}};
+            Result result;
+            try {
+                opened.session->open();
+                opened.converter = ReadMapping(*opened.session, result);
+                if (publishing) {
+                    opened.description = WatchPublishing::Describe(*opened.session, names[i], opened.converter);
+                }
+            } catch (const Failure& failure) {
+                throw Failure(failure.code(), globals.ports[i] + ": " + failure.what());
+            }
+            return opened;
+        };
+    };
     for (std::size_t i = 0; i < ports.size(); ++i) {
         Watched& w = ports[i];
         w.port = globals.ports[i];
-        LineOptions options = LineOptionsOf(globals, w.port);
-        options.retries = 0; // a poll without reply is a missed sample, not a resend
-        w.session = std::make_unique<Session>(options, env.stop, &log, env.transport);
-        Result result;
         try {
-            w.session->open();
-            w.mapping = ReadMapping(*w.session, result).mapping;
+            PortReopening::Opened opened = opener(i)();
+            w.session = std::move(opened.session);
+            w.mapping = opened.converter.mapping;
+            if (publishing) {
+                publishing->add(std::move(opened.description));
+            }
         } catch (const Failure& failure) {
-            throw Failure(failure.code(), w.port + ": " + failure.what());
+            if (!publishing || failure.code() == code::Interrupted) {
+                throw;
+            }
+            publishing->log(std::string(failure.what()) + "; trying it again at most 30 s apart, the other ports go on");
+            publishing->add(mqtt::ConverterDescription{names[i], {}, {}, {}});
+            w.down = true;
+            w.reopenFailures = 1;
+            w.reopenAt = Clock::now() + mqtt::ReconnectDelay(1);
         }
     }
     const bool several = ports.size() > 1;
@@ -187,11 +278,19 @@ int watch(const WatchOptions& o, const Globals& given, const Environment& env) {
             interrupted = true;
             break;
         }
+        if (publishing) {
+            tendDownPorts(ports, *publishing, opener);
+        }
         const int64_t time = traffic::Now().wallMs;
-        pollAll(ports);
-        for (Watched& w : ports) {
+        pollAll(ports, publishing != nullptr);
+        for (std::size_t i = 0; i < ports.size(); ++i) {
+            Watched& w = ports[i];
             const bool stopped = w.failure && w.failure->code() == code::Interrupted;
             interrupted = interrupted || stopped;
+            if (w.failure && !stopped && w.down && publishing) {
+                publishing->log(std::string(w.failure->what()) + "; opening it again, the other ports go on");
+                w.failure.reset();
+            }
             if (w.failure && !stopped && !lost) {
                 lost = w.failure;
             }
@@ -199,11 +298,18 @@ int watch(const WatchOptions& o, const Globals& given, const Environment& env) {
         if (interrupted) {
             break; // the round Ctrl+C cut short is not a sample
         }
-        if (auto failure = write(ports, time, globals.json, shared, env.out); failure && !lost) {
+        if (auto failure = write(ports, time, globals.json, shared, env.out, publishing.get());
+            failure && !lost) {
             lost = std::move(failure);
         }
         if (lost) {
             break;
+        }
+    }
+    if (publishing) {
+        // Polls the broker never took are lost as surely as CSV lines a full disk refused.
+        if (auto failure = publishing->finish(); failure && !lost) {
+            lost = std::move(failure);
         }
     }
     // The last line: what was polled.
@@ -245,6 +351,7 @@ Run Watch(CLI::App& app) {
            "also append every sample to FILE as CSV, flushed per line; '{port}' in the name gives each "
            "port its own file, otherwise several ports share it in columns of their own")
         ->type_name("FILE");
+    o->mqtt = DefineMqttOptions(app, true);
     // It polls the ports of --port itself, all in one rhythm, and writes as it goes.
     return {.live = [o](const Globals& globals, const Environment& env) { return watch(*o, globals, env); }};
 }

@@ -236,3 +236,14 @@ write("raw_capture", "capture", "# vx538 monitor raw capture\nvx538-raw 1 start 
       "0 01 03 00 02 00 02 65 CB\n12034 01 03 04 42 C8 00 00 AB CD\n12034 ff\n")
 write("raw_capture", "newer", "vx538-raw 2 start 0 baud 9600 parity even\n")
 write("raw_capture", "back", "vx538-raw 1 start 0 baud 0 parity odd\r\n5 01 02\r\n4 03\r\n")
+
+# Broker addresses as typed after --mqtt.
+for i, url in enumerate(["mqtt://broker", "mqtts://10.0.0.2:8884", "mqtt://[fe80::1%eth0]:1883/",
+                         "mqtt://user:pw@broker", "MQTT://broker:65536", "tcp://x"]):
+    write("broker_url", str(i), url)
+
+# Configuration files of the watch service, and --ports-from lines, good and refused.
+write("config_file", "plant", "# plant\nmqtt mqtt://broker\nmqtt-topic = plant/north\ninterval=500\nmqtt-retain\n"
+      "port boiler rfc2217://10.0.0.5:4001\nport /dev/ttyUSB0\n")
+write("config_file", "twice", "mqtt a\nmqtt b\n")
+write("config_file", "ports", "/dev/ttyUSB0\n pump  socket://[::1]:4001 # hall\nbad! ttyS0\n/tmp/a b\n")
