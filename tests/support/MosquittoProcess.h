@@ -15,8 +15,8 @@ class MosquittoProcess {
 public:
     struct Options {
         bool tls = false;     // the listener speaks TLS with a server certificate of a CA made here
-        std::string user;     // with a password: anonymous clients are refused
-        std::string password;
+        std::string user{}; // with a password: anonymous clients are refused
+        std::string password{};
         // Sessions and retained messages kept across a restart (a subscriber's QoS 1 queue too).
         bool persistence = false;
     };
