@@ -338,7 +338,8 @@ int watch(const WatchOptions& o, const Globals& given, const Environment& env) {
 } // namespace
 
 Run Watch(CLI::App& app) {
-    app.description("poll registers 40003-40018 and print the eight variables as they come (Ctrl+C ends it)");
+    app.description("poll registers 40003-40018 and print the eight variables as they come (Ctrl+C ends it); "
+                    "with --mqtt also publish them, going on through ports lost and found again");
     const auto o = std::make_shared<WatchOptions>();
     app.add_option(
            "--interval", o->intervalMs,

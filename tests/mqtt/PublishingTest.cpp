@@ -121,6 +121,30 @@ std::chrono::seconds brokerAway() {
     return std::chrono::seconds(text ? std::max(1, std::atoi(text)) : 5);
 }
 
+// Every poll in the order it was made.
+void expectInOrder(const std::vector<Json>& published) {
+    ASSERT_FALSE(published.empty());
+    for (std::size_t k = 1; k < published.size(); ++k) {
+        EXPECT_LT(published[k - 1]["time"].get<std::string>(), published[k]["time"].get<std::string>()) << k;
+    }
+}
+
+// A broker that keeps sessions across its restart, a historian's session on it reading everything, and
+// the converter "boiler".
+struct Historian {
+    static MosquittoProcess::Options persistent() {
+        MosquittoProcess::Options options;
+        options.persistence = true;
+        return options;
+    }
+    explicit Historian(const std::string& file)
+        : reader(broker, {"vx538/#"}, file, "historian-" + std::to_string(::getpid())) {}
+
+    MosquittoProcess broker{persistent()};
+    MosquittoSubscriber reader;
+    SimProcess sim{VX538_SIM_PATH};
+};
+
 class Publishing : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -139,6 +163,15 @@ protected:
         return std::make_unique<BackgroundProgram>(VX538_PATH, arguments, path("vx538"));
     }
     void write(const std::string& name, const std::string& text) const { std::ofstream(path(name)) << text; }
+    // Ctrl+C, then the converter's "offline" read: all it published before has arrived.
+    static void end(BackgroundProgram& watch, const MosquittoSubscriber& reader, const std::string& converterTopic) {
+        watch.signal(SIGINT);
+        ASSERT_EQ(watch.wait(), 0) << watch.err();
+        ASSERT_TRUE(waitFor([&] {
+            const auto status = messages(reader, converterTopic + "/status");
+            return !status.empty() && status.back().payload == "offline";
+        }));
+    }
     // The last line of a watch: "N samples, M missed" (one port), the polls it made.
     static int pollsMade(const std::string& out) {
         const auto end = out.rfind(" samples, ");
@@ -205,11 +238,11 @@ TEST_F(Publishing, TheStatusGoesOfflineByTheLastWillWhenVx538IsKilled) {
 }
 
 TEST_F(Publishing, PollsMadeWhileTheBrokerIsAwayArriveWhenItReturnsAllAndInOrder) {
-    MosquittoProcess broker(MosquittoProcess::Options{.persistence = true});
-    // A historian's session survives the broker's restart and is kept what came meanwhile.
-    MosquittoSubscriber reader(broker, {"vx538/#"}, path("read.txt"), "historian-" + std::to_string(::getpid()));
+    Historian plant(path("read.txt"));
+    MosquittoProcess& broker = plant.broker;
+    const MosquittoSubscriber& reader = plant.reader;
+    const SimProcess& sim = plant.sim;
     ASSERT_TRUE(reader.ready());
-    SimProcess sim(VX538_SIM_PATH);
     write("ports", "boiler " + sim.path() + "\n");
     auto watch = vx538({"--ports-from", path("ports"), "watch", "--interval", "100", "--mqtt", broker.url()});
     ASSERT_TRUE(waitFor([&] { return polls(reader, "vx538/boiler").size() >= 3; })) << watch->err();
@@ -220,30 +253,24 @@ TEST_F(Publishing, PollsMadeWhileTheBrokerIsAwayArriveWhenItReturnsAllAndInOrder
     broker.start();
     ASSERT_TRUE(waitFor([&] { return watch->err().find("is back after") != std::string::npos; }, 60s))
         << watch->err();
-    watch->signal(SIGINT);
-    ASSERT_EQ(watch->wait(), 0) << watch->err();
-    ASSERT_TRUE(waitFor([&] {
-        const auto status = messages(reader, "vx538/boiler/status");
-        return !status.empty() && status.back().payload == "offline";
-    }));
+    ASSERT_NO_FATAL_FAILURE(end(*watch, reader, "vx538/boiler"));
 
     // Every poll arrived, in the order it was made; none was dropped or left behind.
     const int made = pollsMade(watch->out());
     const std::vector<Json> published = polls(reader, "vx538/boiler");
     ASSERT_EQ(static_cast<int>(published.size()), made) << watch->err();
-    for (std::size_t k = 1; k < published.size(); ++k) {
-        EXPECT_LT(published[k - 1]["time"].get<std::string>(), published[k]["time"].get<std::string>()) << k;
-    }
+    expectInOrder(published);
     EXPECT_GE(made, 10 * static_cast<int>(brokerAway().count())) << "polled on while the broker was away";
     EXPECT_TRUE(messages(reader, "vx538/boiler/status/dropped").empty());
     EXPECT_EQ(watch->err().find("dropped"), std::string::npos) << watch->err();
 }
 
 TEST_F(Publishing, AFullQueueDropsTheOldestPollsAndSaysHowMany) {
-    MosquittoProcess broker(MosquittoProcess::Options{.persistence = true});
-    MosquittoSubscriber reader(broker, {"vx538/#"}, path("read.txt"), "historian-" + std::to_string(::getpid()));
+    Historian plant(path("read.txt"));
+    MosquittoProcess& broker = plant.broker;
+    const MosquittoSubscriber& reader = plant.reader;
+    const SimProcess& sim = plant.sim;
     ASSERT_TRUE(reader.ready());
-    SimProcess sim(VX538_SIM_PATH);
     write("ports", "boiler " + sim.path() + "\n");
     auto watch = vx538({"--ports-from", path("ports"), "watch", "--interval", "100", "--mqtt", broker.url(),
                         "--mqtt-queue", "5"});
@@ -254,12 +281,7 @@ TEST_F(Publishing, AFullQueueDropsTheOldestPollsAndSaysHowMany) {
     broker.start();
     ASSERT_TRUE(waitFor([&] { return !messages(reader, "vx538/boiler/status/dropped").empty(); }, 60s))
         << watch->err();
-    watch->signal(SIGINT);
-    ASSERT_EQ(watch->wait(), 0) << watch->err();
-    ASSERT_TRUE(waitFor([&] {
-        const auto status = messages(reader, "vx538/boiler/status");
-        return !status.empty() && status.back().payload == "offline";
-    }));
+    ASSERT_NO_FATAL_FAILURE(end(*watch, reader, "vx538/boiler"));
 
     const Json note = messages(reader, "vx538/boiler/status/dropped").front().json();
     const int dropped = note["dropped"].get<int>();
@@ -269,9 +291,7 @@ TEST_F(Publishing, AFullQueueDropsTheOldestPollsAndSaysHowMany) {
     // What was not dropped arrived, in order: every poll is either published or counted as dropped.
     const std::vector<Json> published = polls(reader, "vx538/boiler");
     EXPECT_EQ(static_cast<int>(published.size()) + dropped, pollsMade(watch->out())) << watch->err();
-    for (std::size_t k = 1; k < published.size(); ++k) {
-        EXPECT_LT(published[k - 1]["time"].get<std::string>(), published[k]["time"].get<std::string>()) << k;
-    }
+    expectInOrder(published);
 }
 
 TEST_F(Publishing, ASilentConverterPublishesNoReplyWithoutAValueWhileItsNeighbourGoesOn) {
@@ -342,7 +362,11 @@ TEST_F(Publishing, APortNotThereOrGoneIsOpenedAgainWhileTheOtherPortsGoOn) {
 }
 
 TEST_F(Publishing, ATlsBrokerWithAPasswordIsReachedWithItsCaAndTheRightPasswordOnly) {
-    MosquittoProcess broker(MosquittoProcess::Options{.tls = true, .user = "plant", .password = "s3cret pass"});
+    MosquittoProcess::Options options;
+    options.tls = true;
+    options.user = "plant";
+    options.password = "s3cret pass";
+    MosquittoProcess broker(options);
     MosquittoSubscriber reader(broker, {"vx538/#"}, path("read.txt"));
     ASSERT_TRUE(reader.ready());
     SimProcess sim(VX538_SIM_PATH);
