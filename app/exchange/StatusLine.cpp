@@ -25,8 +25,8 @@ StatusLine::StatusLine(QWidget& window, const serial::TComm& port, const Timer& 
     refresh();
 }
 
-WordOrders StatusLine::wordOrders() const {
-    WordOrders orders;
+exchange::WordOrders StatusLine::wordOrders() const {
+    exchange::WordOrders orders;
     for (std::size_t i = 0; i < orders.size(); ++i) {
         const auto* list = window_.findChild<QComboBox*>(QStringLiteral("FAMOUT%1").arg(i + 1));
         orders[i] = tools::WordOrderOfIndex(list ? SelectedIndex(list) : -1);
