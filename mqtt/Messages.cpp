@@ -50,7 +50,7 @@ std::string UtcTimeText(int64_t timeMs) {
     const int millis = static_cast<int>(timeMs - static_cast<int64_t>(seconds) * 1000);
     std::tm utc{};
     gmtime_r(&seconds, &utc);
-    char text[40];
+    char text[96]; // room for any int in every field, so no year is ever cut short
     std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900, utc.tm_mon + 1,
                   utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, millis);
     return text;

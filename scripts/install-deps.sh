@@ -19,6 +19,7 @@ packages=(
   libqcustomplot-dev
   libmosquitto-dev mosquitto mosquitto-clients openssl systemd
   libpaho-mqtt-dev
+  python3-pymodbus python3-serial
 )
 if [ "${1:-}" = "--fuzz" ]; then
   packages+=(clang libclang-rt-14-dev)

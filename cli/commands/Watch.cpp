@@ -11,12 +11,15 @@
 #include <ostream>
 #include <poll.h>
 
+#include "cli/Files.h"
 #include "cli/Main.h"
+#include "cli/Output.h"
 #include "cli/Publishing.h"
 #include "cli/Reopening.h"
 #include "cli/Steps.h"
+#include "tools/CsvFile.h"
+#include "tools/Utf8Text.h"
 #include "traffic/EventFormat.h"
-#include "traffic/LineFile.h"
 #include "traffic/Recorder.h"
 
 namespace cli::commands {
@@ -31,10 +34,10 @@ struct Watched {
     profile::Mapping mapping;
     int samples = 0;
     int missed = 0;
-    std::optional<profile::Sample> sample; // this round's
+    std::optional<profile::Sample> sample;       // this round's
     mqtt::Quality quality = mqtt::Quality::Good; // why there is no sample this round
-    std::optional<Failure> failure;        // Ctrl+C, or the line went away
-    traffic::LineFile csv;                 // its own file, with {port}
+    std::optional<Failure> failure;              // Ctrl+C, or the line went away
+    tools::CsvFile csv;                          // its own file, with {port}
     // Publishing: the port is closed and opened again meanwhile, at most every 30 s.
     bool down = false;
     int reopenFailures = 0;
@@ -56,20 +59,17 @@ std::string pad(std::string text) {
     return text;
 }
 
-void openCsv(traffic::LineFile& file, const std::string& path, const std::string& header) {
-    if (const std::string failure = file.open(path, header); !failure.empty()) {
-        throw Failure(code::BadFile, "cannot write " + path + ": " + failure);
-    }
+Failure csvFailure(const tools::CsvFile& file) {
+    return Failure(code::BadFile, "cannot write " + tools::EchoName(file.name()) + ": " + file.error());
 }
 
-// A line the CSV file did not take: the watch ends there, since every later sample would be lost too
-// while the run still looked like a success.
-std::optional<Failure> writeCsv(traffic::LineFile& file, const std::string& line) {
-    const std::string path = file.path();
-    if (const std::string failure = file.writeLine(line); !failure.empty()) {
-        return Failure(code::BadFile, "cannot write " + path + ": " + failure);
+// Opens a CSV file before anything is sent; Ctrl+C ends a wait for a FIFO's reader as an interruption.
+void openCsv(tools::CsvFile& file, const std::string& path, const std::string& header,
+             const serial::EventFd& stop) {
+    if (!file.open(path, header, {.peerMs = 5000, .cancelFd = stop.fd()})) {
+        const Failure failure = csvFailure(file);
+        throw stop.isSignalled() ? Failure(code::Interrupted, failure.what()) : failure;
     }
-    return std::nullopt;
 }
 
 // Waits for the next poll's time; false when Ctrl+C came first.
@@ -85,6 +85,17 @@ bool waitUntil(Clock::time_point due, const serial::EventFd& stop) {
         pollfd wake{stop.fd(), POLLIN, 0};
         ::poll(&wake, 1, static_cast<int>(std::min<int64_t>(left, 1000)));
     }
+}
+
+// The number of the next poll on the rhythm start + n * interval: the one after `done`, or the first
+// still to come when a poll overran its turn (a timeout longer than the interval). Turns that passed
+// while a poll waited are skipped, not made up in a burst, so polls never come closer than the interval.
+int64_t nextTurn(int64_t done, Clock::time_point start, int intervalMs, Clock::time_point now) {
+    if (intervalMs <= 0) {
+        return done + 1;
+    }
+    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(now - start).count();
+    return std::max<int64_t>(done + 1, (elapsed + intervalMs - 1) / intervalMs);
 }
 
 // One poll of every port, the ports at once. `keepGoing` (publishing): a port whose line fails is
@@ -107,7 +118,7 @@ void pollAll(std::vector<Watched>& ports, bool keepGoing) {
         } catch (const Failure& failure) {
             // A poll without its answer is a missed sample; Ctrl+C or a line gone ends the watch.
             if (failure.code() != code::NoReply || w.session->lineLost()) {
-                w.failure = Failure(failure.code(), w.port + ": " + failure.what());
+                w.failure = Failure(failure.code(), tools::EchoName(w.port) + ": " + failure.what());
                 if (keepGoing && failure.code() != code::Interrupted) {
                     w.quality = mqtt::Quality::LineLost;
                     w.session.reset();
@@ -120,20 +131,24 @@ void pollAll(std::vector<Watched>& ports, bool keepGoing) {
     AtOnce(ports.size(), [&](std::size_t i) { pollOne(ports[i]); });
 }
 
-// Shows and records one round; a CSV line not written is returned as the failure that ends the watch.
-std::optional<Failure> write(std::vector<Watched>& ports, int64_t time, bool json, traffic::LineFile& shared,
-                             std::ostream& out, WatchPublishing* publishing) {
-    std::optional<Failure> failure;
+// Records and shows one round. A round counts (as a sample or a missed poll) only once every output
+// took it; the first that did not is returned as the failure that ends the watch.
+std::optional<Failure> write(std::vector<Watched>& ports, int64_t time, bool json, bool people,
+                             tools::CsvFile& shared, std::ostream& out, WatchPublishing* publishing) {
     const std::string timeText = traffic::DateTimeText(time);
-    std::string line = timeText;
     std::vector<std::optional<profile::Sample>> samples;
-    for (std::size_t i = 0; i < ports.size(); ++i) {
-        Watched& w = ports[i];
-        (w.sample ? w.samples : w.missed) += 1;
+    for (Watched& w : ports) {
         samples.push_back(w.sample);
-        if (publishing) {
-            publishing->post(i, time, w.sample, w.quality);
+        if (w.csv.isOpen() && !w.csv.writeLine(profile::SampleCsvLine(
+                                  timeText, std::span<const std::optional<profile::Sample>>(&w.sample, 1)))) {
+            return csvFailure(w.csv);
         }
+    }
+    if (shared.isOpen() && !shared.writeLine(profile::SampleCsvLine(timeText, samples))) {
+        return csvFailure(shared);
+    }
+    std::string line = timeText;
+    for (Watched& w : ports) {
         if (json) {
             out << profile::SampleJson(timeText, w.port, w.sample) << "\n";
         }
@@ -142,20 +157,21 @@ std::optional<Failure> write(std::vector<Watched>& ports, int64_t time, bool jso
             const std::string value = profile::SampleValueText(w.sample, n);
             line += "  " + pad(value.empty() ? "-" : value);
         }
-        if (w.csv.isOpen() && !failure) {
-            failure =
-                writeCsv(w.csv, profile::SampleCsvLine(
-                                    timeText, std::span<const std::optional<profile::Sample>>(&w.sample, 1)));
-        }
     }
-    if (shared.isOpen() && !failure) {
-        failure = writeCsv(shared, profile::SampleCsvLine(timeText, samples));
-    }
-    if (!json) {
+    if (people) {
         out << line << "\n";
     }
-    out << std::flush;
-    return failure;
+    if (const std::string failure = OutputFailure(out); !failure.empty()) {
+        return Failure(code::BadFile, failure);
+    }
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        Watched& w = ports[i];
+        (w.sample ? w.samples : w.missed) += 1;
+        if (publishing) {
+            publishing->post(i, time, w.sample, w.quality);
+        }
+    }
+    return std::nullopt;
 }
 
 // Before a round: a down port whose opening ended comes back or is tried again later (1 s, doubling
@@ -172,7 +188,7 @@ void tendDownPorts(std::vector<Watched>& ports, WatchPublishing& publishing, con
                 w.session = std::move(opened->session);
                 w.mapping = opened->converter.mapping;
                 publishing.describe(i, std::move(opened->description));
-                publishing.log(w.port + ": open again, polled from now on");
+                publishing.log(tools::EchoName(w.port) + ": open again, polled from now on");
                 w.down = false;
                 w.reopenFailures = 0;
             } else {
@@ -190,6 +206,33 @@ void tendDownPorts(std::vector<Watched>& ports, WatchPublishing& publishing, con
 int watch(const WatchOptions& o, const Globals& given, const Environment& env) {
     Globals globals = given;
     ResolvePorts(globals);
+    const bool csvOut = o.csv == "-";
+    if (csvOut && globals.json) {
+        throw Failure(code::Usage, "--csv - and --json each choose what standard output carries: give one");
+    }
+    const bool several = globals.ports.size() > 1;
+    const bool perPort = o.csv.find("{port}") != std::string::npos;
+    // The files are settled before anything is sent: two ports that would write one file, a file that
+    // is an input, a FIFO nobody reads, a disk that takes not even the header.
+    std::vector<Watched> ports(globals.ports.size());
+    tools::CsvFile shared;
+    if (!o.csv.empty()) {
+        const std::vector<std::string> names =
+            perPort ? PortFileNames(o.csv, globals.ports) : std::vector<std::string>(ports.size(), o.csv);
+        for (const std::string& name : names) {
+            if (!globals.portsFrom.empty()) {
+                RefuseSameFile(name, "--csv", globals.portsFrom, "--ports-from");
+            }
+        }
+        if (several && !perPort) {
+            openCsv(shared, o.csv, profile::SampleCsvHeader(globals.ports), env.stop);
+        } else {
+            const std::string none;
+            for (std::size_t i = 0; i < ports.size(); ++i) {
+                openCsv(ports[i].csv, names[i], profile::SampleCsvHeader(std::span(&none, 1)), env.stop);
+            }
+        }
+    }
     TrafficLog log;
     log.open(globals.log);
     // What is published is checked before a port is opened.
@@ -200,7 +243,6 @@ int watch(const WatchOptions& o, const Globals& given, const Environment& env) {
         names = ConverterNames(globals);
     }
     // Every port opened and its slave address and word orders read before the first poll.
-    std::vector<Watched> ports(globals.ports.size());
     const auto opener = [&](std::size_t i) {
         return [&, i]() {
             LineOptions options = LineOptionsOf(globals, globals.ports[i]);
@@ -214,7 +256,7 @@ int watch(const WatchOptions& o, const Globals& given, const Environment& env) {
                     opened.description = WatchPublishing::Describe(*opened.session, names[i], opened.converter);
                 }
             } catch (const Failure& failure) {
-                throw Failure(failure.code(), globals.ports[i] + ": " + failure.what());
+                throw Failure(failure.code(), tools::EchoName(globals.ports[i]) + ": " + failure.what());
             }
             return opened;
         };
@@ -233,37 +275,29 @@ int watch(const WatchOptions& o, const Globals& given, const Environment& env) {
             if (!publishing || failure.code() == code::Interrupted) {
                 throw;
             }
-            publishing->log(std::string(failure.what()) + "; trying it again at most 30 s apart, the other ports go on");
+            publishing->log(std::string(failure.what()) +
+                            "; trying it again at most 30 s apart, the other ports go on");
             publishing->add(mqtt::ConverterDescription{names[i], {}, {}, {}});
             w.down = true;
             w.reopenFailures = 1;
             w.reopenAt = Clock::now() + mqtt::ReconnectDelay(1);
         }
     }
-    const bool several = ports.size() > 1;
-    traffic::LineFile shared;
-    if (!o.csv.empty()) {
-        const bool perPort = o.csv.find("{port}") != std::string::npos;
-        if (several && !perPort) {
-            openCsv(shared, o.csv, profile::SampleCsvHeader(globals.ports));
-        } else {
-            const std::string none;
-            for (Watched& w : ports) {
-                openCsv(w.csv, perPort ? PortFileName(o.csv, w.port) : o.csv,
-                        profile::SampleCsvHeader(std::span(&none, 1)));
-            }
-        }
-    }
+    // With the CSV on standard output, standard output carries it alone; the rest goes to standard
+    // error.
+    const bool people = !globals.json && !csvOut;
+    std::ostream& talk = csvOut ? env.err : env.out;
     if (env.progress) {
         env.err << "vx538: polling " << ports.size() << (several ? " ports" : " port") << " every "
                 << o.intervalMs << " ms; Ctrl+C ends\n"
                 << std::flush;
     }
-    if (!globals.json) {
+    if (people) {
         std::string header = "time                   ";
         for (const Watched& w : ports) {
             for (int n = 1; n <= profile::kMappedVariables; ++n) {
-                header += "  " + pad((several ? w.port + " " : std::string()) + "v" + std::to_string(n));
+                header += "  " + pad((several ? tools::EchoName(w.port) + " " : std::string()) + "v" +
+                                     std::to_string(n));
             }
         }
         env.out << header << "\n" << std::flush;
@@ -272,19 +306,21 @@ int watch(const WatchOptions& o, const Globals& given, const Environment& env) {
     const auto start = Clock::now();
     bool interrupted = false;
     std::optional<Failure> lost;
+    int64_t turn = 0;
     for (int round = 0; o.count == 0 || round < o.count; ++round) {
-        if (round > 0 &&
-            !waitUntil(start + std::chrono::milliseconds(int64_t{o.intervalMs} * round), env.stop)) {
-            interrupted = true;
-            break;
+        if (round > 0) {
+            turn = nextTurn(turn, start, o.intervalMs, Clock::now());
+            if (!waitUntil(start + std::chrono::milliseconds(int64_t{o.intervalMs} * turn), env.stop)) {
+                interrupted = true;
+                break;
+            }
         }
         if (publishing) {
             tendDownPorts(ports, *publishing, opener);
         }
         const int64_t time = traffic::Now().wallMs;
         pollAll(ports, publishing != nullptr);
-        for (std::size_t i = 0; i < ports.size(); ++i) {
-            Watched& w = ports[i];
+        for (Watched& w : ports) {
             const bool stopped = w.failure && w.failure->code() == code::Interrupted;
             interrupted = interrupted || stopped;
             if (w.failure && !stopped && w.down && publishing) {
@@ -298,9 +334,14 @@ int watch(const WatchOptions& o, const Globals& given, const Environment& env) {
         if (interrupted) {
             break; // the round Ctrl+C cut short is not a sample
         }
-        if (auto failure = write(ports, time, globals.json, shared, env.out, publishing.get());
+        if (auto failure = write(ports, time, globals.json, people, shared, env.out, publishing.get());
             failure && !lost) {
             lost = std::move(failure);
+        }
+        if (!lost) {
+            if (const std::string failure = log.failure(); !failure.empty()) {
+                lost = Failure(code::BadFile, failure);
+            }
         }
         if (lost) {
             break;
@@ -315,13 +356,13 @@ int watch(const WatchOptions& o, const Globals& given, const Environment& env) {
     // The last line: what was polled.
     for (const Watched& w : ports) {
         if (globals.json) {
-            env.out << Json{{"port", w.port}, {"samples", w.samples}, {"missed", w.missed}}.dump() << "\n";
+            talk << JsonLine(Json{{"port", w.port}, {"samples", w.samples}, {"missed", w.missed}}) << "\n";
         } else {
-            env.out << (several ? w.port + ": " : std::string()) << w.samples << " samples, " << w.missed
-                    << " missed\n";
+            talk << (several ? tools::EchoName(w.port) + ": " : std::string()) << w.samples << " samples, "
+                 << w.missed << " missed\n";
         }
     }
-    env.out << std::flush;
+    talk << std::flush;
     if (lost) {
         throw *lost;
     }
@@ -329,7 +370,8 @@ int watch(const WatchOptions& o, const Globals& given, const Environment& env) {
     // shown nothing, and a script must not read that as success.
     for (const Watched& w : ports) {
         if (w.samples == 0 && w.missed > 0) {
-            throw Failure(code::NoReply, w.port + ": no poll was answered with a good reply");
+            throw Failure(code::NoReply,
+                          tools::EchoName(w.port) + ": no poll was answered with a good reply");
         }
     }
     return code::Done;
@@ -349,8 +391,10 @@ Run Watch(CLI::App& app) {
         ->check(CLI::NonNegativeNumber);
     app.add_option(
            "--csv", o->csv,
-           "also append every sample to FILE as CSV, flushed per line; '{port}' in the name gives each "
-           "port its own file, otherwise several ports share it in columns of their own")
+           "also append every sample to FILE as CSV, each line on the disk at once ('-': standard output, "
+           "which then carries the CSV alone); '{port}' in the name gives each port its own file (the "
+           "port's whole name made safe: dev-ttyUSB0), otherwise several ports share it in columns of "
+           "their own")
         ->type_name("FILE");
     o->mqtt = DefineMqttOptions(app, true);
     // It polls the ports of --port itself, all in one rhythm, and writes as it goes.

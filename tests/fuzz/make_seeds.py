@@ -247,3 +247,21 @@ write("config_file", "plant", "# plant\nmqtt mqtt://broker\nmqtt-topic = plant/n
       "port boiler rfc2217://10.0.0.5:4001\nport /dev/ttyUSB0\n")
 write("config_file", "twice", "mqtt a\nmqtt b\n")
 write("config_file", "ports", "/dev/ttyUSB0\n pump  socket://[::1]:4001 # hall\nbad! ttyS0\n/tmp/a b\n")
+# The simulated bench meter: a first byte that seeds the delivery's cuts, then command lines.
+meter_lines = {
+    "queries": b"*IDN?\nMEAS:CURR:DC?\r\n:meas:curr? DEF,DEF\nREAD?\n*IDN?;SYST:ERR?\n",
+    "errors": b"MEAS:VOLT:DC?\nMEAS:CURR:DC? x\n*IDN? 1\nBOGUS;*IDN?\nSYST:ERR?\nSYST:ERR:NEXT?\n*CLS\n",
+    "long": b"MEAS" * 300 + b"\n*OPC?\n",
+}
+for i, (name, lines) in enumerate(meter_lines.items()):
+    write("bench_meter", name, bytes([i * 53 % 256]) + lines)
+
+# The simulated converter's line: a first byte that seeds where the silences fall, then traffic of
+# every kind, glued and apart.
+sim_streams = {
+    "modbus": read_request + read_write + modbus([0x01, 0x07]) + modbus([0x01, 0x2B, 0x0E, 0x01, 0x00]),
+    "mixed": b"QQQ#QX1#" + read_request + hart_query + b"\x12\x34" + read_request + b"QQS#ADR:005#",
+    "writes": write_request + modbus([0x01, 0x0F, 0x00, 0x00, 0x00, 0x0A, 0x02, 0xFF, 0x03]) + read_request + b"\x00",
+}
+for i, (name, stream) in enumerate(sim_streams.items()):
+    write("sim_line", name, bytes([i * 71 % 256]) + stream)
