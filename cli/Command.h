@@ -23,8 +23,11 @@ struct Environment;
 
 // The options every command takes.
 struct Globals {
-    std::vector<std::string> ports; // --port, then those of --ports-from
+    std::vector<std::string> ports; // --port, then those of --config and --ports-from
+    // The name given to each port of `ports` ("NAME PORT" lines; empty for none): what heads its topics.
+    std::vector<std::string> names;
     std::string portsFrom;
+    std::string config; // --config: options read from a file, after the command line's
     uint32_t baud = 9600;
     std::string parity = "none";
     int timeoutMs = 1000;

@@ -25,7 +25,8 @@ constexpr ExitCode kCodes[] = {
     {code::ModbusFault, "MODBUS fault", "the MODBUS reply failed its CRC or is an exception"},
     {code::BadFile, "bad file",
      "a file that cannot be read or written (standard output too: full, closed, its reader gone), is not a "
-     "configuration file, or is an input that an output would overwrite"},
+     "configuration file, or is an input that an output would overwrite; polls or a check's table an MQTT "
+     "broker did not take"},
     {code::Internal, "internal error",
      "vx538 itself failed on that port (a fault of the program: please report it)"},
     {code::Mixed, "mixed",

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "cli/Command.h"
+#include "cli/ConfigFile.h"
 #include "cli/Files.h"
 #include "cli/Output.h"
 #include "profile/Parameters.h"
@@ -31,23 +32,22 @@ std::string DeviceOf(const std::string& port) {
 }
 
 void ResolvePorts(Globals& globals) {
+    globals.names.resize(globals.ports.size());
     if (!globals.portsFrom.empty()) {
-        // A port a line; '#' starts a comment.
+        // A port a line, perhaps after a name; '#' starts a comment.
         RefuseOutputsOver(globals, globals.portsFrom, "--ports-from");
         std::istringstream text(ReadInputFile(globals.portsFrom, globals.stopFd));
         int number = 0;
         for (std::string line; std::getline(text, line);) {
             ++number;
-            if (line.find('\0') != std::string::npos) {
+            const PortLineReading reading = ReadPortLine(line);
+            if (!reading.error.empty()) {
                 throw Failure(code::BadFile, tools::EchoName(globals.portsFrom) + ": line " +
-                                                 std::to_string(number) +
-                                                 " holds a NUL byte, which no port name can hold");
+                                                 std::to_string(number) + " " + reading.error);
             }
-            if (const auto hash = line.find('#'); hash != std::string::npos) {
-                line.erase(hash);
-            }
-            if (const auto begin = line.find_first_not_of(" \t\r"); begin != std::string::npos) {
-                globals.ports.push_back(line.substr(begin, line.find_last_not_of(" \t\r") - begin + 1));
+            if (reading.line) {
+                globals.ports.push_back(reading.line->port);
+                globals.names.push_back(reading.line->name);
             }
         }
     }
@@ -61,6 +61,11 @@ void ResolvePorts(Globals& globals) {
                 throw Failure(code::Usage, "ports " + tools::EchoName(globals.ports[j]) + " and " +
                                                tools::EchoName(globals.ports[i]) + " are the same device " +
                                                tools::EchoName(DeviceOf(globals.ports[i])));
+            }
+            if (!globals.names[i].empty() && globals.names[i] == globals.names[j]) {
+                throw Failure(code::Usage, "ports " + tools::EchoName(globals.ports[j]) + " and " +
+                                               tools::EchoName(globals.ports[i]) + " are both named " +
+                                               globals.names[i]);
             }
         }
     }

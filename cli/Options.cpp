@@ -2,6 +2,7 @@
 // with their own, the help texts and the exit code table's part of --help.
 #include "cli/Command.h"
 
+#include <algorithm>
 #include <charconv>
 #include <map>
 #include <ostream>
@@ -9,6 +10,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include "cli/ConfigFile.h"
+#include "cli/Files.h"
 #include "tools/Utf8Text.h"
 
 namespace cli {
@@ -16,7 +19,7 @@ namespace cli {
 namespace {
 
 constexpr const char* kOptionsNote =
-    "Every command takes the options of 'vx538 --help' (--port, --ports-from, --baud, "
+    "Every command takes the options of 'vx538 --help' (--port, --ports-from, --config, --baud, "
     "--parity,\n--timeout, --gap, --retries, --json, --log), before or after the "
     "command's name.\n";
 
@@ -94,7 +97,13 @@ void defineGlobals(CLI::App& app, Globals& g) {
                    "work on several converters in parallel")
         ->type_name("PORT");
     app.add_option("--ports-from", g.portsFrom,
-                   "read the ports from FILE, one per line ('#' starts a comment)")
+                   "read the ports from FILE, one per line, 'PORT' or 'NAME PORT' (the name heads the "
+                   "converter's MQTT topics; '#' starts a comment)")
+        ->type_name("FILE");
+    app.add_option("--config", g.config,
+                   "read options from FILE, one a line as on the command line without the dashes "
+                   "('mqtt mqtt://broker', 'interval 1000', 'port boiler rfc2217://10.0.0.5:4001'); the "
+                   "command line's own win")
         ->type_name("FILE");
     app.add_option("--baud", g.baud, "baud rate of the line (default 9600)")
         ->type_name("BAUD")
@@ -124,7 +133,9 @@ void defineGlobals(CLI::App& app, Globals& g) {
 
 } // namespace
 
-Parsed ParseArguments(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
+namespace {
+
+Parsed parseOnce(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
     CLI::App app{"vx538 " VX538_VERSION
                  ": reads, sets, backs up, restores and verifies VX538-T-B converters over "
                  "their serial line, one or many at once. Values are named as 'vx538 params' lists them.",
@@ -173,6 +184,60 @@ Parsed ParseArguments(const std::vector<std::string>& arguments, std::ostream& o
         }
     }
     return parsed;
+}
+
+
+// Whether the command line gives option `name` itself ("--name VALUE" or "--name=VALUE").
+bool givenOn(const std::vector<std::string>& arguments, const std::string& name) {
+    const std::string option = "--" + name;
+    return std::any_of(arguments.begin(), arguments.end(), [&](const std::string& argument) {
+        return argument == option || argument.starts_with(option + "=");
+    });
+}
+
+} // namespace
+
+Parsed ParseArguments(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
+    Parsed parsed = parseOnce(arguments, out, err);
+    if (parsed.exit || parsed.globals.config.empty()) {
+        return parsed;
+    }
+    const std::string& file = parsed.globals.config;
+    ConfigReading reading;
+    try {
+        reading = ReadConfigText(ReadInputFile(file));
+    } catch (const Failure& failure) {
+        err << "vx538: " << failure.what() << "\n";
+        parsed.exit = failure.code();
+        return parsed;
+    }
+    if (!reading.error.empty()) {
+        err << "vx538: " << file << ": " << reading.error << "\n";
+        parsed.exit = code::BadFile;
+        return parsed;
+    }
+    // The file's options after the command line's, so they land in the command's own options as well as
+    // the global ones; "--name=value", so a value starting with '-' stays a value.
+    std::vector<std::string> all = arguments;
+    for (const ConfigOption& option : reading.options) {
+        if (!givenOn(arguments, option.name)) {
+            all.push_back("--" + option.name + (option.value ? "=" + *option.value : std::string()));
+        }
+    }
+    Parsed again = parseOnce(all, out, err);
+    if (again.exit) {
+        if (*again.exit != code::Done) {
+            err << "vx538: (with the options of " << file << ")\n";
+        }
+        return again;
+    }
+    Globals& g = again.globals;
+    g.names.resize(g.ports.size());
+    for (const PortLine& port : reading.ports) {
+        g.ports.push_back(port.port);
+        g.names.push_back(port.name);
+    }
+    return again;
 }
 
 } // namespace cli

@@ -11,7 +11,8 @@ set(CPACK_PACKAGE_DESCRIPTION
 port, talks HART to the instrument through it, maps and tests its 4-20 mA\n\
 outputs, sends a MODBUS RTU read test and turns four hex bytes into the\n\
 IEEE-754 value they encode. With it comes vx538, a command-line companion\n\
-that backs up, restores, verifies and sets converters, many at once.")
+that backs up, restores, verifies and sets converters, many at once, and\n\
+watches them as a service (vx538-watch@.service), publishing to MQTT.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
@@ -23,4 +24,7 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
 # The fonts the window was laid out with.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-dejavu-core, fonts-liberation2, fonts-wqy-microhei")
+# The watch service's user is made at installation (systemd-sysusers).
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/postinst)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

@@ -75,23 +75,25 @@ std::string SampleCsvLine(std::string_view timeText, std::span<const std::option
     return line;
 }
 
+double ShortestDouble(float value) {
+    // from_chars: the locale's decimal separator never enters.
+    const std::string text = ValueText(value);
+    double nearest = value;
+    std::from_chars(text.data(), text.data() + text.size(), nearest);
+    return nearest;
+}
+
 std::string SampleJson(std::string_view timeText, std::string_view port, const std::optional<Sample>& sample) {
     // A port's name may hold bytes that are no UTF-8 (a by-id name), which JSON cannot carry as they are.
     nlohmann::ordered_json json = {{"time", timeText}, {"port", tools::Utf8Text(port)}};
     if (sample) {
         nlohmann::ordered_json values = nlohmann::ordered_json::array();
         for (const float value : *sample) {
-            // The double nearest the shortest text of the single, so "101.3" is written and not the
-            // single's exact 101.30000305175781.
-            // (from_chars: the locale's decimal separator never enters.)
             if (!std::isfinite(value)) {
                 values.push_back(nullptr);
                 continue;
             }
-            const std::string text = ValueText(value);
-            double nearest = value;
-            std::from_chars(text.data(), text.data() + text.size(), nearest);
-            values.push_back(nearest);
+            values.push_back(ShortestDouble(value));
         }
         json["values"] = std::move(values);
     } else {

@@ -36,6 +36,10 @@ std::string SampleCsvHeader(std::span<const std::string> prefixes);
 std::string SampleValueText(const std::optional<Sample>& sample, int variable);
 // "time,values..." for one or several ports' samples at one moment (missed polls: empty fields).
 std::string SampleCsvLine(std::string_view timeText, std::span<const std::optional<Sample>> samples);
+// The double nearest the shortest text of a finite single, for JSON: 101.3f is written "101.3", not as
+// the single's exact 101.30000305175781.
+double ShortestDouble(float value);
+
 // {"time": ..., "port": ..., "values": [8 numbers] or null, "missed": bool}; not-a-number and
 // infinities as null, since JSON has no such numbers.
 std::string SampleJson(std::string_view timeText, std::string_view port, const std::optional<Sample>& sample);

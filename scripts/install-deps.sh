@@ -18,6 +18,8 @@ packages=(
   libpcap0.8-dev mbpoll tshark
   python3-pymodbus python3-serial
   libqcustomplot-dev
+  libmosquitto-dev mosquitto mosquitto-clients openssl systemd
+  libpaho-mqtt-dev
   python3-pymodbus python3-serial
 )
 if [ "${1:-}" = "--fuzz" ]; then

@@ -1,13 +1,14 @@
 // The commissioning commands that read the converter's mapping and ask the instrument: the reply to a
 // read meter command by offset (hart fields), what each register must hold against what it holds
-// (check, which may switch the working mode for its HART reads and back), and the register map for the
-// integrator (map).
+// (check, which may switch the working mode for its HART reads and back, and may publish its table to
+// an MQTT broker), and the register map for the integrator (map).
 #include <algorithm>
 #include <cmath>
 
 #include <CLI/CLI.hpp>
 
 #include "cli/Jobs.h"
+#include "cli/Publishing.h"
 #include "cli/Steps.h"
 #include "jobs/Check.h"
 #include "jobs/Instrument.h"
@@ -135,9 +136,15 @@ Run Check(CLI::App& app) {
         "--switch-mode", o->switchMode,
         "switch the converter to transparent mode for the HART reads when it is in another mode, and "
         "put that mode back afterwards (also after a fault or Ctrl+C)");
+    const auto publishing = std::make_shared<CheckPublishing>(app);
     return {
-        .prepare = [addressing](const Globals&) { CheckHartAddressing(*addressing); },
-        .port =
+        .prepare =
+            [addressing, publishing](const Globals& globals) {
+                CheckHartAddressing(*addressing);
+                publishing->prepare(globals);
+            },
+        .port = WithPublishing(
+            publishing,
             [addressing, o](Session& session, Result& result) {
                 jobs::CheckOptions options = *o;
                 options.preambles = addressing->preambles;
@@ -199,7 +206,7 @@ Run Check(CLI::App& app) {
                 if (check.failures() > 0) {
                     result.exit = code::Differences;
                 }
-            }};
+            })};
 }
 
 Run Map(CLI::App& app) {

@@ -1,8 +1,10 @@
 // vx538 watch: the eight variables as the PLC reads them (registers 40003-40018, each in its row's
 // word order), polled at an interval and written as they come: a line per sample for people, a JSON
-// object per sample for scripts, optionally CSV; several ports polled together, each in its own
-// columns or file. Ctrl+C ends it (exit 0) with the count of samples and missed polls; a line lost
-// ends it with exit 4, and so does a watch in which no poll was answered.
+// object per sample for scripts, optionally CSV and an MQTT broker; several ports polled together,
+// each in its own columns, file or topics. Ctrl+C ends it (exit 0) with the count of samples and
+// missed polls; a line lost ends it with exit 4, and so does a watch in which no poll was answered.
+// A watch that publishes is a service: a port it cannot open or whose line goes is opened again
+// beside the others' polls, its polls published as "line lost" meanwhile.
 #include <CLI/CLI.hpp>
 
 #include <chrono>
@@ -13,6 +15,8 @@
 #include "cli/Jobs.h"
 #include "cli/Main.h"
 #include "cli/Output.h"
+#include "cli/Publishing.h"
+#include "cli/Reopening.h"
 #include "cli/Steps.h"
 #include "jobs/LivePoll.h"
 #include "tools/CsvFile.h"
@@ -32,15 +36,22 @@ struct Watched {
     profile::Mapping mapping;
     int samples = 0;
     int missed = 0;
-    std::optional<profile::Sample> sample; // this round's
-    std::optional<Failure> failure;        // Ctrl+C, or the line went away
-    tools::CsvFile csv;                    // its own file, with {port}
+    std::optional<profile::Sample> sample;       // this round's
+    mqtt::Quality quality = mqtt::Quality::Good; // why there is no sample this round
+    std::optional<Failure> failure;              // Ctrl+C, or the line went away
+    tools::CsvFile csv;                          // its own file, with {port}
+    // Publishing: the port is closed and opened again meanwhile, at most every 30 s.
+    bool down = false;
+    int reopenFailures = 0;
+    Clock::time_point reopenAt;
+    std::unique_ptr<PortReopening> reopening;
 };
 
 struct WatchOptions {
     int intervalMs = 1000;
     int count = 0;
     std::string csv;
+    std::shared_ptr<MqttSettings> mqtt;
 };
 
 std::string pad(std::string text) {
@@ -89,18 +100,34 @@ int64_t nextTurn(int64_t done, Clock::time_point start, int intervalMs, Clock::t
     return std::max<int64_t>(done + 1, (elapsed + intervalMs - 1) / intervalMs);
 }
 
-// One poll of every port, the ports at once.
-void pollAll(std::vector<Watched>& ports) {
-    const auto pollOne = [](Watched& w) {
+// One poll of every port, the ports at once. `keepGoing` (publishing): a port whose line fails is
+// closed and goes down, to be opened again, instead of ending the watch.
+void pollAll(std::vector<Watched>& ports, bool keepGoing) {
+    const auto pollOne = [keepGoing](Watched& w) {
         w.sample.reset();
+        w.quality = mqtt::Quality::NoReply;
+        if (w.down) {
+            w.quality = mqtt::Quality::LineLost;
+            return;
+        }
         try {
             jobs::LivePollJob poll(w.mapping);
             RunJob(*w.session, poll);
             w.sample = poll.result().sample;
-            // A poll without its answer is a missed sample; Ctrl+C or a line gone ends the watch.
-            if (poll.result().ended()) {
+            if (poll.result().missed) {
                 const jobs::Stop& stop = *poll.result().missed;
-                w.failure = Failure(ExitOf(stop), tools::EchoName(w.port) + ": " + stop.sentence());
+                w.quality = QualityOf(stop);
+                // A poll without its answer is a missed sample; Ctrl+C or a line gone ends the watch,
+                // unless it publishes: then the port goes down, to be opened again.
+                if (poll.result().ended()) {
+                    w.failure = Failure(ExitOf(stop), tools::EchoName(w.port) + ": " + stop.sentence());
+                    if (keepGoing && stop.kind != jobs::Outcome::Kind::Interrupted) {
+                        w.quality = mqtt::Quality::LineLost;
+                        w.session.reset();
+                        w.down = true;
+                        w.reopenAt = Clock::now() + std::chrono::seconds(1);
+                    }
+                }
             }
         } catch (const Failure& failure) {
             // The line could not be used at all (its log failed, say): the watch ends with the reason.
@@ -113,7 +140,7 @@ void pollAll(std::vector<Watched>& ports) {
 // Records and shows one round. A round counts (as a sample or a missed poll) only once every output
 // took it; the first that did not is returned as the failure that ends the watch.
 std::optional<Failure> write(std::vector<Watched>& ports, int64_t time, bool json, bool people,
-                             tools::CsvFile& shared, std::ostream& out) {
+                             tools::CsvFile& shared, std::ostream& out, WatchPublishing* publishing) {
     const std::string timeText = traffic::DateTimeText(time);
     std::vector<std::optional<profile::Sample>> samples;
     for (Watched& w : ports) {
@@ -143,10 +170,43 @@ std::optional<Failure> write(std::vector<Watched>& ports, int64_t time, bool jso
     if (const std::string failure = OutputFailure(out); !failure.empty()) {
         return Failure(code::BadFile, failure);
     }
-    for (Watched& w : ports) {
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        Watched& w = ports[i];
         (w.sample ? w.samples : w.missed) += 1;
+        if (publishing) {
+            publishing->post(i, time, w.sample, w.quality);
+        }
     }
     return std::nullopt;
+}
+
+// Before a round: a down port whose opening ended comes back or is tried again later (1 s, doubling
+// to 30 s); one whose time has come gets an opening of its own.
+template <typename Opener>
+void tendDownPorts(std::vector<Watched>& ports, WatchPublishing& publishing, const Opener& opener) {
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        Watched& w = ports[i];
+        if (!w.down) {
+            continue;
+        }
+        if (w.reopening && w.reopening->done()) {
+            if (std::optional<PortReopening::Opened> opened = w.reopening->take()) {
+                w.session = std::move(opened->session);
+                w.mapping = opened->mapping;
+                publishing.describe(i, std::move(opened->description));
+                publishing.log(tools::EchoName(w.port) + ": open again, polled from now on");
+                w.down = false;
+                w.reopenFailures = 0;
+            } else {
+                ++w.reopenFailures;
+                w.reopenAt = Clock::now() + mqtt::ReconnectDelay(w.reopenFailures);
+            }
+            w.reopening.reset();
+        }
+        if (w.down && !w.reopening && Clock::now() >= w.reopenAt) {
+            w.reopening = std::make_unique<PortReopening>(opener(i));
+        }
+    }
 }
 
 int watch(const WatchOptions& o, const Globals& given, const Environment& env) {
@@ -181,19 +241,53 @@ int watch(const WatchOptions& o, const Globals& given, const Environment& env) {
     }
     TrafficLog log;
     log.open(globals.log);
+    // What is published is checked before a port is opened.
+    std::unique_ptr<WatchPublishing> publishing;
+    std::vector<std::string> names;
+    if (!o.mqtt->url.empty()) {
+        publishing = std::make_unique<WatchPublishing>(BrokerOptionsOf(*o.mqtt, o.intervalMs), env.err);
+        names = ConverterNames(globals);
+    }
     // Every port opened and its slave address and word orders read before the first poll.
+    const auto opener = [&](std::size_t i) {
+        return [&, i]() {
+            LineOptions options = LineOptionsOf(globals, globals.ports[i]);
+            options.retries = 0; // a poll without reply is a missed sample, not a resend
+            PortReopening::Opened opened{std::make_unique<Session>(options, env.stop, &log, env.transport), {}, {}};
+            Result result;
+            try {
+                opened.session->open();
+                const jobs::MappingResult converter = ReadMapping(*opened.session, result);
+                opened.mapping = *converter.mapping;
+                if (publishing) {
+                    opened.description = WatchPublishing::Describe(*opened.session, names[i], converter);
+                }
+            } catch (const Failure& failure) {
+                throw Failure(failure.code(), tools::EchoName(globals.ports[i]) + ": " + failure.what());
+            }
+            return opened;
+        };
+    };
     for (std::size_t i = 0; i < ports.size(); ++i) {
         Watched& w = ports[i];
         w.port = globals.ports[i];
-        LineOptions options = LineOptionsOf(globals, w.port);
-        options.retries = 0; // a poll without reply is a missed sample, not a resend
-        w.session = std::make_unique<Session>(options, env.stop, &log, env.transport);
-        Result result;
         try {
-            w.session->open();
-            w.mapping = *ReadMapping(*w.session, result).mapping;
+            PortReopening::Opened opened = opener(i)();
+            w.session = std::move(opened.session);
+            w.mapping = opened.mapping;
+            if (publishing) {
+                publishing->add(std::move(opened.description));
+            }
         } catch (const Failure& failure) {
-            throw Failure(failure.code(), tools::EchoName(w.port) + ": " + failure.what());
+            if (!publishing || failure.code() == code::Interrupted) {
+                throw;
+            }
+            publishing->log(std::string(failure.what()) +
+                            "; trying it again at most 30 s apart, the other ports go on");
+            publishing->add(mqtt::ConverterDescription{names[i], {}, {}, {}});
+            w.down = true;
+            w.reopenFailures = 1;
+            w.reopenAt = Clock::now() + mqtt::ReconnectDelay(1);
         }
     }
     // With the CSV on standard output, standard output carries it alone; the rest goes to standard
@@ -228,11 +322,18 @@ int watch(const WatchOptions& o, const Globals& given, const Environment& env) {
                 break;
             }
         }
+        if (publishing) {
+            tendDownPorts(ports, *publishing, opener);
+        }
         const int64_t time = traffic::Now().wallMs;
-        pollAll(ports);
+        pollAll(ports, publishing != nullptr);
         for (Watched& w : ports) {
             const bool stopped = w.failure && w.failure->code() == code::Interrupted;
             interrupted = interrupted || stopped;
+            if (w.failure && !stopped && w.down && publishing) {
+                publishing->log(std::string(w.failure->what()) + "; opening it again, the other ports go on");
+                w.failure.reset();
+            }
             if (w.failure && !stopped && !lost) {
                 lost = w.failure;
             }
@@ -240,7 +341,8 @@ int watch(const WatchOptions& o, const Globals& given, const Environment& env) {
         if (interrupted) {
             break; // the round Ctrl+C cut short is not a sample
         }
-        if (auto failure = write(ports, time, globals.json, people, shared, env.out); failure && !lost) {
+        if (auto failure = write(ports, time, globals.json, people, shared, env.out, publishing.get());
+            failure && !lost) {
             lost = std::move(failure);
         }
         if (!lost) {
@@ -250,6 +352,12 @@ int watch(const WatchOptions& o, const Globals& given, const Environment& env) {
         }
         if (lost) {
             break;
+        }
+    }
+    if (publishing) {
+        // Polls the broker never took are lost as surely as CSV lines a full disk refused.
+        if (auto failure = publishing->finish(); failure && !lost) {
+            lost = std::move(failure);
         }
     }
     // The last line: what was polled.
@@ -279,7 +387,8 @@ int watch(const WatchOptions& o, const Globals& given, const Environment& env) {
 } // namespace
 
 Run Watch(CLI::App& app) {
-    app.description("poll registers 40003-40018 and print the eight variables as they come (Ctrl+C ends it)");
+    app.description("poll registers 40003-40018 and print the eight variables as they come (Ctrl+C ends it); "
+                    "with --mqtt also publish them, going on through ports lost and found again");
     const auto o = std::make_shared<WatchOptions>();
     app.add_option(
            "--interval", o->intervalMs,
@@ -294,6 +403,7 @@ Run Watch(CLI::App& app) {
            "port's whole name made safe: dev-ttyUSB0), otherwise several ports share it in columns of "
            "their own")
         ->type_name("FILE");
+    o->mqtt = DefineMqttOptions(app, true);
     // It polls the ports of --port itself, all in one rhythm, and writes as it goes.
     return {.live = [o](const Globals& globals, const Environment& env) { return watch(*o, globals, env); }};
 }

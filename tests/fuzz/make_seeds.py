@@ -257,6 +257,16 @@ write("raw_capture", "back", "vx538-raw 1 start 0 baud 0 parity odd\r\n5 01 02\r
 write("raw_capture", "far", "vx538-raw 1 start 253402300799999000 baud 9600 parity none\n999 01\n1000 02\n")
 write("raw_capture", "token", "vx538-raw 1 start 0 baud 9600 parity none\n5 01 " + "\xfe\x01" * 4000 + "\n")
 
+# Broker addresses as typed after --mqtt.
+for i, url in enumerate(["mqtt://broker", "mqtts://10.0.0.2:8884", "mqtt://[fe80::1%eth0]:1883/",
+                         "mqtt://user:pw@broker", "MQTT://broker:65536", "tcp://x"]):
+    write("broker_url", str(i), url)
+
+# Configuration files of the watch service, and --ports-from lines, good and refused.
+write("config_file", "plant", "# plant\nmqtt mqtt://broker\nmqtt-topic = plant/north\ninterval=500\nmqtt-retain\n"
+      "port boiler rfc2217://10.0.0.5:4001\nport /dev/ttyUSB0\n")
+write("config_file", "twice", "mqtt a\nmqtt b\n")
+write("config_file", "ports", "/dev/ttyUSB0\n pump  socket://[::1]:4001 # hall\nbad! ttyS0\n/tmp/a b\n")
 # The simulated bench meter: a first byte that seeds the delivery's cuts, then command lines.
 meter_lines = {
     "queries": b"*IDN?\nMEAS:CURR:DC?\r\n:meas:curr? DEF,DEF\nREAD?\n*IDN?;SYST:ERR?\n",

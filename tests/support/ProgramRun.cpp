@@ -1,4 +1,4 @@
-// Runs a program to its end and collects its output.
+// Runs a program to its end and collects its output, or in the background with its output in files.
 #include "tests/support/ProgramRun.h"
 
 #include <algorithm>
@@ -7,8 +7,10 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <poll.h>
 #include <spawn.h>
+#include <sstream>
 #include <stdexcept>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -177,6 +179,67 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
     result.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
     result.status = open == 0 ? status : -1;
     return result;
+}
+
+namespace {
+
+std::string contents(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+} // namespace
+
+BackgroundProgram::BackgroundProgram(const std::string& program, const std::vector<std::string>& arguments,
+                                     const std::string& outputPrefix)
+    : out_(outputPrefix + ".out"), err_(outputPrefix + ".err") {
+    const int out = ::open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    const int err = ::open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    pid_ = Spawn(program, arguments, out, err);
+    ::close(out);
+    ::close(err);
+}
+
+BackgroundProgram::~BackgroundProgram() {
+    if (pid_ > 0) {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+    }
+}
+
+void BackgroundProgram::signal(int number) const {
+    if (pid_ > 0) {
+        ::kill(pid_, number);
+    }
+}
+
+int BackgroundProgram::wait(std::chrono::milliseconds limit) {
+    if (pid_ <= 0) {
+        return -1;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    int status = 0;
+    while (::waitpid(pid_, &status, WNOHANG) != pid_) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, &status, 0);
+            pid_ = -1;
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string BackgroundProgram::out() const {
+    return contents(out_);
+}
+
+std::string BackgroundProgram::err() const {
+    return contents(err_);
 }
 
 } // namespace testsupport

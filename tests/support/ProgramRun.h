@@ -51,5 +51,28 @@ void StopChild(int pid);
 // Waits for a child to end and reports its exit status (-1 when it did not exit normally) and the
 // most memory it held resident.
 int WaitForChild(int pid, long* maxResidentKb = nullptr);
+// A program running in the background, its standard output and standard error going to files; killed
+// (SIGKILL, by its own pid) when the object goes if it has not ended.
+class BackgroundProgram {
+public:
+    // The files are `outputPrefix` + ".out" and ".err".
+    BackgroundProgram(const std::string& program, const std::vector<std::string>& arguments,
+                      const std::string& outputPrefix);
+    ~BackgroundProgram();
+    BackgroundProgram(const BackgroundProgram&) = delete;
+    BackgroundProgram& operator=(const BackgroundProgram&) = delete;
+
+    int pid() const { return pid_; }
+    void signal(int number) const;
+    // The exit status, or -1 when it did not end normally within `limit` (it is then killed) or was
+    // ended by a signal.
+    int wait(std::chrono::milliseconds limit = std::chrono::seconds(30));
+    std::string out() const;
+    std::string err() const;
+
+private:
+    std::string out_, err_;
+    int pid_ = -1;
+};
 
 } // namespace testsupport
