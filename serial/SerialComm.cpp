@@ -623,6 +623,12 @@ struct TComm::Impl {
     }
 };
 
+ECommsError OpenError(const std::string& path, const OpenOutcome& outcome) {
+    return ECommsError(outcome.result == OpenResult::NotCommDevice ? "File handle is not a comm handle "
+                                                                    : "Error opening serial port",
+                       path, outcome.error, outcome.reason);
+}
+
 TComm::TComm(QObject* parent) : QObject(parent), d(std::make_unique<Impl>(this)) {}
 
 TComm::~TComm() {
@@ -630,26 +636,26 @@ TComm::~TComm() {
 }
 
 void TComm::OpenPort() {
+    OpenPortOn(makeTransport(d->commName));
+}
+
+void TComm::OpenPortOn(std::unique_ptr<Transport> port) {
     if (d->session) {
         throw ECommsError("This serial port already opened", d->session->path, 0,
                           "this window has it open already; close it first.");
     }
+    if (!port->isOpen()) {
+        if (const OpenOutcome opened = port->open(); opened.result != OpenResult::Opened) {
+            throw OpenError(port->name(), opened);
+        }
+    }
     auto session = std::make_shared<PortSession>(d->mailbox);
-    session->port = makeTransport(d->commName);
+    session->port = std::move(port);
     const std::string path = session->port->name();
     session->path = path;
     const auto failure = [&](const char* message, int errorNumber) {
         return ECommsError(message, path, errorNumber, openFailureReason(errorNumber));
     };
-    const OpenOutcome opened = session->port->open();
-    switch (opened.result) {
-    case OpenResult::Opened:
-        break;
-    case OpenResult::CannotOpen:
-        throw ECommsError("Error opening serial port", path, opened.error, opened.reason);
-    case OpenResult::NotCommDevice:
-        throw ECommsError("File handle is not a comm handle ", path, opened.error, opened.reason);
-    }
     // The driver's queues cannot be sized on Linux (the tty layer sizes its own), so that step has
     // nothing to do and cannot fail.
     session->port->purge(QueueSide::Both);

@@ -12,8 +12,11 @@
 
 #include <QWidget>
 
-#include "app/exchange/ExchangeClient.h"
+#include "app/exchange/JobRunner.h"
+#include "app/exchange/Timer.h"
+#include "jobs/LivePoll.h"
 #include "jobs/LiveSamples.h"
+#include "jobs/ReadMapping.h"
 #include "profile/Mapping.h"
 #include "profile/Samples.h"
 
@@ -21,7 +24,6 @@ class QLabel;
 class QPushButton;
 class QSpinBox;
 class QTableWidget;
-class QTimer;
 class TForm1;
 
 namespace app {
@@ -38,6 +40,9 @@ public:
     const jobs::LiveSamples& samples() const { return samples_; }
     bool polling() const { return polling_; }
     int missedPolls() const { return missed_; }
+    // The Value column shows numbers older than one interval (the last poll got no good reply, or
+    // polling stopped on a failure): they are marked as such.
+    bool valuesStale() const { return stale_; }
     // The interval between polls in milliseconds (at least kMinimumIntervalMs).
     void setInterval(int milliseconds);
     // Starts polling: reads the slave address and the parse format first. Stop leaves the samples.
@@ -55,16 +60,19 @@ protected:
 private:
     void tick();
     void pollIfDue();
-    void polled(const ExchangeOutcome& outcome);
+    void polled(const jobs::PollResult& result);
     // The mapping read before polling, or why there is none.
-    void configurationRead(std::optional<profile::Mapping> mapping, const QString& problem);
+    void configurationRead(const jobs::MappingResult& result);
     void record(int64_t timeMs, const std::optional<profile::Sample>& sample);
+    // Polling ended on a failure: said in the status line, the values marked old, the chart broken
+    // there so the time until polling starts again is a gap.
+    void stopFor(const QString& why);
     void updateTable();
     void updateStatistics();
     void setStatus(const QString& text);
 
     TForm1& form_;
-    ExchangeClient client_;
+    JobRunner runner_;
     jobs::LiveSamples samples_;
     LiveChart* chart_;
     QSpinBox* interval_;
@@ -74,13 +82,14 @@ private:
     QLabel* csvLabel_;
     QTableWidget* table_;
     QLabel* status_;
-    QTimer* timer_;
+    Timer timer_; // the poll interval
 
     bool polling_ = false;
     bool due_ = false;
     std::optional<profile::Mapping> mapping_;
-    std::vector<uint8_t> request_;
     std::optional<profile::Sample> last_;
+    int64_t lastTimeMs_ = 0; // when last_ was read
+    bool stale_ = false;
     int polls_ = 0;
     int missed_ = 0;
     std::FILE* csv_ = nullptr;

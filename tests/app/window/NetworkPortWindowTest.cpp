@@ -1,8 +1,19 @@
 // The real window on a network port: the simulated converter behind Debian's ser2net, the port
-// name typed as rfc2217:// or socket://.
+// name typed as rfc2217:// or socket://; and a server that never answers, opened off the GUI thread.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QElapsedTimer>
+#include <QTimer>
+
 #include "app/exchange/StatusLine.h"
+#include "serial/SerialComm.h"
 #include "app/traffic/TrafficModel.h"
 #include "app/traffic/TrafficMonitor.h"
 #include "tests/support/FormHarness.h"
@@ -33,6 +44,8 @@ protected:
         // Typed into the editable "Serial Port:" field, as a user does.
         h.form().SetPortName(QString::fromStdString(url));
         h.click("Button1");
+        // A network port opens on a worker thread; the window learns the outcome as an event.
+        ASSERT_TRUE(waitUntil([&] { return !h.form().Opening(); }, 10s));
         ASSERT_EQ(h.button("Button1")->text(), QStringLiteral("Close")) << "the port did not open";
     }
 
@@ -110,3 +123,92 @@ TEST_F(NetworkPortWindow, ARawPortSaysTheServersSettingsApply) {
     h.click("Button23");
     EXPECT_TRUE(waitUntil([&] { return h.text("Edit14") == QStringLiteral("001"); }, 3s));
 }
+
+namespace {
+
+// The longest the GUI thread went without turning its event loop, measured as the widest gap between
+// ticks of a 10 ms timer.
+class StallMeter {
+public:
+    StallMeter() {
+        tick_.setInterval(10);
+        QObject::connect(&tick_, &QTimer::timeout, [this] {
+            longest_ = std::max(longest_, since_.restart());
+        });
+        since_.start();
+        tick_.start();
+    }
+    qint64 longestMs() const { return std::max(longest_, since_.elapsed()); }
+
+private:
+    QTimer tick_;
+    QElapsedTimer since_;
+    qint64 longest_ = 0;
+};
+
+// A TCP listener on the loopback that never accepts in the program: the kernel completes the
+// connection into its backlog, and no byte ever comes back.
+class SilentListener {
+public:
+    SilentListener() {
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            ::listen(fd_, 4) != 0 || ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+            ADD_FAILURE() << "no loopback listener: " << std::strerror(errno);
+        }
+        port_ = ntohs(address.sin_port);
+    }
+    ~SilentListener() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    uint16_t port() const { return port_; }
+
+private:
+    int fd_ = -1;
+    uint16_t port_ = 0;
+};
+
+TEST(NetworkPortOpen, AServerThatNeverAnswersOrAHostThatDoesNotResolveNeverStallsTheWindow) {
+    SilentListener listener;
+    const std::string urls[] = {"rfc2217://127.0.0.1:" + std::to_string(listener.port()),
+                                "rfc2217://no-such-host.invalid:2217"};
+    for (const std::string& url : urls) {
+        // Today's outcome: what the component's own open of that name raises, on this thread.
+        serial::TComm probe;
+        probe.SetCommName(url);
+        std::string expected;
+        std::string expectedReason;
+        try {
+            probe.OpenPort();
+            ADD_FAILURE() << url << " opened";
+        } catch (const serial::ECommsError& e) {
+            expected = e.what();
+            expectedReason = e.Reason();
+        }
+        FormHarness h;
+        h.form().SetPortName(QString::fromStdString(url));
+        StallMeter meter;
+        h.click("Button1");
+        EXPECT_TRUE(h.form().Opening()) << url;
+        EXPECT_FALSE(h.button("Button1")->isEnabled()) << "a second Open while the first is under way";
+        ASSERT_TRUE(waitUntil([&] { return !h.form().Opening(); }, 15s)) << url;
+        EXPECT_LE(meter.longestMs(), 100) << url << ": the GUI thread stalled";
+        // The outcome as a local port's failed open gives it: the component's message, the port and
+        // why under it; the port stays closed and "Open" can be pressed again.
+        ASSERT_EQ(h.messages().size(), 1u) << url;
+        EXPECT_EQ(h.messages()[0].kind, app::MessageKind::Error);
+        EXPECT_EQ(h.messages()[0].text, QString::fromStdString(expected));
+        EXPECT_EQ(h.messages()[0].detail, QString::fromStdString(url + ": " + expectedReason));
+        EXPECT_EQ(h.button("Button1")->text(), QStringLiteral("Open"));
+        EXPECT_TRUE(h.button("Button1")->isEnabled());
+        EXPECT_FALSE(h.form().Comm1->IsOpen());
+    }
+}
+
+} // namespace
