@@ -129,7 +129,7 @@ LiveValuesWindow::LiveValuesWindow(TForm1& form, QWidget* parent)
     connect(autoscale, &QPushButton::clicked, chart_, &LiveChart::autoscale);
     connect(follow, &QPushButton::clicked, chart_, &LiveChart::followLatest);
     connect(csvButton_, &QPushButton::clicked, this, [this] {
-        if (csv_) {
+        if (csv_.isOpen()) {
             setCsvFile({});
             return;
         }
@@ -171,11 +171,7 @@ LiveValuesWindow::LiveValuesWindow(TForm1& form, QWidget* parent)
     setStatus(tr("Press Start to poll the converter's registers 40003-40018."));
 }
 
-LiveValuesWindow::~LiveValuesWindow() {
-    if (csv_) {
-        std::fclose(csv_);
-    }
-}
+LiveValuesWindow::~LiveValuesWindow() = default;
 
 void LiveValuesWindow::setInterval(int milliseconds) {
     interval_->setValue(milliseconds);
@@ -288,11 +284,15 @@ void LiveValuesWindow::record(int64_t timeMs, const std::optional<profile::Sampl
         samples_.appendMissed(timeMs);
     }
     stale_ = !sample && last_.has_value();
-    if (csv_) {
+    if (csv_.isOpen()) {
         const std::string line = profile::SampleCsvLine(
             traffic::DateTimeText(timeMs), std::span<const std::optional<profile::Sample>>(&sample, 1));
-        std::fprintf(csv_, "%s\n", line.c_str());
-        std::fflush(csv_);
+        if (!csv_.writeLine(line)) {
+            // The file takes no more: writing stops, said where the file is named; polling goes on.
+            csvButton_->setText(tr("CSV File..."));
+            csvLabel_->setText(tr("stopped: %1 takes no more lines (%2)")
+                                   .arg(QString::fromLocal8Bit(csv_.name()), QString::fromLocal8Bit(csv_.error())));
+        }
     }
     chart_->samplesChanged();
     updateTable();
@@ -327,28 +327,22 @@ void LiveValuesWindow::updateStatistics() {
 }
 
 bool LiveValuesWindow::setCsvFile(const QString& path) {
-    if (csv_) {
-        std::fclose(csv_);
-        csv_ = nullptr;
-    }
+    csv_.close();
+    csvButton_->setText(tr("CSV File..."));
+    csvLabel_->clear();
     if (path.isEmpty()) {
-        csvButton_->setText(tr("CSV File..."));
-        csvLabel_->clear();
         return true;
     }
-    csv_ = std::fopen(path.toLocal8Bit().constData(), "a");
-    if (!csv_) {
-        setStatus(tr("Cannot write %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno))));
+    const std::string prefix;
+    // A FIFO without a reader is refused at once: the window does not wait for one.
+    if (!csv_.open(path.toLocal8Bit().toStdString(), profile::SampleCsvHeader(std::span<const std::string>(&prefix, 1)),
+                   tools::OutputWait{0, -1})) {
+        setStatus(tr("Cannot write %1: %2").arg(path, QString::fromLocal8Bit(csv_.error())));
         return false;
-    }
-    if (std::ftell(csv_) == 0) {
-        const std::string prefix;
-        std::fprintf(csv_, "%s\n",
-                     profile::SampleCsvHeader(std::span<const std::string>(&prefix, 1)).c_str());
-        std::fflush(csv_);
     }
     csvButton_->setText(tr("Stop CSV"));
     csvLabel_->setText(tr("appending to %1").arg(path));
+    csvLabel_->setToolTip(path);
     return true;
 }
 

@@ -7,7 +7,6 @@
 
 #include <array>
 #include <cstdint>
-#include <cstdio>
 #include <optional>
 
 #include <QWidget>
@@ -19,6 +18,7 @@
 #include "jobs/ReadMapping.h"
 #include "profile/Mapping.h"
 #include "profile/Samples.h"
+#include "tools/CsvFile.h"
 
 class QLabel;
 class QPushButton;
@@ -49,7 +49,8 @@ public:
     void start();
     void stop();
     // Appends every sample to `path` from now on (a header first when the file is empty); an empty path
-    // stops writing. Returns false, with the reason in the status line, when it cannot be opened.
+    // stops writing. Returns false, with the reason in the status line, when it cannot be opened. A
+    // line the file does not take stops the writing, with the reason beside the button.
     bool setCsvFile(const QString& path);
 
     static constexpr int kMinimumIntervalMs = 250;
@@ -92,7 +93,7 @@ private:
     bool stale_ = false;
     int polls_ = 0;
     int missed_ = 0;
-    std::FILE* csv_ = nullptr;
+    tools::CsvFile csv_;
 };
 
 } // namespace app

@@ -10,17 +10,22 @@
 #include <unistd.h>
 
 #include <QElapsedTimer>
+#include <QPushButton>
 #include <QTimer>
 
 #include "app/exchange/StatusLine.h"
 #include "serial/SerialComm.h"
 #include "app/traffic/TrafficModel.h"
+#include "app/traffic/BusListener.h"
 #include "app/traffic/TrafficMonitor.h"
+#include "app/traffic/TrafficWindow.h"
 #include "tests/support/FormHarness.h"
 #include "tests/support/Ser2netProcess.h"
 #include "tests/support/SimProcess.h"
 #include "tests/support/Wait.h"
+#include "traffic/BusListen.h"
 #include "traffic/EventFormat.h"
+#include "traffic/Recorder.h"
 
 using namespace std::chrono_literals;
 using testsupport::FormHarness;
@@ -208,6 +213,56 @@ TEST(NetworkPortOpen, AServerThatNeverAnswersOrAHostThatDoesNotResolveNeverStall
         EXPECT_EQ(h.button("Button1")->text(), QStringLiteral("Open"));
         EXPECT_TRUE(h.button("Button1")->isEnabled());
         EXPECT_FALSE(h.form().Comm1->IsOpen());
+    }
+}
+
+TEST(NetworkPortOpen, TheBusListenerConnectsOffTheGuiThreadAndSaysWhyItCouldNot) {
+    SilentListener listener;
+    const std::string urls[] = {"rfc2217://127.0.0.1:" + std::to_string(listener.port()),
+                                "rfc2217://no-such-host.invalid:2217"};
+    for (const std::string& url : urls) {
+        // Today's words: what the listening port's own open says, on this thread.
+        traffic::BusListen probe(url, 9600, serial::TParity::None);
+        const serial::OpenOutcome outcome = probe.open();
+        ASSERT_NE(outcome.result, serial::OpenResult::Opened) << url;
+        const QString expected =
+            QString::fromStdString(url + " cannot be opened to listen: " + outcome.reason);
+
+        FormHarness h;
+        app::TrafficMonitor& monitor = h.form().Traffic();
+        app::BusListener& bus = monitor.busListener();
+        app::TrafficWindow& window = monitor.showWindow();
+        auto* listen = window.findChild<QPushButton*>(QStringLiteral("TrafficListen"));
+        ASSERT_TRUE(listen);
+        StallMeter meter;
+        EXPECT_EQ(bus.start(QByteArray::fromStdString(url), 9600, serial::TParity::None), QString()) << url;
+        EXPECT_TRUE(bus.connecting()) << url;
+        EXPECT_EQ(listen->text(), QStringLiteral("Stop Listening")) << "connecting can be stopped";
+        ASSERT_TRUE(waitUntil([&] { return !bus.listening() && !h.messages().empty(); }, 15s)) << url;
+        EXPECT_LE(meter.longestMs(), 100) << url << ": the GUI thread stalled";
+        ASSERT_EQ(h.messages().size(), 1u) << url;
+        EXPECT_EQ(h.messages()[0].text, expected);
+        EXPECT_EQ(listen->text(), QStringLiteral("Listen on Another Port..."));
+        EXPECT_FALSE(bus.connecting());
+    }
+}
+
+TEST(NetworkPortOpen, StoppingABusListenerStillConnectingReportsNothingLater) {
+    SilentListener listener;
+    FormHarness h;
+    app::BusListener& bus = h.form().Traffic().busListener();
+    const std::string url = "rfc2217://127.0.0.1:" + std::to_string(listener.port());
+    ASSERT_EQ(bus.start(QByteArray::fromStdString(url), 9600, serial::TParity::None), QString());
+    bus.stop();
+    EXPECT_FALSE(bus.listening());
+    // Started again at once: the first attempt's late outcome belongs to no one.
+    ASSERT_EQ(bus.start(QByteArray::fromStdString(url), 9600, serial::TParity::None), QString());
+    ASSERT_TRUE(waitUntil([&] { return !bus.listening(); }, 15s));
+    testsupport::pumpFor(100ms);
+    EXPECT_EQ(h.messages().size(), 1u) << "one failure, from the attempt still wanted";
+    const traffic::EventLog& log = h.form().Traffic().recorder().log();
+    for (std::size_t i = 0; i < log.size(); ++i) {
+        EXPECT_NE(log.at(i).kind, traffic::EventKind::PortOpened) << "a port that never opened recorded as open";
     }
 }
 
