@@ -54,6 +54,7 @@ LiveValuesWindow::LiveValuesWindow(TForm1& form, QWidget* parent)
     startStop_->setObjectName("LiveStartStop");
     pause_->setObjectName("LivePause");
     csvButton_->setObjectName("LiveCsvFile");
+    csvLabel_->setObjectName("LiveCsvState");
     table_->setObjectName("LiveTable");
     status_->setObjectName("LiveStatus");
 

@@ -120,7 +120,9 @@ void BusListener::listen(const std::shared_ptr<Run>& run, bool open) {
         if (run->receiver) {
             QMetaObject::invokeMethod(
                 run->receiver,
-                [receiver = run->receiver, generation = run->generation] { receiver->ended(generation, true); },
+                [receiver = run->receiver, generation = run->generation] {
+                    receiver->ended(generation, true);
+                },
                 Qt::QueuedConnection);
         }
     }
