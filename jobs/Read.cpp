@@ -57,6 +57,20 @@ std::vector<profile::Problem> ProblemsFor(const std::vector<profile::Problem>& p
     return out;
 }
 
+std::vector<std::string> DifferenceLines(const std::vector<profile::Difference>& differences) {
+    std::size_t width = 9;
+    for (const auto& d : differences) {
+        width = std::max(width, Parameters()[d.parameter].name.size());
+    }
+    std::vector<std::string> lines;
+    for (const auto& d : differences) {
+        const std::string& name = Parameters()[d.parameter].name;
+        lines.push_back(name + std::string(width - name.size(), ' ') + "  file " +
+                        d.expected.value_or(kNoFileValue) + ", converter " + d.actual.value_or(kNotRead));
+    }
+    return lines;
+}
+
 Request QueryRequest(Query query) {
     const std::string key(profile::QueryKey(query));
     Request request;
@@ -92,6 +106,15 @@ Script::Body ReadAllJob::run() {
                 notReached.push_back(requests[j].what);
             }
             result_.stop = StopOf(requests[i], outcome, std::move(notReached));
+            const bool query = !options_.communication || i > 0;
+            if (query && !outcome.block.empty()) {
+                // What its decoder would miss in it, said in the decoder's words; nothing is kept.
+                profile::Configuration unused;
+                const Query q = options_.queries[i - (options_.communication ? 1 : 0)];
+                for (const profile::Problem& problem : profile::DecodeReply(q, outcome.block, unused)) {
+                    result_.stop->text += "; " + profile::ProblemText(problem);
+                }
+            }
             co_return;
         }
         if (options_.communication && i == 0) {

@@ -48,10 +48,17 @@ Script::Body ReadMappingJob::run() {
         co_return;
     }
     const auto& replies = result_.read.replies; // one per query, in order, all whole
-    profile::MappingRead mapping = profile::MappingOfReplies(replies[0].second, replies[1].second, replies[2].second);
+    profile::MappingRead mapping =
+        profile::MappingOfReplies(replies[0].second, replies[1].second, replies[2].second);
     result_.mapping = std::move(mapping.mapping);
     result_.mode = mapping.mode;
     result_.problems = std::move(mapping.problems);
+}
+
+bool ReadMappingJob::took(MappingResult& into, std::optional<Stop>& stop) const {
+    into = result_;
+    stop = result_.stop;
+    return result_.mapping.has_value();
 }
 
 Request HartBodyRequest(const std::vector<uint8_t>& body, const std::string& preambles, std::string what) {

@@ -10,9 +10,11 @@
 #include <poll.h>
 
 #include "cli/Files.h"
+#include "cli/Jobs.h"
 #include "cli/Main.h"
 #include "cli/Output.h"
 #include "cli/Steps.h"
+#include "jobs/LivePoll.h"
 #include "tools/CsvFile.h"
 #include "tools/Utf8Text.h"
 #include "traffic/EventFormat.h"
@@ -92,14 +94,17 @@ void pollAll(std::vector<Watched>& ports) {
     const auto pollOne = [](Watched& w) {
         w.sample.reset();
         try {
-            if (const auto registers = PollVariableRegisters(*w.session, w.mapping.slaveAddress)) {
-                w.sample = profile::SampleOfRegisters(*registers, w.mapping);
+            jobs::LivePollJob poll(w.mapping);
+            RunJob(*w.session, poll);
+            w.sample = poll.result().sample;
+            // A poll without its answer is a missed sample; Ctrl+C or a line gone ends the watch.
+            if (poll.result().ended()) {
+                const jobs::Stop& stop = *poll.result().missed;
+                w.failure = Failure(ExitOf(stop), tools::EchoName(w.port) + ": " + stop.sentence());
             }
         } catch (const Failure& failure) {
-            // A poll without its answer is a missed sample; Ctrl+C or a line gone ends the watch.
-            if (failure.code() != code::NoReply || w.session->lineLost()) {
-                w.failure = Failure(failure.code(), tools::EchoName(w.port) + ": " + failure.what());
-            }
+            // The line could not be used at all (its log failed, say): the watch ends with the reason.
+            w.failure = Failure(failure.code(), tools::EchoName(w.port) + ": " + failure.what());
         }
     };
     AtOnce(ports.size(), [&](std::size_t i) { pollOne(ports[i]); });
@@ -186,7 +191,7 @@ int watch(const WatchOptions& o, const Globals& given, const Environment& env) {
         Result result;
         try {
             w.session->open();
-            w.mapping = ReadMapping(*w.session, result).mapping;
+            w.mapping = *ReadMapping(*w.session, result).mapping;
         } catch (const Failure& failure) {
             throw Failure(failure.code(), tools::EchoName(w.port) + ": " + failure.what());
         }
