@@ -53,9 +53,9 @@ public:
             case Fault::LineLost:
                 lostAt = n;
                 break;
-            case Fault::Split: // far enough apart to arrive as two blocks
+            case Fault::Split: // far enough apart to arrive as two blocks, and after vx538's wait
                 writes.push_back({now, reply.substr(0, reply.size() / 2)});
-                writes.push_back({now + 150ms, reply.substr(reply.size() / 2)});
+                writes.push_back({now + 700ms, reply.substr(reply.size() / 2)});
                 break;
             case Fault::WrongCheck:
                 reply.back() = static_cast<char>(reply.back() ^ 0x5A);
@@ -137,7 +137,9 @@ struct Bench {
             [&] {
                 const bool quiet = count(traffic::EventKind::Received) >= script.blocks &&
                                    count(traffic::EventKind::Sent) == script.requests;
-                if (quiet && !timers.fire(QStringLiteral("JobSettleTimer")) && script.silent) {
+                // The request that lost the line waits for the loss to be noticed, not for its timeout.
+                const bool lost = script.lostAt != 0 && script.lostAt == script.requests;
+                if (quiet && !timers.fire(QStringLiteral("JobSettleTimer")) && script.silent && !lost) {
                     timers.fire(QStringLiteral("Timer3"));
                 }
                 return done();
