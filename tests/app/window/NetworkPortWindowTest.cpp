@@ -14,11 +14,11 @@
 #include <QTimer>
 
 #include "app/exchange/StatusLine.h"
-#include "serial/SerialComm.h"
-#include "app/traffic/TrafficModel.h"
 #include "app/traffic/BusListener.h"
+#include "app/traffic/TrafficModel.h"
 #include "app/traffic/TrafficMonitor.h"
 #include "app/traffic/TrafficWindow.h"
+#include "serial/SerialComm.h"
 #include "tests/support/FormHarness.h"
 #include "tests/support/Ser2netProcess.h"
 #include "tests/support/SimProcess.h"
@@ -69,7 +69,8 @@ protected:
 };
 
 bool contains(const std::vector<std::string>& texts, const std::string& part) {
-    return std::any_of(texts.begin(), texts.end(), [&](const std::string& t) { return t.find(part) != std::string::npos; });
+    return std::any_of(texts.begin(), texts.end(),
+                       [&](const std::string& t) { return t.find(part) != std::string::npos; });
 }
 
 } // namespace
@@ -95,7 +96,8 @@ TEST_F(NetworkPortWindow, AnRfc2217PortFillsTheFieldsAndTheMonitorShowsTheFrames
     const auto meaning = column(traffic::Column::Meaning);
     ASSERT_FALSE(direction.empty());
     EXPECT_EQ(direction.front(), "port opened");
-    EXPECT_NE(meaning.front().find(ser2net->url() + " at 9600 baud, 8N1"), std::string::npos) << meaning.front();
+    EXPECT_NE(meaning.front().find(ser2net->url() + " at 9600 baud, 8N1"), std::string::npos)
+        << meaning.front();
     EXPECT_TRUE(contains(meaning, "system parameter query (QX1)"));
     EXPECT_TRUE(contains(meaning, "text reply, block QX1"));
     EXPECT_EQ(std::count(direction.begin(), direction.end(), "received"), 3);
@@ -108,7 +110,8 @@ TEST_F(NetworkPortWindow, AStoppedServerIsLostOnceAndThePortOpensAgainWhenItIsBa
     ASSERT_TRUE(waitUntil([&] { return h.button("Button1")->text() == QStringLiteral("Open"); }, 3s));
     testsupport::pumpFor(200ms);
     ASSERT_EQ(h.messages().size(), 1u);
-    EXPECT_TRUE(h.messages()[0].text.contains(QStringLiteral("was lost"))) << h.messages()[0].text.toStdString();
+    EXPECT_TRUE(h.messages()[0].text.contains(QStringLiteral("was lost")))
+        << h.messages()[0].text.toStdString();
     EXPECT_TRUE(h.messages()[0].text.contains(QString::fromStdString(ser2net->url())));
     EXPECT_TRUE(h.form().Status().text().contains(QStringLiteral("the connection dropped")))
         << h.form().Status().text().toStdString();
@@ -136,14 +139,23 @@ namespace {
 class StallMeter {
 public:
     StallMeter() {
-        tick_.setInterval(10);
-        QObject::connect(&tick_, &QTimer::timeout, [this] {
-            longest_ = std::max(longest_, since_.restart());
-        });
+        tick_.setInterval(static_cast<int>(kTickMs));
+        QObject::connect(&tick_, &QTimer::timeout,
+                         [this] { longest_ = std::max(longest_, since_.restart()); });
         since_.start();
         tick_.start();
     }
     qint64 longestMs() const { return std::max(longest_, since_.elapsed()); }
+
+    // The longest gap an idle event loop shows on this machine now (a loaded machine schedules the
+    // thread late now and then): what a stall is measured beyond, so that only a wait of the GUI
+    // thread itself counts.
+    static qint64 idleJitterMs() {
+        const StallMeter idle;
+        testsupport::pumpFor(std::chrono::milliseconds(1000));
+        return idle.longestMs() > kTickMs ? idle.longestMs() - kTickMs : 0;
+    }
+    static constexpr qint64 kTickMs = 10;
 
 private:
     QTimer tick_;
@@ -162,7 +174,8 @@ public:
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t length = sizeof address;
         if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-            ::listen(fd_, 4) != 0 || ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+            ::listen(fd_, 4) != 0 ||
+            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
             ADD_FAILURE() << "no loopback listener: " << std::strerror(errno);
         }
         port_ = ntohs(address.sin_port);
@@ -198,12 +211,14 @@ TEST(NetworkPortOpen, AServerThatNeverAnswersOrAHostThatDoesNotResolveNeverStall
         }
         FormHarness h;
         h.form().SetPortName(QString::fromStdString(url));
+        const qint64 jitter = StallMeter::idleJitterMs();
         StallMeter meter;
         h.click("Button1");
         EXPECT_TRUE(h.form().Opening()) << url;
         EXPECT_FALSE(h.button("Button1")->isEnabled()) << "a second Open while the first is under way";
         ASSERT_TRUE(waitUntil([&] { return !h.form().Opening(); }, 15s)) << url;
-        EXPECT_LE(meter.longestMs(), 100) << url << ": the GUI thread stalled";
+        EXPECT_LE(meter.longestMs(), 100 + jitter)
+            << url << ": the GUI thread stalled (an idle loop: " << jitter << " ms)";
         // The outcome as a local port's failed open gives it: the component's message, the port and
         // why under it; the port stays closed and "Open" can be pressed again.
         ASSERT_EQ(h.messages().size(), 1u) << url;
@@ -234,12 +249,14 @@ TEST(NetworkPortOpen, TheBusListenerConnectsOffTheGuiThreadAndSaysWhyItCouldNot)
         app::TrafficWindow& window = monitor.showWindow();
         auto* listen = window.findChild<QPushButton*>(QStringLiteral("TrafficListen"));
         ASSERT_TRUE(listen);
+        const qint64 jitter = StallMeter::idleJitterMs();
         StallMeter meter;
         EXPECT_EQ(bus.start(QByteArray::fromStdString(url), 9600, serial::TParity::None), QString()) << url;
         EXPECT_TRUE(bus.connecting()) << url;
         EXPECT_EQ(listen->text(), QStringLiteral("Stop Listening")) << "connecting can be stopped";
         ASSERT_TRUE(waitUntil([&] { return !bus.listening() && !h.messages().empty(); }, 15s)) << url;
-        EXPECT_LE(meter.longestMs(), 100) << url << ": the GUI thread stalled";
+        EXPECT_LE(meter.longestMs(), 100 + jitter)
+            << url << ": the GUI thread stalled (an idle loop: " << jitter << " ms)";
         ASSERT_EQ(h.messages().size(), 1u) << url;
         EXPECT_EQ(h.messages()[0].text, expected);
         EXPECT_EQ(listen->text(), QStringLiteral("Listen on Another Port..."));
@@ -262,7 +279,8 @@ TEST(NetworkPortOpen, StoppingABusListenerStillConnectingReportsNothingLater) {
     EXPECT_EQ(h.messages().size(), 1u) << "one failure, from the attempt still wanted";
     const traffic::EventLog& log = h.form().Traffic().recorder().log();
     for (std::size_t i = 0; i < log.size(); ++i) {
-        EXPECT_NE(log.at(i).kind, traffic::EventKind::PortOpened) << "a port that never opened recorded as open";
+        EXPECT_NE(log.at(i).kind, traffic::EventKind::PortOpened)
+            << "a port that never opened recorded as open";
     }
 }
 
