@@ -284,6 +284,13 @@ void WriteOutputFile(const std::string& path, std::string_view text, int stopFd)
 
 namespace {
 
+std::optional<FileKey> keyOf(const struct stat& st) {
+    if (!S_ISREG(st.st_mode)) {
+        return std::nullopt;
+    }
+    return FileKey{static_cast<unsigned long>(st.st_dev), static_cast<unsigned long>(st.st_ino), {}};
+}
+
 struct Identity {
     dev_t device;
     ino_t inode;
@@ -305,6 +312,22 @@ std::string roleAndName(std::string_view role, const std::string& path, std::str
 }
 
 } // namespace
+
+std::optional<FileKey> FileKeyOf(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) {
+        return keyOf(st);
+    }
+    std::error_code error;
+    const std::filesystem::path where =
+        std::filesystem::weakly_canonical(std::filesystem::absolute(path, error), error);
+    return FileKey{0, 0, error ? path : where.string()};
+}
+
+std::optional<FileKey> FileKeyOf(int fd) {
+    struct stat st {};
+    return ::fstat(fd, &st) == 0 ? keyOf(st) : std::nullopt;
+}
 
 bool SameFile(const std::string& output, const std::string& input) {
     const auto out = identityOf(output, STDOUT_FILENO);

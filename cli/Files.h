@@ -6,6 +6,7 @@
 // with the reason otherwise.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -48,5 +49,18 @@ std::string PortFileName(std::string pattern, const std::string& port);
 // The file of each port (PortFileName). Failure(Usage) when two ports would still write one file (the
 // same name, or two names for the same file), before any port is opened.
 std::vector<std::string> PortFileNames(const std::string& pattern, const std::vector<std::string>& ports);
+
+// What a regular file is, links followed: its device and inode once it exists, its absolute path
+// before, so every name of one file (hard or symbolic links, "./x" and "x") gives the same key.
+// Nothing for anything else (a device, a FIFO, standard output on a terminal): writing two of
+// those at once destroys nothing.
+struct FileKey {
+    unsigned long device = 0;
+    unsigned long inode = 0;
+    std::string path; // a file that does not exist yet
+    bool operator==(const FileKey&) const = default;
+};
+std::optional<FileKey> FileKeyOf(const std::string& path);
+std::optional<FileKey> FileKeyOf(int fd);
 
 } // namespace cli

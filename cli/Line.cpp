@@ -22,26 +22,10 @@ using Clock = std::chrono::steady_clock;
 // A reply never needs more; noise that never stops ends here too.
 constexpr std::size_t kMaxReply = 4096;
 
-// In the order of serial::TParity.
-constexpr std::string_view kParityNames[] = {"none", "odd", "even", "mark", "space"};
-
 } // namespace
 
 Millis DefaultGap(const std::string& port) {
-    return serial::isNetworkPortName(port) ? Millis(300) : Millis(50);
-}
-
-std::optional<serial::TParity> ParityNamed(std::string_view name) {
-    for (std::size_t i = 0; i < std::size(kParityNames); ++i) {
-        if (kParityNames[i] == name) {
-            return static_cast<serial::TParity>(i);
-        }
-    }
-    return std::nullopt;
-}
-
-std::string_view ParityName(serial::TParity parity) {
-    return kParityNames[static_cast<std::size_t>(parity)];
+    return serial::isNetwork(serial::portKindOf(port)) ? Millis(300) : Millis(50);
 }
 
 traffic::ReplyEnd ReplyProgress(const ReplyShape& shape, std::string_view received,
@@ -105,7 +89,9 @@ void RestoreTerminalsNow() noexcept {
 }
 
 std::optional<std::string> Line::open() {
+    port_->cancelOpenOn(&stop_);
     const auto outcome = port_->open();
+    port_->cancelOpenOn(nullptr);
     if (outcome.result != serial::OpenResult::Opened) {
         return OpenFailureMessage(path_, outcome);
     }
@@ -125,14 +111,16 @@ void Line::close() {
 void Line::setLine(uint32_t baud, serial::TParity parity) {
     options_.baud = baud;
     options_.parity = parity;
-    // Raw 8-bit frames: no software flow control, which would swallow 0x11 and 0x13 in binary replies.
-    serial::LineSettings settings;
-    settings.baudRate = baud;
-    settings.parity = parity;
-    settings.parityCheck = parity != serial::TParity::None;
-    settings.outxXonXoffFlow = false;
-    settings.inxXonXoffFlow = false;
-    port_->applyLineSettings(settings);
+    port_->applyLineSettings(serial::rawBinaryLine(baud, parity));
+}
+
+std::string Line::lostWords() const {
+    const std::string reason = port_->failureReason();
+    if (!reason.empty()) {
+        return "the connection was ended: " + reason;
+    }
+    return isNetwork(kind()) ? serial::lostLineWords(kind())
+                             : "the line to " + path_ + " was lost (adapter unplugged?)";
 }
 
 Millis Line::characterTime(std::size_t count) const {
@@ -156,9 +144,11 @@ void Line::discardStale() {
 }
 
 bool Line::write(std::string_view frame) {
+    // One bound for the whole frame: a peer that takes a byte now and then must not stretch it.
+    const auto deadline = Clock::now() + options_.timeout;
     std::size_t done = 0;
     while (done < frame.size()) {
-        const auto ready = serial::waitForPort(stop_, port_->fd(), true, Clock::now() + options_.timeout);
+        const auto ready = serial::waitForPort(stop_, port_->fd(), true, deadline);
         if (ready != serial::WaitResult::Ready) {
             return false;
         }
@@ -214,6 +204,11 @@ Reply Line::readReply(const ReplyShape& shape, std::string_view request, Clock::
     };
     for (;;) {
         const Clock::time_point deadline = reply.bytes.empty() ? firstByteDue : lastByte + silence;
+        // A port that stays readable with nothing of the line's (a server's stream of notifications)
+        // would never let the wait below time out: the clock is looked at here as well.
+        if (Clock::now() >= deadline) {
+            return finish(reply.bytes.empty() ? ReplyEnd::NoReply : ReplyEnd::Quiet);
+        }
         switch (serial::waitForPort(stop_, port_->fd(), false, deadline)) {
         case serial::WaitResult::Closed:
             return finish(ReplyEnd::Interrupted);

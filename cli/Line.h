@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "serial/LineTypes.h"
 #include "serial/PosixPort.h"
@@ -38,8 +39,8 @@ Millis DefaultGap(const std::string& port);
 using TransportMaker = std::function<std::unique_ptr<serial::Transport>(const std::string& port)>;
 
 // "none", "odd", "even" (the names of --parity and of rs485.parity's values), "mark", "space".
-std::optional<serial::TParity> ParityNamed(std::string_view name);
-std::string_view ParityName(serial::TParity parity);
+inline std::optional<serial::TParity> ParityNamed(std::string_view name) { return serial::parityOfWord(name); }
+inline std::string_view ParityName(serial::TParity parity) { return serial::parityName(parity).word; }
 
 // What ends a reply before the line goes quiet.
 struct ReplyShape {
@@ -97,6 +98,12 @@ public:
     void close();
     const std::string& path() const { return path_; }
     const LineOptions& options() const { return options_; }
+    serial::PortKind kind() const { return port_->kind(); }
+    // Why the line went away, in words: the transport's own reason (a network server dropped for
+    // breaking the protocol or flooding), or what a lost line of its kind means.
+    std::string lostWords() const;
+    // Where a network server set the line otherwise than asked, each said once.
+    std::vector<std::string> takeLineDifferences() { return port_->takeLineDifferences(); }
     // Ctrl+C's event, for the other waits of this port's run.
     const serial::EventFd& stop() const { return stop_; }
 

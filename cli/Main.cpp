@@ -14,6 +14,7 @@
 #include "cli/Output.h"
 #include "profile/Parameters.h"
 #include "serial/PortUrl.h"
+#include "serial/Transport.h"
 #include "tools/Conversions.h"
 #include "tools/Utf8Text.h"
 #include "traffic/EventFormat.h"
@@ -21,7 +22,7 @@
 namespace cli {
 
 std::string DeviceOf(const std::string& port) {
-    if (serial::isNetworkPortName(port)) {
+    if (serial::isNetwork(serial::portKindOf(port))) {
         return port; // a URL, not a file: no path to follow
     }
     std::error_code error;
@@ -126,6 +127,9 @@ public:
             if (!result.error.empty()) {
                 object["error"] = result.error;
             }
+            if (!result.lineDiffers.empty()) {
+                object["line_differs"] = result.lineDiffers;
+            }
             const Json members = result.json();
             for (const auto& [key, value] : members.items()) {
                 object[key] = value;
@@ -133,14 +137,19 @@ public:
             env_.out << JsonLine(object) << "\n" << std::flush;
             printNotes(port, result);
         } else {
+            // A name is shown cut and escaped as every message echoes it; the JSON keeps it whole.
+            const std::string shown = tools::EchoName(port);
             if (many_) {
-                env_.out << "== " << tools::EchoName(port) << " ==\n";
+                env_.out << "== " << shown << " ==\n";
+            }
+            for (const std::string& words : result.lineDiffers) {
+                env_.err << "vx538: " << shown << ": warning: " << words << "\n";
             }
             env_.out << result.text() << std::flush;
             printNotes(port, result);
             if (!result.error.empty()) {
                 (many_ ? env_.out : env_.err)
-                    << (many_ ? "error: " : "vx538: " + tools::EchoName(port) + ": ") << result.error << "\n";
+                    << (many_ ? "error: " : "vx538: " + shown + ": ") << result.error << "\n";
             }
             env_.out << std::flush;
         }
@@ -211,6 +220,7 @@ PortOutcome runPort(const std::string& port, const Run& run, const Globals& glob
             result.exit = failure.code();
             result.error = failure.what();
         }
+        result.lineDiffers = session.lineDifferences();
         session.line().close();
         // Frames the --log file did not take: the run's record is incomplete, which a script must hear
         // of (the run itself stopped before its next request, see Session::request).

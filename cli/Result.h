@@ -53,6 +53,9 @@ public:
     int exit = code::Done;
     std::string error;              // why it ended early, for people and as "error"
     std::optional<Account> account; // a run that sends set commands
+    // Where a network server set the line otherwise than asked: a warning line each on standard
+    // error for people, "line_differs" for scripts.
+    std::vector<std::string> lineDiffers;
 
 private:
     struct Row {

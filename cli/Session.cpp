@@ -1,7 +1,6 @@
 // One port's run of a command: requests, replies read against the interpreter, the traffic log.
 #include "cli/Session.h"
 
-#include "serial/PortUrl.h"
 #include "tools/Bytes.h"
 #include "tools/Utf8Text.h"
 #include "traffic/EventFormat.h"
@@ -41,7 +40,7 @@ void TrafficLog::write(const traffic::Event& event, std::string_view port) {
 
 Session::Session(LineOptions options, const serial::EventFd& stop, TrafficLog* log,
                  const TransportMaker& transport)
-    : options_(options), transport_(transport), line_(options, stop, transport ? transport(options.port) : nullptr),
+    : options_(options), transport_(transport), stop_(stop), line_(options, stop, transport ? transport(options.port) : nullptr),
       log_(log) {
     if (log_ && log_->isOpen()) {
         recorder_.onAppended = [this] {
@@ -55,8 +54,12 @@ void Session::open() {
         if (log_ && log_->isOpen()) {
             recorder_.port(traffic::EventKind::Refused, port() + " not opened: " + *failure);
         }
+        if (stop_.isSignalled()) {
+            throw Failure(code::Interrupted, "interrupted while opening the port");
+        }
         throw Failure(code::PortUnusable, *failure);
     }
+    collectLineDifferences();
     // The log names the port on every line already; the device it leads to is said where it differs.
     recorder_.port(traffic::EventKind::PortOpened,
                    (line_.path() == port() ? std::string("opened") : "opened as " + line_.path()) + ", " +
@@ -81,6 +84,7 @@ Answer Session::exchange(std::string_view frame, int32_t pendingCommand, bool is
                                  : ReplyShape{ReplyShape::Kind::Request, pendingCommand};
     answer.reply = line_.exchange(frame, shape, isQuery);
     line_.observer = {};
+    collectLineDifferences();
     if (answer.reply.end == ReplyEnd::Lost) {
         lineLost_ = true;
     }
@@ -100,8 +104,7 @@ std::string Session::silenceWords(const Answer& answer) const {
 }
 
 std::string Session::lostWords() const {
-    return serial::isNetworkPortName(line_.path()) ? serial::lostLineWords(line_.path())
-                                                   : "the line to " + line_.path() + " was lost (adapter unplugged?)";
+    return line_.lostWords();
 }
 
 std::unique_ptr<Session> Session::detached(const serial::EventFd& stop) const {
@@ -127,6 +130,13 @@ Answer Session::request(std::string_view frame, int32_t pendingCommand, bool isQ
         break;
     }
     return answer;
+}
+
+void Session::collectLineDifferences() {
+    for (std::string& words : line_.takeLineDifferences()) {
+        recorder_.port(traffic::EventKind::LineDiffers, words);
+        lineDifferences_.push_back(std::move(words));
+    }
 }
 
 } // namespace cli

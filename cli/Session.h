@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "cli/ExitCodes.h"
 #include "cli/Line.h"
@@ -87,14 +88,22 @@ public:
     // The line went away during a request (the Failure said so): it will not come back by itself.
     bool lineLost() const { return lineLost_; }
 
+    // Where a network server set the line otherwise than asked ("the server set 9600 baud where
+    // 19200 was asked"), as far as its confirmations have come in.
+    const std::vector<std::string>& lineDifferences() const { return lineDifferences_; }
+
 private:
+    void collectLineDifferences();
+
     LineOptions options_;
     TransportMaker transport_;
+    const serial::EventFd& stop_;
     Line line_;
     TrafficLog* log_;
     traffic::Recorder recorder_{1};
     bool lineLost_ = false;
     std::string lastRequest_;
+    std::vector<std::string> lineDifferences_;
 };
 
 } // namespace cli

@@ -7,7 +7,7 @@
 
 #include "exchange/Rules.h"
 #include "profile/Mapping.h"
-#include "serial/PortUrl.h"
+#include "serial/LineTypes.h"
 #include "tools/Conversions.h"
 #include "tools/ModbusRequest.h"
 #include "traffic/Interpreter.h"
@@ -57,8 +57,9 @@ std::string PortText(std::string_view name, std::string_view path) {
 } // namespace
 
 std::string_view ParityText(int parity) {
-    static constexpr std::string_view kNames[] = {"None", "Odd", "Even", "Mark", "Space"};
-    return parity >= 0 && parity < 5 ? kNames[parity] : std::string_view("?");
+    return parity >= 0 && parity < static_cast<int>(std::size(serial::kParityNames))
+               ? serial::kParityNames[parity].label
+               : std::string_view("?");
 }
 
 std::string ModbusVariablesText(std::span<const uint8_t> replyFrame, std::span<const uint8_t> request,
@@ -95,9 +96,10 @@ void ExchangeStatus::portEvent(std::string port, std::string text, bool fault) {
     event(std::move(text), fault);
 }
 
-void ExchangeStatus::portOpened(std::string_view name, std::string_view path, uint32_t baud, int parity) {
+void ExchangeStatus::portOpened(std::string_view name, std::string_view path, uint32_t baud, int parity,
+                                bool serverSettings) {
     portEvent(PortText(name, path) + " open, " +
-                  (serial::serverKeepsLineSettings(name)
+                  (serverSettings
                        ? std::string("the server's own line settings apply")
                        : std::to_string(baud) + " " + std::string(ParityText(parity))),
               {}, false);
@@ -111,8 +113,13 @@ void ExchangeStatus::portOpenFailed(std::string_view name, std::string_view path
     portEvent(PortText(name, path) + " closed", "not opened: " + std::string(message), true);
 }
 
-void ExchangeStatus::portLost(std::string_view name, std::string_view path) {
-    portEvent(PortText(name, path) + " lost, closed", serial::lostLineWords(name), true);
+void ExchangeStatus::portLost(std::string_view name, std::string_view path, std::string_view why) {
+    portEvent(PortText(name, path) + " lost, closed", std::string(why), true);
+}
+
+void ExchangeStatus::lineDiffers(std::string_view name, std::string_view difference) {
+    // The port stays as it is; a reply still awaited is still awaited.
+    event(std::string(name) + ": " + std::string(difference), true);
 }
 
 void ExchangeStatus::frameSent(std::span<const uint8_t> frame, int32_t pendingCommand, bool written,

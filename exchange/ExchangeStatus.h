@@ -41,10 +41,14 @@ std::string ModbusVariablesText(std::span<const uint8_t> replyFrame, std::span<c
 
 class ExchangeStatus {
 public:
-    void portOpened(std::string_view name, std::string_view path, uint32_t baud, int parity);
+    // `serverSettings`: a raw TCP port, whose line runs at the device server's own settings.
+    void portOpened(std::string_view name, std::string_view path, uint32_t baud, int parity, bool serverSettings);
     void portClosed(std::string_view name, std::string_view path);
     void portOpenFailed(std::string_view name, std::string_view path, std::string_view message);
-    void portLost(std::string_view name, std::string_view path);
+    // `why`: what the loss means ("the connection dropped (...)").
+    void portLost(std::string_view name, std::string_view path, std::string_view why);
+    // A network port's server set the line otherwise than asked; the port stays open.
+    void lineDiffers(std::string_view name, std::string_view difference);
 
     // `awaitsReply`: the reply timer runs after the request. `portOpen` tells why an unwritten frame
     // was not taken.

@@ -121,7 +121,11 @@ std::string Stop::sentence() const {
 }
 
 Stop StopOf(const Request& request, const Outcome& outcome, std::vector<std::string> notReached) {
-    Stop stop{outcome.kind, request, {}, std::move(notReached)};
+    Stop stop{outcome.kind,
+              request,
+              {},
+              std::move(notReached),
+              outcome.block.empty() ? std::string() : FrameText(outcome.block)};
     const auto with = [](std::string text, const std::string& more) {
         return more.empty() ? text : text + " " + more;
     };

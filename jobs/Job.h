@@ -88,6 +88,7 @@ struct Stop {
     Request request;
     std::string text;                    // "no reply to HART command 0 at address 5 (...)"
     std::vector<std::string> notReached; // "registers 40003-40018", "addresses 6 to 15"
+    std::string received;                // what arrived when something did, as FrameText gives it
 
     // text, then "; not reached: a, b" when something was not.
     std::string sentence() const;

@@ -8,13 +8,22 @@ namespace jobs {
 
 namespace {
 
+// How the converter is reached at a speed and parity: a raw TCP port keeps its server's settings.
+std::string reachAt(bool serverKeepsLine, const std::string& baud, const std::string& parity) {
+    if (serverKeepsLine) {
+        return "set the device server's port to " + baud + " baud, parity " + parity +
+               " (a socket:// port keeps the server's own line settings)";
+    }
+    return "reach it there with --baud " + baud + " --parity " + parity;
+}
+
 // What a line setting sent without an answer may have changed, and how the converter is reached then.
-std::string mayHold(const profile::Setter& setter, const profile::Configuration& values) {
+std::string mayHold(const profile::Setter& setter, const profile::Configuration& values, bool serverKeepsLine) {
     const auto port = [&](std::string_view name, std::string_view prefix) {
         const std::string baud = values.value(std::string(prefix) + ".baud").value_or("?");
         const std::string parity = values.value(std::string(prefix) + ".parity").value_or("?");
         return "the converter may now run its " + std::string(name) + " port at " + baud + " baud, parity " +
-               parity + ": reach it there with --baud " + baud + " --parity " + parity;
+               parity + ": " + reachAt(serverKeepsLine, baud, parity);
     };
     switch (setter.kind) {
     case profile::SetKind::Rs485:
@@ -48,11 +57,11 @@ std::optional<Request::LineSettings> rs485Of(const profile::Configuration& value
 } // namespace
 
 std::vector<SetCommand> SetCommandsOf(const std::vector<profile::PlannedFrame>& plan,
-                                      const profile::Configuration& merged) {
+                                      const profile::Configuration& merged, bool serverKeepsLine) {
     std::vector<SetCommand> out;
     for (const profile::PlannedFrame& planned : plan) {
         const profile::Setter& setter = profile::Setters()[planned.setter];
-        SetCommand command{setter.key, setter.title, planned.frame, std::nullopt, mayHold(setter, merged)};
+        SetCommand command{setter.key, setter.title, planned.frame, std::nullopt, mayHold(setter, merged, serverKeepsLine)};
         if (setter.kind == profile::SetKind::Rs485) {
             command.rs485 = rs485Of(merged);
         }
@@ -90,10 +99,17 @@ Script::Body SendJob::run() {
             account.inFlight.reset();
             if (command.rs485 && line && *command.rs485 != *line) {
                 line = command.rs485;
-                followLine(*line);
-                result_.notes.push_back("the line now runs at " + std::to_string(line->baud) +
-                                        " baud, parity " + line->parity +
-                                        ", as the converter's RS485 port does");
+                const std::string baud = std::to_string(line->baud);
+                if (options_.serverKeepsLine) {
+                    result_.lineKept = line;
+                    result_.notes.push_back("the converter's RS485 port now runs at " + baud + " baud, parity " +
+                                            line->parity + "; this port's line is not changed: " +
+                                            reachAt(true, baud, line->parity) + ". Nothing more is read over it.");
+                } else {
+                    followLine(*line);
+                    result_.notes.push_back("the line now runs at " + baud + " baud, parity " + line->parity +
+                                            ", as the converter's RS485 port does");
+                }
             }
             continue;
         }
@@ -165,13 +181,24 @@ Script::Body WriteJob::run() {
     }
     profile::Configuration merged = result_.before.values;
     merged.merge(options_.target);
-    // The line follows the converter's RS485 port only when it runs at that port's settings now.
-    const bool lineIsRs485 = options_.line && rs485Of(result_.before.values) == options_.line;
-    SendJob send(
-        {SetCommandsOf(result_.plan, merged), lineIsRs485 ? options_.line : std::nullopt, options_.again});
+    // The line follows the converter's RS485 port only when it runs at that port's settings now. A
+    // raw TCP port runs at its server's settings, which the front end does not know: the converter
+    // answering over it is all there is to go by.
+    std::optional<Request::LineSettings> line;
+    if (options_.serverKeepsLine) {
+        line = rs485Of(result_.before.values);
+    } else if (options_.line && rs485Of(result_.before.values) == options_.line) {
+        line = options_.line;
+    }
+    SendJob send({SetCommandsOf(result_.plan, merged, options_.serverKeepsLine), line, options_.again,
+                  options_.serverKeepsLine});
     co_await drive(send);
     result_.send = send.result();
     if (stopped(result_.send.stop)) {
+        co_return;
+    }
+    if (result_.send.lineKept) {
+        result_.end = End::LineKept;
         co_return;
     }
     ReadAllJob back({options_.readBack});

@@ -28,8 +28,10 @@ struct SetCommand {
 
 // The set commands of a plan, made from the configuration they leave (the converter's values with
 // the target's over them).
+// `serverKeepsLine`: the line is a device server's raw TCP port, whose serial settings are the
+// server's own (a changed RS485 port is reached by setting the server, not by --baud).
 std::vector<SetCommand> SetCommandsOf(const std::vector<profile::PlannedFrame>& plan,
-                                      const profile::Configuration& merged);
+                                      const profile::Configuration& merged, bool serverKeepsLine = false);
 
 struct SentCommand {
     std::string key;
@@ -42,6 +44,9 @@ struct SendResult {
     Account account;
     std::vector<SentCommand> sent;
     std::vector<std::string> notes; // "the line now runs at 19200 baud, parity even, ..."
+    // The RS485 settings the converter took where the line cannot follow them (a device server's
+    // own settings apply): nothing more is heard over this line until the server is set alike.
+    std::optional<Request::LineSettings> lineKept;
     std::optional<Stop> stop;
 };
 
@@ -51,6 +56,9 @@ struct SendOptions {
     // acknowledged change of that port. Nothing: the line is not followed.
     std::optional<Request::LineSettings> line;
     std::string again; // the next step when a run stops: "run the same restore again"
+    // The line is a device server's raw TCP port: an acknowledged change of the RS485 port is said
+    // (lineKept) instead of followed.
+    bool serverKeepsLine = false;
 };
 
 class SendJob : public Script {
@@ -74,6 +82,7 @@ struct WriteOptions {
     bool dryRun = false;                       // plan only
     std::optional<Request::LineSettings> line; // see SendOptions::line
     std::string again;
+    bool serverKeepsLine = false; // see SendOptions::serverKeepsLine
 };
 
 struct WriteResult {
@@ -84,6 +93,7 @@ struct WriteResult {
         BadPlan,     // a value no frame can carry: nothing sent
         Planned,     // a dry run: the plan only
         NothingToDo, // the converter already holds the target
+        LineKept,    // sent; the converter's RS485 port moved where this line cannot follow: not read back
         Stopped,     // a request without its answer (see stop)
     };
     End end = End::Done;

@@ -14,8 +14,9 @@ packages=(
   fonts-dejavu-core fonts-liberation2 fonts-wqy-microhei
   qt6-serialport-dev
   desktop-file-utils appstream
-  libtelnet-dev ser2net
+  libtelnet-dev ser2net python3-serial socat
   libpcap0.8-dev mbpoll tshark
+  python3-pymodbus python3-serial
   libqcustomplot-dev
   python3-pymodbus python3-serial
 )

@@ -31,6 +31,19 @@ struct LineSettings {
     char replacedChar = 0;
 };
 
+// Raw 8-bit frames at a speed and parity, as every program here talks to the converter and listens
+// to a bus: parity checked where there is one, and no software flow control, which would swallow
+// 0x11 and 0x13 in binary frames. The rest keeps the component's defaults.
+inline LineSettings rawBinaryLine(uint32_t baudRate, TParity parity) {
+    LineSettings settings;
+    settings.baudRate = baudRate;
+    settings.parity = parity;
+    settings.parityCheck = parity != TParity::None;
+    settings.outxXonXoffFlow = false;
+    settings.inxXonXoffFlow = false;
+    return settings;
+}
+
 // Milliseconds; a zero switches its term off.
 struct CommTimeouts {
     uint32_t readInterval = 100;

@@ -33,7 +33,9 @@ NoticePtr makeNotice(NoticeKind kind, std::size_t capacity) {
 }
 
 Mailbox::Mailbox(QObject* target, QEvent::Type wakeType)
-    : head_(&stub_), tail_(&stub_), target_(target), wakeType_(wakeType) {}
+    : head_(&stub_), tail_(&stub_), target_(target), wakeType_(wakeType) {
+    room_.create(); // without it, nothing waits for room: the queue is then unbounded as before
+}
 
 Mailbox::~Mailbox() {
     while (Notice* notice = pop()) {
@@ -42,6 +44,9 @@ Mailbox::~Mailbox() {
 }
 
 void Mailbox::post(NoticePtr notice, bool wake) {
+    if (notice->kind == NoticeKind::ReceiveData) {
+        queuedData_.fetch_add(notice->value);
+    }
     push(notice.release());
     if (wake) {
         wakeUp();
@@ -75,7 +80,36 @@ NoticePtr Mailbox::take() {
     if (notice && !empty()) {
         wakeUp();
     }
+    if (notice && notice->kind == NoticeKind::ReceiveData) {
+        const std::size_t left = queuedData_.fetch_sub(notice->value) - notice->value;
+        if (left <= kMaxQueuedData / 2 && roomWanted_.exchange(false)) {
+            room_.signal();
+        }
+    }
     return NoticePtr(notice);
+}
+
+bool Mailbox::waitForRoom(const EventFd& closeEvent) {
+    if (room_.fd() < 0) {
+        return true;
+    }
+    while (queuedData_.load() > kMaxQueuedData) {
+        roomWanted_.store(true);
+        // Announced first, checked again: a main thread that took the blocks meanwhile has either
+        // seen the announcement (and signals) or left less than the bound (and this loop ends).
+        if (queuedData_.load() <= kMaxQueuedData) {
+            break;
+        }
+        wakeUp(); // what is held back must reach the main thread, or nobody makes room
+        const WaitResult waited = waitForPort(closeEvent, room_.fd(), false, std::nullopt);
+        room_.drain();
+        if (waited != WaitResult::Ready) {
+            roomWanted_.store(false);
+            return false;
+        }
+    }
+    roomWanted_.store(false);
+    return true;
 }
 
 void Mailbox::push(Notice* notice) {

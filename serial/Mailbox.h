@@ -12,19 +12,22 @@
 
 #include <QEvent>
 
+#include "serial/PosixPort.h"
+
 class QObject;
 
 namespace serial {
 
-// The five notifications, in the order of the component's events.
-enum class NoticeKind : uint8_t { ReceiveData, ReceiveError, RequestHangup, ModemState, SendDataEmpty };
+// The five notifications, in the order of the component's events, and a network server's report that
+// it set the line otherwise than asked (its words are the notice's bytes).
+enum class NoticeKind : uint8_t { ReceiveData, ReceiveError, RequestHangup, ModemState, SendDataEmpty, LineDiffers };
 
 // One notification. A received block's bytes live in the same allocation, right behind it: the reader
 // reads straight into them, so a block is neither zero-filled nor copied on its way to the handler.
 struct Notice {
     std::atomic<Notice*> next{nullptr};
     NoticeKind kind = NoticeKind::ReceiveData;
-    uint32_t value = 0; // the block's length, the line-error flags or the modem bits
+    uint32_t value = 0; // the block's length (or the words'), the line-error flags or the modem bits
 
     uint8_t* bytes() { return reinterpret_cast<uint8_t*>(this + 1); }
 };
@@ -39,6 +42,11 @@ NoticePtr makeNotice(NoticeKind kind, std::size_t capacity = 0);
 
 class Mailbox {
 public:
+    // Bytes of received blocks that may wait for the main thread at most: a port that delivers faster
+    // than the main thread takes (a network peer's flood, a main thread held up) then waits in
+    // waitForRoom instead of queueing without bound. At 115200 baud it is six minutes of the line.
+    static constexpr std::size_t kMaxQueuedData = 4 * 1024 * 1024;
+
     // Wake-ups are events of `wakeType` posted to `target`, which lives on the main thread.
     Mailbox(QObject* target, QEvent::Type wakeType);
     ~Mailbox(); // frees every notice that was never taken
@@ -51,6 +59,12 @@ public:
 
     // Posts a wake-up unless one is already queued and its handling has not begun.
     void wakeUp();
+
+    // For a port thread, after posting a received block: while more than kMaxQueuedData bytes of
+    // blocks wait, waits until the main thread has taken them down to half. False when
+    // `closeEvent` was signalled (or the wait failed) first.
+    bool waitForRoom(const EventFd& closeEvent);
+    std::size_t queuedData() const { return queuedData_.load(); }
 
     // After this returns no wake-up reaches the target any more (it is being destroyed).
     void detach();
@@ -81,6 +95,9 @@ private:
     Notice stub_;
     // True from the moment a wake-up is posted until its handling begins.
     std::atomic<bool> wakePending_{false};
+    std::atomic<std::size_t> queuedData_{0};
+    std::atomic<bool> roomWanted_{false};
+    EventFd room_; // signalled by the main thread when a waiting producer has room again
     // Guards only the target pointer against detach(), on the wake-up path, not per notice.
     std::mutex targetMutex_;
     QObject* target_;

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "tools/Utf8Text.h"
+
 namespace serial {
 
 namespace {
@@ -17,9 +19,11 @@ std::string lower(std::string_view text) {
     return out;
 }
 
+// The longest name DNS can carry.
+constexpr std::size_t kMaxHostName = 253;
+
 PortUrlReading refused(std::string_view text, const std::string& why) {
-    return {std::nullopt, "\"" + std::string(text) + "\" is not a network port name: " + why + "; " +
-                              std::string(kForms) + "."};
+    return {std::nullopt, echoed(text) + " is not a network port name: " + why + "; " + std::string(kForms) + "."};
 }
 
 bool hostCharactersOk(std::string_view host) {
@@ -61,14 +65,13 @@ bool isNetworkPortName(std::string_view name) {
            });
 }
 
-bool serverKeepsLineSettings(std::string_view name) {
-    const PortUrlReading reading = readPortUrl(name);
-    return reading.name && reading.name->protocol == NetworkPortName::Protocol::Raw;
-}
-
-std::string lostLineWords(std::string_view name) {
-    return isNetworkPortName(name) ? "the connection dropped (the server stopped or the network link was lost)"
-                                   : "the line hung up (device unplugged or the other side closed)";
+std::string echoed(std::string_view text) {
+    // Quoted, so a quote inside is escaped too: the echo's end is never in doubt.
+    std::string out = "\"";
+    for (const char c : tools::EchoText(text)) {
+        out += c == '"' ? std::string("\\x22") : std::string(1, c);
+    }
+    return out + "\"";
 }
 
 PortUrlReading readPortUrl(std::string_view text) {
@@ -85,7 +88,7 @@ PortUrlReading readPortUrl(std::string_view text) {
     } else if (scheme == "rfc2217+ssl" || scheme == "socket+ssl") {
         return refused(text, "TLS is not supported (tunnel the port with ssh -L instead)");
     } else {
-        return refused(text, "unknown scheme \"" + std::string(text.substr(0, schemeEnd)) + "\"");
+        return refused(text, "unknown scheme " + echoed(text.substr(0, schemeEnd)));
     }
     std::string_view rest = text.substr(schemeEnd + 3);
     if (rest.find_first_of("/?#") != std::string_view::npos) {
@@ -103,7 +106,7 @@ PortUrlReading readPortUrl(std::string_view text) {
         }
         host = rest.substr(1, close - 1);
         if (!ipv6CharactersOk(host)) {
-            return refused(text, "\"" + std::string(host) + "\" in brackets is not an IPv6 address");
+            return refused(text, echoed(host) + " in brackets is not an IPv6 address");
         }
         rest = rest.substr(close + 1);
         if (rest.empty() || rest.front() != ':') {
@@ -124,8 +127,12 @@ PortUrlReading readPortUrl(std::string_view text) {
             return refused(text, "no host");
         }
         if (!hostCharactersOk(host)) {
-            return refused(text, "\"" + std::string(host) + "\" is not a host name or address");
+            return refused(text, echoed(host) + " is not a host name or address");
         }
+    }
+    if (host.size() > kMaxHostName) {
+        return refused(text, "the host is longer than the " + std::to_string(kMaxHostName) +
+                                 " characters a name can have");
     }
     if (portText.empty() || portText.size() > 5 ||
         !std::all_of(portText.begin(), portText.end(), [](unsigned char c) { return std::isdigit(c); })) {

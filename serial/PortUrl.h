@@ -26,16 +26,13 @@ struct PortUrlReading {
     std::string error; // why the text is no network port name, when `name` is empty
 };
 
-// True for a raw TCP port (socket://): the line settings are the server's, whatever the tool asks.
-bool serverKeepsLineSettings(std::string_view name);
-
-// What it means that a port's line went away, in words for a status line or a log: a device hung
-// up, or a network connection dropped.
-std::string lostLineWords(std::string_view name);
+// A name or a server's words as a message echoes them, in quotes: tools::EchoText, a quote escaped
+// as \x22.
+std::string echoed(std::string_view text);
 
 // Reads a network port name; the scheme is taken in any letter case. Anything else (another scheme,
-// no port, a port out of 1 to 65535, an unbracketed IPv6 address, a path or query after the port)
-// is refused with the reason.
+// no port, a port out of 1 to 65535, an unbracketed IPv6 address, a path or query after the port,
+// a host name longer than DNS allows) is refused with the reason.
 PortUrlReading readPortUrl(std::string_view text);
 
 } // namespace serial

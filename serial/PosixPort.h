@@ -83,10 +83,6 @@ uint32_t lineErrorFlags(const LineCounters& before, const LineCounters& after);
 // The modem event bits: 4 = ring seen, 8 = carrier detect changed.
 uint32_t modemEventBits(const LineCounters& before, const LineCounters& after);
 
-// ReadOnly is a listen-only port (a bus monitor's adapter): opened without write access, so nothing
-// can be transmitted whatever happens; its modem lines and RS485 mode are left as the driver has them.
-enum class Access { ReadWrite, ReadOnly };
-
 // A local serial device through termios.
 class PosixPort final : public Transport {
 public:

@@ -125,6 +125,7 @@ struct PortSession {
     std::atomic<bool> hangupRequested{false};
     bool countersSupported = false;
     bool modemWithReads = false; // ring and carrier changes come with the reads, not from a watch
+    bool network = false;        // a server may report that it set the line otherwise than asked
 
     // Made before the threads start, so asking for a hang-up never fails for want of memory.
     bool prepareHangup() {
@@ -141,6 +142,7 @@ struct PortSession {
         }
     }
     void wakeUp() { mailbox_->wakeUp(); }
+    bool waitForRoom() { return mailbox_->waitForRoom(closeEvent); }
 
     // False when there was no memory for the notice; the thread then ends with a hang-up.
     bool post(NoticeKind kind, uint32_t value = 0) {
@@ -269,6 +271,9 @@ private:
         if (counting_) {
             reportLineErrors();
         }
+        if (s_->network) {
+            reportLineDifferences();
+        }
         have_ += count;
         return count > 0 ? ReadOutcome::Data : ReadOutcome::Nothing;
     }
@@ -286,6 +291,20 @@ private:
         }
         if (modemBits != 0 && !s_->post(NoticeKind::ModemState, modemBits)) {
             s_->requestHangup();
+        }
+    }
+
+    void reportLineDifferences() {
+        for (const std::string& words : s_->port->takeLineDifferences()) {
+            NoticePtr notice = makeNotice(NoticeKind::LineDiffers, words.size() + 1);
+            if (!notice) {
+                s_->requestHangup();
+                return;
+            }
+            std::memcpy(notice->bytes(), words.data(), words.size());
+            notice->bytes()[words.size()] = 0;
+            notice->value = static_cast<uint32_t>(words.size());
+            s_->post(std::move(notice));
         }
     }
 
@@ -329,7 +348,14 @@ private:
         const auto first = Clock::now();
         auto last = first;
         while (have_ < kReadBlockSize) {
-            const WaitResult waited = waitForLine(blockDeadline(first, last));
+            // A port that stays readable with nothing of the line's (a network server's stream of
+            // notifications) would never let the wait time out: silence is measured here too.
+            const Clock::time_point deadline = blockDeadline(first, last);
+            const bool timed = s_->readInterval != 0 || s_->readTotalConstant != 0 || s_->readTotalMultiplier != 0;
+            if (timed && Clock::now() >= deadline) {
+                break;
+            }
+            const WaitResult waited = waitForLine(deadline);
             if (waited == WaitResult::Closed) {
                 return false; // a half-collected block is dropped with the port
             }
@@ -363,7 +389,8 @@ private:
             quietBlocks_ = 0;
         }
         have_ = 0;
-        return true;
+        // A peer faster than the main thread waits here, in its socket's buffers, not in memory.
+        return s_->waitForRoom();
     }
 
     std::shared_ptr<PortSession> s_;
@@ -649,8 +676,36 @@ void TComm::OpenPortOn(std::unique_ptr<Transport> port) {
             throw OpenError(port->name(), opened);
         }
     }
+    OpenPort(std::move(port));
+}
+
+std::unique_ptr<Transport> TComm::ConnectPort(const std::string& commName, const EventFd* cancel) {
+    std::unique_ptr<Transport> port = makeTransport(commName);
+    port->cancelOpenOn(cancel);
+    const OpenOutcome opened = port->open();
+    port->cancelOpenOn(nullptr);
+    switch (opened.result) {
+    case OpenResult::Opened:
+        break;
+    case OpenResult::CannotOpen:
+        throw ECommsError("Error opening serial port", port->name(), opened.error, opened.reason);
+    case OpenResult::NotCommDevice:
+        throw ECommsError("File handle is not a comm handle ", port->name(), opened.error, opened.reason);
+    }
+    return port;
+}
+
+void TComm::OpenPort(std::unique_ptr<Transport> connected) {
+    if (d->session) {
+        throw ECommsError("This serial port already opened", d->session->path, 0,
+                          "this window has it open already; close it first.");
+    }
+    if (!connected || !connected->isOpen()) {
+        throw ECommsError("Error opening serial port", connected ? connected->name() : d->commName, 0,
+                          "the port was not connected.");
+    }
     auto session = std::make_shared<PortSession>(d->mailbox);
-    session->port = std::move(port);
+    session->port = std::move(connected);
     const std::string path = session->port->name();
     session->path = path;
     const auto failure = [&](const char* message, int errorNumber) {
@@ -667,6 +722,7 @@ void TComm::OpenPortOn(std::unique_ptr<Transport> port) {
     LineCounters probe;
     session->countersSupported = session->port->readCounters(probe);
     session->modemWithReads = session->port->modemChangesComeWithReads();
+    session->network = isNetwork(session->port->kind());
 
     // Threads are created first and started together, so a failure leaves none of them running.
     std::promise<bool> start;
@@ -727,6 +783,14 @@ bool TComm::IsSendQueueEmpty() const {
     return !d->session || d->session->writeQueue.isEmpty();
 }
 
+PortKind TComm::Kind() const {
+    return d->session ? d->session->port->kind() : portKindOf(d->commName);
+}
+
+std::string TComm::HangupReason() const {
+    return d->session ? d->session->port->failureReason() : std::string();
+}
+
 bool TComm::event(QEvent* e) {
     Mailbox::acceptPostedEvent();
     if (e->type() != deliveryEventType()) {
@@ -772,6 +836,11 @@ void TComm::deliver(Notice& notice) {
     case NoticeKind::SendDataEmpty:
         if (auto handler = OnSendDataEmpty) {
             handler(this);
+        }
+        break;
+    case NoticeKind::LineDiffers:
+        if (auto handler = OnLineDiffers) {
+            handler(this, std::string(reinterpret_cast<const char*>(notice.bytes()), notice.value));
         }
         break;
     }

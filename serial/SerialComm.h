@@ -4,7 +4,8 @@
 // Thread-safety contract:
 //  - Every public member (properties, OpenPort, ClosePort, SendData, the event members) is called
 //    on the thread that owns the object, the main thread; the events run there too, one at a time,
-//    in posting order, after the handler that is running has returned.
+//    in posting order, after the handler that is running has returned. The one exception is the
+//    static ConnectPort, which touches no component and may run on any thread.
 //  - The reader and writer threads never call the component: they queue notices for it and wake
 //    the main thread with a posted event (serial/Mailbox.h), and never wait for the main thread.
 //    The main thread waits for them only inside ClosePort.
@@ -19,8 +20,11 @@
 #include <QObject>
 
 #include "serial/LineTypes.h"
+#include "serial/Transport.h"
 
 namespace serial {
+
+class EventFd;
 
 class TComm;
 class Transport;
@@ -31,6 +35,9 @@ using TReceiveErrorEvent = std::function<void(TComm* Sender, uint32_t EventMask)
 using TModemStateChangeEvent = std::function<void(TComm* Sender, uint32_t ModemEvent)>;
 using TNotifyEvent = std::function<void(TComm* Sender)>;
 using TSendDataEmptyEvent = std::function<void(TComm* Sender)>;
+// A network port's server set the line otherwise than asked: "the server set 9600 baud where 19200
+// was asked".
+using TLineDiffersEvent = std::function<void(TComm* Sender, const std::string& Difference)>;
 
 // Raised by OpenPort only; carries one of the seven messages, and, apart from the message, the
 // device path it was about and why the system refused, for the user to act on.
@@ -74,6 +81,14 @@ public:
     // straight to the steps after the device's own open; one not yet open is opened first (a test's
     // simulated line). Raises as OpenPort does. The component owns the transport from here.
     void OpenPortOn(std::unique_ptr<Transport> port);
+    // OpenPort in two halves, so the half that may wait (a network port's name lookup, connect and
+    // negotiation, up to 3 s) can run on a worker thread: ConnectPort opens the transport of a
+    // name and touches no component, so any thread may call it; `cancel`, once signalled, ends its
+    // wait at once. It raises what OpenPort raises for the same failure. OpenPort(connected), on
+    // the owner's thread, does the rest of OpenPort with it (and raises "This serial port already
+    // opened" first, as OpenPort does).
+    static std::unique_ptr<Transport> ConnectPort(const std::string& commName, const EventFd* cancel = nullptr);
+    void OpenPort(std::unique_ptr<Transport> connected);
     void ClosePort();
     bool SendData(const void* Buffer, uint16_t Length);
     bool IsOpen() const;
@@ -82,6 +97,11 @@ public:
     // True when no write request is waiting or being written: after construction, OpenPort and
     // ClosePort, and once the writer has drained what SendData handed it.
     bool IsSendQueueEmpty() const;
+    // What kind of port it has open, or (closed) what CommName would open.
+    PortKind Kind() const;
+    // Why the port's own transport gave the line up (a network server that broke the protocol,
+    // flooded or stopped reading), after a hang-up; empty when the line itself went away.
+    std::string HangupReason() const;
 
     // Published properties. Setters of line settings and timeouts re-apply them to an open port
     // only when the value changes; CommName and Parity are stored for the next OpenPort.
@@ -144,6 +164,8 @@ public:
     TModemStateChangeEvent OnModemStateChange;
     TNotifyEvent OnRequestHangup;
     TSendDataEmptyEvent OnSendDataEmpty;
+    // Not one of the published events: a network port's report on its line settings.
+    TLineDiffersEvent OnLineDiffers;
 
 protected:
     bool event(QEvent* e) override;

@@ -1,11 +1,15 @@
 // The client side of Telnet with RFC 2217's COM-PORT option, as bytes in and bytes out: no socket,
-// no threads, no locks (the network port does the I/O and the locking). libtelnet does the Telnet
-// parsing, option negotiation and escaping; this class adds what RFC 2217 means.
+// no threads, no locks, no clock (the network port does the I/O, the locking and the timing).
+// libtelnet does the Telnet parsing, option negotiation and escaping; this class adds what RFC 2217
+// means and the bounds a hostile server must not get past.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "serial/LineSettings.h"
 #include "serial/Transport.h"
@@ -17,6 +21,11 @@ namespace serial {
 
 class TelnetCodec {
 public:
+    // The longest subnegotiation a server may send. RFC 2217's are a few bytes (a signature text a
+    // few dozen); anything longer is a broken or hostile server, and its body must never be taken
+    // for line data.
+    static constexpr std::size_t kMaxSubnegotiation = 1024;
+
     TelnetCodec();
     ~TelnetCodec();
     TelnetCodec(const TelnetCodec&) = delete;
@@ -27,7 +36,8 @@ public:
 
     // Decodes received bytes. The line's data goes to `data`, which has room for `size` bytes (data
     // is never longer than what came in); the count is returned. Replies the protocol calls for are
-    // added to the output.
+    // added to the output. Once failure() is set nothing more is decoded: bytes after the fault
+    // never become data.
     std::size_t receive(const uint8_t* bytes, std::size_t size, uint8_t* data);
 
     // The line's data as it goes on the wire (each 0xFF doubled), appended to `wire`.
@@ -35,12 +45,16 @@ public:
 
     // RFC 2217 commands for speed, framing, flow control and the DTR and RTS lines, added to the
     // output. Nothing is sent before the server has accepted COM-PORT control; the latest settings
-    // are sent when it does.
+    // are sent when it does. Each is remembered until the server confirms it.
     void setLine(const LineSettings& settings);
+    // PURGE-DATA for the server's buffers of the given direction(s): Input is what the server
+    // received from the line and has not yet sent to us. Nothing before COM-PORT control is agreed.
+    void purge(QueueSide side);
 
     // Protocol bytes waiting to be sent (negotiation replies, RFC 2217 commands), taken out.
     std::string takeOutput();
     bool hasOutput() const { return !output_.empty(); }
+    std::size_t outputSize() const { return output_.size(); }
 
     enum class ComPort { Asked, Accepted, Refused };
     ComPort comPort() const { return comPort_; }
@@ -49,6 +63,9 @@ public:
 
     // Line errors and modem changes the server reported, counted as a UART driver counts them.
     const LineCounters& counters() const { return counters_; }
+    // Bytes received that were Telnet or RFC 2217 control rather than line data (a doubled 0xFF of
+    // the data counts as data), in all.
+    uint64_t controlBytes() const { return controlBytes_; }
 
     // What the server said it set, 0 until it said so (for messages and tests).
     struct ServerLine {
@@ -59,15 +76,28 @@ public:
     };
     const ServerLine& serverLine() const { return serverLine_; }
 
-    // A protocol error the stream cannot recover from (libtelnet's words); empty while all is well.
+    // Each confirmation that differs from what was asked, one sentence each ("the server set 9600
+    // baud where 19200 was asked"), taken out.
+    std::vector<std::string> takeDifferences();
+
+    // A fault the stream cannot recover from, in words for the person at the keyboard; empty while
+    // all is well.
     const std::string& failure() const { return failure_; }
 
 private:
+    // What one setting was asked as, in the order sent, until the server's answers take them; an
+    // empty entry is a query (nothing asked).
+    enum Item { Baud, DataSize, Parity, StopSize, OutboundFlow, InboundFlow, Dtr, Rts, ItemCount };
+
     static void onEvent(telnet_t* telnet, telnet_event_t* event, void* self);
     void handle(telnet_event_t& event);
+    // How many of `size` bytes may go to libtelnet before a subnegotiation passes its bound.
+    std::size_t scan(const uint8_t* bytes, std::size_t size);
     void comPortReport(const uint8_t* body, std::size_t size);
     void sendComPort(uint8_t command, const uint8_t* value, std::size_t size);
+    void sendAsked(Item item, uint8_t command, uint32_t value, std::size_t width);
     void sendLine(const LineSettings& settings);
+    void confirmed(Item item, uint32_t value);
 
     telnet_t* telnet_ = nullptr;
     std::string output_;
@@ -81,7 +111,16 @@ private:
     LineSettings line_;
     LineCounters counters_;
     ServerLine serverLine_;
+    uint64_t controlBytes_ = 0;
+    std::deque<std::optional<uint32_t>> asked_[ItemCount];
+    std::vector<std::string> differences_;
     std::string failure_;
+
+    // Where the scan stands in the stream, across receive() calls.
+    enum class ScanState { Data, Iac, Option, Sub, SubIac };
+    ScanState scanState_ = ScanState::Data;
+    std::size_t subLength_ = 0;
+    std::size_t escapes_ = 0; // doubled 0xFF of the data in the bytes scanned last: data, not control
 };
 
 } // namespace serial

@@ -30,7 +30,11 @@ static_assert(kCrcTable[1] == 0xC0C1 && kCrcTable[255] == 0x4040);
 } // namespace
 
 CrcBytes ModbusCrc16(std::span<const uint8_t> bytes) {
-    uint16_t crc = 0xFFFF;
+    return ModbusCrc16(bytes, CrcBytes{});
+}
+
+CrcBytes ModbusCrc16(std::span<const uint8_t> bytes, CrcBytes before) {
+    uint16_t crc = static_cast<uint16_t>(before.high << 8 | before.low);
     for (uint8_t b : bytes)
         crc = static_cast<uint16_t>((crc >> 8) ^ kCrcTable[(crc ^ b) & 0xFF]);
     return {static_cast<uint8_t>(crc & 0xFF), static_cast<uint8_t>(crc >> 8)};

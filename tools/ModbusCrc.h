@@ -13,5 +13,7 @@ struct CrcBytes {
 
 // An empty span gives 0xFF, 0xFF.
 CrcBytes ModbusCrc16(std::span<const uint8_t> bytes);
+// The CRC of what gave `before`, then `bytes`: a frame's CRC carried on a byte at a time.
+CrcBytes ModbusCrc16(std::span<const uint8_t> bytes, CrcBytes before);
 
 } // namespace tools

@@ -29,6 +29,10 @@ constexpr std::size_t kMaxTextFrame = 255;
 // command number 1 or 2, any other character itself; its two count digits are at 13 and 14, and the
 // raw bytes that follow have no closing '#'.
 constexpr std::string_view kMeterCommandShape = "QQS#CAMDdn:d<dd,";
+// The longest run of noise given as one frame: a line (or a network peer) that sends nothing but
+// noise for minutes is given in runs of this size, so what is held for it stays bounded and each row
+// that shows it stays readable.
+constexpr std::size_t kMaxNoiseRun = 4096;
 
 // What the bytes at the head of the stream are.
 struct Outcome {
@@ -238,19 +242,36 @@ public:
     // A MODBUS RTU frame of `role` by the layout its function code implies, taken only when its
     // fields are ones a master or slave sends.
     bool modbus(tools::ModbusRole role) {
-        const auto [layout, fields] = tools::ReadModbusFrame(b_, role);
-        const bool holds =
-            fields.is == tools::ModbusFieldsFit::Is::Yes && layout.is == tools::ModbusLayout::Is::Known;
-        const Shape shape = fields.is == tools::ModbusFieldsFit::Is::Incomplete ? incomplete(fields.need)
-                            : holds                                             ? known(layout.length)
-                                                                                : kNo;
-        return consider(shape, BusKind::Modbus,
+        return consider(modbusShape(role), BusKind::Modbus,
                         role == tools::ModbusRole::Request ? BusRole::Request : BusRole::Reply, HasModbusCrc);
     }
     void noise(std::size_t count) { outcome_.noise = std::max(outcome_.noise, count); }
     const Outcome& outcome() const { return outcome_; }
 
 private:
+    // A layout that leaves the length open ends at the first CRC that holds; until one does, the frame
+    // may still be longer than the bytes there are.
+    Shape modbusShape(tools::ModbusRole role) const {
+        using Layout = tools::ModbusLayout;
+        const auto [layout, fields] = tools::ReadModbusFrame(b_, role);
+        if (fields.is == tools::ModbusFieldsFit::Is::Incomplete) {
+            return incomplete(fields.need);
+        }
+        if (fields.is != tools::ModbusFieldsFit::Is::Yes) {
+            return kNo;
+        }
+        if (layout.is == Layout::Is::Known) {
+            return known(layout.length);
+        }
+        if (layout.is != Layout::Is::Open) {
+            return kNo;
+        }
+        if (const std::size_t end = tools::ModbusCrcEnd(b_, layout.length); end > 0) {
+            return known(end);
+        }
+        return b_.size() < tools::kModbusMaxFrame ? incomplete(std::max(b_.size() + 1, layout.length)) : kNo;
+    }
+
     Bytes b_;
     bool final_;
     Outcome outcome_;
@@ -320,12 +341,21 @@ Outcome matchHead(Bytes b, bool final, const std::optional<BusFramer::Waiting>& 
     }
     const Bytes asked = waiting && waiting->kind == BusKind::Modbus ? Bytes(*waiting->bytes) : Bytes();
     const bool replyAwaited = asked.size() >= 2 && asked[0] == first && asked[1] == function;
-    if (function == 5 || function == 6) {
-        // Request and reply are the same bytes: a copy of the waiting request is its reply.
-        const bool isFrame = search.modbus(ModbusRole::Request);
+    if (tools::ModbusReplySharesLayout(function)) {
+        // A reply laid out as its request (a write repeated, a diagnostic's sub-function) is told by
+        // the request waiting: what answers it is its reply.
+        if (!search.modbus(ModbusRole::Request)) {
+            // A reply's fields may hold what no request does (a diagnostic's counter).
+            search.modbus(ModbusRole::Reply);
+            return search.outcome();
+        }
         Outcome found = search.outcome();
-        if (isFrame && replyAwaited && std::ranges::equal(b.first(found.length), asked)) {
-            found.role = BusRole::Reply;
+        if (replyAwaited) {
+            const tools::ModbusAnswer answer = tools::ModbusReplyTo(asked, b.first(found.length));
+            if (answer.is == tools::ModbusAnswer::Is::Known && answer.length == found.length &&
+                answer.mismatch == tools::ModbusAnswer::Mismatch::None) {
+                found.role = BusRole::Reply;
+            }
         }
         return found;
     }
@@ -339,25 +369,15 @@ Outcome matchHead(Bytes b, bool final, const std::optional<BusFramer::Waiting>& 
 // The reply `request` expects, looked for in a run of noise from `at`: its length when the header
 // is there (the run may end before that length: a cut reply), 0 when it is not.
 std::size_t expectedModbusReply(Bytes run, std::size_t at, Bytes request) {
-    if (request.size() < 6 || run.size() - at < 3 || run[at] != request[0]) {
+    if (run.size() - at < 3) {
         return 0;
     }
-    const Bytes b = run.subspan(at);
-    if (b[1] == (request[1] | tools::kModbusExceptionBit)) {
-        return tools::IsModbusExceptionCode(b[2]) ? 5 : 0;
+    using Answer = tools::ModbusAnswer;
+    const Answer answer = tools::ModbusReplyTo(request, run.subspan(at));
+    if (answer.is == Answer::Is::Incomplete) {
+        return answer.need; // more than the run holds: cut before its length shows
     }
-    if (b[1] != request[1]) {
-        return 0;
-    }
-    const int count = tools::ModbusReplyByteCount(request);
-    if (count >= 0) {
-        return b[2] == count ? 5 + std::size_t(count) : 0;
-    }
-    // A write's reply repeats its address and value, or its start and count.
-    if (b.size() < 6 || !std::equal(b.begin() + 2, b.begin() + 6, request.begin() + 2)) {
-        return 0;
-    }
-    return 8;
+    return answer.is == Answer::Is::Known && answer.mismatch == Answer::Mismatch::None ? answer.length : 0;
 }
 
 std::size_t expectedHartReply(Bytes run, std::size_t at, Bytes request) {
@@ -551,6 +571,11 @@ void BusFramer::drain(bool atEnd, std::vector<BusFrame>& out) {
             }
             head_ += std::min(outcome.noise, limit - head_);
             needed_ = 0;
+            // A line that never falls silent (a flood, a wrong baud rate) still shows its noise as it
+            // comes, and what is held stays bounded.
+            if (head_ - noiseStart_ >= kMaxNoiseRun) {
+                closeNoise(head_, out, false);
+            }
         }
     }
     if (atEnd && inNoise_) {

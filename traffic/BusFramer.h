@@ -75,15 +75,16 @@ struct BusLine {
 };
 
 // Finding frames by content: a MODBUS RTU frame by its slave address (0-247 in requests, 1-247 in
-// replies), a function code of 1-6, 15, 16, 23 or its exception, the length the code and its counts
-// imply (requests and replies) and a good CRC; HART by at least two preambles, a delimiter of the
+// replies), a public function code (tools/ModbusLayout.h) or its exception, the length the code and
+// its counts imply (requests and replies), or the first CRC that holds where the layout leaves the
+// length open, and a good CRC; HART by at least two preambles, a delimiter of the
 // asynchronous layer, the byte count and its check byte; text by a head ("QQQ#", "QQS#", "TAVRIK#")
 // and printable characters up to its '#' (the read meter command by its count), and while a text
 // request waits, a printable reply up to its '#'. Bytes that form none are noise. The reply a
 // request expects is also named when its CRC or check byte is wrong or it is cut short. A silence of
 // 3.5 characters, where delivery times show one, separates runs of noise; it never splits a frame
 // whose content holds, so a frame cut by a USB adapter's delivery is joined, and back-to-back frames
-// without a gap are split by their lengths.
+// without a gap are split by their lengths. A run of noise is given out at 4 KB, silence or not.
 class BusFramer {
 public:
     explicit BusFramer(BusLine line = {});

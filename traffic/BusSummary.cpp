@@ -37,6 +37,9 @@ void BusSummary::add(const BusFrame& frame) {
     if (frame.role == BusRole::Request) {
         finish();
         ++counts.requests;
+        if (frame.kind == BusKind::Modbus && frame.bytes.size() >= 2) {
+            ++counts.functions[frame.bytes[1]];
+        }
         if (!frame.broadcast) {
             const int address = frame.kind == BusKind::Modbus ? frame.bytes[0] : 0;
             asked_ = Asked{frame.number, Key{frame.kind, address, counts.device}, false};

@@ -24,6 +24,8 @@ struct BusDeviceCounts {
     int64_t minReplyUs = 0;
     int64_t maxReplyUs = 0;
     double totalReplyUs = 0;
+    // MODBUS: the requests by function code, so a capture says which functions the master uses.
+    std::map<uint8_t, uint64_t> functions;
 
     double meanReplyUs() const {
         return timedReplies == 0 ? 0 : totalReplyUs / static_cast<double>(timedReplies);

@@ -9,6 +9,7 @@
 #include <pcap/pcap.h>
 
 #include "tools/Conversions.h"
+#include "traffic/Meanings.h"
 
 namespace traffic {
 
@@ -20,10 +21,6 @@ constexpr std::string_view kRawComment = "# vx538 monitor raw capture: one deliv
                                          "microseconds since the start, then its bytes";
 // The longest frame a pcap record holds; a MODBUS RTU frame is at most 256 bytes.
 constexpr int kSnapLength = 65535;
-
-std::string systemError(const std::string& path) {
-    return path + ": " + std::strerror(errno);
-}
 
 // The words of a line, split at blanks.
 std::vector<std::string_view> words(std::string_view line) {
@@ -41,6 +38,28 @@ std::vector<std::string_view> words(std::string_view line) {
 template <typename Number> bool readNumber(std::string_view text, Number& value, int base = 10) {
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
     return error == std::errc() && end == text.data() + text.size();
+}
+
+// The latest time a capture may name, the end of the year 9999 in microseconds since 1970: beyond it
+// a time no longer reads as a date.
+constexpr int64_t kLatestEpochUs = 253'402'300'799'999'999;
+
+// A word of the file as a message shows it: non-printable bytes escaped, at most 80 characters of it.
+std::string shown(std::string_view word) {
+    constexpr std::size_t kShown = 80;
+    std::string text;
+    std::size_t used = 0;
+    for (; used < word.size(); ++used) {
+        const std::string next = detail::Quoted(word.substr(used, 1));
+        if (text.size() + next.size() > kShown) {
+            break;
+        }
+        text += next;
+    }
+    if (used < word.size()) {
+        text += "... (" + std::to_string(word.size()) + " bytes)";
+    }
+    return "\"" + text + "\"";
 }
 
 // "vx538-raw 1 start <us> baud <B> parity <P>"; an empty text when it reads.
@@ -63,15 +82,23 @@ std::string parseHeader(std::string_view line, RawCaptureHeader& header) {
         return "the header does not read as \"vx538-raw 1 start <microseconds> baud <B> parity "
                "none|odd|even\"";
     }
+    if (header.startEpochUs < 0 || header.startEpochUs > kLatestEpochUs) {
+        return "the start time " + shown(w[3]) +
+               " is out of range (microseconds since 1970, before the year 10000)";
+    }
     header.parity = std::string(w[7]);
     return {};
 }
 
 // "<us> <hex> <hex>..."; an empty text when it reads.
-std::string parseChunk(std::string_view line, int64_t lastTimeUs, RawChunk& chunk) {
+std::string parseChunk(std::string_view line, const RawCaptureHeader& header, int64_t lastTimeUs,
+                       RawChunk& chunk) {
     const std::vector<std::string_view> w = words(line);
     if (!readNumber(w[0], chunk.timeUs) || chunk.timeUs < 0) {
-        return "\"" + std::string(w[0]) + "\" is no time in microseconds";
+        return shown(w[0]) + " is no time in microseconds";
+    }
+    if (chunk.timeUs > kLatestEpochUs - header.startEpochUs) {
+        return "the time " + shown(w[0]) + " is out of range (after the year 9999)";
     }
     if (chunk.timeUs < lastTimeUs) {
         return "the time " + std::to_string(chunk.timeUs) + " goes back before " + std::to_string(lastTimeUs);
@@ -82,7 +109,7 @@ std::string parseChunk(std::string_view line, int64_t lastTimeUs, RawChunk& chun
     chunk.bytes.resize(w.size() - 1);
     for (std::size_t i = 1; i < w.size(); ++i) {
         if (w[i].size() != 2 || !readNumber(w[i], chunk.bytes[i - 1], 16)) {
-            return "\"" + std::string(w[i]) + "\" is no byte in two hex digits";
+            return shown(w[i]) + " is no byte in two hex digits";
         }
     }
     return {};
@@ -98,18 +125,25 @@ PcapWriter::~PcapWriter() {
 
 std::string PcapWriter::open(const std::string& path) {
     close();
+    std::FILE* file = nullptr;
+    if (std::string why = OpenForWriting(path, true, file); !why.empty()) {
+        return path + ": " + why;
+    }
     pcap_ = pcap_open_dead(kPcapLinkType, kSnapLength);
     if (!pcap_) {
+        std::fclose(file);
         return path + ": libpcap cannot make a capture of link type " + std::to_string(kPcapLinkType);
     }
-    dumper_ = pcap_dump_open(pcap_, path.c_str());
+    dumper_ = pcap_dump_fopen(pcap_, file);
     if (!dumper_) {
-        const std::string why = pcap_geterr(pcap_);
+        const std::string why = path + ": " + pcap_geterr(pcap_);
+        std::fclose(file);
         close();
         return why;
     }
     path_ = path;
-    return {};
+    // The file header goes out now, so a file that takes nothing is known before the first frame.
+    return flush();
 }
 
 std::string PcapWriter::write(std::span<const uint8_t> frame, int64_t epochUs) {
@@ -122,12 +156,17 @@ std::string PcapWriter::write(std::span<const uint8_t> frame, int64_t epochUs) {
     header.caplen = static_cast<bpf_u_int32>(std::min<std::size_t>(frame.size(), kSnapLength));
     header.len = static_cast<bpf_u_int32>(frame.size());
     pcap_dump(reinterpret_cast<u_char*>(dumper_), &header, frame.data());
-    if (pcap_dump_flush(dumper_) != 0) {
-        const std::string why = path_ + ": writing the capture failed";
-        close();
-        return why;
+    return flush();
+}
+
+std::string PcapWriter::flush() {
+    errno = 0;
+    if (pcap_dump_flush(dumper_) == 0) {
+        return {};
     }
-    return {};
+    const std::string why = path_ + ": " + (errno != 0 ? std::strerror(errno) : "the write failed");
+    close();
+    return why;
 }
 
 void PcapWriter::close() {
@@ -171,90 +210,73 @@ std::string RawCaptureWriter::writeLines(std::string_view lines) {
     return why.empty() ? why : file_.path() + ": " + why;
 }
 
-RawCaptureReader::~RawCaptureReader() {
-    if (file_) {
-        std::fclose(file_);
+RawCaptureParser::Line RawCaptureParser::take(std::string_view line, RawChunk& chunk) {
+    if (!error_.empty()) {
+        return Line::Failed;
     }
-    std::free(buffer_);
-}
-
-bool RawCaptureReader::readLine(std::string& line) {
-    for (ssize_t n; (n = ::getline(&buffer_, &bufferSize_, file_)) >= 0;) {
-        ++lineNumber_;
-        line.assign(buffer_, static_cast<std::size_t>(n));
-        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
-            line.pop_back();
+    ++lineNumber_;
+    while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) {
+        line.remove_suffix(1);
+    }
+    // Blank lines and comments are skipped.
+    if (const std::vector<std::string_view> w = words(line); w.empty() || w[0].starts_with('#')) {
+        return Line::Skipped;
+    }
+    if (!hasHeader_) {
+        if (const std::string why = parseHeader(line, header_); !why.empty()) {
+            fail(why);
+            return Line::Failed;
         }
-        // Blank lines and comments are skipped.
-        if (const std::vector<std::string_view> w = words(line); !w.empty() && !w[0].starts_with('#')) {
-            return true;
-        }
+        hasHeader_ = true;
+        return Line::Header;
     }
-    if (std::ferror(file_)) {
-        error_ = systemError(path_);
-    }
-    return false;
-}
-
-std::string RawCaptureReader::atLine(const std::string& why) const {
-    return path_ + ": line " + std::to_string(lineNumber_) + ": " + why;
-}
-
-std::string RawCaptureReader::open(const std::string& path) {
-    std::FILE* file = std::fopen(path.c_str(), "r");
-    if (!file) {
-        return systemError(path);
-    }
-    return open(file, path);
-}
-
-std::string RawCaptureReader::open(std::FILE* file, const std::string& name) {
-    if (file_) {
-        std::fclose(file_);
-    }
-    file_ = file;
-    path_ = name;
-    std::string line;
-    if (!readLine(line)) {
-        return error_.empty() ? name + ": not a vx538 raw capture (no header line)" : error_;
-    }
-    const std::string why = parseHeader(line, header_);
-    return why.empty() ? why : atLine(why);
-}
-
-bool RawCaptureReader::next(RawChunk& chunk) {
-    std::string line;
-    if (!error_.empty() || !readLine(line)) {
-        return false;
-    }
-    if (const std::string why = parseChunk(line, lastTimeUs_, chunk); !why.empty()) {
-        error_ = atLine(why);
-        return false;
+    if (const std::string why = parseChunk(line, header_, lastTimeUs_, chunk); !why.empty()) {
+        fail(why);
+        return Line::Failed;
     }
     lastTimeUs_ = chunk.timeUs;
-    return true;
+    return Line::Chunk;
+}
+
+void RawCaptureParser::end() {
+    if (error_.empty() && !hasHeader_) {
+        error_ = name_ + ": not a vx538 raw capture (no header line)";
+    }
+}
+
+void RawCaptureParser::tooLong() {
+    if (error_.empty()) {
+        ++lineNumber_;
+        fail("longer than " + std::to_string(kMaxRawCaptureLine / (1024 * 1024)) +
+             " MB; a raw capture's lines are a few kilobytes");
+    }
+}
+
+void RawCaptureParser::fail(const std::string& why) {
+    error_ = name_ + ": line " + std::to_string(lineNumber_) + ": " + why;
 }
 
 RawCapture ParseRawCapture(std::string_view text) {
     RawCapture capture;
-    // The reader works on a stream; an empty text is a stream without lines.
-    static char empty[1] = {'\n'};
-    std::FILE* stream =
-        text.empty() ? fmemopen(empty, 1, "r") : fmemopen(const_cast<char*>(text.data()), text.size(), "r");
-    if (!stream) {
-        capture.error = std::string("text: ") + std::strerror(errno);
-        return capture;
-    }
-    RawCaptureReader reader;
-    capture.error = reader.open(stream, "text");
-    capture.header = reader.header();
+    RawCaptureParser parser("text");
     RawChunk chunk;
-    while (capture.error.empty() && reader.next(chunk)) {
-        capture.chunks.push_back(chunk);
+    bool failed = false;
+    while (!text.empty() && !failed) {
+        const std::size_t end = std::min(text.find('\n'), text.size());
+        if (end > kMaxRawCaptureLine) {
+            parser.tooLong();
+            break;
+        }
+        const RawCaptureParser::Line read = parser.take(text.substr(0, end), chunk);
+        failed = read == RawCaptureParser::Line::Failed;
+        if (read == RawCaptureParser::Line::Chunk) {
+            capture.chunks.push_back(chunk);
+        }
+        text.remove_prefix(std::min(end + 1, text.size()));
     }
-    if (capture.error.empty()) {
-        capture.error = reader.error();
-    }
+    parser.end();
+    capture.header = parser.header();
+    capture.error = parser.error();
     return capture;
 }
 

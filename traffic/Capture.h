@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <span>
 #include <string>
 #include <string_view>
@@ -27,15 +26,19 @@ public:
     PcapWriter(const PcapWriter&) = delete;
     PcapWriter& operator=(const PcapWriter&) = delete;
 
-    // Creates (or replaces) `path`. Returns an empty text, or why it failed (the writer stays closed).
+    // Creates (or replaces) `path` and writes the file header; a FIFO without a reader is refused,
+    // never waited for. Returns an empty text, or the path and why it failed (the writer stays closed).
     std::string open(const std::string& path);
     bool isOpen() const { return dumper_ != nullptr; }
     // One frame stamped with `epochUs` (microseconds since 1970), flushed at once so a capture cut
-    // short by a kill keeps every frame before it. Returns an empty text, or why it failed.
+    // short by a kill keeps every frame before it. Returns an empty text, or the path and why it
+    // failed (the writer is closed then).
     std::string write(std::span<const uint8_t> frame, int64_t epochUs);
     void close();
 
 private:
+    std::string flush();
+
     pcap* pcap_ = nullptr;
     pcap_dumper* dumper_ = nullptr;
     std::string path_;
@@ -77,39 +80,46 @@ private:
     LineFile file_;
 };
 
-// Reads a raw capture delivery by delivery, so a long capture is never held whole. A file that is
-// not one, a newer version than this reads, or a line that does not read (times going back, a byte
-// that is not two hex digits) is refused with the line's number; nothing is guessed.
-class RawCaptureReader {
-public:
-    RawCaptureReader() = default;
-    ~RawCaptureReader();
-    RawCaptureReader(const RawCaptureReader&) = delete;
-    RawCaptureReader& operator=(const RawCaptureReader&) = delete;
+// The longest line a raw capture may have: a delivery of a few kilobytes takes three characters a
+// byte. A longer line is refused by its number, so a file without line breaks is never held whole.
+inline constexpr std::size_t kMaxRawCaptureLine = 1024 * 1024;
 
-    // Opens `path` and reads its header. Returns an empty text, or why it cannot be read.
-    std::string open(const std::string& path);
-    // The same on a stream the reader takes over (closes), named `name` in its messages.
-    std::string open(std::FILE* stream, const std::string& name);
+// Reads a raw capture line by line, so a long capture is never held whole: whoever reads the file or
+// stream hands it each line. A file that is not one, a newer version than this reads, or a line that
+// does not read (times going back or out of range, a byte that is not two hex digits) is refused with
+// the line's number; nothing is guessed. Plain C++ without I/O.
+class RawCaptureParser {
+public:
+    // `name` is what messages call the capture: its path, "standard input".
+    explicit RawCaptureParser(std::string name) : name_(std::move(name)) {}
+
+    enum class Line : uint8_t {
+        Skipped, // a blank line or a comment
+        Header,  // the header was read: header()
+        Chunk,   // a delivery was read into the chunk given
+        Failed,  // the line does not read: error(); every later line fails alike
+    };
+    // The next line, without its line break.
+    Line take(std::string_view line, RawChunk& chunk);
+    // The capture ended: an error when the header never came.
+    void end();
+    // The next line is longer than kMaxRawCaptureLine: refused by its number.
+    void tooLong();
+
+    bool hasHeader() const { return hasHeader_; }
     const RawCaptureHeader& header() const { return header_; }
-    // The next delivery; false at the end of the file or at a line that does not read (error()).
-    bool next(RawChunk& chunk);
     const std::string& error() const { return error_; }
 
 private:
-    // The next line that is not blank or a comment.
-    bool readLine(std::string& line);
-    // "<path>: line <n>: <why>" for the line read last.
-    std::string atLine(const std::string& why) const;
+    // "<name>: line <n>: <why>" for the line read last.
+    void fail(const std::string& why);
 
-    std::FILE* file_ = nullptr;
-    std::string path_;
+    std::string name_;
     RawCaptureHeader header_;
+    bool hasHeader_ = false;
     std::string error_;
     std::size_t lineNumber_ = 0;
     int64_t lastTimeUs_ = 0;
-    char* buffer_ = nullptr;
-    std::size_t bufferSize_ = 0;
 };
 
 // The reader's reading of a capture's text held in memory: the deliveries up to the first error.

@@ -6,7 +6,7 @@ namespace traffic {
 std::string_view DirectionText(EventKind kind) {
     static constexpr std::string_view kNames[] = {"sent",        "received",    "timeout",   "refused",
                                                   "port opened", "port closed", "port lost", "request",
-                                                  "reply",       "noise"};
+                                                  "reply",       "noise",       "line differs"};
     const auto index = static_cast<std::size_t>(kind);
     return index < std::size(kNames) ? kNames[index] : "?";
 }

@@ -14,13 +14,14 @@
 namespace traffic {
 
 // Bus...: a frame heard on another port, a listen-only adapter on the bus (the monitor's "Listen on
-// Another Port...").
+// Another Port..."). LineDiffers: a network port's server set the line otherwise than asked.
 enum class EventKind : uint8_t {
-    Sent, Received, Timeout, Refused, PortOpened, PortClosed, PortLost, BusRequest, BusReply, BusNoise
+    Sent, Received, Timeout, Refused, PortOpened, PortClosed, PortLost, BusRequest, BusReply, BusNoise,
+    LineDiffers
 };
 
-// "sent", "received", "timeout", "refused", "port opened", "port closed", "port lost", and for the
-// bus "request", "reply", "noise".
+// "sent", "received", "timeout", "refused", "port opened", "port closed", "port lost", for the bus
+// "request", "reply", "noise", and "line differs".
 std::string_view DirectionText(EventKind kind);
 
 struct Event {

@@ -11,6 +11,23 @@
 
 namespace traffic {
 
+std::string OpenForWriting(const std::string& path, bool replace, std::FILE*& file) {
+    const int flags = O_WRONLY | O_CREAT | O_NOCTTY | O_CLOEXEC | O_NONBLOCK | (replace ? O_TRUNC : O_APPEND);
+    const int fd = ::open(path.c_str(), flags, 0666);
+    if (fd < 0) {
+        return errno == ENXIO ? "no program reads from it" : std::strerror(errno);
+    }
+    // Blocking again, now that the open did not wait: a slow reader slows the writer, nothing is lost.
+    ::fcntl(fd, F_SETFL, replace ? 0 : O_APPEND);
+    file = ::fdopen(fd, replace ? "w" : "a");
+    if (!file) {
+        const std::string why = std::strerror(errno);
+        ::close(fd);
+        return why;
+    }
+    return {};
+}
+
 LineFile::~LineFile() {
     close();
 }
@@ -21,14 +38,15 @@ std::string LineFile::open(const std::string& path, std::string_view header, boo
     if (path == "-") {
         const int fd = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
         file = fd < 0 ? nullptr : ::fdopen(fd, "a");
-        if (fd >= 0 && !file) {
-            ::close(fd);
+        if (!file) {
+            const std::string why = std::strerror(errno);
+            if (fd >= 0) {
+                ::close(fd);
+            }
+            return why;
         }
-    } else {
-        file = std::fopen(path.c_str(), replace ? "we" : "ae");
-    }
-    if (!file) {
-        return std::strerror(errno);
+    } else if (std::string why = OpenForWriting(path, replace, file); !why.empty()) {
+        return why;
     }
     file_ = file;
     path_ = path;

@@ -8,6 +8,11 @@
 
 namespace traffic {
 
+// Opens `path` to be written as a stream: created when missing, emptied first with `replace`, else
+// appended to. A FIFO without a reader is refused rather than waited for, so a command never hangs
+// before it has begun. Returns an empty text and the stream, or why it failed.
+std::string OpenForWriting(const std::string& path, bool replace, std::FILE*& file);
+
 class LineFile {
 public:
     LineFile() = default;
@@ -16,9 +21,10 @@ public:
     LineFile& operator=(const LineFile&) = delete;
 
     // Opens `path` for appending (created when missing; "-" is standard output), or with `replace`
-    // emptied first. A file that starts empty (new, or an empty regular file) gets `header` as its first
-    // line, when one is given; a file that already holds lines, a device or a pipe does not, and one
-    // whose last line lacks its break gets the break first. Returns an empty text on success,
+    // emptied first (a FIFO without a reader is refused, as OpenForWriting says). A file that starts
+    // empty (new, or an empty regular file) gets `header` as its first line, when one is given; a file
+    // that already holds lines, a device or a pipe does not, and one whose last line lacks its break
+    // gets the break first. Returns an empty text on success,
     // otherwise why it failed; the file then stays closed.
     std::string open(const std::string& path, std::string_view header = {}, bool replace = false);
     void close();

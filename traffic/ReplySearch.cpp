@@ -14,9 +14,6 @@ namespace traffic::detail {
 
 namespace {
 
-// A MODBUS RTU frame is at most this long.
-constexpr std::size_t kModbusMaxFrame = 256;
-
 using tools::asText;
 
 bool startsWith(Bytes bytes, Bytes prefix) {
@@ -99,12 +96,11 @@ Reading modbusAnswer(Bytes bytes, int32_t pendingCommand, Bytes request) {
     if (request.size() < 2) {
         return OwnShapeReading(bytes, pendingCommand);
     }
+    using Answer = tools::ModbusAnswer;
     const uint8_t slave = request[0];
     const uint8_t function = request[1];
-    const bool reads = function >= 1 && function <= 4;
-    const bool writes = function == 5 || function == 6 || function == 15 || function == 16;
     // A read reply's byte count follows from the request's register or bit count.
-    const int expected = reads ? tools::ModbusReplyByteCount(request) : -1;
+    const int expected = tools::ModbusReplyByteCount(request);
     const std::size_t cutLength = expected >= 0 ? 5 + std::size_t(expected) : 0; // 0: not known
     const std::size_t size = bytes.size();
     std::string headline = "no MODBUS reply to slave " + std::to_string(slave) + " function " +
@@ -116,62 +112,41 @@ Reading modbusAnswer(Bytes bytes, int32_t pendingCommand, Bytes request) {
         if (bytes[at] != slave) {
             continue;
         }
-        const std::size_t left = size - at;
-        if (left == 1) {
-            // A lone slave address is a cut reply only when it is all the block holds.
-            if (at == 0) {
-                ranking.offer(CandidateRank::Cut, {at, cutLength});
+        const Bytes from = bytes.subspan(at);
+        const Answer answer = tools::ModbusReplyTo(request, from);
+        if (answer.is == Answer::Is::No) {
+            continue;
+        }
+        if (answer.is == Answer::Is::Incomplete) {
+            // The head so far is the reply's; a lone slave address only when it is all the block holds.
+            if (from.size() >= 2 || at == 0) {
+                const bool exception = from.size() >= 2 && (from[1] & tools::kModbusExceptionBit) != 0;
+                ranking.offer(CandidateRank::Cut, {at, exception ? 5 : from.size() < 3 ? cutLength : 0});
             }
             continue;
         }
-        const uint8_t code = bytes[at + 1];
-        std::size_t length = 0;
-        bool headerRight = true;
-        if (code == (function | tools::kModbusExceptionBit)) {
-            length = 5;
-        } else if (code != function) {
-            continue;
-        } else if (reads) {
-            if (left < 3) {
-                ranking.offer(CandidateRank::Cut, {at, cutLength});
-                continue;
-            }
-            length = 5 + std::size_t{bytes[at + 2]};
-            headerRight = expected < 0 || bytes[at + 2] == expected;
-        } else if (writes) {
-            length = 8;
-        } else {
-            // A function whose reply layout is not known here: the shortest frame whose CRC holds.
-            for (std::size_t n = 4; n <= std::min(left, kModbusMaxFrame) && !ranking.hasReply(); ++n) {
-                if (HasModbusCrc(bytes.subspan(at, n))) {
-                    ranking.offer(CandidateRank::Reply, {at, n});
-                }
-            }
-            continue;
-        }
-        if (length > left) {
+        const bool headerRight = answer.mismatch == Answer::Mismatch::None;
+        if (answer.length > from.size()) {
             if (headerRight) {
-                ranking.offer(CandidateRank::Cut, {at, length});
+                ranking.offer(CandidateRank::Cut, {at, answer.length});
             }
             continue;
         }
-        const Bytes frame = bytes.subspan(at, length);
-        // A write is answered with the address and value (or start and count) it was given.
-        if (writes && code == function && request.size() >= 6) {
-            headerRight = std::equal(frame.begin() + 2, frame.begin() + 6, request.begin() + 2);
-        }
-        const bool crcRight = HasModbusCrc(frame);
+        const bool crcRight = HasModbusCrc(from.first(answer.length));
         if (crcRight && headerRight) {
-            ranking.offer(CandidateRank::Reply, {at, length});
+            ranking.offer(CandidateRank::Reply, {at, answer.length});
         } else if (crcRight) {
             if (otherWhy.empty()) {
-                otherWhy = reads ? "byte count " + std::to_string(bytes[at + 2]) +
-                                       " where the request asks for " + std::to_string(expected)
-                                 : "not the address and value (or start and count) the request gave";
+                otherWhy = answer.mismatch == Answer::Mismatch::ByteCount
+                               ? "byte count " + std::to_string(from[2]) + " where the request asks for " +
+                                     std::to_string(expected)
+                           : answer.mismatch == Answer::Mismatch::SubFunction
+                               ? "not the sub-function (or MEI type) the request gave"
+                               : "not the address and value (or start and count) the request gave";
             }
-            ranking.offer(CandidateRank::Other, {at, length});
+            ranking.offer(CandidateRank::Other, {at, answer.length});
         } else if (headerRight) {
-            ranking.offer(CandidateRank::Damaged, {at, length});
+            ranking.offer(CandidateRank::Damaged, {at, answer.length});
         }
     }
     return ranked(ranking, bytes, pendingCommand, Protocol::Modbus, headline, otherWhy);
@@ -463,6 +438,12 @@ Reading AnswerReading(Bytes bytes, int32_t pendingCommand, Bytes request) {
     while (!request.empty() && bytes.size() - echoed >= request.size() &&
            startsWith(bytes.subspan(echoed), request)) {
         echoed += request.size();
+    }
+    // A MODBUS reply laid out as its request (a write acknowledged by repeating it, a diagnostic
+    // whose counter reads 0) can be the same bytes: the last copy is the slave's reply.
+    if (echoed > 0 && echoed == bytes.size() && FrameProtocol(request, pendingCommand) == Protocol::Modbus &&
+        tools::ModbusReplySharesLayout(request[1])) {
+        echoed -= request.size();
     }
     if (echoed == bytes.size()) {
         const Reading sent = SentReading(request, pendingCommand);

@@ -47,6 +47,9 @@ public:
     virtual void portClosed(const serial::TComm& /*port*/) {}
     virtual void portOpenFailed(const serial::TComm& /*port*/, std::string_view /*message*/) {}
     virtual void portLost(const serial::TComm& /*port*/) {}
+    // A network port's server set the line otherwise than asked ("the server set 9600 baud where
+    // 19200 was asked"); the port stays open.
+    virtual void portLineDiffers(const serial::TComm& /*port*/, std::string_view /*difference*/) {}
 };
 
 } // namespace app

@@ -42,6 +42,9 @@ public:
         each(&ExchangeObserver::portOpenFailed, port, message);
     }
     void portLost(const serial::TComm& port) override { each(&ExchangeObserver::portLost, port); }
+    void portLineDiffers(const serial::TComm& port, std::string_view difference) override {
+        each(&ExchangeObserver::portLineDiffers, port, difference);
+    }
 
 private:
     template <class... Params, class... Args>

@@ -40,7 +40,7 @@ public:
     }
     void portOpened(const serial::TComm& port) override {
         update(&exchange::ExchangeStatus::portOpened, port.CommName(), port.DevicePath(), port.BaudRate(),
-               static_cast<int>(port.Parity()));
+               static_cast<int>(port.Parity()), serial::serverKeepsLineSettings(port.Kind()));
     }
     void portClosed(const serial::TComm& port) override {
         update(&exchange::ExchangeStatus::portClosed, port.CommName(), port.DevicePath());
@@ -49,7 +49,12 @@ public:
         update(&exchange::ExchangeStatus::portOpenFailed, port.CommName(), port.DevicePath(), message);
     }
     void portLost(const serial::TComm& port) override {
-        update(&exchange::ExchangeStatus::portLost, port.CommName(), port.DevicePath());
+        const std::string reason = port.HangupReason();
+        update(&exchange::ExchangeStatus::portLost, port.CommName(), port.DevicePath(),
+               reason.empty() ? serial::lostLineWords(port.Kind()) : "the connection was ended: " + reason);
+    }
+    void portLineDiffers(const serial::TComm& port, std::string_view difference) override {
+        update(&exchange::ExchangeStatus::lineDiffers, port.CommName(), difference);
     }
     void replyDecoded(int32_t pendingCommand, std::string_view error) override {
         update(&exchange::ExchangeStatus::replyDecoded, pendingCommand, error);

@@ -4,25 +4,15 @@
 #include <mutex>
 #include <vector>
 
+#include "bus/Listen.h"
+#include "bus/PortSource.h"
 #include "serial/PortUrl.h"
 #include "serial/PosixPort.h"
-#include "traffic/BusListen.h"
 #include "traffic/Recorder.h"
 
 namespace app {
 
 namespace {
-
-const char* parityName(serial::TParity parity) {
-    switch (parity) {
-    case serial::TParity::Odd:
-        return "odd";
-    case serial::TParity::Even:
-        return "even";
-    default:
-        return "none";
-    }
-}
 
 QString openFailure(const std::string& path, const serial::OpenOutcome& outcome) {
     return QStringLiteral("%1 cannot be opened to listen: %2")
@@ -37,13 +27,11 @@ QString openFailure(const std::string& path, const serial::OpenOutcome& outcome)
 // waiting for it.
 struct BusListener::Run {
     Run(const QByteArray& port, uint32_t baud, serial::TParity parity, uint64_t generation)
-        : listen(port.toStdString(), baud, parity), baud(baud), parity(parity), generation(generation) {
+        : listen(port.toStdString(), baud, parity), generation(generation) {
         stop.create();
     }
 
-    traffic::BusListen listen;
-    const uint32_t baud;
-    const serial::TParity parity;
+    bus::PortSource listen;
     const uint64_t generation;
     serial::EventFd stop;
     std::mutex mutex;
@@ -85,7 +73,7 @@ QString BusListener::start(const QByteArray& port, uint32_t baud, serial::TParit
 
 void BusListener::listen(const std::shared_ptr<Run>& run, bool open) {
     if (open) {
-        const serial::OpenOutcome outcome = run->listen.open();
+        const serial::OpenOutcome outcome = run->listen.open(&run->stop);
         const std::lock_guard lock(run->mutex);
         if (!run->receiver) {
             return; // left while connecting: the port closes with the run
@@ -102,8 +90,10 @@ void BusListener::listen(const std::shared_ptr<Run>& run, bool open) {
     }
     // The thread only reads and frames; the frames are recorded on the listener's thread, after the
     // opening (both are posted there in this order).
-    const traffic::BusListen::End end = run->listen.run(
-        run->stop, -1, [](std::span<const uint8_t>, int64_t) {},
+    bus::Listen listen(run->listen, traffic::BusLine::ForBaud(run->listen.baud(),
+                                                              run->listen.parity() != serial::TParity::None));
+    const bus::Listened listened = listen.run(
+        run->stop, -1, [](std::span<const uint8_t>, int64_t) { return true; },
         [&run](std::vector<traffic::BusFrame>& frames) {
             const std::lock_guard lock(run->mutex);
             const bool first = run->heard.empty();
@@ -114,8 +104,9 @@ void BusListener::listen(const std::shared_ptr<Run>& run, bool open) {
             if (first && run->receiver) {
                 QMetaObject::invokeMethod(run->receiver, &BusListener::drain, Qt::QueuedConnection);
             }
+            return true;
         });
-    if (end == traffic::BusListen::End::Lost) {
+    if (listened.end == bus::Listened::End::Lost) {
         const std::lock_guard lock(run->mutex);
         if (run->receiver) {
             QMetaObject::invokeMethod(
@@ -132,7 +123,7 @@ void BusListener::opened(uint64_t generation, const serial::OpenOutcome& outcome
     if (!run_ || generation != run_->generation) {
         return;
     }
-    const traffic::BusListen& listen = run_->listen;
+    const bus::PortSource& listen = run_->listen;
     if (outcome.result != serial::OpenResult::Opened) {
         const QString message = openFailure(listen.path(), outcome);
         if (thread_.joinable()) {
@@ -148,14 +139,15 @@ void BusListener::opened(uint64_t generation, const serial::OpenOutcome& outcome
     connecting_ = false;
     source_ = listen.path();
     startEpochUs_ = listen.startEpochUs();
-    const QString parity = QLatin1String(parityName(run_->parity));
-    if (serial::serverKeepsLineSettings(source_)) {
+    const std::string_view parityWord = serial::parityName(listen.parity()).word;
+    const QString parity = QString::fromLatin1(parityWord.data(), static_cast<qsizetype>(parityWord.size()));
+    if (serial::serverKeepsLineSettings(listen.kind())) {
         description_ = QStringLiteral("%1 (raw TCP: the server's own line settings apply), receive only")
                            .arg(QString::fromLocal8Bit(source_.c_str()));
     } else {
         description_ = QStringLiteral("%1 at %2 baud, parity %3, %4")
                            .arg(QString::fromLocal8Bit(source_.c_str()))
-                           .arg(run_->baud)
+                           .arg(listen.baud())
                            .arg(parity, listen.isNetwork() ? QStringLiteral("receive only")
                                                            : QStringLiteral("read-only"));
     }
@@ -212,12 +204,12 @@ void BusListener::ended(uint64_t generation, bool lost) {
         const std::lock_guard lock(run_->mutex);
         run_->receiver = nullptr;
     }
+    const std::string why =
+        lost ? (run_->listen.isNetwork() ? run_->listen.lostWords() : std::string("the port went away")) +
+                   "; listening stopped"
+             : std::string("listening stopped");
     run_.reset();
-    recorder_.busPort(lost ? traffic::EventKind::PortLost : traffic::EventKind::PortClosed, source_,
-                      lost ? (serial::isNetworkPortName(source_) ? serial::lostLineWords(source_)
-                                                                 : std::string("the port went away")) +
-                                 "; listening stopped"
-                           : std::string("listening stopped"));
+    recorder_.busPort(lost ? traffic::EventKind::PortLost : traffic::EventKind::PortClosed, source_, why);
     description_.clear();
     emit listeningChanged(false);
 }

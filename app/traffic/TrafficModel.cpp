@@ -30,6 +30,7 @@ QColor directionColour(traffic::EventKind kind) {
     case traffic::EventKind::Timeout:
     case traffic::EventKind::Refused:
     case traffic::EventKind::PortLost:
+    case traffic::EventKind::LineDiffers:
         return QColor(0xB0, 0x1C, 0x1C);
     default:
         return QColor(0x55, 0x55, 0x55);

@@ -17,7 +17,6 @@
 #include "app/window/Messages.h"
 #include "app/traffic/TrafficModel.h"
 #include "app/traffic/TrafficWindow.h"
-#include "serial/PortUrl.h"
 #include "serial/SerialComm.h"
 
 namespace app {
@@ -27,14 +26,13 @@ namespace {
 const QKeySequence kShortcut(QStringLiteral("Ctrl+L"));
 
 std::string portSettings(const serial::TComm& port) {
-    static constexpr char kParity[] = {'N', 'O', 'E', 'M', 'S'};
     static constexpr const char* kStopBits[] = {"1", "1.5", "2"};
-    if (serial::serverKeepsLineSettings(port.CommName())) {
+    if (serial::serverKeepsLineSettings(port.Kind())) {
         return port.CommName() + " (raw TCP: the server's own line settings apply)";
     }
     const int dataBits = 5 + static_cast<int>(port.ByteSize());
     return port.CommName() + " at " + std::to_string(port.BaudRate()) + " baud, " + std::to_string(dataBits) +
-           kParity[static_cast<int>(port.Parity())] + kStopBits[static_cast<int>(port.StopBits())];
+           serial::parityName(port.Parity()).letter + kStopBits[static_cast<int>(port.StopBits())];
 }
 
 void printError(const QString& message) {
@@ -218,8 +216,14 @@ void TrafficMonitor::portOpenFailed(const serial::TComm& port, std::string_view 
 }
 
 void TrafficMonitor::portLost(const serial::TComm& port) {
+    const std::string reason = port.HangupReason();
     recorder_.port(traffic::EventKind::PortLost,
-                   port.CommName() + ": " + serial::lostLineWords(port.CommName()));
+                   port.CommName() + ": " +
+                       (reason.empty() ? serial::lostLineWords(port.Kind()) : "the connection was ended: " + reason));
+}
+
+void TrafficMonitor::portLineDiffers(const serial::TComm& port, std::string_view difference) {
+    recorder_.port(traffic::EventKind::LineDiffers, port.CommName() + ": " + std::string(difference));
 }
 
 } // namespace app

@@ -36,6 +36,7 @@ public:
     void portOpened(const serial::TComm& port) override;
     void portClosed(const serial::TComm& port) override;
     void portOpenFailed(const serial::TComm& port, std::string_view message) override;
+    void portLineDiffers(const serial::TComm& port, std::string_view difference) override;
     void portLost(const serial::TComm& port) override;
 
     // Appends every later event to `path` as a text line. A file that cannot be opened is reported

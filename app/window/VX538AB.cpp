@@ -94,6 +94,10 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TForm
     Comm1->OnRequestHangup = [this](serial::TComm* sender) {
         RunGuarded([&] { Comm1RequestHangup(sender); });
     };
+    // A network server that set the line otherwise than asked: said, never acted on.
+    Comm1->OnLineDiffers = [this](serial::TComm*, const std::string& difference) {
+        observer().portLineDiffers(*Comm1, difference);
+    };
     traffic_ = std::make_unique<app::TrafficMonitor>(*this, *Comm1);
     observers_.add(*traffic_);
 
@@ -305,6 +309,13 @@ void TForm1::OpenPortOn(std::unique_ptr<serial::Transport> transport) {
 void TForm1::startPort(std::unique_ptr<serial::Transport> transport) {
     try {
         Comm1->OpenPortOn(std::move(transport));
+    } catch (const serial::ECommsError& e) {
+        // The box shows the component's message with the reason; the status line has room for one
+        // of them, and for a network port the message ("File handle is not a comm handle " for a
+        // server that does not speak RFC 2217) says less than the port's own words.
+        const bool ownWords = serial::isNetwork(Comm1->Kind()) && !e.Reason().empty();
+        observer().portOpenFailed(*Comm1, ownWords ? e.Reason() : std::string(e.what()));
+        throw;
     } catch (const std::exception& e) {
         observer().portOpenFailed(*Comm1, e.what());
         throw;
@@ -322,7 +333,9 @@ void TForm1::openNetworkPort(const std::string& name) {
             if (!opened) {
                 // The messages a local port's open gives, from the worker's outcome.
                 const serial::ECommsError error = serial::OpenError(path, outcome);
-                observer().portOpenFailed(*Comm1, error.what());
+                // A network port's own words say more than the component's message (see startPort).
+                const bool ownWords = serial::isNetwork(Comm1->Kind()) && !error.Reason().empty();
+                observer().portOpenFailed(*Comm1, ownWords ? error.Reason() : std::string(error.what()));
                 throw error;
             }
             startPort(std::move(opened));
@@ -366,6 +379,8 @@ void TForm1::Comm1RequestHangup(serial::TComm*) {
     observer().portLost(*Comm1);
     const std::string name = Comm1->CommName();
     const std::string path = Comm1->DevicePath();
+    const serial::PortKind kind = Comm1->Kind();
+    const std::string reason = Comm1->HangupReason();
     closePort();
     Timer3->SetEnabled(false);
     // A reply that arrived before the line went is still decoded when its parse delay ends; the
@@ -378,7 +393,12 @@ void TForm1::Comm1RequestHangup(serial::TComm*) {
     const QString device = name == path ? QString::fromLocal8Bit(path)
                                         : QStringLiteral("%1 (%2)").arg(QString::fromLocal8Bit(name),
                                                                         QString::fromLocal8Bit(path));
-    if (serial::isNetworkPortName(name)) {
+    if (!reason.empty()) {
+        app::ShowMessage(QStringLiteral("The network port %1 was closed: %2. Press \"Open\" to connect again.")
+                             .arg(device, QString::fromStdString(reason)));
+        return;
+    }
+    if (serial::isNetwork(kind)) {
         app::ShowMessage(QStringLiteral("The network port %1 was lost: the server closed the connection or the "
                                         "link dropped. The port is closed; press \"Open\" when the server is back.")
                              .arg(device));

@@ -240,6 +240,9 @@ Run Map(CLI::App& app) {
                     if (map.instrumentProblem) {
                         result.note(map.instrumentProblem->sentence() +
                                     "; the map lists no units of the instrument");
+                        if (!map.instrumentProblem->received.empty()) {
+                            result.note("received " + map.instrumentProblem->received);
+                        }
                     }
                     if (o->json) {
                         result.document(profile::RegisterMapJson(mapping, map.rows, map.instrument, missing));

@@ -73,6 +73,7 @@ void readInput(InputFile& file, const Globals& globals) {
 jobs::WriteResult Write(Session& session, Result& result, jobs::WriteOptions options, std::string_view unreadable) {
     const LineOptions& line = session.line().options();
     options.line = jobs::Request::LineSettings{line.baud, std::string(ParityName(line.parity))};
+    options.serverKeepsLine = serial::serverKeepsLineSettings(session.line().kind());
     jobs::WriteJob job(std::move(options));
     RunJob(session, job);
     const jobs::WriteResult& write = job.result();
@@ -88,6 +89,13 @@ jobs::WriteResult Write(Session& session, Result& result, jobs::WriteOptions opt
     }
     if (write.stop) {
         Fail(*write.stop);
+    }
+    if (write.end == End::LineKept) {
+        result.data("line", {{"changed", false},
+                             {"reason", "the device server's own line settings apply"},
+                             {"converter_baud", write.send.lineKept->baud},
+                             {"converter_parity", write.send.lineKept->parity}});
+        result.account->next = "set the device server's port as said above, then check with vx538 verify or get";
     }
     return write;
 }
@@ -271,6 +279,9 @@ Run Set(CLI::App& app) {
                         Write(session, result,
                               {values, queries, carried, queries, true, false, false, {}, "run the same set again"},
                               "the values sent with these cannot be read");
+                    if (write.end == jobs::WriteResult::End::LineKept) {
+                        return;
+                    }
                     Json took = Json::object();
                     bool allTook = true;
                     for (const std::size_t p : named) {
@@ -379,6 +390,9 @@ Run Restore(CLI::App& app) {
                               "the converter's values cannot all be read, so what differs is not known; "
                               "nothing was sent (--all sends everything without comparing)");
                     using End = jobs::WriteResult::End;
+                    if (write.end == End::LineKept) {
+                        return;
+                    }
                     if (write.end == End::Planned) {
                         result.account.reset();
                         result.data("would_send", Json::array());

@@ -6,6 +6,7 @@
 #include "cli/Steps.h"
 #include "config/TextCommands.h"
 #include "hart/HartFrames.h"
+#include "serial/PortUrl.h"
 #include "tools/Bytes.h"
 #include "tools/Conversions.h"
 #include "tools/ModbusRequest.h"
@@ -35,6 +36,17 @@ Run Ping(CLI::App& app) {
                             "the communication query");
         // The reply the interpreter found in the block, without the noise around it.
         const std::string& block = answer.reply.bytes;
+        // Anything else (a server's greeting, noise, another command's reply) is no sign of a
+        // converter, however many bytes came.
+        if (answer.reading.verdict != traffic::Verdict::Good) {
+            result.field("received", "received", traffic::HexText(block.substr(0, 80)) + (block.size() > 80 ? " ..." : ""),
+                         traffic::HexText(block.substr(0, 80)));
+            throw Failure(code::Unexpected,
+                          "no reply to the communication query: " + std::to_string(block.size()) +
+                              " bytes that are not its reply (" +
+                              std::string(traffic::VerdictText(answer.reading.verdict)) +
+                              "), beginning " + serial::echoed(std::string_view(block).substr(0, 80)));
+        }
         const std::string reply(PlacedFrame(answer).value_or(block));
         std::string note = std::to_string(answer.reply.elapsed.count()) + " ms";
         if (reply.size() < block.size()) {

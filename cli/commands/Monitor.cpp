@@ -2,18 +2,27 @@
 // traffic/'s bus framer: a line (or a JSON object) per frame as it comes, with its time, bytes,
 // direction, meaning and verdict, and per device a summary at the end. The port is opened read-only,
 // so nothing can be transmitted whatever happens.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <functional>
+#include <optional>
 #include <vector>
+
+#include <unistd.h>
 
 #include <CLI/CLI.hpp>
 
-#include "tools/ModbusLayout.h"
+#include "bus/CaptureSource.h"
+#include "bus/Listen.h"
+#include "bus/PortSource.h"
 #include "cli/Command.h"
+#include "cli/Files.h"
 #include "cli/Main.h"
 #include "serial/PortUrl.h"
 #include "tools/Bytes.h"
+#include "tools/ModbusLayout.h"
 #include "tools/RegisterValues.h"
-#include "traffic/BusListen.h"
 #include "traffic/BusSummary.h"
 #include "traffic/Capture.h"
 #include "traffic/EventFormat.h"
@@ -45,6 +54,7 @@ struct Monitored {
     int exit = code::Done;
     std::string error;
     traffic::BusSummary summary;
+    std::vector<std::string> lineDiffers; // where a network server set the line otherwise than asked
 };
 
 std::string milliseconds(int64_t us) {
@@ -57,10 +67,12 @@ double millisecondsValue(int64_t us) {
     return static_cast<double>(us) / 1000;
 }
 
-// The registers of a MODBUS read reply (functions 3, 4 and 23), as far as its bytes hold them.
-std::vector<uint16_t> replyRegisters(const BusFrame& frame) {
+// The registers of a MODBUS read reply (functions 3, 4 and 23) whose CRC holds and that answers its
+// request: values are never given from a damaged frame.
+std::vector<uint16_t> replyRegisters(const BusFrame& frame, const traffic::Reading& reading) {
     const std::vector<uint8_t>& b = frame.bytes;
     if (frame.kind != BusKind::Modbus || frame.role != BusRole::Reply || b.size() < 5 ||
+        frame.check != traffic::BusCheck::Good || reading.verdict != traffic::Verdict::Good ||
         (b[1] & tools::kModbusExceptionBit) != 0 || (b[1] != 3 && b[1] != 4 && b[1] != 23)) {
         return {};
     }
@@ -84,8 +96,8 @@ std::string frameText(const BusFrame& frame, const traffic::Reading& reading, in
     return line;
 }
 
-// The same for scripts, with a MODBUS read reply's registers and each pair of them as a float in both
-// word orders.
+// The same for scripts, with a good MODBUS read reply's registers and each pair of them as a float in
+// both word orders (a damaged frame is its bytes and its verdict).
 Json frameJson(const BusFrame& frame, const traffic::Reading& reading, int64_t epochUs) {
     Json object;
     object["number"] = frame.number;
@@ -113,7 +125,7 @@ Json frameJson(const BusFrame& frame, const traffic::Reading& reading, int64_t e
             object["exception"] = frame.bytes[2];
         }
     }
-    if (const std::vector<uint16_t> registers = replyRegisters(frame); !registers.empty()) {
+    if (const std::vector<uint16_t> registers = replyRegisters(frame, reading); !registers.empty()) {
         object["registers"] = registers;
         for (const tools::WordOrder order :
              {tools::WordOrder::HighWordFirst, tools::WordOrder::LowWordFirst}) {
@@ -167,6 +179,13 @@ Json summaryJson(const traffic::BusSummary& summary) {
         Json device = {{"device", d.device},        {"requests", d.requests},
                        {"replies", d.replies},      {"exceptions", d.exceptions},
                        {"crc_errors", d.crcErrors}, {"without_reply", d.withoutReply}};
+        if (!d.functions.empty()) {
+            Json functions = Json::object();
+            for (const auto& [function, requests] : d.functions) {
+                functions[std::to_string(function)] = requests;
+            }
+            device["functions"] = functions;
+        }
         if (d.timedReplies > 0) {
             device["reply_ms"] = {{"min", millisecondsValue(d.minReplyUs)},
                                   {"mean", d.meanReplyUs() / 1000},
@@ -180,12 +199,13 @@ Json summaryJson(const traffic::BusSummary& summary) {
             {"devices", devices}};
 }
 
-// Where the monitor's output and capture files go, frame by frame.
+// Where the monitor's output and capture files go, frame by frame. Every write is checked: the first
+// that fails ends the run (the frames before it stay written) with the file's name and the reason.
 class Sink {
 public:
-    Sink(const MonitorOptions& options, const Globals& globals, std::ostream& out, std::ostream& err,
+    Sink(const MonitorOptions& options, const Globals& globals, std::ostream& out,
          traffic::BusSummary& summary)
-        : options_(options), globals_(globals), out_(out), err_(err), summary_(summary) {}
+        : options_(options), globals_(globals), out_(out), summary_(summary) {}
 
     // Opens the capture files; Failure(BadFile) when one cannot be made. `source` names the port (or
     // the replayed file) in the --log file.
@@ -194,7 +214,7 @@ public:
         source_ = std::move(source);
         const auto check = [](const std::string& why) {
             if (!why.empty()) {
-                throw Failure(code::BadFile, why);
+                throw Failure(code::BadFile, "cannot write " + why);
             }
         };
         if (!globals_.log.empty()) {
@@ -210,75 +230,160 @@ public:
         }
     }
 
-    void delivered(std::span<const uint8_t> bytes, int64_t timeUs) {
-        if (raw_.isOpen()) {
-            report(raw_.write(bytes, timeUs));
-        }
+    bool delivered(std::span<const uint8_t> bytes, int64_t timeUs) {
+        return !raw_.isOpen() || took(raw_.write(bytes, timeUs));
     }
 
-    void take(std::vector<BusFrame>& frames) {
+    // Each frame to every output; a frame is counted in the summary once all took it. When one fails,
+    // the frames before it are still written out.
+    bool take(std::vector<BusFrame>& frames) {
+        std::string text;
+        bool whole = true;
         for (const BusFrame& frame : frames) {
             const int64_t epochUs = startEpochUs_ + frame.startUs;
             const traffic::Reading reading = traffic::ReadBusFrame(frame);
-            summary_.add(frame);
             // Wireshark reads the pcap file as MODBUS RTU: HART and text frames would only show there
             // as malformed MODBUS, so they stay in the monitor's own output.
-            if (pcap_.isOpen() && frame.kind == BusKind::Modbus) {
-                report(pcap_.write(frame.bytes, epochUs));
+            if (pcap_.isOpen() && frame.kind == BusKind::Modbus && !took(pcap_.write(frame.bytes, epochUs))) {
+                whole = false;
+                break;
             }
             if (log_.isOpen()) {
-                report(log_.writeLine(traffic::TextLine(traffic::BusEvent(frame, source_, epochUs / 1000))));
+                const std::string line = traffic::TextLine(traffic::BusEvent(frame, source_, epochUs / 1000));
+                if (std::string why = log_.writeLine(line);
+                    !why.empty() && !took(globals_.log + ": " + why)) {
+                    whole = false;
+                    break;
+                }
             }
             if (globals_.json) {
-                out_
-                    << frameJson(frame, reading, epochUs).dump(-1, ' ', false, Json::error_handler_t::replace)
-                    << '\n';
+                text +=
+                    frameJson(frame, reading, epochUs).dump(-1, ' ', false, Json::error_handler_t::replace);
             } else {
-                out_ << frameText(frame, reading, epochUs) << '\n';
+                text += frameText(frame, reading, epochUs);
             }
-        }
-        if (!frames.empty()) {
-            out_.flush();
+            text += '\n';
+            summary_.add(frame);
         }
         frames.clear();
+        return (text.empty() || write(text)) && whole;
     }
 
-private:
-    // A capture file that fails is closed and said so once; the monitor goes on without it.
-    void report(const std::string& why) {
-        if (!why.empty()) {
-            err_ << "vx538: monitor: " << why << "; the capture stops here\n" << std::flush;
+    // Writes to standard output, flushed; false when it does not take it. The stream keeps why, and
+    // the command's caller reports it once, as for every other command.
+    bool write(const std::string& text) {
+        out_ << text << std::flush;
+        if (out_) {
+            return true;
         }
+        stdoutFailed_ = true;
+        return false;
+    }
+
+    // Why the run had to end: a capture file that failed; empty when none did.
+    const std::string& failure() const { return failure_; }
+    bool standardOutputFailed() const { return stdoutFailed_; }
+
+private:
+    // A capture file that fails ends the run with its name and why.
+    bool took(const std::string& why) {
+        if (why.empty()) {
+            return true;
+        }
+        failure_ = "cannot write " + why;
+        return false;
     }
 
     const MonitorOptions& options_;
     const Globals& globals_;
     std::ostream& out_;
-    std::ostream& err_;
     traffic::BusSummary& summary_;
     traffic::PcapWriter pcap_;
     traffic::RawCaptureWriter raw_;
     traffic::LineFile log_;
     std::string source_;
     int64_t startEpochUs_ = 0;
+    std::string failure_;
+    bool stdoutFailed_ = false;
 };
+
+// The loop over a port or a capture, its end told as the exit status: the port gone while listening
+// is 4 (as for every other command), a replay line that does not read 8.
+// `delivering`, when given, runs before each delivery is taken (a port's own news, said as it comes).
+void run(bus::ByteSource& source, traffic::BusLine line, const MonitorOptions& options,
+         const serial::EventFd& stop, Sink& sink, Monitored& monitored,
+         const std::function<void()>& delivering = {}) {
+    bus::Listen listen(source, line);
+    const bus::Listened listened = listen.run(
+        stop, options.endUs(),
+        [&](std::span<const uint8_t> bytes, int64_t timeUs) {
+            if (delivering) {
+                delivering();
+            }
+            return sink.delivered(bytes, timeUs);
+        },
+        [&](std::vector<BusFrame>& frames) { return sink.take(frames); });
+    if (listened.end == bus::Listened::End::Lost) {
+        monitored.exit = code::NoReply;
+        monitored.error = listened.error;
+    } else if (listened.end == bus::Listened::End::Failed) {
+        monitored.exit = code::BadFile;
+        monitored.error = listened.error;
+    }
+}
+
+// The files the monitor writes, by their option, refused when one is the replayed capture (it would
+// be destroyed, or grow while it is read) or two name one file (they would be written over each
+// other); before anything is opened for writing.
+void refuseSameFiles(const MonitorOptions& options, const Globals& globals,
+                     const bus::CaptureSource* replayed) {
+    std::vector<std::pair<std::string, std::string>> outputs;
+    for (const auto& [option, path] :
+         {std::pair{"--log", globals.log}, {"--pcap", options.pcap}, {"--raw", options.raw}}) {
+        if (!path.empty()) {
+            outputs.emplace_back(option, path);
+        }
+    }
+    const std::optional<FileKey> input = replayed ? FileKeyOf(replayed->fd()) : std::nullopt;
+    for (std::size_t i = 0; i < outputs.size(); ++i) {
+        const std::optional<FileKey> key = FileKeyOf(outputs[i].second);
+        if (input && key == input) {
+            throw Failure(code::BadFile, "cannot write " + outputs[i].second + " (" + outputs[i].first +
+                                             "): it is the capture being replayed; give another file");
+        }
+        for (std::size_t j = 0; j < i && key; ++j) {
+            if (key == FileKeyOf(outputs[j].second)) {
+                throw Failure(code::BadFile, outputs[j].first + " and " + outputs[i].first +
+                                                 " name the same file, " + outputs[i].second +
+                                                 "; give each its own");
+            }
+        }
+    }
+    if (input && FileKeyOf(STDOUT_FILENO) == input) {
+        throw Failure(code::BadFile, "cannot write standard output: it is the capture being replayed");
+    }
+}
 
 // Listens on the port until `stop`, --duration or the port goes away. Failure(PortUnusable) when it
 // cannot be opened, Failure(BadFile) when a capture file cannot be made: nothing was heard then.
 void listen(const MonitorOptions& options, const Globals& globals, const Environment& env, Sink& sink,
             Monitored& monitored) {
     const serial::TParity parity = ParityNamed(globals.parity).value_or(serial::TParity::None);
-    traffic::BusListen listen(globals.ports.front(), globals.baud, parity);
-    const serial::OpenOutcome opened = listen.open();
+    refuseSameFiles(options, globals, nullptr);
+    bus::PortSource source(globals.ports.front(), globals.baud, parity);
+    const serial::OpenOutcome opened = source.open(&env.stop);
     if (opened.result != serial::OpenResult::Opened) {
-        throw Failure(code::PortUnusable, OpenFailureMessage(listen.path(), opened));
+        if (env.stop.isSignalled()) {
+            throw Failure(code::Interrupted, "interrupted while opening " + source.path());
+        }
+        throw Failure(code::PortUnusable, OpenFailureMessage(source.path(), opened));
     }
-    sink.open({listen.startEpochUs(), globals.baud, globals.parity}, listen.path());
+    sink.open({source.startEpochUs(), globals.baud, globals.parity}, source.path());
     std::ostream& err = env.err;
-    err << "vx538: listening on " << listen.path();
-    if (!listen.isNetwork()) {
+    err << "vx538: listening on " << source.path();
+    if (!source.isNetwork()) {
         err << " (read-only) at " << globals.baud << " baud, parity " << globals.parity;
-    } else if (serial::serverKeepsLineSettings(listen.path())) {
+    } else if (serial::serverKeepsLineSettings(source.kind())) {
         err << " (receive only; raw TCP: the server's own line settings apply, frames timed for "
             << globals.baud << " baud)";
     } else {
@@ -286,48 +391,31 @@ void listen(const MonitorOptions& options, const Globals& globals, const Environ
             << globals.parity;
     }
     err << "; Ctrl+C ends\n" << std::flush;
-    const int64_t endUs = options.endUs();
-    const traffic::BusListen::End end = listen.run(
-        env.stop, endUs,
-        [&](std::span<const uint8_t> bytes, int64_t timeUs) { sink.delivered(bytes, timeUs); },
-        [&](std::vector<BusFrame>& frames) { sink.take(frames); });
-    if (end == traffic::BusListen::End::Lost) {
-        monitored.exit = code::NoReply; // lost during the run, as for every other command
-        monitored.error =
-            listen.path() + ": " +
-            (listen.isNetwork() ? serial::lostLineWords(listen.path()) : "the port went away (unplugged?)");
-    }
+    run(source, traffic::BusLine::ForBaud(globals.baud, parity != serial::TParity::None), options, env.stop,
+        sink, monitored, [&] {
+            for (const std::string& words : source.takeLineDifferences()) {
+                err << "vx538: " << source.path() << ": warning: " << words << "\n" << std::flush;
+                monitored.lineDiffers.push_back(words);
+            }
+        });
 }
 
-// Frames a raw capture again. Failure(BadFile) when it cannot be read or a capture file cannot be
-// made: nothing was framed then.
-void replay(const MonitorOptions& options, const serial::EventFd& stop, Sink& sink, Monitored& monitored) {
-    traffic::RawCaptureReader reader;
-    if (std::string why = reader.open(options.replay); !why.empty()) {
+// Frames a raw capture again, by the same loop as a listen. Failure(BadFile) when it cannot be read or
+// a capture file cannot be made: nothing was framed then.
+void replay(const MonitorOptions& options, const Globals& globals, const serial::EventFd& stop, Sink& sink,
+            Monitored& monitored) {
+    bus::CaptureSource source(options.replay);
+    if (std::string why = source.open(stop); !why.empty()) {
+        if (stop.isSignalled()) {
+            throw Failure(code::Interrupted, "stopped before " + source.name() + " brought its header");
+        }
         throw Failure(code::BadFile, why);
     }
-    const traffic::RawCaptureHeader& header = reader.header();
-    sink.open(header, options.replay);
-    traffic::BusFramer framer(traffic::BusLine::ForBaud(header.baud, header.parity != "none"));
-    std::vector<BusFrame> frames;
-    traffic::RawChunk chunk;
-    const int64_t endUs = options.endUs();
-    while (!stop.isSignalled() && reader.next(chunk)) {
-        if (endUs >= 0 && chunk.timeUs > endUs) {
-            break;
-        }
-        // The pause before this delivery ends what was held, as it did while listening.
-        framer.idle(chunk.timeUs, frames);
-        sink.delivered(chunk.bytes, chunk.timeUs);
-        framer.push(chunk.bytes, chunk.timeUs, frames);
-        sink.take(frames);
-    }
-    framer.finish(frames);
-    sink.take(frames);
-    if (!reader.error().empty()) {
-        monitored.exit = code::BadFile;
-        monitored.error = reader.error();
-    }
+    refuseSameFiles(options, globals, &source);
+    const traffic::RawCaptureHeader& header = source.header();
+    sink.open(header, source.name());
+    run(source, traffic::BusLine::ForBaud(header.baud, header.parity != "none"), options, stop, sink,
+        monitored);
 }
 
 int monitor(const MonitorOptions& options, const Globals& globals, const Environment& env) {
@@ -338,19 +426,32 @@ int monitor(const MonitorOptions& options, const Globals& globals, const Environ
         throw Failure(code::Usage, "monitor --replay reads a file, not a port: leave -p out");
     }
     Monitored monitored;
-    Sink sink(options, globals, env.out, env.err, monitored.summary);
+    Sink sink(options, globals, env.out, monitored.summary);
     if (options.replay.empty()) {
         listen(options, globals, env, sink, monitored);
     } else {
-        replay(options, env.stop, sink, monitored);
+        replay(options, globals, env.stop, sink, monitored);
     }
     monitored.summary.finish();
-    if (globals.json) {
-        env.out << JsonLine({{"summary", summaryJson(monitored.summary)}}) << "\n";
-    } else {
-        env.out << summaryText(monitored.summary);
+    // The summary follows what was complete, unless standard output itself is what failed.
+    if (!sink.standardOutputFailed()) {
+        if (globals.json) {
+            Json last = {{"summary", summaryJson(monitored.summary)}};
+            if (!monitored.lineDiffers.empty()) {
+                last["line_differs"] = monitored.lineDiffers;
+            }
+            sink.write(JsonLine(last) + "\n");
+        } else {
+            sink.write(summaryText(monitored.summary));
+        }
     }
-    env.out << std::flush;
+    if (sink.standardOutputFailed()) {
+        return code::BadFile; // said by the caller, which checks standard output after every command
+    }
+    if (!sink.failure().empty()) {
+        monitored.exit = code::BadFile;
+        monitored.error = sink.failure();
+    }
     if (!monitored.error.empty()) {
         env.err << "vx538: " << monitored.error << "\n";
     }

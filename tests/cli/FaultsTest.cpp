@@ -8,11 +8,13 @@
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <termios.h>
+#include <future>
 #include <thread>
 
 #include <nlohmann/json.hpp>
 
 #include "cli/Line.h"
+#include "tests/support/ControlOnlyPort.h"
 #include "tests/cli/Vx538Test.h"
 
 namespace {
@@ -310,6 +312,26 @@ TEST_F(Vx538Faults, EveryOpenLinesSettingsGoBackAtOnceWhenAsked) {
     cli::RestoreTerminalsNow();
     EXPECT_EQ(termiosOf(converter.path()), before);
     line.close();
+}
+
+// A port that never stops being readable while it brings nothing of the line (a server's stream
+// of notifications): the reply's wait still ends at --timeout, by the clock, not by a quiet port.
+TEST(LineTimeouts, AReadablePortWithOnlyControlTrafficStillTimesOutByTheClock) {
+    serial::EventFd stop;
+    stop.create();
+    cli::LineOptions options;
+    options.port = "rfc2217://notifications:1";
+    options.timeout = cli::Millis(300);
+    cli::Line line(options, stop, std::make_unique<testsupport::ControlOnlyPort>(""));
+    ASSERT_FALSE(line.open());
+    auto exchange = std::async(std::launch::async, [&] {
+        return line.exchange("QQQ#QX1#", {cli::ReplyShape::Kind::Request, traffic::pending::SystemParameters}, false);
+    });
+    // Far beyond the timeout: a wait that only a quiet port could end would still be going.
+    ASSERT_EQ(exchange.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    const cli::Reply reply = exchange.get();
+    EXPECT_EQ(reply.end, cli::ReplyEnd::NoReply);
+    EXPECT_GE(reply.elapsed, cli::Millis(300));
 }
 
 } // namespace

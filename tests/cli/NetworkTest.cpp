@@ -8,9 +8,13 @@
 #include <sstream>
 #include <thread>
 
+#include <csignal>
+#include <unistd.h>
+
 #include <nlohmann/json.hpp>
 
 #include "tests/support/DelayProxy.h"
+#include "tests/support/PeerProcess.h"
 #include "tests/support/ProgramRun.h"
 #include "tests/support/Ser2netProcess.h"
 #include "tests/support/SimProcess.h"
@@ -145,6 +149,19 @@ TEST_F(Vx538Network, RefusedPortsAndUnknownHostsAreExit3WithTheReason) {
     EXPECT_NE(malformed.err.find("no port"), std::string::npos) << malformed.err;
 }
 
+// A name is echoed at most 80 characters long, its bytes outside printable ASCII escaped: a 100 KB
+// host name is refused in one short line, not echoed three times.
+TEST_F(Vx538Network, AHugeOrUnprintableNameIsEchoedCutAndEscaped) {
+    const auto huge = vx538({"-p", "rfc2217://" + std::string(100000, 'h') + ":4001", "ping"});
+    EXPECT_EQ(huge.status, 3);
+    EXPECT_NE(huge.err.find("longer than the 253 characters"), std::string::npos) << huge.err.substr(0, 400);
+    EXPECT_LT(huge.err.size(), 800u) << huge.err.substr(0, 400);
+    const auto odd = vx538({"-p", "rfc2217://ho\xFF\xFEst:4001", "ping"});
+    EXPECT_EQ(odd.status, 3);
+    EXPECT_NE(odd.err.find("\"ho\\xFF\\xFEst\" is not a host name"), std::string::npos) << odd.err;
+    EXPECT_EQ(odd.err.find('\xFF'), std::string::npos) << odd.err;
+}
+
 TEST_F(Vx538Network, AServerStoppedDuringAReadIsExit4AndThePortOpensWhenItIsBack) {
     const std::string log = path("sim.log");
     SimProcess& converter = sim({"--log", log, "--delay", "2000"});
@@ -185,6 +202,104 @@ TEST_F(Vx538Network, AReplyInPartsARoundTripApartIsReadWhole) {
     const auto set = vx538({"-p", server.url(), "raw", "QQS#JTM:010#"});
     ASSERT_EQ(set.status, 0) << set.err;
     EXPECT_NE(set.out.find("QQS#JTM:OK#"), std::string::npos) << set.out;
+}
+
+// socat in front of the converter's terminal is a raw TCP port: what the RS485 port is set to reaches
+// the converter, and the line through the server is not claimed to follow, as nothing of ours can
+// change it.
+TEST_F(Vx538Network, ARawTcpPortClaimsNoLineChangeAndSaysWhatTheConverterNowUses) {
+    if (::access("/usr/bin/socat", X_OK) != 0) {
+        GTEST_SKIP() << "socat is not installed (scripts/install-deps.sh installs it)";
+    }
+    SimProcess& converter = sim();
+    // One socat a run, serving one connection: the terminal has one client at a time.
+    const auto throughSocat = [&](std::vector<std::string> arguments) {
+        const uint16_t port = testsupport::FreeLoopbackPort();
+        testsupport::PeerProcess socat("/usr/bin/socat", {"TCP-LISTEN:" + std::to_string(port) + ",bind=127.0.0.1,reuseaddr",
+                                                          "FILE:" + converter.path() + ",raw,echo=0"},
+                                       port);
+        arguments.insert(arguments.begin(), {"-p", socat.url("socket")});
+        return vx538(arguments);
+    };
+    const auto json = throughSocat({"--json", "set", "rs485.baud=19200"});
+    ASSERT_EQ(json.status, 0) << json.out << json.err;
+    const auto result = nlohmann::json::parse(json.out);
+    EXPECT_EQ(result["line"]["changed"], false) << json.out;
+    EXPECT_EQ(result["line"]["converter_baud"], 19200);
+    EXPECT_EQ(result["acknowledged"].size(), 1u) << json.out;
+
+    const auto text = throughSocat({"set", "rs485.baud=9600", "rs485.parity=even"});
+    ASSERT_EQ(text.status, 0) << text.out << text.err;
+    EXPECT_EQ(text.out.find("the line now runs at"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("the converter's RS485 port now runs at 9600 baud, parity even"), std::string::npos)
+        << text.out;
+    EXPECT_NE(text.out.find("set the device server's port to 9600 baud, parity even"), std::string::npos) << text.out;
+}
+
+// pyserial's RFC 2217 server (Debian's python3-serial) on the converter's terminal: the speed and
+// parity asked reach the terminal; a server that confirms another speed is reported as a warning
+// and in the JSON, and the command itself goes on.
+TEST_F(Vx538Network, PyserialsServerTakesTheSettingsAndAnotherConfirmedSpeedIsAWarning) {
+    if (!testsupport::HasPythonModule("serial.rfc2217")) {
+        GTEST_SKIP() << "python3-serial is not installed (scripts/install-deps.sh installs it)";
+    }
+    for (const bool lying : {false, true}) {
+        SCOPED_TRACE(lying ? "half the speed confirmed" : "as asked");
+        const std::string log = path(lying ? "lying.log" : "faithful.log");
+        SimProcess& converter = sim({"--log", log});
+        std::vector<std::string> arguments = {testsupport::SupportFile("rfc2217_server.py"), converter.path()};
+        if (lying) {
+            arguments.push_back("--confirm-half-baud");
+        }
+        testsupport::PeerProcess server(testsupport::DebianPython(), arguments);
+        const auto ping = vx538({"-p", server.url("rfc2217"), "--baud", "19200", "--parity", "odd", "ping"});
+        ASSERT_EQ(ping.status, 0) << ping.err;
+        EXPECT_NE(read(log).find("line       19200 8O1"), std::string::npos) << read(log);
+        const std::string warning = "warning: the server set 9600 baud where 19200 was asked";
+        EXPECT_EQ(ping.err.find(warning) != std::string::npos, lying) << ping.err;
+        if (lying) {
+            const auto json = vx538({"--json", "-p", server.url("rfc2217"), "--baud", "19200", "ping"});
+            ASSERT_EQ(json.status, 0) << json.err;
+            EXPECT_EQ(nlohmann::json::parse(json.out)["line_differs"],
+                      nlohmann::json::array({"the server set 9600 baud where 19200 was asked"}));
+        }
+    }
+}
+
+// A listener whose accept queue is full answers no SYN: the open gives up within the connect
+// timeout with exit 3, and SIGTERM ends the wait at once (exit 130, not the timeout's exit 3).
+TEST_F(Vx538Network, AConnectToAFullAcceptQueueEndsWithinItsTimeoutOrAtOnceOnSigterm) {
+    const testsupport::FullListener full;
+    const std::string where = "127.0.0.1:" + std::to_string(full.port());
+    for (const std::string scheme : {"rfc2217://", "socket://"}) {
+        SCOPED_TRACE(scheme);
+        const auto ping = vx538({"-p", scheme + where, "ping"});
+        EXPECT_EQ(ping.status, 3) << ping.err;
+        EXPECT_NE(ping.err.find("no answer within 3 s"), std::string::npos) << ping.err;
+        EXPECT_GE(ping.elapsed, 3000ms);
+        EXPECT_LT(ping.elapsed, 6000ms);
+
+        int out[2];
+        ASSERT_EQ(::pipe(out), 0);
+        const int before = testsupport::ConnectingTo(full.port());
+        const int pid = testsupport::Spawn(VX538_PATH, {"-p", scheme + where, "ping"}, out[1], out[1]);
+        ::close(out[1]);
+        // Its SYN is out and unanswered.
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        while (testsupport::ConnectingTo(full.port()) <= before && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(1ms);
+        }
+        ::kill(pid, SIGTERM);
+        const int status = testsupport::WaitForChild(pid);
+        std::string said;
+        char buffer[512];
+        for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;) {
+            said.append(buffer, static_cast<std::size_t>(n));
+        }
+        ::close(out[0]);
+        EXPECT_EQ(status, 130) << said;
+        EXPECT_NE(said.find("interrupted"), std::string::npos) << said;
+    }
 }
 
 } // namespace

@@ -81,15 +81,15 @@ protected:
 
 TEST_F(Status, PortStateNamesTheDeviceAndItsSettings) {
     EXPECT_EQ(status.text(-1).port, "Port closed");
-    status.portOpened("COM3", "/dev/ttyS2", 9600, 0);
+    status.portOpened("COM3", "/dev/ttyS2", 9600, 0, false);
     EXPECT_EQ(status.text(-1).port, "COM3 (/dev/ttyS2) open, 9600 None");
     EXPECT_EQ(status.text(-1).event, "");
     status.portClosed("COM3", "/dev/ttyS2");
     EXPECT_EQ(status.text(-1).port, "COM3 (/dev/ttyS2) closed");
-    status.portOpened("/dev/pts/4", "/dev/pts/4", 19200, 2);
+    status.portOpened("/dev/pts/4", "/dev/pts/4", 19200, 2, false);
     EXPECT_EQ(status.text(-1).port, "/dev/pts/4 open, 19200 Even");
 
-    status.portLost("/dev/pts/4", "/dev/pts/4");
+    status.portLost("/dev/pts/4", "/dev/pts/4", "the line hung up");
     EXPECT_EQ(status.text(-1).port, "/dev/pts/4 lost, closed");
     EXPECT_TRUE(status.text(-1).fault);
     status.portOpenFailed("COM9", "/dev/ttyS8", "Error opening serial port");
@@ -99,7 +99,7 @@ TEST_F(Status, PortStateNamesTheDeviceAndItsSettings) {
 }
 
 TEST_F(Status, WaitingNamesTheRequestAndTheTimeLeftThenTheReplyItsVerdict) {
-    status.portOpened("/dev/pts/4", "/dev/pts/4", 9600, 0);
+    status.portOpened("/dev/pts/4", "/dev/pts/4", 9600, 0, false);
     sendQuery("QQQ#QX1#", pending::SystemParameters);
     ASSERT_TRUE(status.waiting());
     const exchange::StatusText waiting = status.text(2749);

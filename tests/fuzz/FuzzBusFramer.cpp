@@ -5,6 +5,7 @@
 
 #include "tests/fuzz/FuzzCheck.h"
 #include "tools/ModbusCrc.h"
+#include "tools/ModbusLayout.h"
 #include "traffic/BusFramer.h"
 
 namespace {
@@ -59,6 +60,12 @@ void checkFrames(std::span<const uint8_t> stream, const std::vector<BusFrame>& f
             const tools::CrcBytes crc = tools::ModbusCrc16(b.first(b.size() - 2));
             fuzzcheck::check(crc.low == b[b.size() - 2] && crc.high == b.back(),
                              "framer: a good frame's CRC fails");
+            // Framed by the one table of layouts: the length its function implies, or its first CRC.
+            const tools::ModbusLayout layout = tools::ModbusFrameLength(
+                b, frame.role == traffic::BusRole::Request ? tools::ModbusRole::Request
+                                                           : tools::ModbusRole::Reply);
+            fuzzcheck::check(layout.is == tools::ModbusLayout::Is::Known && layout.length == b.size(),
+                             "framer: a frame's length is not the one its layout gives");
         }
         if (frame.requestNumber > 0) {
             fuzzcheck::check(frame.requestNumber < frame.number && frame.request,

@@ -16,6 +16,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     fuzzcheck::check(capture.error.empty() || capture.error.starts_with("text: line ") ||
                          capture.error.starts_with("text: not a vx538"),
                      "raw capture: an error without its line");
+    // A message shows at most 80 characters of what the file holds, whatever its length.
+    fuzzcheck::check(capture.error.size() < 300, "raw capture: an error echoes too much of the file");
+    fuzzcheck::check(capture.error.find_first_of(std::string_view("\0\t\r\n\x7f", 5)) == std::string::npos,
+                     "raw capture: an error shows a control byte");
     if (capture.error.empty() || !capture.chunks.empty()) {
         const traffic::RawCapture reread = traffic::ParseRawCapture(again);
         fuzzcheck::check(reread.error.empty(), "raw capture: what was written does not read");

@@ -4,17 +4,23 @@
 
 #include <arpa/inet.h>
 #include <chrono>
+#include <future>
+#include <thread>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "serial/NetworkPort.h"
+#include "serial/Mailbox.h"
 #include "serial/PortUrl.h"
+#include "serial/RawTcpPort.h"
 #include "serial/SerialComm.h"
 #include "serial/TelnetCodec.h"
 #include "tests/serial/CommFixture.h"
+#include "tests/support/ControlOnlyPort.h"
 #include "tests/support/LineReadback.h"
+#include "tests/support/PeerProcess.h"
+#include "tests/support/ProcProbe.h"
 #include "tests/support/PtyPeer.h"
 #include "tests/support/Ser2netProcess.h"
 #include "tests/support/Wait.h"
@@ -77,6 +83,30 @@ TEST(NetworkPortName, TheFormsReadAndEverythingElseIsRefusedWithTheReason) {
             EXPECT_NE(reading.error.find("rfc2217://HOST:PORT or socket://HOST:PORT"), std::string::npos);
         }
     }
+}
+
+// What a message shows of a name: as typed while short and printable, else at most 80 characters
+// in quotes, other bytes as \xHH, and the length when cut.
+TEST(NetworkPortName, ANameIsEchoedCutAndEscaped) {
+    struct Case {
+        std::string text;
+        std::string echoed;
+    } cases[] = {
+        {"rfc2217://cabinet:4001", "\"rfc2217://cabinet:4001\""},
+        {"ho\xFF\x01\"\\st", "\"ho\\xFF\\x01\\x22\\x5Cst\""},
+        {std::string(80, 'a'), "\"" + std::string(80, 'a') + "\""},
+        {std::string(81, 'a'), "\"" + std::string(80, 'a') + "... (81 bytes)\""},
+        {std::string(100000, 'h'), "\"" + std::string(80, 'h') + "... (100000 bytes)\""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text.substr(0, 20));
+        EXPECT_EQ(serial::echoed(c.text), c.echoed);
+    }
+    const serial::PortUrlReading longHost = serial::readPortUrl("socket://" + std::string(254, 'h') + ":1");
+    EXPECT_FALSE(longHost.name);
+    EXPECT_NE(longHost.error.find("longer than the 253 characters"), std::string::npos);
+    EXPECT_LT(longHost.error.size(), 400u);
+    EXPECT_TRUE(serial::readPortUrl("socket://" + std::string(253, 'h') + ":1").name);
 }
 
 std::string bytes(std::initializer_list<int> values) {
@@ -251,6 +281,8 @@ TEST(NetworkOpen, UnknownHostsRefusedPortsAndSilentServersSayWhyWithinTheConnect
     ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
     const std::string silent = "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
     const std::string refused = "127.0.0.1:" + std::to_string(testsupport::FreeLoopbackPort());
+    const testsupport::FullListener fullQueue;
+    const std::string full = "127.0.0.1:" + std::to_string(fullQueue.port());
 
     struct Case {
         std::string name;
@@ -262,6 +294,9 @@ TEST(NetworkOpen, UnknownHostsRefusedPortsAndSilentServersSayWhyWithinTheConnect
         {"rfc2217://no-such-host.invalid:4001", "Error opening serial port", "host not found"},
         {"rfc2217://" + silent, "File handle is not a comm handle ", "did not answer the RFC 2217 negotiation"},
         {"rfc2217://host:99999", "Error opening serial port", "1 to 65535"},
+        // The connect's wait ends with the time left, not when the kernel gives up (minutes).
+        {"rfc2217://" + full, "Error opening serial port", "no answer within 3 s"},
+        {"socket://" + full, "Error opening serial port", "no answer within 3 s"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -282,7 +317,7 @@ TEST(NetworkOpen, UnknownHostsRefusedPortsAndSilentServersSayWhyWithinTheConnect
 
     // A link that dies while idle is found within about 20 s: keepalive probes after 5 s of silence,
     // and the same bound for bytes that are never acknowledged.
-    serial::NetworkPort raw("socket://" + silent, serial::readPortUrl("socket://" + silent));
+    serial::RawTcpPort raw("socket://" + silent, serial::readPortUrl("socket://" + silent));
     ASSERT_EQ(raw.open().result, serial::OpenResult::Opened);
     const auto option = [&](int level, int name) {
         int value = 0;
@@ -296,6 +331,114 @@ TEST(NetworkOpen, UnknownHostsRefusedPortsAndSilentServersSayWhyWithinTheConnect
     EXPECT_GT(option(IPPROTO_TCP, TCP_USER_TIMEOUT), 0);
     raw.close();
     ::close(listener);
+}
+
+// The half of the open that may wait, on a worker thread, ends at once when its caller cancels it,
+// with the component's message and the reason.
+TEST(NetworkOpen, AConnectWaitingForAnAnswerEndsAtOnceWhenCancelled) {
+    const testsupport::FullListener full;
+    for (const std::string scheme : {"rfc2217", "socket"}) {
+        SCOPED_TRACE(scheme);
+        serial::EventFd cancel;
+        ASSERT_TRUE(cancel.create());
+        const int before = testsupport::ConnectingTo(full.port());
+        auto connecting = std::async(std::launch::async, [&] {
+            try {
+                serial::TComm::ConnectPort(scheme + "://127.0.0.1:" + std::to_string(full.port()), &cancel);
+                return std::string("opened");
+            } catch (const serial::ECommsError& e) {
+                return std::string(e.what()) + "|" + e.Reason();
+            }
+        });
+        // Its SYN is out and unanswered: the wait is on.
+        ASSERT_TRUE(testsupport::waitUntil([&] { return testsupport::ConnectingTo(full.port()) > before; }, 5000ms));
+        cancel.signal();
+        const std::string outcome = connecting.get();
+        EXPECT_EQ(outcome.substr(0, outcome.find('|')), "Error opening serial port");
+        EXPECT_NE(outcome.find("interrupted"), std::string::npos) << outcome;
+    }
+}
+
+// A port that stays readable with nothing of the line's (a server's unending notifications): the
+// line's bytes still reach the owner as a block once the line itself has been silent for the read
+// interval.
+TEST(NetworkHostile, ABlockEndsByTheLinesSilenceWhileThePortStaysReadableWithControlOnly) {
+    serial::TComm comm;
+    serialtest::EventLog log;
+    serialtest::recordEvents(comm, log);
+    comm.SetReadIntervalTimeout(50);
+    auto port = std::make_unique<testsupport::ControlOnlyPort>("QX1");
+    ASSERT_EQ(port->open().result, serial::OpenResult::Opened);
+    comm.OpenPort(std::move(port));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !log.blocks.empty(); }));
+    EXPECT_EQ(log.blocks[0], "QX1");
+    comm.ClosePort();
+}
+
+// A peer that sends far faster than the main thread takes blocks (here the main thread is held up
+// for two seconds, as a long handler would hold it): what waits is bounded, in the socket rather
+// than in memory, and every block still comes once the main thread takes them.
+TEST(NetworkHostile, AFloodFasterThanTheMainThreadWaitsInTheSocketNotInMemory) {
+    testsupport::PeerProcess server(testsupport::DebianPython(),
+                                    {testsupport::SupportFile("hostile_peer.py"), "random"});
+    serial::TComm comm;
+    std::size_t received = 0;
+    comm.OnReceiveData = [&](serial::TComm*, const uint8_t*, uint16_t length) { received += length; };
+    comm.SetCommName(server.url("socket"));
+    comm.SetReadIntervalTimeout(50);
+    const long before = testsupport::residentKb();
+    comm.OpenPort();
+    std::this_thread::sleep_for(2s);
+    EXPECT_LT(testsupport::residentKb() - before, 24 * 1024);
+    EXPECT_TRUE(testsupport::waitUntil([&] { return received > 2 * serial::Mailbox::kMaxQueuedData; }));
+    comm.ClosePort();
+}
+
+// pyserial's RFC 2217 server (Debian's python3-serial) in front of a pseudo-terminal: the settings
+// reach the terminal, and a server that confirms another speed than asked is reported through the
+// component's hook, the port staying open.
+TEST(NetworkPyserial, TheSettingsReachTheTerminalAndAnotherConfirmedSpeedIsReported) {
+    if (!testsupport::HasPythonModule("serial.rfc2217")) {
+        GTEST_SKIP() << "python3-serial is not installed (scripts/install-deps.sh installs it)";
+    }
+    for (const bool lying : {false, true}) {
+        SCOPED_TRACE(lying ? "a server confirming half the speed" : "a faithful server");
+        testsupport::PtyPeer pty;
+        std::vector<std::string> arguments = {testsupport::SupportFile("rfc2217_server.py"), pty.slavePath()};
+        if (lying) {
+            arguments.push_back("--confirm-half-baud");
+        }
+        testsupport::PeerProcess server(testsupport::DebianPython(), arguments);
+        serial::TComm comm;
+        serialtest::EventLog log;
+        serialtest::recordEvents(comm, log);
+        std::vector<std::string> differences;
+        comm.OnLineDiffers = [&](serial::TComm* sender, const std::string& difference) {
+            EXPECT_EQ(sender, &comm);
+            differences.push_back(difference);
+        };
+        comm.SetCommName(server.url("rfc2217"));
+        comm.SetBaudRate(19200);
+        comm.SetParity(serial::TParity::Odd);
+        comm.SetOutx_XonXoffFlow(false);
+        comm.SetInx_XonXoffFlow(false);
+        comm.OpenPort();
+        ASSERT_TRUE(testsupport::waitUntil([&] { return testsupport::readLine(pty.masterFd()).outputSpeed == 19200; }));
+        EXPECT_TRUE(testsupport::readLine(pty.masterFd()).parityOdd);
+        // The data goes through both ways while (and after) the difference is said.
+        ASSERT_TRUE(comm.SendData("QQQ#QV#", 7));
+        EXPECT_EQ(pty.readAtLeast(7, 3000ms), "QQQ#QV#");
+        if (lying) {
+            ASSERT_TRUE(testsupport::waitUntil([&] { return !differences.empty(); }));
+            EXPECT_EQ(differences.front(), "the server set 9600 baud where 19200 was asked");
+        } else {
+            pty.write("QQQ#QV:VX538-T-B#");
+            ASSERT_TRUE(testsupport::waitUntil([&] { return log.joined().find("VX538") != std::string::npos; }));
+            EXPECT_TRUE(differences.empty()) << differences.front();
+        }
+        EXPECT_TRUE(comm.IsOpen());
+        EXPECT_EQ(log.hangups, 0);
+    }
 }
 
 } // namespace

@@ -60,4 +60,14 @@ char threadState(int tid) {
     return close != std::string::npos && close + 2 < text.size() ? text[close + 2] : 0;
 }
 
+long residentKb() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            return std::stol(line.substr(6));
+        }
+    }
+    return -1;
+}
+
 } // namespace testsupport

@@ -13,5 +13,7 @@ std::vector<int> threadIds();
 int64_t contextSwitches(int tid);
 // The scheduler state letter of one thread ('S' sleeping, 'R' running...), or 0 once it has ended.
 char threadState(int tid);
+// The memory this process holds resident now, in KB (VmRSS).
+long residentKb();
 
 } // namespace testsupport

@@ -1,6 +1,7 @@
 // Runs a program to its end and collects its output.
 #include "tests/support/ProgramRun.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <csignal>
@@ -11,6 +12,7 @@
 #include <stdexcept>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 extern char** environ;
@@ -41,6 +43,34 @@ int Spawn(const std::string& program, const std::vector<std::string>& arguments,
     return pid;
 }
 
+void StopChild(int pid) {
+    ::kill(pid, SIGTERM);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    int status = 0;
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+}
+
+int WaitForChild(int pid, long* maxResidentKb) {
+    int status = 0;
+    rusage usage{};
+    while (::wait4(pid, &status, 0, &usage) < 0) {
+        if (errno != EINTR) {
+            return -1;
+        }
+    }
+    if (maxResidentKb) {
+        *maxResidentKb = usage.ru_maxrss;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
                          std::chrono::milliseconds limit) {
     return RunProgram(program, arguments, ProgramStreams{}, limit);
@@ -48,6 +78,7 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
 
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
                          const ProgramStreams& streams, std::chrono::milliseconds limit) {
+    const auto started = std::chrono::steady_clock::now();
     using Output = ProgramStreams::Output;
     const bool piped = streams.output == Output::Pipe || streams.output == Output::FirstLineOnly;
     int out[2] = {-1, -1};
@@ -119,10 +150,11 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
             if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) {
                 continue;
             }
-            char buffer[4096];
+            char buffer[65536];
             const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
             if (n > 0) {
-                sinks[i]->append(buffer, static_cast<std::size_t>(n));
+                const std::size_t room = streams.keep - std::min(streams.keep, sinks[i]->size());
+                sinks[i]->append(buffer, std::min(room, static_cast<std::size_t>(n)));
             }
             const bool readerGoes = i == 0 && streams.output == Output::FirstLineOnly &&
                                     result.out.find('\n') != std::string::npos;
@@ -138,14 +170,12 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
             ::close(fd.fd);
         }
     }
-    int status = 0;
     if (open > 0) {
         ::kill(pid, SIGKILL);
     }
-    rusage usage{};
-    ::wait4(pid, &status, 0, &usage);
-    result.status = open == 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.maxResidentKb = usage.ru_maxrss;
+    const int status = WaitForChild(pid, &result.maxResidentKb);
+    result.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+    result.status = open == 0 ? status : -1;
     return result;
 }
 

@@ -17,7 +17,8 @@ struct ProgramResult {
     int status = -1; // the exit status; -1 when it did not exit normally in time (it is then killed)
     std::string out;
     std::string err;
-    long maxResidentKb = 0; // the most memory it (and what it waited for) held at once
+    long maxResidentKb = 0;               // the most memory it (and what it waited for) held at once
+    std::chrono::milliseconds elapsed{0}; // from the start to its end
 };
 
 // Where a program's standard streams lead, as a user's shell may set them up.
@@ -32,6 +33,9 @@ struct ProgramStreams {
     Output output = Output::Pipe;
     int outputFd = -1;
     int inputFd = -1; // -1: /dev/null
+    // Of each collected stream the first `keep` bytes are kept; the rest is read and dropped (a
+    // program that floods its output costs the test nothing).
+    std::size_t keep = std::string::npos;
 };
 
 // Runs `program` with `arguments`, standard input empty, and waits up to `limit` for it to end.
@@ -40,5 +44,12 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
 // The same with its streams set up as `streams` says.
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
                          const ProgramStreams& streams, std::chrono::milliseconds limit);
+
+// Ends a child by its pid: SIGTERM, then SIGKILL if it has not ended within 5 s; reaped either way.
+void StopChild(int pid);
+
+// Waits for a child to end and reports its exit status (-1 when it did not exit normally) and the
+// most memory it held resident.
+int WaitForChild(int pid, long* maxResidentKb = nullptr);
 
 } // namespace testsupport

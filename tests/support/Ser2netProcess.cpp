@@ -139,17 +139,7 @@ void Ser2netProcess::stop() {
     if (pid_ <= 0) {
         return;
     }
-    ::kill(pid_, SIGTERM);
-    const auto deadline = Clock::now() + std::chrono::seconds(5);
-    int status = 0;
-    while (::waitpid(pid_, &status, WNOHANG) != pid_) {
-        if (Clock::now() >= deadline) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, &status, 0);
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
+    StopChild(pid_);
     pid_ = -1;
     // Its ports are closed once it has gone: a restart finds them free.
 }

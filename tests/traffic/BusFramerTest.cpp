@@ -98,6 +98,30 @@ const Bytes kSetAddress = text("QQS#ADR:005#");
 const Bytes kAcknowledged = text("QQS#ADR:OK#");
 const Bytes kMeterCommand = text("QQS#CAMD01:1<03,") + hex("76 23 FD");
 const Bytes kNoise = hex("A7 00 13");
+// The other public functions, as a master and a slave send them (pymodbus's layouts).
+const Bytes kExceptionStatus = withCrc(hex("01 07"));
+const Bytes kExceptionStatusReply = withCrc(hex("01 07 6D"));
+const Bytes kLoopback = withCrc(hex("01 08 00 00 A5 37 01 02 03"));
+const Bytes kDiagnosticRegister = withCrc(hex("01 08 00 02 00 00"));
+const Bytes kDiagnosticRegisterReply = withCrc(hex("01 08 00 02 12 34"));
+const Bytes kEventCounter = withCrc(hex("01 0B"));
+const Bytes kEventCounterReply = withCrc(hex("01 0B FF FF 01 08"));
+const Bytes kEventLog = withCrc(hex("01 0C"));
+const Bytes kEventLogReply = withCrc(hex("01 0C 08 00 00 01 08 01 21 20 00"));
+const Bytes kServerId = withCrc(hex("01 11"));
+const Bytes kServerIdReply = withCrc(hex("01 11 03 50 4D FF"));
+const Bytes kReadFile = withCrc(hex("01 14 0E 06 00 04 00 01 00 02 06 00 03 00 09 00 02"));
+const Bytes kReadFileReply = withCrc(hex("01 14 0C 05 06 0D FE 00 20 05 06 33 CD 00 40"));
+const Bytes kWriteFile = withCrc(hex("01 15 0D 06 00 04 00 07 00 03 06 AF 04 BE 10 0D"));
+const Bytes kMaskWrite = withCrc(hex("01 16 00 04 00 F2 00 25"));
+const Bytes kFifo = withCrc(hex("01 18 04 DE"));
+const Bytes kFifoReply = withCrc(hex("01 18 00 06 00 02 01 B8 12 84"));
+const Bytes kDeviceId = withCrc(hex("01 2B 0E 01 00"));
+const Bytes kDeviceIdReply =
+    withCrc(hex("01 2B 0E 01 83 00 00 02 00 08") + text("Pymodbus") + hex("01 02") + text("PM"));
+const Bytes kCanopen = withCrc(hex("01 2B 0D 00 01 02"));
+const Bytes kCanopenReply = withCrc(hex("01 2B 0D 00 01 02 03 04 05"));
+const Bytes kIllegalFunction = withCrc(hex("01 AB 01"));
 
 struct StreamCase {
     const char* name;
@@ -115,6 +139,28 @@ const StreamCase kStreams[] = {
      {"request MODBUS 13", "reply MODBUS 8 answers 1", "request MODBUS 8", "reply MODBUS 8 answers 3",
       "request MODBUS 11", "reply MODBUS 8 answers 5", "request MODBUS 15", "reply MODBUS 9 answers 7",
       "request MODBUS 8", "reply MODBUS 5 answers 9"}},
+    {"every other public function back to back",
+     kExceptionStatus + kExceptionStatusReply + kLoopback + kLoopback + kDiagnosticRegister +
+         kDiagnosticRegisterReply + kEventCounter + kEventCounterReply + kEventLog + kEventLogReply +
+         kServerId + kServerIdReply + kReadFile + kReadFileReply + kWriteFile + kWriteFile + kMaskWrite +
+         kMaskWrite + kFifo + kFifoReply + kDeviceId + kDeviceIdReply + kCanopen + kCanopenReply + kDeviceId +
+         kIllegalFunction,
+     {"request MODBUS 4",  "reply MODBUS 5 answers 1",   "request MODBUS 11", "reply MODBUS 11 answers 3",
+      "request MODBUS 8",  "reply MODBUS 8 answers 5",   "request MODBUS 4",  "reply MODBUS 8 answers 7",
+      "request MODBUS 4",  "reply MODBUS 13 answers 9",  "request MODBUS 4",  "reply MODBUS 8 answers 11",
+      "request MODBUS 19", "reply MODBUS 17 answers 13", "request MODBUS 18", "reply MODBUS 18 answers 15",
+      "request MODBUS 10", "reply MODBUS 10 answers 17", "request MODBUS 6",  "reply MODBUS 12 answers 19",
+      "request MODBUS 7",  "reply MODBUS 24 answers 21", "request MODBUS 8",  "reply MODBUS 11 answers 23",
+      "request MODBUS 7",  "reply MODBUS 5 answers 25"}},
+    {"the expected reply of an open layout with a wrong CRC, then cut",
+     kCanopen + Bytes(kCanopenReply.begin(), kCanopenReply.end() - 1) + hex("00") + kDiagnosticRegister +
+         hex("01 08 00 02 12"),
+     {"request MODBUS 8", "noise 11", "request MODBUS 8", "reply MODBUS 5 cut answers 3"}},
+    {"damaged replies of the other functions after noise",
+     kFifo + kNoise + Bytes(kFifoReply.begin(), kFifoReply.end() - 1) + hex("00") + kDeviceId +
+         Bytes(kDeviceIdReply.begin(), kDeviceIdReply.begin() + 12),
+     {"request MODBUS 6", "noise 3", "reply MODBUS 12 CRC wrong answers 1", "request MODBUS 7",
+      "reply MODBUS 12 cut answers 4"}},
     {"a reply as long as its request",
      kBitsRequest + kBitsReply,
      {"request MODBUS 8", "reply MODBUS 8 answers 1"}},
@@ -216,6 +262,37 @@ TEST(BusFramer, aPauseGivesOutAnIncompleteFrameAsNoise) {
     EXPECT_EQ(describe(frames.back()), "request MODBUS 8");
 }
 
+// A line that sends nothing but noise (a flooding network peer) is given in bounded runs as it
+// arrives, not held until it pauses: what the framer keeps stays small and no byte is lost.
+TEST(BusFramer, endlessNoiseIsGivenInBoundedRunsAsItArrives) {
+    struct Case {
+        std::size_t bytes;
+        std::size_t block;
+    } cases[] = {{100, 100}, {4096, 4096}, {4097, 1}, {1 << 20, 4096}, {300'000, 65'536}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.bytes);
+        BusFramer framer(BusLine::ForBaud(9600, false));
+        std::vector<BusFrame> frames;
+        const std::vector<uint8_t> noise(c.bytes, 0xF5);
+        for (std::size_t at = 0; at < noise.size(); at += c.block) {
+            framer.push(std::span(noise).subspan(at, std::min(c.block, noise.size() - at)), 10'000, frames);
+        }
+        std::size_t given = 0;
+        for (const BusFrame& frame : frames) {
+            given += frame.bytes.size();
+        }
+        EXPECT_GE(given + 4096, c.bytes); // at most one run held back
+        framer.finish(frames);
+        given = 0;
+        for (const BusFrame& frame : frames) {
+            EXPECT_EQ(frame.role, traffic::BusRole::Noise);
+            EXPECT_LE(frame.bytes.size(), 4096u);
+            given += frame.bytes.size();
+        }
+        EXPECT_EQ(given, c.bytes);
+    }
+}
+
 TEST(BusFramer, replyTimeFromTheRequestsLastByteToTheReplysFirst) {
     BusFramer framer(BusLine::ForBaud(9600, false));
     std::vector<BusFrame> frames;
@@ -305,6 +382,9 @@ TEST(BusSummary, countsEachDevicesRequestsRepliesFaultsAndReplyTimes) {
     EXPECT_EQ(devices[1].maxReplyUs, 20'000 - 5 * kCharacter);
     EXPECT_EQ(summary.noiseRuns(), 1u);
     EXPECT_EQ(summary.noiseBytes(), 3u);
+    EXPECT_EQ(devices[0].functions, (std::map<uint8_t, uint64_t>{{16, 1}}));
+    EXPECT_EQ(devices[1].functions, (std::map<uint8_t, uint64_t>{{3, 5}}));
+    EXPECT_TRUE(devices[3].functions.empty());
 }
 
 } // namespace

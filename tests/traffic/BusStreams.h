@@ -1,5 +1,5 @@
-// Random bus traffic for the framer: a master polling slaves with MODBUS requests of every function
-// the framer knows, HART and the converter's text commands, the slaves answering (now and then with
+// Random bus traffic for the framer: a master polling slaves with MODBUS requests of every public
+// function code, HART and the converter's text commands, the slaves answering (now and then with
 // an exception, or not at all), random noise between frames. Knows every good frame it put on the
 // line, so a test and the benchmark can score what the framer found.
 #pragma once
@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tools/ModbusCrc.h"
+#include "tools/ModbusLayout.h"
 
 namespace busstreams {
 
@@ -111,9 +112,145 @@ private:
         return {request, hartFrame(5, body)};
     }
 
+    // A frame of an open layout whose only CRC that holds is its own, as no framer could tell
+    // otherwise where it ends.
+    Bytes openFrame(const Bytes& head, std::size_t dataLow, std::size_t dataHigh) {
+        for (;;) {
+            Bytes frame = head;
+            const Bytes data = bytes(static_cast<std::size_t>(pick(int(dataLow), int(dataHigh))));
+            frame.insert(frame.end(), data.begin(), data.end());
+            frame = withCrc(frame);
+            if (tools::ModbusCrcEnd(frame, 4) == frame.size()) {
+                return frame;
+            }
+        }
+    }
+
+    // The functions beyond reading and writing registers and coils, their replies as a slave gives them.
+    std::pair<Bytes, Bytes> otherExchange(uint8_t slave) {
+        static constexpr uint8_t kFunctions[] = {7, 8, 11, 12, 17, 20, 21, 22, 24, 43};
+        const uint8_t function = kFunctions[pick(0, 9)];
+        Bytes request = {slave, function};
+        Bytes reply = {slave, function};
+        const auto append = [](Bytes& to, const Bytes& more) {
+            to.insert(to.end(), more.begin(), more.end());
+        };
+        switch (function) {
+        case 7:
+            reply.push_back(byte());
+            break;
+        case 8: {
+            const int sub = pick(0, 3) == 0 ? 0 : pick(11, 18);
+            word(request, sub);
+            if (sub == 0) {
+                const Bytes loopback = openFrame(request, 2, 20);
+                return {loopback, loopback};
+            }
+            word(request, 0);
+            word(reply, sub);
+            word(reply, pick(0, 65535));
+            break;
+        }
+        case 11:
+            word(reply, pick(0, 1) ? 0xFFFF : 0);
+            word(reply, pick(0, 65535));
+            break;
+        case 12: {
+            const int events = pick(0, 64);
+            reply.push_back(static_cast<uint8_t>(6 + events));
+            word(reply, pick(0, 1) ? 0xFFFF : 0);
+            append(reply, bytes(static_cast<std::size_t>(4 + events)));
+            break;
+        }
+        case 17: {
+            const Bytes id = bytes(static_cast<std::size_t>(pick(1, 30)));
+            reply.push_back(static_cast<uint8_t>(id.size() + 1));
+            append(reply, id);
+            reply.push_back(pick(0, 1) ? 0xFF : 0x00);
+            break;
+        }
+        case 20: {
+            const int records = pick(1, 5);
+            request.push_back(static_cast<uint8_t>(7 * records));
+            Bytes data;
+            for (int i = 0; i < records; ++i) {
+                const int length = pick(1, 10);
+                request.push_back(6);
+                word(request, pick(1, 10));
+                word(request, pick(0, 9999));
+                word(request, length);
+                data.push_back(static_cast<uint8_t>(1 + 2 * length));
+                data.push_back(6);
+                append(data, bytes(static_cast<std::size_t>(2 * length)));
+            }
+            reply.push_back(static_cast<uint8_t>(data.size()));
+            append(reply, data);
+            break;
+        }
+        case 21: {
+            const int records = pick(1, 4);
+            Bytes data;
+            for (int i = 0; i < records; ++i) {
+                const int length = pick(1, 12);
+                data.push_back(6);
+                word(data, pick(1, 10));
+                word(data, pick(0, 9999));
+                word(data, length);
+                append(data, bytes(static_cast<std::size_t>(2 * length)));
+            }
+            request.push_back(static_cast<uint8_t>(data.size()));
+            append(request, data);
+            reply = request;
+            break;
+        }
+        case 22:
+            append(request, bytes(6));
+            reply = request;
+            break;
+        case 24: {
+            word(request, pick(0, 65535));
+            const int count = pick(0, 31);
+            word(reply, 2 + 2 * count);
+            word(reply, count);
+            append(reply, bytes(static_cast<std::size_t>(2 * count)));
+            break;
+        }
+        case 43:
+            if (pick(0, 3) == 0) {
+                request.push_back(13);
+                reply.push_back(13);
+                return {openFrame(request, 1, 30), openFrame(reply, 1, 60)};
+            }
+            request.push_back(14);
+            request.push_back(static_cast<uint8_t>(pick(1, 4)));
+            request.push_back(byte());
+            reply.push_back(14);
+            reply.push_back(request[3]);
+            reply.push_back(0x83);
+            reply.push_back(0);
+            reply.push_back(0);
+            reply.push_back(3);
+            for (uint8_t id = 0; id < 3; ++id) {
+                const Bytes value = bytes(static_cast<std::size_t>(pick(0, 20)));
+                reply.push_back(id);
+                reply.push_back(static_cast<uint8_t>(value.size()));
+                append(reply, value);
+            }
+            break;
+        }
+        return {withCrc(request), withCrc(reply)};
+    }
+
     std::pair<Bytes, Bytes> modbusExchange() {
         static constexpr uint8_t kFunctions[] = {1, 2, 3, 4, 5, 6, 15, 16, 23};
         const uint8_t slave = static_cast<uint8_t>(pick(1, 247));
+        if (pick(1, 4) == 1) {
+            auto [request, reply] = otherExchange(slave);
+            if (pick(1, 20) == 1) {
+                reply = withCrc({slave, static_cast<uint8_t>(request[1] | 0x80), 1});
+            }
+            return {request, reply};
+        }
         const uint8_t function = kFunctions[pick(0, 8)];
         Bytes request = {slave, function};
         Bytes reply = {slave, function};

@@ -148,7 +148,8 @@ TEST(Interpreter, ModbusFrames) {
          withCrc(hex("01 17 00 00 00 02 00 10 00 01 02 12 34")),
          Sent,
          302,
-         {"read/write multiple registers, read start 0, read count 2, write start 16, write count 1, 2 data bytes",
+         {"read/write multiple registers, read start 0, read count 2, write start 16, write count 1, "
+          "byte count 2, values 4660 (1234)",
           "ok"}},
         {"read/write multiple registers reply",
          withCrc(hex("01 17 04 42 C8 00 00")),
@@ -166,6 +167,79 @@ TEST(Interpreter, ModbusFrames) {
          302,
          {"text reply without block marker"},
          {"MODBUS"}},
+    };
+    for (const Case& c : cases) {
+        check(c);
+    }
+}
+
+// Each public function's request and normal reply read field by field: what a monitor of a bus has
+// to show of traffic the converter itself never sends. Every frame carries a good CRC.
+TEST(Interpreter, EveryPublicModbusFunctionReadFieldByField) {
+    const Case cases[] = {
+        {"read coils", withCrc(hex("01 01 00 13 00 13")), Sent, 0, {"read coils, start 19, count 19", "ok"}},
+        {"coils read", withCrc(hex("01 01 03 CD 6B 05")), Received, 0,
+         {"read coils, byte count 3, states CD 6B 05", "ok"}},
+        {"read discrete inputs", withCrc(hex("01 02 00 C4 00 16")), Sent, 0,
+         {"read discrete inputs, start 196, count 22"}},
+        {"read input registers", withCrc(hex("01 04 00 08 00 01")), Sent, 0,
+         {"read input registers, start 8, count 1"}},
+        {"input register read", withCrc(hex("01 04 02 00 0A")), Received, 0, {"1 register: 10 (000A)"}},
+        {"write single coil", withCrc(hex("01 05 00 AC FF 00")), Sent, 0,
+         {"write single coil, address 172, value FF00 (on)"}},
+        {"single coil acknowledged", withCrc(hex("01 05 00 AC 00 00")), Received, 0,
+         {"MODBUS reply, slave 1, write single coil acknowledged, address 172, value 0000 (off)", "ok"},
+         {"echo"}},
+        {"write single register", withCrc(hex("01 06 00 01 00 03")), Sent, 0,
+         {"write single register, address 1, value 3 (0003)"}},
+        {"read exception status", withCrc(hex("01 07 6D")), Received, 0,
+         {"read exception status, output data 6D", "ok"}},
+        {"diagnostic loopback", withCrc(hex("01 08 00 00 A5 37")), Sent, 0,
+         {"diagnostics, sub-function 0 (return query data), data A5 37", "ok"}},
+        {"diagnostic counter", withCrc(hex("01 08 00 0E 01 2C")), Received, 0,
+         {"sub-function 14 (return server message count), count 300"}},
+        {"comm event counter", withCrc(hex("01 0B FF FF 01 08")), Received, 0,
+         {"get comm event counter, status FFFF (busy), event count 264"}},
+        {"comm event log", withCrc(hex("01 0C 08 00 00 01 08 01 21 20 00")), Received, 0,
+         {"get comm event log, byte count 8, status 0000 (ready), event count 264, message count 289, "
+          "events 20 00"}},
+        {"write multiple coils", withCrc(hex("01 0F 00 13 00 0A 02 CD 01")), Sent, 0,
+         {"write multiple coils, start 19, count 10, byte count 2, coils 1011001110"}},
+        {"multiple coils acknowledged", withCrc(hex("01 0F 00 13 00 0A")), Received, 0,
+         {"write multiple coils acknowledged, start 19, count 10", "ok"}},
+        {"write multiple registers", withCrc(hex("01 10 00 01 00 02 04 00 0A 01 02")), Sent, 0,
+         {"write multiple registers, start 1, count 2, byte count 4, values 10 (000A) 258 (0102)"}},
+        {"multiple registers acknowledged", withCrc(hex("01 10 00 01 00 02")), Received, 0,
+         {"write multiple registers acknowledged, start 1, count 2", "ok"}},
+        {"report server ID", withCrc(hex("01 11 03 50 4D FF")), Received, 0,
+         {"report server ID, byte count 3, data 50 4D FF"}},
+        {"read file record", withCrc(hex("01 14 0E 06 00 04 00 01 00 02 06 00 03 00 09 00 02")), Sent, 0,
+         {"read file record, byte count 14, records file 4 record 1 length 2; file 3 record 9 length 2"}},
+        {"write file record", withCrc(hex("01 15 0D 06 00 04 00 07 00 03 06 AF 04 BE 10 0D")), Sent, 0,
+         {"records file 4 record 7 length 3: 1711 (06AF) 1214 (04BE) 4109 (100D)"}},
+        {"mask write register", withCrc(hex("01 16 00 04 00 F2 00 25")), Sent, 0,
+         {"mask write register, address 4, AND mask 00F2, OR mask 0025"}},
+        {"read/write multiple registers", withCrc(hex("01 17 00 03 00 06 00 0E 00 03 06 00 FF 00 FF 00 FF")),
+         Sent, 0,
+         {"read start 3, read count 6, write start 14, write count 3, byte count 6, "
+          "values 255 (00FF) 255 (00FF) 255 (00FF)"}},
+        {"read/write multiple registers answered", withCrc(hex("01 17 04 00 FE 0A CD")), Received, 0,
+         {"read/write multiple registers, byte count 4, 2 registers: 254 (00FE) 2765 (0ACD)"}},
+        {"read FIFO queue", withCrc(hex("01 18 04 DE")), Sent, 0, {"read FIFO queue, FIFO pointer address 1246"}},
+        {"FIFO queue read", withCrc(hex("01 18 00 06 00 02 01 B8 12 84")), Received, 0,
+         {"byte count 6, FIFO count 2, values 440 (01B8) 4740 (1284)"}},
+        {"read device identification", withCrc(hex("01 2B 0E 01 00")), Sent, 0,
+         {"encapsulated interface transport, MEI type 14 (read device identification), read code 1 (basic), "
+          "object 0 (vendor name)"}},
+        {"device identification", withCrc(hex("01 2B 0E 01 83 00 00 02 00 03 41 42 43 01 02 50 4D")), Received,
+         0,
+         {"read code 1 (basic), conformity level 83, more follows no, next object 0, objects 2: "
+          "0 (vendor name) 'ABC', 1 (product code) 'PM'",
+          "ok"}},
+        {"CANopen general reference", withCrc(hex("01 2B 0D 00 01 02")), Sent, 0,
+         {"MEI type 13 (CANopen general reference), data 00 01 02"}},
+        {"exception to a file record read", withCrc(hex("01 94 02")), Received, 0,
+         {"exception to read file record", "exception 2 (illegal data address)"}},
     };
     for (const Case& c : cases) {
         check(c);

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/ModbusCrc.h"
 #include "tests/traffic/TrafficBytes.h"
+#include "tools/ModbusCrc.h"
 #include "traffic/Interpreter.h"
 
 using traffic::Direction;
@@ -122,7 +122,16 @@ TEST(ReplySearch, ModbusRepliesInsideNoiseAndWhatABlockIsNot) {
     expectRead("slave 255 is no preamble", withCrc(hex("FF 03 00 02 00 01")), withCrc(hex("FF 03 02 00 2A")),
                302, {Good, 0, 7}, {"slave 255", "1 register: 42 (002A)"}, {"HART"});
     expectRead("a write answered with what it wrote", withCrc(hex("01 06 00 02 12 34")),
-               withCrc(hex("01 06 00 02 12 34")), 302, {Verdict::Echo, 0, 8}, {"echo of the request"});
+               withCrc(hex("01 06 00 02 12 34")), 302, {Good, 0, 8},
+               {"MODBUS reply, slave 1, write single register acknowledged, address 2, value 4660 (1234)"},
+               {"echo"});
+    expectRead("a diagnostic counter of 0, the request's own bytes", withCrc(hex("01 08 00 0E 00 00")),
+               withCrc(hex("01 08 00 0E 00 00")), 302, {Good, 0, 8},
+               {"MODBUS reply, slave 1, diagnostics, sub-function 14 (return server message count), count 0"},
+               {"echo"});
+    expectRead("a write echoed by the adapter, then acknowledged", withCrc(hex("01 06 00 02 12 34")),
+               withCrc(hex("01 06 00 02 12 34")) + withCrc(hex("01 06 00 02 12 34")), 302, {Good, 8, 8},
+               {"echo of the request (8 bytes), then MODBUS reply", "acknowledged"});
     expectRead("a write answered with another value", withCrc(hex("01 06 00 02 12 34")),
                hex("00") + withCrc(hex("01 06 00 02 12 35")), 302, {Verdict::Unexpected, 1, 8},
                {"not the address and value (or start and count) the request gave"});
@@ -222,10 +231,11 @@ TEST(ReplySearch, TextRepliesAndAcknowledgements) {
                200, {Verdict::Refused, 0, 17}, {"reply TAVRIK#PCBSN:ERR#"});
     expectRead("a read meter command taken", text("QQS#CAMD01:1<02,") + hex("3A 23"), text("QQS#CAMD01:OK#"),
                200, {Verdict::Acknowledged, 0, 14}, {"reply QQS#CAMD01:OK#"});
-    expectRead("the communication query's reply names the converter", text("QQQ#QV#"),
-               hex("85 4D") + text("QQQ#QV:VX538-T-B#") + hex("00"), 201, {Good, 2, 17},
-               {"communication query answered: converter 'VX538-T-B'", "2 bytes of noise before it and 1 after it"},
-               {"QX1"});
+    expectRead(
+        "the communication query's reply names the converter", text("QQQ#QV#"),
+        hex("85 4D") + text("QQQ#QV:VX538-T-B#") + hex("00"), 201, {Good, 2, 17},
+        {"communication query answered: converter 'VX538-T-B'", "2 bytes of noise before it and 1 after it"},
+        {"QX1"});
     expectRead("the communication query's reply cut", text("QQQ#QV#"), text("QQQ#QV:VX5"), 201,
                {Verdict::Cut, 0, 10}, {"cut before its closing #"});
 }

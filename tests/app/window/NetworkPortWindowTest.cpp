@@ -20,10 +20,11 @@
 #include "app/traffic/TrafficWindow.h"
 #include "serial/SerialComm.h"
 #include "tests/support/FormHarness.h"
+#include "tests/support/PeerProcess.h"
 #include "tests/support/Ser2netProcess.h"
 #include "tests/support/SimProcess.h"
 #include "tests/support/Wait.h"
-#include "traffic/BusListen.h"
+#include "bus/PortSource.h"
 #include "traffic/EventFormat.h"
 #include "traffic/Recorder.h"
 
@@ -132,6 +133,45 @@ TEST_F(NetworkPortWindow, ARawPortSaysTheServersSettingsApply) {
     EXPECT_TRUE(waitUntil([&] { return h.text("Edit14") == QStringLiteral("001"); }, 3s));
 }
 
+// An rfc2217:// name given for a raw TCP port: the box keeps the component's message, and the status
+// line says what the network port found, not "File handle is not a comm handle".
+TEST_F(NetworkPortWindow, AnRfc2217NameForARawPortShowsTheNetworkPortsOwnWordsOnTheStatusLine) {
+    Ser2netProcess raw(std::vector<Ser2netProcess::Device>{{sim->path(), false}});
+    ser2net->stop();
+    const std::string url = "rfc2217://127.0.0.1:" + std::to_string(raw.tcpPort());
+    h.form().SetPortName(QString::fromStdString(url));
+    h.click("Button1");
+    ASSERT_TRUE(waitUntil([&] { return !h.messages().empty(); }, 10s));
+    EXPECT_EQ(h.messages()[0].text, QStringLiteral("File handle is not a comm handle "));
+    const QString status = h.form().Status().text();
+    EXPECT_TRUE(status.contains(QStringLiteral("did not answer the RFC 2217 negotiation"))) << status.toStdString();
+    EXPECT_FALSE(status.contains(QStringLiteral("comm handle"))) << status.toStdString();
+    EXPECT_EQ(h.button("Button1")->text(), QStringLiteral("Open"));
+}
+
+// pyserial's RFC 2217 server confirming half the speed asked: the status line and the traffic
+// monitor say so; the port stays open and works.
+TEST_F(NetworkPortWindow, AServerConfirmingAnotherSpeedIsSaidOnTheStatusLineAndInTheMonitor) {
+    if (!testsupport::HasPythonModule("serial.rfc2217")) {
+        GTEST_SKIP() << "python3-serial is not installed (scripts/install-deps.sh installs it)";
+    }
+    ser2net->stop(); // one client on the terminal at a time
+    testsupport::PeerProcess server(testsupport::DebianPython(), {testsupport::SupportFile("rfc2217_server.py"),
+                                                                  sim->path(), "--confirm-half-baud"});
+    open(server.url("rfc2217"));
+    const std::string difference = "the server set 4800 baud where 9600 was asked";
+    ASSERT_TRUE(waitUntil([&] { return h.form().Status().text().contains(QString::fromStdString(difference)); }, 5s))
+        << h.form().Status().text().toStdString();
+    EXPECT_TRUE(h.form().Status().fault());
+    // The monitor's rows follow the log a moment later.
+    EXPECT_TRUE(waitUntil([&] { return contains(column(traffic::Column::Direction), "line differs"); }));
+    EXPECT_TRUE(contains(column(traffic::Column::Meaning), difference));
+
+    h.click("Button23");
+    EXPECT_TRUE(waitUntil([&] { return h.text("Edit14") == QStringLiteral("001"); }, 3s));
+    EXPECT_EQ(h.button("Button1")->text(), QStringLiteral("Close"));
+}
+
 namespace {
 
 // The longest the GUI thread went without turning its event loop, measured as the widest gap between
@@ -237,7 +277,7 @@ TEST(NetworkPortOpen, TheBusListenerConnectsOffTheGuiThreadAndSaysWhyItCouldNot)
                                 "rfc2217://no-such-host.invalid:2217"};
     for (const std::string& url : urls) {
         // Today's words: what the listening port's own open says, on this thread.
-        traffic::BusListen probe(url, 9600, serial::TParity::None);
+        bus::PortSource probe(url, 9600, serial::TParity::None);
         const serial::OpenOutcome outcome = probe.open();
         ASSERT_NE(outcome.result, serial::OpenResult::Opened) << url;
         const QString expected =
