@@ -29,6 +29,10 @@ bool JobQueue::has(Owner owner) const {
            std::any_of(line_.begin(), line_.end(), [owner](const Turn& t) { return t.owner == owner; });
 }
 
+bool JobQueue::queued(Owner owner) const {
+    return std::any_of(line_.begin(), line_.end(), [owner](const Turn& t) { return t.owner == owner; });
+}
+
 std::optional<JobQueue::Turn> JobQueue::turn(bool exchangeFree) {
     if (!exchangeFree || flight_ || settling_ || line_.empty()) {
         return std::nullopt;
@@ -49,10 +53,7 @@ void JobQueue::notSent(std::string why) {
     if (!flight_ || flight_->written) {
         return;
     }
-    jobs::Outcome outcome;
-    outcome.kind = jobs::Outcome::Kind::NotSent;
-    outcome.reason = std::move(why);
-    finish(std::move(outcome));
+    finish(jobs::NotSent(std::move(why)));
 }
 
 void JobQueue::overtaken() {
@@ -80,26 +81,20 @@ void JobQueue::silence() {
     if (!waiting()) {
         return;
     }
-    finish(jobs::Outcome{});
+    finish(jobs::Silence());
 }
 
 void JobQueue::lineLost(std::string why) {
-    std::vector<Owner> ended;
+    // The one on the line may have reached the converter; those in line never left.
     if (flight_ && !flight_->dropped) {
-        ended.push_back(flight_->owner);
+        outcomes_.emplace_back(flight_->owner, jobs::LineLost(why, flight_->written));
     }
     flight_.reset();
     for (const Turn& t : line_) {
-        ended.push_back(t.owner);
+        outcomes_.emplace_back(t.owner, jobs::LineLost(why, false));
     }
     line_.clear();
     settling_ = false;
-    for (const Owner owner : ended) {
-        jobs::Outcome outcome;
-        outcome.kind = jobs::Outcome::Kind::LineLost;
-        outcome.reason = why;
-        outcomes_.emplace_back(owner, std::move(outcome));
-    }
 }
 
 void JobQueue::finish(jobs::Outcome outcome) {

@@ -34,6 +34,8 @@ public:
     // flight is left to end on the line, its outcome going to no one.
     void drop(Owner owner);
     bool has(Owner owner) const;
+    // The owner's request waits in line: it has not gone out.
+    bool queued(Owner owner) const;
     bool empty() const { return line_.empty() && !flight_; }
 
     // The request to send now, given whether the window's exchange is free: the first in line, unless
@@ -42,8 +44,6 @@ public:
     bool inFlight() const { return flight_.has_value(); }
     // The request in flight went on the line and waits for its reply.
     bool waiting() const { return flight_ && flight_->written; }
-    // ... and it is the owner's, who still waits for it.
-    bool onLine(Owner owner) const { return waiting() && flight_->owner == owner && !flight_->dropped; }
 
     // What came of the request in flight. Each does nothing when none is in flight (or, but for
     // written and notSent, when it has not gone out yet).

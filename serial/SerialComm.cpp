@@ -650,6 +650,12 @@ struct TComm::Impl {
     }
 };
 
+ECommsError OpenError(const std::string& path, const OpenOutcome& outcome) {
+    return ECommsError(outcome.result == OpenResult::NotCommDevice ? "File handle is not a comm handle "
+                                                                    : "Error opening serial port",
+                       path, outcome.error, outcome.reason);
+}
+
 TComm::TComm(QObject* parent) : QObject(parent), d(std::make_unique<Impl>(this)) {}
 
 TComm::~TComm() {
@@ -657,11 +663,20 @@ TComm::~TComm() {
 }
 
 void TComm::OpenPort() {
+    OpenPortOn(makeTransport(d->commName));
+}
+
+void TComm::OpenPortOn(std::unique_ptr<Transport> port) {
     if (d->session) {
         throw ECommsError("This serial port already opened", d->session->path, 0,
                           "this window has it open already; close it first.");
     }
-    OpenPort(ConnectPort(d->commName));
+    if (!port->isOpen()) {
+        if (const OpenOutcome opened = port->open(); opened.result != OpenResult::Opened) {
+            throw OpenError(port->name(), opened);
+        }
+    }
+    OpenPort(std::move(port));
 }
 
 std::unique_ptr<Transport> TComm::ConnectPort(const std::string& commName, const EventFd* cancel) {

@@ -27,6 +27,7 @@ namespace serial {
 class EventFd;
 
 class TComm;
+class Transport;
 struct Notice;
 
 using TReceiveDataEvent = std::function<void(TComm* Sender, const uint8_t* Buffer, uint16_t BufferLength)>;
@@ -60,6 +61,11 @@ private:
     std::string reason_;
 };
 
+struct OpenOutcome;
+// The message a device's own failed open gives ("Error opening serial port", or "File handle is not a
+// comm handle " for a device that is no serial port), with the path and why.
+ECommsError OpenError(const std::string& path, const OpenOutcome& outcome);
+
 class TComm : public QObject {
     Q_OBJECT
 public:
@@ -70,6 +76,11 @@ public:
     TComm& operator=(const TComm&) = delete;
 
     void OpenPort();
+    // OpenPort on a given line instead of the one CommName names: one the caller opened already (a
+    // network port connected on a worker thread, so the GUI thread never waits for a server) goes
+    // straight to the steps after the device's own open; one not yet open is opened first (a test's
+    // simulated line). Raises as OpenPort does. The component owns the transport from here.
+    void OpenPortOn(std::unique_ptr<Transport> port);
     // OpenPort in two halves, so the half that may wait (a network port's name lookup, connect and
     // negotiation, up to 3 s) can run on a worker thread: ConnectPort opens the transport of a
     // name and touches no component, so any thread may call it; `cancel`, once signalled, ends its

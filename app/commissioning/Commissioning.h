@@ -1,7 +1,7 @@
 // The commissioning entries of the window: "Live Values", "Find Instrument...", "Check Mapping..." and
 // "Register Map..." in the Configuration menu, and "From the instrument..." by the parse format group.
-// Each opens a thin window over profile's mapping arithmetic; their requests share the window's port
-// through ExchangeClient.
+// Each opens a thin window over a job of jobs/; their requests share the window's port through the
+// window's job queue.
 #pragma once
 
 #include <memory>

@@ -12,15 +12,17 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QShortcut>
 #include <QSpinBox>
 #include <QSplitter>
 #include <QTableWidget>
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "app/commissioning/CommissioningDialogs.h"
 #include "app/commissioning/LiveChart.h"
+#include "app/exchange/JobExchange.h"
 #include "app/window/Messages.h"
+#include "app/window/VX538AB.h"
 #include "traffic/EventFormat.h"
 
 namespace app {
@@ -41,17 +43,18 @@ QString number(double value) {
 } // namespace
 
 LiveValuesWindow::LiveValuesWindow(TForm1& form, QWidget* parent)
-    : QWidget(parent, Qt::Window), form_(form), client_(form, this), chart_(new LiveChart(samples_, this)),
+    : QWidget(parent, Qt::Window), form_(form), runner_(form.Jobs(), this), chart_(new LiveChart(samples_, this)),
       interval_(new QSpinBox(this)), startStop_(new QPushButton(tr("Start"), this)),
       pause_(new QPushButton(tr("Pause"), this)), csvButton_(new QPushButton(tr("CSV File..."), this)),
       csvLabel_(new QLabel(this)), table_(new QTableWidget(profile::kMappedVariables, ColumnCount, this)),
-      status_(new QLabel(this)), timer_(new QTimer(this)) {
+      status_(new QLabel(this)), timer_(this) {
     setObjectName("LiveValuesWindow");
     setWindowTitle(tr("Live Values"));
     interval_->setObjectName("LiveInterval");
     startStop_->setObjectName("LiveStartStop");
     pause_->setObjectName("LivePause");
     csvButton_->setObjectName("LiveCsvFile");
+    csvLabel_->setObjectName("LiveCsvState");
     table_->setObjectName("LiveTable");
     status_->setObjectName("LiveStatus");
 
@@ -106,6 +109,11 @@ LiveValuesWindow::LiveValuesWindow(TForm1& form, QWidget* parent)
     }
     table_->setMinimumHeight(table_->verticalHeader()->length() + table_->horizontalHeader()->height() + 4);
 
+    // A long message wraps (and a long file name is cut) instead of widening the window.
+    status_->setWordWrap(true);
+    status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    csvLabel_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+
     auto* splitter = new QSplitter(Qt::Vertical, this);
     splitter->addWidget(table_);
     splitter->addWidget(chart_);
@@ -116,13 +124,13 @@ LiveValuesWindow::LiveValuesWindow(TForm1& form, QWidget* parent)
     layout->addWidget(status_);
     resize(960, 660);
 
-    connect(interval_, &QSpinBox::valueChanged, this, [this](int value) { timer_->setInterval(value); });
+    connect(interval_, &QSpinBox::valueChanged, this, [this](int value) { timer_.SetInterval(value); });
     connect(startStop_, &QPushButton::clicked, this, [this] { polling_ ? stop() : start(); });
     connect(pause_, &QPushButton::toggled, this, [this](bool paused) { chart_->setFrozen(paused); });
     connect(autoscale, &QPushButton::clicked, chart_, &LiveChart::autoscale);
     connect(follow, &QPushButton::clicked, chart_, &LiveChart::followLatest);
     connect(csvButton_, &QPushButton::clicked, this, [this] {
-        if (csv_) {
+        if (csv_.isOpen()) {
             setCsvFile({});
             return;
         }
@@ -151,17 +159,20 @@ LiveValuesWindow::LiveValuesWindow(TForm1& form, QWidget* parent)
         QTimer::singleShot(0, this, [this] { updateStatistics(); });
     });
 
-    timer_->setInterval(interval_->value());
-    connect(timer_, &QTimer::timeout, this, [this] { tick(); });
-    client_.onExchangeFree = [this] { pollIfDue(); };
+    timer_.setObjectName(QStringLiteral("LivePollTimer"));
+    timer_.SetInterval(interval_->value());
+    timer_.OnTimer = [this] { tick(); };
+    connect(&form_.Jobs(), &JobExchange::lineEnded, this, [this](const QString& why) {
+        if (polling_) {
+            stopFor(why);
+        }
+    });
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, this, &QWidget::close);
     setStatus(tr("Press Start to poll the converter's registers 40003-40018."));
 }
 
-LiveValuesWindow::~LiveValuesWindow() {
-    if (csv_) {
-        std::fclose(csv_);
-    }
-}
+LiveValuesWindow::~LiveValuesWindow() = default;
 
 void LiveValuesWindow::setInterval(int milliseconds) {
     interval_->setValue(milliseconds);
@@ -171,44 +182,47 @@ void LiveValuesWindow::start() {
     if (polling_) {
         return;
     }
-    if (!PortOpenOrSay(form_, status_)) {
+    if (!form_.Comm1->IsOpen()) {
+        // It uses the main window's port and never opens it itself.
+        setStatus(tr("The serial port is not open: open it in the main window first."));
         return;
     }
     polling_ = true;
     startStop_->setText(tr("Stop"));
     setStatus(tr("Reading the slave address and the parse format..."));
-    ReadMapping(client_, [this](std::optional<profile::Mapping> mapping, std::optional<int>,
-                                QString problem) { configurationRead(std::move(mapping), problem); });
+    auto job = std::make_unique<jobs::ReadMappingJob>();
+    const jobs::ReadMappingJob& read = *job;
+    runner_.start(std::move(job), [this, &read] { configurationRead(read.result()); });
 }
 
-void LiveValuesWindow::configurationRead(std::optional<profile::Mapping> mapping, const QString& problem) {
+void LiveValuesWindow::configurationRead(const jobs::MappingResult& result) {
     if (!polling_) {
         return;
     }
-    if (!mapping) {
-        stop();
+    if (!result.mapping) {
+        const QString problem = QString::fromStdString(result.problemText());
+        stopFor(problem);
         setStatus(tr("Cannot poll: %1").arg(problem));
         return;
     }
-    mapping_ = std::move(mapping);
-    request_ = profile::VariablesRequest(mapping_->slaveAddress);
+    mapping_ = result.mapping;
     for (int n = 1; n <= profile::kMappedVariables; ++n) {
         table_->item(n - 1, Source)->setText(QString::fromStdString(profile::SourceText(*mapping_, n)));
     }
     setStatus(tr("Polling slave %1 every %2 ms.").arg(mapping_->slaveAddress).arg(interval_->value()));
     due_ = true;
-    timer_->start();
+    timer_.SetEnabled(true);
     pollIfDue();
 }
 
 void LiveValuesWindow::stop() {
     polling_ = false;
     due_ = false;
-    timer_->stop();
+    timer_.SetEnabled(false);
     startStop_->setText(tr("Start"));
-    if (!client_.busy()) {
-        setStatus(tr("Stopped: %1 samples, %2 missed.").arg(polls_).arg(missed_));
-    }
+    // A poll on the line ends as it would; nothing more is asked.
+    runner_.cancel();
+    setStatus(tr("Stopped: %1 samples, %2 missed.").arg(polls_).arg(missed_));
 }
 
 void LiveValuesWindow::tick() {
@@ -217,53 +231,47 @@ void LiveValuesWindow::tick() {
 }
 
 void LiveValuesWindow::pollIfDue() {
-    if (!polling_ || !due_ || !mapping_ || client_.busy() || !client_.exchangeFree()) {
+    // A poll waits its turn in the window's queue; one due meanwhile goes once it is over.
+    if (!polling_ || !due_ || !mapping_ || runner_.running()) {
         return;
     }
     due_ = false;
-    // Timeout kind 0: a missed poll is counted here, with no message box for each one.
-    const std::vector<uint8_t> frame = request_;
-    Request poll =
-        Request::text([frame] { return std::string(frame.begin(), frame.end()); }, exchange::pending::ModbusTest, 0);
-    poll.showHex = true;
-    client_.send(poll, [this](const ExchangeOutcome& outcome) { polled(outcome); });
+    auto job = std::make_unique<jobs::LivePollJob>(*mapping_);
+    const jobs::LivePollJob& poll = *job;
+    runner_.start(std::move(job), [this, &poll] { polled(poll.result()); });
 }
 
-void LiveValuesWindow::polled(const ExchangeOutcome& outcome) {
-    const int64_t now = nowMs();
-    switch (outcome.kind) {
-    case ExchangeOutcome::Kind::PortClosed:
-    case ExchangeOutcome::Kind::NotSent:
-        stop();
-        setStatus(tr("Polling stopped: %1.").arg(QString::fromStdString(outcome.message)));
+void LiveValuesWindow::polled(const jobs::PollResult& result) {
+    if (!polling_) {
         return;
-    case ExchangeOutcome::Kind::Interrupted:
-        return; // another request took the exchange: no sample, the next poll comes as due
-    case ExchangeOutcome::Kind::NoReply:
-    case ExchangeOutcome::Kind::Reply:
-        break;
     }
-    std::optional<profile::Sample> sample;
-    if (const auto frame = outcome.goodFrame()) {
-        if (const auto registers = profile::RegistersOfReply(*frame, request_)) {
-            sample = profile::SampleOfRegisters(*registers, *mapping_);
-        }
+    if (result.ended()) {
+        // The line went, or the poll could not go out: no later poll would be answered either.
+        stopFor(QString::fromStdString(result.missed->sentence()));
+        return;
     }
-    record(now, sample);
-    if (polling_) {
-        setStatus(tr("Polling slave %1 every %2 ms: %3 samples, %4 missed%5.")
-                      .arg(mapping_->slaveAddress)
-                      .arg(interval_->value())
-                      .arg(polls_)
-                      .arg(missed_)
-                      .arg(sample ? QString()
-                                  : tr("; the last poll got %1")
-                                        .arg(outcome.kind == ExchangeOutcome::Kind::NoReply
-                                                 ? tr("no reply")
-                                                 : QString::fromStdString(outcome.reading.meaning))));
-    } else {
-        setStatus(tr("Stopped: %1 samples, %2 missed.").arg(polls_).arg(missed_));
+    record(nowMs(), result.sample);
+    setStatus(tr("Polling slave %1 every %2 ms: %3 samples, %4 missed%5.")
+                  .arg(mapping_->slaveAddress)
+                  .arg(interval_->value())
+                  .arg(polls_)
+                  .arg(missed_)
+                  .arg(result.missed ? tr("; the last poll: %1").arg(QString::fromStdString(result.missed->sentence()))
+                                     : QString()));
+    pollIfDue();
+}
+
+void LiveValuesWindow::stopFor(const QString& why) {
+    const bool wasPolling = polling_;
+    stop();
+    setStatus(tr("Polling stopped: %1.").arg(why));
+    if (wasPolling && samples_.size() > 0 && !std::isnan(samples_.valueAt(samples_.size() - 1, 0))) {
+        // Nothing was read from here until polling starts again: the chart breaks its lines here.
+        samples_.appendMissed(nowMs());
+        chart_->samplesChanged();
     }
+    stale_ = last_.has_value();
+    updateTable();
 }
 
 void LiveValuesWindow::record(int64_t timeMs, const std::optional<profile::Sample>& sample) {
@@ -271,15 +279,21 @@ void LiveValuesWindow::record(int64_t timeMs, const std::optional<profile::Sampl
     if (sample) {
         samples_.append(timeMs, *sample);
         last_ = sample;
+        lastTimeMs_ = timeMs;
     } else {
         ++missed_;
         samples_.appendMissed(timeMs);
     }
-    if (csv_) {
+    stale_ = !sample && last_.has_value();
+    if (csv_.isOpen()) {
         const std::string line = profile::SampleCsvLine(
             traffic::DateTimeText(timeMs), std::span<const std::optional<profile::Sample>>(&sample, 1));
-        std::fprintf(csv_, "%s\n", line.c_str());
-        std::fflush(csv_);
+        if (!csv_.writeLine(line)) {
+            // The file takes no more: writing stops, said where the file is named; polling goes on.
+            csvButton_->setText(tr("CSV File..."));
+            csvLabel_->setText(tr("stopped: %1 takes no more lines (%2)")
+                                   .arg(QString::fromLocal8Bit(csv_.name()), QString::fromLocal8Bit(csv_.error())));
+        }
     }
     chart_->samplesChanged();
     updateTable();
@@ -287,9 +301,19 @@ void LiveValuesWindow::record(int64_t timeMs, const std::optional<profile::Sampl
 }
 
 void LiveValuesWindow::updateTable() {
+    // Numbers from an older poll stay readable but grey and slanted, with their age in the tooltip.
+    const QString age = stale_ ? tr("Read at %1, %2 s ago: the polls since got no good reply.")
+                                     .arg(QDateTime::fromMSecsSinceEpoch(lastTimeMs_).toString(QStringLiteral("HH:mm:ss")))
+                                     .arg((nowMs() - lastTimeMs_) / 1000)
+                               : QString();
     for (int n = 1; n <= profile::kMappedVariables; ++n) {
-        table_->item(n - 1, Value)
-            ->setText(last_ ? number((*last_)[static_cast<std::size_t>(n - 1)]) : QStringLiteral("-"));
+        QTableWidgetItem* item = table_->item(n - 1, Value);
+        item->setText(last_ ? number((*last_)[static_cast<std::size_t>(n - 1)]) : QStringLiteral("-"));
+        QFont font = item->font();
+        font.setItalic(stale_);
+        item->setFont(font);
+        item->setForeground(stale_ ? QBrush(Qt::gray) : QBrush());
+        item->setToolTip(age);
     }
 }
 
@@ -304,28 +328,22 @@ void LiveValuesWindow::updateStatistics() {
 }
 
 bool LiveValuesWindow::setCsvFile(const QString& path) {
-    if (csv_) {
-        std::fclose(csv_);
-        csv_ = nullptr;
-    }
+    csv_.close();
+    csvButton_->setText(tr("CSV File..."));
+    csvLabel_->clear();
     if (path.isEmpty()) {
-        csvButton_->setText(tr("CSV File..."));
-        csvLabel_->clear();
         return true;
     }
-    csv_ = std::fopen(path.toLocal8Bit().constData(), "a");
-    if (!csv_) {
-        setStatus(tr("Cannot write %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno))));
+    const std::string prefix;
+    // A FIFO without a reader is refused at once: the window does not wait for one.
+    if (!csv_.open(path.toLocal8Bit().toStdString(), profile::SampleCsvHeader(std::span<const std::string>(&prefix, 1)),
+                   tools::OutputWait{0, -1})) {
+        setStatus(tr("Cannot write %1: %2").arg(path, QString::fromLocal8Bit(csv_.error())));
         return false;
-    }
-    if (std::ftell(csv_) == 0) {
-        const std::string prefix;
-        std::fprintf(csv_, "%s\n",
-                     profile::SampleCsvHeader(std::span<const std::string>(&prefix, 1)).c_str());
-        std::fflush(csv_);
     }
     csvButton_->setText(tr("Stop CSV"));
     csvLabel_->setText(tr("appending to %1").arg(path));
+    csvLabel_->setToolTip(path);
     return true;
 }
 
@@ -335,8 +353,9 @@ void LiveValuesWindow::setStatus(const QString& text) {
 
 void LiveValuesWindow::closeEvent(QCloseEvent* event) {
     // Closed, it leaves the exchange as it would be without it.
-    stop();
-    client_.cancel();
+    if (polling_) {
+        stop();
+    }
     setCsvFile({});
     QWidget::closeEvent(event);
 }

@@ -7,21 +7,23 @@
 
 #include <array>
 #include <cstdint>
-#include <cstdio>
 #include <optional>
 
 #include <QWidget>
 
-#include "app/exchange/ExchangeClient.h"
+#include "app/exchange/JobRunner.h"
+#include "app/exchange/Timer.h"
+#include "jobs/LivePoll.h"
 #include "jobs/LiveSamples.h"
+#include "jobs/ReadMapping.h"
 #include "profile/Mapping.h"
 #include "profile/Samples.h"
+#include "tools/CsvFile.h"
 
 class QLabel;
 class QPushButton;
 class QSpinBox;
 class QTableWidget;
-class QTimer;
 class TForm1;
 
 namespace app {
@@ -38,13 +40,17 @@ public:
     const jobs::LiveSamples& samples() const { return samples_; }
     bool polling() const { return polling_; }
     int missedPolls() const { return missed_; }
+    // The Value column shows numbers older than one interval (the last poll got no good reply, or
+    // polling stopped on a failure): they are marked as such.
+    bool valuesStale() const { return stale_; }
     // The interval between polls in milliseconds (at least kMinimumIntervalMs).
     void setInterval(int milliseconds);
     // Starts polling: reads the slave address and the parse format first. Stop leaves the samples.
     void start();
     void stop();
     // Appends every sample to `path` from now on (a header first when the file is empty); an empty path
-    // stops writing. Returns false, with the reason in the status line, when it cannot be opened.
+    // stops writing. Returns false, with the reason in the status line, when it cannot be opened. A
+    // line the file does not take stops the writing, with the reason beside the button.
     bool setCsvFile(const QString& path);
 
     static constexpr int kMinimumIntervalMs = 250;
@@ -55,16 +61,19 @@ protected:
 private:
     void tick();
     void pollIfDue();
-    void polled(const ExchangeOutcome& outcome);
+    void polled(const jobs::PollResult& result);
     // The mapping read before polling, or why there is none.
-    void configurationRead(std::optional<profile::Mapping> mapping, const QString& problem);
+    void configurationRead(const jobs::MappingResult& result);
     void record(int64_t timeMs, const std::optional<profile::Sample>& sample);
+    // Polling ended on a failure: said in the status line, the values marked old, the chart broken
+    // there so the time until polling starts again is a gap.
+    void stopFor(const QString& why);
     void updateTable();
     void updateStatistics();
     void setStatus(const QString& text);
 
     TForm1& form_;
-    ExchangeClient client_;
+    JobRunner runner_;
     jobs::LiveSamples samples_;
     LiveChart* chart_;
     QSpinBox* interval_;
@@ -74,16 +83,17 @@ private:
     QLabel* csvLabel_;
     QTableWidget* table_;
     QLabel* status_;
-    QTimer* timer_;
+    Timer timer_; // the poll interval
 
     bool polling_ = false;
     bool due_ = false;
     std::optional<profile::Mapping> mapping_;
-    std::vector<uint8_t> request_;
     std::optional<profile::Sample> last_;
+    int64_t lastTimeMs_ = 0; // when last_ was read
+    bool stale_ = false;
     int polls_ = 0;
     int missed_ = 0;
-    std::FILE* csv_ = nullptr;
+    tools::CsvFile csv_;
 };
 
 } // namespace app

@@ -1,6 +1,8 @@
 // Read All, Write All, Save, Load and Compare with File: the entries, the files, and the runs started.
 #include "app/configuration/ConfigurationActions.h"
 
+#include "app/exchange/JobExchange.h"
+
 #include <QAction>
 #include <QCoreApplication>
 #include <QDateTime>
@@ -83,8 +85,8 @@ bool ConfigurationActions::portReady(const QString& operation) {
         return false;
     }
     // A run waits for each reply in turn; one still awaited for an earlier request would be taken for
-    // the run's.
-    if (form_.AwaitingReply()) {
+    // the run's. A commissioning window's request is over soon: the run waits for it by itself.
+    if (form_.AwaitingReply() && !form_.Jobs().jobWaiting()) {
         ShowMessage(
             QStringLiteral("%1 did not start: the reply to the last request is still awaited. Try again "
                            "once it has come or timed out.")
@@ -194,6 +196,7 @@ void ConfigurationActions::begin(RunState state) {
         for (QAction* entry : entries_) {
             entry->setEnabled(true);
         }
+        form_.Jobs().resume();
         const PortSettings port{form_.Comm1->BaudRate(),
                                 std::string(exchange::ParityText(static_cast<int>(form_.Comm1->Parity())))};
         if (const auto message = RunReport(run.state(), port)) {

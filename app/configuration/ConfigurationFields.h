@@ -33,6 +33,9 @@ public:
     // The value the window holds for a known parameter: the exact one it got while the field still
     // shows it, otherwise what the field reads as; nullopt for one never read nor loaded.
     std::optional<std::string> heldValue(std::size_t parameter) const;
+    // The field of a parameter read (or loaded) since start-up no longer shows what it was shown: an
+    // edit not yet sent.
+    bool edited(std::size_t parameter) const { return known_.has(parameter) && !unchanged(parameter); }
     // heldValue of every parameter; the first field that reads as no value throws profile::BadValue.
     profile::Configuration heldValues() const;
     // What the Set buttons would send for every parameter a set command carries: the held value, or

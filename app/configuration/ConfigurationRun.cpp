@@ -2,6 +2,8 @@
 // exchange, its progress dialog, and its read-back.
 #include "app/configuration/ConfigurationRun.h"
 
+#include "app/exchange/JobExchange.h"
+
 #include "app/window/Messages.h"
 
 #include <QPointer>
@@ -105,6 +107,16 @@ void ConfigurationRun::moved(bool movedOn) {
         if (state_.sequence->over()) {
             finish();
         } else if (exchange::RequestSequence& sequence = *state_.sequence; sequence.readyToSend()) {
+            if (!form_.Jobs().quiet()) {
+                // A commissioning window's request is on the line: its reply is not the run's. Jobs
+                // wait for the run from here on, so the run goes once that one is over.
+                form_.Jobs().whenJobsQuiet([alive = QPointer<ConfigurationRun>(this)] {
+                    if (alive) {
+                        alive->moved(true);
+                    }
+                });
+                return;
+            }
             showProgress();
             const std::size_t step = sequence.current();
             sequence.sending();

@@ -1,19 +1,46 @@
 // The traffic monitor's listen-only second port.
 #include "app/traffic/BusListener.h"
 
+#include <mutex>
 #include <vector>
 
 #include "bus/Listen.h"
 #include "bus/PortSource.h"
 #include "serial/PortUrl.h"
+#include "serial/PosixPort.h"
 #include "traffic/Recorder.h"
 
 namespace app {
 
-BusListener::BusListener(traffic::Recorder& recorder, QObject* parent)
-    : QObject(parent), recorder_(recorder) {
-    stop_.create();
+namespace {
+
+QString openFailure(const std::string& path, const serial::OpenOutcome& outcome) {
+    return QStringLiteral("%1 cannot be opened to listen: %2")
+        .arg(QString::fromLocal8Bit(path.c_str()),
+             QString::fromLocal8Bit(outcome.reason.empty() ? "not a serial port." : outcome.reason.c_str()));
 }
+
+} // namespace
+
+// What the listening thread and the listener share. The thread reaches the listener only through
+// `receiver`, under the lock, so the listener can leave a thread still connecting behind without
+// waiting for it.
+struct BusListener::Run {
+    Run(const QByteArray& port, uint32_t baud, serial::TParity parity, uint64_t generation)
+        : listen(port.toStdString(), baud, parity), generation(generation) {
+        stop.create();
+    }
+
+    bus::PortSource listen;
+    const uint64_t generation;
+    serial::EventFd stop;
+    std::mutex mutex;
+    BusListener* receiver = nullptr;
+    std::vector<traffic::BusFrame> heard; // handed over by the thread, taken by drain()
+};
+
+BusListener::BusListener(traffic::Recorder& recorder, QObject* parent)
+    : QObject(parent), recorder_(recorder) {}
 
 BusListener::~BusListener() {
     stop();
@@ -21,68 +48,122 @@ BusListener::~BusListener() {
 
 QString BusListener::start(const QByteArray& port, uint32_t baud, serial::TParity parity) {
     stop();
-    auto listen = std::make_unique<bus::PortSource>(port.toStdString(), baud, parity);
-    const serial::OpenOutcome opened = listen->open();
-    if (opened.result != serial::OpenResult::Opened) {
-        return QStringLiteral("%1 cannot be opened to listen: %2")
-            .arg(
-                QString::fromLocal8Bit(listen->path().c_str()),
-                QString::fromLocal8Bit(opened.reason.empty() ? "not a serial port." : opened.reason.c_str()));
+    auto run = std::make_shared<Run>(port, baud, parity, ++generation_);
+    if (run->listen.isNetwork()) {
+        run->receiver = this;
+        run_ = run;
+        connecting_ = true;
+        source_ = run->listen.path();
+        description_ = QStringLiteral("%1 (connecting...)").arg(QString::fromLocal8Bit(source_.c_str()));
+        thread_ = std::thread([run] { listen(run, true); });
+        emit listeningChanged(true);
+        return {};
     }
-    stop_.drain();
-    listen_ = std::move(listen);
-    source_ = listen_->path();
-    startEpochUs_ = listen_->startEpochUs();
-    if (serial::serverKeepsLineSettings(listen_->kind())) {
-        description_ = QStringLiteral("%1 (raw TCP: the server's own line settings apply), receive only")
-                           .arg(QString::fromLocal8Bit(source_.c_str()));
-    } else {
-        description_ =
-            QStringLiteral("%1 at %2 baud, parity %3, %4")
-                .arg(QString::fromLocal8Bit(source_.c_str()))
-                .arg(baud)
-                .arg(QLatin1String(serial::parityName(parity).word.data(),
-                                   static_cast<qsizetype>(serial::parityName(parity).word.size())),
-                     listen_->isNetwork() ? QStringLiteral("receive only") : QStringLiteral("read-only"));
+    const serial::OpenOutcome outcome = run->listen.open();
+    if (outcome.result != serial::OpenResult::Opened) {
+        return openFailure(run->listen.path(), outcome);
     }
-    recorder_.busPort(traffic::EventKind::PortOpened, source_,
-                      "listening on " + description_.toLocal8Bit().toStdString());
-    const uint64_t generation = ++generation_;
-    // The thread only reads and frames; the frames are recorded on this object's thread.
-    thread_ = std::thread([this, generation, source = listen_.get()] {
-        bus::Listen listen(
-            *source, traffic::BusLine::ForBaud(source->baud(), source->parity() != serial::TParity::None));
-        const bus::Listened listened = listen.run(
-            stop_, -1, [](std::span<const uint8_t>, int64_t) { return true; },
-            [this](std::vector<traffic::BusFrame>& frames) {
-                bool first = false;
-                {
-                    const std::lock_guard lock(mutex_);
-                    first = heard_.empty();
-                    for (traffic::BusFrame& frame : frames) {
-                        heard_.push_back(std::move(frame));
-                    }
-                }
-                frames.clear();
-                if (first) {
-                    QMetaObject::invokeMethod(this, &BusListener::drain, Qt::QueuedConnection);
-                }
-                return true;
-            });
-        if (listened.end == bus::Listened::End::Lost) {
-            QMetaObject::invokeMethod(
-                this, [this, generation] { ended(generation, true); }, Qt::QueuedConnection);
-        }
-    });
+    run->receiver = this;
+    run_ = run;
+    opened(run->generation, outcome);
+    thread_ = std::thread([run] { listen(run, false); });
     emit listeningChanged(true);
     return {};
 }
 
+void BusListener::listen(const std::shared_ptr<Run>& run, bool open) {
+    if (open) {
+        const serial::OpenOutcome outcome = run->listen.open(&run->stop);
+        const std::lock_guard lock(run->mutex);
+        if (!run->receiver) {
+            return; // left while connecting: the port closes with the run
+        }
+        QMetaObject::invokeMethod(
+            run->receiver,
+            [receiver = run->receiver, generation = run->generation, outcome] {
+                receiver->opened(generation, outcome);
+            },
+            Qt::QueuedConnection);
+        if (outcome.result != serial::OpenResult::Opened) {
+            return;
+        }
+    }
+    // The thread only reads and frames; the frames are recorded on the listener's thread, after the
+    // opening (both are posted there in this order).
+    bus::Listen listen(run->listen, traffic::BusLine::ForBaud(run->listen.baud(),
+                                                              run->listen.parity() != serial::TParity::None));
+    const bus::Listened listened = listen.run(
+        run->stop, -1, [](std::span<const uint8_t>, int64_t) { return true; },
+        [&run](std::vector<traffic::BusFrame>& frames) {
+            const std::lock_guard lock(run->mutex);
+            const bool first = run->heard.empty();
+            for (traffic::BusFrame& frame : frames) {
+                run->heard.push_back(std::move(frame));
+            }
+            frames.clear();
+            if (first && run->receiver) {
+                QMetaObject::invokeMethod(run->receiver, &BusListener::drain, Qt::QueuedConnection);
+            }
+            return true;
+        });
+    if (listened.end == bus::Listened::End::Lost) {
+        const std::lock_guard lock(run->mutex);
+        if (run->receiver) {
+            QMetaObject::invokeMethod(
+                run->receiver,
+                [receiver = run->receiver, generation = run->generation] {
+                    receiver->ended(generation, true);
+                },
+                Qt::QueuedConnection);
+        }
+    }
+}
+
+void BusListener::opened(uint64_t generation, const serial::OpenOutcome& outcome) {
+    if (!run_ || generation != run_->generation) {
+        return;
+    }
+    const bus::PortSource& listen = run_->listen;
+    if (outcome.result != serial::OpenResult::Opened) {
+        const QString message = openFailure(listen.path(), outcome);
+        if (thread_.joinable()) {
+            thread_.join(); // it has nothing more to do
+        }
+        run_.reset();
+        connecting_ = false;
+        description_.clear();
+        emit listeningChanged(false);
+        emit openFailed(message);
+        return;
+    }
+    connecting_ = false;
+    source_ = listen.path();
+    startEpochUs_ = listen.startEpochUs();
+    const std::string_view parityWord = serial::parityName(listen.parity()).word;
+    const QString parity = QString::fromLatin1(parityWord.data(), static_cast<qsizetype>(parityWord.size()));
+    if (serial::serverKeepsLineSettings(listen.kind())) {
+        description_ = QStringLiteral("%1 (raw TCP: the server's own line settings apply), receive only")
+                           .arg(QString::fromLocal8Bit(source_.c_str()));
+    } else {
+        description_ = QStringLiteral("%1 at %2 baud, parity %3, %4")
+                           .arg(QString::fromLocal8Bit(source_.c_str()))
+                           .arg(listen.baud())
+                           .arg(parity, listen.isNetwork() ? QStringLiteral("receive only")
+                                                           : QStringLiteral("read-only"));
+    }
+    recorder_.busPort(traffic::EventKind::PortOpened, source_,
+                      "listening on " + description_.toLocal8Bit().toStdString());
+    emit listeningChanged(true); // the description is complete now
+}
+
 void BusListener::drain() {
+    if (!run_) {
+        return;
+    }
     std::vector<traffic::BusFrame> frames;
     {
-        const std::lock_guard lock(mutex_);
-        frames.swap(heard_);
+        const std::lock_guard lock(run_->mutex);
+        frames.swap(run_->heard);
     }
     for (const traffic::BusFrame& frame : frames) {
         recorder_.bus(frame, source_, (startEpochUs_ + frame.startUs) / 1000);
@@ -90,25 +171,44 @@ void BusListener::drain() {
 }
 
 void BusListener::stop() {
-    if (!listen_) {
+    if (!run_) {
         return;
     }
-    stop_.signal();
-    ended(generation_, false);
+    if (connecting_) {
+        // The name lookup or connect cannot be interrupted: the thread is left to finish it alone.
+        {
+            const std::lock_guard lock(run_->mutex);
+            run_->receiver = nullptr;
+        }
+        run_->stop.signal();
+        thread_.detach();
+        run_.reset();
+        connecting_ = false;
+        description_.clear();
+        emit listeningChanged(false);
+        return;
+    }
+    run_->stop.signal();
+    ended(run_->generation, false);
 }
 
 void BusListener::ended(uint64_t generation, bool lost) {
-    if (!listen_ || generation != generation_) {
+    if (!run_ || generation != run_->generation || connecting_) {
         return;
     }
     if (thread_.joinable()) {
         thread_.join();
     }
     drain();
+    {
+        const std::lock_guard lock(run_->mutex);
+        run_->receiver = nullptr;
+    }
     const std::string why =
-        lost ? (listen_->isNetwork() ? listen_->lostWords() : std::string("the port went away")) + "; listening stopped"
+        lost ? (run_->listen.isNetwork() ? run_->listen.lostWords() : std::string("the port went away")) +
+                   "; listening stopped"
              : std::string("listening stopped");
-    listen_.reset();
+    run_.reset();
     recorder_.busPort(lost ? traffic::EventKind::PortLost : traffic::EventKind::PortClosed, source_, why);
     description_.clear();
     emit listeningChanged(false);

@@ -52,6 +52,9 @@ TrafficMonitor::TrafficMonitor(QWidget& mainWindow, const serial::TComm& port)
                 .arg(QString::fromStdString(recorder_.logFile().path()),
                      QString::fromLocal8Bit(reason.c_str())));
     };
+    // A network port's failure to open comes later, as an event: said as a local port's is.
+    connect(busListener_, &BusListener::openFailed, this, [](const QString& message) { ShowMessage(message); },
+            Qt::QueuedConnection);
     installEntryPoints();
 }
 

@@ -9,6 +9,8 @@
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QMessageBox>
+#include <QPointer>
+#include <QTimer>
 
 #include "serial/SerialComm.h"
 
@@ -107,6 +109,29 @@ bool AskQuestion(const QString& text, const QString& detail) {
     box.setInformativeText(detail);
     box.setDefaultButton(QMessageBox::No);
     return box.exec() == QMessageBox::Yes;
+}
+
+void AskQuestionLater(QWidget* parent, const QString& text, const QString& detail,
+                      std::function<void(bool yes)> answered) {
+    const QPointer<QWidget> owner(parent);
+    if (answerer()) {
+        const bool yes = answerer()(text, detail);
+        QTimer::singleShot(0, parent, [owner, yes, answered = std::move(answered)] {
+            if (owner) {
+                answered(yes);
+            }
+        });
+        return;
+    }
+    auto* box = new QMessageBox(QMessageBox::Question, QApplication::applicationDisplayName(), text,
+                                QMessageBox::Yes | QMessageBox::No, parent);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setInformativeText(detail);
+    box->setDefaultButton(QMessageBox::No);
+    QObject::connect(box, &QMessageBox::finished, parent, [box, answered = std::move(answered)] {
+        answered(box->clickedButton() == box->button(QMessageBox::Yes));
+    });
+    box->open();
 }
 
 void SetFileChooser(FileChooser newChooser) {

@@ -6,6 +6,8 @@
 
 #include <QString>
 
+class QWidget;
+
 namespace app {
 
 enum class MessageKind {
@@ -47,6 +49,12 @@ QString ChooseFile(FileDialogKind kind, const QString& caption, const QString& f
 using QuestionAnswerer = std::function<bool(const QString& text, const QString& detail)>;
 void SetQuestionAnswerer(QuestionAnswerer answerer);
 bool AskQuestion(const QString& text, const QString& detail = {});
+// The same question without a nested event loop, for a window whose job waits for the answer: the
+// box is modal to `parent` only and `answered` runs once it is closed (false when it was closed any
+// other way than by Yes, or when `parent` went away first: then it does not run). With an answerer
+// set, it answers on the next turn of the event loop.
+void AskQuestionLater(QWidget* parent, const QString& text, const QString& detail,
+                      std::function<void(bool yes)> answered);
 
 // Runs a handler; an exception that leaves it is shown by the general error handler and the program
 // goes on. A port that did not open also shows where and why: "<device path>: <reason>" under the

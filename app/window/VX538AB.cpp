@@ -13,13 +13,15 @@
 #include <QScopeGuard>
 #include <QThread>
 
-#include "app/window/Lists.h"
-#include "app/window/Logo.h"
 #include "app/commissioning/Commissioning.h"
 #include "app/configuration/ConfigurationActions.h"
-#include "app/window/Messages.h"
+#include "app/exchange/JobExchange.h"
 #include "app/exchange/StatusLine.h"
 #include "app/traffic/TrafficMonitor.h"
+#include "app/window/Lists.h"
+#include "app/window/Logo.h"
+#include "app/window/Messages.h"
+#include "app/window/PortOpener.h"
 #include "hart/UnitTable.h"
 #include "serial/PortUrl.h"
 #include "tools/Conversions.h"
@@ -100,6 +102,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TForm
     observers_.add(*traffic_);
 
     Timer2 = new app::Timer(this);
+    Timer2->setObjectName(QStringLiteral("Timer2"));
     Timer2->SetInterval(exchange::kParseDelayMs);
     Timer2->OnTimer = [this] {
         const int32_t pending = pendingCommand_;
@@ -115,6 +118,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TForm
         observer().replyDecoded(pending, error);
     };
     Timer3 = new app::Timer(this);
+    Timer3->setObjectName(QStringLiteral("Timer3"));
     Timer3->OnTimer = [this] {
         const std::string message = exchange::TimeoutMessage(timeoutKind_);
         RunGuarded([this] { Timer3Timer(); });
@@ -127,7 +131,9 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TForm
     connectHandlers();
     configuration_ = std::make_unique<app::ConfigurationActions>(*this);
     observers_.add(*configuration_);
+    jobs_ = std::make_unique<app::JobExchange>(*this);
     commissioning_ = std::make_unique<app::Commissioning>(*this);
+    opener_ = std::make_unique<app::PortOpener>();
     RunGuarded([this] { FormCreate(); });
 }
 
@@ -249,7 +255,25 @@ void TForm1::Button1Click() {
         observer().portClosed(*Comm1);
         return;
     }
+    if (Opening()) {
+        return; // "Open" is back once the open under way has its outcome
+    }
     Comm1->ClosePort();
+    applyPortSettings();
+    if (serial::isNetworkPortName(Comm1->CommName())) {
+        openNetworkPort(Comm1->CommName());
+        return;
+    }
+    try {
+        Comm1->OpenPort();
+    } catch (const std::exception& e) {
+        observer().portOpenFailed(*Comm1, e.what());
+        throw;
+    }
+    portStarted();
+}
+
+void TForm1::applyPortSettings() {
     const int32_t baud = tools::StrToInt(FieldText(ui->ComboBox11));
     if (baud <= 0) {
         // A speed of 0 would mean "hang up" to the driver, a negative one is no speed at all.
@@ -267,8 +291,24 @@ void TForm1::Button1Click() {
     Comm1->SetCommName(ui->SPREALCOM->portName().toStdString());
     Comm1->SetOutx_XonXoffFlow(false);
     Comm1->SetInx_XonXoffFlow(false);
+}
+
+bool TForm1::Opening() const {
+    return opener_ && opener_->opening();
+}
+
+void TForm1::OpenPortOn(std::unique_ptr<serial::Transport> transport) {
+    if (portOpen_ || Opening()) {
+        return;
+    }
+    Comm1->ClosePort();
+    applyPortSettings();
+    startPort(std::move(transport));
+}
+
+void TForm1::startPort(std::unique_ptr<serial::Transport> transport) {
     try {
-        Comm1->OpenPort();
+        Comm1->OpenPortOn(std::move(transport));
     } catch (const serial::ECommsError& e) {
         // The box shows the component's message with the reason; the status line has room for one
         // of them, and for a network port the message ("File handle is not a comm handle " for a
@@ -280,6 +320,30 @@ void TForm1::Button1Click() {
         observer().portOpenFailed(*Comm1, e.what());
         throw;
     }
+    portStarted();
+}
+
+void TForm1::openNetworkPort(const std::string& name) {
+    ui->Button1->setEnabled(false);
+    status_->note("Opening " + name + "...");
+    opener_->open(name, [this](std::unique_ptr<serial::Transport> opened, const serial::OpenOutcome& outcome,
+                               const std::string& path) {
+        ui->Button1->setEnabled(true);
+        RunGuarded([&] {
+            if (!opened) {
+                // The messages a local port's open gives, from the worker's outcome.
+                const serial::ECommsError error = serial::OpenError(path, outcome);
+                // A network port's own words say more than the component's message (see startPort).
+                const bool ownWords = serial::isNetwork(Comm1->Kind()) && !error.Reason().empty();
+                observer().portOpenFailed(*Comm1, ownWords ? error.Reason() : std::string(error.what()));
+                throw error;
+            }
+            startPort(std::move(opened));
+        });
+    });
+}
+
+void TForm1::portStarted() {
     observer().portOpened(*Comm1);
     portOpen_ = true;
     ui->Button1->setText(QStringLiteral("Close"));
@@ -385,7 +449,9 @@ void TForm1::SendRequest(const Request& request) {
         !Comm1->SendData(frame.data(), static_cast<uint16_t>(std::min<std::size_t>(frame.size(), 0xFFFF)))) {
         observer().frameSent({reinterpret_cast<const uint8_t*>(frame.data()), frame.size()}, pendingCommand_,
                              false);
-        app::ShowMessage(QStringLiteral("Serial port is not open; nothing was sent."));
+        if (!request.job) {
+            app::ShowMessage(QStringLiteral("Serial port is not open; nothing was sent."));
+        }
         return;
     }
 
@@ -394,6 +460,7 @@ void TForm1::SendRequest(const Request& request) {
         pendingCommand_ = request.pendingCommand;
         timeoutKind_ = request.timeoutKind;
         decodeWholeOnly_ = request.decodeWholeOnly;
+        jobRequest_ = request.job;
     };
     switch (request.kind) {
     case Request::Kind::Standard:
@@ -417,6 +484,7 @@ void TForm1::SendRequest(const Request& request) {
     case Request::Kind::FactoryRecord:
         pendingCommand_ = exchange::pending::SetCommand;
         decodeWholeOnly_ = false;
+        jobRequest_ = false;
         break;
     }
     observer().frameSent({reinterpret_cast<const uint8_t*>(frame.data()), frame.size()}, pendingCommand_,
@@ -451,7 +519,7 @@ void TForm1::Comm1ReceiveData(serial::TComm*, const uint8_t* Buffer, uint16_t Bu
 }
 
 bool TForm1::decodes(int32_t pendingBefore) const {
-    return exchange::ReceiveActionFor(pendingBefore).startParse &&
+    return exchange::ReceiveActionFor(pendingBefore).startParse && !jobRequest_ &&
            (!decodeWholeOnly_ || lastReading_.verdict == traffic::Verdict::Good);
 }
 

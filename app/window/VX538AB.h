@@ -23,6 +23,8 @@
 namespace app {
 class Commissioning;
 class ConfigurationActions;
+class JobExchange;
+class PortOpener;
 class StatusLine;
 class TrafficMonitor;
 }
@@ -70,6 +72,10 @@ struct Request {
     // The reply is decoded only when the frame interpreter finds it whole and its check right (a run
     // of queries); a button's request decodes whatever comes, as the window always has.
     bool decodeWholeOnly = false;
+    // A job's request (a commissioning window's): the window decodes nothing of its reply into its
+    // fields and opens no box when the port does not take it; the job's own window tells what came
+    // of it.
+    bool job = false;
     int32_t pendingCommand = exchange::pending::None;
     int32_t timeoutKind = 0;
 
@@ -143,6 +149,14 @@ public:
     app::ConfigurationActions& Configuration() { return *configuration_; }
     // Live Values, Find Instrument, Check Mapping, Register Map and the parse format's field list.
     app::Commissioning& Commissioning() { return *commissioning_; }
+    // The queue through which those windows' jobs share the port with the buttons.
+    app::JobExchange& Jobs() { return *jobs_; }
+
+    // A network port is being opened on a worker thread; "Open" is back once it has its outcome.
+    bool Opening() const;
+    // "Open" on a line opened elsewhere (a test's simulated line): the settings of the "Serial
+    // Parameters" group applied, the port's threads started, the window's state as after "Open".
+    void OpenPortOn(std::unique_ptr<serial::Transport> transport);
 
     // The request steps, shared by every request handler: the exchange's one send function.
     void SendRequest(const Request& request);
@@ -249,6 +263,14 @@ private:
     bool decodes(int32_t pendingBefore) const;
     // "Close" of the "Serial Parameters" group: flag, caption, "Communication Query", the port.
     void closePort();
+    // Steps 2 to 5 of "Open": baud, parity, name and flow control from the group into the component.
+    void applyPortSettings();
+    // The port component takes the open line (raising as OpenPort does), then step 7 of "Open".
+    void startPort(std::unique_ptr<serial::Transport> transport);
+    // A network port's name lookup, connect and negotiation run on a worker; the outcome comes back
+    // as an event, with the messages a local port's open gives.
+    void openNetworkPort(const std::string& name);
+    void portStarted();
 
     // Decoders run by the parse timer.
     void decodeSystemParameters();
@@ -278,6 +300,8 @@ private:
     bool decodeThenEndExchange_ = false;
     // The request recorded as pending decodes only a whole reply.
     bool decodeWholeOnly_ = false;
+    // ... is a job's: the window's decoders leave its reply alone.
+    bool jobRequest_ = false;
     int32_t pendingCommand_ = exchange::pending::None;
     int32_t timeoutKind_ = 0;
     std::array<uint8_t, exchange::kReceiveBufferSize> receiveBuffer_{};
@@ -291,7 +315,10 @@ private:
     std::unique_ptr<app::TrafficMonitor> traffic_;
     std::unique_ptr<app::StatusLine> status_;
     std::unique_ptr<app::ConfigurationActions> configuration_;
+    // The jobs' queue outlives the commissioning windows whose jobs it serves.
+    std::unique_ptr<app::JobExchange> jobs_;
     std::unique_ptr<app::Commissioning> commissioning_;
+    std::unique_ptr<app::PortOpener> opener_;
 };
 
 // Field texts travel to the converter one character per byte, as the received text does.

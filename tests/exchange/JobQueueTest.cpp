@@ -30,6 +30,9 @@ std::string run(const std::string& script) {
             if (!outcome.reason.empty()) {
                 text += " (" + outcome.reason + ")";
             }
+            if (outcome.kind == jobs::Outcome::Kind::LineLost && outcome.sent) {
+                text += " after it went out"; // the converter may have taken it
+            }
             log.push_back(text);
         }
     };
@@ -43,6 +46,10 @@ std::string run(const std::string& script) {
         } else if (word == "free" || word == "busy") {
             if (const auto turn = queue.turn(word == "free")) {
                 log.push_back("send " + std::to_string(turn->owner) + ":" + turn->request.what);
+            }
+        } else if (word.starts_with("queued")) { // queued<owner>: whether it still waits in line
+            if (queue.queued(static_cast<exchange::Owner>(word[6] - '0'))) {
+                log.push_back("in line " + word.substr(6));
             }
         } else if (word.starts_with("drop")) {
             queue.drop(static_cast<exchange::Owner>(word[4] - '0'));
@@ -92,8 +99,8 @@ TEST(JobQueue, SendsOneRequestAtATimeAndTellsItsOwnerWhatCameOfIt) {
         {"one request per owner", "add1A add1B free", "refused 1B, send 1:A"},
         {"a refusal is whole: the next goes at once", "add1A add2B free written refused free",
          "send 1:A, 1:refused, send 2:B"},
-        {"a cut reply settles the line before the next", "add1A add2B free written cut free free settled free",
-         "send 1:A, 1:cut short, send 2:B"},
+        {"a cut reply settles the line before the next",
+         "add1A add2B free written cut free free settled free", "send 1:A, 1:cut short, send 2:B"},
         {"a damaged reply too", "add1A add2B free written damaged free settled free",
          "send 1:A, 1:CRC or check byte wrong, send 2:B"},
         {"a button overtakes: the same request again once free",
@@ -104,13 +111,18 @@ TEST(JobQueue, SendsOneRequestAtATimeAndTellsItsOwnerWhatCameOfIt) {
          "send 1:A, 1:good"},
         {"not written", "add1A free unwritten", "send 1:A, 1:not sent (port did not take it)"},
         {"a lost line ends the one in flight and those in line", "add1A add2B free written lost free",
-         "send 1:A, 1:line lost (the port was closed), 2:line lost (the port was closed)"},
+         "send 1:A, 1:line lost (the port was closed) after it went out, 2:line lost (the port was closed)"},
         {"dropped in line: never sent", "add1A add2B drop1 free written good", "send 2:B, 2:good"},
         {"dropped in flight: its outcome goes to no one, the next waits for its end",
          "add1A add2B free written drop1 free good free", "send 1:A, send 2:B"},
-        {"dropped in flight and overtaken: not sent again", "add1A free written drop1 button free", "send 1:A"},
+        {"dropped in flight and overtaken: not sent again", "add1A free written drop1 button free",
+         "send 1:A"},
         {"dropped before it went out: the next may go", "add1A add2B free drop1 free", "send 1:A, send 2:B"},
-        {"after drop the owner may ask again", "add1A free written drop1 add1C good free", "send 1:A, send 1:C"},
+        {"after drop the owner may ask again", "add1A free written drop1 add1C good free",
+         "send 1:A, send 1:C"},
+        {"in line until its turn, not once sent or overtaken",
+         "add1A add2B queued1 queued2 free written queued1 button queued1",
+         "in line 1, in line 2, send 1:A, in line 1"},
     };
     for (const Row& row : rows) {
         EXPECT_EQ(run(row.script), row.log) << row.what;

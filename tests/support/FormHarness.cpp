@@ -5,6 +5,7 @@
 
 #include "tests/support/PtyPeer.h"
 #include "tests/support/SimProcess.h"
+#include "tests/support/SimulatedLine.h"
 #include "tools/Conversions.h"
 
 namespace testsupport {
@@ -89,6 +90,12 @@ void FormHarness::openPort(const PtyPeer& peer) {
 void FormHarness::openOnSimulator(const SimProcess& sim) {
     form_->SetPortName(QString::fromStdString(sim.path()));
     click("Button1");
+    ASSERT_EQ(button("Button1")->text(), QStringLiteral("Close")) << "the port did not open";
+    form_->Comm1->SetReadIntervalTimeout(30);
+}
+
+void FormHarness::openOn(SimulatedLine& line) {
+    form_->OpenPortOn(line.transport(text("SPREALCOM").toStdString()));
     ASSERT_EQ(button("Button1")->text(), QStringLiteral("Close")) << "the port did not open";
     form_->Comm1->SetReadIntervalTimeout(30);
 }

@@ -21,6 +21,7 @@ namespace testsupport {
 
 class PtyPeer;
 class SimProcess;
+class SimulatedLine;
 
 struct RecordedMessage {
     app::MessageKind kind;
@@ -57,6 +58,9 @@ public:
     // Opens the port on the simulator's terminal. The simulator answers in one piece, so blocks may end
     // after 30 ms of silence instead of 400 (tests of the 400 ms itself open the port by hand).
     void openOnSimulator(const SimProcess& sim);
+    // Opens the port on the in-process simulated line with the group's settings (9600 None at start),
+    // blocks ending after 30 ms of silence. Faults are scripted on the line at request N.
+    void openOn(SimulatedLine& line);
 
     // Messages shown since construction or the last takeMessages(), oldest first.
     const std::vector<RecordedMessage>& messages() const { return messages_; }

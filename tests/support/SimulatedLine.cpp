@@ -124,6 +124,7 @@ void SimulatedLine::attach(int fd) {
         ::close(peer_);
     }
     peer_ = fd;
+    hungUp_ = false;
     due_.clear();
     if (!staleOnOpen.empty()) {
         (void)::write(peer_, staleOnOpen.data(), staleOnOpen.size());
@@ -139,6 +140,15 @@ void SimulatedLine::detach() {
     due_.clear();
 }
 
+void SimulatedLine::hangUp() {
+    const std::lock_guard lock(mutex_);
+    hungUp_ = true;
+    due_.clear();
+    if (peer_ >= 0) {
+        ::shutdown(peer_, SHUT_RDWR);
+    }
+}
+
 void SimulatedLine::written(std::string_view bytes) {
     std::size_t count = 0;
     {
@@ -146,11 +156,16 @@ void SimulatedLine::written(std::string_view bytes) {
         const sim::Settings& converter = simulator_.converter().settings();
         const bool matches = settings_.baudRate == kBauds[converter.baud[0] - '0'] &&
                              static_cast<int>(settings_.parity) == converter.parity[0] - '0';
-        if (!matches || simulator_.lineClosed()) {
+        if (!matches || simulator_.lineClosed() || hungUp_) {
             return; // noise to a converter listening at other settings
         }
         const std::size_t before = heard_.size();
-        if (auto instead = replyInstead ? replyInstead(bytes, now()) : std::nullopt) {
+        if (auto parts = repliesInstead ? repliesInstead(bytes, now()) : std::nullopt) {
+            heard_.emplace_back(bytes);
+            for (sim::Write& w : *parts) {
+                due_.push_back(std::move(w));
+            }
+        } else if (auto instead = replyInstead ? replyInstead(bytes, now()) : std::nullopt) {
             heard_.emplace_back(bytes);
             due_.push_back(std::move(*instead));
         } else {

@@ -40,15 +40,20 @@ public:
     // Set before a run: the reply to a request written at `now` instead of the model's (a refusal,
     // a reply too late, a reply of another shape); nothing: the model answers.
     std::function<std::optional<sim::Write>(std::string_view request, sim::Millis now)> replyInstead;
+    // Set before a run: the reply in parts, each written at its own time (a reply a pause cuts in
+    // two), instead of the model's; nothing: replyInstead, then the model.
+    std::function<std::optional<std::vector<sim::Write>>(std::string_view request, sim::Millis now)> repliesInstead;
     // Set before a run: bytes waiting on the line when the port opens (a reply nobody read).
     std::string staleOnOpen;
+    // The line goes away now, as an unplugged adapter does: the tool reads its end.
+    void hangUp();
+    sim::Millis now() const;
 
 private:
     class Port;
     friend class Port;
     using Clock = std::chrono::steady_clock;
 
-    sim::Millis now() const;
     // Bytes the tool wrote: to the model when the line matches the converter's RS485 settings.
     void written(std::string_view bytes);
     void deliver(); // the delivery thread
@@ -63,6 +68,7 @@ private:
     std::vector<std::string> heard_;
     serial::LineSettings settings_;
     int peer_ = -1; // the model's end of the open port's socket pair
+    bool hungUp_ = false;
     bool stopping_ = false;
     std::thread thread_;
 };

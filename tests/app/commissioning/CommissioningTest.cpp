@@ -182,7 +182,8 @@ TEST(CheckMapping, AsksBeforeSwitchingTheModeChecksAndPutsTheModeBack) {
     EXPECT_EQ(dialog.rows()[0].verdict, profile::CheckVerdict::Same);
     EXPECT_EQ(dialog.rows()[2].verdict, profile::CheckVerdict::NotAField);
     EXPECT_EQ(dialog.table()->item(2, 2)->text(), QStringLiteral("command 1 data 18-21, across TV and QV unit"));
-    EXPECT_TRUE(dialog.summary()->text().startsWith("1 of 4")) << dialog.summary()->text().toStdString();
+    // The words vx538's check prints, with the count of variables checked.
+    EXPECT_TRUE(dialog.summary()->text().startsWith("1 variable differs (4 checked).")) << dialog.summary()->text().toStdString();
     // The mode it found, set back.
     const std::vector<std::string> frames = framesSent(h);
     EXPECT_EQ(std::count(frames.begin(), frames.end(), "QQS#MD:0#"), 1);
@@ -219,7 +220,7 @@ TEST(RegisterMap, SavesTheMapWithTheInstrumentsUnitsInTheFormatOfTheFilesName) {
     map.read();
     ASSERT_TRUE(waitUntil([&] { return !map.reading(); }, 30s));
     ASSERT_EQ(map.rows().size(), 9u);
-    EXPECT_EQ(map.table()->item(1, 3)->text(), QStringLiteral("KPa"));
+    EXPECT_EQ(map.table()->item(1, 4)->text(), QStringLiteral("KPa"));
     QTemporaryDir folder;
     const QString file = folder.filePath("map.csv");
     ASSERT_TRUE(map.save(file));
@@ -230,7 +231,8 @@ TEST(RegisterMap, SavesTheMapWithTheInstrumentsUnitsInTheFormatOfTheFilesName) {
     std::getline(in, header);
     std::getline(in, reserved);
     std::getline(in, first);
-    EXPECT_EQ(first, "40003-40004,1,\"command 1 data 7-10, PV\",KPa,float32,ABCD,FF4 FF3 FF2 FF1,1.000,1,9600,none");
+    EXPECT_EQ(first,
+              "40003-40004,2-3,1,\"command 1 data 7-10, PV\",KPa,float32,ABCD,FF4 FF3 FF2 FF1,1.000,1,9600,none");
 }
 
 } // namespace

@@ -16,12 +16,14 @@
 #include "app/window/VX538AB.h"
 #include "profile/BackupFile.h"
 #include "tests/support/FormHarness.h"
+#include "tests/support/ManualTimers.h"
 #include "tests/support/ProgramRun.h"
 #include "tests/support/SimProcess.h"
 #include "tests/support/Wait.h"
 
 using namespace std::chrono_literals;
 using testsupport::FormHarness;
+using testsupport::ManualTimers;
 using testsupport::SimLine;
 using testsupport::SimProcess;
 using testsupport::waitUntil;
@@ -113,6 +115,8 @@ TEST_F(ConfigurationEndToEnd, ReadAllFillsTheThreeTabsAndSaveThenLoadGivesTheSam
     const QString path = folder.filePath("converter.json");
     std::vector<std::string> read;
     {
+        // Each query's reply decoded as soon as it is shown; silence only when the test says so.
+        ManualTimers timers{{"Timer2"}};
         FormHarness h;
         h.openOnSimulator(sim);
         readAndSave(h, path);

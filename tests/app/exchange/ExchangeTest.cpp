@@ -4,7 +4,7 @@
 
 #include <QElapsedTimer>
 
-#include "app/exchange/ExchangeClient.h"
+#include "app/exchange/JobExchange.h"
 #include "app/exchange/ExchangeObserver.h"
 #include "tests/support/FormHarness.h"
 #include "tests/support/PtyPeer.h"
@@ -240,9 +240,9 @@ public:
 };
 
 TEST_F(Exchange, AnObserverHearsEachStepOnceTheWindowIsDoneWithIt) {
-    // The commissioning windows' client, beside the log: it must find the exchange taken from the
+    // The commissioning windows' job queue, beside the log: it must find the exchange taken from the
     // frame until its reply or timeout, also for an output test, which starts no reply timer.
-    app::ExchangeClient client(form());
+    app::JobExchange& client = form().Jobs();
     struct Row {
         const char* what;
         Request request;

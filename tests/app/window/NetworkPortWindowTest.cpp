@@ -1,16 +1,32 @@
 // The real window on a network port: the simulated converter behind Debian's ser2net, the port
-// name typed as rfc2217:// or socket://.
+// name typed as rfc2217:// or socket://; and a server that never answers, opened off the GUI thread.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QElapsedTimer>
+#include <QPushButton>
+#include <QTimer>
+
 #include "app/exchange/StatusLine.h"
+#include "app/traffic/BusListener.h"
 #include "app/traffic/TrafficModel.h"
 #include "app/traffic/TrafficMonitor.h"
+#include "app/traffic/TrafficWindow.h"
+#include "serial/SerialComm.h"
 #include "tests/support/FormHarness.h"
 #include "tests/support/PeerProcess.h"
 #include "tests/support/Ser2netProcess.h"
 #include "tests/support/SimProcess.h"
 #include "tests/support/Wait.h"
+#include "bus/PortSource.h"
 #include "traffic/EventFormat.h"
+#include "traffic/Recorder.h"
 
 using namespace std::chrono_literals;
 using testsupport::FormHarness;
@@ -34,6 +50,8 @@ protected:
         // Typed into the editable "Serial Port:" field, as a user does.
         h.form().SetPortName(QString::fromStdString(url));
         h.click("Button1");
+        // A network port opens on a worker thread; the window learns the outcome as an event.
+        ASSERT_TRUE(waitUntil([&] { return !h.form().Opening(); }, 10s));
         ASSERT_EQ(h.button("Button1")->text(), QStringLiteral("Close")) << "the port did not open";
     }
 
@@ -52,7 +70,8 @@ protected:
 };
 
 bool contains(const std::vector<std::string>& texts, const std::string& part) {
-    return std::any_of(texts.begin(), texts.end(), [&](const std::string& t) { return t.find(part) != std::string::npos; });
+    return std::any_of(texts.begin(), texts.end(),
+                       [&](const std::string& t) { return t.find(part) != std::string::npos; });
 }
 
 } // namespace
@@ -78,7 +97,8 @@ TEST_F(NetworkPortWindow, AnRfc2217PortFillsTheFieldsAndTheMonitorShowsTheFrames
     const auto meaning = column(traffic::Column::Meaning);
     ASSERT_FALSE(direction.empty());
     EXPECT_EQ(direction.front(), "port opened");
-    EXPECT_NE(meaning.front().find(ser2net->url() + " at 9600 baud, 8N1"), std::string::npos) << meaning.front();
+    EXPECT_NE(meaning.front().find(ser2net->url() + " at 9600 baud, 8N1"), std::string::npos)
+        << meaning.front();
     EXPECT_TRUE(contains(meaning, "system parameter query (QX1)"));
     EXPECT_TRUE(contains(meaning, "text reply, block QX1"));
     EXPECT_EQ(std::count(direction.begin(), direction.end(), "received"), 3);
@@ -91,7 +111,8 @@ TEST_F(NetworkPortWindow, AStoppedServerIsLostOnceAndThePortOpensAgainWhenItIsBa
     ASSERT_TRUE(waitUntil([&] { return h.button("Button1")->text() == QStringLiteral("Open"); }, 3s));
     testsupport::pumpFor(200ms);
     ASSERT_EQ(h.messages().size(), 1u);
-    EXPECT_TRUE(h.messages()[0].text.contains(QStringLiteral("was lost"))) << h.messages()[0].text.toStdString();
+    EXPECT_TRUE(h.messages()[0].text.contains(QStringLiteral("was lost")))
+        << h.messages()[0].text.toStdString();
     EXPECT_TRUE(h.messages()[0].text.contains(QString::fromStdString(ser2net->url())));
     EXPECT_TRUE(h.form().Status().text().contains(QStringLiteral("the connection dropped")))
         << h.form().Status().text().toStdString();
@@ -150,3 +171,157 @@ TEST_F(NetworkPortWindow, AServerConfirmingAnotherSpeedIsSaidOnTheStatusLineAndI
     EXPECT_TRUE(waitUntil([&] { return h.text("Edit14") == QStringLiteral("001"); }, 3s));
     EXPECT_EQ(h.button("Button1")->text(), QStringLiteral("Close"));
 }
+
+namespace {
+
+// The longest the GUI thread went without turning its event loop, measured as the widest gap between
+// ticks of a 10 ms timer.
+class StallMeter {
+public:
+    StallMeter() {
+        tick_.setInterval(static_cast<int>(kTickMs));
+        QObject::connect(&tick_, &QTimer::timeout,
+                         [this] { longest_ = std::max(longest_, since_.restart()); });
+        since_.start();
+        tick_.start();
+    }
+    qint64 longestMs() const { return std::max(longest_, since_.elapsed()); }
+
+    // The longest gap an idle event loop shows on this machine now (a loaded machine schedules the
+    // thread late now and then): what a stall is measured beyond, so that only a wait of the GUI
+    // thread itself counts.
+    static qint64 idleJitterMs() {
+        const StallMeter idle;
+        testsupport::pumpFor(std::chrono::milliseconds(1000));
+        return idle.longestMs() > kTickMs ? idle.longestMs() - kTickMs : 0;
+    }
+    static constexpr qint64 kTickMs = 10;
+
+private:
+    QTimer tick_;
+    QElapsedTimer since_;
+    qint64 longest_ = 0;
+};
+
+// A TCP listener on the loopback that never accepts in the program: the kernel completes the
+// connection into its backlog, and no byte ever comes back.
+class SilentListener {
+public:
+    SilentListener() {
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            ::listen(fd_, 4) != 0 ||
+            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+            ADD_FAILURE() << "no loopback listener: " << std::strerror(errno);
+        }
+        port_ = ntohs(address.sin_port);
+    }
+    ~SilentListener() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    uint16_t port() const { return port_; }
+
+private:
+    int fd_ = -1;
+    uint16_t port_ = 0;
+};
+
+TEST(NetworkPortOpen, AServerThatNeverAnswersOrAHostThatDoesNotResolveNeverStallsTheWindow) {
+    SilentListener listener;
+    const std::string urls[] = {"rfc2217://127.0.0.1:" + std::to_string(listener.port()),
+                                "rfc2217://no-such-host.invalid:2217"};
+    for (const std::string& url : urls) {
+        // Today's outcome: what the component's own open of that name raises, on this thread.
+        serial::TComm probe;
+        probe.SetCommName(url);
+        std::string expected;
+        std::string expectedReason;
+        try {
+            probe.OpenPort();
+            ADD_FAILURE() << url << " opened";
+        } catch (const serial::ECommsError& e) {
+            expected = e.what();
+            expectedReason = e.Reason();
+        }
+        FormHarness h;
+        h.form().SetPortName(QString::fromStdString(url));
+        const qint64 jitter = StallMeter::idleJitterMs();
+        StallMeter meter;
+        h.click("Button1");
+        EXPECT_TRUE(h.form().Opening()) << url;
+        EXPECT_FALSE(h.button("Button1")->isEnabled()) << "a second Open while the first is under way";
+        ASSERT_TRUE(waitUntil([&] { return !h.form().Opening(); }, 15s)) << url;
+        EXPECT_LE(meter.longestMs(), 100 + jitter)
+            << url << ": the GUI thread stalled (an idle loop: " << jitter << " ms)";
+        // The outcome as a local port's failed open gives it: the component's message, the port and
+        // why under it; the port stays closed and "Open" can be pressed again.
+        ASSERT_EQ(h.messages().size(), 1u) << url;
+        EXPECT_EQ(h.messages()[0].kind, app::MessageKind::Error);
+        EXPECT_EQ(h.messages()[0].text, QString::fromStdString(expected));
+        EXPECT_EQ(h.messages()[0].detail, QString::fromStdString(url + ": " + expectedReason));
+        EXPECT_EQ(h.button("Button1")->text(), QStringLiteral("Open"));
+        EXPECT_TRUE(h.button("Button1")->isEnabled());
+        EXPECT_FALSE(h.form().Comm1->IsOpen());
+    }
+}
+
+TEST(NetworkPortOpen, TheBusListenerConnectsOffTheGuiThreadAndSaysWhyItCouldNot) {
+    SilentListener listener;
+    const std::string urls[] = {"rfc2217://127.0.0.1:" + std::to_string(listener.port()),
+                                "rfc2217://no-such-host.invalid:2217"};
+    for (const std::string& url : urls) {
+        // Today's words: what the listening port's own open says, on this thread.
+        bus::PortSource probe(url, 9600, serial::TParity::None);
+        const serial::OpenOutcome outcome = probe.open();
+        ASSERT_NE(outcome.result, serial::OpenResult::Opened) << url;
+        const QString expected =
+            QString::fromStdString(url + " cannot be opened to listen: " + outcome.reason);
+
+        FormHarness h;
+        app::TrafficMonitor& monitor = h.form().Traffic();
+        app::BusListener& bus = monitor.busListener();
+        app::TrafficWindow& window = monitor.showWindow();
+        auto* listen = window.findChild<QPushButton*>(QStringLiteral("TrafficListen"));
+        ASSERT_TRUE(listen);
+        const qint64 jitter = StallMeter::idleJitterMs();
+        StallMeter meter;
+        EXPECT_EQ(bus.start(QByteArray::fromStdString(url), 9600, serial::TParity::None), QString()) << url;
+        EXPECT_TRUE(bus.connecting()) << url;
+        EXPECT_EQ(listen->text(), QStringLiteral("Stop Listening")) << "connecting can be stopped";
+        ASSERT_TRUE(waitUntil([&] { return !bus.listening() && !h.messages().empty(); }, 15s)) << url;
+        EXPECT_LE(meter.longestMs(), 100 + jitter)
+            << url << ": the GUI thread stalled (an idle loop: " << jitter << " ms)";
+        ASSERT_EQ(h.messages().size(), 1u) << url;
+        EXPECT_EQ(h.messages()[0].text, expected);
+        EXPECT_EQ(listen->text(), QStringLiteral("Listen on Another Port..."));
+        EXPECT_FALSE(bus.connecting());
+    }
+}
+
+TEST(NetworkPortOpen, StoppingABusListenerStillConnectingReportsNothingLater) {
+    SilentListener listener;
+    FormHarness h;
+    app::BusListener& bus = h.form().Traffic().busListener();
+    const std::string url = "rfc2217://127.0.0.1:" + std::to_string(listener.port());
+    ASSERT_EQ(bus.start(QByteArray::fromStdString(url), 9600, serial::TParity::None), QString());
+    bus.stop();
+    EXPECT_FALSE(bus.listening());
+    // Started again at once: the first attempt's late outcome belongs to no one.
+    ASSERT_EQ(bus.start(QByteArray::fromStdString(url), 9600, serial::TParity::None), QString());
+    ASSERT_TRUE(waitUntil([&] { return !bus.listening(); }, 15s));
+    testsupport::pumpFor(100ms);
+    EXPECT_EQ(h.messages().size(), 1u) << "one failure, from the attempt still wanted";
+    const traffic::EventLog& log = h.form().Traffic().recorder().log();
+    for (std::size_t i = 0; i < log.size(); ++i) {
+        EXPECT_NE(log.at(i).kind, traffic::EventKind::PortOpened)
+            << "a port that never opened recorded as open";
+    }
+}
+
+} // namespace

@@ -10,11 +10,13 @@
 
 #include "hart/UnitTable.h"
 #include "tests/support/FormHarness.h"
+#include "tests/support/ManualTimers.h"
 #include "tests/support/PtyPeer.h"
 #include "tests/support/Wait.h"
 
 using namespace std::chrono_literals;
 using testsupport::FormHarness;
+using testsupport::ManualTimers;
 using testsupport::PtyPeer;
 using testsupport::waitUntil;
 
@@ -274,6 +276,8 @@ protected:
 };
 
 TEST_F(TransparentTab, IdentityQueryThenVariablesQueryAddressedByTheDecodedIdentity) {
+    // The reply and parse timers run when the test says: no reply races the clock.
+    ManualTimers timers;
     fillIdentityFields("old");
     h.setText("Edit8", "old request");
     memo(h)->setPlainText("old reply");
@@ -293,14 +297,12 @@ TEST_F(TransparentTab, IdentityQueryThenVariablesQueryAddressedByTheDecodedIdent
     EXPECT_EQ(form().Timer3->Interval(), 1000);
 
     reply(kIdentityReply);
-    QElapsedTimer sinceShown;
-    sinceShown.start();
-    EXPECT_EQ(h.text("Edit28"), ""); // decoded only when the parse timer fires
+    EXPECT_EQ(h.text("Edit28"), ""); // decoded only when the parse timer fires, 300 ms on
     EXPECT_TRUE(form().Timer2->Enabled());
+    EXPECT_EQ(form().Timer2->Interval(), 300);
     EXPECT_FALSE(form().Timer3->Enabled());
-    ASSERT_TRUE(waitUntil([&] { return h.text("Edit28") == "38"; }, 2000ms));
-    EXPECT_GE(sinceShown.elapsed(), 290);
-    EXPECT_LT(sinceShown.elapsed(), 800);
+    ASSERT_TRUE(timers.fire("Timer2"));
+    EXPECT_EQ(h.text("Edit28"), "38");
     EXPECT_EQ(h.text("Edit29"), "6");
     EXPECT_EQ(h.text("Edit31"), "5");
     EXPECT_EQ(h.text("Edit32"), "4660");
@@ -325,7 +327,9 @@ TEST_F(TransparentTab, IdentityQueryThenVariablesQueryAddressedByTheDecodedIdent
     EXPECT_EQ(form().Timer3->Interval(), 1000);
 
     reply(kVariablesReply);
-    ASSERT_TRUE(waitUntil([&] { return h.text("Edit25") == "25"; }, 2000ms));
+    EXPECT_EQ(h.text("Edit25"), "");
+    ASSERT_TRUE(timers.fire("Timer2"));
+    EXPECT_EQ(h.text("Edit25"), "25");
     struct Shown {
         const char* value;
         const char* unitList;
@@ -355,7 +359,7 @@ TEST_F(TransparentTab, IdentityQueryThenVariablesQueryAddressedByTheDecodedIdent
     ASSERT_TRUE(waitUntil([&] { return form().ReceivedText() == second; }, 3000ms));
     EXPECT_EQ(h.receiveField(), QString::fromLatin1("\xFF\xFF\xFF\xFF\xFF\x86\xA6\x06"));
     EXPECT_FALSE(form().Timer2->Enabled());
-    testsupport::pumpFor(400ms); // longer than the parse delay
+    EXPECT_FALSE(timers.running("Timer2"));
     EXPECT_EQ(h.text("Edit25"), "25");
     EXPECT_EQ(form().PendingCommand(), 0);
     EXPECT_TRUE(h.messages().empty());

@@ -10,7 +10,11 @@
 //   VX538_SCENE=live    Live Values polling every 250 ms, 40 samples
 //   VX538_SCENE=check   Check Mapping after a check, one variable moved off its field
 //   VX538_SCENE=fields  the field list of read meter command 1's reply ("From the instrument...")
-// The last three save their own window (VX538_SCENE_OUT) once it shows what it is there for.
+//   VX538_SCENE=scanfaults  Find Instrument over an instrument at address 5 whose replies carry a wrong
+//                       check byte: listed as such, not as silence
+//   VX538_SCENE=livefaults  Live Values through two silent polls (marked values, a gap) and then the
+//                       line lost (polling stopped, said so)
+// These save their own window (VX538_SCENE_OUT) once it shows what it is there for.
 //   VX538_SCENE=network the port opened as rfc2217:// through ser2net, after "System Parameters"
 //   VX538_SCENE=bus     the traffic monitor listening on the simulator's tap (a second port) beside
 //                       the window's own exchange; VX538_SCENE_OUT saves the monitor's window
@@ -36,6 +40,7 @@
 #include <QPushButton>
 #include <QSocketNotifier>
 #include <QTabWidget>
+#include <QTableWidget>
 #include <QTimer>
 
 #include "app/traffic/BusListener.h"
@@ -92,7 +97,10 @@ int main(int argc, char** argv) {
                                                 : which == "writeall" ? std::vector<std::string>{"--control", control}
                                                 : which == "cut"      ? std::vector<std::string>{"--split", "600"}
                                                 : which == "damaged"  ? std::vector<std::string>{"--corrupt"}
-                                                                      : std::vector<std::string>{});
+                                                : which == "scanfaults"
+                                                    ? std::vector<std::string>{"--corrupt", "--hart-address", "5"}
+                                                : which == "livefaults" ? std::vector<std::string>{"--control", control}
+                                                                        : std::vector<std::string>{});
     std::unique_ptr<testsupport::Ser2netProcess> server;
     if (which == "network") {
         server = std::make_unique<testsupport::Ser2netProcess>(
@@ -181,6 +189,39 @@ int main(int argc, char** argv) {
         fields.move(0, 0);
         QTimer::singleShot(300, &fields, [&fields] { fields.read(1); });
         saveWhen(&fields, [&fields] { return !fields.reading() && !fields.fields().empty(); });
+    } else if (which == "scanfaults") {
+        app::InstrumentScanDialog& scan = form.Commissioning().findInstrument();
+        scan.move(0, 0);
+        form.Comm1->SetReadIntervalTimeout(30);
+        QTimer::singleShot(300, &scan, [&scan] { scan.start(); });
+        saveWhen(&scan, [&scan] { return !scan.scanning() && scan.table()->rowCount() > 0; });
+    } else if (which == "livefaults") {
+        app::LiveValuesWindow& live = form.Commissioning().liveValues();
+        live.move(0, 0);
+        live.setInterval(app::LiveValuesWindow::kMinimumIntervalMs);
+        form.Comm1->SetReadIntervalTimeout(30);
+        for (int v = 4; v < 8; ++v) {
+            live.chart().setVariableVisible(v, false);
+        }
+        QTimer::singleShot(300, &live, [&live] { live.start(); });
+        // Silent for two polls, answering again, then the adapter pulled.
+        auto phase = std::make_shared<int>(0);
+        auto* step = new QTimer(&live);
+        QObject::connect(step, &QTimer::timeout, &live, [&live, phase, control] {
+            const std::size_t samples = live.samples().size();
+            if (*phase == 0 && samples >= 16) {
+                std::ofstream(control) << "silent on\n";
+                *phase = 1;
+            } else if (*phase == 1 && live.missedPolls() >= 2) {
+                std::ofstream(control) << "silent off\n";
+                *phase = 2;
+            } else if (*phase == 2 && samples >= 34) {
+                std::ofstream(control) << "hangup-after 1\n";
+                *phase = 3;
+            }
+        });
+        step->start(50);
+        saveWhen(&live, [&live, phase] { return *phase == 3 && !live.polling(); });
     } else if (which == "network") {
         QTimer::singleShot(300, &form, [&form] { form.findChild<QPushButton*>(QStringLiteral("Button23"))->click(); });
     } else if (which == "modbus") {
@@ -235,7 +276,7 @@ int main(int argc, char** argv) {
         });
     }
     const bool ownWindow = which == "live" || which == "check" || which == "fields" || which == "writeall" ||
-                           which == "cut" || which == "damaged";
+                           which == "cut" || which == "damaged" || which == "scanfaults" || which == "livefaults";
     if (const char* out = std::getenv("VX538_SCENE_OUT"); out && !ownWindow) {
         QTimer::singleShot(2500, &form, [&form, pictured, path = QString::fromLocal8Bit(out)] {
             QImage picture = pictured->grab().toImage();

@@ -1,0 +1,80 @@
+// A job stepped through the window's job queue.
+#include "app/exchange/JobRunner.h"
+
+#include <utility>
+
+namespace app {
+
+JobRunner::JobRunner(JobExchange& exchange, QObject* parent)
+    : QObject(parent), exchange_(exchange),
+      owner_(exchange.join([this](const jobs::Outcome& outcome) { heard(outcome); })) {}
+
+JobRunner::~JobRunner() {
+    exchange_.leave(owner_);
+}
+
+void JobRunner::start(std::unique_ptr<jobs::Job> job, std::function<void()> over) {
+    if (running_) {
+        // The old job's request on the line, if any, ends unheard: a new owner takes its place.
+        exchange_.leave(owner_);
+        owner_ = exchange_.join([this](const jobs::Outcome& outcome) { heard(outcome); });
+    }
+    job_ = std::move(job);
+    over_ = std::move(over);
+    running_ = true;
+    asked_ = false;
+    cancelWanted_ = false;
+    step();
+}
+
+void JobRunner::cancel() {
+    if (!running_ || cancelWanted_) {
+        return;
+    }
+    if (asked_ && !exchange_.queued(owner_)) {
+        // On the line, or its outcome on the way: it ends first, so the job hears what came of it
+        // before it is told to stop.
+        cancelWanted_ = true;
+        return;
+    }
+    if (asked_) {
+        exchange_.withdraw(owner_);
+        asked_ = false;
+        job_->take(jobs::Interrupted("cancelled", false));
+    }
+    job_->cancel();
+    step();
+}
+
+void JobRunner::step() {
+    if (!running_) {
+        return;
+    }
+    std::optional<jobs::Request> request = job_->next();
+    if (!request) {
+        running_ = false;
+        if (const auto over = std::exchange(over_, {})) {
+            over();
+        }
+        return;
+    }
+    asked_ = true;
+    if (onRequest) {
+        onRequest(*request);
+    }
+    exchange_.send(owner_, *request);
+}
+
+void JobRunner::heard(const jobs::Outcome& outcome) {
+    if (!running_ || !asked_) {
+        return;
+    }
+    asked_ = false;
+    job_->take(outcome);
+    if (std::exchange(cancelWanted_, false)) {
+        job_->cancel();
+    }
+    step();
+}
+
+} // namespace app
