@@ -4,6 +4,7 @@
 
 #include <QEvent>
 #include <QPointer>
+#include <QScopeGuard>
 
 #include <algorithm>
 #include <array>
@@ -339,7 +340,7 @@ private:
             outcome = waited == WaitResult::Ready ? readMore() : ReadOutcome::Gone;
             if (outcome == ReadOutcome::Gone) {
                 // The bytes that came before the hang-up still reach the owner, then the hang-up.
-                deliver();
+                deliver(last);
                 s_->requestHangup();
                 return false;
             }
@@ -347,16 +348,18 @@ private:
                 last = Clock::now();
             }
         }
-        return deliver();
+        return deliver(last);
     }
 
-    bool deliver() {
+    bool deliver(Clock::time_point lastByte) {
         if (have_ == 0) {
             return true;
         }
         const bool full = have_ == kReadBlockSize;
         block_->bytes()[have_] = 0;
         block_->value = static_cast<uint32_t>(have_);
+        block_->lastByteUs =
+            std::chrono::duration_cast<std::chrono::microseconds>(lastByte.time_since_epoch()).count();
         const bool wake = !full || ++quietBlocks_ >= kMaxQuietBlocks;
         s_->post(std::move(block_), wake);
         if (wake) {
@@ -567,6 +570,8 @@ struct TComm::Impl {
     std::optional<PortThread> reader;
     std::optional<PortThread> modemWatch;
     std::optional<PortThread> writer;
+    // While OnReceiveData runs: when the delivered block's last byte came in.
+    std::optional<Clock::time_point> lastByte;
 
     template <class T>
     void setLine(T LineSettings::*member, T value) {
@@ -717,6 +722,10 @@ std::string TComm::DevicePath() const {
     return portPathFor(d->commName);
 }
 
+std::optional<std::chrono::steady_clock::time_point> TComm::LastByteTime() const {
+    return d->lastByte;
+}
+
 bool TComm::IsSendQueueEmpty() const {
     return !d->session || d->session->writeQueue.isEmpty();
 }
@@ -745,6 +754,14 @@ void TComm::deliver(Notice& notice) {
     switch (notice.kind) {
     case NoticeKind::ReceiveData:
         if (auto handler = OnReceiveData) {
+            // Cleared again afterwards even if the handler throws, so no later caller sees this block's time.
+            const QPointer<TComm> alive(this);
+            d->lastByte = Clock::time_point(std::chrono::microseconds(notice.lastByteUs));
+            const auto forget = qScopeGuard([&] {
+                if (alive) {
+                    d->lastByte.reset();
+                }
+            });
             handler(this, notice.bytes(), static_cast<uint16_t>(notice.value & 0xFFFF));
         }
         break;

@@ -10,9 +10,11 @@
 //    The main thread waits for them only inside ClosePort.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -68,6 +70,9 @@ public:
     bool IsOpen() const;
     // The device CommName names ("COM3" is /dev/ttyS2, "ttyUSB0" is /dev/ttyUSB0, a path is itself).
     std::string DevicePath() const;
+    // While OnReceiveData runs: when the block's last byte came in (the block itself is delivered only
+    // after ReadIntervalTimeout of silence). Empty outside that handler.
+    std::optional<std::chrono::steady_clock::time_point> LastByteTime() const;
     // True when no write request is waiting or being written: after construction, OpenPort and
     // ClosePort, and once the writer has drained what SendData handed it.
     bool IsSendQueueEmpty() const;
