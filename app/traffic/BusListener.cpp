@@ -47,6 +47,10 @@ QString BusListener::start(const QByteArray& port, uint32_t baud, serial::TParit
     listen_ = std::move(listen);
     source_ = listen_->path();
     startEpochUs_ = listen_->startEpochUs();
+    // The listen's time 0 on the steady clock as well, read at once, so the frames take their place
+    // among the window's own events by the one clock those are kept in.
+    const traffic::Stamp now = traffic::Now();
+    startSteadyUs_ = now.steadyMs * 1000 - (now.wallMs * 1000 - startEpochUs_);
     if (serial::serverKeepsLineSettings(source_)) {
         description_ = QStringLiteral("%1 (raw TCP: the server's own line settings apply), receive only")
                            .arg(QString::fromLocal8Bit(source_.c_str()));
@@ -94,8 +98,10 @@ void BusListener::drain() {
         const std::lock_guard lock(mutex_);
         frames.swap(heard_);
     }
+    // A frame is placed by its last byte, as the window's own frames are.
     for (const traffic::BusFrame& frame : frames) {
-        recorder_.bus(frame, source_, (startEpochUs_ + frame.startUs) / 1000);
+        recorder_.bus(frame, source_,
+                      traffic::Stamp{(startEpochUs_ + frame.endUs) / 1000, (startSteadyUs_ + frame.endUs) / 1000});
     }
 }
 

@@ -2,6 +2,7 @@
 #include "app/traffic/TrafficMonitor.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 
 #include <QContextMenuEvent>
@@ -109,7 +110,7 @@ QMenu* TrafficMonitor::contextMenuFor(QWidget* field) {
         menu->addActions(QList<QAction*>(contextEntries.begin(), contextEntries.end()));
         menu->addSeparator();
     }
-    QAction* open = menu->addAction(QStringLiteral("Traffic Monitor..."));
+    QAction* open = menu->addAction(QStringLiteral("Traffic Mo&nitor..."));
     open->setObjectName(QStringLiteral("TrafficMonitorAction"));
     open->setShortcut(kShortcut);
     open->setShortcutVisibleInContextMenu(true);
@@ -125,11 +126,12 @@ TrafficWindow& TrafficMonitor::showWindow() {
         connect(window_, &TrafficWindow::listenClicked, this, &TrafficMonitor::listenClicked);
         connect(busListener_, &BusListener::listeningChanged, window_,
                 [this](bool listening) { window_->setListening(listening, busListener_->description()); });
-        // Beside the main window, as high as it, when the screen has room there; otherwise where the
-        // window system puts it.
+        // Beside the main window, as high as it, when the screen has room there for the table at its
+        // usual width (narrower, the meaning column would be squeezed to nothing); otherwise where
+        // the window system puts it.
         constexpr int kGap = 8;
-        constexpr int kNarrowest = 700;
-        constexpr int kWidest = 1500;
+        constexpr int kNarrowest = TrafficWindow::kDefaultSize.width();
+        constexpr int kWidest = 1600;
         const QRect main = mainWindow_.frameGeometry();
         const QScreen* screen = mainWindow_.screen();
         const int room = screen ? screen->availableGeometry().right() - main.right() - kGap : 0;
@@ -191,7 +193,14 @@ void TrafficMonitor::frameSent(std::span<const uint8_t> frame, int32_t pendingCo
 }
 
 void TrafficMonitor::blockReceived(std::span<const uint8_t> block, int32_t pendingCommand) {
-    recorder_.received(block, pendingCommand);
+    // A block is delivered only after the silence that ends it; it happened when its last byte came.
+    traffic::Stamp when = traffic::Now();
+    if (const auto lastByte = port_.LastByteTime()) {
+        const auto age = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                               *lastByte);
+        when = traffic::Before(when, std::max<int64_t>(0, age.count()));
+    }
+    recorder_.received(block, pendingCommand, when);
 }
 
 void TrafficMonitor::replyTimedOut(std::string_view message, int32_t pendingCommand) {
