@@ -265,6 +265,13 @@ void TForm1::Button1Click() {
     Comm1->SetInx_XonXoffFlow(false);
     try {
         Comm1->OpenPort();
+    } catch (const serial::ECommsError& e) {
+        // The box shows the component's message. A network port has no comm handle to speak of: the
+        // status line and the monitor say why in its own words ("connection refused", "did not
+        // answer the RFC 2217 negotiation").
+        const bool network = serial::isNetworkPortName(Comm1->CommName()) && !e.Reason().empty();
+        observer().portOpenFailed(*Comm1, network ? e.Reason() : std::string(e.what()));
+        throw;
     } catch (const std::exception& e) {
         observer().portOpenFailed(*Comm1, e.what());
         throw;

@@ -417,9 +417,9 @@ TEST_F(Configuration, TheEntriesAreInTheHeaderMenuAndInTheFieldsContextMenus) {
     }
     EXPECT_EQ(button->menu(), actions().menu());
 
-    const QStringList expected{"Read All\tCtrl+R", "Write All\tCtrl+W", "Save Configuration...\tCtrl+S",
-                               "Load Configuration...\tCtrl+O", "Compare with File...", "Live Values",
-                               "Find Instrument...", "Check Mapping...", "Register Map...", "Traffic Monitor\tCtrl+L"};
+    const QStringList expected{"Read &All\tCtrl+R", "&Write All\tCtrl+W", "&Save Configuration...\tCtrl+S",
+                               "&Load Configuration...\tCtrl+O", "C&ompare with File...", "Li&ve Values",
+                               "&Find Instrument...", "&Check Mapping...", "Register &Map...", "Traffic Mo&nitor\tCtrl+L"};
     QStringList entries;
     for (QAction* a : actions().menu()->actions()) {
         if (!a->isSeparator()) {
@@ -449,11 +449,11 @@ TEST_F(Configuration, TheEntriesAreInTheHeaderMenuAndInTheFieldsContextMenus) {
         QApplication::sendEvent(target, &click);
         ASSERT_FALSE(texts.isEmpty());
         EXPECT_TRUE(texts.contains("&Copy"));
-        EXPECT_EQ(texts.last(), "Traffic Monitor...");
-        const auto at = texts.indexOf("Read All");
+        EXPECT_EQ(texts.last(), "Traffic Mo&nitor...");
+        const auto at = texts.indexOf("Read &All");
         ASSERT_GE(at, 0);
-        EXPECT_EQ(texts.mid(at, 5), (QStringList{"Read All", "Write All", "Save Configuration...",
-                                                 "Load Configuration...", "Compare with File..."}));
+        EXPECT_EQ(texts.mid(at, 5), (QStringList{"Read &All", "&Write All", "&Save Configuration...",
+                                                 "&Load Configuration...", "C&ompare with File..."}));
     }
 
     // The menu's last entry opens the traffic monitor, as Ctrl+L does.

@@ -110,3 +110,22 @@ TEST_F(NetworkPortWindow, ARawPortSaysTheServersSettingsApply) {
     h.click("Button23");
     EXPECT_TRUE(waitUntil([&] { return h.text("Edit14") == QStringLiteral("001"); }, 3s));
 }
+
+// An rfc2217:// URL given to a raw port: the server never answers the Telnet negotiation. The box
+// keeps the component's message; the status line says what went wrong in the network port's words.
+TEST_F(NetworkPortWindow, AnRfc2217UrlGivenToARawPortSaysWhyInTheNetworksWords) {
+    Ser2netProcess raw(std::vector<Ser2netProcess::Device>{{sim->path(), false}});
+    ser2net->stop();
+    const std::string url = "rfc2217://" + raw.url().substr(raw.url().find("://") + 3);
+    h.form().SetPortName(QString::fromStdString(url));
+    h.click("Button1");
+    ASSERT_EQ(h.messages().size(), 1u);
+    EXPECT_EQ(h.button("Button1")->text(), QStringLiteral("Open"));
+    const QString detail = h.messages()[0].detail; // "<url>: <why>"
+    const QString why = detail.mid(detail.indexOf(QStringLiteral(": ")) + 2);
+    ASSERT_FALSE(why.isEmpty()) << detail.toStdString();
+    const QString status = h.form().Status().text();
+    EXPECT_FALSE(status.contains(QStringLiteral("comm handle"))) << status.toStdString();
+    EXPECT_TRUE(status.endsWith(QStringLiteral("not opened: ") + why)) << status.toStdString();
+    EXPECT_TRUE(h.form().Status().fault());
+}
