@@ -253,13 +253,12 @@ std::string instrumentText(const std::optional<InstrumentIdentity>& instrument) 
     if (!instrument) {
         return "instrument: did not answer (units unknown)";
     }
-    char id[8];
-    std::snprintf(id, sizeof id, "%06X", static_cast<unsigned>(instrument->deviceId));
-    char codes[32];
-    std::snprintf(codes, sizeof codes, " (0x%02X), device type %u (0x%02X)", instrument->manufacturer,
-                  instrument->deviceType, instrument->deviceType);
-    return "instrument: manufacturer " + std::to_string(instrument->manufacturer) + codes + ", device ID " +
-           id + ", HART revision " + std::to_string(instrument->universalRevision);
+    char manufacturer[8];
+    std::snprintf(manufacturer, sizeof manufacturer, " (0x%02X)", instrument->manufacturer);
+    return "instrument: manufacturer " + std::to_string(instrument->manufacturer) + manufacturer +
+           ", device type " + std::to_string(instrument->deviceType) + " (" +
+           DeviceTypeText(instrument->deviceType) + "), device ID " + DeviceIdText(instrument->deviceId) +
+           ", HART revision " + std::to_string(instrument->universalRevision);
 }
 
 // A coefficient's text as a number, read as the converter reads it ("1.000", "+0.50", "2e1").
@@ -594,6 +593,18 @@ std::vector<CheckRow> CheckMapping(const Mapping& mapping, const std::array<Comm
         r.verdict = CheckVerdict::Same;
     }
     return rows;
+}
+
+std::string DeviceTypeText(uint8_t deviceType) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02X", deviceType);
+    return text;
+}
+
+std::string DeviceIdText(uint32_t deviceId) {
+    char text[12];
+    std::snprintf(text, sizeof text, "%06X", static_cast<unsigned>(deviceId & 0xFFFFFF));
+    return text;
 }
 
 std::optional<InstrumentIdentity> IdentityOfReply(const HartReply& reply) {

@@ -110,6 +110,8 @@ LiveValuesWindow::LiveValuesWindow(TForm1& form, QWidget* parent)
     splitter->addWidget(table_);
     splitter->addWidget(chart_);
     splitter->setStretchFactor(1, 1);
+    // Neither the table nor the chart may be squeezed away: the chart keeps legible axes.
+    splitter->setChildrenCollapsible(false);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(controls);
     layout->addWidget(splitter, 1);
