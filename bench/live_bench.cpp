@@ -34,7 +34,7 @@
 #include <vector>
 
 #include "app/commissioning/LiveChart.h"
-#include "app/commissioning/LiveSamples.h"
+#include "jobs/LiveSamples.h"
 #include "tests/support/ProgramRun.h"
 #include "tests/support/SimProcess.h"
 
@@ -66,16 +66,16 @@ double mib(std::size_t bytes) {
 }
 
 // 7 days of 1 s samples of eight drifting values, one poll in a hundred missed.
-void fill(app::LiveSamples& samples) {
+void fill(jobs::LiveSamples& samples) {
     std::minstd_rand random(538);
-    for (std::size_t i = 0; i < app::kSevenDaysOfSeconds; ++i) {
+    for (std::size_t i = 0; i < jobs::kSevenDaysOfSeconds; ++i) {
         const int64_t t = kStartMs + static_cast<int64_t>(i) * 1000;
         if (random() % 100 == 0) {
             samples.appendMissed(t);
             continue;
         }
-        app::SampleValues values;
-        for (int v = 0; v < app::kLiveVariables; ++v) {
+        jobs::SampleValues values;
+        for (int v = 0; v < jobs::kLiveVariables; ++v) {
             values[v] = static_cast<float>(10.0 * (v + 1) + 5.0 * std::sin(static_cast<double>(i) / (600.0 * (v + 1))) +
                                            0.1 * static_cast<double>(random() % 100) / 100.0);
         }
@@ -103,23 +103,23 @@ void printChart(const char* name, const ChartFigures& f) {
 // QCustomPlot with every sample, or with the thinned samples recomputed at each redraw.
 ChartFigures customPlot(bool thinned) {
     const std::size_t before = heapInUse();
-    app::LiveSamples samples;
+    jobs::LiveSamples samples;
     fill(samples);
     QCustomPlot plot;
     plot.resize(kWidth, kHeight);
     plot.setNoAntialiasingOnDrag(true);
-    for (int v = 0; v < app::kLiveVariables; ++v) {
+    for (int v = 0; v < jobs::kLiveVariables; ++v) {
         plot.addGraph();
     }
     const int64_t endMs = samples.timeAt(samples.size() - 1);
-    app::LiveSamples::Thinned thin;
+    jobs::LiveSamples::Thinned thin;
     const auto load = [&] {
         std::vector<double> keys;
         std::vector<double> values;
         if (thinned) {
             samples.thinned(kStartMs, endMs, kWidth, thin);
         }
-        for (int v = 0; v < app::kLiveVariables; ++v) {
+        for (int v = 0; v < jobs::kLiveVariables; ++v) {
             if (thinned) {
                 keys = thin[v].keys;
                 values = thin[v].values;
@@ -163,7 +163,7 @@ ChartFigures customPlot(bool thinned) {
 // shown; a redraw is timed from the span set to the plot drawn, through the event loop as in the window.
 ChartFigures liveChart(bool) {
     const std::size_t before = heapInUse();
-    app::LiveSamples samples;
+    jobs::LiveSamples samples;
     fill(samples);
     app::LiveChart chart(samples);
     chart.resize(kWidth, kHeight);
@@ -197,7 +197,7 @@ ChartFigures liveChart(bool) {
 // Qt Charts with every sample, or with the thinned samples recomputed at each redraw.
 ChartFigures qtCharts(bool thinned) {
     const std::size_t before = heapInUse();
-    app::LiveSamples samples;
+    jobs::LiveSamples samples;
     fill(samples);
     QChart* chart = new QChart;
     QChartView view(chart);
@@ -207,7 +207,7 @@ ChartFigures qtCharts(bool thinned) {
     chart->addAxis(x, Qt::AlignBottom);
     chart->addAxis(y, Qt::AlignLeft);
     std::vector<QLineSeries*> series;
-    for (int v = 0; v < app::kLiveVariables; ++v) {
+    for (int v = 0; v < jobs::kLiveVariables; ++v) {
         series.push_back(new QLineSeries);
         chart->addSeries(series.back());
         series.back()->attachAxis(x);
@@ -216,12 +216,12 @@ ChartFigures qtCharts(bool thinned) {
     const int64_t endMs = samples.timeAt(samples.size() - 1);
     x->setRange(static_cast<double>(kStartMs) / 1000.0, static_cast<double>(endMs) / 1000.0);
     y->setRange(0, 100);
-    app::LiveSamples::Thinned thin;
+    jobs::LiveSamples::Thinned thin;
     const auto load = [&] {
         if (thinned) {
             samples.thinned(kStartMs, endMs, kWidth, thin);
         }
-        for (int v = 0; v < app::kLiveVariables; ++v) {
+        for (int v = 0; v < jobs::kLiveVariables; ++v) {
             QList<QPointF> points;
             if (thinned) {
                 const std::vector<double>& keys = thin[v].keys;
@@ -397,7 +397,7 @@ int main(int argc, char** argv) {
             setenv("QT_QPA_PLATFORM", "offscreen", 0);
         }
         std::printf("Trend chart, 7 days x 8 variables at 1 s (%zu samples), %dx%d, aims: < 64 MiB, < 50 ms:\n",
-                    app::kSevenDaysOfSeconds, kWidth, kHeight);
+                    jobs::kSevenDaysOfSeconds, kWidth, kHeight);
         chartCase("Live Values chart (the window's own)", liveChart, true, argc, argv);
         chartCase("QCustomPlot, every sample", customPlot, false, argc, argv);
         chartCase("QCustomPlot, thinned to the width", customPlot, true, argc, argv);

@@ -86,7 +86,7 @@ Request HartBodyRequest(TForm1& form, std::vector<uint8_t> body) {
     Request request = Request::hart(
         Request::Kind::Hart,
         [preambles, body = std::move(body)] { return bytesText(hart::ManualFrame(FieldText(preambles), body)); },
-        pending::HartManual);
+        exchange::pending::HartManual);
     // No "HART Command Timeout!" box: the dialog says the instrument did not answer.
     request.timeoutKind = 0;
     return request;
@@ -208,7 +208,7 @@ void InstrumentScanDialog::next() {
     Request request = Request::hart(
         Request::Kind::Hart,
         [preambles, address, master] { return bytesText(hart::IdentityQueryFrameAt(FieldText(preambles), address, master)); },
-        pending::HartManual);
+        exchange::pending::HartManual);
     request.timeoutKind = 0;
     client_.send(request, [this, address](const ExchangeOutcome& outcome) {
         if (!scanning_) {
@@ -532,7 +532,7 @@ void CheckMappingDialog::readNextHart(bool after) {
 void CheckMappingDialog::readRegisters() {
     status_->setText(tr("Reading registers 40003-40018..."));
     const std::vector<uint8_t> frame = profile::VariablesRequest(mapping_->slaveAddress);
-    Request request = Request::text([frame] { return bytesText(frame); }, pending::ModbusTest, 0);
+    Request request = Request::text([frame] { return bytesText(frame); }, exchange::pending::ModbusTest, 0);
     request.showHex = true;
     client_.send(request, [this, frame](const ExchangeOutcome& outcome) {
         if (const auto reply = outcome.goodFrame()) {

@@ -14,7 +14,7 @@ namespace {
 
 // Eight colours that stay apart for people with the common colour-vision deficiencies (Okabe-Ito,
 // with black for the eighth).
-const QColor kColours[kLiveVariables] = {
+const QColor kColours[jobs::kLiveVariables] = {
     QColor(0, 114, 178),  QColor(230, 159, 0), QColor(0, 158, 115),   QColor(204, 121, 167),
     QColor(86, 180, 233), QColor(213, 94, 0),  QColor(240, 228, 66), QColor(0, 0, 0),
 };
@@ -23,7 +23,7 @@ constexpr double kMargin = 0.05; // of the value span, above and below
 
 } // namespace
 
-LiveChart::LiveChart(const LiveSamples& samples, QWidget* parent)
+LiveChart::LiveChart(const jobs::LiveSamples& samples, QWidget* parent)
     : QWidget(parent), samples_(samples), plot_(new QCustomPlot(this)) {
     setObjectName("LiveChart");
     plot_->setObjectName("LiveChartPlot");
@@ -40,7 +40,7 @@ LiveChart::LiveChart(const LiveSamples& samples, QWidget* parent)
     plot_->legend->setVisible(true);
     plot_->legend->setSelectableParts(QCPLegend::spNone);
     plot_->axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignTop | Qt::AlignLeft);
-    for (int v = 0; v < kLiveVariables; ++v) {
+    for (int v = 0; v < jobs::kLiveVariables; ++v) {
         QCPGraph* graph = plot_->addGraph();
         // One pixel wide: a wider pen makes the raster engine stroke every segment, and a week of
         // samples then redraws in some 380 ms instead of 25 (build/bench/live_bench).
@@ -67,7 +67,7 @@ LiveChart::LiveChart(const LiveSamples& samples, QWidget* parent)
                 if (!graphItem) {
                     return;
                 }
-                for (int v = 0; v < kLiveVariables; ++v) {
+                for (int v = 0; v < jobs::kLiveVariables; ++v) {
                     if (plot_->graph(v) == graphItem->plottable()) {
                         setVariableVisible(v, !visible_[static_cast<std::size_t>(v)]);
                     }
@@ -204,8 +204,8 @@ void LiveChart::refresh() {
     refreshPending_ = false;
     const int columns = std::max(plot_->axisRect()->width(), 100);
     samples_.thinned(visibleFrom(), visibleTo(), columns, thinned_);
-    for (int v = 0; v < kLiveVariables; ++v) {
-        const LiveSamples::Series& series = thinned_[static_cast<std::size_t>(v)];
+    for (int v = 0; v < jobs::kLiveVariables; ++v) {
+        const jobs::LiveSamples::Series& series = thinned_[static_cast<std::size_t>(v)];
         plot_->graph(v)->setData(QVector<double>(series.keys.begin(), series.keys.end()),
                                  QVector<double>(series.values.begin(), series.values.end()), true);
     }
@@ -218,7 +218,7 @@ void LiveChart::refresh() {
 void LiveChart::fitValueAxis() {
     double low = INFINITY;
     double high = -INFINITY;
-    for (int v = 0; v < kLiveVariables; ++v) {
+    for (int v = 0; v < jobs::kLiveVariables; ++v) {
         if (!visible_[static_cast<std::size_t>(v)]) {
             continue;
         }

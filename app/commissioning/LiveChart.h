@@ -1,4 +1,4 @@
-// The trend chart of the Live Values window: the eight variables over time from LiveSamples, drawn
+// The trend chart of the Live Values window: the eight variables over time from jobs::LiveSamples, drawn
 // with QCustomPlot from the samples thinned to the chart's width, so 7 days redraw as fast as a
 // minute. Drag pans and the wheel zooms (the time axis, or the value axis over it); a click on a
 // legend entry hides or shows that variable; a missed poll is a gap in the line. Until the user moves
@@ -12,7 +12,7 @@
 #include <QSize>
 #include <QWidget>
 
-#include "app/commissioning/LiveSamples.h"
+#include "jobs/LiveSamples.h"
 
 class QCustomPlot;
 
@@ -21,7 +21,7 @@ namespace app {
 class LiveChart : public QWidget {
     Q_OBJECT
 public:
-    explicit LiveChart(const LiveSamples& samples, QWidget* parent = nullptr);
+    explicit LiveChart(const jobs::LiveSamples& samples, QWidget* parent = nullptr);
 
     QCustomPlot* plot() const { return plot_; }
     void setVariableName(int variable, const QString& name);
@@ -67,10 +67,10 @@ private:
     // The time axis shows times only once there is a sample: before, its range means nothing.
     void showTimeAxis(bool hasSamples);
 
-    const LiveSamples& samples_;
+    const jobs::LiveSamples& samples_;
     QCustomPlot* plot_;
-    std::array<bool, kLiveVariables> visible_;
-    LiveSamples::Thinned thinned_;
+    std::array<bool, jobs::kLiveVariables> visible_;
+    jobs::LiveSamples::Thinned thinned_;
     bool frozen_ = false;
     bool following_ = true;
     bool fitting_ = true;      // the value axis fits the visible samples

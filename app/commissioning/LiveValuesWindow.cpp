@@ -226,7 +226,7 @@ void LiveValuesWindow::pollIfDue() {
     // Timeout kind 0: a missed poll is counted here, with no message box for each one.
     const std::vector<uint8_t> frame = request_;
     Request poll =
-        Request::text([frame] { return std::string(frame.begin(), frame.end()); }, pending::ModbusTest, 0);
+        Request::text([frame] { return std::string(frame.begin(), frame.end()); }, exchange::pending::ModbusTest, 0);
     poll.showHex = true;
     client_.send(poll, [this](const ExchangeOutcome& outcome) { polled(outcome); });
 }
@@ -298,7 +298,7 @@ void LiveValuesWindow::updateTable() {
 void LiveValuesWindow::updateStatistics() {
     const auto stats = samples_.stats(chart_->visibleFrom(), chart_->visibleTo());
     for (int v = 0; v < profile::kMappedVariables; ++v) {
-        const LiveSamples::Stats& s = stats[static_cast<std::size_t>(v)];
+        const jobs::LiveSamples::Stats& s = stats[static_cast<std::size_t>(v)];
         table_->item(v, Minimum)->setText(number(s.minimum));
         table_->item(v, Maximum)->setText(number(s.maximum));
         table_->item(v, Mean)->setText(number(s.mean));

@@ -13,7 +13,7 @@
 #include <QWidget>
 
 #include "app/exchange/ExchangeClient.h"
-#include "app/commissioning/LiveSamples.h"
+#include "jobs/LiveSamples.h"
 #include "profile/Mapping.h"
 #include "profile/Samples.h"
 
@@ -35,7 +35,7 @@ public:
     ~LiveValuesWindow() override;
 
     LiveChart& chart() const { return *chart_; }
-    const LiveSamples& samples() const { return samples_; }
+    const jobs::LiveSamples& samples() const { return samples_; }
     bool polling() const { return polling_; }
     int missedPolls() const { return missed_; }
     // The interval between polls in milliseconds (at least kMinimumIntervalMs).
@@ -65,7 +65,7 @@ private:
 
     TForm1& form_;
     ExchangeClient client_;
-    LiveSamples samples_;
+    jobs::LiveSamples samples_;
     LiveChart* chart_;
     QSpinBox* interval_;
     QPushButton* startStop_;

@@ -12,8 +12,8 @@
 #include <QSaveFile>
 
 #include "app/configuration/ConfigurationRun.h"
-#include "app/exchange/Exchange.h"
-#include "app/exchange/ExchangeStatus.h"
+#include "exchange/Rules.h"
+#include "exchange/ExchangeStatus.h"
 #include "app/window/Latin1.h"
 #include "app/window/Messages.h"
 #include "app/configuration/RunReport.h"
@@ -117,7 +117,7 @@ void ConfigurationActions::writeAll() {
         return;
     }
     RunState run(RunState::Kind::WriteAll);
-    std::vector<SequenceStep> steps;
+    std::vector<exchange::SequenceStep> steps;
     for (const profile::PlannedFrame& planned : plan) {
         const profile::Setter& setter = profile::Setters()[planned.setter];
         if (setter.kind == profile::SetKind::AnalogOutput && !form_.AnalogOutputSettable(setter.number)) {
@@ -126,7 +126,7 @@ void ConfigurationActions::writeAll() {
             run.skipped.emplace_back(setter.title);
             continue;
         }
-        steps.push_back({std::string(setter.title), pending::SetCommand});
+        steps.push_back({std::string(setter.title), exchange::pending::SetCommand});
         run.frames.push_back(planned.frame);
         run.setters.push_back(planned.setter);
         // The request its Set button makes; an analog output row with its exact values, which its
@@ -140,7 +140,7 @@ void ConfigurationActions::writeAll() {
         }
     }
     // The first set command without an answer stops it: what follows would only wait as long.
-    run.sequence = std::make_unique<RequestSequence>(std::move(steps), true);
+    run.sequence = std::make_unique<exchange::RequestSequence>(std::move(steps), true);
     begin(std::move(run));
 }
 
@@ -195,7 +195,7 @@ void ConfigurationActions::begin(RunState state) {
             entry->setEnabled(true);
         }
         const PortSettings port{form_.Comm1->BaudRate(),
-                                std::string(ParityText(static_cast<int>(form_.Comm1->Parity())))};
+                                std::string(exchange::ParityText(static_cast<int>(form_.Comm1->Parity())))};
         if (const auto message = RunReport(run.state(), port)) {
             message->report ? ShowReport(message->text, message->detail) : ShowMessage(message->text);
         }

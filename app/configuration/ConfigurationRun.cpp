@@ -33,7 +33,7 @@ RunState::RunState(Kind kind) : kind(kind) {
 }
 
 void RunState::startReadBack() {
-    std::vector<SequenceStep> steps;
+    std::vector<exchange::SequenceStep> steps;
     requests.clear();
     frames.clear();
     for (const profile::Query query : kReadAll) {
@@ -45,7 +45,7 @@ void RunState::startReadBack() {
         requests.push_back(std::move(request));
         frames.push_back(profile::QueryFrame(query));
     }
-    sequence = std::make_unique<RequestSequence>(std::move(steps), true);
+    sequence = std::make_unique<exchange::RequestSequence>(std::move(steps), true);
     readingBack = true;
 }
 
@@ -76,11 +76,11 @@ ConfigurationRun::~ConfigurationRun() {
 }
 
 void ConfigurationRun::showProgress() {
-    const RequestSequence& sequence = *state_.sequence;
+    const exchange::RequestSequence& sequence = *state_.sequence;
     const int done = state_.stepsBefore + static_cast<int>(sequence.completed());
     dialog_->setValue(done);
     if (!sequence.over()) {
-        const SequenceStep& step = sequence.steps()[sequence.current()];
+        const exchange::SequenceStep& step = sequence.steps()[sequence.current()];
         const QString doing =
             state_.readingBack ? QStringLiteral("reading the %1") : QStringLiteral("setting the %1");
         dialog_->setLabelText(QStringLiteral("%1: %2 (%3 of %4)...")
@@ -104,7 +104,7 @@ void ConfigurationRun::moved(bool movedOn) {
         }
         if (state_.sequence->over()) {
             finish();
-        } else if (RequestSequence& sequence = *state_.sequence; sequence.readyToSend()) {
+        } else if (exchange::RequestSequence& sequence = *state_.sequence; sequence.readyToSend()) {
             showProgress();
             const std::size_t step = sequence.current();
             sequence.sending();
@@ -126,9 +126,9 @@ void ConfigurationRun::cancel() {
 }
 
 void ConfigurationRun::finish() {
-    RequestSequence& sequence = *state_.sequence;
+    exchange::RequestSequence& sequence = *state_.sequence;
     if (state_.kind == RunState::Kind::WriteAll && !state_.readingBack &&
-        sequence.end() == RequestSequence::End::Finished) {
+        sequence.end() == exchange::RequestSequence::End::Finished) {
         state_.stepsBefore = static_cast<int>(sequence.steps().size());
         state_.startReadBack();
         showProgress();

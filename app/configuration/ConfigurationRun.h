@@ -15,7 +15,7 @@
 #include <QString>
 
 #include "app/exchange/ExchangeObserver.h"
-#include "app/configuration/RequestSequence.h"
+#include "exchange/RequestSequence.h"
 #include "app/window/VX538AB.h"
 #include "profile/BackupFile.h"
 
@@ -30,7 +30,7 @@ struct RunState {
 
     Kind kind;
     QString operation; // "Read All", as the entry names it
-    std::unique_ptr<RequestSequence> sequence;
+    std::unique_ptr<exchange::RequestSequence> sequence;
     std::vector<Request> requests;   // one per step of the sequence
     std::vector<std::string> frames; // the frame each step sends, for messages
     bool readingBack = false;        // the sequence is Read All's (of any kind of run)

@@ -9,7 +9,7 @@ namespace app {
 
 namespace {
 
-using End = RequestSequence::End;
+using End = exchange::RequestSequence::End;
 
 const QString kSkipped =
     QStringLiteral("Not sent, their Set buttons being disabled while the totalizer output is on");
@@ -47,7 +47,7 @@ QString lineHint(const profile::Configuration& sent, const PortSettings& port) {
 
 // "the system parameters query (QQQ#QX1#)" or "the set command of the working mode (QQS#MD:1#)".
 QString stepText(const RunState& run) {
-    const RequestSequence& sequence = *run.sequence;
+    const exchange::RequestSequence& sequence = *run.sequence;
     const std::size_t at = sequence.current();
     if (at >= sequence.steps().size()) {
         return {};
@@ -65,7 +65,7 @@ bool refused(const RunState& run) {
 
 // Why the run stopped, as a sentence after "<operation> stopped: ".
 QString cause(const RunState& run) {
-    const RequestSequence& sequence = *run.sequence;
+    const exchange::RequestSequence& sequence = *run.sequence;
     switch (sequence.end()) {
     case End::TimedOut:
         return QStringLiteral("%1 No reply came to %2.")
@@ -102,7 +102,7 @@ QString cause(const RunState& run) {
 // Where Write All's set commands stand once it stopped before its read-back: each step sent and
 // acknowledged, the one under way (sent without an answer, or refused), the ones not sent.
 RunMessage account(const RunState& run, const PortSettings& port) {
-    const RequestSequence& sequence = *run.sequence;
+    const exchange::RequestSequence& sequence = *run.sequence;
     const auto& steps = sequence.steps();
     const std::size_t at = sequence.current();
     // A step's fates in the order the text counts them (the acknowledged ones with the total) and the

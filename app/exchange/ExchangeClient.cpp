@@ -33,7 +33,7 @@ std::optional<std::vector<uint8_t>> ExchangeOutcome::goodFrame() const {
 ExchangeClient::ExchangeClient(TForm1& form, QObject* parent)
     : QObject(parent), form_(form), othersTimer_(new QTimer(this)) {
     othersTimer_->setSingleShot(true);
-    othersTimer_->setInterval(kReplyTimeoutMs);
+    othersTimer_->setInterval(exchange::kReplyTimeoutMs);
     connect(othersTimer_, &QTimer::timeout, this, [this] {
         othersOutstanding_ = false;
         exchangeOver();

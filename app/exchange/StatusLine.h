@@ -8,7 +8,7 @@
 #include <QTimer>
 
 #include "app/exchange/ExchangeObserver.h"
-#include "app/exchange/ExchangeStatus.h"
+#include "exchange/ExchangeStatus.h"
 #include "app/exchange/Timer.h"
 #include "serial/SerialComm.h"
 
@@ -26,38 +26,38 @@ public:
 
     // Each event of the exchange goes to the status and the line shows what it now says.
     void frameSent(std::span<const uint8_t> frame, int32_t pendingCommand, bool written) override {
-        update(&ExchangeStatus::frameSent, frame, pendingCommand, written, written && replyTimer_.Enabled(),
+        update(&exchange::ExchangeStatus::frameSent, frame, pendingCommand, written, written && replyTimer_.Enabled(),
                port_.IsOpen());
     }
     void blockReceived(std::span<const uint8_t> block, int32_t pendingCommand) override {
-        update(&ExchangeStatus::blockReceived, block, pendingCommand, wordOrders());
+        update(&exchange::ExchangeStatus::blockReceived, block, pendingCommand, wordOrders());
     }
     void replyTimedOut(std::string_view message, int32_t) override {
-        update(&ExchangeStatus::replyTimedOut, message);
+        update(&exchange::ExchangeStatus::replyTimedOut, message);
     }
     void requestRefused(std::string_view message, int32_t) override {
-        update(&ExchangeStatus::requestRefused, message);
+        update(&exchange::ExchangeStatus::requestRefused, message);
     }
     void portOpened(const serial::TComm& port) override {
-        update(&ExchangeStatus::portOpened, port.CommName(), port.DevicePath(), port.BaudRate(),
+        update(&exchange::ExchangeStatus::portOpened, port.CommName(), port.DevicePath(), port.BaudRate(),
                static_cast<int>(port.Parity()));
     }
     void portClosed(const serial::TComm& port) override {
-        update(&ExchangeStatus::portClosed, port.CommName(), port.DevicePath());
+        update(&exchange::ExchangeStatus::portClosed, port.CommName(), port.DevicePath());
     }
     void portOpenFailed(const serial::TComm& port, std::string_view message) override {
-        update(&ExchangeStatus::portOpenFailed, port.CommName(), port.DevicePath(), message);
+        update(&exchange::ExchangeStatus::portOpenFailed, port.CommName(), port.DevicePath(), message);
     }
     void portLost(const serial::TComm& port) override {
-        update(&ExchangeStatus::portLost, port.CommName(), port.DevicePath());
+        update(&exchange::ExchangeStatus::portLost, port.CommName(), port.DevicePath());
     }
     void replyDecoded(int32_t pendingCommand, std::string_view error) override {
-        update(&ExchangeStatus::replyDecoded, pendingCommand, error);
+        update(&exchange::ExchangeStatus::replyDecoded, pendingCommand, error);
     }
 
     // Something the window did besides the exchange (a file saved or loaded), shown as its last event.
     // `text` is UTF-8, as file names are.
-    void note(const std::string& text) { update(&ExchangeStatus::note, text); }
+    void note(const std::string& text) { update(&exchange::ExchangeStatus::note, text); }
 
     // What the line shows, as plain text, and whether it shows a fault.
     QString text() const;
@@ -68,11 +68,11 @@ protected:
 
 private:
     template <typename... Params, typename... Args>
-    void update(void (ExchangeStatus::*event)(Params...), Args&&... args) {
+    void update(void (exchange::ExchangeStatus::*event)(Params...), Args&&... args) {
         (status_.*event)(std::forward<Args>(args)...);
         refresh();
     }
-    WordOrders wordOrders() const;
+    exchange::WordOrders wordOrders() const;
     QString eventText() const;
     void refresh();
 
@@ -82,8 +82,8 @@ private:
     QLabel* label_;
     int margin_ = 0; // from the window's left and right edges
     QTimer countdown_;
-    ExchangeStatus status_;
-    StatusText shown_;
+    exchange::ExchangeStatus status_;
+    exchange::StatusText shown_;
 };
 
 } // namespace app

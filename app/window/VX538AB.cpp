@@ -96,7 +96,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TForm
     observers_.add(*traffic_);
 
     Timer2 = new app::Timer(this);
-    Timer2->SetInterval(app::kParseDelayMs);
+    Timer2->SetInterval(exchange::kParseDelayMs);
     Timer2->OnTimer = [this] {
         const int32_t pending = pendingCommand_;
         std::string error;
@@ -112,7 +112,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TForm
     };
     Timer3 = new app::Timer(this);
     Timer3->OnTimer = [this] {
-        const std::string message = app::TimeoutMessage(timeoutKind_);
+        const std::string message = exchange::TimeoutMessage(timeoutKind_);
         RunGuarded([this] { Timer3Timer(); });
         observer().timeoutHandled(message);
     };
@@ -150,7 +150,7 @@ bool TForm1::AwaitingReply() const {
 
 Request Request::configurationQuery(profile::Query query) {
     return text([query] { return profile::QueryFrame(query); }, traffic::QueryPending(profile::QueryKey(query)),
-                app::timeout::ParameterQuery);
+                exchange::timeout::ParameterQuery);
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
@@ -318,7 +318,7 @@ void TForm1::Comm1RequestHangup(serial::TComm*) {
     if (Timer2->Enabled()) {
         decodeThenEndExchange_ = true;
     } else {
-        pendingCommand_ = app::pending::None;
+        pendingCommand_ = exchange::pending::None;
     }
     const QString device = name == path ? QString::fromLocal8Bit(path)
                                         : QStringLiteral("%1 (%2)").arg(QString::fromLocal8Bit(name),
@@ -342,7 +342,7 @@ void TForm1::SendRequest(const Request& request) {
     // The pending command the request would have left, for the record of a refusal.
     const auto intended = [&] {
         return request.kind == Request::Kind::Test            ? pendingCommand_
-               : request.kind == Request::Kind::FactoryRecord ? app::pending::SetCommand
+               : request.kind == Request::Kind::FactoryRecord ? exchange::pending::SetCommand
                                                               : request.pendingCommand;
     };
     std::string frame;
@@ -387,7 +387,7 @@ void TForm1::SendRequest(const Request& request) {
     switch (request.kind) {
     case Request::Kind::Standard:
         record();
-        Timer3->SetInterval(app::kReplyTimeoutMs);
+        Timer3->SetInterval(exchange::kReplyTimeoutMs);
         Timer3->SetEnabled(true);
         break;
     case Request::Kind::Hart:
@@ -398,13 +398,13 @@ void TForm1::SendRequest(const Request& request) {
     case Request::Kind::HartAddress:
         Timer3->SetEnabled(true);
         record();
-        Timer3->SetInterval(app::kReplyTimeoutMs);
+        Timer3->SetInterval(exchange::kReplyTimeoutMs);
         Timer3->SetEnabled(true);
         break;
     case Request::Kind::Test:
         break;
     case Request::Kind::FactoryRecord:
-        pendingCommand_ = app::pending::SetCommand;
+        pendingCommand_ = exchange::pending::SetCommand;
         decodeWholeOnly_ = false;
         break;
     }
@@ -416,22 +416,22 @@ void TForm1::Comm1ReceiveData(serial::TComm*, const uint8_t* Buffer, uint16_t Bu
     const int32_t pendingBefore = pendingCommand_;
     observer().blockReceived({Buffer, BufferLength}, pendingCommand_);
     // The pause lets a reply that the converter sends in pieces settle; it holds the whole window.
-    QThread::msleep(app::kReceivePauseMs);
+    QThread::msleep(exchange::kReceivePauseMs);
 
     receiveLength_ = std::min<std::size_t>(BufferLength, receiveBuffer_.size());
     std::memcpy(receiveBuffer_.data(), Buffer, receiveLength_);
     receivedText_.assign(reinterpret_cast<const char*>(Buffer),
-                         std::min<std::size_t>(BufferLength, app::kReceivedTextMax));
+                         std::min<std::size_t>(BufferLength, exchange::kReceivedTextMax));
 
-    const app::ReceiveAction action = app::ReceiveActionFor(pendingCommand_);
+    const exchange::ReceiveAction action = exchange::ReceiveActionFor(pendingCommand_);
     if (action.showHex) {
         const auto* bytes = reinterpret_cast<const uint8_t*>(receivedText_.data());
         ui->Memo10->setPlainText(QString::fromLatin1(tools::BytesToHexText({bytes, receivedText_.size()})));
     } else {
-        ui->Memo10->setPlainText(QString::fromLatin1(app::TextUpToZero(receivedText_)));
+        ui->Memo10->setPlainText(QString::fromLatin1(exchange::TextUpToZero(receivedText_)));
     }
     if (action.clearPending) {
-        pendingCommand_ = app::pending::None;
+        pendingCommand_ = exchange::pending::None;
     }
     Timer3->SetEnabled(false);
     if (decodes(pendingBefore)) {
@@ -440,13 +440,13 @@ void TForm1::Comm1ReceiveData(serial::TComm*, const uint8_t* Buffer, uint16_t Bu
 }
 
 bool TForm1::decodes(int32_t pendingBefore) const {
-    return app::ReceiveActionFor(pendingBefore).startParse &&
+    return exchange::ReceiveActionFor(pendingBefore).startParse &&
            (!decodeWholeOnly_ || lastReading_.verdict == traffic::Verdict::Good);
 }
 
 void TForm1::Timer3Timer() {
     Timer3->SetEnabled(false);
-    const std::string message = app::TimeoutMessage(timeoutKind_);
+    const std::string message = exchange::TimeoutMessage(timeoutKind_);
     observer().replyTimedOut(message, pendingCommand_);
     if (!message.empty()) {
         app::ShowMessage(QString::fromLatin1(message));
@@ -459,29 +459,29 @@ void TForm1::Timer2Timer() {
     const bool endExchange = std::exchange(decodeThenEndExchange_, false);
     const auto finish = qScopeGuard([&] {
         if (endExchange) {
-            pendingCommand_ = app::pending::None;
+            pendingCommand_ = exchange::pending::None;
         }
     });
     switch (pendingCommand_) {
-    case app::pending::HartIdentity:
+    case exchange::pending::HartIdentity:
         decodeHartIdentity();
         break;
-    case app::pending::HartVariables:
+    case exchange::pending::HartVariables:
         decodeHartVariables();
         break;
-    case app::pending::SystemParameters:
+    case exchange::pending::SystemParameters:
         decodeSystemParameters();
         break;
-    case app::pending::AnalogOutputs:
+    case exchange::pending::AnalogOutputs:
         decodeAnalogOutputs();
         break;
-    case app::pending::TestValues:
+    case exchange::pending::TestValues:
         decodeTestValues();
         break;
-    case app::pending::CustomHart:
+    case exchange::pending::CustomHart:
         decodeCustomHart();
         break;
-    case app::pending::ParseFormat:
+    case exchange::pending::ParseFormat:
         decodeParseFormat();
         break;
     default:

@@ -12,7 +12,7 @@
 
 #include <QWidget>
 
-#include "app/exchange/Exchange.h"
+#include "exchange/Rules.h"
 #include "app/exchange/ExchangeObserver.h"
 #include "app/exchange/ObserverList.h"
 #include "app/exchange/Timer.h"
@@ -70,7 +70,7 @@ struct Request {
     // The reply is decoded only when the frame interpreter finds it whole and its check right (a run
     // of queries); a button's request decodes whatever comes, as the window always has.
     bool decodeWholeOnly = false;
-    int32_t pendingCommand = app::pending::None;
+    int32_t pendingCommand = exchange::pending::None;
     int32_t timeoutKind = 0;
 
     // A text command that records its pending command and timeout kind and starts the reply timer.
@@ -86,7 +86,7 @@ struct Request {
     static Request configurationQuery(profile::Query query);
     // A set command: pending command 200, "Parameter Setting Timeout!".
     static Request set(std::function<std::string()> build) {
-        return text(std::move(build), app::pending::SetCommand, app::timeout::ParameterSetting);
+        return text(std::move(build), exchange::pending::SetCommand, exchange::timeout::ParameterSetting);
     }
     // A set command whose frame is built already (Write All's planned frames), as its Set button sends it.
     static Request setFrame(std::string frame) {
@@ -100,7 +100,7 @@ struct Request {
     }
     // A HART frame (kind Hart or HartAddress), shown as hex, "HART Command Timeout!".
     static Request hart(Kind kind, std::function<std::string()> build, int32_t pendingCommand) {
-        Request request = text(std::move(build), pendingCommand, app::timeout::HartCommand);
+        Request request = text(std::move(build), pendingCommand, exchange::timeout::HartCommand);
         request.kind = kind;
         request.showHex = true;
         return request;
@@ -278,9 +278,9 @@ private:
     bool decodeThenEndExchange_ = false;
     // The request recorded as pending decodes only a whole reply.
     bool decodeWholeOnly_ = false;
-    int32_t pendingCommand_ = app::pending::None;
+    int32_t pendingCommand_ = exchange::pending::None;
     int32_t timeoutKind_ = 0;
-    std::array<uint8_t, app::kReceiveBufferSize> receiveBuffer_{};
+    std::array<uint8_t, exchange::kReceiveBufferSize> receiveBuffer_{};
     std::size_t receiveLength_ = 0;
     std::string receivedText_;
     std::vector<uint8_t> lastRequest_;

@@ -47,7 +47,7 @@ void TForm1::Button7Click() {
             hartIdentity_.pollingAddress = static_cast<uint8_t>(address);
             return bytesAsString(frame);
         },
-        app::pending::HartIdentity);
+        exchange::pending::HartIdentity);
     request.prepare = [this] { clearHartIdentityFields(); };
     SendRequest(request);
 }
@@ -59,7 +59,7 @@ void TForm1::Button16Click() {
             return bytesAsString(
                 hart::VariablesQueryFrame(FieldText(ui->Edit9), masterMode(ui->ComboBox42), hartIdentity_));
         },
-        app::pending::HartVariables));
+        exchange::pending::HartVariables));
 }
 
 void TForm1::Button14Click() {
@@ -70,7 +70,7 @@ void TForm1::Button14Click() {
                                                                 masterMode(ui->ComboBox42), hartIdentity_,
                                                                 app::SelectedIndex(ui->ComboBox27)));
         },
-        app::pending::HartAddress);
+        exchange::pending::HartAddress);
     // The address request always goes out with RTS raised, whatever RTS mode the port was left in.
     request.prepare = [this] { Comm1->SetRtsControl(serial::TRtsControl::RtsEnable); };
     SendRequest(request);
@@ -82,18 +82,18 @@ void TForm1::Button20Click() {
     if (!typed.ok()) {
         ui->Edit8->clear();
         ui->Memo10->clear();
-        observer().requestRefused(typed.failure, app::pending::HartManual);
+        observer().requestRefused(typed.failure, exchange::pending::HartManual);
         app::ShowMessage(latin1(typed.failure));
         return;
     }
     SendRequest(Request::hart(
         Request::Kind::Hart,
         [this, &typed] { return bytesAsString(hart::ManualFrame(FieldText(ui->Edit9), typed.bytes)); },
-        app::pending::HartManual));
+        exchange::pending::HartManual));
 }
 
 bool TForm1::refusedDamagedHartReply() {
-    const std::string message = app::DamagedHartReplyMessage(LastReading(), ReceiveBuffer());
+    const std::string message = exchange::DamagedHartReplyMessage(LastReading(), ReceiveBuffer());
     if (message.empty()) {
         return false;
     }
@@ -109,7 +109,7 @@ void TForm1::clearHartIdentityFields() {
 }
 
 void TForm1::decodeHartIdentity() {
-    pendingCommand_ = app::pending::None;
+    pendingCommand_ = exchange::pending::None;
     Timer3->SetEnabled(false);
     if (refusedDamagedHartReply()) {
         return;
@@ -128,7 +128,7 @@ void TForm1::decodeHartIdentity() {
 }
 
 void TForm1::decodeHartVariables() {
-    pendingCommand_ = app::pending::None;
+    pendingCommand_ = exchange::pending::None;
     Timer3->SetEnabled(false);
     if (refusedDamagedHartReply()) {
         return;

@@ -14,7 +14,7 @@ void TForm1::Button4Click() {
                 FieldText(ui->Edit18), FieldText(ui->Edit19), FieldText(ui->Edit20));
             return std::string(frame.begin(), frame.end());
         },
-        app::pending::ModbusTest, app::timeout::ParameterQuery);
+        exchange::pending::ModbusTest, exchange::timeout::ParameterQuery);
     request.showHex = true;
     SendRequest(request);
 }

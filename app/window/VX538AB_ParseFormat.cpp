@@ -104,13 +104,13 @@ void TForm1::setReadMeterCommand(int command) {
         built = config::readMeterCommandFrame(command, app::SelectedIndex(row.enable), FieldText(row.bytes));
     } catch (const tools::InputRefused& refusal) {
         // Built before the request steps, so the refusal is recorded here as SendRequest would.
-        observer().requestRefused(refusal.what(), app::pending::SetCommand);
+        observer().requestRefused(refusal.what(), exchange::pending::SetCommand);
         throw;
     }
     if (!built.ok()) {
         ui->Edit8->clear();
         ui->Memo10->clear();
-        observer().requestRefused(built.failure, app::pending::SetCommand);
+        observer().requestRefused(built.failure, exchange::pending::SetCommand);
         app::ShowMessage(latin1(built.failure));
         return;
     }

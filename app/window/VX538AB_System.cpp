@@ -13,7 +13,7 @@ using app::latin1;
 
 void TForm1::Button6Click() {
     SendRequest(Request::text([] { return config::communicationQueryFrame(); },
-                              app::pending::SystemParameters, app::timeout::Connection));
+                              exchange::pending::SystemParameters, exchange::timeout::Connection));
 }
 
 void TForm1::Button23Click() {

@@ -9,7 +9,7 @@
 #include <qcustomplot.h>
 
 #include "app/commissioning/LiveChart.h"
-#include "app/commissioning/LiveSamples.h"
+#include "jobs/LiveSamples.h"
 
 namespace {
 
@@ -48,11 +48,11 @@ int widestLabel(QCPAxis* axis) {
 } // namespace
 
 TEST(LiveChart, AxisLabelsStandApartFromTheSmallestSizeUp) {
-    app::LiveSamples samples;
+    jobs::LiveSamples samples;
     const int64_t start = QDateTime::currentMSecsSinceEpoch() - 600'000;
     for (int i = 0; i < 600; ++i) {
-        app::SampleValues values;
-        for (int v = 0; v < app::kLiveVariables; ++v) {
+        jobs::SampleValues values;
+        for (int v = 0; v < jobs::kLiveVariables; ++v) {
             values[static_cast<std::size_t>(v)] = static_cast<float>(100.0 + 50.0 * std::sin(i / 40.0 + v));
         }
         samples.append(start + i * 1000, values);
@@ -72,7 +72,7 @@ TEST(LiveChart, AxisLabelsStandApartFromTheSmallestSizeUp) {
 }
 
 TEST(LiveChart, TheTimeAxisShowsNoTimesBeforeTheFirstSample) {
-    app::LiveSamples samples;
+    jobs::LiveSamples samples;
     app::LiveChart chart(samples);
     drawAt(chart, QSize(800, 400));
     EXPECT_FALSE(chart.plot()->xAxis->tickLabels());
@@ -82,7 +82,7 @@ TEST(LiveChart, TheTimeAxisShowsNoTimesBeforeTheFirstSample) {
     }
 
     const QDateTime now = QDateTime::currentDateTime();
-    samples.append(now.toMSecsSinceEpoch(), app::SampleValues{1, 2, 3, 4, 5, 6, 7, 8});
+    samples.append(now.toMSecsSinceEpoch(), jobs::SampleValues{1, 2, 3, 4, 5, 6, 7, 8});
     chart.samplesChanged();
     drawAt(chart, QSize(800, 400));
     EXPECT_TRUE(chart.plot()->xAxis->tickLabels());

@@ -8,7 +8,7 @@
 namespace {
 
 using app::RunState;
-namespace pending = app::pending;
+namespace pending = exchange::pending;
 
 // A value its parameter takes, whatever it is: enough for the texts.
 std::string someValue(const profile::Parameter& p) {
@@ -30,11 +30,11 @@ std::string someValue(const profile::Parameter& p) {
 }
 
 // Write All's set phase over the first four set commands, played up to where `stop` leaves it.
-RunState writeAll(const std::function<void(app::RequestSequence&, RunState&)>& stop) {
+RunState writeAll(const std::function<void(exchange::RequestSequence&, RunState&)>& stop) {
     RunState run;
     run.kind = RunState::Kind::WriteAll;
     run.operation = QStringLiteral("Write All");
-    std::vector<app::SequenceStep> steps;
+    std::vector<exchange::SequenceStep> steps;
     for (std::size_t s = 0; s < 4; ++s) {
         steps.push_back({std::string(profile::Setters()[s].title), pending::SetCommand});
         run.frames.push_back("F" + std::to_string(s));
@@ -43,18 +43,18 @@ RunState writeAll(const std::function<void(app::RequestSequence&, RunState&)>& s
             run.sent.set(p, someValue(profile::Parameters()[p]));
         }
     }
-    run.sequence = std::make_unique<app::RequestSequence>(std::move(steps), true);
+    run.sequence = std::make_unique<exchange::RequestSequence>(std::move(steps), true);
     stop(*run.sequence, run);
     return run;
 }
 
-void send(app::RequestSequence& s) {
+void send(exchange::RequestSequence& s) {
     s.sending();
     s.frameSent(true);
     s.sendFinished();
 }
 
-void acknowledge(app::RequestSequence& s, int count) {
+void acknowledge(exchange::RequestSequence& s, int count) {
     for (int i = 0; i < count; ++i) {
         send(s);
         s.blockHandled(pending::SetCommand);
@@ -68,7 +68,7 @@ std::string title(std::size_t setter) {
 TEST(RunReport, WriteAllAccountsForEverySetCommandWhereverItStopped) {
     const struct {
         const char* what;
-        std::function<void(app::RequestSequence&, RunState&)> stop;
+        std::function<void(exchange::RequestSequence&, RunState&)> stop;
         std::string text;
         std::string detail;
     } rows[] = {
@@ -166,7 +166,7 @@ TEST(RunReport, CompareCountsWhatCouldNotBeReadApartFromWhatDiffers) {
         for (const auto& [p, value] : row.read) {
             run.readBack.set(p, value);
         }
-        run.sequence = std::make_unique<app::RequestSequence>(std::vector<app::SequenceStep>{}, true);
+        run.sequence = std::make_unique<exchange::RequestSequence>(std::vector<exchange::SequenceStep>{}, true);
         const auto message = app::RunReport(run, {9600, "None"});
         ASSERT_TRUE(message.has_value());
         EXPECT_EQ(message->text.toStdString(), row.text);

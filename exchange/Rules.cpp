@@ -1,11 +1,11 @@
 // Exchange rules: receive actions and timeout messages.
-#include "app/exchange/Exchange.h"
+#include "exchange/Rules.h"
 
 #include "hart/HartFrames.h"
 #include "tools/Conversions.h"
 #include "traffic/FrameSearch.h"
 
-namespace app {
+namespace exchange {
 
 ReceiveAction ReceiveActionFor(int32_t pendingCommand) {
     switch (pendingCommand) {
@@ -62,4 +62,4 @@ std::string DamagedHartReplyMessage(const traffic::Reading& reading, std::span<c
            ". No field was changed; send the request again.";
 }
 
-} // namespace app
+} // namespace exchange

@@ -1,10 +1,10 @@
 // The Live Values window's samples in bounded memory.
-#include "app/commissioning/LiveSamples.h"
+#include "jobs/LiveSamples.h"
 
 #include <algorithm>
 #include <limits>
 
-namespace app {
+namespace jobs {
 
 LiveSamples::LiveSamples(std::size_t capacity) : capacity_(std::max<std::size_t>(capacity, 1)) {}
 
@@ -219,4 +219,4 @@ void LiveSamples::thinned(int64_t fromMs, int64_t toMs, int columns, Thinned& ou
     flush();
 }
 
-} // namespace app
+} // namespace jobs

@@ -10,7 +10,7 @@
 
 #include "traffic/Interpreter.h"
 
-namespace app {
+namespace exchange {
 
 // Pending command codes: the request whose reply is awaited (0: none). The frame interpreter reads
 // a block by the code it is handled under, so the codes live with it.
@@ -49,4 +49,4 @@ std::string TextUpToZero(std::string_view text);
 // Empty for any other reading.
 std::string DamagedHartReplyMessage(const traffic::Reading& reading, std::span<const uint8_t> block);
 
-} // namespace app
+} // namespace exchange

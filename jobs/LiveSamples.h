@@ -13,7 +13,7 @@
 #include <memory>
 #include <vector>
 
-namespace app {
+namespace jobs {
 
 inline constexpr int kLiveVariables = 8;
 inline constexpr std::size_t kSevenDaysOfSeconds = 7 * 24 * 3600;
@@ -80,4 +80,4 @@ private:
     std::size_t count_ = 0;
 };
 
-} // namespace app
+} // namespace jobs

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/exchange/Exchange.h"
-#include "app/exchange/ExchangeStatus.h"
+#include "exchange/Rules.h"
+#include "exchange/ExchangeStatus.h"
 #include "hart/HartFrames.h"
 #include "tools/Conversions.h"
 #include "tools/ModbusCrc.h"
@@ -15,8 +15,8 @@
 
 namespace {
 
-using app::ExchangeStatus;
-namespace pending = app::pending;
+using exchange::ExchangeStatus;
+namespace pending = exchange::pending;
 
 std::vector<uint8_t> bytes(std::string_view text) {
     return {text.begin(), text.end()};
@@ -45,8 +45,8 @@ std::vector<uint8_t> readReply(const std::vector<uint16_t>& values, bool corrupt
     return withCrc(frame, corrupt);
 }
 
-app::WordOrders allHighWordFirst() {
-    app::WordOrders orders;
+exchange::WordOrders allHighWordFirst() {
+    exchange::WordOrders orders;
     orders.fill(tools::WordOrder::HighWordFirst);
     return orders;
 }
@@ -76,7 +76,7 @@ protected:
     }
 
     ExchangeStatus status;
-    app::WordOrders orders = allHighWordFirst();
+    exchange::WordOrders orders = allHighWordFirst();
 };
 
 TEST_F(Status, PortStateNamesTheDeviceAndItsSettings) {
@@ -102,7 +102,7 @@ TEST_F(Status, WaitingNamesTheRequestAndTheTimeLeftThenTheReplyItsVerdict) {
     status.portOpened("/dev/pts/4", "/dev/pts/4", 9600, 0);
     sendQuery("QQQ#QX1#", pending::SystemParameters);
     ASSERT_TRUE(status.waiting());
-    const app::StatusText waiting = status.text(2749);
+    const exchange::StatusText waiting = status.text(2749);
     EXPECT_EQ(waiting.event.find("waiting for the reply to "), 0u) << waiting.event;
     EXPECT_NE(waiting.event.find("QX1"), std::string::npos) << waiting.event;
     EXPECT_NE(waiting.event.find("(201 System Parameters), 2.7 s left"), std::string::npos) << waiting.event;
@@ -161,7 +161,7 @@ TEST_F(Status, VerdictsNameTheirFrameAndStayAfterDecoding) {
     for (const Row& row : rows) {
         status.frameSent(row.request, row.code, true, true, true);
         status.blockReceived(row.reply, row.code, orders);
-        const app::StatusText text = status.text(-1);
+        const exchange::StatusText text = status.text(-1);
         EXPECT_EQ(text.event.find(row.phrase), 0u) << row.what << ": " << text.event;
         EXPECT_EQ(text.fault, row.fault) << row.what;
         status.replyDecoded(row.code == pending::SetCommand ? pending::SystemParameters : row.code, "");
@@ -211,18 +211,18 @@ TEST_F(Status, AGoodModbusReplyShowsTheVariablesAsFloats) {
 }
 
 TEST(ModbusVariables, OnlyVariablesWhoseTwoRegistersAreInTheReply) {
-    const app::WordOrders high = allHighWordFirst();
+    const exchange::WordOrders high = allHighWordFirst();
     const float one = 1.5f, two = 20.0f, three = -0.25f;
     struct Row {
         const char* what;
         std::vector<uint8_t> request;
         std::vector<uint16_t> registers;
-        app::WordOrders orders;
+        exchange::WordOrders orders;
         std::string expected;
     };
-    app::WordOrders secondSwapped = high;
+    exchange::WordOrders secondSwapped = high;
     secondSwapped[1] = tools::WordOrder::LowWordFirst;
-    app::WordOrders secondUnknown = high;
+    exchange::WordOrders secondUnknown = high;
     secondUnknown[1] = std::nullopt;
     const Row rows[] = {
         {"from 40003", readRequest(2, 4), {highWord(one), lowWord(one), highWord(two), lowWord(two)}, high,
@@ -242,7 +242,7 @@ TEST(ModbusVariables, OnlyVariablesWhoseTwoRegistersAreInTheReply) {
     };
     for (const Row& row : rows) {
         const std::vector<uint8_t> reply = readReply(row.registers);
-        EXPECT_EQ(app::ModbusVariablesText(reply, row.request, row.orders), row.expected) << row.what;
+        EXPECT_EQ(exchange::ModbusVariablesText(reply, row.request, row.orders), row.expected) << row.what;
     }
 }
 

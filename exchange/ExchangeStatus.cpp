@@ -1,18 +1,18 @@
 // The status line's texts, from the exchange's events and the frame interpreter's reading of them.
-#include "app/exchange/ExchangeStatus.h"
+#include "exchange/ExchangeStatus.h"
 
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
 
-#include "app/exchange/Exchange.h"
+#include "exchange/Rules.h"
 #include "profile/Mapping.h"
 #include "serial/PortUrl.h"
 #include "tools/Conversions.h"
 #include "tools/ModbusRequest.h"
 #include "traffic/Interpreter.h"
 
-namespace app {
+namespace exchange {
 
 namespace {
 
@@ -193,4 +193,4 @@ StatusText ExchangeStatus::text(int remainingMs) const {
     return out;
 }
 
-} // namespace app
+} // namespace exchange

@@ -14,7 +14,7 @@
 
 #include "tools/RegisterValues.h"
 
-namespace app {
+namespace exchange {
 
 struct StatusText {
     std::string port;   // "COM3 (/dev/ttyS2) open, 9600 None", "Port closed"
@@ -79,4 +79,4 @@ private:
     std::string replyMeaning_;
 };
 
-} // namespace app
+} // namespace exchange

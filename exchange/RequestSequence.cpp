@@ -1,9 +1,9 @@
 // A run of requests, one after another.
-#include "app/configuration/RequestSequence.h"
+#include "exchange/RequestSequence.h"
 
-#include "app/exchange/Exchange.h"
+#include "exchange/Rules.h"
 
-namespace app {
+namespace exchange {
 
 RequestSequence::RequestSequence(std::vector<SequenceStep> steps, bool stopOnTimeout)
     : steps_(std::move(steps)), stopOnTimeout_(stopOnTimeout) {
@@ -97,4 +97,4 @@ bool RequestSequence::stop(End end, std::string_view message) {
     return true;
 }
 
-} // namespace app
+} // namespace exchange

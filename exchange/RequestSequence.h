@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-namespace app {
+namespace exchange {
 
 struct SequenceStep {
     std::string title; // for people: "system parameters", "analog output DOUTA0"
@@ -94,4 +94,4 @@ private:
     std::vector<std::size_t> timedOut_;
 };
 
-} // namespace app
+} // namespace exchange

@@ -7,14 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "app/exchange/Exchange.h"
-#include "app/configuration/RequestSequence.h"
+#include "exchange/Rules.h"
+#include "exchange/RequestSequence.h"
 
 namespace {
 
-using app::RequestSequence;
+using exchange::RequestSequence;
 using End = RequestSequence::End;
-namespace pending = app::pending;
+namespace pending = exchange::pending;
 
 // A script of what the exchange reports, one word an event: "send" and "done" around a step's
 // sending, "sent" / "unsent" for the frame, "refused:MSG", "block:CODE", "decoded:CODE",
@@ -110,7 +110,7 @@ class Sequences : public ::testing::TestWithParam<Case> {};
 
 TEST_P(Sequences, EndWhereTheScriptLeavesThem) {
     const Case& c = GetParam();
-    std::vector<app::SequenceStep> steps;
+    std::vector<exchange::SequenceStep> steps;
     for (const int32_t code : c.steps) {
         steps.push_back({"step " + std::to_string(steps.size()), code});
     }

@@ -5,16 +5,16 @@
 #include <cmath>
 #include <random>
 
-#include "app/commissioning/LiveSamples.h"
+#include "jobs/LiveSamples.h"
 
 namespace {
 
-using app::LiveSamples;
-using app::SampleValues;
+using jobs::LiveSamples;
+using jobs::SampleValues;
 
 SampleValues valuesOf(float first) {
     SampleValues values;
-    for (int v = 0; v < app::kLiveVariables; ++v) {
+    for (int v = 0; v < jobs::kLiveVariables; ++v) {
         values[v] = first + static_cast<float>(v);
     }
     return values;
@@ -34,7 +34,7 @@ TEST(LiveSamples, TheOldestGoFirstAndMemoryStaysWithinTheCapacity) {
     // The capacity and one block of 4096 samples at most: 40 bytes a sample.
     EXPECT_LE(mostHeld, (kCapacity + 2 * 4096) * (8 + 8 * sizeof(float)));
     // Seven days of seconds take well under the chart's 64 MiB budget.
-    EXPECT_LT((app::kSevenDaysOfSeconds + 4096) * (8 + 8 * sizeof(float)), 32u << 20);
+    EXPECT_LT((jobs::kSevenDaysOfSeconds + 4096) * (8 + 8 * sizeof(float)), 32u << 20);
 }
 
 // The thinned points of a span, against the samples: every column's extremes are kept, a missed poll
@@ -67,7 +67,7 @@ TEST(LiveSamples, ThinningKeepsEachColumnsExtremesAndDrawsMissedPollsAsGaps) {
         const int64_t to = static_cast<int64_t>(c.samples - 1) * 1000;
         samples.thinned(0, to, c.columns, thinned);
         const auto stats = samples.stats(0, to);
-        for (int v = 0; v < app::kLiveVariables; ++v) {
+        for (int v = 0; v < jobs::kLiveVariables; ++v) {
             const auto& series = thinned[v];
             ASSERT_EQ(series.keys.size(), series.values.size()) << c.what;
             ASSERT_FALSE(series.keys.empty()) << c.what;
