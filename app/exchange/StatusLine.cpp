@@ -30,7 +30,6 @@ StatusLine::StatusLine(QWidget& window, const serial::TComm& port, const Timer& 
     refresh();
 }
 
-<<<<<<< HEAD
 bool StatusLine::eventFilter(QObject* watched, QEvent* event) {
     if (watched == &window_ && event->type() == QEvent::Resize) {
         const QSize size = window_.size();
@@ -40,12 +39,8 @@ bool StatusLine::eventFilter(QObject* watched, QEvent* event) {
     return QObject::eventFilter(watched, event);
 }
 
-WordOrders StatusLine::wordOrders() const {
-    WordOrders orders;
-=======
 exchange::WordOrders StatusLine::wordOrders() const {
     exchange::WordOrders orders;
->>>>>>> main
     for (std::size_t i = 0; i < orders.size(); ++i) {
         const auto* list = window_.findChild<QComboBox*>(QStringLiteral("FAMOUT%1").arg(i + 1));
         orders[i] = tools::WordOrderOfIndex(list ? SelectedIndex(list) : -1);
