@@ -572,6 +572,8 @@ struct TComm::Impl {
     std::optional<PortThread> writer;
     // While OnReceiveData runs: when the delivered block's last byte came in.
     std::optional<Clock::time_point> lastByte;
+    // When SendData last handed a block to the writer.
+    std::optional<Clock::time_point> lastSend;
 
     template <class T>
     void setLine(T LineSettings::*member, T value) {
@@ -711,7 +713,13 @@ bool TComm::SendData(const void* Buffer, uint16_t Length) {
     }
     std::memcpy(request.block.get(), Buffer, Length);
     request.length = Length;
-    return d->session->writeQueue.push(std::move(request));
+    // Taken before the writer is woken: no byte of the block can be on the line earlier.
+    const auto handedOver = Clock::now();
+    if (!d->session->writeQueue.push(std::move(request))) {
+        return false;
+    }
+    d->lastSend = handedOver;
+    return true;
 }
 
 bool TComm::IsOpen() const {
@@ -724,6 +732,10 @@ std::string TComm::DevicePath() const {
 
 std::optional<std::chrono::steady_clock::time_point> TComm::LastByteTime() const {
     return d->lastByte;
+}
+
+std::optional<std::chrono::steady_clock::time_point> TComm::LastSendTime() const {
+    return d->lastSend;
 }
 
 bool TComm::IsSendQueueEmpty() const {

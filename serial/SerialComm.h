@@ -73,6 +73,9 @@ public:
     // While OnReceiveData runs: when the block's last byte came in (the block itself is delivered only
     // after ReadIntervalTimeout of silence). Empty outside that handler.
     std::optional<std::chrono::steady_clock::time_point> LastByteTime() const;
+    // When SendData last took a block (before the writer was woken, so before any of its bytes could
+    // be on the line); empty until it first did.
+    std::optional<std::chrono::steady_clock::time_point> LastSendTime() const;
     // True when no write request is waiting or being written: after construction, OpenPort and
     // ClosePort, and once the writer has drained what SendData handed it.
     bool IsSendQueueEmpty() const;

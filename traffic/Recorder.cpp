@@ -50,6 +50,13 @@ Stamp Before(Stamp now, int64_t ageMs) {
     return {now.wallMs - ageMs, now.steadyMs - ageMs};
 }
 
+Stamp StampOf(std::chrono::steady_clock::time_point moment) {
+    using namespace std::chrono;
+    const Stamp now = Now();
+    const int64_t steadyMs = duration_cast<milliseconds>(moment.time_since_epoch()).count();
+    return {now.wallMs - (now.steadyMs - steadyMs), steadyMs};
+}
+
 Stamp Now() {
     using namespace std::chrono;
     return {duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count(),
@@ -144,17 +151,21 @@ bool Recorder::heardWindowFrame(const BusFrame& frame, std::string_view source, 
     if (frame.role != BusRole::Request) {
         return false;
     }
-    // The oldest frame still unheard with these bytes, written shortly before: the bus carries the
-    // window's frames in the order it wrote them.
+    // The latest frame with these bytes the window wrote shortly before: the same request polled
+    // again and again is heard once per writing, and a writing the bus never carried (a copy the
+    // adapter lost) must not pair every later copy with the writing before its own.
     const std::string_view bytes(reinterpret_cast<const char*>(frame.bytes.data()), frame.bytes.size());
-    for (auto it = unheard_.begin(); it != unheard_.end(); ++it) {
+    for (auto it = unheard_.rbegin(); it != unheard_.rend(); ++it) {
         const int64_t after = steadyMs - it->steadyMs;
-        if (*it->bytes == bytes && after >= -kHeardEarlyMs && after <= kHeardWithinMs) {
-            unheard_.erase(it);
-            copiedSource_ = std::string(source);
-            copiedRequestNumber_ = frame.number;
-            return true;
+        if (*it->bytes != bytes || after < -kHeardEarlyMs || after > kHeardWithinMs) {
+            continue;
         }
+        // Older writings of the same bytes were not heard, and now never will be.
+        const int64_t written = it->steadyMs;
+        std::erase_if(unheard_, [&](const Unheard& u) { return u.steadyMs <= written && *u.bytes == bytes; });
+        copiedSource_ = std::string(source);
+        copiedRequestNumber_ = frame.number;
+        return true;
     }
     return false;
 }

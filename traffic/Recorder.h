@@ -2,6 +2,7 @@
 // follows, kept in the bounded log and, when asked, appended to a log file line by line.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -26,6 +27,9 @@ Stamp Now();
 
 // A moment `ageMs` before `now`, on both clocks.
 Stamp Before(Stamp now, int64_t ageMs);
+// An earlier moment of the steady clock (to the microsecond, so events a fraction of a millisecond
+// apart keep their order), on both clocks.
+Stamp StampOf(std::chrono::steady_clock::time_point moment);
 
 // A frame heard on another port (`source`) at `wallMs`, as an event of the log.
 Event BusEvent(const BusFrame& frame, std::string_view source, int64_t wallMs);

@@ -1,6 +1,7 @@
 // The traffic monitor's listen-only second port.
 #include "app/traffic/BusListener.h"
 
+#include <chrono>
 #include <vector>
 
 #include "serial/PortUrl.h"
@@ -47,10 +48,12 @@ QString BusListener::start(const QByteArray& port, uint32_t baud, serial::TParit
     listen_ = std::move(listen);
     source_ = listen_->path();
     startEpochUs_ = listen_->startEpochUs();
-    // The listen's time 0 on the steady clock as well, read at once, so the frames take their place
-    // among the window's own events by the one clock those are kept in.
-    const traffic::Stamp now = traffic::Now();
-    startSteadyUs_ = now.steadyMs * 1000 - (now.wallMs * 1000 - startEpochUs_);
+    // The listen's time 0 on the steady clock as well, both clocks read at once to the microsecond,
+    // so the frames take their place among the window's own events by the clock those are kept in.
+    using namespace std::chrono;
+    const int64_t steadyNowUs = duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+    const int64_t wallNowUs = duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
+    startSteadyUs_ = steadyNowUs - (wallNowUs - startEpochUs_);
     if (serial::serverKeepsLineSettings(source_)) {
         description_ = QStringLiteral("%1 (raw TCP: the server's own line settings apply), receive only")
                            .arg(QString::fromLocal8Bit(source_.c_str()));
@@ -98,10 +101,14 @@ void BusListener::drain() {
         const std::lock_guard lock(mutex_);
         frames.swap(heard_);
     }
-    // A frame is placed by its last byte, as the window's own frames are.
+    // A frame is placed when its last byte was seen, as the window's own frames are. Not by its
+    // estimated line time: a delivery holding a request and its reply would put the request a whole
+    // reply's length earlier, before the window's own writing of it.
     for (const traffic::BusFrame& frame : frames) {
-        recorder_.bus(frame, source_,
-                      traffic::Stamp{(startEpochUs_ + frame.endUs) / 1000, (startSteadyUs_ + frame.endUs) / 1000});
+        const std::chrono::steady_clock::time_point lastByte{std::chrono::microseconds(startSteadyUs_ + frame.seenUs)};
+        traffic::Stamp when = traffic::StampOf(lastByte);
+        when.wallMs = (startEpochUs_ + frame.seenUs) / 1000; // the time of day the listen gives it
+        recorder_.bus(frame, source_, when);
     }
 }
 

@@ -106,7 +106,8 @@ QVariant TrafficModel::data(const QModelIndex& index, int role) const {
         if (column == Column::Time) {
             return latin1(traffic::DateTimeText(event->wallTimeMs));
         }
-        if (column == Column::Meaning || column == Column::Hex) {
+        if (column == Column::Meaning || column == Column::Hex || column == Column::Source ||
+            column == Column::Pending || column == Column::Text) {
             return latin1(traffic::ColumnText(*event, column));
         }
         return {};

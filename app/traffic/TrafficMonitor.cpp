@@ -183,9 +183,20 @@ void TrafficMonitor::reportLogFileFailure(const QString& message) {
         this, [message] { ShowMessage(message); }, Qt::QueuedConnection);
 }
 
+namespace {
+
+// The port's moment when it has one, else now.
+traffic::Stamp stampAt(std::optional<std::chrono::steady_clock::time_point> moment) {
+    return moment ? traffic::StampOf(*moment) : traffic::Now();
+}
+
+} // namespace
+
 void TrafficMonitor::frameSent(std::span<const uint8_t> frame, int32_t pendingCommand, bool written) {
     if (written) {
-        recorder_.sent(frame, pendingCommand);
+        // When it was handed to the port: a busy machine may run the port's threads, and a listening
+        // port's, before this one resumes, and their rows must not come first.
+        recorder_.sent(frame, pendingCommand, stampAt(port_.LastSendTime()));
     } else {
         recorder_.notWritten(frame, pendingCommand,
                              port_.IsOpen() ? "the port did not take it" : "the port is not open");
@@ -194,13 +205,7 @@ void TrafficMonitor::frameSent(std::span<const uint8_t> frame, int32_t pendingCo
 
 void TrafficMonitor::blockReceived(std::span<const uint8_t> block, int32_t pendingCommand) {
     // A block is delivered only after the silence that ends it; it happened when its last byte came.
-    traffic::Stamp when = traffic::Now();
-    if (const auto lastByte = port_.LastByteTime()) {
-        const auto age = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                                               *lastByte);
-        when = traffic::Before(when, std::max<int64_t>(0, age.count()));
-    }
-    recorder_.received(block, pendingCommand, when);
+    recorder_.received(block, pendingCommand, stampAt(port_.LastByteTime()));
 }
 
 void TrafficMonitor::replyTimedOut(std::string_view message, int32_t pendingCommand) {

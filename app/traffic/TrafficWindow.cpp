@@ -86,6 +86,10 @@ TrafficWindow::TrafficWindow(traffic::EventLog& log, TrafficModel& model, QWidge
     // longest text they usually hold, and the user can widen them.
     columns->setStretchLastSection(true);
     fitColumns();
+    // However small the window, a few rows stay in view.
+    constexpr int kRowsAtLeast = 6;
+    table_->setMinimumHeight(columns->sizeHint().height() + kRowsAtLeast * rows->defaultSectionSize() +
+                             2 * table_->frameWidth());
 
     auto* copyAction = new QAction(QStringLiteral("Copy"), table_);
     copyAction->setShortcut(QKeySequence::Copy);
@@ -149,16 +153,17 @@ void TrafficWindow::fitColumns() {
         }
         return width + margin;
     };
+    // A longer text is elided; its tooltip, a copy and the files hold it whole.
     const std::pair<Column, int> contents[] = {
         {Column::Time, widest(cell, {"00:00:00.000"})},
-        {Column::Source, widest(cell, {"window", "/dev/ttyUSB0"})},
+        {Column::Source, widest(cell, {"window", "ttyUSB0"})},
         {Column::SinceRequest, widest(cell, {"99999 ms"})},
         {Column::Direction, widest(cell, {"port opened", "port closed", "received", "timeout"})},
-        {Column::Pending, widest(cell, {"103 HART Dynamic Variables", "201 Communication Query"})},
+        {Column::Pending, widest(cell, {"201 System Parameters", "302 MODBUS Test"})},
         {Column::Length, widest(cell, {"2048"})},
-        // Eight bytes and sixteen characters; the tooltip, copies and files hold the rest.
-        {Column::Hex, widest(fixed, {"00 00 00 00 00 00 00 00 ..."})},
-        {Column::Text, widest(fixed, {"0000000000000000"})},
+        // A MODBUS read request's six bytes before its CRC, ten characters of text.
+        {Column::Hex, widest(fixed, {"00 00 00 00 00 00 ..."})},
+        {Column::Text, widest(fixed, {"0000000000"})},
     };
     QHeaderView* columns = table_->horizontalHeader();
     for (const auto& [column, width] : contents) {

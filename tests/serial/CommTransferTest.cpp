@@ -314,3 +314,25 @@ TEST_F(CommTest, ABlockCarriesTheTimeOfItsLastByte) {
 
 } // namespace
 } // namespace serialtest
+
+namespace serialtest {
+namespace {
+
+// The time a block was handed to the writer comes before its bytes reach the other side; a refused
+// block leaves it as it was.
+TEST_F(CommTest, TheTimeABlockWasHandedOverPrecedesItsBytesOnTheLine) {
+    EXPECT_FALSE(comm.LastSendTime().has_value());
+    EXPECT_FALSE(comm.SendData("x", 1)) << "the port is closed";
+    EXPECT_FALSE(comm.LastSendTime().has_value());
+    openAndSettle();
+    const auto before = std::chrono::steady_clock::now();
+    ASSERT_TRUE(comm.SendData("ping", 4));
+    const auto handedOver = comm.LastSendTime();
+    ASSERT_TRUE(handedOver.has_value());
+    EXPECT_EQ(pty.readAtLeast(4, 2000ms), "ping");
+    EXPECT_GE(*handedOver, before);
+    EXPECT_LE(*handedOver, std::chrono::steady_clock::now());
+}
+
+} // namespace
+} // namespace serialtest
