@@ -1,6 +1,8 @@
 // The commissioning dialogs: instrument scan, reply fields, mapping check and register map.
 #include "app/commissioning/CommissioningDialogs.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
@@ -56,6 +58,10 @@ QTableWidget* makeTable(QWidget* parent, const QStringList& headers, const char*
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->setSelectionMode(QAbstractItemView::SingleSelection);
     table->horizontalHeader()->setStretchLastSection(true);
+    // Every heading whole from the start, before any row gives the columns their width.
+    for (int c = 0; c < table->columnCount(); ++c) {
+        table->setColumnWidth(c, std::max(table->columnWidth(c), table->horizontalHeader()->sectionSizeHint(c)));
+    }
     return table;
 }
 
@@ -127,8 +133,8 @@ void ReadMapping(ExchangeClient& client,
 
 InstrumentScanDialog::InstrumentScanDialog(TForm1& form, QWidget* parent)
     : QDialog(parent), form_(form), client_(form, this), range_(new QComboBox(this)),
-      first_(new QCheckBox(tr("Stop at the first instrument"), this)),
-      startCancel_(new QPushButton(tr("Scan"), this)), progress_(new QProgressBar(this)),
+      first_(new QCheckBox(tr("Stop at the &first instrument"), this)),
+      startCancel_(new QPushButton(tr("&Scan"), this)), progress_(new QProgressBar(this)),
       table_(makeTable(this, {tr("Address"), tr("Manufacturer"), tr("Device Type"), tr("Device ID"), tr("Preambles")},
                        "ScanTable")),
       status_(new QLabel(this)) {
@@ -137,16 +143,19 @@ InstrumentScanDialog::InstrumentScanDialog(TForm1& form, QWidget* parent)
     range_->setObjectName("ScanRange");
     first_->setObjectName("ScanFirst");
     startCancel_->setObjectName("ScanStartCancel");
+    startCancel_->setDefault(true); // Return scans, and cancels a scan under way
     status_->setObjectName("ScanStatus");
     range_->addItems({tr("0 to 15 (HART 5)"), tr("0 to 63 (HART 6 and 7)")});
     range_->setAccessibleName(tr("Polling addresses"));
     first_->setChecked(true);
-    auto* use = new QPushButton(tr("Use Address"), this);
+    auto* use = new QPushButton(tr("&Use Address"), this);
     use->setObjectName("ScanUse");
     use->setToolTip(tr("Select the address in \"HART Address:\" of the Transparent Mode tab"));
 
     auto* top = new QHBoxLayout;
-    top->addWidget(new QLabel(tr("Addresses:"), this));
+    auto* addresses = new QLabel(tr("&Addresses:"), this);
+    addresses->setBuddy(range_);
+    top->addWidget(addresses);
     top->addWidget(range_);
     top->addWidget(first_);
     top->addStretch(1);
@@ -178,14 +187,14 @@ void InstrumentScanDialog::start() {
     last_ = range_->currentIndex() == 1 ? hart::kHighestPollingAddress : 15;
     progress_->setRange(0, last_ + 1);
     progress_->setValue(0);
-    startCancel_->setText(tr("Cancel"));
+    startCancel_->setText(tr("&Cancel"));
     next();
 }
 
 void InstrumentScanDialog::cancel() {
     client_.cancel();
     scanning_ = false;
-    startCancel_->setText(tr("Scan"));
+    startCancel_->setText(tr("&Scan"));
     status_->setText(tr("Cancelled at address %1: %2 found.").arg(address_).arg(found_.size()));
 }
 
@@ -195,7 +204,7 @@ void InstrumentScanDialog::next() {
     }
     if (address_ > last_ || (first_->isChecked() && !found_.empty())) {
         scanning_ = false;
-        startCancel_->setText(tr("Scan"));
+        startCancel_->setText(tr("&Scan"));
         progress_->setValue(progress_->maximum());
         status_->setText(found_.empty() ? tr("No instrument answered at addresses 0 to %1.").arg(last_)
                                         : tr("%1 found. Double-click a row to use its address.").arg(found_.size()));
@@ -216,7 +225,7 @@ void InstrumentScanDialog::next() {
         }
         if (outcome.kind == ExchangeOutcome::Kind::NotSent || outcome.kind == ExchangeOutcome::Kind::PortClosed) {
             scanning_ = false;
-            startCancel_->setText(tr("Scan"));
+            startCancel_->setText(tr("&Scan"));
             status_->setText(tr("Scan stopped: %1").arg(qtext(outcome.message)));
             return;
         }
@@ -227,7 +236,11 @@ void InstrumentScanDialog::next() {
                 setRow(table_, row,
                        {QString::number(address), qtext(identity->manufacturerText) + " (0x" +
                                                       QString::number(identity->manufacturer, 16).toUpper() + ")",
-                        qtext(identity->deviceTypeText), qtext(identity->deviceIdText),
+                        // As the register map writes them: type and ID in hex.
+                        qtext(profile::DeviceTypeText(identity->deviceType)),
+                        qtext(profile::DeviceIdText(static_cast<uint32_t>(identity->deviceId[0]) << 16 |
+                                                    static_cast<uint32_t>(identity->deviceId[1]) << 8 |
+                                                    identity->deviceId[2])),
                         qtext(identity->reportedPreamblesText)});
                 table_->selectRow(row);
             }
@@ -258,13 +271,14 @@ void InstrumentScanDialog::useRow(int row) {
 
 ReplyFieldsDialog::ReplyFieldsDialog(TForm1& form, QWidget* parent)
     : QDialog(parent), form_(form), client_(form, this), command_(new QComboBox(this)),
-      readButton_(new QPushButton(tr("Read"), this)),
+      readButton_(new QPushButton(tr("&Read"), this)),
       table_(makeTable(this, {tr("Offset"), tr("Length"), tr("Field"), tr("Value")}, "FieldsTable")),
-      variable_(new QComboBox(this)), fillButton_(new QPushButton(tr("Fill Row"), this)), status_(new QLabel(this)) {
+      variable_(new QComboBox(this)), fillButton_(new QPushButton(tr("&Fill Row"), this)), status_(new QLabel(this)) {
     setObjectName("ReplyFieldsDialog");
     setWindowTitle(tr("Fields of the Instrument's Reply"));
     command_->setObjectName("FieldsCommand");
     readButton_->setObjectName("FieldsRead");
+    readButton_->setDefault(true);
     variable_->setObjectName("FieldsVariable");
     fillButton_->setObjectName("FieldsFill");
     status_->setObjectName("FieldsStatus");
@@ -280,7 +294,9 @@ ReplyFieldsDialog::ReplyFieldsDialog(TForm1& form, QWidget* parent)
     top->addWidget(readButton_);
     top->addStretch(1);
     auto* bottom = new QHBoxLayout;
-    bottom->addWidget(new QLabel(tr("Fill:"), this));
+    auto* variableLabel = new QLabel(tr("&Variable:"), this);
+    variableLabel->setBuddy(variable_);
+    bottom->addWidget(variableLabel);
     bottom->addWidget(variable_);
     bottom->addWidget(fillButton_);
     bottom->addStretch(1);
@@ -402,7 +418,7 @@ bool ReplyFieldsDialog::fill(int row, int variable) {
 
 CheckMappingDialog::CheckMappingDialog(TForm1& form, QWidget* parent)
     : QDialog(parent), form_(form), client_(form, this), tolerance_(new QDoubleSpinBox(this)),
-      checkButton_(new QPushButton(tr("Check"), this)),
+      checkButton_(new QPushButton(tr("&Check"), this)),
       table_(makeTable(this,
                        {tr("Variable"), tr("Register"), tr("Source"), tr("HART"), tr("MODBUS"), tr("Verdict"),
                         tr("Why")},
@@ -412,6 +428,7 @@ CheckMappingDialog::CheckMappingDialog(TForm1& form, QWidget* parent)
     setWindowTitle(tr("Check Mapping"));
     tolerance_->setObjectName("CheckTolerance");
     checkButton_->setObjectName("CheckStart");
+    checkButton_->setDefault(true);
     status_->setObjectName("CheckSummary");
     status_->setWordWrap(true);
     tolerance_->setRange(0, 100);
@@ -423,7 +440,9 @@ CheckMappingDialog::CheckMappingDialog(TForm1& form, QWidget* parent)
     tolerance_->setToolTip(tr("Of the value, widened by how far the instrument's value moved between the reads "
                               "before and after the registers"));
     auto* top = new QHBoxLayout;
-    top->addWidget(new QLabel(tr("Tolerance:"), this));
+    auto* tolerance = new QLabel(tr("&Tolerance:"), this);
+    tolerance->setBuddy(tolerance_);
+    top->addWidget(tolerance);
     top->addWidget(tolerance_);
     top->addStretch(1);
     top->addWidget(checkButton_);
@@ -615,8 +634,8 @@ void CheckMappingDialog::showRows() {
 // ---- Register Map ----
 
 RegisterMapDialog::RegisterMapDialog(TForm1& form, QWidget* parent)
-    : QDialog(parent), form_(form), client_(form, this), readButton_(new QPushButton(tr("Read"), this)),
-      copyButton_(new QPushButton(tr("Copy"), this)), saveButton_(new QPushButton(tr("Save..."), this)),
+    : QDialog(parent), form_(form), client_(form, this), readButton_(new QPushButton(tr("&Read"), this)),
+      copyButton_(new QPushButton(tr("&Copy"), this)), saveButton_(new QPushButton(tr("&Save..."), this)),
       table_(makeTable(this,
                        {tr("Registers"), tr("Variable"), tr("Source"), tr("Unit"), tr("Data Type"), tr("Word Order"),
                         tr("Converter's Order"), tr("Coefficient")},
@@ -625,6 +644,7 @@ RegisterMapDialog::RegisterMapDialog(TForm1& form, QWidget* parent)
     setObjectName("RegisterMapDialog");
     setWindowTitle(tr("Register Map"));
     readButton_->setObjectName("MapRead");
+    readButton_->setDefault(true);
     copyButton_->setObjectName("MapCopy");
     saveButton_->setObjectName("MapSave");
     status_->setObjectName("MapStatus");

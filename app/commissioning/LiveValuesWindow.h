@@ -61,6 +61,8 @@ private:
     void record(int64_t timeMs, const std::optional<profile::Sample>& sample);
     void updateTable();
     void updateStatistics();
+    // Minimum, maximum and mean's headings name the span they cover.
+    void updateSpanHeadings();
     void setStatus(const QString& text);
 
     TForm1& form_;

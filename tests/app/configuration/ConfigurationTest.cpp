@@ -176,13 +176,27 @@ TEST_F(Configuration, ReadAllStopsAtATimeoutNamingTheQueryWithoutReply) {
     EXPECT_TRUE(quiet()) << "the parse format is not asked";
 }
 
+// Esc on the progress dialog is its Cancel: the query under way is answered as ever, nothing follows.
+TEST_F(Configuration, EscapeOnTheProgressCancelsTheRun) {
+    action(h, "ReadAllAction")->trigger();
+    ASSERT_EQ(sent(8), "QQQ#QX1#");
+    ASSERT_NE(actions().progress(), nullptr);
+    QTest::keyClick(actions().progress(), Qt::Key_Escape);
+    peer.write(kQx1);
+    ASSERT_TRUE(waitUntil([&] { return text("Edit14") == "007"; }, 3s));
+    EXPECT_TRUE(quiet()) << "the run went on after Esc";
+    EXPECT_FALSE(actions().running());
+    EXPECT_TRUE(h.messages().empty());
+}
+
 TEST_F(Configuration, ReadAllEndsWhenCancelledWhenTheUserSendsAndWhenThePortCloses) {
     // Cancel: the query under way is answered and decoded as ever, and nothing follows it.
     action(h, "ReadAllAction")->trigger();
     ASSERT_EQ(sent(8), "QQQ#QX1#");
     auto* cancelButton = actions().progress()->findChild<QPushButton*>();
     ASSERT_NE(cancelButton, nullptr);
-    EXPECT_EQ(cancelButton->text(), "Cancel");
+    EXPECT_EQ(cancelButton->text(), "&Cancel");
+    EXPECT_TRUE(cancelButton->isDefault());
     cancelButton->click();
     peer.write(kQx1);
     ASSERT_TRUE(waitUntil([&] { return text("Edit14") == "007"; }, 3s));

@@ -4,20 +4,30 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <map>
 
 #include <QApplication>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTableView>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
+#include "app/commissioning/Commissioning.h"
+#include "app/commissioning/CommissioningDialogs.h"
+#include "app/commissioning/LiveValuesWindow.h"
 #include "app/configuration/ConfigurationActions.h"
+#include "app/traffic/ListenDialog.h"
+#include "app/traffic/TrafficMonitor.h"
+#include "app/traffic/TrafficWindow.h"
 #include "app/window/PortComboBox.h"
 #include "tests/support/FormHarness.h"
 
@@ -247,4 +257,73 @@ TEST_F(Keyboard, ALongPortNameShowsWholeInTheTooltipAndByHeadAndTailInTheField) 
     }
     port->setFocus();
     EXPECT_EQ(field->shownText(), cases[2].name) << "edited whole";
+}
+
+// Every window and dialog of ours, as a keyboard user meets it: one default button, a mnemonic of its
+// own on each button and labelled field, every table heading whole before anything was read, and
+// Escape closes it.
+TEST_F(Keyboard, EveryWindowHasADefaultButtonMnemonicsWholeHeadingsAndClosesWithEscape) {
+    const auto listenDialog = [&]() -> QWidget* {
+        app::TrafficWindow& monitor = h.form().Traffic().showWindow();
+        monitor.findChild<QPushButton*>(QStringLiteral("TrafficListen"))->click();
+        return monitor.findChild<app::ListenDialog*>(QStringLiteral("ListenDialog"));
+    };
+    const struct {
+        const char* what;
+        std::function<QWidget*()> open;
+    } windows[] = {
+        {"Traffic Monitor", [&]() -> QWidget* { return &h.form().Traffic().showWindow(); }},
+        {"Listen on Another Port", listenDialog},
+        {"Live Values", [&]() -> QWidget* { return &h.form().Commissioning().liveValues(); }},
+        {"Find Instrument", [&]() -> QWidget* { return &h.form().Commissioning().findInstrument(); }},
+        {"From the instrument", [&]() -> QWidget* { return &h.form().Commissioning().fieldsFromInstrument(); }},
+        {"Check Mapping", [&]() -> QWidget* { return &h.form().Commissioning().checkMapping(); }},
+        {"Register Map", [&]() -> QWidget* { return &h.form().Commissioning().registerMap(); }},
+    };
+    for (const auto& w : windows) {
+        SCOPED_TRACE(w.what);
+        QPointer<QWidget> window = w.open();
+        ASSERT_TRUE(window);
+        // The offscreen platform leaves the main window active when another one asks to be.
+        QApplication::setActiveWindow(window);
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+
+        int defaults = 0;
+        std::vector<QChar> keys;
+        for (QAbstractButton* button : window->findChildren<QAbstractButton*>()) {
+            if (!button->isVisibleTo(window) || button->text().isEmpty()) {
+                continue;
+            }
+            const auto* push = qobject_cast<QPushButton*>(button);
+            defaults += push && push->isDefault();
+            const auto amp = button->text().indexOf(QLatin1Char('&'));
+            EXPECT_GE(amp, 0) << button->text().toStdString() << " has no mnemonic";
+            if (amp >= 0) {
+                keys.push_back(button->text().at(amp + 1).toLower());
+            }
+        }
+        for (const QLabel* label : window->findChildren<QLabel*>()) {
+            if (label->buddy() && label->isVisibleTo(window)) {
+                const auto amp = label->text().indexOf(QLatin1Char('&'));
+                ASSERT_GE(amp, 0) << label->text().toStdString();
+                keys.push_back(label->text().at(amp + 1).toLower());
+            }
+        }
+        EXPECT_EQ(defaults, 1) << "one default button";
+        std::ranges::sort(keys);
+        EXPECT_EQ(std::ranges::adjacent_find(keys), keys.end()) << "a mnemonic used twice";
+
+        for (const QTableView* table : window->findChildren<QTableView*>()) {
+            const QHeaderView* header = table->horizontalHeader();
+            for (int c = 0; c < header->count(); ++c) {
+                EXPECT_GE(header->sectionSize(c), header->sectionSizeHint(c))
+                    << table->objectName().toStdString() << ": heading "
+                    << table->model()->headerData(c, Qt::Horizontal).toString().toStdString() << " clipped";
+            }
+        }
+
+        QWidget* focus = QApplication::focusWidget();
+        QTest::keyClick(focus && focus->window() == window ? focus : window.data(), Qt::Key_Escape);
+        EXPECT_TRUE(!window || !window->isVisible()) << "Escape did not close it";
+    }
 }
