@@ -357,12 +357,14 @@ WatchFigures runWatch(int baud, int count) {
 }
 
 void watchCase(int baud) {
-    // A read of registers 40003-40018: 8 request bytes, 5 + 32 reply bytes; 10 bits a character.
+    // A read of registers 40003-40018: 8 request bytes, 5 + 32 reply bytes; 10 bits a character. The
+    // slave keeps 3.5 characters of silence (1.75 ms above 19200 baud) before the 20 ms delay.
     constexpr int kRequestBytes = 8;
     constexpr int kReplyBytes = 5 + 2 * 16;
     constexpr double kTurnaroundMs = 20;
     const double characterMs = 10.0 * 1000.0 / baud;
-    const double floorMs = (kRequestBytes + kReplyBytes) * characterMs + kTurnaroundMs;
+    const double silenceMs = baud > 19200 ? 1.75 : 3.5 * characterMs;
+    const double floorMs = (kRequestBytes + kReplyBytes) * characterMs + silenceMs + kTurnaroundMs;
     const int count = baud >= 100000 ? 200 : 60;
     // The configuration queries before the first poll take their own time: measure two runs and
     // take the difference, which is the polls alone.

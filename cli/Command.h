@@ -33,6 +33,7 @@ struct Globals {
     int retries = 0;
     bool json = false;
     std::string log;
+    int stopFd = -1; // Ctrl+C's event: readable once it came, to end any wait (set by Vx538)
 };
 
 // What a command does once its options are read; a command has one of `port`, `alone` and `live`.

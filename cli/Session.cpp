@@ -3,6 +3,7 @@
 
 #include "serial/PortUrl.h"
 #include "tools/Bytes.h"
+#include "tools/Utf8Text.h"
 #include "traffic/EventFormat.h"
 
 namespace cli {
@@ -14,8 +15,14 @@ void TrafficLog::open(const std::string& path) {
         return;
     }
     if (const std::string failure = file_.open(path, traffic::TextHeader()); !failure.empty()) {
-        throw Failure(code::BadFile, "cannot open the log file " + path + ": " + failure);
+        throw Failure(code::BadFile, "cannot open the log file " + tools::EchoName(path) + ": " + failure);
     }
+    path_ = path;
+}
+
+std::string TrafficLog::failure() const {
+    const std::lock_guard lock(mutex_);
+    return failure_;
 }
 
 void TrafficLog::write(const traffic::Event& event, std::string_view port) {
@@ -24,7 +31,12 @@ void TrafficLog::write(const traffic::Event& event, std::string_view port) {
     named.note = std::string(port) + ": " + named.note;
     const std::string line = traffic::TextLine(named);
     const std::lock_guard lock(mutex_);
-    file_.writeLine(line);
+    if (!failure_.empty()) {
+        return;
+    }
+    if (const std::string failure = file_.writeLine(line); !failure.empty()) {
+        failure_ = "cannot write the log file " + tools::EchoName(path_) + ": " + failure;
+    }
 }
 
 Session::Session(LineOptions options, const serial::EventFd& stop, TrafficLog* log,
@@ -52,6 +64,11 @@ void Session::open() {
 }
 
 Answer Session::request(std::string_view frame, int32_t pendingCommand, bool isQuery, std::string_view what) {
+    if (log_) {
+        if (const std::string failure = log_->failure(); !failure.empty()) {
+            throw Failure(code::BadFile, failure);
+        }
+    }
     line_.observer.sent = [&](std::string_view bytes) { recorder_.sent(bytesOf(bytes), pendingCommand); };
     line_.observer.received = [&](std::string_view bytes) {
         recorder_.received(bytesOf(bytes), pendingCommand);

@@ -289,8 +289,9 @@ Answer HartRequest(Session& session, Result& result, std::string_view frame, int
     try {
         Answer answer = session.request(frame, pending, true, what);
         if (traffic::IsFault(answer.reading.verdict) || answer.reading.verdict == traffic::Verdict::Echo) {
-            result.field({}, "received", traffic::HexText(answer.reply.bytes), {}, " ");
-            result.field({}, "meaning", answer.reading.meaning, {}, " ");
+            // What came instead, for whoever looks into it: beside the output, never in it.
+            result.note("received " + traffic::HexText(answer.reply.bytes));
+            result.note("meaning " + answer.reading.meaning);
             throw Failure(code::Unexpected, "no good reply to " + std::string(what) + " (" +
                                                 std::string(traffic::VerdictText(answer.reading.verdict)) +
                                                 ")");

@@ -17,6 +17,7 @@ packages=(
   libtelnet-dev ser2net
   libpcap0.8-dev mbpoll tshark
   libqcustomplot-dev
+  python3-pymodbus python3-serial
 )
 if [ "${1:-}" = "--fuzz" ]; then
   packages+=(clang libclang-rt-14-dev)

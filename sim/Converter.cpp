@@ -403,4 +403,23 @@ std::array<uint16_t, kHoldingRegisters> Converter::holdingRegisters(double secon
     return registers;
 }
 
+std::optional<double> Converter::outputTarget(int output, double seconds) {
+    if (output < 0 || output >= kOutputs) {
+        return std::nullopt;
+    }
+    const AnalogOutput& o = settings_.outputs[output];
+    if (settings_.totalizerOutput != '0' && output >= kOutputs - 4) {
+        return std::nullopt;
+    }
+    const double at20mA = std::bit_cast<float>(o.upper);
+    const double at4mA = std::bit_cast<float>(o.lower);
+    if (settings_.workingMode == '2') {
+        return RangeCurrent(testValues_.outputs[output], at4mA, at20mA);
+    }
+    if (o.variable < '1' || o.variable > '8') {
+        return std::nullopt;
+    }
+    return RangeCurrent(processVariables(seconds)[o.variable - '1'], at4mA, at20mA);
+}
+
 } // namespace sim

@@ -10,11 +10,11 @@
 #include <string_view>
 
 #include "sim/Instrument.h"
+#include "sim/Outputs.h"
 
 namespace sim {
 
 inline constexpr int kVariables = 8;
-inline constexpr int kOutputs = 8;
 // Registers 40001 to 40018: two reserved ones, then variable n at 40001 + 2n.
 inline constexpr int kHoldingRegisters = 18;
 
@@ -90,6 +90,12 @@ public:
     // whose command is off or unanswered, or whose value lies beyond the reply, is 0.
     std::array<float, kVariables> processVariables(double seconds);
     std::array<uint16_t, kHoldingRegisters> holdingRegisters(double seconds);
+
+    // The current analog output `output` (0 for DOUTA0) is meant to drive at `seconds`, in mA, before
+    // the error of its stage: in test current output mode its test value through its range; in the
+    // other modes its variable through its range. Nothing for a closed output, and for DOUTA4 to
+    // DOUTA7 while they serve as the totalizer output.
+    std::optional<double> outputTarget(int output, double seconds);
 
     uint8_t slaveAddress() const;
     const Settings& settings() const { return settings_; }

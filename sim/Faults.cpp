@@ -2,6 +2,7 @@
 #include "sim/Faults.h"
 
 #include <charconv>
+#include <cstdio>
 
 namespace sim {
 
@@ -17,6 +18,43 @@ std::string_view trimmed(std::string_view text) {
 
 const char* onOff(bool value) {
     return value ? "on" : "off";
+}
+
+// A whole text read as a number with "." as the separator; a leading "+" is part of writing one.
+bool readNumber(std::string_view text, double& value) {
+    if (text.starts_with('+')) {
+        text.remove_prefix(1);
+        if (text.starts_with('-')) {
+            return false;
+        }
+    }
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return error == std::errc() && end == text.data() + text.size();
+}
+
+// An output number, 0 to 7.
+bool readOutput(std::string_view text, int& output) {
+    if (text.size() != 1 || text[0] < '0' || text[0] >= '0' + kOutputs) {
+        return false;
+    }
+    output = text[0] - '0';
+    return true;
+}
+
+// "N:VALUE" for output N, VALUE within [low, high].
+std::string applyTrim(std::array<OutputTrim, kOutputs>& outputs, std::string_view name,
+                      std::string_view argument, double OutputTrim::*member, double low, double high) {
+    const std::size_t colon = argument.find(':');
+    int output = 0;
+    double value = 0;
+    if (colon == std::string_view::npos || !readOutput(argument.substr(0, colon), output) ||
+        !readNumber(argument.substr(colon + 1), value) || !(value >= low && value <= high)) {
+        char range[64];
+        std::snprintf(range, sizeof range, " from %g to %g", low, high);
+        return std::string(name) + " takes N:VALUE, N an output 0 to 7 and VALUE a number" + range;
+    }
+    outputs[output].*member = value;
+    return {};
 }
 
 } // namespace
@@ -51,13 +89,37 @@ std::string ApplyControl(Faults& faults, std::string_view line) {
         *number = value;
         return {};
     }
-    return "unknown switch '" + std::string(name) + "' (silent, delay, split, corrupt, noise, hangup-after)";
+    if (name == "output-error") {
+        return applyTrim(faults.outputs, name, argument, &OutputTrim::offsetMa, -16.0, 16.0);
+    }
+    if (name == "output-gain") {
+        return applyTrim(faults.outputs, name, argument, &OutputTrim::gain, 0.5, 2.0);
+    }
+    if (name == "meter-output") {
+        return readOutput(argument, faults.meterOutput) ? "" : "meter-output takes an output 0 to 7";
+    }
+    return "unknown switch '" + std::string(name) +
+           "' (silent, delay, split, corrupt, noise, hangup-after, output-error, output-gain, meter-output)";
 }
 
 std::string Describe(const Faults& faults) {
-    return std::string("silent ") + onOff(faults.silent) + ", delay " + std::to_string(faults.delayMs) +
-           ", split " + std::to_string(faults.splitMs) + ", corrupt " + onOff(faults.corrupt) + ", noise " +
-           onOff(faults.noise) + ", hangup-after " + std::to_string(faults.hangupAfter);
+    std::string description = std::string("silent ") + onOff(faults.silent) + ", delay " +
+                              std::to_string(faults.delayMs) + ", split " + std::to_string(faults.splitMs) +
+                              ", corrupt " + onOff(faults.corrupt) + ", noise " + onOff(faults.noise) +
+                              ", hangup-after " + std::to_string(faults.hangupAfter);
+    for (int n = 0; n < kOutputs; ++n) {
+        const OutputTrim& trim = faults.outputs[n];
+        char text[64];
+        if (trim.offsetMa != 0.0) {
+            std::snprintf(text, sizeof text, ", output-error %d:%g", n, trim.offsetMa);
+            description += text;
+        }
+        if (trim.gain != 1.0) {
+            std::snprintf(text, sizeof text, ", output-gain %d:%g", n, trim.gain);
+            description += text;
+        }
+    }
+    return description + ", meter-output " + std::to_string(faults.meterOutput);
 }
 
 } // namespace sim

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "sim/Instrument.h"
+#include "sim/ModbusSide.h"
 #include "tools/ModbusCrc.h"
 
 namespace sim {
@@ -29,6 +30,12 @@ constexpr std::string_view kMeterCommandHead = "QQS#CAMD";
 // The read meter command's header ("QQS#CAMD01:1<03,") position by position: 'd' a digit, 'n' the
 // command number 1 or 2, any other character itself. The count's two digits are at 13 and 14.
 constexpr std::string_view kMeterCommandShape = "QQS#CAMDdn:d<dd,";
+
+// A MODBUS RTU frame: address, function, CRC at the least, 256 bytes at most; slave addresses up to
+// 247 (0 a broadcast).
+constexpr std::size_t kMinModbusFrame = 4;
+constexpr std::size_t kMaxModbusFrame = 256;
+constexpr uint8_t kMaxModbusAddress = 247;
 
 uint8_t byteAt(std::string_view bytes, std::size_t i) {
     return static_cast<uint8_t>(bytes[i]);
@@ -127,46 +134,53 @@ FrameMatch matchHart(std::string_view bytes) {
     return good ? complete(FrameKind::Hart, total) : FrameMatch{};
 }
 
-FrameMatch matchModbus(std::string_view bytes) {
-    if (bytes.empty() || byteAt(bytes, 0) > 247) {
-        return {};
-    }
-    if (bytes.size() < 2) {
-        return {Result::Incomplete};
-    }
-    std::size_t length = 0;
-    switch (byteAt(bytes, 1)) {
-    case 1:
-    case 2:
-    case 3:
-    case 4:
-    case 5:
-    case 6:
-        length = 8;
-        break;
-    case 15:
-    case 16:
-        if (bytes.size() < 7) {
-            return {Result::Incomplete};
-        }
-        length = 9 + byteAt(bytes, 6);
-        break;
-    default:
-        return {};
-    }
-    if (bytes.size() < length) {
-        return {Result::Incomplete};
-    }
-    const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
+// Where MODBUS requests may begin and end: the framing, and the burst the framer is in.
+struct ModbusContext {
+    ModbusFraming framing = ModbusFraming::Silence;
+    bool burstStart = false; // the bytes begin a burst
+    bool burstOpen = false;  // ... that has not ended yet
+};
+
+bool crcGood(std::string_view frame) {
+    const auto* data = reinterpret_cast<const uint8_t*>(frame.data());
+    const std::size_t length = frame.size();
     const tools::CrcBytes crc = tools::ModbusCrc16({data, length - 2});
-    const bool good = crc.low == data[length - 2] && crc.high == data[length - 1];
-    return good ? complete(FrameKind::Modbus, length) : FrameMatch{};
+    return crc.low == data[length - 2] && crc.high == data[length - 1];
 }
 
-FrameMatch matchFrame(std::string_view bytes) {
+FrameMatch matchModbus(std::string_view bytes, const ModbusContext& context) {
+    if (bytes.empty() || byteAt(bytes, 0) > kMaxModbusAddress) {
+        return {};
+    }
+    if (context.framing == ModbusFraming::Silence) {
+        // Only the silence after a burst says where a request ends: the whole burst is the frame.
+        if (!context.burstStart || bytes.size() > kMaxModbusFrame) {
+            return {};
+        }
+        if (context.burstOpen) {
+            return {Result::Incomplete};
+        }
+        const bool good = bytes.size() >= kMinModbusFrame && crcGood(bytes);
+        return good ? complete(FrameKind::Modbus, bytes.size()) : FrameMatch{};
+    }
+    const int length = ModbusRequestLength(bytes);
+    if (length < 0) {
+        return {Result::Incomplete};
+    }
+    if (length == 0) {
+        return {};
+    }
+    if (bytes.size() < static_cast<std::size_t>(length)) {
+        return {Result::Incomplete};
+    }
+    return crcGood(bytes.substr(0, static_cast<std::size_t>(length)))
+               ? complete(FrameKind::Modbus, static_cast<std::size_t>(length))
+               : FrameMatch{};
+}
+
+FrameMatch matchFrame(std::string_view bytes, const ModbusContext& context) {
     bool incomplete = false;
-    for (auto matcher : {matchText, matchHart, matchModbus}) {
-        const FrameMatch match = matcher(bytes);
+    for (const FrameMatch& match : {matchText(bytes), matchHart(bytes), matchModbus(bytes, context)}) {
         if (match.result == Result::Complete) {
             return match;
         }
@@ -178,11 +192,24 @@ FrameMatch matchFrame(std::string_view bytes) {
 } // namespace
 
 std::vector<Frame> LineFramer::push(std::string_view bytes) {
+    if (bytes.empty()) {
+        return {};
+    }
+    if (!burstOpen_) {
+        burstStart_ = buffer_.size();
+        burstOpen_ = true;
+    }
     buffer_.append(bytes);
     return drain(false);
 }
 
+std::vector<Frame> LineFramer::endBurst() {
+    burstOpen_ = false;
+    return drain(false);
+}
+
 std::vector<Frame> LineFramer::flush() {
+    burstOpen_ = false;
     return drain(true);
 }
 
@@ -197,7 +224,9 @@ std::vector<Frame> LineFramer::drain(bool lineQuiet) {
     };
     std::size_t pos = 0;
     while (pos < buffer_.size()) {
-        const FrameMatch match = matchFrame(std::string_view(buffer_).substr(pos));
+        const bool atBurstStart = burstStart_ == pos;
+        const FrameMatch match =
+            matchFrame(std::string_view(buffer_).substr(pos), {modbus_, atBurstStart, burstOpen_});
         if (match.result == Result::Complete) {
             endGarbage();
             frames.push_back({match.kind, buffer_.substr(pos, match.length)});
@@ -211,6 +240,9 @@ std::vector<Frame> LineFramer::drain(bool lineQuiet) {
     }
     endGarbage();
     buffer_.erase(0, pos);
+    if (burstStart_) {
+        burstStart_ = *burstStart_ >= pos ? std::optional(*burstStart_ - pos) : std::nullopt;
+    }
     return frames;
 }
 

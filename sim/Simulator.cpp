@@ -34,6 +34,17 @@ Micros LineTiming::charactersTime(int64_t count) const {
     return Micros{(bitMicros + baud - 1) / baud};
 }
 
+Micros LineTiming::frameSilence() const {
+    if (!paced()) {
+        return Micros{0};
+    }
+    if (baud > 19200) {
+        return Micros{1750};
+    }
+    const int64_t tenthBitMicros = int64_t{35} * bitsPerCharacter * 1'000'000;
+    return Micros{(tenthBitMicros + int64_t{10} * baud - 1) / (int64_t{10} * baud)};
+}
+
 int BitsPerCharacter(std::string_view parity) {
     if (parity == "none") {
         return 10;
@@ -41,7 +52,26 @@ int BitsPerCharacter(std::string_view parity) {
     return parity == "odd" || parity == "even" ? 11 : 0;
 }
 
-Simulator::Simulator(Faults initial, LineTiming timing) : faults(initial), timing_(timing) {}
+Simulator::Simulator(Faults initial, LineTiming timing, ModbusFraming modbusFraming)
+    : faults(initial), framer_(modbusFraming), timing_(timing) {}
+
+void Simulator::setPortSpeed(int baud, int bitsPerCharacter) {
+    if (baud > 0 && bitsPerCharacter > 0) {
+        portTiming_ = {baud, bitsPerCharacter};
+    }
+}
+
+double Simulator::outputCurrent(int output, Millis now) {
+    if (output < 0 || output >= kOutputs) {
+        return 0.0;
+    }
+    const double seconds = std::chrono::duration<double>(now).count();
+    return DrivenCurrent(converter_.outputTarget(output, seconds), faults.outputs[output]);
+}
+
+Millis Simulator::burstDeadline() const {
+    return std::chrono::ceil<Millis>(lastArrival_.value_or(Micros{0}) + modbusTiming().frameSilence());
+}
 
 std::vector<Write> Simulator::receive(std::string_view bytes, Millis now) {
     if (closed_) {
@@ -50,6 +80,7 @@ std::vector<Write> Simulator::receive(std::string_view bytes, Millis now) {
     // The terminal hands over at once what a real line would have delivered one character at a time.
     // Arrivals are counted in characters from the last moment the line was idle, so rounding does not
     // add up over a long request.
+    const std::size_t first = arrivals_.size();
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         if (!arrivalAnchor_ ||
             Micros(now) >= *arrivalAnchor_ + timing_.charactersTime(charactersSinceAnchor_ + 1)) {
@@ -63,24 +94,48 @@ std::vector<Write> Simulator::receive(std::string_view bytes, Millis now) {
             onBytesIn(arrivals_.back(), bytes.substr(i, 1));
         }
     }
-    if (!bytes.empty()) {
-        lastBytes_ = std::chrono::ceil<Millis>(arrivals_.back());
+    if (bytes.empty()) {
+        return {};
     }
-    return answer(framer_.push(bytes), now);
+    std::vector<Write> writes;
+    // The first of these bytes began after a frame silence, or after the simulator took what came
+    // before as a request and answered it (a slave is idle again once it has replied): the burst
+    // before them is over.
+    const Micros silence = arrivals_[first] - timing_.charactersTime(1) - lastArrival_.value_or(Micros{0});
+    if (framer_.inBurst() && (answeredInBurst_ || silence >= modbusTiming().frameSilence())) {
+        writes = answer(framer_.endBurst(), now);
+    }
+    answeredInBurst_ = false;
+    lastArrival_ = arrivals_.back();
+    lastBytes_ = std::chrono::ceil<Millis>(arrivals_.back());
+    for (Write& w : answer(framer_.push(bytes), now)) {
+        writes.push_back(std::move(w));
+    }
+    return writes;
 }
 
 std::vector<Write> Simulator::lineQuiet(Millis now) {
     if (closed_) {
         return {};
     }
-    return answer(framer_.flush(), now);
+    std::vector<Write> writes;
+    if (framer_.inBurst() && now >= burstDeadline()) {
+        writes = answer(framer_.endBurst(), now);
+    }
+    if (framer_.pending() && now >= lastBytes_ + kQuietLine) {
+        for (Write& w : answer(framer_.flush(), now)) {
+            writes.push_back(std::move(w));
+        }
+    }
+    return writes;
 }
 
 std::optional<Millis> Simulator::quietDeadline() const {
     if (closed_ || !framer_.pending()) {
         return std::nullopt;
     }
-    return lastBytes_ + kQuietLine;
+    const Millis givenUp = lastBytes_ + kQuietLine;
+    return framer_.inBurst() ? std::min(givenUp, burstDeadline()) : givenUp;
 }
 
 Micros Simulator::transmit(std::vector<Write>& writes, std::string_view bytes, Micros start) const {
@@ -124,6 +179,7 @@ std::vector<Write> Simulator::answer(const std::vector<Frame>& frames, Millis qu
         if (!reply || reply->empty()) {
             continue;
         }
+        answeredInBurst_ = true;
         if (faults.corrupt && frame.kind != FrameKind::Text) {
             // The HART check byte, or both CRC bytes of a MODBUS reply.
             const std::size_t spoiled = frame.kind == FrameKind::Modbus ? 2 : 1;
@@ -138,7 +194,12 @@ std::vector<Write> Simulator::answer(const std::vector<Frame>& frames, Millis qu
             }
             reply->insert(0, garbage);
         }
-        Micros start = complete + Millis(faults.delayMs);
+        // A MODBUS slave keeps the frame silence after the request before it answers.
+        Micros ready = complete;
+        if (frame.kind == FrameKind::Modbus) {
+            ready = std::max(ready, lastByte + modbusTiming().frameSilence());
+        }
+        Micros start = ready + Millis(faults.delayMs);
         if (timing_.paced()) {
             start = std::max(start, transmitterFree_);
         }

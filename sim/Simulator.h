@@ -37,6 +37,9 @@ struct LineTiming {
     // When the `count`th character since a moment is complete on the line, counted from that moment
     // (rounded up to the microsecond, so nothing is ever early).
     Micros charactersTime(int64_t count) const;
+    // The silence that ends a MODBUS RTU frame, and that a slave leaves before its reply: 3.5
+    // characters, or 1750 us above 19200 baud where the character time no longer sets it.
+    Micros frameSilence() const;
 };
 
 // "--parity none|odd|even" as bits per character, or 0 for any other name.
@@ -48,19 +51,30 @@ public:
     // frame ends after 3.5 characters of silence; this is generous for every speed the tool offers).
     static constexpr Millis kQuietLine{100};
 
-    explicit Simulator(Faults faults = {}, LineTiming timing = {});
+    explicit Simulator(Faults faults = {}, LineTiming timing = {},
+                       ModbusFraming modbusFraming = ModbusFraming::Silence);
 
     // Bytes read from the terminal at `now`; returns the writes they cause, in order. On a paced line
     // each byte counts as arrived no earlier than one character time after the one before it, and a
     // request is answered from when its last byte arrived. A paced reply is one write per
     // millisecond of the bytes that are complete on the line by then, starting one character time
-    // after its delay ends and never before the simulator's previous reply has gone out.
+    // after its delay ends and never before the simulator's previous reply has gone out. A MODBUS
+    // reply starts no earlier than the frame silence after its request's last byte, the delay added.
     std::vector<Write> receive(std::string_view bytes, Millis now);
-    // The line has been quiet since the last bytes: an incomplete frame is given up (its bytes are
-    // read again from one position on, see LineFramer::flush).
+    // Due at quietDeadline: the frame silence has passed since the last bytes (a MODBUS request
+    // waiting for it is taken or discarded), or the line has been quiet so long that an incomplete
+    // frame is given up (its bytes are read again from one position on, see LineFramer::flush).
     std::vector<Write> lineQuiet(Millis now);
     // When lineQuiet is due, while bytes of an incomplete frame are waiting.
     std::optional<Millis> quietDeadline() const;
+
+    // On a line that is not paced, the speed the tool has set on its terminal: the character time
+    // MODBUS's silences are counted in (9600 baud, 10 bits a character, until told).
+    void setPortSpeed(int baud, int bitsPerCharacter);
+
+    // The current analog output `output` (0 to 7) drives at `now`, in mA: what the converter means to
+    // drive with the error of the output's stage (the fault switches) on top; 0 when it drives none.
+    double outputCurrent(int output, Millis now);
 
     // The hang-up switch has fired: the line goes down once the writes returned so far are out, and
     // nothing more is read.
@@ -81,6 +95,10 @@ public:
 private:
     // The frames' replies; a frame counts as complete when its last byte arrived, or at `now`.
     std::vector<Write> answer(const std::vector<Frame>& frames, Millis now);
+    // The timing MODBUS's silences are counted in: the paced line's, or the terminal's speed.
+    const LineTiming& modbusTiming() const { return timing_.paced() ? timing_ : portTiming_; }
+    // When the frame silence after the last byte received is over.
+    Millis burstDeadline() const;
     std::optional<std::string> respond(const Frame& frame, Millis now);
     // Appends the writes that put `bytes` on the line from `start` on; returns when the last is out.
     Micros transmit(std::vector<Write>& writes, std::string_view bytes, Micros start) const;
@@ -90,8 +108,11 @@ private:
     ModbusSide modbus_{kHoldingRegisters};
     std::minstd_rand noise_{538};
     LineTiming timing_;
+    LineTiming portTiming_{9600, 10};
     // When each byte the framer still holds arrived on the line, oldest first.
     std::deque<Micros> arrivals_;
+    std::optional<Micros> lastArrival_;   // of the last byte received
+    bool answeredInBurst_ = false;        // a reply was decided since the latest burst began
     std::optional<Micros> arrivalAnchor_; // the last arrival on an idle line
     int64_t charactersSinceAnchor_ = 0;
     Micros transmitterFree_{0}; // a paced line sends one reply after the other

@@ -4,13 +4,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
-#include <optional>
 #include <fcntl.h>
 #include <getopt.h>
+#include <optional>
 #include <poll.h>
 #include <signal.h>
 #include <string>
@@ -20,6 +21,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "sim/BenchMeter.h"
 #include "sim/Simulator.h"
 #include "sim/Tap.h"
 
@@ -38,16 +40,21 @@ The first line of output is the terminal's path: give it to vx538-config as its 
                        finds them changed
   --control FIFO       create FIFO (if missing) and read fault switches from it while running,
                        one per line: "silent on|off", "delay MS", "split MS", "corrupt on|off",
-                       "noise on|off", "hangup-after N"; e.g. echo 'delay 500' > FIFO
+                       "noise on|off", "hangup-after N", "output-error N:MA", "output-gain N:F",
+                       "meter-output N"; e.g. echo 'delay 500' > FIFO
   --silent             answer nothing
   --delay MS           start every reply MS milliseconds after its request
   --split MS           send every reply in two parts, MS milliseconds apart
   --corrupt            wrong HART check byte and wrong MODBUS CRC in every reply
   --noise              a few bytes of garbage before every reply
   --hangup-after N     close the line after N requests, as an unplugged adapter does
+  --output-error N:MA  analog output N (0 to 7, DOUTA0 to DOUTA7) drives MA milliamperes more than
+                       it should (-16 to 16), as an output out of adjustment does
+  --output-gain N:F    and its span (above 4 mA) is F times what it should be (0.5 to 2)
   --baud B             pace the line at B baud: a request is complete when its last byte would have
                        arrived, and each reply byte goes out at its character time (10 bits, 11
                        with parity); without it bytes go out as fast as the terminal takes them
+                       (MODBUS's silences are then counted at the speed the tool set)
   --parity P           none (default), odd or even: the bits per character of --baud
   --hart-address N     the instrument's polling address, 0 (default) to 63; it answers short frames
                        only there (beyond 15 it is a HART 7 instrument)
@@ -56,6 +63,16 @@ The first line of output is the terminal's path: give it to vx538-config as its 
                        the same pair would (vx538 monitor -p PATH); PATH is a symbolic link to it
   --tap-chunk MS       deliver the tap's bytes in bursts every MS milliseconds (1 to 1000), as a USB
                        adapter does
+  --lenient-modbus     find MODBUS requests by their content wherever they stand, as text and HART
+                       frames are; by default a request is a burst between two silences of 3.5
+                       characters, and garbage before it or a second request without the silence
+                       makes the burst one bad frame that gets no reply
+  --meter PATH         a bench multimeter speaking SCPI on a terminal of its own (PATH a symbolic
+                       link to it), its leads in one output's loop: *IDN?, MEAS:CURR:DC?, READ?,
+                       SYST:ERR? (see the README)
+  --meter-output N     the output the meter measures, 0 (default) to 7
+  --meter-seed N       seed of the meter's noise (default 538), so a run can be repeated
+  --meter-noise UA     the noise's standard deviation in microamperes (default 0.2; 0 for none)
   --help, --version
 
 SIGINT, SIGTERM and SIGHUP stop it (exit status 0).
@@ -65,6 +82,10 @@ struct Options {
     std::string link;
     std::string tap;
     int tapChunkMs = 0;
+    std::string meter;
+    std::optional<uint32_t> meterSeed;
+    std::optional<double> meterNoiseMicroamps;
+    sim::ModbusFraming modbusFraming = sim::ModbusFraming::Silence;
     std::string log;
     std::string control;
     sim::Faults faults;
@@ -77,8 +98,35 @@ struct Options {
     std::exit(2);
 }
 
+// An option's whole text read as a number within [low, high]; anything else stops the program with
+// `complaint`.
+template <typename T> T numberOption(std::string_view text, T low, T high, const char* complaint) {
+    T value{};
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || !(value >= low && value <= high)) {
+        fail(complaint);
+    }
+    return value;
+}
+
 Options readOptions(int argc, char** argv) {
-    enum { FaultSwitch = 0, Link = 1000, Log, Control, Baud, Parity, HartAddress, TapPath, TapChunk, Help, Version };
+    enum {
+        FaultSwitch = 0,
+        Link = 1000,
+        Log,
+        Control,
+        Baud,
+        Parity,
+        HartAddress,
+        TapPath,
+        TapChunk,
+        LenientModbus,
+        MeterPath,
+        MeterSeed,
+        MeterNoise,
+        Help,
+        Version
+    };
     // A fault switch's option is its control line: "--delay 500" is "delay 500", "--silent" is
     // "silent on".
     const option longOptions[] = {
@@ -90,6 +138,10 @@ Options readOptions(int argc, char** argv) {
         {"hart-address", required_argument, nullptr, HartAddress},
         {"tap", required_argument, nullptr, TapPath},
         {"tap-chunk", required_argument, nullptr, TapChunk},
+        {"lenient-modbus", no_argument, nullptr, LenientModbus},
+        {"meter", required_argument, nullptr, MeterPath},
+        {"meter-seed", required_argument, nullptr, MeterSeed},
+        {"meter-noise", required_argument, nullptr, MeterNoise},
         {"help", no_argument, nullptr, Help},
         {"version", no_argument, nullptr, Version},
         {"silent", no_argument, nullptr, FaultSwitch},
@@ -98,6 +150,9 @@ Options readOptions(int argc, char** argv) {
         {"corrupt", no_argument, nullptr, FaultSwitch},
         {"noise", no_argument, nullptr, FaultSwitch},
         {"hangup-after", required_argument, nullptr, FaultSwitch},
+        {"output-error", required_argument, nullptr, FaultSwitch},
+        {"output-gain", required_argument, nullptr, FaultSwitch},
+        {"meter-output", required_argument, nullptr, FaultSwitch},
         {nullptr, 0, nullptr, 0},
     };
     Options options;
@@ -122,29 +177,31 @@ Options readOptions(int argc, char** argv) {
         case Control:
             options.control = optarg;
             break;
-        case Baud: {
-            const std::string_view text = optarg;
-            int baud = 0;
-            const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), baud);
-            if (error != std::errc() || end != text.data() + text.size() || baud < 1 || baud > 4000000) {
-                fail("--baud takes a whole number of bits per second from 1 to 4000000");
-            }
-            options.timing.baud = baud;
+        case Baud:
+            options.timing.baud = numberOption(
+                optarg, 1, 4000000, "--baud takes a whole number of bits per second from 1 to 4000000");
             break;
-        }
         case TapPath:
             options.tap = optarg;
             break;
-        case TapChunk: {
-            const std::string_view text = optarg;
-            int ms = 0;
-            const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), ms);
-            if (error != std::errc() || end != text.data() + text.size() || ms < 1 || ms > 1000) {
-                fail("--tap-chunk takes a whole number of milliseconds from 1 to 1000");
-            }
-            options.tapChunkMs = ms;
+        case TapChunk:
+            options.tapChunkMs = numberOption(
+                optarg, 1, 1000, "--tap-chunk takes a whole number of milliseconds from 1 to 1000");
             break;
-        }
+        case LenientModbus:
+            options.modbusFraming = sim::ModbusFraming::Content;
+            break;
+        case MeterPath:
+            options.meter = optarg;
+            break;
+        case MeterSeed:
+            options.meterSeed = numberOption<uint32_t>(
+                optarg, 0, UINT32_MAX, "--meter-seed takes a whole number from 0 to 4294967295");
+            break;
+        case MeterNoise:
+            options.meterNoiseMicroamps =
+                numberOption(optarg, 0.0, 1000.0, "--meter-noise takes microamperes from 0 to 1000");
+            break;
         case Parity: {
             const int bits = sim::BitsPerCharacter(optarg);
             if (bits == 0) {
@@ -153,17 +210,10 @@ Options readOptions(int argc, char** argv) {
             options.timing.bitsPerCharacter = bits;
             break;
         }
-        case HartAddress: {
-            const std::string_view text = optarg;
-            int address = 0;
-            const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), address);
-            if (error != std::errc() || end != text.data() + text.size() || address < 0 ||
-                address > sim::Instrument::kMaxPollingAddressHart6) {
-                fail("--hart-address takes a polling address from 0 to 63");
-            }
-            options.hartAddress = address;
+        case HartAddress:
+            options.hartAddress = numberOption<int>(optarg, 0, sim::Instrument::kMaxPollingAddressHart6,
+                                                    "--hart-address takes a polling address from 0 to 63");
             break;
-        }
         case Help:
             std::fputs(kUsage, stdout);
             std::exit(0);
@@ -180,6 +230,9 @@ Options readOptions(int argc, char** argv) {
     }
     if (options.tapChunkMs > 0 && options.tap.empty()) {
         fail("--tap-chunk needs --tap");
+    }
+    if (options.meter.empty() && (options.meterSeed || options.meterNoiseMicroamps)) {
+        fail("--meter-seed and --meter-noise need --meter");
     }
     return options;
 }
@@ -214,21 +267,38 @@ public:
     }
     int fd() const { return master_; }
     const std::string& path() const { return path_; }
+    // The speed the tool set, in baud, with its bits per character; a speed outside the usual
+    // table reads as 0.
+    struct Speed {
+        int baud = 0;
+        int bitsPerCharacter = 10;
+    };
+    Speed speed() const {
+        termios t{};
+        if (keeper_ < 0 || tcgetattr(keeper_, &t) != 0) {
+            return {};
+        }
+        static const std::pair<speed_t, int> speeds[] = {
+            {B300, 300},   {B600, 600},     {B1200, 1200},   {B2400, 2400},   {B4800, 4800},
+            {B9600, 9600}, {B19200, 19200}, {B38400, 38400}, {B57600, 57600}, {B115200, 115200}};
+        Speed found;
+        for (const auto& [code, baud] : speeds) {
+            if (cfgetospeed(&t) == code) {
+                found.baud = baud;
+            }
+        }
+        // A pseudo-terminal keeps the odd bit of a parity but not its enable bit.
+        found.bitsPerCharacter = (t.c_cflag & (PARENB | PARODD)) ? 11 : 10;
+        return found;
+    }
     // Speed and framing as the tool (or a device server in front of us) set them: "19200 8E1".
     std::string settings() const {
         termios t{};
         if (keeper_ < 0 || tcgetattr(keeper_, &t) != 0) {
             return {};
         }
-        static const std::pair<speed_t, const char*> speeds[] = {
-            {B300, "300"},     {B600, "600"},     {B1200, "1200"},   {B2400, "2400"},     {B4800, "4800"},
-            {B9600, "9600"},   {B19200, "19200"}, {B38400, "38400"}, {B57600, "57600"}, {B115200, "115200"}};
-        std::string text = "other";
-        for (const auto& [code, name] : speeds) {
-            if (cfgetospeed(&t) == code) {
-                text = name;
-            }
-        }
+        const int baud = speed().baud;
+        std::string text = baud > 0 ? std::to_string(baud) : "other";
         const tcflag_t size = t.c_cflag & CSIZE;
         text += ' ';
         text += size == CS5 ? '5' : size == CS6 ? '6' : size == CS7 ? '7' : '8';
@@ -254,9 +324,10 @@ private:
 struct Cleanup {
     std::string link;
     std::string tapLink;
+    std::string meterLink;
     std::string fifo;
     ~Cleanup() {
-        for (const std::string* path : {&link, &tapLink, &fifo}) {
+        for (const std::string* path : {&link, &tapLink, &meterLink, &fifo}) {
             if (!path->empty()) {
                 ::unlink(path->c_str());
             }
@@ -300,6 +371,15 @@ int serve(const Options& options) {
         makeLink(options.tap, tapLine->path());
         cleanup.tapLink = options.tap;
     }
+    // The meter is on a line of its own, as a bench meter on a second adapter is.
+    std::optional<Line> meterLine;
+    sim::BenchMeter meter(std::string("VX538-SIM,SIMULATED DMM,0,") + VX538_VERSION,
+                          options.meterSeed.value_or(538), options.meterNoiseMicroamps.value_or(0.2) * 1e-6);
+    if (!options.meter.empty()) {
+        meterLine.emplace();
+        makeLink(options.meter, meterLine->path());
+        cleanup.meterLink = options.meter;
+    }
     int control = -1;
     if (!options.control.empty()) {
         if (mkfifo(options.control.c_str(), 0600) == 0) {
@@ -334,7 +414,7 @@ int serve(const Options& options) {
         }
     };
 
-    sim::Simulator simulator(options.faults, options.timing);
+    sim::Simulator simulator(options.faults, options.timing, options.modbusFraming);
     simulator.converter().instrument().setPollingAddress(static_cast<uint8_t>(options.hartAddress));
     simulator.onFrame = [&](Millis at, std::string_view kind, std::string_view bytes) {
         writeLog(at, kind == "skip" ? "skip" : "in " + std::string(kind), bytes);
@@ -393,13 +473,14 @@ int serve(const Options& options) {
             timeout = static_cast<int>(std::clamp<long long>((wake - now()).count(), 0, 60000));
         }
         const bool writeReady = !due.empty() && due.front().at <= now();
-        pollfd fds[3] = {{line.fd(), static_cast<short>(POLLIN | (writeReady ? POLLOUT : 0)), 0},
+        pollfd fds[4] = {{line.fd(), static_cast<short>(POLLIN | (writeReady ? POLLOUT : 0)), 0},
                          {signals, POLLIN, 0},
-                         {control, POLLIN, 0}};
+                         {control, POLLIN, 0},
+                         {meterLine ? meterLine->fd() : -1, POLLIN, 0}};
         if (writeReady) {
             timeout = -1; // woken by POLLOUT
         }
-        if (poll(fds, control >= 0 ? 3 : 2, timeout) < 0 && errno != EINTR) {
+        if (poll(fds, 4, timeout) < 0 && errno != EINTR) {
             fail(std::string("poll: ") + std::strerror(errno));
         }
         if (fds[1].revents & POLLIN) {
@@ -420,7 +501,26 @@ int serve(const Options& options) {
                 writeLog(now(), error.empty() ? "control" : "control?", command);
             }
         }
+        if (meterLine && (fds[3].revents & POLLIN)) {
+            char buffer[512];
+            const ssize_t n = ::read(meterLine->fd(), buffer, sizeof buffer);
+            if (n > 0) {
+                const auto amps = [&] {
+                    return simulator.outputCurrent(simulator.faults.meterOutput, now()) / 1000.0;
+                };
+                const std::string reply = meter.receive({buffer, static_cast<std::size_t>(n)}, amps);
+                // A reply nobody reads is lost once the terminal is full, as on a meter nobody reads.
+                if (!reply.empty() && ::write(meterLine->fd(), reply.data(), reply.size()) < 0 &&
+                    errno != EAGAIN) {
+                    fail(std::string("meter: ") + std::strerror(errno));
+                }
+            }
+        }
         if (fds[0].revents & POLLIN) {
+            if (!options.timing.paced()) {
+                const Line::Speed speed = line.speed();
+                simulator.setPortSpeed(speed.baud, speed.bitsPerCharacter);
+            }
             if (log) {
                 if (std::string seen = line.settings(); seen != lineSettings) {
                     std::fprintf(log, "%9lld ms  %-10s %s\n", static_cast<long long>(now().count()), "line",

@@ -337,6 +337,9 @@ Run Map(CLI::App& app) {
                         }
                     }
                     const std::vector<profile::MapRow> rows = profile::RegisterMap(mapping, replies);
+                    if (!silent.empty()) {
+                        result.note(silent + "; the map lists no units of the instrument");
+                    }
                     if (o->json) {
                         result.document(Json::parse(
                             profile::FormatRegisterMap(mapping, rows, identity, profile::MapFormat::Json)));
@@ -350,9 +353,6 @@ Run Map(CLI::App& app) {
                         text.pop_back();
                     }
                     result.line(text);
-                    if (!silent.empty() && format == profile::MapFormat::Text) {
-                        result.line("(" + silent + ")");
-                    }
                 }};
 }
 

@@ -13,6 +13,7 @@
 #include "profile/BackupFile.h"
 #include "profile/Parameters.h"
 #include "serial/PortScan.h"
+#include "tools/Utf8Text.h"
 #include "traffic/EventLog.h"
 
 namespace cli::commands {
@@ -56,16 +57,18 @@ std::shared_ptr<InputFile> defineInput(CLI::App& app) {
     return file;
 }
 
-void readInput(InputFile& file) {
-    const std::string text = ReadInputFile(file.name);
+void readInput(InputFile& file, const Globals& globals) {
+    RefuseOutputsOver(globals, file.name, "-i");
+    const std::string text = ReadInputFile(file.name, globals.stopFd);
     try {
         file.backup = profile::ReadBackup(text);
     } catch (const profile::FileError& error) {
         throw Failure(error.kind() == profile::FileError::Kind::NotABackup ? code::BadFile : code::Usage,
-                      file.name + ": " + error.what());
+                      tools::EchoName(file.name) + ": " + error.what());
     }
     if (PresentIn(file.backup.values).empty()) {
-        throw Failure(code::BadFile, file.name + " holds no parameter to restore or compare");
+        throw Failure(code::BadFile,
+                      tools::EchoName(file.name) + " holds no parameter to restore or compare");
     }
 }
 
@@ -74,7 +77,7 @@ void readInput(InputFile& file) {
 Run compare(CLI::App& app, const char* help, bool list) {
     app.description(help);
     const auto file = defineInput(app);
-    return {.prepare = [file](const Globals&) { readInput(*file); },
+    return {.prepare = [file](const Globals& globals) { readInput(*file, globals); },
             .port =
                 [file, list](Session& session, Result& result) {
                     const profile::Configuration& expected = file->backup.values;
@@ -290,8 +293,11 @@ Run Backup(CLI::App& app) {
                     }
                     o->json = globals.json;
                     // A file that cannot take the backup is said before any converter is read.
-                    for (const std::string& port : globals.ports) {
-                        CheckOutputFile(PortFileName(o->file, port));
+                    for (const std::string& file : PortFileNames(o->file, globals.ports)) {
+                        if (!globals.portsFrom.empty()) {
+                            RefuseSameFile(file, "-o", globals.portsFrom, "--ports-from");
+                        }
+                        CheckOutputFile(file);
                     }
                 },
             .port =
@@ -326,10 +332,11 @@ Run Backup(CLI::App& app) {
                         }
                         return;
                     }
-                    WriteOutputFile(path, text);
+                    WriteOutputFile(path, text, session.line().stop().fd());
                     result.field("file", {},
-                                 "backup of " + session.port() + " (" + std::to_string(file.values.count()) +
-                                     " parameters) written to " + path,
+                                 "backup of " + tools::EchoName(session.port()) + " (" +
+                                     std::to_string(file.values.count()) + " parameters) written to " +
+                                     tools::EchoName(path),
                                  path);
                 }};
 }
@@ -343,7 +350,7 @@ Run Restore(CLI::App& app) {
     const auto dryRun = std::make_shared<bool>(false);
     app.add_flag("--all", *all, "send every set command, not only those that differ");
     app.add_flag("--dry-run", *dryRun, "print the frames that would be sent, send none");
-    return {.prepare = [file](const Globals&) { readInput(*file); },
+    return {.prepare = [file](const Globals& globals) { readInput(*file, globals); },
             .port =
                 [file, all, dryRun](Session& session, Result& result) {
                     result.account.emplace().next = "nothing was sent: run the same restore again";

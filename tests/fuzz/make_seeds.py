@@ -236,3 +236,22 @@ write("raw_capture", "capture", "# vx538 monitor raw capture\nvx538-raw 1 start 
       "0 01 03 00 02 00 02 65 CB\n12034 01 03 04 42 C8 00 00 AB CD\n12034 ff\n")
 write("raw_capture", "newer", "vx538-raw 2 start 0 baud 9600 parity even\n")
 write("raw_capture", "back", "vx538-raw 1 start 0 baud 0 parity odd\r\n5 01 02\r\n4 03\r\n")
+
+# The simulated bench meter: a first byte that seeds the delivery's cuts, then command lines.
+meter_lines = {
+    "queries": b"*IDN?\nMEAS:CURR:DC?\r\n:meas:curr? DEF,DEF\nREAD?\n*IDN?;SYST:ERR?\n",
+    "errors": b"MEAS:VOLT:DC?\nMEAS:CURR:DC? x\n*IDN? 1\nBOGUS;*IDN?\nSYST:ERR?\nSYST:ERR:NEXT?\n*CLS\n",
+    "long": b"MEAS" * 300 + b"\n*OPC?\n",
+}
+for i, (name, lines) in enumerate(meter_lines.items()):
+    write("bench_meter", name, bytes([i * 53 % 256]) + lines)
+
+# The simulated converter's line: a first byte that seeds where the silences fall, then traffic of
+# every kind, glued and apart.
+sim_streams = {
+    "modbus": read_request + read_write + modbus([0x01, 0x07]) + modbus([0x01, 0x2B, 0x0E, 0x01, 0x00]),
+    "mixed": b"QQQ#QX1#" + read_request + hart_query + b"\x12\x34" + read_request + b"QQS#ADR:005#",
+    "writes": write_request + modbus([0x01, 0x0F, 0x00, 0x00, 0x00, 0x0A, 0x02, 0xFF, 0x03]) + read_request + b"\x00",
+}
+for i, (name, stream) in enumerate(sim_streams.items()):
+    write("sim_line", name, bytes([i * 71 % 256]) + stream)

@@ -1,6 +1,7 @@
 // The MODBUS side: libmodbus's replies to read requests carry the registers the converter holds, in
 // the byte order of each variable's parse format, with a valid CRC; libmodbus answers what it cannot
-// serve with its exceptions; other slaves get nothing.
+// serve with its exceptions, every function it is not given gets exception 1 and a request of the
+// wrong length exception 3; other slaves get nothing.
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -84,8 +85,24 @@ TEST(ModbusSide, LibmodbusExceptionsAndSilenceForOtherSlaves) {
         {"a start past the map", modbusFrame("01 03 00 12 00 01"), modbusFrame("01 83 02")},
         {"a write finds no writable register", modbusFrame("01 06 00 02 12 34"), modbusFrame("01 86 02")},
         {"coils are not served", modbusFrame("01 01 00 00 00 01"), modbusFrame("01 81 02")},
+        {"a write of several registers", modbusFrame("01 10 00 02 00 01 02 12 34"), modbusFrame("01 90 02")},
         {"another slave", modbusFrame("02 03 00 00 00 12"), ""},
         {"a broadcast", modbusFrame("00 03 00 00 00 12"), ""},
+        {"read exception status", modbusFrame("01 07"), modbusFrame("01 87 01")},
+        {"diagnostics", modbusFrame("01 08 00 00 12 34"), modbusFrame("01 88 01")},
+        {"report server ID", modbusFrame("01 11"), modbusFrame("01 91 01")},
+        {"mask write register", modbusFrame("01 16 00 02 FF 00 00 12"), modbusFrame("01 96 01")},
+        {"read and write registers", modbusFrame("01 17 00 00 00 02 00 04 00 01 02 00 2A"),
+         modbusFrame("01 97 01")},
+        {"read device identification", modbusFrame("01 2B 0E 01 00"), modbusFrame("01 AB 01")},
+        {"a user-defined function", modbusFrame("01 41 00 01"), modbusFrame("01 C1 01")},
+        {"function 0", modbusFrame("01 00"), modbusFrame("01 80 01")},
+        {"a function code of the exception range", modbusFrame("01 83 02"), ""},
+        {"a read with a zero after its CRC, which keeps the CRC good",
+         modbusFrame("01 03 00 00 00 12") + '\0', modbusFrame("01 83 03")},
+        {"a read cut short", modbusFrame("01 03 00 00"), modbusFrame("01 83 03")},
+        {"a write of several registers counting more bytes than it has",
+         modbusFrame("01 10 00 02 00 01 04 12 34"), modbusFrame("01 90 03")},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(f.ask(c.request), c.reply) << c.name;

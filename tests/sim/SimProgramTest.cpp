@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -209,4 +210,38 @@ TEST(SimProgram, ControlFifoSwitchesFaultsWhileRunning) {
     EXPECT_GE(msSince(start), 250);
     EXPECT_EQ(sim.stop(), 0);
     EXPECT_FALSE(std::filesystem::exists(fifo)) << "the FIFO it made is removed";
+}
+
+// A bench meter on its own terminal, its leads in output 3's loop: the output's test value through
+// its range with the output's error, read in amperes; moved to another output and the error
+// adjusted through the control FIFO while it runs.
+TEST(SimProgram, TheMeterReadsTheCurrentOfTheOutputItsLeadsAreOn) {
+    const std::string meterLink = scratch("meter");
+    const std::string fifo = scratch("meter-control");
+    std::filesystem::remove(fifo);
+    SimProcess sim(VX538_SIM_PATH, {"--meter", meterLink, "--meter-output", "3", "--output-error", "3:0.2",
+                                    "--control", fifo});
+    ASSERT_TRUE(std::filesystem::is_symlink(meterLink));
+    SimLine line(sim.path());
+    EXPECT_EQ(ask(line, "QQS#MD:2#", 10), "QQS#MD:OK#");
+    EXPECT_EQ(ask(line, "QQQ#AV3O:50.0#", 12), "QQQ#AV3O:OK#");
+
+    SimLine meter(meterLink);
+    const auto measure = [&] {
+        const std::string reply = ask(meter, "MEAS:CURR:DC?\n", 14);
+        EXPECT_TRUE(reply.ends_with("\r\n")) << reply;
+        return std::strtod(reply.c_str(), nullptr);
+    };
+    const std::string identity = ask(meter, "*IDN?\n", 1);
+    EXPECT_TRUE(identity.starts_with("VX538-SIM,")) << identity;
+    EXPECT_NEAR(measure(), 0.0122, 2e-6) << "12 mA and the output's 0.2 mA";
+
+    const auto control = [&](const std::string& command) { std::ofstream(fifo) << command << "\n"; };
+    control("meter-output 0");
+    EXPECT_NEAR(measure(), 0.004, 2e-6) << "output 0 has no test value: 4 mA";
+    control("meter-output 3");
+    control("output-error 3:0.01");
+    EXPECT_NEAR(measure(), 0.01201, 2e-6) << "after the adjustment";
+    EXPECT_EQ(sim.stop(), 0);
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(meterLink))) << "link left behind";
 }

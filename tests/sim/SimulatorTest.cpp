@@ -154,3 +154,111 @@ TEST(Simulator, PacedRepliesFollowOneAnotherAndKeepSplitNoiseAndHangUp) {
         EXPECT_TRUE(simulator.lineClosed());
     }
 }
+
+namespace {
+
+struct Piece {
+    std::string bytes;
+    Millis at;
+};
+
+// The pieces received at their times, with the line's quiet deadlines kept in between as the program
+// keeps them; every write, in order.
+std::vector<Write> drive(Simulator& simulator, const std::vector<Piece>& pieces) {
+    std::vector<Write> writes;
+    const auto keep = [&](std::vector<Write> more) {
+        for (Write& w : more) {
+            writes.push_back(std::move(w));
+        }
+    };
+    for (const Piece& piece : pieces) {
+        while (const auto quiet = simulator.quietDeadline()) {
+            if (*quiet > piece.at) {
+                break;
+            }
+            keep(simulator.lineQuiet(*quiet));
+        }
+        keep(simulator.receive(piece.bytes, piece.at));
+    }
+    while (const auto quiet = simulator.quietDeadline()) {
+        keep(simulator.lineQuiet(*quiet));
+    }
+    return writes;
+}
+
+const std::string kRead = modbusFrame("01 03 00 02 00 02");
+
+} // namespace
+
+// A slave keeps 3.5 characters of silence after a request before it answers (1750 us above 19200
+// baud), whether it found the request by the silence or by its content; the delay adds to it.
+TEST(Simulator, AModbusReplyStartsAFrameSilenceAfterItsRequestEnds) {
+    const struct {
+        LineTiming timing;
+        int delayMs;
+        sim::ModbusFraming framing;
+        Micros silence;
+    } cases[] = {
+        {{9600, 10}, 0, sim::ModbusFraming::Silence, 3646us},
+        {{9600, 11}, 0, sim::ModbusFraming::Silence, 4011us},
+        {{19200, 10}, 0, sim::ModbusFraming::Silence, 1823us},
+        {{115200, 10}, 0, sim::ModbusFraming::Silence, 1750us},
+        {{9600, 10}, 20, sim::ModbusFraming::Silence, 3646us},
+        {{19200, 10}, 0, sim::ModbusFraming::Content, 1823us},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.timing.baud) + " baud, " + std::to_string(c.timing.bitsPerCharacter) +
+                     " bits, delay " + std::to_string(c.delayMs));
+        EXPECT_EQ(c.timing.frameSilence(), c.silence);
+        sim::Faults faults;
+        faults.delayMs = c.delayMs;
+        Simulator simulator(faults, c.timing, c.framing);
+        const std::vector<Write> writes = drive(simulator, {{kRead, 100ms}});
+        const std::vector<Millis> times = byteTimes(writes);
+        ASSERT_EQ(joined(writes).substr(0, 3), hex("01 03 04"));
+        // The request's first byte counts as arrived when it was read, its last seven characters
+        // later; the reply's first byte is on the line one character after the silence and the delay.
+        const Micros requestEnd = 100ms + c.timing.charactersTime(7);
+        EXPECT_GE(Micros(times[0]), requestEnd + c.silence + Millis(c.delayMs) + c.timing.charactersTime(1));
+        EXPECT_LT(Micros(times[0]),
+                  requestEnd + c.silence + Millis(c.delayMs) + c.timing.charactersTime(1) + 2ms);
+    }
+}
+
+// What a slave that frames by silence answers: a request alone between silences; not garbage and a
+// request in one burst, nor two requests without the silence between them. The lenient reading
+// answers every request it finds.
+TEST(Simulator, ABurstThatIsMoreThanOneRequestGetsNoReply) {
+    const LineTiming line{9600, 10};
+    const struct {
+        const char* name;
+        std::vector<Piece> pieces;
+        int silenceReplies; // framed by silence
+        int lenientReplies; // framed by content
+    } cases[] = {
+        {"a request alone", {{kRead, 0ms}}, 1, 1},
+        {"garbage and a request in one burst", {{"\x12\x34" + kRead, 0ms}}, 0, 1},
+        {"garbage, then a request less than 3.5 characters later", {{"\x12", 0ms}, {kRead, 3ms}}, 0, 1},
+        {"garbage, then a request after the silence", {{"\x12", 0ms}, {kRead, 6ms}}, 1, 1},
+        {"two requests in one burst", {{kRead + kRead, 0ms}}, 0, 2},
+        {"a second request before the silence after the first is over", {{kRead, 0ms}, {kRead, 10ms}}, 0, 2},
+        {"two requests with the silence between them", {{kRead, 0ms}, {kRead, 13ms}}, 2, 2},
+        {"a request right after a text query the converter answered",
+         {{"QQQ#QX1#", 0ms}, {kRead, 9ms}},
+         1,
+         1},
+    };
+    for (const auto& c : cases) {
+        for (const auto framing : {sim::ModbusFraming::Silence, sim::ModbusFraming::Content}) {
+            Simulator simulator({}, line, framing);
+            const std::string sent = joined(drive(simulator, c.pieces));
+            int replies = 0;
+            for (std::size_t at = sent.find(hex("01 03 04")); at != std::string::npos;
+                 at = sent.find(hex("01 03 04"), at + 1)) {
+                ++replies;
+            }
+            EXPECT_EQ(replies, framing == sim::ModbusFraming::Silence ? c.silenceReplies : c.lenientReplies)
+                << c.name << (framing == sim::ModbusFraming::Silence ? ", by silence" : ", by content");
+        }
+    }
+}

@@ -180,8 +180,17 @@ void SimulatedLine::deliver() {
             due_.pop_front();
         }
         if (const auto quiet = simulator_.quietDeadline(); quiet && *quiet <= at) {
+            // A MODBUS request is heard only once the silence after it has passed.
+            const std::size_t before = heard_.size();
             for (sim::Write& w : simulator_.lineQuiet(at)) {
                 due_.push_back(std::move(w));
+            }
+            std::stable_sort(due_.begin(), due_.end(),
+                             [](const auto& a, const auto& b) { return a.at < b.at; });
+            if (const std::size_t count = heard_.size(); count > before && onHeard) {
+                lock.unlock();
+                onHeard(count);
+                lock.lock();
             }
             continue;
         }
