@@ -315,4 +315,16 @@ std::vector<CheckRow> CheckMapping(const Mapping& mapping, const std::array<Comm
     return rows;
 }
 
+std::string DeviceTypeText(uint8_t deviceType) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02X", deviceType);
+    return text;
+}
+
+std::string DeviceIdText(uint32_t deviceId) {
+    char text[12];
+    std::snprintf(text, sizeof text, "%06X", static_cast<unsigned>(deviceId & 0xFFFFFF));
+    return text;
+}
+
 } // namespace profile

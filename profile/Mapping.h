@@ -199,6 +199,11 @@ struct CheckRow {
 std::vector<CheckRow> CheckMapping(const Mapping& mapping, const std::array<CommandReads, 2>& reads,
                                    std::span<const uint16_t> registers, int firstRegister, double percent);
 
+// An instrument's device type and device ID as every list of instruments writes them: "0x0C" and
+// the three ID bytes as six hex digits, "0A1B2C".
+std::string DeviceTypeText(uint8_t deviceType);
+std::string DeviceIdText(uint32_t deviceId);
+
 // The instrument's identity for the map's heading (from its reply to command 0).
 struct InstrumentIdentity {
     uint8_t manufacturer = 0;

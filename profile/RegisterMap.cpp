@@ -49,13 +49,12 @@ std::string instrumentText(const std::optional<InstrumentIdentity>& instrument, 
         return "instrument: " + std::string(missing.empty() ? "did not answer" : missing) +
                " (units unknown)";
     }
-    char id[8];
-    std::snprintf(id, sizeof id, "%06X", static_cast<unsigned>(instrument->deviceId));
-    char codes[32];
-    std::snprintf(codes, sizeof codes, " (0x%02X), device type %u (0x%02X)", instrument->manufacturer,
-                  instrument->deviceType, instrument->deviceType);
-    return "instrument: manufacturer " + std::to_string(instrument->manufacturer) + codes + ", device ID " +
-           id + ", HART revision " + std::to_string(instrument->universalRevision);
+    char manufacturer[8];
+    std::snprintf(manufacturer, sizeof manufacturer, " (0x%02X)", instrument->manufacturer);
+    return "instrument: manufacturer " + std::to_string(instrument->manufacturer) + manufacturer +
+           ", device type " + std::to_string(instrument->deviceType) + " (" +
+           DeviceTypeText(instrument->deviceType) + "), device ID " + DeviceIdText(instrument->deviceId) +
+           ", HART revision " + std::to_string(instrument->universalRevision);
 }
 
 } // namespace

@@ -28,6 +28,9 @@ struct Notice {
     std::atomic<Notice*> next{nullptr};
     NoticeKind kind = NoticeKind::ReceiveData;
     uint32_t value = 0; // the block's length (or the words'), the line-error flags or the modem bits
+    // A received block: when its last byte came in, in microseconds of the steady clock. The block
+    // reaches the main thread only after the silence that ends it, so this is earlier than delivery.
+    int64_t lastByteUs = 0;
 
     uint8_t* bytes() { return reinterpret_cast<uint8_t*>(this + 1); }
 };

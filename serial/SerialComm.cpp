@@ -4,6 +4,7 @@
 
 #include <QEvent>
 #include <QPointer>
+#include <QScopeGuard>
 
 #include <algorithm>
 #include <array>
@@ -365,7 +366,7 @@ private:
             outcome = waited == WaitResult::Ready ? readMore() : ReadOutcome::Gone;
             if (outcome == ReadOutcome::Gone) {
                 // The bytes that came before the hang-up still reach the owner, then the hang-up.
-                deliver();
+                deliver(last);
                 s_->requestHangup();
                 return false;
             }
@@ -373,16 +374,18 @@ private:
                 last = Clock::now();
             }
         }
-        return deliver();
+        return deliver(last);
     }
 
-    bool deliver() {
+    bool deliver(Clock::time_point lastByte) {
         if (have_ == 0) {
             return true;
         }
         const bool full = have_ == kReadBlockSize;
         block_->bytes()[have_] = 0;
         block_->value = static_cast<uint32_t>(have_);
+        block_->lastByteUs =
+            std::chrono::duration_cast<std::chrono::microseconds>(lastByte.time_since_epoch()).count();
         const bool wake = !full || ++quietBlocks_ >= kMaxQuietBlocks;
         s_->post(std::move(block_), wake);
         if (wake) {
@@ -594,6 +597,10 @@ struct TComm::Impl {
     std::optional<PortThread> reader;
     std::optional<PortThread> modemWatch;
     std::optional<PortThread> writer;
+    // While OnReceiveData runs: when the delivered block's last byte came in.
+    std::optional<Clock::time_point> lastByte;
+    // When SendData last handed a block to the writer.
+    std::optional<Clock::time_point> lastSend;
 
     template <class T>
     void setLine(T LineSettings::*member, T value) {
@@ -768,7 +775,13 @@ bool TComm::SendData(const void* Buffer, uint16_t Length) {
     }
     std::memcpy(request.block.get(), Buffer, Length);
     request.length = Length;
-    return d->session->writeQueue.push(std::move(request));
+    // Taken before the writer is woken: no byte of the block can be on the line earlier.
+    const auto handedOver = Clock::now();
+    if (!d->session->writeQueue.push(std::move(request))) {
+        return false;
+    }
+    d->lastSend = handedOver;
+    return true;
 }
 
 bool TComm::IsOpen() const {
@@ -777,6 +790,14 @@ bool TComm::IsOpen() const {
 
 std::string TComm::DevicePath() const {
     return portPathFor(d->commName);
+}
+
+std::optional<std::chrono::steady_clock::time_point> TComm::LastByteTime() const {
+    return d->lastByte;
+}
+
+std::optional<std::chrono::steady_clock::time_point> TComm::LastSendTime() const {
+    return d->lastSend;
 }
 
 bool TComm::IsSendQueueEmpty() const {
@@ -815,6 +836,14 @@ void TComm::deliver(Notice& notice) {
     switch (notice.kind) {
     case NoticeKind::ReceiveData:
         if (auto handler = OnReceiveData) {
+            // Cleared again afterwards even if the handler throws, so no later caller sees this block's time.
+            const QPointer<TComm> alive(this);
+            d->lastByte = Clock::time_point(std::chrono::microseconds(notice.lastByteUs));
+            const auto forget = qScopeGuard([&] {
+                if (alive) {
+                    d->lastByte.reset();
+                }
+            });
             handler(this, notice.bytes(), static_cast<uint16_t>(notice.value & 0xFFFF));
         }
         break;

@@ -11,9 +11,11 @@
 //    The main thread waits for them only inside ClosePort.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -94,6 +96,12 @@ public:
     bool IsOpen() const;
     // The device CommName names ("COM3" is /dev/ttyS2, "ttyUSB0" is /dev/ttyUSB0, a path is itself).
     std::string DevicePath() const;
+    // While OnReceiveData runs: when the block's last byte came in (the block itself is delivered only
+    // after ReadIntervalTimeout of silence). Empty outside that handler.
+    std::optional<std::chrono::steady_clock::time_point> LastByteTime() const;
+    // When SendData last took a block (before the writer was woken, so before any of its bytes could
+    // be on the line); empty until it first did.
+    std::optional<std::chrono::steady_clock::time_point> LastSendTime() const;
     // True when no write request is waiting or being written: after construction, OpenPort and
     // ClosePort, and once the writer has drained what SendData handed it.
     bool IsSendQueueEmpty() const;

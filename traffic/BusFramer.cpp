@@ -508,6 +508,7 @@ void BusFramer::push(std::span<const uint8_t> bytes, int64_t timeUs, std::vector
         }
         bytes_.push_back(b);
         times_.push_back(time);
+        seen_.push_back(timeUs);
         pauses_.push_back(pause);
         lastTimeUs_ = time;
         anyBytes_ = true;
@@ -631,6 +632,7 @@ BusFrame BusFramer::frameAt(std::size_t from, std::size_t to, BusKind kind, BusR
                        bytes_.begin() + static_cast<std::ptrdiff_t>(to - base_));
     frame.startUs = times_[from - base_] - line_.characterUs;
     frame.endUs = times_[to - 1 - base_];
+    frame.seenUs = seen_[to - 1 - base_];
     frame.kind = kind;
     frame.role = role;
     frame.check = check;
@@ -667,6 +669,7 @@ void BusFramer::compact() {
     }
     bytes_.erase(bytes_.begin(), bytes_.begin() + static_cast<std::ptrdiff_t>(drop));
     times_.erase(times_.begin(), times_.begin() + static_cast<std::ptrdiff_t>(drop));
+    seen_.erase(seen_.begin(), seen_.begin() + static_cast<std::ptrdiff_t>(drop));
     pauses_.erase(pauses_.begin(), pauses_.begin() + static_cast<std::ptrdiff_t>(drop));
     base_ = keep;
 }

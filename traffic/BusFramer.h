@@ -38,6 +38,10 @@ struct BusFrame {
     // came after it in the same delivery.
     int64_t startUs = 0;
     int64_t endUs = 0;
+    // When the delivery holding its last byte came, in the same clock: the moment the frame was seen
+    // whole. A display that places it among events of other ports uses this, as they carry no
+    // estimate of line time either.
+    int64_t seenUs = 0;
     BusKind kind = BusKind::Noise;
     BusRole role = BusRole::Noise;
     BusCheck check = BusCheck::Good;
@@ -126,6 +130,7 @@ private:
     // count bytes since the start of the stream; base_ is the position of bytes_[0].
     std::vector<uint8_t> bytes_;
     std::vector<int64_t> times_;
+    std::vector<int64_t> seen_; // each byte's delivery time
     std::vector<Pause> pauses_;
     std::size_t base_ = 0;
     std::size_t head_ = 0; // the first byte not framed yet

@@ -6,8 +6,10 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "traffic/BusFramer.h"
 
@@ -26,6 +28,9 @@ std::string_view DirectionText(EventKind kind);
 
 struct Event {
     int64_t wallTimeMs = 0;      // milliseconds since the epoch; shown as local time of day
+    // The same moment on the steady clock: events are kept in this order, so a clock change while
+    // the monitor runs cannot reorder them.
+    int64_t steadyMs = 0;
     int64_t sinceRequestMs = -1; // time since the request it follows (received, timeout); -1: none
     EventKind kind = EventKind::Sent;
     bool hasPendingCommand = false; // port events have none
@@ -43,17 +48,42 @@ struct Event {
     std::string source;
     BusKind busKind = BusKind::Noise;
     BusCheck busCheck = BusCheck::Good;
+    // A bus frame that is the window's own frame as the bus carried it (its request, or the reply to
+    // it), heard through a listen-only adapter on the same line.
+    bool windowCopy = false;
+};
+
+// How the log changed since a view last looked, so the view can move its rows along instead of
+// starting over: rows inserted at an index, rows dropped from the top, or everything anew.
+struct LogChange {
+    enum class Kind : uint8_t { Insert, DropFront, Reset };
+    Kind kind = Kind::Insert;
+    std::size_t index = 0; // Insert: where the first new row went
+    std::size_t count = 0; // Insert, DropFront: how many rows
 };
 
 inline constexpr std::size_t kMaxEvents = 100000;
 
+// Events are kept in the order they happened (their steady time), not the order they were
+// recorded: a frame heard on another port is recorded once its framer is sure of it, and a received
+// block once the silence after it has passed, both after events that happened later. Events of the
+// same millisecond keep the order they came in, except that a bus frame goes after the window's own
+// events of that millisecond (a copy follows what it copies).
 class EventLog {
 public:
     explicit EventLog(std::size_t capacity = kMaxEvents) : capacity_(capacity == 0 ? 1 : capacity) {}
 
-    // Appends at the end; when full, the oldest event goes first.
-    void append(Event event);
+    // Inserts the event at its place in time, usually the end. When full, the oldest event goes: the
+    // one at the top, or this one when it is older than every event kept. Returns where it went, or
+    // nothing when it was the one to go.
+    std::optional<std::size_t> append(Event event);
     void clear();
+
+    // The changes since the last call, oldest first, merged where they can be; a long run of them
+    // (nobody took them) becomes one Reset.
+    std::vector<LogChange> takeChanges();
+    // The same without taking them: what a view that has not caught up yet must allow for.
+    const std::vector<LogChange>& pendingChanges() const { return changes_; }
 
     std::size_t size() const { return events_.size(); }
     std::size_t capacity() const { return capacity_; }
@@ -70,8 +100,11 @@ public:
     uint64_t clears() const { return clears_; }
 
 private:
+    void note(LogChange change);
+
     std::size_t capacity_;
     std::deque<Event> events_;
+    std::vector<LogChange> changes_;
     uint64_t endSequence_ = 0;
     uint64_t dropped_ = 0;
     uint64_t clears_ = 0;

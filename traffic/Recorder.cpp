@@ -35,7 +35,27 @@ Event withPending(EventKind kind, int32_t pendingCommand, std::span<const uint8_
     return event;
 }
 
+// Requests kept for timing blocks; a block's last byte is never more than a few requests back.
+constexpr std::size_t kAskedKept = 16;
+// Frames the window wrote that may still be heard on a bus port, and how long after their writing.
+constexpr std::size_t kUnheardKept = 16;
+constexpr int64_t kHeardWithinMs = 10'000;
+// A bus port's last byte may be stamped a little before the window's write returns (the two clocks
+// are read on different threads).
+constexpr int64_t kHeardEarlyMs = 50;
+
 } // namespace
+
+Stamp Before(Stamp now, int64_t ageMs) {
+    return {now.wallMs - ageMs, now.steadyMs - ageMs};
+}
+
+Stamp StampOf(std::chrono::steady_clock::time_point moment) {
+    using namespace std::chrono;
+    const Stamp now = Now();
+    const int64_t steadyMs = duration_cast<milliseconds>(moment.time_since_epoch()).count();
+    return {now.wallMs - (now.steadyMs - steadyMs), steadyMs};
+}
 
 Stamp Now() {
     using namespace std::chrono;
@@ -45,8 +65,19 @@ Stamp Now() {
 
 void Recorder::sent(std::span<const uint8_t> frame, int32_t pendingCommand, Stamp when) {
     record(withPending(EventKind::Sent, pendingCommand, frame), when, false);
-    lastRequestSteadyMs_ = when.steadyMs;
     lastRequest_ = std::make_shared<const std::string>(asString(frame));
+    asked(when.steadyMs);
+    unheard_.push_back({when.steadyMs, lastRequest_});
+    if (unheard_.size() > kUnheardKept) {
+        unheard_.pop_front();
+    }
+}
+
+void Recorder::asked(int64_t steadyMs) {
+    asked_.push_back({steadyMs, lastRequest_});
+    if (asked_.size() > kAskedKept) {
+        asked_.pop_front();
+    }
 }
 
 void Recorder::received(std::span<const uint8_t> block, int32_t pendingCommand, Stamp when) {
@@ -57,7 +88,7 @@ void Recorder::notWritten(std::span<const uint8_t> frame, int32_t pendingCommand
                           Stamp when) {
     record(withPending(EventKind::Refused, pendingCommand, frame, "not written, " + oneLine(reason) + ": "),
            when, false);
-    lastRequestSteadyMs_ = when.steadyMs;
+    asked(when.steadyMs);
 }
 
 void Recorder::timedOut(std::string_view message, int32_t pendingCommand, Stamp when) {
@@ -76,8 +107,9 @@ void Recorder::port(EventKind kind, std::string_view description, Stamp when) {
     event.note = oneLine(description);
     record(std::move(event), when, false);
     // A block after the port was (re)opened answers nothing sent before.
-    lastRequestSteadyMs_.reset();
+    asked_.clear();
     lastRequest_.reset();
+    unheard_.clear();
 }
 
 Event BusEvent(const BusFrame& frame, std::string_view source, int64_t wallMs) {
@@ -98,7 +130,44 @@ Event BusEvent(const BusFrame& frame, std::string_view source, int64_t wallMs) {
 }
 
 void Recorder::bus(const BusFrame& frame, std::string_view source, int64_t wallMs) {
-    record(BusEvent(frame, source, wallMs), {wallMs, 0}, false);
+    const Stamp now = Now();
+    bus(frame, source, Before(now, now.wallMs - wallMs));
+}
+
+void Recorder::bus(const BusFrame& frame, std::string_view source, Stamp when) {
+    Event event = BusEvent(frame, source, when.wallMs);
+    event.windowCopy = heardWindowFrame(frame, source, when.steadyMs);
+    if (event.windowCopy) {
+        event.note = frame.role == BusRole::Request ? "copy of the window's request: " : "copy of the reply to the window: ";
+    }
+    record(std::move(event), when, false);
+}
+
+bool Recorder::heardWindowFrame(const BusFrame& frame, std::string_view source, int64_t steadyMs) {
+    if (frame.role == BusRole::Reply) {
+        return frame.request && frame.requestNumber != 0 && frame.requestNumber == copiedRequestNumber_ &&
+               source == copiedSource_;
+    }
+    if (frame.role != BusRole::Request) {
+        return false;
+    }
+    // The latest frame with these bytes the window wrote shortly before: the same request polled
+    // again and again is heard once per writing, and a writing the bus never carried (a copy the
+    // adapter lost) must not pair every later copy with the writing before its own.
+    const std::string_view bytes(reinterpret_cast<const char*>(frame.bytes.data()), frame.bytes.size());
+    for (auto it = unheard_.rbegin(); it != unheard_.rend(); ++it) {
+        const int64_t after = steadyMs - it->steadyMs;
+        if (*it->bytes != bytes || after < -kHeardEarlyMs || after > kHeardWithinMs) {
+            continue;
+        }
+        // Older writings of the same bytes were not heard, and now never will be.
+        const int64_t written = it->steadyMs;
+        std::erase_if(unheard_, [&](const Unheard& u) { return u.steadyMs <= written && *u.bytes == bytes; });
+        copiedSource_ = std::string(source);
+        copiedRequestNumber_ = frame.number;
+        return true;
+    }
+    return false;
 }
 
 void Recorder::busPort(EventKind kind, std::string_view source, std::string_view description, Stamp when) {
@@ -115,11 +184,14 @@ std::string Recorder::openLogFile(const std::string& path) {
 
 void Recorder::record(Event event, Stamp when, bool followsRequest) {
     event.wallTimeMs = when.wallMs;
-    // A received block or a timeout is read against the last request, and timed from it.
+    event.steadyMs = when.steadyMs;
+    // A received block or a timeout is read against the last request before it, and timed from it.
     if (followsRequest) {
-        event.request = lastRequest_;
-        if (lastRequestSteadyMs_) {
-            event.sinceRequestMs = when.steadyMs - *lastRequestSteadyMs_;
+        const auto before = std::find_if(asked_.rbegin(), asked_.rend(),
+                                         [&](const Asked& a) { return a.steadyMs <= when.steadyMs; });
+        if (before != asked_.rend()) {
+            event.request = before->request;
+            event.sinceRequestMs = when.steadyMs - before->steadyMs;
         }
     }
     if (logFile_.isOpen()) {

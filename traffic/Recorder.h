@@ -2,7 +2,9 @@
 // follows, kept in the bounded log and, when asked, appended to a log file line by line.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -22,6 +24,12 @@ struct Stamp {
     int64_t steadyMs = 0;
 };
 Stamp Now();
+
+// A moment `ageMs` before `now`, on both clocks.
+Stamp Before(Stamp now, int64_t ageMs);
+// An earlier moment of the steady clock (to the microsecond, so events a fraction of a millisecond
+// apart keep their order), on both clocks.
+Stamp StampOf(std::chrono::steady_clock::time_point moment);
 
 // A frame heard on another port (`source`) at `wallMs`, as an event of the log.
 Event BusEvent(const BusFrame& frame, std::string_view source, int64_t wallMs);
@@ -46,8 +54,12 @@ public:
     void refused(std::string_view reason, int32_t pendingCommand, Stamp when = Now());
     // Port opened, closed or lost; `description` names the port or the cause.
     void port(EventKind kind, std::string_view description, Stamp when = Now());
-    // A frame heard on another port (`source`) at `wallMs`. It changes nothing of the window's own
-    // exchange: later blocks are still read against the window's own last request.
+    // A frame heard on another port (`source`), its last byte at `when` (at `wallMs`: that many
+    // milliseconds ago on the steady clock). It changes nothing of the window's own exchange: later
+    // blocks are still read against the window's own last request. A request with the very bytes the
+    // window sent shortly before, and the reply paired with it, are marked as the window's own frames
+    // as the bus carried them.
+    void bus(const BusFrame& frame, std::string_view source, Stamp when);
     void bus(const BusFrame& frame, std::string_view source, int64_t wallMs);
     // Listening on another port (`source`) started, stopped or lost, for the table; the window's own
     // exchange goes on as it was.
@@ -68,12 +80,30 @@ public:
     std::function<void(const std::string& reason)> onLogFileFailed;
 
 private:
+    // A request the window sent (or tried to): what later blocks and timeouts follow.
+    struct Asked {
+        int64_t steadyMs = 0;
+        std::shared_ptr<const std::string> request; // the last frame that did go out by then
+    };
+    // A frame the window wrote that the bus has not yet been heard carrying.
+    struct Unheard {
+        int64_t steadyMs = 0;
+        std::shared_ptr<const std::string> bytes;
+    };
+
     void record(Event event, Stamp when, bool followsRequest);
+    void asked(int64_t steadyMs);
+    bool heardWindowFrame(const BusFrame& frame, std::string_view source, int64_t steadyMs);
 
     EventLog log_;
     LineFile logFile_;
-    std::optional<int64_t> lastRequestSteadyMs_;
+    // The latest requests, oldest first: a block is timed from the one before its last byte, which
+    // need not be the newest (a button pressed while the silence that ends the block runs).
+    std::deque<Asked> asked_;
     std::shared_ptr<const std::string> lastRequest_;
+    std::deque<Unheard> unheard_;
+    std::string copiedSource_;
+    uint64_t copiedRequestNumber_ = 0; // the bus frame number of the last request marked as a copy
 };
 
 } // namespace traffic

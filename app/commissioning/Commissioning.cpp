@@ -29,14 +29,14 @@ Commissioning::Commissioning(TForm1& form) : form_(form) {
         action->setObjectName(QString::fromLatin1(name));
         connect(action, &QAction::triggered, this, [this, open] { (this->*open)(); });
     };
-    entry(tr("Live Values"), "LiveValuesAction", &Commissioning::liveValues);
-    entry(tr("Find Instrument..."), "FindInstrumentAction", &Commissioning::findInstrument);
-    entry(tr("Check Mapping..."), "CheckMappingAction", &Commissioning::checkMapping);
-    entry(tr("Register Map..."), "RegisterMapAction", &Commissioning::registerMap);
+    entry(tr("Li&ve Values"), "LiveValuesAction", &Commissioning::liveValues);
+    entry(tr("&Find Instrument..."), "FindInstrumentAction", &Commissioning::findInstrument);
+    entry(tr("&Check Mapping..."), "CheckMappingAction", &Commissioning::checkMapping);
+    entry(tr("Register &Map..."), "RegisterMapAction", &Commissioning::registerMap);
 
     // Under the parse format group's "Query", where the group has room.
     if (auto* group = form_.findChild<QGroupBox*>(QStringLiteral("GroupBox16"))) {
-        const QPushButton* query = form_.findChild<QPushButton*>(QStringLiteral("Button19"));
+        QPushButton* query = form_.findChild<QPushButton*>(QStringLiteral("Button19"));
         fromInstrument_ = new QPushButton(tr("From the\ninstrument..."), group);
         fromInstrument_->setObjectName("FromInstrumentButton");
         fromInstrument_->setAccessibleName(tr("Parse format fields from the instrument's reply"));
@@ -46,6 +46,10 @@ Commissioning::Commissioning(TForm1& form) : form_(form) {
         // A little wider than "Query", so "instrument..." fits its line; the Set buttons end left of both.
         fromInstrument_->setGeometry(below.x() - 8, below.bottom() + 8, below.width() + 14, 2 * below.height() - 6);
         connect(fromInstrument_, &QPushButton::clicked, this, [this] { fieldsFromInstrument(); });
+        // Tab reaches it right after the group's "Query", not after everything else in the window.
+        if (query) {
+            QWidget::setTabOrder(query, fromInstrument_);
+        }
     }
 }
 

@@ -31,8 +31,8 @@ template <class T> T* control(TForm1& form, const char* name) {
 
 InstrumentScanDialog::InstrumentScanDialog(TForm1& form, QWidget* parent)
     : JobDialog(form, parent), range_(new QComboBox(this)),
-      first_(new QCheckBox(tr("Stop at the first instrument"), this)),
-      startCancel_(new QPushButton(tr("Scan"), this)), progress_(new QProgressBar(this)),
+      first_(new QCheckBox(tr("Stop at the &first instrument"), this)),
+      startCancel_(new QPushButton(tr("&Scan"), this)), progress_(new QProgressBar(this)),
       table_(MakeTable(
           this, {tr("Address"), tr("Manufacturer"), tr("Device Type"), tr("Device ID"), tr("Preambles")},
           "ScanTable")) {
@@ -41,16 +41,19 @@ InstrumentScanDialog::InstrumentScanDialog(TForm1& form, QWidget* parent)
     range_->setObjectName("ScanRange");
     first_->setObjectName("ScanFirst");
     startCancel_->setObjectName("ScanStartCancel");
+    startCancel_->setDefault(true); // Return scans, and cancels a scan under way
     status_->setObjectName("ScanStatus");
     range_->addItems({tr("0 to 15 (HART 5)"), tr("0 to 63 (HART 6 and 7)")});
     range_->setAccessibleName(tr("Polling addresses"));
     first_->setChecked(true);
-    auto* use = new QPushButton(tr("Use Address"), this);
+    auto* use = new QPushButton(tr("&Use Address"), this);
     use->setObjectName("ScanUse");
     use->setToolTip(tr("Select the address in \"HART Address:\" of the Transparent Mode tab"));
 
     auto* top = new QHBoxLayout;
-    top->addWidget(new QLabel(tr("Addresses:"), this));
+    auto* addresses = new QLabel(tr("&Addresses:"), this);
+    addresses->setBuddy(range_);
+    top->addWidget(addresses);
     top->addWidget(range_);
     top->addWidget(first_);
     top->addStretch(1);
@@ -89,7 +92,7 @@ void InstrumentScanDialog::start() {
     job_ =
         run(std::make_unique<jobs::ScanJob>(options), [this](jobs::ScanJob& job) { scanned(job.result()); });
     if (job_) {
-        startCancel_->setText(tr("Cancel"));
+        startCancel_->setText(tr("&Cancel"));
     }
 }
 
@@ -103,7 +106,7 @@ void InstrumentScanDialog::cancel() {
 }
 
 void InstrumentScanDialog::scanned(const jobs::ScanResult& result) {
-    startCancel_->setText(tr("Scan"));
+    startCancel_->setText(tr("&Scan"));
     progress_->setValue(result.stop ? result.asked : progress_->maximum());
     for (const jobs::ScanAnswer& answer : result.answers) {
         const int row = table_->rowCount();
@@ -114,7 +117,11 @@ void InstrumentScanDialog::scanned(const jobs::ScanResult& result) {
                 table_, row,
                 {QString::number(answer.address),
                  Text(id->manufacturerText) + " (0x" + QString::number(id->manufacturer, 16).toUpper() + ")",
-                 Text(id->deviceTypeText), Text(id->deviceIdText), Text(id->reportedPreamblesText)});
+                 // As the register map writes them: type and ID in hex.
+                 Text(profile::DeviceTypeText(id->deviceType)),
+                 Text(profile::DeviceIdText(static_cast<uint32_t>(id->deviceId[0]) << 16 |
+                                            static_cast<uint32_t>(id->deviceId[1]) << 8 | id->deviceId[2])),
+                 Text(id->reportedPreamblesText)});
             continue;
         }
         // An address that answered with a damaged or cut reply is no instrument, and no silence either.
@@ -157,13 +164,14 @@ void InstrumentScanDialog::useRow(int row) {
 // ---- From the instrument ----
 
 ReplyFieldsDialog::ReplyFieldsDialog(TForm1& form, QWidget* parent)
-    : JobDialog(form, parent), command_(new QComboBox(this)), readButton_(new QPushButton(tr("Read"), this)),
+    : JobDialog(form, parent), command_(new QComboBox(this)), readButton_(new QPushButton(tr("&Read"), this)),
       table_(MakeTable(this, {tr("Offset"), tr("Length"), tr("Field"), tr("Value")}, "FieldsTable")),
-      variable_(new QComboBox(this)), fillButton_(new QPushButton(tr("Fill Row"), this)) {
+      variable_(new QComboBox(this)), fillButton_(new QPushButton(tr("&Fill Row"), this)) {
     setObjectName("ReplyFieldsDialog");
     setWindowTitle(tr("Fields of the Instrument's Reply"));
     command_->setObjectName("FieldsCommand");
     readButton_->setObjectName("FieldsRead");
+    readButton_->setDefault(true);
     variable_->setObjectName("FieldsVariable");
     fillButton_->setObjectName("FieldsFill");
     status_->setObjectName("FieldsStatus");
@@ -179,7 +187,9 @@ ReplyFieldsDialog::ReplyFieldsDialog(TForm1& form, QWidget* parent)
     top->addWidget(readButton_);
     top->addStretch(1);
     auto* bottom = new QHBoxLayout;
-    bottom->addWidget(new QLabel(tr("Fill:"), this));
+    auto* variableLabel = new QLabel(tr("&Variable:"), this);
+    variableLabel->setBuddy(variable_);
+    bottom->addWidget(variableLabel);
     bottom->addWidget(variable_);
     bottom->addWidget(fillButton_);
     bottom->addStretch(1);

@@ -1,6 +1,8 @@
 // The commissioning dialogs' job, status line and close.
 #include "app/commissioning/JobDialog.h"
 
+#include <algorithm>
+
 #include <QComboBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -53,6 +55,10 @@ QTableWidget* MakeTable(QWidget* parent, const QStringList& headers, const char*
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->setSelectionMode(QAbstractItemView::SingleSelection);
     table->horizontalHeader()->setStretchLastSection(true);
+    // Every heading whole from the start, before any row gives the columns their width.
+    for (int c = 0; c < table->columnCount(); ++c) {
+        table->setColumnWidth(c, std::max(table->columnWidth(c), table->horizontalHeader()->sectionSizeHint(c)));
+    }
     return table;
 }
 

@@ -77,6 +77,41 @@ LiveChart::LiveChart(const jobs::LiveSamples& samples, QWidget* parent)
         followLatest();
         autoscale();
     });
+    setMinimumSize(kMinimumSize);
+    showTimeAxis(false);
+    // The margins the axes take are known once the plot is laid out; the counts follow them.
+    connect(plot_, &QCustomPlot::afterLayout, this, &LiveChart::spaceTicks);
+    spaceTicks();
+}
+
+void LiveChart::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    spaceTicks();
+}
+
+void LiveChart::spaceTicks() {
+    // A label wants its own width (a time label, two lines of which the date is the wider) or height
+    // (a value label) again as a gap. A ticker may place up to about twice the ticks asked for when it
+    // rounds to a readable step, which the other factor of 2 allows for.
+    const QFontMetrics time(plot_->xAxis->tickLabelFont());
+    const QFontMetrics value(plot_->yAxis->tickLabelFont());
+    const int timeSpacing = 4 * time.horizontalAdvance(QStringLiteral("0000-00-00"));
+    const int valueSpacing = 4 * value.height();
+    const QMargins margins = plot_->axisRect()->margins();
+    const int width = plot_->width() - margins.left() - margins.right();
+    const int height = plot_->height() - margins.top() - margins.bottom();
+    const int timeTicks = std::max(1, width / timeSpacing);
+    const int valueTicks = std::max(1, height / valueSpacing);
+    if (plot_->xAxis->ticker()->tickCount() != timeTicks || plot_->yAxis->ticker()->tickCount() != valueTicks) {
+        plot_->xAxis->ticker()->setTickCount(timeTicks);
+        plot_->yAxis->ticker()->setTickCount(valueTicks);
+        plot_->replot(QCustomPlot::rpQueuedReplot);
+    }
+}
+
+void LiveChart::showTimeAxis(bool hasSamples) {
+    plot_->xAxis->setTickLabels(hasSamples);
+    plot_->xAxis->setLabel(hasSamples ? QString() : tr("time: no samples yet"));
 }
 
 void LiveChart::setVariableName(int variable, const QString& name) {
@@ -85,6 +120,9 @@ void LiveChart::setVariableName(int variable, const QString& name) {
 }
 
 void LiveChart::samplesChanged() {
+    if (!plot_->xAxis->tickLabels() && samples_.size() > 0) {
+        showTimeAxis(true);
+    }
     if (frozen_) {
         return;
     }

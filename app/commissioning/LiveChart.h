@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 
+#include <QSize>
 #include <QWidget>
 
 #include "jobs/LiveSamples.h"
@@ -45,6 +46,12 @@ public:
     // Points handed to QCustomPlot for a variable at the last redraw (gaps included).
     int pointsDrawn(int variable) const;
 
+    // Smallest size at which both axes keep their labels apart.
+    static constexpr QSize kMinimumSize{360, 220};
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 signals:
     // The span shown changed (a pan, a zoom, following new samples): statistics over it are due.
     void visibleSpanChanged();
@@ -55,6 +62,10 @@ private:
     void refresh();
     void setTimeRange(double fromSeconds, double toSeconds);
     void fitValueAxis();
+    // As many ticks on each axis as its labels have room for at the chart's size.
+    void spaceTicks();
+    // The time axis shows times only once there is a sample: before, its range means nothing.
+    void showTimeAxis(bool hasSamples);
 
     const jobs::LiveSamples& samples_;
     QCustomPlot* plot_;

@@ -1,8 +1,10 @@
 // The Live Values window.
 #include "app/commissioning/LiveValuesWindow.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <utility>
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -23,6 +25,7 @@
 #include "app/exchange/JobExchange.h"
 #include "app/window/Messages.h"
 #include "app/window/VX538AB.h"
+#include "app/window/WindowKeys.h"
 #include "traffic/EventFormat.h"
 
 namespace app {
@@ -40,12 +43,42 @@ QString number(double value) {
                                 : (std::isnan(value) ? QStringLiteral("-") : QString::number(value));
 }
 
+// How long a span is, in the unit that reads best: "45 s", "10 min", "6 h", "3 d".
+QString durationText(int64_t ms) {
+    const int64_t seconds = (ms + 500) / 1000;
+    if (seconds < 120) {
+        return QObject::tr("%1 s").arg(seconds);
+    }
+    if (seconds < 2 * 3600) {
+        return QObject::tr("%1 min").arg((seconds + 30) / 60);
+    }
+    if (seconds < 2 * 86400) {
+        return QObject::tr("%1 h").arg((seconds + 1800) / 3600);
+    }
+    return QObject::tr("%1 d").arg((seconds + 43200) / 86400);
+}
+
+// The span minimum, maximum and mean cover, for their headings: the last so long while the chart
+// follows the newest samples, else the times at its two ends.
+QString spanText(int64_t fromMs, int64_t toMs, bool following, bool anySamples) {
+    if (!anySamples) {
+        return QObject::tr("no samples");
+    }
+    if (following) {
+        return QObject::tr("last %1").arg(durationText(toMs - fromMs));
+    }
+    const auto time = [](int64_t ms) {
+        return QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("HH:mm:ss"));
+    };
+    return QStringLiteral("%1\u2013%2").arg(time(fromMs), time(toMs));
+}
+
 } // namespace
 
 LiveValuesWindow::LiveValuesWindow(TForm1& form, QWidget* parent)
     : QWidget(parent, Qt::Window), form_(form), runner_(form.Jobs(), this), chart_(new LiveChart(samples_, this)),
-      interval_(new QSpinBox(this)), startStop_(new QPushButton(tr("Start"), this)),
-      pause_(new QPushButton(tr("Pause"), this)), csvButton_(new QPushButton(tr("CSV File..."), this)),
+      interval_(new QSpinBox(this)), startStop_(new QPushButton(tr("&Start"), this)),
+      pause_(new QPushButton(tr("&Pause"), this)), csvButton_(new QPushButton(tr("CS&V File..."), this)),
       csvLabel_(new QLabel(this)), table_(new QTableWidget(profile::kMappedVariables, ColumnCount, this)),
       status_(new QLabel(this)), timer_(this) {
     setObjectName("LiveValuesWindow");
@@ -65,15 +98,23 @@ LiveValuesWindow::LiveValuesWindow(TForm1& form, QWidget* parent)
     interval_->setAccessibleName(tr("Poll interval"));
     pause_->setCheckable(true);
     pause_->setToolTip(tr("Hold the chart where it is; polling goes on"));
-    auto* autoscale = new QPushButton(tr("Autoscale"), this);
+    auto* autoscale = new QPushButton(tr("&Autoscale"), this);
     autoscale->setObjectName("LiveAutoscale");
     autoscale->setToolTip(tr("Fit the value axis to the samples shown"));
-    auto* follow = new QPushButton(tr("Follow"), this);
+    auto* follow = new QPushButton(tr("&Follow"), this);
     follow->setObjectName("LiveFollow");
     follow->setToolTip(tr("Show the newest samples again (double-click the chart does the same)"));
 
+    auto* close = new QPushButton(tr("&Close"), this);
+    close->setObjectName("LiveClose");
+    connect(close, &QPushButton::clicked, this, &QWidget::close);
+    // Return starts or stops polling (an interval typed and Return starts it); Esc closes, as Close.
+    GiveDialogKeys(*this, startStop_);
+
     auto* controls = new QHBoxLayout;
-    controls->addWidget(new QLabel(tr("Interval:"), this));
+    auto* intervalLabel = new QLabel(tr("&Interval:"), this);
+    intervalLabel->setBuddy(interval_);
+    controls->addWidget(intervalLabel);
     controls->addWidget(interval_);
     controls->addWidget(startStop_);
     controls->addSpacing(12);
@@ -83,9 +124,11 @@ LiveValuesWindow::LiveValuesWindow(TForm1& form, QWidget* parent)
     controls->addSpacing(12);
     controls->addWidget(csvButton_);
     controls->addWidget(csvLabel_, 1);
+    controls->addWidget(close);
 
-    table_->setHorizontalHeaderLabels(
-        {tr("Variable"), tr("Value"), tr("Minimum"), tr("Maximum"), tr("Mean"), tr("Source")});
+    table_->setHorizontalHeaderLabels({tr("Variable"), tr("Value\n(latest)"), QString(), QString(), QString(),
+                                       tr("Source")});
+    updateSpanHeadings();
     table_->verticalHeader()->hide();
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table_->setSelectionMode(QAbstractItemView::NoSelection);
@@ -103,7 +146,11 @@ LiveValuesWindow::LiveValuesWindow(TForm1& form, QWidget* parent)
     }
     // Numbers keep their width as they change: room for the longest a single's shortest text takes.
     table_->resizeColumnsToContents();
-    const int numberWidth = table_->fontMetrics().horizontalAdvance(QStringLiteral("-1.2345678e+38")) + 12;
+    // The statistics' headings name their span, at most two times of day.
+    const int numberWidth =
+        std::max(table_->fontMetrics().horizontalAdvance(QStringLiteral("-1.2345678e+38")),
+                 table_->horizontalHeader()->fontMetrics().horizontalAdvance(QStringLiteral("00:00:00\u201300:00:00"))) +
+        16;
     for (int c = Value; c <= Mean; ++c) {
         table_->setColumnWidth(c, numberWidth);
     }
@@ -118,6 +165,8 @@ LiveValuesWindow::LiveValuesWindow(TForm1& form, QWidget* parent)
     splitter->addWidget(table_);
     splitter->addWidget(chart_);
     splitter->setStretchFactor(1, 1);
+    // Neither the table nor the chart may be squeezed away: the chart keeps legible axes.
+    splitter->setChildrenCollapsible(false);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(controls);
     layout->addWidget(splitter, 1);
@@ -188,7 +237,7 @@ void LiveValuesWindow::start() {
         return;
     }
     polling_ = true;
-    startStop_->setText(tr("Stop"));
+    startStop_->setText(tr("S&top"));
     setStatus(tr("Reading the slave address and the parse format..."));
     auto job = std::make_unique<jobs::ReadMappingJob>();
     const jobs::ReadMappingJob& read = *job;
@@ -219,7 +268,7 @@ void LiveValuesWindow::stop() {
     polling_ = false;
     due_ = false;
     timer_.SetEnabled(false);
-    startStop_->setText(tr("Start"));
+    startStop_->setText(tr("&Start"));
     // A poll on the line ends as it would; nothing more is asked.
     runner_.cancel();
     setStatus(tr("Stopped: %1 samples, %2 missed.").arg(polls_).arg(missed_));
@@ -290,7 +339,7 @@ void LiveValuesWindow::record(int64_t timeMs, const std::optional<profile::Sampl
             traffic::DateTimeText(timeMs), std::span<const std::optional<profile::Sample>>(&sample, 1));
         if (!csv_.writeLine(line)) {
             // The file takes no more: writing stops, said where the file is named; polling goes on.
-            csvButton_->setText(tr("CSV File..."));
+            csvButton_->setText(tr("CS&V File..."));
             csvLabel_->setText(tr("stopped: %1 takes no more lines (%2)")
                                    .arg(QString::fromLocal8Bit(csv_.name()), QString::fromLocal8Bit(csv_.error())));
         }
@@ -317,7 +366,23 @@ void LiveValuesWindow::updateTable() {
     }
 }
 
+void LiveValuesWindow::updateSpanHeadings() {
+    const QString span = spanText(chart_->visibleFrom(), chart_->visibleTo(), chart_->following(), samples_.size() > 0);
+    const std::pair<Column, QString> headings[] = {
+        {Minimum, tr("Minimum")}, {Maximum, tr("Maximum")}, {Mean, tr("Mean")}};
+    for (const auto& [column, name] : headings) {
+        const QString text = name + QStringLiteral("\n(") + span + QLatin1Char(')');
+        QTableWidgetItem* heading = table_->horizontalHeaderItem(column);
+        if (!heading) {
+            table_->setHorizontalHeaderItem(column, new QTableWidgetItem(text));
+        } else if (heading->text() != text) {
+            heading->setText(text);
+        }
+    }
+}
+
 void LiveValuesWindow::updateStatistics() {
+    updateSpanHeadings();
     const auto stats = samples_.stats(chart_->visibleFrom(), chart_->visibleTo());
     for (int v = 0; v < profile::kMappedVariables; ++v) {
         const jobs::LiveSamples::Stats& s = stats[static_cast<std::size_t>(v)];
@@ -329,7 +394,7 @@ void LiveValuesWindow::updateStatistics() {
 
 bool LiveValuesWindow::setCsvFile(const QString& path) {
     csv_.close();
-    csvButton_->setText(tr("CSV File..."));
+    csvButton_->setText(tr("CS&V File..."));
     csvLabel_->clear();
     if (path.isEmpty()) {
         return true;
@@ -341,7 +406,7 @@ bool LiveValuesWindow::setCsvFile(const QString& path) {
         setStatus(tr("Cannot write %1: %2").arg(path, QString::fromLocal8Bit(csv_.error())));
         return false;
     }
-    csvButton_->setText(tr("Stop CSV"));
+    csvButton_->setText(tr("Stop CS&V"));
     csvLabel_->setText(tr("appending to %1").arg(path));
     csvLabel_->setToolTip(path);
     return true;

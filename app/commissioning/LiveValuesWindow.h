@@ -70,6 +70,8 @@ private:
     void stopFor(const QString& why);
     void updateTable();
     void updateStatistics();
+    // Minimum, maximum and mean's headings name the span they cover.
+    void updateSpanHeadings();
     void setStatus(const QString& text);
 
     TForm1& form_;

@@ -46,7 +46,7 @@ QString valueWithUnit(const std::optional<float>& value, const std::string& unit
 
 CheckMappingDialog::CheckMappingDialog(TForm1& form, QWidget* parent)
     : JobDialog(form, parent), tolerance_(new QDoubleSpinBox(this)),
-      checkButton_(new QPushButton(tr("Check"), this)),
+      checkButton_(new QPushButton(tr("&Check"), this)),
       table_(MakeTable(
           this,
           {tr("Variable"), tr("Register"), tr("Source"), tr("HART"), tr("MODBUS"), tr("Verdict"), tr("Why")},
@@ -55,6 +55,7 @@ CheckMappingDialog::CheckMappingDialog(TForm1& form, QWidget* parent)
     setWindowTitle(tr("Check Mapping"));
     tolerance_->setObjectName("CheckTolerance");
     checkButton_->setObjectName("CheckStart");
+    checkButton_->setDefault(true);
     status_->setObjectName("CheckSummary");
     tolerance_->setRange(0, 100);
     tolerance_->setDecimals(2);
@@ -66,7 +67,9 @@ CheckMappingDialog::CheckMappingDialog(TForm1& form, QWidget* parent)
         tr("Of the value, widened by how far the instrument's value moved between the reads "
            "before and after the registers"));
     auto* top = new QHBoxLayout;
-    top->addWidget(new QLabel(tr("Tolerance:"), this));
+    auto* tolerance = new QLabel(tr("&Tolerance:"), this);
+    tolerance->setBuddy(tolerance_);
+    top->addWidget(tolerance);
     top->addWidget(tolerance_);
     top->addStretch(1);
     top->addWidget(checkButton_);
@@ -186,8 +189,8 @@ QString CheckMappingDialog::unsetEdits(const profile::Configuration& converter) 
 // ---- Register Map ----
 
 RegisterMapDialog::RegisterMapDialog(TForm1& form, QWidget* parent)
-    : JobDialog(form, parent), readButton_(new QPushButton(tr("Read"), this)),
-      copyButton_(new QPushButton(tr("Copy"), this)), saveButton_(new QPushButton(tr("Save..."), this)),
+    : JobDialog(form, parent), readButton_(new QPushButton(tr("&Read"), this)),
+      copyButton_(new QPushButton(tr("&Copy"), this)), saveButton_(new QPushButton(tr("&Save..."), this)),
       table_(MakeTable(this,
                        {tr("Registers"), tr("Address"), tr("Variable"), tr("Source"), tr("Unit"),
                         tr("Data Type"), tr("Word Order"), tr("Converter's Order"), tr("Coefficient")},
@@ -197,6 +200,7 @@ RegisterMapDialog::RegisterMapDialog(TForm1& form, QWidget* parent)
     setWindowTitle(tr("Register Map"));
     table_->horizontalHeaderItem(1)->setToolTip(tr("The 0-based protocol address a master asks for"));
     readButton_->setObjectName("MapRead");
+    readButton_->setDefault(true);
     copyButton_->setObjectName("MapCopy");
     saveButton_->setObjectName("MapSave");
     status_->setObjectName("MapStatus");

@@ -37,21 +37,21 @@ constexpr qint64 kMaxFileBytes = 4 * 1024 * 1024;
 ConfigurationActions::ConfigurationActions(TForm1& form) : QObject(&form), form_(form), fields_(form) {
     menu_ = new QMenu(&form_);
     menu_->setObjectName(QStringLiteral("ConfigurationMenu"));
-    addAction(QStringLiteral("Read All"), "ReadAllAction", QStringLiteral("Ctrl+R"),
+    addAction(QStringLiteral("Read &All"), "ReadAllAction", QStringLiteral("Ctrl+R"),
               &ConfigurationActions::readAll);
-    addAction(QStringLiteral("Write All"), "WriteAllAction", QStringLiteral("Ctrl+W"),
+    addAction(QStringLiteral("&Write All"), "WriteAllAction", QStringLiteral("Ctrl+W"),
               &ConfigurationActions::writeAll);
     menu_->addSeparator();
-    addAction(QStringLiteral("Save Configuration..."), "SaveConfigurationAction", QStringLiteral("Ctrl+S"),
+    addAction(QStringLiteral("&Save Configuration..."), "SaveConfigurationAction", QStringLiteral("Ctrl+S"),
               &ConfigurationActions::saveConfiguration);
-    addAction(QStringLiteral("Load Configuration..."), "LoadConfigurationAction", QStringLiteral("Ctrl+O"),
+    addAction(QStringLiteral("&Load Configuration..."), "LoadConfigurationAction", QStringLiteral("Ctrl+O"),
               &ConfigurationActions::loadConfiguration);
-    addAction(QStringLiteral("Compare with File..."), "CompareWithFileAction", QString(),
+    addAction(QStringLiteral("C&ompare with File..."), "CompareWithFileAction", QString(),
               &ConfigurationActions::compareWithFile);
     menu_->addSeparator();
     // Ctrl+L is the traffic monitor's own shortcut; the entry only names it, so the key is not
     // claimed twice. It stays enabled through a run, and the fields' context menus have their own.
-    auto* traffic = menu_->addAction(QStringLiteral("Traffic Monitor\tCtrl+L"));
+    auto* traffic = menu_->addAction(QStringLiteral("Traffic Mo&nitor\tCtrl+L"));
     traffic->setObjectName(QStringLiteral("TrafficMonitorMenuAction"));
     connect(traffic, &QAction::triggered, this, [this] { form_.Traffic().showWindow(); });
 

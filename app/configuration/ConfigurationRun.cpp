@@ -8,6 +8,7 @@
 
 #include <QPointer>
 #include <QProgressDialog>
+#include <QPushButton>
 #include <QTimer>
 
 namespace app {
@@ -67,7 +68,17 @@ ConfigurationRun::ConfigurationRun(TForm1& form, QObject& parent, RunState state
     dialog_->setAutoReset(false);
     dialog_->setMinimumDuration(0);
     dialog_->setRange(0, state_.totalSteps());
+    // Its one action, with a mnemonic, pressed by Return as by Esc. (The dialog's own button, renamed:
+    // a button of ours put in its place would leave the dialog two Esc shortcuts, and Esc would do
+    // nothing.)
+    dialog_->setCancelButtonText(tr("&Cancel"));
+    if (auto* cancelButton = dialog_->findChild<QPushButton*>()) {
+        cancelButton->setDefault(true);
+    }
     connect(dialog_, &QProgressDialog::canceled, this, &ConfigurationRun::cancel);
+    // Esc that reaches the dialog itself (not its button's shortcut) rejects it, which hides it: the
+    // run must not go on behind a dialog no longer shown.
+    connect(dialog_, &QDialog::rejected, this, &ConfigurationRun::cancel);
     showProgress();
     dialog_->show();
     moved(true);

@@ -2,6 +2,7 @@
 #include "app/exchange/StatusLine.h"
 
 #include <QComboBox>
+#include <QEvent>
 #include <QLabel>
 #include <QWidget>
 
@@ -22,7 +23,20 @@ StatusLine::StatusLine(QWidget& window, const serial::TComm& port, const Timer& 
       label_(window.findChild<QLabel*>(QStringLiteral("StatusLine"))) {
     countdown_.setInterval(kCountdownStepMs);
     connect(&countdown_, &QTimer::timeout, this, [this] { refresh(); });
+    // The form puts it along the bottom edge at the window's smallest size; it stays on that edge, as
+    // wide as the window, whatever size the window is given.
+    margin_ = label_->x();
+    window_.installEventFilter(this);
     refresh();
+}
+
+bool StatusLine::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == &window_ && event->type() == QEvent::Resize) {
+        const QSize size = window_.size();
+        label_->setGeometry(margin_, size.height() - label_->height(), size.width() - 2 * margin_,
+                            label_->height());
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 exchange::WordOrders StatusLine::wordOrders() const {

@@ -68,6 +68,9 @@ public:
     QString text() const;
     bool fault() const { return shown_.fault; }
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     template <typename... Params, typename... Args>
     void update(void (exchange::ExchangeStatus::*event)(Params...), Args&&... args) {
@@ -82,6 +85,7 @@ private:
     const serial::TComm& port_;
     const Timer& replyTimer_;
     QLabel* label_;
+    int margin_ = 0; // from the window's left and right edges
     QTimer countdown_;
     exchange::ExchangeStatus status_;
     exchange::StatusText shown_;

@@ -1,6 +1,7 @@
 // The traffic monitor's listen-only second port.
 #include "app/traffic/BusListener.h"
 
+#include <chrono>
 #include <mutex>
 #include <vector>
 
@@ -139,6 +140,12 @@ void BusListener::opened(uint64_t generation, const serial::OpenOutcome& outcome
     connecting_ = false;
     source_ = listen.path();
     startEpochUs_ = listen.startEpochUs();
+    // The listen's time 0 on the steady clock as well, both clocks read at once to the microsecond,
+    // so the frames take their place among the window's own events by the clock those are kept in.
+    using namespace std::chrono;
+    const int64_t steadyNowUs = duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+    const int64_t wallNowUs = duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
+    startSteadyUs_ = steadyNowUs - (wallNowUs - startEpochUs_);
     const std::string_view parityWord = serial::parityName(listen.parity()).word;
     const QString parity = QString::fromLatin1(parityWord.data(), static_cast<qsizetype>(parityWord.size()));
     if (serial::serverKeepsLineSettings(listen.kind())) {
@@ -165,8 +172,14 @@ void BusListener::drain() {
         const std::lock_guard lock(run_->mutex);
         frames.swap(run_->heard);
     }
+    // A frame is placed when its last byte was seen, as the window's own frames are. Not by its
+    // estimated line time: a delivery holding a request and its reply would put the request a whole
+    // reply's length earlier, before the window's own writing of it.
     for (const traffic::BusFrame& frame : frames) {
-        recorder_.bus(frame, source_, (startEpochUs_ + frame.startUs) / 1000);
+        const std::chrono::steady_clock::time_point lastByte{std::chrono::microseconds(startSteadyUs_ + frame.seenUs)};
+        traffic::Stamp when = traffic::StampOf(lastByte);
+        when.wallMs = (startEpochUs_ + frame.seenUs) / 1000; // the time of day the listen gives it
+        recorder_.bus(frame, source_, when);
     }
 }
 

@@ -64,6 +64,7 @@ private:
     QString description_;
     std::string source_;
     int64_t startEpochUs_ = 0;
+    int64_t startSteadyUs_ = 0;
     uint64_t generation_ = 0; // which listening a late notice from a thread belongs to
 };
 

@@ -43,15 +43,16 @@ ListenDialog::ListenDialog(QWidget* parent) : QDialog(parent) {
     problem_->setStyleSheet(QStringLiteral("QLabel { color: #B01C1C; }"));
     problem_->hide();
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("Listen"));
+    buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("&Listen"));
+    buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("&Cancel"));
     buttons->button(QDialogButtonBox::Ok)->setObjectName(QStringLiteral("ListenStart"));
     connect(buttons, &QDialogButtonBox::accepted, this, &ListenDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &ListenDialog::reject);
 
     auto* form = new QFormLayout;
-    form->addRow(QStringLiteral("Port:"), port_);
-    form->addRow(QStringLiteral("Baud rate:"), baud_);
-    form->addRow(QStringLiteral("Parity:"), parity_);
+    form->addRow(QStringLiteral("&Port:"), port_);
+    form->addRow(QStringLiteral("&Baud rate:"), baud_);
+    form->addRow(QStringLiteral("Pa&rity:"), parity_);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
     layout->addWidget(note);
@@ -59,7 +60,7 @@ ListenDialog::ListenDialog(QWidget* parent) : QDialog(parent) {
     layout->addWidget(buttons);
     for (QWidget* field :
          {static_cast<QWidget*>(port_), static_cast<QWidget*>(baud_), static_cast<QWidget*>(parity_)}) {
-        field->setAccessibleName(qobject_cast<QLabel*>(form->labelForField(field))->text().chopped(1));
+        field->setAccessibleName(qobject_cast<QLabel*>(form->labelForField(field))->text().remove(QLatin1Char('&')).chopped(1));
     }
 }
 

@@ -2,6 +2,7 @@
 #include "app/traffic/TrafficModel.h"
 
 #include <algorithm>
+#include <vector>
 
 #include <QBrush>
 #include <QColor>
@@ -39,9 +40,9 @@ QColor directionColour(traffic::EventKind kind) {
 
 } // namespace
 
-TrafficModel::TrafficModel(const traffic::EventLog& log, QObject* parent)
-    : QAbstractTableModel(parent), log_(log), firstSequence_(log.firstSequence()),
-      rows_(static_cast<int>(log.size())), clears_(log.clears()) {
+TrafficModel::TrafficModel(traffic::EventLog& log, QObject* parent)
+    : QAbstractTableModel(parent), log_(log), rows_(static_cast<int>(log.size())) {
+    log_.takeChanges(); // the rows start as the log is now
     syncTimer_.setSingleShot(true);
     syncTimer_.setInterval(kSyncIntervalMs);
     connect(&syncTimer_, &QTimer::timeout, this, &TrafficModel::sync);
@@ -56,14 +57,30 @@ int TrafficModel::columnCount(const QModelIndex& parent) const {
 }
 
 const traffic::Event* TrafficModel::eventAt(int row) const {
-    if (row < 0 || row >= rows_ || log_.clears() != clears_) {
+    if (row < 0 || row >= rows_) {
         return nullptr;
     }
-    const uint64_t sequence = firstSequence_ + static_cast<uint64_t>(row);
-    if (sequence < log_.firstSequence() || sequence >= log_.endSequence()) {
-        return nullptr;
+    // Until the next sync the log may have moved on: the row's event is where the changes since
+    // then have taken it, or gone.
+    auto index = static_cast<std::size_t>(row);
+    for (const traffic::LogChange& change : log_.pendingChanges()) {
+        switch (change.kind) {
+        case traffic::LogChange::Kind::Reset:
+            return nullptr;
+        case traffic::LogChange::Kind::Insert:
+            if (index >= change.index) {
+                index += change.count;
+            }
+            break;
+        case traffic::LogChange::Kind::DropFront:
+            if (index < change.count) {
+                return nullptr;
+            }
+            index -= change.count;
+            break;
+        }
     }
-    return &log_.at(static_cast<std::size_t>(sequence - log_.firstSequence()));
+    return index < log_.size() ? &log_.at(index) : nullptr;
 }
 
 QVariant TrafficModel::data(const QModelIndex& index, int role) const {
@@ -90,11 +107,16 @@ QVariant TrafficModel::data(const QModelIndex& index, int role) const {
         if (column == Column::Time) {
             return latin1(traffic::DateTimeText(event->wallTimeMs));
         }
-        if (column == Column::Meaning || column == Column::Hex) {
+        if (column == Column::Meaning || column == Column::Hex || column == Column::Source ||
+            column == Column::Pending || column == Column::Text) {
             return latin1(traffic::ColumnText(*event, column));
         }
         return {};
     case Qt::ForegroundRole:
+        // The window's own frame heard again on the bus: shown, but quieter than the frame itself.
+        if (event->windowCopy) {
+            return QBrush(QColor(0x80, 0x80, 0x80));
+        }
         if (column == Column::Direction) {
             return QBrush(directionColour(event->kind));
         }
@@ -130,40 +152,29 @@ void TrafficModel::scheduleSync() {
 
 void TrafficModel::sync() {
     syncTimer_.stop();
-    if (log_.clears() != clears_) {
-        beginResetModel();
-        clears_ = log_.clears();
-        firstSequence_ = log_.firstSequence();
-        rows_ = static_cast<int>(log_.size());
-        endResetModel();
-        emit synced();
-        return;
+    const std::vector<traffic::LogChange> changes = log_.takeChanges();
+    for (const traffic::LogChange& change : changes) {
+        switch (change.kind) {
+        case traffic::LogChange::Kind::Reset:
+            beginResetModel();
+            rows_ = static_cast<int>(log_.size());
+            endResetModel();
+            break;
+        case traffic::LogChange::Kind::Insert: {
+            const int first = static_cast<int>(change.index);
+            beginInsertRows({}, first, first + static_cast<int>(change.count) - 1);
+            rows_ += static_cast<int>(change.count);
+            endInsertRows();
+            break;
+        }
+        case traffic::LogChange::Kind::DropFront:
+            beginRemoveRows({}, 0, static_cast<int>(change.count) - 1);
+            rows_ -= static_cast<int>(change.count);
+            endRemoveRows();
+            break;
+        }
     }
-    bool changed = false;
-    // Rows whose events the log has dropped go first, from the top.
-    const uint64_t dropped =
-        log_.firstSequence() > firstSequence_ ? log_.firstSequence() - firstSequence_ : 0;
-    const uint64_t gone = std::min(dropped, static_cast<uint64_t>(rows_));
-    if (gone > 0) {
-        beginRemoveRows({}, 0, static_cast<int>(gone) - 1);
-        rows_ -= static_cast<int>(gone);
-        firstSequence_ += gone;
-        endRemoveRows();
-        changed = true;
-    }
-    if (rows_ == 0) {
-        // Events may have come and gone between two syncs.
-        firstSequence_ = log_.firstSequence();
-    }
-    const auto shown = firstSequence_ + static_cast<uint64_t>(rows_);
-    if (log_.endSequence() > shown) {
-        const int added = static_cast<int>(log_.endSequence() - shown);
-        beginInsertRows({}, rows_, rows_ + added - 1);
-        rows_ += added;
-        endInsertRows();
-        changed = true;
-    }
-    if (changed) {
+    if (!changes.empty()) {
         emit synced();
     }
 }

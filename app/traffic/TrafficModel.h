@@ -1,5 +1,6 @@
-// The traffic monitor's rows: a table model over the event log that follows it in batches, so a
-// burst of events costs the view one update rather than one per event.
+// The traffic monitor's rows: a table model over the event log, row for row in the log's order of
+// time, that follows it in batches, so a burst of events costs the view one update rather than one per
+// event, and an event that takes its place above others moves the rows below it down.
 #pragma once
 
 #include <cstddef>
@@ -20,20 +21,20 @@ public:
     static constexpr std::size_t kShownBytes = 64;
     static constexpr std::size_t kShownMeaning = 320;
 
-    explicit TrafficModel(const traffic::EventLog& log, QObject* parent = nullptr);
+    explicit TrafficModel(traffic::EventLog& log, QObject* parent = nullptr);
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
-    // The event a row shows; nullptr for a row whose event has just left the log (until the next sync).
+    // The event a row shows as of the last sync; nullptr for a row the log no longer has.
     const traffic::Event* eventAt(int row) const;
 
     // Asks for a sync soon; called after each appended event.
     void scheduleSync();
-    // Brings the rows in line with the log now: removes the rows of dropped events, appends new ones,
-    // or resets after a clear.
+    // Brings the rows in line with the log now, as the log changed: rows inserted where their events
+    // went, rows of dropped events removed, or all anew after a clear.
     void sync();
 
 signals:
@@ -41,10 +42,8 @@ signals:
     void synced();
 
 private:
-    const traffic::EventLog& log_;
-    uint64_t firstSequence_ = 0; // sequence number of the event in row 0
+    traffic::EventLog& log_;
     int rows_ = 0;
-    uint64_t clears_ = 0;
     QTimer syncTimer_;
 };
 

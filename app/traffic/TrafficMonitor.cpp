@@ -2,6 +2,7 @@
 #include "app/traffic/TrafficMonitor.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 
 #include <QContextMenuEvent>
@@ -110,7 +111,7 @@ QMenu* TrafficMonitor::contextMenuFor(QWidget* field) {
         menu->addActions(QList<QAction*>(contextEntries.begin(), contextEntries.end()));
         menu->addSeparator();
     }
-    QAction* open = menu->addAction(QStringLiteral("Traffic Monitor..."));
+    QAction* open = menu->addAction(QStringLiteral("Traffic Mo&nitor..."));
     open->setObjectName(QStringLiteral("TrafficMonitorAction"));
     open->setShortcut(kShortcut);
     open->setShortcutVisibleInContextMenu(true);
@@ -126,11 +127,12 @@ TrafficWindow& TrafficMonitor::showWindow() {
         connect(window_, &TrafficWindow::listenClicked, this, &TrafficMonitor::listenClicked);
         connect(busListener_, &BusListener::listeningChanged, window_,
                 [this](bool listening) { window_->setListening(listening, busListener_->description()); });
-        // Beside the main window, as high as it, when the screen has room there; otherwise where the
-        // window system puts it.
+        // Beside the main window, as high as it, when the screen has room there for the table at its
+        // usual width (narrower, the meaning column would be squeezed to nothing); otherwise where
+        // the window system puts it.
         constexpr int kGap = 8;
-        constexpr int kNarrowest = 700;
-        constexpr int kWidest = 1500;
+        constexpr int kNarrowest = TrafficWindow::kDefaultSize.width();
+        constexpr int kWidest = 1600;
         const QRect main = mainWindow_.frameGeometry();
         const QScreen* screen = mainWindow_.screen();
         const int room = screen ? screen->availableGeometry().right() - main.right() - kGap : 0;
@@ -182,9 +184,20 @@ void TrafficMonitor::reportLogFileFailure(const QString& message) {
         this, [message] { ShowMessage(message); }, Qt::QueuedConnection);
 }
 
+namespace {
+
+// The port's moment when it has one, else now.
+traffic::Stamp stampAt(std::optional<std::chrono::steady_clock::time_point> moment) {
+    return moment ? traffic::StampOf(*moment) : traffic::Now();
+}
+
+} // namespace
+
 void TrafficMonitor::frameSent(std::span<const uint8_t> frame, int32_t pendingCommand, bool written) {
     if (written) {
-        recorder_.sent(frame, pendingCommand);
+        // When it was handed to the port: a busy machine may run the port's threads, and a listening
+        // port's, before this one resumes, and their rows must not come first.
+        recorder_.sent(frame, pendingCommand, stampAt(port_.LastSendTime()));
     } else {
         recorder_.notWritten(frame, pendingCommand,
                              port_.IsOpen() ? "the port did not take it" : "the port is not open");
@@ -192,7 +205,8 @@ void TrafficMonitor::frameSent(std::span<const uint8_t> frame, int32_t pendingCo
 }
 
 void TrafficMonitor::blockReceived(std::span<const uint8_t> block, int32_t pendingCommand) {
-    recorder_.received(block, pendingCommand);
+    // A block is delivered only after the silence that ends it; it happened when its last byte came.
+    recorder_.received(block, pendingCommand, stampAt(port_.LastByteTime()));
 }
 
 void TrafficMonitor::replyTimedOut(std::string_view message, int32_t pendingCommand) {

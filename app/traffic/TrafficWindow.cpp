@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QDir>
+#include <QFontDatabase>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -17,13 +18,14 @@
 #include <QPushButton>
 #include <QSaveFile>
 #include <QScrollBar>
-#include <QShortcut>
+#include <QStyle>
 #include <QTableView>
 #include <QVBoxLayout>
 
 #include "app/window/Latin1.h"
 #include "app/window/Messages.h"
 #include "app/traffic/TrafficModel.h"
+#include "app/window/WindowKeys.h"
 #include "traffic/EventFormat.h"
 
 namespace app {
@@ -42,14 +44,14 @@ TrafficWindow::TrafficWindow(traffic::EventLog& log, TrafficModel& model, QWidge
     setWindowTitle(QStringLiteral("Traffic Monitor"));
     setAttribute(Qt::WA_DeleteOnClose, false);
 
-    auto* clear = new QPushButton(QStringLiteral("Clear"), this);
+    auto* clear = new QPushButton(QStringLiteral("Clea&r"), this);
     clear->setObjectName(QStringLiteral("TrafficClear"));
-    pauseAutoscroll_ = new QCheckBox(QStringLiteral("Pause autoscroll"), this);
+    pauseAutoscroll_ = new QCheckBox(QStringLiteral("&Pause autoscroll"), this);
     pauseAutoscroll_->setObjectName(QStringLiteral("TrafficPauseAutoscroll"));
-    auto* copy = new QPushButton(QStringLiteral("Copy"), this);
+    auto* copy = new QPushButton(QStringLiteral("&Copy"), this);
     copy->setObjectName(QStringLiteral("TrafficCopy"));
     copy->setToolTip(QStringLiteral("Copy the selected rows as text lines (Ctrl+C)"));
-    auto* save = new QPushButton(QStringLiteral("Save..."), this);
+    auto* save = new QPushButton(QStringLiteral("&Save..."), this);
     save->setObjectName(QStringLiteral("TrafficSave"));
     save->setToolTip(QStringLiteral("Save every row as text lines (.txt) or CSV (.csv)"));
     listen_ = new QPushButton(this);
@@ -80,12 +82,14 @@ TrafficWindow::TrafficWindow(traffic::EventLog& log, TrafficModel& model, QWidge
     rows->setDefaultSectionSize(table_->fontMetrics().height() + 6);
     rows->hide();
     QHeaderView* columns = table_->horizontalHeader();
+    // The meaning takes what the other columns leave; they are as wide as their heading and the
+    // longest text they usually hold, and the user can widen them.
     columns->setStretchLastSection(true);
-    // The meaning takes what the other columns leave.
-    const int widths[traffic::kColumnCount - 1] = {90, 110, 90, 95, 165, 55, 230, 120};
-    for (int c = 0; c < traffic::kColumnCount - 1; ++c) {
-        table_->setColumnWidth(c, widths[c]);
-    }
+    fitColumns();
+    // However small the window, a few rows stay in view.
+    constexpr int kRowsAtLeast = 6;
+    table_->setMinimumHeight(columns->sizeHint().height() + kRowsAtLeast * rows->defaultSectionSize() +
+                             2 * table_->frameWidth());
 
     auto* copyAction = new QAction(QStringLiteral("Copy"), table_);
     copyAction->setShortcut(QKeySequence::Copy);
@@ -97,10 +101,11 @@ TrafficWindow::TrafficWindow(traffic::EventLog& log, TrafficModel& model, QWidge
     table_->addAction(selectAllAction);
     table_->setContextMenuPolicy(Qt::ActionsContextMenu);
 
-    // Esc puts the monitor away, as it does a dialog; recording goes on.
-    auto* hide = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-    hide->setContext(Qt::WindowShortcut);
-    connect(hide, &QShortcut::activated, this, &QWidget::close);
+    // Esc, Close or Return put the monitor away, as they do a dialog; recording goes on.
+    auto* close = new QPushButton(QStringLiteral("Cl&ose"), this);
+    close->setObjectName(QStringLiteral("TrafficClose"));
+    connect(close, &QPushButton::clicked, this, &QWidget::close);
+    GiveDialogKeys(*this, close);
 
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(clear);
@@ -111,6 +116,7 @@ TrafficWindow::TrafficWindow(traffic::EventLog& log, TrafficModel& model, QWidge
     buttons->addWidget(listening_);
     buttons->addStretch(1);
     buttons->addWidget(count_);
+    buttons->addWidget(close);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(buttons);
     layout->addWidget(note_);
@@ -130,8 +136,40 @@ TrafficWindow::TrafficWindow(traffic::EventLog& log, TrafficModel& model, QWidge
     });
     connect(&model_, &TrafficModel::synced, this, &TrafficWindow::refresh);
 
-    resize(1100, 420);
+    resize(kDefaultSize);
     refresh();
+}
+
+void TrafficWindow::fitColumns() {
+    using traffic::Column;
+    const QFontMetrics cell(table_->font());
+    const QFontMetrics fixed(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    // Room for the cell's margins and the grid line.
+    const int margin = 2 * table_->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, table_) + 12;
+    const auto widest = [&](const QFontMetrics& metrics, std::initializer_list<const char*> texts) {
+        int width = 0;
+        for (const char* text : texts) {
+            width = std::max(width, metrics.horizontalAdvance(QString::fromLatin1(text)));
+        }
+        return width + margin;
+    };
+    // A longer text is elided; its tooltip, a copy and the files hold it whole.
+    const std::pair<Column, int> contents[] = {
+        {Column::Time, widest(cell, {"00:00:00.000"})},
+        {Column::Source, widest(cell, {"window", "ttyUSB0"})},
+        {Column::SinceRequest, widest(cell, {"99999 ms"})},
+        {Column::Direction, widest(cell, {"port opened", "port closed", "received", "timeout"})},
+        {Column::Pending, widest(cell, {"201 System Parameters", "302 MODBUS Test"})},
+        {Column::Length, widest(cell, {"2048"})},
+        // A MODBUS read request's six bytes before its CRC, ten characters of text.
+        {Column::Hex, widest(fixed, {"00 00 00 00 00 00 ..."})},
+        {Column::Text, widest(fixed, {"0000000000"})},
+    };
+    QHeaderView* columns = table_->horizontalHeader();
+    for (const auto& [column, width] : contents) {
+        const int c = static_cast<int>(column);
+        table_->setColumnWidth(c, std::max(width, columns->sectionSizeHint(c)));
+    }
 }
 
 bool TrafficWindow::autoscrollPaused() const {
@@ -163,7 +201,7 @@ QString TrafficWindow::noteText() const {
 }
 
 void TrafficWindow::setListening(bool listening, const QString& description) {
-    listen_->setText(listening ? QStringLiteral("Stop Listening") : QStringLiteral("Listen on Another Port..."));
+    listen_->setText(listening ? QStringLiteral("Stop &Listening") : QStringLiteral("&Listen on Another Port..."));
     listening_->setText(listening ? QStringLiteral("listening on ") + description : QString());
     listening_->setVisible(listening);
 }

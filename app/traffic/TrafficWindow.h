@@ -2,6 +2,7 @@
 // copy and save. A separate window beside the main one; closing it (or Esc) only hides it.
 #pragma once
 
+#include <QSize>
 #include <QString>
 #include <QWidget>
 
@@ -24,6 +25,9 @@ public:
     enum class FileFormat { Text, Csv };
 
     TrafficWindow(traffic::EventLog& log, TrafficModel& model, QWidget* parent);
+
+    // Its size when first shown, unless the main window's side has room for a taller or wider one.
+    static constexpr QSize kDefaultSize{1280, 480};
 
     QTableView* table() const { return table_; }
     bool autoscrollPaused() const;
@@ -53,6 +57,8 @@ signals:
 
 private:
     void refresh();
+    // Each column but the meaning as wide as its heading and the texts it usually holds.
+    void fitColumns();
 
     traffic::EventLog& log_;
     TrafficModel& model_;

@@ -5,6 +5,9 @@
 
 #include <QAbstractItemView>
 #include <QFile>
+#include <QPainter>
+#include <QStyle>
+#include <QStyleOptionFrame>
 #include <QScrollBar>
 #include <QSignalBlocker>
 
@@ -21,7 +24,45 @@ constexpr int kPathBytesRole = Qt::UserRole + 2;
 
 } // namespace
 
+QString MiddleElidingLineEdit::shownText() const {
+    if (hasFocus()) {
+        return text();
+    }
+    return fontMetrics().elidedText(text(), Qt::ElideMiddle, textWidth());
+}
+
+int MiddleElidingLineEdit::textWidth() const {
+    QStyleOptionFrame option;
+    initStyleOption(&option);
+    const QRect contents = style()->subElementRect(QStyle::SE_LineEditContents, &option, this);
+    const QMargins margins = textMargins();
+    // QLineEdit keeps a small margin of its own on either side of the text.
+    constexpr int kInnerMargin = 2;
+    return std::max(0, contents.width() - margins.left() - margins.right() - 2 * kInnerMargin);
+}
+
+void MiddleElidingLineEdit::paintEvent(QPaintEvent* event) {
+    const QString shown = shownText();
+    if (shown == text()) {
+        QLineEdit::paintEvent(event);
+        return;
+    }
+    // The frame and background as the line edit draws them, then the elided text where its text goes.
+    QPainter painter(this);
+    QStyleOptionFrame option;
+    initStyleOption(&option);
+    style()->drawPrimitive(QStyle::PE_PanelLineEdit, &option, &painter, this);
+    QRect area = style()->subElementRect(QStyle::SE_LineEditContents, &option, this);
+    area = area.marginsRemoved(textMargins()).adjusted(2, 0, -2, 0);
+    painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::Text));
+    painter.drawText(area, static_cast<int>(alignment() | Qt::AlignVCenter), shown);
+}
+
 PortComboBox::PortComboBox(QWidget* parent) : QComboBox(parent) {
+    // Editable from the start with the eliding field; the form's editable flag then finds it in place.
+    auto* field = new MiddleElidingLineEdit(this);
+    field->setPalette(palette());
+    setLineEdit(field);
     // The field is narrow and device paths are long: the tooltip always shows the whole text.
     connect(this, &QComboBox::currentTextChanged, this, [this](const QString& text) { setToolTip(text); });
 }

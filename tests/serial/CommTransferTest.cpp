@@ -279,3 +279,60 @@ TEST_F(CommTest, StalledWriteGivesUpWithOneHangupRequest) {
 
 } // namespace
 } // namespace serialtest
+
+namespace serialtest {
+namespace {
+
+// While a block is handled, the component says when its last byte came: before the write that ended
+// it plus the silence, never after the handler began; outside the handler it says nothing.
+TEST_F(CommTest, ABlockCarriesTheTimeOfItsLastByte) {
+    comm.SetReadIntervalTimeout(600); // long enough that a busy machine cannot split the two writes
+    std::vector<std::chrono::steady_clock::duration> ages;
+    std::vector<std::chrono::steady_clock::time_point> lastBytes;
+    comm.OnReceiveData = [&](serial::TComm* sender, const uint8_t* buffer, uint16_t length) {
+        log.blocks.emplace_back(reinterpret_cast<const char*>(buffer), length);
+        const auto lastByte = sender->LastByteTime();
+        ASSERT_TRUE(lastByte.has_value());
+        lastBytes.push_back(*lastByte);
+        ages.push_back(std::chrono::steady_clock::now() - *lastByte);
+    };
+    openAndSettle();
+    EXPECT_FALSE(comm.LastByteTime().has_value());
+    const auto before = std::chrono::steady_clock::now();
+    pty.write("first part;");
+    std::this_thread::sleep_for(50ms);
+    const auto lastWrite = std::chrono::steady_clock::now();
+    pty.write("second part");
+    ASSERT_TRUE(waitForBlocks(1));
+    ASSERT_EQ(lastBytes.size(), 1u);
+    EXPECT_EQ(log.blocks[0], "first part;second part");
+    EXPECT_GE(lastBytes[0], lastWrite) << "the last byte, not the first";
+    EXPECT_GE(lastBytes[0], before);
+    EXPECT_GE(ages[0], 600ms) << "the block was delivered after the silence that ended it";
+    EXPECT_FALSE(comm.LastByteTime().has_value());
+}
+
+} // namespace
+} // namespace serialtest
+
+namespace serialtest {
+namespace {
+
+// The time a block was handed to the writer comes before its bytes reach the other side; a refused
+// block leaves it as it was.
+TEST_F(CommTest, TheTimeABlockWasHandedOverPrecedesItsBytesOnTheLine) {
+    EXPECT_FALSE(comm.LastSendTime().has_value());
+    EXPECT_FALSE(comm.SendData("x", 1)) << "the port is closed";
+    EXPECT_FALSE(comm.LastSendTime().has_value());
+    openAndSettle();
+    const auto before = std::chrono::steady_clock::now();
+    ASSERT_TRUE(comm.SendData("ping", 4));
+    const auto handedOver = comm.LastSendTime();
+    ASSERT_TRUE(handedOver.has_value());
+    EXPECT_EQ(pty.readAtLeast(4, 2000ms), "ping");
+    EXPECT_GE(*handedOver, before);
+    EXPECT_LE(*handedOver, std::chrono::steady_clock::now());
+}
+
+} // namespace
+} // namespace serialtest

@@ -308,6 +308,55 @@ TEST(BusFramer, replyTimeFromTheRequestsLastByteToTheReplysFirst) {
     EXPECT_EQ(frames[1].replyUs, 150'000 - 9 * kCharacter - 100'000);
 }
 
+// A frame is seen whole when the delivery holding its last byte comes, however the bytes were cut
+// into deliveries and however long the framer has run (its buffers compacted on the way).
+TEST(BusFramer, aFrameIsSeenWhenTheDeliveryOfItsLastByteCame) {
+    struct Delivery {
+        std::vector<uint8_t> bytes;
+        int64_t atUs;
+    };
+    const std::vector<uint8_t> both = [] {
+        std::vector<uint8_t> v(kReadRequest.begin(), kReadRequest.end());
+        v.insert(v.end(), kReadReply.begin(), kReadReply.end());
+        return v;
+    }();
+    const std::vector<uint8_t> request(kReadRequest.begin(), kReadRequest.end());
+    const std::vector<uint8_t> reply(kReadReply.begin(), kReadReply.end());
+    const struct {
+        const char* what;
+        std::vector<Delivery> deliveries;
+        std::vector<int64_t> seen; // per frame
+    } cases[] = {
+        {"each in a delivery of its own", {{request, 100'000}, {reply, 150'000}}, {100'000, 150'000}},
+        // The request's line time goes back by the reply's nine characters; it was seen at 50 ms.
+        {"request and reply in one delivery", {{both, 50'000}}, {50'000, 50'000}},
+        {"the request cut in two", {{std::vector<uint8_t>(request.begin(), request.begin() + 3), 40'000},
+                                    {std::vector<uint8_t>(request.begin() + 3, request.end()), 56'000},
+                                    {reply, 80'000}},
+         {56'000, 80'000}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        // Enough traffic first that the framer drops what it gave out: 600 polls, 100 ms apart.
+        BusFramer framer(BusLine::ForBaud(9600, false));
+        std::vector<BusFrame> frames;
+        for (int i = 0; i < 600; ++i) {
+            framer.push(both, 1'000'000 + i * 100'000, frames);
+        }
+        const int64_t base = 1'000'000 + 600 * 100'000;
+        frames.clear();
+        for (const Delivery& d : c.deliveries) {
+            framer.push(d.bytes, base + d.atUs, frames);
+        }
+        framer.finish(frames);
+        ASSERT_EQ(frames.size(), c.seen.size());
+        for (std::size_t f = 0; f < frames.size(); ++f) {
+            EXPECT_EQ(frames[f].seenUs, base + c.seen[f]) << f;
+            EXPECT_LE(frames[f].endUs, frames[f].seenUs) << f;
+        }
+    }
+}
+
 TEST(BusFramer, aRandomStreamCutAtRandomIsFoundFrameByFrame) {
     busstreams::Generator generator(26);
     const busstreams::Stream stream = generator.make(3000, 30);

@@ -6,7 +6,9 @@
 #include <cmath>
 #include <fstream>
 #include <sstream>
+#include <utility>
 
+#include <QDateTime>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTableWidget>
@@ -61,6 +63,8 @@ TEST(LiveValues, PollsTheVariablesIntoNumbersAChartAndACsvFileWhileAButtonGetsIt
     h.openOnSimulator(sim);
     app::LiveValuesWindow& live = h.form().Commissioning().liveValues();
     live.setInterval(app::LiveValuesWindow::kMinimumIntervalMs);
+    auto* table = live.findChild<QTableWidget*>("LiveTable");
+    EXPECT_EQ(table->horizontalHeaderItem(2)->text(), QStringLiteral("Minimum\n(no samples)"));
     QTemporaryDir folder;
     const QString csv = folder.filePath("live.csv");
     ASSERT_TRUE(live.setCsvFile(csv));
@@ -69,7 +73,6 @@ TEST(LiveValues, PollsTheVariablesIntoNumbersAChartAndACsvFileWhileAButtonGetsIt
 
     // The numbers: the instrument's pressure, temperature, flow and percent of range, near their
     // resting values; variables 5-8 come from command 2, which the converter does not poll: 0.
-    auto* table = live.findChild<QTableWidget*>("LiveTable");
     const double pressure = table->item(0, 1)->text().toDouble();
     EXPECT_NEAR(pressure, 101.3, 2.6);
     EXPECT_NEAR(table->item(1, 1)->text().toDouble(), 24.5, 0.6);
@@ -79,6 +82,22 @@ TEST(LiveValues, PollsTheVariablesIntoNumbersAChartAndACsvFileWhileAButtonGetsIt
     // The chart draws what it holds.
     ASSERT_TRUE(waitUntil([&] { return live.chart().pointsDrawn(0) >= 3; }));
     EXPECT_FALSE(table->item(0, 2)->text().isEmpty());
+    // Minimum, maximum and mean say the span they cover: the last seconds while the chart follows the
+    // newest samples, the times of its two ends once it was moved.
+    ASSERT_TRUE(waitUntil([&] { return table->horizontalHeaderItem(2)->text().startsWith("Minimum\n(last "); }))
+        << table->horizontalHeaderItem(2)->text().toStdString();
+    const int64_t from = live.samples().timeAt(0);
+    const int64_t to = live.samples().timeAt(live.samples().size() - 1);
+    live.chart().setVisibleSpan(from, to);
+    const QString span = QDateTime::fromMSecsSinceEpoch(from).toString("HH:mm:ss") + QChar(0x2013) +
+                         QDateTime::fromMSecsSinceEpoch(to).toString("HH:mm:ss");
+    const std::pair<int, const char*> statistics[] = {{2, "Minimum"}, {3, "Maximum"}, {4, "Mean"}};
+    for (const auto& [column, name] : statistics) {
+        EXPECT_TRUE(waitUntil([&, column = column] { return table->horizontalHeaderItem(column)->text().endsWith(span + ")"); }))
+            << table->horizontalHeaderItem(column)->text().toStdString();
+        EXPECT_TRUE(table->horizontalHeaderItem(column)->text().startsWith(QLatin1String(name)));
+    }
+    live.chart().followLatest();
 
     // "System Parameters" pressed while a poll waits for its reply: its frame goes out once that
     // reply is in, its reply is decoded, and polling goes on afterwards.
@@ -206,6 +225,9 @@ TEST(FindInstrument, APickedRowSelectsTheInstrumentsAddressAndTheIdentityFieldsS
     ASSERT_EQ(scan.found().size(), 1u);
     EXPECT_EQ(scan.found()[0].address, 3);
     EXPECT_EQ(scan.found()[0].identity.deviceIdText, "662316");
+    // Type and ID as the register map writes them (device type 12 (0x0C), device ID 0A1B2C).
+    EXPECT_EQ(scan.table()->item(0, 2)->text(), QStringLiteral("0x0C"));
+    EXPECT_EQ(scan.table()->item(0, 3)->text(), QStringLiteral("0A1B2C"));
     scan.useRow(0);
     EXPECT_EQ(h.list("ComboBox30")->currentIndex(), 3);
     EXPECT_TRUE(h.edit("Edit32")->text().isEmpty()) << "the scan filled the identity fields";
@@ -221,6 +243,8 @@ TEST(RegisterMap, SavesTheMapWithTheInstrumentsUnitsInTheFormatOfTheFilesName) {
     ASSERT_TRUE(waitUntil([&] { return !map.reading(); }, 30s));
     ASSERT_EQ(map.rows().size(), 9u);
     EXPECT_EQ(map.table()->item(1, 4)->text(), QStringLiteral("KPa"));
+    const std::string heading = map.text(profile::MapFormat::Text);
+    EXPECT_NE(heading.find("device type 12 (0x0C), device ID 0A1B2C"), std::string::npos) << heading;
     QTemporaryDir folder;
     const QString file = folder.filePath("map.csv");
     ASSERT_TRUE(map.save(file));

@@ -176,13 +176,27 @@ TEST_F(Configuration, ReadAllStopsAtATimeoutNamingTheQueryWithoutReply) {
     EXPECT_TRUE(quiet()) << "the parse format is not asked";
 }
 
+// Esc on the progress dialog is its Cancel: the query under way is answered as ever, nothing follows.
+TEST_F(Configuration, EscapeOnTheProgressCancelsTheRun) {
+    action(h, "ReadAllAction")->trigger();
+    ASSERT_EQ(sent(8), "QQQ#QX1#");
+    ASSERT_NE(actions().progress(), nullptr);
+    QTest::keyClick(actions().progress(), Qt::Key_Escape);
+    peer.write(kQx1);
+    ASSERT_TRUE(waitUntil([&] { return text("Edit14") == "007"; }, 3s));
+    EXPECT_TRUE(quiet()) << "the run went on after Esc";
+    EXPECT_FALSE(actions().running());
+    EXPECT_TRUE(h.messages().empty());
+}
+
 TEST_F(Configuration, ReadAllEndsWhenCancelledWhenTheUserSendsAndWhenThePortCloses) {
     // Cancel: the query under way is answered and decoded as ever, and nothing follows it.
     action(h, "ReadAllAction")->trigger();
     ASSERT_EQ(sent(8), "QQQ#QX1#");
     auto* cancelButton = actions().progress()->findChild<QPushButton*>();
     ASSERT_NE(cancelButton, nullptr);
-    EXPECT_EQ(cancelButton->text(), "Cancel");
+    EXPECT_EQ(cancelButton->text(), "&Cancel");
+    EXPECT_TRUE(cancelButton->isDefault());
     cancelButton->click();
     peer.write(kQx1);
     ASSERT_TRUE(waitUntil([&] { return text("Edit14") == "007"; }, 3s));
@@ -417,9 +431,9 @@ TEST_F(Configuration, TheEntriesAreInTheHeaderMenuAndInTheFieldsContextMenus) {
     }
     EXPECT_EQ(button->menu(), actions().menu());
 
-    const QStringList expected{"Read All\tCtrl+R", "Write All\tCtrl+W", "Save Configuration...\tCtrl+S",
-                               "Load Configuration...\tCtrl+O", "Compare with File...", "Live Values",
-                               "Find Instrument...", "Check Mapping...", "Register Map...", "Traffic Monitor\tCtrl+L"};
+    const QStringList expected{"Read &All\tCtrl+R", "&Write All\tCtrl+W", "&Save Configuration...\tCtrl+S",
+                               "&Load Configuration...\tCtrl+O", "C&ompare with File...", "Li&ve Values",
+                               "&Find Instrument...", "&Check Mapping...", "Register &Map...", "Traffic Mo&nitor\tCtrl+L"};
     QStringList entries;
     for (QAction* a : actions().menu()->actions()) {
         if (!a->isSeparator()) {
@@ -449,11 +463,11 @@ TEST_F(Configuration, TheEntriesAreInTheHeaderMenuAndInTheFieldsContextMenus) {
         QApplication::sendEvent(target, &click);
         ASSERT_FALSE(texts.isEmpty());
         EXPECT_TRUE(texts.contains("&Copy"));
-        EXPECT_EQ(texts.last(), "Traffic Monitor...");
-        const auto at = texts.indexOf("Read All");
+        EXPECT_EQ(texts.last(), "Traffic Mo&nitor...");
+        const auto at = texts.indexOf("Read &All");
         ASSERT_GE(at, 0);
-        EXPECT_EQ(texts.mid(at, 5), (QStringList{"Read All", "Write All", "Save Configuration...",
-                                                 "Load Configuration...", "Compare with File..."}));
+        EXPECT_EQ(texts.mid(at, 5), (QStringList{"Read &All", "&Write All", "&Save Configuration...",
+                                                 "&Load Configuration...", "C&ompare with File..."}));
     }
 
     // The menu's last entry opens the traffic monitor, as Ctrl+L does.

@@ -65,14 +65,14 @@ TEST(BusListen, TheTapsFramesJoinTheTableBesideTheWindowsOwn) {
     app::TrafficWindow& window = monitor.showWindow();
     auto* listen = window.findChild<QPushButton*>(QStringLiteral("TrafficListen"));
     ASSERT_TRUE(listen);
-    EXPECT_EQ(listen->text(), QStringLiteral("Listen on Another Port..."));
+    EXPECT_EQ(listen->text(), QStringLiteral("&Listen on Another Port..."));
     listen->click();
     auto* dialog = window.findChild<app::ListenDialog*>(QStringLiteral("ListenDialog"));
     ASSERT_TRUE(dialog);
     dialog->findChild<QComboBox*>(QStringLiteral("ListenPort"))
         ->setCurrentText(QString::fromStdString(tap.string()));
     dialog->findChild<QPushButton*>(QStringLiteral("ListenStart"))->click();
-    ASSERT_TRUE(waitUntil([&] { return listen->text() == QStringLiteral("Stop Listening"); }, 2s))
+    ASSERT_TRUE(waitUntil([&] { return listen->text() == QStringLiteral("Stop &Listening"); }, 2s))
         << (h.messageTexts().empty() ? std::string() : h.messageTexts().front().toStdString());
 
     // The window's own MODBUS test and system parameter query.
@@ -104,16 +104,54 @@ TEST(BusListen, TheTapsFramesJoinTheTableBesideTheWindowsOwn) {
     EXPECT_NE(bus[3].meaning.find("block QX1"), std::string::npos) << bus[3].meaning;
     EXPECT_TRUE(h.messages().empty());
 
+    // One clock for every row, whichever port a frame came from and whenever it was recorded: the
+    // time its last byte was seen. Each copy the bus carried is marked as the copy; a request's copy
+    // after the request.
+    std::vector<std::size_t> ownAt, busAt;
+    for (std::size_t i = 0; i < log.size(); ++i) {
+        const traffic::Event& e = log.at(i);
+        if (i > 0) {
+            EXPECT_LE(log.at(i - 1).steadyMs, e.steadyMs) << i;
+        }
+        if (e.kind == traffic::EventKind::Sent || e.kind == traffic::EventKind::Received) {
+            ownAt.push_back(i);
+        } else if (e.kind == traffic::EventKind::BusRequest || e.kind == traffic::EventKind::BusReply) {
+            busAt.push_back(i);
+        }
+    }
+    ASSERT_EQ(ownAt.size(), 4u);
+    ASSERT_EQ(busAt.size(), 4u);
+    std::string order; // for a failure's message: each row's time and kind
+    for (std::size_t i = 0; i < log.size(); ++i) {
+        order += "\n" + std::to_string(log.at(i).steadyMs) + " " +
+                 traffic::ColumnText(log.at(i), traffic::Column::Source) + " " +
+                 traffic::ColumnText(log.at(i), traffic::Column::Direction);
+    }
+    SCOPED_TRACE(order);
+    for (std::size_t k = 0; k < 4; ++k) {
+        SCOPED_TRACE(k);
+        const traffic::Event& copy = log.at(busAt[k]);
+        EXPECT_TRUE(copy.windowCopy);
+        EXPECT_EQ(traffic::Meaning(copy).rfind("copy of the ", 0), 0u) << traffic::Meaning(copy);
+        // The bus carries a request after the window wrote it, so its copy is never listed before it;
+        // how near the copies come to the window's own rows is up to how soon each port's thread ran.
+        if (k % 2 == 0) {
+            EXPECT_GT(busAt[k], ownAt[k]) << "a request's copy follows it";
+        } else {
+            EXPECT_GT(busAt[k], busAt[k - 1]) << "a reply's copy follows its request's";
+        }
+    }
+
     listen->click();
-    EXPECT_EQ(listen->text(), QStringLiteral("Listen on Another Port..."));
+    EXPECT_EQ(listen->text(), QStringLiteral("&Listen on Another Port..."));
     EXPECT_EQ(rows(log).back().meaning, "listening stopped");
     EXPECT_EQ(h.button("Button1")->text(), QStringLiteral("Close")) << "the window's own port stays open";
 
     // Listening again, until the simulator and its tap go away: the listening ends by itself.
     ASSERT_EQ(monitor.busListener().start(QByteArray::fromStdString(source), 9600, serial::TParity::None), "");
-    EXPECT_EQ(listen->text(), QStringLiteral("Stop Listening"));
+    EXPECT_EQ(listen->text(), QStringLiteral("Stop &Listening"));
     sim.stop();
-    ASSERT_TRUE(waitUntil([&] { return listen->text() == QStringLiteral("Listen on Another Port..."); }, 3s));
+    ASSERT_TRUE(waitUntil([&] { return listen->text() == QStringLiteral("&Listen on Another Port..."); }, 3s));
     const std::vector<Row> after = from(rows(log), source);
     EXPECT_EQ(after.back().direction, "port lost");
     EXPECT_EQ(after.back().meaning, "the port went away; listening stopped");

@@ -18,6 +18,9 @@
 //   VX538_SCENE=network the port opened as rfc2217:// through ser2net, after "System Parameters"
 //   VX538_SCENE=bus     the traffic monitor listening on the simulator's tap (a second port) beside
 //                       the window's own exchange; VX538_SCENE_OUT saves the monitor's window
+//   VX538_SCENE=sizes   the main window, the traffic monitor (listening on the tap) and Live Values,
+//                       each at its smallest size and at 1920x1080, saved as six pictures into the
+//                       folder VX538_SCENE_OUT (main-min.png, main-1920.png, traffic-..., live-...)
 // It ends by itself after a few seconds, or at SIGTERM (which the script sends), stopping the simulator. Under Xvfb without a window manager
 // an open popup menu reaches the screen black; with VX538_SCENE_OUT=FILE the scene also saves the
 // window as it draws itself, with the open menu drawn where it stands, as a PNG.
@@ -94,6 +97,7 @@ int main(int argc, char** argv) {
     // The simulator's switches, for the scene that turns it silent midway.
     const std::string control = "/tmp/vx538-scene-control-" + std::to_string(::getpid());
     testsupport::SimProcess sim(VX538_SIM_PATH, which == "bus"        ? std::vector<std::string>{"--tap", tap, "--noise"}
+                                                : which == "sizes"    ? std::vector<std::string>{"--tap", tap}
                                                 : which == "writeall" ? std::vector<std::string>{"--control", control}
                                                 : which == "cut"      ? std::vector<std::string>{"--split", "600"}
                                                 : which == "damaged"  ? std::vector<std::string>{"--corrupt"}
@@ -169,6 +173,38 @@ int main(int argc, char** argv) {
             form.findChild<QTabWidget*>(QStringLiteral("PageControl1"))->setCurrentIndex(0);
             form.findChild<QPushButton*>(QStringLiteral("Button23"))->click();
         });
+    } else if (which == "sizes") {
+        form.Comm1->SetReadIntervalTimeout(30);
+        app::TrafficWindow& monitor = form.Traffic().showWindow();
+        form.Traffic().busListener().start(QByteArray::fromStdString(tap), 9600, serial::TParity::None);
+        app::LiveValuesWindow& live = form.Commissioning().liveValues();
+        live.setInterval(app::LiveValuesWindow::kMinimumIntervalMs);
+        QTimer::singleShot(300, &form, [&form] { form.findChild<QPushButton*>(QStringLiteral("Button23"))->click(); });
+        QTimer::singleShot(1500, &live, [&live] { live.start(); });
+        const auto saveSizes = [&form, &monitor, &live] {
+            const QString folder = QString::fromLocal8Bit(std::getenv("VX538_SCENE_OUT"));
+            const std::pair<QWidget*, const char*> windows[] = {{&form, "main"}, {&monitor, "traffic"}, {&live, "live"}};
+            for (const auto& [window, name] : windows) {
+                for (const bool smallest : {true, false}) {
+                    window->resize(smallest ? window->minimumSizeHint().expandedTo(window->minimumSize())
+                                            : QSize(1920, 1080));
+                    QApplication::processEvents();
+                    QApplication::processEvents();
+                    window->grab().save(QStringLiteral("%1/%2-%3.png").arg(folder, QLatin1String(name),
+                                                                           smallest ? QStringLiteral("min")
+                                                                                    : QStringLiteral("1920")));
+                }
+            }
+        };
+        auto* poll = new QTimer(&form);
+        QObject::connect(poll, &QTimer::timeout, &form, [poll, &live, saveSizes] {
+            if (live.samples().size() >= 20) {
+                poll->stop();
+                saveSizes();
+                QTimer::singleShot(500, qApp, [] { QApplication::quit(); });
+            }
+        });
+        poll->start(100);
     } else if (which == "live") {
         app::LiveValuesWindow& live = form.Commissioning().liveValues();
         live.move(0, 0);
@@ -276,7 +312,8 @@ int main(int argc, char** argv) {
         });
     }
     const bool ownWindow = which == "live" || which == "check" || which == "fields" || which == "writeall" ||
-                           which == "cut" || which == "damaged" || which == "scanfaults" || which == "livefaults";
+                           which == "cut" || which == "damaged" || which == "scanfaults" || which == "livefaults" ||
+                           which == "sizes";
     if (const char* out = std::getenv("VX538_SCENE_OUT"); out && !ownWindow) {
         QTimer::singleShot(2500, &form, [&form, pictured, path = QString::fromLocal8Bit(out)] {
             QImage picture = pictured->grab().toImage();
