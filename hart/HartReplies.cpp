@@ -1,6 +1,7 @@
 // Decoding the identity and dynamic-variables replies of the instrument, and the variable value text.
 #include "hart/HartReplies.h"
 
+#include "hart/UniversalCommands.h"
 #include "tools/Conversions.h"
 
 #include <algorithm>
@@ -10,20 +11,31 @@ namespace hart {
 
 namespace {
 
+using hart::FieldKind;
+
 constexpr uint8_t kMarkerStart = 0xFF;
 // The search never starts a marker in the last four bytes of the received text.
 constexpr std::size_t kMarkerTail = 4;
 
-// Distances from the marker.
-constexpr std::size_t kManufacturerAt = 8;
-constexpr std::size_t kDeviceTypeAt = 9;
-constexpr std::size_t kPreamblesAt = 10;
-constexpr std::size_t kDeviceIdAt = 16;
-constexpr std::size_t kByteCountAt = 8;
-constexpr std::size_t kFirstVariableAt = 15; // unit code, then four value bytes
+// Distances from the marker (the last preamble) to the reply's data: the delimiter, a short (1-byte) or
+// long (5-byte) address, the command and the byte count come first. The fields are where the
+// universal commands' table puts them in the data.
+constexpr std::size_t kShortReplyDataAt = 5;
+constexpr std::size_t kLongReplyDataAt = 9;
+constexpr std::size_t identityAt(FieldKind kind) {
+    return kShortReplyDataAt + static_cast<std::size_t>(OffsetOf(0, kind));
+}
+constexpr std::size_t kManufacturerAt = identityAt(FieldKind::Manufacturer);
+constexpr std::size_t kDeviceTypeAt = identityAt(FieldKind::DeviceType);
+constexpr std::size_t kPreamblesAt = identityAt(FieldKind::Preambles);
+constexpr std::size_t kDeviceIdAt = identityAt(FieldKind::DeviceId);
+constexpr std::size_t kByteCountAt = kLongReplyDataAt - 1;
+// The first variable's unit code, then four value bytes; the next variable follows.
+constexpr std::size_t kFirstVariableAt = kLongReplyDataAt + static_cast<std::size_t>(OffsetOf(3, FieldKind::UnitCode));
 constexpr std::size_t kVariableStride = 5;
 // Byte count of a reply that carries only the first variable.
-constexpr int kFirstVariableByteCount = 11;
+constexpr int kFirstVariableByteCount = static_cast<int>(kFirstVariableAt - kLongReplyDataAt + kVariableStride);
+static_assert(kManufacturerAt == 8 && kDeviceIdAt == 16 && kFirstVariableAt == 15 && kFirstVariableByteCount == 11);
 
 // Bytes [position, position + count) all lie inside the block.
 bool Inside(std::span<const uint8_t> block, std::size_t position, std::size_t count) {

@@ -1,7 +1,21 @@
 // Outcomes of a job's requests, from the interpreter's reading of what arrived.
 #include "jobs/Job.h"
 
+#include <algorithm>
+
+#include "traffic/EventFormat.h"
+
 namespace jobs {
+
+bool Request::hart() const {
+    using namespace traffic::pending;
+    return pending == HartIdentity || pending == HartVariables || pending == HartManual ||
+           pending == HartAddress;
+}
+
+bool Request::modbus() const {
+    return pending == traffic::pending::ModbusTest;
+}
 
 std::string_view Outcome::frame() const {
     if (reading.frameLength == 0 || reading.frameOffset + reading.frameLength > block.size()) {
@@ -61,6 +75,84 @@ std::string_view OutcomeText(Outcome::Kind kind) {
         return "interrupted";
     }
     return "no reply";
+}
+
+std::string FrameText(std::string_view frame) {
+    const bool printable =
+        std::all_of(frame.begin(), frame.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
+    return printable ? std::string(frame) : traffic::HexText(frame);
+}
+
+Outcome Silence() {
+    return Outcome{};
+}
+
+Outcome LineLost(std::string reason, bool sent) {
+    Outcome outcome;
+    outcome.kind = Outcome::Kind::LineLost;
+    outcome.reason = std::move(reason);
+    outcome.sent = sent;
+    return outcome;
+}
+
+Outcome NotSent(std::string reason) {
+    Outcome outcome;
+    outcome.kind = Outcome::Kind::NotSent;
+    outcome.reason = std::move(reason);
+    outcome.sent = false;
+    return outcome;
+}
+
+Outcome Interrupted(std::string reason, bool sent) {
+    Outcome outcome;
+    outcome.kind = Outcome::Kind::Interrupted;
+    outcome.reason = std::move(reason);
+    outcome.sent = sent;
+    return outcome;
+}
+
+std::string Stop::sentence() const {
+    std::string out = text;
+    for (std::size_t i = 0; i < notReached.size(); ++i) {
+        out += (i == 0 ? "; not reached: " : ", ") + notReached[i];
+    }
+    return out;
+}
+
+Stop StopOf(const Request& request, const Outcome& outcome, std::vector<std::string> notReached) {
+    Stop stop{outcome.kind, request, {}, std::move(notReached)};
+    const auto with = [](std::string text, const std::string& more) {
+        return more.empty() ? text : text + " " + more;
+    };
+    switch (outcome.kind) {
+    case Outcome::Kind::Silence:
+        stop.text = with("no reply to " + request.what, outcome.reason);
+        if (request.hart()) {
+            // The converter passes nothing on in its other modes: silence is the first sign of it.
+            stop.text += "; the converter passes HART frames to the instrument only in transparent mode";
+        }
+        break;
+    case Outcome::Kind::LineLost:
+        stop.text = (outcome.sent ? "no reply to " : "not sent: ") + request.what + ": " + outcome.reason;
+        break;
+    case Outcome::Kind::NotSent:
+        stop.text = with("not sent: " + request.what, outcome.reason.empty() ? "" : "(" + outcome.reason + ")");
+        break;
+    case Outcome::Kind::Interrupted:
+        stop.text = request.what + ": " + outcome.reason;
+        break;
+    case Outcome::Kind::Whole:
+        stop.text = request.what + ": " + outcome.reading.meaning;
+        break;
+    case Outcome::Kind::Refused:
+    case Outcome::Kind::Cut:
+    case Outcome::Kind::Damaged:
+    case Outcome::Kind::Unexpected:
+        stop.text = "no good reply to " + request.what + " (" +
+                    std::string(traffic::VerdictText(outcome.reading.verdict)) + "): " + outcome.reading.meaning;
+        break;
+    }
+    return stop;
 }
 
 } // namespace jobs

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "traffic/Interpreter.h"
 
@@ -22,6 +23,20 @@ struct Request {
     bool query = false;  // may be sent again after silence; a set command never is
     bool showHex = false; // the window's send field shows it as hex pairs
     std::string what;    // for people: "the system parameters query", "HART command 0 at address 5"
+    // It puts back what the job changed (a working mode): it still goes out after cancel(), over a
+    // line opened again for it when the front end's own wait was what the person stopped.
+    bool restores = false;
+    // The converter's RS485 port now runs at other settings: the line follows them from this request on
+    // (nothing: the line stays as it is). A front end that cannot follow sends as it is.
+    struct LineSettings {
+        uint32_t baud = 9600;
+        std::string parity = "none"; // "none", "odd", "even", as rs485.parity names them
+        bool operator==(const LineSettings&) const = default;
+    };
+    std::optional<LineSettings> line;
+
+    bool hart() const;   // HART through the converter: silence may mean transparent mode is off
+    bool modbus() const; // the MODBUS read of the converter's registers
 };
 
 // What came of a request, as both front ends tell it.
@@ -41,6 +56,9 @@ struct Outcome {
     std::string block;       // what arrived (empty on silence)
     traffic::Reading reading; // the interpreter's reading of `block` against the request
     std::string reason;      // for NotSent, LineLost, Interrupted: why, in the front end's words
+    // For LineLost and Interrupted: whether the request had gone onto the line (the converter may have
+    // taken it). Every other kind but NotSent went out.
+    bool sent = true;
 
     // The reply frame the interpreter placed in `block`, without the noise around it (empty when none).
     std::string_view frame() const;
@@ -53,11 +71,36 @@ Outcome::Kind KindOf(const traffic::Reading& reading);
 Outcome ReceivedOutcome(std::string block, traffic::Reading reading);
 // A few words for people: "no reply", "cut short", "CRC or check byte wrong", "refused", ...
 std::string_view OutcomeText(Outcome::Kind kind);
+// A frame or reply for people: text frames as they stand, any other bytes (HART, MODBUS, noise) as
+// hex pairs.
+std::string FrameText(std::string_view frame);
+
+// Outcomes a front end makes without a block.
+Outcome Silence();
+Outcome LineLost(std::string reason, bool sent);
+Outcome NotSent(std::string reason);
+Outcome Interrupted(std::string reason = "interrupted", bool sent = false);
+
+// Why a job ended before it was done: the request it was at, what came of it, and what it did not
+// reach. Every job's result carries one when it stopped.
+struct Stop {
+    Outcome::Kind kind = Outcome::Kind::Silence;
+    Request request;
+    std::string text;                    // "no reply to HART command 0 at address 5 (...)"
+    std::vector<std::string> notReached; // "registers 40003-40018", "addresses 6 to 15"
+
+    // text, then "; not reached: a, b" when something was not.
+    std::string sentence() const;
+};
+// The stop of `request` by `outcome`, in the words both front ends print: the request named, what
+// came of it, the interpreter's meaning of what arrived when something did.
+Stop StopOf(const Request& request, const Outcome& outcome, std::vector<std::string> notReached = {});
 
 class Job {
 public:
     virtual ~Job() = default;
-    // The request to send now, or nothing once the job is over (its result is then complete).
+    // The request to send now, or nothing once the job is over (its result is then complete). Asked
+    // again before take(), it gives the same request (the front end may send it again).
     virtual std::optional<Request> next() = 0;
     // What came of the request next() gave last.
     virtual void take(const Outcome& outcome) = 0;

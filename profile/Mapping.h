@@ -16,6 +16,8 @@
 #include <string_view>
 #include <vector>
 
+#include <nlohmann/json_fwd.hpp>
+
 #include "profile/Configuration.h"
 #include "tools/RegisterValues.h"
 
@@ -48,6 +50,11 @@ std::optional<uint8_t> CommandOfBody(std::span<const uint8_t> body);
 // converter polls is asked for its identity (0) or its dynamic variables (3). Empty when the body is
 // too short to hold an address.
 std::vector<uint8_t> BodyWithCommand(std::span<const uint8_t> body, uint8_t command);
+
+// HART command 0 to the instrument the converter polls, addressed as its read meter commands are (the
+// first that is configured); empty when neither is.
+struct Mapping;
+std::vector<uint8_t> IdentityBody(const Mapping& mapping);
 
 // The shortest text that reads back as the same single-precision value: "101.3", "-0.5", "1e+20",
 // "nan", "inf".
@@ -104,13 +111,28 @@ struct Mapping {
     std::string baud = "9600";
     std::string parity = "none";
 
+    // Whether the converter polls read meter command `command` (1 or 2): polling on, the command
+    // enabled and not empty.
+    bool polls(int command) const;
     // Whether variable n's value is taken from the instrument at all.
-    bool polled(int variable) const;
+    bool polled(int variable) const { return polls(CommandOfVariable(variable)); }
 };
 
 // The mapping from a configuration read from the converter (queries QX1, QX3 and QX4). BadValue names
 // the first parameter that is missing.
 Mapping MappingOf(const Configuration& values);
+
+// The mapping from the converter's whole replies to the system parameters, custom HART and parse
+// format queries, built from their decoders' fields; none when a field it needs is missing or no value
+// of its parameter (the problems say which, in the words of DecodeReply). The working mode's index
+// (0 transparent) whenever the system parameters hold it.
+struct MappingRead {
+    std::optional<Mapping> mapping;
+    std::optional<int> mode;
+    std::vector<Problem> problems;
+};
+MappingRead MappingOfReplies(std::string_view systemParameters, std::string_view customHart,
+                             std::string_view parseFormat);
 
 // The value a row yields from its command's reply data, exactly as the converter computes it: the
 // `length` bytes from `address` on, most significant first, as a single or a double, times the
@@ -187,8 +209,9 @@ struct InstrumentIdentity {
 std::optional<InstrumentIdentity> IdentityOfReply(const HartReply& reply);
 
 struct MapRow {
-    int firstRegister = 0; // 40003
-    int lastRegister = 0;  // 40004
+    int firstRegister = 0;   // 40003
+    int lastRegister = 0;    // 40004
+    int protocolAddress = 0; // 2: what a 0-based master (pymodbus, a PLC's function block) asks for
     int variable = 0;      // 0 for the two registers before the variables
     std::string source;
     std::string unit;
@@ -203,10 +226,26 @@ struct MapRow {
 std::vector<MapRow> RegisterMap(const Mapping& mapping,
                                 const std::array<std::optional<HartReply>, 2>& replies);
 
+// How a master reads the variables, in the converter's word order: a line for mbpoll (which counts
+// registers from 1 and reads floats low word first unless told -B) and one for a 0-based master, for
+// each run of variables that share a word order.
+struct ReadingLine {
+    std::string master;    // "mbpoll", "0-based master"
+    std::string variables; // "variables 1-8"
+    std::string line;      // "mbpoll -m rtu -a 1 -b 9600 -P none -t 4:float -B -r 3 -c 8 -1 DEVICE"
+};
+std::vector<ReadingLine> HowToRead(const Mapping& mapping);
+
 // The map as text for people, CSV, Markdown or JSON; the heading names the slave address, the line
-// settings and, when known, the instrument.
+// settings and the instrument, or what became of it (`instrumentMissing`: "did not answer" when
+// empty); text and Markdown end with how to read the variables.
 enum class MapFormat { Text, Csv, Markdown, Json };
 std::string FormatRegisterMap(const Mapping& mapping, const std::vector<MapRow>& rows,
-                              const std::optional<InstrumentIdentity>& instrument, MapFormat format);
+                              const std::optional<InstrumentIdentity>& instrument, MapFormat format,
+                              std::string_view instrumentMissing = {});
+// The map as JSON (what MapFormat::Json writes), for a program that puts it into its own output.
+nlohmann::ordered_json RegisterMapJson(const Mapping& mapping, const std::vector<MapRow>& rows,
+                                       const std::optional<InstrumentIdentity>& instrument,
+                                       std::string_view instrumentMissing = {});
 
 } // namespace profile

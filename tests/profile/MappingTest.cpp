@@ -368,7 +368,7 @@ TEST(RegisterMap, FactorySettingsMapTheInstrumentsVariablesWithTheirUnitsAndWord
     EXPECT_EQ(rows[8].lastRegister, 40018);
 
     const std::string csv = FormatRegisterMap(mapping, rows, std::nullopt, MapFormat::Csv);
-    EXPECT_NE(csv.find("\n40005-40006,2,\"command 1 data 12-15, SV\",\xE2\x84\x83,float32,CDAB,FF2 FF1 FF4 FF3,0.500,1,9600,none\n"),
+    EXPECT_NE(csv.find("\n40005-40006,4-5,2,\"command 1 data 12-15, SV\",\xE2\x84\x83,float32,CDAB,FF2 FF1 FF4 FF3,0.500,1,9600,none\n"),
               std::string::npos)
         << csv;
     // The instrument as its command 0 reply names it: the codes in decimal, as the window's fields
