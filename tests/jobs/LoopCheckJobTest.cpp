@@ -23,9 +23,9 @@ constexpr int kWhole = 3 + 1 + 40 + 4 + 1;
 TEST(LoopCheckJob, VerdictsAndWhatIsPutBack) {
     struct Row {
         const char* what;
-        std::vector<std::string> setUp; // frames the model takes first
+        std::vector<std::string> setUp = {}; // frames the model takes first
         double offset3 = 0, gain1 = 1;  // DOUTA3's zero error (mA), DOUTA1's span factor
-        std::vector<std::pair<int, Fault>> faults;
+        std::vector<std::pair<int, Fault>> faults = {};
         jobs::LoopCheckOptions options = {};
         int cancelAfter = 0;
         End end = End::Checked;
