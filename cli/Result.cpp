@@ -51,14 +51,6 @@ void Result::append(std::string_view key, Json json, std::string text) {
 
 namespace {
 
-std::string commandList(const std::vector<Account::Command>& commands) {
-    std::string out;
-    for (const Account::Command& c : commands) {
-        out += (out.empty() ? "" : ", ") + c.title + " (" + c.key + ")";
-    }
-    return out;
-}
-
 Json keyList(const std::vector<Account::Command>& commands) {
     Json out = Json::array();
     for (const Account::Command& c : commands) {
@@ -94,30 +86,9 @@ std::string Result::text() const {
         }
         out += row.label + std::string(width - row.label.size(), ' ') + row.separator + row.text + "\n";
     }
-    if (account && (account->planned() > account->acknowledged.size() || !account->next.empty())) {
-        const Account& a = *account;
-        out += a.planned() == 0 ? std::string("no set command sent\n")
-                                : std::to_string(a.acknowledged.size()) + " of " +
-                                      std::to_string(a.planned()) + " set commands sent and acknowledged\n";
-        if (!a.refused.empty()) {
-            out += "  refused: " + commandList(a.refused) + "\n";
-        }
-        if (a.inFlight) {
-            out += "  sent without answer (the converter may have taken it): " + commandList({*a.inFlight}) +
-                   "\n";
-        }
-        if (!a.mayHold.empty()) {
-            out += "  " + a.mayHold + "\n";
-        }
-        if (!a.notSent.empty()) {
-            out += "  not sent: " + commandList(a.notSent) + "\n";
-        }
-        if ((!a.acknowledged.empty() || a.inFlight) &&
-            (a.inFlight || !a.refused.empty() || !a.notSent.empty())) {
-            out += "the converter is partly configured\n";
-        }
-        if (!a.next.empty()) {
-            out += "next: " + a.next + "\n";
+    if (account) {
+        for (const std::string& line : account->lines()) {
+            out += line + "\n";
         }
     }
     return out;

@@ -12,31 +12,14 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/ExitCodes.h"
+#include "jobs/Account.h"
 
 namespace cli {
 
 using Json = nlohmann::ordered_json;
 
-// The set commands a run sends on one port and how each fared: what the report says of a run that
-// changes the converter, whether it ends whole, stopped or interrupted.
-struct Account {
-    struct Command {
-        std::string key;   // "BA1"
-        std::string title; // "RS485 port"
-    };
-    std::vector<Command> acknowledged;
-    std::vector<Command> refused;
-    std::optional<Command> inFlight; // sent, its answer not heard: the converter may have taken it
-    std::vector<Command> notSent;
-    // For a line setting in flight: what the converter may now hold and the options that reach it.
-    std::string mayHold;
-    // One line of what to do next; empty when nothing is left to do.
-    std::string next;
-
-    std::size_t planned() const {
-        return acknowledged.size() + refused.size() + (inFlight ? 1 : 0) + notSent.size();
-    }
-};
+// The set commands a run sends on one port and how each fared, in the words both front ends use.
+using Account = jobs::Account;
 
 class Result {
 public:

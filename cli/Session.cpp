@@ -29,7 +29,8 @@ void TrafficLog::write(const traffic::Event& event, std::string_view port) {
 
 Session::Session(LineOptions options, const serial::EventFd& stop, TrafficLog* log,
                  const TransportMaker& transport)
-    : options_(options), line_(options, stop, transport ? transport(options.port) : nullptr), log_(log) {
+    : options_(options), transport_(transport), line_(options, stop, transport ? transport(options.port) : nullptr),
+      log_(log) {
     if (log_ && log_->isOpen()) {
         recorder_.onAppended = [this] {
             log_->write(recorder_.log().at(recorder_.log().size() - 1), port());
@@ -51,7 +52,7 @@ void Session::open() {
                        std::string(ParityName(options_.parity)));
 }
 
-Answer Session::request(std::string_view frame, int32_t pendingCommand, bool isQuery, std::string_view what) {
+Answer Session::exchange(std::string_view frame, int32_t pendingCommand, bool isQuery, std::string_view what) {
     line_.observer.sent = [&](std::string_view bytes) { recorder_.sent(bytesOf(bytes), pendingCommand); };
     line_.observer.received = [&](std::string_view bytes) {
         recorder_.received(bytesOf(bytes), pendingCommand);
@@ -63,36 +64,51 @@ Answer Session::request(std::string_view frame, int32_t pendingCommand, bool isQ
                                  : ReplyShape{ReplyShape::Kind::Request, pendingCommand};
     answer.reply = line_.exchange(frame, shape, isQuery);
     line_.observer = {};
+    if (answer.reply.end == ReplyEnd::Lost) {
+        lineLost_ = true;
+    }
+    if (!answer.reply.bytes.empty()) {
+        answer.reading = traffic::Read(bytesOf(answer.reply.bytes), traffic::Direction::Received, pendingCommand,
+                                       bytesOf(frame));
+    }
+    return answer;
+}
+
+std::string Session::silenceWords(const Answer& answer) const {
+    std::string words = "within " + std::to_string(options_.timeout.count()) + " ms";
+    if (answer.reply.attempts > 1) {
+        words += " (sent " + std::to_string(answer.reply.attempts) + " times)";
+    }
+    return words;
+}
+
+std::string Session::lostWords() const {
+    return serial::isNetworkPortName(line_.path()) ? serial::lostLineWords(line_.path())
+                                                   : "the line to " + line_.path() + " was lost (adapter unplugged?)";
+}
+
+std::unique_ptr<Session> Session::detached(const serial::EventFd& stop) const {
+    return std::make_unique<Session>(options_, stop, log_, transport_);
+}
+
+Answer Session::request(std::string_view frame, int32_t pendingCommand, bool isQuery, std::string_view what) {
+    Answer answer = exchange(frame, pendingCommand, isQuery, what);
     switch (answer.reply.end) {
     case ReplyEnd::Interrupted:
         throw Failure(code::Interrupted, "interrupted", answer.reply.written);
-    case ReplyEnd::NoReply: {
-        std::string message = "no reply to " + std::string(what) + " within " +
-                              std::to_string(options_.timeout.count()) + " ms";
-        if (answer.reply.attempts > 1) {
-            message += " (sent " + std::to_string(answer.reply.attempts) + " times)";
-        }
-        throw Failure(code::NoReply, message, true);
-    }
+    case ReplyEnd::NoReply:
+        throw Failure(code::NoReply, "no reply to " + std::string(what) + " " + silenceWords(answer), true);
     case ReplyEnd::Lost:
-        lineLost_ = true;
         if (answer.reply.bytes.empty()) {
             // A line that goes while a run is on is a reply that never came (exit 4, with the reason);
             // a port that cannot be opened at all is another matter (exit 3).
-            throw Failure(code::NoReply,
-                          "no reply: " +
-                              (serial::isNetworkPortName(line_.path())
-                                   ? serial::lostLineWords(line_.path())
-                                   : "the line to " + line_.path() + " was lost (adapter unplugged?)"),
-                          answer.reply.written);
+            throw Failure(code::NoReply, "no reply: " + lostWords(), answer.reply.written);
         }
         break; // what arrived before the line went is still read
     case ReplyEnd::Complete:
     case ReplyEnd::Quiet:
         break;
     }
-    answer.reading = traffic::Read(bytesOf(answer.reply.bytes), traffic::Direction::Received, pendingCommand,
-                                   bytesOf(frame));
     return answer;
 }
 

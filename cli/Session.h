@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -66,12 +67,24 @@ public:
     // Failure(NoReply) when nothing came (queries are resent --retries times first), Failure(Interrupted)
     // on Ctrl+C.
     Answer request(std::string_view frame, int32_t pendingCommand, bool isQuery, std::string_view what);
+    // The same without the failures: the reply as it ended (reply.end says how), read against the
+    // request when bytes came.
+    Answer exchange(std::string_view frame, int32_t pendingCommand, bool isQuery, std::string_view what);
+    // Why nothing came: "within 1000 ms (sent 2 times)"; and why the line went: "the line to /dev/ttyUSB0
+    // was lost (adapter unplugged?)", or a network port's words.
+    std::string silenceWords(const Answer& answer) const;
+    std::string lostWords() const;
+
+    // A session on the same port, with the same log and transport, that listens to `stop` instead:
+    // to put something back after Ctrl+C stopped this one's waits. Not opened.
+    std::unique_ptr<Session> detached(const serial::EventFd& stop) const;
 
     // The line went away during a request (the Failure said so): it will not come back by itself.
     bool lineLost() const { return lineLost_; }
 
 private:
     LineOptions options_;
+    TransportMaker transport_;
     Line line_;
     TrafficLog* log_;
     traffic::Recorder recorder_{1};

@@ -83,11 +83,9 @@ Script::Body CheckJob::run() {
     using End = CheckResult::End;
     ReadMappingJob read;
     co_await drive(read);
-    result_.mapping = read.result();
     const MappingResult& m = result_.mapping;
-    if (!m.mapping || !m.mode) {
+    if (!read.took(result_.mapping, result_.stop) || !m.mode) {
         result_.end = End::NoMapping;
-        result_.stop = m.stop;
         co_return;
     }
     const profile::Mapping& mapping = *m.mapping;

@@ -78,9 +78,7 @@ Script::Body IdentityJob::run() {
 Script::Body ReplyFieldsJob::run() {
     ReadMappingJob read;
     co_await drive(read);
-    result_.mapping = read.result();
-    if (!result_.mapping.mapping) {
-        result_.stop = result_.mapping.stop;
+    if (!read.took(result_.mapping, result_.stop)) {
         co_return;
     }
     const profile::Mapping& mapping = *result_.mapping.mapping;
@@ -141,9 +139,7 @@ std::string MapResult::instrumentWords() const {
 Script::Body RegisterMapJob::run() {
     ReadMappingJob read;
     co_await drive(read);
-    result_.mapping = read.result();
-    if (!result_.mapping.mapping) {
-        result_.stop = result_.mapping.stop;
+    if (!read.took(result_.mapping, result_.stop)) {
         co_return;
     }
     const profile::Mapping& mapping = *result_.mapping.mapping;

@@ -92,6 +92,15 @@ Script::Body ReadAllJob::run() {
                 notReached.push_back(requests[j].what);
             }
             result_.stop = StopOf(requests[i], outcome, std::move(notReached));
+            const bool query = !options_.communication || i > 0;
+            if (query && !outcome.block.empty()) {
+                // What its decoder would miss in it, said in the decoder's words; nothing is kept.
+                profile::Configuration unused;
+                const Query q = options_.queries[i - (options_.communication ? 1 : 0)];
+                for (const profile::Problem& problem : profile::DecodeReply(q, outcome.block, unused)) {
+                    result_.stop->text += "; " + profile::ProblemText(problem);
+                }
+            }
             co_return;
         }
         if (options_.communication && i == 0) {

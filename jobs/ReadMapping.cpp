@@ -54,6 +54,12 @@ Script::Body ReadMappingJob::run() {
     result_.problems = std::move(mapping.problems);
 }
 
+bool ReadMappingJob::took(MappingResult& into, std::optional<Stop>& stop) const {
+    into = result_;
+    stop = result_.stop;
+    return result_.mapping.has_value();
+}
+
 Request HartBodyRequest(const std::vector<uint8_t>& body, const std::string& preambles, std::string what) {
     Request request;
     request.frame = std::string(tools::asText(hart::ManualFrame(preambles, body)));

@@ -31,6 +31,8 @@ struct MappingResult {
 class ReadMappingJob : public Script {
 public:
     const MappingResult& result() const { return result_; }
+    // Copies the result into `into` (and its stop into `stop`); whether there is a mapping to go on with.
+    bool took(MappingResult& into, std::optional<Stop>& stop) const;
 
 private:
     Body run() override;

@@ -129,14 +129,20 @@ Script::Body SendJob::run() {
     }
 }
 
+bool WriteJob::stopped(const std::optional<Stop>& stop) {
+    if (stop) {
+        result_.end = WriteResult::End::Stopped;
+        result_.stop = stop;
+    }
+    return stop.has_value();
+}
+
 Script::Body WriteJob::run() {
     using End = WriteResult::End;
     ReadAllJob before({options_.readFirst});
     co_await drive(before);
     result_.before = before.result();
-    if (result_.before.stop) {
-        result_.end = End::Stopped;
-        result_.stop = result_.before.stop;
+    if (stopped(result_.before.stop)) {
         co_return;
     }
     result_.problems = ProblemsFor(result_.before.problems, options_.mustRead);
@@ -162,17 +168,13 @@ Script::Body WriteJob::run() {
     SendJob send({SetCommandsOf(result_.plan, merged), lineIsRs485 ? options_.line : std::nullopt, options_.again});
     co_await drive(send);
     result_.send = send.result();
-    if (result_.send.stop) {
-        result_.end = End::Stopped;
-        result_.stop = result_.send.stop;
+    if (stopped(result_.send.stop)) {
         co_return;
     }
     ReadAllJob back({options_.readBack});
     co_await drive(back);
     result_.after = back.result();
-    if (result_.after.stop) {
-        result_.end = End::Stopped;
-        result_.stop = result_.after.stop;
+    if (stopped(result_.after.stop)) {
         co_return;
     }
     result_.differences = profile::Compare(options_.target, result_.after.values);

@@ -104,6 +104,8 @@ public:
 
 private:
     Body run() override;
+    // Whether `stop` ends the write, as a stop of its own.
+    bool stopped(const std::optional<Stop>& stop);
     WriteOptions options_;
     WriteResult result_;
 };

@@ -13,6 +13,9 @@ namespace tools {
 
 enum class ModbusRole : uint8_t { Request, Reply };
 
+// A reply's function code with this bit set is an exception: the function it answers, refused.
+inline constexpr uint8_t kModbusExceptionBit = 0x80;
+
 // Functions 1-6, 15, 16 and 23; exception codes 1-6, 8, 10 and 11.
 constexpr bool IsModbusFunction(uint8_t function) {
     return (function >= 1 && function <= 6) || function == 15 || function == 16 || function == 23;
@@ -52,7 +55,8 @@ using Bytes = std::span<const uint8_t>;
 using Layout = ModbusLayout;
 using Fit = ModbusFieldsFit;
 
-inline constexpr uint8_t kExceptionBit = 0x80;
+using tools::kModbusExceptionBit;
+inline constexpr uint8_t kExceptionBit = kModbusExceptionBit;
 
 inline uint16_t word(Bytes b, std::size_t at) {
     return static_cast<uint16_t>((b[at] << 8) | b[at + 1]);

@@ -19,7 +19,6 @@ using detail::HasModbusCrc;
 using detail::TextHead;
 using tools::asText;
 
-constexpr uint8_t kExceptionBit = 0x80;
 constexpr uint8_t kMaxModbusSlave = 247;
 // More preambles than a HART master or slave sends (5 to 20): the ones before these are noise, so a
 // line stuck at 0xFF is not held as the start of a frame.
@@ -192,7 +191,7 @@ bool answers(const BusFramer::Waiting& waiting, Bytes reply, BusKind kind, BusRo
     const Bytes request = *waiting.bytes;
     switch (kind) {
     case BusKind::Modbus:
-        return reply[0] == request[0] && (reply[1] & ~kExceptionBit) == request[1];
+        return reply[0] == request[0] && (reply[1] & ~tools::kModbusExceptionBit) == request[1];
     case BusKind::Hart:
         return hartReplyLength(reply, request) > 0;
     case BusKind::Text: {
@@ -312,7 +311,7 @@ Outcome matchHead(Bytes b, bool final, const std::optional<BusFramer::Waiting>& 
         return search.outcome();
     }
     const uint8_t function = b[1];
-    if ((function & kExceptionBit) != 0) {
+    if ((function & tools::kModbusExceptionBit) != 0) {
         search.modbus(ModbusRole::Reply);
         return search.outcome();
     }
@@ -344,7 +343,7 @@ std::size_t expectedModbusReply(Bytes run, std::size_t at, Bytes request) {
         return 0;
     }
     const Bytes b = run.subspan(at);
-    if (b[1] == (request[1] | kExceptionBit)) {
+    if (b[1] == (request[1] | tools::kModbusExceptionBit)) {
         return tools::IsModbusExceptionCode(b[2]) ? 5 : 0;
     }
     if (b[1] != request[1]) {

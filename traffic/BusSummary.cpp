@@ -3,11 +3,12 @@
 
 #include <algorithm>
 
+#include "tools/ModbusLayout.h"
+
 namespace traffic {
 
 namespace {
 
-constexpr uint8_t kExceptionBit = 0x80;
 
 } // namespace
 
@@ -45,7 +46,7 @@ void BusSummary::add(const BusFrame& frame) {
     if (frame.check == BusCheck::Good) {
         ++counts.replies;
         if (frame.kind == BusKind::Modbus && frame.bytes.size() >= 2 &&
-            (frame.bytes[1] & kExceptionBit) != 0) {
+            (frame.bytes[1] & tools::kModbusExceptionBit) != 0) {
             ++counts.exceptions;
         }
     }

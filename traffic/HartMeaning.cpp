@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "hart/HartFrames.h"
+#include "hart/UniversalCommands.h"
 #include "tools/Conversions.h"
 #include "tools/RegisterValues.h"
 #include "traffic/FrameSearch.h"
@@ -14,49 +15,16 @@ namespace traffic::detail {
 
 namespace {
 
-constexpr CodeName kCommands[] = {
-    {0, "read unique identifier"},
-    {1, "read primary variable"},
-    {2, "read loop current and percent of range"},
-    {3, "read dynamic variables and loop current"},
-    {6, "write polling address"},
-};
-
-constexpr CodeName kResponses[] = {
-    {0, "success"},
-    {2, "invalid selection"},
-    {3, "passed parameter too large"},
-    {4, "passed parameter too small"},
-    {5, "too few data bytes received"},
-    {6, "device-specific command error"},
-    {7, "in write protect mode"},
-    {16, "access restricted"},
-    {32, "busy"},
-    {64, "command not implemented"},
-};
-
-// With the top bit set the first response byte reports what went wrong on the line instead.
-constexpr CodeName kCommunicationErrors[] = {
-    {0x40, "vertical parity error"},     {0x20, "overrun error"},   {0x10, "framing error"},
-    {0x08, "longitudinal parity error"}, {0x02, "buffer overflow"},
-};
-
-constexpr CodeName kDeviceStatus[] = {
-    {0x80, "device malfunction"},
-    {0x40, "configuration changed"},
-    {0x20, "cold start"},
-    {0x10, "more status available"},
-    {0x08, "loop current fixed"},
-    {0x04, "loop current saturated"},
-    {0x02, "non-primary variable out of limits"},
-    {0x01, "primary variable out of limits"},
-};
+// "6 (write polling address)": the code with its name when it has one.
+std::string withName(uint8_t code, std::string_view name) {
+    return name.empty() ? std::to_string(code) : std::to_string(code) + " (" + std::string(name) + ")";
+}
 
 // The names of the bits set in `value`, in parentheses.
-void appendFlags(std::string& out, uint8_t value, std::span<const CodeName> flags) {
+void appendFlags(std::string& out, uint8_t value, std::span<const hart::FlagName> flags) {
     bool first = true;
-    for (const CodeName& flag : flags) {
-        if ((value & flag.code) != 0) {
+    for (const hart::FlagName& flag : flags) {
+        if ((value & flag.bit) != 0) {
             out += first ? " (" : ", ";
             out += flag.name;
             first = false;
@@ -71,38 +39,64 @@ void appendResponse(std::string& out, Bytes data) {
     if (data.empty()) {
         return;
     }
-    const uint8_t code = data[0];
-    if ((code & 0x80) != 0) {
+    const uint8_t code = data[hart::kResponseCodeAt];
+    if ((code & hart::kCommunicationError) != 0) {
         out += ", communication error " + tools::ByteToHex(code);
-        appendFlags(out, code, kCommunicationErrors);
+        appendFlags(out, code, hart::CommunicationErrorFlags());
     } else {
-        out += ", response code " + CodeWithName(code, kResponses);
+        out += ", response code " + withName(code, hart::ResponseName(code));
     }
-    if (data.size() >= 2) {
-        out += ", device status " + tools::ByteToHex(data[1]);
-        appendFlags(out, data[1], kDeviceStatus);
+    if (data.size() > hart::kDeviceStatusAt) {
+        out += ", device status " + tools::ByteToHex(data[hart::kDeviceStatusAt]);
+        appendFlags(out, data[hart::kDeviceStatusAt], hart::DeviceStatusFlags());
     }
 }
 
-// HART sends a float most significant byte first.
-float floatAt(Bytes data, std::size_t at) {
-    return static_cast<float>(*tools::ValueOfBytes(data.subspan(at, 4), tools::WordOrder::HighWordFirst));
-}
-
-// The data of the two replies the window decodes, read only when the frame announced and holds it.
-void appendReplyData(std::string& out, uint8_t command, Bytes data) {
-    if (command == 0 && data.size() >= 14) {
-        out += "; identity: manufacturer " + tools::ByteToHex(data[3]) + ", device type " +
-               tools::ByteToHex(data[4]) + ", asks for " + std::to_string(data[5]) +
-               " preambles, device id " + HexBytes(data.subspan(11, 3));
-    } else if (command == 3 && data.size() >= 11) {
-        out += "; loop current " + FloatText(floatAt(data, 2)) + " mA";
-        static constexpr std::string_view kNames[] = {"PV", "SV", "TV", "QV"};
-        for (std::size_t k = 0; k < 4 && 6 + 5 * k + 5 <= data.size(); ++k) {
-            const std::size_t at = 6 + 5 * k;
-            out += ", " + std::string(kNames[k]) + ' ' + FloatText(floatAt(data, at + 1)) + " (unit " +
-                   std::to_string(data[at]) + ')';
+// One field of a universal command's reply for people, or nothing for one the meaning leaves out
+// (status, units told with their value, revisions, flags).
+std::string fieldText(const hart::ReplyFieldLayout& field, Bytes data) {
+    const auto at = static_cast<std::size_t>(field.offset);
+    using hart::FieldKind;
+    switch (field.kind) {
+    case FieldKind::Float: {
+        // HART sends a float most significant byte first.
+        const auto value = static_cast<float>(*tools::ValueOfBytes(data.subspan(at, 4), tools::WordOrder::HighWordFirst));
+        std::string text = std::string(field.name) + ' ' + FloatText(value);
+        if (!field.fixedUnit.empty()) {
+            return text + ' ' + std::string(field.fixedUnit);
         }
+        return field.unitOffset < 0 ? text
+                                    : text + " (unit " + std::to_string(data[static_cast<std::size_t>(field.unitOffset)]) + ')';
+    }
+    case FieldKind::Manufacturer:
+    case FieldKind::DeviceType:
+        return std::string(field.name) + ' ' + tools::ByteToHex(data[at]);
+    case FieldKind::Preambles:
+        return "asks for " + std::to_string(data[at]) + " preambles";
+    case FieldKind::DeviceId:
+        return std::string(field.name) + ' ' + HexBytes(data.subspan(at, 3));
+    default:
+        return {};
+    }
+}
+
+// The data of a universal command's reply by its fields (the identity of command 0 only whole),
+// read only as far as the frame announced and holds it; any other command's data as bytes.
+void appendReplyData(std::string& out, uint8_t command, Bytes data) {
+    const auto fields = hart::UniversalReply(command);
+    std::string told;
+    if (command != 0 || data.size() >= static_cast<std::size_t>(hart::LayoutLength(0))) {
+        for (const hart::ReplyFieldLayout& field : fields) {
+            if (static_cast<std::size_t>(field.offset + field.length) > data.size()) {
+                break;
+            }
+            if (const std::string text = fieldText(field, data); !text.empty()) {
+                told += (told.empty() ? "" : ", ") + text;
+            }
+        }
+    }
+    if (!told.empty()) {
+        out += (command == 0 ? "; identity: " : "; ") + told;
     } else if (data.size() > 2) {
         out += ", data " + HexBytes(data.subspan(2));
     }
@@ -198,7 +192,7 @@ FrameMeaning HartMeaning(Bytes bytes, Direction direction) {
         return cut(header.expansionBytes > 0 ? "expansion bytes" : "address");
     }
     const uint8_t command = bytes[header.commandAt];
-    out += ", command " + CodeWithName(command, kCommands);
+    out += ", command " + withName(command, hart::CommandName(command));
     if (bytes.size() == header.countAt) {
         return cut("command");
     }

@@ -7,6 +7,7 @@
 #include <iterator>
 #include <utility>
 
+#include "tools/ModbusLayout.h"
 #include "tools/ModbusRequest.h"
 #include "traffic/Meanings.h"
 
@@ -96,7 +97,7 @@ Reading SentReading(Bytes bytes, int32_t pendingCommand) {
 Reading OwnShapeReading(Bytes bytes, int32_t pendingCommand) {
     const bool waitsForModbus = pendingCommand == pending::ModbusTest;
     // A reply to the MODBUS test: its function (or its exception) is the one asked for, or its CRC holds.
-    if (waitsForModbus && (bytes.size() < 2 || (bytes[1] & 0x7F) == tools::kReadHoldingRegisters ||
+    if (waitsForModbus && (bytes.size() < 2 || (bytes[1] & ~tools::kModbusExceptionBit) == tools::kReadHoldingRegisters ||
                            detail::HasModbusCrc(bytes))) {
         return frameReading(ModbusMeaning(bytes, Direction::Received), Protocol::Modbus, true);
     }

@@ -15,7 +15,6 @@ namespace traffic::detail {
 
 namespace {
 
-constexpr uint8_t kExceptionBit = 0x80;
 constexpr std::size_t kCrcLength = 2;
 
 constexpr CodeName kFunctions[] = {
@@ -43,8 +42,8 @@ constexpr CodeName kExceptions[] = {
 };
 
 std::string functionText(uint8_t function) {
-    const std::string_view name = NameOf(function & ~kExceptionBit, kFunctions);
-    const std::string code = "function " + std::to_string(function & ~kExceptionBit);
+    const std::string_view name = NameOf(function & ~tools::kModbusExceptionBit, kFunctions);
+    const std::string code = "function " + std::to_string(function & ~tools::kModbusExceptionBit);
     return name.empty() ? code : std::string(name);
 }
 
@@ -184,7 +183,7 @@ FrameMeaning ModbusMeaning(Bytes bytes, Direction direction) {
         return reading;
     }
     const uint8_t function = bytes[1];
-    if (!sent && (function & kExceptionBit) != 0) {
+    if (!sent && (function & tools::kModbusExceptionBit) != 0) {
         out += ", exception to " + functionText(function);
         if (bytes.size() >= 3) {
             out += ": exception " + CodeWithName(bytes[2], kExceptions);

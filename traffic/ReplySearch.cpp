@@ -14,7 +14,6 @@ namespace traffic::detail {
 
 namespace {
 
-constexpr uint8_t kExceptionBit = 0x80;
 // A MODBUS RTU frame is at most this long.
 constexpr std::size_t kModbusMaxFrame = 256;
 
@@ -128,7 +127,7 @@ Reading modbusAnswer(Bytes bytes, int32_t pendingCommand, Bytes request) {
         const uint8_t code = bytes[at + 1];
         std::size_t length = 0;
         bool headerRight = true;
-        if (code == (function | kExceptionBit)) {
+        if (code == (function | tools::kModbusExceptionBit)) {
             length = 5;
         } else if (code != function) {
             continue;
@@ -383,7 +382,9 @@ Reading blockAnswer(Bytes bytes, int32_t pendingCommand, const TextRequest& aske
     while (end > position + marker.size() && !IsTextByte(bytes[end - 1])) {
         --end;
     }
-    const TextReplyMeaning reply = ReadTextReply(bytes.subspan(start, end - start), pendingCommand);
+    // Read by the fields the query's own decoder needs, whatever the exchange waited under (a frame typed
+    // as it stands waits under none): a reply short of them is cut, and says which are missing.
+    const TextReplyMeaning reply = ReadTextReply(bytes.subspan(start, end - start), QueryPending(asked.key));
     return found(reply.text, reply.whole ? Verdict::Good : Verdict::Cut, start, end - start, bytes.size());
 }
 

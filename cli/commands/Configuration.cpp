@@ -8,7 +8,9 @@
 
 #include "cli/Files.h"
 #include "cli/Main.h"
+#include "cli/Jobs.h"
 #include "cli/Steps.h"
+#include "jobs/Write.h"
 #include "config/TextCommands.h"
 #include "profile/BackupFile.h"
 #include "profile/Parameters.h"
@@ -64,9 +66,35 @@ void readInput(InputFile& file) {
         throw Failure(error.kind() == profile::FileError::Kind::NotABackup ? code::BadFile : code::Usage,
                       file.name + ": " + error.what());
     }
-    if (PresentIn(file.backup.values).empty()) {
+    if (jobs::PresentIn(file.backup.values).empty()) {
         throw Failure(code::BadFile, file.name + " holds no parameter to restore or compare");
     }
+}
+
+// Runs a write (read, plan, send, read back) on the session's line, which follows the converter's
+// RS485 port when it runs at its settings. What was sent and the account go into the result; a read
+// or send that stopped ends the command (Fail), and so do values it could not read (`unreadable`
+// says so) or a plan no frame can carry. The plan, dry run and read back are the caller's.
+jobs::WriteResult Write(Session& session, Result& result, jobs::WriteOptions options, std::string_view unreadable) {
+    const LineOptions& line = session.line().options();
+    options.line = jobs::Request::LineSettings{line.baud, std::string(ParityName(line.parity))};
+    jobs::WriteJob job(std::move(options));
+    RunJob(session, job);
+    const jobs::WriteResult& write = job.result();
+    using End = jobs::WriteResult::End;
+    if (write.end == End::Unreadable) {
+        Unexpected(result, write.problems, unreadable);
+    }
+    if (write.end == End::BadPlan) {
+        throw Failure(code::Usage, write.badPlan + "; nothing was sent");
+    }
+    if (!write.plan.empty() && write.end != End::Planned) {
+        ShowSent(result, write.send, jobs::SetCommandsOf(write.plan, write.before.values));
+    }
+    if (write.stop) {
+        Fail(*write.stop);
+    }
+    return write;
 }
 
 // diff and verify: reads the parameters the file has and compares: Done when they match, Differences
@@ -77,14 +105,17 @@ Run compare(CLI::App& app, const char* help, bool list) {
     return {.prepare = [file](const Globals&) { readInput(*file); },
             .port =
                 [file, list](Session& session, Result& result) {
-                    const profile::Configuration& expected = file->backup.values;
-                    const std::vector<std::size_t> compared = PresentIn(expected);
-                    const ReadResult read = ReadConverter(session, QueriesFor(compared));
-                    const auto problems = ProblemsFor(read.problems, compared);
-                    if (!problems.empty()) {
-                        Unexpected(result, problems, "the converter's values cannot all be read");
+                    jobs::CompareJob job(file->backup.values);
+                    RunJob(session, job);
+                    const jobs::CompareResult& compare = job.result();
+                    if (compare.read.stop) {
+                        Fail(*compare.read.stop);
                     }
-                    const auto lines = differences(result, profile::Compare(expected, read.values));
+                    if (!compare.problems.empty()) {
+                        Unexpected(result, compare.problems, "the converter's values cannot all be read");
+                    }
+                    const std::vector<std::size_t>& compared = compare.compared;
+                    const auto lines = differences(result, compare.differences);
                     result.data("compared", compared.size());
                     if (list) {
                         for (const std::string& line : lines) {
@@ -172,12 +203,12 @@ Run Get(CLI::App& app) {
                         o->names.push_back(profile::ParameterIndex(name));
                     }
                     if (o->names.empty()) {
-                        o->names = AllParameters(false);
+                        o->names = jobs::AllParameters(false);
                     }
                 },
             .port =
                 [o](Session& session, Result& result) {
-                    const ReadResult read = ReadConverter(session, QueriesFor(o->names));
+                    const jobs::ReadResult read = ReadConverter(session, jobs::QueriesFor(o->names));
                     // "name = value" for people, "parameters" for scripts.
                     profile::Configuration only;
                     for (const std::size_t p : o->names) {
@@ -188,7 +219,7 @@ Run Get(CLI::App& app) {
                         }
                     }
                     result.data("parameters", Json::parse(profile::ParametersJson(only)));
-                    const auto problems = ProblemsFor(read.problems, o->names);
+                    const auto problems = jobs::ProblemsFor(read.problems, o->names);
                     if (!problems.empty()) {
                         Unexpected(result, problems, "some values could not be read");
                     }
@@ -232,7 +263,7 @@ Run Set(CLI::App& app) {
                 [o](Session& session, Result& result) {
                     const profile::Configuration& values = o->values;
                     result.account.emplace().next = "nothing was sent: run the same set again";
-                    const std::vector<std::size_t> named = PresentIn(values);
+                    const std::vector<std::size_t> named = jobs::PresentIn(values);
                     // The set commands also carry the other parameters of their frame: read those first.
                     std::vector<std::size_t> carried;
                     for (const std::size_t p : named) {
@@ -240,20 +271,15 @@ Run Set(CLI::App& app) {
                             carried.push_back(q);
                         }
                     }
-                    const auto queries = QueriesFor(carried);
-                    const ReadResult before = ReadConverter(session, queries);
-                    const auto problems = ProblemsFor(before.problems, carried);
-                    if (!problems.empty()) {
-                        Unexpected(result, problems, "the values sent with these cannot be read");
-                    }
-                    SendPlan(session, result, profile::PlanRestore(values, before.values, true),
-                             before.values, values, "run the same set again");
-
-                    const ReadResult after = ReadConverter(session, queries);
+                    const auto queries = jobs::QueriesFor(carried);
+                    const jobs::WriteResult write =
+                        Write(session, result,
+                              {values, queries, carried, queries, true, false, false, {}, "run the same set again"},
+                              "the values sent with these cannot be read");
                     Json took = Json::object();
                     bool allTook = true;
                     for (const std::size_t p : named) {
-                        const auto& now = after.values.value(p);
+                        const auto& now = write.after.values.value(p);
                         const bool ok = now == values.value(p);
                         allTook = allTook && ok;
                         result.line(NameOf(p) + (ok ? " = " + *now + " (took)"
@@ -300,19 +326,16 @@ Run Backup(CLI::App& app) {
                     file.writtenBy = "vx538 " VX538_VERSION;
                     file.date = profile::UtcDateText(traffic::Now().wallMs);
                     file.port = session.line().path();
-                    const Answer identity =
-                        session.request(config::communicationQueryFrame(), traffic::pending::SystemParameters,
-                                        true, "the communication query");
-                    file.device = identity.reply.bytes;
-                    const ReadResult read =
-                        ReadConverter(session, std::vector<profile::Query>(std::begin(profile::kQueries),
-                                                                           std::end(profile::kQueries)));
+                    const jobs::ReadResult read = ReadConverter(
+                        session, std::vector<profile::Query>(std::begin(profile::kQueries), std::end(profile::kQueries)),
+                        true);
+                    file.device = read.device.value_or("");
                     if (!read.problems.empty()) {
                         Unexpected(result, read.problems,
                                    "the converter's replies do not hold every value; nothing was written");
                     }
                     file.values = read.values;
-                    file.replies.emplace_back("QV", identity.reply.bytes);
+                    file.replies.emplace_back("QV", file.device);
                     file.replies.insert(file.replies.end(), read.replies.begin(), read.replies.end());
                     const std::string text = profile::WriteBackup(file);
                     const std::string path = PortFileName(o->file, session.port());
@@ -348,40 +371,31 @@ Run Restore(CLI::App& app) {
                 [file, all, dryRun](Session& session, Result& result) {
                     result.account.emplace().next = "nothing was sent: run the same restore again";
                     const profile::Configuration& target = file->backup.values;
-                    const std::vector<std::size_t> restored = PresentIn(target);
-                    const ReadResult before = ReadConverter(session, QueriesFor(AllParameters(true)));
-                    const auto problems = ProblemsFor(before.problems, restored);
-                    if (!problems.empty() && !*all) {
-                        Unexpected(result, problems,
-                                   "the converter's values cannot all be read, so what differs is not known; "
-                                   "nothing was sent (--all sends everything without comparing)");
-                    }
-                    std::vector<profile::PlannedFrame> plan;
-                    try {
-                        plan = profile::PlanRestore(target, before.values, *all);
-                    } catch (const profile::BadValue& error) {
-                        throw Failure(code::Usage, std::string(error.what()) + "; nothing was sent");
-                    }
-                    if (*dryRun) {
+                    const std::vector<std::size_t> restored = jobs::PresentIn(target);
+                    const jobs::WriteResult write =
+                        Write(session, result,
+                              {target, jobs::QueriesFor(jobs::AllParameters(true)), restored,
+                               jobs::QueriesFor(restored), *all, *all, *dryRun, {},
+                               "run the same restore again to finish: it sends what still differs"},
+                              "the converter's values cannot all be read, so what differs is not known; "
+                              "nothing was sent (--all sends everything without comparing)");
+                    using End = jobs::WriteResult::End;
+                    if (write.end == End::Planned) {
                         result.account.reset();
                         result.data("would_send", Json::array());
-                        for (const auto& planned : plan) {
+                        for (const auto& planned : write.plan) {
                             result.append("would_send", FrameText(planned.frame), FrameText(planned.frame));
                         }
-                        result.line(std::to_string(plan.size()) + " set commands would be sent");
+                        result.line(std::to_string(write.plan.size()) + " set commands would be sent");
                         return;
                     }
-                    if (plan.empty()) {
+                    if (write.end == End::NothingToDo) {
                         result.account.emplace();
-                        result.line("the converter already holds every value of " + file->name +
-                                    "; nothing sent");
+                        result.line("the converter already holds every value of " + file->name + "; nothing sent");
                         result.data("sent", Json::array());
                         return;
                     }
-                    SendPlan(session, result, plan, before.values, target,
-                             "run the same restore again to finish: it sends what still differs");
-                    const ReadResult after = ReadConverter(session, QueriesFor(restored));
-                    const auto lines = differences(result, profile::Compare(target, after.values));
+                    const auto lines = differences(result, write.differences);
                     if (!lines.empty()) {
                         std::string message = "read back, " + std::to_string(lines.size()) +
                                               " parameters differ from the file:";
@@ -390,7 +404,7 @@ Run Restore(CLI::App& app) {
                         }
                         throw Failure(code::Unexpected, message);
                     }
-                    result.line("restored " + std::to_string(plan.size()) + " set commands; read back, all " +
+                    result.line("restored " + std::to_string(write.plan.size()) + " set commands; read back, all " +
                                 std::to_string(restored.size()) + " parameters match " + file->name);
                 }};
 }

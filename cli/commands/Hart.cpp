@@ -1,12 +1,17 @@
 // The hart commands that talk to the instrument through the converter (transparent mode): its
 // identity (command 0), its dynamic variables (command 3), a frame typed as hex, and command 0 at
 // each polling address (scan).
+#include <utility>
+
 #include <CLI/CLI.hpp>
 
+#include "cli/Jobs.h"
 #include "cli/Steps.h"
 #include "hart/HartFrames.h"
 #include "hart/HartReplies.h"
 #include "hart/UnitTable.h"
+#include "jobs/Instrument.h"
+#include "jobs/Scan.h"
 #include "tools/Bytes.h"
 #include "tools/Conversions.h"
 #include "traffic/EventFormat.h"
@@ -22,22 +27,14 @@ std::shared_ptr<HartAddressing> defineAddressed(CLI::App& app, const char* addre
     return addressing;
 }
 
-// HART command 0; fills `identity` for requests addressed by it.
-hart::IdentityReply hartIdentity(Session& session, Result& result, const HartAddressing& addressing,
-                                 hart::HartIdentity& identity) {
-    const auto frame =
-        hart::IdentityQueryFrame(addressing.preambles, addressing.address, !addressing.secondary);
-    const Answer answer = HartRequest(session, result, tools::asText(frame), traffic::pending::HartIdentity,
-                                      "HART command 0 (identity)");
-    const auto block = tools::bytesOf(answer.reply.bytes);
-    const auto reply = hart::DecodeIdentityReply(block, std::min<std::size_t>(block.size(), 255));
-    if (!reply) {
-        throw Failure(code::Unexpected,
-                      "the reply to HART command 0 holds no identity: " + answer.reading.meaning);
+// Commands 0 (and 3 when `variables`) through the identity job; a stop ends the command.
+jobs::IdentityResult askIdentity(Session& session, const HartAddressing& addressing, bool variables) {
+    jobs::IdentityJob job({addressing.preambles, addressing.address, !addressing.secondary, variables});
+    RunJob(session, job);
+    if (job.result().stop) {
+        Fail(*job.result().stop);
     }
-    hart::StoreIdentity(*reply, identity);
-    identity.pollingAddress = static_cast<uint8_t>(addressing.address);
-    return *reply;
+    return job.result();
 }
 
 } // namespace
@@ -48,8 +45,7 @@ Run HartId(CLI::App& app) {
     return {.prepare = [addressing](const Globals&) { CheckHartAddressing(*addressing); },
             .port =
                 [addressing](Session& session, Result& result) {
-                    hart::HartIdentity identity;
-                    const hart::IdentityReply reply = hartIdentity(session, result, *addressing, identity);
+                    const hart::IdentityReply reply = *askIdentity(session, *addressing, false).identity;
                     const std::string id = traffic::HexText(tools::asText(reply.deviceId));
                     result.field("manufacturer", "manufacturer",
                                  reply.manufacturerText + " (" + tools::ByteToHex(reply.manufacturer) + ")",
@@ -70,22 +66,7 @@ Run HartVars(CLI::App& app) {
     return {.prepare = [addressing](const Globals&) { CheckHartAddressing(*addressing); },
             .port =
                 [addressing](Session& session, Result& result) {
-                    // The variables query is addressed by the identity, as the window addresses it after
-                    // command 0.
-                    hart::HartIdentity identity;
-                    hartIdentity(session, result, *addressing, identity);
-                    const auto frame =
-                        hart::VariablesQueryFrame(addressing->preambles, !addressing->secondary, identity);
-                    const Answer answer =
-                        HartRequest(session, result, tools::asText(frame), traffic::pending::HartVariables,
-                                    "HART command 3 (variables)");
-                    const auto block = tools::bytesOf(answer.reply.bytes);
-                    const auto reply =
-                        hart::DecodeVariablesReply(block, std::min<std::size_t>(block.size(), 255));
-                    if (!reply.variables[0]) {
-                        throw Failure(code::Unexpected, "the reply to HART command 3 holds no variables: " +
-                                                            answer.reading.meaning);
-                    }
+                    const hart::VariablesReply reply = *askIdentity(session, *addressing, true).variables;
                     constexpr const char* kNames[] = {"PV", "SV", "TV", "QV"};
                     result.data("variables", Json::array());
                     for (std::size_t i = 0; i < reply.variables.size(); ++i) {
@@ -118,10 +99,20 @@ Run HartSend(CLI::App& app) {
                 },
             .port =
                 [frame](Session& session, Result& result) {
-                    const Answer answer =
-                        HartRequest(session, result, *frame, traffic::pending::HartManual, "the HART frame");
-                    ShowExchange(result, *frame, answer);
-                    result.field({}, "meaning", answer.reading.meaning, {}, " ");
+                    jobs::Request request;
+                    request.frame = *frame;
+                    request.pending = traffic::pending::HartManual;
+                    request.query = true;
+                    request.what = "the HART frame";
+                    const Answer answer = session.exchange(request.frame, request.pending, true, request.what);
+                    if (!answer.reply.bytes.empty()) {
+                        ShowExchange(result, *frame, answer);
+                        result.field({}, "meaning", answer.reading.meaning, {}, " ");
+                    }
+                    const jobs::Outcome outcome = OutcomeOf(session, answer);
+                    if (!outcome.whole()) {
+                        Fail(jobs::StopOf(request, outcome));
+                    }
                 }};
 }
 
@@ -140,57 +131,44 @@ Run HartScan(CLI::App& app) {
     return {.prepare = [addressing](const Globals&) { CheckHartAddressing(*addressing); },
             .port =
                 [addressing, o](Session& session, Result& result) {
+                    jobs::ScanJob job({addressing->preambles, !addressing->secondary, o->last, o->first});
+                    RunJob(session, job);
+                    const jobs::ScanResult& scan = job.result();
                     result.data("instruments", Json::array());
-                    int found = 0;
-                    for (int address = 0; address <= o->last; ++address) {
-                        const auto frame = hart::IdentityQueryFrameAt(addressing->preambles, address,
-                                                                      !addressing->secondary);
-                        Answer answer;
-                        try {
-                            answer = session.request(tools::asText(frame), traffic::pending::HartIdentity,
-                                                     true, "HART command 0");
-                        } catch (const Failure& failure) {
-                            if (failure.code() == code::NoReply) {
-                                continue; // nobody at this address
-                            }
-                            throw;
-                        }
-                        if (answer.reading.verdict != traffic::Verdict::Good) {
-                            result.line("address " + std::to_string(address) + ": " + answer.reading.meaning);
+                    bool headed = false;
+                    for (const jobs::ScanAnswer& answer : scan.answers) {
+                        if (!answer.identity) {
+                            result.line("address " + std::to_string(answer.address) + ": " + answer.text);
+                            result.append("answered_badly", {{"address", answer.address},
+                                                             {"outcome", jobs::OutcomeText(answer.kind)},
+                                                             {"meaning", answer.text}});
                             continue;
                         }
-                        const auto block = tools::bytesOf(answer.reply.bytes);
-                        const auto identity =
-                            hart::DecodeIdentityReply(block, std::min<std::size_t>(block.size(), 255));
-                        if (!identity) {
-                            continue;
-                        }
-                        if (found++ == 0) {
+                        const hart::IdentityReply& identity = *answer.identity;
+                        if (!std::exchange(headed, true)) {
                             result.line("address  manufacturer  device type  device id  preambles");
                         }
                         char line[96];
-                        std::snprintf(line, sizeof line, "%7d  %12s  %11s  %9s  %9s", address,
-                                      (identity->manufacturerText + " (" +
-                                       tools::ByteToHex(identity->manufacturer) + ")")
+                        std::snprintf(line, sizeof line, "%7d  %12s  %11s  %9s  %9s", answer.address,
+                                      (identity.manufacturerText + " (" + tools::ByteToHex(identity.manufacturer) +
+                                       ")")
                                           .c_str(),
-                                      identity->deviceTypeText.c_str(), identity->deviceIdText.c_str(),
-                                      identity->reportedPreamblesText.c_str());
+                                      identity.deviceTypeText.c_str(), identity.deviceIdText.c_str(),
+                                      identity.reportedPreamblesText.c_str());
                         result.append("instruments",
-                                      {{"address", address},
-                                       {"manufacturer", identity->manufacturer},
-                                       {"device_type", identity->deviceType},
-                                       {"device_id", identity->deviceIdText},
-                                       {"preambles", identity->reportedPreambles}},
+                                      {{"address", answer.address},
+                                       {"manufacturer", identity.manufacturer},
+                                       {"device_type", identity.deviceType},
+                                       {"device_id", identity.deviceIdText},
+                                       {"preambles", identity.reportedPreambles}},
                                       line);
-                        if (o->first) {
-                            break;
-                        }
                     }
-                    if (found == 0) {
-                        throw Failure(code::HartSilent,
-                                      "no instrument answered at polling addresses 0 to " +
-                                          std::to_string(o->last) +
-                                          " (the converter passes HART only in transparent mode)");
+                    if (scan.stop) {
+                        Fail(*scan.stop);
+                    }
+                    if (scan.found() == 0) {
+                        // Only damaged or foreign replies is no silence: something is there.
+                        throw Failure(scan.answers.empty() ? code::HartSilent : code::Unexpected, scan.summary());
                     }
                 }};
 }

@@ -7,6 +7,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "tools/ModbusLayout.h"
 #include "cli/Command.h"
 #include "cli/Main.h"
 #include "serial/PortUrl.h"
@@ -27,7 +28,6 @@ using traffic::BusFrame;
 using traffic::BusKind;
 using traffic::BusRole;
 
-constexpr uint8_t kExceptionBit = 0x80;
 
 struct MonitorOptions {
     double seconds = 0; // --duration; 0: until Ctrl+C (a replay: to its end)
@@ -61,7 +61,7 @@ double millisecondsValue(int64_t us) {
 std::vector<uint16_t> replyRegisters(const BusFrame& frame) {
     const std::vector<uint8_t>& b = frame.bytes;
     if (frame.kind != BusKind::Modbus || frame.role != BusRole::Reply || b.size() < 5 ||
-        (b[1] & kExceptionBit) != 0 || (b[1] != 3 && b[1] != 4 && b[1] != 23)) {
+        (b[1] & tools::kModbusExceptionBit) != 0 || (b[1] != 3 && b[1] != 4 && b[1] != 23)) {
         return {};
     }
     const std::size_t data = std::min<std::size_t>(b[2], b.size() - 3);
@@ -108,8 +108,8 @@ Json frameJson(const BusFrame& frame, const traffic::Reading& reading, int64_t e
     }
     if (frame.kind == BusKind::Modbus && frame.bytes.size() >= 2) {
         object["slave"] = frame.bytes[0];
-        object["function"] = frame.bytes[1] & ~kExceptionBit;
-        if ((frame.bytes[1] & kExceptionBit) != 0 && frame.bytes.size() >= 3) {
+        object["function"] = frame.bytes[1] & ~tools::kModbusExceptionBit;
+        if ((frame.bytes[1] & tools::kModbusExceptionBit) != 0 && frame.bytes.size() >= 3) {
             object["exception"] = frame.bytes[2];
         }
     }

@@ -9,8 +9,10 @@
 #include <ostream>
 #include <poll.h>
 
+#include "cli/Jobs.h"
 #include "cli/Main.h"
 #include "cli/Steps.h"
+#include "jobs/LivePoll.h"
 #include "traffic/EventFormat.h"
 #include "traffic/LineFile.h"
 #include "traffic/Recorder.h"
@@ -79,16 +81,13 @@ bool waitUntil(Clock::time_point due, const serial::EventFd& stop) {
 // One poll of every port, the ports at once.
 void pollAll(std::vector<Watched>& ports) {
     const auto pollOne = [](Watched& w) {
-        w.sample.reset();
-        try {
-            if (const auto registers = PollVariableRegisters(*w.session, w.mapping.slaveAddress)) {
-                w.sample = profile::SampleOfRegisters(*registers, w.mapping);
-            }
-        } catch (const Failure& failure) {
-            // A poll without its answer is a missed sample; Ctrl+C or a line gone ends the watch.
-            if (failure.code() != code::NoReply || w.session->lineLost()) {
-                w.failure = Failure(failure.code(), w.port + ": " + failure.what());
-            }
+        jobs::LivePollJob poll(w.mapping);
+        RunJob(*w.session, poll);
+        w.sample = poll.result().sample;
+        // A poll without its answer is a missed sample; Ctrl+C or a line gone ends the watch.
+        if (poll.result().ended()) {
+            const jobs::Stop& stop = *poll.result().missed;
+            w.failure = Failure(ExitOf(stop), w.port + ": " + stop.sentence());
         }
     };
     AtOnce(ports.size(), [&](std::size_t i) { pollOne(ports[i]); });
@@ -144,7 +143,7 @@ int watch(const WatchOptions& o, const Globals& given, const Environment& env) {
         Result result;
         try {
             w.session->open();
-            w.mapping = ReadMapping(*w.session, result).mapping;
+            w.mapping = *ReadMapping(*w.session, result).mapping;
         } catch (const Failure& failure) {
             throw Failure(failure.code(), w.port + ": " + failure.what());
         }

@@ -130,6 +130,13 @@ TEST_F(Commissioning, ScanFindsTheInstrumentAtTheAddressItWasInstalledAt) {
         vx538({"-p", hart7.path(), "--timeout", "100", "hart", "scan", "--to", "63", "--first"});
     ASSERT_EQ(wide.status, 0) << wide.out << wide.err;
     EXPECT_NE(wide.out.find("\n     20 "), std::string::npos) << wide.out;
+    // The last address of each range is asked too.
+    for (const auto& [address, range] : {std::pair{"15", "15"}, std::pair{"63", "63"}}) {
+        SimProcess last(VX538_SIM_PATH, {"--hart-address", address});
+        const auto found = vx538({"-p", last.path(), "--timeout", "100", "hart", "scan", "--to", range});
+        ASSERT_EQ(found.status, 0) << address << "\n" << found.out << found.err;
+        EXPECT_NE(found.out.find(std::string("\n     ") + address + " "), std::string::npos) << found.out;
+    }
 }
 
 TEST_F(Commissioning, CheckPassesOnFactorySettingsAndNamesAVariableWhoseSourceIsNoField) {
@@ -306,7 +313,7 @@ TEST_F(Commissioning, HartFieldsAndTheMapNameTheInstrumentsFieldsAndUnits) {
     ASSERT_EQ(map.status, 0) << map.out << map.err;
     EXPECT_NE(
         map.out.find(
-            "\n40005-40006,2,\"command 1 data 12-15, SV\",\xE2\x84\x83,float32,CDAB,FF2 FF1 FF4 FF3,1.000,1,"
+            "\n40005-40006,4-5,2,\"command 1 data 12-15, SV\",\xE2\x84\x83,float32,CDAB,FF2 FF1 FF4 FF3,1.000,1,"
             "9600,none\n"),
         std::string::npos)
         << map.out;

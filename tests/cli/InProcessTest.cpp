@@ -513,4 +513,78 @@ TEST_F(InProcess, AGroupAloneAsksForOneOfItsCommands) {
     }
 }
 
+// The commissioning commands as their jobs decide them, a fault per row: a line lost names what was
+// not reached (exit 4), a damaged reply is never called silence, a variable with no value fails the check, an unanswered first set command leaves the converter
+// perhaps partly configured, and a query's reply short of its fields reads as cut.
+TEST_F(InProcess, JobsSayWhatCameOfEachRequest) {
+    const auto hangupAfter = [](int n) {
+        return [n](SimulatedLine& l) { l.with([n](sim::Simulator& s) { s.faults.hangupAfter = n; }); };
+    };
+    const auto corrupt = [](SimulatedLine& l) { l.with([](sim::Simulator& s) { s.faults.corrupt = true; }); };
+    struct Row {
+        const char* what;
+        std::function<void(SimulatedLine&)> setUp;
+        std::vector<std::string> arguments;
+        int status;
+        std::vector<const char*> says;     // each in the output
+        std::vector<const char*> saysNot;  // none in it
+    } rows[] = {
+        {"a scan whose line is lost midway", hangupAfter(3), {"hart", "scan"}, 4,
+         {"      0 ", "not reached: addresses"}, {}},
+        {"a check whose line is lost", hangupAfter(4), {"check"}, 4, {"was lost", "not reached"},
+         {"transparent mode"}},
+        {"reply fields whose line is lost", hangupAfter(3), {"hart", "fields"}, 4, {"was lost"},
+         {"transparent mode"}},
+        {"a map whose line is lost", hangupAfter(4), {"map"}, 4, {"was lost"}, {}},
+        {"a scan answered with a wrong check byte", corrupt, {"hart", "scan", "--first"}, 5,
+         {"address 0: CRC or check byte wrong", "no instrument answered with a good reply"},
+         {"no instrument answered at polling"}},
+        {"a map whose instrument's check byte is wrong", corrupt, {"map"}, 0,
+         {"instrument: answered, but CRC or check byte wrong"}, {"did not answer"}},
+        {"a parse row beyond the reply",
+         [](SimulatedLine& l) { l.with([](sim::Simulator& s) { s.converter().handleText("QQS#MDBS4:0,30,0,1.000#"); }); },
+         {"check"}, 1, {"  4     40009  ", "NO VALUE", "1 variable differs"}, {"every polled variable"}},
+        {"a set whose only command goes unanswered",
+         [](SimulatedLine& l) { l.replyInstead = replying("QQS#JTM:", "", 60000); },
+         {"set", "modbus.interval=20"}, 4,
+         {"sent without answer (the converter may have taken it): MODBUS command interval (JTM)",
+          "the converter may be partly configured", "next: run the same set again"}, {}},
+        {"a query's reply short of its fields",
+         [](SimulatedLine& l) { l.replyInstead = replying("QQQ#QX1#", "QQQ#QX1:ADR:005#"); },
+         {"raw", "QQQ#QX1#"}, 0, {"cut: BA1:"}, {}},
+        {"the map tells a 0-based master and mbpoll how to read", {}, {"map"}, 0,
+         {"40003-40004  2-3", "mbpoll -m rtu -a 1 -b 9600 -P none -t 4:float -B -r 3 -c 8 -1 DEVICE",
+          "function 3, slave 1, address 2, count 16 registers: 8 floats, word order ABCD"}, {}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        lines_.clear();
+        SimulatedLine& converter = line();
+        if (row.setUp) {
+            row.setUp(converter);
+        }
+        std::vector<std::string> arguments = {"--timeout", "100"};
+        arguments.insert(arguments.end(), row.arguments.begin(), row.arguments.end());
+        const Outcome run = vx538(arguments);
+        EXPECT_EQ(run.status, row.status) << run.all();
+        for (const char* text : row.says) {
+            EXPECT_NE(run.all().find(text), std::string::npos) << text << "\n" << run.all();
+        }
+        for (const char* text : row.saysNot) {
+            EXPECT_EQ(run.all().find(text), std::string::npos) << text << "\n" << run.all();
+        }
+    }
+}
+
+TEST_F(InProcess, MapAsJsonIsBuiltAsJson) {
+    const Outcome run = vx538({"--json", "map"});
+    ASSERT_EQ(run.status, 0) << run.all();
+    const auto map = nlohmann::json::parse(run.out);
+    ASSERT_EQ(map["registers"].size(), 9u);
+    EXPECT_EQ(map["registers"][1]["first_register"], 40003);
+    EXPECT_EQ(map["registers"][1]["protocol_address"], 2);
+    ASSERT_FALSE(map["reading"].empty());
+    EXPECT_EQ(map["reading"][0]["master"], "mbpoll");
+}
+
 } // namespace

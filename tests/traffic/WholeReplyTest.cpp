@@ -3,10 +3,13 @@
 // rest; the whole reply reads good, and the parameter table's decoder finds every value in it.
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <string>
+#include <vector>
 
 #include "profile/Configuration.h"
 #include "sim/Converter.h"
+#include "sim/Instrument.h"
 #include "tools/Conversions.h"
 #include "traffic/Interpreter.h"
 
@@ -39,7 +42,12 @@ TEST(WholeReply, AQueryReplyIsGoodExactlyWhenEveryFieldItsDecoderReadsIsThere) {
             const traffic::Reading cut = readAgainst(request, whole.substr(0, n), pending);
             EXPECT_EQ(cut.verdict, Verdict::Cut) << n << ": " << cut.meaning;
             EXPECT_EQ(traffic::ReplyEndOf(cut), ReplyEnd::Partial) << n;
+            // A query sent as it stands (raw, a typed frame, the bus monitor's pairing) waits under no
+            // pending command: its reply is still read by the query's own fields.
+            const traffic::Reading typed = readAgainst(request, whole.substr(0, n), traffic::pending::None);
+            EXPECT_EQ(typed.verdict, Verdict::Cut) << n << ": " << typed.meaning;
         }
+        EXPECT_EQ(readAgainst(request, whole, traffic::pending::None).verdict, Verdict::Good);
         for (const std::string& block : {whole, "\x01\xFF" + whole}) {
             const traffic::Reading reading = readAgainst(request, block, pending);
             EXPECT_EQ(reading.verdict, Verdict::Good) << reading.meaning;
@@ -89,6 +97,46 @@ TEST(WholeReply, AReadMeterCommandIsAsLongAsItsCountSays) {
     for (const auto& row : rows) {
         const traffic::Reading reading = readAgainst("QQQ#QX3#", row.reply, traffic::pending::CustomHart);
         EXPECT_EQ(reading.verdict, row.verdict) << reading.meaning;
+    }
+}
+
+} // namespace
+
+namespace {
+
+// The instrument's replies to the universal commands as the interpreter describes them, against the
+// simulated instrument (written apart from hart/'s table): each value and unit it reports is named.
+TEST(WholeReply, TheUniversalCommandsRepliesNameWhatTheInstrumentSent) {
+    sim::Instrument instrument;
+    const double seconds = 12.0;
+    const auto variables = instrument.variables(seconds);
+    const auto text = [](float value) {
+        char buffer[32];
+        const auto end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
+        return std::string(buffer, end);
+    };
+    const struct {
+        uint8_t command;
+        std::vector<std::string> says;
+    } rows[] = {
+        {0, {"identity: manufacturer 26, device type 0C, asks for 5 preambles, device id 0A 1B 2C"}},
+        {1, {"PV " + text(variables[0].value) + " (unit " + std::to_string(variables[0].unitCode) + ")"}},
+        {2, {"loop current " + text(instrument.loopCurrent(seconds)) + " mA", "percent of range "}},
+        {3,
+         {"loop current " + text(instrument.loopCurrent(seconds)) + " mA",
+          "QV " + text(variables[3].value) + " (unit " + std::to_string(variables[3].unitCode) + ")"}},
+    };
+    for (const auto& row : rows) {
+        const std::string body{'\x02', '\x80', static_cast<char>(row.command), '\x00'};
+        std::string request = std::string(5, '\xFF') + body;
+        request += static_cast<char>(body[0] ^ body[1] ^ body[2] ^ body[3]);
+        const auto reply = instrument.handle(request, seconds);
+        ASSERT_TRUE(reply) << int(row.command);
+        const traffic::Reading reading = readAgainst(request, *reply, traffic::pending::HartManual);
+        EXPECT_EQ(reading.verdict, Verdict::Good) << reading.meaning;
+        for (const std::string& said : row.says) {
+            EXPECT_NE(reading.meaning.find(said), std::string::npos) << said << "\n" << reading.meaning;
+        }
     }
 }
 
