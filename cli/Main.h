@@ -38,6 +38,10 @@ LineOptions LineOptionsOf(const Globals& globals, const std::string& port);
 // Runs `work` for each of `count` ports on a thread of its own, all at once, and waits for them all.
 void AtOnce(std::size_t count, const std::function<void(std::size_t)>& work);
 
+// Where set commands are logged: --change-log's file, the default one, or nowhere (empty) with
+// --no-change-log.
+std::string ChangeLogPath(const Globals& globals);
+
 // A file name for one port: "{port}" in `pattern` stands for the port's last path element.
 std::string PortFileName(std::string pattern, const std::string& port);
 

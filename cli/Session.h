@@ -5,12 +5,15 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "cli/ExitCodes.h"
 #include "cli/Line.h"
+#include "inspection/ChangeWatch.h"
 #include "traffic/Interpreter.h"
 #include "traffic/LineFile.h"
 #include "traffic/Recorder.h"
@@ -53,8 +56,9 @@ struct Answer {
 
 class Session {
 public:
+    // `changes`: the change log every set command on this port is logged to (none: not logged).
     Session(LineOptions options, const serial::EventFd& stop, TrafficLog* log,
-            const TransportMaker& transport = nullptr);
+            const TransportMaker& transport = nullptr, inspection::ChangeLog* changes = nullptr);
 
     Line& line() { return line_; }
     const std::string& port() const { return line_.options().port; }
@@ -82,7 +86,19 @@ public:
     // The line went away during a request (the Failure said so): it will not come back by itself.
     bool lineLost() const { return lineLost_; }
 
+    // Before its first set command the session asks the communication query and the system parameters,
+    // where they were not read yet, so the change log names the converter's version and slave address.
+    // For the commands that set things; a raw frame goes out alone.
+    void identifyBeforeSets() { identify_ = changes_ && changes_->enabled(); }
+    inspection::ChangeLog* changeLog() const { return changes_; }
+    // The set commands seen on this port, whatever came of them (in the file when the log is on).
+    std::vector<inspection::Change> changesLogged() const {
+        return watch_ ? watch_->logged() : std::vector<inspection::Change>{};
+    }
+
 private:
+    void identify();
+
     LineOptions options_;
     TransportMaker transport_;
     Line line_;
@@ -90,6 +106,9 @@ private:
     traffic::Recorder recorder_{1};
     bool lineLost_ = false;
     std::string lastRequest_;
+    inspection::ChangeLog* changes_;
+    std::optional<inspection::ChangeWatch> watch_;
+    bool identify_ = false;
 };
 
 } // namespace cli

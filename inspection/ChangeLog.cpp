@@ -290,7 +290,7 @@ std::optional<std::string> AppendLines(const std::string& path, std::string_view
         }
     }
     // Not blocking on a FIFO nobody reads; only a regular file keeps lines whole under a lock.
-    const Descriptor file{::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK,
+    const Descriptor file{::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK,
                                  0644)};
     if (file.fd < 0) {
         return why("cannot open it");

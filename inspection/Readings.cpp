@@ -65,8 +65,9 @@ MeterReading ReadMeterReply(std::string_view reply) {
 
 std::string MeterText(std::string_view reply) {
     std::string text;
-    for (const char c : trimmed(reply)) {
-        if (text.size() >= 120) {
+    const std::string_view shown = trimmed(reply);
+    for (const char c : shown) {
+        if (shown.size() > 120 && text.size() == 117) {
             text += "...";
             break;
         }

@@ -18,6 +18,7 @@ packages=(
   libpcap0.8-dev mbpoll tshark
   libqcustomplot-dev
   python3-pymodbus python3-serial
+  poppler-utils
 )
 if [ "${1:-}" = "--fuzz" ]; then
   packages+=(clang libclang-rt-14-dev)

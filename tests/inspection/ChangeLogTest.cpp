@@ -119,8 +119,10 @@ TEST(ChangeLog, EachSetLeavesItsLinesByWhatCameOfIt) {
             watch.received(reply, reading);
         }
         EXPECT_EQ(linesOf(watch.logged()), row.lines);
-        // The file holds the same, line for line.
-        const auto read = inspection::ReadChangeLog(fileText(folder.path / "changes.jsonl"));
+        // The file holds the same, line for line, and nothing between them.
+        const std::string file = fileText(folder.path / "changes.jsonl");
+        EXPECT_EQ(file.find("\n\n"), std::string::npos) << file;
+        const auto read = inspection::ReadChangeLog(file);
         EXPECT_EQ(read.unreadable, 0u);
         EXPECT_EQ(read.changes, watch.logged());
     }
