@@ -17,6 +17,7 @@
 #include "app/window/Logo.h"
 #include "app/commissioning/Commissioning.h"
 #include "app/configuration/ConfigurationActions.h"
+#include "app/inspection/ChangeRecorder.h"
 #include "app/window/Messages.h"
 #include "app/exchange/StatusLine.h"
 #include "app/traffic/TrafficMonitor.h"
@@ -124,6 +125,8 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TForm
     configuration_ = std::make_unique<app::ConfigurationActions>(*this);
     observers_.add(*configuration_);
     commissioning_ = std::make_unique<app::Commissioning>(*this);
+    changes_ = std::make_unique<app::ChangeRecorder>(*this);
+    observers_.add(*changes_);
     RunGuarded([this] { FormCreate(); });
 }
 

@@ -21,6 +21,7 @@
 #include "serial/SerialComm.h"
 
 namespace app {
+class ChangeRecorder;
 class Commissioning;
 class ConfigurationActions;
 class StatusLine;
@@ -143,6 +144,8 @@ public:
     app::ConfigurationActions& Configuration() { return *configuration_; }
     // Live Values, Find Instrument, Check Mapping, Register Map and the parse format's field list.
     app::Commissioning& Commissioning() { return *commissioning_; }
+    // The change log of the set commands the window sends, and "Change Log...".
+    app::ChangeRecorder& Changes() { return *changes_; }
 
     // The request steps, shared by every request handler: the exchange's one send function.
     void SendRequest(const Request& request);
@@ -292,6 +295,7 @@ private:
     std::unique_ptr<app::StatusLine> status_;
     std::unique_ptr<app::ConfigurationActions> configuration_;
     std::unique_ptr<app::Commissioning> commissioning_;
+    std::unique_ptr<app::ChangeRecorder> changes_;
 };
 
 // Field texts travel to the converter one character per byte, as the received text does.

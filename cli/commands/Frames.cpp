@@ -21,11 +21,8 @@ namespace {
 Run sendsOne(std::string_view title, std::function<std::string()> build) {
     const auto frame = std::make_shared<std::string>();
     return {.prepare = [frame, build](const Globals&) { *frame = build(); },
-            .port =
-                [frame, title](Session& session, Result& result) {
-                    session.identifyBeforeSets();
-                    SendOne(session, result, *frame, title);
-                }};
+            .port = [frame, title](Session& session,
+                                   Result& result) { SendOne(session, result, *frame, title); }};
 }
 
 } // namespace
