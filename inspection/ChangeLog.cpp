@@ -93,18 +93,11 @@ std::string UtcTimeText(int64_t epochMs) {
 
 std::string ChangeLine(const Change& c) {
     const auto text = [](std::string_view s) { return tools::Utf8Text(s); };
-    Json line = {{"time", UtcTimeText(c.timeMs)},
-                 {"user", text(c.user)},
-                 {"host", text(c.host)},
-                 {"port", text(c.port)},
-                 {"slave", text(c.slave)},
-                 {"converter", text(c.converter)},
-                 {"command", text(c.command)},
-                 {"parameter", text(c.parameter)},
-                 {"old", text(c.oldValue)},
-                 {"new", text(c.newValue)},
-                 {"status", StatusText(c.status)},
-                 {"front_end", text(c.frontEnd)}};
+    Json line = {
+        {"time", UtcTimeText(c.timeMs)}, {"user", text(c.user)},           {"host", text(c.host)},
+        {"port", text(c.port)},          {"slave", text(c.slave)},         {"converter", text(c.converter)},
+        {"command", text(c.command)},    {"parameter", text(c.parameter)}, {"old", text(c.oldValue)},
+        {"new", text(c.newValue)},       {"status", StatusText(c.status)}, {"front_end", text(c.frontEnd)}};
     if (!c.reason.empty()) {
         line["reason"] = text(c.reason);
     }
@@ -154,8 +147,8 @@ std::optional<int64_t> ReadUtcTime(std::string_view text) {
     int millis = 0;
     char zone = 0;
     if (time.size() != UtcTimeText(0).size() ||
-        std::sscanf(time.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d.%3d%c", &tm.tm_year, &tm.tm_mon, &tm.tm_mday, &tm.tm_hour,
-                    &tm.tm_min, &tm.tm_sec, &millis, &zone) != 8 ||
+        std::sscanf(time.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d.%3d%c", &tm.tm_year, &tm.tm_mon, &tm.tm_mday,
+                    &tm.tm_hour, &tm.tm_min, &tm.tm_sec, &millis, &zone) != 8 ||
         zone != 'Z') {
         return std::nullopt;
     }
@@ -290,8 +283,8 @@ std::optional<std::string> AppendLines(const std::string& path, std::string_view
         }
     }
     // Not blocking on a FIFO nobody reads; only a regular file keeps lines whole under a lock.
-    const Descriptor file{::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK,
-                                 0644)};
+    const Descriptor file{
+        ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644)};
     if (file.fd < 0) {
         return why("cannot open it");
     }
@@ -343,7 +336,8 @@ bool ChangeLog::write(const std::vector<Change>& changes) {
     if (failure && !warned_) {
         warned_ = true;
         if (warn_) {
-            warn_("the change log " + path_ + " cannot be written (" + *failure + "); changes are not logged");
+            warn_("the change log " + path_ + " cannot be written (" + *failure +
+                  "); changes are not logged");
         }
     }
     return !failure;

@@ -62,7 +62,7 @@ std::optional<int64_t> ReadUtcTime(std::string_view text);
 std::optional<int64_t> ReadSince(std::string_view text, int64_t nowMs);
 
 struct ChangeFilter {
-    std::string port;      // empty: every port
+    std::string port; // empty: every port
     std::optional<int64_t> sinceMs;
     std::string parameter; // empty: every parameter; a reset matches every parameter
 };

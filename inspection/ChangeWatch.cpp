@@ -69,7 +69,8 @@ std::vector<Change> ChangeWatch::changesOf(std::string_view frame) const {
             for (const std::size_t p : profile::ParametersOf(read->setter)) {
                 const auto& old = known_.value(p);
                 if (!onlyChanged || old != read->values.value(p)) {
-                    add(profile::Parameters()[p].name, old.value_or(std::string(kNotRead)), *read->values.value(p));
+                    add(profile::Parameters()[p].name, old.value_or(std::string(kNotRead)),
+                        *read->values.value(p));
                 }
             }
             if (!changes.empty()) {
@@ -79,7 +80,8 @@ std::vector<Change> ChangeWatch::changesOf(std::string_view frame) const {
     } else if (frame == config::parameterInitializationFrame()) {
         add("all", std::string(kNotRead), "factory values");
     } else if (frame.starts_with(kFactoryKey) && frame.ends_with('#')) {
-        const std::string_view value = frame.substr(kFactoryKey.size(), frame.size() - kFactoryKey.size() - 1);
+        const std::string_view value =
+            frame.substr(kFactoryKey.size(), frame.size() - kFactoryKey.size() - 1);
         const std::size_t comma = value.find(',');
         add("pcbsn", std::string(kNotRead), printable(value.substr(0, comma)));
         if (comma != std::string_view::npos) {
@@ -89,7 +91,8 @@ std::vector<Change> ChangeWatch::changesOf(std::string_view frame) const {
         // A value the table does not take (a frame typed by hand, one the converter will refuse): as it
         // stands, under its parameter's name where the command carries one.
         const std::size_t colon = frame.find(':');
-        std::string_view value = colon == std::string_view::npos ? std::string_view() : frame.substr(colon + 1);
+        std::string_view value =
+            colon == std::string_view::npos ? std::string_view() : frame.substr(colon + 1);
         if (value.ends_with('#')) {
             value.remove_suffix(1);
         }
@@ -98,7 +101,8 @@ std::vector<Change> ChangeWatch::changesOf(std::string_view frame) const {
                                          [&](const profile::Setter& s) { return s.key == base.command; });
         if (setter != setters.end() && setter->parameters.size() == 1) {
             const std::size_t p = setter->parameters[0];
-            add(profile::Parameters()[p].name, known_.value(p).value_or(std::string(kNotRead)), printable(value));
+            add(profile::Parameters()[p].name, known_.value(p).value_or(std::string(kNotRead)),
+                printable(value));
         } else {
             add(base.command, std::string(kNotRead), printable(value));
         }

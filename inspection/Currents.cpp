@@ -16,7 +16,8 @@ constexpr double kRoundingMa = 1e-9;
 
 std::string fixed(double value, int decimals) {
     char buffer[64];
-    const auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals);
+    const auto [end, error] =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals);
     return error == std::errc() ? std::string(buffer, end) : std::string("?");
 }
 
@@ -67,7 +68,8 @@ std::optional<double> ReadNumber(std::string_view text) {
     while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
         text.remove_prefix(1);
     }
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r' || text.back() == '\n')) {
+    while (!text.empty() &&
+           (text.back() == ' ' || text.back() == '\t' || text.back() == '\r' || text.back() == '\n')) {
         text.remove_suffix(1);
     }
     if (!text.empty() && text.front() == '+') {
@@ -117,8 +119,8 @@ std::vector<PlannedPoint> PlanPoints(OutputRange range, const std::vector<double
         p.pointMa = point;
         const std::optional<double> value = TestValueFor(range, point);
         if (!value) {
-            p.notChecked = "its range maps nothing: the values at 4 mA and 20 mA are both " +
-                           TestValueText(range.at4mA);
+            p.notChecked =
+                "its range maps nothing: the values at 4 mA and 20 mA are both " + TestValueText(range.at4mA);
             planned.push_back(std::move(p));
             continue;
         }
@@ -157,7 +159,8 @@ PointResult Judge(const PlannedPoint& point, std::optional<double> readingMa, do
 
 Verdict OutputVerdict(const std::vector<PointResult>& points) {
     const auto has = [&](Verdict v) {
-        return std::any_of(points.begin(), points.end(), [v](const PointResult& p) { return p.verdict == v; });
+        return std::any_of(points.begin(), points.end(),
+                           [v](const PointResult& p) { return p.verdict == v; });
     };
     return has(Verdict::Fail) ? Verdict::Fail : has(Verdict::Pass) ? Verdict::Pass : Verdict::NotChecked;
 }

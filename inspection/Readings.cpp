@@ -123,10 +123,12 @@ Readings ReadReadingsFile(std::string_view text) {
         }
         dataSeen = true;
         if (output < 0) {
-            throw ReadingsError(lineError(number, "'" + MeterText(fields[0]) + "' is no output (0 to 7, or DOUTA0 to DOUTA7)"));
+            throw ReadingsError(lineError(number, "'" + MeterText(fields[0]) +
+                                                      "' is no output (0 to 7, or DOUTA0 to DOUTA7)"));
         }
         if (!point || *point < 4.0 || *point > 20.0) {
-            throw ReadingsError(lineError(number, "'" + MeterText(fields[1]) + "' is no point from 4 to 20 mA"));
+            throw ReadingsError(
+                lineError(number, "'" + MeterText(fields[1]) + "' is no point from 4 to 20 mA"));
         }
         if (!reading) {
             throw ReadingsError(lineError(number, "'" + MeterText(fields[2]) + "' is no reading in mA"));

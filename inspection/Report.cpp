@@ -12,7 +12,8 @@ void expectKind(const Json& parent, const char* key, Json::value_t kind, const s
         return;
     }
     if (it->type() != kind) {
-        throw ReportError(where + key + " is not " + (kind == Json::value_t::object ? "an object" : "a list"));
+        throw ReportError(where + key + " is not " +
+                          (kind == Json::value_t::object ? "an object" : "a list"));
     }
 }
 
@@ -144,7 +145,8 @@ Json Differences(const Json& found, const Json& left) {
     for (const auto& [name, value] : a.items()) {
         const auto other = b.find(name);
         if (other == b.end() || *other != value) {
-            out.push_back({{"parameter", name}, {"as_found", shown(&value)},
+            out.push_back({{"parameter", name},
+                           {"as_found", shown(&value)},
                            {"as_left", shown(other == b.end() ? nullptr : &*other)}});
         }
     }

@@ -10,8 +10,8 @@
 //     "converter": { "device": "QQQ#QV:VX538-T-B#", "version": "VX538-T-B", "slave_address": "1" },
 //     "instrument": { "read": true, "manufacturer": "0x26", "device_type": "0x0C", "device_id": "0A 1B 2C",
 //                     "polling_address": 0, "note": "" },
-//     "as_found": { "configuration": <the configuration file's object>, "check": {...}, "loop_check": {...} },
-//     "as_left":  { "configuration": {...}, "check": {...}, "loop_check": {...} },    each part optional
+//     "as_found": { "configuration": <the configuration file's object>, "check": {...}, "loop_check": {...}
+//     }, "as_left":  { "configuration": {...}, "check": {...}, "loop_check": {...} },    each part optional
 //     "differences": [ { "parameter": "ao3.20ma", "as_found": "100", "as_left": "99.5" } ],
 //     "changes": [ <change log lines of the inspection> ],
 //     "verdict": { "overall": "pass" | "fail" | "incomplete", "parts": { "converter": "pass", ... } }

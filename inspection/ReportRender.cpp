@@ -73,8 +73,8 @@ public:
     virtual void heading(const std::string& h, int level) = 0;
     virtual void paragraph(const std::string& p) = 0;
     virtual void verdict(const std::string& label, const std::string& v) = 0;
-    virtual void table(const std::vector<std::string>& head, const std::vector<std::vector<std::string>>& rows,
-                       int verdictColumn) = 0;
+    virtual void table(const std::vector<std::string>& head,
+                       const std::vector<std::vector<std::string>>& rows, int verdictColumn) = 0;
     virtual std::string finish() = 0;
 };
 
@@ -102,9 +102,9 @@ std::string escapeHtml(const std::string& s) {
 }
 
 std::string verdictClass(const std::string& v) {
-    return v == "pass" || v == "PASS" || v == "same" ? "pass"
+    return v == "pass" || v == "PASS" || v == "same"                                               ? "pass"
            : v == "fail" || v == "FAIL" || v == "DIFFERS" || v == "NOT A FIELD" || v == "NO VALUE" ? "fail"
-                                                                                                  : "other";
+                                                                                                   : "other";
 }
 
 class Html : public Writer {
@@ -125,8 +125,8 @@ public:
     }
     void paragraph(const std::string& p) override { out_ += "<p>" + escapeHtml(p) + "</p>\n"; }
     void verdict(const std::string& label, const std::string& v) override {
-        out_ += "<p>" + escapeHtml(label) + ": <span class=\"" + verdictClass(v) + "\">" + escapeHtml(upper(v)) +
-                "</span></p>\n";
+        out_ += "<p>" + escapeHtml(label) + ": <span class=\"" + verdictClass(v) + "\">" +
+                escapeHtml(upper(v)) + "</span></p>\n";
     }
     void table(const std::vector<std::string>& head, const std::vector<std::vector<std::string>>& rows,
                int verdictColumn) override {
@@ -140,7 +140,8 @@ public:
             out_ += "<tr>";
             for (std::size_t i = 0; i < row.size(); ++i) {
                 if (static_cast<int>(i) == verdictColumn) {
-                    out_ += "<td class=\"" + verdictClass(row[i]) + "\">" + escapeHtml(upper(row[i])) + "</td>";
+                    out_ +=
+                        "<td class=\"" + verdictClass(row[i]) + "\">" + escapeHtml(upper(row[i])) + "</td>";
                 } else {
                     out_ += "<td>" + escapeHtml(row[i]) + "</td>";
                 }
@@ -217,11 +218,12 @@ void checkSection(Writer& w, const Json& check, const std::string& stage) {
     std::vector<std::vector<std::string>> rows;
     for (const Json& r : items(part(check, "rows"))) {
         rows.push_back({text(r, "variable"), text(r, "register"), text(r, "source"),
-                        text(r, "hart") + (text(r, "unit").empty() ? "" : " " + text(r, "unit")), text(r, "modbus"),
-                        text(r, "verdict"), text(r, "note")});
+                        text(r, "hart") + (text(r, "unit").empty() ? "" : " " + text(r, "unit")),
+                        text(r, "modbus"), text(r, "verdict"), text(r, "note")});
     }
     if (!rows.empty()) {
-        w.table({"Variable", "Register", "Source", "Instrument", "Register value", "Verdict", "Note"}, rows, 5);
+        w.table({"Variable", "Register", "Source", "Instrument", "Register value", "Verdict", "Note"}, rows,
+                5);
     }
     for (const Json& n : items(part(check, "notes"))) {
         if (n.is_string()) {
@@ -241,7 +243,9 @@ void loopSection(Writer& w, const Json& loop, const std::string& stage) {
         about += "; tolerance " + t + " % of the 16 mA span";
     }
     if (const std::string r = text(loop, "readings"); !r.empty()) {
-        about += "; readings " + (r == "meter" ? "from the meter " + text(loop, "meter") : r == "file" ? "from a file" : r);
+        about += "; readings " + (r == "meter"  ? "from the meter " + text(loop, "meter")
+                                  : r == "file" ? "from a file"
+                                                : r);
     }
     w.paragraph(about);
     for (const Json& o : items(part(loop, "outputs"))) {
@@ -259,8 +263,9 @@ void loopSection(Writer& w, const Json& loop, const std::string& stage) {
                             text(p, "note")});
         }
         if (!rows.empty()) {
-            w.table({"Point mA", "Test value", "Expected mA", "Reading mA", "Error % of span", "Verdict", "Note"}, rows,
-                    5);
+            w.table(
+                {"Point mA", "Test value", "Expected mA", "Reading mA", "Error % of span", "Verdict", "Note"},
+                rows, 5);
         }
     }
     for (const Json& n : items(part(loop, "notes"))) {
@@ -272,11 +277,13 @@ void loopSection(Writer& w, const Json& loop, const std::string& stage) {
 
 std::string render(Writer& w, const Json& report) {
     const Json& converter = part(report, "converter");
-    w.title("Inspection report: " + (text(converter, "version").empty() ? "converter" : text(converter, "version")) +
-            " on " + text(report, "port"));
+    w.title("Inspection report: " +
+            (text(converter, "version").empty() ? "converter" : text(converter, "version")) + " on " +
+            text(report, "port"));
     const Json& verdict = part(report, "verdict");
-    w.verdict(text(report, "stage") == "as found" ? "Verdict as found (the inspection goes on after adjustment)"
-                                                   : "Overall verdict",
+    w.verdict(text(report, "stage") == "as found"
+                  ? "Verdict as found (the inspection goes on after adjustment)"
+                  : "Overall verdict",
               text(verdict, "overall"));
     w.table({"", ""},
             {{"Inspector", text(report, "inspector")},
@@ -290,7 +297,8 @@ std::string render(Writer& w, const Json& report) {
     std::vector<std::vector<std::string>> parts;
     if (const Json& all = part(verdict, "parts"); all.is_object()) {
         for (const auto& [name, v] : all.items()) {
-            parts.push_back({tools::Utf8Text(name), v.is_string() ? tools::Utf8Text(v.get<std::string>()) : std::string()});
+            parts.push_back({tools::Utf8Text(name),
+                             v.is_string() ? tools::Utf8Text(v.get<std::string>()) : std::string()});
         }
     }
     if (!parts.empty()) {
@@ -303,8 +311,9 @@ std::string render(Writer& w, const Json& report) {
         w.heading("Instrument (HART command 0)", 2);
         if (part(instrument, "read") == true) {
             w.table({"Manufacturer", "Device type", "Device ID", "Polling address", "Preambles"},
-                    {{text(instrument, "manufacturer"), text(instrument, "device_type"), text(instrument, "device_id"),
-                      text(instrument, "polling_address"), text(instrument, "preambles")}},
+                    {{text(instrument, "manufacturer"), text(instrument, "device_type"),
+                      text(instrument, "device_id"), text(instrument, "polling_address"),
+                      text(instrument, "preambles")}},
                     -1);
         } else {
             w.paragraph("not read: " + text(instrument, "note"));
@@ -341,8 +350,8 @@ std::string render(Writer& w, const Json& report) {
 
     std::vector<std::vector<std::string>> changes;
     for (const Json& c : items(part(report, "changes"))) {
-        changes.push_back({text(c, "time"), text(c, "parameter"), text(c, "old"), text(c, "new"), text(c, "status"),
-                           text(c, "front_end"), text(c, "user")});
+        changes.push_back({text(c, "time"), text(c, "parameter"), text(c, "old"), text(c, "new"),
+                           text(c, "status"), text(c, "front_end"), text(c, "user")});
     }
     w.heading("Changes during the inspection", 2);
     if (changes.empty()) {

@@ -64,8 +64,9 @@ std::string versionOf(const std::optional<std::string>& device) {
     return rest.substr(0, rest.find('#'));
 }
 
-Json stagePart(const std::optional<ReadResult>& read, const std::optional<CheckResult>& check, double checkTolerance,
-               const std::optional<LoopCheckResult>& loop, const ReportFacts& facts, int64_t dateMs) {
+Json stagePart(const std::optional<ReadResult>& read, const std::optional<CheckResult>& check,
+               double checkTolerance, const std::optional<LoopCheckResult>& loop, const ReportFacts& facts,
+               int64_t dateMs) {
     Json part = Json::object();
     if (read && !read->stop) {
         part["configuration"] = InspectionResult::Configuration(*read, facts.port, facts.writtenBy, dateMs);
@@ -93,8 +94,8 @@ Json instrumentPart(const InspectionResult& r, const IdentityOptions& options) {
 
 } // namespace
 
-Json InspectionResult::Configuration(const ReadResult& read, const std::string& port, const std::string& writtenBy,
-                                     int64_t dateMs) {
+Json InspectionResult::Configuration(const ReadResult& read, const std::string& port,
+                                     const std::string& writtenBy, int64_t dateMs) {
     profile::Backup backup;
     backup.writtenBy = writtenBy;
     backup.date = profile::UtcDateText(dateMs);
@@ -159,8 +160,9 @@ Script::Body InspectionJob::run() {
         co_await drive(put);
         if (put.done().empty()) {
             result_.hartLeftSwitched = true;
-            result_.notes.push_back("the converter may still be in transparent mode: set its working mode back to " +
-                                    ModeName(original));
+            result_.notes.push_back(
+                "the converter may still be in transparent mode: set its working mode back to " +
+                ModeName(original));
         } else {
             result_.notes.push_back("working mode: " + back.frame + " -> put back to " + ModeName(original));
         }
@@ -250,7 +252,8 @@ Json InstrumentJson(const IdentityResult& identity, const IdentityOptions& optio
     }
     const hart::IdentityReply& id = *identity.identity;
     char deviceId[16];
-    std::snprintf(deviceId, sizeof deviceId, "%02X %02X %02X", id.deviceId[0], id.deviceId[1], id.deviceId[2]);
+    std::snprintf(deviceId, sizeof deviceId, "%02X %02X %02X", id.deviceId[0], id.deviceId[1],
+                  id.deviceId[2]);
     return {{"read", true},
             {"manufacturer", hex2(id.manufacturer)},
             {"device_type", hex2(id.deviceType)},
@@ -275,16 +278,19 @@ Json InspectionReport(const InspectionResult& result, const ReportFacts& facts,
     report["port"] = facts.port;
     report["started"] = inspection::UtcTimeText(facts.startedMs);
     report["finished"] = inspection::UtcTimeText(facts.finishedMs);
-    report["converter"] = {{"device", result.found.device.value_or("")},
-                           {"version", versionOf(result.found.device)},
-                           {"slave_address", result.found.values.value("modbus.address")
-                                                 .value_or(std::string(inspection::kNotRead))}};
+    report["converter"] = {
+        {"device", result.found.device.value_or("")},
+        {"version", versionOf(result.found.device)},
+        {"slave_address",
+         result.found.values.value("modbus.address").value_or(std::string(inspection::kNotRead))}};
     IdentityOptions identity;
     report["instrument"] = instrumentPart(result, identity);
     const double tolerance = facts.checkTolerance;
-    report["as_found"] = stagePart(result.found, result.check, tolerance, result.loop, facts, facts.startedMs);
+    report["as_found"] =
+        stagePart(result.found, result.check, tolerance, result.loop, facts, facts.startedMs);
     if (result.left) {
-        report["as_left"] = stagePart(result.left, std::nullopt, tolerance, std::nullopt, facts, facts.finishedMs);
+        report["as_left"] =
+            stagePart(result.left, std::nullopt, tolerance, std::nullopt, facts, facts.finishedMs);
     }
     if (report["as_found"].contains("configuration") && report.contains("as_left") &&
         report["as_left"].contains("configuration")) {
@@ -302,7 +308,8 @@ Json InspectionReport(const InspectionResult& result, const ReportFacts& facts,
 Json FinishedReport(Json found, const InspectionResult& left, const ReportFacts& facts,
                     const std::vector<inspection::Change>& changes) {
     if (found.value("stage", std::string()) != "as found") {
-        throw inspection::ReportError("the report is not one paused as found (inspect --as-found writes those)");
+        throw inspection::ReportError(
+            "the report is not one paused as found (inspect --as-found writes those)");
     }
     if (!found.contains("as_found") || !found["as_found"].contains("configuration")) {
         throw inspection::ReportError("the report holds no configuration as found");

@@ -26,7 +26,7 @@ struct InspectionOptions {
 };
 
 struct InspectionResult {
-    ReadResult found; // the communication query and every configuration query
+    ReadResult found;              // the communication query and every configuration query
     bool hartSwitched = false;     // to transparent mode for the instrument's parts
     bool hartLeftSwitched = false; // ... and perhaps still there
     std::optional<IdentityResult> identity;
@@ -37,8 +37,8 @@ struct InspectionResult {
     std::optional<Stop> stop; // what ended it before its last part
 
     // The configuration as the configuration file has it (format vx538-configuration).
-    static inspection::Json Configuration(const ReadResult& read, const std::string& port, const std::string& writtenBy,
-                                          int64_t dateMs);
+    static inspection::Json Configuration(const ReadResult& read, const std::string& port,
+                                          const std::string& writtenBy, int64_t dateMs);
 };
 
 class InspectionJob : public Script {
@@ -55,7 +55,8 @@ private:
 // The report's parts, from the jobs' results.
 inspection::Json CheckJson(const CheckResult& check);
 // `readings`: "meter", "file" or "typed"; `meter` the meter's *IDN? reply.
-inspection::Json LoopCheckJson(const LoopCheckResult& loop, const std::string& readings, const std::string& meter);
+inspection::Json LoopCheckJson(const LoopCheckResult& loop, const std::string& readings,
+                               const std::string& meter);
 inspection::Json InstrumentJson(const IdentityResult& identity, const IdentityOptions& options);
 inspection::Json ChangesJson(const std::vector<inspection::Change>& changes);
 
@@ -76,7 +77,7 @@ inspection::Json InspectionReport(const InspectionResult& result, const ReportFa
                                   const std::vector<inspection::Change>& changes);
 // The report of a paused inspection finished: `found` (a report as found) with this run's results as
 // as left, the differences and the changes made meanwhile. ReportError when `found` is no report as found.
-inspection::Json FinishedReport(inspection::Json found, const InspectionResult& left, const ReportFacts& facts,
-                                const std::vector<inspection::Change>& changes);
+inspection::Json FinishedReport(inspection::Json found, const InspectionResult& left,
+                                const ReportFacts& facts, const std::vector<inspection::Change>& changes);
 
 } // namespace jobs

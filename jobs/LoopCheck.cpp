@@ -61,9 +61,10 @@ Outcome NoReading(std::string why) {
 int LoopCheckResult::failures() const {
     int n = 0;
     for (const LoopOutput& o : outputs) {
-        n += static_cast<int>(std::count_if(o.points.begin(), o.points.end(), [](const inspection::PointResult& p) {
-            return p.verdict == inspection::Verdict::Fail;
-        }));
+        n += static_cast<int>(
+            std::count_if(o.points.begin(), o.points.end(), [](const inspection::PointResult& p) {
+                return p.verdict == inspection::Verdict::Fail;
+            }));
     }
     return n;
 }
@@ -73,9 +74,8 @@ inspection::Verdict LoopCheckResult::verdict() const {
     if (failures() > 0) {
         return Verdict::Fail;
     }
-    const bool anyPass = std::any_of(outputs.begin(), outputs.end(), [](const LoopOutput& o) {
-        return o.verdict == Verdict::Pass;
-    });
+    const bool anyPass = std::any_of(outputs.begin(), outputs.end(),
+                                     [](const LoopOutput& o) { return o.verdict == Verdict::Pass; });
     return end == End::Checked && anyPass && !leftSwitched ? Verdict::Pass : Verdict::NotChecked;
 }
 
@@ -83,7 +83,8 @@ std::string LoopCheckResult::summary() const {
     const std::string within = inspection::TestValueText(tolerance) + " % of span";
     switch (end) {
     case End::NoConfiguration:
-        return "the outputs' configuration cannot be read: " + (stop ? stop->sentence() : std::string("no reply"));
+        return "the outputs' configuration cannot be read: " +
+               (stop ? stop->sentence() : std::string("no reply"));
     case End::NothingToCheck:
         return "no chosen output has a point that can be driven";
     case End::Stopped:
@@ -158,12 +159,11 @@ Script::Body LoopCheckJob::run() {
         } else if (!out.at4mA || !out.at20mA) {
             out.note = "its range could not be read";
         } else {
-            plan = inspection::PlanPoints(
-                {inspection::ReadNumber(*out.at4mA).value_or(0), inspection::ReadNumber(*out.at20mA).value_or(0)},
-                options_.points);
-            anyDrivable = anyDrivable || std::any_of(plan.begin(), plan.end(), [](const auto& p) {
-                              return p.notChecked.empty();
-                          });
+            plan = inspection::PlanPoints({inspection::ReadNumber(*out.at4mA).value_or(0),
+                                           inspection::ReadNumber(*out.at20mA).value_or(0)},
+                                          options_.points);
+            anyDrivable = anyDrivable || std::any_of(plan.begin(), plan.end(),
+                                                     [](const auto& p) { return p.notChecked.empty(); });
         }
         result_.outputs.push_back(std::move(out));
         plans.push_back(std::move(plan));
@@ -207,16 +207,18 @@ Script::Body LoopCheckJob::run() {
                 out.points.push_back(inspection::Judge(p, std::nullopt, options_.tolerance));
                 continue;
             }
-            const Request drive = testRequest(out.output, p.testValue, false,
-                                              "the output test of " + OutputName(out.output) + " at " +
-                                                  pointWords(p.pointMa) + " (test value " + p.testValue + ")");
+            const Request drive =
+                testRequest(out.output, p.testValue, false,
+                            "the output test of " + OutputName(out.output) + " at " + pointWords(p.pointMa) +
+                                " (test value " + p.testValue + ")");
             const Outcome driveOutcome = co_await ask(drive);
             if (driveOutcome.sent && std::find(driven.begin(), driven.end(), out.output) == driven.end()) {
                 driven.push_back(out.output);
             }
             if (driveOutcome.kind == Outcome::Kind::Refused) {
-                out.points.push_back(inspection::Judge(p, std::nullopt, options_.tolerance,
-                                                       "the converter refused the test value " + p.testValue));
+                out.points.push_back(
+                    inspection::Judge(p, std::nullopt, options_.tolerance,
+                                      "the converter refused the test value " + p.testValue));
                 continue;
             }
             if (!driveOutcome.whole()) {
@@ -260,9 +262,11 @@ Script::Body LoopCheckJob::run() {
     for (const int o : driven) {
         const auto& value = valueOf(found, "test.ao" + std::to_string(o));
         if (value) {
-            testValues.push_back(testRequest(o, *value, true, "the test value of " + OutputName(o) + " back to " + *value));
+            testValues.push_back(
+                testRequest(o, *value, true, "the test value of " + OutputName(o) + " back to " + *value));
         } else {
-            result_.notes.push_back("the test value of " + OutputName(o) + " was not read, so it stays as the check left it");
+            result_.notes.push_back("the test value of " + OutputName(o) +
+                                    " was not read, so it stays as the check left it");
         }
     }
     PutBackJob values(testValues, kTestValueAttempts);
@@ -279,8 +283,9 @@ Script::Body LoopCheckJob::run() {
         co_await drive(mode);
         if (mode.done().empty()) {
             result_.leftSwitched = true;
-            result_.notes.push_back("the converter may still be in test current output mode: set its working mode back to " +
-                                    ModeName(original));
+            result_.notes.push_back(
+                "the converter may still be in test current output mode: set its working mode back to " +
+                ModeName(original));
         } else {
             result_.notes.push_back("working mode: " + back.frame + " -> put back to " + ModeName(original));
         }

@@ -42,12 +42,12 @@ struct LoopCheckResult {
     };
     End end = End::Checked;
     double tolerance = inspection::kDefaultTolerance;
-    ReadResult read;                  // the system parameters, outputs and test values as found
-    std::optional<int> mode;          // the working mode found
-    bool switched = false;            // to test current output mode
-    bool leftSwitched = false;        // ... and perhaps still there
-    std::vector<LoopOutput> outputs;  // the chosen ones, in output order
-    std::vector<std::string> notes;   // what was put back
+    ReadResult read;                 // the system parameters, outputs and test values as found
+    std::optional<int> mode;         // the working mode found
+    bool switched = false;           // to test current output mode
+    bool leftSwitched = false;       // ... and perhaps still there
+    std::vector<LoopOutput> outputs; // the chosen ones, in output order
+    std::vector<std::string> notes;  // what was put back
     std::optional<Stop> stop;
 
     int failures() const; // points that failed
@@ -71,7 +71,8 @@ private:
 // converter silent for a moment still gets it); a lost line ends the trying. They go out after cancel.
 class PutBackJob : public Script {
 public:
-    PutBackJob(std::vector<Request> requests, int attempts) : requests_(std::move(requests)), attempts_(attempts) {}
+    PutBackJob(std::vector<Request> requests, int attempts)
+        : requests_(std::move(requests)), attempts_(attempts) {}
     // The requests acknowledged, in order; those not are missing.
     const std::vector<Request>& done() const { return done_; }
     const std::vector<Request>& failed() const { return failed_; }

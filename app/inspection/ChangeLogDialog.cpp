@@ -71,8 +71,9 @@ ChangeLogDialog::ChangeLogDialog(std::string path, std::function<std::string()> 
 
     table_ = new QTableWidget(0, 9, this);
     table_->setObjectName(QStringLiteral("ChangeTable"));
-    table_->setHorizontalHeaderLabels({tr("Time (UTC)"), tr("Port"), tr("Slave"), tr("Converter"), tr("Parameter"),
-                                       tr("Old value"), tr("New value"), tr("Status"), tr("By")});
+    table_->setHorizontalHeaderLabels({tr("Time (UTC)"), tr("Port"), tr("Slave"), tr("Converter"),
+                                       tr("Parameter"), tr("Old value"), tr("New value"), tr("Status"),
+                                       tr("By")});
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
     table_->verticalHeader()->hide();
@@ -124,8 +125,14 @@ void ChangeLogDialog::refresh() {
         table_->insertRow(rows);
         const QString status = text(std::string(inspection::StatusText(c.status))) +
                                (c.reason.empty() ? QString() : QStringLiteral(" (%1)").arg(text(c.reason)));
-        const QString cells[] = {text(inspection::UtcTimeText(c.timeMs)), text(c.port), text(c.slave),
-                                 text(c.converter), text(c.parameter), text(c.oldValue), text(c.newValue), status,
+        const QString cells[] = {text(inspection::UtcTimeText(c.timeMs)),
+                                 text(c.port),
+                                 text(c.slave),
+                                 text(c.converter),
+                                 text(c.parameter),
+                                 text(c.oldValue),
+                                 text(c.newValue),
+                                 status,
                                  text(c.frontEnd + " " + c.user + "@" + c.host)};
         for (int column = 0; column < 9; ++column) {
             table_->setItem(rows, column, new QTableWidgetItem(cells[column]));

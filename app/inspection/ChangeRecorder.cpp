@@ -110,7 +110,8 @@ void ChangeRecorder::replyTimedOut(std::string_view, int32_t) {
 
 ChangeLogDialog& ChangeRecorder::showLog() {
     if (!dialog_) {
-        dialog_ = new ChangeLogDialog(path_, [this] { return form_.Comm1->CommName(); }, &form_);
+        dialog_ = new ChangeLogDialog(
+            path_, [this] { return form_.Comm1->CommName(); }, &form_);
         dialog_->setAttribute(Qt::WA_DeleteOnClose);
         connect(this, &ChangeRecorder::logged, dialog_, &ChangeLogDialog::refresh);
     }

@@ -13,7 +13,8 @@
 
 namespace app {
 
-ReportDialog::ReportDialog(inspection::Json report, QWidget* parent) : QDialog(parent), report_(std::move(report)) {
+ReportDialog::ReportDialog(inspection::Json report, QWidget* parent)
+    : QDialog(parent), report_(std::move(report)) {
     setObjectName(QStringLiteral("ReportDialog"));
     setWindowTitle(tr("Inspection Report"));
     resize(900, 700);
@@ -69,7 +70,8 @@ ReportDialog* ReportDialog::open(QWidget* parent) {
     QFile file(path);
     // A report is small; anything far larger is no report of ours.
     if (!file.open(QIODevice::ReadOnly) || file.size() > 16 * 1024 * 1024) {
-        ShowMessage(tr("cannot read %1: %2").arg(path, file.size() > 0 ? tr("too large") : file.errorString()));
+        ShowMessage(
+            tr("cannot read %1: %2").arg(path, file.size() > 0 ? tr("too large") : file.errorString()));
         return nullptr;
     }
     try {

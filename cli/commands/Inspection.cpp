@@ -49,27 +49,33 @@ void defineLoop(CLI::App& app, LoopSetup& s) {
                    "output mapped to a variable)")
         ->type_name("N")
         ->check(CLI::Range(0, 7));
-    app.add_option("--points", s.points, "currents to drive, in mA (default 4,8,12,16,20)")->type_name("LIST");
-    app.add_option("--tolerance", s.tolerance, "largest error that passes, in percent of the 16 mA span (default 0.25)")
+    app.add_option("--points", s.points, "currents to drive, in mA (default 4,8,12,16,20)")
+        ->type_name("LIST");
+    app.add_option("--tolerance", s.tolerance,
+                   "largest error that passes, in percent of the 16 mA span (default 0.25)")
         ->type_name("PERCENT")
         ->check(CLI::Range(0.0, 100.0));
-    auto* file = app.add_option("--readings", s.readingsFile,
-                                "take the readings from FILE (CSV: output,point,mA) instead of asking for them")
-                     ->type_name("FILE");
-    auto* meter = app.add_option("--meter", s.meterPort,
-                                 "read each current from a bench multimeter speaking SCPI on PORT (MEAS:CURR:DC?)")
-                      ->type_name("PORT");
+    auto* file =
+        app.add_option("--readings", s.readingsFile,
+                       "take the readings from FILE (CSV: output,point,mA) instead of asking for them")
+            ->type_name("FILE");
+    auto* meter =
+        app.add_option("--meter", s.meterPort,
+                       "read each current from a bench multimeter speaking SCPI on PORT (MEAS:CURR:DC?)")
+            ->type_name("PORT");
     file->excludes(meter);
     app.add_option("--meter-baud", s.meterBaud, "the meter's baud rate (default 9600)")->type_name("BAUD");
     app.add_option("--meter-parity", s.meterParity, "the meter's parity (default none)")
         ->type_name("PARITY")
         ->check(CLI::IsMember({"none", "odd", "even"}, CLI::ignore_case));
-    app.add_option("--meter-timeout", s.meterTimeoutMs, "milliseconds to wait for a meter's reading (default 3000)")
+    app.add_option("--meter-timeout", s.meterTimeoutMs,
+                   "milliseconds to wait for a meter's reading (default 3000)")
         ->type_name("MS")
         ->check(CLI::Range(1, 600000));
-    app.add_option("--settle", s.settleMs,
-                   "milliseconds between driving a point and reading the meter, for the output and the meter to "
-                   "settle (default 500)")
+    app.add_option(
+           "--settle", s.settleMs,
+           "milliseconds between driving a point and reading the meter, for the output and the meter to "
+           "settle (default 500)")
         ->type_name("MS")
         ->check(CLI::Range(0, 600000));
 }
@@ -150,7 +156,8 @@ private:
         case ReplyEnd::Interrupted:
             return jobs::Interrupted("interrupted (Ctrl+C)");
         case ReplyEnd::NoReply:
-            return jobs::NoReading("the meter did not answer within " + std::to_string(setup_.meterTimeoutMs) + " ms");
+            return jobs::NoReading("the meter did not answer within " +
+                                   std::to_string(setup_.meterTimeoutMs) + " ms");
         case ReplyEnd::Lost:
             return jobs::NoReading("the meter's line was lost");
         case ReplyEnd::Complete:
@@ -164,15 +171,16 @@ private:
     // A prompt on the terminal and a line typed: a number, Enter to skip the point, q to stop.
     jobs::Outcome typed(const jobs::Request::LoopReading& r) {
         for (int tries = 0; tries < 5; ++tries) {
-            const std::string prompt = jobs::OutputName(r.output) + " at " + inspection::TestValueText(r.pointMa) +
-                                       " mA (test value " + r.testValue + ", expect " +
-                                       inspection::MaText(r.expectedMa) +
+            const std::string prompt = jobs::OutputName(r.output) + " at " +
+                                       inspection::TestValueText(r.pointMa) + " mA (test value " +
+                                       r.testValue + ", expect " + inspection::MaText(r.expectedMa) +
                                        " mA): reading in mA, Enter to skip, q to stop: ";
             std::fputs(prompt.c_str(), stderr);
             std::fflush(stderr);
             const std::optional<std::string> line = readLine();
             if (!line) {
-                return stopped_ ? jobs::Interrupted("interrupted (Ctrl+C)") : jobs::NoReading("no reading typed");
+                return stopped_ ? jobs::Interrupted("interrupted (Ctrl+C)")
+                                : jobs::NoReading("no reading typed");
             }
             const std::string_view text = *line;
             if (text.find_first_not_of(" \t\r") == std::string_view::npos) {
@@ -240,9 +248,13 @@ std::string verdictWord(Verdict verdict) {
 }
 
 // The loop check's table for people, its JSON for scripts, and its exit status.
-void showLoop(Result& result, const jobs::LoopCheckResult& r, const std::string& source, const std::string& meter) {
-    std::string about = "loop check: tolerance " + inspection::TestValueText(r.tolerance) + " % of span, readings " +
-                        (source == "meter" ? "from the meter " + meter : source == "file" ? "from the file" : "typed");
+void showLoop(Result& result, const jobs::LoopCheckResult& r, const std::string& source,
+              const std::string& meter) {
+    std::string about = "loop check: tolerance " + inspection::TestValueText(r.tolerance) +
+                        " % of span, readings " +
+                        (source == "meter"  ? "from the meter " + meter
+                         : source == "file" ? "from the file"
+                                            : "typed");
     result.line(about);
     if (!r.outputs.empty()) {
         result.line("output  point mA  test value  expected mA  reading mA  error % span  verdict");
@@ -253,8 +265,8 @@ void showLoop(Result& result, const jobs::LoopCheckResult& r, const std::string&
                                cell(inspection::MaText(p.pointMa), 8) + "  " + cell(p.testValue, 10) + "  " +
                                cell(p.testValue.empty() ? "-" : inspection::MaText(p.expectedMa), 11) + "  " +
                                cell(p.readingMa ? inspection::MaText(*p.readingMa) : "-", 10) + "  " +
-                               cell(p.errorPercent ? inspection::PercentText(*p.errorPercent) : "-", 12) + "  " +
-                               verdictWord(p.verdict);
+                               cell(p.errorPercent ? inspection::PercentText(*p.errorPercent) : "-", 12) +
+                               "  " + verdictWord(p.verdict);
             if (!p.note.empty()) {
                 line += " (" + p.note + ")";
             }
@@ -263,8 +275,8 @@ void showLoop(Result& result, const jobs::LoopCheckResult& r, const std::string&
     }
     for (const jobs::LoopOutput& o : r.outputs) {
         result.line(jobs::OutputName(o.output) + " (variable " + o.variable.value_or("?") + ", " +
-                    o.at4mA.value_or("?") + " at 4 mA, " + o.at20mA.value_or("?") + " at 20 mA): " +
-                    verdictWord(o.verdict) + (o.note.empty() ? "" : " (" + o.note + ")"));
+                    o.at4mA.value_or("?") + " at 4 mA, " + o.at20mA.value_or("?") +
+                    " at 20 mA): " + verdictWord(o.verdict) + (o.note.empty() ? "" : " (" + o.note + ")"));
     }
     for (const std::string& note : r.notes) {
         result.line(note);
@@ -319,16 +331,18 @@ std::string rendered(const inspection::Json& report, const std::string& format) 
 std::string jsonBeside(const std::string& file) {
     const std::size_t slash = file.rfind('/');
     const std::size_t dot = file.rfind('.');
-    const std::string stem = dot != std::string::npos && (slash == std::string::npos || dot > slash) ? file.substr(0, dot) : file;
+    const std::string stem =
+        dot != std::string::npos && (slash == std::string::npos || dot > slash) ? file.substr(0, dot) : file;
     return stem + ".json";
 }
 
 } // namespace
 
 Run LoopCheck(CLI::App& app) {
-    app.description("drive each output through its output test to the test values of 4, 8, 12, 16 and 20 mA by its "
-                    "range, read the loop current (typed, from a file or a bench meter) and judge it (exit 1 when "
-                    "a point fails); the working mode and test values are put back");
+    app.description(
+        "drive each output through its output test to the test values of 4, 8, 12, 16 and 20 mA by its "
+        "range, read the loop current (typed, from a file or a bench meter) and judge it (exit 1 when "
+        "a point fails); the working mode and test values are put back");
     const auto setup = std::make_shared<LoopSetup>();
     defineLoop(app, *setup);
     return {.prepare = [setup](const Globals& globals) { prepareLoop(*setup, globals); },
@@ -353,9 +367,10 @@ Run LoopCheck(CLI::App& app) {
 }
 
 Run Inspect(CLI::App& app) {
-    app.description("inspect a converter: its identity and configuration as found, the instrument's identity, the "
-                    "mapping check, the loop check (--loop-check) and the configuration as left, into one report "
-                    "(JSON, HTML or Markdown) with a verdict per part (exit 1 when one fails)");
+    app.description(
+        "inspect a converter: its identity and configuration as found, the instrument's identity, the "
+        "mapping check, the loop check (--loop-check) and the configuration as left, into one report "
+        "(JSON, HTML or Markdown) with a verdict per part (exit 1 when one fails)");
     struct Options {
         LoopSetup loop;
         bool loopCheck = false;
@@ -372,55 +387,64 @@ Run Inspect(CLI::App& app) {
         inspection::Json found;
     };
     const auto o = std::make_shared<Options>();
-    app.add_flag("--loop-check", o->loopCheck, "also check the analog outputs' loops (the loop-check options apply)");
+    app.add_flag("--loop-check", o->loopCheck,
+                 "also check the analog outputs' loops (the loop-check options apply)");
     defineLoop(app, o->loop);
     app.add_option("--inspector", o->inspector, "who inspects, for the report")->type_name("NAME");
-    app.add_option("-o,--report", o->output,
-                   "write the report to FILE ('-' or none: standard output); a rendered report also gets its JSON "
-                   "beside it, FILE with .json")
+    app.add_option(
+           "-o,--report", o->output,
+           "write the report to FILE ('-' or none: standard output); a rendered report also gets its JSON "
+           "beside it, FILE with .json")
         ->type_name("FILE");
     app.add_option("--format", o->format, "json, html or markdown (default: by FILE's extension, else json)")
         ->check(CLI::IsMember({"json", "html", "markdown"}));
-    auto* found = app.add_flag("--as-found", o->asFound,
-                               "stop after as found (identity, configuration, check, loop check) for an adjustment");
-    auto* left = app.add_flag("--as-left", o->asLeft, "finish an inspection paused --as-found (needs --from)");
+    auto* found =
+        app.add_flag("--as-found", o->asFound,
+                     "stop after as found (identity, configuration, check, loop check) for an adjustment");
+    auto* left =
+        app.add_flag("--as-left", o->asLeft, "finish an inspection paused --as-found (needs --from)");
     found->excludes(left);
     app.add_option("--from", o->from, "the report --as-found wrote")->type_name("FILE");
-    app.add_option("--check-tolerance", o->checkTolerance, "the mapping check's tolerance in percent (default 0.5)")
+    app.add_option("--check-tolerance", o->checkTolerance,
+                   "the mapping check's tolerance in percent (default 0.5)")
         ->type_name("PERCENT")
         ->check(CLI::Range(0.0, 100.0));
     app.add_option("--preambles", o->preambles, "HART preambles (default 5)")
-        ->check(CLI::IsMember({"5", "6", "7", "8", "9", "10", "11", "12", "13", "14", "15", "16", "17", "18", "19", "20"}));
+        ->check(CLI::IsMember(
+            {"5", "6", "7", "8", "9", "10", "11", "12", "13", "14", "15", "16", "17", "18", "19", "20"}));
     app.add_option("--address", o->address, "the instrument's polling address for command 0 (default 0)")
         ->check(CLI::Range(0, 63));
-    return {.prepare =
-                [o](const Globals& globals) {
-                    prepareLoop(o->loop, globals);
-                    if (o->asLeft != !o->from.empty()) {
-                        throw Failure(code::Usage, "--as-left finishes the report given by --from FILE, and only it");
+    return {
+        .prepare =
+            [o](const Globals& globals) {
+                prepareLoop(o->loop, globals);
+                if (o->asLeft != !o->from.empty()) {
+                    throw Failure(code::Usage,
+                                  "--as-left finishes the report given by --from FILE, and only it");
+                }
+                if (o->asFound && (o->output.empty() || o->output == "-")) {
+                    throw Failure(code::Usage, "--as-found needs -o FILE: the as-left run goes on from it");
+                }
+                if (!o->output.empty() && o->output != "-") {
+                    CheckOutputFile(o->output);
+                }
+                if (o->asLeft) {
+                    try {
+                        o->found = inspection::ReadReport(ReadInputFile(o->from));
+                    } catch (const inspection::ReportError& error) {
+                        throw Failure(code::BadFile, o->from + ": " + error.what());
                     }
-                    if (o->asFound && (o->output.empty() || o->output == "-")) {
-                        throw Failure(code::Usage, "--as-found needs -o FILE: the as-left run goes on from it");
+                    if (o->found.value("stage", std::string()) != "as found") {
+                        throw Failure(code::BadFile, o->from + ": not an inspection paused as found");
                     }
-                    if (!o->output.empty() && o->output != "-") {
-                        CheckOutputFile(o->output);
-                    }
-                    if (o->asLeft) {
-                        try {
-                            o->found = inspection::ReadReport(ReadInputFile(o->from));
-                        } catch (const inspection::ReportError& error) {
-                            throw Failure(code::BadFile, o->from + ": " + error.what());
-                        }
-                        if (o->found.value("stage", std::string()) != "as found") {
-                            throw Failure(code::BadFile, o->from + ": not an inspection paused as found");
-                        }
-                        // A loop check as found is done again as left, so the two can be set side by side.
-                        o->loopCheck = o->loopCheck || o->found["as_found"].contains("loop_check");
-                    }
-                    o->changeLog = ChangeLogPath(globals);
-                    o->format = formatOf(o->format, o->output);
-                },
-            .port = [o](Session& session, Result& result) {
+                    // A loop check as found is done again as left, so the two can be set side by side.
+                    o->loopCheck = o->loopCheck || o->found["as_found"].contains("loop_check");
+                }
+                o->changeLog = ChangeLogPath(globals);
+                o->format = formatOf(o->format, o->output);
+            },
+        .port =
+            [o](Session& session, Result& result) {
                 session.identifyBeforeSets();
                 const int64_t started = nowMs();
                 ReadingDesk desk(o->loop, session.line().stopEvent());
@@ -439,8 +463,9 @@ Run Inspect(CLI::App& app) {
                 RunJob(session, job, [&](const jobs::Request& r) { return desk.read(r); });
                 const jobs::InspectionResult& r = job.result();
 
-                jobs::ReportFacts facts{"vx538 " VX538_VERSION, o->inspector, session.port(), started, nowMs(),
-                                        o->loop.source(), desk.meterIdentity(), o->checkTolerance, o->asFound};
+                jobs::ReportFacts facts{
+                    "vx538 " VX538_VERSION, o->inspector,         session.port(),    started,   nowMs(),
+                    o->loop.source(),       desk.meterIdentity(), o->checkTolerance, o->asFound};
                 inspection::Json report;
                 if (o->asLeft) {
                     // The changes since as found: the log's for this port, this run's among them.
@@ -448,7 +473,8 @@ Run Inspect(CLI::App& app) {
                     const auto since = inspection::ReadUtcTime(o->found.value("finished", std::string()));
                     if (!o->changeLog.empty() && since) {
                         changes.clear();
-                        for (const inspection::Change& c : inspection::ReadChangeLog(changeLogText(o->changeLog)).changes) {
+                        for (const inspection::Change& c :
+                             inspection::ReadChangeLog(changeLogText(o->changeLog)).changes) {
                             if (c.timeMs >= *since && DeviceOf(c.port) == DeviceOf(session.port())) {
                                 changes.push_back(c);
                             }
@@ -459,12 +485,13 @@ Run Inspect(CLI::App& app) {
                     report = jobs::InspectionReport(r, facts, session.changesLogged());
                 }
 
-                // What the run found, for people, when the report goes to a file; the report is the whole of it.
+                // What the run found, for people, when the report goes to a file; the report is the whole of
+                // it.
                 const bool toFile = !o->output.empty() && o->output != "-";
                 Result summary;
                 const inspection::Json& verdict = report["verdict"];
-                summary.line("converter: " + report["converter"].value("version", std::string()) + ", slave address " +
-                            report["converter"].value("slave_address", std::string()));
+                summary.line("converter: " + report["converter"].value("version", std::string()) +
+                             ", slave address " + report["converter"].value("slave_address", std::string()));
                 for (const auto& [part, v] : verdict["parts"].items()) {
                     summary.line(part + ": " + v.get<std::string>());
                 }
@@ -478,9 +505,10 @@ Run Inspect(CLI::App& app) {
                 }
                 if (report.contains("differences")) {
                     summary.line(std::to_string(report["differences"].size()) +
-                                " parameters differ between as found and as left");
+                                 " parameters differ between as found and as left");
                 }
-                summary.line(std::to_string(report["changes"].size()) + " set commands logged during the inspection");
+                summary.line(std::to_string(report["changes"].size()) +
+                             " set commands logged during the inspection");
                 const std::string overall = verdict.value("overall", std::string());
                 summary.line((o->asFound ? "verdict as found: " : "verdict: ") + overall);
 
@@ -496,13 +524,16 @@ Run Inspect(CLI::App& app) {
                     result.field("report", "report written to", o->output, o->output);
                     if (o->format != "json" && jsonBeside(o->output) != o->output) {
                         WriteOutputFile(jsonBeside(o->output), rendered(report, "json"));
-                        result.field("report_json", "its JSON to", jsonBeside(o->output), jsonBeside(o->output));
+                        result.field("report_json", "its JSON to", jsonBeside(o->output),
+                                     jsonBeside(o->output));
                     }
                 }
                 if (r.stop && overall != "fail") {
                     throw Failure(stopCode(r.stop), "the inspection is incomplete: " + r.stop->sentence());
                 }
-                result.exit = overall == "fail" ? code::Differences : overall == "pass" ? code::Done : code::HartSilent;
+                result.exit = overall == "fail"   ? code::Differences
+                              : overall == "pass" ? code::Done
+                                                  : code::HartSilent;
             }};
 }
 
@@ -514,11 +545,13 @@ Run Log(CLI::App& app) {
         std::string parameter;
     };
     const auto o = std::make_shared<Options>();
-    app.add_option("--since", o->since,
-                   "only changes since WHEN: 2026-12-10, 2026-12-10T08:15 (local time; a trailing Z for UTC), or "
-                   "30m, 2h, 7d ago")
+    app.add_option(
+           "--since", o->since,
+           "only changes since WHEN: 2026-12-10, 2026-12-10T08:15 (local time; a trailing Z for UTC), or "
+           "30m, 2h, 7d ago")
         ->type_name("WHEN");
-    app.add_option("--parameter", o->parameter, "only changes of NAME (a reset changes every one)")->type_name("NAME");
+    app.add_option("--parameter", o->parameter, "only changes of NAME (a reset changes every one)")
+        ->type_name("NAME");
     return {.alone = [o](const Globals& globals, Result& result) {
         const std::string path = ChangeLogPath(globals);
         if (path.empty()) {
@@ -537,10 +570,11 @@ Run Log(CLI::App& app) {
         const inspection::ChangeLogText log = inspection::ReadChangeLog(text);
         std::vector<inspection::Change> shown;
         for (const inspection::Change& c : log.changes) {
-            const bool port = globals.ports.empty() ||
-                              std::any_of(globals.ports.begin(), globals.ports.end(), [&](const std::string& p) {
-                                  return c.port == p || DeviceOf(c.port) == DeviceOf(p);
-                              });
+            const bool port =
+                globals.ports.empty() ||
+                std::any_of(globals.ports.begin(), globals.ports.end(), [&](const std::string& p) {
+                    return c.port == p || DeviceOf(c.port) == DeviceOf(p);
+                });
             if (port && inspection::Matches(c, filter)) {
                 shown.push_back(c);
             }
@@ -548,17 +582,19 @@ Run Log(CLI::App& app) {
         inspection::Json list = inspection::Json::array();
         for (const inspection::Change& c : shown) {
             list.push_back(inspection::Json::parse(inspection::ChangeLine(c)));
-            result.line(inspection::UtcTimeText(c.timeMs) + "  " + c.port + "  " + c.parameter + "  " + c.oldValue +
-                        " -> " + c.newValue + "  " + std::string(inspection::StatusText(c.status)) +
-                        (c.reason.empty() ? "" : " (" + c.reason + ")") + "  " + c.frontEnd + " " + c.user + "@" +
-                        c.host);
+            result.line(inspection::UtcTimeText(c.timeMs) + "  " + c.port + "  " + c.parameter + "  " +
+                        c.oldValue + " -> " + c.newValue + "  " +
+                        std::string(inspection::StatusText(c.status)) +
+                        (c.reason.empty() ? "" : " (" + c.reason + ")") + "  " + c.frontEnd + " " + c.user +
+                        "@" + c.host);
         }
         result.document(list);
         if (shown.empty()) {
             result.line(text.empty() ? "no change logged yet (" + path + ")" : "no change matches");
         }
         if (log.unreadable > 0) {
-            result.error = std::to_string(log.unreadable) + " lines of " + path + " are no change and were skipped";
+            result.error =
+                std::to_string(log.unreadable) + " lines of " + path + " are no change and were skipped";
         }
     }};
 }

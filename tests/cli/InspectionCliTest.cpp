@@ -41,9 +41,9 @@ protected:
     }
     // A simulator whose meter's leads are in output 3's loop, without noise so runs repeat exactly.
     SimProcess simWithMeter(const std::string& error) const {
-        return SimProcess(VX538_SIM_PATH, {"--output-error", "3:" + error, "--meter", path("meter"), "--meter-output",
-                                           "3", "--meter-noise", "0", "--control", path("control"), "--log",
-                                           path("sim.log"), "--delay", "20"});
+        return SimProcess(VX538_SIM_PATH, {"--output-error", "3:" + error, "--meter", path("meter"),
+                                           "--meter-output", "3", "--meter-noise", "0", "--control",
+                                           path("control"), "--log", path("sim.log"), "--delay", "20"});
     }
     void control(const std::string& line) const { std::ofstream(path("control")) << line << "\n"; }
     // How often the simulator's log shows a request holding `text`.
@@ -84,8 +84,8 @@ TEST_F(Inspection, LoopCheckFailsAnOutputOutOfAdjustmentPassesItAdjustedAndReads
     SimProcess sim = simWithMeter("0.2");
     ASSERT_EQ(vx538({"-p", sim.path(), "set", "mode=single-meter"}).status, 0);
 
-    const auto out = vx538({"-p", sim.path(), "--json", "loop-check", "--output", "3", "--meter", path("meter"),
-                            "--settle", "0"});
+    const auto out = vx538({"-p", sim.path(), "--json", "loop-check", "--output", "3", "--meter",
+                            path("meter"), "--settle", "0"});
     ASSERT_EQ(out.status, 1) << out.out << out.err;
     const Json outputs = Json::parse(out.out)["loop_check"]["outputs"];
     ASSERT_EQ(outputs.size(), 1u) << out.out;
@@ -98,16 +98,19 @@ TEST_F(Inspection, LoopCheckFailsAnOutputOutOfAdjustmentPassesItAdjustedAndReads
     EXPECT_EQ(mode(sim), "mode = single-meter\n");
 
     // The same run for people, then its readings written to a file and read from there.
-    const auto table = vx538({"-p", sim.path(), "loop-check", "--output", "3", "--meter", path("meter"), "--settle", "0"});
+    const auto table =
+        vx538({"-p", sim.path(), "loop-check", "--output", "3", "--meter", path("meter"), "--settle", "0"});
     ASSERT_EQ(table.status, 1) << table.out << table.err;
     {
         std::ofstream file(path("readings.csv"));
         file << "output,point,mA\n";
         for (const Json& point : outputs[0]["points"]) {
-            file << "3," << point["point_ma"].get<double>() << "," << point["reading_ma"].get<double>() << "\n";
+            file << "3," << point["point_ma"].get<double>() << "," << point["reading_ma"].get<double>()
+                 << "\n";
         }
     }
-    const auto fromFile = vx538({"-p", sim.path(), "loop-check", "--output", "3", "--readings", path("readings.csv")});
+    const auto fromFile =
+        vx538({"-p", sim.path(), "loop-check", "--output", "3", "--readings", path("readings.csv")});
     EXPECT_EQ(fromFile.status, 1) << fromFile.out << fromFile.err;
     EXPECT_EQ(tableLines(fromFile.out), tableLines(table.out)) << fromFile.out << table.out;
     EXPECT_EQ(tableLines(table.out).size(), 6u) << table.out; // five points and the output's verdict
@@ -115,7 +118,8 @@ TEST_F(Inspection, LoopCheckFailsAnOutputOutOfAdjustmentPassesItAdjustedAndReads
     // Adjusted to 0.01 mA high: every point within 0.25 % of span.
     control("output-error 3:0.01");
     ASSERT_TRUE(WaitFor([&] {
-        const auto again = vx538({"-p", sim.path(), "loop-check", "--output", "3", "--meter", path("meter"), "--settle", "0"});
+        const auto again = vx538(
+            {"-p", sim.path(), "loop-check", "--output", "3", "--meter", path("meter"), "--settle", "0"});
         return again.status == 0;
     })) << "never passed after the adjustment";
     EXPECT_EQ(mode(sim), "mode = single-meter\n");
@@ -127,12 +131,14 @@ TEST_F(Inspection, LoopCheckPutsTheModeBackWhenTheConverterGoesSilentMidway) {
     const int setBefore = logged("QQS#MD:1#");
     {
         testsupport::Background check(VX538_PATH, dir_,
-                                      {"--change-log", path("changes.jsonl"), "-p", sim.path(), "--timeout", "400",
-                                       "loop-check", "--output", "3", "--meter", path("meter"), "--settle", "200"});
+                                      {"--change-log", path("changes.jsonl"), "-p", sim.path(), "--timeout",
+                                       "400", "loop-check", "--output", "3", "--meter", path("meter"),
+                                       "--settle", "200"});
         // Silent once it drove the second point; the converter answers again once the put-back began.
         ASSERT_TRUE(WaitFor([&] { return logged("|QQQ#AV3O:25#|") >= 1; })) << ReadWholeFile(path("sim.log"));
         control("silent on");
-        ASSERT_TRUE(WaitFor([&] { return logged("QQS#MD:1#") >= setBefore + 2; })) << "no attempt to put the mode back";
+        ASSERT_TRUE(WaitFor([&] { return logged("QQS#MD:1#") >= setBefore + 2; }))
+            << "no attempt to put the mode back";
         control("silent off");
         EXPECT_EQ(check.wait(), 4) << check.out() << check.err(); // no reply from the converter
         EXPECT_NE(check.out().find("put back to single-meter"), std::string::npos) << check.out();
@@ -151,8 +157,9 @@ TEST_F(Inspection, LoopCheckPutsTheModeBackWhenTheConverterGoesSilentMidway) {
 
 TEST_F(Inspection, InspectReportsAsFoundCheckLoopCheckAsLeftAndDifferences) {
     SimProcess sim = simWithMeter("0.2");
-    const auto run = vx538({"-p", sim.path(), "inspect", "--loop-check", "--output", "3", "--meter", path("meter"),
-                            "--settle", "0", "--inspector", "Ada Lovelace", "-o", path("report.html")});
+    const auto run =
+        vx538({"-p", sim.path(), "inspect", "--loop-check", "--output", "3", "--meter", path("meter"),
+               "--settle", "0", "--inspector", "Ada Lovelace", "-o", path("report.html")});
     ASSERT_EQ(run.status, 1) << run.out << run.err; // the loop check fails
     const Json report = Json::parse(ReadWholeFile(path("report.json")));
     EXPECT_EQ(report["inspector"], "Ada Lovelace");
@@ -176,8 +183,8 @@ TEST_F(Inspection, InspectReportsAsFoundCheckLoopCheckAsLeftAndDifferences) {
     // changes, with its old value.
     ASSERT_EQ(vx538({"-p", sim.path(), "inspect", "--as-found", "-o", path("found.json")}).status, 0);
     ASSERT_EQ(vx538({"-p", sim.path(), "set", "ao3.20ma=200"}).status, 0);
-    const auto left = vx538({"-p", sim.path(), "inspect", "--as-left", "--from", path("found.json"), "-o",
-                             path("left.md")});
+    const auto left = vx538(
+        {"-p", sim.path(), "inspect", "--as-left", "--from", path("found.json"), "-o", path("left.md")});
     ASSERT_EQ(left.status, 0) << left.out << left.err;
     const Json finished = Json::parse(ReadWholeFile(path("left.json")));
     ASSERT_EQ(finished["differences"].size(), 1u) << finished["differences"];
@@ -203,8 +210,8 @@ TEST_F(Inspection, RestoreLogsExactlyTheAcknowledgedChangesWithOldAndNewValues) 
         EXPECT_EQ(line["front_end"], "vx538");
         EXPECT_EQ(line["converter"], "VX538-T-B");
         if (line["old"] != line["new"]) {
-            changed.push_back(line["parameter"].get<std::string>() + " " + line["old"].get<std::string>() + " -> " +
-                              line["new"].get<std::string>());
+            changed.push_back(line["parameter"].get<std::string>() + " " + line["old"].get<std::string>() +
+                              " -> " + line["new"].get<std::string>());
         }
     }
     EXPECT_EQ(changed, (std::vector<std::string>{"modbus.interval 20 -> 10", "ao1.4ma 5 -> 0"}));
@@ -214,9 +221,10 @@ TEST_F(Inspection, TwoSetsAtOnceLeaveWholeLinesAndAnUnwritableLogWarnsOnce) {
     SimProcess a(VX538_SIM_PATH), b(VX538_SIM_PATH);
     {
         testsupport::Background first(VX538_PATH, dir_ + "/..",
-                                      {"--change-log", path("changes.jsonl"), "-p", a.path(), "set", "ao0.20ma=50",
-                                       "ao1.20ma=60", "ao2.20ma=70", "modbus.interval=30"});
-        const auto second = vx538({"-p", b.path(), "set", "ao4.20ma=40", "ao5.20ma=30", "modbus.interval=40"});
+                                      {"--change-log", path("changes.jsonl"), "-p", a.path(), "set",
+                                       "ao0.20ma=50", "ao1.20ma=60", "ao2.20ma=70", "modbus.interval=30"});
+        const auto second =
+            vx538({"-p", b.path(), "set", "ao4.20ma=40", "ao5.20ma=30", "modbus.interval=40"});
         EXPECT_EQ(second.status, 0) << second.err;
         EXPECT_EQ(first.wait(), 0);
     }
@@ -230,8 +238,9 @@ TEST_F(Inspection, TwoSetsAtOnceLeaveWholeLinesAndAnUnwritableLogWarnsOnce) {
 
     // A log under a path that cannot be a folder: one warning, and the sets go through.
     std::ofstream(path("plain")) << "x";
-    const auto unwritable = testsupport::RunProgram(
-        VX538_PATH, {"--change-log", path("plain") + "/changes.jsonl", "-p", a.path(), "set", "ao0.20ma=90", "ao1.20ma=91"});
+    const auto unwritable =
+        testsupport::RunProgram(VX538_PATH, {"--change-log", path("plain") + "/changes.jsonl", "-p", a.path(),
+                                             "set", "ao0.20ma=90", "ao1.20ma=91"});
     EXPECT_EQ(unwritable.status, 0) << unwritable.err;
     std::size_t warnings = 0;
     for (std::size_t at = 0; (at = unwritable.err.find("warning", at)) != std::string::npos; ++at) {

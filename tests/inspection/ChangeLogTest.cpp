@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include <sys/stat.h>
@@ -69,8 +69,12 @@ TEST(ChangeLog, EachSetLeavesItsLinesByWhatCameOfIt) {
         {"the old value as read", {qx1, {"QQS#MD:2#"}}, {"MD mode transparent -> test-output acknowledged"}},
         {"a refused set is no change", {qx1, {"QQS#JTM:000#"}}, {"JTM modbus.interval 10 -> 000 refused"}},
         {"an unanswered set", {qx1, {"QQS#JTM:020#", ""}}, {"JTM modbus.interval 10 -> 20 unanswered"}},
-        {"an answer that is another command's", {{"QQS#MD:1#", "QQS#ADR:OK#"}}, {"MD mode not read -> single-meter unanswered"}},
-        {"the next request before an answer", {{"QQS#MD:1#", "QQ"}, qx1}, {"MD mode not read -> single-meter unanswered"}},
+        {"an answer that is another command's",
+         {{"QQS#MD:1#", "QQS#ADR:OK#"}},
+         {"MD mode not read -> single-meter unanswered"}},
+        {"the next request before an answer",
+         {{"QQS#MD:1#", "QQ"}, qx1},
+         {"MD mode not read -> single-meter unanswered"}},
         {"an output row: only what it changes",
          {qx2, {"QQS#DA1:1,42480000,00000000#"}},
          {"DA1 ao0.20ma 100 -> 50 acknowledged"}},
@@ -80,18 +84,22 @@ TEST(ChangeLog, EachSetLeavesItsLinesByWhatCameOfIt) {
           "BA1 rs485.baud 9600 -> 9600 acknowledged", "BA1 rs485.parity none -> none acknowledged"}},
         {"an acknowledged value is the next one's old value",
          {{"QQS#MD:1#"}, {"QQS#MD:2#"}},
-         {"MD mode not read -> single-meter acknowledged", "MD mode single-meter -> test-output acknowledged"}},
+         {"MD mode not read -> single-meter acknowledged",
+          "MD mode single-meter -> test-output acknowledged"}},
         {"the reset forgets what was read",
          {qx1, {"QQS#RESET#"}, {"QQS#MD:1#"}},
-         {"RESET all not read -> factory values acknowledged", "MD mode not read -> single-meter acknowledged"}},
+         {"RESET all not read -> factory values acknowledged",
+          "MD mode not read -> single-meter acknowledged"}},
         {"output tests are not changes", {{"QQQ#AV0O:50.0#"}, {"QQQ#LEIO:000000001#"}}, {}},
         {"the factory record",
          {{"TAVRIK#PCBSN:00000123,102#"}},
          {"PCBSN pcbsn not read -> 00000123 acknowledged", "PCBSN inspector not read -> 102 acknowledged"}},
         {"a read meter command ends without #",
          {{"QQS#CAMD01:1<04,\x82\x26\x03\x00"s}},
-         {"CAMD01 read1.enabled not read -> on acknowledged", "CAMD01 read1.command not read -> 82 26 03 00 acknowledged"}},
-        {"a query's reply cut short teaches nothing", {{"QQQ#QX1#", "QQQ#QX1:ADR:001,BA1"}, {"QQS#MD:1#"}},
+         {"CAMD01 read1.enabled not read -> on acknowledged",
+          "CAMD01 read1.command not read -> 82 26 03 00 acknowledged"}},
+        {"a query's reply cut short teaches nothing",
+         {{"QQQ#QX1#", "QQQ#QX1:ADR:001,BA1"}, {"QQS#MD:1#"}},
          {"MD mode not read -> single-meter acknowledged"}},
         {"versions and addresses are not changes", {qv, qx1}, {}},
     };
@@ -110,12 +118,12 @@ TEST(ChangeLog, EachSetLeavesItsLinesByWhatCameOfIt) {
             }
             // The model answers a query for a test value with its own head; the interpreter reads the
             // reply against the request as both front ends do.
-            const traffic::Reading reading =
-                traffic::Read(tools::bytesOf(reply), traffic::Direction::Received,
-                              step.frame == "QQQ#QV#"           ? traffic::pending::SystemParameters
-                              : step.frame.starts_with("QQQ#QX") ? traffic::QueryPending(step.frame.substr(4, 3))
-                                                                 : traffic::pending::SetCommand,
-                              tools::bytesOf(step.frame));
+            const traffic::Reading reading = traffic::Read(
+                tools::bytesOf(reply), traffic::Direction::Received,
+                step.frame == "QQQ#QV#"            ? traffic::pending::SystemParameters
+                : step.frame.starts_with("QQQ#QX") ? traffic::QueryPending(step.frame.substr(4, 3))
+                                                   : traffic::pending::SetCommand,
+                tools::bytesOf(step.frame));
             watch.received(reply, reading);
         }
         EXPECT_EQ(linesOf(watch.logged()), row.lines);
@@ -156,8 +164,9 @@ TEST(ChangeLog, LinesReadBackAsWritten) {
     EXPECT_EQ(back->status, c.status);
     EXPECT_EQ(back->reason, c.reason);
 
-    for (const char* bad : {"", "{}", "[1]", "{\"time\":\"2026-02-31T00:00:00.000Z\",\"port\":\"p\",\"parameter\":\"x\","
-                                                 "\"new\":\"1\",\"status\":\"acknowledged\"}",
+    for (const char* bad : {"", "{}", "[1]",
+                            "{\"time\":\"2026-02-31T00:00:00.000Z\",\"port\":\"p\",\"parameter\":\"x\","
+                            "\"new\":\"1\",\"status\":\"acknowledged\"}",
                             "{\"time\":\"2026-02-01T00:00:00.000Z\",\"port\":\"p\",\"parameter\":\"x\","
                             "\"new\":\"1\",\"status\":\"maybe\"}"}) {
         EXPECT_FALSE(inspection::ReadChangeLine(bad)) << bad;

@@ -76,7 +76,8 @@ TEST(Report, ReadBackOnlyWhatTheRenderersCanTake) {
         const char* problem; // empty: read
     } rows[] = {
         {R"({"format":"vx538-inspection","version":1})", ""},
-        {R"({"format":"vx538-inspection","version":1,"as_found":{"loop_check":{"outputs":[{"points":[]}]}}})", ""},
+        {R"({"format":"vx538-inspection","version":1,"as_found":{"loop_check":{"outputs":[{"points":[]}]}}})",
+         ""},
         {"", "not a JSON object"},
         {"[1,2]", "not a JSON object"},
         {R"({"format":"vx538-configuration","version":1})", "format is not"},
@@ -85,7 +86,8 @@ TEST(Report, ReadBackOnlyWhatTheRenderersCanTake) {
         {R"({"format":"vx538-inspection","version":2})", "newer than this program reads"},
         {R"({"format":"vx538-inspection","version":1,"changes":{}})", "changes is not a list"},
         {R"({"format":"vx538-inspection","version":1,"as_left":[]})", "as_left is not an object"},
-        {R"({"format":"vx538-inspection","version":1,"as_found":{"check":{"rows":3}}})", "as_found.check.rows"},
+        {R"({"format":"vx538-inspection","version":1,"as_found":{"check":{"rows":3}}})",
+         "as_found.check.rows"},
         {R"({"format":"vx538-inspection","version":1,"as_found":{"loop_check":{"outputs":[1]}}})",
          "no output"},
         {R"({"format":"vx538-inspection","version":1,"as_found":{"configuration":{"parameters":[]}}})",
@@ -127,7 +129,8 @@ TEST(Report, PagesEscapeEveryTextFromTheReport) {
     EXPECT_NE(html.find("&lt;script&gt;"), std::string::npos);
     EXPECT_NE(html.find("&amp; Sons"), std::string::npos);
     const std::string markdown = inspection::ReportMarkdown(report);
-    EXPECT_EQ(markdown.find("& Sons | *bold*"), std::string::npos) << "a table cell's bar and emphasis stay text";
+    EXPECT_EQ(markdown.find("& Sons | *bold*"), std::string::npos)
+        << "a table cell's bar and emphasis stay text";
 }
 
 } // namespace

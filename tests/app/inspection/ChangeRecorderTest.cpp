@@ -18,8 +18,8 @@
 #include "app/inspection/ReportDialog.h"
 #include "app/inspection/ReportPdf.h"
 #include "app/window/Messages.h"
-#include "tests/support/ProgramRun.h"
 #include "tests/support/FormHarness.h"
+#include "tests/support/ProgramRun.h"
 #include "tests/support/SimProcess.h"
 #include "tests/support/Wait.h"
 
@@ -81,8 +81,8 @@ TEST_F(WindowChangeLog, ASetButtonLogsItsAcknowledgedChangeWithTheValueReadBefor
     h.click("Button29");
     ASSERT_TRUE(waitUntil([&] { return linesOf(logPath()).size() == 2; }, 3s));
     const std::vector<Json> lines = linesOf(logPath());
-    EXPECT_EQ(summaries(lines, false),
-              (std::vector<std::string>{"modbus.address not read -> 5 acknowledged", "modbus.address 5 -> 9 acknowledged"}));
+    EXPECT_EQ(summaries(lines, false), (std::vector<std::string>{"modbus.address not read -> 5 acknowledged",
+                                                                 "modbus.address 5 -> 9 acknowledged"}));
     EXPECT_EQ(lines[1]["front_end"], "window");
     EXPECT_EQ(lines[1]["port"], sim.path());
     EXPECT_EQ(lines[1]["slave"], "5") << "the slave address as read";
@@ -152,12 +152,12 @@ TEST_F(WindowChangeLog, AnUnansweredSetIsNoChangeAndAnUnwritableLogLeavesTheSetA
 // and the readings.
 TEST_F(WindowChangeLog, AReportWrittenAsPdfHoldsTheVerdictsAndReadings) {
     const std::string dir = folder.path().toStdString();
-    SimProcess sim(VX538_SIM_PATH, {"--output-error", "3:0.2", "--meter", dir + "/meter", "--meter-output", "3",
-                                    "--meter-noise", "0"});
+    SimProcess sim(VX538_SIM_PATH, {"--output-error", "3:0.2", "--meter", dir + "/meter", "--meter-output",
+                                    "3", "--meter-noise", "0"});
     const auto run = testsupport::RunProgram(
-        VX538_PATH, {"--no-change-log", "-p", sim.path(), "inspect", "--loop-check", "--output", "3", "--output", "2",
-                     "--meter", dir + "/meter", "--settle", "0", "--inspector", "Grace Hopper", "-o",
-                     dir + "/report.json"});
+        VX538_PATH, {"--no-change-log", "-p", sim.path(), "inspect", "--loop-check", "--output", "3",
+                     "--output", "2", "--meter", dir + "/meter", "--settle", "0", "--inspector",
+                     "Grace Hopper", "-o", dir + "/report.json"});
     ASSERT_EQ(run.status, 1) << run.out << run.err;
 
     // Opened in the window and saved from there.
@@ -176,7 +176,8 @@ TEST_F(WindowChangeLog, AReportWrittenAsPdfHoldsTheVerdictsAndReadings) {
     const inspection::Json& report = dialog->report();
     const auto text = testsupport::RunProgram("/usr/bin/pdftotext", {"-layout", pdf.toStdString(), "-"});
     ASSERT_EQ(text.status, 0) << text.err;
-    for (const char* expected : {"Grace Hopper", "DOUTA3", "DOUTA2", "+1.250", "20.200", "loop_check", "FAIL"}) {
+    for (const char* expected :
+         {"Grace Hopper", "DOUTA3", "DOUTA2", "+1.250", "20.200", "loop_check", "FAIL"}) {
         EXPECT_NE(text.out.find(expected), std::string::npos) << expected << "\n" << text.out;
     }
     // Each output with its own verdict line.
