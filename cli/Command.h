@@ -35,6 +35,7 @@ struct Globals {
     std::string log;
     std::string changeLog;    // --change-log; empty: the default place
     bool noChangeLog = false; // --no-change-log
+    int stopFd = -1; // Ctrl+C's event: readable once it came, to end any wait (set by Vx538)
 };
 
 // What a command does once its options are read; a command has one of `port`, `alone` and `live`.

@@ -25,7 +25,9 @@ constexpr ExitCode kCodes[] = {
     {code::HartSilent, "HART silent",
      "the HART instrument did not answer (the converter passes HART only in transparent mode)"},
     {code::ModbusFault, "MODBUS fault", "the MODBUS reply failed its CRC or is an exception"},
-    {code::BadFile, "bad file", "a file that cannot be read or written, or is not a configuration file"},
+    {code::BadFile, "bad file",
+     "a file that cannot be read or written (standard output too: full, closed, its reader gone), is not a "
+     "configuration file, or is an input that an output would overwrite"},
     {code::Internal, "internal error",
      "vx538 itself failed on that port (a fault of the program: please report it)"},
     {code::Mixed, "mixed",

@@ -10,6 +10,7 @@
 #include "serial/PortUrl.h"
 #include "serial/Termios2.h"
 #include "tools/Bytes.h"
+#include "tools/Utf8Text.h"
 #include "traffic/Interpreter.h"
 
 namespace cli {
@@ -53,7 +54,8 @@ traffic::ReplyEnd ReplyProgress(const ReplyShape& shape, std::string_view receiv
 }
 
 std::string OpenFailureMessage(const std::string& path, const serial::OpenOutcome& outcome) {
-    return "cannot open " + path + ": " + (outcome.reason.empty() ? "not a serial port." : outcome.reason);
+    return "cannot open " + tools::EchoName(path) + ": " +
+           (outcome.reason.empty() ? "not a serial port." : outcome.reason);
 }
 
 Line::Line(LineOptions options, const serial::EventFd& stop, std::unique_ptr<serial::Transport> transport)

@@ -97,8 +97,8 @@ public:
     void close();
     const std::string& path() const { return path_; }
     const LineOptions& options() const { return options_; }
-    // The program's stop event (Ctrl+C), for other waits of the same run.
-    const serial::EventFd& stopEvent() const { return stop_; }
+    // Ctrl+C's event, for the other waits of this port's run.
+    const serial::EventFd& stop() const { return stop_; }
 
     // Discards stale bytes, writes the frame, reads the reply. `retry` allows resending (queries
     // only: a set command might have been taken even if its reply was lost).

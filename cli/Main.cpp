@@ -11,6 +11,7 @@
 
 #include "cli/Command.h"
 #include "cli/Files.h"
+#include "cli/Output.h"
 #include "profile/Parameters.h"
 #include "serial/PortUrl.h"
 #include "tools/Conversions.h"
@@ -31,12 +32,14 @@ std::string DeviceOf(const std::string& port) {
 void ResolvePorts(Globals& globals) {
     if (!globals.portsFrom.empty()) {
         // A port a line; '#' starts a comment.
-        std::istringstream text(ReadInputFile(globals.portsFrom));
+        RefuseOutputsOver(globals, globals.portsFrom, "--ports-from");
+        std::istringstream text(ReadInputFile(globals.portsFrom, globals.stopFd));
         int number = 0;
         for (std::string line; std::getline(text, line);) {
             ++number;
             if (line.find('\0') != std::string::npos) {
-                throw Failure(code::BadFile, globals.portsFrom + ": line " + std::to_string(number) +
+                throw Failure(code::BadFile, tools::EchoName(globals.portsFrom) + ": line " +
+                                                 std::to_string(number) +
                                                  " holds a NUL byte, which no port name can hold");
             }
             if (const auto hash = line.find('#'); hash != std::string::npos) {
@@ -54,10 +57,18 @@ void ResolvePorts(Globals& globals) {
     for (std::size_t i = 0; i < globals.ports.size(); ++i) {
         for (std::size_t j = 0; j < i; ++j) {
             if (DeviceOf(globals.ports[i]) == DeviceOf(globals.ports[j])) {
-                throw Failure(code::Usage, "ports " + globals.ports[j] + " and " + globals.ports[i] +
-                                               " are the same device " + DeviceOf(globals.ports[i]));
+                throw Failure(code::Usage, "ports " + tools::EchoName(globals.ports[j]) + " and " +
+                                               tools::EchoName(globals.ports[i]) + " are the same device " +
+                                               tools::EchoName(DeviceOf(globals.ports[i])));
             }
         }
+    }
+}
+
+void RefuseOutputsOver(const Globals& globals, const std::string& input, std::string_view role) {
+    RefuseSameFile("-", "standard output", input, role);
+    if (!globals.log.empty()) {
+        RefuseSameFile(globals.log, "--log", input, role);
     }
 }
 
@@ -87,14 +98,6 @@ std::string ChangeLogPath(const Globals& globals) {
         return {};
     }
     return globals.changeLog.empty() ? inspection::DefaultChangeLogPath() : globals.changeLog;
-}
-
-std::string PortFileName(std::string pattern, const std::string& port) {
-    const std::string name = port.substr(port.find_last_of('/') + 1);
-    for (std::size_t at; (at = pattern.find("{port}")) != std::string::npos;) {
-        pattern.replace(at, 6, name);
-    }
-    return pattern;
 }
 
 namespace {
@@ -135,14 +138,16 @@ public:
                 object[key] = value;
             }
             env_.out << JsonLine(object) << "\n" << std::flush;
+            printNotes(port, result);
         } else {
             if (many_) {
-                env_.out << "== " << port << " ==\n";
+                env_.out << "== " << tools::EchoName(port) << " ==\n";
             }
-            env_.out << result.text();
+            env_.out << result.text() << std::flush;
+            printNotes(port, result);
             if (!result.error.empty()) {
                 (many_ ? env_.out : env_.err)
-                    << (many_ ? "error: " : "vx538: " + port + ": ") << result.error << "\n";
+                    << (many_ ? "error: " : "vx538: " + tools::EchoName(port) + ": ") << result.error << "\n";
             }
             env_.out << std::flush;
         }
@@ -161,7 +166,7 @@ public:
         }
         std::size_t width = 4;
         for (const PortOutcome& o : outcomes) {
-            width = std::max(width, o.port.size());
+            width = std::max(width, tools::EchoName(o.port).size());
         }
         const auto row = [&](const std::string& port, const std::string& result, const std::string& time) {
             env_.out << port << std::string(width - port.size(), ' ') << "  " << result
@@ -172,12 +177,21 @@ public:
         for (const PortOutcome& o : outcomes) {
             char seconds[32];
             std::snprintf(seconds, sizeof seconds, "%.2f s", o.seconds);
-            row(o.port, std::to_string(o.code) + " " + std::string(ExitWord(o.code)), seconds);
+            row(tools::EchoName(o.port), std::to_string(o.code) + " " + std::string(ExitWord(o.code)),
+                seconds);
         }
         env_.out << std::flush;
     }
 
 private:
+    // What went wrong on the way, for people only: on standard error, so that what standard output
+    // carries (CSV, Markdown, JSON) is data alone.
+    void printNotes(const std::string& port, const Result& result) {
+        for (const std::string& note : result.notes()) {
+            env_.err << "vx538: " << tools::EchoName(port) << ": " << note << "\n";
+        }
+    }
+
     const Environment& env_;
     const bool json_;
     const bool many_;
@@ -205,6 +219,12 @@ PortOutcome runPort(const std::string& port, const Run& run, const Globals& glob
             result.error = failure.what();
         }
         session.line().close();
+        // Frames the --log file did not take: the run's record is incomplete, which a script must hear
+        // of (the run itself stopped before its next request, see Session::request).
+        if (const std::string failure = log.failure(); !failure.empty() && result.exit == code::Done) {
+            result.exit = code::BadFile;
+            result.error = failure;
+        }
     } catch (const std::exception& error) {
         // A fault of this port's run never ends another port's.
         result.exit = code::Internal;
@@ -287,17 +307,39 @@ int runCommand(Parsed& parsed, const Environment& env) {
 
 } // namespace
 
-int Vx538(const std::vector<std::string>& arguments, const Environment& env) {
+namespace {
+
+int run(const std::vector<std::string>& arguments, const Environment& env) {
     Parsed parsed = ParseArguments(arguments, env.out, env.err);
     if (parsed.exit) {
         return *parsed.exit;
     }
+    parsed.globals.stopFd = env.stop.fd();
     try {
         return runCommand(parsed, env);
     } catch (const Failure& failure) {
         env.err << "vx538: " << failure.what() << "\n";
         return failure.code();
     }
+}
+
+} // namespace
+
+int Vx538(const std::vector<std::string>& arguments, const Environment& env) {
+    // Output that cannot go anywhere (a closed descriptor) is said before anything is sent.
+    if (const std::string failure = OutputFailure(env.out); !failure.empty()) {
+        env.err << "vx538: " << failure << "\n";
+        return code::BadFile;
+    }
+    const int status = run(arguments, env);
+    // Whatever the command did, output that did not reach its reader makes the run a failure: what was
+    // complete stays done, and the message says what was lost. (Commands that write as they go end at
+    // the first failed write; see watch.)
+    if (const std::string failure = OutputFailure(env.out); !failure.empty()) {
+        env.err << "vx538: " << failure << "\n";
+        return code::BadFile;
+    }
+    return status;
 }
 
 } // namespace cli

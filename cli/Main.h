@@ -7,6 +7,7 @@
 #include <functional>
 #include <iosfwd>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cli/Command.h"
@@ -35,14 +36,15 @@ void ResolvePorts(Globals& globals);
 // One port's line as the options every command takes set it.
 LineOptions LineOptionsOf(const Globals& globals, const std::string& port);
 
+// Failure(BadFile) when standard output or --log is the file `input` (given as `role`: "-i") that the
+// run reads, before anything is written or sent (see SameFile).
+void RefuseOutputsOver(const Globals& globals, const std::string& input, std::string_view role);
+
 // Runs `work` for each of `count` ports on a thread of its own, all at once, and waits for them all.
 void AtOnce(std::size_t count, const std::function<void(std::size_t)>& work);
 
 // Where set commands are logged: --change-log's file, the default one, or nowhere (empty) with
 // --no-change-log.
 std::string ChangeLogPath(const Globals& globals);
-
-// A file name for one port: "{port}" in `pattern` stands for the port's last path element.
-std::string PortFileName(std::string pattern, const std::string& port);
 
 } // namespace cli

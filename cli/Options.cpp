@@ -9,6 +9,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include "tools/Utf8Text.h"
+
 namespace cli {
 
 namespace {
@@ -77,10 +79,11 @@ CLI::Validator WholeNumber(long long lowest, long long highest) {
             long long value = 0;
             const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
             if (error == std::errc::invalid_argument || end != text.data() + text.size()) {
-                return text + " is not a whole number";
+                return tools::EchoText(text) + " is not a whole number";
             }
             if (error != std::errc() || value < lowest || value > highest) {
-                return text + " is not in range " + std::to_string(lowest) + " to " + std::to_string(highest);
+                return tools::EchoText(text) + " is not in range " + std::to_string(lowest) + " to " +
+                       std::to_string(highest);
             }
             return {};
         },
@@ -160,14 +163,12 @@ Parsed ParseArguments(const std::vector<std::string>& arguments, std::ostream& o
             parsed.exit = code::Done;
             return parsed;
         }
-        // CLI11's messages echo what was given; a word of a megabyte is cut.
+        // CLI11's messages echo what was given: each word as messages echo values (a word of a megabyte
+        // cut, a terminal's control bytes escaped).
         std::string message;
         std::istringstream words(error.what());
         for (std::string word; words >> word;) {
-            message += (message.empty() ? "" : " ") +
-                       (word.size() > 80
-                            ? word.substr(0, 80) + "... (" + std::to_string(word.size()) + " characters)"
-                            : word);
+            message += (message.empty() ? "" : " ") + tools::EchoText(word);
         }
         err << "vx538: " << message << "\nRun with --help for more information.\n";
         parsed.exit = code::Usage;

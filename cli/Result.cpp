@@ -45,6 +45,10 @@ void Result::data(std::string_view key, Json json) {
     rows_.push_back({std::string(key), false, std::move(json), {}, {}, {}});
 }
 
+void Result::note(std::string text) {
+    notes_.push_back(std::move(text));
+}
+
 void Result::append(std::string_view key, Json json, std::string text) {
     rows_.push_back({std::string(key), true, std::move(json), {}, {}, std::move(text)});
 }

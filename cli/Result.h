@@ -35,6 +35,12 @@ public:
     // empty, is its line for people.
     void append(std::string_view key, Json json, std::string text = {});
 
+    // What went wrong on the way (the bytes of a damaged reply, an instrument that did not answer), for
+    // people only and apart from the output: standard error gets it, so a CSV, Markdown or JSON output
+    // holds data alone.
+    void note(std::string text);
+    const std::vector<std::string>& notes() const { return notes_; }
+
     // For scripts, the whole of what they get when it is no object of members (a list).
     void document(Json json);
 
@@ -58,6 +64,7 @@ private:
         std::string text; // empty: scripts only
     };
     std::vector<Row> rows_;
+    std::vector<std::string> notes_;
     std::optional<Json> document_;
 };
 

@@ -4,6 +4,7 @@
 #include "config/TextCommands.h"
 #include "serial/PortUrl.h"
 #include "tools/Bytes.h"
+#include "tools/Utf8Text.h"
 #include "traffic/EventFormat.h"
 
 namespace cli {
@@ -15,8 +16,14 @@ void TrafficLog::open(const std::string& path) {
         return;
     }
     if (const std::string failure = file_.open(path, traffic::TextHeader()); !failure.empty()) {
-        throw Failure(code::BadFile, "cannot open the log file " + path + ": " + failure);
+        throw Failure(code::BadFile, "cannot open the log file " + tools::EchoName(path) + ": " + failure);
     }
+    path_ = path;
+}
+
+std::string TrafficLog::failure() const {
+    const std::lock_guard lock(mutex_);
+    return failure_;
 }
 
 void TrafficLog::write(const traffic::Event& event, std::string_view port) {
@@ -25,7 +32,12 @@ void TrafficLog::write(const traffic::Event& event, std::string_view port) {
     named.note = std::string(port) + ": " + named.note;
     const std::string line = traffic::TextLine(named);
     const std::lock_guard lock(mutex_);
-    file_.writeLine(line);
+    if (!failure_.empty()) {
+        return;
+    }
+    if (const std::string failure = file_.writeLine(line); !failure.empty()) {
+        failure_ = "cannot write the log file " + tools::EchoName(path_) + ": " + failure;
+    }
 }
 
 Session::Session(LineOptions options, const serial::EventFd& stop, TrafficLog* log,
@@ -63,13 +75,18 @@ void Session::identify() {
         exchange(config::communicationQueryFrame(), traffic::pending::SystemParameters, true,
                  "the communication query");
     }
-    if (!watch_->slaveKnown() && !lineLost_ && !line_.stopEvent().isSignalled()) {
+    if (!watch_->slaveKnown() && !lineLost_ && !line_.stop().isSignalled()) {
         exchange(config::systemParameterQueryFrame(), traffic::pending::SystemParameters, true,
                  "the system parameters query");
     }
 }
 
 Answer Session::exchange(std::string_view frame, int32_t pendingCommand, bool isQuery, std::string_view what) {
+    if (log_) {
+        if (const std::string failure = log_->failure(); !failure.empty()) {
+            throw Failure(code::BadFile, failure);
+        }
+    }
     if (identify_ && inspection::ChangesConverter(frame)) {
         identify();
     }

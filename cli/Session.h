@@ -40,12 +40,16 @@ class TrafficLog {
 public:
     // Opens --log's file, none when `path` is empty; Failure(BadFile) when it cannot be.
     void open(const std::string& path);
-    bool isOpen() const { return file_.isOpen(); }
+    bool isOpen() const { return file_.isOpen() || !failure_.empty(); }
     void write(const traffic::Event& event, std::string_view port);
+    // "cannot write FILE: reason" once a line did not go in; empty while every line did.
+    std::string failure() const;
 
 private:
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     traffic::LineFile file_;
+    std::string path_;
+    std::string failure_;
 };
 
 // A request's reply as the command sees it.
@@ -69,7 +73,8 @@ public:
     // Writes the frame under the window's pending command code, reads the reply: to its end as the
     // interpreter reads it against the request, or to the gap without a pending command (a raw frame).
     // Failure(NoReply) when nothing came (queries are resent --retries times first), Failure(Interrupted)
-    // on Ctrl+C.
+    // on Ctrl+C, Failure(BadFile) before anything is sent once the --log file took no more lines (a
+    // run must not go on unrecorded when a record was asked for).
     Answer request(std::string_view frame, int32_t pendingCommand, bool isQuery, std::string_view what);
     // The same without the failures: the reply as it ended (reply.end says how), read against the
     // request when bytes came.

@@ -9,6 +9,7 @@
 
 #include "cli/ExitCodes.h"
 #include "cli/Main.h"
+#include "cli/Output.h"
 
 namespace {
 
@@ -40,6 +41,17 @@ extern "C" void onInterrupt(int) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Before anything is opened, so a descriptor the shell closed is never handed to a port or a file.
+    const int closed = cli::HoldStandardDescriptors();
+    // A reader that goes away (`| head -1`) is a failed write like any other: the ports' runs end as
+    // they should (settings back, reports made) and vx538 exits 8 saying so, where SIGPIPE would kill it
+    // in the middle of a set command's account.
+    std::signal(SIGPIPE, SIG_IGN);
+    cli::CheckedOutput standardOutput(STDOUT_FILENO, "standard output");
+    if (closed & 2) {
+        standardOutput.fail("it is closed");
+    }
+    std::ostream out(&standardOutput);
     try {
         serial::EventFd stop;
         stop.create();
@@ -50,7 +62,7 @@ int main(int argc, char** argv) {
         sigemptyset(&action.sa_mask);
         sigaction(SIGINT, &action, nullptr);
         sigaction(SIGTERM, &action, nullptr);
-        const cli::Environment environment{std::cout, std::cerr, stop, ::isatty(STDERR_FILENO) == 1, nullptr};
+        const cli::Environment environment{out, std::cerr, stop, ::isatty(STDERR_FILENO) == 1, nullptr};
         const int status = cli::Vx538(std::vector<std::string>(argv + 1, argv + argc), environment);
         stopEvent = nullptr;
         return status;

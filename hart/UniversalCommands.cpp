@@ -58,9 +58,8 @@ std::string_view nameIn(uint8_t code, std::span<const CodeName> names) {
 
 const ReplyFieldLayout* FieldAt(uint8_t command, int offset, int length) {
     const auto fields = UniversalReply(command);
-    const auto it = std::ranges::find_if(fields, [&](const ReplyFieldLayout& f) {
-        return f.offset == offset && f.length == length;
-    });
+    const auto it = std::ranges::find_if(
+        fields, [&](const ReplyFieldLayout& f) { return f.offset == offset && f.length == length; });
     return it == fields.end() ? nullptr : &*it;
 }
 

@@ -44,7 +44,8 @@ namespace layout {
 constexpr ReplyFieldLayout field(int offset, int length, FieldKind kind, std::string_view name) {
     return {offset, length, kind, name, -1, {}};
 }
-constexpr ReplyFieldLayout number(int offset, std::string_view name, int unitOffset, std::string_view fixedUnit) {
+constexpr ReplyFieldLayout number(int offset, std::string_view name, int unitOffset,
+                                  std::string_view fixedUnit) {
     return {offset, 4, FieldKind::Float, name, unitOffset, fixedUnit};
 }
 inline constexpr ReplyFieldLayout kStatus[] = {

@@ -31,8 +31,8 @@ struct Account {
     bool partlyConfigured() const;
     // The account for people, a line each, when there is something to say (a command not
     // acknowledged, or a next step): "2 of 5 set commands sent and acknowledged", "  refused: ...",
-    // "  sent without answer (...)", "  not sent: ...", "the converter is partly configured" (or "may be", when only the
-    // one in flight may have been taken), "next: ...".
+    // "  sent without answer (...)", "  not sent: ...", "the converter is partly configured" (or "may be",
+    // when only the one in flight may have been taken), "next: ...".
     std::vector<std::string> lines() const;
 };
 

@@ -21,13 +21,14 @@ bool endsTheJob(const Outcome& outcome) {
 // How many times the mode is asked back: a converter silent for a moment still gets it.
 constexpr int kPutBackAttempts = 5;
 
-const char* const kStages[] = {"the instrument's replies", "registers 40003-40018", "the instrument's replies again"};
+const char* const kStages[] = {"the instrument's replies", "registers 40003-40018",
+                               "the instrument's replies again"};
 
 } // namespace
 
 int CheckResult::failures() const {
-    return static_cast<int>(
-        std::count_if(rows.begin(), rows.end(), [](const profile::CheckRow& r) { return profile::IsFailure(r.verdict); }));
+    return static_cast<int>(std::count_if(
+        rows.begin(), rows.end(), [](const profile::CheckRow& r) { return profile::IsFailure(r.verdict); }));
 }
 
 int CheckResult::checked() const {
@@ -118,7 +119,8 @@ Script::Body CheckJob::run() {
     const auto body = [&](int c) { return mapping.commands[static_cast<std::size_t>(c - 1)].body; };
     for (std::size_t i = 0; going && i < result_.commands.size(); ++i) {
         const int c = result_.commands[i];
-        const Request request = HartBodyRequest(body(c), options_.preambles, "read meter command " + std::to_string(c));
+        const Request request =
+            HartBodyRequest(body(c), options_.preambles, "read meter command " + std::to_string(c));
         const Outcome outcome = co_await ask(request);
         going = heardHart(c, false, request, outcome);
         result_.hartSilent = (i == 0 || result_.hartSilent) && outcome.kind == Outcome::Kind::Silence;
@@ -128,8 +130,8 @@ Script::Body CheckJob::run() {
         const Request request = RegistersRequest(mapping.slaveAddress);
         const Outcome outcome = co_await ask(request);
         const auto placed = tools::bytesOf(outcome.frame());
-        const auto read = outcome.whole() ? profile::RegistersOfReply(placed, tools::bytesOf(request.frame))
-                                          : std::nullopt;
+        const auto read =
+            outcome.whole() ? profile::RegistersOfReply(placed, tools::bytesOf(request.frame)) : std::nullopt;
         if (read) {
             registers = *read;
         } else if (endsTheJob(outcome)) {
@@ -141,7 +143,8 @@ Script::Body CheckJob::run() {
     }
     for (std::size_t i = 0; going && i < result_.commands.size(); ++i) {
         const int c = result_.commands[i];
-        const Request request = HartBodyRequest(body(c), options_.preambles, "read meter command " + std::to_string(c));
+        const Request request =
+            HartBodyRequest(body(c), options_.preambles, "read meter command " + std::to_string(c));
         going = heardHart(c, true, request, co_await ask(request));
     }
 
@@ -152,15 +155,17 @@ Script::Body CheckJob::run() {
             const Outcome outcome = co_await ask(request);
             back = outcome.whole();
             if (back) {
-                result_.notes.push_back("working mode: " + request.frame + " -> put back to " + ModeName(original));
+                result_.notes.push_back("working mode: " + request.frame + " -> put back to " +
+                                        ModeName(original));
             } else if (outcome.kind == Outcome::Kind::LineLost || outcome.kind == Outcome::Kind::NotSent) {
                 break; // nothing more will reach it
             }
         }
         if (!back) {
             result_.leftSwitched = true;
-            result_.notes.push_back("the converter may still be in transparent mode: set its working mode back to " +
-                                    ModeName(original));
+            result_.notes.push_back(
+                "the converter may still be in transparent mode: set its working mode back to " +
+                ModeName(original));
         }
     }
     if (!going) {

@@ -15,7 +15,7 @@ namespace jobs {
 
 struct CheckOptions {
     std::string preambles = "5";
-    double tolerance = 0.5; // percent
+    double tolerance = 0.5;  // percent
     bool switchMode = false; // switch to transparent mode for the check, and back
 };
 

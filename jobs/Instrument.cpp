@@ -40,8 +40,9 @@ Script::Body IdentityJob::run() {
                     traffic::pending::HartIdentity, "HART command 0 (identity)");
     const Outcome identity = co_await ask(identityRequest);
     if (!identity.whole()) {
-        result_.stop = StopOf(identityRequest, identity, options_.variables ? std::vector<std::string>{"HART command 3"}
-                                                                             : std::vector<std::string>{});
+        result_.stop = StopOf(identityRequest, identity,
+                              options_.variables ? std::vector<std::string>{"HART command 3"}
+                                                 : std::vector<std::string>{});
         co_return;
     }
     const auto frame = tools::bytesOf(identity.frame());
@@ -106,7 +107,8 @@ Script::Body ReplyFieldsJob::run() {
     result_.reply = profile::ReadHartReply(tools::bytesOf(outcome.frame()));
     result_.fields = profile::ListFields(result_.reply->command, result_.reply->data);
     if (!result_.reply->succeeded()) {
-        result_.notes.push_back("the instrument answered with a response code the converter takes no values from");
+        result_.notes.push_back(
+            "the instrument answered with a response code the converter takes no values from");
     }
 }
 
@@ -150,8 +152,8 @@ Script::Body RegisterMapJob::run() {
     }
     for (int c = 1; c <= 2; ++c) {
         if (mapping.polls(c)) {
-            asks.emplace_back(c, HartBodyRequest(mapping.commands[static_cast<std::size_t>(c - 1)].body, preambles_,
-                                                 "read meter command " + std::to_string(c)));
+            asks.emplace_back(c, HartBodyRequest(mapping.commands[static_cast<std::size_t>(c - 1)].body,
+                                                 preambles_, "read meter command " + std::to_string(c)));
         }
     }
     for (const auto& [what, request] : asks) {

@@ -15,7 +15,7 @@ namespace jobs {
 
 struct IdentityOptions {
     std::string preambles = "5";
-    int address = 0;     // polling address 0..9
+    int address = 0; // polling address 0..9
     bool master = true;
     bool variables = false; // then command 3, addressed by the identity
 };

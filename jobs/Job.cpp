@@ -87,28 +87,29 @@ Outcome Silence() {
     return Outcome{};
 }
 
-Outcome LineLost(std::string reason, bool sent) {
+namespace {
+
+// An outcome that ends with no reply read, for the reason given.
+Outcome unanswered(Outcome::Kind kind, std::string reason, bool sent) {
     Outcome outcome;
-    outcome.kind = Outcome::Kind::LineLost;
+    outcome.kind = kind;
     outcome.reason = std::move(reason);
     outcome.sent = sent;
     return outcome;
+}
+
+} // namespace
+
+Outcome LineLost(std::string reason, bool sent) {
+    return unanswered(Outcome::Kind::LineLost, std::move(reason), sent);
 }
 
 Outcome NotSent(std::string reason) {
-    Outcome outcome;
-    outcome.kind = Outcome::Kind::NotSent;
-    outcome.reason = std::move(reason);
-    outcome.sent = false;
-    return outcome;
+    return unanswered(Outcome::Kind::NotSent, std::move(reason), false);
 }
 
 Outcome Interrupted(std::string reason, bool sent) {
-    Outcome outcome;
-    outcome.kind = Outcome::Kind::Interrupted;
-    outcome.reason = std::move(reason);
-    outcome.sent = sent;
-    return outcome;
+    return unanswered(Outcome::Kind::Interrupted, std::move(reason), sent);
 }
 
 std::string Stop::sentence() const {
@@ -136,7 +137,8 @@ Stop StopOf(const Request& request, const Outcome& outcome, std::vector<std::str
         stop.text = (outcome.sent ? "no reply to " : "not sent: ") + request.what + ": " + outcome.reason;
         break;
     case Outcome::Kind::NotSent:
-        stop.text = with("not sent: " + request.what, outcome.reason.empty() ? "" : "(" + outcome.reason + ")");
+        stop.text =
+            with("not sent: " + request.what, outcome.reason.empty() ? "" : "(" + outcome.reason + ")");
         break;
     case Outcome::Kind::Interrupted:
         stop.text = request.what + ": " + outcome.reason;
@@ -149,7 +151,8 @@ Stop StopOf(const Request& request, const Outcome& outcome, std::vector<std::str
     case Outcome::Kind::Damaged:
     case Outcome::Kind::Unexpected:
         stop.text = "no good reply to " + request.what + " (" +
-                    std::string(traffic::VerdictText(outcome.reading.verdict)) + "): " + outcome.reading.meaning;
+                    std::string(traffic::VerdictText(outcome.reading.verdict)) +
+                    "): " + outcome.reading.meaning;
         break;
     }
     return stop;

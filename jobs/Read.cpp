@@ -57,6 +57,20 @@ std::vector<profile::Problem> ProblemsFor(const std::vector<profile::Problem>& p
     return out;
 }
 
+std::vector<std::string> DifferenceLines(const std::vector<profile::Difference>& differences) {
+    std::size_t width = 9;
+    for (const auto& d : differences) {
+        width = std::max(width, Parameters()[d.parameter].name.size());
+    }
+    std::vector<std::string> lines;
+    for (const auto& d : differences) {
+        const std::string& name = Parameters()[d.parameter].name;
+        lines.push_back(name + std::string(width - name.size(), ' ') + "  file " +
+                        d.expected.value_or(kNoFileValue) + ", converter " + d.actual.value_or(kNotRead));
+    }
+    return lines;
+}
+
 Request QueryRequest(Query query) {
     const std::string key(profile::QueryKey(query));
     Request request;

@@ -53,6 +53,13 @@ private:
     ReadResult result_;
 };
 
+// A difference for people, a line each, the names padded to one width:
+// "rs485.baud  file 19200, converter 9600"; a value not known is "(none)" in the file and "(not read)"
+// from the converter.
+inline constexpr const char* kNoFileValue = "(none)";
+inline constexpr const char* kNotRead = "(not read)";
+std::vector<std::string> DifferenceLines(const std::vector<profile::Difference>& differences);
+
 struct CompareResult {
     std::vector<std::size_t> compared; // the file's restorable parameters
     ReadResult read;

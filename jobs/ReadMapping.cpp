@@ -48,7 +48,8 @@ Script::Body ReadMappingJob::run() {
         co_return;
     }
     const auto& replies = result_.read.replies; // one per query, in order, all whole
-    profile::MappingRead mapping = profile::MappingOfReplies(replies[0].second, replies[1].second, replies[2].second);
+    profile::MappingRead mapping =
+        profile::MappingOfReplies(replies[0].second, replies[1].second, replies[2].second);
     result_.mapping = std::move(mapping.mapping);
     result_.mode = mapping.mode;
     result_.problems = std::move(mapping.problems);

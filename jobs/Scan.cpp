@@ -37,13 +37,13 @@ std::string ScanResult::summary() const {
         text.pop_back();
         return text;
     }
-    return "no instrument answered at " + range +
-           " (the converter passes HART only in transparent mode)";
+    return "no instrument answered at " + range + " (the converter passes HART only in transparent mode)";
 }
 
 Request ScanJob::RequestAt(const ScanOptions& options, int address) {
     Request request;
-    request.frame = std::string(tools::asText(hart::IdentityQueryFrameAt(options.preambles, address, options.master)));
+    request.frame =
+        std::string(tools::asText(hart::IdentityQueryFrameAt(options.preambles, address, options.master)));
     request.pending = traffic::pending::HartManual;
     request.query = true;
     request.showHex = true;
@@ -63,8 +63,9 @@ Script::Body ScanJob::run() {
         case Outcome::Kind::NotSent:
         case Outcome::Kind::Interrupted: {
             const int first = outcome.sent ? address + 1 : address;
-            result_.stop = StopOf(request, outcome,
-                                  first <= o.last ? std::vector{addresses(first, o.last)} : std::vector<std::string>{});
+            result_.stop =
+                StopOf(request, outcome,
+                       first <= o.last ? std::vector{addresses(first, o.last)} : std::vector<std::string>{});
             co_return;
         }
         case Outcome::Kind::Whole: {
@@ -73,16 +74,17 @@ Script::Body ScanJob::run() {
                 result_.answers.push_back({address, outcome.kind, std::move(identity), {}});
                 break;
             }
-            result_.answers.push_back(
-                {address, Outcome::Kind::Unexpected, std::nullopt, "no identity in it: " + outcome.reading.meaning});
+            result_.answers.push_back({address, Outcome::Kind::Unexpected, std::nullopt,
+                                       "no identity in it: " + outcome.reading.meaning});
             break;
         }
         case Outcome::Kind::Refused:
         case Outcome::Kind::Cut:
         case Outcome::Kind::Damaged:
         case Outcome::Kind::Unexpected:
-            result_.answers.push_back({address, outcome.kind, std::nullopt,
-                                       std::string(OutcomeText(outcome.kind)) + ": " + outcome.reading.meaning});
+            result_.answers.push_back(
+                {address, outcome.kind, std::nullopt,
+                 std::string(OutcomeText(outcome.kind)) + ": " + outcome.reading.meaning});
             break;
         }
         result_.asked = address + 1;

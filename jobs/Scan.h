@@ -28,9 +28,9 @@ struct ScanAnswer {
 
 struct ScanResult {
     ScanOptions options;
-    int asked = 0;                  // addresses 0 .. asked - 1 were asked and heard
+    int asked = 0;                   // addresses 0 .. asked - 1 were asked and heard
     std::vector<ScanAnswer> answers; // every address something came from, in address order
-    std::optional<Stop> stop;       // the line lost, the request not sent, or cancelled
+    std::optional<Stop> stop;        // the line lost, the request not sent, or cancelled
 
     int found() const;
     // What the scan found, in one sentence: "2 instruments found", "no instrument answered at polling

@@ -33,7 +33,9 @@ protected:
     class Body {
     public:
         struct promise_type {
-            Body get_return_object() { return Body(std::coroutine_handle<promise_type>::from_promise(*this)); }
+            Body get_return_object() {
+                return Body(std::coroutine_handle<promise_type>::from_promise(*this));
+            }
             std::suspend_always initial_suspend() noexcept { return {}; }
             std::suspend_always final_suspend() noexcept { return {}; }
             void return_void() {}

@@ -78,8 +78,9 @@ Script::Body SendJob::run() {
         request.pending = traffic::pending::SetCommand;
         request.what = command.title;
         const Outcome outcome = co_await ask(request);
-        const bool heard = outcome.kind != Outcome::Kind::Silence && outcome.kind != Outcome::Kind::LineLost &&
-                           outcome.kind != Outcome::Kind::NotSent && outcome.kind != Outcome::Kind::Interrupted;
+        const bool heard =
+            outcome.kind != Outcome::Kind::Silence && outcome.kind != Outcome::Kind::LineLost &&
+            outcome.kind != Outcome::Kind::NotSent && outcome.kind != Outcome::Kind::Interrupted;
         if (heard) {
             result_.sent.push_back({command.key, command.frame, outcome.block,
                                     std::string(traffic::VerdictText(outcome.reading.verdict))});
@@ -90,8 +91,9 @@ Script::Body SendJob::run() {
             if (command.rs485 && line && *command.rs485 != *line) {
                 line = command.rs485;
                 followLine(*line);
-                result_.notes.push_back("the line now runs at " + std::to_string(line->baud) + " baud, parity " +
-                                        line->parity + ", as the converter's RS485 port does");
+                result_.notes.push_back("the line now runs at " + std::to_string(line->baud) +
+                                        " baud, parity " + line->parity +
+                                        ", as the converter's RS485 port does");
             }
             continue;
         }
@@ -106,8 +108,8 @@ Script::Body SendJob::run() {
         case Outcome::Kind::Damaged:
         case Outcome::Kind::Unexpected:
             // A late reply to an earlier command, or a reply cut short, says nothing of this one.
-            stop.text = "no answer to " + command.title + " of its own: what came (" + FrameText(outcome.block) +
-                        ") echoes another command or none";
+            stop.text = "no answer to " + command.title + " of its own: what came (" +
+                        FrameText(outcome.block) + ") echoes another command or none";
             break;
         default:
             break;
@@ -165,7 +167,8 @@ Script::Body WriteJob::run() {
     merged.merge(options_.target);
     // The line follows the converter's RS485 port only when it runs at that port's settings now.
     const bool lineIsRs485 = options_.line && rs485Of(result_.before.values) == options_.line;
-    SendJob send({SetCommandsOf(result_.plan, merged), lineIsRs485 ? options_.line : std::nullopt, options_.again});
+    SendJob send(
+        {SetCommandsOf(result_.plan, merged), lineIsRs485 ? options_.line : std::nullopt, options_.again});
     co_await drive(send);
     result_.send = send.result();
     if (stopped(result_.send.stop)) {

@@ -34,7 +34,7 @@ std::vector<SetCommand> SetCommandsOf(const std::vector<profile::PlannedFrame>& 
 struct SentCommand {
     std::string key;
     std::string frame;
-    std::string reply;  // the block that came
+    std::string reply;   // the block that came
     std::string verdict; // the interpreter's
 };
 
@@ -66,25 +66,25 @@ private:
 
 struct WriteOptions {
     profile::Configuration target;
-    std::vector<profile::Query> readFirst;  // read to plan what differs and fill what a frame carries
-    std::vector<std::size_t> mustRead;      // a problem reading one of these stops it (unless `anyway`)
-    std::vector<profile::Query> readBack;   // read after sending, compared with the target
-    bool all = false;                       // send every set command, not only those that differ
-    bool anyway = false;                    // plan and send even when `mustRead` could not all be read
-    bool dryRun = false;                    // plan only
+    std::vector<profile::Query> readFirst;     // read to plan what differs and fill what a frame carries
+    std::vector<std::size_t> mustRead;         // a problem reading one of these stops it (unless `anyway`)
+    std::vector<profile::Query> readBack;      // read after sending, compared with the target
+    bool all = false;                          // send every set command, not only those that differ
+    bool anyway = false;                       // plan and send even when `mustRead` could not all be read
+    bool dryRun = false;                       // plan only
     std::optional<Request::LineSettings> line; // see SendOptions::line
     std::string again;
 };
 
 struct WriteResult {
     enum class End {
-        Done,         // sent and read back, every value took
-        Differs,      // read back, some values did not take
-        Unreadable,   // the values needed to plan could not be read: nothing sent
-        BadPlan,      // a value no frame can carry: nothing sent
-        Planned,      // a dry run: the plan only
-        NothingToDo,  // the converter already holds the target
-        Stopped,      // a request without its answer (see stop)
+        Done,        // sent and read back, every value took
+        Differs,     // read back, some values did not take
+        Unreadable,  // the values needed to plan could not be read: nothing sent
+        BadPlan,     // a value no frame can carry: nothing sent
+        Planned,     // a dry run: the plan only
+        NothingToDo, // the converter already holds the target
+        Stopped,     // a request without its answer (see stop)
     };
     End end = End::Done;
     ReadResult before;

@@ -141,7 +141,8 @@ std::vector<uint8_t> BodyWithCommand(std::span<const uint8_t> body, uint8_t comm
 }
 
 std::vector<uint8_t> IdentityBody(const Mapping& mapping) {
-    const auto& first = mapping.commands[0].body.empty() ? mapping.commands[1].body : mapping.commands[0].body;
+    const auto& first =
+        mapping.commands[0].body.empty() ? mapping.commands[1].body : mapping.commands[0].body;
     return BodyWithCommand(first, 0);
 }
 
@@ -158,7 +159,8 @@ std::vector<ReplyField> ListFields(uint8_t command, std::span<const uint8_t> dat
         return static_cast<std::size_t>(offset + length) <= data.size();
     };
     // A command without named fields: the two status bytes, then any four bytes that fit.
-    for (const ReplyFieldLayout& f : layout.empty() ? std::span<const ReplyFieldLayout>(hart::layout::kStatus) : layout) {
+    for (const ReplyFieldLayout& f :
+         layout.empty() ? std::span<const ReplyFieldLayout>(hart::layout::kStatus) : layout) {
         if (!fits(f.offset, f.length)) {
             break;
         }
@@ -200,7 +202,9 @@ std::optional<InstrumentIdentity> IdentityOfReply(const HartReply& reply) {
     if (!reply.succeeded() || reply.command != 0 || reply.data.size() < std::size_t{hart::LayoutLength(0)}) {
         return std::nullopt;
     }
-    const auto at = [&](FieldKind kind) { return reply.data[static_cast<std::size_t>(hart::OffsetOf(0, kind))]; };
+    const auto at = [&](FieldKind kind) {
+        return reply.data[static_cast<std::size_t>(hart::OffsetOf(0, kind))];
+    };
     const std::size_t id = static_cast<std::size_t>(hart::OffsetOf(0, FieldKind::DeviceId));
     const std::vector<uint8_t>& d = reply.data;
     return InstrumentIdentity{at(FieldKind::Manufacturer), at(FieldKind::DeviceType),

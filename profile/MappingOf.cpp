@@ -18,7 +18,8 @@ bool concernsMapping(const Problem& problem) {
         return true;
     }
     const std::string_view name = Parameters()[*problem.parameter].name;
-    for (const std::string_view used : {"modbus.address", "rs485.baud", "rs485.parity", "mode", "hart.enabled"}) {
+    for (const std::string_view used :
+         {"modbus.address", "rs485.baud", "rs485.parity", "mode", "hart.enabled"}) {
         if (name == used) {
             return true;
         }
@@ -42,8 +43,9 @@ MappingRead MappingOfReplies(std::string_view systemParameters, std::string_view
                              std::string_view parseFormat) {
     MappingRead read;
     Configuration checked;
-    for (const auto& [query, reply] : {std::pair{Query::QX1, systemParameters}, std::pair{Query::QX3, customHart},
-                                       std::pair{Query::QX4, parseFormat}}) {
+    for (const auto& [query, reply] :
+         {std::pair{Query::QX1, systemParameters}, std::pair{Query::QX3, customHart},
+          std::pair{Query::QX4, parseFormat}}) {
         for (Problem& problem : DecodeReply(query, reply, checked)) {
             if (concernsMapping(problem)) {
                 read.problems.push_back(std::move(problem));

@@ -11,6 +11,7 @@
 #include "config/ParseFormat.h"
 #include "hart/HartFrames.h"
 #include "tools/Conversions.h"
+#include "tools/Utf8Text.h"
 
 namespace profile {
 
@@ -202,12 +203,14 @@ std::string CanonicalValue(const Parameter& parameter, std::string_view typed) {
 }
 
 std::string Quoted(std::string_view text) {
-    constexpr std::size_t kShown = 80;
-    if (text.size() <= kShown) {
-        return "'" + std::string(text) + "'";
+    bool cut = false;
+    const std::string shown = tools::EchoText(text, &cut);
+    if (!cut) {
+        return "'" + shown + "'";
     }
-    return "'" + std::string(text.substr(0, kShown)) + "...' (" + std::to_string(text.size()) +
-           " characters)";
+    // The cut's note goes after the closing quote, so the quotes hold only what was typed.
+    const std::string note = " (" + std::to_string(text.size()) + " bytes)";
+    return "'" + shown.substr(0, shown.size() - note.size()) + "'" + note;
 }
 
 std::optional<int> ChoiceIndex(const Parameter& parameter, std::string_view value) {

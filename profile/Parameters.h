@@ -98,8 +98,9 @@ std::size_t ParameterIndex(std::string_view name);
 // five ("1.5" is "1.500"); hex bytes in either letter case.
 std::string CanonicalValue(const Parameter& parameter, std::string_view typed);
 
-// "'text'" for messages, cut to 80 characters with the length said: a value typed by the user is
-// echoed, never a megabyte of it.
+// "'text'" for messages (tools::EchoText): cut to 80 characters with the length said and its unprintable
+// bytes escaped, so a value typed by the user is echoed, never a megabyte or a terminal's control
+// sequence of it.
 std::string Quoted(std::string_view text);
 
 // The list index of a choice value (its position in `choices`), or nullopt.

@@ -46,7 +46,8 @@ std::string lineText(const Mapping& mapping) {
 
 std::string instrumentText(const std::optional<InstrumentIdentity>& instrument, std::string_view missing) {
     if (!instrument) {
-        return "instrument: " + std::string(missing.empty() ? "did not answer" : missing) + " (units unknown)";
+        return "instrument: " + std::string(missing.empty() ? "did not answer" : missing) +
+               " (units unknown)";
     }
     char id[8];
     std::snprintf(id, sizeof id, "%06X", static_cast<unsigned>(instrument->deviceId));
@@ -97,13 +98,14 @@ std::vector<ReadingLine> HowToRead(const Mapping& mapping) {
         const int count = last - first + 1;
         const int address = RegisterOfVariable(first) - kFirstRegister;
         const bool highFirst = order == tools::WordOrder::HighWordFirst;
-        const std::string variables = count == 1 ? "variable " + std::to_string(first)
-                                                 : "variables " + std::to_string(first) + "-" + std::to_string(last);
+        const std::string variables = count == 1
+                                          ? "variable " + std::to_string(first)
+                                          : "variables " + std::to_string(first) + "-" + std::to_string(last);
         const std::string orderName(tools::WordOrderName(order));
         // mbpoll counts from 1 and reads floats low word first unless told -B.
         out.push_back({"mbpoll", variables,
-                       "mbpoll -m rtu -a " + std::to_string(mapping.slaveAddress) + " -b " + mapping.baud + " -P " +
-                           mapping.parity + " -t 4:float" + (highFirst ? " -B" : "") + " -r " +
+                       "mbpoll -m rtu -a " + std::to_string(mapping.slaveAddress) + " -b " + mapping.baud +
+                           " -P " + mapping.parity + " -t 4:float" + (highFirst ? " -B" : "") + " -r " +
                            std::to_string(address + 1) + " -c " + std::to_string(count) + " -1 DEVICE"});
         out.push_back({"0-based master", variables,
                        "function 3, slave " + std::to_string(mapping.slaveAddress) + ", address " +
@@ -166,8 +168,9 @@ std::string FormatRegisterMap(const Mapping& mapping, const std::vector<MapRow>&
     const auto readingText = [&](std::string_view bullet) {
         std::string text;
         for (const ReadingLine& line : HowToRead(mapping)) {
-            text += std::string(bullet) + "with " + (line.master == "mbpoll" ? "mbpoll" : "a " + line.master) + ", " +
-                    line.variables + ": " + line.line + "\n";
+            text += std::string(bullet) + "with " +
+                    (line.master == "mbpoll" ? "mbpoll" : "a " + line.master) + ", " + line.variables + ": " +
+                    line.line + "\n";
         }
         return text;
     };
@@ -179,16 +182,18 @@ std::string FormatRegisterMap(const Mapping& mapping, const std::vector<MapRow>&
         out = "registers,address,variable,source,unit,data_type,word_order,converter_order,coefficient,"
               "slave_address,baud,parity\n";
         for (const MapRow& row : rows) {
-            out += registersText(row) + "," + addressText(row) + "," + variableText(row) + "," + csvField(row.source) +
-                   "," + csvField(row.unit) + "," + csvField(row.dataType) + "," + row.order + "," +
-                   row.converterOrder + "," + csvField(row.coefficient) + "," + std::to_string(mapping.slaveAddress) +
-                   "," + mapping.baud + "," + mapping.parity + "\n";
+            out += registersText(row) + "," + addressText(row) + "," + variableText(row) + "," +
+                   csvField(row.source) + "," + csvField(row.unit) + "," + csvField(row.dataType) + "," +
+                   row.order + "," + row.converterOrder + "," + csvField(row.coefficient) + "," +
+                   std::to_string(mapping.slaveAddress) + "," + mapping.baud + "," + mapping.parity + "\n";
         }
         return out;
     case MapFormat::Markdown:
-        out = "MODBUS " + lineText(mapping) + ".\n\n" + instrumentText(instrument, instrumentMissing) + ".\n\n";
-        out += "| Registers | Address | Variable | Source | Unit | Data type | Word order | Converter's order | "
-               "Coefficient |\n";
+        out =
+            "MODBUS " + lineText(mapping) + ".\n\n" + instrumentText(instrument, instrumentMissing) + ".\n\n";
+        out +=
+            "| Registers | Address | Variable | Source | Unit | Data type | Word order | Converter's order | "
+            "Coefficient |\n";
         out += "|---|---|---|---|---|---|---|---|---|\n";
         for (const MapRow& row : rows) {
             out += "| " + registersText(row) + " | " + addressText(row) + " | " + variableText(row) + " | " +
@@ -199,8 +204,9 @@ std::string FormatRegisterMap(const Mapping& mapping, const std::vector<MapRow>&
         return out;
     case MapFormat::Text: {
         out = "MODBUS " + lineText(mapping) + "\n" + instrumentText(instrument, instrumentMissing) + "\n\n";
-        const std::vector<std::string> head = {"registers", "address", "var",   "source",          "unit",
-                                               "type",      "order",   "converter order", "coefficient"};
+        const std::vector<std::string> head = {"registers",  "address", "var",   "source",
+                                               "unit",       "type",    "order", "converter order",
+                                               "coefficient"};
         std::vector<std::vector<std::string>> table = {head};
         for (const MapRow& row : rows) {
             table.push_back({registersText(row), addressText(row), variableText(row), row.source, row.unit,

@@ -8,6 +8,7 @@
 
 #include "tools/ModbusCrc.h"
 #include "tools/ModbusRequest.h"
+#include "tools/Utf8Text.h"
 
 namespace profile {
 
@@ -75,7 +76,8 @@ std::string SampleCsvLine(std::string_view timeText, std::span<const std::option
 }
 
 std::string SampleJson(std::string_view timeText, std::string_view port, const std::optional<Sample>& sample) {
-    nlohmann::ordered_json json = {{"time", timeText}, {"port", port}};
+    // A port's name may hold bytes that are no UTF-8 (a by-id name), which JSON cannot carry as they are.
+    nlohmann::ordered_json json = {{"time", timeText}, {"port", tools::Utf8Text(port)}};
     if (sample) {
         nlohmann::ordered_json values = nlohmann::ordered_json::array();
         for (const float value : *sample) {

@@ -3,7 +3,11 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include "tools/CsvFile.h"
 
 namespace traffic {
 
@@ -13,7 +17,16 @@ LineFile::~LineFile() {
 
 std::string LineFile::open(const std::string& path, std::string_view header, bool replace) {
     close();
-    std::FILE* file = std::fopen(path.c_str(), replace ? "w" : "a");
+    std::FILE* file = nullptr;
+    if (path == "-") {
+        const int fd = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+        file = fd < 0 ? nullptr : ::fdopen(fd, "a");
+        if (fd >= 0 && !file) {
+            ::close(fd);
+        }
+    } else {
+        file = std::fopen(path.c_str(), replace ? "we" : "ae");
+    }
     if (!file) {
         return std::strerror(errno);
     }
@@ -22,6 +35,13 @@ std::string LineFile::open(const std::string& path, std::string_view header, boo
     struct stat st {};
     if (!header.empty() && ::fstat(::fileno(file), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0) {
         return writeLine(header);
+    }
+    // A file whose last line lacks its break would have the first new line glued onto it.
+    if (tools::EndsInsideALine(::fileno(file)) &&
+        (std::fputc('\n', file_) == EOF || std::fflush(file_) != 0)) {
+        const std::string reason = std::strerror(errno);
+        close();
+        return reason;
     }
     return {};
 }

@@ -15,9 +15,10 @@ public:
     LineFile(const LineFile&) = delete;
     LineFile& operator=(const LineFile&) = delete;
 
-    // Opens `path` for appending (created when missing), or with `replace` emptied first. A file that
-    // starts empty (new, or an empty regular file) gets `header` as its first line, when one is given;
-    // a file that already holds lines, a device or a pipe does not. Returns an empty text on success,
+    // Opens `path` for appending (created when missing; "-" is standard output), or with `replace`
+    // emptied first. A file that starts empty (new, or an empty regular file) gets `header` as its first
+    // line, when one is given; a file that already holds lines, a device or a pipe does not, and one
+    // whose last line lacks its break gets the break first. Returns an empty text on success,
     // otherwise why it failed; the file then stays closed.
     std::string open(const std::string& path, std::string_view header = {}, bool replace = false);
     void close();

@@ -235,6 +235,12 @@ Run Map(CLI::App& app) {
                     }
                     const profile::Mapping& mapping = *map.mapping.mapping;
                     const std::string missing = map.instrumentWords();
+                    // The map stands without the instrument; what kept its units unknown is said beside
+                    // the output, never in it.
+                    if (map.instrumentProblem) {
+                        result.note(map.instrumentProblem->sentence() +
+                                    "; the map lists no units of the instrument");
+                    }
                     if (o->json) {
                         result.document(profile::RegisterMapJson(mapping, map.rows, map.instrument, missing));
                         return;
@@ -247,10 +253,6 @@ Run Map(CLI::App& app) {
                         text.pop_back();
                     }
                     result.line(text);
-                    // The map stands without the instrument; what kept its units unknown is said.
-                    if (map.instrumentProblem && format == profile::MapFormat::Text) {
-                        result.line("(" + map.instrumentProblem->sentence() + ")");
-                    }
                 }};
 }
 

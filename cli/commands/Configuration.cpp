@@ -15,6 +15,7 @@
 #include "profile/BackupFile.h"
 #include "profile/Parameters.h"
 #include "serial/PortScan.h"
+#include "tools/Utf8Text.h"
 #include "traffic/EventLog.h"
 
 namespace cli::commands {
@@ -24,22 +25,14 @@ namespace {
 // The differences as lines for people ("name  file X, converter Y") and "differences" for scripts;
 // the lines are returned, for the command to print or to put into its failure.
 std::vector<std::string> differences(Result& result, const std::vector<profile::Difference>& differences) {
-    std::size_t width = 9;
-    for (const auto& d : differences) {
-        width = std::max(width, profile::Parameters()[d.parameter].name.size());
-    }
-    std::vector<std::string> lines;
     Json json = Json::array();
     for (const auto& d : differences) {
-        const std::string expected = d.expected.value_or("(none)");
-        const std::string actual = d.actual.value_or("(not read)");
-        const std::string name = NameOf(d.parameter);
-        lines.push_back(name + std::string(width - name.size(), ' ') + "  file " + expected + ", converter " +
-                        actual);
-        json.push_back({{"parameter", name}, {"expected", expected}, {"actual", actual}});
+        json.push_back({{"parameter", NameOf(d.parameter)},
+                        {"expected", d.expected.value_or(jobs::kNoFileValue)},
+                        {"actual", d.actual.value_or(jobs::kNotRead)}});
     }
     result.data("differences", std::move(json));
-    return lines;
+    return jobs::DifferenceLines(differences);
 }
 
 // The configuration file of a command that works from one (-i FILE), read and checked whole before
@@ -58,16 +51,18 @@ std::shared_ptr<InputFile> defineInput(CLI::App& app) {
     return file;
 }
 
-void readInput(InputFile& file) {
-    const std::string text = ReadInputFile(file.name);
+void readInput(InputFile& file, const Globals& globals) {
+    RefuseOutputsOver(globals, file.name, "-i");
+    const std::string text = ReadInputFile(file.name, globals.stopFd);
     try {
         file.backup = profile::ReadBackup(text);
     } catch (const profile::FileError& error) {
         throw Failure(error.kind() == profile::FileError::Kind::NotABackup ? code::BadFile : code::Usage,
-                      file.name + ": " + error.what());
+                      tools::EchoName(file.name) + ": " + error.what());
     }
     if (jobs::PresentIn(file.backup.values).empty()) {
-        throw Failure(code::BadFile, file.name + " holds no parameter to restore or compare");
+        throw Failure(code::BadFile,
+                      tools::EchoName(file.name) + " holds no parameter to restore or compare");
     }
 }
 
@@ -102,7 +97,7 @@ jobs::WriteResult Write(Session& session, Result& result, jobs::WriteOptions opt
 Run compare(CLI::App& app, const char* help, bool list) {
     app.description(help);
     const auto file = defineInput(app);
-    return {.prepare = [file](const Globals&) { readInput(*file); },
+    return {.prepare = [file](const Globals& globals) { readInput(*file, globals); },
             .port =
                 [file, list](Session& session, Result& result) {
                     jobs::CompareJob job(file->backup.values);
@@ -317,8 +312,11 @@ Run Backup(CLI::App& app) {
                     }
                     o->json = globals.json;
                     // A file that cannot take the backup is said before any converter is read.
-                    for (const std::string& port : globals.ports) {
-                        CheckOutputFile(PortFileName(o->file, port));
+                    for (const std::string& file : PortFileNames(o->file, globals.ports)) {
+                        if (!globals.portsFrom.empty()) {
+                            RefuseSameFile(file, "-o", globals.portsFrom, "--ports-from");
+                        }
+                        CheckOutputFile(file);
                     }
                 },
             .port =
@@ -350,10 +348,11 @@ Run Backup(CLI::App& app) {
                         }
                         return;
                     }
-                    WriteOutputFile(path, text);
+                    WriteOutputFile(path, text, session.line().stop().fd());
                     result.field("file", {},
-                                 "backup of " + session.port() + " (" + std::to_string(file.values.count()) +
-                                     " parameters) written to " + path,
+                                 "backup of " + tools::EchoName(session.port()) + " (" +
+                                     std::to_string(file.values.count()) + " parameters) written to " +
+                                     tools::EchoName(path),
                                  path);
                 }};
 }
@@ -367,7 +366,7 @@ Run Restore(CLI::App& app) {
     const auto dryRun = std::make_shared<bool>(false);
     app.add_flag("--all", *all, "send every set command, not only those that differ");
     app.add_flag("--dry-run", *dryRun, "print the frames that would be sent, send none");
-    return {.prepare = [file](const Globals&) { readInput(*file); },
+    return {.prepare = [file](const Globals& globals) { readInput(*file, globals); },
             .port =
                 [file, all, dryRun](Session& session, Result& result) {
                     session.identifyBeforeSets();

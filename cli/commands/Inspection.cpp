@@ -349,7 +349,7 @@ Run LoopCheck(CLI::App& app) {
             .port =
                 [setup](Session& session, Result& result) {
                     session.identifyBeforeSets();
-                    ReadingDesk desk(*setup, session.line().stopEvent());
+                    ReadingDesk desk(*setup, session.line().stop());
                     desk.open();
                     jobs::LoopCheckJob job(setup->options());
                     RunJob(session, job, [&](const jobs::Request& r) { return desk.read(r); });
@@ -447,7 +447,7 @@ Run Inspect(CLI::App& app) {
             [o](Session& session, Result& result) {
                 session.identifyBeforeSets();
                 const int64_t started = nowMs();
-                ReadingDesk desk(o->loop, session.line().stopEvent());
+                ReadingDesk desk(o->loop, session.line().stop());
                 if (o->loopCheck) {
                     desk.open();
                 }

@@ -9,12 +9,15 @@
 #include <ostream>
 #include <poll.h>
 
+#include "cli/Files.h"
 #include "cli/Jobs.h"
 #include "cli/Main.h"
+#include "cli/Output.h"
 #include "cli/Steps.h"
 #include "jobs/LivePoll.h"
+#include "tools/CsvFile.h"
+#include "tools/Utf8Text.h"
 #include "traffic/EventFormat.h"
-#include "traffic/LineFile.h"
 #include "traffic/Recorder.h"
 
 namespace cli::commands {
@@ -31,7 +34,7 @@ struct Watched {
     int missed = 0;
     std::optional<profile::Sample> sample; // this round's
     std::optional<Failure> failure;        // Ctrl+C, or the line went away
-    traffic::LineFile csv;                 // its own file, with {port}
+    tools::CsvFile csv;                    // its own file, with {port}
 };
 
 struct WatchOptions {
@@ -47,20 +50,17 @@ std::string pad(std::string text) {
     return text;
 }
 
-void openCsv(traffic::LineFile& file, const std::string& path, const std::string& header) {
-    if (const std::string failure = file.open(path, header); !failure.empty()) {
-        throw Failure(code::BadFile, "cannot write " + path + ": " + failure);
-    }
+Failure csvFailure(const tools::CsvFile& file) {
+    return Failure(code::BadFile, "cannot write " + tools::EchoName(file.name()) + ": " + file.error());
 }
 
-// A line the CSV file did not take: the watch ends there, since every later sample would be lost too
-// while the run still looked like a success.
-std::optional<Failure> writeCsv(traffic::LineFile& file, const std::string& line) {
-    const std::string path = file.path();
-    if (const std::string failure = file.writeLine(line); !failure.empty()) {
-        return Failure(code::BadFile, "cannot write " + path + ": " + failure);
+// Opens a CSV file before anything is sent; Ctrl+C ends a wait for a FIFO's reader as an interruption.
+void openCsv(tools::CsvFile& file, const std::string& path, const std::string& header,
+             const serial::EventFd& stop) {
+    if (!file.open(path, header, {.peerMs = 5000, .cancelFd = stop.fd()})) {
+        const Failure failure = csvFailure(file);
+        throw stop.isSignalled() ? Failure(code::Interrupted, failure.what()) : failure;
     }
-    return std::nullopt;
 }
 
 // Waits for the next poll's time; false when Ctrl+C came first.
@@ -78,31 +78,56 @@ bool waitUntil(Clock::time_point due, const serial::EventFd& stop) {
     }
 }
 
+// The number of the next poll on the rhythm start + n * interval: the one after `done`, or the first
+// still to come when a poll overran its turn (a timeout longer than the interval). Turns that passed
+// while a poll waited are skipped, not made up in a burst, so polls never come closer than the interval.
+int64_t nextTurn(int64_t done, Clock::time_point start, int intervalMs, Clock::time_point now) {
+    if (intervalMs <= 0) {
+        return done + 1;
+    }
+    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(now - start).count();
+    return std::max<int64_t>(done + 1, (elapsed + intervalMs - 1) / intervalMs);
+}
+
 // One poll of every port, the ports at once.
 void pollAll(std::vector<Watched>& ports) {
     const auto pollOne = [](Watched& w) {
-        jobs::LivePollJob poll(w.mapping);
-        RunJob(*w.session, poll);
-        w.sample = poll.result().sample;
-        // A poll without its answer is a missed sample; Ctrl+C or a line gone ends the watch.
-        if (poll.result().ended()) {
-            const jobs::Stop& stop = *poll.result().missed;
-            w.failure = Failure(ExitOf(stop), w.port + ": " + stop.sentence());
+        w.sample.reset();
+        try {
+            jobs::LivePollJob poll(w.mapping);
+            RunJob(*w.session, poll);
+            w.sample = poll.result().sample;
+            // A poll without its answer is a missed sample; Ctrl+C or a line gone ends the watch.
+            if (poll.result().ended()) {
+                const jobs::Stop& stop = *poll.result().missed;
+                w.failure = Failure(ExitOf(stop), tools::EchoName(w.port) + ": " + stop.sentence());
+            }
+        } catch (const Failure& failure) {
+            // The line could not be used at all (its log failed, say): the watch ends with the reason.
+            w.failure = Failure(failure.code(), tools::EchoName(w.port) + ": " + failure.what());
         }
     };
     AtOnce(ports.size(), [&](std::size_t i) { pollOne(ports[i]); });
 }
 
-// Shows and records one round; a CSV line not written is returned as the failure that ends the watch.
-std::optional<Failure> write(std::vector<Watched>& ports, int64_t time, bool json, traffic::LineFile& shared,
-                             std::ostream& out) {
-    std::optional<Failure> failure;
+// Records and shows one round. A round counts (as a sample or a missed poll) only once every output
+// took it; the first that did not is returned as the failure that ends the watch.
+std::optional<Failure> write(std::vector<Watched>& ports, int64_t time, bool json, bool people,
+                             tools::CsvFile& shared, std::ostream& out) {
     const std::string timeText = traffic::DateTimeText(time);
-    std::string line = timeText;
     std::vector<std::optional<profile::Sample>> samples;
     for (Watched& w : ports) {
-        (w.sample ? w.samples : w.missed) += 1;
         samples.push_back(w.sample);
+        if (w.csv.isOpen() && !w.csv.writeLine(profile::SampleCsvLine(
+                                  timeText, std::span<const std::optional<profile::Sample>>(&w.sample, 1)))) {
+            return csvFailure(w.csv);
+        }
+    }
+    if (shared.isOpen() && !shared.writeLine(profile::SampleCsvLine(timeText, samples))) {
+        return csvFailure(shared);
+    }
+    std::string line = timeText;
+    for (Watched& w : ports) {
         if (json) {
             out << profile::SampleJson(timeText, w.port, w.sample) << "\n";
         }
@@ -111,29 +136,52 @@ std::optional<Failure> write(std::vector<Watched>& ports, int64_t time, bool jso
             const std::string value = profile::SampleValueText(w.sample, n);
             line += "  " + pad(value.empty() ? "-" : value);
         }
-        if (w.csv.isOpen() && !failure) {
-            failure =
-                writeCsv(w.csv, profile::SampleCsvLine(
-                                    timeText, std::span<const std::optional<profile::Sample>>(&w.sample, 1)));
-        }
     }
-    if (shared.isOpen() && !failure) {
-        failure = writeCsv(shared, profile::SampleCsvLine(timeText, samples));
-    }
-    if (!json) {
+    if (people) {
         out << line << "\n";
     }
-    out << std::flush;
-    return failure;
+    if (const std::string failure = OutputFailure(out); !failure.empty()) {
+        return Failure(code::BadFile, failure);
+    }
+    for (Watched& w : ports) {
+        (w.sample ? w.samples : w.missed) += 1;
+    }
+    return std::nullopt;
 }
 
 int watch(const WatchOptions& o, const Globals& given, const Environment& env) {
     Globals globals = given;
     ResolvePorts(globals);
+    const bool csvOut = o.csv == "-";
+    if (csvOut && globals.json) {
+        throw Failure(code::Usage, "--csv - and --json each choose what standard output carries: give one");
+    }
+    const bool several = globals.ports.size() > 1;
+    const bool perPort = o.csv.find("{port}") != std::string::npos;
+    // The files are settled before anything is sent: two ports that would write one file, a file that
+    // is an input, a FIFO nobody reads, a disk that takes not even the header.
+    std::vector<Watched> ports(globals.ports.size());
+    tools::CsvFile shared;
+    if (!o.csv.empty()) {
+        const std::vector<std::string> names =
+            perPort ? PortFileNames(o.csv, globals.ports) : std::vector<std::string>(ports.size(), o.csv);
+        for (const std::string& name : names) {
+            if (!globals.portsFrom.empty()) {
+                RefuseSameFile(name, "--csv", globals.portsFrom, "--ports-from");
+            }
+        }
+        if (several && !perPort) {
+            openCsv(shared, o.csv, profile::SampleCsvHeader(globals.ports), env.stop);
+        } else {
+            const std::string none;
+            for (std::size_t i = 0; i < ports.size(); ++i) {
+                openCsv(ports[i].csv, names[i], profile::SampleCsvHeader(std::span(&none, 1)), env.stop);
+            }
+        }
+    }
     TrafficLog log;
     log.open(globals.log);
     // Every port opened and its slave address and word orders read before the first poll.
-    std::vector<Watched> ports(globals.ports.size());
     for (std::size_t i = 0; i < ports.size(); ++i) {
         Watched& w = ports[i];
         w.port = globals.ports[i];
@@ -145,33 +193,24 @@ int watch(const WatchOptions& o, const Globals& given, const Environment& env) {
             w.session->open();
             w.mapping = *ReadMapping(*w.session, result).mapping;
         } catch (const Failure& failure) {
-            throw Failure(failure.code(), w.port + ": " + failure.what());
+            throw Failure(failure.code(), tools::EchoName(w.port) + ": " + failure.what());
         }
     }
-    const bool several = ports.size() > 1;
-    traffic::LineFile shared;
-    if (!o.csv.empty()) {
-        const bool perPort = o.csv.find("{port}") != std::string::npos;
-        if (several && !perPort) {
-            openCsv(shared, o.csv, profile::SampleCsvHeader(globals.ports));
-        } else {
-            const std::string none;
-            for (Watched& w : ports) {
-                openCsv(w.csv, perPort ? PortFileName(o.csv, w.port) : o.csv,
-                        profile::SampleCsvHeader(std::span(&none, 1)));
-            }
-        }
-    }
+    // With the CSV on standard output, standard output carries it alone; the rest goes to standard
+    // error.
+    const bool people = !globals.json && !csvOut;
+    std::ostream& talk = csvOut ? env.err : env.out;
     if (env.progress) {
         env.err << "vx538: polling " << ports.size() << (several ? " ports" : " port") << " every "
                 << o.intervalMs << " ms; Ctrl+C ends\n"
                 << std::flush;
     }
-    if (!globals.json) {
+    if (people) {
         std::string header = "time                   ";
         for (const Watched& w : ports) {
             for (int n = 1; n <= profile::kMappedVariables; ++n) {
-                header += "  " + pad((several ? w.port + " " : std::string()) + "v" + std::to_string(n));
+                header += "  " + pad((several ? tools::EchoName(w.port) + " " : std::string()) + "v" +
+                                     std::to_string(n));
             }
         }
         env.out << header << "\n" << std::flush;
@@ -180,11 +219,14 @@ int watch(const WatchOptions& o, const Globals& given, const Environment& env) {
     const auto start = Clock::now();
     bool interrupted = false;
     std::optional<Failure> lost;
+    int64_t turn = 0;
     for (int round = 0; o.count == 0 || round < o.count; ++round) {
-        if (round > 0 &&
-            !waitUntil(start + std::chrono::milliseconds(int64_t{o.intervalMs} * round), env.stop)) {
-            interrupted = true;
-            break;
+        if (round > 0) {
+            turn = nextTurn(turn, start, o.intervalMs, Clock::now());
+            if (!waitUntil(start + std::chrono::milliseconds(int64_t{o.intervalMs} * turn), env.stop)) {
+                interrupted = true;
+                break;
+            }
         }
         const int64_t time = traffic::Now().wallMs;
         pollAll(ports);
@@ -198,8 +240,13 @@ int watch(const WatchOptions& o, const Globals& given, const Environment& env) {
         if (interrupted) {
             break; // the round Ctrl+C cut short is not a sample
         }
-        if (auto failure = write(ports, time, globals.json, shared, env.out); failure && !lost) {
+        if (auto failure = write(ports, time, globals.json, people, shared, env.out); failure && !lost) {
             lost = std::move(failure);
+        }
+        if (!lost) {
+            if (const std::string failure = log.failure(); !failure.empty()) {
+                lost = Failure(code::BadFile, failure);
+            }
         }
         if (lost) {
             break;
@@ -208,13 +255,13 @@ int watch(const WatchOptions& o, const Globals& given, const Environment& env) {
     // The last line: what was polled.
     for (const Watched& w : ports) {
         if (globals.json) {
-            env.out << Json{{"port", w.port}, {"samples", w.samples}, {"missed", w.missed}}.dump() << "\n";
+            talk << JsonLine(Json{{"port", w.port}, {"samples", w.samples}, {"missed", w.missed}}) << "\n";
         } else {
-            env.out << (several ? w.port + ": " : std::string()) << w.samples << " samples, " << w.missed
-                    << " missed\n";
+            talk << (several ? tools::EchoName(w.port) + ": " : std::string()) << w.samples << " samples, "
+                 << w.missed << " missed\n";
         }
     }
-    env.out << std::flush;
+    talk << std::flush;
     if (lost) {
         throw *lost;
     }
@@ -222,7 +269,8 @@ int watch(const WatchOptions& o, const Globals& given, const Environment& env) {
     // shown nothing, and a script must not read that as success.
     for (const Watched& w : ports) {
         if (w.samples == 0 && w.missed > 0) {
-            throw Failure(code::NoReply, w.port + ": no poll was answered with a good reply");
+            throw Failure(code::NoReply,
+                          tools::EchoName(w.port) + ": no poll was answered with a good reply");
         }
     }
     return code::Done;
@@ -241,8 +289,10 @@ Run Watch(CLI::App& app) {
         ->check(CLI::NonNegativeNumber);
     app.add_option(
            "--csv", o->csv,
-           "also append every sample to FILE as CSV, flushed per line; '{port}' in the name gives each "
-           "port its own file, otherwise several ports share it in columns of their own")
+           "also append every sample to FILE as CSV, each line on the disk at once ('-': standard output, "
+           "which then carries the CSV alone); '{port}' in the name gives each port its own file (the "
+           "port's whole name made safe: dev-ttyUSB0), otherwise several ports share it in columns of "
+           "their own")
         ->type_name("FILE");
     // It polls the ports of --port itself, all in one rhythm, and writes as it goes.
     return {.live = [o](const Globals& globals, const Environment& env) { return watch(*o, globals, env); }};

@@ -256,7 +256,7 @@ TEST_F(Commissioning, AWatchWithoutAGoodReplyOrWhoseLineGoesIsNoSuccess) {
     EXPECT_EQ(full.status, 8) << full.out << full.err;
     EXPECT_NE(full.err.find("cannot write /dev/full: No space left on device"), std::string::npos)
         << full.err;
-    EXPECT_TRUE(full.out.ends_with("\n1 samples, 0 missed\n")) << full.out;
+    EXPECT_EQ(full.out.find("1 samples"), std::string::npos) << "a sample the file refused was counted: " << full.out;
 }
 
 TEST_F(Commissioning, HartFieldsAndTheMapNameTheInstrumentsFieldsAndUnits) {

@@ -195,7 +195,7 @@ TEST_F(Vx538Faults, BadInputIsRefusedBeforeAnythingIsSent) {
         {{"restore", "-i", dir_.string()}, 8, "is a directory"},
         {{"restore", "-i", ""}, 8, "cannot read '': No such file or directory"},
         {{"set", "mode=transparent", "mode=single-meter"}, 2, "mode is given twice"},
-        {{"set", "mode=" + std::string(100000, 'x')}, 2, "(100000 characters)"},
+        {{"set", "mode=" + std::string(100000, 'x')}, 2, "(100000 bytes)"},
         {{"--baud", "0", "ping"}, 2, "not in range 1 to 4000000"},
         {{"--timeout", "1.5", "ping"}, 2, "1.5 is not a whole number"},
     };

@@ -320,6 +320,7 @@ TEST_F(InProcess, BehavioursThatAreEasyToBreak) {
         hartReply(std::string("\x06\xC0\x00\x0E\x00\x00\xFE\x26\x0C\x05\x05\x01\x01\x08\x00"
                               "\x0A\x1B\x2C",
                               18));
+    // clang-format off
     struct Row {
         const char* what;
         std::function<void(SimulatedLine&)> setUp;
@@ -514,13 +515,15 @@ TEST_F(InProcess, AGroupAloneAsksForOneOfItsCommands) {
 }
 
 // The commissioning commands as their jobs decide them, a fault per row: a line lost names what was
-// not reached (exit 4), a damaged reply is never called silence, a variable with no value fails the check, an unanswered first set command leaves the converter
-// perhaps partly configured, and a query's reply short of its fields reads as cut.
+// not reached (exit 4), a damaged reply is never called silence, a variable with no value fails the
+// check, an unanswered first set command leaves the converter perhaps partly configured, and a query's
+// reply short of its fields reads as cut.
 TEST_F(InProcess, JobsSayWhatCameOfEachRequest) {
     const auto hangupAfter = [](int n) {
         return [n](SimulatedLine& l) { l.with([n](sim::Simulator& s) { s.faults.hangupAfter = n; }); };
     };
     const auto corrupt = [](SimulatedLine& l) { l.with([](sim::Simulator& s) { s.faults.corrupt = true; }); };
+    // clang-format off
     struct Row {
         const char* what;
         std::function<void(SimulatedLine&)> setUp;
@@ -556,6 +559,7 @@ TEST_F(InProcess, JobsSayWhatCameOfEachRequest) {
          {"40003-40004  2-3", "mbpoll -m rtu -a 1 -b 9600 -P none -t 4:float -B -r 3 -c 8 -1 DEVICE",
           "function 3, slave 1, address 2, count 16 registers: 8 floats, word order ABCD"}, {}},
     };
+    // clang-format on
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         lines_.clear();

@@ -49,7 +49,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     jobs::CheckJob check({.switchMode = true});
     run(check, input);
     const jobs::CheckResult& c = check.result();
-    fuzzcheck::check(c.rows.empty() || c.end == jobs::CheckResult::End::Checked, "check: rows of a check not done");
+    fuzzcheck::check(c.rows.empty() || c.end == jobs::CheckResult::End::Checked,
+                     "check: rows of a check not done");
     fuzzcheck::check(!c.switched || !c.notes.empty(), "check: switched and the mode's fate unsaid");
 
     jobs::ScanJob scan({.last = 15});
@@ -61,6 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
 
     jobs::RegisterMapJob map("5");
     run(map, input);
-    fuzzcheck::check(map.result().rows.empty() || map.result().mapping.mapping, "map: rows without a mapping");
+    fuzzcheck::check(map.result().rows.empty() || map.result().mapping.mapping,
+                     "map: rows without a mapping");
     return 0;
 }

@@ -13,8 +13,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
     }
     const profile::MappingRead read = profile::MappingOfReplies(parts[0], parts[1], parts[2]);
-    fuzzcheck::check(read.mapping.has_value() == read.problems.empty(), "mapping: a mapping and problems together");
-    fuzzcheck::check(!read.mode || (*read.mode >= 0 && *read.mode <= 2), "mapping: a mode the converter has not");
+    fuzzcheck::check(read.mapping.has_value() == read.problems.empty(),
+                     "mapping: a mapping and problems together");
+    fuzzcheck::check(!read.mode || (*read.mode >= 0 && *read.mode <= 2),
+                     "mapping: a mode the converter has not");
     if (!read.mapping) {
         return 0;
     }
@@ -26,7 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         fuzzcheck::check(row.coefficient.size() == 5, "mapping: a coefficient not five characters");
     }
     for (const profile::MeterCommand& command : m.commands) {
-        fuzzcheck::check(command.body.size() <= 14, "mapping: a read meter command longer than the converter holds");
+        fuzzcheck::check(command.body.size() <= 14,
+                         "mapping: a read meter command longer than the converter holds");
     }
     return 0;
 }

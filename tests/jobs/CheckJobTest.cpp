@@ -18,6 +18,7 @@ using profile::CheckVerdict;
 constexpr int kHartBefore = 4, kRegisters = 5;
 
 TEST(CheckJob, VerdictsFollowWhatEachReplyWas) {
+    // clang-format off
     struct Row {
         const char* what;
         std::vector<std::pair<int, Fault>> faults;
@@ -49,6 +50,7 @@ TEST(CheckJob, VerdictsFollowWhatEachReplyWas) {
          "not reached: QX3 (custom HART commands), QX4 (parse format)", Kind::Silence, false},
         {"the parse format cut", {{3, Fault::Split}}, End::NoMapping, 3, CheckVerdict::Same, "cut", Kind::Cut, false},
     };
+    // clang-format on
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         jobstest::ModelLine line;
@@ -97,6 +99,7 @@ char modeOf(jobstest::ModelLine& line) {
 }
 
 TEST(CheckJob, TheModeSwitchedForTheCheckIsAskedBackWhateverHappens) {
+    // clang-format off
     struct Row {
         const char* what;
         bool switchMode;
@@ -119,6 +122,7 @@ TEST(CheckJob, TheModeSwitchedForTheCheckIsAskedBackWhateverHappens) {
         {"cancelled midway: still put back", true, {}, 5, End::Stopped, 6, '1', false},
         {"the line lost: nothing more reaches it", true, {{6, Fault::LineLost}}, 0, End::Stopped, 7, '0', true},
     };
+    // clang-format on
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         jobstest::ModelLine line;
@@ -138,7 +142,8 @@ TEST(CheckJob, TheModeSwitchedForTheCheckIsAskedBackWhateverHappens) {
             EXPECT_FALSE(r.notes.empty());
         }
         if (row.switchMode && row.end != End::WrongMode) {
-            EXPECT_TRUE(sent.back().restores || row.leftSwitched) << "the last request is not the mode put back";
+            EXPECT_TRUE(sent.back().restores || row.leftSwitched)
+                << "the last request is not the mode put back";
         }
     }
 }

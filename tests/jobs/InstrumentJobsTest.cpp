@@ -17,6 +17,7 @@ std::optional<Kind> kindOf(const std::optional<jobs::Stop>& stop) {
 }
 
 TEST(LivePollJob, AMissedPollIsMarkedWithWhatCameNeverAsZeros) {
+    // clang-format off
     const struct {
         std::optional<Fault> fault;
         std::optional<Kind> missed;
@@ -30,6 +31,7 @@ TEST(LivePollJob, AMissedPollIsMarkedWithWhatCameNeverAsZeros) {
         {Fault::Garbage, Kind::Unexpected, false},
         {Fault::LineLost, Kind::LineLost, true},
     };
+    // clang-format on
     profile::Mapping mapping;
     mapping.slaveAddress = 1;
     for (const auto& row : rows) {
@@ -51,6 +53,7 @@ TEST(LivePollJob, AMissedPollIsMarkedWithWhatCameNeverAsZeros) {
 
 // Requests of each: QX1, QX3, QX4, then the instrument's.
 TEST(InstrumentJobs, ReplyFieldsAndTheMapTakeNothingFromABadReply) {
+    // clang-format off
     const struct {
         const char* what;
         std::optional<std::pair<int, Fault>> fault;
@@ -68,6 +71,7 @@ TEST(InstrumentJobs, ReplyFieldsAndTheMapTakeNothingFromABadReply) {
         {"the line lost at the instrument", std::pair{4, Fault::LineLost}, Kind::LineLost, Kind::LineLost, false,
          "not reached: line lost"},
     };
+    // clang-format on
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
         jobstest::ModelLine fieldsLine;
@@ -95,6 +99,7 @@ TEST(InstrumentJobs, ReplyFieldsAndTheMapTakeNothingFromABadReply) {
 }
 
 TEST(InstrumentJobs, IdentityAndVariables) {
+    // clang-format off
     const struct {
         std::optional<std::pair<int, Fault>> fault;
         std::optional<Kind> stop;
@@ -107,6 +112,7 @@ TEST(InstrumentJobs, IdentityAndVariables) {
         {std::pair{2, Fault::Silent}, Kind::Silence, true, false, "no reply to HART command 3"},
         {std::pair{1, Fault::LineLost}, Kind::LineLost, false, false, "not reached: HART command 3"},
     };
+    // clang-format on
     for (const auto& row : rows) {
         SCOPED_TRACE(row.says);
         jobstest::ModelLine line;

@@ -12,6 +12,7 @@ using jobstest::Fault;
 using Kind = Outcome::Kind;
 
 TEST(ScanJob, FindsNamesAndStopsAsTheLineAnswers) {
+    // clang-format off
     struct Row {
         const char* what;
         int instrumentAt;
@@ -45,6 +46,7 @@ TEST(ScanJob, FindsNamesAndStopsAsTheLineAnswers) {
         {"a request the port did not take", 9, 15, false, {{2, Fault::NotSent}}, 0, 2, {}, Kind::NotSent,
          "not reached: addresses 1 to 15"},
     };
+    // clang-format on
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         jobstest::ModelLine line;

@@ -29,12 +29,20 @@ jobs::WriteOptions restore() {
     target.setTyped("rs485.baud", "19200");
     target.setTyped("rs485.parity", "none");
     const auto restored = jobs::PresentIn(target);
-    return {target, jobs::QueriesFor(jobs::AllParameters(true)), restored, jobs::QueriesFor(restored), false,
-            false, false, jobs::Request::LineSettings{9600, "none"}, "run the same restore again"};
+    return {target,
+            jobs::QueriesFor(jobs::AllParameters(true)),
+            restored,
+            jobs::QueriesFor(restored),
+            false,
+            false,
+            false,
+            jobs::Request::LineSettings{9600, "none"},
+            "run the same restore again"};
 }
 
 // Requests: QX1-QX4 (1-4), MD (5), JTM (6), BA1 (7), QX1 read back (8).
 TEST(WriteJob, TheAccountSaysWhatTheConverterTookAndMayHaveTaken) {
+    // clang-format off
     struct Row {
         const char* what;
         std::vector<std::pair<int, Fault>> faults;
@@ -68,6 +76,7 @@ TEST(WriteJob, TheAccountSaysWhatTheConverterTookAndMayHaveTaken) {
         {"the first read unanswered: nothing sent", {{2, Fault::Silent}}, 0, End::Stopped, Kind::Silence, {}, {}, {},
          {}, ""},
     };
+    // clang-format on
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         jobstest::ModelLine line;
