@@ -198,11 +198,14 @@ std::optional<int64_t> ReadSince(std::string_view text, int64_t nowMs) {
         return std::nullopt;
     }
     std::string_view rest = text.substr(10);
+    // The time of day as text of its own, outliving the block below: what is left of it (a "Z") is
+    // read after it.
+    std::string clock;
     if (!rest.empty()) {
         if (rest.front() != 'T' && rest.front() != ' ') {
             return std::nullopt;
         }
-        const std::string clock(rest.substr(1));
+        clock = std::string(rest.substr(1));
         int n = 0;
         if (std::sscanf(clock.c_str(), "%2d:%2d%n", &tm.tm_hour, &tm.tm_min, &n) != 2 || n != 5) {
             return std::nullopt;

@@ -182,7 +182,8 @@ TEST(ChangeLog, SinceAndFilters) {
     EXPECT_EQ(inspection::ReadSince("2025-12-06T05:46:40Z", now), now);
     EXPECT_EQ(inspection::ReadSince("2025-12-06 05:46Z", now), now - 40'000);
     EXPECT_TRUE(inspection::ReadSince("2025-12-06", now));
-    for (const char* bad : {"", "h", "2x", "2025-13-01", "2025-12-06T25:00", "yesterday", "2025-12-06Tx"}) {
+    for (const char* bad : {"", "h", "2x", "2025-13-01", "2025-12-06T25:00", "yesterday", "2025-12-06Tx",
+                            "2025-12-06T05:46:40Zx", "2025-12-06T05:46:40z"}) {
         EXPECT_FALSE(inspection::ReadSince(bad, now)) << bad;
     }
     Change c;
