@@ -1,12 +1,15 @@
 // Program entry: the command line, the application object, the main window and the message loop.
-// The toolkit's own options are not read: only "--port NAME", "--log FILE", "--help" and "--version".
+// The toolkit's own options are not read: only "--port NAME", "--log FILE", "--change-log FILE",
+// "--no-change-log", "--help" and "--version".
 #include <cstdio>
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QStringList>
 
+#include "app/inspection/ChangeRecorder.h"
 #include "app/window/Locale.h"
+#include "inspection/ChangeLog.h"
 #include "app/traffic/TrafficMonitor.h"
 #include "app/window/VX538AB.h"
 
@@ -36,6 +39,14 @@ int main(int argc, char** argv) {
         QStringLiteral("Append every frame and event of the exchange to FILE, one line each, as it happens."),
         QStringLiteral("FILE"));
     parser.addOption(logOption);
+    const QCommandLineOption changeLogOption(
+        QStringLiteral("change-log"),
+        QStringLiteral("Log every set command to FILE (default $XDG_STATE_HOME/vx538/changes.jsonl)."),
+        QStringLiteral("FILE"));
+    parser.addOption(changeLogOption);
+    const QCommandLineOption noChangeLogOption(QStringLiteral("no-change-log"),
+                                               QStringLiteral("Log no set command."));
+    parser.addOption(noChangeLogOption);
     parser.process(arguments);
     if (parser.isSet(helpOption)) {
         std::fputs(qPrintable(parser.helpText().replace(QStringLiteral("<executable_name>"),
@@ -52,6 +63,9 @@ int main(int argc, char** argv) {
     app::ApplyLocaleSettings();
 
     TForm1 form;
+    form.Changes().start(parser.isSet(noChangeLogOption) ? std::string()
+                         : parser.isSet(changeLogOption) ? parser.value(changeLogOption).toStdString()
+                                                         : inspection::DefaultChangeLogPath());
     if (parser.isSet(portOption)) {
         form.SetPortName(parser.value(portOption));
     }

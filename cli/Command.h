@@ -36,6 +36,8 @@ struct Globals {
     int retries = 0;
     bool json = false;
     std::string log;
+    std::string changeLog;    // --change-log; empty: the default place
+    bool noChangeLog = false; // --no-change-log
     int stopFd = -1; // Ctrl+C's event: readable once it came, to end any wait (set by Vx538)
 };
 
@@ -86,6 +88,10 @@ Run HartScan(CLI::App& app);
 Run HartFields(CLI::App& app);
 Run Check(CLI::App& app);
 Run Map(CLI::App& app);
+// commands/Inspection.cpp
+Run LoopCheck(CLI::App& app);
+Run Inspect(CLI::App& app);
+Run Log(CLI::App& app);
 // commands/Watch.cpp
 Run Watch(CLI::App& app);
 // commands/Monitor.cpp

@@ -13,7 +13,9 @@ struct ExitCode {
 
 constexpr ExitCode kCodes[] = {
     {code::Done, "ok", "done"},
-    {code::Differences, "differs", "verify or diff found differences; check found a variable that differs"},
+    {code::Differences, "differs",
+     "verify or diff found differences; check found a variable that differs; loop-check found a point out of "
+     "tolerance; inspect gave the verdict fail"},
     {code::Usage, "bad value", "bad usage or a bad value (nothing was sent)"},
     {code::PortUnusable, "port unusable",
      "the port cannot be opened (not found, permission: join the dialout group, busy)"},

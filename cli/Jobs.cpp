@@ -3,6 +3,8 @@
 
 #include <optional>
 
+#include "jobs/LoopCheck.h"
+
 namespace cli {
 
 jobs::Outcome Ask(Session& session, const jobs::Request& request) {
@@ -42,12 +44,16 @@ jobs::Outcome OutcomeOf(const Session& session, const Answer& answer) {
     return jobs::ReceivedOutcome(answer.reply.bytes, answer.reading);
 }
 
-void RunJob(Session& session, jobs::Job& job) {
+void RunJob(Session& session, jobs::Job& job, const ReadingSource& readings) {
     // After Ctrl+C every wait on the shared stop event ends at once: what must be put back goes over a
     // line of its own.
     std::optional<serial::EventFd> ownStop;
     std::unique_ptr<Session> own;
     while (const std::optional<jobs::Request> request = job.next()) {
+        if (request->loopReading) {
+            job.take(readings ? readings(*request) : jobs::NoReading("no way to read the loop current"));
+            continue;
+        }
         jobs::Outcome outcome = Ask(own ? *own : session, *request);
         if (outcome.kind == jobs::Outcome::Kind::Interrupted && request->restores && !own) {
             session.line().close();

@@ -2,6 +2,8 @@
 // becomes the outcome both front ends mean by it, take() hears it, until the job is over.
 #pragma once
 
+#include <functional>
+
 #include "cli/Session.h"
 #include "jobs/Job.h"
 
@@ -14,9 +16,13 @@ jobs::Outcome Ask(Session& session, const jobs::Request& request);
 // The outcome of an exchange already made.
 jobs::Outcome OutcomeOf(const Session& session, const Answer& answer);
 
+// Answers a request that is not for the converter's line (a loop current to read).
+using ReadingSource = std::function<jobs::Outcome(const jobs::Request&)>;
+
 // Steps `job` to its end over `session`. A request that puts something back (Request::restores)
-// still goes out after Ctrl+C, over the port opened again on a line of its own.
-void RunJob(Session& session, jobs::Job& job);
+// still goes out after Ctrl+C, over the port opened again on a line of its own. A loop reading goes to
+// `readings` (without one it is no reading).
+void RunJob(Session& session, jobs::Job& job, const ReadingSource& readings = nullptr);
 
 // The exit code of a job that stopped, by what came of the request it stopped at.
 int ExitOf(const jobs::Stop& stop);

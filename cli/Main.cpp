@@ -99,6 +99,13 @@ void AtOnce(std::size_t count, const std::function<void(std::size_t)>& work) {
     }
 }
 
+std::string ChangeLogPath(const Globals& globals) {
+    if (globals.noChangeLog) {
+        return {};
+    }
+    return globals.changeLog.empty() ? inspection::DefaultChangeLogPath() : globals.changeLog;
+}
+
 namespace {
 
 struct PortOutcome {
@@ -210,13 +217,13 @@ private:
 
 // One port's run, its result printed as soon as it ends.
 PortOutcome runPort(const std::string& port, const Run& run, const Globals& globals, TrafficLog& log,
-                    Printer& printer, const Environment& env) noexcept {
+                    inspection::ChangeLog& changes, Printer& printer, const Environment& env) noexcept {
     PortOutcome outcome{port, code::Done, 0};
     const auto start = std::chrono::steady_clock::now();
     Result result;
     std::string path = port;
     try {
-        Session session(LineOptionsOf(globals, port), env.stop, &log, env.transport);
+        Session session(LineOptionsOf(globals, port), env.stop, &log, env.transport, &changes);
         path = session.line().path();
         try {
             session.open();
@@ -300,10 +307,15 @@ int runCommand(Parsed& parsed, const Environment& env) {
     }
     TrafficLog log;
     log.open(g.log);
+    std::mutex warning;
+    inspection::ChangeLog changes(ChangeLogPath(g), "vx538", [&](const std::string& text) {
+        const std::lock_guard lock(warning);
+        env.err << "vx538: warning: " << text << "\n" << std::flush;
+    });
     Printer printer(env, g);
     std::vector<PortOutcome> outcomes(g.ports.size());
     AtOnce(g.ports.size(),
-           [&](std::size_t i) { outcomes[i] = runPort(g.ports[i], run, g, log, printer, env); });
+           [&](std::size_t i) { outcomes[i] = runPort(g.ports[i], run, g, log, changes, printer, env); });
     printer.summary(outcomes);
     return combinedCode(outcomes);
 }

@@ -43,4 +43,8 @@ void RefuseOutputsOver(const Globals& globals, const std::string& input, std::st
 // Runs `work` for each of `count` ports on a thread of its own, all at once, and waits for them all.
 void AtOnce(std::size_t count, const std::function<void(std::size_t)>& work);
 
+// Where set commands are logged: --change-log's file, the default one, or nowhere (empty) with
+// --no-change-log.
+std::string ChangeLogPath(const Globals& globals);
+
 } // namespace cli

@@ -20,8 +20,8 @@ namespace {
 
 constexpr const char* kOptionsNote =
     "Every command takes the options of 'vx538 --help' (--port, --ports-from, --config, --baud, "
-    "--parity,\n--timeout, --gap, --retries, --json, --log), before or after the "
-    "command's name.\n";
+    "--parity,\n--timeout, --gap, --retries, --json, --log, --change-log, --no-change-log), before or "
+    "after the\ncommand's name.\n";
 
 constexpr const char* kPortsNote =
     "Ports: COM1..COM256 name /dev/ttyS0..; a name with a '/' is a path; any other name is looked up\n"
@@ -66,6 +66,9 @@ constexpr Command kCommands[] = {
     {"modbus", [](CLI::App& app) { return group(app, "the MODBUS RTU read test"); }},
     {"modbus read", commands::ModbusRead},
     {"check", commands::Check},
+    {"loop-check", commands::LoopCheck},
+    {"inspect", commands::Inspect},
+    {"log", commands::Log},
     {"map", commands::Map},
     {"watch", commands::Watch},
     {"monitor", commands::Monitor},
@@ -129,6 +132,11 @@ void defineGlobals(CLI::App& app, Globals& g) {
     app.add_option("--log", g.log,
                    "append every frame to FILE in the window's traffic log format, naming the port")
         ->type_name("FILE");
+    app.add_option("--change-log", g.changeLog,
+                   "log every set command to FILE (default $XDG_STATE_HOME/vx538/changes.jsonl, "
+                   "~/.local/state/vx538/changes.jsonl without it)")
+        ->type_name("FILE");
+    app.add_flag("--no-change-log", g.noChangeLog, "log no set command (for scripts that must write nothing)");
 }
 
 } // namespace

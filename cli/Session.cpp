@@ -1,6 +1,7 @@
 // One port's run of a command: requests, replies read against the interpreter, the traffic log.
 #include "cli/Session.h"
 
+#include "config/TextCommands.h"
 #include "tools/Bytes.h"
 #include "tools/Utf8Text.h"
 #include "traffic/EventFormat.h"
@@ -39,9 +40,12 @@ void TrafficLog::write(const traffic::Event& event, std::string_view port) {
 }
 
 Session::Session(LineOptions options, const serial::EventFd& stop, TrafficLog* log,
-                 const TransportMaker& transport)
-    : options_(options), transport_(transport), stop_(stop), line_(options, stop, transport ? transport(options.port) : nullptr),
-      log_(log) {
+                 const TransportMaker& transport, inspection::ChangeLog* changes)
+    : options_(options), transport_(transport), stop_(stop),
+      line_(options, stop, transport ? transport(options.port) : nullptr), log_(log), changes_(changes) {
+    if (changes_) {
+        watch_.emplace(*changes_, options.port);
+    }
     if (log_ && log_->isOpen()) {
         recorder_.onAppended = [this] {
             log_->write(recorder_.log().at(recorder_.log().size() - 1), port());
@@ -67,13 +71,34 @@ void Session::open() {
                        std::string(ParityName(options_.parity)));
 }
 
+void Session::identify() {
+    identify_ = false; // once, whatever comes of it
+    // A converter that does not answer its queries is said so by the command's own requests.
+    if (!watch_->versionKnown()) {
+        exchange(config::communicationQueryFrame(), traffic::pending::SystemParameters, true,
+                 "the communication query");
+    }
+    if (!watch_->slaveKnown() && !lineLost_ && !line_.stop().isSignalled()) {
+        exchange(config::systemParameterQueryFrame(), traffic::pending::SystemParameters, true,
+                 "the system parameters query");
+    }
+}
+
 Answer Session::exchange(std::string_view frame, int32_t pendingCommand, bool isQuery, std::string_view what) {
     if (log_) {
         if (const std::string failure = log_->failure(); !failure.empty()) {
             throw Failure(code::BadFile, failure);
         }
     }
-    line_.observer.sent = [&](std::string_view bytes) { recorder_.sent(bytesOf(bytes), pendingCommand); };
+    if (identify_ && inspection::ChangesConverter(frame)) {
+        identify();
+    }
+    line_.observer.sent = [&](std::string_view bytes) {
+        recorder_.sent(bytesOf(bytes), pendingCommand);
+        if (watch_) {
+            watch_->sent(bytes);
+        }
+    };
     line_.observer.received = [&](std::string_view bytes) {
         recorder_.received(bytesOf(bytes), pendingCommand);
     };
@@ -91,6 +116,13 @@ Answer Session::exchange(std::string_view frame, int32_t pendingCommand, bool is
     if (!answer.reply.bytes.empty()) {
         answer.reading = traffic::Read(bytesOf(answer.reply.bytes), traffic::Direction::Received, pendingCommand,
                                        bytesOf(frame));
+        if (watch_) {
+            watch_->received(answer.reply.bytes, answer.reading);
+        }
+    } else if (watch_) {
+        watch_->unanswered(answer.reply.end == ReplyEnd::Interrupted ? "interrupted"
+                           : answer.reply.end == ReplyEnd::Lost      ? lostWords()
+                                                                     : "no reply " + silenceWords(answer));
     }
     return answer;
 }
@@ -108,7 +140,7 @@ std::string Session::lostWords() const {
 }
 
 std::unique_ptr<Session> Session::detached(const serial::EventFd& stop) const {
-    return std::make_unique<Session>(options_, stop, log_, transport_);
+    return std::make_unique<Session>(options_, stop, log_, transport_, changes_);
 }
 
 Answer Session::request(std::string_view frame, int32_t pendingCommand, bool isQuery, std::string_view what) {

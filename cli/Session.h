@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -12,6 +13,7 @@
 
 #include "cli/ExitCodes.h"
 #include "cli/Line.h"
+#include "inspection/ChangeWatch.h"
 #include "traffic/Interpreter.h"
 #include "traffic/LineFile.h"
 #include "traffic/Recorder.h"
@@ -58,8 +60,9 @@ struct Answer {
 
 class Session {
 public:
+    // `changes`: the change log every set command on this port is logged to (none: not logged).
     Session(LineOptions options, const serial::EventFd& stop, TrafficLog* log,
-            const TransportMaker& transport = nullptr);
+            const TransportMaker& transport = nullptr, inspection::ChangeLog* changes = nullptr);
 
     Line& line() { return line_; }
     const std::string& port() const { return line_.options().port; }
@@ -92,8 +95,19 @@ public:
     // 19200 was asked"), as far as its confirmations have come in.
     const std::vector<std::string>& lineDifferences() const { return lineDifferences_; }
 
+    // Before its first set command the session asks the communication query and the system parameters,
+    // where they were not read yet, so the change log names the converter's version and slave address.
+    // For the commands that set things; a raw frame goes out alone.
+    void identifyBeforeSets() { identify_ = changes_ && changes_->enabled(); }
+    inspection::ChangeLog* changeLog() const { return changes_; }
+    // The set commands seen on this port, whatever came of them (in the file when the log is on).
+    std::vector<inspection::Change> changesLogged() const {
+        return watch_ ? watch_->logged() : std::vector<inspection::Change>{};
+    }
+
 private:
     void collectLineDifferences();
+    void identify();
 
     LineOptions options_;
     TransportMaker transport_;
@@ -104,6 +118,9 @@ private:
     bool lineLost_ = false;
     std::string lastRequest_;
     std::vector<std::string> lineDifferences_;
+    inspection::ChangeLog* changes_;
+    std::optional<inspection::ChangeWatch> watch_;
+    bool identify_ = false;
 };
 
 } // namespace cli

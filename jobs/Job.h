@@ -34,6 +34,17 @@ struct Request {
         bool operator==(const LineSettings&) const = default;
     };
     std::optional<LineSettings> line;
+    // Not for the converter's line: the loop current of an analog output, read where the front end
+    // takes readings (a bench meter on its own line, sent `frame`; a file; the person). Its outcome is
+    // Whole with the reading in mA as decimal text in `block`, Silence when none came, Unexpected with
+    // `reason` when what came is no reading, Interrupted when the person stopped.
+    struct LoopReading {
+        int output = 0;     // 0 for DOUTA0
+        double pointMa = 0; // the point driven
+        std::string testValue;
+        double expectedMa = 0;
+    };
+    std::optional<LoopReading> loopReading;
 
     bool hart() const;   // HART through the converter: silence may mean transparent mode is off
     bool modbus() const; // the MODBUS read of the converter's registers

@@ -180,6 +180,72 @@ std::string setFrame(std::size_t setter, const Configuration& values) {
     }
 }
 
+// The fields of a set command's value, in the order of its parameters.
+std::vector<std::string> fieldsOf(SetKind kind, std::string_view value) {
+    switch (kind) {
+    case SetKind::Rs485:
+    case SetKind::Rs485B:
+        // Baud and parity digits side by side.
+        if (value.size() != 2) {
+            return {};
+        }
+        return {std::string(1, value[0]), std::string(1, value[1])};
+    case SetKind::ReadMeter: {
+        // The enable digit, "<", the byte count, ",", then the command's bytes themselves.
+        if (value.size() < 5 || value[1] != '<' || value[4] != ',') {
+            return {};
+        }
+        const std::string_view raw = value.substr(5);
+        std::string hex = tools::BytesToHexText(
+            std::span(reinterpret_cast<const uint8_t*>(raw.data()), raw.size()));
+        if (!hex.empty()) {
+            hex.pop_back();
+        }
+        return {std::string(1, value[0]), hex};
+    }
+    default:
+        break;
+    }
+    std::vector<std::string> fields;
+    std::size_t start = 0;
+    for (std::size_t comma; (comma = value.find(',', start)) != std::string_view::npos; start = comma + 1) {
+        fields.emplace_back(value.substr(start, comma - start));
+    }
+    fields.emplace_back(value.substr(start));
+    return fields;
+}
+
+// A field as its parameter's canonical value: a choice by its name or its list digits, a float by its
+// eight hex digits, anything else as the table reads a typed value.
+std::optional<std::string> fieldValue(const Parameter& p, const std::string& field) {
+    if (!p.choices.empty()) {
+        for (const Choice& c : p.choices) {
+            if (c.name == field) {
+                return std::string(c.name);
+            }
+        }
+        if (field.empty() || field.size() > 2 ||
+            !std::all_of(field.begin(), field.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+            return std::nullopt;
+        }
+        const std::size_t index = static_cast<std::size_t>(std::stoi(field));
+        return index < p.choices.size() ? std::optional(std::string(p.choices[index].name)) : std::nullopt;
+    }
+    if (p.kind == Kind::Float) {
+        if (field.size() != 8 ||
+            !std::all_of(field.begin(), field.end(), [](char c) { return tools::UpperHexDigit(c) >= 0; })) {
+            return std::nullopt;
+        }
+        const std::string text = tools::ShortestSingleText(config::floatFromHex(field));
+        return text.empty() ? std::nullopt : std::optional(text);
+    }
+    try {
+        return CanonicalValue(p, field);
+    } catch (const BadValue&) {
+        return std::nullopt;
+    }
+}
+
 } // namespace
 
 std::span<const Setter> Setters() {
@@ -235,6 +301,49 @@ std::vector<PlannedFrame> PlanRestore(const Configuration& target, const Configu
         plan.push_back(std::move(planned));
     }
     return plan;
+}
+
+std::optional<SetFrameValues> ReadSetFrame(std::string_view frame) {
+    constexpr std::string_view head = "QQS#";
+    const std::size_t colon = frame.find(':');
+    if (!frame.starts_with(head) || colon == std::string_view::npos) {
+        return std::nullopt;
+    }
+    const std::string_view key = frame.substr(head.size(), colon - head.size());
+    const auto& all = setters();
+    const auto setter = std::find_if(all.begin(), all.end(), [&](const Setter& s) { return s.key == key; });
+    if (setter == all.end()) {
+        return std::nullopt;
+    }
+    std::string_view value = frame.substr(colon + 1);
+    // A read meter command ends with its last byte; every other set command with "#".
+    if (setter->kind != SetKind::ReadMeter) {
+        if (!value.ends_with('#')) {
+            return std::nullopt;
+        }
+        value.remove_suffix(1);
+    }
+    const std::vector<std::string> fields = fieldsOf(setter->kind, value);
+    if (fields.size() != setter->parameters.size()) {
+        return std::nullopt;
+    }
+    SetFrameValues read{static_cast<std::size_t>(setter - all.begin()), {}};
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        const std::size_t parameter = setter->parameters[i];
+        const std::optional<std::string> v = fieldValue(Parameters()[parameter], fields[i]);
+        if (!v) {
+            return std::nullopt;
+        }
+        read.values.set(parameter, *v);
+    }
+    try {
+        if (setFrame(read.setter, read.values) != frame) {
+            return std::nullopt;
+        }
+    } catch (const BadValue&) {
+        return std::nullopt;
+    }
+    return read;
 }
 
 } // namespace profile

@@ -71,6 +71,16 @@ std::optional<std::size_t> SetterOf(std::size_t parameter);
 // The parameters one set command carries, in table order.
 const std::vector<std::size_t>& ParametersOf(std::size_t setter);
 
+// What a set command's frame carries, read back from its bytes: the set command (an index into
+// Setters()) and the values of its parameters. Nothing for a frame that is not exactly what that set
+// command's builder makes of some values (a query, an output test, the reset, the factory record, a
+// list digit or number no parameter takes): a frame is read only when the values give it back.
+struct SetFrameValues {
+    std::size_t setter;
+    Configuration values;
+};
+std::optional<SetFrameValues> ReadSetFrame(std::string_view frame);
+
 struct PlannedFrame {
     std::size_t setter;
     std::string frame;

@@ -21,6 +21,7 @@ packages=(
   libmosquitto-dev mosquitto mosquitto-clients openssl systemd
   libpaho-mqtt-dev
   python3-pymodbus python3-serial
+  poppler-utils
 )
 if [ "${1:-}" = "--fuzz" ]; then
   packages+=(clang libclang-rt-14-dev)

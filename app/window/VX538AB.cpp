@@ -16,6 +16,7 @@
 #include "app/commissioning/Commissioning.h"
 #include "app/configuration/ConfigurationActions.h"
 #include "app/exchange/JobExchange.h"
+#include "app/inspection/ChangeRecorder.h"
 #include "app/exchange/StatusLine.h"
 #include "app/traffic/TrafficMonitor.h"
 #include "app/window/Lists.h"
@@ -134,6 +135,8 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TForm
     jobs_ = std::make_unique<app::JobExchange>(*this);
     commissioning_ = std::make_unique<app::Commissioning>(*this);
     opener_ = std::make_unique<app::PortOpener>();
+    changes_ = std::make_unique<app::ChangeRecorder>(*this);
+    observers_.add(*changes_);
     RunGuarded([this] { FormCreate(); });
 }
 

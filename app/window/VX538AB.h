@@ -21,6 +21,7 @@
 #include "serial/SerialComm.h"
 
 namespace app {
+class ChangeRecorder;
 class Commissioning;
 class ConfigurationActions;
 class JobExchange;
@@ -157,6 +158,8 @@ public:
     // "Open" on a line opened elsewhere (a test's simulated line): the settings of the "Serial
     // Parameters" group applied, the port's threads started, the window's state as after "Open".
     void OpenPortOn(std::unique_ptr<serial::Transport> transport);
+    // The change log of the set commands the window sends, and "Change Log...".
+    app::ChangeRecorder& Changes() { return *changes_; }
 
     // The request steps, shared by every request handler: the exchange's one send function.
     void SendRequest(const Request& request);
@@ -319,6 +322,7 @@ private:
     std::unique_ptr<app::JobExchange> jobs_;
     std::unique_ptr<app::Commissioning> commissioning_;
     std::unique_ptr<app::PortOpener> opener_;
+    std::unique_ptr<app::ChangeRecorder> changes_;
 };
 
 // Field texts travel to the converter one character per byte, as the received text does.

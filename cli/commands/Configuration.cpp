@@ -264,6 +264,7 @@ Run Set(CLI::App& app) {
                 },
             .port =
                 [o](Session& session, Result& result) {
+                    session.identifyBeforeSets();
                     const profile::Configuration& values = o->values;
                     result.account.emplace().next = "nothing was sent: run the same set again";
                     const std::vector<std::size_t> named = jobs::PresentIn(values);
@@ -379,6 +380,7 @@ Run Restore(CLI::App& app) {
     return {.prepare = [file](const Globals& globals) { readInput(*file, globals); },
             .port =
                 [file, all, dryRun](Session& session, Result& result) {
+                    session.identifyBeforeSets();
                     result.account.emplace().next = "nothing was sent: run the same restore again";
                     const profile::Configuration& target = file->backup.values;
                     const std::vector<std::size_t> restored = jobs::PresentIn(target);

@@ -16,6 +16,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "tests/support/Background.h"
 #include "tests/support/ProgramRun.h"
 #include "tests/support/SimProcess.h"
 
@@ -28,58 +29,18 @@ using testsupport::ProgramResult;
 using testsupport::SimProcess;
 
 std::string readFile(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return testsupport::ReadWholeFile(path);
 }
 
-// Waits (bounded) for `condition`, checking it every few milliseconds.
 bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit = 20s) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return condition();
-        }
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
+    return testsupport::WaitFor(condition, limit);
 }
 
 // vx538 running in the background, its output going to files.
-class Background {
+class Background : public testsupport::Background {
 public:
     Background(const std::string& dir, const std::vector<std::string>& arguments)
-        : out_(dir + "/bg.out"), err_(dir + "/bg.err") {
-        const int out = ::open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        const int err = ::open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        pid_ = testsupport::Spawn(VX538_PATH, arguments, out, err);
-        ::close(out);
-        ::close(err);
-    }
-    ~Background() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-    void interrupt() const { ::kill(pid_, SIGINT); }
-    // The exit status, or -1 when it did not end in time (it is then killed).
-    int wait(std::chrono::milliseconds limit = 30s) {
-        int status = 0;
-        const bool ended = waitFor([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, limit);
-        if (!ended) {
-            return -1;
-        }
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    std::string out() const { return readFile(out_); }
-    std::string err() const { return readFile(err_); }
-
-private:
-    std::string out_, err_;
-    int pid_ = -1;
+        : testsupport::Background(VX538_PATH, dir, arguments) {}
 };
 
 class Commissioning : public ::testing::Test {

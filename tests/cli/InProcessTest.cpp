@@ -461,7 +461,7 @@ TEST_F(InProcess, ReportsSaySentInFlightNotSentAndWhatNext) {
         {"Ctrl+C with the fifth set command on the line",
          [](SimulatedLine& l, InProcess& test) {
              l.onHeard = [&test](std::size_t heard) {
-                 if (heard == 4 + 5) { // the four queries, then five set commands
+                 if (heard == 5 + 5) { // the four queries and the communication query, then five set commands
                      test.stop_->signal();
                  }
              };
@@ -474,7 +474,7 @@ TEST_F(InProcess, ReportsSaySentInFlightNotSentAndWhatNext) {
          ""},
         {"the line lost with the fourth set command on it",
          [](SimulatedLine& l, InProcess&) {
-             l.with([](sim::Simulator& s) { s.faults.hangupAfter = 4 + 3; });
+             l.with([](sim::Simulator& s) { s.faults.hangupAfter = 5 + 3; }); // five queries, three set commands
          },
          {"restore", "--all", "-i", file},
          4,

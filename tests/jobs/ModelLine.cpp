@@ -1,6 +1,8 @@
 // The simulated converter's model as the other end of a job's requests, faults scripted by request.
 #include "tests/jobs/ModelLine.h"
 
+#include "jobs/LoopCheck.h"
+
 #include <gtest/gtest.h>
 
 #include "tools/Bytes.h"
@@ -27,6 +29,16 @@ jobs::Outcome ModelLine::answer(const jobs::Request& request) {
         return jobs::NotSent("the port is closed");
     }
     now_ += sim::Millis(500);
+    if (request.loopReading) {
+        // The meter in the output's loop reads what the model drives; a fault here is the meter's.
+        if (fault && *fault == Fault::Silent) {
+            return jobs::Silence();
+        }
+        if (fault && *fault == Fault::Garbage) {
+            return jobs::NoReading("the meter's reply 'garbage' is no reading");
+        }
+        return jobs::ReadingOutcome(simulator_.outputCurrent(request.loopReading->output, now_));
+    }
     std::string reply;
     for (const sim::Write& w : simulator_.receive(request.frame, now_)) {
         reply += w.bytes;

@@ -1,5 +1,6 @@
 // A job's requests answered by the simulated converter's model, with a fault scripted at request N:
-// no port, no clock. Each outcome is what the interpreter makes of the bytes, as in the front ends.
+// no port, no clock. Each outcome is what the interpreter makes of the bytes, as in the front ends;
+// a loop reading is the current the model's output drives, as a meter in its loop would read it.
 #pragma once
 
 #include <map>

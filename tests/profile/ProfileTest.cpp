@@ -169,6 +169,29 @@ TEST(ConverterRoundTrip, ARestoreOntoAFactoryConverterMakesItHoldTheTarget) {
     EXPECT_EQ(PlanRestore(target, after, true).size(), Setters().size());
 }
 
+TEST(SetFrames, EveryFrameReadsBackAsItsValuesAndNothingElseDoes) {
+    sim::Converter factory;
+    Configuration target = readAll(factory);
+    target.merge(commissioned());
+    for (const PlannedFrame& planned : PlanRestore(target, target, true)) {
+        SCOPED_TRACE(planned.frame);
+        const auto read = ReadSetFrame(planned.frame);
+        ASSERT_TRUE(read);
+        EXPECT_EQ(read->setter, planned.setter);
+        EXPECT_EQ(read->values.count(), ParametersOf(planned.setter).size());
+        for (const std::size_t p : ParametersOf(planned.setter)) {
+            EXPECT_EQ(read->values.value(p), target.value(p)) << Parameters()[p].name;
+        }
+    }
+    for (const char* frame : {"QQQ#QX1#", "QQQ#AV0O:50.0#", "QQS#RESET#", "TAVRIK#PCBSN:00000001,001#",
+                              "QQS#MD:3#", "QQS#MD:1", "QQS#MD:11#", "QQS#JTM:000#", "QQS#JTM:10#",
+                              "QQS#DA1:1,42c80000,00000000#", "QQS#DA1:1,42C80000#", "QQS#BA1:3#",
+                              "QQS#XYZ:1#", "QQS#HART0:1,1,00,5,010,#", "QQS#CAMD01:1<04,", "QQS#MDBS1:0,07,0,1.00#",
+                              "", "QQS#", "QQS#:#"}) {
+        EXPECT_FALSE(ReadSetFrame(frame)) << frame;
+    }
+}
+
 TEST(ConverterRoundTrip, RestoreOrderPutsTheLineSettingsLastAndTheTotalizerAroundTheOutputs) {
     sim::Converter factory;
     const Configuration current = readAll(factory);
@@ -248,6 +271,11 @@ TEST(ParameterTable, EveryParameterGoesThroughReadSetDecodeAndFile) {
             const Setter& setter = Setters()[plan[0].setter];
             EXPECT_EQ(SetterOf(i), plan[0].setter);
             EXPECT_NE(std::find(setter.parameters.begin(), setter.parameters.end(), i), setter.parameters.end());
+            // The frame reads back as what it sets (the change log names a change by it).
+            const auto carried = ReadSetFrame(plan[0].frame);
+            ASSERT_TRUE(carried) << plan[0].frame;
+            EXPECT_EQ(carried->setter, plan[0].setter);
+            EXPECT_EQ(carried->values.value(i), target.value(i));
             send(converter, plan);
             const Configuration after = readAll(converter);
             EXPECT_EQ(after.value(i), target.value(i)) << setter.title << " sent " << plan[0].frame;
