@@ -216,8 +216,6 @@ LiveValuesWindow::LiveValuesWindow(TForm1& form, QWidget* parent)
             stopFor(why);
         }
     });
-    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-    connect(escape, &QShortcut::activated, this, &QWidget::close);
     setStatus(tr("Press Start to poll the converter's registers 40003-40018."));
 }
 

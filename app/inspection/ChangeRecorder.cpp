@@ -23,12 +23,12 @@ ChangeRecorder::ChangeRecorder(TForm1& form) : form_(form) {
             before = a;
         }
     }
-    auto* action = new QAction(tr("Change Log..."), menu);
+    auto* action = new QAction(tr("C&hange Log..."), menu);
     action->setObjectName(QStringLiteral("ChangeLogAction"));
     menu->insertAction(before, action);
     connect(action, &QAction::triggered, this, [this] { showLog(); });
     // A report vx538 inspect wrote, shown and kept as PDF or HTML.
-    auto* report = new QAction(tr("Open Inspection Report..."), menu);
+    auto* report = new QAction(tr("Open &Inspection Report..."), menu);
     report->setObjectName(QStringLiteral("OpenReportAction"));
     menu->insertAction(before, report);
     connect(report, &QAction::triggered, this, [this] { ReportDialog::open(&form_); });

@@ -297,7 +297,7 @@ TEST_F(FaultedLiveValues, ALostLineStopsPollingSaysSoAndIsAGapWhenPollingStartsA
     b.script.fault(1, Fault::LineLost);
     ASSERT_TRUE(b.timers.fire(QStringLiteral("LivePollTimer")));
     ASSERT_TRUE(b.drive([&] { return !live.polling(); }));
-    EXPECT_EQ(live.findChild<QPushButton*>("LiveStartStop")->text(), QStringLiteral("Start"));
+    EXPECT_EQ(live.findChild<QPushButton*>("LiveStartStop")->text(), QStringLiteral("&Start"));
     EXPECT_TRUE(label(live, "LiveStatus").startsWith(QStringLiteral("Polling stopped: ")))
         << label(live, "LiveStatus").toStdString();
     EXPECT_TRUE(live.valuesStale());
@@ -342,7 +342,7 @@ TEST_F(FaultedLiveValues, AFailedCsvWriteStopsTheFileAndSaysSoWhilePollingGoesOn
     ::close(reader); // the reader goes away: the next row has nowhere to go
     poll(3);
     EXPECT_TRUE(live.polling());
-    EXPECT_EQ(live.findChild<QPushButton*>("LiveCsvFile")->text(), QStringLiteral("CSV File..."));
+    EXPECT_EQ(live.findChild<QPushButton*>("LiveCsvFile")->text(), QStringLiteral("CS&V File..."));
     const QString state = label(live, "LiveCsvState");
     EXPECT_TRUE(state.startsWith(QStringLiteral("stopped: "))) << state.toStdString();
     EXPECT_TRUE(state.contains(QStringLiteral("Broken pipe"))) << state.toStdString();

@@ -293,13 +293,13 @@ TEST(NetworkPortOpen, TheBusListenerConnectsOffTheGuiThreadAndSaysWhyItCouldNot)
         StallMeter meter;
         EXPECT_EQ(bus.start(QByteArray::fromStdString(url), 9600, serial::TParity::None), QString()) << url;
         EXPECT_TRUE(bus.connecting()) << url;
-        EXPECT_EQ(listen->text(), QStringLiteral("Stop Listening")) << "connecting can be stopped";
+        EXPECT_EQ(listen->text(), QStringLiteral("Stop &Listening")) << "connecting can be stopped";
         ASSERT_TRUE(waitUntil([&] { return !bus.listening() && !h.messages().empty(); }, 15s)) << url;
         EXPECT_LE(meter.longestMs(), 100 + jitter)
             << url << ": the GUI thread stalled (an idle loop: " << jitter << " ms)";
         ASSERT_EQ(h.messages().size(), 1u) << url;
         EXPECT_EQ(h.messages()[0].text, expected);
-        EXPECT_EQ(listen->text(), QStringLiteral("Listen on Another Port..."));
+        EXPECT_EQ(listen->text(), QStringLiteral("&Listen on Another Port..."));
         EXPECT_FALSE(bus.connecting());
     }
 }
