@@ -441,8 +441,9 @@ Reading AnswerReading(Bytes bytes, int32_t pendingCommand, Bytes request) {
     }
     // A MODBUS reply laid out as its request (a write acknowledged by repeating it, a diagnostic
     // whose counter reads 0) can be the same bytes: the last copy is the slave's reply.
-    if (echoed > 0 && echoed == bytes.size() && FrameProtocol(request, pendingCommand) == Protocol::Modbus &&
-        tools::ModbusReplySharesLayout(request[1])) {
+    // (A request too short to hold a function code has no such layout.)
+    if (echoed > 0 && echoed == bytes.size() && request.size() >= 2 &&
+        FrameProtocol(request, pendingCommand) == Protocol::Modbus && tools::ModbusReplySharesLayout(request[1])) {
         echoed -= request.size();
     }
     if (echoed == bytes.size()) {
