@@ -1,4 +1,4 @@
-// "Change Log...".
+// The list of logged changes, filtered by port, parameter and time.
 #include "app/inspection/ChangeLogDialog.h"
 
 #include <chrono>

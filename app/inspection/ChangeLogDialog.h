@@ -1,5 +1,5 @@
-// "Change Log...": the change log's lines as a table, newest last, narrowed to the window's port, a
-// parameter or a time, read again on demand and whenever the window logs a set command.
+// The change log's lines as a table, newest last, narrowed to the window's port, a parameter or a
+// time; read again on demand and whenever the window logs a set command.
 #pragma once
 
 #include <functional>

@@ -1,4 +1,4 @@
-// The window's change log.
+// Set commands sent from the window, written to the change log as their replies come.
 #include "app/inspection/ChangeRecorder.h"
 
 #include <cstdio>

@@ -1,7 +1,6 @@
-// The window's change log: an observer of the exchange that logs every set command the window sends
-// (Set buttons, Write All, a loaded file written) with what came of it, "Change Log..." in the
-// Configuration menu listing the log, and "Open Inspection Report..." beside it. It only listens: the
-// window sends and shows what it did before.
+// Logs every set command the window sends (its Set buttons, Write All, a loaded file written) with
+// what came of it, and offers the log's list and the report viewer in the Configuration menu. It
+// only observes the exchange, so nothing the window sends or shows changes because of it.
 #pragma once
 
 #include <memory>

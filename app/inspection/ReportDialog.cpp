@@ -1,4 +1,4 @@
-// "Open Inspection Report...".
+// A report that vx538 inspect wrote, shown as its page and saved again as PDF or HTML.
 #include "app/inspection/ReportDialog.h"
 
 #include <QDialogButtonBox>
