@@ -79,6 +79,17 @@ std::string_view StatusText(Change::Status status) {
     return "unanswered";
 }
 
+std::vector<Change> ChangesSince(const ChangeLogText& log, int64_t sinceMs,
+                                 const std::function<bool(const std::string&)>& samePort) {
+    std::vector<Change> out;
+    for (const Change& c : log.changes) {
+        if (c.timeMs >= sinceMs && samePort(c.port)) {
+            out.push_back(c);
+        }
+    }
+    return out;
+}
+
 std::string UtcTimeText(int64_t epochMs) {
     const int64_t seconds = epochMs >= 0 ? epochMs / 1000 : (epochMs - 999) / 1000;
     const std::time_t t = static_cast<std::time_t>(seconds);

@@ -53,6 +53,10 @@ struct ChangeLogText {
     std::size_t unreadable = 0; // lines that are no change (cut by a full disk, edited by hand)
 };
 ChangeLogText ReadChangeLog(std::string_view text);
+// The changes logged on one port (`samePort` tells a logged port name of it) from `sinceMs` on, in the
+// log's order: what an inspection paused as found lists as made meanwhile.
+std::vector<Change> ChangesSince(const ChangeLogText& log, int64_t sinceMs,
+                                 const std::function<bool(const std::string& port)>& samePort);
 
 // "2026-12-10T08:15:02.481Z", and read back (only in that form).
 std::string UtcTimeText(int64_t epochMs);

@@ -6,6 +6,7 @@
 #include <charconv>
 
 #include "config/TextCommands.h"
+#include "inspection/Readings.h"
 #include "jobs/ReadMapping.h"
 #include "profile/Parameters.h"
 
@@ -56,6 +57,45 @@ Outcome NoReading(std::string why) {
     outcome.kind = Outcome::Kind::Unexpected;
     outcome.reason = std::move(why);
     return outcome;
+}
+
+std::vector<std::string> PointCells(int output, const inspection::PointResult& p) {
+    std::string verdict(inspection::VerdictText(p.verdict));
+    if (!p.note.empty()) {
+        verdict += " (" + p.note + ")";
+    }
+    return {OutputName(output),
+            inspection::MaText(p.pointMa),
+            p.testValue,
+            p.testValue.empty() ? "-" : inspection::MaText(p.expectedMa),
+            p.readingMa ? inspection::MaText(*p.readingMa) : "-",
+            p.errorPercent ? inspection::PercentText(*p.errorPercent) : "-",
+            verdict};
+}
+
+std::string OutputLine(const LoopOutput& o) {
+    return OutputName(o.output) + " (variable " + o.variable.value_or("?") + ", " + o.at4mA.value_or("?") +
+           " at 4 mA, " + o.at20mA.value_or("?") +
+           " at 20 mA): " + std::string(inspection::VerdictText(o.verdict)) +
+           (o.note.empty() ? "" : " (" + o.note + ")");
+}
+
+std::string ReadingPrompt(const Request::LoopReading& r) {
+    return OutputName(r.output) + " at " + pointWords(r.pointMa) + " (test value " + r.testValue +
+           ", expect " + inspection::MaText(r.expectedMa) + " mA)";
+}
+
+Outcome MeterOutcome(std::string_view reply) {
+    const inspection::MeterReading reading = inspection::ReadMeterReply(reply);
+    return reading.ma ? ReadingOutcome(*reading.ma) : NoReading(reading.problem);
+}
+
+Outcome MeterSilent(int timeoutMs) {
+    return NoReading("the meter did not answer within " + std::to_string(timeoutMs) + " ms");
+}
+
+Outcome MeterLost() {
+    return NoReading("the meter's line was lost");
 }
 
 int LoopCheckResult::failures() const {

@@ -7,6 +7,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "inspection/Currents.h"
@@ -91,5 +92,20 @@ Outcome NoReading(std::string why);
 
 // "DOUTA3".
 std::string OutputName(int output);
+
+// How both front ends show a loop check: the table's headings, a point's cells under them (its note in
+// brackets after the verdict) and an output's line with its range and verdict.
+inline constexpr const char* kLoopHeadings[] = {"output",     "point mA",     "test value", "expected mA",
+                                                "reading mA", "error % span", "verdict"};
+std::vector<std::string> PointCells(int output, const inspection::PointResult& point);
+// "DOUTA3 (variable 2, 0 at 4 mA, 100 at 20 mA): FAIL".
+std::string OutputLine(const LoopOutput& output);
+// What a person reading the loop current is asked: "DOUTA3 at 12 mA (test value 50, expect 12.000 mA)".
+std::string ReadingPrompt(const Request::LoopReading& reading);
+
+// A bench meter's reply to MEAS:CURR:DC? as a reading, or why it is none; and why there was no reply.
+Outcome MeterOutcome(std::string_view reply);
+Outcome MeterSilent(int timeoutMs);
+Outcome MeterLost();
 
 } // namespace jobs

@@ -9,6 +9,7 @@
 #include "app/commissioning/CommissioningDialogs.h"
 #include "app/configuration/ConfigurationActions.h"
 #include "app/commissioning/LiveValuesWindow.h"
+#include "app/inspection/InspectionDialogs.h"
 #include "app/window/VX538AB.h"
 
 namespace app {
@@ -33,6 +34,8 @@ Commissioning::Commissioning(TForm1& form) : form_(form) {
     entry(tr("&Find Instrument..."), "FindInstrumentAction", &Commissioning::findInstrument);
     entry(tr("&Check Mapping..."), "CheckMappingAction", &Commissioning::checkMapping);
     entry(tr("Register &Map..."), "RegisterMapAction", &Commissioning::registerMap);
+    entry(tr("Loo&p Check..."), "LoopCheckAction", &Commissioning::loopCheck);
+    entry(tr("Inspec&tion..."), "InspectionAction", &Commissioning::inspection);
 
     // Under the parse format group's "Query", where the group has room.
     if (auto* group = form_.findChild<QGroupBox*>(QStringLiteral("GroupBox16"))) {
@@ -60,6 +63,8 @@ Commissioning::~Commissioning() {
     delete fields_.data();
     delete check_.data();
     delete map_.data();
+    delete loop_.data();
+    delete inspection_.data();
 }
 
 template <class Window> Window& Commissioning::show(QPointer<Window>& window) {
@@ -92,6 +97,14 @@ CheckMappingDialog& Commissioning::checkMapping() {
 
 RegisterMapDialog& Commissioning::registerMap() {
     return show(map_);
+}
+
+LoopCheckDialog& Commissioning::loopCheck() {
+    return show(loop_);
+}
+
+InspectionDialog& Commissioning::inspection() {
+    return show(inspection_);
 }
 
 } // namespace app

@@ -1,5 +1,6 @@
-// The commissioning entries of the window: "Live Values", "Find Instrument...", "Check Mapping..." and
-// "Register Map..." in the Configuration menu, and "From the instrument..." by the parse format group.
+// The commissioning entries of the window: "Live Values", "Find Instrument...", "Check Mapping...",
+// "Register Map...", "Loop Check..." and "Inspection..." in the Configuration menu, and "From the
+// instrument..." by the parse format group.
 // Each opens a thin window over a job of jobs/; their requests share the window's port through the
 // window's job queue.
 #pragma once
@@ -16,7 +17,9 @@ class TForm1;
 namespace app {
 
 class CheckMappingDialog;
+class InspectionDialog;
 class InstrumentScanDialog;
+class LoopCheckDialog;
 class LiveValuesWindow;
 class RegisterMapDialog;
 class ReplyFieldsDialog;
@@ -33,6 +36,8 @@ public:
     ReplyFieldsDialog& fieldsFromInstrument();
     CheckMappingDialog& checkMapping();
     RegisterMapDialog& registerMap();
+    LoopCheckDialog& loopCheck();
+    InspectionDialog& inspection();
 
     QPushButton* fromInstrumentButton() const { return fromInstrument_; }
 
@@ -46,6 +51,8 @@ private:
     QPointer<ReplyFieldsDialog> fields_;
     QPointer<CheckMappingDialog> check_;
     QPointer<RegisterMapDialog> map_;
+    QPointer<LoopCheckDialog> loop_;
+    QPointer<InspectionDialog> inspection_;
 };
 
 } // namespace app

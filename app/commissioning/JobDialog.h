@@ -40,6 +40,9 @@ protected:
         return started;
     }
     void cancelJob() { runner_.cancel(); }
+    // The job's loop readings go to `asked`; what came of one is given back by giveReading.
+    void readLoops(std::function<void(const jobs::Request&)> asked) { runner_.onReading = std::move(asked); }
+    void giveReading(const jobs::Outcome& outcome) { runner_.give(outcome); }
     // Each request as it joins the queue: its `what` in the status line.
     virtual void asking(const jobs::Request& request);
     void hideEvent(QHideEvent* event) override;
@@ -51,9 +54,10 @@ protected:
     TForm1& form_;
     QLabel* status_;
 
-private:
     // The dialogs use the main window's port and never open it themselves: closed, they say so.
     bool portOpen();
+
+private:
 
     JobRunner runner_;
 };

@@ -3,6 +3,8 @@
 
 #include <utility>
 
+#include "jobs/LoopCheck.h"
+
 namespace app {
 
 JobRunner::JobRunner(JobExchange& exchange, QObject* parent)
@@ -24,11 +26,20 @@ void JobRunner::start(std::unique_ptr<jobs::Job> job, std::function<void()> over
     running_ = true;
     asked_ = false;
     cancelWanted_ = false;
+    reading_ = false;
     step();
 }
 
 void JobRunner::cancel() {
     if (!running_ || cancelWanted_) {
+        return;
+    }
+    if (reading_) {
+        // Nothing of it is on the line: the job hears at once that no reading came.
+        reading_ = false;
+        job_->take(jobs::Interrupted("cancelled", false));
+        job_->cancel();
+        step();
         return;
     }
     if (asked_ && !exchange_.queued(owner_)) {
@@ -58,11 +69,30 @@ void JobRunner::step() {
         }
         return;
     }
-    asked_ = true;
     if (onRequest) {
         onRequest(*request);
     }
+    if (request->loopReading) {
+        if (!onReading) {
+            job_->take(jobs::NoReading("no way to read the loop current"));
+            step();
+            return;
+        }
+        reading_ = true;
+        onReading(*request);
+        return;
+    }
+    asked_ = true;
     exchange_.send(owner_, *request);
+}
+
+void JobRunner::give(const jobs::Outcome& outcome) {
+    if (!running_ || !reading_) {
+        return;
+    }
+    reading_ = false;
+    job_->take(outcome);
+    step();
 }
 
 void JobRunner::heard(const jobs::Outcome& outcome) {

@@ -31,6 +31,13 @@ public:
 
     // Each request as it joins the queue, for a window's progress text.
     std::function<void(const jobs::Request&)> onRequest;
+    // A loop reading is no request on the converter's line: the window gets it here, and gives what
+    // came of it (a reading, or why there is none) to give(). Unset, the job hears there is no way to
+    // read the loop current.
+    std::function<void(const jobs::Request&)> onReading;
+    void give(const jobs::Outcome& outcome);
+    // A loop reading is asked and not yet given.
+    bool readingWanted() const { return running_ && reading_; }
 
 private:
     void step();
@@ -43,6 +50,7 @@ private:
     bool running_ = false;
     bool asked_ = false;        // a request of the job is in the queue or on the line
     bool cancelWanted_ = false; // cancel once the request on the line has ended
+    bool reading_ = false;      // the job waits for a loop reading given by the window
 };
 
 } // namespace app

@@ -25,8 +25,10 @@ ReportDialog::ReportDialog(inspection::Json report, QWidget* parent)
     page_->setHtml(QString::fromStdString(inspection::ReportHtml(report_)));
     layout->addWidget(page_);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
-    auto* pdf = buttons->addButton(tr("Save PDF..."), QDialogButtonBox::ActionRole);
-    auto* html = buttons->addButton(tr("Save HTML..."), QDialogButtonBox::ActionRole);
+    auto* pdf = buttons->addButton(tr("Save &PDF..."), QDialogButtonBox::ActionRole);
+    auto* html = buttons->addButton(tr("Save &HTML..."), QDialogButtonBox::ActionRole);
+    auto* json = buttons->addButton(tr("Save &JSON..."), QDialogButtonBox::ActionRole);
+    connect(json, &QPushButton::clicked, this, [this] { saveJson(); });
     layout->addWidget(buttons);
     connect(pdf, &QPushButton::clicked, this, [this] { savePdf(); });
     connect(html, &QPushButton::clicked, this, [this] { saveHtml(); });
@@ -48,14 +50,24 @@ bool ReportDialog::savePdf() {
 }
 
 bool ReportDialog::saveHtml() {
-    const QString path = ChooseFile(FileDialogKind::Save, tr("Save Inspection Report as HTML"),
-                                    tr("HTML files (*.html)"), QStringLiteral("html"));
+    return save(tr("Save Inspection Report as HTML"), tr("HTML files (*.html)"), QStringLiteral("html"),
+                inspection::ReportHtml(report_));
+}
+
+bool ReportDialog::saveJson() {
+    return save(tr("Save Inspection Report as JSON"), tr("JSON files (*.json)"), QStringLiteral("json"),
+                report_.dump(2) + "\n");
+}
+
+bool ReportDialog::save(const QString& title, const QString& filter, const QString& suffix,
+                        const std::string& text) {
+    const QString path = ChooseFile(FileDialogKind::Save, title, filter, suffix);
     if (path.isEmpty()) {
         return false;
     }
     QSaveFile file(path);
-    const QByteArray page = QByteArray::fromStdString(inspection::ReportHtml(report_));
-    if (!file.open(QIODevice::WriteOnly) || file.write(page) != page.size() || !file.commit()) {
+    const QByteArray bytes = QByteArray::fromStdString(text);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
         ShowMessage(tr("cannot write %1: %2").arg(path, file.errorString()));
         return false;
     }

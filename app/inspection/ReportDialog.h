@@ -2,6 +2,8 @@
 // is kept, and saved as PDF (Qt's own writer) or as the self-contained HTML page.
 #pragma once
 
+#include <string>
+
 #include <QDialog>
 
 #include "inspection/Report.h"
@@ -18,6 +20,8 @@ public:
     // Asks for a file and writes the report there; false (and a message) when it could not.
     bool savePdf();
     bool saveHtml();
+    // The report itself, the JSON vx538 inspect writes (an inspection paused as found goes on from it).
+    bool saveJson();
     const inspection::Json& report() const { return report_; }
 
     // Asks for a report file and opens it in a dialog of its own; nothing (after a message) when the
@@ -26,6 +30,8 @@ public:
 
 private:
     inspection::Json report_;
+    // Asks for a file of `filter` and writes `text` there whole.
+    bool save(const QString& title, const QString& filter, const QString& suffix, const std::string& text);
     QTextBrowser* page_;
 };
 

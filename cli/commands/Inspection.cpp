@@ -156,25 +156,21 @@ private:
         case ReplyEnd::Interrupted:
             return jobs::Interrupted("interrupted (Ctrl+C)");
         case ReplyEnd::NoReply:
-            return jobs::NoReading("the meter did not answer within " +
-                                   std::to_string(setup_.meterTimeoutMs) + " ms");
+            return jobs::MeterSilent(setup_.meterTimeoutMs);
         case ReplyEnd::Lost:
-            return jobs::NoReading("the meter's line was lost");
+            return jobs::MeterLost();
         case ReplyEnd::Complete:
         case ReplyEnd::Quiet:
             break;
         }
-        const inspection::MeterReading reading = inspection::ReadMeterReply(reply.bytes);
-        return reading.ma ? jobs::ReadingOutcome(*reading.ma) : jobs::NoReading(reading.problem);
+        return jobs::MeterOutcome(reply.bytes);
     }
 
     // A prompt on the terminal and a line typed: a number, Enter to skip the point, q to stop.
     jobs::Outcome typed(const jobs::Request::LoopReading& r) {
         for (int tries = 0; tries < 5; ++tries) {
-            const std::string prompt = jobs::OutputName(r.output) + " at " +
-                                       inspection::TestValueText(r.pointMa) + " mA (test value " +
-                                       r.testValue + ", expect " + inspection::MaText(r.expectedMa) +
-                                       " mA): reading in mA, Enter to skip, q to stop: ";
+            const std::string prompt =
+                jobs::ReadingPrompt(r) + ": reading in mA, Enter to skip, q to stop: ";
             std::fputs(prompt.c_str(), stderr);
             std::fflush(stderr);
             const std::optional<std::string> line = readLine();
@@ -256,27 +252,26 @@ void showLoop(Result& result, const jobs::LoopCheckResult& r, const std::string&
                          : source == "file" ? "from the file"
                                             : "typed");
     result.line(about);
+    // Each column as wide as its heading, the output's name left-aligned, the rest right-aligned.
     if (!r.outputs.empty()) {
-        result.line("output  point mA  test value  expected mA  reading mA  error % span  verdict");
+        std::string heading;
+        for (const char* h : jobs::kLoopHeadings) {
+            heading += (heading.empty() ? "" : "  ") + std::string(h);
+        }
+        result.line(heading);
     }
     for (const jobs::LoopOutput& o : r.outputs) {
         for (const inspection::PointResult& p : o.points) {
-            std::string line = cell(jobs::OutputName(o.output), 6, false) + "  " +
-                               cell(inspection::MaText(p.pointMa), 8) + "  " + cell(p.testValue, 10) + "  " +
-                               cell(p.testValue.empty() ? "-" : inspection::MaText(p.expectedMa), 11) + "  " +
-                               cell(p.readingMa ? inspection::MaText(*p.readingMa) : "-", 10) + "  " +
-                               cell(p.errorPercent ? inspection::PercentText(*p.errorPercent) : "-", 12) +
-                               "  " + verdictWord(p.verdict);
-            if (!p.note.empty()) {
-                line += " (" + p.note + ")";
+            const std::vector<std::string> cells = jobs::PointCells(o.output, p);
+            std::string line = cell(cells[0], 6, false);
+            for (std::size_t c = 1; c + 1 < cells.size(); ++c) {
+                line += "  " + cell(cells[c], std::strlen(jobs::kLoopHeadings[c]));
             }
-            result.line(line);
+            result.line(line + "  " + cells.back());
         }
     }
     for (const jobs::LoopOutput& o : r.outputs) {
-        result.line(jobs::OutputName(o.output) + " (variable " + o.variable.value_or("?") + ", " +
-                    o.at4mA.value_or("?") + " at 4 mA, " + o.at20mA.value_or("?") +
-                    " at 20 mA): " + verdictWord(o.verdict) + (o.note.empty() ? "" : " (" + o.note + ")"));
+        result.line(jobs::OutputLine(o));
     }
     for (const std::string& note : r.notes) {
         result.line(note);
@@ -325,6 +320,26 @@ std::string rendered(const inspection::Json& report, const std::string& format) 
         return inspection::ReportMarkdown(report);
     }
     return report.dump(2) + "\n";
+}
+
+// An inspection that ran to its end but left a part not done exits as that part's own command
+// would: the instrument silent is 6, registers not read their read's status, a loop check without a
+// reading 1 as loop-check; the first such part in the report's order decides.
+int incompleteExit(const jobs::InspectionResult& r, const inspection::Json& parts) {
+    const auto done = [&](const char* part) { return parts.value(part, std::string("pass")) == "pass"; };
+    if (!done("converter") || !done("configuration")) {
+        return code::NoReply;
+    }
+    if (!done("instrument") || !done("check")) {
+        if (r.check && r.check->registers && !r.check->hartSilent) {
+            return ExitOf(*r.check->registers);
+        }
+        return code::HartSilent;
+    }
+    if (r.loop && !done("loop_check")) {
+        return r.loop->stop ? ExitOf(*r.loop->stop) : loopExit(*r.loop);
+    }
+    return code::Differences;
 }
 
 // The JSON beside a rendered report: its name with ".json" for its extension.
@@ -472,13 +487,9 @@ Run Inspect(CLI::App& app) {
                     std::vector<inspection::Change> changes = session.changesLogged();
                     const auto since = inspection::ReadUtcTime(o->found.value("finished", std::string()));
                     if (!o->changeLog.empty() && since) {
-                        changes.clear();
-                        for (const inspection::Change& c :
-                             inspection::ReadChangeLog(changeLogText(o->changeLog)).changes) {
-                            if (c.timeMs >= *since && DeviceOf(c.port) == DeviceOf(session.port())) {
-                                changes.push_back(c);
-                            }
-                        }
+                        changes = inspection::ChangesSince(
+                            inspection::ReadChangeLog(changeLogText(o->changeLog)), *since,
+                            [&](const std::string& port) { return DeviceOf(port) == DeviceOf(session.port()); });
                     }
                     report = jobs::FinishedReport(o->found, r, facts, changes);
                 } else {
@@ -533,7 +544,7 @@ Run Inspect(CLI::App& app) {
                 }
                 result.exit = overall == "fail"   ? code::Differences
                               : overall == "pass" ? code::Done
-                                                  : code::HartSilent;
+                                                  : incompleteExit(r, verdict["parts"]);
             }};
 }
 

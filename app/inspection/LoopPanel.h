@@ -1,0 +1,92 @@
+// What the window's loop check and inspection share: the loop check's options (outputs, points,
+// tolerance), where its readings come from (typed in the table, or a bench meter speaking SCPI on a
+// port of its own) and the table of points as both front ends show it. A reading the job asks for is
+// a row of the table whose reading cell waits for the person, or a question to the meter.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include <QWidget>
+
+#include "app/inspection/MeterLine.h"
+#include "jobs/LoopCheck.h"
+
+class QCheckBox;
+class QComboBox;
+class QDoubleSpinBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QSpinBox;
+class QTableWidget;
+class QTableWidgetItem;
+
+namespace app {
+
+class LoopPanel : public QWidget {
+    Q_OBJECT
+public:
+    explicit LoopPanel(QWidget* parent);
+
+    // The options as set, or nothing with `problem` saying what is wrong.
+    std::optional<jobs::LoopCheckOptions> options(QString& problem) const;
+    bool fromMeter() const;
+    // "meter" or "typed", as the report names the source of the readings.
+    std::string source() const { return fromMeter() ? "meter" : "typed"; }
+    const std::string& meterIdentity() const { return meter_.identity(); }
+    // The meter's port opened for a run (nothing to do for typed readings); `ready` hears an empty
+    // text, or why the run cannot start.
+    void prepare(std::function<void(const QString& problem)> ready);
+    // While a run is under way its options stay as they are; once it is over the meter's port is let
+    // go, for other programs to use between runs.
+    void setRunning(bool running);
+
+    // The job asks for a reading: a row waiting for it, the cell open for typing, or the meter asked.
+    // `give` hears the reading, or why there is none.
+    void reading(const jobs::Request& request, std::function<void(const jobs::Outcome&)> give);
+    // The run was cancelled: the reading asked for is no longer wanted.
+    void dropReading();
+    bool waiting() const { return static_cast<bool>(give_); }
+    // Types `text` into the waiting row's reading cell, as the person does (for tests and scripts).
+    void type(const QString& text);
+    void skip();
+
+    // The points judged so far (rows from the job's result; the waiting one after them), and once the
+    // run is over its outputs' lines.
+    void show(const jobs::LoopCheckResult& result, bool over);
+    void clear();
+
+    QTableWidget* table() const { return table_; }
+    QLabel* outcome() const { return outcome_; }
+
+signals:
+    // Something to say in the dialog's status line.
+    void say(const QString& text);
+
+private:
+    void edited(QTableWidgetItem* item);
+    void give(const jobs::Outcome& outcome);
+    void addWaitingRow();
+
+    QCheckBox* outputs_[8];
+    QLineEdit* points_;
+    QDoubleSpinBox* tolerance_;
+    QComboBox* source_;
+    QLineEdit* meterPort_;
+    QComboBox* meterBaud_;
+    QComboBox* meterParity_;
+    QSpinBox* settle_;
+    QTableWidget* table_;
+    QPushButton* skip_;
+    QLabel* outcome_;
+    MeterLine meter_;
+    std::optional<jobs::Request::LoopReading> asked_;
+    std::function<void(const jobs::Outcome&)> give_;
+    int waitingRow_ = -1;
+    int asks_ = 0; // readings asked so far: a typed reading belongs to the one it was typed for
+    bool filling_ = false; // the table is being filled: its changes are not the person's
+};
+
+} // namespace app
