@@ -197,6 +197,35 @@ TEST_F(Inspection, InspectReportsAsFoundCheckLoopCheckAsLeftAndDifferences) {
     EXPECT_NE(ReadWholeFile(path("left.md")).find("ao3.20ma"), std::string::npos);
 }
 
+// An inspection that could not do a part is incomplete, never a pass, and exits as that part's own
+// command would.
+TEST_F(Inspection, AnIncompleteInspectionExitsAsThePartNotDone) {
+    std::ofstream(path("none.csv")) << "output,point,mA\n";
+    struct Row {
+        const char* what;
+        std::vector<std::string> sim;
+        std::vector<std::string> inspect;
+        int status;
+        const char* part;
+    };
+    const Row rows[] = {
+        {"the instrument at another polling address", {"--hart-address", "5"}, {}, 6, "instrument"},
+        {"a loop check with no reading", {}, {"--loop-check", "--output", "3", "--readings", path("none.csv")}, 1,
+         "loop_check"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        SimProcess sim(VX538_SIM_PATH, row.sim);
+        std::vector<std::string> arguments = {"-p", sim.path(), "inspect", "-o", path("report.json")};
+        arguments.insert(arguments.end(), row.inspect.begin(), row.inspect.end());
+        const auto run = vx538(arguments);
+        EXPECT_EQ(run.status, row.status) << run.out << run.err;
+        const Json report = Json::parse(ReadWholeFile(path("report.json")));
+        EXPECT_EQ(report["verdict"]["overall"], "incomplete") << report["verdict"];
+        EXPECT_EQ(report["verdict"]["parts"][row.part], "not checked") << report["verdict"];
+    }
+}
+
 TEST_F(Inspection, RestoreLogsExactlyTheAcknowledgedChangesWithOldAndNewValues) {
     SimProcess sim(VX538_SIM_PATH);
     ASSERT_EQ(vx538({"-p", sim.path(), "backup", "-o", path("backup.json")}).status, 0);

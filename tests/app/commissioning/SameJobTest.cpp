@@ -4,15 +4,19 @@
 // reply that was not whole and good.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <regex>
 #include <sstream>
 
 #include <QCheckBox>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTableWidget>
 
 #include "app/commissioning/Commissioning.h"
 #include "app/commissioning/CommissioningDialogs.h"
+#include "app/inspection/InspectionDialogs.h"
+#include "app/inspection/LoopPanel.h"
 #include "cli/Main.h"
 #include "serial/PosixPort.h"
 #include "tests/app/commissioning/FaultBench.h"
@@ -155,7 +159,40 @@ Shown Check(Bench& b) {
     return shown;
 }
 
+// The loop check of DOUTA3 at 4 and 12 mA, each reading typed as the point's own current (vx538
+// reads the same from its file). A stop is said in the status line; otherwise a point's note is.
+const char* const kLoopReadings = "vx538-same-job-readings.csv";
+
+Shown LoopCheck(Bench& b) {
+    app::LoopCheckDialog& loop = b.h.form().Commissioning().loopCheck();
+    loop.findChild<QCheckBox*>("LoopOutput3")->setChecked(true);
+    loop.findChild<QLineEdit*>("LoopPoints")->setText(QStringLiteral("4,12"));
+    loop.start();
+    app::LoopPanel& panel = *loop.panel();
+    EXPECT_TRUE(b.drive([&] {
+        if (panel.waiting()) {
+            panel.type(panel.table()->item(panel.table()->rowCount() - 1, 1)->text());
+        }
+        return !loop.checking();
+    }));
+    Shown shown;
+    const jobs::LoopCheckResult& r = *loop.result();
+    shown.anything = r.verdict() == inspection::Verdict::Pass && r.stop.has_value();
+    shown.words = loop.status()->text();
+    for (int row = 0; !r.stop && row < panel.table()->rowCount(); ++row) {
+        const QString verdict = panel.table()->item(row, 6)->text();
+        if (verdict.contains(QLatin1Char('('))) {
+            shown.words = verdict;
+            break;
+        }
+    }
+    return shown;
+}
+
 TEST(SameJob, Vx538AndTheWindowReachTheSameVerdictInTheSameWords) {
+    const std::string readings = ::testing::TempDir() + kLoopReadings;
+    std::ofstream(readings) << "output,point,mA\n3,4,4\n3,12,12\n";
+    const std::vector<std::string> loopCheck = {"loop-check", "--output", "3", "--points", "4,12", "--readings", readings};
     struct Row {
         const char* what;
         std::vector<std::string> command; // vx538's
@@ -179,6 +216,10 @@ TEST(SameJob, Vx538AndTheWindowReachTheSameVerdictInTheSameWords) {
         {"check: the registers' read with a wrong CRC", {"check"}, Check, 5, Fault::WrongCheck, "CRC or check byte wrong", true},
         {"check: the registers' read refused", {"check"}, Check, 5, Fault::Refusal, "exception", true},
         {"check: the instrument silent", {"check"}, Check, 4, Fault::Silent, "read meter command 1", true},
+        // QX1, QX2, QX6, the mode switched, the test values at 4 and 12 mA, theirs and the mode put back.
+        {"loop: the switch to test current output mode unanswered", loopCheck, LoopCheck, 4, Fault::Silent, "no reply", true},
+        {"loop: a test value refused", loopCheck, LoopCheck, 5, Fault::Refusal, "refused the test value", false},
+        {"loop: the line lost midway", loopCheck, LoopCheck, 6, Fault::LineLost, "stopped", true},
     };
     // clang-format on
     for (const Row& row : rows) {
@@ -186,8 +227,16 @@ TEST(SameJob, Vx538AndTheWindowReachTheSameVerdictInTheSameWords) {
         Bench b;
         // The preamble length the window's field holds, given to vx538 too.
         std::vector<std::string> command = row.command;
-        command.insert(command.end(), {"--preambles", b.h.text("Edit9").toStdString()});
-        const CliRun cli = Vx538(command, row.at, row.fault);
+        if (command.front() != "loop-check") { // the loop check sends no HART
+            command.insert(command.end(), {"--preambles", b.h.text("Edit9").toStdString()});
+        }
+        // Before its first set command vx538 asks the converter's version for its change log (QV, after
+        // the job's reads); the window's log has it from the queries it already read.
+        const bool sets = command.front() == "loop-check";
+        CliRun cli = Vx538(command, row.at + (sets && row.at > 3 ? 1 : 0), row.fault);
+        if (sets) {
+            std::erase(cli.heard, "QQQ#QV#");
+        }
 
         b.script.fault(row.at, row.fault);
         const Shown shown = row.window(b);
