@@ -9,6 +9,7 @@
 #include <QFormLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -26,6 +27,7 @@ namespace {
 // Start (the default button) and Close under the dialog's content.
 QPushButton* Buttons(QDialog* dialog, QVBoxLayout* layout, const QString& start, const char* name) {
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, dialog);
+    buttons->button(QDialogButtonBox::Close)->setText(QDialog::tr("&Close"));
     auto* button = buttons->addButton(start, QDialogButtonBox::ActionRole);
     button->setObjectName(QString::fromLatin1(name));
     button->setDefault(true);
@@ -122,7 +124,7 @@ void LoopCheckDialog::idle() {
 InspectionDialog::InspectionDialog(TForm1& form, QWidget* parent) : JobDialog(form, parent) {
     setObjectName(QStringLiteral("InspectionDialog"));
     setWindowTitle(tr("Inspection"));
-    resize(860, 640);
+    resize(860, 720);
     auto* layout = new QVBoxLayout(this);
     auto* fields = new QFormLayout;
     inspector_ = new QLineEdit(this);
@@ -142,8 +144,9 @@ InspectionDialog::InspectionDialog(TForm1& form, QWidget* parent) : JobDialog(fo
     panel_->setEnabled(false);
     connect(loop_, &QCheckBox::toggled, panel_, [this](bool on) { panel_->setEnabled(on && !inspecting()); });
     layout->addWidget(panel_, 1);
+    summary_ = ReadOnlyLines(this, "InspectionSummary", 6);
+    layout->addWidget(summary_);
     status_->setObjectName(QStringLiteral("InspectionStatus"));
-    status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(status_);
     foundButton_ = Buttons(this, layout, tr("&As Found"), "AsFoundButton");
     foundButton_->setToolTip(tr("Read and check the converter as found; adjust it afterwards if needed"));
@@ -311,7 +314,8 @@ void InspectionDialog::inspected(const jobs::InspectionResult& result, bool left
     if (result.stop) {
         lines << Sentence("incomplete: " + result.stop->sentence());
     }
-    status_->setText(lines.join(QLatin1Char('\n')));
+    summary_->setPlainText(lines.join(QLatin1Char('\n')));
+    status_->setText(lines.front());
     idle();
     if (left && report_) {
         reportDialog_ = new ReportDialog(*report_, this);

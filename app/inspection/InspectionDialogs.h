@@ -18,6 +18,7 @@
 class QCheckBox;
 class QDoubleSpinBox;
 class QLineEdit;
+class QPlainTextEdit;
 class QPushButton;
 
 namespace app {
@@ -69,6 +70,7 @@ public:
     ReportDialog* reportDialog() const;
     LoopPanel* panel() const { return panel_; }
     QCheckBox* loopCheck() const { return loop_; }
+    QPlainTextEdit* summary() const { return summary_; }
     QLineEdit* inspector() const { return inspector_; }
 
 protected:
@@ -85,6 +87,7 @@ private:
     QDoubleSpinBox* checkTolerance_;
     QCheckBox* loop_;
     LoopPanel* panel_;
+    QPlainTextEdit* summary_; // what the last stage found, part by part
     QPushButton* foundButton_;
     QPushButton* leftButton_;
     jobs::InspectionJob* job_ = nullptr;

@@ -1,6 +1,7 @@
 // The loop check's options, readings and table in the window.
 #include "app/inspection/LoopPanel.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
@@ -10,6 +11,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTableWidget>
@@ -42,6 +44,18 @@ QLabel* Buddy(const QString& text, QWidget* field, QWidget* parent) {
 }
 
 } // namespace
+
+QPlainTextEdit* ReadOnlyLines(QWidget* parent, const char* name, int lines) {
+    auto* text = new QPlainTextEdit(parent);
+    text->setObjectName(QString::fromLatin1(name));
+    text->setReadOnly(true);
+    text->setFrameShape(QFrame::NoFrame);
+    text->setTabChangesFocus(true);
+    text->setFixedHeight(text->fontMetrics().lineSpacing() * lines + text->fontMetrics().descent() +
+                         2 * text->frameWidth() +
+                         static_cast<int>(2 * text->document()->documentMargin()));
+    return text;
+}
 
 LoopPanel::LoopPanel(QWidget* parent) : QWidget(parent), meter_(this) {
     auto* layout = new QVBoxLayout(this);
@@ -124,18 +138,16 @@ LoopPanel::LoopPanel(QWidget* parent) : QWidget(parent), meter_(this) {
     layout->addWidget(table_, 1);
 
     auto* under = new QHBoxLayout;
-    outcome_ = new QLabel(this);
-    outcome_->setObjectName(QStringLiteral("LoopOutcome"));
-    outcome_->setWordWrap(true);
-    outcome_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    outcome_ = ReadOnlyLines(this, "LoopOutcome", 4);
     skip_ = new QPushButton(tr("S&kip Point"), this);
     skip_->setObjectName(QStringLiteral("SkipPointButton"));
     skip_->setEnabled(false);
     skip_->setToolTip(tr("Go on without a reading at this point; it is not checked"));
     connect(skip_, &QPushButton::clicked, this, &LoopPanel::skip);
-    under->addWidget(outcome_, 1);
-    under->addWidget(skip_, 0, Qt::AlignTop);
+    under->addStretch(1);
+    under->addWidget(skip_);
     layout->addLayout(under);
+    layout->addWidget(outcome_);
 }
 
 std::optional<jobs::LoopCheckOptions> LoopPanel::options(QString& problem) const {
@@ -256,9 +268,13 @@ void LoopPanel::edited(QTableWidgetItem* item) {
         return;
     }
     emit say(tr("'%1' is no reading in mA: type it again, or skip the point.").arg(text));
+    // Open again once the editor that gave it has closed, its text selected to be typed over.
     QTimer::singleShot(0, this, [this, item] {
         if (give_ && item->row() == waitingRow_) {
             table_->editItem(item);
+            if (auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget())) {
+                editor->selectAll();
+            }
         }
     });
 }
@@ -333,8 +349,11 @@ void LoopPanel::show(const jobs::LoopCheckResult& result, bool over) {
             lines << tr("meter: %1").arg(Text(meter_.identity()));
         }
     }
-    outcome_->setText(lines.join(QLatin1Char('\n')));
-    table_->resizeColumnsToContents();
+    outcome_->setPlainText(lines.join(QLatin1Char('\n')));
+    // The verdict, last, takes the room that is left.
+    for (int c = 0; c + 1 < table_->columnCount(); ++c) {
+        table_->resizeColumnToContents(c);
+    }
     if (give_) {
         addWaitingRow();
     }

@@ -18,12 +18,16 @@ class QComboBox;
 class QDoubleSpinBox;
 class QLabel;
 class QLineEdit;
+class QPlainTextEdit;
 class QPushButton;
 class QSpinBox;
 class QTableWidget;
 class QTableWidgetItem;
 
 namespace app {
+
+// A few lines of text to read and copy, `lines` high, scrolled when there are more.
+QPlainTextEdit* ReadOnlyLines(QWidget* parent, const char* name, int lines);
 
 class LoopPanel : public QWidget {
     Q_OBJECT
@@ -59,7 +63,7 @@ public:
     void clear();
 
     QTableWidget* table() const { return table_; }
-    QLabel* outcome() const { return outcome_; }
+    QPlainTextEdit* outcome() const { return outcome_; }
 
 signals:
     // Something to say in the dialog's status line.
@@ -80,7 +84,7 @@ private:
     QSpinBox* settle_;
     QTableWidget* table_;
     QPushButton* skip_;
-    QLabel* outcome_;
+    QPlainTextEdit* outcome_;
     MeterLine meter_;
     std::optional<jobs::Request::LoopReading> asked_;
     std::function<void(const jobs::Outcome&)> give_;

@@ -25,6 +25,7 @@ ReportDialog::ReportDialog(inspection::Json report, QWidget* parent)
     page_->setHtml(QString::fromStdString(inspection::ReportHtml(report_)));
     layout->addWidget(page_);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
+    buttons->button(QDialogButtonBox::Close)->setText(tr("&Close"));
     auto* pdf = buttons->addButton(tr("Save &PDF..."), QDialogButtonBox::ActionRole);
     auto* html = buttons->addButton(tr("Save &HTML..."), QDialogButtonBox::ActionRole);
     auto* json = buttons->addButton(tr("Save &JSON..."), QDialogButtonBox::ActionRole);

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <string>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -14,6 +15,7 @@
 #include <QSpinBox>
 #include <QTableWidget>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include "app/commissioning/Commissioning.h"
 #include "app/commissioning/JobDialog.h"
@@ -127,10 +129,22 @@ TEST_F(WindowLoopCheck, ReadingsTypedInTheTableAndCancelLeaveTheOutputAndModeAsF
     ASSERT_TRUE(waitUntil([&] { return panel.waiting(); }, 10s));
     ASSERT_EQ(panel.table()->rowCount(), 1);
     EXPECT_EQ(panel.table()->item(0, 1)->text(), QStringLiteral("4.000"));
-    panel.type(QStringLiteral("four"));
-    EXPECT_TRUE(d.status()->text().startsWith(QStringLiteral("'four' is no reading in mA"))) << d.status()->text().toStdString();
+    // Typed as a person does: the reading cell's editor has the focus, Return takes what it holds;
+    // something that is no number is asked again, the cell open with it selected.
+    QApplication::setActiveWindow(&d);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&d));
+    const auto typeReading = [&](const QString& text) {
+        QWidget* editor = QApplication::focusWidget();
+        ASSERT_NE(qobject_cast<QLineEdit*>(editor), nullptr) << "the reading cell is open for typing";
+        QTest::keyClicks(editor, text);
+        QTest::keyClick(editor, Qt::Key_Return);
+        QTest::qWait(50);
+    };
+    typeReading(QStringLiteral("four"));
+    EXPECT_TRUE(d.status()->text().startsWith(QStringLiteral("'four' is no reading in mA")))
+        << d.status()->text().toStdString();
     EXPECT_TRUE(panel.waiting());
-    panel.type(QStringLiteral(" 4.01 "));
+    typeReading(QStringLiteral(" 4.01 "));
     // The second skipped, the third cancelled while it waits.
     ASSERT_TRUE(waitUntil([&] { return panel.waiting() && panel.table()->rowCount() == 2; }, 10s));
     EXPECT_EQ(panel.table()->item(0, 6)->text(), QStringLiteral("pass")) << "judged as soon as it was typed";

@@ -23,6 +23,7 @@
 
 #include "app/commissioning/Commissioning.h"
 #include "app/commissioning/CommissioningDialogs.h"
+#include "app/inspection/InspectionDialogs.h"
 #include "app/commissioning/LiveValuesWindow.h"
 #include "app/configuration/ConfigurationActions.h"
 #include "app/traffic/ListenDialog.h"
@@ -279,6 +280,8 @@ TEST_F(Keyboard, EveryWindowHasADefaultButtonMnemonicsWholeHeadingsAndClosesWith
         {"From the instrument", [&]() -> QWidget* { return &h.form().Commissioning().fieldsFromInstrument(); }},
         {"Check Mapping", [&]() -> QWidget* { return &h.form().Commissioning().checkMapping(); }},
         {"Register Map", [&]() -> QWidget* { return &h.form().Commissioning().registerMap(); }},
+        {"Loop Check", [&]() -> QWidget* { return &h.form().Commissioning().loopCheck(); }},
+        {"Inspection", [&]() -> QWidget* { return &h.form().Commissioning().inspection(); }},
     };
     for (const auto& w : windows) {
         SCOPED_TRACE(w.what);

@@ -36,6 +36,10 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QSpinBox>
 #include <QImage>
 #include <QPainter>
 #include <QMenu>
@@ -52,6 +56,8 @@
 #include "app/configuration/ConfigurationActions.h"
 #include "app/commissioning/LiveChart.h"
 #include "app/commissioning/LiveValuesWindow.h"
+#include "app/inspection/InspectionDialogs.h"
+#include "app/inspection/LoopPanel.h"
 #include "app/window/Locale.h"
 #include "app/traffic/TrafficMonitor.h"
 #include "app/traffic/TrafficWindow.h"
@@ -96,6 +102,9 @@ int main(int argc, char** argv) {
     const std::string tap = "/tmp/vx538-scene-tap-" + std::to_string(::getpid());
     // The simulator's switches, for the scene that turns it silent midway.
     const std::string control = "/tmp/vx538-scene-control-" + std::to_string(::getpid());
+    // The bench meter's terminal, its leads in DOUTA3's loop, for the loop check's scenes.
+    const std::string meter = "/tmp/vx538-scene-meter-" + std::to_string(::getpid());
+    const bool loopScene = which == "loop" || which == "looptyped" || which == "inspection";
     testsupport::SimProcess sim(VX538_SIM_PATH, which == "bus"        ? std::vector<std::string>{"--tap", tap, "--noise"}
                                                 : which == "sizes"    ? std::vector<std::string>{"--tap", tap}
                                                 : which == "writeall" ? std::vector<std::string>{"--control", control}
@@ -104,6 +113,8 @@ int main(int argc, char** argv) {
                                                 : which == "scanfaults"
                                                     ? std::vector<std::string>{"--corrupt", "--hart-address", "5"}
                                                 : which == "livefaults" ? std::vector<std::string>{"--control", control}
+                                                : loopScene ? std::vector<std::string>{"--output-error", "3:0.2", "--meter", meter,
+                                                                                       "--meter-output", "3"}
                                                                         : std::vector<std::string>{});
     std::unique_ptr<testsupport::Ser2netProcess> server;
     if (which == "network") {
@@ -298,6 +309,44 @@ int main(int argc, char** argv) {
             }
         });
         poll->start(100);
+    } else if (loopScene) {
+        // DOUTA2 and DOUTA3 at 4, 12 and 20 mA; read from the meter, or typed until the third point.
+        form.Comm1->SetReadIntervalTimeout(30);
+        const bool inspection = which == "inspection";
+        QDialog* dialog = inspection ? static_cast<QDialog*>(&form.Commissioning().inspection())
+                                     : &form.Commissioning().loopCheck();
+        dialog->move(0, 0);
+        app::LoopPanel& panel = inspection ? *form.Commissioning().inspection().panel()
+                                           : *form.Commissioning().loopCheck().panel();
+        for (const char* output : {"LoopOutput2", "LoopOutput3"}) {
+            panel.findChild<QCheckBox*>(QString::fromLatin1(output))->setChecked(true);
+        }
+        panel.findChild<QLineEdit*>(QStringLiteral("LoopPoints"))->setText(QStringLiteral("4,12,20"));
+        panel.findChild<QComboBox*>(QStringLiteral("LoopReadings"))->setCurrentIndex(which == "looptyped" ? 0 : 1);
+        panel.findChild<QLineEdit*>(QStringLiteral("MeterPort"))->setText(QString::fromStdString(meter));
+        panel.findChild<QSpinBox*>(QStringLiteral("MeterSettle"))->setValue(100);
+        if (inspection) {
+            app::InspectionDialog& d = form.Commissioning().inspection();
+            d.inspector()->setText(QStringLiteral("Grace Hopper"));
+            d.loopCheck()->setChecked(true);
+            QTimer::singleShot(300, &d, [&d] { d.asFound(); });
+            saveWhen(&d, [&d] { return d.found().has_value() && !d.inspecting(); });
+        } else if (which == "looptyped") {
+            app::LoopCheckDialog& d = form.Commissioning().loopCheck();
+            QTimer::singleShot(300, &d, [&d] { d.start(); });
+            auto* typing = new QTimer(&d);
+            QObject::connect(typing, &QTimer::timeout, &d, [&panel, typing] {
+                if (panel.waiting() && panel.table()->rowCount() < 3) {
+                    panel.type(panel.table()->item(panel.table()->rowCount() - 1, 1)->text());
+                }
+            });
+            typing->start(200);
+            saveWhen(&d, [&panel] { return panel.waiting() && panel.table()->rowCount() == 3; });
+        } else {
+            app::LoopCheckDialog& d = form.Commissioning().loopCheck();
+            QTimer::singleShot(300, &d, [&d] { d.start(); });
+            saveWhen(&d, [&d] { return d.result().has_value() && !d.checking(); });
+        }
     } else if (which == "cut") {
         form.Comm1->SetReadIntervalTimeout(30);
         saveFirstBox(300, [&form] { form.Configuration().readAll(); });
@@ -313,7 +362,7 @@ int main(int argc, char** argv) {
     }
     const bool ownWindow = which == "live" || which == "check" || which == "fields" || which == "writeall" ||
                            which == "cut" || which == "damaged" || which == "scanfaults" || which == "livefaults" ||
-                           which == "sizes";
+                           which == "sizes" || loopScene;
     if (const char* out = std::getenv("VX538_SCENE_OUT"); out && !ownWindow) {
         QTimer::singleShot(2500, &form, [&form, pictured, path = QString::fromLocal8Bit(out)] {
             QImage picture = pictured->grab().toImage();
@@ -334,5 +383,6 @@ int main(int argc, char** argv) {
     });
     const int status = application.exec();
     std::remove(control.c_str());
+    std::remove(meter.c_str());
     return status;
 }
