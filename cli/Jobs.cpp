@@ -50,7 +50,7 @@ void RunJob(Session& session, jobs::Job& job, const ReadingSource& readings) {
     std::optional<serial::EventFd> ownStop;
     std::unique_ptr<Session> own;
     while (const std::optional<jobs::Request> request = job.next()) {
-        if (request->loopReading) {
+        if (request->loopReading || request->meterLeads) {
             job.take(readings ? readings(*request) : jobs::NoReading("no way to read the loop current"));
             continue;
         }

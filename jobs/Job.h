@@ -45,6 +45,10 @@ struct Request {
         double expectedMa = 0;
     };
     std::optional<LoopReading> loopReading;
+    // Not for the converter's line either: before the first point of each output, when a loop check
+    // reads more than one, the meter's leads go to that output's loop. A front end that reads no
+    // meter answers Whole at once; one that does asks the person, Interrupted when they stop.
+    std::optional<int> meterLeads;
 
     bool hart() const;   // HART through the converter: silence may mean transparent mode is off
     bool modbus() const; // the MODBUS read of the converter's registers

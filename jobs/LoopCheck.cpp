@@ -236,8 +236,14 @@ Script::Body LoopCheckJob::run() {
     }
 
     std::vector<int> driven;
+    // A bench meter reads one loop: with more than one output its leads move before each.
+    const bool moveLeads =
+        std::count_if(plans.begin(), plans.end(), [](const auto& plan) {
+            return std::any_of(plan.begin(), plan.end(), [](const auto& p) { return p.notChecked.empty(); });
+        }) > 1;
     for (std::size_t i = 0; i < plans.size(); ++i) {
         LoopOutput& out = result_.outputs[i];
+        bool ledTo = !moveLeads;
         for (const inspection::PlannedPoint& p : plans[i]) {
             if (!going) {
                 out.points.push_back(inspection::Judge(p, std::nullopt, options_.tolerance, "not reached"));
@@ -246,6 +252,19 @@ Script::Body LoopCheckJob::run() {
             if (!p.notChecked.empty()) {
                 out.points.push_back(inspection::Judge(p, std::nullopt, options_.tolerance));
                 continue;
+            }
+            if (!ledTo) {
+                ledTo = true;
+                Request leads;
+                leads.meterLeads = out.output;
+                leads.what = "the meter's leads to " + OutputName(out.output) + "'s loop";
+                const Outcome moved = co_await ask(leads);
+                if (moved.kind == Outcome::Kind::Interrupted) {
+                    result_.stop = StopOf(leads, moved, {"the points after it"});
+                    out.points.push_back(inspection::Judge(p, std::nullopt, options_.tolerance, "stopped"));
+                    going = false;
+                    continue;
+                }
             }
             const Request drive =
                 testRequest(out.output, p.testValue, false,

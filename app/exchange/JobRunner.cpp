@@ -72,7 +72,7 @@ void JobRunner::step() {
     if (onRequest) {
         onRequest(*request);
     }
-    if (request->loopReading) {
+    if (request->loopReading || request->meterLeads) {
         if (!onReading) {
             job_->take(jobs::NoReading("no way to read the loop current"));
             step();

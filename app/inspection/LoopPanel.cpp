@@ -144,7 +144,13 @@ LoopPanel::LoopPanel(QWidget* parent) : QWidget(parent), meter_(this) {
     skip_->setEnabled(false);
     skip_->setToolTip(tr("Go on without a reading at this point; it is not checked"));
     connect(skip_, &QPushButton::clicked, this, &LoopPanel::skip);
+    leads_ = new QPushButton(tr("Leads Co&nnected"), this);
+    leads_->setObjectName(QStringLiteral("LeadsMovedButton"));
+    leads_->setEnabled(false);
+    leads_->setToolTip(tr("The meter's leads are in the loop of the output named above: go on"));
+    connect(leads_, &QPushButton::clicked, this, &LoopPanel::leadsMoved);
     under->addStretch(1);
+    under->addWidget(leads_);
     under->addWidget(skip_);
     layout->addLayout(under);
     layout->addWidget(outcome_);
@@ -214,6 +220,20 @@ void LoopPanel::setRunning(bool running) {
 }
 
 void LoopPanel::reading(const jobs::Request& request, std::function<void(const jobs::Outcome&)> give) {
+    if (request.meterLeads) {
+        if (!fromMeter()) {
+            give(jobs::ReadingOutcome(0));
+            return;
+        }
+        give_ = std::move(give);
+        ++asks_;
+        leadsTo_ = *request.meterLeads;
+        leads_->setEnabled(true);
+        leads_->setFocus();
+        emit say(tr("Connect the meter's leads to %1's loop, then press \"Leads Connected\".")
+                     .arg(Text(jobs::OutputName(*request.meterLeads))));
+        return;
+    }
     asked_ = *request.loopReading;
     give_ = std::move(give);
     ++asks_;
@@ -286,13 +306,22 @@ void LoopPanel::type(const QString& text) {
 }
 
 void LoopPanel::skip() {
-    give(jobs::NoReading("skipped"));
+    if (asked_) {
+        give(jobs::NoReading("skipped"));
+    }
+}
+
+void LoopPanel::leadsMoved() {
+    if (waitingForLeads()) {
+        give(jobs::ReadingOutcome(0));
+    }
 }
 
 void LoopPanel::give(const jobs::Outcome& outcome) {
     const auto give = std::exchange(give_, {});
     asked_.reset();
     skip_->setEnabled(false);
+    leads_->setEnabled(false);
     if (waitingRow_ >= 0) {
         // The open editor goes with its row: what it holds was taken, or is no longer wanted.
         filling_ = true;
@@ -309,6 +338,7 @@ void LoopPanel::dropReading() {
     give_ = {};
     asked_.reset();
     skip_->setEnabled(false);
+    leads_->setEnabled(false);
     if (waitingRow_ >= 0) {
         filling_ = true;
         ReadOnlyRow(table_, waitingRow_);

@@ -48,7 +48,8 @@ public:
     void setRunning(bool running);
 
     // The job asks for a reading: a row waiting for it, the cell open for typing, or the meter asked.
-    // `give` hears the reading, or why there is none.
+    // `give` hears the reading, or why there is none. Asked to have the meter's leads moved, it asks
+    // the person when it reads a meter, and gives at once otherwise.
     void reading(const jobs::Request& request, std::function<void(const jobs::Outcome&)> give);
     // The run was cancelled: the reading asked for is no longer wanted.
     void dropReading();
@@ -56,6 +57,11 @@ public:
     // Types `text` into the waiting row's reading cell, as the person does (for tests and scripts).
     void type(const QString& text);
     void skip();
+    // The person has moved the meter's leads as asked.
+    void leadsMoved();
+    bool waitingForLeads() const { return waiting() && !asked_; }
+    // The output whose loop the meter's leads go to, while that is asked.
+    int leadsTo() const { return leadsTo_; }
 
     // The points judged so far (rows from the job's result; the waiting one after them), and once the
     // run is over its outputs' lines.
@@ -84,11 +90,13 @@ private:
     QSpinBox* settle_;
     QTableWidget* table_;
     QPushButton* skip_;
+    QPushButton* leads_; // the meter's leads are where they were asked to go
     QPlainTextEdit* outcome_;
     MeterLine meter_;
     std::optional<jobs::Request::LoopReading> asked_;
     std::function<void(const jobs::Outcome&)> give_;
     int waitingRow_ = -1;
+    int leadsTo_ = -1;
     int asks_ = 0; // readings asked so far: a typed reading belongs to the one it was typed for
     bool filling_ = false; // the table is being filled: its changes are not the person's
 };

@@ -135,6 +135,9 @@ public:
     const std::string& meterIdentity() const { return identity_; }
 
     jobs::Outcome read(const jobs::Request& request) {
+        if (request.meterLeads) {
+            return moveLeads(*request.meterLeads);
+        }
         const jobs::Request::LoopReading& r = *request.loopReading;
         if (setup_.readings) {
             const auto ma = setup_.readings->find(r.output, r.pointMa);
@@ -164,6 +167,37 @@ private:
             break;
         }
         return jobs::MeterOutcome(reply.bytes);
+    }
+
+    // The meter reads the loop its leads are in: at a terminal the person is asked to move them to the
+    // next output's loop; without one (a fixture that switches the meter, a script) it is said once
+    // that each output is read wherever the leads are.
+    jobs::Outcome moveLeads(int output) {
+        if (!meter_) {
+            return jobs::ReadingOutcome(0);
+        }
+        if (!::isatty(STDIN_FILENO)) {
+            if (!leadsSaid_) {
+                leadsSaid_ = true;
+                std::fputs("vx538: nobody at the terminal to move the meter's leads: each output is read "
+                           "wherever they are\n",
+                           stderr);
+            }
+            return jobs::ReadingOutcome(0);
+        }
+        std::fputs(("connect the meter's leads to " + jobs::OutputName(output) +
+                    "'s loop, then press Enter (q to stop): ")
+                       .c_str(),
+                   stderr);
+        std::fflush(stderr);
+        const std::optional<std::string> line = readLine();
+        if (!line) {
+            return stopped_ ? jobs::Interrupted("interrupted (Ctrl+C)") : jobs::ReadingOutcome(0);
+        }
+        if (*line == "q" || *line == "Q") {
+            return jobs::Interrupted("stopped at the prompt");
+        }
+        return jobs::ReadingOutcome(0);
     }
 
     // A prompt on the terminal and a line typed: a number, Enter to skip the point, q to stop.
@@ -227,6 +261,7 @@ private:
     std::optional<Line> meter_;
     std::string identity_;
     bool stopped_ = false;
+    bool leadsSaid_ = false;
 };
 
 // The exit status of a job's stop.

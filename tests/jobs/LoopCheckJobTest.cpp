@@ -143,6 +143,25 @@ TEST(LoopCheckJob, VerdictsAndWhatIsPutBack) {
     }
 }
 
+// A meter reads one loop: its leads move before each output's first point, and only when more than
+// one output is driven.
+TEST(LoopCheckJob, TheMetersLeadsMoveBeforeEachOutputWhenThereIsMoreThanOne) {
+    const struct {
+        jobs::LoopCheckOptions options;
+        std::vector<int> leads;
+    } rows[] = {
+        {{}, {0, 1, 2, 3}},
+        {{{3}}, {}},
+        {{{1, 5}, {12}}, {1, 5}},
+    };
+    for (const auto& row : rows) {
+        jobstest::ModelLine line;
+        jobs::LoopCheckJob job(row.options);
+        line.run(job);
+        EXPECT_EQ(line.leadsAsked(), row.leads);
+    }
+}
+
 TEST(LoopCheckJob, EachPointSaysWhatWasExpectedReadAndHowFarOff) {
     jobstest::ModelLine line;
     line.model().faults.outputs[3].offsetMa = 0.2;

@@ -91,6 +91,11 @@ jobs::Outcome ModelLine::answer(const jobs::Request& request) {
 std::vector<jobs::Request> ModelLine::run(jobs::Job& job, int cancelAfter) {
     std::vector<jobs::Request> sent;
     while (const auto request = job.next()) {
+        if (request->meterLeads) {
+            leads_.push_back(*request->meterLeads);
+            job.take(jobs::ReadingOutcome(0)); // the person moved them
+            continue;
+        }
         sent.push_back(*request);
         job.take(answer(*request));
         if (cancelAfter > 0 && static_cast<int>(sent.size()) == cancelAfter) {

@@ -33,12 +33,15 @@ public:
     // Steps `job` to its end; returns the requests it sent, in order.
     std::vector<jobs::Request> run(jobs::Job& job, int cancelAfter = 0);
     int requests() const { return count_; }
+    // The outputs the meter's leads were asked to move to, in order; asking is no request of the line.
+    const std::vector<int>& leadsAsked() const { return leads_; }
 
 private:
     sim::Simulator simulator_;
     std::map<int, Fault> faults_;
     std::string rest_; // of a split reply
     int count_ = 0;
+    std::vector<int> leads_;
     bool lost_ = false;
     sim::Millis now_{0};
 };

@@ -353,7 +353,9 @@ TEST_F(Publishing, APortNotThereOrGoneIsOpenedAgainWhileTheOtherPortsGoOn) {
     const auto lostBefore = count("late", "line lost");
     const auto busyBefore = count("busy", "good");
     ASSERT_TRUE(waitFor([&] { return count("late", "line lost") >= lostBefore + 3; })) << watch->err();
-    EXPECT_GE(count("busy", "good"), busyBefore + 3) << "the other port was polled all along";
+    // Both converters' messages reach the subscriber on their own: the neighbour's may trail by one.
+    EXPECT_TRUE(waitFor([&] { return count("busy", "good") >= busyBefore + 3; }))
+        << "the other port was polled all along";
     for (const Json& p : polls(reader, "vx538/late")) {
         EXPECT_TRUE(p["quality"] == "good" || !p.contains("value")) << p;
     }

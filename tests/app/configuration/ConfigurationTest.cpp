@@ -433,7 +433,8 @@ TEST_F(Configuration, TheEntriesAreInTheHeaderMenuAndInTheFieldsContextMenus) {
 
     const QStringList expected{"Read &All\tCtrl+R", "&Write All\tCtrl+W", "&Save Configuration...\tCtrl+S",
                                "&Load Configuration...\tCtrl+O", "C&ompare with File...", "Li&ve Values",
-                               "&Find Instrument...", "&Check Mapping...", "Register &Map...", "C&hange Log...",
+                               "&Find Instrument...", "&Check Mapping...", "Register &Map...", "Loo&p Check...",
+                               "Inspec&tion...", "C&hange Log...",
                                "Open &Inspection Report...", "Traffic Mo&nitor\tCtrl+L"};
     QStringList entries;
     for (QAction* a : actions().menu()->actions()) {

@@ -115,6 +115,42 @@ TEST_F(WindowLoopCheck, MeterReadingsGiveVx538sVerdictsFailingOutOfAdjustmentAnd
     EXPECT_TRUE(h.messages().empty());
 }
 
+// One meter reads one loop: with two outputs the person is asked to move its leads before each, and
+// each output is judged from its own loop. vx538 without a terminal says it cannot ask.
+TEST_F(WindowLoopCheck, WithTwoOutputsThePersonMovesTheMetersLeadsBeforeEach) {
+    SimProcess sim = simWithMeter("0.2");
+    FormHarness h;
+    h.openOnSimulator(sim);
+    app::LoopCheckDialog& d = dialog(h, "4,20", true);
+    app::LoopPanel& panel = *d.panel();
+    d.findChild<QCheckBox*>(QStringLiteral("LoopOutput2"))->setChecked(true);
+    d.start();
+    std::vector<int> asked;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            if (panel.waitingForLeads()) {
+                EXPECT_TRUE(d.status()->text().startsWith(
+                    QStringLiteral("Connect the meter's leads to DOUTA%1's loop").arg(panel.leadsTo())))
+                    << d.status()->text().toStdString();
+                asked.push_back(panel.leadsTo());
+                control("meter-output " + std::to_string(panel.leadsTo()));
+                panel.leadsMoved();
+            }
+            return d.result().has_value() && !d.checking();
+        },
+        60s));
+    EXPECT_EQ(asked, (std::vector<int>{2, 3}));
+    const jobs::LoopCheckResult& r = *d.result();
+    ASSERT_EQ(r.outputs.size(), 2u);
+    EXPECT_EQ(r.outputs[0].verdict, inspection::Verdict::Pass);
+    EXPECT_EQ(r.outputs[1].verdict, inspection::Verdict::Fail);
+
+    const auto cli = beside(h, sim, {"loop-check", "--output", "2", "--output", "3", "--meter", path("meter"),
+                                     "--settle", "0"});
+    EXPECT_EQ(cli.status, 1) << cli.out << cli.err;
+    EXPECT_NE(cli.err.find("nobody at the terminal to move the meter's leads"), std::string::npos) << cli.err;
+}
+
 TEST_F(WindowLoopCheck, ReadingsTypedInTheTableAndCancelLeaveTheOutputAndModeAsFound) {
     SimProcess sim = simWithMeter("0.0");
     ASSERT_EQ(vx538({"-p", sim.path(), "set", "mode=single-meter"}).status, 0);

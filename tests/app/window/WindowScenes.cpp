@@ -114,7 +114,7 @@ int main(int argc, char** argv) {
                                                     ? std::vector<std::string>{"--corrupt", "--hart-address", "5"}
                                                 : which == "livefaults" ? std::vector<std::string>{"--control", control}
                                                 : loopScene ? std::vector<std::string>{"--output-error", "3:0.2", "--meter", meter,
-                                                                                       "--meter-output", "3"}
+                                                                                       "--meter-output", "3", "--control", control}
                                                                         : std::vector<std::string>{});
     std::unique_ptr<testsupport::Ser2netProcess> server;
     if (which == "network") {
@@ -325,6 +325,15 @@ int main(int argc, char** argv) {
         panel.findChild<QComboBox*>(QStringLiteral("LoopReadings"))->setCurrentIndex(which == "looptyped" ? 0 : 1);
         panel.findChild<QLineEdit*>(QStringLiteral("MeterPort"))->setText(QString::fromStdString(meter));
         panel.findChild<QSpinBox*>(QStringLiteral("MeterSettle"))->setValue(100);
+        // The person moving the meter's leads when asked, shown after a moment.
+        auto* leads = new QTimer(dialog);
+        QObject::connect(leads, &QTimer::timeout, dialog, [&panel, control] {
+            if (panel.waitingForLeads()) {
+                std::ofstream(control) << "meter-output " << panel.leadsTo() << "\n";
+                panel.leadsMoved();
+            }
+        });
+        leads->start(700);
         if (inspection) {
             app::InspectionDialog& d = form.Commissioning().inspection();
             d.inspector()->setText(QStringLiteral("Grace Hopper"));
