@@ -34,6 +34,8 @@ Commissioning::Commissioning(TForm1& form) : form_(form) {
     entry(tr("&Find Instrument..."), "FindInstrumentAction", &Commissioning::findInstrument);
     entry(tr("&Check Mapping..."), "CheckMappingAction", &Commissioning::checkMapping);
     entry(tr("Register &Map..."), "RegisterMapAction", &Commissioning::registerMap);
+    // The inspection's entries together, the change log's and the report's after them.
+    menu->insertSeparator(before);
     entry(tr("Loo&p Check..."), "LoopCheckAction", &Commissioning::loopCheck);
     entry(tr("Inspec&tion..."), "InspectionAction", &Commissioning::inspection);
 
