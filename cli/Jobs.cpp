@@ -13,7 +13,8 @@ jobs::Outcome Ask(Session& session, const jobs::Request& request) {
             session.line().setLine(request.line->baud, *parity);
         }
     }
-    return OutcomeOf(session, session.exchange(request.frame, request.pending, request.query, request.what));
+    return OutcomeOf(session, session.exchange(request.frame, request.pending, request.query, request.what,
+                                               request.restores));
 }
 
 jobs::Outcome OutcomeOf(const Session& session, const Answer& answer) {
@@ -49,12 +50,30 @@ void RunJob(Session& session, jobs::Job& job, const ReadingSource& readings) {
     // line of its own.
     std::optional<serial::EventFd> ownStop;
     std::unique_ptr<Session> own;
+    // A traffic log that can no longer be written ends the job, but what it must put back still goes
+    // out; the failure is raised once the job has done so.
+    std::optional<Failure> logFailed;
     while (const std::optional<jobs::Request> request = job.next()) {
         if (request->loopReading || request->meterLeads) {
             job.take(readings ? readings(*request) : jobs::NoReading("no way to read the loop current"));
             continue;
         }
-        jobs::Outcome outcome = Ask(own ? *own : session, *request);
+        if (logFailed && !request->restores) {
+            job.take(jobs::NotSent(logFailed->what()));
+            continue;
+        }
+        jobs::Outcome outcome;
+        try {
+            outcome = Ask(own ? *own : session, *request);
+        } catch (const Failure& failure) {
+            if (failure.code() != code::BadFile || logFailed) {
+                throw;
+            }
+            logFailed = failure;
+            job.take(jobs::NotSent(failure.what()));
+            job.cancel();
+            continue;
+        }
         if (outcome.kind == jobs::Outcome::Kind::Interrupted && request->restores && !own) {
             session.line().close();
             ownStop.emplace();
@@ -68,6 +87,9 @@ void RunJob(Session& session, jobs::Job& job, const ReadingSource& readings) {
             }
         }
         job.take(outcome);
+    }
+    if (logFailed) {
+        throw *logFailed;
     }
 }
 

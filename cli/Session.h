@@ -78,7 +78,10 @@ public:
     Answer request(std::string_view frame, int32_t pendingCommand, bool isQuery, std::string_view what);
     // The same without the failures: the reply as it ended (reply.end says how), read against the
     // request when bytes came.
-    Answer exchange(std::string_view frame, int32_t pendingCommand, bool isQuery, std::string_view what);
+    // `despiteLog`: it goes out even once the traffic log cannot be written (a request that puts back
+    // what a job changed); otherwise that failure is raised before anything is sent.
+    Answer exchange(std::string_view frame, int32_t pendingCommand, bool isQuery, std::string_view what,
+                    bool despiteLog = false);
     // Why nothing came: "within 1000 ms (sent 2 times)"; and why the line went: "the line to /dev/ttyUSB0
     // was lost (adapter unplugged?)", or a network port's words.
     std::string silenceWords(const Answer& answer) const;

@@ -131,6 +131,31 @@ TEST_F(Commissioning, CheckPassesOnFactorySettingsAndNamesAVariableWhoseSourceIs
     EXPECT_NE(unpolled.out.find("polls no read meter command"), std::string::npos) << unpolled.out;
 }
 
+// A traffic log that fills up partway (a file size limit, each run a little larger) fails the check
+// with exit 8, and whenever that is after the switch to transparent mode, the mode still goes back.
+TEST_F(Commissioning, ATrafficLogThatFillsUpAfterTheSwitchStillPutsTheModeBack) {
+    SimProcess sim(VX538_SIM_PATH);
+    ASSERT_EQ(vx538({"-p", sim.path(), "set", "mode=single-meter"}).status, 0);
+    int afterSwitch = 0;
+    for (int kilobytes = 1; kilobytes <= 6; ++kilobytes) {
+        SCOPED_TRACE(kilobytes);
+        std::filesystem::remove(path("traffic.log"));
+        // SIGXFSZ ignored, so the write that passes the limit fails with EFBIG instead of killing.
+        const auto run = testsupport::RunProgram(
+            "/bin/bash", {"-c", "trap '' XFSZ; ulimit -f " + std::to_string(kilobytes) + "; exec \"$0\" \"$@\"",
+                          VX538_PATH, "--no-change-log", "-p", sim.path(), "--log", path("traffic.log"), "check",
+                          "--switch-mode"});
+        if (run.status == 0) {
+            break; // the whole check fits
+        }
+        EXPECT_EQ(run.status, 8) << run.out << run.err;
+        EXPECT_NE(run.err.find("cannot write the log file"), std::string::npos) << run.err;
+        afterSwitch += readFile(path("traffic.log")).find("QQS#MD:0#") != std::string::npos;
+        EXPECT_EQ(mode(sim), "mode = single-meter\n");
+    }
+    EXPECT_GT(afterSwitch, 0) << "no run failed after the switch";
+}
+
 TEST_F(Commissioning, CheckPutsTheModeItFoundBackAfterSuccessSilenceAndCtrlC) {
     SimProcess sim(VX538_SIM_PATH, {"--control", path("control"), "--log", path("sim.log"), "--delay", "40"});
     ASSERT_EQ(vx538({"-p", sim.path(), "set", "mode=single-meter"}).status, 0);
