@@ -26,18 +26,20 @@ void JobRunner::start(std::unique_ptr<jobs::Job> job, std::function<void()> over
     running_ = true;
     asked_ = false;
     cancelWanted_ = false;
+    told_ = false;
     reading_ = false;
     step();
 }
 
 void JobRunner::cancel() {
-    if (!running_ || cancelWanted_) {
+    if (!running_ || cancelWanted_ || told_) {
         return;
     }
     if (reading_) {
         // Nothing of it is on the line: the job hears at once that no reading came.
         reading_ = false;
         job_->take(jobs::Interrupted("cancelled", false));
+        told_ = true;
         job_->cancel();
         step();
         return;
@@ -53,6 +55,7 @@ void JobRunner::cancel() {
         asked_ = false;
         job_->take(jobs::Interrupted("cancelled", false));
     }
+    told_ = true;
     job_->cancel();
     step();
 }
@@ -102,6 +105,7 @@ void JobRunner::heard(const jobs::Outcome& outcome) {
     asked_ = false;
     job_->take(outcome);
     if (std::exchange(cancelWanted_, false)) {
+        told_ = true;
         job_->cancel();
     }
     step();

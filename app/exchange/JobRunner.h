@@ -25,7 +25,8 @@ public:
     void start(std::unique_ptr<jobs::Job> job, std::function<void()> over);
     // The job is told to stop: a request still in line is withdrawn (heard as interrupted), one on the
     // line ends first; whatever the job still asks after that (putting a mode back) goes out, and
-    // `over` runs when it has no more.
+    // `over` runs when it has no more. Once told, the job is not told again: a second cancel never
+    // withdraws what it puts back.
     void cancel();
     bool running() const { return running_; }
 
@@ -51,6 +52,7 @@ private:
     bool running_ = false;
     bool asked_ = false;        // a request of the job is in the queue or on the line
     bool cancelWanted_ = false; // cancel once the request on the line has ended
+    bool told_ = false;         // the job was told to stop: what it asks now puts things back
     bool reading_ = false;      // the job waits for a loop reading given by the window
 };
 

@@ -8,6 +8,7 @@
 
 #include "app/exchange/JobExchange.h"
 #include "app/exchange/JobRunner.h"
+#include "jobs/LoopCheck.h"
 #include "tests/support/FormHarness.h"
 #include "tests/support/ManualTimers.h"
 #include "tests/support/SimulatedLine.h"
@@ -169,6 +170,55 @@ TEST_F(JobExchangeTest, ACancelledJobSendsNothingMoreAndTheRequestOnTheLineEndsF
     EXPECT_EQ(job.heard[0].kind, jobs::Outcome::Kind::Silence);
     testsupport::pumpFor(50ms);
     EXPECT_EQ(heardCount, 1u);
+}
+
+// A job that waits for a loop reading and, told to stop, puts the working mode back.
+class ReadThenPutBackJob : public jobs::Job {
+public:
+    std::optional<jobs::Request> next() override {
+        if (!askedReading_) {
+            askedReading_ = true;
+            jobs::Request reading;
+            reading.loopReading = jobs::Request::LoopReading{3, 4, "0", 4};
+            return reading;
+        }
+        if (cancelled_ && !putBack_) {
+            putBack_ = true;
+            jobs::Request back = textRequest("QQS#MD:1#", exchange::pending::SetCommand);
+            back.restores = true;
+            return back;
+        }
+        return std::nullopt;
+    }
+    void take(const jobs::Outcome& outcome) override { heard.push_back(outcome); }
+    void cancel() override { cancelled_ = true; }
+
+    std::vector<jobs::Outcome> heard;
+
+private:
+    bool askedReading_ = false;
+    bool cancelled_ = false;
+    bool putBack_ = false;
+};
+
+TEST_F(JobExchangeTest, ACancelWhileAReadingIsAwaitedEndsItAndASecondCancelLeavesThePutBackAlone) {
+    int readingsAsked = 0;
+    runner.onReading = [&](const jobs::Request&) { ++readingsAsked; };
+    auto owned = std::make_unique<ReadThenPutBackJob>();
+    ReadThenPutBackJob& job = *owned;
+    runner.start(std::move(owned), [this] { over = true; });
+    ASSERT_EQ(readingsAsked, 1);
+    EXPECT_TRUE(runner.readingWanted());
+    EXPECT_EQ(heardCount, 0u) << "a loop reading is nothing on the converter's line";
+
+    runner.cancel(); // the dialog closed
+    runner.cancel(); // ... and its Cancel pressed as well
+    runner.give(jobs::ReadingOutcome(4)); // a reading typed too late
+    ASSERT_TRUE(waitUntil([&] { return over; }, 10s));
+    ASSERT_EQ(job.heard.size(), 2u);
+    EXPECT_EQ(job.heard[0].kind, jobs::Outcome::Kind::Interrupted);
+    EXPECT_EQ(job.heard[1].kind, jobs::Outcome::Kind::Whole) << "the put-back went out and was taken";
+    EXPECT_EQ(line.heard(), (std::vector<std::string>{"QQS#MD:1#"}));
 }
 
 TEST_F(JobExchangeTest, AClosedPortEndsTheJobsRequestAsALostLine) {
