@@ -58,6 +58,7 @@
 #include "app/commissioning/LiveValuesWindow.h"
 #include "app/inspection/InspectionDialogs.h"
 #include "app/inspection/LoopPanel.h"
+#include "app/inspection/ReportPdf.h"
 #include "app/window/Locale.h"
 #include "app/traffic/TrafficMonitor.h"
 #include "app/traffic/TrafficWindow.h"
@@ -339,7 +340,25 @@ int main(int argc, char** argv) {
             d.inspector()->setText(QStringLiteral("Grace Hopper"));
             d.loopCheck()->setChecked(true);
             QTimer::singleShot(300, &d, [&d] { d.asFound(); });
-            saveWhen(&d, [&d] { return d.found().has_value() && !d.inspecting(); });
+            if (const char* pdf = std::getenv("VX538_SCENE_PDF")) {
+                // On to as left at once, and the report it shows written as PDF.
+                auto* finish = new QTimer(&d);
+                QObject::connect(finish, &QTimer::timeout, &d, [&d, finish, path = QString::fromLocal8Bit(pdf)] {
+                    if (d.inspecting()) {
+                        return;
+                    }
+                    if (!d.report()) {
+                        d.asLeft();
+                        return;
+                    }
+                    finish->stop();
+                    app::WriteReportPdf(*d.report(), path);
+                });
+                finish->start(200);
+                saveWhen(&d, [&d] { return d.report().has_value() && d.reportDialog(); });
+            } else {
+                saveWhen(&d, [&d] { return d.found().has_value() && !d.inspecting(); });
+            }
         } else if (which == "looptyped") {
             app::LoopCheckDialog& d = form.Commissioning().loopCheck();
             QTimer::singleShot(300, &d, [&d] { d.start(); });
