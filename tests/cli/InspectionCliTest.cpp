@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <fcntl.h>
 #include <unistd.h>
 #include <vector>
 
@@ -12,6 +13,7 @@
 
 #include "tests/support/Background.h"
 #include "tests/support/ProgramRun.h"
+#include "tests/support/PtyPeer.h"
 #include "tests/support/SimProcess.h"
 
 namespace {
@@ -153,6 +155,30 @@ TEST_F(Inspection, LoopCheckPutsTheModeBackWhenTheConverterGoesSilentMidway) {
     }
     EXPECT_EQ(acknowledged, 3); // the set before, the switch, the put-back
     EXPECT_GE(unanswered, 1);
+}
+
+// At a terminal, a meter's leads are asked for before each output: Enter goes on, q stops the check
+// there, and the working mode goes back.
+TEST_F(Inspection, AtATerminalThePersonIsAskedToMoveTheMetersLeads) {
+    SimProcess sim = simWithMeter("0.0");
+    ASSERT_EQ(vx538({"-p", sim.path(), "set", "mode=single-meter"}).status, 0);
+    testsupport::PtyPeer terminal;
+    terminal.write("\nq\n"); // the leads moved to DOUTA2, then stop instead of moving them to DOUTA3
+    const int input = ::open(terminal.slavePath().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(input, 0);
+    testsupport::ProgramStreams streams;
+    streams.inputFd = input;
+    const auto run = testsupport::RunProgram(
+        VX538_PATH,
+        {"--change-log", path("changes.jsonl"), "-p", sim.path(), "loop-check", "--output", "2", "--output", "3",
+         "--points", "4,20", "--meter", path("meter"), "--settle", "0"},
+        streams, std::chrono::seconds(60));
+    ::close(input);
+    EXPECT_EQ(run.status, 130) << run.out << run.err;
+    EXPECT_NE(run.err.find("connect the meter's leads to DOUTA2's loop"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("connect the meter's leads to DOUTA3's loop"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("stopped at the prompt"), std::string::npos) << run.err;
+    EXPECT_EQ(mode(sim), "mode = single-meter\n");
 }
 
 TEST_F(Inspection, InspectReportsAsFoundCheckLoopCheckAsLeftAndDifferences) {
