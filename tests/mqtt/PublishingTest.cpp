@@ -216,7 +216,9 @@ TEST_F(Publishing, EachPollsEightValuesAreWhatTheSimulatorAnsweredUnderTheConver
             }
         }
         EXPECT_EQ(polls(reader, topic, 1)[0]["unit"], "KPa") << "the unit the instrument names, as the unit table writes it";
-        // Online while it ran, offline (its own message, a clean end) after.
+        // Online while it ran, offline (its own message, a clean end) after; the subscriber may get the
+        // last one after the polls.
+        EXPECT_TRUE(waitFor([&] { return messages(reader, topic + "/status").size() >= 2; })) << name;
         std::vector<std::string> status;
         for (const Message& m : messages(reader, topic + "/status")) {
             status.push_back(m.payload);
