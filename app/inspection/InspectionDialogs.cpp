@@ -39,24 +39,63 @@ QPushButton* Buttons(QDialog* dialog, QVBoxLayout* layout, const QString& start,
 
 } // namespace
 
-LoopCheckDialog::LoopCheckDialog(TForm1& form, QWidget* parent) : JobDialog(form, parent) {
+LoopJobDialog::LoopJobDialog(TForm1& form, QWidget* parent) : JobDialog(form, parent), panel_(new LoopPanel(this)) {
+    connect(panel_, &LoopPanel::say, status_, &QLabel::setText);
+    readLoops([this](const jobs::Request& request) {
+        if (const jobs::LoopCheckResult* loop = loopSoFar()) {
+            panel_->show(*loop, false);
+        }
+        panel_->reading(request, [this](const jobs::Outcome& outcome) { giveReading(outcome); });
+    });
+}
+
+void LoopJobDialog::prepareThen(bool meter, std::function<void()> go) {
+    preparing_ = true;
+    cancelled_ = false;
+    const auto ready = [this, go = std::move(go)](const QString& problem) {
+        preparing_ = false;
+        if (cancelled_ || !problem.isEmpty()) {
+            status_->setText(cancelled_ ? tr("Cancelled before anything was sent.") : problem);
+            idle();
+            return;
+        }
+        panel_->clear();
+        go();
+    };
+    if (meter) {
+        status_->setText(panel_->fromMeter() ? tr("Opening the meter's port...") : QString());
+        panel_->prepare(ready);
+    } else {
+        ready(QString());
+    }
+}
+
+void LoopJobDialog::cancel() {
+    if (preparing_) {
+        cancelled_ = true;
+        return;
+    }
+    panel_->dropReading();
+    cancelJob();
+}
+
+void LoopJobDialog::hideEvent(QHideEvent* event) {
+    // Closed, the run ends and puts back what it changed; an inspection paused as found stays paused
+    // and goes on when the dialog is opened again.
+    cancel();
+    JobDialog::hideEvent(event);
+}
+
+LoopCheckDialog::LoopCheckDialog(TForm1& form, QWidget* parent) : LoopJobDialog(form, parent) {
     setObjectName(QStringLiteral("LoopCheckDialog"));
     setWindowTitle(tr("Loop Check"));
     resize(860, 560);
     auto* layout = new QVBoxLayout(this);
-    panel_ = new LoopPanel(this);
     layout->addWidget(panel_, 1);
     status_->setObjectName(QStringLiteral("LoopStatus"));
     layout->addWidget(status_);
     startCancel_ = Buttons(this, layout, tr("&Start"), "LoopStartButton");
     connect(startCancel_, &QPushButton::clicked, this, [this] { checking() ? cancel() : start(); });
-    connect(panel_, &LoopPanel::say, status_, &QLabel::setText);
-    readLoops([this](const jobs::Request& request) {
-        if (job_) {
-            panel_->show(job_->result(), false);
-        }
-        panel_->reading(request, [this](const jobs::Outcome& outcome) { giveReading(outcome); });
-    });
 }
 
 void LoopCheckDialog::start() {
@@ -72,19 +111,9 @@ void LoopCheckDialog::start() {
     if (!portOpen()) {
         return;
     }
-    preparing_ = true;
-    cancelled_ = false;
     startCancel_->setText(tr("&Cancel"));
     panel_->setRunning(true);
-    status_->setText(panel_->fromMeter() ? tr("Opening the meter's port...") : QString());
-    panel_->prepare([this, options = *options](const QString& problem) {
-        preparing_ = false;
-        if (cancelled_ || !problem.isEmpty()) {
-            status_->setText(cancelled_ ? tr("Cancelled before anything was sent.") : problem);
-            idle();
-            return;
-        }
-        panel_->clear();
+    prepareThen(true, [this, options = *options] {
         result_.reset();
         job_ = run(std::make_unique<jobs::LoopCheckJob>(options),
                    [this](const jobs::LoopCheckJob& job) { finished(job.result()); });
@@ -92,20 +121,6 @@ void LoopCheckDialog::start() {
             idle();
         }
     });
-}
-
-void LoopCheckDialog::cancel() {
-    if (preparing_) {
-        cancelled_ = true;
-        return;
-    }
-    panel_->dropReading();
-    cancelJob();
-}
-
-void LoopCheckDialog::hideEvent(QHideEvent* event) {
-    cancel();
-    JobDialog::hideEvent(event);
 }
 
 void LoopCheckDialog::finished(const jobs::LoopCheckResult& result) {
@@ -121,7 +136,7 @@ void LoopCheckDialog::idle() {
     panel_->setRunning(false);
 }
 
-InspectionDialog::InspectionDialog(TForm1& form, QWidget* parent) : JobDialog(form, parent) {
+InspectionDialog::InspectionDialog(TForm1& form, QWidget* parent) : LoopJobDialog(form, parent) {
     setObjectName(QStringLiteral("InspectionDialog"));
     setWindowTitle(tr("Inspection"));
     resize(860, 720);
@@ -140,7 +155,6 @@ InspectionDialog::InspectionDialog(TForm1& form, QWidget* parent) : JobDialog(fo
     fields->addRow(tr("&Mapping check tolerance (%):"), checkTolerance_);
     fields->addRow(loop_);
     layout->addLayout(fields);
-    panel_ = new LoopPanel(this);
     panel_->setEnabled(false);
     connect(loop_, &QCheckBox::toggled, panel_, [this](bool on) { panel_->setEnabled(on && !inspecting()); });
     layout->addWidget(panel_, 1);
@@ -159,13 +173,6 @@ InspectionDialog::InspectionDialog(TForm1& form, QWidget* parent) : JobDialog(fo
     }
     connect(foundButton_, &QPushButton::clicked, this, [this] { inspecting() ? cancel() : asFound(); });
     connect(leftButton_, &QPushButton::clicked, this, &InspectionDialog::asLeft);
-    connect(panel_, &LoopPanel::say, status_, &QLabel::setText);
-    readLoops([this](const jobs::Request& request) {
-        if (job_ && job_->result().loop) {
-            panel_->show(*job_->result().loop, false);
-        }
-        panel_->reading(request, [this](const jobs::Outcome& outcome) { giveReading(outcome); });
-    });
 }
 
 void InspectionDialog::asFound() {
@@ -207,49 +214,19 @@ void InspectionDialog::run(bool left) {
     const int address = form_.findChild<QComboBox*>(QStringLiteral("ComboBox30"))->currentText().toInt(&number);
     options.identity.address = number && address >= 0 && address <= 63 ? address : 0;
 
-    preparing_ = true;
-    cancelled_ = false;
     foundButton_->setText(tr("&Cancel"));
     leftButton_->setEnabled(false);
     loop_->setEnabled(false);
     inspector_->setEnabled(false);
     panel_->setRunning(true);
     startedMs_ = traffic::Now().wallMs;
-    const auto go = [this, options, left](const QString& problem) {
-        preparing_ = false;
-        if (cancelled_ || !problem.isEmpty()) {
-            status_->setText(cancelled_ ? tr("Cancelled before anything was sent.") : problem);
-            idle();
-            return;
-        }
-        panel_->clear();
+    prepareThen(options.loopCheck, [this, options, left] {
         job_ = JobDialog::run(std::make_unique<jobs::InspectionJob>(options),
                               [this, left](const jobs::InspectionJob& job) { inspected(job.result(), left); });
         if (!job_) {
             idle();
         }
-    };
-    if (options.loopCheck) {
-        panel_->prepare(go);
-    } else {
-        go(QString());
-    }
-}
-
-void InspectionDialog::cancel() {
-    if (preparing_) {
-        cancelled_ = true;
-        return;
-    }
-    panel_->dropReading();
-    cancelJob();
-}
-
-void InspectionDialog::hideEvent(QHideEvent* event) {
-    // Closed, the run ends and puts back what it changed; an inspection paused as found stays paused
-    // and goes on when the dialog is opened again.
-    cancel();
-    JobDialog::hideEvent(event);
+    });
 }
 
 jobs::ReportFacts InspectionDialog::facts(bool paused) const {

@@ -5,6 +5,7 @@
 // working mode and test values go back however the run ends.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -25,35 +26,57 @@ namespace app {
 
 class LoopPanel;
 
-class LoopCheckDialog : public JobDialog {
+// What both share: the loop panel whose readings the job waits for, the meter opened before the job
+// starts, and a cancel (Cancel, Escape, the dialog closed) that reaches a reading being waited for.
+class LoopJobDialog : public JobDialog {
+    Q_OBJECT
+public:
+    void cancel();
+    LoopPanel* panel() const { return panel_; }
+
+protected:
+    LoopJobDialog(TForm1& form, QWidget* parent);
+    void hideEvent(QHideEvent* event) override;
+    // Opens the meter's port when `meter`, then runs `go`; when the port cannot be used or the run
+    // was cancelled meanwhile, says so and runs idle() instead.
+    void prepareThen(bool meter, std::function<void()> go);
+    bool preparing() const { return preparing_; }
+    // The loop check's points so far, shown before each reading; nothing while there is none.
+    virtual const jobs::LoopCheckResult* loopSoFar() const = 0;
+    // The buttons and fields as they are between runs.
+    virtual void idle() = 0;
+
+    LoopPanel* panel_;
+
+private:
+    bool preparing_ = false; // the meter's port is being opened
+    bool cancelled_ = false; // ... and the run was cancelled meanwhile
+};
+
+class LoopCheckDialog : public LoopJobDialog {
     Q_OBJECT
 public:
     explicit LoopCheckDialog(TForm1& form, QWidget* parent = nullptr);
 
     // Start, or Cancel while running.
     void start();
-    void cancel();
-    bool checking() const { return busy() || preparing_; }
-    LoopPanel* panel() const { return panel_; }
+    bool checking() const { return busy() || preparing(); }
     // The last run's result, once a run ended.
     const std::optional<jobs::LoopCheckResult>& result() const { return result_; }
 
 protected:
-    void hideEvent(QHideEvent* event) override;
+    const jobs::LoopCheckResult* loopSoFar() const override { return job_ ? &job_->result() : nullptr; }
+    void idle() override;
 
 private:
     void finished(const jobs::LoopCheckResult& result);
-    void idle();
 
-    LoopPanel* panel_;
     QPushButton* startCancel_;
     jobs::LoopCheckJob* job_ = nullptr;
     std::optional<jobs::LoopCheckResult> result_;
-    bool preparing_ = false; // the meter's port is being opened
-    bool cancelled_ = false; // ... and the run was cancelled meanwhile
 };
 
-class InspectionDialog : public JobDialog {
+class InspectionDialog : public LoopJobDialog {
     Q_OBJECT
 public:
     explicit InspectionDialog(TForm1& form, QWidget* parent = nullptr);
@@ -62,31 +85,30 @@ public:
     void asFound();
     // As left, once as found is done: the same again, the configuration read, the report made and shown.
     void asLeft();
-    void cancel();
-    bool inspecting() const { return busy() || preparing_; }
+    bool inspecting() const { return busy() || preparing(); }
     // The report as found (paused), then the whole report once as left is done.
     const std::optional<inspection::Json>& found() const { return found_; }
     const std::optional<inspection::Json>& report() const { return report_; }
     ReportDialog* reportDialog() const;
-    LoopPanel* panel() const { return panel_; }
     QCheckBox* loopCheck() const { return loop_; }
     QPlainTextEdit* summary() const { return summary_; }
     QLineEdit* inspector() const { return inspector_; }
 
 protected:
-    void hideEvent(QHideEvent* event) override;
+    const jobs::LoopCheckResult* loopSoFar() const override {
+        return job_ && job_->result().loop ? &*job_->result().loop : nullptr;
+    }
+    void idle() override;
 
 private:
     void run(bool left);
     void inspected(const jobs::InspectionResult& result, bool left);
     jobs::ReportFacts facts(bool paused) const;
     std::vector<inspection::Change> changesSince(int64_t sinceMs) const;
-    void idle();
 
     QLineEdit* inspector_;
     QDoubleSpinBox* checkTolerance_;
     QCheckBox* loop_;
-    LoopPanel* panel_;
     QPlainTextEdit* summary_; // what the last stage found, part by part
     QPushButton* foundButton_;
     QPushButton* leftButton_;
@@ -95,8 +117,6 @@ private:
     std::optional<inspection::Json> report_;
     QPointer<ReportDialog> reportDialog_;
     int64_t startedMs_ = 0;
-    bool preparing_ = false;
-    bool cancelled_ = false;
 };
 
 } // namespace app

@@ -319,15 +319,7 @@ void LoopPanel::leadsMoved() {
 
 void LoopPanel::give(const jobs::Outcome& outcome) {
     const auto give = std::exchange(give_, {});
-    asked_.reset();
-    skip_->setEnabled(false);
-    leads_->setEnabled(false);
-    if (waitingRow_ >= 0) {
-        // The open editor goes with its row: what it holds was taken, or is no longer wanted.
-        filling_ = true;
-        ReadOnlyRow(table_, waitingRow_);
-        filling_ = false;
-    }
+    endWait();
     if (give) {
         give(outcome);
     }
@@ -336,15 +328,24 @@ void LoopPanel::give(const jobs::Outcome& outcome) {
 void LoopPanel::dropReading() {
     meter_.drop();
     give_ = {};
+    if (waitingRow_ >= 0) {
+        filling_ = true;
+        table_->item(waitingRow_, kVerdictColumn)->setText(tr("cancelled"));
+        filling_ = false;
+    }
+    endWait();
+    waitingRow_ = -1;
+}
+
+void LoopPanel::endWait() {
     asked_.reset();
     skip_->setEnabled(false);
     leads_->setEnabled(false);
     if (waitingRow_ >= 0) {
+        // The open editor goes with its row: what it holds was taken, or is no longer wanted.
         filling_ = true;
         ReadOnlyRow(table_, waitingRow_);
-        table_->item(waitingRow_, kVerdictColumn)->setText(tr("cancelled"));
         filling_ = false;
-        waitingRow_ = -1;
     }
 }
 

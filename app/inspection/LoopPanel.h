@@ -78,6 +78,8 @@ signals:
 private:
     void edited(QTableWidgetItem* item);
     void give(const jobs::Outcome& outcome);
+    // The wait for the person or the meter is over: the buttons off, the row's cells the program's.
+    void endWait();
     void addWaitingRow();
 
     QCheckBox* outputs_[8];
