@@ -23,12 +23,7 @@
 namespace cli {
 
 std::string DeviceOf(const std::string& port) {
-    if (serial::isNetwork(serial::portKindOf(port))) {
-        return port; // a URL, not a file: no path to follow
-    }
-    std::error_code error;
-    const auto device = std::filesystem::weakly_canonical(serial::portPathFor(port), error);
-    return error ? serial::portPathFor(port) : device.string();
+    return serial::deviceOf(port);
 }
 
 void ResolvePorts(Globals& globals) {

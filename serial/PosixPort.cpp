@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <filesystem>
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <mutex>
@@ -22,6 +23,15 @@
 #include <unistd.h>
 
 namespace serial {
+
+std::string deviceOf(const std::string& portName) {
+    if (isNetwork(portKindOf(portName))) {
+        return portName; // a URL, not a file: no path to follow
+    }
+    std::error_code error;
+    const auto device = std::filesystem::weakly_canonical(portPathFor(portName), error);
+    return error ? portPathFor(portName) : device.string();
+}
 
 std::string portPathFor(const std::string& commName) {
     if (commName.find('/') != std::string::npos) {

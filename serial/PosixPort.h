@@ -21,6 +21,9 @@ namespace serial {
 // "COM1" to "COM256" (any letter case) name /dev/ttyS0 to /dev/ttyS255; a name with a '/' is a path
 // used as it stands; any other name is looked up under /dev/ (so "ttyUSB0" is /dev/ttyUSB0).
 std::string portPathFor(const std::string& commName);
+// The device a port name stands for, links followed, so "ttyUSB0", "/dev/ttyUSB0" and a link to it
+// are one port; a network port's name is itself.
+std::string deviceOf(const std::string& portName);
 
 // What a failed open's errno means to the person at the keyboard, with what to do about it where
 // there is something to do (not found, permission denied, busy, not a terminal...). Empty for 0.

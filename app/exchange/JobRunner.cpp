@@ -39,18 +39,12 @@ void JobRunner::cancel() {
         // Nothing of it is on the line: the job hears at once that no reading came.
         reading_ = false;
         job_->take(jobs::Interrupted("cancelled", false));
-        told_ = true;
-        job_->cancel();
-        step();
-        return;
-    }
-    if (asked_ && !exchange_.queued(owner_)) {
+    } else if (asked_ && !exchange_.queued(owner_)) {
         // On the line, or its outcome on the way: it ends first, so the job hears what came of it
         // before it is told to stop.
         cancelWanted_ = true;
         return;
-    }
-    if (asked_) {
+    } else if (asked_) {
         exchange_.withdraw(owner_);
         asked_ = false;
         job_->take(jobs::Interrupted("cancelled", false));

@@ -33,9 +33,8 @@ public:
     // Each request as it joins the queue, for a window's progress text.
     std::function<void(const jobs::Request&)> onRequest;
     // A loop reading (or the meter's leads moved) is no request on the converter's line: the window
-    // gets it here, and gives what
-    // came of it (a reading, or why there is none) to give(). Unset, the job hears there is no way to
-    // read the loop current.
+    // gets it here, and gives what came of it (a reading, or why there is none) to give(). Unset, the
+    // job hears there is no way to read the loop current.
     std::function<void(const jobs::Request&)> onReading;
     void give(const jobs::Outcome& outcome);
     // A loop reading is asked and not yet given.

@@ -2,7 +2,6 @@
 #include "app/inspection/ChangeLogDialog.h"
 
 #include <chrono>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -17,7 +16,6 @@
 #include <QVBoxLayout>
 
 #include "inspection/ChangeLog.h"
-#include "serial/PortUrl.h"
 #include "serial/PosixPort.h"
 
 namespace app {
@@ -31,16 +29,6 @@ QString text(const std::string& s) {
 int64_t nowMs() {
     using namespace std::chrono;
     return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
-}
-
-// The device a port name stands for, so "ttyUSB0", "/dev/ttyUSB0" and a link to it are one port.
-std::string deviceOf(const std::string& port) {
-    if (serial::isNetworkPortName(port)) {
-        return port;
-    }
-    std::error_code error;
-    const auto device = std::filesystem::weakly_canonical(serial::portPathFor(port), error);
-    return error ? serial::portPathFor(port) : device.string();
 }
 
 } // namespace
@@ -116,7 +104,7 @@ void ChangeLogDialog::refresh() {
     const std::string port = port_ ? port_() : std::string();
     int rows = 0;
     for (const inspection::Change& c : log.changes) {
-        if (thisPort_->isChecked() && c.port != port && deviceOf(c.port) != deviceOf(port)) {
+        if (thisPort_->isChecked() && c.port != port && serial::deviceOf(c.port) != serial::deviceOf(port)) {
             continue;
         }
         if (!inspection::Matches(c, filter)) {

@@ -18,6 +18,7 @@
 #include "app/inspection/ReportDialog.h"
 #include "app/window/Latin1.h"
 #include "app/window/VX538AB.h"
+#include "serial/PosixPort.h"
 #include "traffic/Recorder.h"
 
 namespace app {
@@ -249,10 +250,9 @@ std::vector<inspection::Change> InspectionDialog::changesSince(int64_t sinceMs) 
     if (path.empty() || !file.open(QIODevice::ReadOnly)) {
         return {};
     }
-    const std::string port = form_.Comm1->CommName();
-    const std::string device = form_.Comm1->DevicePath();
+    const std::string device = serial::deviceOf(form_.Comm1->CommName());
     return inspection::ChangesSince(inspection::ReadChangeLog(file.readAll().toStdString()), sinceMs,
-                                    [&](const std::string& p) { return p == port || p == device; });
+                                    [&](const std::string& p) { return serial::deviceOf(p) == device; });
 }
 
 void InspectionDialog::inspected(const jobs::InspectionResult& result, bool left) {
